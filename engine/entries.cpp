@@ -1,0 +1,71 @@
+#include "entries.h"
+
+#include <algorithm>
+
+#include "text.h"
+
+namespace qv {
+
+std::uint32_t RootKeyFromName(const std::string& name) {
+  static const struct {
+    const char* full;
+    const char* brief;
+    std::uint32_t key;
+  } kRoots[] = {
+      {"HKEY_CLASSES_ROOT", "HKCR", kHKCR},   {"HKEY_CURRENT_USER", "HKCU", kHKCU},
+      {"HKEY_LOCAL_MACHINE", "HKLM", kHKLM},  {"HKEY_USERS", "HKU", kHKU},
+      {"HKEY_CURRENT_CONFIG", "HKCC", kHKCC}, {"HKEY_DYN_DATA", "HKDD", kHKDD},
+  };
+  const std::string n = UpperCase(Trim(name));
+  for (const auto& r : kRoots)
+    if (n == r.full || n == r.brief) return r.key;
+  return 0;
+}
+
+RegistryEntry ParseRegistryEntry(const FolderValues& folders, const std::string& keyPath,
+                                 std::string valueText) {
+  RegistryEntry e;
+  const Fields root = SplitField(keyPath, '\\', true);
+  const Fields rest = SplitField(root.tail, '\\', false);
+  e.root = RootKeyFromName(root.head);
+  e.subkey = rest.head;
+  e.valueName = rest.tail;
+
+  const std::string copy = UpperCase(Trim(valueText));
+  if (copy.size() >= 4 && copy.compare(0, 4, "HEX:") == 0) {
+    e.type = RegType::Binary;
+    std::string data = copy.substr(4);
+    const std::size_t n = 1 + static_cast<std::size_t>(std::count(data.begin(), data.end(), ','));
+    for (std::size_t i = 0; i < n; ++i) {
+      Fields f = SplitField(data, ',', true);
+      e.data.push_back(static_cast<std::uint8_t>(HexToInt(f.head).value & 0xFF));
+      data = std::move(f.tail);
+    }
+  } else if (copy.size() >= 6 && copy.compare(0, 6, "DWORD:") == 0) {
+    e.type = RegType::Dword;
+    const std::uint32_t v = HexToInt(std::string_view(copy).substr(6)).value;
+    for (int i = 0; i < 4; ++i) e.data.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  } else {
+    e.type = RegType::Text;
+    ExpandMacros(folders, valueText);
+    e.data.assign(valueText.begin(), valueText.end());
+    e.data.push_back(0);
+  }
+  return e;
+}
+
+int ShowModeFromName(const std::string& word) {
+  const std::string w = UpperCase(Trim(word));
+  if (w == "HIDE") return 0;
+  if (w == "MAXIMIZE") return 3;
+  if (w == "MINIMIZE") return 6;
+  return 1;
+}
+
+CommandEntry ParseCommandEntry(const FolderValues& folders, const std::string& value) {
+  Fields f = SplitField(value, ',', false);
+  ExpandMacros(folders, f.head);
+  return CommandEntry{Trim(f.head), ShowModeFromName(f.tail)};
+}
+
+}  // namespace qv

@@ -1,0 +1,40 @@
+// Parsing of REGISTRY and COMMAND entries: pure, no platform calls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "folders.h"
+#include "platform.h"
+
+namespace qv {
+
+// The root key for HKLM, HKEY_LOCAL_MACHINE and the like; 0 for none.
+std::uint32_t RootKeyFromName(const std::string& name);
+
+struct RegistryEntry {
+  std::uint32_t root = 0;
+  std::string subkey;     // may be empty: the root itself
+  std::string valueName;  // empty: the key's default value
+  RegType type = RegType::Text;
+  std::vector<std::uint8_t> data;  // bytes as stored (text with its zero)
+};
+
+// "ROOT\subkey path\value name" and a value text: HEX:, DWORD: or text
+// (folder macros expanded in text only).
+RegistryEntry ParseRegistryEntry(const FolderValues& folders, const std::string& keyPath,
+                                 std::string valueText);
+
+// HIDE 0, MAXIMIZE 3, MINIMIZE 6, anything else 1 (show normal).
+int ShowModeFromName(const std::string& word);
+
+struct CommandEntry {
+  std::string commandLine;  // expanded and trimmed
+  int showCode = 1;
+};
+
+// A COMMAND value is cut at its last comma: the command line may hold commas.
+CommandEntry ParseCommandEntry(const FolderValues& folders, const std::string& value);
+
+}  // namespace qv

@@ -1,0 +1,73 @@
+#include "folders.h"
+
+#include "errors.h"
+#include "text.h"
+
+namespace qv {
+
+void InitFolderValues(Platform& platform, FolderValues& folders) {
+  folders.windows = platform.WindowsFolder();
+  folders.system = platform.SystemFolder();
+  folders.temp = platform.TempPath();
+  if (!folders.temp.empty()) folders.temp.pop_back();
+
+  folders.programFiles.clear();
+  RegistryText r = platform.ReadRegistryText(kHKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                                             "ProgramFilesDir");
+  if (r.status == RegistryText::Status::NotText)
+    throw EngineError("Invalid data type for 'ProgramFilesDir'");
+  if (r.status == RegistryText::Status::Text) folders.programFiles = r.text;
+
+  if (!FolderExists(platform, folders.programFiles)) {
+    char drive = folders.windows.empty() ? 'C' : folders.windows[0];
+    folders.programFiles = std::string(1, drive) + ":\\Program Files";
+  }
+}
+
+std::string MacroValue(const FolderValues& folders, const std::string& name) {
+  const std::string key = UpperCase(Trim(name));
+  if (key == "PROGRAMFILESDIR") return folders.programFiles;
+  if (key == "SYSTEMDIR") return folders.system;
+  if (key == "WINDOWSDIR") return folders.windows;
+  if (key == "TEMPDIR") return folders.temp;
+  if (key == "INSTALLDIR") return folders.install;
+  return {};
+}
+
+void ExpandMacros(const FolderValues& folders, std::string& text) {
+  std::size_t p = 0;
+  while (p + 1 < text.size()) {
+    const std::size_t open = text.find('%', p);
+    if (open == std::string::npos) return;
+    const std::size_t close = text.find('%', open + 1);
+    if (close == std::string::npos) return;
+    const std::string value = MacroValue(folders, text.substr(open + 1, close - open - 1));
+    if (!value.empty()) {
+      text.replace(open, close - open + 1, value);
+      p = open + value.size();
+    } else {
+      // The closing sign of an unknown name may open the next macro.
+      p = close;
+    }
+  }
+}
+
+bool FolderExists(Platform& platform, const std::string& path) {
+  if (path.empty()) return false;
+  const std::uint32_t a = platform.Attributes(path);
+  return a != kNoAttributes && (a & kAttrDirectory) != 0;
+}
+
+bool CreateFolderPath(Platform& platform, const std::string& path) {
+  if (path.empty()) throw EngineError("Unable to create directory");
+  std::string dir = path;
+  if (dir.back() == '\\') dir.pop_back();
+  if (dir.size() < 3 || FolderExists(platform, dir)) return true;
+  const std::string parent = FolderPart(dir);
+  if (parent == dir) return true;
+  // A bare relative name has no parent of its own to create.
+  if (!parent.empty() && !CreateFolderPath(platform, parent)) return false;
+  return platform.MakeFolder(dir);
+}
+
+}  // namespace qv

@@ -1,0 +1,36 @@
+// The folder values behind the script's %MACRO% names, and the two folder
+// services built on the platform.
+#pragma once
+
+#include <string>
+
+#include "platform.h"
+
+namespace qv {
+
+struct FolderValues {
+  std::string programFiles;  // PROGRAMFILESDIR
+  std::string system;        // SYSTEMDIR
+  std::string windows;       // WINDOWSDIR
+  std::string temp;          // TEMPDIR, without its trailing backslash
+  std::string install;       // INSTALLDIR, empty until a path prompt confirms one
+};
+
+// Fills every value but INSTALLDIR. Throws EngineError when ProgramFilesDir
+// holds something other than text.
+void InitFolderValues(Platform& platform, FolderValues& folders);
+
+// The value for a macro name (trimmed, case-blind), or empty.
+std::string MacroValue(const FolderValues& folders, const std::string& name);
+
+// Replaces every known %NAME% in place, left to right; inserted text is never
+// scanned again and unknown names stay as they are.
+void ExpandMacros(const FolderValues& folders, std::string& text);
+
+bool FolderExists(Platform& platform, const std::string& path);
+
+// Creates a folder and any missing parents from the top down; true when the
+// folder exists afterwards. Throws EngineError for an empty path.
+bool CreateFolderPath(Platform& platform, const std::string& path);
+
+}  // namespace qv

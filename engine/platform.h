@@ -1,0 +1,87 @@
+// The engine reaches the machine only through this interface: the program
+// plugs in the Win32 adapter, tests an in-memory machine.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+enum : std::uint32_t {
+  kAttrReadOnly = 0x01,
+  kAttrHidden = 0x02,
+  kAttrSystem = 0x04,
+  kAttrVolume = 0x08,
+  kAttrDirectory = 0x10,
+  kAttrArchive = 0x20,
+  // Every kind of entry, hidden and system ones included.
+  kFindAll = 63,
+};
+constexpr std::uint32_t kNoAttributes = 0xFFFFFFFFu;
+
+struct FindEntry {
+  std::string name;
+  std::uint32_t attributes = 0;
+};
+
+// An open directory search; closes itself.
+class FindHandle {
+ public:
+  virtual ~FindHandle() = default;
+  virtual bool Next(FindEntry& entry) = 0;
+};
+
+// Root key handle values, as the registry knows them.
+enum : std::uint32_t {
+  kHKCR = 0x80000000u,
+  kHKCU = 0x80000001u,
+  kHKLM = 0x80000002u,
+  kHKU = 0x80000003u,
+  kHKCC = 0x80000005u,
+  kHKDD = 0x80000006u,
+};
+
+enum class RegType : std::uint32_t { Text = 1, Binary = 3, Dword = 4 };
+
+struct RegistryText {
+  enum class Status { KeyNotOpened, Absent, Text, NotText };
+  Status status = Status::KeyNotOpened;
+  std::string text;
+};
+
+enum class RegWrite { KeyNotOpened, Written, WriteFailed };
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  virtual std::string WindowsFolder() = 0;
+  virtual std::string SystemFolder() = 0;
+  virtual std::string TempPath() = 0;  // with its trailing backslash
+
+  // Reads a text value (plain or expandable) from an existing key.
+  virtual RegistryText ReadRegistryText(std::uint32_t root, const std::string& subkey,
+                                        const std::string& name) = 0;
+  // Opens or creates the key (the root itself for an empty subkey path) and
+  // replaces the value, whatever type it had.
+  virtual RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey,
+                                      const std::string& name, RegType type,
+                                      const std::vector<std::uint8_t>& data) = 0;
+
+  virtual std::uint32_t Attributes(const std::string& path) = 0;  // kNoAttributes if none
+  virtual bool MakeFolder(const std::string& path) = 0;
+  // Starts a search with the attribute mask kFindAll; null when nothing matches.
+  virtual std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) = 0;
+  // Copies one file, replacing an existing target.
+  virtual bool CopyOneFile(const std::string& from, const std::string& to) = 0;
+  virtual std::optional<std::string> ReadWholeFile(const std::string& path) = 0;
+
+  // Starts a program without waiting for it.
+  virtual bool StartProgram(const std::string& commandLine, int showCode) = 0;
+  virtual void Pause(unsigned milliseconds) = 0;
+};
+
+}  // namespace qv

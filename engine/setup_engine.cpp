@@ -1,0 +1,189 @@
+#include "setup_engine.h"
+
+#include "entries.h"
+#include "errors.h"
+#include "script.h"
+#include "text.h"
+#include "texts.h"
+
+namespace qv {
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+  std::vector<std::string> args;
+  std::size_t i = 0;
+  const std::size_t n = commandLine.size();
+  for (;;) {
+    while (i < n && static_cast<unsigned char>(commandLine[i]) <= ' ') ++i;
+    if (i >= n) break;
+    std::string arg;
+    bool quoted = false;
+    for (; i < n && (quoted || static_cast<unsigned char>(commandLine[i]) > ' '); ++i) {
+      if (commandLine[i] == '"')
+        quoted = !quoted;
+      else
+        arg += commandLine[i];
+    }
+    args.push_back(std::move(arg));
+  }
+  return args;
+}
+
+std::string ScriptFileName(const std::string& programFile, const std::vector<std::string>& args) {
+  if (args.empty()) {
+    const std::size_t dot = programFile.find_last_of(".\\:");
+    const std::size_t end =
+        (dot != std::string::npos && programFile[dot] == '.') ? dot : programFile.size();
+    return programFile.substr(0, end) + ".ini";
+  }
+  return ResolvePath(FolderPart(programFile), args[0]);
+}
+
+SetupEngine::SetupEngine(Platform& platform, SetupWindow& window, RunState& state,
+                         FolderValues& folders, std::string programFile)
+    : platform_(platform),
+      window_(window),
+      state_(state),
+      folders_(folders),
+      programFile_(std::move(programFile)),
+      programFolder_(FolderPart(programFile_)) {}
+
+void SetupEngine::Run(const std::vector<std::string>& args) {
+  state_.finished = false;
+  state_.awaitingPath = false;
+  InitFolderValues(platform_, folders_);
+
+  const ScriptReader script(ScriptFileName(programFile_, args),
+                            [this](const std::string& f) { return platform_.ReadWholeFile(f); });
+
+  state_.visible = script.ReadBool("GUI", "Visible", true);
+  const std::string title = script.ReadString("GUI", "TiTle", texts::kDefaultTitle);
+  const Fields href = SplitField(script.ReadString("GUI", "Href", texts::kDefaultHref), ',', true);
+  state_.linkCaption = href.head;
+  state_.linkTarget = href.tail;
+  window_.BuildControls(title, state_.linkCaption, state_.linkTarget);
+  window_.ApplyVisible(state_.visible);
+
+  std::vector<std::string> entries = script.ReadSection("INSTALL");
+  if (!entries.empty()) window_.SetThinMax(static_cast<int>(entries.size()));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    // A user who confirmed quitting wants nothing more done.
+    if (state_.finished) return;
+    state_.entryName = entries[i];
+    const Fields f = SplitField(script.ReadString("INSTALL", entries[i], ""), ',', true);
+    InstallEntry(f.head, f.tail);
+    window_.SetThinPosition(static_cast<int>(i + 1));
+  }
+  if (state_.finished) return;
+
+  window_.SetStatusText(texts::kRegister);
+  window_.RepaintStatus();
+  entries = script.ReadSection("REGISTRY");
+  if (!entries.empty()) window_.SetMainMax(static_cast<int>(entries.size()));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const Fields f = SplitField(script.ReadString("REGISTRY", entries[i], ""), ',', true);
+    WriteRegistryEntry(f.head, f.tail);
+    window_.SetMainPosition(static_cast<int>(i + 1));
+    platform_.Pause(50);
+  }
+
+  window_.SetStatusText(texts::kExecute);
+  window_.RepaintStatus();
+  entries = script.ReadSection("COMMAND");
+  if (!entries.empty()) window_.SetMainMax(static_cast<int>(entries.size()));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    RunCommand(script.ReadString("COMMAND", entries[i], ""));
+    window_.SetMainPosition(static_cast<int>(i + 1));
+  }
+
+  state_.finished = true;
+  window_.SetStatusText(texts::kFinished);
+  window_.SetStatusRed();
+  window_.SetButtonCaption(texts::kOk);
+  if (!state_.visible) window_.Terminate();
+}
+
+void SetupEngine::PromptForPath() {
+  window_.SetStatusText(std::string(texts::kPromptBefore) + state_.entryName + texts::kPromptAfter);
+  window_.SetButtonCaption(texts::kOk);
+  state_.awaitingPath = true;
+  window_.ShowPathBox(true);
+  window_.SetPathText(folders_.programFiles + "\\" + state_.entryName);
+  window_.ShowProgressBars(false);
+  while (!state_.finished && state_.awaitingPath) {
+    window_.ProcessMessages();
+    if (!state_.finished && state_.awaitingPath) window_.WaitForEvent();
+  }
+  window_.ShowPathBox(false);
+  window_.ShowProgressBars(true);
+  folders_.install = Trim(window_.PathText());
+  window_.SetButtonCaption(texts::kCancel);
+}
+
+void SetupEngine::InstallEntry(std::string source, std::string destination) {
+  source = Trim(source);
+  destination = Trim(destination);
+  if (source.empty() || destination.empty()) return;
+
+  if (destination == "?" && state_.visible) {
+    PromptForPath();
+    destination = folders_.install;
+  }
+  ExpandMacros(folders_, source);
+  ExpandMacros(folders_, destination);
+  source = ResolvePath(programFolder_, source);
+  if (source.back() == '\\') source += "*.*";
+  destination = ResolvePath(programFolder_, destination);
+  if (destination.back() != '\\') destination += '\\';
+
+  window_.SetMainPosition(0);
+  const int n = CopyMatches(source, destination, false);
+  window_.SetMainMax(n);
+  window_.UpdateMain();
+  CopyMatches(source, destination, true);
+}
+
+int SetupEngine::CopyMatches(const std::string& pattern, const std::string& destination,
+                             bool copy) {
+  // The destination is made before searching, so it exists even when
+  // nothing matches.
+  if (copy && !FolderExists(platform_, destination) && !CreateFolderPath(platform_, destination))
+    return 0;
+  FindEntry e;
+  std::unique_ptr<FindHandle> find = platform_.FindFirst(pattern, e);
+  if (!find) return 0;
+  const std::string folder = FolderPart(pattern);
+  int count = 0;
+  do {
+    if (state_.finished) break;
+    if (e.attributes & kAttrDirectory) {
+      if (e.name != "." && e.name != "..")
+        count += CopyMatches(folder + e.name + "\\*.*", destination + e.name + "\\", copy);
+      continue;
+    }
+    ++count;
+    window_.ProcessMessages();
+    if (copy) {
+      window_.SetStatusText(texts::kDecompressing + e.name + " ...");
+      window_.UpdateStatus();
+      platform_.CopyOneFile(folder + e.name, destination + e.name);
+      window_.StepMain();
+      window_.UpdateMain();
+    }
+  } while (find->Next(e));
+  return count;
+}
+
+void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::string& valueText) {
+  const RegistryEntry e = ParseRegistryEntry(folders_, keyPath, valueText);
+  if (e.root == 0) return;
+  if (platform_.WriteRegistryValue(e.root, e.subkey, e.valueName, e.type, e.data) ==
+      RegWrite::WriteFailed)
+    throw EngineError("Failed to set data for '" + e.valueName + "'");
+}
+
+void SetupEngine::RunCommand(const std::string& value) {
+  const CommandEntry c = ParseCommandEntry(folders_, value);
+  platform_.StartProgram(c.commandLine, c.showCode);
+}
+
+}  // namespace qv

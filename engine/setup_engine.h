@@ -1,0 +1,51 @@
+// The run driver: finds the setup script and carries out its GUI, INSTALL,
+// REGISTRY and COMMAND sections through the platform and the window.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "folders.h"
+#include "platform.h"
+#include "setup_window.h"
+
+namespace qv {
+
+// Splits a command line into arguments: blanks separate them, double quotes
+// group blanks into one and are dropped. The first is the program.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// The script named by the first argument (relative to the program folder
+// unless it has a drive), or the program's own name with ".ini".
+std::string ScriptFileName(const std::string& programFile, const std::vector<std::string>& args);
+
+class SetupEngine {
+ public:
+  SetupEngine(Platform& platform, SetupWindow& window, RunState& state, FolderValues& folders,
+              std::string programFile);
+
+  // The whole run. Throws EngineError for the few hard errors; the caller
+  // reports them and leaves the window as it is.
+  void Run(const std::vector<std::string>& args);
+
+  void InstallEntry(std::string source, std::string destination);
+  // Counts (copy false) or copies (copy true) what matches a pattern into a
+  // destination folder ending in a backslash; gives the number of files met.
+  int CopyMatches(const std::string& pattern, const std::string& destination, bool copy);
+  void WriteRegistryEntry(const std::string& keyPath, const std::string& valueText);
+  void RunCommand(const std::string& value);
+
+  const std::string& ProgramFolder() const { return programFolder_; }
+
+ private:
+  void PromptForPath();
+
+  Platform& platform_;
+  SetupWindow& window_;
+  RunState& state_;
+  FolderValues& folders_;
+  std::string programFile_;
+  std::string programFolder_;
+};
+
+}  // namespace qv

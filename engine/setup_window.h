@@ -1,0 +1,52 @@
+// What the engine may do to the setup window, and the state the two share.
+#pragma once
+
+#include <string>
+
+namespace qv {
+
+// Fields of the setup window that its handlers and the running engine share.
+struct RunState {
+  bool visible = true;
+  bool finished = false;      // the run is over, or the user confirmed quitting
+  bool awaitingPath = false;  // a path prompt waits for the user
+  std::string entryName;      // the INSTALL entry being processed
+  std::string linkCaption;
+  std::string linkTarget;
+};
+
+class SetupWindow {
+ public:
+  virtual ~SetupWindow() = default;
+
+  virtual void BuildControls(const std::string& title, const std::string& linkCaption,
+                             const std::string& linkTarget) = 0;
+  virtual void ApplyVisible(bool visible) = 0;
+
+  virtual void SetStatusText(const std::string& text) = 0;
+  virtual void RepaintStatus() = 0;
+  virtual void UpdateStatus() = 0;
+  virtual void SetStatusRed() = 0;
+
+  virtual void SetMainMax(int max) = 0;
+  virtual void SetMainPosition(int position) = 0;
+  virtual void StepMain() = 0;
+  virtual void UpdateMain() = 0;
+  virtual void SetThinMax(int max) = 0;
+  virtual void SetThinPosition(int position) = 0;
+
+  virtual void ShowProgressBars(bool show) = 0;
+  virtual void ShowPathBox(bool show) = 0;  // the path box and its browse button
+  virtual void SetPathText(const std::string& text) = 0;
+  virtual std::string PathText() = 0;
+  virtual void SetButtonCaption(const std::string& caption) = 0;
+
+  // Handles what is pending and returns at once.
+  virtual void ProcessMessages() = 0;
+  // Sleeps until the next window event arrives (so a waiting prompt costs
+  // no processor time).
+  virtual void WaitForEvent() = 0;
+  virtual void Terminate() = 0;
+};
+
+}  // namespace qv

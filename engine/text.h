@@ -1,0 +1,52 @@
+// Byte-wise text rules shared by the whole engine. Strings are ANSI code
+// page bytes (GBK on Chinese systems); a double-byte character counts as two.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+// Removes leading and trailing bytes whose code is 32 or less.
+std::string Trim(std::string_view s);
+
+// Upper-cases a to z only; every other byte is left alone.
+std::string UpperCase(std::string_view s);
+
+// ASCII-only case-blind equality, as used for script section and key names.
+bool SameText(std::string_view a, std::string_view b);
+
+struct Fields {
+  std::string head;
+  std::string tail;
+};
+
+// Cuts text at its first separator (firstOnly) or at its last one.
+// No trimming and no quoting: a field never holds the separator it is cut at.
+Fields SplitField(std::string_view text, char separator, bool firstOnly);
+
+struct HexValue {
+  std::uint32_t value = 0;
+  bool valid = true;
+};
+
+// Reads hexadecimal digits without any prefix, kept to 32 bits; the first
+// other byte ends the reading and marks the result invalid.
+HexValue HexToInt(std::string_view text);
+
+// The integer rule of the script's numbers: decimal with an optional sign, or
+// hexadecimal after "$", "x" or "0x"; it must fit 32 bits. Anything else is
+// no integer.
+std::optional<std::int32_t> ParseInt32(std::string_view text);
+
+// A path is taken as it stands when its second byte is a colon; any other
+// path is relative to the program folder (which ends in a backslash).
+bool IsDrivePath(std::string_view path);
+std::string ResolvePath(std::string_view programFolder, std::string_view path);
+
+// Everything up to and including the last backslash or colon.
+std::string FolderPart(std::string_view path);
+
+}  // namespace qv

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include "errors.h"
+#include "fakes.h"
+#include "setup_engine.h"
+#include "texts.h"
+
+namespace qv {
+namespace {
+
+constexpr char kProgram[] = "D:\\dist\\setup.exe";
+
+struct Rig {
+  test::FakePlatform platform;
+  test::RecordingWindow window;
+  RunState state;
+  FolderValues folders;
+  SetupEngine engine{platform, window, state, folders, kProgram};
+
+  explicit Rig(const std::string& script = "") {
+    platform.AddFolder("C:\\Program Files");
+    platform.AddFile(kProgram, "MZ");
+    if (!script.empty()) platform.AddFile("D:\\dist\\setup.ini", script);
+  }
+};
+
+TEST(Driver, CommandLineSplitting) {
+  struct Case {
+    const char* line;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"setup.exe", {"setup.exe"}},
+      {"\"D:\\my dist\\setup.exe\" a.ini extra", {"D:\\my dist\\setup.exe", "a.ini", "extra"}},
+      {"  setup.exe   \"C:\\x y\\a.ini\"  ", {"setup.exe", "C:\\x y\\a.ini"}},
+      {"setup.exe a\"b c\"d", {"setup.exe", "ab cd"}},
+      {"", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+}
+
+TEST(Driver, ScriptLocation) {
+  struct Case {
+    const char* program;
+    std::vector<std::string> args;
+    const char* script;
+  } cases[] = {
+      {"D:\\dist\\setup.exe", {}, "D:\\dist\\setup.ini"},
+      {"D:\\dist\\Setup.EXE", {}, "D:\\dist\\Setup.ini"},
+      {"D:\\v1.2\\setup", {}, "D:\\v1.2\\setup.ini"},
+      {"D:\\dist\\setup.exe", {"a.ini"}, "D:\\dist\\a.ini"},
+      {"D:\\dist\\setup.exe", {"sub\\a.ini", "ignored"}, "D:\\dist\\sub\\a.ini"},
+      {"D:\\dist\\setup.exe", {"C:\\x\\a.ini"}, "C:\\x\\a.ini"},
+      {"D:\\dist\\setup.exe", {"\\\\srv\\share\\a.ini"}, "D:\\dist\\\\\\srv\\share\\a.ini"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ScriptFileName(c.program, c.args), c.script) << c.program;
+}
+
+TEST(Driver, AMissingScriptRunsToTheEndWithDefaults) {
+  Rig rig;
+  rig.engine.Run({});
+  const std::string build =
+      std::string("build ") + texts::kDefaultTitle + "|" + "qvSetup|https://qvsetup.example.org/";
+  EXPECT_EQ(rig.window.calls,
+            (std::vector<std::string>{build, "visible 1", std::string("status ") + texts::kRegister,
+                                      "repaint", std::string("status ") + texts::kExecute, "repaint",
+                                      std::string("status ") + texts::kFinished, "red",
+                                      std::string("button ") + texts::kOk}));
+  EXPECT_TRUE(rig.state.finished);
+  EXPECT_FALSE(rig.window.terminated);
+  EXPECT_EQ(rig.platform.paused, 0u);
+}
+
+TEST(Driver, GuiSection) {
+  struct Case {
+    const char* gui;
+    const char* build;
+    bool visible;
+  } cases[] = {
+      {"TiTle=Example Setup\nHref=Maker,http://a.example/x,y", "build Example Setup|Maker|http://a.example/x,y", true},
+      {"Href=just a caption", "build \xB0\xB2\xD7\xB0\xB3\xCC\xD0\xF2|just a caption|", true},
+      {"Href=,target\nTiTle=", "build ||target", true},
+      {"Visible=0x0\nTiTle=T\nHref=c,t", "build T|c|t", false},
+  };
+  for (const auto& c : cases) {
+    Rig rig(std::string("[GUI]\n") + c.gui + "\n");
+    rig.engine.Run({});
+    EXPECT_EQ(rig.window.calls[0], c.build) << c.gui;
+    EXPECT_EQ(rig.state.visible, c.visible) << c.gui;
+    EXPECT_EQ(rig.window.terminated, !c.visible) << c.gui;
+  }
+}
+
+TEST(Driver, PhasesRunInOrderWithTheirBarsAndPauses) {
+  Rig rig(
+      "[COMMAND]\nc1=first.exe,HIDE\nc2=%WINDOWSDIR%\\second.exe a,b\n"
+      "[REGISTRY]\nr1=HKCU\\Software\\T\\A,x\nr2=HKCU\\Software\\T\\B,DWORD:2\nr3=HKCU\\Software\\T\\C,HEX:3\n"
+      "[INSTALL]\nApp=files\\,C:\\App\n");
+  rig.platform.AddFile("D:\\dist\\files\\a.txt", "a");
+  rig.engine.Run({});
+
+  EXPECT_EQ(rig.platform.events,
+            (std::vector<std::string>{"mkdir C:\\App", "copy D:\\dist\\files\\a.txt > C:\\App\\a.txt",
+                                      "reg Software\\T\\A", "reg Software\\T\\B", "reg Software\\T\\C",
+                                      "start first.exe", "start C:\\WINDOWS\\second.exe a"}));
+  EXPECT_EQ(rig.platform.started[0].second, 0);
+  EXPECT_EQ(rig.platform.started[1].second, 1);  // "b" is no show word
+  EXPECT_EQ(rig.platform.paused, 150u);
+  EXPECT_EQ(rig.window.Calls("thin"), (std::vector<std::string>{"thinMax 1", "thinPos 1"}));
+  // After the install entry: registry sets 3 and walks 1..3, commands set 2.
+  std::vector<std::string> bars = rig.window.Calls("main");
+  std::vector<std::string> tail(bars.end() - 7, bars.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"mainMax 3", "mainPos 1", "mainPos 2", "mainPos 3",
+                                            "mainMax 2", "mainPos 1", "mainPos 2"}));
+  EXPECT_EQ(rig.window.calls.back(), std::string("button ") + texts::kOk);
+}
+
+TEST(Driver, EmptyRegistryPhaseLeavesTheBarAlone) {
+  Rig rig("[INSTALL]\nApp=files\\,C:\\App\n[REGISTRY]\n[COMMAND]\n");
+  rig.platform.AddFile("D:\\dist\\files\\a.txt", "a");
+  rig.platform.AddFile("D:\\dist\\files\\b.txt", "b");
+  rig.engine.Run({});
+  std::vector<std::string> bars = rig.window.Calls("main");
+  EXPECT_EQ(bars.back(), "mainMax 2");
+  EXPECT_EQ(rig.platform.paused, 0u);
+}
+
+TEST(Driver, ADuplicateKeyRunsTheFirstValueTwice) {
+  Rig rig("[COMMAND]\nx=one.exe\ny=mid.exe\nX=two.exe\n");
+  rig.engine.Run({});
+  ASSERT_EQ(rig.platform.started.size(), 3u);
+  EXPECT_EQ(rig.platform.started[0].first, "one.exe");
+  EXPECT_EQ(rig.platform.started[1].first, "mid.exe");
+  EXPECT_EQ(rig.platform.started[2].first, "one.exe");
+}
+
+TEST(Driver, ScriptNamedOnTheCommandLine) {
+  Rig rig;
+  rig.platform.AddFile("D:\\dist\\sub\\a.ini", "[GUI]\nTiTle=from sub\n");
+  rig.platform.AddFile("C:\\x\\a.ini", "[GUI]\nTiTle=from C\n");
+  rig.engine.Run({"sub\\a.ini"});
+  EXPECT_EQ(rig.window.calls[0].substr(0, 14), "build from sub");
+  Rig other;
+  other.platform.AddFile("C:\\x\\a.ini", "[GUI]\nTiTle=from C\n");
+  other.engine.Run({"C:\\x\\a.ini"});
+  EXPECT_EQ(other.window.calls[0].substr(0, 12), "build from C");
+}
+
+TEST(Driver, AFailedRegistryWriteEndsTheRunWithItsValueName) {
+  Rig rig("[REGISTRY]\n1=HKCU\\Software\\T\\Name,x\n[COMMAND]\n1=never.exe\n");
+  rig.platform.registryWritesFail = true;
+  try {
+    rig.engine.Run({});
+    FAIL() << "no error";
+  } catch (const EngineError& e) {
+    EXPECT_STREQ(e.what(), "Failed to set data for 'Name'");
+  }
+  EXPECT_FALSE(rig.state.finished);
+  EXPECT_TRUE(rig.platform.started.empty());
+}
+
+TEST(Driver, KeysThatDoNotOpenAndUnknownRootsArePassedOverSilently) {
+  Rig rig("[REGISTRY]\n1=NOPE\\Software\\T\\A,x\n2=HKCU\\Software\\T\\B,y\n");
+  rig.platform.registryKeysOpen = false;
+  rig.engine.Run({});
+  EXPECT_EQ(rig.platform.events, (std::vector<std::string>{"reg Software\\T\\B"}));
+  EXPECT_TRUE(rig.state.finished);
+}
+
+TEST(Driver, QuittingDuringInstallSkipsEverythingAfter) {
+  Rig rig("[INSTALL]\nA=files\\,C:\\A\nB=files\\,C:\\B\n[REGISTRY]\n1=HKCU\\S\\V,x\n[COMMAND]\n1=x.exe\n");
+  rig.platform.AddFile("D:\\dist\\files\\1.txt", "1");
+  rig.platform.AddFile("D:\\dist\\files\\2.txt", "2");
+  rig.window.onPump = [&] {
+    if (rig.window.pumps == 3) rig.state.finished = true;  // first file of the copy pass
+  };
+  rig.engine.Run({});
+  EXPECT_EQ(rig.platform.events, (std::vector<std::string>{"mkdir C:\\A", "copy D:\\dist\\files\\1.txt > C:\\A\\1.txt"}));
+  EXPECT_TRUE(rig.window.Calls(std::string("status ") + texts::kRegister).empty());
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,154 @@
+#include "fakes.h"
+
+namespace qv::test {
+
+namespace {
+
+// Wildcard match, case-blind; "*.*" matches every name as Windows does.
+bool Matches(const std::string& mask, const std::string& name) {
+  if (mask == "*.*") return true;
+  std::size_t m = 0, n = 0, star = std::string::npos, back = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && (mask[m] == '?' || UpperCase(mask.substr(m, 1)) == UpperCase(name.substr(n, 1)))) {
+      ++m;
+      ++n;
+    } else if (m < mask.size() && mask[m] == '*') {
+      star = m++;
+      back = n;
+    } else if (star != std::string::npos) {
+      m = star + 1;
+      n = ++back;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
+}
+
+class FakeFind : public FindHandle {
+ public:
+  explicit FakeFind(std::vector<FindEntry> rest) : rest_(std::move(rest)) {}
+  bool Next(FindEntry& e) override {
+    if (at_ >= rest_.size()) return false;
+    e = rest_[at_++];
+    return true;
+  }
+
+ private:
+  std::vector<FindEntry> rest_;
+  std::size_t at_ = 0;
+};
+
+}  // namespace
+
+FakePlatform::FakePlatform() {
+  AddFolder("C:");
+  AddFolder("D:");
+}
+
+std::string FakePlatform::Key(std::string path) {
+  if (path.size() > 2 && path.back() == '\\') path.pop_back();
+  if (path.size() == 3 && path[1] == ':') path.pop_back();
+  return UpperCase(path);
+}
+
+void FakePlatform::AddFolder(const std::string& path, std::uint32_t attributes) {
+  std::string k = Key(path);
+  const std::string parent = FolderPart(k);
+  if (!parent.empty() && parent != k && !IsFolder(parent)) AddFolder(parent);
+  std::string name = path;
+  if (name.size() > 2 && name.back() == '\\') name.pop_back();
+  nodes_[k] = Node{name.substr(name.find_last_of("\\:") + 1), attributes | kAttrDirectory, ""};
+}
+
+void FakePlatform::AddFile(const std::string& path, const std::string& content,
+                           std::uint32_t attributes) {
+  AddFolder(FolderPart(path));
+  nodes_[Key(path)] = Node{path.substr(path.find_last_of("\\:") + 1), attributes, content};
+}
+
+bool FakePlatform::IsFolder(const std::string& path) const {
+  auto it = nodes_.find(Key(path));
+  return it != nodes_.end() && (it->second.attributes & kAttrDirectory);
+}
+
+bool FakePlatform::IsFile(const std::string& path) const {
+  auto it = nodes_.find(Key(path));
+  return it != nodes_.end() && !(it->second.attributes & kAttrDirectory);
+}
+
+std::string FakePlatform::Content(const std::string& path) const {
+  auto it = nodes_.find(Key(path));
+  return it == nodes_.end() ? std::string() : it->second.content;
+}
+
+std::uint32_t FakePlatform::AttributesOf(const std::string& path) const {
+  auto it = nodes_.find(Key(path));
+  return it == nodes_.end() ? kNoAttributes : it->second.attributes;
+}
+
+bool FakePlatform::MakeFolder(const std::string& path) {
+  events.push_back("mkdir " + path);
+  const std::string k = Key(path);
+  if (failingFolders.count(k) || nodes_.count(k) || !IsFolder(FolderPart(k))) return false;
+  AddFolder(path);
+  return true;
+}
+
+std::unique_ptr<FindHandle> FakePlatform::FindFirst(const std::string& pattern, FindEntry& first) {
+  const std::string folder = Key(FolderPart(pattern));
+  const std::string mask = pattern.substr(FolderPart(pattern).size());
+  if (!IsFolder(folder)) return nullptr;
+  std::vector<FindEntry> found;
+  if (folder.size() > 2) {  // not a drive root
+    if (Matches(mask, ".")) found.push_back({".", kAttrDirectory});
+    if (Matches(mask, "..")) found.push_back({"..", kAttrDirectory});
+  }
+  for (const auto& [k, node] : nodes_)
+    if (k != folder && Key(FolderPart(k)) == folder && Matches(mask, node.name))
+      found.push_back({node.name, node.attributes});
+  if (found.empty()) return nullptr;
+  first = found.front();
+  found.erase(found.begin());
+  return std::make_unique<FakeFind>(std::move(found));
+}
+
+bool FakePlatform::CopyOneFile(const std::string& from, const std::string& to) {
+  events.push_back("copy " + from + " > " + to);
+  if (failingCopies.count(Key(from)) || !IsFile(from) || !IsFolder(FolderPart(to)) || IsFolder(to))
+    return false;
+  const Node& src = nodes_.at(Key(from));
+  nodes_[Key(to)] = Node{to.substr(to.find_last_of('\\') + 1), src.attributes, src.content};
+  return true;
+}
+
+std::optional<std::string> FakePlatform::ReadWholeFile(const std::string& path) {
+  if (!IsFile(path)) return std::nullopt;
+  return Content(path);
+}
+
+RegWrite FakePlatform::WriteRegistryValue(std::uint32_t root, const std::string& subkey,
+                                          const std::string& name, RegType type,
+                                          const std::vector<std::uint8_t>& data) {
+  events.push_back("reg " + subkey + "\\" + name);
+  if (!registryKeysOpen) return RegWrite::KeyNotOpened;
+  if (registryWritesFail) return RegWrite::WriteFailed;
+  registry[{root, UpperCase(subkey), UpperCase(name)}] = RegValue{type, data};
+  return RegWrite::Written;
+}
+
+bool FakePlatform::StartProgram(const std::string& commandLine, int showCode) {
+  events.push_back("start " + commandLine);
+  started.emplace_back(commandLine, showCode);
+  return !commandLine.empty();
+}
+
+std::vector<std::string> RecordingWindow::Calls(const std::string& prefix) const {
+  std::vector<std::string> r;
+  for (const auto& c : calls)
+    if (c.compare(0, prefix.size(), prefix) == 0) r.push_back(c);
+  return r;
+}
+
+}  // namespace qv::test

@@ -1,0 +1,125 @@
+// An in-memory machine and a window that records what the engine asks of it.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform.h"
+#include "setup_window.h"
+#include "text.h"
+
+namespace qv::test {
+
+class FakePlatform : public Platform {
+ public:
+  FakePlatform();
+
+  // Set-up helpers; paths are full Windows paths.
+  void AddFolder(const std::string& path, std::uint32_t attributes = kAttrDirectory);
+  void AddFile(const std::string& path, const std::string& content,
+               std::uint32_t attributes = kAttrArchive);
+  bool IsFolder(const std::string& path) const;
+  bool IsFile(const std::string& path) const;
+  std::string Content(const std::string& path) const;
+  std::uint32_t AttributesOf(const std::string& path) const;
+
+  std::string windowsFolder = "C:\\WINDOWS";
+  std::string systemFolder = "C:\\WINDOWS\\system32";
+  std::string tempPath = "C:\\TEMP\\";
+  RegistryText programFilesDir{RegistryText::Status::Text, "C:\\Program Files"};
+
+  std::set<std::string> failingFolders;  // MakeFolder fails for these (upper case)
+  std::set<std::string> failingCopies;   // CopyOneFile fails for these sources
+  bool registryKeysOpen = true;
+  bool registryWritesFail = false;
+
+  struct RegValue {
+    RegType type;
+    std::vector<std::uint8_t> data;
+  };
+  std::map<std::tuple<std::uint32_t, std::string, std::string>, RegValue> registry;
+  std::vector<std::pair<std::string, int>> started;
+  std::vector<std::string> events;  // mkdir, copy, reg and start, in order
+  unsigned paused = 0;
+
+  std::string WindowsFolder() override { return windowsFolder; }
+  std::string SystemFolder() override { return systemFolder; }
+  std::string TempPath() override { return tempPath; }
+  RegistryText ReadRegistryText(std::uint32_t, const std::string&, const std::string&) override {
+    return programFilesDir;
+  }
+  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey,
+                              const std::string& name, RegType type,
+                              const std::vector<std::uint8_t>& data) override;
+  std::uint32_t Attributes(const std::string& path) override { return AttributesOf(path); }
+  bool MakeFolder(const std::string& path) override;
+  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
+  bool CopyOneFile(const std::string& from, const std::string& to) override;
+  std::optional<std::string> ReadWholeFile(const std::string& path) override;
+  bool StartProgram(const std::string& commandLine, int showCode) override;
+  void Pause(unsigned ms) override { paused += ms; }
+
+ private:
+  struct Node {
+    std::string name;  // as created
+    std::uint32_t attributes;
+    std::string content;
+  };
+  static std::string Key(std::string path);
+  std::map<std::string, Node> nodes_;
+};
+
+class RecordingWindow : public SetupWindow {
+ public:
+  std::vector<std::string> calls;
+  std::string pathText;
+  bool terminated = false;
+  // Runs on every ProcessMessages: the test plays the user here.
+  std::function<void()> onPump;
+  int pumps = 0;
+  int waits = 0;
+
+  // Calls whose text starts with prefix, in order.
+  std::vector<std::string> Calls(const std::string& prefix) const;
+
+  void BuildControls(const std::string& t, const std::string& c, const std::string& l) override {
+    Log("build " + t + "|" + c + "|" + l);
+  }
+  void ApplyVisible(bool v) override { Log(std::string("visible ") + (v ? "1" : "0")); }
+  void SetStatusText(const std::string& t) override { Log("status " + t); }
+  void RepaintStatus() override { Log("repaint"); }
+  void UpdateStatus() override { Log("updateStatus"); }
+  void SetStatusRed() override { Log("red"); }
+  void SetMainMax(int m) override { Log("mainMax " + std::to_string(m)); }
+  void SetMainPosition(int p) override { Log("mainPos " + std::to_string(p)); }
+  void StepMain() override { Log("step"); }
+  void UpdateMain() override { Log("updateMain"); }
+  void SetThinMax(int m) override { Log("thinMax " + std::to_string(m)); }
+  void SetThinPosition(int p) override { Log("thinPos " + std::to_string(p)); }
+  void ShowProgressBars(bool s) override { Log(std::string("bars ") + (s ? "1" : "0")); }
+  void ShowPathBox(bool s) override { Log(std::string("pathBox ") + (s ? "1" : "0")); }
+  void SetPathText(const std::string& t) override {
+    pathText = t;
+    Log("path " + t);
+  }
+  std::string PathText() override { return pathText; }
+  void SetButtonCaption(const std::string& c) override { Log("button " + c); }
+  void ProcessMessages() override {
+    ++pumps;
+    if (onPump) onPump();
+  }
+  void WaitForEvent() override { ++waits; }
+  void Terminate() override {
+    terminated = true;
+    Log("terminate");
+  }
+
+ private:
+  void Log(std::string s) { calls.push_back(std::move(s)); }
+};
+
+}  // namespace qv::test

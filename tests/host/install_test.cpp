@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "setup_engine.h"
+#include "texts.h"
+
+namespace qv {
+namespace {
+
+struct Rig {
+  test::FakePlatform platform;
+  test::RecordingWindow window;
+  RunState state;
+  FolderValues folders;
+  SetupEngine engine{platform, window, state, folders, "D:\\dist\\setup.exe"};
+
+  Rig() {
+    folders.programFiles = "C:\\Program Files";
+    folders.windows = "C:\\WINDOWS";
+    platform.AddFile("D:\\dist\\files\\readme.txt", "r");
+    platform.AddFile("D:\\dist\\files\\bin\\app.dll", "d", kAttrHidden | kAttrSystem);
+    platform.AddFile("D:\\dist\\files\\bin\\ro.dat", "o", kAttrReadOnly);
+    platform.AddFolder("D:\\dist\\files\\empty");
+    platform.AddFolder("D:\\dist\\files\\odd", kAttrDirectory | kAttrReadOnly | kAttrHidden | kAttrArchive);
+    platform.AddFile("D:\\dist\\files\\odd\\x.dll", "x");
+  }
+  int Steps() const { return static_cast<int>(window.Calls("step").size()); }
+};
+
+TEST(Install, SourceForms) {
+  struct Case {
+    const char* source;
+    const char* destination;
+    std::vector<std::string> present;
+    std::vector<std::string> absent;
+  } cases[] = {
+      {"files\\", "D:\\App",
+       {"D:\\App\\readme.txt", "D:\\App\\bin\\app.dll", "D:\\App\\bin\\ro.dat", "D:\\App\\odd\\x.dll"},
+       {"D:\\App\\files"}},
+      {"files", "D:\\App", {"D:\\App\\files\\readme.txt", "D:\\App\\files\\bin\\app.dll"}, {"D:\\App\\readme.txt"}},
+      {"files\\*.dll", "D:\\App", {"D:\\App"}, {"D:\\App\\readme.txt", "D:\\App\\bin"}},
+      {"files\\b*", "D:\\App\\", {"D:\\App\\bin\\app.dll", "D:\\App\\bin\\ro.dat"}, {"D:\\App\\readme.txt"}},
+      {"  files\\readme.txt ", "  D:\\App  ", {"D:\\App\\readme.txt"}, {"D:\\App\\bin"}},
+      {"D:\\dist\\files\\odd\\", "%WINDOWSDIR%\\Odd", {"C:\\WINDOWS\\Odd\\x.dll"}, {}},
+  };
+  for (const auto& c : cases) {
+    Rig rig;
+    SCOPED_TRACE(std::string(c.source) + " , " + c.destination);
+    rig.engine.InstallEntry(c.source, c.destination);
+    for (const auto& p : c.present)
+      EXPECT_TRUE(rig.platform.IsFile(p) || rig.platform.IsFolder(p)) << p;
+    for (const auto& p : c.absent)
+      EXPECT_FALSE(rig.platform.IsFile(p) || rig.platform.IsFolder(p)) << p;
+    // The count pass sized the bar for exactly the steps the copy made.
+    std::vector<std::string> max = rig.window.Calls("mainMax");
+    ASSERT_EQ(max.size(), 1u);
+    EXPECT_EQ(max[0], "mainMax " + std::to_string(rig.Steps()));
+  }
+}
+
+TEST(Install, EmptyFoldersAndAttributesCarryOver) {
+  Rig rig;
+  rig.engine.InstallEntry("files\\", "D:\\App");
+  EXPECT_TRUE(rig.platform.IsFolder("D:\\App\\empty"));
+  EXPECT_EQ(rig.platform.AttributesOf("D:\\App\\bin\\app.dll"), kAttrHidden | kAttrSystem);
+  EXPECT_EQ(rig.Steps(), 4);
+}
+
+TEST(Install, StatusAndBarPerFile) {
+  Rig rig;
+  rig.engine.InstallEntry("files\\readme.txt", "D:\\App");
+  EXPECT_EQ(rig.window.calls,
+            (std::vector<std::string>{"mainPos 0", "mainMax 1", "updateMain",
+                                      "status Decompressing readme.txt ...", "updateStatus", "step",
+                                      "updateMain"}));
+  EXPECT_EQ(rig.window.pumps, 2);  // once per file in each pass
+}
+
+TEST(Install, NothingMatchingStillCreatesTheDestination) {
+  Rig rig;
+  rig.engine.InstallEntry("files\\*.none", "D:\\New\\Deep");
+  EXPECT_TRUE(rig.platform.IsFolder("D:\\New\\Deep"));
+  EXPECT_EQ(rig.window.Calls("mainMax"), (std::vector<std::string>{"mainMax 0"}));
+}
+
+TEST(Install, EmptyFieldsAndFailures) {
+  Rig rig;
+  rig.engine.InstallEntry("  ", "D:\\App");
+  rig.engine.InstallEntry("files\\", " \t");
+  EXPECT_TRUE(rig.window.calls.empty());
+
+  rig.platform.failingCopies.insert("D:\\DIST\\FILES\\README.TXT");
+  rig.platform.failingFolders.insert("D:\\APP\\BIN");
+  rig.engine.InstallEntry("files\\", "D:\\App");
+  EXPECT_FALSE(rig.platform.IsFile("D:\\App\\readme.txt"));
+  EXPECT_FALSE(rig.platform.IsFile("D:\\App\\bin\\app.dll"));
+  EXPECT_TRUE(rig.platform.IsFile("D:\\App\\odd\\x.dll"));
+  // A failed copy still steps; a folder that cannot be made copies nothing.
+  EXPECT_EQ(rig.Steps(), 2);
+}
+
+TEST(Install, UnexpandedMacroIsAFolderBesideTheProgram) {
+  Rig rig;
+  rig.engine.InstallEntry("files\\readme.txt", "%INSTALLDIR%\\x");
+  EXPECT_TRUE(rig.platform.IsFile("D:\\dist\\%INSTALLDIR%\\x\\readme.txt"));
+}
+
+TEST(Install, QuitStopsTheWalkAtEveryLevel) {
+  Rig rig;
+  // Count pass: 4 files. Quit on the copy pass's first file inside bin.
+  rig.window.onPump = [&] {
+    if (rig.window.pumps == 5) rig.state.finished = true;
+  };
+  rig.engine.InstallEntry("files\\", "D:\\App");
+  EXPECT_EQ(rig.Steps(), 1);
+  EXPECT_EQ(rig.platform.events.back(), "copy D:\\dist\\files\\bin\\app.dll > D:\\App\\bin\\app.dll");
+  EXPECT_FALSE(rig.platform.IsFolder("D:\\App\\empty"));
+}
+
+TEST(Install, PathPromptSequence) {
+  Rig rig;
+  rig.state.entryName = "Example";
+  int step = 0;
+  rig.window.onPump = [&] {
+    if (!rig.state.awaitingPath) return;
+    switch (++step) {
+      case 1: rig.window.pathText = "   "; break;  // the window warns; still waiting
+      case 2: rig.window.pathText = "  D:\\Chosen  "; rig.state.awaitingPath = false; break;
+    }
+  };
+  rig.engine.InstallEntry("files\\readme.txt", " ? ");
+  EXPECT_EQ(rig.folders.install, "D:\\Chosen");
+  EXPECT_TRUE(rig.platform.IsFile("D:\\Chosen\\readme.txt"));
+  EXPECT_EQ(rig.window.waits, 1);
+  const std::vector<std::string> expected = {
+      std::string("status ") + texts::kPromptBefore + "Example" + texts::kPromptAfter,
+      std::string("button ") + texts::kOk,
+      "pathBox 1",
+      "path C:\\Program Files\\Example",
+      "bars 0",
+      "pathBox 0",
+      "bars 1",
+      std::string("button ") + texts::kCancel,
+      "mainPos 0"};
+  EXPECT_EQ(std::vector<std::string>(rig.window.calls.begin(), rig.window.calls.begin() + 9), expected);
+}
+
+TEST(Install, PromptEndsAtOnceWhenTheUserQuits) {
+  Rig rig;
+  rig.state.entryName = "App";
+  rig.window.onPump = [&] { rig.state.finished = true; };
+  rig.engine.InstallEntry("files\\readme.txt", "?");
+  EXPECT_EQ(rig.folders.install, "C:\\Program Files\\App");
+  EXPECT_EQ(rig.window.pumps, 1);
+}
+
+TEST(Install, PathWithoutDriveIsBesideTheProgram) {
+  Rig rig;
+  rig.state.entryName = "App";
+  rig.window.onPump = [&] {
+    rig.window.pathText = "App";
+    rig.state.awaitingPath = false;
+  };
+  rig.engine.InstallEntry("files\\readme.txt", "?");
+  EXPECT_EQ(rig.folders.install, "App");
+  EXPECT_TRUE(rig.platform.IsFile("D:\\dist\\App\\readme.txt"));
+}
+
+TEST(Install, OnlyAQuestionMarkPromptsAndHiddenRunsNever) {
+  struct Case {
+    const char* destination;
+    bool visible;
+  } cases[] = {{"??", true}, {"?\\x", true}, {"?", false}};
+  for (const auto& c : cases) {
+    Rig rig;
+    rig.state.visible = c.visible;
+    rig.engine.InstallEntry("files\\readme.txt", c.destination);
+    EXPECT_TRUE(rig.window.Calls("pathBox").empty()) << c.destination;
+    EXPECT_EQ(rig.folders.install, "") << c.destination;
+  }
+  Rig hidden;
+  hidden.state.visible = false;
+  hidden.engine.InstallEntry("files\\readme.txt", "?");
+  EXPECT_EQ(hidden.platform.events.front(), "mkdir D:\\dist\\?");
+}
+
+}  // namespace
+}  // namespace qv

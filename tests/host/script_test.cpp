@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "script.h"
+
+namespace qv {
+namespace {
+
+ScriptReader Reader(const std::string& text) {
+  return ScriptReader("C:\\s.ini", [text](const std::string&) { return std::optional<std::string>(text); });
+}
+
+TEST(Script, ReadStringRules) {
+  static const char kIni[] =
+      "\xEF\xBB\xBF[GUI]\r\n"
+      "TiTle = My Setup \r\n"
+      "dq=\"quoted \"\r\n"
+      "sq=' single'\r\n"
+      "mixed=\"half'\r\n"
+      "inner=a\"b\"c\r\n"
+      "twice=\"\"x\"\"\r\n"
+      "empty=\r\n"
+      "eq=a=b=c\r\n"
+      "dup=first\r\n"
+      "DUP=second\r\n"
+      "  ; comment=no\r\n"
+      "# hash=no\r\n"
+      "no equals sign\r\n"
+      "=orphan\r\n"
+      "nul=ab\0cd\r\n"
+      "[ other ]\n"
+      "k=v\n"
+      "[gui]\n"
+      "late=yes\n"
+      "TITLE=ignored\n";
+  const ScriptReader r = Reader(std::string(kIni, sizeof kIni - 1));
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* value;
+  } cases[] = {
+      {"GUI", "TiTle", "My Setup"},  {"gui", "title", "My Setup"}, {"GUI", "dq", "quoted "},
+      {"GUI", "sq", " single"},      {"GUI", "mixed", "\"half'"},  {"GUI", "inner", "a\"b\"c"},
+      {"GUI", "twice", "\"x\""},     {"GUI", "empty", ""},         {"GUI", "eq", "a=b=c"},
+      {"GUI", "dup", "first"},       {"GUI", "late", "yes"},       {"OTHER", "k", "v"},
+      {"GUI", "; comment", "(none)"}, {"GUI", "# hash", "(none)"},  {"GUI", "nul", "ab"},
+      {"GUI", "missing", "(none)"},  {"NOSECTION", "k", "(none)"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(r.ReadString(c.section, c.key, "(none)"), c.value) << c.section << "/" << c.key;
+}
+
+TEST(Script, ReadSectionKeepsFileOrderAndDuplicates) {
+  const ScriptReader r = Reader("[INSTALL]\nB=1\na=2\nB=3\n; c=4\n[X]\nz=0\n[install]\nlast=5\n");
+  EXPECT_EQ(r.ReadSection("Install"), (std::vector<std::string>{"B", "a", "B", "last"}));
+  EXPECT_TRUE(r.ReadSection("COMMAND").empty());
+}
+
+TEST(Script, LongValuesAreCutTo2047) {
+  const std::string v(3000, 'x');
+  const ScriptReader r = Reader("[A]\nk=\"" + v + "\"\n");
+  EXPECT_EQ(r.ReadString("A", "k", ""), std::string(2047, 'x'));
+}
+
+TEST(Script, SectionBufferCutsTheLastNameThatPartlyFits) {
+  // 1000 names of 19 bytes take 20 bytes each with their zero: 819 fit whole
+  // into the 16382 bytes before the closing zeros, the 820th keeps 2 bytes.
+  std::vector<std::string> names;
+  for (int i = 0; i < 1000; ++i) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "entry%014d", i);
+    names.push_back(buf);
+  }
+  std::vector<std::string> fitted = FitSectionBuffer(names);
+  ASSERT_EQ(fitted.size(), 820u);
+  EXPECT_EQ(fitted[818], names[818]);
+  EXPECT_EQ(fitted[819], "en");
+
+  std::vector<std::string> exact(16383 / 20, std::string(19, 'k'));  // 16380 bytes + zero
+  EXPECT_EQ(FitSectionBuffer(exact).size(), exact.size());
+  // A cut that falls just after a zero keeps that name whole and loses the next.
+  std::vector<std::string> edge(818, std::string(19, 'k'));  // 16360 bytes
+  edge.push_back(std::string(21, 'm'));                       // to 16382
+  edge.push_back("lost");
+  std::vector<std::string> cut = FitSectionBuffer(edge);
+  ASSERT_EQ(cut.size(), 819u);
+  EXPECT_EQ(cut.back(), std::string(21, 'm'));
+}
+
+TEST(Script, ReadBoolUsesTheIntegerRule) {
+  struct Case {
+    const char* line;
+    bool visible;
+  } cases[] = {
+      {"Visible=0", false},      {"Visible=0x0", false},   {"Visible=$0", false},
+      {"Visible=00", false},     {"Visible=\"0\"", false}, {"Visible= 0 ", false},
+      {"Visible=1", true},       {"Visible=-1", true},     {"Visible=false", true},
+      {"Visible=yes", true},     {"Visible=", true},       {"", true},
+      {"Visible=0 0", true},     {"Visible=0x", true},
+  };
+  for (const auto& c : cases) {
+    const ScriptReader r = Reader(std::string("[GUI]\n") + c.line + "\n");
+    EXPECT_EQ(r.ReadBool("GUI", "Visible", true), c.visible) << c.line;
+  }
+}
+
+TEST(Script, EveryReadGoesToTheFile) {
+  std::optional<std::string> content;  // missing file at first
+  ScriptReader r("C:\\s.ini", [&content](const std::string& name) {
+    EXPECT_EQ(name, "C:\\s.ini");
+    return content;
+  });
+  EXPECT_EQ(r.ReadString("GUI", "TiTle", "dflt"), "dflt");
+  EXPECT_TRUE(r.ReadSection("GUI").empty());
+  content = "[GUI]\nTiTle=now\n";
+  EXPECT_EQ(r.ReadString("GUI", "TiTle", "dflt"), "now");
+  content = "[GUI]\nTiTle=changed\n";
+  EXPECT_EQ(r.ReadString("GUI", "TiTle", "dflt"), "changed");
+}
+
+}  // namespace
+}  // namespace qv

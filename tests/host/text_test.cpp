@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include "text.h"
+
+namespace qv {
+namespace {
+
+TEST(Text, TrimRemovesEveryControlByteButKeepsGbk) {
+  EXPECT_EQ(Trim(" \t\r\n\x01 a b \x1F "), "a b");
+  EXPECT_EQ(Trim("\xB0\xB2 "), "\xB0\xB2");
+  EXPECT_EQ(Trim("   "), "");
+  EXPECT_EQ(UpperCase("abz\xE0\xB0\xB2-q"), "ABZ\xE0\xB0\xB2-Q");
+}
+
+TEST(Text, SplitField) {
+  struct Case {
+    const char* text;
+    char sep;
+    bool firstOnly;
+    const char* head;
+    const char* tail;
+  } cases[] = {
+      {"a,b,c", ',', true, "a", "b,c"},
+      {"a,b,c", ',', false, "a,b", "c"},
+      {",x", ',', true, "", "x"},
+      {"x,", ',', true, "x", ""},
+      {"x,", ',', false, "x", ""},
+      {"plain", ',', false, "plain", ""},
+      {"", ',', true, "", ""},
+      {"HKLM\\Software\\Key\\Name", '\\', true, "HKLM", "Software\\Key\\Name"},
+      {"Software\\Key\\Name", '\\', false, "Software\\Key", "Name"},
+      {"Key", '\\', false, "Key", ""},
+      {"rundll32.exe shell32.dll,Control_RunDLL,HIDE", ',', false,
+       "rundll32.exe shell32.dll,Control_RunDLL", "HIDE"},
+  };
+  for (const auto& c : cases) {
+    Fields f = SplitField(c.text, c.sep, c.firstOnly);
+    EXPECT_EQ(f.head, c.head) << c.text;
+    EXPECT_EQ(f.tail, c.tail) << c.text;
+  }
+}
+
+TEST(Text, HexToInt) {
+  struct Case {
+    const char* text;
+    std::uint32_t value;
+    bool valid;
+  } cases[] = {
+      {"1F", 31, true},        {"ff", 255, true},          {"1G", 1, false},
+      {"123456789", 591751049, true},                      {"FFFFFFFF", 0xFFFFFFFFu, true},
+      {"", 0, true},           {"0x10", 0, false},         {" 10", 0, false},
+      {"10 ", 16, false},      {"fFfFfFfF0", 0xFFFFFFF0u, true},
+  };
+  for (const auto& c : cases) {
+    HexValue h = HexToInt(c.text);
+    EXPECT_EQ(h.value, c.value) << c.text;
+    EXPECT_EQ(h.valid, c.valid) << c.text;
+  }
+}
+
+TEST(Text, ParseInt32FollowsTheScriptsIntegerRule) {
+  struct Case {
+    const char* text;
+    std::optional<std::int32_t> value;
+  } cases[] = {
+      {"0", 0},          {"00", 0},          {"0x0", 0},          {"$0", 0},
+      {"x0", 0},         {"X0", 0},          {"0X0", 0},          {"-0", 0},
+      {"+7", 7},         {"-12", -12},       {"1", 1},            {"$FF", 255},
+      {"0xffffffff", -1}, {"2147483647", 2147483647},             {"-2147483648", INT32_MIN},
+      {"2147483648", std::nullopt},          {"0x100000000", std::nullopt},
+      {"", std::nullopt}, {"false", std::nullopt}, {"yes", std::nullopt},
+      {"$", std::nullopt}, {"0x", std::nullopt}, {"1 ", std::nullopt}, {"1.0", std::nullopt},
+      {"99999999999999999999", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseInt32(c.text), c.value) << c.text;
+}
+
+TEST(Text, RelativePathRule) {
+  const std::string prog = "D:\\dist\\";
+  struct Case {
+    const char* path;
+    const char* resolved;
+  } cases[] = {
+      {"C:\\x\\a.ini", "C:\\x\\a.ini"},
+      {"C:a.ini", "C:a.ini"},
+      {"a.ini", "D:\\dist\\a.ini"},
+      {"sub\\a.ini", "D:\\dist\\sub\\a.ini"},
+      {"\\a.ini", "D:\\dist\\\\a.ini"},
+      {"\\\\server\\share\\a.ini", "D:\\dist\\\\\\server\\share\\a.ini"},
+      {"?", "D:\\dist\\?"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ResolvePath(prog, c.path), c.resolved) << c.path;
+  EXPECT_EQ(FolderPart("C:\\a\\b*.txt"), "C:\\a\\");
+  EXPECT_EQ(FolderPart("C:x"), "C:");
+  EXPECT_EQ(FolderPart("x"), "");
+}
+
+}  // namespace
+}  // namespace qv

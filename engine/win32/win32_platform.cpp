@@ -1,0 +1,128 @@
+#include "win32_platform.h"
+
+#include <windows.h>
+
+#include "handles.h"
+#include "registry.h"
+
+namespace qv {
+
+namespace {
+
+// Folder queries give an empty string rather than a half-filled buffer when
+// the path does not fit.
+template <typename Query>
+std::string FolderQuery(Query query) {
+  char buf[MAX_PATH + 1];
+  const UINT n = query(buf, static_cast<UINT>(sizeof buf));
+  return (n == 0 || n >= sizeof buf) ? std::string() : std::string(buf, n);
+}
+
+HKEY RootKey(std::uint32_t root) { return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(root)); }
+
+class Win32Find : public FindHandle {
+ public:
+  explicit Win32Find(HANDLE h) : h_(h) {}
+  bool Next(FindEntry& e) override {
+    WIN32_FIND_DATAA d;
+    if (!::FindNextFileA(h_.Get(), &d)) return false;
+    e = {d.cFileName, d.dwFileAttributes};
+    return true;
+  }
+
+ private:
+  UniqueFind h_;
+};
+
+}  // namespace
+
+std::string Win32Platform::WindowsFolder() {
+  return FolderQuery([](char* b, UINT n) { return ::GetWindowsDirectoryA(b, n); });
+}
+
+std::string Win32Platform::SystemFolder() {
+  return FolderQuery([](char* b, UINT n) { return ::GetSystemDirectoryA(b, n); });
+}
+
+std::string Win32Platform::TempPath() {
+  return FolderQuery([](char* b, UINT n) { return static_cast<UINT>(::GetTempPathA(n, b)); });
+}
+
+RegistryText Win32Platform::ReadRegistryText(std::uint32_t root, const std::string& subkey,
+                                             const std::string& name) {
+  // Reading needs no more than read access; asking for more fails for a
+  // standard user under HKLM and would lose the value.
+  TRegistry reg(KEY_READ);
+  reg.SetRootKey(RootKey(root));
+  if (!reg.OpenKey(subkey, false)) return {RegistryText::Status::KeyNotOpened, {}};
+  const std::optional<DWORD> type = reg.DataType(name);
+  if (!type) return {RegistryText::Status::Absent, {}};
+  if (*type != REG_SZ && *type != REG_EXPAND_SZ) return {RegistryText::Status::NotText, {}};
+  std::optional<std::string> text = reg.ReadText(name);
+  return {RegistryText::Status::Text, text.value_or(std::string())};
+}
+
+RegWrite Win32Platform::WriteRegistryValue(std::uint32_t root, const std::string& subkey,
+                                           const std::string& name, RegType type,
+                                           const std::vector<std::uint8_t>& data) {
+  TRegistry reg(KEY_ALL_ACCESS);
+  reg.SetRootKey(RootKey(root));
+  if (!reg.OpenKey(subkey, true)) return RegWrite::KeyNotOpened;
+  return reg.WriteData(name, static_cast<DWORD>(type), data) ? RegWrite::Written
+                                                              : RegWrite::WriteFailed;
+}
+
+std::uint32_t Win32Platform::Attributes(const std::string& path) {
+  return ::GetFileAttributesA(path.c_str());
+}
+
+bool Win32Platform::MakeFolder(const std::string& path) {
+  return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+std::unique_ptr<FindHandle> Win32Platform::FindFirst(const std::string& pattern, FindEntry& first) {
+  WIN32_FIND_DATAA d;
+  HANDLE h = ::FindFirstFileA(pattern.c_str(), &d);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  first = {d.cFileName, d.dwFileAttributes};
+  return std::make_unique<Win32Find>(h);
+}
+
+bool Win32Platform::CopyOneFile(const std::string& from, const std::string& to) {
+  return ::CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+std::optional<std::string> Win32Platform::ReadWholeFile(const std::string& path) {
+  UniqueFile f(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return std::nullopt;
+  LARGE_INTEGER size;
+  // A setup script is text of a few kilobytes; refuse anything absurd.
+  if (!::GetFileSizeEx(f.Get(), &size) || size.QuadPart > (64 << 20)) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+  DWORD got = 0;
+  if (!bytes.empty() && !::ReadFile(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr))
+    return std::nullopt;
+  bytes.resize(got);
+  return bytes;
+}
+
+bool Win32Platform::StartProgram(const std::string& commandLine, int showCode) {
+  return ::WinExec(commandLine.c_str(), static_cast<UINT>(showCode)) > 31;
+}
+
+void Win32Platform::Pause(unsigned milliseconds) { ::Sleep(milliseconds); }
+
+std::string ProgramFileName() {
+  std::string buf(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n < buf.size()) {
+      buf.resize(n);
+      return buf;
+    }
+    buf.resize(buf.size() * 2);
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,78 @@
+#include "application.h"
+
+#include "text_conv.h"
+
+namespace qv {
+
+namespace {
+TApplication* g_app = nullptr;
+}
+
+TApplication::TApplication() { g_app = this; }
+TApplication::~TApplication() {
+  if (g_app == this) g_app = nullptr;
+}
+
+TApplication& TApplication::Instance() { return *g_app; }
+
+bool TApplication::HandleOne(MSG& msg) {
+  if (msg.message == WM_QUIT) {
+    terminated_ = true;
+    return false;
+  }
+  ::TranslateMessage(&msg);
+  ::DispatchMessageW(&msg);
+  return true;
+}
+
+void TApplication::ProcessMessages() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    if (!HandleOne(msg)) break;
+}
+
+void TApplication::WaitForEvent() {
+  if (!terminated_) ::WaitMessage();
+}
+
+void TApplication::Run() {
+  if (MainForm && !terminated_ && !quitPosted_ && ::IsWindow(MainForm) && !::IsWindowVisible(MainForm))
+    ::ShowWindow(MainForm, SW_SHOW);
+  MSG msg;
+  while (!terminated_) {
+    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+    if (got == -1) break;
+    if (got == 0) {
+      terminated_ = true;
+      break;
+    }
+    HandleOne(msg);
+  }
+}
+
+void TApplication::Terminate() {
+  // The loop sees WM_QUIT and ends; a nested pump notices it too.
+  quitPosted_ = true;
+  ::PostQuitMessage(0);
+}
+
+void TApplication::ShowException(const std::string& message) {
+  std::string text = message;
+  if (!text.empty() && text.back() != '.') text += '.';
+  ::MessageBoxW(MainForm, GbkToWide(text).c_str(), GbkToWide(Title).c_str(),
+                MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+void TApplication::ShowException(const std::exception& e) { ShowException(std::string(e.what())); }
+
+void TApplication::Guard(const std::function<void()>& handler) noexcept {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    ShowException(e);
+  } catch (...) {
+    ShowException(std::string("Unexpected error"));
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,92 @@
+// RAII for the Win32 handles the program owns. Copies are deleted; a handle
+// that is borrowed rather than owned is a plain HANDLE/HWND and says so.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace qv {
+
+template <typename T, typename Traits>
+class ScopedHandle {
+ public:
+  ScopedHandle() : h_(Traits::Invalid()) {}
+  explicit ScopedHandle(T h) : h_(h) {}
+  ~ScopedHandle() { Reset(); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ScopedHandle(ScopedHandle&& o) noexcept : h_(o.Release()) {}
+  ScopedHandle& operator=(ScopedHandle&& o) noexcept {
+    if (this != &o) Reset(o.Release());
+    return *this;
+  }
+
+  T Get() const { return h_; }
+  explicit operator bool() const { return h_ != Traits::Invalid(); }
+  T* Receive() {
+    Reset();
+    return &h_;
+  }
+  T Release() { return std::exchange(h_, Traits::Invalid()); }
+  void Reset(T h = Traits::Invalid()) {
+    if (h_ != Traits::Invalid()) Traits::Close(h_);
+    h_ = h;
+  }
+
+ private:
+  T h_;
+};
+
+struct KernelHandleTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { ::CloseHandle(h); }
+};
+struct FindHandleTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { ::FindClose(h); }
+};
+struct RegKeyTraits {
+  static HKEY Invalid() { return nullptr; }
+  static void Close(HKEY h) { ::RegCloseKey(h); }
+};
+struct GdiObjectTraits {
+  static HGDIOBJ Invalid() { return nullptr; }
+  static void Close(HGDIOBJ h) { ::DeleteObject(h); }
+};
+struct MemoryDCTraits {
+  static HDC Invalid() { return nullptr; }
+  static void Close(HDC h) { ::DeleteDC(h); }
+};
+struct WindowTraits {
+  static HWND Invalid() { return nullptr; }
+  static void Close(HWND h) { ::DestroyWindow(h); }
+};
+
+using UniqueFile = ScopedHandle<HANDLE, KernelHandleTraits>;
+using UniqueFind = ScopedHandle<HANDLE, FindHandleTraits>;
+using UniqueKey = ScopedHandle<HKEY, RegKeyTraits>;
+using UniqueGdiObject = ScopedHandle<HGDIOBJ, GdiObjectTraits>;
+using UniqueMemoryDC = ScopedHandle<HDC, MemoryDCTraits>;
+using UniqueWindow = ScopedHandle<HWND, WindowTraits>;
+
+// A process or thread handle: closed, never waited for or ended.
+struct ProcessHandleTraits : KernelHandleTraits {
+  static HANDLE Invalid() { return nullptr; }
+};
+using UniqueProcess = ScopedHandle<HANDLE, ProcessHandleTraits>;
+
+// Selects an object into a DC and puts the previous one back.
+class SelectObjectScope {
+ public:
+  SelectObjectScope(HDC dc, HGDIOBJ obj) : dc_(dc), old_(::SelectObject(dc, obj)) {}
+  ~SelectObjectScope() { ::SelectObject(dc_, old_); }
+  SelectObjectScope(const SelectObjectScope&) = delete;
+  SelectObjectScope& operator=(const SelectObjectScope&) = delete;
+
+ private:
+  HDC dc_;  // not owned
+  HGDIOBJ old_;
+};
+
+}  // namespace qv

@@ -1,0 +1,58 @@
+#include "registry.h"
+
+namespace qv {
+
+void TRegistry::SetRootKey(HKEY root) {
+  if (root == root_) return;
+  CloseKey();
+  root_ = root;
+}
+
+bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
+  CloseKey();
+  const std::string sub = (!key.empty() && key[0] == '\\') ? key.substr(1) : key;
+  HKEY h = nullptr;
+  LONG rc;
+  if (canCreate && !sub.empty()) {
+    rc = ::RegCreateKeyExA(root_, sub.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr,
+                           &h, nullptr);
+  } else {
+    rc = ::RegOpenKeyExA(root_, sub.c_str(), 0, access_, &h);
+  }
+  if (rc != ERROR_SUCCESS) return false;
+  key_.Reset(h);
+  return true;
+}
+
+std::optional<DWORD> TRegistry::DataType(const std::string& name) const {
+  DWORD type = 0;
+  if (!key_ || ::RegQueryValueExA(key_.Get(), name.c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
+    return std::nullopt;
+  return type;
+}
+
+std::optional<std::string> TRegistry::ReadText(const std::string& name) const {
+  for (DWORD size = 260;;) {
+    std::string buf(size, '\0');
+    DWORD type = 0, got = size;
+    const LONG rc = ::RegQueryValueExA(key_.Get(), name.c_str(), nullptr, &type,
+                                       reinterpret_cast<BYTE*>(buf.data()), &got);
+    if (rc == ERROR_MORE_DATA && got > size) {
+      size = got;
+      continue;
+    }
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
+    buf.resize(got);
+    // Stored text usually carries its terminating zero; it is not part of it.
+    const std::size_t z = buf.find('\0');
+    if (z != std::string::npos) buf.resize(z);
+    return buf;
+  }
+}
+
+bool TRegistry::WriteData(const std::string& name, DWORD type, const std::vector<std::uint8_t>& data) {
+  return key_ && ::RegSetValueExA(key_.Get(), name.c_str(), 0, type, data.data(),
+                                  static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+}
+
+}  // namespace qv

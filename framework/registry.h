@@ -1,0 +1,41 @@
+// The registry class: a root key, one open key at a time, typed reads and
+// writes over the A functions.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "handles.h"
+
+namespace qv {
+
+class TRegistry {
+ public:
+  explicit TRegistry(REGSAM access = KEY_ALL_ACCESS) : access_(access) {}
+
+  HKEY RootKey() const { return root_; }
+  void SetRootKey(HKEY root);
+
+  // Opens a key below the root, creating missing keys when asked; an empty
+  // path opens the root itself and a leading backslash is dropped.
+  bool OpenKey(const std::string& key, bool canCreate);
+  void CloseKey() { key_.Reset(); }
+  bool HasKey() const { return static_cast<bool>(key_); }
+
+  // The value's registry type, or nothing when it is absent.
+  std::optional<DWORD> DataType(const std::string& name) const;
+  // A REG_SZ or REG_EXPAND_SZ value as stored (not expanded).
+  std::optional<std::string> ReadText(const std::string& name) const;
+  bool WriteData(const std::string& name, DWORD type, const std::vector<std::uint8_t>& data);
+
+ private:
+  REGSAM access_;
+  HKEY root_ = HKEY_CURRENT_USER;  // a predefined key: never closed
+  UniqueKey key_;
+};
+
+}  // namespace qv

@@ -1,0 +1,82 @@
+#include "package.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+namespace qv::e2e {
+
+std::string g_setupExe;
+std::string g_recorderExe;
+
+std::string WinePath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string w = "Z:" + path;
+  for (char& c : w)
+    if (c == '/') c = '\\';
+  return w;
+}
+
+Package::Package(const std::string& tag, const std::string& exeName) : dir_(tag), exeName_(exeName) {
+  EXPECT_TRUE(::CopyFileA(g_setupExe.c_str(), Exe().c_str(), FALSE)) << g_setupExe;
+}
+
+void Package::Script(const std::string& text, const std::string& name) const {
+  test::WriteTextFile(dir_ / name, text);
+}
+
+void Package::File(const std::string& rel, const std::string& content) const {
+  test::WriteTextFile(dir_ / rel, content);
+}
+
+void Package::AddRecorder(const std::string& rel) const {
+  EXPECT_TRUE(::CopyFileA(g_recorderExe.c_str(), (dir_ / rel).c_str(), FALSE));
+}
+
+int Package::Run(const std::string& args, unsigned timeoutMs) const {
+  std::string cmd = "\"" + Exe() + "\"";
+  if (!args.empty()) cmd += " " + args;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  // Started from another folder, so nothing depends on the current one.
+  char windows[MAX_PATH];
+  ::GetWindowsDirectoryA(windows, MAX_PATH);
+  if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, windows, &si, &pi)) {
+    ADD_FAILURE() << "cannot start " << cmd;
+    return -2;
+  }
+  int code = -1;
+  if (::WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    DWORD c = 0;
+    ::GetExitCodeProcess(pi.hProcess, &c);
+    code = static_cast<int>(c);
+  } else {
+    ::TerminateProcess(pi.hProcess, 99);
+    ::WaitForSingleObject(pi.hProcess, 5000);
+  }
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  return code;
+}
+
+std::string WaitForFile(const std::string& path, unsigned timeoutMs) {
+  for (unsigned waited = 0; waited < timeoutMs; waited += 50) {
+    if (test::IsFile(path)) return test::ReadTextFile(path);
+    ::Sleep(50);
+  }
+  return {};
+}
+
+}  // namespace qv::e2e
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: e2e_tests qvSetup.exe recorder.exe\n");
+    return 2;
+  }
+  qv::e2e::g_setupExe = qv::e2e::WinePath(argv[1]);
+  qv::e2e::g_recorderExe = qv::e2e::WinePath(argv[2]);
+  return RUN_ALL_TESTS();
+}

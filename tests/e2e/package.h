@@ -1,0 +1,42 @@
+// A real package in a temporary folder: setup.exe (our program under test),
+// its setup script and files, and a way to run it and wait.
+#pragma once
+
+#include <string>
+
+#include "temp_dir.h"
+
+namespace qv::e2e {
+
+// Paths of the programs under test, from the command line.
+extern std::string g_setupExe;
+extern std::string g_recorderExe;
+
+// A Unix path as Wine sees it (through drive Z:); Windows paths unchanged.
+std::string WinePath(const std::string& path);
+
+class Package {
+ public:
+  explicit Package(const std::string& tag, const std::string& exeName = "setup.exe");
+
+  const std::string& Dir() const { return dir_.Path(); }
+  std::string operator/(const std::string& rel) const { return dir_ / rel; }
+  std::string Exe() const { return dir_ / exeName_; }
+
+  void Script(const std::string& text, const std::string& name = "setup.ini") const;
+  void File(const std::string& rel, const std::string& content = "x") const;
+  void AddRecorder(const std::string& rel = "recorder.exe") const;
+
+  // Runs the program with arguments; gives its exit code, or -1 when it did
+  // not end within the time (it is then killed).
+  int Run(const std::string& args = "", unsigned timeoutMs = 30000) const;
+
+ private:
+  test::TempDir dir_;
+  std::string exeName_;
+};
+
+// Waits for a file that a started program writes; gives its content.
+std::string WaitForFile(const std::string& path, unsigned timeoutMs = 15000);
+
+}  // namespace qv::e2e

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Installs the demo package in examples/ under Wine, the way a user would:
+# the window asks for a folder, the suggested one is accepted with a click,
+# and at the end the finished window is saved as a screenshot and closed.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+bash scripts/bootstrap.sh
+. scripts/env.sh
+bash scripts/build.sh >/dev/null
+ensure_display
+start_wine
+
+pkg="$root/build/demo/package"
+rm -rf "$pkg" && mkdir -p "$(dirname "$pkg")"
+cp -r examples/package "$pkg"
+mkdir -p "$pkg/app/data/empty"  # git keeps no empty folders
+cp build/win32/window/qvSetup.exe "$pkg/setup.exe"
+
+# A clean slate: what an earlier demo installed goes first.
+pf=$(wine cmd /c echo %ProgramFiles% 2>/dev/null | tr -d '\r')
+target_unix=$(winepath -u "$pf\\Demo" 2>/dev/null)
+rm -rf "$target_unix"
+wine reg delete 'HKCU\Software\qvSetupDemo' /f >/dev/null 2>&1 || true
+
+echo "demo: starting setup.exe (window title \"qvSetup Demo\")"
+wine "$pkg/setup.exe" >/dev/null 2>&1 </dev/null &
+setup_pid=$!
+
+find_window() {
+  for _ in $(seq 100); do
+    id=$(xdotool search --name "qvSetup Demo" 2>/dev/null | head -1 || true)
+    [ -n "$id" ] && { echo "$id"; return; }
+    sleep 0.1
+  done
+  echo "demo: the window did not appear" >&2
+  exit 1
+}
+click_button() { xdotool mousemove --window "$1" 185 106 click 1; }
+
+win=$(find_window)
+sleep 2  # the prompt is the first thing the script does
+echo "demo: accepting the suggested folder"
+click_button "$win"
+sleep 3
+mkdir -p build/demo
+import -window root build/demo/finished.png
+echo "demo: screenshot of the finished window: build/demo/finished.png"
+click_button "$win"
+for _ in $(seq 100); do kill -0 "$setup_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$setup_pid" 2>/dev/null; then
+  echo "demo: setup.exe did not end after OK" >&2
+  kill "$setup_pid"
+  exit 1
+fi
+echo "demo: one click on OK ended setup.exe"
+
+echo "demo: installed into $pf\\Demo:"
+(cd "$target_unix" && find . | sort | sed 's/^/    /')
+echo "demo: the started command wrote: $(cat "$target_unix/started.txt" 2>/dev/null | tr -d '\r')"
+echo "demo: registry values:"
+wine reg query 'HKCU\Software\qvSetupDemo' 2>/dev/null | tr -d '\r' | sed -n 's/^    /    /p'

@@ -30,6 +30,7 @@ void Package::File(const std::string& rel, const std::string& content) const {
 }
 
 void Package::AddRecorder(const std::string& rel) const {
+  test::MakeFolders(test::FolderOf(dir_ / rel));
   EXPECT_TRUE(::CopyFileA(g_recorderExe.c_str(), (dir_ / rel).c_str(), FALSE));
 }
 

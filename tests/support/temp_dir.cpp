@@ -40,7 +40,7 @@ void RemoveTree(const std::string& folder) {
 }
 
 void WriteTextFile(const std::string& path, const std::string& content) {
-  MakeFolders(path.substr(0, path.find_last_of('\\')));
+  MakeFolders(FolderOf(path));
   HANDLE f = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + path);
   DWORD n = 0;
@@ -70,9 +70,11 @@ bool IsFolder(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
+
 void MakeFolders(const std::string& path) {
   if (path.size() < 3 || IsFolder(path)) return;
-  MakeFolders(path.substr(0, path.find_last_of('\\')));
+  MakeFolders(FolderOf(path));
   ::CreateDirectoryA(path.c_str(), nullptr);
 }
 

@@ -28,5 +28,6 @@ std::string ReadTextFile(const std::string& path);  // empty when missing
 bool IsFile(const std::string& path);
 bool IsFolder(const std::string& path);
 void MakeFolders(const std::string& path);
+std::string FolderOf(const std::string& path);  // up to the last backslash
 
 }  // namespace qv::test

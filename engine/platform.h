@@ -82,6 +82,8 @@ class Platform {
   // Starts a program without waiting for it.
   virtual bool StartProgram(const std::string& commandLine, int showCode) = 0;
   virtual void Pause(unsigned milliseconds) = 0;
+  // Milliseconds from some fixed moment; wraps around.
+  virtual std::uint32_t Ticks() = 0;
 };
 
 }  // namespace qv

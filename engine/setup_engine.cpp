@@ -119,6 +119,14 @@ void SetupEngine::PromptForPath() {
   window_.SetButtonCaption(texts::kCancel);
 }
 
+void SetupEngine::PumpWhileBusy() {
+  const std::uint32_t now = platform_.Ticks();
+  if (pumped_ && now - lastPump_ < kPumpIntervalMs) return;
+  pumped_ = true;
+  lastPump_ = now;
+  window_.ProcessMessages();
+}
+
 void SetupEngine::InstallEntry(std::string source, std::string destination) {
   source = Trim(source);
   destination = Trim(destination);
@@ -161,7 +169,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
       continue;
     }
     ++count;
-    window_.ProcessMessages();
+    PumpWhileBusy();
     if (copy) {
       window_.SetStatusText(texts::kDecompressing + e.name + " ...");
       window_.UpdateStatus();

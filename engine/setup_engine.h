@@ -39,6 +39,7 @@ class SetupEngine {
 
  private:
   void PromptForPath();
+  void PumpWhileBusy();
 
   Platform& platform_;
   SetupWindow& window_;
@@ -46,6 +47,13 @@ class SetupEngine {
   FolderValues& folders_;
   std::string programFile_;
   std::string programFolder_;
+  bool pumped_ = false;
+  std::uint32_t lastPump_ = 0;
 };
+
+// While files are counted and copied, window events are handled at most this
+// often: each pump is a round trip to the window system (tens of
+// microseconds under Wine), and a person cannot tell 10 ms from one file.
+constexpr std::uint32_t kPumpIntervalMs = 10;
 
 }  // namespace qv

@@ -113,6 +113,8 @@ bool Win32Platform::StartProgram(const std::string& commandLine, int showCode) {
 
 void Win32Platform::Pause(unsigned milliseconds) { ::Sleep(milliseconds); }
 
+std::uint32_t Win32Platform::Ticks() { return ::GetTickCount(); }
+
 std::string ProgramFileName() {
   std::string buf(MAX_PATH, '\0');
   for (;;) {

@@ -22,6 +22,7 @@ class Win32Platform : public Platform {
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
   bool StartProgram(const std::string& commandLine, int showCode) override;
   void Pause(unsigned milliseconds) override;
+  std::uint32_t Ticks() override;
 };
 
 // The running program's own file name.

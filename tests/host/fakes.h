@@ -62,6 +62,10 @@ class FakePlatform : public Platform {
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
   bool StartProgram(const std::string& commandLine, int showCode) override;
   void Pause(unsigned ms) override { paused += ms; }
+  // Each call moves the clock on by tickStep: by default every file pumps.
+  std::uint32_t Ticks() override { return clock += tickStep; }
+  std::uint32_t clock = 0;
+  std::uint32_t tickStep = 10;
 
  private:
   struct Node {

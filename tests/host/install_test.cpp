@@ -186,3 +186,28 @@ TEST(Install, OnlyAQuestionMarkPromptsAndHiddenRunsNever) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(Install, BusyPumpingIsRateLimited) {
+  struct Case {
+    std::uint32_t tickStep;
+    int pumps;
+  } cases[] = {{10, 20}, {5, 10}, {1, 2}, {0, 1}, {0xFFFFFFFBu, 20}};  // a clock that runs backwards never stops pumping
+  for (const auto& c : cases) {
+    test::FakePlatform platform;
+    test::RecordingWindow window;
+    RunState state;
+    FolderValues folders;
+    SetupEngine engine(platform, window, state, folders, "D:\\dist\\setup.exe");
+    for (int i = 0; i < 10; ++i) platform.AddFile("D:\\dist\\many\\f" + std::to_string(i), "x");
+    platform.tickStep = c.tickStep;
+    engine.InstallEntry("many\\", "D:\\App");
+    EXPECT_EQ(window.pumps, c.pumps) << c.tickStep;
+    EXPECT_EQ(window.Calls("step").size(), 10u);
+  }
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,158 @@
+// Install speed: the engine's hidden run over the Win32 platform against a
+// bare FindFirstFileA/CopyFileA loop on the same trees, in the same run.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "setup_engine.h"
+#include "win32_platform.h"
+
+namespace {
+
+// A window nobody sees: the engine's hidden run.
+class NullWindow : public qv::SetupWindow {
+ public:
+  void BuildControls(const std::string&, const std::string&, const std::string&) override {}
+  void ApplyVisible(bool) override {}
+  void SetStatusText(const std::string&) override {}
+  void RepaintStatus() override {}
+  void UpdateStatus() override {}
+  void SetStatusRed() override {}
+  void SetMainMax(int) override {}
+  void SetMainPosition(int) override {}
+  void StepMain() override {}
+  void UpdateMain() override {}
+  void SetThinMax(int) override {}
+  void SetThinPosition(int) override {}
+  void ShowProgressBars(bool) override {}
+  void ShowPathBox(bool) override {}
+  void SetPathText(const std::string&) override {}
+  std::string PathText() override { return {}; }
+  void SetButtonCaption(const std::string&) override {}
+  void ProcessMessages() override {
+    MSG m;
+    while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&m);
+  }
+  void WaitForEvent() override {}
+  void Terminate() override {}
+};
+
+double Now() {
+  LARGE_INTEGER f, c;
+  ::QueryPerformanceFrequency(&f);
+  ::QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+void WriteFile(const std::string& path, std::size_t size) {
+  static std::string block(1 << 20, 'q');
+  HANDLE f = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  for (std::size_t left = size; left > 0;) {
+    DWORD n = static_cast<DWORD>(std::min(left, block.size())), w = 0;
+    ::WriteFile(f, block.data(), n, &w, nullptr);
+    left -= n;
+  }
+  ::CloseHandle(f);
+}
+
+void RemoveTree(const std::string& dir) {
+  WIN32_FIND_DATAA d;
+  HANDLE h = ::FindFirstFileA((dir + "\\*").c_str(), &d);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::string n = d.cFileName;
+      if (n == "." || n == "..") continue;
+      if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(dir + "\\" + n);
+      else
+        ::DeleteFileA((dir + "\\" + n).c_str());
+    } while (::FindNextFileA(h, &d));
+    ::FindClose(h);
+  }
+  ::RemoveDirectoryA(dir.c_str());
+}
+
+// The baseline: what any installer must at least do.
+void BareCopy(const std::string& from, const std::string& to) {
+  ::CreateDirectoryA(to.c_str(), nullptr);
+  WIN32_FIND_DATAA d;
+  HANDLE h = ::FindFirstFileA((from + "\\*.*").c_str(), &d);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string n = d.cFileName;
+    if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (n != "." && n != "..") BareCopy(from + "\\" + n, to + "\\" + n);
+    } else {
+      ::CopyFileA((from + "\\" + n).c_str(), (to + "\\" + n).c_str(), FALSE);
+    }
+  } while (::FindNextFileA(h, &d));
+  ::FindClose(h);
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // install_bench [rounds] [folder]: the folder defaults to the temp folder.
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  char tmp[MAX_PATH];
+  ::GetTempPathA(MAX_PATH, tmp);
+  const std::string base = (argc > 2 ? std::string(argv[2]) : std::string(tmp)) + "\\qv_bench";
+  RemoveTree(base);
+  ::CreateDirectoryA(base.c_str(), nullptr);
+
+  struct Tree {
+    const char* name;
+    int folders, filesPerFolder;
+    std::size_t size;
+  } trees[] = {{"small", 50, 100, 4096}, {"large", 1, 20, 16u << 20}};
+
+  qv::Win32Platform platform;
+  NullWindow window;
+  qv::RunState state;
+  state.visible = false;
+  qv::FolderValues folders;
+  qv::SetupEngine engine(platform, window, state, folders, base + "\\setup.exe");
+
+  std::printf("%-6s %7s %12s %12s %7s\n", "tree", "files", "bare (ms)", "engine (ms)", "ratio");
+  int status = 0;
+  for (const Tree& t : trees) {
+    const std::string src = base + "\\" + t.name;
+    ::CreateDirectoryA(src.c_str(), nullptr);
+    for (int d = 0; d < t.folders; ++d) {
+      const std::string dir = src + "\\dir" + std::to_string(d);
+      ::CreateDirectoryA(dir.c_str(), nullptr);
+      for (int f = 0; f < t.filesPerFolder; ++f) WriteFile(dir + "\\file" + std::to_string(f) + ".bin", t.size);
+    }
+    std::vector<double> bare, eng;
+    for (int r = 0; r < rounds; ++r) {
+      // Alternate the order so neither side always gets a warm cache.
+      for (int side = 0; side < 2; ++side) {
+        const bool engineFirst = (r % 2) == 1;
+        const bool runEngine = (side == 0) == engineFirst;
+        const std::string dst = base + "\\out";
+        RemoveTree(dst);
+        const double t0 = Now();
+        if (runEngine)
+          engine.InstallEntry(std::string(t.name) + "\\", dst);
+        else
+          BareCopy(src, dst);
+        (runEngine ? eng : bare).push_back((Now() - t0) * 1000.0);
+      }
+    }
+    const double b = Median(bare), e = Median(eng);
+    std::printf("%-6s %7d %12.1f %12.1f %7.3f\n", t.name, t.folders * t.filesPerFolder, b, e, e / b);
+    if (e / b > 1.10) status = 1;
+    RemoveTree(base + "\\out");
+  }
+  RemoveTree(base);
+  std::printf("target: engine within 1.10x of the bare loop: %s\n", status ? "missed" : "met");
+  return 0;
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Benchmarks, each printing its ratio against a baseline measured in the same
+# run. The install benchmark runs twice: on a memory file system (mapped as
+# drive Q:, so the engine's own overhead shows) and in the Wine temp folder.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+bash scripts/bootstrap.sh
+. scripts/env.sh
+bash scripts/build.sh >/dev/null
+ensure_display
+start_wine
+
+shm=/dev/shm/qvsetup-bench
+mkdir -p "$shm"
+ln -sfn "$shm" "$WINEPREFIX/dosdevices/q:"
+echo "== install: memory file system (Q:)"
+wine build/win32/bench/install_bench.exe 5 'Q:' </dev/null
+echo "== install: disk (Wine temp folder)"
+wine build/win32/bench/install_bench.exe 3 </dev/null
+rm -f "$WINEPREFIX/dosdevices/q:"
+rm -rf "$shm"

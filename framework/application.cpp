@@ -8,7 +8,15 @@ namespace {
 TApplication* g_app = nullptr;
 }
 
-TApplication::TApplication() { g_app = this; }
+TApplication::TApplication() {
+  g_app = this;
+  // Until the program names itself, its title is its file name.
+  char path[MAX_PATH + 1] = "";
+  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string name = path;
+  name = name.substr(name.find_last_of("\\:") + 1);
+  Title = name.substr(0, name.rfind('.'));
+}
 TApplication::~TApplication() {
   if (g_app == this) g_app = nullptr;
 }

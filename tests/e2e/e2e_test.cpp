@@ -80,3 +80,94 @@ TEST(Window, AVisibleRunWaitsForOneClickOnOk) {
 
 }  // namespace
 }  // namespace qv::e2e
+
+namespace qv::e2e {
+namespace {
+
+struct WindowSearch {
+  DWORD pid;
+  const std::wstring* caption;
+  HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND w, LPARAM lp) {
+  auto* search = reinterpret_cast<WindowSearch*>(lp);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(w, &owner);
+  wchar_t text[256] = L"";
+  ::GetWindowTextW(w, text, 256);
+  if (owner == search->pid && *search->caption == text && ::IsWindowVisible(w)) {
+    search->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Finds a visible top-level window of a process by its caption.
+HWND FindProcessWindow(DWORD pid, const std::wstring& caption) {
+  WindowSearch search{pid, &caption, nullptr};
+  ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+BOOL CALLBACK CollectText(HWND c, LPARAM lp) {
+  wchar_t t[256] = L"";
+  ::GetWindowTextW(c, t, 256);
+  *reinterpret_cast<std::wstring*>(lp) += std::wstring(t) + L"|";
+  return TRUE;
+}
+
+// The error comes before the script's GUI section is read, so the window
+// takes its default (shown) and stays up after the box, as after any error.
+TEST(Errors, AHardErrorIsReportedUnderTheProgramsTitle) {
+  // ProgramFilesDir of the wrong type is one of the engine's hard errors.
+  HKEY k;
+  ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                            KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
+  char saved[MAX_PATH] = "";
+  DWORD size = sizeof saved;
+  ::RegQueryValueExA(k, "ProgramFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(saved), &size);
+  struct Restore {
+    HKEY k;
+    const char* saved;
+    ~Restore() {
+      ::RegSetValueExA(k, "ProgramFilesDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved),
+                       static_cast<DWORD>(strlen(saved) + 1));
+      ::RegCloseKey(k);
+    }
+  } restore{k, saved};
+  const DWORD bad = 1;
+  ::RegSetValueExA(k, "ProgramFilesDir", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bad), 4);
+
+  Package pkg("error");
+  pkg.File("files\\a.txt", "a");
+  pkg.Script("[GUI]\nVisible=0\n[INSTALL]\nA=files\\,out\n");
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::string cmd = "\"" + pkg.Exe() + "\"";
+  ASSERT_TRUE(::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  struct Reaper {
+    PROCESS_INFORMATION& pi;
+    ~Reaper() {
+      ::TerminateProcess(pi.hProcess, 1);
+      ::CloseHandle(pi.hThread);
+      ::CloseHandle(pi.hProcess);
+    }
+  } reaper{pi};
+  HWND box = nullptr;
+  for (int i = 0; i < 200 && !box; ++i, ::Sleep(50)) box = FindProcessWindow(pi.dwProcessId, L"setup");
+  ASSERT_TRUE(box) << "no error box under the program's title";
+  // The box's text names the error.
+  std::wstring text;
+  ::EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&text));
+  EXPECT_NE(text.find(L"Invalid data type for 'ProgramFilesDir'."), std::wstring::npos);
+  EXPECT_FALSE(test::IsFolder(pkg / "out"));
+  ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  for (int i = 0; i < 100 && ::IsWindow(box); ++i) ::Sleep(50);
+  EXPECT_FALSE(::IsWindow(box));
+  EXPECT_EQ(::WaitForSingleObject(pi.hProcess, 500), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+}  // namespace
+}  // namespace qv::e2e

@@ -18,6 +18,11 @@ ensure_display() {
   trap 'stop_wine; kill "$xvfb_pid" 2>/dev/null || true' EXIT
 }
 
-# One wineserver for the whole run, so each program starts quickly.
-start_wine() { setsid wineserver -p >/dev/null 2>&1 </dev/null || true; }
+# One wineserver for the whole run, so each program starts quickly. Wine's
+# own services start with the first program: start them here, away from the
+# test runner's pipes, or the runner would wait on them for ever.
+start_wine() {
+  setsid wineserver -p >/dev/null 2>&1 </dev/null || true
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+}
 stop_wine() { wineserver -k >/dev/null 2>&1 || true; }

@@ -47,20 +47,8 @@ TEST(Window, AVisibleRunWaitsForOneClickOnOk) {
   Package pkg("visible");
   pkg.File("files\\a.txt", "a");
   pkg.Script("[GUI]\nTiTle=E2E\n[INSTALL]\nA=files\\,out\n");
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  std::string cmd = "\"" + pkg.Exe() + "\"";
-  ASSERT_TRUE(::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  // Whatever the test finds, the program does not outlive it.
-  struct Reaper {
-    PROCESS_INFORMATION& pi;
-    ~Reaper() {
-      ::TerminateProcess(pi.hProcess, 1);
-      ::CloseHandle(pi.hThread);
-      ::CloseHandle(pi.hProcess);
-    }
-  } reaper{pi};
+  RunningProgram program(pkg.CommandLine());
+  ASSERT_TRUE(program.Started());
   const std::wstring ok = GbkToWide("\xC8\xB7\xB6\xA8");  // the finished window's button
   HWND button = nullptr;
   for (int i = 0; i < 300 && !button; ++i, ::Sleep(50)) {
@@ -73,9 +61,10 @@ TEST(Window, AVisibleRunWaitsForOneClickOnOk) {
   ASSERT_TRUE(button) << "no finished window";
   EXPECT_TRUE(test::IsFile(pkg / "out\\a.txt"));
   // Still up: only the user ends a shown run.
-  EXPECT_EQ(::WaitForSingleObject(pi.hProcess, 300), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_FALSE(program.WaitForExit(300));
   ::PostMessageW(button, BM_CLICK, 0, 0);
-  EXPECT_EQ(::WaitForSingleObject(pi.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_TRUE(program.WaitForExit(10000));
+  EXPECT_EQ(program.ExitCode(), 0);
 }
 
 }  // namespace
@@ -142,21 +131,10 @@ TEST(Errors, AHardErrorIsReportedUnderTheProgramsTitle) {
   Package pkg("error");
   pkg.File("files\\a.txt", "a");
   pkg.Script("[GUI]\nVisible=0\n[INSTALL]\nA=files\\,out\n");
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  std::string cmd = "\"" + pkg.Exe() + "\"";
-  ASSERT_TRUE(::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  struct Reaper {
-    PROCESS_INFORMATION& pi;
-    ~Reaper() {
-      ::TerminateProcess(pi.hProcess, 1);
-      ::CloseHandle(pi.hThread);
-      ::CloseHandle(pi.hProcess);
-    }
-  } reaper{pi};
+  RunningProgram program(pkg.CommandLine());
+  ASSERT_TRUE(program.Started());
   HWND box = nullptr;
-  for (int i = 0; i < 200 && !box; ++i, ::Sleep(50)) box = FindProcessWindow(pi.dwProcessId, L"setup");
+  for (int i = 0; i < 200 && !box; ++i, ::Sleep(50)) box = FindProcessWindow(program.Id(), L"setup");
   ASSERT_TRUE(box) << "no error box under the program's title";
   // The box's text names the error.
   std::wstring text;
@@ -166,7 +144,7 @@ TEST(Errors, AHardErrorIsReportedUnderTheProgramsTitle) {
   ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
   for (int i = 0; i < 100 && ::IsWindow(box); ++i) ::Sleep(50);
   EXPECT_FALSE(::IsWindow(box));
-  EXPECT_EQ(::WaitForSingleObject(pi.hProcess, 500), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_FALSE(program.WaitForExit(500));
 }
 
 }  // namespace

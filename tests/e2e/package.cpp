@@ -34,9 +34,20 @@ void Package::AddRecorder(const std::string& rel) const {
   EXPECT_TRUE(::CopyFileA(g_recorderExe.c_str(), (dir_ / rel).c_str(), FALSE));
 }
 
-int Package::Run(const std::string& args, unsigned timeoutMs) const {
+std::string Package::CommandLine(const std::string& args) const {
   std::string cmd = "\"" + Exe() + "\"";
   if (!args.empty()) cmd += " " + args;
+  return cmd;
+}
+
+int Package::Run(const std::string& args, unsigned timeoutMs) const {
+  RunningProgram program(CommandLine(args));
+  if (!program.Started()) return -2;
+  return program.WaitForExit(timeoutMs) ? program.ExitCode() : -1;
+}
+
+RunningProgram::RunningProgram(const std::string& commandLine) {
+  std::string cmd = commandLine;
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
@@ -45,20 +56,30 @@ int Package::Run(const std::string& args, unsigned timeoutMs) const {
   ::GetWindowsDirectoryA(windows, MAX_PATH);
   if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, windows, &si, &pi)) {
     ADD_FAILURE() << "cannot start " << cmd;
-    return -2;
-  }
-  int code = -1;
-  if (::WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-    DWORD c = 0;
-    ::GetExitCodeProcess(pi.hProcess, &c);
-    code = static_cast<int>(c);
-  } else {
-    ::TerminateProcess(pi.hProcess, 99);
-    ::WaitForSingleObject(pi.hProcess, 5000);
+    return;
   }
   ::CloseHandle(pi.hThread);
-  ::CloseHandle(pi.hProcess);
-  return code;
+  process_ = pi.hProcess;
+  id_ = pi.dwProcessId;
+}
+
+RunningProgram::~RunningProgram() {
+  if (!process_) return;
+  if (!WaitForExit(0)) {
+    ::TerminateProcess(process_, 99);
+    ::WaitForSingleObject(process_, 5000);
+  }
+  ::CloseHandle(process_);
+}
+
+bool RunningProgram::WaitForExit(unsigned timeoutMs) const {
+  return process_ && ::WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+int RunningProgram::ExitCode() const {
+  DWORD c = 0;
+  ::GetExitCodeProcess(process_, &c);
+  return static_cast<int>(c);
 }
 
 std::string WaitForFile(const std::string& path, unsigned timeoutMs) {

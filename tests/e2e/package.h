@@ -15,6 +15,25 @@ extern std::string g_recorderExe;
 // A Unix path as Wine sees it (through drive Z:); Windows paths unchanged.
 std::string WinePath(const std::string& path);
 
+// A started program that does not outlive the test that started it.
+class RunningProgram {
+ public:
+  explicit RunningProgram(const std::string& commandLine);
+  ~RunningProgram();
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  bool Started() const { return process_ != nullptr; }
+  unsigned long Id() const { return id_; }
+  // True when the program ended within the time.
+  bool WaitForExit(unsigned timeoutMs) const;
+  int ExitCode() const;
+
+ private:
+  void* process_ = nullptr;
+  unsigned long id_ = 0;
+};
+
 class Package {
  public:
   explicit Package(const std::string& tag, const std::string& exeName = "setup.exe");
@@ -30,6 +49,8 @@ class Package {
   // Runs the program with arguments; gives its exit code, or -1 when it did
   // not end within the time (it is then killed).
   int Run(const std::string& args = "", unsigned timeoutMs = 30000) const;
+  // The quoted program and its arguments, for RunningProgram.
+  std::string CommandLine(const std::string& args = "") const;
 
  private:
   test::TempDir dir_;

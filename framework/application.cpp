@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "controls.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -28,6 +29,7 @@ bool TApplication::HandleOne(MSG& msg) {
     terminated_ = true;
     return false;
   }
+  if (HandleDialogKey(msg)) return true;
   ::TranslateMessage(&msg);
   ::DispatchMessageW(&msg);
   return true;
@@ -37,6 +39,23 @@ void TApplication::ProcessMessages() {
   MSG msg;
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
     if (!HandleOne(msg)) break;
+}
+
+void TApplication::SetActive(bool active) {
+  if (active == active_) return;
+  active_ = active;
+  const TNotifyEvent& handler = active ? OnActivate : OnDeactivate;
+  if (handler) handler(this);
+}
+
+void TApplication::HandleMessage() {
+  MSG msg;
+  const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+  if (got == 0 || got == -1) {
+    terminated_ = true;
+    return;
+  }
+  HandleOne(msg);
 }
 
 void TApplication::WaitForEvent() {

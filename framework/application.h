@@ -8,9 +8,11 @@
 #include <functional>
 #include <string>
 
+#include "classes.h"
+
 namespace qv {
 
-class TApplication {
+class TApplication : public TObject {
  public:
   TApplication();
   ~TApplication();
@@ -23,8 +25,17 @@ class TApplication {
   HWND MainForm = nullptr;  // not owned: the main window destroys itself
   HICON Icon = nullptr;     // not owned: a shared resource icon
 
+  // Activation of the application as a whole (another program's window
+  // becoming active deactivates it).
+  TNotifyEvent OnActivate, OnDeactivate;
+  bool Active() const { return active_; }
+  // Forms report WM_ACTIVATEAPP here; each change is announced once.
+  void SetActive(bool active);
+
   // Handles every pending message and returns.
   void ProcessMessages();
+  // Waits for one message and handles it.
+  void HandleMessage();
   // Sleeps until a message arrives.
   void WaitForEvent();
   // Shows the main window unless the run has already ended, then handles
@@ -44,6 +55,7 @@ class TApplication {
   bool HandleOne(MSG& msg);
   bool terminated_ = false;
   bool quitPosted_ = false;
+  bool active_ = false;
 };
 
 }  // namespace qv

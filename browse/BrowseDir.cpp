@@ -1,0 +1,281 @@
+#include "BrowseDir.h"
+
+#include <shellapi.h>
+
+#include "application.h"
+#include "layout.h"
+#include "text_conv.h"
+
+namespace qv {
+
+namespace {
+
+constexpr UINT kSetStatusText = WM_USER + 100;  // BFFM_SETSTATUSTEXTA
+constexpr UINT kEnableOk = WM_USER + 101;       // BFFM_ENABLEOK
+constexpr UINT kSetSelection = WM_USER + 102;   // BFFM_SETSELECTIONA
+constexpr int kStatusLineId = 14147;
+
+// Critical-error boxes ("no disk in drive A:") stay away while asking.
+class QuietErrors {
+ public:
+  QuietErrors() : old_(::SetErrorMode(SEM_FAILCRITICALERRORS)) {}
+  ~QuietErrors() { ::SetErrorMode(old_); }
+  QuietErrors(const QuietErrors&) = delete;
+  QuietErrors& operator=(const QuietErrors&) = delete;
+
+ private:
+  UINT old_;
+};
+
+std::string PathOf(LPCITEMIDLIST item) {
+  char buf[MAX_PATH + 1] = "";
+  if (!item || !::SHGetPathFromIDListA(item, buf)) return {};
+  buf[MAX_PATH] = 0;
+  return buf;
+}
+
+bool NtFamily() {
+  OSVERSIONINFOA v{};
+  v.dwOSVersionInfoSize = sizeof v;
+  return ::GetVersionExA(&v) && v.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+}  // namespace
+
+bool BrowseFolderExists(const std::string& path) {
+  QuietErrors quiet;
+  if (path.size() == 3 && path[1] == ':' && path[2] == '\\') {
+    const char letter = static_cast<char>(path[0] & ~0x20);
+    if (letter < 'A' || letter > 'Z') return false;
+    return (::GetLogicalDrives() >> (letter - 'A')) & 1;
+  }
+  std::string p = path;
+  if (!p.empty() && p.back() == '\\') p.pop_back();
+  if (p.empty()) return false;
+  WIN32_FIND_DATAA d;
+  HANDLE h = ::FindFirstFileA(p.c_str(), &d);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(h);
+  return (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+TBrowseDirectoryDlg::TBrowseDirectoryDlg(TComponent* owner) : TComponent(owner) { ::SHGetMalloc(&malloc_); }
+
+TBrowseDirectoryDlg::~TBrowseDirectoryDlg() {
+  FreeSelectionList();
+  if (malloc_) malloc_->Release();
+}
+
+void TBrowseDirectoryDlg::FreeSelectionList() {
+  if (selectionList_ && malloc_) malloc_->Free(selectionList_);
+  selectionList_ = nullptr;
+}
+
+HWND TBrowseDirectoryDlg::OwnerWindow() const {
+  if (auto* w = dynamic_cast<TWinControl*>(Owner())) return w->Handle();
+  if (Owner()) return TApplication::Instance().MainForm;
+  return nullptr;
+}
+
+void TBrowseDirectoryDlg::SetSelection(const std::string& value) {
+  if (value == selection_) return;
+  selection_ = value;
+  if (!selection_.empty() && selection_.back() != '\\' && BrowseFolderExists(selection_)) selection_ += '\\';
+  if (selection_.empty()) FreeSelectionList();
+  if (ShowSelectionInStatus) SetStatusText(selection_);
+  if (window_) ApplySelection();
+}
+
+void TBrowseDirectoryDlg::SetOptions(TBrowseFlags value) {
+  if (value == options_) return;
+  options_ = ImpliedOptions(value);
+}
+
+void TBrowseDirectoryDlg::SetStatusText(const std::string& value) {
+  if (value == statusText_) return;
+  statusText_ = value;
+  if (window_) ::SendMessageA(window_, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+}
+
+void TBrowseDirectoryDlg::SetFitStatusText(bool value) {
+  if (value == fitStatusText_) return;
+  fitStatusText_ = value;
+  if (window_) ::SendMessageA(window_, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+}
+
+void TBrowseDirectoryDlg::SetEnableOKButton(bool value) {
+  enableOK_ = value;
+  if (window_) ::SendMessageW(window_, kEnableOk, 0, value);
+}
+
+std::string TBrowseDirectoryDlg::Caption() const {
+  if (!window_) return caption_;
+  char buf[257] = "";
+  ::GetWindowTextA(window_, buf, sizeof buf);
+  return buf;
+}
+
+void TBrowseDirectoryDlg::SetCaption(const std::string& value) {
+  caption_ = value;
+  if (window_) ::SetWindowTextA(window_, caption_.c_str());
+}
+
+std::string TBrowseDirectoryDlg::FittedStatusText() const {
+  HWND status = window_ ? ::GetDlgItem(window_, kStatusLineId) : nullptr;
+  if (!fitStatusText_ || !status || statusText_.empty()) return statusText_;
+  RECT r;
+  ::GetClientRect(status, &r);
+  HDC dc = ::GetDC(status);
+  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(status, WM_GETFONT, 0, 0)));
+  auto measure = [dc](std::string_view text) {
+    SIZE s{0, 0};
+    ::GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &s);
+    return static_cast<int>(s.cx);
+  };
+  const std::string fitted = layout::FitStatusText(statusText_, r.right - r.left, measure,
+                                                   BrowseFolderExists(statusText_));
+  ::SelectObject(dc, old);
+  ::ReleaseDC(status, dc);
+  return fitted;
+}
+
+void TBrowseDirectoryDlg::ApplySelection() {
+  if (selection_.empty() && selectionList_) {
+    selection_ = PathOf(selectionList_);
+    ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_));
+    return;
+  }
+  IShellFolder* desktop = nullptr;
+  if (FAILED(::SHGetDesktopFolder(&desktop)) || !desktop) return;
+  std::wstring wide = GbkToWide(selection_);
+  if (wide.size() > MAX_PATH) wide.resize(MAX_PATH);
+  LPITEMIDLIST parsed = nullptr;
+  ULONG eaten = 0;
+  const bool ok = SUCCEEDED(desktop->ParseDisplayName(window_, nullptr, wide.data(), &eaten, &parsed, nullptr)) && parsed;
+  desktop->Release();
+  if (ok) {
+    FreeSelectionList();
+    selectionList_ = parsed;
+  }
+  if (selection_.rfind("\\\\", 0) == 0) {
+    if (ok) ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_));
+    return;
+  }
+  const std::string path = NormalisedSelection(selection_);
+  ::SendMessageA(window_, kSetSelection, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
+}
+
+void TBrowseDirectoryDlg::DoInitialized(HWND window) {
+  window_ = window;
+  if (Center) {
+    RECT r;
+    ::GetWindowRect(window, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    ::SetWindowPos(window, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - w) / 2,
+                   (::GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ::SendMessageW(window, kEnableOk, 0, enableOK_);
+  if (!statusText_.empty())
+    ::SendMessageA(window, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+  if (!selection_.empty() || selectionList_) ApplySelection();
+  if (!caption_.empty()) ::SetWindowTextA(window, caption_.c_str());
+  if (OnCreate) OnCreate(this);
+}
+
+void TBrowseDirectoryDlg::DoSelChanged(HWND, LPCITEMIDLIST item) {
+  if (!ShowSelectionInStatus && !OnSelChanged) return;
+  const std::string path = PathOf(item);
+  if (ShowSelectionInStatus) SetStatusText(path);
+  if (OnSelChanged) OnSelChanged(this, path, item);
+}
+
+void TBrowseDirectoryDlg::DoValidateFailed(const std::string& path, bool& cancel) {
+  if (OnValidateFailed) OnValidateFailed(this, path, cancel);
+}
+
+int CALLBACK TBrowseDirectoryDlg::Callback(HWND window, UINT msg, LPARAM lp, LPARAM data) {
+  auto* self = reinterpret_cast<TBrowseDirectoryDlg*>(data);
+  if (!self) return 0;
+  int result = 0;
+  TApplication::Instance().Guard([&] {
+    switch (msg) {
+      case BFFM_INITIALIZED:
+        self->DoInitialized(window);
+        break;
+      case BFFM_SELCHANGED:
+        self->DoSelChanged(window, reinterpret_cast<LPCITEMIDLIST>(lp));
+        break;
+      case BFFM_VALIDATEFAILEDA: {
+        bool cancel = false;
+        self->DoValidateFailed(reinterpret_cast<const char*>(lp), cancel);
+        result = cancel ? 0 : 1;
+        break;
+      }
+    }
+  });
+  return result;
+}
+
+bool TBrowseDirectoryDlg::Execute() {
+  displayName_.clear();
+  bool success = false;
+  std::string path;
+  LPITEMIDLIST chosen = nullptr;
+  char* name = malloc_ ? static_cast<char*>(malloc_->Alloc(MAX_PATH)) : nullptr;
+  if (name) {
+    name[0] = 0;
+    const HRESULT co = ::CoInitialize(nullptr);
+    HWND owner = OwnerWindow();
+    LPITEMIDLIST root = nullptr;
+    ::SHGetSpecialFolderLocation(owner, SpecialFolderId(Root, NtFamily()), &root);
+    BROWSEINFOA bi{};
+    bi.hwndOwner = owner;
+    bi.pidlRoot = root;
+    bi.pszDisplayName = name;
+    bi.lpszTitle = Title.c_str();
+    bi.ulFlags = BrowseInfoFlags(options_, !statusText_.empty() || ShowSelectionInStatus);
+    bi.lpfn = &TBrowseDirectoryDlg::Callback;
+    bi.lParam = reinterpret_cast<LPARAM>(this);
+    bi.iImage = -1;
+    {
+      QuietErrors quiet;
+      chosen = ::SHBrowseForFolderA(&bi);
+    }
+    if (chosen) {
+      if (options_ & Flag(bfComputers)) {
+        path = std::string("\\\\") + name;
+        if (::SHGetPathFromIDListA(chosen, name)) path = name;
+        success = true;
+      } else {
+        // A failed conversion leaves no path: the buffer then holds the
+        // display name, which is no place to install to.
+        success = ::SHGetPathFromIDListA(chosen, name) != FALSE;
+        if (success) path = name;
+      }
+      if (success && bi.iImage == -1) {
+        SHFILEINFOA info{};
+        ::SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX);
+        imageIndex_ = info.iIcon;
+      } else {
+        imageIndex_ = bi.iImage;
+      }
+    }
+    if (!success) success = chosen != nullptr;
+    if (success) displayName_ = name;
+    if (root) malloc_->Free(root);
+    malloc_->Free(name);
+    if (SUCCEEDED(co)) ::CoUninitialize();
+  }
+  window_ = nullptr;
+  if (success) {
+    selection_ = path;
+    FreeSelectionList();
+    selectionList_ = chosen;
+  } else {
+    selection_.clear();
+    FreeSelectionList();
+  }
+  return success;
+}
+
+}  // namespace qv

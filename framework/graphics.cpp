@@ -1,0 +1,444 @@
+#include "graphics.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "bmp_codec.h"
+#include "jpeg.h"
+#include "stdctrls.h"
+#include "text_conv.h"
+
+namespace qv {
+
+COLORREF ColorToRGB(TColor color) {
+  if (color < 0) return ::GetSysColor(color & 0xFF);
+  return static_cast<COLORREF>(color) & 0xFFFFFF;
+}
+
+int BitsOf(TPixelFormat format) {
+  switch (format) {
+    case TPixelFormat::pf1bit: return 1;
+    case TPixelFormat::pf4bit: return 4;
+    case TPixelFormat::pf8bit: return 8;
+    case TPixelFormat::pf15bit:
+    case TPixelFormat::pf16bit: return 16;
+    case TPixelFormat::pf24bit: return 24;
+    case TPixelFormat::pf32bit: return 32;
+    default: return 0;
+  }
+}
+
+// ---------------------------------------------------------------- TCanvas
+
+TCanvas::~TCanvas() { ReleaseObjects(); }
+
+void TCanvas::ReleaseObjects() {
+  if (dc_) {
+    if (oldBrush_) ::SelectObject(dc_, oldBrush_);
+    if (oldPen_) ::SelectObject(dc_, oldPen_);
+    if (oldFont_) ::SelectObject(dc_, oldFont_);
+  }
+  oldBrush_ = oldPen_ = oldFont_ = nullptr;
+  brush_.Reset();
+  pen_.Reset();
+  font_.Reset();
+}
+
+void TCanvas::SetHandle(HDC dc) {
+  if (dc == dc_) return;
+  ReleaseObjects();
+  dc_ = dc;
+}
+
+void TCanvas::RequireObjects() {
+  if (!dc_) return;
+  if (!brush_ || madeBrush_.Color != Brush.Color) {
+    UniqueGdiObject b(::CreateSolidBrush(ColorToRGB(Brush.Color)));
+    HGDIOBJ old = ::SelectObject(dc_, b.Get());
+    if (!oldBrush_) oldBrush_ = old;
+    brush_ = std::move(b);
+    madeBrush_ = Brush;
+  }
+  if (!pen_ || madePen_.Color != Pen.Color || madePen_.Width != Pen.Width) {
+    UniqueGdiObject p(::CreatePen(PS_SOLID, Pen.Width, ColorToRGB(Pen.Color)));
+    HGDIOBJ old = ::SelectObject(dc_, p.Get());
+    if (!oldPen_) oldPen_ = old;
+    pen_ = std::move(p);
+    madePen_ = Pen;
+  }
+  if (!font_ || madeFont_.Name != Font.Name || madeFont_.Height != Font.Height ||
+      madeFont_.Bold != Font.Bold || madeFont_.Charset != Font.Charset) {
+    UniqueGdiObject f(::CreateFontW(Font.Height, 0, 0, 0, Font.Bold ? FW_BOLD : FW_NORMAL, 0, 0, 0,
+                                    Font.Charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                    DEFAULT_QUALITY, DEFAULT_PITCH, GbkToWide(Font.Name).c_str()));
+    HGDIOBJ old = ::SelectObject(dc_, f.Get());
+    if (!oldFont_) oldFont_ = old;
+    font_ = std::move(f);
+    madeFont_ = Font;
+  }
+  ::SetTextColor(dc_, ColorToRGB(Font.Color));
+}
+
+void TCanvas::FillRect(const RECT& r) {
+  RequireObjects();
+  ::FillRect(dc_, &r, static_cast<HBRUSH>(brush_.Get()));
+}
+
+void TCanvas::Rectangle(const RECT& r) {
+  RequireObjects();
+  ::Rectangle(dc_, r.left, r.top, r.right, r.bottom);
+}
+
+void TCanvas::MoveTo(int x, int y) { ::MoveToEx(dc_, x, y, nullptr); }
+
+void TCanvas::LineTo(int x, int y) {
+  RequireObjects();
+  ::LineTo(dc_, x, y);
+}
+
+void TCanvas::Draw(int x, int y, TGraphic& graphic) {
+  if (graphic.Empty()) return;
+  RECT r{x, y, x + graphic.Width(), y + graphic.Height()};
+  graphic.Draw(*this, r);
+}
+
+void TCanvas::StretchDraw(const RECT& r, TGraphic& graphic) {
+  if (!graphic.Empty()) graphic.Draw(*this, r);
+}
+
+void TCanvas::CopyRect(const RECT& dest, const TCanvas& source, const RECT& sourceRect) {
+  ::StretchBlt(dc_, dest.left, dest.top, dest.right - dest.left, dest.bottom - dest.top, source.dc_,
+               sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
+               sourceRect.bottom - sourceRect.top, SRCCOPY);
+}
+
+COLORREF TCanvas::Pixel(int x, int y) const { return ::GetPixel(dc_, x, y); }
+
+void TCanvas::SetPixel(int x, int y, TColor color) { ::SetPixel(dc_, x, y, ColorToRGB(color)); }
+
+void TCanvas::TextOut(int x, int y, const std::string& gbk) {
+  RequireObjects();
+  const std::wstring w = GbkToWide(gbk);
+  ::TextOutW(dc_, x, y, w.c_str(), static_cast<int>(w.size()));
+}
+
+SIZE TCanvas::TextExtent(const std::string& gbk) {
+  RequireObjects();
+  const std::wstring w = GbkToWide(gbk);
+  SIZE s{0, 0};
+  ::GetTextExtentPoint32W(dc_, w.c_str(), static_cast<int>(w.size()), &s);
+  return s;
+}
+
+// --------------------------------------------------------------- TGraphic
+
+void TGraphic::SetTransparent(bool value) {
+  if (value == transparent_) return;
+  transparent_ = value;
+  Changed(this);
+}
+
+void TGraphic::Changed(TGraphic*) {
+  modified_ = true;
+  if (OnChange) OnChange(this);
+}
+
+void TGraphic::Assign(TGraphic* source) {
+  if (!source) throw EConvertError("Cannot assign nothing to a " + ClassName());
+  source->AssignTo(this);
+}
+
+void TGraphic::AssignTo(TGraphic* dest) {
+  throw EConvertError("Cannot assign a " + ClassName() + " to a " +
+                      (dest ? dest->ClassName() : std::string("nil")));
+}
+
+void TGraphic::LoadFromFile(const std::string& path) {
+  TFileStream s(path, TFileStream::Mode::Read);
+  LoadFromStream(s);
+}
+
+void TGraphic::SaveToFile(const std::string& path) {
+  TFileStream s(path, TFileStream::Mode::Create);
+  SaveToStream(s);
+}
+
+// ---------------------------------------------------------------- TBitmap
+
+namespace {
+
+std::vector<RGBQUAD> DefaultColors(int bits) {
+  std::vector<RGBQUAD> c;
+  if (bits == 1) {
+    c = {{0, 0, 0, 0}, {255, 255, 255, 0}};
+  } else if (bits == 4) {
+    static const BYTE vga[16][3] = {{0, 0, 0},     {0, 0, 128},   {0, 128, 0},   {0, 128, 128},
+                                    {128, 0, 0},   {128, 0, 128}, {128, 128, 0}, {192, 192, 192},
+                                    {128, 128, 128}, {0, 0, 255}, {0, 255, 0},   {0, 255, 255},
+                                    {255, 0, 0},   {255, 0, 255}, {255, 255, 0}, {255, 255, 255}};
+    for (const auto& v : vga) c.push_back({v[2], v[1], v[0], 0});  // vga[] is r,g,b
+  } else if (bits == 8) {
+    // A colour cube; the rest of the table stays black.
+    for (int r = 0; r < 6; ++r)
+      for (int g = 0; g < 6; ++g)
+        for (int b = 0; b < 6; ++b)
+          c.push_back({static_cast<BYTE>(b * 51), static_cast<BYTE>(g * 51), static_cast<BYTE>(r * 51), 0});
+    c.resize(256, RGBQUAD{0, 0, 0, 0});
+  }
+  return c;
+}
+
+TPixelFormat FormatOfBits(int bits) {
+  switch (bits) {
+    case 1: return TPixelFormat::pf1bit;
+    case 4: return TPixelFormat::pf4bit;
+    case 8: return TPixelFormat::pf8bit;
+    case 16: return TPixelFormat::pf16bit;
+    case 24: return TPixelFormat::pf24bit;
+    case 32: return TPixelFormat::pf32bit;
+    default: return TPixelFormat::pfCustom;
+  }
+}
+
+struct DibInfo {
+  BITMAPINFOHEADER header;
+  RGBQUAD colors[256];
+};
+
+}  // namespace
+
+TBitmap::TBitmap() = default;
+
+TBitmap::~TBitmap() { FreeHandles(); }
+
+void TBitmap::FreeHandles() {
+  if (canvas_) canvas_->SetHandle(nullptr);
+  if (dc_ && oldBitmap_) ::SelectObject(dc_.Get(), oldBitmap_);
+  oldBitmap_ = nullptr;
+  dc_.Reset();
+  if (dib_) ::DeleteObject(dib_);
+  dib_ = nullptr;
+  bits_ = nullptr;
+}
+
+int TBitmap::Stride() const {
+  return ((width_ * (BitsOf(format_) ? BitsOf(format_) : 24) + 31) / 32) * 4;
+}
+
+TCanvas& TBitmap::Canvas() {
+  if (!canvas_) canvas_ = std::make_unique<TCanvas>();
+  if (dib_ && !dc_) {
+    dc_.Reset(::CreateCompatibleDC(nullptr));
+    oldBitmap_ = ::SelectObject(dc_.Get(), dib_);
+  }
+  canvas_->SetHandle(dc_.Get());
+  return *canvas_;
+}
+
+void TBitmap::Rebuild(int width, int height, TPixelFormat format, const std::vector<RGBQUAD>& colors) {
+  // The old picture goes onto the new surface, converted by the platform.
+  HBITMAP oldDib = dib_;
+  dib_ = nullptr;
+  UniqueGdiObject keepOld(oldDib);
+  if (canvas_) canvas_->SetHandle(nullptr);
+  if (dc_ && oldBitmap_) ::SelectObject(dc_.Get(), oldBitmap_);
+  oldBitmap_ = nullptr;
+  dc_.Reset();
+  bits_ = nullptr;
+
+  if (format == TPixelFormat::pfDevice || format == TPixelFormat::pfCustom) format = TPixelFormat::pf24bit;
+  format_ = format;
+  width_ = std::max(width, 0);
+  height_ = std::max(height, 0);
+  const int bits = BitsOf(format);
+  colors_ = bits <= 8 ? (colors.empty() ? DefaultColors(bits) : colors) : std::vector<RGBQUAD>();
+  if (width_ == 0 || height_ == 0) {
+    width_ = height_ = 0;
+    return;
+  }
+
+  DibInfo info{};
+  info.header.biSize = sizeof(BITMAPINFOHEADER);
+  info.header.biWidth = width_;
+  info.header.biHeight = height_;
+  info.header.biPlanes = 1;
+  info.header.biBitCount = static_cast<WORD>(bits);
+  info.header.biCompression = BI_RGB;
+  info.header.biClrUsed = static_cast<DWORD>(colors_.size());
+  std::copy(colors_.begin(), colors_.end(), info.colors);
+  void* p = nullptr;
+  dib_ = ::CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &p, nullptr, 0);
+  if (!dib_) {
+    width_ = height_ = 0;
+    throw std::runtime_error("Out of system resources");
+  }
+  bits_ = static_cast<std::uint8_t*>(p);
+  std::memset(bits_, 0, static_cast<std::size_t>(Stride()) * static_cast<std::size_t>(height_));
+  if (oldDib) {
+    TCanvas& c = Canvas();
+    UniqueMemoryDC src(::CreateCompatibleDC(nullptr));
+    SelectObjectScope sel(src.Get(), oldDib);
+    ::BitBlt(c.Handle(), 0, 0, width_, height_, src.Get(), 0, 0, SRCCOPY);
+  }
+}
+
+void TBitmap::SetSize(int width, int height) {
+  if (width == width_ && height == height_) return;
+  Rebuild(width, height, format_, colors_);
+  Changed(this);
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat format) {
+  if (format == format_) return;
+  Rebuild(width_, height_, format, {});
+  Changed(this);
+}
+
+void TBitmap::SetMonochrome(bool value) {
+  if (value != Monochrome()) SetPixelFormat(value ? TPixelFormat::pf1bit : TPixelFormat::pf24bit);
+}
+
+void TBitmap::SetColorTable(const std::vector<RGBQUAD>& colors) {
+  if (BitsOf(format_) > 8 || colors.empty()) return;
+  const std::size_t n = std::min(colors.size(), colors_.size());
+  std::copy(colors.begin(), colors.begin() + static_cast<std::ptrdiff_t>(n), colors_.begin());
+  if (dib_) ::SetDIBColorTable(Canvas().Handle(), 0, static_cast<UINT>(n), colors_.data());
+}
+
+void TBitmap::Draw(TCanvas& canvas, const RECT& r) {
+  if (!dib_) return;
+  TCanvas& own = Canvas();
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (Transparent()) {
+    COLORREF key = TransparentColor == clDefault ? own.Pixel(0, height_ - 1) : ColorToRGB(TransparentColor);
+    ::TransparentBlt(canvas.Handle(), r.left, r.top, w, h, own.Handle(), 0, 0, width_, height_, key);
+    return;
+  }
+  ::SetStretchBltMode(canvas.Handle(), COLORONCOLOR);
+  ::StretchBlt(canvas.Handle(), r.left, r.top, w, h, own.Handle(), 0, 0, width_, height_, SRCCOPY);
+}
+
+void TBitmap::LoadFromStream(TStream& stream) {
+  const std::vector<std::uint8_t> file = stream.ReadRest();
+  BmpImage image = DecodeBmp(file);
+  // 16- and 32-bit pictures with their own channel masks become 24-bit here.
+  if ((image.bitCount == 16 || image.bitCount == 32) && image.redMask) {
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(((3 * image.width + 3) / 4 * 4)) * image.height);
+    ToTopDown24(image, rows.data(), ((3 * image.width + 3) / 4 * 4));
+    image = FromTopDown24(rows.data(), image.width, image.height, ((3 * image.width + 3) / 4 * 4));
+  }
+  std::vector<RGBQUAD> colors;
+  for (const auto& c : image.colors) colors.push_back({c[0], c[1], c[2], 0});
+  Rebuild(0, 0, FormatOfBits(image.bitCount), {});
+  Rebuild(image.width, image.height, FormatOfBits(image.bitCount), colors);
+  const std::size_t bytes = std::min(image.bits.size(), static_cast<std::size_t>(Stride()) * height_);
+  std::memcpy(bits_, image.bits.data(), bytes);
+  ::GdiFlush();
+  Changed(this);
+}
+
+void TBitmap::SaveToStream(TStream& stream) {
+  BmpImage image;
+  image.width = width_;
+  image.height = height_;
+  image.bitCount = BitsOf(format_);
+  for (const auto& c : colors_) image.colors.push_back({c.rgbBlue, c.rgbGreen, c.rgbRed, 0});
+  if (dib_) {
+    ::GdiFlush();
+    image.bits.assign(bits_, bits_ + static_cast<std::size_t>(Stride()) * height_);
+  }
+  const std::vector<std::uint8_t> file = EncodeBmp(image);
+  stream.Write(file.data(), file.size());
+}
+
+void TBitmap::ReadData(TStream& stream) {
+  std::uint32_t size = 0;
+  stream.ReadBuffer(&size, 4);
+  std::vector<std::uint8_t> file(size);
+  if (size) stream.ReadBuffer(file.data(), size);
+  TMemoryStream m(std::move(file));
+  LoadFromStream(m);
+}
+
+void TBitmap::WriteData(TStream& stream) {
+  TMemoryStream m;
+  SaveToStream(m);
+  const auto size = static_cast<std::uint32_t>(m.Size());
+  stream.Write(&size, 4);
+  stream.Write(m.Bytes().data(), m.Bytes().size());
+}
+
+void TBitmap::Assign(TGraphic* source) {
+  auto* b = dynamic_cast<TBitmap*>(source);
+  if (!b) {
+    TGraphic::Assign(source);
+    return;
+  }
+  Rebuild(0, 0, b->format_, {});
+  Rebuild(b->width_, b->height_, b->format_, b->colors_);
+  if (b->dib_) {
+    ::GdiFlush();
+    std::memcpy(bits_, b->bits_, static_cast<std::size_t>(Stride()) * height_);
+  }
+  SetTransparent(b->Transparent());
+  TransparentColor = b->TransparentColor;
+  Changed(this);
+}
+
+// --------------------------------------------------------------- TPicture
+
+namespace {
+std::map<std::string, TPicture::Factory>& Registry() {
+  static std::map<std::string, TPicture::Factory> registry{
+      {"TBitmap", [] { return std::unique_ptr<TGraphic>(new TBitmap); }},
+      {"TJPEGImage", [] { return std::unique_ptr<TGraphic>(new TJPEGImage); }},
+      {"TIcon", [] { return std::unique_ptr<TGraphic>(new TIcon); }}};
+  return registry;
+}
+}  // namespace
+
+void TPicture::RegisterClass(const std::string& name, Factory factory) { Registry()[name] = std::move(factory); }
+
+std::unique_ptr<TGraphic> TPicture::CreateGraphic(const std::string& name) {
+  auto it = Registry().find(name);
+  if (it == Registry().end()) return nullptr;
+  return it->second();
+}
+
+void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic) {
+  graphic_ = std::move(graphic);
+  if (graphic_) graphic_->OnChange = [this](TGraphic*) {
+      if (OnChange) OnChange(this);
+    };
+  if (OnChange) OnChange(this);
+}
+
+void TPicture::ReadData(TStream& stream) {
+  std::uint8_t length = 0;
+  stream.ReadBuffer(&length, 1);
+  if (length == 0) {
+    SetGraphic(nullptr);
+    return;
+  }
+  std::string name(length, '\0');
+  stream.ReadBuffer(name.data(), length);
+  std::unique_ptr<TGraphic> g = CreateGraphic(name);
+  if (!g) throw EStreamError("Unknown picture class " + name);
+  g->ReadData(stream);
+  SetGraphic(std::move(g));
+}
+
+void TPicture::WriteData(TStream& stream) const {
+  if (!graphic_) {
+    const std::uint8_t zero = 0;
+    stream.Write(&zero, 1);
+    return;
+  }
+  const std::string name = graphic_->ClassName();
+  const auto length = static_cast<std::uint8_t>(name.size());
+  stream.Write(&length, 1);
+  stream.Write(name.data(), name.size());
+  graphic_->WriteData(stream);
+}
+
+}  // namespace qv

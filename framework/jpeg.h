@@ -1,0 +1,54 @@
+// TJPEGImage: a JPEG picture (baseline or progressive) decoded by libjpeg
+// into a 24-bit bitmap the first time it is drawn or measured.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "graphics.h"
+
+namespace qv {
+
+class EJPEGError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TJPEGImage : public TGraphic {
+ public:
+  std::string ClassName() const override { return "TJPEGImage"; }
+
+  int Width() const override;
+  int Height() const override;
+  bool Empty() const override { return data_.empty(); }
+  void SetWidth(int) override {}  // a JPEG's size is its own
+  void SetHeight(int) override {}
+
+  void Draw(TCanvas& canvas, const RECT& r) override;
+  void LoadFromStream(TStream& stream) override;
+  void SaveToStream(TStream& stream) override;
+  // Inside a stored picture: a 32-bit little-endian byte count, then the file.
+  void ReadData(TStream& stream) override;
+  void WriteData(TStream& stream) override;
+  void AssignTo(TGraphic* dest) override;
+
+  void LoadFromBytes(std::vector<std::uint8_t> bytes);
+  const std::vector<std::uint8_t>& Bytes() const { return data_; }
+  // The decoded picture (decoding now if it was not yet).
+  TBitmap& Bitmap() const;
+
+ private:
+  std::vector<std::uint8_t> data_;
+  mutable std::unique_ptr<TBitmap> bitmap_;
+};
+
+// Decodes a JPEG file into 24-bit top-down B-G-R rows of the given stride
+// (rows 4-byte aligned). Throws EJPEGError for data libjpeg rejects.
+struct DecodedJpeg {
+  int width = 0, height = 0, stride = 0;
+  std::vector<std::uint8_t> bgr;
+};
+DecodedJpeg DecodeJpeg(const std::vector<std::uint8_t>& file);
+
+}  // namespace qv

@@ -1,0 +1,137 @@
+// TqvBtn: a windowless, mouse-only picture button with a 3-D bevel that
+// follows the mouse, its picture list and its automatic picture switching.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "controls.h"
+#include "layout.h"
+
+namespace qv {
+
+class TqvBtn;
+using layout::BorderStyle;
+using layout::DisplayMode;
+using TqvBorderStyle = layout::BorderStyle;
+using TDisplayMode = layout::DisplayMode;
+
+class TPictureListItem {
+ public:
+  explicit TPictureListItem(class TPictureList* collection);
+  TPictureListItem(const TPictureListItem&) = delete;
+  TPictureListItem& operator=(const TPictureListItem&) = delete;
+
+  TPicture& Picture() { return picture_; }
+  bool Transparent() const { return transparent_; }
+  void SetTransparent(bool value);
+  TDisplayMode DispMode() const { return dispMode_; }
+  void SetDispMode(TDisplayMode value);
+  std::string Offset() const { return layout::FormatOffset(offset_); }
+  // Takes "(X1,Y1,X2,Y2)"; a malformed text is refused with a message box.
+  void SetOffset(const std::string& text);
+  const layout::Offset& OffsetValue() const { return offset_; }
+  int Index() const;
+  void SetIndex(int index);
+
+  // Draws the entry into a rectangle of a canvas.
+  void Draw(TCanvas& canvas, const RECT& rect);
+
+ private:
+  void ItemChanged();
+  class TPictureList* collection_;
+  TPicture picture_;
+  bool transparent_ = false;
+  TDisplayMode dispMode_ = TDisplayMode::dmCenter;
+  layout::Offset offset_;
+};
+
+class TPictureList {
+ public:
+  explicit TPictureList(TqvBtn* button) : button_(button) {}
+  TqvBtn* Button() const { return button_; }
+  int Count() const { return static_cast<int>(items_.size()); }
+  TPictureListItem& Items(int i);  // throws std::out_of_range outside the list
+  TPictureListItem& Add();
+  void Delete(int i);
+  void Clear();
+  // Another list's copy: as many entries, each with the defaults.
+  void Assign(const TPictureList& other);
+  // After entries are added, removed or changed.
+  void Update();
+
+ private:
+  friend class TPictureListItem;
+  TqvBtn* button_;
+  std::vector<std::unique_ptr<TPictureListItem>> items_;
+};
+
+class TPictureOpt {
+ public:
+  explicit TPictureOpt(TqvBtn* button) : button_(button) {}
+  bool AutoSwitch() const { return autoSwitch_; }
+  void SetAutoSwitch(bool value);
+  int Index(int slot) const { return index_[slot]; }
+  void SetIndex(int slot, int value);  // 0 leave, 1 enter, 2 down
+  int MouseLeavePictureIndex() const { return index_[0]; }
+  int MouseEnterPictureIndex() const { return index_[1]; }
+  int MouseDownPictureIndex() const { return index_[2]; }
+  const std::array<int, 3>& Indexes() const { return index_; }
+
+ private:
+  TqvBtn* button_;
+  bool autoSwitch_ = false;
+  std::array<int, 3> index_{-1, -1, -1};
+};
+
+class TqvBtn : public TGraphicControl {
+ public:
+  explicit TqvBtn(TComponent* owner);
+  ~TqvBtn() override;
+
+  TPictureOpt& PictureOpt() { return *pictureOpt_; }
+  TPictureList& PictureList() { return *pictureList_; }
+  TqvBorderStyle BorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TqvBorderStyle value);
+  bool Transparent() const { return transparent_; }
+  void SetTransparent(bool value);
+  int PictureIndex() const { return pictureIndex_; }
+  void SetPictureIndex(int value);
+  int MouseState() const { return mouseState_; }
+  layout::Bevel CurrentBevel() const { return bevel_; }
+  // The picture of the entry in use, made when the list is empty.
+  TPicture& CurrentPicture();
+
+  TNotifyEvent OnDbClick, OnMouseLeave, OnMouseEnter;
+
+  void UpdateLook();
+
+ protected:
+  void Paint() override;
+  void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+  void MouseEnter() override;
+  void MouseLeave() override;
+  void DblClick() override;
+  void TextChanged() override;
+
+ private:
+  std::unique_ptr<TPictureOpt> pictureOpt_;
+  std::unique_ptr<TPictureList> pictureList_;
+  std::string captionText_;
+  bool transparent_ = false;
+  int mouseState_ = 0;
+  TqvBorderStyle borderStyle_ = TqvBorderStyle::qbsSingle;
+  layout::Bevel bevel_ = layout::Bevel::Raised;
+  int pictureIndex_ = -1;
+};
+
+// Draws a bevel (and optionally its frame and fill) with light and dark
+// shades of a colour.
+void DrawBevel(TCanvas& canvas, const RECT& rect, int count, TColor color, bool frame, bool fill,
+               layout::Bevel bevel);
+// A colour made lighter (positive percent) or darker, as $00BBGGRR.
+TColor AdjustColor(TColor color, int percent);
+
+}  // namespace qv

@@ -11,6 +11,9 @@ bash scripts/build.sh >/dev/null
 ensure_display
 start_wine
 
+echo "== pixel effects (host, 1920x1080, against memcpy)"
+build/host/bench/host/effects_bench
+
 shm=/dev/shm/qvsetup-bench
 mkdir -p "$shm"
 ln -sfn "$shm" "$WINEPREFIX/dosdevices/q:"

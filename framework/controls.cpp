@@ -708,6 +708,8 @@ int TForm::ShowModal() {
   ModalResult = mrNone;
   Show();
   ::SetForegroundWindow(self);
+  if (ActiveControl && ActiveControl->HandleAllocated()) ActiveControl->SetFocus();
+  UpdateButtonStyles();
   while (ModalResult == mrNone && !app.Terminated() && hwnd_) app.HandleMessage();
   if (app.Terminated()) ::PostQuitMessage(0);  // the outer loop ends too
   for (HWND w : disabled) ::EnableWindow(w, TRUE);

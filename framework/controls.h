@@ -274,6 +274,7 @@ class TForm : public TWinControl {
 
   TNotifyEvent OnCreate, OnActivate, OnDeactivate, OnClose;
   int ModalResult = mrNone;
+  TWinControl* ActiveControl = nullptr;  // takes the focus when the form shows
   int ShowModal();
   // Enter, Escape and Tab as dialogs take them; true when used.
   bool DialogKey(WPARAM key);

@@ -351,6 +351,29 @@ void TBitmap::SaveToStream(TStream& stream) {
   stream.Write(file.data(), file.size());
 }
 
+void TBitmap::LoadFromResourceName(HINSTANCE instance, const wchar_t* name) {
+  HRSRC res = ::FindResourceW(instance, name, MAKEINTRESOURCEW(2));  // RT_BITMAP
+  HGLOBAL mem = res ? ::LoadResource(instance, res) : nullptr;
+  const auto* dib = mem ? static_cast<const std::uint8_t*>(::LockResource(mem)) : nullptr;
+  if (!dib) throw EStreamError("Bitmap resource not found");
+  // A bitmap resource is a BMP file without its file header.
+  const DWORD size = ::SizeofResource(instance, res);
+  std::vector<std::uint8_t> file(14 + size);
+  file[0] = 'B';
+  file[1] = 'M';
+  const std::uint32_t total = static_cast<std::uint32_t>(file.size());
+  std::memcpy(&file[2], &total, 4);
+  const auto* info = reinterpret_cast<const BITMAPINFOHEADER*>(dib);
+  std::uint32_t colors = info->biClrUsed;
+  if (!colors && info->biBitCount <= 8) colors = 1u << info->biBitCount;
+  const std::uint32_t masks = info->biCompression == BI_BITFIELDS && info->biSize == 40 ? 12 : 0;
+  const std::uint32_t offset = 14 + info->biSize + masks + 4 * colors;
+  std::memcpy(&file[10], &offset, 4);
+  std::memcpy(&file[14], dib, size);
+  TMemoryStream m(std::move(file));
+  LoadFromStream(m);
+}
+
 void TBitmap::ReadData(TStream& stream) {
   std::uint32_t size = 0;
   stream.ReadBuffer(&size, 4);

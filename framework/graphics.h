@@ -172,6 +172,8 @@ class TBitmap : public TGraphic {
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;
   void Assign(TGraphic* source) override;
+  // A BITMAP resource of the program (or of another module).
+  void LoadFromResourceName(HINSTANCE instance, const wchar_t* name);
   // Stored in a picture with a 32-bit byte count first.
   void ReadData(TStream& stream) override;
   void WriteData(TStream& stream) override;

@@ -280,8 +280,10 @@ void TSpeedButton::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
 void TSpeedButton::Paint() {
   TCanvas& c = Canvas();
   RECT r = ClientRect();
-  c.Brush.Color = color_;
-  c.FillRect(r);
+  if (!Transparent) {
+    c.Brush.Color = color_;
+    c.FillRect(r);
+  }
   if (!Flat) {
     ::DrawFrameControl(c.Handle(), &r, DFC_BUTTON, DFCS_BUTTONPUSH | DFCS_ADJUSTRECT | (down_ ? DFCS_PUSHED : 0));
   } else if (down_) {

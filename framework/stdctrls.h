@@ -108,6 +108,7 @@ class TSpeedButton : public TGraphicControl {
  public:
   explicit TSpeedButton(TComponent* owner);
   bool Flat = false;
+  bool Transparent = false;  // the parent shows through around the glyph
   TBitmap& Glyph() { return glyph_; }
 
  protected:

@@ -1,0 +1,166 @@
+#include "qvInfoDlg.h"
+
+#include <memory>
+
+#include "application.h"
+#include "layout.h"
+#include "text_conv.h"
+
+namespace qv {
+
+namespace {
+
+constexpr char kClose[] = "\xB9\xD8\xB1\xD5";  // 关闭
+
+layout::Size SizeOf(const TControl& c) { return layout::Size{c.Width(), c.Height()}; }
+
+void Place(TControl& c, const layout::Rect& r) { c.SetBounds(r.left, r.top, r.Width(), r.Height()); }
+
+}  // namespace
+
+TqvInfoDlg& InfoDlg() {
+  static TqvInfoDlg dialog;
+  return dialog;
+}
+
+int TqvInfoDlg::MsgBox(const std::string& text, const std::string& caption, std::uint32_t style) {
+  Text = text;
+  Caption = caption;
+  Style = style;
+  return ShowDialog();
+}
+
+int TqvInfoDlg::ShowDialog() {
+  HINSTANCE inst = ::GetModuleHandleW(nullptr);
+  // Everything below belongs to the form and goes with it.
+  std::unique_ptr<TForm> form = std::make_unique<TForm>(nullptr);
+  DialogForm = form.get();
+  form->BorderStyle = TForm::TBorderStyle::bsNone;
+  form->SetBounds(0, 0, DialogWidth, DialogHeight);
+  TFont font;
+  font.SetSize(9);
+  form->SetFont(font);
+  form->SetColor(0x00DFDFDF);
+  form->OnResize = [this](TObject*) { DialogResize(); };
+
+  Surface = new TqvForm(form.get());
+  {
+    auto skin = std::make_unique<TBitmap>();
+    skin->LoadFromResourceName(inst, L"bkMessageBox");
+    Surface->Picture().SetGraphic(std::move(skin));
+  }
+  Surface->SetSizeable(false);
+  Surface->Loaded();
+
+  const layout::DialogIcon icon = layout::ChooseDialogIcon(Style, UserIcon != nullptr);
+  IconImage = new TImage(form.get());
+  IconImage->SetParent(form.get());
+  IconImage->Transparent = true;
+  IconImage->Center = true;
+  IconImage->SetBounds(5, 30, icon.columnWidth, DialogHeight - 70);
+  IconImage->Anchors = akLeft | akTop | akBottom;
+  if (icon.kind == layout::DialogIconKind::Resource) {
+    auto b = std::make_unique<TBitmap>();
+    const std::wstring name = L"QVINFODLGICON" + std::to_wstring(icon.code);
+    try {
+      b->LoadFromResourceName(inst, name.c_str());
+      IconImage->Picture().SetGraphic(std::move(b));
+    } catch (const std::exception&) {
+      // Codes without artwork keep an empty icon area.
+    }
+  } else if (icon.kind == layout::DialogIconKind::User) {
+    auto i = std::make_unique<TIcon>();
+    i->SetHandle(UserIcon, false);
+    IconImage->Picture().SetGraphic(std::move(i));
+  }
+
+  TitleLabel = new TLabel(form.get());
+  TitleLabel->SetParent(form.get());
+  TitleLabel->SetTop(8);
+  TitleLabel->Cursor = crHandPoint;
+  TitleLabel->SetTransparent(true);
+  TFont titleFont = form->Font();
+  titleFont.Color = clWhite;
+  titleFont.SetSize(11);
+  titleFont.Bold = true;
+  TitleLabel->SetFont(titleFont);
+  TitleLabel->SetCaption(Caption);
+  TqvForm* surface = Surface;
+  TitleLabel->OnMouseDown = [surface](TObject* s, TMouseButton b, TShiftState sh, int x, int y) {
+    surface->DragMouseDown(s, b, sh, x, y);
+  };
+
+  TextLabel = new TLabel(form.get());
+  TextLabel->SetParent(form.get());
+  TextLabel->SetTransparent(true);
+  TextLabel->SetCaption(Text);
+
+  const int d = layout::DialogDefaultOf(Style);
+  const std::array<int, 4> order = layout::DialogCreationOrder(d);
+  for (int k : order) {
+    auto* b = new TQVButton(form.get());
+    b->SetParent(form.get());
+    b->SetBounds(DialogWidth - 80 - 65 * k, IconImage->Top() + IconImage->Height(), 60, b->Height());
+    b->Anchors = akRight | akBottom;
+    b->OnClick = [this](TObject* s) { ButtonClick(s); };
+    Buttons[static_cast<std::size_t>(k)] = b;
+  }
+  const layout::DialogButtons set = layout::DialogButtonSet(Style, CustomCaptions);
+  std::array<bool, 4> visible{};
+  for (std::size_t k = 0; k < 4; ++k) {
+    Buttons[k]->SetCaption(set.buttons[k].caption);
+    Buttons[k]->Tag = set.buttons[k].result;
+    Buttons[k]->SetVisible(set.buttons[k].visible);
+    visible[k] = set.buttons[k].visible;
+  }
+
+  CloseButton = new TSpeedButton(form.get());
+  CloseButton->SetParent(form.get());
+  CloseButton->Glyph().LoadFromResourceName(inst, L"dlgClose");
+  CloseButton->Flat = true;
+  CloseButton->Transparent = true;
+  CloseButton->SetHint(kClose);
+  CloseButton->SetShowHint(true);
+  CloseButton->Tag = set.closeResult;
+  CloseButton->SetBounds(DialogWidth - 22, 8, 12, 12);
+  CloseButton->Anchors = akTop | akRight;
+  CloseButton->OnClick = [this](TObject* s) { ButtonClick(s); };
+
+  const layout::Size fitted = layout::FitDialog(SizeOf(*TextLabel), SizeOf(*TitleLabel), IconImage->Width(),
+                                                set.buttons[3].visible);
+  const int minWidth = layout::DialogMinWidth(SizeOf(*TitleLabel));
+  form->MinWidth = minWidth;
+  const int width = std::max(fitted.cx, minWidth);
+  form->SetBounds((::GetSystemMetrics(SM_CXSCREEN) - width) / 2, (::GetSystemMetrics(SM_CYSCREEN) - fitted.cy) / 2,
+                  width, fitted.cy);
+  DialogResize();
+
+  const int focus = layout::DialogFocusButton(d, visible);
+  if (focus >= 0) form->ActiveControl = Buttons[static_cast<std::size_t>(focus)];
+  form->ShowModal();
+  form.reset();
+  DialogForm = nullptr;
+  Surface = nullptr;
+  TitleLabel = TextLabel = nullptr;
+  IconImage = nullptr;
+  CloseButton = nullptr;
+  Buttons = {};
+  return ResultCode;
+}
+
+void TqvInfoDlg::DialogResize() {
+  if (!DialogForm || !TitleLabel || !TextLabel || !IconImage || !Buttons[0]) return;
+  const layout::DialogArrangement a = layout::ArrangeDialog(layout::Size{DialogForm->Width(), DialogForm->Height()},
+                                                            SizeOf(*TextLabel), SizeOf(*TitleLabel),
+                                                            IconImage->Width());
+  DialogForm->MinWidth = layout::DialogMinWidth(SizeOf(*TitleLabel));
+  Place(*TitleLabel, a.title);
+  Place(*TextLabel, a.text);
+}
+
+void TqvInfoDlg::ButtonClick(TObject* sender) {
+  if (auto* c = dynamic_cast<TControl*>(sender)) ResultCode = c->Tag;
+  if (DialogForm) DialogForm->ModalResult = mrOk;
+}
+
+}  // namespace qv

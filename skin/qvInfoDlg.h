@@ -1,0 +1,52 @@
+// TqvInfoDlg: the skinned message box. MsgBox takes a text, a caption and a
+// message-box style word and answers the platform's button codes, showing
+// them in a borderless skinned window with our icons and colour buttons.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "QVButton.h"
+#include "controls.h"
+#include "qvForm.h"
+#include "stdctrls.h"
+
+namespace qv {
+
+class TqvInfoDlg : public TObject {
+ public:
+  HICON UserIcon = nullptr;  // not owned; shown for icon codes 0 and 8-15
+  int DialogWidth = 500;
+  int DialogHeight = 250;
+  int ResultCode = 0;
+  std::array<std::string, 4> CustomCaptions;  // button sets 6-15, at most 8 bytes each
+  std::uint32_t Style = 0;
+  std::string Caption = "\xB6\xD4\xBB\xB0\xBF\xF2";  // 对话框
+  std::string Text;
+
+  // Shows the dialog modally; returns the pressed button's code.
+  int MsgBox(const std::string& text, const std::string& caption, std::uint32_t style);
+
+  // The controls of the dialog while MsgBox runs (nullptr otherwise); tests
+  // and callers that drive the dialog look here.
+  TForm* DialogForm = nullptr;
+  TqvForm* Surface = nullptr;
+  TLabel* TitleLabel = nullptr;
+  TLabel* TextLabel = nullptr;
+  TImage* IconImage = nullptr;
+  TSpeedButton* CloseButton = nullptr;
+  std::array<TQVButton*, 4> Buttons{};  // index 0 rightmost
+
+ private:
+  int ShowDialog();
+  void DialogResize();
+  void ButtonClick(TObject* sender);
+};
+
+// The one shared dialog, alive for the whole program.
+TqvInfoDlg& InfoDlg();
+
+}  // namespace qv

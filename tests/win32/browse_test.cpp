@@ -1,0 +1,85 @@
+// The shell's folder browser opened for real and driven from its callback.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "BrowseDir.h"
+#include "temp_dir.h"
+
+namespace qv {
+namespace {
+
+TEST(BrowseDir, SelectionSetterAddsTheBackslashOfExistingFolders) {
+  test::TempDir dir("sel");
+  test::WriteTextFile(dir / "file.txt", "x");
+  TBrowseDirectoryDlg dlg(nullptr);
+  const std::string folder = dir.Path().substr(0, dir.Path().size() - 1);
+  struct Case {
+    std::string in, out;
+  } cases[] = {{folder, folder + "\\"}, {dir / "file.txt", dir / "file.txt"},
+               {dir / "missing", dir / "missing"}, {"", ""}};
+  for (const auto& c : cases) {
+    dlg.SetSelection(c.in);
+    EXPECT_EQ(dlg.Selection(), c.out);
+  }
+  dlg.SetOptions(Flag(bfIncludeURLs));
+  EXPECT_EQ(dlg.Options(), Flag(bfIncludeFiles) | Flag(bfEditBox) | Flag(bfIncludeURLs) | Flag(bfNewDialogStyle) |
+                               Flag(bfUseNewUI));
+  EXPECT_EQ(dlg.Version(), "TBrowseDirectoryDlg v1.0");
+}
+
+TEST(BrowseDir, ConfirmingAPreselectedFolder) {
+  test::TempDir dir("browse");
+  test::MakeFolders(dir / "Pick Me");
+  TBrowseDirectoryDlg dlg(nullptr);
+  dlg.Title = "\xC7\xEB\xD1\xA1\xD4\xF1";  // 请选择
+  dlg.SetSelection(dir / "Pick Me");
+  dlg.SetStatusText("status line text");
+  std::string shownStatus, shownTitle;
+  RECT where{};
+  dlg.OnCreate = [&](TObject*) {
+    HWND w = dlg.Window();
+    char buf[256] = "";
+    ::GetDlgItemTextA(w, 14147, buf, sizeof buf);
+    shownStatus = buf;
+    ::GetWindowRect(w, &where);
+    ::PostMessageW(w, WM_COMMAND, IDOK, 0);
+  };
+  ASSERT_TRUE(dlg.Execute());
+  EXPECT_EQ(dlg.Selection(), dir / "Pick Me");
+  EXPECT_EQ(dlg.Window(), nullptr);
+  EXPECT_EQ(shownStatus, "status line text");
+  // Centred on the screen.
+  const int cx = ::GetSystemMetrics(SM_CXSCREEN), w = where.right - where.left;
+  EXPECT_EQ(where.left, (cx - w) / 2);
+}
+
+TEST(BrowseDir, CancellingGivesNothing) {
+  TBrowseDirectoryDlg dlg(nullptr);
+  dlg.SetSelection("C:\\");
+  dlg.OnCreate = [&](TObject*) { ::PostMessageW(dlg.Window(), WM_COMMAND, IDCANCEL, 0); };
+  EXPECT_FALSE(dlg.Execute());
+  EXPECT_EQ(dlg.Selection(), "");
+}
+
+TEST(BrowseDir, SelectionChangesReachTheStatusLine) {
+  test::TempDir dir("status");
+  test::MakeFolders(dir / "a");
+  TBrowseDirectoryDlg dlg(nullptr);
+  dlg.ShowSelectionInStatus = true;
+  std::vector<std::string> seen;
+  dlg.OnSelChanged = [&](TObject*, const std::string& path, LPCITEMIDLIST item) {
+    EXPECT_NE(item, nullptr);
+    seen.push_back(path);
+  };
+  dlg.OnCreate = [&](TObject*) {
+    dlg.SetSelection(dir / "a");  // acts on the open window
+    ::PostMessageW(dlg.Window(), WM_COMMAND, IDOK, 0);
+  };
+  ASSERT_TRUE(dlg.Execute());
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), dir / "a");
+  EXPECT_EQ(dlg.StatusText(), dir / "a");
+}
+
+}  // namespace
+}  // namespace qv

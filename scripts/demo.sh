@@ -56,6 +56,10 @@ if kill -0 "$setup_pid" 2>/dev/null; then
 fi
 echo "demo: one click on OK ended setup.exe"
 
+wine build/win32/tools/skin_demo/skin_demo.exe "$(winepath -w "$root/build/demo/skin_controls.bmp")" </dev/null
+convert build/demo/skin_controls.bmp build/demo/skin_controls.png
+echo "demo: the skin controls on their own: build/demo/skin_controls.png"
+
 echo "demo: installed into $pf\\Demo:"
 (cd "$target_unix" && find . | sort | sed 's/^/    /')
 echo "demo: the started command wrote: $(cat "$target_unix/started.txt" 2>/dev/null | tr -d '\r')"

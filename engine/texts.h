@@ -22,6 +22,9 @@ inline constexpr char kQuitQuestion[] =
     "\xB0\xB2\xD7\xB0\xC9\xD0\xCE\xB4\xBD\xE1\xCA\xF8\xA3\xAC"
     "\xCA\xC7\xB7\xF1\xC1\xA2\xBC\xB4\xCD\xCB\xB3\xF6?";                    // 安装尚未结束，是否立即退出?
 inline constexpr char kAboutCaption[] = "\xB9\xD8\xD3\xDA...";              // 关于...
+// Program and version, web address, author and date, an empty line between.
+inline constexpr char kAboutText[] =
+    "qvSetup 1.0\r\rhttps://qvsetup.example.org/\r\rThe qvSetup developers, 2026-12";
 inline constexpr char kBrowseTitle[] =
     "\xC7\xEB\xD1\xA1\xD4\xF1\xB0\xB2\xD7\xB0\xCE\xC4\xBC\xFE\xBC\xD0";     // 请选择安装文件夹
 inline constexpr char kVisitSite[] = "\xB7\xC3\xCE\xCA\xCD\xF8\xD5\xBE ";   // "访问网站 "

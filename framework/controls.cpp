@@ -349,6 +349,11 @@ void TWinControl::Invalidate() {
   if (hwnd_) ::InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
+void TWinControl::TextChanged() {
+  if (hwnd_) ::SetWindowTextW(hwnd_, GbkToWide(text_).c_str());
+  Invalidate();
+}
+
 bool TWinControl::Focused() const { return hwnd_ && ::GetFocus() == hwnd_; }
 
 void TWinControl::SetFocus() { ::SetFocus(Handle()); }
@@ -476,7 +481,8 @@ void TWinControl::PaintWindow(HDC dc, const RECT& update) {
     // The child paints in its own coordinates and never outside itself.
     const int saved = ::SaveDC(dc);
     ::IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
-    ::SetViewportOrgEx(dc, r.left, r.top, nullptr);
+    // Relative to the origin the caller set (the off-screen buffer's).
+    ::OffsetViewportOrgEx(dc, r.left, r.top, nullptr);
     TCanvas childCanvas;
     childCanvas.SetHandle(dc);
     g->paintCanvas_ = &childCanvas;

@@ -200,6 +200,7 @@ class TWinControl : public TControl {
   void SetVisible(bool visible) override;
   void SetEnabled(bool enabled) override;
   void Invalidate() override;
+  void TextChanged() override;
   bool Focused() const;
   void SetFocus();
   // The graphic control under a client point (topmost first), or nullptr.

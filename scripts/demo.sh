@@ -37,7 +37,12 @@ find_window() {
   echo "demo: the window did not appear" >&2
   exit 1
 }
-click_button() { xdotool mousemove --window "$1" 185 106 click 1; }
+# The push button sits centred, 94 pixels down, 75 x 25.
+click_button() {
+  local w
+  w=$(xdotool getwindowgeometry "$1" | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
+  xdotool mousemove --window "$1" $((w / 2)) 106 click 1
+}
 
 win=$(find_window)
 sleep 2  # the prompt is the first thing the script does
@@ -45,7 +50,7 @@ echo "demo: accepting the suggested folder"
 click_button "$win"
 sleep 3
 mkdir -p build/demo
-import -window root build/demo/finished.png
+import -window "$win" build/demo/finished.png
 echo "demo: screenshot of the finished window: build/demo/finished.png"
 click_button "$win"
 for _ in $(seq 100); do kill -0 "$setup_pid" 2>/dev/null || break; sleep 0.1; done

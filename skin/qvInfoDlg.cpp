@@ -42,6 +42,7 @@ int TqvInfoDlg::ShowDialog() {
   form->SetFont(font);
   form->SetColor(0x00DFDFDF);
   form->OnResize = [this](TObject*) { DialogResize(); };
+  form->SetCaption(Caption);  // not shown (no caption bar), but names the window
 
   Surface = new TqvForm(form.get());
   {

@@ -52,8 +52,8 @@ TEST(Window, AVisibleRunWaitsForOneClickOnOk) {
   const std::wstring ok = GbkToWide("\xC8\xB7\xB6\xA8");  // the finished window's button
   HWND button = nullptr;
   for (int i = 0; i < 300 && !button; ++i, ::Sleep(50)) {
-    HWND w = ::FindWindowW(L"qvSetupPlainForm", L"E2E");
-    HWND b = w ? ::GetDlgItem(w, 1) : nullptr;
+    HWND w = ::FindWindowW(L"qvWinControl", L"E2E");
+    HWND b = w ? ::FindWindowExW(w, nullptr, L"BUTTON", nullptr) : nullptr;
     wchar_t text[32] = L"";
     if (b) ::GetWindowTextW(b, text, 32);
     if (b && ok == text) button = b;

@@ -206,7 +206,9 @@ def write_ico(path, canvas):
     mstride = ((w + 31) // 32) * 4
     for row in reversed(canvas.px):
         for (r, g, b) in row:
-            xor += bytes((b, g, r))
+            # Transparent pixels are black in the colour part, so the
+            # screen shows through the mask unchanged.
+            xor += bytes((0, 0, 0)) if (r, g, b) == GREY else bytes((b, g, r))
         bits = 0
         line = bytearray()
         for x, c in enumerate(row):

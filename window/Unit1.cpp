@@ -1,0 +1,269 @@
+#include "Unit1.h"
+
+#include <shellapi.h>
+
+#include "BrowseDir.h"
+#include "qvInfoDlg.h"
+#include "text.h"
+#include "texts.h"
+
+namespace qv {
+
+namespace {
+
+constexpr TColor kFace = 14671839;  // $DFDFDF
+constexpr int kMinWindowWidthExtra = 250;
+
+TFont WindowFont() {
+  TFont f;  // 宋体, 12 pixels, GB2312, window-text colour
+  f.Height = -12;
+  f.Color = clWindowText;
+  f.Charset = GB2312_CHARSET;
+  return f;
+}
+
+}  // namespace
+
+TForm1::TForm1(TApplication& app, Platform& platform, std::string programFile)
+    : TForm(nullptr), app_(app), engine_(platform, *this, state_, folders_, std::move(programFile)) {
+  Name = "Form1";
+  BorderStyle = TBorderStyle::bsNone;
+  StayOnTop = true;
+  SetBounds(418, 478, 372, 131);
+  SetColor(kFace);
+  SetFont(WindowFont());
+  SetCaption(texts::kDefaultTitle);
+
+  qvForm1 = new TqvForm(this);
+  qvForm1->Name = "qvForm1";
+  // The face: the stored picture property from the program's resources.
+  HINSTANCE inst = ::GetModuleHandleW(nullptr);
+  if (HRSRC res = ::FindResourceW(inst, L"FORM1_PICTURE", MAKEINTRESOURCEW(10))) {  // RT_RCDATA
+    const auto* bytes = static_cast<const std::uint8_t*>(::LockResource(::LoadResource(inst, res)));
+    TMemoryStream stored(std::vector<std::uint8_t>(bytes, bytes + ::SizeofResource(inst, res)));
+    qvForm1->Picture().ReadData(stored);
+  }
+  qvForm1->SetSizeable(false);
+
+  QVButton_sys = new TQVButton(this);
+  QVButton_sys->Name = "QVButton_sys";
+  QVButton_sys->SetParent(this);
+  QVButton_sys->SetBounds(148, 94, 75, 25);
+  QVButton_sys->SetCaption(texts::kCancel);
+  QVButton_sys->SetColor(kFace);
+  QVButton_sys->OnClick = [this](TObject* s) { OnClick_Button_sys(s); };
+  qvForm1->Loaded();
+  Handle();
+  app_.MainForm = Handle();
+}
+
+void TForm1::FormCreate(const std::vector<std::string>& args) {
+  try {
+    engine_.Run(args);
+  } catch (const std::exception& e) {
+    app_.ShowException(e);
+    // A hidden window would wait for a click nobody can make.
+    if (!state_.visible) app_.Terminate();
+  }
+}
+
+void TForm1::BuildControls(const std::string& title, const std::string& linkCaption, const std::string& linkTarget) {
+  SetCaption(title);
+  app_.Title = title;
+
+  TitleLabel = new TLabel(this);
+  TitleLabel->SetParent(this);
+  TitleLabel->SetTop(7);
+  TitleLabel->SetTransparent(true);
+  TitleLabel->Cursor = crHandPoint;
+  TFont tf = Font();
+  tf.Color = clWhite;
+  tf.SetSize(11);
+  tf.Bold = true;
+  TitleLabel->SetFont(tf);
+  TitleLabel->SetCaption(title);
+  TitleLabel->OnMouseDown = [this](TObject* s, TMouseButton b, TShiftState sh, int x, int y) {
+    qvForm1->DragMouseDown(s, b, sh, x, y);
+  };
+  const int width = TitleLabel->Width() + kMinWindowWidthExtra;
+  SetBounds(left_, top_, width, 131);
+  TitleLabel->SetLeft((width - TitleLabel->Width()) / 2);
+
+  MainBar = new TProgressBar(this);
+  MainBar->Smooth = true;
+  MainBar->Step = 1;
+  MainBar->SetBounds(20, 65, width - 40, 18);
+  MainBar->Anchors = akLeft | akTop | akRight;
+  MainBar->SetParent(this);
+
+  ThinBar = new TProgressBar(this);
+  ThinBar->Smooth = true;
+  ThinBar->Step = 1;
+  ThinBar->SetBounds(20, MainBar->Top() + MainBar->Height() - 1, MainBar->Width(), 3);
+  ThinBar->Anchors = akLeft | akTop | akRight;
+  ThinBar->SetParent(this);
+
+  AppIcon = new TImage(this);
+  AppIcon->SetParent(this);
+  AppIcon->AutoSize = true;
+  AppIcon->SetBounds(19, 31, AppIcon->Width(), AppIcon->Height());
+  AppIcon->Cursor = crHandPoint;
+  if (app_.Icon) {
+    auto icon = std::make_unique<TIcon>();
+    icon->SetHandle(app_.Icon, false);
+    AppIcon->Picture().SetGraphic(std::move(icon));
+  }
+  AppIcon->OnClick = [this](TObject* s) { OnClickAbout(s); };
+
+  QVLabel1 = new TQVLabel(this);
+  QVLabel1->SetParent(this);
+  QVLabel1->SetTop(106);
+  QVLabel1->SetTransparent(true);
+  TFont lf = Font();
+  lf.Color = clBlue;
+  QVLabel1->SetFont(lf);
+  QVLabel1->SetCaption(linkCaption);
+  QVLabel1->SetLeft(MainBar->Left() + MainBar->Width() - QVLabel1->Width());
+  QVLabel1->Cursor = crHandPoint;
+  QVLabel1->SetHint(texts::kVisitSite + linkTarget);
+  QVLabel1->SetShowHint(true);
+  QVLabel1->OnMouseEnter = [this](TObject* s) { QVLabel1MouseEnter(s); };
+  QVLabel1->OnMouseLeave = [this](TObject* s) { QVLabel1MouseLeave(s); };
+  QVLabel1->OnClick = [this](TObject* s) { QVLabel1Click(s); };
+
+  HINSTANCE inst = ::GetModuleHandleW(nullptr);
+  auto titleButton = [&](int left, const wchar_t* glyph) {
+    auto* b = new TqvBtn(this);
+    b->SetBounds(left, 5, 15, 17);
+    b->Anchors = akTop | akRight;
+    b->SetBorderStyle(TqvBorderStyle::qbsNone);
+    b->SetTransparent(true);
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->LoadFromResourceName(inst, glyph);
+    b->CurrentPicture().SetGraphic(std::move(bitmap));
+    return b;
+  };
+  MinButton = titleButton(width - 42, L"dlgMin");
+  MinButton->OnClick = [this](TObject* s) { OnClick_Min(s); };
+  CloseButton = titleButton(width - 22, L"dlgClose");
+  CloseButton->OnClick = [this](TObject* s) { OnClick_Button_sys(s); };
+
+  StatusLabel = new TLabel(this);
+  StatusLabel->SetParent(this);
+  StatusLabel->SetBounds(63, 43, StatusLabel->Width(), StatusLabel->Height());
+  StatusLabel->SetTransparent(true);
+
+  PathBox = new TEdit(this);
+  PathBox->SetBounds(MainBar->Left(), MainBar->Top(), MainBar->Width() - 20, PathBox->Height());
+  PathBox->SetVisible(false);
+  PathBox->SetParent(this);
+
+  BrowseButton = new TSpeedButton(this);
+  BrowseButton->SetParent(this);
+  BrowseButton->SetBounds(PathBox->Left() + PathBox->Width() + 3, PathBox->Top(), 20, PathBox->Height());
+  BrowseButton->SetVisible(false);
+  BrowseButton->Flat = true;
+  BrowseButton->SetCaption("...");
+  BrowseButton->OnClick = [this](TObject* s) { OnClick_Browse(s); };
+
+  QVButton_sys->SetLeft((width - QVButton_sys->Width()) / 2);
+}
+
+void TForm1::ApplyVisible(bool visible) {
+  if (visible) {
+    Show();
+    ::UpdateWindow(Handle());
+  } else {
+    Hide();
+    // Nothing of a hidden run's window can ever be seen.
+    ::SetWindowRgn(Handle(), ::CreateRectRgn(0, 0, 0, 0), TRUE);
+  }
+}
+
+void TForm1::SetStatusText(const std::string& text) { StatusLabel->SetCaption(text); }
+void TForm1::RepaintStatus() { StatusLabel->Repaint(); }
+void TForm1::UpdateStatus() { StatusLabel->Update(); }
+void TForm1::SetStatusRed() {
+  TFont f = StatusLabel->Font();
+  f.Color = clRed;
+  StatusLabel->SetFont(f);
+}
+void TForm1::SetMainMax(int max) { MainBar->SetMax(max); }
+void TForm1::SetMainPosition(int position) { MainBar->SetPosition(position); }
+void TForm1::StepMain() { MainBar->StepIt(); }
+void TForm1::UpdateMain() {
+  if (MainBar->HandleAllocated()) ::UpdateWindow(MainBar->Handle());
+}
+void TForm1::SetThinMax(int max) { ThinBar->SetMax(max); }
+void TForm1::SetThinPosition(int position) { ThinBar->SetPosition(position); }
+void TForm1::ShowProgressBars(bool show) {
+  MainBar->SetVisible(show);
+  ThinBar->SetVisible(show);
+}
+void TForm1::ShowPathBox(bool show) {
+  PathBox->SetVisible(show);
+  BrowseButton->SetVisible(show);
+}
+void TForm1::SetPathText(const std::string& text) { PathBox->SetText(text); }
+std::string TForm1::PathText() { return PathBox->Text(); }
+void TForm1::SetButtonCaption(const std::string& caption) { QVButton_sys->SetCaption(caption); }
+void TForm1::ProcessMessages() { app_.ProcessMessages(); }
+void TForm1::WaitForEvent() { app_.WaitForEvent(); }
+void TForm1::Terminate() { app_.Terminate(); }
+
+void TForm1::CloseAndEnd() {
+  Hide();
+  app_.Terminate();
+}
+
+void TForm1::OnClick_Button_sys(TObject* sender) {
+  if (state_.awaitingPath && sender == QVButton_sys) {
+    if (!Trim(PathBox->Text()).empty())
+      state_.awaitingPath = false;
+    else
+      InfoDlg().MsgBox(texts::kEmptyPath, texts::kWarning, 48);
+    return;
+  }
+  if (state_.finished) {
+    CloseAndEnd();
+    return;
+  }
+  if (InfoDlg().MsgBox(texts::kQuitQuestion, texts::kWarning, 52) == 6) {
+    state_.finished = true;
+    CloseAndEnd();
+  }
+}
+
+void TForm1::OnClick_Min(TObject*) { ::ShowWindow(Handle(), SW_MINIMIZE); }
+
+void TForm1::QVLabel1MouseEnter(TObject*) {
+  TFont f = QVLabel1->Font();
+  f.Color = clRed;
+  QVLabel1->SetFont(f);
+}
+
+void TForm1::QVLabel1MouseLeave(TObject*) {
+  TFont f = QVLabel1->Font();
+  f.Color = clBlue;
+  QVLabel1->SetFont(f);
+}
+
+void TForm1::QVLabel1Click(TObject*) {
+  // A target the shell cannot open does nothing visible.
+  if (!state_.linkTarget.empty())
+    ::ShellExecuteA(Handle(), nullptr, state_.linkTarget.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void TForm1::OnClickAbout(TObject*) {
+  InfoDlg().UserIcon = app_.Icon;
+  InfoDlg().MsgBox(texts::kAboutText, texts::kAboutCaption, 128);
+}
+
+void TForm1::OnClick_Browse(TObject*) {
+  auto* dialog = new TBrowseDirectoryDlg(this);
+  dialog->Title = texts::kBrowseTitle;
+  if (dialog->Execute()) PathBox->SetText(dialog->Selection());
+  delete dialog;
+}
+
+}  // namespace qv

@@ -1,0 +1,88 @@
+// TForm1: the setup window. Borderless, always on top, skinned; its
+// creation handler FormCreate runs the whole setup and it gives the engine
+// every window operation it needs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "QVButton.h"
+#include "QVLabel.h"
+#include "application.h"
+#include "controls.h"
+#include "folders.h"
+#include "platform.h"
+#include "qvBtn.h"
+#include "qvForm.h"
+#include "setup_engine.h"
+#include "setup_window.h"
+#include "stdctrls.h"
+
+namespace qv {
+
+class TForm1 : public TForm, public SetupWindow {
+ public:
+  // Builds the window as its form resource describes it; FormCreate then runs.
+  TForm1(TApplication& app, Platform& platform, std::string programFile);
+
+  void FormCreate(const std::vector<std::string>& args);
+  const RunState& State() const { return state_; }
+  const FolderValues& Folders() const { return folders_; }
+
+  // Design-time children.
+  TqvForm* qvForm1 = nullptr;
+  TQVButton* QVButton_sys = nullptr;
+  // Run-time children, made by BuildControls.
+  TLabel* TitleLabel = nullptr;
+  TProgressBar* MainBar = nullptr;
+  TProgressBar* ThinBar = nullptr;
+  TImage* AppIcon = nullptr;
+  TQVLabel* QVLabel1 = nullptr;
+  TqvBtn* MinButton = nullptr;
+  TqvBtn* CloseButton = nullptr;
+  TLabel* StatusLabel = nullptr;
+  TEdit* PathBox = nullptr;
+  TSpeedButton* BrowseButton = nullptr;
+
+  // Handlers.
+  void OnClick_Button_sys(TObject* sender);
+  void OnClick_Min(TObject* sender);
+  void QVLabel1MouseEnter(TObject* sender);
+  void QVLabel1MouseLeave(TObject* sender);
+  void QVLabel1Click(TObject* sender);
+  void OnClickAbout(TObject* sender);
+  void OnClick_Browse(TObject* sender);
+
+  // SetupWindow
+  void BuildControls(const std::string& title, const std::string& linkCaption,
+                     const std::string& linkTarget) override;
+  void ApplyVisible(bool visible) override;
+  void SetStatusText(const std::string& text) override;
+  void RepaintStatus() override;
+  void UpdateStatus() override;
+  void SetStatusRed() override;
+  void SetMainMax(int max) override;
+  void SetMainPosition(int position) override;
+  void StepMain() override;
+  void UpdateMain() override;
+  void SetThinMax(int max) override;
+  void SetThinPosition(int position) override;
+  void ShowProgressBars(bool show) override;
+  void ShowPathBox(bool show) override;
+  void SetPathText(const std::string& text) override;
+  std::string PathText() override;
+  void SetButtonCaption(const std::string& caption) override;
+  void ProcessMessages() override;
+  void WaitForEvent() override;
+  void Terminate() override;
+
+ private:
+  void CloseAndEnd();
+
+  TApplication& app_;
+  RunState state_;
+  FolderValues folders_;
+  SetupEngine engine_;
+};
+
+}  // namespace qv

@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""The setup window driven like a person would: real X clicks and keys by
+xdotool on qvSetup.exe under Wine, screenshots read back pixel by pixel, and
+the files the run leaves checked on disk.
+
+    window_test.py path/to/qvSetup.exe
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+EXE = None
+
+
+def sh(*args, check=True):
+    return subprocess.run(args, check=check, capture_output=True, text=True).stdout
+
+
+def wait_for(pred, timeout=20.0, step=0.1):
+    end = time.time() + timeout
+    while time.time() < end:
+        value = pred()
+        if value:
+            return value
+        time.sleep(step)
+    return None
+
+
+def find_window(name, timeout=20.0):
+    def look():
+        out = sh("xdotool", "search", "--onlyvisible", "--name", "^%s$" % name, check=False).split()
+        return out[0] if out else None
+    return wait_for(look, timeout)
+
+
+def geometry(win):
+    out = sh("xdotool", "getwindowgeometry", win)
+    pos = out.split("Position: ")[1].split()[0].split(",")
+    size = out.split("Geometry: ")[1].split()[0].split("x")
+    return int(pos[0]), int(pos[1]), int(size[0]), int(size[1])
+
+
+def click(win, x, y):
+    sh("xdotool", "mousemove", "--window", win, str(x), str(y), "click", "1")
+
+
+def keys(*names):
+    sh("xdotool", "key", "--delay", "60", *names)
+
+
+def clear_field(win, x, y):
+    click(win, x, y)
+    keys("End")
+    sh("xdotool", "key", "--delay", "5", "--repeat", "120", "BackSpace")
+
+
+def screenshot(win):
+    """The window's pixels as rows of (r, g, b)."""
+    data = subprocess.run(["import", "-window", win, "-depth", "8", "ppm:-"], check=True, capture_output=True).stdout
+    # "P6", width, height, maximum, then one whitespace byte and the pixels.
+    fields, at = [], 0
+    while len(fields) < 4:
+        while data[at:at + 1].isspace():
+            at += 1
+        end = at
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[at:end])
+        at = end
+    w, h = int(fields[1]), int(fields[2])
+    raw = data[at + 1:]
+    return [[tuple(raw[(y * w + x) * 3:(y * w + x) * 3 + 3]) for x in range(w)] for y in range(h)]
+
+
+class Package:
+    """setup.exe, setup.ini and files in a temporary folder."""
+
+    def __init__(self, ini, files=None):
+        self.dir = tempfile.mkdtemp(prefix="qv_window_")
+        shutil.copy(EXE, os.path.join(self.dir, "setup.exe"))
+        with open(os.path.join(self.dir, "setup.ini"), "w", encoding="gbk", newline="\r\n") as f:
+            f.write(ini)
+        for rel, content in (files or {}).items():
+            path = os.path.join(self.dir, *rel.split("\\"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "w") as f:
+                f.write(content)
+        self.proc = None
+
+    def path(self, *rel):
+        return os.path.join(self.dir, *rel)
+
+    def win(self, *rel):
+        """The Windows name of a path below the package."""
+        return "Z:" + self.path(*rel).replace("/", "\\")
+
+    def start(self):
+        self.proc = subprocess.Popen(["wine", self.path("setup.exe")], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return self
+
+    def ended(self, timeout=20.0):
+        try:
+            return self.proc.wait(timeout=timeout) is not None
+        except subprocess.TimeoutExpired:
+            return False
+
+    def close(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def many_files(n):
+    return {"many\\f%04d.txt" % i: "x" for i in range(n)}
+
+
+class SetupWindowTest(unittest.TestCase):
+    def package(self, ini, files=None):
+        pkg = Package(ini, files)
+        self.addCleanup(pkg.close)
+        return pkg
+
+    def button_centre(self, win):
+        _, _, w, _ = geometry(win)
+        return w // 2, 106
+
+    def test_finished_window_waits_for_one_click(self):
+        pkg = self.package("[GUI]\nTiTle=Finished\n[INSTALL]\nA=files\\,out\n", {"files\\a.txt": "a"}).start()
+        win = find_window("Finished")
+        self.assertTrue(win, "no window")
+        # The title label's width plus 250, and the form's 131 pixels.
+        _, _, w, h = geometry(win)
+        self.assertEqual(h, 131)
+        self.assertGreater(w, 250)
+        self.assertTrue(wait_for(lambda: os.path.exists(pkg.path("out", "a.txt"))))
+        time.sleep(0.5)
+        shot = screenshot(win)
+        if os.environ.get("QV_SHOTS"):
+            subprocess.run(["import", "-window", win, os.path.join(os.environ["QV_SHOTS"], "finished.png")])
+        red = [(x, y) for y in range(40, 62) for x in range(60, w - 20) if shot[y][x] == (255, 0, 0)]
+        self.assertGreater(len(red), 20, "the status line is not red")
+        self.assertFalse(pkg.ended(0.5), "a shown run waits for the user")
+        click(win, *self.button_centre(win))
+        self.assertTrue(pkg.ended(10), "one click on OK ends the program")
+
+    def test_path_prompt(self):
+        ini = ("[GUI]\nTiTle=Prompt\n[INSTALL]\nApp=files\\,?\nMore=more.txt,%INSTALLDIR%\\sub\n"
+               "[REGISTRY]\n1=HKCU\\Software\\qvSetupTest\\Window\\Dir,%INSTALLDIR%\n")
+        pkg = self.package(ini, {"files\\a.txt": "a", "more.txt": "m"}).start()
+        win = find_window("Prompt")
+        self.assertTrue(win)
+        _, _, w, _ = geometry(win)
+        time.sleep(1.0)
+        # Empty the path box and confirm: a warning, and the prompt goes on.
+        clear_field(win, 100, 77)
+        click(win, *self.button_centre(win))
+        warning = find_window("\u8b66\u544a", 10)  # 警告
+        self.assertTrue(warning, "no warning for an empty path")
+        keys("Return")
+        self.assertTrue(wait_for(lambda: not find_window("\u8b66\u544a", 0.2), 10))
+        self.assertFalse(os.path.exists(pkg.path("typed")))
+        # A typed path: the files land there and later entries use it.
+        clear_field(win, 100, 77)
+        sh("xdotool", "type", "--delay", "20", pkg.win("typed"))
+        click(win, *self.button_centre(win))
+        self.assertTrue(wait_for(lambda: os.path.exists(pkg.path("typed", "sub", "more.txt")), 20))
+        self.assertTrue(os.path.exists(pkg.path("typed", "a.txt")))
+        if os.environ.get("QV_SHOTS"):
+            subprocess.run(["import", "-window", win, os.path.join(os.environ["QV_SHOTS"], "prompt_done.png")])
+        time.sleep(0.5)
+        click(win, *self.button_centre(win))
+        self.assertTrue(pkg.ended(10))
+        out = sh("wine", "reg", "query", "HKCU\\Software\\qvSetupTest\\Window", "/v", "Dir", check=False)
+        sh("wine", "reg", "delete", "HKCU\\Software\\qvSetupTest", "/f", check=False)
+        self.assertIn(pkg.win("typed"), out)
+
+    def test_close_button_during_a_prompt_asks_to_quit(self):
+        pkg = self.package("[GUI]\nTiTle=CloseAsk\n[INSTALL]\nApp=files\\,?\n", {"files\\a.txt": "a"}).start()
+        win = find_window("CloseAsk")
+        self.assertTrue(win)
+        _, _, w, _ = geometry(win)
+        time.sleep(1.0)
+        click(win, w - 22 + 7, 5 + 8)
+        self.assertTrue(find_window("\u8b66\u544a", 10), "the close button did not ask")
+        keys("Tab", "Return")  # from No to Yes
+        self.assertTrue(pkg.ended(10))
+        self.assertFalse(os.path.exists(pkg.path("files", "..", "App")))
+
+    def test_quit_during_copying(self):
+        for answer_yes in (True, False):
+            with self.subTest(yes=answer_yes):
+                pkg = Package("", many_files(3000))
+                self.addCleanup(pkg.close)
+                marker = pkg.win("started.txt")
+                with open(pkg.path("setup.ini"), "w", newline="\r\n") as f:
+                    f.write("[GUI]\nTiTle=Busy\n[INSTALL]\nMany=many\\,out\n"
+                            "[COMMAND]\n1=cmd.exe /c echo started> \"%s\",HIDE\n" % marker)
+                pkg.start()
+                win = find_window("Busy")
+                self.assertTrue(win)
+                self.assertTrue(wait_for(lambda: os.path.isdir(pkg.path("out")), 20))
+                click(win, *self.button_centre(win))
+                self.assertTrue(find_window("\u8b66\u544a", 10), "no quit question")
+                if answer_yes:
+                    keys("Tab", "Return")
+                    self.assertTrue(pkg.ended(15))
+                    copied = len(os.listdir(pkg.path("out")))
+                    self.assertLess(copied, 3000)
+                    time.sleep(1.0)
+                    self.assertFalse(os.path.exists(pkg.path("started.txt")), "a command ran after quitting")
+                else:
+                    keys("Return")  # the focus starts on No
+                    self.assertTrue(wait_for(lambda: os.path.exists(pkg.path("started.txt")), 60))
+                    self.assertEqual(len(os.listdir(pkg.path("out"))), 3000)
+                    self.assertFalse(pkg.ended(0.5))
+                    click(win, *self.button_centre(win))
+                    self.assertTrue(pkg.ended(10))
+
+    def test_dragging_the_title_moves_the_window(self):
+        pkg = self.package("[GUI]\nTiTle=Drag\n").start()
+        win = find_window("Drag")
+        self.assertTrue(win)
+        time.sleep(0.5)
+        x0, y0, w, _ = geometry(win)
+        sh("xdotool", "mousemove", "--window", win, str(w // 2), "12", "mousedown", "1")
+        time.sleep(0.3)
+        for step in range(1, 9):
+            sh("xdotool", "mousemove", "--window", win, str(w // 2 + 5 * step), str(12 + 4 * step))
+            time.sleep(0.05)
+        sh("xdotool", "mouseup", "1")
+        moved = wait_for(lambda: geometry(win)[:2] != (x0, y0), 5)
+        self.assertTrue(moved, "the window did not move")
+        click(win, *self.button_centre(win))
+        self.assertTrue(pkg.ended(10))
+
+    def test_a_hidden_run_never_maps_a_window(self):
+        pkg = self.package("[GUI]\nVisible=0\nTiTle=Hidden\n[INSTALL]\nMany=many\\,out\n", many_files(1500)).start()
+        seen = False
+        while pkg.proc.poll() is None:
+            mapped = sh("xdotool", "search", "--onlyvisible", "--name", "^Hidden$", check=False)
+            seen = seen or bool(mapped.strip())
+            time.sleep(0.05)
+        self.assertEqual(pkg.proc.returncode, 0)
+        self.assertFalse(seen, "a hidden run showed its window")
+        self.assertEqual(len(os.listdir(pkg.path("out"))), 1500)
+
+
+if __name__ == "__main__":
+    EXE = sys.argv.pop(1)
+    unittest.main(verbosity=2)

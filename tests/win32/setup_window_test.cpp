@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "Unit1.h"
+#include "application.h"
+#include "win32_platform.h"
+
+namespace qv {
+namespace {
+
+TEST(SetupWindow, RunTimeControlsFollowTheTitleWidth) {
+  Win32Platform platform;
+  TForm1 form(TApplication::Instance(), platform, "C:\\nowhere\\setup.exe");
+  EXPECT_EQ(form.Width(), 372);
+  EXPECT_EQ(form.Height(), 131);
+  EXPECT_EQ(form.Left(), 418);
+  EXPECT_EQ(form.QVButton_sys->Left(), 148);
+  form.BuildControls("Example Setup", "Maker", "https://example.org/");
+  const int tw = form.TitleLabel->Width(), W = tw + 250;
+  // With a 60-pixel title this is the 310-wide window of the worked example.
+  struct Case {
+    const char* what;
+    TControl* c;
+    int left, top, right;
+  } cases[] = {
+      {"title", form.TitleLabel, 125, 7, 125 + tw},
+      {"main bar", form.MainBar, 20, 65, W - 20},
+      {"thin bar", form.ThinBar, 20, 82, W - 20},
+      {"minimise", form.MinButton, W - 42, 5, W - 27},
+      {"close", form.CloseButton, W - 22, 5, W - 7},
+      {"OK/cancel", form.QVButton_sys, (W - 75) / 2, 94, (W - 75) / 2 + 75},
+      {"link", form.QVLabel1, W - 20 - form.QVLabel1->Width(), 106, W - 20},
+      {"path box", form.PathBox, 20, 65, W - 40},
+      {"browse", form.BrowseButton, W - 37, 65, W - 17},
+      {"icon", form.AppIcon, 19, 31, 19 + form.AppIcon->Width()},
+      {"status", form.StatusLabel, 63, 43, 63 + form.StatusLabel->Width()},
+  };
+  EXPECT_EQ(form.Width(), W);
+  EXPECT_EQ(form.Height(), 131);
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.c->Left(), c.left) << c.what;
+    EXPECT_EQ(c.c->Top(), c.top) << c.what;
+    EXPECT_EQ(c.c->Left() + c.c->Width(), c.right) << c.what;
+  }
+  EXPECT_EQ(form.BrowseButton->Height(), form.PathBox->Height());
+  EXPECT_FALSE(form.PathBox->Visible());
+  EXPECT_FALSE(form.BrowseButton->Visible());
+  EXPECT_EQ(form.QVLabel1->Hint(), "\xB7\xC3\xCE\xCA\xCD\xF8\xD5\xBE https://example.org/");
+}
+
+TEST(SetupWindow, TheLinkTurnsRedUnderThePointer) {
+  Win32Platform platform;
+  TForm1 form(TApplication::Instance(), platform, "C:\\nowhere\\setup.exe");
+  form.BuildControls("T", "link", "");
+  HWND h = form.Handle();
+  TQVLabel& link = *form.QVLabel1;
+  EXPECT_EQ(link.Font().Color, clBlue);
+  const int x = link.Left() + 2, y = link.Top() + 2;
+  ::SendMessageW(h, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+  EXPECT_EQ(link.Font().Color, clRed);
+  ::SendMessageW(h, WM_MOUSEMOVE, 0, MAKELPARAM(5, 60));
+  EXPECT_EQ(link.Font().Color, clBlue);
+}
+
+TEST(SetupWindow, AnEmptyTitleIsOneBlankWide) {
+  Win32Platform platform;
+  TForm1 form(TApplication::Instance(), platform, "C:\\nowhere\\setup.exe");
+  form.BuildControls("", "", "");
+  EXPECT_GT(form.TitleLabel->Width(), 0);
+  EXPECT_EQ(form.Width(), form.TitleLabel->Width() + 250);
+  EXPECT_EQ(form.QVLabel1->Left() + form.QVLabel1->Width(), form.Width() - 20);
+}
+
+}  // namespace
+}  // namespace qv

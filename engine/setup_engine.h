@@ -53,7 +53,7 @@ class SetupEngine {
 
 // While files are counted and copied, window events are handled at most this
 // often: each pump is a round trip to the window system (tens of
-// microseconds under Wine), and a person cannot tell 10 ms from one file.
-constexpr std::uint32_t kPumpIntervalMs = 10;
+// microseconds under Wine), and 25 ms is still quicker than a person notices.
+constexpr std::uint32_t kPumpIntervalMs = 25;
 
 }  // namespace qv

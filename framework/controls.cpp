@@ -117,7 +117,7 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   height = std::max(height, 0);
   const bool sized = width != width_ || height != height_;
   if (left == left_ && top == top_ && !sized) return;
-  if (parent_ && !Windowed()) Invalidate();
+  if (parent_ && !Windowed()) InvalidateArea();
   left_ = left;
   top_ = top;
   width_ = width;
@@ -126,8 +126,9 @@ void TControl::SetBounds(int left, int top, int width, int height) {
     anchorRight_ = parent_->ClientWidth() - (left_ + width_);
     anchorBottom_ = parent_->ClientHeight() - (top_ + height_);
     if (!Windowed()) {
-      Invalidate();
-      parent_->UpdateHints();
+      InvalidateArea();
+      // Only a hinted control has a tool whose rectangle must follow it.
+      if (showHint_ && !hint_.empty()) parent_->UpdateHints();
     }
   }
   BoundsChanged();
@@ -203,9 +204,16 @@ void TControl::SetShowHint(bool value) {
 }
 
 void TControl::Invalidate() {
+  // Already waiting for a paint: asking again changes nothing.
+  if (invalidPending_) return;
+  InvalidateArea();
+}
+
+void TControl::InvalidateArea() {
   if (!parent_ || !parent_->HandleAllocated() || !visible_) return;
   RECT r = BoundsRect();
   ::InvalidateRect(parent_->Handle(), &r, FALSE);
+  invalidPending_ = !Windowed();
 }
 
 void TControl::Update() {
@@ -490,6 +498,7 @@ void TWinControl::PaintWindow(HDC dc, const RECT& update) {
     g->paintCanvas_ = nullptr;
     childCanvas.SetHandle(nullptr);
     ::RestoreDC(dc, saved);
+    if (::EqualRect(&overlap, &r)) g->invalidPending_ = false;  // painted whole
   }
 }
 

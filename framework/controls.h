@@ -124,6 +124,8 @@ class TControl : public TComponent {
 
   virtual void Invalidate();
   void Update();
+  // Invalidates the control's area whatever is pending (it moved or grew).
+  void InvalidateArea();
   void Repaint();
   POINT ClientToScreen(POINT p) const;
   POINT ScreenToClient(POINT p) const;
@@ -170,6 +172,7 @@ class TControl : public TComponent {
   std::string text_;
   std::string hint_;
   bool showHint_ = false;
+  bool invalidPending_ = false;  // invalidated and not yet painted
 };
 
 class TGraphicControl : public TControl {

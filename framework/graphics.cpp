@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "bmp_codec.h"
 #include "jpeg.h"
@@ -28,6 +29,25 @@ int BitsOf(TPixelFormat format) {
   }
 }
 
+HFONT SharedFont(const std::string& gbkName, int height, bool bold, BYTE charset) {
+  struct Key {
+    std::string name;
+    int height;
+    bool bold;
+    BYTE charset;
+    bool operator<(const Key& o) const {
+      return std::tie(name, height, bold, charset) < std::tie(o.name, o.height, o.bold, o.charset);
+    }
+  };
+  // Lives as long as the program; the handful of fonts are freed with it.
+  static std::map<Key, HFONT> fonts;
+  HFONT& f = fonts[Key{gbkName, height, bold, charset}];
+  if (!f)
+    f = ::CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, charset, OUT_DEFAULT_PRECIS,
+                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, GbkToWide(gbkName).c_str());
+  return f;
+}
+
 // ---------------------------------------------------------------- TCanvas
 
 TCanvas::~TCanvas() { ReleaseObjects(); }
@@ -41,7 +61,7 @@ void TCanvas::ReleaseObjects() {
   oldBrush_ = oldPen_ = oldFont_ = nullptr;
   brush_.Reset();
   pen_.Reset();
-  font_.Reset();
+  font_ = nullptr;
 }
 
 void TCanvas::SetHandle(HDC dc) {
@@ -68,12 +88,10 @@ void TCanvas::RequireObjects() {
   }
   if (!font_ || madeFont_.Name != Font.Name || madeFont_.Height != Font.Height ||
       madeFont_.Bold != Font.Bold || madeFont_.Charset != Font.Charset) {
-    UniqueGdiObject f(::CreateFontW(Font.Height, 0, 0, 0, Font.Bold ? FW_BOLD : FW_NORMAL, 0, 0, 0,
-                                    Font.Charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                    DEFAULT_QUALITY, DEFAULT_PITCH, GbkToWide(Font.Name).c_str()));
-    HGDIOBJ old = ::SelectObject(dc_, f.Get());
+    HFONT f = SharedFont(Font.Name, Font.Height, Font.Bold, Font.Charset);
+    HGDIOBJ old = ::SelectObject(dc_, f);
     if (!oldFont_) oldFont_ = old;
-    font_ = std::move(f);
+    font_ = f;
     madeFont_ = Font;
   }
   ::SetTextColor(dc_, ColorToRGB(Font.Color));

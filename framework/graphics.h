@@ -34,6 +34,10 @@ constexpr TColor clWindowFrame = static_cast<TColor>(0x80000006);
 // Resolves system colours; a plain colour is returned as it is.
 COLORREF ColorToRGB(TColor color);
 
+// One font object per description for the whole program: painting asks for
+// the same few fonts again and again.
+HFONT SharedFont(const std::string& gbkName, int height, bool bold, BYTE charset);
+
 // The conversion error of assignments between unrelated graphics.
 class EConvertError : public std::runtime_error {
  public:
@@ -94,7 +98,8 @@ class TCanvas {
   void ReleaseObjects();
 
   HDC dc_ = nullptr;  // not owned
-  UniqueGdiObject brush_, pen_, font_;
+  UniqueGdiObject brush_, pen_;
+  HFONT font_ = nullptr;  // shared, not owned
   TBrushData madeBrush_;
   TPenData madePen_;
   TFontData madeFont_;

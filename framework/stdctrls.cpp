@@ -60,18 +60,14 @@ TLabel::TLabel(TComponent* owner) : TGraphicControl(owner) {
 }
 
 SIZE TLabel::TextSize() const {
-  HDC screen = ::GetDC(nullptr);
-  UniqueGdiObject font(Font().Create());
-  SIZE s{0, 0};
-  {
-    SelectObjectScope sel(screen, font.Get());
-    std::wstring w = GbkToWide(text_.empty() ? std::string(" ") : text_);
-    RECT r{0, 0, 0, 0};
-    ::DrawTextW(screen, w.c_str(), static_cast<int>(w.size()), &r, DT_CALCRECT | DT_LEFT | DT_NOPREFIX);
-    s = SIZE{r.right - r.left, r.bottom - r.top};
-  }
-  ::ReleaseDC(nullptr, screen);
-  return s;
+  // One memory context serves every measurement.
+  static UniqueMemoryDC measure(::CreateCompatibleDC(nullptr));
+  const TFont& f = Font();
+  SelectObjectScope sel(measure.Get(), SharedFont(f.Name, f.Height, f.Bold, f.Charset));
+  const std::wstring w = GbkToWide(text_.empty() ? std::string(" ") : text_);
+  RECT r{0, 0, 0, 0};
+  ::DrawTextW(measure.Get(), w.c_str(), static_cast<int>(w.size()), &r, DT_CALCRECT | DT_LEFT | DT_NOPREFIX);
+  return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
 void TLabel::SetParent(TWinControl* parent) {
@@ -175,34 +171,48 @@ void TProgressBar::CreateParams(CreateParamsData& params) {
 void TProgressBar::HandleCreated() {
   ::SendMessageW(hwnd_, PBM_SETRANGE32, static_cast<WPARAM>(min_), max_);
   ::SendMessageW(hwnd_, PBM_SETSTEP, static_cast<WPARAM>(Step), 0);
+  Sync(true);
+}
+
+int TProgressBar::Filled() const {
+  const int span = max_ - min_;
+  if (span <= 0) return 0;
+  return static_cast<int>(static_cast<long long>(position_ - min_) * std::max(width_, 1) / span);
+}
+
+void TProgressBar::Sync(bool force) {
+  // The bar redraws itself on every message; tell it only when the filled
+  // part it shows actually changes.
+  if (!hwnd_) return;
+  const int filled = Filled();
+  if (!force && filled == shownFilled_) return;
+  shownFilled_ = filled;
   ::SendMessageW(hwnd_, PBM_SETPOS, static_cast<WPARAM>(position_), 0);
 }
 
 void TProgressBar::SetMin(int v) {
   min_ = v;
   if (hwnd_) ::SendMessageW(hwnd_, PBM_SETRANGE32, static_cast<WPARAM>(min_), max_);
+  Sync(true);
 }
 
 void TProgressBar::SetMax(int v) {
   max_ = v;
   if (hwnd_) ::SendMessageW(hwnd_, PBM_SETRANGE32, static_cast<WPARAM>(min_), max_);
   position_ = std::min(std::max(position_, min_), std::max(max_, min_));
+  Sync(true);
 }
 
 void TProgressBar::SetPosition(int v) {
   position_ = std::min(std::max(v, min_), std::max(max_, min_));
-  if (hwnd_) ::SendMessageW(hwnd_, PBM_SETPOS, static_cast<WPARAM>(position_), 0);
+  Sync(false);
 }
 
 void TProgressBar::StepIt() {
   // The bar wraps to its minimum when a step passes the maximum.
   position_ += Step;
   if (position_ > max_) position_ = min_ + (position_ - max_);
-  if (hwnd_) {
-    ::SendMessageW(hwnd_, PBM_SETSTEP, static_cast<WPARAM>(Step), 0);
-    ::SendMessageW(hwnd_, PBM_STEPIT, 0, 0);
-    position_ = static_cast<int>(::SendMessageW(hwnd_, PBM_GETPOS, 0, 0));
-  }
+  Sync(false);
 }
 
 // ---------------------------------------------------------------- TButton

@@ -84,7 +84,10 @@ class TProgressBar : public TWinControl {
   void HandleCreated() override;
 
  private:
+  int Filled() const;  // pixels of the bar the position fills
+  void Sync(bool force);
   int min_ = 0, max_ = 100, position_ = 0;
+  int shownFilled_ = -1;
 };
 
 class TButton : public TWinControl {

@@ -22,4 +22,6 @@ wine build/win32/bench/install_bench.exe 5 'Q:' </dev/null
 echo "== install: disk (Wine temp folder)"
 wine build/win32/bench/install_bench.exe 3 </dev/null
 rm -f "$WINEPREFIX/dosdevices/q:"
+echo "== window: first paint and a visible install against a hidden one"
+python3 bench/window_bench.py build/win32/window/qvSetup.exe build/win32/bench/bare_window.exe 3
 rm -rf "$shm"

@@ -78,6 +78,9 @@ class TForm1 : public TForm, public SetupWindow {
 
  private:
   void CloseAndEnd();
+  bool PaintDue(DWORD& last);
+  static constexpr DWORD kUpdateIntervalMs = 25;
+  DWORD lastStatusPaint_ = 0, lastBarPaint_ = 0;
 
   TApplication& app_;
   RunState state_;

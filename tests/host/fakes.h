@@ -65,7 +65,7 @@ class FakePlatform : public Platform {
   // Each call moves the clock on by tickStep: by default every file pumps.
   std::uint32_t Ticks() override { return clock += tickStep; }
   std::uint32_t clock = 0;
-  std::uint32_t tickStep = 10;
+  std::uint32_t tickStep = 1000;
 
  private:
   struct Node {

@@ -194,7 +194,11 @@ TEST(Install, BusyPumpingIsRateLimited) {
   struct Case {
     std::uint32_t tickStep;
     int pumps;
-  } cases[] = {{10, 20}, {5, 10}, {1, 2}, {0, 1}, {0xFFFFFFFBu, 20}};  // a clock that runs backwards never stops pumping
+  } cases[] = {{kPumpIntervalMs, 20},
+               {(kPumpIntervalMs + 1) / 2, 10},  // every other file
+               {1, 1},
+               {0, 1},
+               {0xFFFFFFFBu, 20}};  // a clock that runs backwards never stops pumping
   for (const auto& c : cases) {
     test::FakePlatform platform;
     test::RecordingWindow window;

@@ -82,6 +82,12 @@ class Platform {
   // Starts a program without waiting for it.
   virtual bool StartProgram(const std::string& commandLine, int showCode) = 0;
   virtual void Pause(unsigned milliseconds) = 0;
+  // The system's code and message for the last call that failed.
+  struct Error {
+    std::uint32_t code = 0;
+    std::string message;
+  };
+  virtual Error LastError() = 0;
   // Milliseconds from some fixed moment; wraps around.
   virtual std::uint32_t Ticks() = 0;
 };

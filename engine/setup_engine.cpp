@@ -51,11 +51,16 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
   state_.finished = false;
   state_.awaitingPath = false;
   InitFolderValues(platform_, folders_);
+  Log("folders: PROGRAMFILESDIR=" + folders_.programFiles + " SYSTEMDIR=" + folders_.system +
+      " WINDOWSDIR=" + folders_.windows + " TEMPDIR=" + folders_.temp);
 
-  const ScriptReader script(ScriptFileName(programFile_, args),
-                            [this](const std::string& f) { return platform_.ReadWholeFile(f); });
+  const std::string scriptName = ScriptFileName(programFile_, args);
+  const std::uint32_t attributes = platform_.Attributes(scriptName);
+  scriptFound_ = attributes != kNoAttributes && !(attributes & kAttrDirectory);
+  Log((scriptFound_ ? "script: " : "script not found: ") + scriptName);
+  const ScriptReader script(scriptName, [this](const std::string& f) { return platform_.ReadWholeFile(f); });
 
-  state_.visible = script.ReadBool("GUI", "Visible", true);
+  state_.visible = !forceHidden_ && script.ReadBool("GUI", "Visible", true);
   const std::string title = script.ReadString("GUI", "TiTle", texts::kDefaultTitle);
   const Fields href = SplitField(script.ReadString("GUI", "Href", texts::kDefaultHref), ',', true);
   state_.linkCaption = href.head;
@@ -132,9 +137,14 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
   destination = Trim(destination);
   if (source.empty() || destination.empty()) return;
 
-  if (destination == "?" && state_.visible) {
+  if (destination == "?" && installDir_) {
+    folders_.install = *installDir_;
+    destination = folders_.install;
+    Log("install folder for " + state_.entryName + " from the command line: " + destination);
+  } else if (destination == "?" && state_.visible) {
     PromptForPath();
     destination = folders_.install;
+    Log("install folder for " + state_.entryName + ": " + destination);
   }
   ExpandMacros(folders_, source);
   ExpandMacros(folders_, destination);
@@ -183,7 +193,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
 
 void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::string& valueText) {
   const RegistryEntry e = ParseRegistryEntry(folders_, keyPath, valueText);
-  if (e.root == 0) return;
+  // An unknown root (0) opens no key; the platform says so.
   if (platform_.WriteRegistryValue(e.root, e.subkey, e.valueName, e.type, e.data) ==
       RegWrite::WriteFailed)
     throw EngineError("Failed to set data for '" + e.valueName + "'");

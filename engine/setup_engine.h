@@ -2,6 +2,7 @@
 // REGISTRY and COMMAND sections through the platform and the window.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,15 @@ class SetupEngine {
 
   const std::string& ProgramFolder() const { return programFolder_; }
 
+  // From the command line: a hidden run whatever the script says, and the
+  // folder every "?" entry installs to without asking.
+  void SetOptions(bool forceHidden, std::optional<std::string> installDir) {
+    forceHidden_ = forceHidden;
+    installDir_ = std::move(installDir);
+  }
+  void SetLog(RunLog* log) { log_ = log; }
+  bool ScriptFound() const { return scriptFound_; }
+
  private:
   void PromptForPath();
   void PumpWhileBusy();
@@ -47,6 +57,13 @@ class SetupEngine {
   FolderValues& folders_;
   std::string programFile_;
   std::string programFolder_;
+  void Log(const std::string& line) {
+    if (log_) log_->Line(line);
+  }
+  bool forceHidden_ = false;
+  std::optional<std::string> installDir_;
+  RunLog* log_ = nullptr;
+  bool scriptFound_ = true;
   bool pumped_ = false;
   std::uint32_t lastPump_ = 0;
 };

@@ -13,6 +13,14 @@ struct RunState {
   std::string entryName;      // the INSTALL entry being processed
   std::string linkCaption;
   std::string linkTarget;
+  bool userQuit = false;  // the user answered Yes to quitting
+};
+
+// A plain-text record of the run, one line per action, written as it goes.
+class RunLog {
+ public:
+  virtual ~RunLog() = default;
+  virtual void Line(const std::string& text) = 0;
 };
 
 class SetupWindow {

@@ -28,6 +28,8 @@ inline constexpr char kAboutText[] =
 inline constexpr char kBrowseTitle[] =
     "\xC7\xEB\xD1\xA1\xD4\xF1\xB0\xB2\xD7\xB0\xCE\xC4\xBC\xFE\xBC\xD0";     // 请选择安装文件夹
 inline constexpr char kVisitSite[] = "\xB7\xC3\xCE\xCA\xCD\xF8\xD5\xBE ";   // "访问网站 "
+inline constexpr char kBadOption[] =
+    "\xC3\xFC\xC1\xEE\xD0\xD0\xB2\xCE\xCA\xFD\xCE\xDE\xD0\xA7\xA3\xBA";  // 命令行参数无效：
 inline constexpr char kFontName[] = "\xCB\xCE\xCC\xE5";                     // 宋体
 
 }  // namespace qv::texts

@@ -61,6 +61,8 @@ void TForm1::FormCreate(const std::vector<std::string>& args) {
   try {
     engine_.Run(args);
   } catch (const std::exception& e) {
+    errorEnded_ = true;
+    Log(std::string("error: ") + e.what());
     app_.ShowException(e);
     // A hidden window would wait for a click nobody can make.
     if (!state_.visible) app_.Terminate();
@@ -231,19 +233,27 @@ void TForm1::CloseAndEnd() {
 
 void TForm1::OnClick_Button_sys(TObject* sender) {
   if (state_.awaitingPath && sender == QVButton_sys) {
-    if (!Trim(PathBox->Text()).empty())
+    if (!Trim(PathBox->Text()).empty()) {
       state_.awaitingPath = false;
-    else
+      Log("user: confirmed the install folder " + Trim(PathBox->Text()));
+    } else {
+      Log("user: confirmed an empty install folder; asked again");
       InfoDlg().MsgBox(texts::kEmptyPath, texts::kWarning, 48);
+    }
     return;
   }
   if (state_.finished) {
+    Log("user: closed the finished window");
     CloseAndEnd();
     return;
   }
   if (InfoDlg().MsgBox(texts::kQuitQuestion, texts::kWarning, 52) == 6) {
+    Log("user: quit before the end");
     state_.finished = true;
+    state_.userQuit = true;
     CloseAndEnd();
+  } else {
+    Log("user: chose to go on");
   }
 }
 

@@ -27,6 +27,12 @@ class TForm1 : public TForm, public SetupWindow {
 
   void FormCreate(const std::vector<std::string>& args);
   const RunState& State() const { return state_; }
+  bool ErrorEnded() const { return errorEnded_; }
+  void SetLog(RunLog* log) {
+    log_ = log;
+    engine_.SetLog(log);
+  }
+  SetupEngine& Engine() { return engine_; }
   const FolderValues& Folders() const { return folders_; }
 
   // Design-time children.
@@ -82,6 +88,11 @@ class TForm1 : public TForm, public SetupWindow {
   static constexpr DWORD kUpdateIntervalMs = 25;
   DWORD lastStatusPaint_ = 0, lastBarPaint_ = 0;
 
+  void Log(const std::string& line) {
+    if (log_) log_->Line(line);
+  }
+  RunLog* log_ = nullptr;
+  bool errorEnded_ = false;
   TApplication& app_;
   RunState state_;
   FolderValues folders_;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "handles.h"
 #include "registry.h"
 
@@ -114,6 +116,35 @@ bool Win32Platform::StartProgram(const std::string& commandLine, int showCode) {
 void Win32Platform::Pause(unsigned milliseconds) { ::Sleep(milliseconds); }
 
 std::uint32_t Win32Platform::Ticks() { return ::GetTickCount(); }
+
+Platform::Error Win32Platform::LastError() {
+  Error e;
+  e.code = ::GetLastError();
+  char* text = nullptr;
+  if (::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, e.code, 0, reinterpret_cast<char*>(&text), 0, nullptr) && text) {
+    e.message = text;
+    ::LocalFree(text);
+    while (!e.message.empty() && static_cast<unsigned char>(e.message.back()) <= ' ') e.message.pop_back();
+  }
+  return e;
+}
+
+FileLog::FileLog(const std::string& path)
+    : file_(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                          nullptr)) {}
+
+void FileLog::Line(const std::string& text) {
+  if (!file_) return;
+  SYSTEMTIME t;
+  ::GetLocalTime(&t);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u.%03u ", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+  // Straight to the file, unbuffered: a run that dies still leaves its lines.
+  const std::string line = stamp + text + "\r\n";
+  DWORD written = 0;
+  ::WriteFile(file_.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
 
 std::string ProgramFileName() {
   std::string buf(MAX_PATH, '\0');

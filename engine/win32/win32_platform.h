@@ -1,7 +1,9 @@
 // The engine's platform over the real Win32 API.
 #pragma once
 
+#include "handles.h"
 #include "platform.h"
+#include "setup_window.h"
 
 namespace qv {
 
@@ -23,6 +25,18 @@ class Win32Platform : public Platform {
   bool StartProgram(const std::string& commandLine, int showCode) override;
   void Pause(unsigned milliseconds) override;
   std::uint32_t Ticks() override;
+  Error LastError() override;
+};
+
+// The run's log as a text file, written line by line as the run goes.
+class FileLog : public RunLog {
+ public:
+  explicit FileLog(const std::string& path);
+  bool Opened() const { return static_cast<bool>(file_); }
+  void Line(const std::string& text) override;
+
+ private:
+  UniqueFile file_;
 };
 
 // The running program's own file name.

@@ -210,6 +210,7 @@ class SetupWindowTest(unittest.TestCase):
                 if answer_yes:
                     keys("Tab", "Return")
                     self.assertTrue(pkg.ended(15))
+                    self.assertEqual(pkg.proc.returncode, 1, "a run the user quit exits with 1")
                     copied = len(os.listdir(pkg.path("out")))
                     self.assertLess(copied, 3000)
                     time.sleep(1.0)
@@ -221,6 +222,7 @@ class SetupWindowTest(unittest.TestCase):
                     self.assertFalse(pkg.ended(0.5))
                     click(win, *self.button_centre(win))
                     self.assertTrue(pkg.ended(10))
+                    self.assertEqual(pkg.proc.returncode, 0)
 
     def test_dragging_the_title_moves_the_window(self):
         pkg = self.package("[GUI]\nTiTle=Drag\n").start()

@@ -162,7 +162,8 @@ TEST(Driver, KeysThatDoNotOpenAndUnknownRootsArePassedOverSilently) {
   Rig rig("[REGISTRY]\n1=NOPE\\Software\\T\\A,x\n2=HKCU\\Software\\T\\B,y\n");
   rig.platform.registryKeysOpen = false;
   rig.engine.Run({});
-  EXPECT_EQ(rig.platform.events, (std::vector<std::string>{"reg Software\\T\\B"}));
+  EXPECT_EQ(rig.platform.events, (std::vector<std::string>{"reg Software\\T\\A", "reg Software\\T\\B"}));
+  EXPECT_TRUE(rig.platform.registry.empty());
   EXPECT_TRUE(rig.state.finished);
 }
 

@@ -132,7 +132,7 @@ RegWrite FakePlatform::WriteRegistryValue(std::uint32_t root, const std::string&
                                           const std::string& name, RegType type,
                                           const std::vector<std::uint8_t>& data) {
   events.push_back("reg " + subkey + "\\" + name);
-  if (!registryKeysOpen) return RegWrite::KeyNotOpened;
+  if (!registryKeysOpen || root == 0) return RegWrite::KeyNotOpened;
   if (registryWritesFail) return RegWrite::WriteFailed;
   registry[{root, UpperCase(subkey), UpperCase(name)}] = RegValue{type, data};
   return RegWrite::Written;

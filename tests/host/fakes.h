@@ -65,6 +65,8 @@ class FakePlatform : public Platform {
   // Each call moves the clock on by tickStep: by default every file pumps.
   std::uint32_t Ticks() override { return clock += tickStep; }
   std::uint32_t clock = 0;
+  Error LastError() override { return lastError; }
+  Error lastError{5, "Access is denied."};
   std::uint32_t tickStep = 1000;
 
  private:

@@ -1,0 +1,28 @@
+#include "command_line.h"
+
+#include "text.h"
+
+namespace qv {
+
+CommandLineOptions ParseOptions(const std::vector<std::string>& args) {
+  CommandLineOptions o;
+  for (const std::string& a : args) {
+    if (a.empty() || a[0] != '/') {
+      o.scriptArgs.push_back(a);
+      continue;
+    }
+    const std::string upper = UpperCase(a);
+    if (upper == "/S") {
+      o.silent = true;
+    } else if (upper.rfind("/D=", 0) == 0 && a.size() > 3) {
+      o.installDir = a.substr(3);
+    } else if (upper.rfind("/LOG=", 0) == 0 && a.size() > 5) {
+      o.logFile = a.substr(5);
+    } else if (o.badOption.empty()) {
+      o.badOption = a;
+    }
+  }
+  return o;
+}
+
+}  // namespace qv

@@ -1,0 +1,81 @@
+#include "logging_platform.h"
+
+#include "command_line.h"
+
+namespace qv {
+
+int ExitCodeOf(const RunReport& report, bool userQuit) {
+  if (report.error) return kExitError;
+  if (userQuit) return kExitUserQuit;
+  if (!report.scriptFound) return kExitNoScript;
+  if (report.failures > 0) return kExitEntryFailed;
+  return kExitOk;
+}
+
+std::string RootName(std::uint32_t root) {
+  switch (root) {
+    case kHKCR: return "HKCR";
+    case kHKCU: return "HKCU";
+    case kHKLM: return "HKLM";
+    case kHKU: return "HKU";
+    case kHKCC: return "HKCC";
+    case kHKDD: return "HKDD";
+    default: return "?";
+  }
+}
+
+namespace {
+
+const char* TypeName(RegType t) {
+  switch (t) {
+    case RegType::Binary: return "REG_BINARY";
+    case RegType::Dword: return "REG_DWORD";
+    default: return "REG_SZ";
+  }
+}
+
+}  // namespace
+
+std::string LoggingPlatform::Failure() {
+  const Error e = inner_.LastError();
+  ++report_.failures;
+  return " (error " + std::to_string(e.code) + (e.message.empty() ? "" : ": " + e.message) + ")";
+}
+
+bool LoggingPlatform::MakeFolder(const std::string& path) {
+  const bool ok = inner_.MakeFolder(path);
+  Write(ok ? "folder created: " + path : "folder not created: " + path + Failure());
+  return ok;
+}
+
+bool LoggingPlatform::CopyOneFile(const std::string& from, const std::string& to) {
+  const bool ok = inner_.CopyOneFile(from, to);
+  Write(ok ? "copied: " + from + " -> " + to : "not copied: " + from + " -> " + to + Failure());
+  return ok;
+}
+
+RegWrite LoggingPlatform::WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name,
+                                             RegType type, const std::vector<std::uint8_t>& data) {
+  const std::string what = RootName(root) + "\\" + subkey + " value \"" + name + "\" " + TypeName(type);
+  if (root == 0) {
+    ++report_.failures;
+    Write("registry value not written: unknown root; " + subkey + " value \"" + name + "\"");
+    return RegWrite::KeyNotOpened;
+  }
+  const RegWrite r = inner_.WriteRegistryValue(root, subkey, name, type, data);
+  switch (r) {
+    case RegWrite::Written: Write("registry value written: " + what); break;
+    case RegWrite::KeyNotOpened: Write("registry key not opened: " + what + Failure()); break;
+    case RegWrite::WriteFailed: Write("registry value not written: " + what + Failure()); break;
+  }
+  return r;
+}
+
+bool LoggingPlatform::StartProgram(const std::string& commandLine, int showCode) {
+  const bool ok = inner_.StartProgram(commandLine, showCode);
+  const std::string what = commandLine + " (show " + std::to_string(showCode) + ")";
+  Write(ok ? "started: " + what : "not started: " + what + Failure());
+  return ok;
+}
+
+}  // namespace qv

@@ -1,0 +1,64 @@
+// Wraps the platform so that every action that changes the machine is
+// written to the run's log and every failure is counted.
+#pragma once
+
+#include <string>
+
+#include "platform.h"
+#include "setup_window.h"
+
+namespace qv {
+
+// How the run went, for the exit code.
+struct RunReport {
+  bool scriptFound = true;
+  int failures = 0;     // entries or parts of entries that did not happen
+  bool error = false;   // a hard error ended the run
+};
+
+// The process exit code for a run: an error ends it (4) before a quit (1),
+// a missing script (2) and failed entries (3).
+int ExitCodeOf(const RunReport& report, bool userQuit);
+
+// The root's short name for a root key value ("?" for none).
+std::string RootName(std::uint32_t root);
+
+class LoggingPlatform : public Platform {
+ public:
+  // log may be null: failures are counted all the same.
+  LoggingPlatform(Platform& inner, RunLog* log, RunReport& report)
+      : inner_(inner), log_(log), report_(report) {}
+
+  std::string WindowsFolder() override { return inner_.WindowsFolder(); }
+  std::string SystemFolder() override { return inner_.SystemFolder(); }
+  std::string TempPath() override { return inner_.TempPath(); }
+  RegistryText ReadRegistryText(std::uint32_t root, const std::string& subkey, const std::string& name) override {
+    return inner_.ReadRegistryText(root, subkey, name);
+  }
+  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
+                              const std::vector<std::uint8_t>& data) override;
+  std::uint32_t Attributes(const std::string& path) override { return inner_.Attributes(path); }
+  bool MakeFolder(const std::string& path) override;
+  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override {
+    return inner_.FindFirst(pattern, first);
+  }
+  bool CopyOneFile(const std::string& from, const std::string& to) override;
+  std::optional<std::string> ReadWholeFile(const std::string& path) override { return inner_.ReadWholeFile(path); }
+  bool StartProgram(const std::string& commandLine, int showCode) override;
+  void Pause(unsigned milliseconds) override { inner_.Pause(milliseconds); }
+  std::uint32_t Ticks() override { return inner_.Ticks(); }
+  Error LastError() override { return inner_.LastError(); }
+
+  void Write(const std::string& line) {
+    if (log_) log_->Line(line);
+  }
+
+ private:
+  std::string Failure();
+
+  Platform& inner_;
+  RunLog* log_;
+  RunReport& report_;
+};
+
+}  // namespace qv

@@ -1,0 +1,143 @@
+// What a deployment tool sees: options on the command line, the exit code
+// and the log.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "package.h"
+#include "text_conv.h"
+
+namespace qv::e2e {
+namespace {
+
+bool WindowSeen(const wchar_t* title, RunningProgram& program) {
+  bool seen = false;
+  while (!program.WaitForExit(20)) {
+    HWND w = ::FindWindowW(nullptr, title);
+    seen = seen || (w && ::IsWindowVisible(w));
+  }
+  return seen;
+}
+
+TEST(Deploy, SilentOptionHidesAShownScript) {
+  Package pkg("silent");
+  pkg.File("files\\a.txt", "a");
+  pkg.Script("[GUI]\nVisible=1\nTiTle=ShouldHide\n[INSTALL]\nA=files\\,out\n");
+  RunningProgram program(pkg.CommandLine("/s"));
+  ASSERT_TRUE(program.Started());
+  EXPECT_FALSE(WindowSeen(L"ShouldHide", program));
+  EXPECT_EQ(program.ExitCode(), 0);
+  EXPECT_TRUE(test::IsFile(pkg / "out\\a.txt"));
+}
+
+TEST(Deploy, FolderOptionAnswersEveryPrompt) {
+  Package pkg("folder");
+  pkg.File("files\\a.txt", "a");
+  pkg.File("more.txt", "m");
+  pkg.Script("[GUI]\nTiTle=NoPrompt\n[INSTALL]\nApp=files\\,?\nMore=more.txt,%INSTALLDIR%\\sub\n");
+  // A shown run: no prompt, the files go to the given folder, and the
+  // finished window waits for its one click.
+  RunningProgram program(pkg.CommandLine("\"/D=" + pkg.Dir() + "chosen dir\""));
+  ASSERT_TRUE(program.Started());
+  HWND button = nullptr;
+  const std::wstring ok = GbkToWide("\xC8\xB7\xB6\xA8");
+  for (int i = 0; i < 300 && !button; ++i, ::Sleep(50)) {
+    HWND w = ::FindWindowW(nullptr, L"NoPrompt");
+    HWND b = w ? ::FindWindowExW(w, nullptr, L"BUTTON", nullptr) : nullptr;
+    wchar_t text[32] = L"";
+    if (b) ::GetWindowTextW(b, text, 32);
+    if (b && ok == text) button = b;
+  }
+  ASSERT_TRUE(button);
+  EXPECT_TRUE(test::IsFile(pkg / "chosen dir\\a.txt"));
+  EXPECT_TRUE(test::IsFile(pkg / "chosen dir\\sub\\more.txt"));
+  ::PostMessageW(button, BM_CLICK, 0, 0);
+  ASSERT_TRUE(program.WaitForExit(10000));
+  EXPECT_EQ(program.ExitCode(), 0);
+}
+
+TEST(Deploy, ExitCodesFromRealCauses) {
+  struct Case {
+    const char* what;
+    const char* script;
+    std::string args;
+    int code;
+  } cases[] = {
+      {"all done", "[INSTALL]\nA=files\\,out\n", "/S", 0},
+      {"no script", nullptr, "/S nosuch.ini", 2},
+      {"unknown root", "[REGISTRY]\n1=NOSUCHROOT\\Software\\X\\V,1\n", "/S", 3},
+      {"command that cannot start", "[COMMAND]\n1=Z:\\no\\such\\program.exe,HIDE\n", "/S", 3},
+      {"folder that cannot be made", "[INSTALL]\nA=files\\,Q9:\\x\n", "/S", 3},
+      {"bad option", "[INSTALL]\nA=files\\,out\n", "/S /X", 5},
+      {"unwritable log", "[INSTALL]\nA=files\\,out\n", "/S /LOG=Z:\\no\\such\\dir\\x.log", 5},
+  };
+  for (const auto& c : cases) {
+    Package pkg("codes");
+    pkg.File("files\\a.txt", "a");
+    if (c.script) pkg.Script(c.script);
+    EXPECT_EQ(pkg.Run(c.args), c.code) << c.what;
+    if (c.code == 5) {
+      EXPECT_FALSE(test::IsFolder(pkg / "out")) << "a bad command line runs nothing";
+    }
+  }
+}
+
+TEST(Deploy, AnUnreadableSourceFileFails) {
+  Package pkg("locked");
+  pkg.File("files\\a.txt", "a");
+  pkg.File("files\\b.txt", "b");
+  pkg.Script("[INSTALL]\nA=files\\,out\n");
+  // Held open with no sharing: nobody can read it while the run goes.
+  HANDLE lock = ::CreateFileA((pkg / "files\\b.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(pkg.Run("/S"), 3);
+  ::CloseHandle(lock);
+  EXPECT_TRUE(test::IsFile(pkg / "out\\a.txt"));
+}
+
+TEST(Deploy, ABadOptionInAShownRunIsExplained) {
+  Package pkg("badshown");
+  pkg.Script("[GUI]\nTiTle=Bad\n");
+  RunningProgram program(pkg.CommandLine("/QUIET"));
+  ASSERT_TRUE(program.Started());
+  HWND box = nullptr;
+  for (int i = 0; i < 200 && !box; ++i, ::Sleep(50)) {
+    HWND w = ::FindWindowW(nullptr, GbkToWide("\xBE\xAF\xB8\xE6").c_str());  // 警告
+    if (w && ::IsWindowVisible(w)) box = w;
+  }
+  ASSERT_TRUE(box) << "no warning";
+  ::PostMessageW(box, WM_KEYDOWN, VK_RETURN, 0);
+  ::PostMessageW(::FindWindowExW(box, nullptr, L"BUTTON", nullptr), BM_CLICK, 0, 0);
+  ASSERT_TRUE(program.WaitForExit(10000));
+  EXPECT_EQ(program.ExitCode(), 5);
+  EXPECT_EQ(::FindWindowW(nullptr, L"Bad"), nullptr);
+}
+
+TEST(Deploy, TheLogTellsWhatHappened) {
+  Package pkg("log");
+  pkg.File("files\\a.txt", "a");
+  pkg.File("files\\b.txt", "b");
+  pkg.Script(
+      "[INSTALL]\nA=files\\,out\n"
+      "[REGISTRY]\n1=HKCU\\Software\\qvSetupTest\\Log\\V,DWORD:2\n2=NOPE\\S\\W,x\n"
+      "[COMMAND]\n1=cmd.exe /c exit,HIDE\n2=Z:\\no\\such.exe,MAXIMIZE\n");
+  HANDLE lock = ::CreateFileA((pkg / "files\\b.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const std::string log = pkg / "install.log";
+  EXPECT_EQ(pkg.Run("/S \"/LOG=" + log + "\""), 3);
+  ::CloseHandle(lock);
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\qvSetupTest");
+  const std::string text = test::ReadTextFile(log);
+  for (const std::string& line : {std::string("script: ") + pkg.Dir() + "setup.ini", std::string("folders: PROGRAMFILESDIR="),
+                                  "folder created: " + pkg.Dir() + "out",
+                                  "copied: " + pkg.Dir() + "files\\a.txt -> " + pkg.Dir() + "out\\a.txt",
+                                  "not copied: " + pkg.Dir() + "files\\b.txt -> " + pkg.Dir() + "out\\b.txt (error 32",
+                                  std::string("registry value written: HKCU\\Software\\qvSetupTest\\Log value \"V\" REG_DWORD"),
+                                  std::string("registry value not written: unknown root"),
+                                  std::string("started: cmd.exe /c exit (show 0)"),
+                                  std::string("not started: Z:\\no\\such.exe (show 3) (error "),
+                                  std::string("exit code 3")})
+    EXPECT_NE(text.find(line), std::string::npos) << line << "\n--- log:\n" << text;
+  std::printf("%s", text.c_str());
+}
+
+}  // namespace
+}  // namespace qv::e2e

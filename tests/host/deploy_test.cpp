@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include "command_line.h"
+#include "fakes.h"
+#include "logging_platform.h"
+#include "setup_engine.h"
+
+namespace qv {
+namespace {
+
+TEST(Options, ParsedAnywhereAndCaseBlind) {
+  struct Case {
+    std::vector<std::string> args;
+    bool silent;
+    std::optional<std::string> dir, log;
+    std::vector<std::string> script;
+    std::string bad;
+  } cases[] = {
+      {{}, false, std::nullopt, std::nullopt, {}, ""},
+      {{"a.ini"}, false, std::nullopt, std::nullopt, {"a.ini"}, ""},
+      {{"/S", "a.ini"}, true, std::nullopt, std::nullopt, {"a.ini"}, ""},
+      {{"a.ini", "/s", "/d=C:\\My App", "/Log=C:\\x.log"}, true, "C:\\My App", "C:\\x.log", {"a.ini"}, ""},
+      {{"/D=D:\\X", "/LOG=l.txt", "b.ini", "extra"}, false, "D:\\X", "l.txt", {"b.ini", "extra"}, ""},
+      {{"/Q", "/S", "/help"}, true, std::nullopt, std::nullopt, {}, "/Q"},
+      {{"/D="}, false, std::nullopt, std::nullopt, {}, "/D="},
+      {{"/SILENT"}, false, std::nullopt, std::nullopt, {}, "/SILENT"},
+  };
+  for (const auto& c : cases) {
+    const CommandLineOptions o = ParseOptions(c.args);
+    const std::string what = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(o.silent, c.silent) << what;
+    EXPECT_EQ(o.installDir, c.dir) << what;
+    EXPECT_EQ(o.logFile, c.log) << what;
+    EXPECT_EQ(o.scriptArgs, c.script) << what;
+    EXPECT_EQ(o.badOption, c.bad) << what;
+  }
+}
+
+TEST(Options, ExitCodes) {
+  struct Case {
+    RunReport report;
+    bool quit;
+    int code;
+  } cases[] = {
+      {{true, 0, false}, false, kExitOk},         {{true, 2, false}, false, kExitEntryFailed},
+      {{false, 0, false}, false, kExitNoScript},  {{false, 3, false}, false, kExitNoScript},
+      {{true, 1, false}, true, kExitUserQuit},    {{true, 0, true}, true, kExitError},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExitCodeOf(c.report, c.quit), c.code);
+}
+
+struct Lines : RunLog {
+  std::vector<std::string> lines;
+  void Line(const std::string& t) override { lines.push_back(t); }
+  bool Has(const std::string& prefix) const {
+    for (const auto& l : lines)
+      if (l.compare(0, prefix.size(), prefix) == 0) return true;
+    return false;
+  }
+};
+
+TEST(Log, AMixedRunLeavesOneLinePerAction) {
+  test::FakePlatform fake;
+  fake.AddFolder("C:\\Program Files");
+  fake.AddFile("D:\\dist\\setup.ini",
+               "[INSTALL]\nA=files\\,C:\\App\n[REGISTRY]\n1=HKCU\\S\\V,DWORD:1\n2=NOPE\\S\\W,x\n"
+               "[COMMAND]\n1=,HIDE\n2=tool.exe,MAXIMIZE\n");
+  fake.AddFile("D:\\dist\\files\\ok.txt", "o");
+  fake.AddFile("D:\\dist\\files\\locked.txt", "l");
+  fake.failingCopies.insert("D:\\DIST\\FILES\\LOCKED.TXT");
+  Lines log;
+  RunReport report;
+  LoggingPlatform platform(fake, &log, report);
+  test::RecordingWindow window;
+  RunState state;
+  FolderValues folders;
+  SetupEngine engine(platform, window, state, folders, "D:\\dist\\setup.exe");
+  engine.SetLog(&log);
+  engine.Run({});
+  report.scriptFound = engine.ScriptFound();
+
+  for (const char* line : {"folders: PROGRAMFILESDIR=C:\\Program Files", "script: D:\\dist\\setup.ini",
+                           "folder created: C:\\App", "copied: D:\\dist\\files\\ok.txt -> C:\\App\\ok.txt",
+                           "not copied: D:\\dist\\files\\locked.txt -> C:\\App\\locked.txt (error 5: Access is denied.)",
+                           "registry value written: HKCU\\S value \"V\" REG_DWORD",
+                           "registry value not written: unknown root", "not started:  (show 0)",
+                           "started: tool.exe (show 3)"})
+    EXPECT_TRUE(log.Has(line)) << line;
+  EXPECT_EQ(report.failures, 3);  // the locked file, the unknown root, the empty command
+  EXPECT_EQ(ExitCodeOf(report, state.userQuit), kExitEntryFailed);
+}
+
+TEST(Log, CommandLineFolderAndHiddenRun) {
+  test::FakePlatform fake;
+  fake.AddFolder("C:\\Program Files");
+  fake.AddFile("D:\\dist\\setup.ini", "[GUI]\nVisible=1\n[INSTALL]\nApp=files\\,?\n");
+  fake.AddFile("D:\\dist\\files\\a.txt", "a");
+  Lines log;
+  test::RecordingWindow window;
+  RunState state;
+  FolderValues folders;
+  SetupEngine engine(fake, window, state, folders, "D:\\dist\\setup.exe");
+  engine.SetLog(&log);
+  engine.SetOptions(true, std::string("E:\\Target"));
+  engine.Run({});
+  EXPECT_FALSE(state.visible);
+  EXPECT_TRUE(window.terminated);
+  EXPECT_TRUE(window.Calls("pathBox").empty());  // no prompt
+  EXPECT_EQ(folders.install, "E:\\Target");
+  EXPECT_TRUE(log.Has("install folder for App from the command line: E:\\Target"));
+}
+
+TEST(Log, AMissingScriptIsReported) {
+  test::FakePlatform fake;
+  Lines log;
+  test::RecordingWindow window;
+  RunState state;
+  FolderValues folders;
+  SetupEngine engine(fake, window, state, folders, "D:\\dist\\setup.exe");
+  engine.SetLog(&log);
+  engine.Run({"other.ini"});
+  EXPECT_FALSE(engine.ScriptFound());
+  EXPECT_TRUE(log.Has("script not found: D:\\dist\\other.ini"));
+}
+
+}  // namespace
+}  // namespace qv

@@ -62,6 +62,22 @@ int ShowModeFromName(const std::string& word) {
   return 1;
 }
 
+ProgramToken SplitProgram(const std::string& commandLine) {
+  ProgramToken t;
+  if (!commandLine.empty() && commandLine[0] == '"') {
+    const std::size_t close = commandLine.find('"', 1);
+    if (close == std::string::npos) return {commandLine.substr(1), ""};
+    return {commandLine.substr(1, close - 1), commandLine.substr(close + 1)};
+  }
+  const std::size_t blank = commandLine.find(' ');
+  if (blank == std::string::npos) return {commandLine, ""};
+  return {commandLine.substr(0, blank), commandLine.substr(blank)};
+}
+
+bool IsBareProgramName(const std::string& program) {
+  return !program.empty() && program.find_first_of("\\/:") == std::string::npos;
+}
+
 CommandEntry ParseCommandEntry(const FolderValues& folders, const std::string& value) {
   Fields f = SplitField(value, ',', false);
   ExpandMacros(folders, f.head);

@@ -37,4 +37,14 @@ struct CommandEntry {
 // A COMMAND value is cut at its last comma: the command line may hold commas.
 CommandEntry ParseCommandEntry(const FolderValues& folders, const std::string& value);
 
+// The program a command line starts and the rest of it: a quoted first
+// token, or everything up to the first blank.
+struct ProgramToken {
+  std::string program;
+  std::string rest;  // from the blank after the program on
+};
+ProgramToken SplitProgram(const std::string& commandLine);
+// A program named without any folder ("cmd.exe", "rundll32").
+bool IsBareProgramName(const std::string& program);
+
 }  // namespace qv

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "application.h"
+#include "dll_safety.h"
 #include "stdctrls.h"
 #include "text_conv.h"
 
@@ -19,6 +20,7 @@ constexpr wchar_t kControlProp[] = L"qvControl";
 void RegisterWindowClass() {
   static bool done = false;
   if (done) return;
+  InitCommonControlsSafely();
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.style = CS_DBLCLKS;

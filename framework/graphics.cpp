@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "bmp_codec.h"
+#include "dll_safety.h"
 #include "jpeg.h"
 #include "stdctrls.h"
 #include "text_conv.h"
@@ -329,7 +330,9 @@ void TBitmap::Draw(TCanvas& canvas, const RECT& r) {
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (Transparent()) {
     COLORREF key = TransparentColor == clDefault ? own.Pixel(0, height_ - 1) : ColorToRGB(TransparentColor);
-    ::TransparentBlt(canvas.Handle(), r.left, r.top, w, h, own.Handle(), 0, 0, width_, height_, key);
+    using TransparentBltFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int, UINT);
+    static const auto blit = SystemFunction<TransparentBltFn>(L"msimg32.dll", "TransparentBlt");
+    if (blit) blit(canvas.Handle(), r.left, r.top, w, h, own.Handle(), 0, 0, width_, height_, key);
     return;
   }
   ::SetStretchBltMode(canvas.Handle(), COLORONCOLOR);

@@ -8,6 +8,7 @@
 #include "Unit1.h"
 #include "application.h"
 #include "command_line.h"
+#include "dll_safety.h"
 #include "logging_platform.h"
 #include "qvInfoDlg.h"
 #include "setup_engine.h"
@@ -15,6 +16,7 @@
 #include "win32_platform.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  qv::RestrictDllSearch();
   qv::TApplication app;
   app.Icon = ::LoadIconW(instance, L"MAINICON");
   qv::InfoDlg();  // the shared message dialog lives from here to the end

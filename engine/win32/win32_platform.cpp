@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "handles.h"
+#include "entries.h"
 #include "registry.h"
 
 namespace qv {
@@ -90,8 +91,49 @@ std::unique_ptr<FindHandle> Win32Platform::FindFirst(const std::string& pattern,
   return std::make_unique<Win32Find>(h);
 }
 
+namespace {
+
+// Removes what a failed copy may have left, keeping the error to report.
+bool FailAndRemove(const std::string& partial) {
+  const DWORD error = ::GetLastError();
+  ::SetFileAttributesA(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileA(partial.c_str());
+  ::SetLastError(error);
+  return false;
+}
+
+}  // namespace
+
 bool Win32Platform::CopyOneFile(const std::string& from, const std::string& to) {
-  return ::CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+  // A copy that fails halfway (disk full, read error) must not leave half a
+  // file. A new file is removed again; an existing one is replaced only by a
+  // complete copy made under a temporary name beside it and put in place in
+  // one step, so the old file stays as it was. Attributes and times come
+  // from CopyFileA either way.
+  if (::GetFileAttributesA(to.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (::CopyFileA(from.c_str(), to.c_str(), TRUE)) return true;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CopyReplacing(from, to);
+    return FailAndRemove(to);
+  }
+  return CopyReplacing(from, to);
+}
+
+bool Win32Platform::CopyReplacing(const std::string& from, const std::string& to) {
+  static unsigned serial = 0;
+  const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp = stem + std::to_string(serial++);
+    if (!::CopyFileA(from.c_str(), temp.c_str(), TRUE)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
+      return FailAndRemove(temp);
+    }
+    if (!::MoveFileExA(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(temp);
+    return true;
+  }
+  ::SetLastError(ERROR_FILE_EXISTS);
+  return false;
 }
 
 std::optional<std::string> Win32Platform::ReadWholeFile(const std::string& path) {
@@ -109,8 +151,22 @@ std::optional<std::string> Win32Platform::ReadWholeFile(const std::string& path)
   return bytes;
 }
 
+std::string Win32Platform::ResolveProgram(const std::string& commandLine) {
+  // A bare name would be looked for beside the installer first, where
+  // anybody may have dropped a program of that name: the system folders
+  // come first. A program found nowhere there keeps the launcher's search.
+  const ProgramToken t = SplitProgram(commandLine);
+  if (!IsBareProgramName(t.program)) return commandLine;
+  for (const std::string& folder : {SystemFolder(), WindowsFolder()}) {
+    char found[MAX_PATH + 1];
+    const DWORD n = ::SearchPathA(folder.c_str(), t.program.c_str(), ".exe", sizeof found, found, nullptr);
+    if (n > 0 && n < sizeof found) return "\"" + std::string(found, n) + "\"" + t.rest;
+  }
+  return commandLine;
+}
+
 bool Win32Platform::StartProgram(const std::string& commandLine, int showCode) {
-  return ::WinExec(commandLine.c_str(), static_cast<UINT>(showCode)) > 31;
+  return ::WinExec(ResolveProgram(commandLine).c_str(), static_cast<UINT>(showCode)) > 31;
 }
 
 void Win32Platform::Pause(unsigned milliseconds) { ::Sleep(milliseconds); }

@@ -26,6 +26,12 @@ class Win32Platform : public Platform {
   void Pause(unsigned milliseconds) override;
   std::uint32_t Ticks() override;
   Error LastError() override;
+  // The command line with a bare program name found in the system folders
+  // made a full path; anything else as it is.
+  std::string ResolveProgram(const std::string& commandLine);
+
+ private:
+  bool CopyReplacing(const std::string& from, const std::string& to);
 };
 
 // The run's log as a text file, written line by line as the run goes.

@@ -107,3 +107,33 @@ TEST(Commands, ShowWordsAndTheLastComma) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(Commands, TheProgramOfACommandLine) {
+  struct Case {
+    const char* line;
+    const char* program;
+    const char* rest;
+    bool bare;
+  } cases[] = {
+      {"cmd.exe /c echo x", "cmd.exe", " /c echo x", true},
+      {"rundll32 shell32.dll,Control_RunDLL", "rundll32", " shell32.dll,Control_RunDLL", true},
+      {"\"C:\\Program Files\\A\\a.exe\" -q", "C:\\Program Files\\A\\a.exe", " -q", false},
+      {"\"b c.exe\" x", "b c.exe", " x", true},
+      {"\"unclosed x", "unclosed x", "", true},
+      {"D:a.exe", "D:a.exe", "", false},
+      {"sub\\a.exe", "sub\\a.exe", "", false},
+      {"", "", "", false},
+  };
+  for (const auto& c : cases) {
+    const ProgramToken t = SplitProgram(c.line);
+    EXPECT_EQ(t.program, c.program) << c.line;
+    EXPECT_EQ(t.rest, c.rest) << c.line;
+    EXPECT_EQ(IsBareProgramName(t.program), c.bare) << c.line;
+  }
+}
+
+}  // namespace
+}  // namespace qv

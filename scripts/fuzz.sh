@@ -26,6 +26,7 @@ fi
 cmake --build "$out" >/dev/null
 
 mkdir -p "$out/artifacts"
+for t in "${targets[@]}"; do rm -f "$out/$t.rc" "$out/$t.log"; done
 run_one() {
   local t=$1 corpus="$out/corpus-$1" dirs
   mkdir -p "$corpus"
@@ -48,9 +49,9 @@ wait
 
 status=0
 for t in "${targets[@]}"; do
-  rc=$(cat "$out/$t.rc")
+  rc=$(cat "$out/$t.rc" 2>/dev/null || echo "?")
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/$t.log" | tail -1)
-  if [ "$rc" -eq 0 ]; then
+  if [ "$rc" = 0 ]; then
     printf '%-14s %10s runs  no crash\n' "$t" "${runs:-?}"
   else
     status=1

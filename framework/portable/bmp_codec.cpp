@@ -241,6 +241,9 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> file) {
 
   const std::size_t stride = static_cast<std::size_t>(image.Stride());
   const std::size_t bytes = stride * static_cast<std::size_t>(image.height);
+  // Uncompressed data must all be there: check before allocating, so a tiny
+  // truncated file cannot claim hundreds of megabytes.
+  if (compression != kRle8 && compression != kRle4) in.Need(offBits, bytes, "pixel data");
   image.bits.assign(bytes, 0);
   if (compression == kRle8 || compression == kRle4) {
     std::size_t end = file.size();
@@ -251,7 +254,6 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> file) {
     DecodeRle(in, offBits, end, compression == kRle4, image);
     return image;
   }
-  in.Need(offBits, bytes, "pixel data");
   for (int y = 0; y < image.height; ++y) {
     const int fileRow = topDown ? image.height - 1 - y : y;  // stored bottom-up
     std::memcpy(image.bits.data() + y * stride, in.At(offBits + fileRow * stride), stride);

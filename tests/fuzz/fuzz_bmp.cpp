@@ -15,7 +15,8 @@ using qv::fuzz::Require;
 constexpr std::int64_t kSanePixels = std::int64_t{1} << 20;
 
 std::vector<std::uint8_t> TopDown(const qv::BmpImage& image) {
-  std::vector<std::uint8_t> rows(static_cast<std::size_t>(image.width) * 3 * static_cast<std::size_t>(image.height));
+  std::vector<std::uint8_t> rows(static_cast<std::size_t>(image.width) * 3 *
+                                 static_cast<std::size_t>(image.height));
   qv::ToTopDown24(image, rows.data(), 3 * image.width);
   return rows;
 }
@@ -43,8 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "decoded size out of range");
   const int b = image.bitCount;
   Require(b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32, "decoded depth not supported");
-  Require(image.bits.size() == static_cast<std::size_t>(image.Stride()) * static_cast<std::size_t>(image.height),
-          "pixel buffer does not match stride x height");
+  Require(
+      image.bits.size() == static_cast<std::size_t>(image.Stride()) * static_cast<std::size_t>(image.height),
+      "pixel buffer does not match stride x height");
   Require(image.bits.size() <= qv::kBmpMaxPixelBytes, "pixel data over the limit");
   if (b <= 8) Require(image.colors.size() <= (std::size_t{1} << b), "colour table larger than the depth");
 

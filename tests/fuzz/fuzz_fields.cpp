@@ -40,7 +40,8 @@ void CheckTrimAndCase(const std::string& text) {
   if (!t.empty()) Require(!IsBlank(t.front()) && !IsBlank(t.back()), "trimmed text has blank ends");
   const std::size_t b = std::find_if_not(text.begin(), text.end(), IsBlank) - text.begin();
   Require(text.compare(b, t.size(), t) == 0, "trim changed the text inside");
-  Require(std::all_of(text.begin() + static_cast<std::ptrdiff_t>(std::min(text.size(), b + t.size())), text.end(), IsBlank),
+  Require(std::all_of(text.begin() + static_cast<std::ptrdiff_t>(std::min(text.size(), b + t.size())),
+                      text.end(), IsBlank),
           "trim dropped more than blanks");
 
   const std::string u = qv::UpperCase(text);
@@ -67,12 +68,15 @@ void CheckInt(const std::string& text) {
   if (n) {
     Require(qv::ParseInt32(std::to_string(*n)) == n, "a number does not read back");
     Require(std::all_of(text.begin(), text.end(),
-                        [](char c) { return IsHexDigit(c) || c == '+' || c == '-' || c == '$' || c == 'x' || c == 'X'; }),
+                        [](char c) {
+                          return IsHexDigit(c) || c == '+' || c == '-' || c == '$' || c == 'x' || c == 'X';
+                        }),
             "a number holds a foreign byte");
   }
   // Decimal with an optional sign: exact whenever it fits 32 bits.
   const std::size_t signs = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
-  if (text.size() > signs && std::all_of(text.begin() + static_cast<std::ptrdiff_t>(signs), text.end(), IsDigit)) {
+  if (text.size() > signs &&
+      std::all_of(text.begin() + static_cast<std::ptrdiff_t>(signs), text.end(), IsDigit)) {
     std::string digits = text.substr(signs);
     digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
     std::int64_t v = 0;
@@ -91,7 +95,8 @@ void CheckMacros(const qv::FolderValues& folders, const std::string& text) {
     const std::string value = qv::MacroValue(folders, name);
     longest = std::max(longest, value.size());
     std::string lower = " " + name + "\t";
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
     Require(qv::MacroValue(folders, lower) == value, "macro names are not trimmed and case-blind");
     // The value is put in once: a '%' inside it is never read as a macro.
     std::string one = "%" + lower + "%";

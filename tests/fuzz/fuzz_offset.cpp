@@ -47,8 +47,8 @@ bool PathAtBoundary(std::string_view text, std::string_view result) {
     const std::string_view front = result.substr(0, result.size() - tail.size());
     bool marks = true;
     for (std::size_t i = 0; i < front.size() && marks; ++i) {
-      const bool drive = i < 2 && text.size() >= 2 && text[1] == ':' && !qv::fuzz::IsGbkLead(text[0]) &&
-                         front[i] == text[i];
+      const bool drive =
+          i < 2 && text.size() >= 2 && text[1] == ':' && !qv::fuzz::IsGbkLead(text[0]) && front[i] == text[i];
       marks = drive || front[i] == '.' || front[i] == '\\';
     }
     if (marks) return true;
@@ -82,6 +82,7 @@ void CheckStatus(std::string_view text, int width, bool folder) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   CheckOffset(std::string_view(reinterpret_cast<const char*>(data), size));
 
+  // The last bytes pick the width and the mode; the rest is the text.
   FuzzedDataProvider in(data, size);
   const int width = in.ConsumeIntegralInRange<int>(-16, 1600);
   const bool folder = in.ConsumeBool();

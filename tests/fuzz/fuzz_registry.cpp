@@ -18,12 +18,13 @@ qv::FolderValues Folders() {
   f.programFiles = "C:\\Program Files (x86)";
   f.system = "C:\\windows\\system32";
   f.windows = "C:\\windows";
-  f.temp = "C:\\users\\%TEMPDIR%\\Temp";                   // a '%' that must stay put
-  f.install = "D:\\\xC8\xED\xBC\xFE\\\xD5\x5C";             // GBK, one trail byte is '\'
+  f.temp = "C:\\users\\%TEMPDIR%\\Temp";         // a '%' that must stay put
+  f.install = "D:\\\xC8\xED\xBC\xFE\\\xD5\x5C";  // GBK, one trail byte is '\'
   return f;
 }
 
-void CheckRegistry(const qv::FolderValues& folders, const std::string& keyPath, const std::string& valueText) {
+void CheckRegistry(const qv::FolderValues& folders, const std::string& keyPath,
+                   const std::string& valueText) {
   const qv::RegistryEntry e = qv::ParseRegistryEntry(folders, keyPath, valueText);
   const std::size_t slash = keyPath.find('\\');
   const std::string rootName = keyPath.substr(0, slash);
@@ -39,8 +40,9 @@ void CheckRegistry(const qv::FolderValues& folders, const std::string& keyPath, 
       break;
     case qv::RegType::Binary:
       // One byte per comma-separated field.
-      Require(e.data.size() == 1 + static_cast<std::size_t>(std::count(valueText.begin(), valueText.end(), ',')),
-              "binary data has the wrong length");
+      Require(
+          e.data.size() == 1 + static_cast<std::size_t>(std::count(valueText.begin(), valueText.end(), ',')),
+          "binary data has the wrong length");
       break;
     case qv::RegType::Text: {
       Require(!e.data.empty() && e.data.back() == 0, "text is stored without its zero");

@@ -92,7 +92,8 @@ void CheckFit(const std::string& text) {
   const std::vector<std::string> fitted = qv::FitSectionBuffer(names);
   Require(PackedSize(fitted) <= qv::kSectionBufferSize, "fitted names overflow the buffer");
   Require(!fitted.empty() && fitted.size() <= names.size(), "fitting lost every name");
-  for (std::size_t i = 0; i + 1 < fitted.size(); ++i) Require(fitted[i] == names[i], "fitting changed a name");
+  for (std::size_t i = 0; i + 1 < fitted.size(); ++i)
+    Require(fitted[i] == names[i], "fitting changed a name");
   const std::string& last = fitted.back();
   Require(!last.empty() && names[fitted.size() - 1].starts_with(last), "the last fitted name is no prefix");
   Require(qv::FitSectionBuffer(base) == base || PackedSize(base) > qv::kSectionBufferSize,
@@ -104,9 +105,8 @@ void CheckFit(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes = qv::fuzz::AsText(data, size);
   const qv::IniText ini(bytes);
-  const qv::ScriptReader reader("C:\\setup\\setup.ini", [&bytes](const std::string&) {
-    return std::optional<std::string>(bytes);
-  });
+  const qv::ScriptReader reader("C:\\setup\\setup.ini",
+                                [&bytes](const std::string&) { return std::optional<std::string>(bytes); });
 
   std::vector<std::string> sections = {"GUI", "INSTALL", "REGISTRY", "COMMAND"};
   for (auto& s : SectionsIn(bytes)) sections.push_back(std::move(s));

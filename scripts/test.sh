@@ -15,8 +15,8 @@ start_wine
 status=0
 echo "== host tests"
 ctest --test-dir build/host --output-on-failure || status=1
-echo "== Windows tests under Wine"
-ctest --test-dir build/win32 --output-on-failure || status=1
 echo "== fuzz (3 s per target)"
 bash scripts/fuzz.sh 3 || status=1
+echo "== Windows tests under Wine"
+ctest --test-dir build/win32 --output-on-failure || status=1
 exit $status

@@ -63,9 +63,10 @@ void TForm1::FormCreate(const std::vector<std::string>& args) {
   } catch (const std::exception& e) {
     errorEnded_ = true;
     Log(std::string("error: ") + e.what());
-    app_.ShowException(e);
-    // A hidden window would wait for a click nobody can make.
-    if (!state_.visible) app_.Terminate();
+    // A silent run tells its exit code and log only: a box would wait for
+    // a click nobody can make, and so would a hidden window.
+    if (!silent_) app_.ShowException(e);
+    if (silent_ || !state_.visible) app_.Terminate();
   }
 }
 

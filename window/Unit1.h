@@ -33,6 +33,8 @@ class TForm1 : public TForm, public SetupWindow {
     engine_.SetLog(log);
   }
   SetupEngine& Engine() { return engine_; }
+  // Started with /S: nobody is there to read an error box.
+  void SetSilent(bool silent) { silent_ = silent; }
   const FolderValues& Folders() const { return folders_; }
 
   // Design-time children.
@@ -93,6 +95,7 @@ class TForm1 : public TForm, public SetupWindow {
   }
   RunLog* log_ = nullptr;
   bool errorEnded_ = false;
+  bool silent_ = false;
   TApplication& app_;
   RunState state_;
   FolderValues folders_;

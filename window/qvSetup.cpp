@@ -41,6 +41,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   qv::LoggingPlatform platform(system, log.get(), report);
   qv::TForm1 form(app, platform, qv::ProgramFileName());
   form.SetLog(log.get());
+  form.SetSilent(options.silent);
   form.Engine().SetOptions(options.silent, options.installDir);
   form.FormCreate(options.scriptArgs);
   app.Run();

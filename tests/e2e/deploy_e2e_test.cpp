@@ -141,3 +141,32 @@ TEST(Deploy, TheLogTellsWhatHappened) {
 
 }  // namespace
 }  // namespace qv::e2e
+
+namespace qv::e2e {
+namespace {
+
+TEST(Deploy, ASilentRunEndsAnErrorWithItsCodeAndNoBox) {
+  // ProgramFilesDir of the wrong type is one of the hard errors.
+  HKEY k;
+  ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0, KEY_ALL_ACCESS, &k),
+            ERROR_SUCCESS);
+  char saved[MAX_PATH] = "";
+  DWORD size = sizeof saved;
+  ::RegQueryValueExA(k, "ProgramFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(saved), &size);
+  const DWORD bad = 1;
+  ::RegSetValueExA(k, "ProgramFilesDir", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bad), 4);
+  Package pkg("silenterror");
+  pkg.Script("[INSTALL]\nA=setup.ini,out\n");
+  const std::string log = pkg / "error.log";
+  const int code = pkg.Run("/S \"/LOG=" + log + "\"", 20000);
+  ::RegSetValueExA(k, "ProgramFilesDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved),
+                   static_cast<DWORD>(strlen(saved) + 1));
+  ::RegCloseKey(k);
+  EXPECT_EQ(code, 4);  // not -1: it ended by itself, no box waited
+  const std::string text = test::ReadTextFile(log);
+  EXPECT_NE(text.find("error: Invalid data type for 'ProgramFilesDir'"), std::string::npos) << text;
+  EXPECT_NE(text.find("exit code 4"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace qv::e2e

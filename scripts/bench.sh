@@ -5,11 +5,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-bash scripts/bootstrap.sh
 . scripts/env.sh
-bash scripts/build.sh >/dev/null
-ensure_display
-start_wine
+prepare_wine_run
 
 echo "== pixel effects (host, 1920x1080, against memcpy)"
 build/host/bench/host/effects_bench

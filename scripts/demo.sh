@@ -6,11 +6,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
-bash scripts/bootstrap.sh
 . scripts/env.sh
-bash scripts/build.sh >/dev/null
-ensure_display
-start_wine
+prepare_wine_run
 
 pkg="$root/build/demo/package"
 rm -rf "$pkg" && mkdir -p "$(dirname "$pkg")"

@@ -26,3 +26,12 @@ start_wine() {
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
+
+# Everything a script that runs the program needs: packages, a build, a
+# display and a running wineserver.
+prepare_wine_run() {
+  bash "$root/scripts/bootstrap.sh"
+  bash "$root/scripts/build.sh" >/dev/null
+  ensure_display
+  start_wine
+}

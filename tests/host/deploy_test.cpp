@@ -90,37 +90,36 @@ TEST(Log, AMixedRunLeavesOneLinePerAction) {
   EXPECT_EQ(ExitCodeOf(report, state.userQuit), kExitEntryFailed);
 }
 
-TEST(Log, CommandLineFolderAndHiddenRun) {
+// An engine over the in-memory machine that writes its log to `log`.
+struct LoggedRun {
   test::FakePlatform fake;
-  fake.AddFolder("C:\\Program Files");
-  fake.AddFile("D:\\dist\\setup.ini", "[GUI]\nVisible=1\n[INSTALL]\nApp=files\\,?\n");
-  fake.AddFile("D:\\dist\\files\\a.txt", "a");
   Lines log;
   test::RecordingWindow window;
   RunState state;
   FolderValues folders;
-  SetupEngine engine(fake, window, state, folders, "D:\\dist\\setup.exe");
-  engine.SetLog(&log);
-  engine.SetOptions(true, std::string("E:\\Target"));
-  engine.Run({});
-  EXPECT_FALSE(state.visible);
-  EXPECT_TRUE(window.terminated);
-  EXPECT_TRUE(window.Calls("pathBox").empty());  // no prompt
-  EXPECT_EQ(folders.install, "E:\\Target");
-  EXPECT_TRUE(log.Has("install folder for App from the command line: E:\\Target"));
+  SetupEngine engine{fake, window, state, folders, "D:\\dist\\setup.exe"};
+  LoggedRun() { engine.SetLog(&log); }
+};
+
+TEST(Log, CommandLineFolderAndHiddenRun) {
+  LoggedRun run;
+  run.fake.AddFolder("C:\\Program Files");
+  run.fake.AddFile("D:\\dist\\setup.ini", "[GUI]\nVisible=1\n[INSTALL]\nApp=files\\,?\n");
+  run.fake.AddFile("D:\\dist\\files\\a.txt", "a");
+  run.engine.SetOptions(true, std::string("E:\\Target"));
+  run.engine.Run({});
+  EXPECT_FALSE(run.state.visible);
+  EXPECT_TRUE(run.window.terminated);
+  EXPECT_TRUE(run.window.Calls("pathBox").empty());  // no prompt
+  EXPECT_EQ(run.folders.install, "E:\\Target");
+  EXPECT_TRUE(run.log.Has("install folder for App from the command line: E:\\Target"));
 }
 
 TEST(Log, AMissingScriptIsReported) {
-  test::FakePlatform fake;
-  Lines log;
-  test::RecordingWindow window;
-  RunState state;
-  FolderValues folders;
-  SetupEngine engine(fake, window, state, folders, "D:\\dist\\setup.exe");
-  engine.SetLog(&log);
-  engine.Run({"other.ini"});
-  EXPECT_FALSE(engine.ScriptFound());
-  EXPECT_TRUE(log.Has("script not found: D:\\dist\\other.ini"));
+  LoggedRun run;
+  run.engine.Run({"other.ini"});
+  EXPECT_FALSE(run.engine.ScriptFound());
+  EXPECT_TRUE(run.log.Has("script not found: D:\\dist\\other.ini"));
 }
 
 }  // namespace

@@ -127,6 +127,10 @@ void SetupEngine::PromptForPath() {
 void SetupEngine::PumpWhileBusy() {
   const std::uint32_t now = platform_.Ticks();
   if (pumped_ && now - lastPump_ < kPumpIntervalMs) return;
+  PumpNow(now);
+}
+
+void SetupEngine::PumpNow(std::uint32_t now) {
   pumped_ = true;
   lastPump_ = now;
   window_.ProcessMessages();
@@ -143,6 +147,8 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
     Log("install folder for " + state_.entryName + " from the command line: " + destination);
   } else if (destination == "?" && state_.visible) {
     PromptForPath();
+    // Quitting at the prompt refuses the installation: nothing may be made.
+    if (state_.finished) return;
     destination = folders_.install;
     Log("install folder for " + state_.entryName + ": " + destination);
   }
@@ -155,9 +161,14 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
 
   window_.SetMainPosition(0);
   const int n = CopyMatches(source, destination, false);
+  // A click made in the last moments of a pass is answered before the
+  // next step starts, not after it.
+  PumpNow(platform_.Ticks());
+  if (state_.finished) return;
   window_.SetMainMax(n);
   window_.UpdateMain();
   CopyMatches(source, destination, true);
+  PumpNow(platform_.Ticks());
 }
 
 int SetupEngine::CopyMatches(const std::string& pattern, const std::string& destination,

@@ -50,6 +50,7 @@ class SetupEngine {
  private:
   void PromptForPath();
   void PumpWhileBusy();
+  void PumpNow(std::uint32_t now);
 
   Platform& platform_;
   SetupWindow& window_;

@@ -172,11 +172,35 @@ TEST(Driver, QuittingDuringInstallSkipsEverythingAfter) {
   rig.platform.AddFile("D:\\dist\\files\\1.txt", "1");
   rig.platform.AddFile("D:\\dist\\files\\2.txt", "2");
   rig.window.onPump = [&] {
-    if (rig.window.pumps == 3) rig.state.finished = true;  // first file of the copy pass
+    if (rig.window.pumps == 4) rig.state.finished = true;  // first file of the copy pass
   };
   rig.engine.Run({});
   EXPECT_EQ(rig.platform.events, (std::vector<std::string>{"mkdir C:\\A", "copy D:\\dist\\files\\1.txt > C:\\A\\1.txt"}));
   EXPECT_TRUE(rig.window.Calls(std::string("status ") + texts::kRegister).empty());
+}
+
+TEST(Driver, AClickAtTheEndOfAPassIsAnsweredBeforeTheNextStep) {
+  // A frozen clock: within a pass only the first file pumps, so the quit
+  // can only be seen by the pump that ends each pass.
+  struct Case {
+    int quitAtPump;
+    std::vector<std::string> events;
+  } cases[] = {
+      {2, {}},  // end of the count pass: not even the destination is made
+      {3, {"mkdir C:\\A", "copy D:\\dist\\files\\1.txt > C:\\A\\1.txt",
+           "copy D:\\dist\\files\\2.txt > C:\\A\\2.txt"}},  // end of the copy pass: no registry
+  };
+  for (const auto& c : cases) {
+    Rig rig("[INSTALL]\nA=files\\,C:\\A\n[REGISTRY]\n1=HKCU\\S\\V,x\n");
+    rig.platform.AddFile("D:\\dist\\files\\1.txt", "1");
+    rig.platform.AddFile("D:\\dist\\files\\2.txt", "2");
+    rig.platform.tickStep = 0;
+    rig.window.onPump = [&] {
+      if (rig.window.pumps == c.quitAtPump) rig.state.finished = true;
+    };
+    rig.engine.Run({});
+    EXPECT_EQ(rig.platform.events, c.events) << c.quitAtPump;
+  }
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ inline constexpr char kEmptyPath[] =
 inline constexpr char kQuitQuestion[] =
     "\xB0\xB2\xD7\xB0\xC9\xD0\xCE\xB4\xBD\xE1\xCA\xF8\xA3\xAC"
     "\xCA\xC7\xB7\xF1\xC1\xA2\xBC\xB4\xCD\xCB\xB3\xF6?";                    // 安装尚未结束，是否立即退出?
+inline constexpr char kNotFinished[] =
+    "\xB0\xB2\xD7\xB0\xC9\xD0\xCE\xB4\xBD\xE1\xCA\xF8";  // 安装尚未结束
 inline constexpr char kAboutCaption[] = "\xB9\xD8\xD3\xDA...";              // 关于...
 // Program and version, web address, author and date, an empty line between.
 inline constexpr char kAboutText[] =

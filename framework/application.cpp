@@ -29,7 +29,11 @@ bool TApplication::HandleOne(MSG& msg) {
     terminated_ = true;
     return false;
   }
-  if (HandleDialogKey(msg)) return true;
+  // Dialog keys run click handlers straight from the loop, outside any
+  // window procedure.
+  bool used = false;
+  Guard([&] { used = HandleDialogKey(msg); });
+  if (used) return true;
   ::TranslateMessage(&msg);
   ::DispatchMessageW(&msg);
   return true;
@@ -96,9 +100,19 @@ void TApplication::Guard(const std::function<void()>& handler) noexcept {
   try {
     handler();
   } catch (const std::exception& e) {
-    ShowException(e);
+    HandleException(e.what());
   } catch (...) {
-    ShowException(std::string("Unexpected error"));
+    HandleException("Unexpected error");
+  }
+}
+
+void TApplication::HandleException(const std::string& message) noexcept {
+  failed_ = true;
+  try {
+    if (OnException) OnException(message);
+    if (!Silent) ShowException(message);
+  } catch (...) {
+    // Reporting must not throw in its turn: the error is remembered.
   }
 }
 

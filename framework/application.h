@@ -50,12 +50,19 @@ class TApplication : public TObject {
   // Runs a handler and reports what it throws, so that nothing thrown
   // crosses a Win32 callback.
   void Guard(const std::function<void()>& handler) noexcept;
+  // What a handler threw: told to OnException, shown in the error box
+  // unless the program runs silently, and remembered.
+  void HandleException(const std::string& message) noexcept;
+  std::function<void(const std::string& message)> OnException;
+  bool Silent = false;  // nobody is there to click an error box
+  bool Failed() const { return failed_; }
 
  private:
   bool HandleOne(MSG& msg);
   bool terminated_ = false;
   bool quitPosted_ = false;
   bool active_ = false;
+  bool failed_ = false;
 };
 
 }  // namespace qv

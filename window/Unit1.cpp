@@ -5,6 +5,7 @@
 #include "BrowseDir.h"
 #include "qvInfoDlg.h"
 #include "text.h"
+#include "text_conv.h"
 #include "texts.h"
 
 namespace qv {
@@ -58,6 +59,9 @@ TForm1::TForm1(TApplication& app, Platform& platform, std::string programFile)
 }
 
 void TForm1::FormCreate(const std::vector<std::string>& args) {
+  // While files are copied, a log-off or shutdown waits, and says why.
+  const bool blocking = ::ShutdownBlockReasonCreate(Handle(), GbkToWide(texts::kNotFinished).c_str()) != FALSE;
+  running_ = true;
   try {
     engine_.Run(args);
   } catch (const std::exception& e) {
@@ -68,6 +72,49 @@ void TForm1::FormCreate(const std::vector<std::string>& args) {
     if (!silent_) app_.ShowException(e);
     if (silent_ || !state_.visible) app_.Terminate();
   }
+  running_ = false;
+  if (blocking) ::ShutdownBlockReasonDestroy(Handle());
+}
+
+LRESULT TForm1::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CLOSE:
+      CloseRequested();
+      return 0;
+    case WM_QUERYENDSESSION:
+      if (!Installing()) return TRUE;
+      Log("session end held off: the installation is not finished");
+      return FALSE;
+    case WM_ENDSESSION:
+      if (wp) SessionEnding();
+      return 0;
+  }
+  return TForm::WndProc(msg, wp, lp);
+}
+
+void TForm1::StopRun(const std::string& why) {
+  Log(why);
+  state_.finished = true;
+  state_.userQuit = true;
+  CloseAndEnd();
+}
+
+void TForm1::CloseRequested() {
+  // A question or the folder browser is already up and will be answered.
+  if (!::IsWindowEnabled(Handle())) return;
+  if (silent_ || !state_.visible) {
+    // Nobody can be asked: a hidden run quits between two files.
+    if (Installing()) StopRun("close request: the run stops");
+    else CloseAndEnd();
+    return;
+  }
+  OnClick_Button_sys(CloseButton);
+}
+
+void TForm1::SessionEnding() {
+  if (Installing()) StopRun("session ending: the run stops");
+  if (OnSessionEnd) OnSessionEnd();
+  else CloseAndEnd();
 }
 
 void TForm1::BuildControls(const std::string& title, const std::string& linkCaption, const std::string& linkTarget) {
@@ -223,7 +270,16 @@ void TForm1::ShowPathBox(bool show) {
 void TForm1::SetPathText(const std::string& text) { PathBox->SetText(text); }
 std::string TForm1::PathText() { return PathBox->Text(); }
 void TForm1::SetButtonCaption(const std::string& caption) { QVButton_sys->SetCaption(caption); }
-void TForm1::ProcessMessages() { app_.ProcessMessages(); }
+void TForm1::ProcessMessages() {
+  app_.ProcessMessages();
+  // Told to quit by something other than our own handlers: stop as a
+  // close request would, instead of running on with no event loop.
+  if (app_.Terminated() && !state_.finished) {
+    Log("quit message: the run stops");
+    state_.finished = true;
+    state_.userQuit = true;
+  }
+}
 void TForm1::WaitForEvent() { app_.WaitForEvent(); }
 void TForm1::Terminate() { app_.Terminate(); }
 

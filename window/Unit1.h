@@ -3,6 +3,7 @@
 // every window operation it needs.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ class TForm1 : public TForm, public SetupWindow {
   // Started with /S: nobody is there to read an error box.
   void SetSilent(bool silent) { silent_ = silent; }
   const FolderValues& Folders() const { return folders_; }
+  // The session is ending and the run has stopped: the program must end
+  // now, before Windows ends it with no exit code of ours.
+  std::function<void()> OnSessionEnd;
 
   // Design-time children.
   TqvForm* qvForm1 = nullptr;
@@ -60,6 +64,8 @@ class TForm1 : public TForm, public SetupWindow {
   void QVLabel1Click(TObject* sender);
   void OnClickAbout(TObject* sender);
   void OnClick_Browse(TObject* sender);
+  // Alt+F4, the taskbar's "Close window", or WM_CLOSE from another program.
+  void CloseRequested();
 
   // SetupWindow
   void BuildControls(const std::string& title, const std::string& linkCaption,
@@ -84,7 +90,13 @@ class TForm1 : public TForm, public SetupWindow {
   void WaitForEvent() override;
   void Terminate() override;
 
+ protected:
+  LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
+
  private:
+  bool Installing() const { return running_ && !state_.finished; }
+  void StopRun(const std::string& why);
+  void SessionEnding();
   void CloseAndEnd();
   bool PaintDue(DWORD& last);
   static constexpr DWORD kUpdateIntervalMs = 25;
@@ -96,6 +108,7 @@ class TForm1 : public TForm, public SetupWindow {
   RunLog* log_ = nullptr;
   bool errorEnded_ = false;
   bool silent_ = false;
+  bool running_ = false;  // the engine is carrying out the script
   TApplication& app_;
   RunState state_;
   FolderValues folders_;

@@ -15,40 +15,142 @@
 #include "texts.h"
 #include "win32_platform.h"
 
+namespace {
+
+// A silent run where no window can be made (no display, a service's
+// session) still installs: it never needs to show anything.
+class NoWindow final : public qv::SetupWindow {
+ public:
+  void BuildControls(const std::string&, const std::string&, const std::string&) override {}
+  void ApplyVisible(bool) override {}
+  void SetStatusText(const std::string&) override {}
+  void RepaintStatus() override {}
+  void UpdateStatus() override {}
+  void SetStatusRed() override {}
+  void SetMainMax(int) override {}
+  void SetMainPosition(int) override {}
+  void StepMain() override {}
+  void UpdateMain() override {}
+  void SetThinMax(int) override {}
+  void SetThinPosition(int) override {}
+  void ShowProgressBars(bool) override {}
+  void ShowPathBox(bool) override {}
+  void SetPathText(const std::string&) override {}
+  std::string PathText() override { return {}; }
+  void SetButtonCaption(const std::string&) override {}
+  void ProcessMessages() override {}
+  void WaitForEvent() override {}
+  void Terminate() override {}
+};
+
+class Program {
+ public:
+  explicit Program(qv::TApplication& app) : app_(app) {}
+
+  int Main() {
+    std::vector<std::string> args = qv::SplitCommandLine(::GetCommandLineA());
+    if (!args.empty()) args.erase(args.begin());
+    options_ = qv::ParseOptions(args);
+    app_.Silent = options_.silent;
+
+    std::string bad = options_.badOption;
+    if (bad.empty() && options_.logFile) {
+      log_ = std::make_unique<qv::FileLog>(options_.logFile->c_str());
+      if (!log_->Opened()) bad = "/LOG=" + *options_.logFile;
+    }
+    if (!bad.empty()) {
+      Log("bad command line: " + bad);
+      if (!options_.silent) app_.Guard([&] { qv::InfoDlg().MsgBox(std::string(qv::texts::kBadOption) + bad, qv::texts::kWarning, 48); });
+      return qv::kExitBadCommandLine;
+    }
+    app_.OnException = [this](const std::string& message) { Log("error: " + message); };
+
+    qv::Win32Platform system;
+    qv::LoggingPlatform platform(system, log_.get(), report_);
+    std::unique_ptr<qv::TForm1> form;
+    try {
+      form = std::make_unique<qv::TForm1>(app_, platform, qv::ProgramFileName());
+    } catch (const std::exception& e) {
+      Log(std::string("no window: ") + e.what());
+      if (!options_.silent) {
+        report_.error = true;
+        return Finish(false);
+      }
+      return RunWithoutWindow(platform);
+    }
+    form->SetLog(log_.get());
+    form->SetSilent(options_.silent);
+    form->Engine().SetOptions(options_.silent, options_.installDir);
+    form->OnSessionEnd = [&] { ::ExitProcess(static_cast<UINT>(Finish(*form))); };
+    form->FormCreate(options_.scriptArgs);
+    app_.Run();
+    return Finish(*form);
+  }
+
+  // Anything that escaped every handler: the run cannot be trusted.
+  int Unexpected(const std::string& message) {
+    app_.OnException = nullptr;
+    app_.HandleException(message);
+    Log("error: " + message);
+    report_.error = true;
+    return Finish(false);
+  }
+
+ private:
+  int RunWithoutWindow(qv::Platform& platform) {
+    NoWindow window;
+    qv::RunState state;
+    qv::FolderValues folders;
+    qv::SetupEngine engine(platform, window, state, folders, qv::ProgramFileName());
+    engine.SetLog(log_.get());
+    engine.SetOptions(true, options_.installDir);
+    try {
+      engine.Run(options_.scriptArgs);
+    } catch (const std::exception& e) {
+      Log(std::string("error: ") + e.what());
+      report_.error = true;
+    }
+    report_.scriptFound = engine.ScriptFound();
+    return Finish(state.userQuit);
+  }
+
+  int Finish(qv::TForm1& form) {
+    report_.scriptFound = form.Engine().ScriptFound();
+    report_.error = report_.error || form.ErrorEnded();
+    return Finish(form.State().userQuit);
+  }
+
+  int Finish(bool userQuit) {
+    report_.error = report_.error || app_.Failed();
+    const int code = qv::ExitCodeOf(report_, userQuit);
+    Log("exit code " + std::to_string(code));
+    return code;
+  }
+
+  void Log(const std::string& line) {
+    if (log_) log_->Line(line);
+  }
+
+  qv::TApplication& app_;
+  qv::CommandLineOptions options_;
+  std::unique_ptr<qv::FileLog> log_;
+  qv::RunReport report_;
+};
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   qv::RestrictDllSearch();
   qv::TApplication app;
   app.Icon = ::LoadIconW(instance, L"MAINICON");
   qv::InfoDlg();  // the shared message dialog lives from here to the end
-  std::vector<std::string> args = qv::SplitCommandLine(::GetCommandLineA());
-  if (!args.empty()) args.erase(args.begin());
-  const qv::CommandLineOptions options = qv::ParseOptions(args);
-
-  std::unique_ptr<qv::FileLog> log;
-  std::string bad = options.badOption;
-  if (bad.empty() && options.logFile) {
-    log = std::make_unique<qv::FileLog>(options.logFile->c_str());
-    if (!log->Opened()) bad = "/LOG=" + *options.logFile;
+  Program program(app);
+  // Nothing thrown leaves the program: it becomes an error and exit code 4.
+  try {
+    return program.Main();
+  } catch (const std::exception& e) {
+    return program.Unexpected(e.what());
+  } catch (...) {
+    return program.Unexpected("Unexpected error");
   }
-  if (!bad.empty()) {
-    if (log) log->Line("bad command line: " + bad);
-    if (!options.silent) qv::InfoDlg().MsgBox(std::string(qv::texts::kBadOption) + bad, qv::texts::kWarning, 48);
-    return qv::kExitBadCommandLine;
-  }
-
-  qv::Win32Platform system;
-  qv::RunReport report;
-  qv::LoggingPlatform platform(system, log.get(), report);
-  qv::TForm1 form(app, platform, qv::ProgramFileName());
-  form.SetLog(log.get());
-  form.SetSilent(options.silent);
-  form.Engine().SetOptions(options.silent, options.installDir);
-  form.FormCreate(options.scriptArgs);
-  app.Run();
-
-  report.scriptFound = form.Engine().ScriptFound();
-  report.error = form.ErrorEnded();
-  const int code = qv::ExitCodeOf(report, form.State().userQuit);
-  if (log) log->Line("exit code " + std::to_string(code));
-  return code;
 }

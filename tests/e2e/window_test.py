@@ -180,17 +180,27 @@ class SetupWindowTest(unittest.TestCase):
         sh("wine", "reg", "delete", "HKCU\\Software\\qvSetupTest", "/f", check=False)
         self.assertIn(pkg.win("typed"), out)
 
-    def test_close_button_during_a_prompt_asks_to_quit(self):
-        pkg = self.package("[GUI]\nTiTle=CloseAsk\n[INSTALL]\nApp=files\\,?\n", {"files\\a.txt": "a"}).start()
-        win = find_window("CloseAsk")
-        self.assertTrue(win)
-        _, _, w, _ = geometry(win)
-        time.sleep(1.0)
-        click(win, w - 22 + 7, 5 + 8)
-        self.assertTrue(find_window("\u8b66\u544a", 10), "the close button did not ask")
-        keys("Tab", "Return")  # from No to Yes
-        self.assertTrue(pkg.ended(10))
-        self.assertFalse(os.path.exists(pkg.path("files", "..", "App")))
+    def test_closing_during_a_prompt_asks_to_quit(self):
+        # The folder the prompt suggests: Program Files as a 32-bit program sees it.
+        suggested = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files (x86)", "qvCloseAsk")
+        for how in ("close button", "alt+F4"):
+            with self.subTest(how=how):
+                pkg = self.package("[GUI]\nTiTle=CloseAsk\n[INSTALL]\nqvCloseAsk=files\\,?\n",
+                                   {"files\\a.txt": "a"}).start()
+                win = find_window("CloseAsk")
+                self.assertTrue(win)
+                _, _, w, _ = geometry(win)
+                time.sleep(1.0)
+                if how == "close button":
+                    click(win, w - 22 + 7, 5 + 8)
+                else:
+                    click(win, w // 2, 50)
+                    keys("alt+F4")
+                self.assertTrue(find_window("\u8b66\u544a", 10), "no quit question")
+                keys("Tab", "Return")  # from No to Yes
+                self.assertTrue(pkg.ended(10))
+                self.assertEqual(pkg.proc.returncode, 1)
+                self.assertFalse(os.path.exists(suggested), "a refused installation made its folder")
 
     def test_quit_during_copying(self):
         for answer_yes in (True, False):
@@ -240,6 +250,23 @@ class SetupWindowTest(unittest.TestCase):
         self.assertTrue(moved, "the window did not move")
         click(win, *self.button_centre(win))
         self.assertTrue(pkg.ended(10))
+
+    def test_no_display(self):
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        for args, code, installed in (("/S", 0, True), ("", 4, False)):
+            with self.subTest(args=args):
+                pkg = self.package("[INSTALL]\nA=files\\,out\n", {"files\\a.txt": "a"})
+                run = subprocess.run(["wine", pkg.path("setup.exe"), *args.split(), "/LOG=" + pkg.win("run.log")],
+                                     env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+                # A silent run needs no window at all; a shown one that cannot
+                # be shown is an error, not "an entry failed".
+                self.assertEqual(run.returncode, code, run.stderr[-500:])
+                self.assertEqual(os.path.exists(pkg.path("out", "a.txt")), installed)
+                with open(pkg.path("run.log"), encoding="latin-1") as f:
+                    log = f.read()
+                self.assertIn("no window", log)
+                self.assertIn("exit code %d" % code, log)
 
     def test_a_hidden_run_never_maps_a_window(self):
         pkg = self.package("[GUI]\nVisible=0\nTiTle=Hidden\n[INSTALL]\nMany=many\\,out\n", many_files(1500)).start()

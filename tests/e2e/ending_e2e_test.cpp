@@ -1,0 +1,180 @@
+// Every way a run can end from outside: close requests from other programs
+// and the session ending.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+
+#include "package.h"
+#include "text_conv.h"
+
+namespace qv::e2e {
+namespace {
+
+constexpr int kManyFiles = 3000;
+const std::wstring kWarningTitle = GbkToWide("\xBE\xAF\xB8\xE6");  // 警告
+const std::wstring kYes = GbkToWide("\xCA\xC7");                   // 是
+const std::wstring kNo = GbkToWide("\xB7\xF1");                    // 否
+const std::wstring kOk = GbkToWide("\xC8\xB7\xB6\xA8");            // 确定
+const std::wstring kCancel = GbkToWide("\xC8\xA1\xCF\xFB");        // 取消
+
+bool WaitFor(const std::function<bool()>& ready, unsigned timeoutMs = 20000) {
+  for (unsigned waited = 0; waited < timeoutMs; waited += 20, ::Sleep(20))
+    if (ready()) return true;
+  return ready();
+}
+
+int FileCount(const std::string& folder) {
+  WIN32_FIND_DATAA d;
+  HANDLE h = ::FindFirstFileA((folder + "\\*").c_str(), &d);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  int n = 0;
+  do n += !(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  while (::FindNextFileA(h, &d));
+  ::FindClose(h);
+  return n;
+}
+
+HWND Button(HWND parent, const std::wstring& caption) {
+  return parent ? ::FindWindowExW(parent, nullptr, L"BUTTON", caption.c_str()) : nullptr;
+}
+
+// A package that takes a while to copy, and a command that leaves a marker.
+struct BusyPackage {
+  Package pkg{"ending"};
+  explicit BusyPackage(const std::string& install = "Many=many\\,out\n") {
+    for (int i = 0; i < kManyFiles; ++i) pkg.File("many\\f" + std::to_string(i) + ".txt", "x");
+    pkg.File("files\\a.txt", "a");
+    pkg.Script("[GUI]\nTiTle=Ending\n[INSTALL]\n" + install + "[COMMAND]\n1=cmd.exe /c echo x> \"" +
+               pkg / "started.txt" + "\",HIDE\n");
+  }
+  std::string Log() const { return pkg / "run.log"; }
+  std::string Args(const std::string& more = "") const { return more + " \"/LOG=" + Log() + "\""; }
+  bool Copying() const { return FileCount(pkg / "out") > 0; }
+};
+
+TEST(Ending, CloseRequestsDoWhatTheCloseButtonDoes) {
+  enum class When { Copying, Prompt };
+  enum class Answer { None, Yes, No };
+  struct Case {
+    const char* what;
+    bool silent;
+    When when;
+    Answer answer;
+    int code;
+  } cases[] = {
+      {"a hidden run closed by taskkill quits between two files", true, When::Copying, Answer::None, 1},
+      {"closed while copying, Yes", false, When::Copying, Answer::Yes, 1},
+      {"closed while copying, No: the run goes on; closed when finished, it ends", false, When::Copying, Answer::No, 0},
+      {"closed at the folder prompt, Yes: nothing is made", false, When::Prompt, Answer::Yes, 1},
+  };
+  char programFiles[MAX_PATH] = "";
+  ::GetEnvironmentVariableA("ProgramFiles", programFiles, MAX_PATH);
+  const std::string suggested = std::string(programFiles) + "\\qvEndingPrompt";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    BusyPackage busy(c.when == When::Prompt ? "qvEndingPrompt=files\\,?\n" : "Many=many\\,out\n");
+    RunningProgram program(busy.pkg.CommandLine(busy.Args(c.silent ? "/S" : "")));
+    ASSERT_TRUE(program.Started());
+    HWND form = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (form = ::FindWindowW(nullptr, L"Ending")) != nullptr; }));
+    if (c.when == When::Copying) {
+      ASSERT_TRUE(WaitFor([&] { return busy.Copying(); }));
+      if (!c.silent) {
+        EXPECT_TRUE(Button(form, kCancel)) << "while the run goes on, the button offers to cancel";
+      }
+    } else {
+      ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(form) && Button(form, kOk); }));
+    }
+    if (c.silent) {
+      RunningProgram taskkill("taskkill.exe /PID " + std::to_string(program.Id()));
+      EXPECT_TRUE(taskkill.WaitForExit(20000));
+    } else {
+      ::PostMessageW(form, WM_CLOSE, 0, 0);
+    }
+    if (c.answer != Answer::None) {
+      HWND box = nullptr;
+      ASSERT_TRUE(WaitFor([&] { return (box = ::FindWindowW(nullptr, kWarningTitle.c_str())) && ::IsWindowVisible(box); }))
+          << "no quit question";
+      ::PostMessageW(Button(box, c.answer == Answer::Yes ? kYes : kNo), BM_CLICK, 0, 0);
+    }
+    if (c.answer == Answer::No) {
+      EXPECT_TRUE(WaitFor([&] { return Button(form, kOk) != nullptr; }, 60000));
+      EXPECT_FALSE(program.WaitForExit(300)) << "the finished window waits";
+      ::PostMessageW(form, WM_CLOSE, 0, 0);
+    }
+    ASSERT_TRUE(program.WaitForExit(20000)) << "the run did not end";
+    EXPECT_EQ(program.ExitCode(), c.code);
+    const bool quit = c.code == 1;
+    EXPECT_EQ(test::IsFile(busy.pkg / "started.txt"), !quit) << "commands run only when the run was not quit";
+    if (c.when == When::Copying) {
+      const int copied = FileCount(busy.pkg / "out");
+      if (quit) {
+        EXPECT_LT(copied, kManyFiles);
+      } else {
+        EXPECT_EQ(copied, kManyFiles);
+      }
+    } else {
+      EXPECT_FALSE(test::IsFolder(suggested)) << suggested;
+    }
+    if (c.silent) {
+      EXPECT_NE(test::ReadTextFile(busy.Log()).find("close request: the run stops"), std::string::npos);
+    }
+  }
+}
+
+TEST(Ending, ASessionEndWaitsForTheInstallation) {
+  BusyPackage busy;
+  RunningProgram program(busy.pkg.CommandLine(busy.Args("/S")));
+  ASSERT_TRUE(program.Started());
+  ASSERT_TRUE(WaitFor([&] { return busy.Copying(); }));
+  // Wine's log-off: every window is asked, and ours says not yet.
+  RunningProgram wineboot("wineboot.exe --end-session");
+  ASSERT_TRUE(wineboot.WaitForExit(30000));
+  EXPECT_NE(wineboot.ExitCode(), 0) << "the session end was not refused";
+  ASSERT_TRUE(program.WaitForExit(60000));
+  EXPECT_EQ(program.ExitCode(), 0);
+  EXPECT_EQ(FileCount(busy.pkg / "out"), kManyFiles);
+  EXPECT_NE(test::ReadTextFile(busy.Log()).find("session end held off"), std::string::npos);
+}
+
+TEST(Ending, ASessionThatEndsAnywayStopsTheRun) {
+  struct Case {
+    const char* what;
+    bool finished;  // ended after the installation, waiting for its click
+    LRESULT query;  // the answer to "may the session end?"
+    int code;
+  } cases[] = {
+      {"while copying", false, FALSE, 1},
+      {"once finished", true, TRUE, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    BusyPackage busy;
+    RunningProgram program(busy.pkg.CommandLine(busy.Args()));
+    ASSERT_TRUE(program.Started());
+    HWND form = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (form = ::FindWindowW(nullptr, L"Ending")) != nullptr; }));
+    if (c.finished) {
+      ASSERT_TRUE(WaitFor([&] { return Button(form, kOk) != nullptr; }, 60000));
+    } else {
+      ASSERT_TRUE(WaitFor([&] { return busy.Copying(); }));
+    }
+    DWORD_PTR answer = 99;
+    ::SendMessageTimeoutW(form, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer);
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(c.query));
+    // Windows ends the session whatever the answer, as a forced log-off does.
+    ::SendMessageTimeoutW(form, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer);
+    ASSERT_TRUE(program.WaitForExit(10000)) << "the program outlived its session";
+    EXPECT_EQ(program.ExitCode(), c.code);
+    const std::string log = test::ReadTextFile(busy.Log());
+    if (!c.finished) {
+      EXPECT_LT(FileCount(busy.pkg / "out"), kManyFiles);
+      EXPECT_NE(log.find("session ending: the run stops"), std::string::npos) << log;
+    }
+    EXPECT_NE(log.find("exit code " + std::to_string(c.code)), std::string::npos) << log;
+  }
+}
+
+}  // namespace
+}  // namespace qv::e2e

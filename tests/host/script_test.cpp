@@ -27,11 +27,17 @@ TEST(Script, ReadStringRules) {
       "no equals sign\r\n"
       "=orphan\r\n"
       "nul=ab\0cd\r\n"
+      "\x81\x41=up\r\n"  // 丄
+      "\x81\x61=down\r\n"  // 乤: its second byte is no letter
       "[ other ]\n"
       "k=v\n"
       "[gui]\n"
       "late=yes\n"
-      "TITLE=ignored\n";
+      "TITLE=ignored\n"
+      "[\x81\x41]\n"
+      "k=section up\n"
+      "[\x81\x61]\n"
+      "k=section down\n";
   const ScriptReader r = Reader(std::string(kIni, sizeof kIni - 1));
   struct Case {
     const char* section;
@@ -44,6 +50,8 @@ TEST(Script, ReadStringRules) {
       {"GUI", "dup", "first"},       {"GUI", "late", "yes"},       {"OTHER", "k", "v"},
       {"GUI", "; comment", "(none)"}, {"GUI", "# hash", "(none)"},  {"GUI", "nul", "ab"},
       {"GUI", "missing", "(none)"},  {"NOSECTION", "k", "(none)"},
+      {"GUI", "\x81\x41", "up"},     {"GUI", "\x81\x61", "down"},
+      {"\x81\x41", "k", "section up"}, {"\x81\x61", "k", "section down"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(r.ReadString(c.section, c.key, "(none)"), c.value) << c.section << "/" << c.key;

@@ -28,6 +28,10 @@ class Box : public TGraphicControl {
     log_->push_back("click " + Name);
     TGraphicControl::Click();
   }
+  void SetFill(TColor fill) {
+    fill_ = fill;
+    Invalidate();
+  }
   void MouseDown(TMouseButton, TShiftState, int x, int y) override {
     log_->push_back("down " + Name + " " + std::to_string(x) + "," + std::to_string(y));
   }
@@ -69,6 +73,17 @@ struct FormRig {
   void Mouse(UINT msg, int x, int y, WPARAM keys = 0) {
     ::SendMessageW(form->Handle(), msg, keys, MAKELPARAM(x, y));
   }
+  // What the window shows after the paints it has asked for: the form is
+  // shown and its pending WM_PAINT handled.
+  COLORREF ShownPixel(int x, int y) {
+    HWND h = form->Handle();
+    if (!::IsWindowVisible(h)) ::ShowWindow(h, SW_SHOWNOACTIVATE);
+    ::UpdateWindow(h);
+    HDC dc = ::GetDC(h);
+    const COLORREF c = ::GetPixel(dc, x, y);
+    ::ReleaseDC(h, dc);
+    return c;
+  }
 };
 
 TEST(Controls, GraphicChildrenPaintInZOrderAndClipToThemselves) {
@@ -107,6 +122,31 @@ TEST(Controls, MouseIsRoutedToTheGraphicChildUnderIt) {
                                          "down a 5,5",   "leave a",       "enter b",      "up a 100,10",
                                          "leave b"};
   EXPECT_EQ(rig.log, want);
+}
+
+TEST(Controls, EveryChangeIsPaintedAlsoWhereAControlReachesPastItsParent) {
+  struct Case {
+    const char* where;
+    RECT bounds;  // left, top, width, height in a 200 x 100 form
+    POINT probe;
+  } cases[] = {{"inside", {10, 10, 40, 30}, {30, 20}},
+               {"past the right edge", {180, 10, 40, 30}, {195, 20}},
+               {"past the bottom edge", {10, 90, 40, 30}, {20, 95}},
+               {"past both", {190, 95, 40, 30}, {199, 99}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.where);
+    FormRig rig;
+    auto* box = new Box(rig.form, clRed, &rig.log, "box");
+    box->SetParent(rig.form);
+    box->SetBounds(c.bounds.left, c.bounds.top, c.bounds.right, c.bounds.bottom);
+    EXPECT_EQ(rig.ShownPixel(c.probe.x, c.probe.y), RGB(255, 0, 0));
+    // Each later change asks for a paint of its own and gets it.
+    const TColor fills[] = {clBlue, 0x00FF00, clBlack};
+    for (TColor fill : fills) {
+      box->SetFill(fill);
+      EXPECT_EQ(rig.ShownPixel(c.probe.x, c.probe.y), ColorToRGB(fill));
+    }
+  }
 }
 
 TEST(Controls, OwnersFreeWhatTheyOwn) {

@@ -147,6 +147,32 @@ TEST(PictureButton, ANewButtonsLook) {
   EXPECT_EQ(AdjustColor(0x0000FF, 50), 0x7F7FFF);
 }
 
+// What the shown window holds once every paint it asked for is done.
+COLORREF ShownPixel(TForm& form, int x, int y) {
+  HWND h = form.Handle();
+  if (!::IsWindowVisible(h)) ::ShowWindow(h, SW_SHOWNOACTIVATE);
+  for (int i = 0; i < 10 && ::GetUpdateRect(h, nullptr, FALSE); ++i) ::UpdateWindow(h);
+  HDC dc = ::GetDC(h);
+  const COLORREF c = ::GetPixel(dc, x, y);
+  ::ReleaseDC(h, dc);
+  return c;
+}
+
+TEST(PictureButton, AButtonGrownPastTheFormEdgeStillShowsItsChanges) {
+  Rig rig(200, 100);
+  auto* b = new TqvBtn(rig.form);
+  b->SetBounds(150, 10, 40, 25);
+  b->SetCaption("a caption far wider than the room left");
+  // (160, 11) lies on the top bevel line, above the caption.
+  EXPECT_EQ(ShownPixel(*rig.form, 160, 11), RGB(255, 255, 255));
+  ASSERT_GT(b->Left() + b->Width(), 200);
+  b->SetBorderStyle(TqvBorderStyle::qbsNone);
+  EXPECT_EQ(ShownPixel(*rig.form, 160, 11), RGB(223, 223, 223));
+  EXPECT_EQ(ShownPixel(*rig.form, 150, 20), RGB(223, 223, 223));  // the outline went too
+  b->SetColor(clRed);
+  EXPECT_EQ(ShownPixel(*rig.form, 160, 11), RGB(255, 0, 0));
+}
+
 TEST(PictureButton, FlatButtonsFollowTheMouse) {
   Rig rig(200, 100);
   auto* b = new TqvBtn(rig.form);

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,26 @@ TEST(Controls, EveryChangeIsPaintedAlsoWhereAControlReachesPastItsParent) {
       box->SetFill(fill);
       EXPECT_EQ(rig.ShownPixel(c.probe.x, c.probe.y), ColorToRGB(fill));
     }
+  }
+}
+
+TEST(Controls, AClickNeedsTheReleaseOnTheControlToItsLastPixel) {
+  struct Case {
+    int x, y;  // release point; the box covers (10,10)-(49,49)
+    bool click;
+  } cases[] = {{49, 49, true}, {50, 30, false}, {30, 50, false}, {50, 50, false},
+               {10, 10, true}, {9, 30, false},  {30, 9, false},  {49, 10, true}};
+  for (const auto& c : cases) {
+    FormRig rig;
+    auto* box = new Box(rig.form, clRed, &rig.log, "box");
+    box->SetParent(rig.form);
+    box->SetBounds(10, 10, 40, 40);
+    rig.Mouse(WM_MOUSEMOVE, 30, 30);
+    rig.Mouse(WM_LBUTTONDOWN, 30, 30, MK_LBUTTON);
+    rig.Mouse(WM_MOUSEMOVE, c.x, c.y, MK_LBUTTON);
+    rig.Mouse(WM_LBUTTONUP, c.x, c.y);
+    const bool clicked = std::find(rig.log.begin(), rig.log.end(), "click box") != rig.log.end();
+    EXPECT_EQ(clicked, c.click) << c.x << "," << c.y;
   }
 }
 

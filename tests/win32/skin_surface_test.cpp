@@ -197,6 +197,38 @@ TEST(PictureButton, FlatButtonsFollowTheMouse) {
   EXPECT_EQ(leaves, 1);
 }
 
+TEST(PictureButton, ATransparentPictureShowsTheFaceThroughItsKeyColour) {
+  // A 9 x 9 picture centred in 15 x 17 lands at (3, 4): its bottom-left
+  // pixel is at (3, 12) of the button, (13, 22) of the form.
+  const COLORREF face = RGB(255, 0, 0);
+  struct Case {
+    TPixelFormat format;
+    COLORREF white, black;  // where the picture is white, and black
+  } cases[] = {{TPixelFormat::pf1bit, face, RGB(0, 0, 0)},          // monochrome: white is the key
+               {TPixelFormat::pf24bit, RGB(255, 255, 255), face}};  // else the bottom-left pixel's colour
+  for (const auto& c : cases) {
+    Rig rig(200, 100);
+    auto* b = new TqvBtn(rig.form);
+    b->SetBounds(10, 10, 15, 17);
+    b->SetBorderStyle(TqvBorderStyle::qbsNone);
+    b->SetColor(clRed);
+    auto pic = std::make_unique<TBitmap>();
+    pic->SetPixelFormat(c.format);
+    pic->SetSize(9, 9);
+    pic->Canvas().Brush.Color = clWhite;
+    pic->Canvas().FillRect(RECT{0, 0, 9, 9});
+    for (int i = 0; i < 9; ++i) pic->Canvas().SetPixel(i, 8, clBlack);  // the bottom row, corner included
+    ::GdiFlush();
+    TPictureListItem& item = b->PictureList().Add();
+    item.SetTransparent(true);
+    item.Picture().SetGraphic(std::move(pic));
+    b->SetPictureIndex(0);
+    EXPECT_EQ(FormPixel(*rig.form, 17, 16), c.white) << BitsOf(c.format);
+    EXPECT_EQ(FormPixel(*rig.form, 17, 22), c.black) << BitsOf(c.format);
+    EXPECT_EQ(FormPixel(*rig.form, 11, 11), face) << BitsOf(c.format);  // beside the picture
+  }
+}
+
 TEST(PictureButton, CurrentPictureMakesTheFirstEntry) {
   Rig rig(200, 100);
   auto* b = new TqvBtn(rig.form);

@@ -102,4 +102,10 @@ void TApplication::Guard(const std::function<void()>& handler) noexcept {
   }
 }
 
+void TApplication::ShowMessage(const std::string& text) {
+  HWND owner = ::GetActiveWindow();
+  if (!owner) owner = MainForm;
+  ::MessageBoxW(owner, GbkToWide(text).c_str(), GbkToWide(Title).c_str(), MB_OK);
+}
+
 }  // namespace qv

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
+#include <string>
+
 #include "QVButton.h"
 #include "QVLabel.h"
 #include "application.h"
@@ -227,6 +230,58 @@ TEST(PictureButton, ATransparentPictureShowsTheFaceThroughItsKeyColour) {
     EXPECT_EQ(FormPixel(*rig.form, 17, 22), c.black) << BitsOf(c.format);
     EXPECT_EQ(FormPixel(*rig.form, 11, 11), face) << BitsOf(c.format);  // beside the picture
   }
+}
+
+// Looks at the message box a call puts up, from inside its modal loop,
+// then answers it.
+struct BoxWatch {
+  static inline std::function<void(HWND)> look;
+  static void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND box = ::GetActiveWindow();
+    wchar_t cls[16] = L"";
+    ::GetClassNameW(box, cls, 16);
+    if (std::wstring(cls) != L"#32770" || !look) return;
+    ::KillTimer(nullptr, id);
+    look(box);
+    look = nullptr;
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  }
+};
+
+std::wstring TextOf(HWND w) {
+  wchar_t buf[256] = L"";
+  ::GetWindowTextW(w, buf, 256);
+  return buf;
+}
+
+TEST(PictureButton, AMalformedOffsetIsRefusedWithAPlainMessageOverTheActiveForm) {
+  TApplication& app = TApplication::Instance();
+  Rig rig(200, 100);
+  HWND form = rig.form->Handle();
+  ::ShowWindow(form, SW_SHOW);  // and active
+  ASSERT_EQ(::GetActiveWindow(), form);
+  const std::string savedTitle = app.Title;
+  app.Title = "\xB0\xB2\xD7\xB0\xB3\xCC\xD0\xF2";  // 安装程序
+  auto* b = new TqvBtn(rig.form);
+  TPictureListItem& item = b->PictureList().Add();
+  bool seen = false;
+  BoxWatch::look = [&](HWND box) {
+    seen = true;
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), form);
+    EXPECT_FALSE(::IsWindowEnabled(form));  // modal to it
+    EXPECT_EQ(TextOf(box), L"\x5B89\x88C5\x7A0B\x5E8F");
+    std::wstring text;
+    for (HWND c = ::GetWindow(box, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) text += TextOf(c);
+    EXPECT_NE(text.find(L"Rect(X1,Y1,X2,Y2) format erro!"), std::wstring::npos);
+  };
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 30, BoxWatch::OnTimer);
+  item.SetOffset("Rect(1,2,3,4)");
+  ::KillTimer(nullptr, timer);
+  BoxWatch::look = nullptr;
+  app.Title = savedTitle;
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(::IsWindowEnabled(form));
+  EXPECT_EQ(item.Offset(), "(0,0,0,0)");
 }
 
 TEST(PictureButton, CurrentPictureMakesTheFirstEntry) {

@@ -73,8 +73,9 @@ void TBrowseDirectoryDlg::FreeSelectionList() {
 
 HWND TBrowseDirectoryDlg::OwnerWindow() const {
   if (auto* w = dynamic_cast<TWinControl*>(Owner())) return w->Handle();
-  if (Owner()) return TApplication::Instance().MainForm;
-  return nullptr;
+  // Without a window of its own owner (or without any owner) it still
+  // belongs to the program: modal to its main form, when there is one.
+  return TApplication::Instance().MainForm;
 }
 
 void TBrowseDirectoryDlg::SetSelection(const std::string& value) {

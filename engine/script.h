@@ -1,7 +1,8 @@
 // Our own reader for the setup script, an INI file of ANSI bytes.
 //
 // What it promises (the run driver relies on every point):
-//  - section and key names match case-blind (a to z only) after trimming;
+//  - section and key names match case-blind after trimming: a to z only,
+//    and never the second byte of a double-byte character;
 //  - ReadSection lists one name per key line in file order, duplicates
 //    included, collected as zero-terminated names in a 16384-byte buffer:
 //    names that do not fit are cut or lost;

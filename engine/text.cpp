@@ -16,13 +16,20 @@ std::string UpperCase(std::string_view s) {
   return r;
 }
 
-static char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+std::string UpperCaseName(std::string_view s) {
+  std::string r(s);
+  for (std::size_t i = 0; i < r.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(r[i]);
+    if (c >= 0x81 && c <= 0xFE)
+      ++i;  // 丄 and 乤 differ only in a second byte that looks like A and a
+    else if (c >= 'a' && c <= 'z')
+      r[i] = static_cast<char>(c - 'a' + 'A');
+  }
+  return r;
+}
 
 bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  return true;
+  return a.size() == b.size() && UpperCaseName(a) == UpperCaseName(b);
 }
 
 Fields SplitField(std::string_view text, char separator, bool firstOnly) {

@@ -15,7 +15,12 @@ std::string Trim(std::string_view s);
 // Upper-cases a to z only; every other byte is left alone.
 std::string UpperCase(std::string_view s);
 
-// ASCII-only case-blind equality, as used for script section and key names.
+// Script section and key names with their single-byte letters upper-cased.
+// The second byte of a double-byte character (after a GBK lead byte,
+// 0x81-0xFE) belongs to that character and is never touched.
+std::string UpperCaseName(std::string_view s);
+
+// Case-blind equality of script names, in the sense of UpperCaseName.
 bool SameText(std::string_view a, std::string_view b);
 
 struct Fields {

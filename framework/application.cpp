@@ -116,4 +116,10 @@ void TApplication::HandleException(const std::string& message) noexcept {
   }
 }
 
+void TApplication::ShowMessage(const std::string& text) {
+  HWND owner = ::GetActiveWindow();
+  if (!owner) owner = MainForm;
+  ::MessageBoxW(owner, GbkToWide(text).c_str(), GbkToWide(Title).c_str(), MB_OK);
+}
+
 }  // namespace qv

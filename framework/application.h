@@ -47,6 +47,9 @@ class TApplication : public TObject {
   // The standard error box: the error text under the application title.
   void ShowException(const std::exception& e);
   void ShowException(const std::string& message);
+  // The plain message: an OK box under the application title, modal to the
+  // active form (the main form when none is active).
+  void ShowMessage(const std::string& text);
   // Runs a handler and reports what it throws, so that nothing thrown
   // crosses a Win32 callback.
   void Guard(const std::function<void()>& handler) noexcept;

@@ -40,6 +40,16 @@ BOOL CALLBACK CollectEnabledWindow(HWND w, LPARAM lp) {
   return TRUE;
 }
 
+// The part of a graphic child that its parent's client area shows. The
+// system clips every paint to the client area, so this is the most any
+// paint can cover.
+RECT ShownPart(HWND parent, const RECT& bounds) {
+  RECT client, shown;
+  ::GetClientRect(parent, &client);
+  if (!::IntersectRect(&shown, &bounds, &client)) shown = RECT{};
+  return shown;
+}
+
 TShiftState ShiftOf(WPARAM wp) { return static_cast<TShiftState>(GET_KEYSTATE_WPARAM(wp)); }
 
 TMouseButton ButtonOf(UINT msg) {
@@ -215,7 +225,9 @@ void TControl::InvalidateArea() {
   if (!parent_ || !parent_->HandleAllocated() || !visible_) return;
   RECT r = BoundsRect();
   ::InvalidateRect(parent_->Handle(), &r, FALSE);
-  invalidPending_ = !Windowed();
+  // Nothing shown, nothing to wait for.
+  const RECT shown = ShownPart(parent_->Handle(), r);
+  invalidPending_ = !Windowed() && !::IsRectEmpty(&shown);
 }
 
 void TControl::Update() {
@@ -500,7 +512,12 @@ void TWinControl::PaintWindow(HDC dc, const RECT& update) {
     g->paintCanvas_ = nullptr;
     childCanvas.SetHandle(nullptr);
     ::RestoreDC(dc, saved);
-    if (::EqualRect(&overlap, &r)) g->invalidPending_ = false;  // painted whole
+    // Painted all that can be seen of it: a child reaching past the edge
+    // is never painted whole.
+    const RECT shown = ShownPart(hwnd_, r);
+    RECT covered{};
+    ::IntersectRect(&covered, &overlap, &shown);
+    if (::IsRectEmpty(&shown) || ::EqualRect(&covered, &shown)) g->invalidPending_ = false;
   }
 }
 

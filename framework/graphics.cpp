@@ -329,7 +329,9 @@ void TBitmap::Draw(TCanvas& canvas, const RECT& r) {
   TCanvas& own = Canvas();
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (Transparent()) {
-    COLORREF key = TransparentColor == clDefault ? own.Pixel(0, height_ - 1) : ColorToRGB(TransparentColor);
+    COLORREF key = ColorToRGB(TransparentColor);
+    // By default the bottom-left pixel is the key; a monochrome picture's is white.
+    if (TransparentColor == clDefault) key = Monochrome() ? RGB(255, 255, 255) : own.Pixel(0, height_ - 1);
     using TransparentBltFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int, UINT);
     static const auto blit = SystemFunction<TransparentBltFn>(L"msimg32.dll", "TransparentBlt");
     if (blit) blit(canvas.Handle(), r.left, r.top, w, h, own.Handle(), 0, 0, width_, height_, key);

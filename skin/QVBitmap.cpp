@@ -123,12 +123,10 @@ void TQVBitmap::LoadFromBitmap(TBitmap& bitmap) {
   }
   BindImage();
   PixelFormat = bitmap.PixelFormat();
-  const std::vector<RGBQUAD> colors = bitmap.ColorTable();
-  if (!colors.empty()) {
-    ColorTable.fill(RGBQUAD{0, 0, 0, 0});
-    std::copy(colors.begin(), colors.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(256, colors.size())),
-              ColorTable.begin());
-  }
+  // Only the entries a paletted source has are written (two for a
+  // monochrome one); the rest of the table and, for a source without a
+  // table, all of it stay as they were.
+  ::GetDIBColorTable(bitmap.Canvas().Handle(), 0, 256, ColorTable.data());
 }
 
 void TQVBitmap::LoadFromGraphic(TGraphic& graphic) {

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "application.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -83,7 +84,7 @@ void TPictureListItem::SetDispMode(TDisplayMode value) {
 void TPictureListItem::SetOffset(const std::string& text) {
   const std::optional<layout::Offset> parsed = layout::ParseOffset(text);
   if (!parsed) {
-    ::MessageBoxW(nullptr, GbkToWide(layout::kOffsetFormatError).c_str(), L"", MB_OK);
+    TApplication::Instance().ShowMessage(layout::kOffsetFormatError);
     return;
   }
   if (*parsed == offset_) return;

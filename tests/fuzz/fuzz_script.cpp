@@ -41,7 +41,7 @@ std::vector<std::string> SectionsIn(const std::string& text) {
 void CheckSection(const qv::ScriptReader& reader, const qv::IniText& ini, const std::string& section) {
   const std::vector<std::string> names = reader.ReadSection(section);
   Require(PackedSize(names) <= qv::kSectionBufferSize, "section names overflow the buffer");
-  Require(reader.ReadSection(qv::UpperCase(section)) == names, "section names are not case-blind");
+  Require(reader.ReadSection(qv::UpperCaseName(section)) == names, "section names are not case-blind");
   const bool whole = names == ini.Keys(section);
 
   std::size_t checked = 0;
@@ -57,7 +57,7 @@ void CheckSection(const qv::ScriptReader& reader, const qv::IniText& ini, const 
             "value runs past its line");
     std::optional<std::string> full = ini.Value(section, key);
     Require(full.has_value() && full->substr(0, qv::kMaxValueLength) == value, "value is not the first, cut");
-    Require(reader.ReadString(qv::UpperCase(section), qv::UpperCase(key), kAbsent) == value,
+    Require(reader.ReadString(qv::UpperCaseName(section), qv::UpperCaseName(key), kAbsent) == value,
             "key lookup is not case-blind");
     reader.ReadBool(section, key, false);
   }

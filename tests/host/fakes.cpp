@@ -64,7 +64,8 @@ void FakePlatform::AddFolder(const std::string& path, std::uint32_t attributes) 
 
 void FakePlatform::AddFile(const std::string& path, const std::string& content,
                            std::uint32_t attributes) {
-  AddFolder(FolderPart(path));
+  // A folder the test has made keeps the attributes it was given.
+  if (!IsFolder(FolderPart(path))) AddFolder(FolderPart(path));
   nodes_[Key(path)] = Node{path.substr(path.find_last_of("\\:") + 1), attributes, content};
 }
 

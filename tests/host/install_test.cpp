@@ -66,6 +66,16 @@ TEST(Install, EmptyFoldersAndAttributesCarryOver) {
   EXPECT_EQ(rig.Steps(), 4);
 }
 
+TEST(Install, AFolderWithExtraAttributesIsWalkedAsAFolder) {
+  Rig rig;
+  // The set-up the case stands on: the files added inside kept the folder's attributes.
+  ASSERT_EQ(rig.platform.AttributesOf("D:\\dist\\files\\odd"),
+            kAttrDirectory | kAttrReadOnly | kAttrHidden | kAttrArchive);
+  rig.engine.InstallEntry("files\\", "D:\\App");
+  EXPECT_TRUE(rig.platform.IsFolder("D:\\App\\odd"));
+  EXPECT_EQ(rig.platform.Content("D:\\App\\odd\\x.dll"), "x");
+}
+
 TEST(Install, StatusAndBarPerFile) {
   Rig rig;
   rig.engine.InstallEntry("files\\readme.txt", "D:\\App");

@@ -27,11 +27,17 @@ TEST(Script, ReadStringRules) {
       "no equals sign\r\n"
       "=orphan\r\n"
       "nul=ab\0cd\r\n"
+      "\x81\x41=up\r\n"  // 丄
+      "\x81\x61=down\r\n"  // 乤: its second byte is no letter
       "[ other ]\n"
       "k=v\n"
       "[gui]\n"
       "late=yes\n"
-      "TITLE=ignored\n";
+      "TITLE=ignored\n"
+      "[\x81\x41]\n"
+      "k=section up\n"
+      "[\x81\x61]\n"
+      "k=section down\n";
   const ScriptReader r = Reader(std::string(kIni, sizeof kIni - 1));
   struct Case {
     const char* section;
@@ -44,6 +50,8 @@ TEST(Script, ReadStringRules) {
       {"GUI", "dup", "first"},       {"GUI", "late", "yes"},       {"OTHER", "k", "v"},
       {"GUI", "; comment", "(none)"}, {"GUI", "# hash", "(none)"},  {"GUI", "nul", "ab"},
       {"GUI", "missing", "(none)"},  {"NOSECTION", "k", "(none)"},
+      {"GUI", "\x81\x41", "up"},     {"GUI", "\x81\x61", "down"},
+      {"\x81\x41", "k", "section up"}, {"\x81\x61", "k", "section down"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(r.ReadString(c.section, c.key, "(none)"), c.value) << c.section << "/" << c.key;
@@ -62,28 +70,41 @@ TEST(Script, LongValuesAreCutTo2047) {
 }
 
 TEST(Script, SectionBufferCutsTheLastNameThatPartlyFits) {
-  // 1000 names of 19 bytes take 20 bytes each with their zero: 819 fit whole
-  // into the 16382 bytes before the closing zeros, the 820th keeps 2 bytes.
-  std::vector<std::string> names;
+  // Names of 19 bytes take 20 with their zero; the list's closing zero must
+  // fit too, so a cut keeps 16382 bytes and puts two zeros after them.
+  const std::vector<std::string> k819(819, std::string(19, 'k'));  // 16380 bytes
+  auto then = [](std::vector<std::string> names, std::vector<std::string> more) {
+    names.insert(names.end(), more.begin(), more.end());
+    return names;
+  };
+  std::vector<std::string> entries;
   for (int i = 0; i < 1000; ++i) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "entry%014d", i);
-    names.push_back(buf);
+    entries.push_back(buf);
   }
-  std::vector<std::string> fitted = FitSectionBuffer(names);
-  ASSERT_EQ(fitted.size(), 820u);
-  EXPECT_EQ(fitted[818], names[818]);
-  EXPECT_EQ(fitted[819], "en");
-
-  std::vector<std::string> exact(16383 / 20, std::string(19, 'k'));  // 16380 bytes + zero
-  EXPECT_EQ(FitSectionBuffer(exact).size(), exact.size());
-  // A cut that falls just after a zero keeps that name whole and loses the next.
-  std::vector<std::string> edge(818, std::string(19, 'k'));  // 16360 bytes
-  edge.push_back(std::string(21, 'm'));                       // to 16382
-  edge.push_back("lost");
-  std::vector<std::string> cut = FitSectionBuffer(edge);
-  ASSERT_EQ(cut.size(), 819u);
-  EXPECT_EQ(cut.back(), std::string(21, 'm'));
+  const std::vector<std::string> k818(818, std::string(19, 'k'));  // 16360 bytes
+  struct Case {
+    const char* what;
+    std::vector<std::string> names, fitted;
+  } cases[] = {
+      {"16382 bytes of names and zeros", then(k819, {"m"}), then(k819, {"m"})},
+      {"16383: the closing zero is the buffer's last byte", then(k819, {"mm"}), then(k819, {"mm"})},
+      {"16384: one byte too many", then(k819, {"mmm"}), then(k819, {"mm"})},
+      {"16385: two too many", then(k819, {"mmmm"}), then(k819, {"mm"})},
+      {"20000", entries, then(std::vector<std::string>(entries.begin(), entries.begin() + 819), {"en"})},
+      {"a cut just after a zero keeps that name and loses the next",
+       then(k818, {std::string(21, 'm'), "lost"}), then(k818, {std::string(21, 'm')})},
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string> fitted = FitSectionBuffer(c.names);
+    EXPECT_EQ(fitted.size(), c.fitted.size()) << c.what;
+    EXPECT_TRUE(fitted == c.fitted) << c.what;
+  }
+  // Through the reader: the same limit holds for a section read from a file.
+  std::string ini = "[I]\n";
+  for (const auto& n : then(k819, {"mmm"})) ini += n + "=1\n";
+  EXPECT_TRUE(Reader(ini).ReadSection("I") == then(k819, {"mm"}));
 }
 
 TEST(Script, ReadBoolUsesTheIntegerRule) {

@@ -12,6 +12,29 @@ TEST(Text, TrimRemovesEveryControlByteButKeepsGbk) {
   EXPECT_EQ(UpperCase("abz\xE0\xB0\xB2-q"), "ABZ\xE0\xB0\xB2-Q");
 }
 
+TEST(Text, SameTextFoldsSingleByteLettersOnly) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool same;
+  } cases[] = {
+      {"TiTle", "title", true},
+      {"INSTALL", "install", true},
+      {"\x81\x41", "\x81\x61", false},          // 丄 and 乤: the second bytes are no letters
+      {"\xB0\xB2x\x81\x41", "\xB0\xB2X\x81\x41", true},  // a letter after a double-byte character
+      {"\x81\x41\x81\x61", "\x81\x61\x81\x41", false},
+      {"a\x81", "A\x81", true},                   // a lead byte at the end stands alone
+      {"\xE0" "a", "\xE0" "A", false},
+      {"\xE0\xE0" "a", "\xE0\xE0" "A", true},
+      {"[", "{", false},
+      {"ab", "abc", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SameText(c.a, c.b), c.same) << c.a << " / " << c.b;
+    EXPECT_EQ(SameText(c.b, c.a), c.same) << c.b << " / " << c.a;
+  }
+}
+
 TEST(Text, SplitField) {
   struct Case {
     const char* text;

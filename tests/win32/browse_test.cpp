@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "BrowseDir.h"
+#include "application.h"
 #include "temp_dir.h"
 
 namespace qv {
@@ -59,6 +60,33 @@ TEST(BrowseDir, CancellingGivesNothing) {
   dlg.OnCreate = [&](TObject*) { ::PostMessageW(dlg.Window(), WM_COMMAND, IDCANCEL, 0); };
   EXPECT_FALSE(dlg.Execute());
   EXPECT_EQ(dlg.Selection(), "");
+}
+
+TEST(BrowseDir, TheBrowseWindowBelongsToItsOwnerOrElseTheMainForm) {
+  TForm main(nullptr);
+  main.Handle();
+  TForm other(nullptr);
+  TComponent plain(nullptr);
+  TApplication::Instance().MainForm = main.Handle();
+  struct Case {
+    const char* what;
+    TComponent* owner;
+    HWND window;
+  } cases[] = {{"no owner", nullptr, main.Handle()},
+               {"a form", &other, other.Handle()},
+               {"a component without a window", &plain, main.Handle()}};
+  for (const auto& c : cases) {
+    TBrowseDirectoryDlg* dlg = new TBrowseDirectoryDlg(c.owner);
+    HWND owner = nullptr;
+    dlg->OnCreate = [&](TObject*) {
+      owner = ::GetWindow(dlg->Window(), GW_OWNER);
+      ::PostMessageW(dlg->Window(), WM_COMMAND, IDCANCEL, 0);
+    };
+    dlg->Execute();
+    EXPECT_EQ(owner, c.window) << c.what;
+    if (!c.owner) delete dlg;  // an owner frees its own
+  }
+  TApplication::Instance().MainForm = nullptr;
 }
 
 TEST(BrowseDir, SelectionChangesReachTheStatusLine) {

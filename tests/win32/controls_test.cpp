@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ class Box : public TGraphicControl {
   void Click() override {
     log_->push_back("click " + Name);
     TGraphicControl::Click();
+  }
+  void SetFill(TColor fill) {
+    fill_ = fill;
+    Invalidate();
   }
   void MouseDown(TMouseButton, TShiftState, int x, int y) override {
     log_->push_back("down " + Name + " " + std::to_string(x) + "," + std::to_string(y));
@@ -69,6 +74,17 @@ struct FormRig {
   void Mouse(UINT msg, int x, int y, WPARAM keys = 0) {
     ::SendMessageW(form->Handle(), msg, keys, MAKELPARAM(x, y));
   }
+  // What the window shows after the paints it has asked for: the form is
+  // shown and its pending WM_PAINT handled.
+  COLORREF ShownPixel(int x, int y) {
+    HWND h = form->Handle();
+    if (!::IsWindowVisible(h)) ::ShowWindow(h, SW_SHOWNOACTIVATE);
+    ::UpdateWindow(h);
+    HDC dc = ::GetDC(h);
+    const COLORREF c = ::GetPixel(dc, x, y);
+    ::ReleaseDC(h, dc);
+    return c;
+  }
 };
 
 TEST(Controls, GraphicChildrenPaintInZOrderAndClipToThemselves) {
@@ -107,6 +123,51 @@ TEST(Controls, MouseIsRoutedToTheGraphicChildUnderIt) {
                                          "down a 5,5",   "leave a",       "enter b",      "up a 100,10",
                                          "leave b"};
   EXPECT_EQ(rig.log, want);
+}
+
+TEST(Controls, EveryChangeIsPaintedAlsoWhereAControlReachesPastItsParent) {
+  struct Case {
+    const char* where;
+    RECT bounds;  // left, top, width, height in a 200 x 100 form
+    POINT probe;
+  } cases[] = {{"inside", {10, 10, 40, 30}, {30, 20}},
+               {"past the right edge", {180, 10, 40, 30}, {195, 20}},
+               {"past the bottom edge", {10, 90, 40, 30}, {20, 95}},
+               {"past both", {190, 95, 40, 30}, {199, 99}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.where);
+    FormRig rig;
+    auto* box = new Box(rig.form, clRed, &rig.log, "box");
+    box->SetParent(rig.form);
+    box->SetBounds(c.bounds.left, c.bounds.top, c.bounds.right, c.bounds.bottom);
+    EXPECT_EQ(rig.ShownPixel(c.probe.x, c.probe.y), RGB(255, 0, 0));
+    // Each later change asks for a paint of its own and gets it.
+    const TColor fills[] = {clBlue, 0x00FF00, clBlack};
+    for (TColor fill : fills) {
+      box->SetFill(fill);
+      EXPECT_EQ(rig.ShownPixel(c.probe.x, c.probe.y), ColorToRGB(fill));
+    }
+  }
+}
+
+TEST(Controls, AClickNeedsTheReleaseOnTheControlToItsLastPixel) {
+  struct Case {
+    int x, y;  // release point; the box covers (10,10)-(49,49)
+    bool click;
+  } cases[] = {{49, 49, true}, {50, 30, false}, {30, 50, false}, {50, 50, false},
+               {10, 10, true}, {9, 30, false},  {30, 9, false},  {49, 10, true}};
+  for (const auto& c : cases) {
+    FormRig rig;
+    auto* box = new Box(rig.form, clRed, &rig.log, "box");
+    box->SetParent(rig.form);
+    box->SetBounds(10, 10, 40, 40);
+    rig.Mouse(WM_MOUSEMOVE, 30, 30);
+    rig.Mouse(WM_LBUTTONDOWN, 30, 30, MK_LBUTTON);
+    rig.Mouse(WM_MOUSEMOVE, c.x, c.y, MK_LBUTTON);
+    rig.Mouse(WM_LBUTTONUP, c.x, c.y);
+    const bool clicked = std::find(rig.log.begin(), rig.log.end(), "click box") != rig.log.end();
+    EXPECT_EQ(clicked, c.click) << c.x << "," << c.y;
+  }
 }
 
 TEST(Controls, OwnersFreeWhatTheyOwn) {

@@ -255,6 +255,30 @@ TEST(QVBitmap, AnEightBitSourceKeepsItsColourTable) {
   EXPECT_EQ(b.ColorTable[1].rgbBlue, 40);
 }
 
+TEST(QVBitmap, APalettedSourceWritesOnlyTheColourEntriesItHas) {
+  struct Case {
+    TPixelFormat format;
+    int entries;
+  } cases[] = {{TPixelFormat::pf1bit, 2}, {TPixelFormat::pf4bit, 16}, {TPixelFormat::pf8bit, 256}};
+  for (const auto& c : cases) {
+    TBitmap src;
+    src.SetPixelFormat(c.format);
+    src.SetSize(3, 2);
+    std::vector<RGBQUAD> colors;
+    for (int i = 0; i < c.entries; ++i)
+      colors.push_back({static_cast<BYTE>(i), static_cast<BYTE>(255 - i), static_cast<BYTE>(i / 2 + 1), 0});
+    src.SetColorTable(colors);
+    TQVBitmap b;
+    b.ColorTable.fill(RGBQUAD{11, 22, 33, 0});  // left by an earlier picture
+    b.LoadFromBitmap(src);
+    for (int i = 0; i < 256; ++i) {
+      const RGBQUAD want = i < c.entries ? colors[static_cast<std::size_t>(i)] : RGBQUAD{11, 22, 33, 0};
+      const RGBQUAD got = b.ColorTable[static_cast<std::size_t>(i)];
+      ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "entry " << i << " of " << c.entries;
+    }
+  }
+}
+
 TEST(QVBitmap, SmoothStretchAndGrayscaleThroughTheCanvas) {
   TQVBitmap b;
   b.SetSize(2, 1);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
+#include <string>
+
 #include "QVButton.h"
 #include "QVLabel.h"
 #include "application.h"
@@ -147,6 +150,32 @@ TEST(PictureButton, ANewButtonsLook) {
   EXPECT_EQ(AdjustColor(0x0000FF, 50), 0x7F7FFF);
 }
 
+// What the shown window holds once every paint it asked for is done.
+COLORREF ShownPixel(TForm& form, int x, int y) {
+  HWND h = form.Handle();
+  if (!::IsWindowVisible(h)) ::ShowWindow(h, SW_SHOWNOACTIVATE);
+  for (int i = 0; i < 10 && ::GetUpdateRect(h, nullptr, FALSE); ++i) ::UpdateWindow(h);
+  HDC dc = ::GetDC(h);
+  const COLORREF c = ::GetPixel(dc, x, y);
+  ::ReleaseDC(h, dc);
+  return c;
+}
+
+TEST(PictureButton, AButtonGrownPastTheFormEdgeStillShowsItsChanges) {
+  Rig rig(200, 100);
+  auto* b = new TqvBtn(rig.form);
+  b->SetBounds(150, 10, 40, 25);
+  b->SetCaption("a caption far wider than the room left");
+  // (160, 11) lies on the top bevel line, above the caption.
+  EXPECT_EQ(ShownPixel(*rig.form, 160, 11), RGB(255, 255, 255));
+  ASSERT_GT(b->Left() + b->Width(), 200);
+  b->SetBorderStyle(TqvBorderStyle::qbsNone);
+  EXPECT_EQ(ShownPixel(*rig.form, 160, 11), RGB(223, 223, 223));
+  EXPECT_EQ(ShownPixel(*rig.form, 150, 20), RGB(223, 223, 223));  // the outline went too
+  b->SetColor(clRed);
+  EXPECT_EQ(ShownPixel(*rig.form, 160, 11), RGB(255, 0, 0));
+}
+
 TEST(PictureButton, FlatButtonsFollowTheMouse) {
   Rig rig(200, 100);
   auto* b = new TqvBtn(rig.form);
@@ -169,6 +198,90 @@ TEST(PictureButton, FlatButtonsFollowTheMouse) {
   ::SendMessageW(h, WM_MOUSEMOVE, 0, MAKELPARAM(150, 80));
   EXPECT_EQ(enters, 1);
   EXPECT_EQ(leaves, 1);
+}
+
+TEST(PictureButton, ATransparentPictureShowsTheFaceThroughItsKeyColour) {
+  // A 9 x 9 picture centred in 15 x 17 lands at (3, 4): its bottom-left
+  // pixel is at (3, 12) of the button, (13, 22) of the form.
+  const COLORREF face = RGB(255, 0, 0);
+  struct Case {
+    TPixelFormat format;
+    COLORREF white, black;  // where the picture is white, and black
+  } cases[] = {{TPixelFormat::pf1bit, face, RGB(0, 0, 0)},          // monochrome: white is the key
+               {TPixelFormat::pf24bit, RGB(255, 255, 255), face}};  // else the bottom-left pixel's colour
+  for (const auto& c : cases) {
+    Rig rig(200, 100);
+    auto* b = new TqvBtn(rig.form);
+    b->SetBounds(10, 10, 15, 17);
+    b->SetBorderStyle(TqvBorderStyle::qbsNone);
+    b->SetColor(clRed);
+    auto pic = std::make_unique<TBitmap>();
+    pic->SetPixelFormat(c.format);
+    pic->SetSize(9, 9);
+    pic->Canvas().Brush.Color = clWhite;
+    pic->Canvas().FillRect(RECT{0, 0, 9, 9});
+    for (int i = 0; i < 9; ++i) pic->Canvas().SetPixel(i, 8, clBlack);  // the bottom row, corner included
+    ::GdiFlush();
+    TPictureListItem& item = b->PictureList().Add();
+    item.SetTransparent(true);
+    item.Picture().SetGraphic(std::move(pic));
+    b->SetPictureIndex(0);
+    EXPECT_EQ(FormPixel(*rig.form, 17, 16), c.white) << BitsOf(c.format);
+    EXPECT_EQ(FormPixel(*rig.form, 17, 22), c.black) << BitsOf(c.format);
+    EXPECT_EQ(FormPixel(*rig.form, 11, 11), face) << BitsOf(c.format);  // beside the picture
+  }
+}
+
+// Looks at the message box a call puts up, from inside its modal loop,
+// then answers it.
+struct BoxWatch {
+  static inline std::function<void(HWND)> look;
+  static void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND box = ::GetActiveWindow();
+    wchar_t cls[16] = L"";
+    ::GetClassNameW(box, cls, 16);
+    if (std::wstring(cls) != L"#32770" || !look) return;
+    ::KillTimer(nullptr, id);
+    look(box);
+    look = nullptr;
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  }
+};
+
+std::wstring TextOf(HWND w) {
+  wchar_t buf[256] = L"";
+  ::GetWindowTextW(w, buf, 256);
+  return buf;
+}
+
+TEST(PictureButton, AMalformedOffsetIsRefusedWithAPlainMessageOverTheActiveForm) {
+  TApplication& app = TApplication::Instance();
+  Rig rig(200, 100);
+  HWND form = rig.form->Handle();
+  ::ShowWindow(form, SW_SHOW);  // and active
+  ASSERT_EQ(::GetActiveWindow(), form);
+  const std::string savedTitle = app.Title;
+  app.Title = "\xB0\xB2\xD7\xB0\xB3\xCC\xD0\xF2";  // 安装程序
+  auto* b = new TqvBtn(rig.form);
+  TPictureListItem& item = b->PictureList().Add();
+  bool seen = false;
+  BoxWatch::look = [&](HWND box) {
+    seen = true;
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), form);
+    EXPECT_FALSE(::IsWindowEnabled(form));  // modal to it
+    EXPECT_EQ(TextOf(box), L"\x5B89\x88C5\x7A0B\x5E8F");
+    std::wstring text;
+    for (HWND c = ::GetWindow(box, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) text += TextOf(c);
+    EXPECT_NE(text.find(L"Rect(X1,Y1,X2,Y2) format erro!"), std::wstring::npos);
+  };
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 30, BoxWatch::OnTimer);
+  item.SetOffset("Rect(1,2,3,4)");
+  ::KillTimer(nullptr, timer);
+  BoxWatch::look = nullptr;
+  app.Title = savedTitle;
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(::IsWindowEnabled(form));
+  EXPECT_EQ(item.Offset(), "(0,0,0,0)");
 }
 
 TEST(PictureButton, CurrentPictureMakesTheFirstEntry) {

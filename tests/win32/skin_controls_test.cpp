@@ -35,13 +35,6 @@ struct ButtonShot {
   COLORREF At(int x, int y) { return bitmap.Canvas().Pixel(x, y); }
 };
 
-TEST(QVButton, CaptionPlacement) {
-  EXPECT_EQ(TQVButton::CaptionOrigin(75, 25, SIZE{24, 12}).x, 25);
-  EXPECT_EQ(TQVButton::CaptionOrigin(75, 25, SIZE{24, 12}).y, 6);
-  EXPECT_EQ(TQVButton::CaptionOrigin(75, 25, SIZE{25, 13}).x, 25);  // 37 - 12
-  EXPECT_EQ(TQVButton::CaptionOrigin(75, 25, SIZE{25, 13}).y, 6);
-}
-
 TEST(QVButton, PaintsItsOwnFaceColour) {
   Rig rig;
   auto* b = new TQVButton(rig.form);

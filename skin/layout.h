@@ -266,8 +266,8 @@ struct DialogArrangement {
   Rect closeButton;
 };
 
-// Where everything stands in a dialog of the given size (the resize handler's
-// work plus the anchored controls).
+// Where everything stands in a dialog of the given size; the resize handler
+// places every control from it.
 DialogArrangement ArrangeDialog(Size dialog, Size text, Size title, int iconColumnWidth);
 
 // A picture centred in an area, as the icon image shows it.

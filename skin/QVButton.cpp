@@ -67,7 +67,7 @@ bool TQVButton::CNDrawItem(DRAWITEMSTRUCT& item) {
   }
   canvas_.FillRect(face);
 
-  canvas_.RequireObjects();
+  canvas_.RequireObjects();  // the font and its colour, for the caption
   ::SetBkMode(dc, TRANSPARENT);
   // Drawn literally: an ampersand is just a character.
   const std::wstring caption = GbkToWide(text_);

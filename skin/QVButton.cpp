@@ -1,5 +1,7 @@
 #include "QVButton.h"
 
+#include "handles.h"
+#include "layout.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -7,6 +9,11 @@ namespace qv {
 namespace {
 constexpr TColor kFace = 0x00DFDFDF;
 constexpr TColor clBtnHighlight = static_cast<TColor>(0x80000014);
+
+static_assert(layout::kOdsSelected == ODS_SELECTED && layout::kOdsDisabled == ODS_DISABLED &&
+              layout::kOdsFocus == ODS_FOCUS);
+
+RECT ToRect(const layout::Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 }  // namespace
 
 TQVButton::TQVButton(TComponent* owner) : TButton(owner) { color_ = kFace; }
@@ -31,59 +38,48 @@ void TQVButton::SetButtonStyle(bool isActive) {
   }
 }
 
-POINT TQVButton::CaptionOrigin(int width, int height, SIZE caption) {
-  return POINT{width / 2 - caption.cx / 2, height / 2 - caption.cy / 2};
-}
-
 bool TQVButton::CNDrawItem(DRAWITEMSTRUCT& item) {
   canvas_.SetHandle(item.hDC);
   HDC dc = item.hDC;
-  RECT r = ClientRect();
-  const bool pressed = item.itemState & ODS_SELECTED;
-  const bool focused = item.itemState & ODS_FOCUS;
-  const bool disabled = item.itemState & ODS_DISABLED;
-  UINT flags = DFCS_BUTTONPUSH | DFCS_ADJUSTRECT;
-  if (pressed) flags |= DFCS_PUSHED;
-  if (disabled) flags |= DFCS_INACTIVE;
+  Font().ApplyTo(canvas_);
+  const SIZE size = canvas_.TextExtent(text_);
+  // The plan holds every place and state; this only carries it out.
+  const layout::PushButtonPlan plan =
+      layout::PlanPushButton({width_, height_}, {size.cx, size.cy}, active_, item.itemState, enabled_);
 
-  if (active_ || focused) {
-    // A one-pixel dark outline around the active or focused button.
+  if (plan.outline) {
     canvas_.Pen.Color = clWindowFrame;
     canvas_.Pen.Width = 1;
     canvas_.RequireObjects();
-    HGDIOBJ old = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
-    ::Rectangle(dc, r.left, r.top, r.right, r.bottom);
-    ::SelectObject(dc, old);
-    ::InflateRect(&r, -1, -1);
+    const RECT o = ToRect(*plan.outline);
+    SelectObjectScope hollow(dc, ::GetStockObject(NULL_BRUSH));
+    ::Rectangle(dc, o.left, o.top, o.right, o.bottom);
   }
   canvas_.Pen.Color = clBtnShadow;
   canvas_.Pen.Width = 1;
   canvas_.Brush.Color = color_;
-  if (pressed) {
-    canvas_.Rectangle(r);
-    ::InflateRect(&r, -1, -1);
+  RECT face = ToRect(plan.edge);
+  if (plan.pressed) {
+    canvas_.Rectangle(face);
+    face = ToRect(*plan.face);
   } else {
-    ::DrawFrameControl(dc, &r, DFC_BUTTON, flags);
+    ::DrawFrameControl(dc, &face, DFC_BUTTON, plan.frameFlags);  // leaves the inside of its frame
   }
-  canvas_.FillRect(r);
+  canvas_.FillRect(face);
 
-  Font().ApplyTo(canvas_);
-  canvas_.RequireObjects();
+  canvas_.RequireObjects();  // the font and its colour, for the caption
   ::SetBkMode(dc, TRANSPARENT);
-  const SIZE size = canvas_.TextExtent(text_);
-  const POINT at = CaptionOrigin(width_, height_, size);
   // Drawn literally: an ampersand is just a character.
   const std::wstring caption = GbkToWide(text_);
-  if (!enabled_) {
+  if (plan.highlight) {
     ::SetTextColor(dc, ColorToRGB(clBtnHighlight));
-    ::TextOutW(dc, at.x + 1, at.y + 1, caption.c_str(), static_cast<int>(caption.size()));
+    ::TextOutW(dc, plan.highlight->x, plan.highlight->y, caption.c_str(), static_cast<int>(caption.size()));
     ::SetTextColor(dc, ColorToRGB(clBtnShadow));
   }
-  ::TextOutW(dc, at.x, at.y, caption.c_str(), static_cast<int>(caption.size()));
+  ::TextOutW(dc, plan.caption.x, plan.caption.y, caption.c_str(), static_cast<int>(caption.size()));
 
-  if (active_ && focused) {
-    RECT f = ClientRect();
-    ::InflateRect(&f, -4, -4);
+  if (plan.focus) {
+    const RECT f = ToRect(*plan.focus);
     canvas_.Pen.Color = clWindowFrame;
     canvas_.Brush.Color = color_;
     canvas_.RequireObjects();

@@ -22,9 +22,6 @@ class TQVButton : public TButton {
   bool Active() const { return active_; }
   void SetButtonStyle(bool isActive) override;
 
-  // Where the caption goes for a caption of the given size.
-  static POINT CaptionOrigin(int width, int height, SIZE caption);
-
  protected:
   void CreateParams(CreateParamsData& params) override;
   bool CNDrawItem(DRAWITEMSTRUCT& item) override;

@@ -158,8 +158,6 @@ constexpr StandardButton kStandardSets[6][4] = {
     {{kCancel, 2}, {kRetry, 4}, {nullptr, 0}, {nullptr, 0}},
 };
 
-constexpr std::string_view kBlank = " ";
-
 }  // namespace
 
 Rect Inflate(const Rect& r, int d) {
@@ -481,31 +479,6 @@ int DialogFocusButton(int defaultButton, const std::array<bool, 4>& visible) {
   return -1;
 }
 
-std::vector<std::string_view> LabelLines(std::string_view text) {
-  if (text.empty()) return {kBlank};
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  lines.push_back(text.substr(start));
-  return lines;
-}
-
-Size LabelTextSize(std::string_view text, const std::function<int(std::string_view)>& measure,
-                   int lineHeight) {
-  Size s;
-  const auto lines = LabelLines(text);
-  for (std::string_view line : lines) s.cx = std::max(s.cx, measure(line));
-  s.cy = ClampInt(static_cast<i64>(lines.size()) * lineHeight);
-  return s;
-}
-
-std::string_view LabelMeasuredText(std::string_view text) { return text.empty() ? kBlank : text; }
-
 int DialogMinWidth(Size title) { return ClampInt(i64{title.cx} + 250); }
 
 Size FitDialog(Size text, Size title, int iconColumnWidth, bool button3Visible) {
@@ -535,11 +508,6 @@ DialogArrangement ArrangeDialog(Size dialog, Size text, Size title, int iconColu
   }
   a.closeButton = MakeRect(W - 22, 8, W - 10, 20);
   return a;
-}
-
-Point CentreIn(const Rect& area, Size picture) {
-  const i64 w = i64{area.right} - area.left, h = i64{area.bottom} - area.top;
-  return {ClampInt(area.left + (w - picture.cx) / 2), ClampInt(area.top + (h - picture.cy) / 2)};
 }
 
 // ---- status line ----------------------------------------------------------

@@ -247,13 +247,6 @@ std::array<int, 4> DialogCreationOrder(int defaultButton);
 // The button that gets the focus first, -1 when none is visible.
 int DialogFocusButton(int defaultButton, const std::array<bool, 4>& visible);
 
-// The label's lines: broken at CR, LF or CR LF; an empty text counts as one blank.
-std::vector<std::string_view> LabelLines(std::string_view text);
-Size LabelTextSize(std::string_view text, const std::function<int(std::string_view)>& measure,
-                   int lineHeight);
-// An empty caption is measured as one blank too.
-std::string_view LabelMeasuredText(std::string_view text);
-
 // The dialog's final size for the measured text and title label sizes.
 Size FitDialog(Size text, Size title, int iconColumnWidth, bool button3Visible);
 int DialogMinWidth(Size title);
@@ -266,12 +259,9 @@ struct DialogArrangement {
   Rect closeButton;
 };
 
-// Where everything stands in a dialog of the given size (the resize handler's
-// work plus the anchored controls).
+// Where everything stands in a dialog of the given size; the resize handler
+// places every control from it.
 DialogArrangement ArrangeDialog(Size dialog, Size text, Size title, int iconColumnWidth);
-
-// A picture centred in an area, as the icon image shows it.
-Point CentreIn(const Rect& area, Size picture);
 
 // ---------------------------------------------------------------------------
 // Folder browse status line

@@ -58,8 +58,7 @@ int TqvInfoDlg::ShowDialog() {
   IconImage->SetParent(form.get());
   IconImage->Transparent = true;
   IconImage->Center = true;
-  IconImage->SetBounds(5, 30, icon.columnWidth, DialogHeight - 70);
-  IconImage->Anchors = akLeft | akTop | akBottom;
+  iconColumn_ = icon.columnWidth;
   if (icon.kind == layout::DialogIconKind::Resource) {
     auto b = std::make_unique<TBitmap>();
     const std::wstring name = L"QVINFODLGICON" + std::to_wstring(icon.code);
@@ -77,7 +76,6 @@ int TqvInfoDlg::ShowDialog() {
 
   TitleLabel = new TLabel(form.get());
   TitleLabel->SetParent(form.get());
-  TitleLabel->SetTop(8);
   TitleLabel->Cursor = crHandPoint;
   TitleLabel->SetTransparent(true);
   TFont titleFont = form->Font();
@@ -101,8 +99,6 @@ int TqvInfoDlg::ShowDialog() {
   for (int k : order) {
     auto* b = new TQVButton(form.get());
     b->SetParent(form.get());
-    b->SetBounds(DialogWidth - 80 - 65 * k, IconImage->Top() + IconImage->Height(), 60, b->Height());
-    b->Anchors = akRight | akBottom;
     b->OnClick = [this](TObject* s) { ButtonClick(s); };
     Buttons[static_cast<std::size_t>(k)] = b;
   }
@@ -123,40 +119,40 @@ int TqvInfoDlg::ShowDialog() {
   CloseButton->SetHint(kClose);
   CloseButton->SetShowHint(true);
   CloseButton->Tag = set.closeResult;
-  CloseButton->SetBounds(DialogWidth - 22, 8, 12, 12);
-  CloseButton->Anchors = akTop | akRight;
   CloseButton->OnClick = [this](TObject* s) { ButtonClick(s); };
 
-  const layout::Size fitted = layout::FitDialog(SizeOf(*TextLabel), SizeOf(*TitleLabel), IconImage->Width(),
-                                                set.buttons[3].visible);
-  const int minWidth = layout::DialogMinWidth(SizeOf(*TitleLabel));
-  form->MinWidth = minWidth;
-  const int width = std::max(fitted.cx, minWidth);
-  form->SetBounds((::GetSystemMetrics(SM_CXSCREEN) - width) / 2, (::GetSystemMetrics(SM_CYSCREEN) - fitted.cy) / 2,
-                  width, fitted.cy);
+  // Everything is placed by DialogResize, from the fitted size on.
+  const layout::Size fitted =
+      layout::FitDialog(SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumn_, set.buttons[3].visible);
+  form->MinWidth = layout::DialogMinWidth(SizeOf(*TitleLabel));
+  form->SetBounds((::GetSystemMetrics(SM_CXSCREEN) - fitted.cx) / 2, (::GetSystemMetrics(SM_CYSCREEN) - fitted.cy) / 2,
+                  fitted.cx, fitted.cy);
   DialogResize();
 
   const int focus = layout::DialogFocusButton(d, visible);
   if (focus >= 0) form->ActiveControl = Buttons[static_cast<std::size_t>(focus)];
   form->ShowModal();
-  form.reset();
   DialogForm = nullptr;
   Surface = nullptr;
   TitleLabel = TextLabel = nullptr;
   IconImage = nullptr;
   CloseButton = nullptr;
   Buttons = {};
+  form.reset();
   return ResultCode;
 }
 
 void TqvInfoDlg::DialogResize() {
-  if (!DialogForm || !TitleLabel || !TextLabel || !IconImage || !Buttons[0]) return;
-  const layout::DialogArrangement a = layout::ArrangeDialog(layout::Size{DialogForm->Width(), DialogForm->Height()},
-                                                            SizeOf(*TextLabel), SizeOf(*TitleLabel),
-                                                            IconImage->Width());
+  // The form is sized before its controls exist; the close button comes last.
+  if (!DialogForm || !CloseButton) return;
+  const layout::DialogArrangement a = layout::ArrangeDialog(
+      layout::Size{DialogForm->Width(), DialogForm->Height()}, SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumn_);
   DialogForm->MinWidth = layout::DialogMinWidth(SizeOf(*TitleLabel));
   Place(*TitleLabel, a.title);
   Place(*TextLabel, a.text);
+  Place(*IconImage, a.iconArea);
+  for (std::size_t k = 0; k < 4; ++k) Place(*Buttons[k], a.buttons[k]);
+  Place(*CloseButton, a.closeButton);
 }
 
 void TqvInfoDlg::ButtonClick(TObject* sender) {

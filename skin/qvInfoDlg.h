@@ -11,6 +11,7 @@
 
 #include "QVButton.h"
 #include "controls.h"
+#include "layout.h"
 #include "qvForm.h"
 #include "stdctrls.h"
 
@@ -19,8 +20,8 @@ namespace qv {
 class TqvInfoDlg : public TObject {
  public:
   HICON UserIcon = nullptr;  // not owned; shown for icon codes 0 and 8-15
-  int DialogWidth = 500;
-  int DialogHeight = 250;
+  int DialogWidth = layout::kDialogInitialWidth;
+  int DialogHeight = layout::kDialogInitialHeight;
   int ResultCode = 0;
   std::array<std::string, 4> CustomCaptions;  // button sets 6-15, at most 8 bytes each
   std::uint32_t Style = 0;
@@ -44,6 +45,8 @@ class TqvInfoDlg : public TObject {
   int ShowDialog();
   void DialogResize();
   void ButtonClick(TObject* sender);
+
+  int iconColumn_ = 0;  // the icon area's width in the current dialog
 };
 
 // The one shared dialog, alive for the whole program.

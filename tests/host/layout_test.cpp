@@ -710,29 +710,6 @@ TEST(MessageDialog, IconChoice) {
   }
 }
 
-int SixPerByte(std::string_view s) { return 6 * static_cast<int>(s.size()); }
-
-TEST(MessageDialog, LabelLines) {
-  struct Case {
-    std::string_view text;
-    std::vector<std::string_view> lines;
-    Size size;  // 6 pixels a byte, 12-pixel lines
-  } cases[] = {
-      {"abc", {"abc"}, {18, 12}},
-      {"ab\r\rcdef", {"ab", "", "cdef"}, {24, 36}},
-      {"ab\r\ncdef", {"ab", "cdef"}, {24, 24}},
-      {"ab\ncd\n", {"ab", "cd", ""}, {12, 36}},
-      {"a\n\rb", {"a", "", "b"}, {6, 36}},
-      {"", {" "}, {6, 12}},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(LabelLines(c.text), c.lines) << c.text;
-    EXPECT_EQ(LabelTextSize(c.text, SixPerByte, 12), c.size) << c.text;
-  }
-  EXPECT_EQ(LabelMeasuredText(""), " ");
-  EXPECT_EQ(LabelMeasuredText("x"), "x");
-}
-
 TEST(MessageDialog, FittedSize) {
   struct Case {
     Size text, title;
@@ -785,11 +762,12 @@ TEST(MessageDialog, ArrangementOfTheWorkedSizes) {
   EXPECT_EQ(a.buttons[0], (Rect{200, 72, 260, 97}));
   EXPECT_EQ(a.buttons[3], (Rect{5, 72, 65, 97}));
   EXPECT_EQ(a.title.left, 125);
-  EXPECT_EQ(CentreIn(a.iconArea, {32, 32}), (Point{24, 35}));
 }
 
 // ---------------------------------------------------------------------------
 // Status-text fitting
+
+int SixPerByte(std::string_view s) { return 6 * static_cast<int>(s.size()); }
 
 // Capital letters are wide, as in a real font, so a cut path can get wider.
 int WideCapitals(std::string_view s) {

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
+#include <climits>
 #include <functional>
+#include <vector>
 
 #include "application.h"
+#include "handles.h"
 #include "qvInfoDlg.h"
 #include "text_conv.h"
 
@@ -62,6 +67,50 @@ void ClickAt(TqvInfoDlg& dlg, TControl& c) {
 }
 
 std::string CaptionOf(TQVButton* b) { return b->Caption(); }
+
+// What the dialog shows on the screen, its child windows included.
+struct ScreenShot {
+  TBitmap bitmap;
+  explicit ScreenShot(TForm& form) {
+    HWND h = form.Handle();
+    ::RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    bitmap.SetSize(form.Width(), form.Height());
+    HDC dc = ::GetDC(h);
+    ::BitBlt(bitmap.Canvas().Handle(), 0, 0, form.Width(), form.Height(), dc, 0, 0, SRCCOPY);
+    ::ReleaseDC(h, dc);
+    ::GdiFlush();
+  }
+  COLORREF At(int x, int y) { return bitmap.Canvas().Pixel(x, y); }
+  // The smallest rectangle holding every pixel of the colour (empty: none).
+  RECT BoxOf(COLORREF colour, const RECT& within) {
+    RECT box{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+    for (int y = within.top; y < within.bottom; ++y)
+      for (int x = within.left; x < within.right; ++x)
+        if (At(x, y) == colour) {
+          box = RECT{std::min<LONG>(box.left, x), std::min<LONG>(box.top, y), std::max<LONG>(box.right, x + 1),
+                     std::max<LONG>(box.bottom, y + 1)};
+        }
+    return box.left == INT_MAX ? RECT{} : box;
+  }
+};
+
+// A solid icon of one colour, opaque all over.
+HICON SolidIcon(int width, int height, COLORREF colour) {
+  HDC screen = ::GetDC(nullptr);
+  UniqueGdiObject picture(::CreateCompatibleBitmap(screen, width, height));
+  ::ReleaseDC(nullptr, screen);
+  const std::vector<BYTE> zeros(static_cast<std::size_t>((width + 15) / 16 * 2 * height), 0);
+  UniqueGdiObject mask(::CreateBitmap(width, height, 1, 1, zeros.data()));
+  {
+    UniqueMemoryDC dc(::CreateCompatibleDC(nullptr));
+    SelectObjectScope sel(dc.Get(), picture.Get());
+    UniqueGdiObject brush(::CreateSolidBrush(colour));
+    const RECT all{0, 0, width, height};
+    ::FillRect(dc.Get(), &all, static_cast<HBRUSH>(brush.Get()));
+  }
+  ICONINFO info{TRUE, 0, 0, static_cast<HBITMAP>(mask.Get()), static_cast<HBITMAP>(picture.Get())};
+  return ::CreateIconIndirect(&info);
+}
 
 TEST(InfoDlg, StyleZeroHasOneOkButton) {
   int width = 0, height = 0;
@@ -145,6 +194,87 @@ TEST(InfoDlg, SizesFollowTheText) {
     ClickAt(dlg, *dlg.CloseButton);
   });
   EXPECT_EQ(iconWidth, 0);
+}
+
+TEST(InfoDlg, CustomCaptionsStandOnTheirButtons) {
+  const std::array<std::string, 4> captions{"A", "", "\xBC\xCC\xD0\xF8\xB0\xB2\xD7\xB0", ""};  // 继续安装
+  InfoDlg().CustomCaptions = captions;
+  const int r = ShowWith("custom", 6, [&](TqvInfoDlg& dlg) {
+    ScreenShot shot(*dlg.DialogForm);
+    const int W = dlg.DialogForm->Width(), H = dlg.DialogForm->Height();
+    for (std::size_t k = 0; k < 4; ++k) {
+      // Button k's right edge 20 + 65k from the dialog's, its top 40 above the bottom.
+      const int left = W - 80 - 65 * static_cast<int>(k), top = H - 40;
+      if (captions[k].empty()) {
+        const RECT ink = shot.BoxOf(RGB(0, 0, 0), RECT{left, top, left + 60, top + 25});
+        EXPECT_TRUE(::IsRectEmpty(&ink)) << "hidden button " << k;
+        continue;
+      }
+      // Inside its focus ring the button looks like one drawn on its own.
+      TQVButton alone(dlg.DialogForm);
+      alone.SetParent(dlg.DialogForm);
+      alone.SetVisible(false);
+      alone.SetBounds(0, 0, 60, 25);
+      alone.SetCaption(captions[k]);
+      TBitmap own;
+      own.SetSize(60, 25);
+      ::SendMessageW(alone.Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(own.Canvas().Handle()), PRF_CLIENT);
+      ::GdiFlush();
+      int wrong = 0;
+      for (int y = 5; y < 20; ++y)
+        for (int x = 5; x < 55; ++x)
+          if (shot.At(left + x, top + y) != own.Canvas().Pixel(x, y) && ++wrong <= 3)
+            ADD_FAILURE() << "button " << k << " at " << x << "," << y;
+      EXPECT_EQ(wrong, 0) << "button " << k;
+    }
+    ClickAt(dlg, *dlg.Buttons[2]);
+  });
+  InfoDlg().CustomCaptions = {};
+  EXPECT_EQ(r, 2);
+}
+
+TEST(InfoDlg, UserIconIsCentredInTheIconArea) {
+  constexpr COLORREF kMagenta = RGB(255, 0, 255);
+  HICON icon = SolidIcon(20, 12, kMagenta);
+  ASSERT_NE(icon, nullptr);
+  struct Reset {
+    HICON icon;
+    ~Reset() {
+      InfoDlg().UserIcon = nullptr;
+      ::DestroyIcon(icon);
+    }
+  } reset{icon};
+  InfoDlg().UserIcon = icon;
+  struct Case {
+    std::uint32_t style;
+    bool shown;
+  } cases[] = {
+      {128, true},
+      {0, true},    // the icon stays set for later calls
+      {16, false},  // our own error icon instead
+  };
+  for (const auto& c : cases) {
+    RECT box{}, want{};
+    int magenta = 0;
+    ShowWith("about", c.style, [&](TqvInfoDlg& dlg) {
+      ScreenShot shot(*dlg.DialogForm);
+      const int W = dlg.DialogForm->Width(), H = dlg.DialogForm->Height();
+      box = shot.BoxOf(kMagenta, RECT{0, 0, W, H});
+      for (int y = box.top; y < box.bottom; ++y)
+        for (int x = box.left; x < box.right; ++x) magenta += shot.At(x, y) == kMagenta;
+      // The area is 70 wide from x = 5 and runs from y = 30 to 40 above the bottom.
+      const int left = 5 + (70 - 20) / 2, top = 30 + (H - 70 - 12) / 2;
+      want = RECT{left, top, left + 20, top + 12};
+      ClickAt(dlg, *dlg.CloseButton);
+    });
+    if (c.shown) {
+      EXPECT_TRUE(::EqualRect(&box, &want)) << c.style << ": " << box.left << "," << box.top << " "
+                                            << box.right << "," << box.bottom;
+      EXPECT_EQ(magenta, 20 * 12) << c.style;
+    } else {
+      EXPECT_TRUE(::IsRectEmpty(&box)) << c.style;
+    }
+  }
 }
 
 }  // namespace

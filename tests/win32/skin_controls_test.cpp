@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <set>
+#include <utility>
+#include <vector>
+
 #include "QVButton.h"
 #include "QVLabel.h"
 #include "application.h"
@@ -30,13 +34,6 @@ struct ButtonShot {
   }
   COLORREF At(int x, int y) { return bitmap.Canvas().Pixel(x, y); }
 };
-
-TEST(QVButton, CaptionPlacement) {
-  EXPECT_EQ(TQVButton::CaptionOrigin(75, 25, SIZE{24, 12}).x, 25);
-  EXPECT_EQ(TQVButton::CaptionOrigin(75, 25, SIZE{24, 12}).y, 6);
-  EXPECT_EQ(TQVButton::CaptionOrigin(75, 25, SIZE{25, 13}).x, 25);  // 37 - 12
-  EXPECT_EQ(TQVButton::CaptionOrigin(75, 25, SIZE{25, 13}).y, 6);
-}
 
 TEST(QVButton, PaintsItsOwnFaceColour) {
   Rig rig;
@@ -85,6 +82,117 @@ TEST(QVButton, CaptionIsDrawnAtItsPlaceInTheFontColour) {
         EXPECT_LE(x, 55);
       }
   EXPECT_GT(red, 10);
+}
+
+constexpr COLORREF kGreen = RGB(0, 0xC0, 0);
+constexpr COLORREF kRed = RGB(255, 0, 0);
+
+// A 75 x 25 button with a green face and a red caption 确定.
+TQVButton& GreenButton(Rig& rig, int left = 10) {
+  auto* b = new TQVButton(rig.form);
+  b->SetParent(rig.form);
+  b->SetBounds(left, 10, 75, 25);
+  b->SetColor(0x0000C000);
+  TFont f = b->Font();
+  f.Color = clRed;
+  b->SetFont(f);
+  b->SetCaption("\xC8\xB7\xB6\xA8");
+  return *b;
+}
+
+using Pixels = std::set<std::pair<int, int>>;
+
+Pixels PixelsOf(ButtonShot& shot, COLORREF colour) {
+  Pixels at;
+  for (int y = 0; y < shot.bitmap.Height(); ++y)
+    for (int x = 0; x < shot.bitmap.Width(); ++x)
+      if (shot.At(x, y) == colour) at.insert({x, y});
+  return at;
+}
+
+TEST(QVButton, PressedFaceHasAShadowOutlineAndTheCaptionStays) {
+  Rig rig;
+  TQVButton& b = GreenButton(rig);
+  ButtonShot up(b);
+  ::SendMessageW(b.Handle(), BM_SETSTATE, TRUE, 0);
+  ButtonShot down(b);
+  const COLORREF shadow = ::GetSysColor(COLOR_BTNSHADOW);
+  struct {
+    int x, y;
+    COLORREF want;
+  } pixels[] = {
+      {0, 0, shadow}, {74, 0, shadow}, {0, 24, shadow}, {74, 24, shadow}, {37, 0, shadow}, {0, 12, shadow},
+      {1, 1, kGreen}, {73, 23, kGreen}, {1, 12, kGreen}, {37, 1, kGreen},
+  };
+  for (const auto& p : pixels) EXPECT_EQ(down.At(p.x, p.y), p.want) << p.x << "," << p.y;
+  EXPECT_NE(up.At(1, 1), kGreen);  // up, the platform's frame stands there
+  const Pixels caption = PixelsOf(up, kRed);
+  EXPECT_GT(caption.size(), 10u);
+  EXPECT_EQ(PixelsOf(down, kRed), caption);
+}
+
+TEST(QVButton, DisabledCaptionIsEtched) {
+  Rig rig;
+  TQVButton& b = GreenButton(rig);
+  ButtonShot enabled(b);
+  const Pixels glyph = PixelsOf(enabled, kRed);
+  ASSERT_GT(glyph.size(), 10u);
+  b.SetEnabled(false);
+  ButtonShot disabled(b);
+  // The shadow where the caption is, the highlight where only its copy one
+  // pixel down and right is, the face everywhere else inside the frame.
+  int wrong = 0;
+  for (int y = 3; y < 22; ++y)
+    for (int x = 3; x < 72; ++x) {
+      const COLORREF want = glyph.count({x, y})           ? ::GetSysColor(COLOR_BTNSHADOW)
+                            : glyph.count({x - 1, y - 1}) ? ::GetSysColor(COLOR_BTNHIGHLIGHT)
+                                                          : kGreen;
+      if (disabled.At(x, y) != want && ++wrong <= 5) ADD_FAILURE() << "at " << x << "," << y;
+    }
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST(QVButton, OutlineAndFocusRectangleFollowActiveAndFocus) {
+  Rig rig;
+  rig.form->Show();
+  TQVButton& other = GreenButton(rig, 100);
+  TQVButton& b = GreenButton(rig);
+  const COLORREF dot = kGreen ^ 0x00FFFFFF;  // the focus rectangle inverts the face
+  struct Case {
+    const char* what;
+    bool focused, active, outline, dotted;
+  } cases[] = {
+      {"neither", false, false, false, false},
+      {"active", false, true, true, false},
+      {"focused", true, false, true, false},
+      {"both", true, true, true, true},
+  };
+  for (const auto& c : cases) {
+    ::SetFocus(c.focused ? b.Handle() : other.Handle());
+    ASSERT_EQ(::GetFocus(), c.focused ? b.Handle() : other.Handle()) << c.what;
+    b.SetButtonStyle(c.active);
+    ButtonShot shot(b);
+    EXPECT_EQ(shot.At(0, 12) == ::GetSysColor(COLOR_WINDOWFRAME), c.outline) << c.what;
+    EXPECT_EQ(shot.At(74, 0) == ::GetSysColor(COLOR_WINDOWFRAME), c.outline) << c.what;
+    // The rectangle 4 pixels inside the edge: every other pixel inverted.
+    int dots = 0, ring = 0;
+    for (int x = 4; x < 71; ++x)
+      for (int y : {4, 20}) {
+        ++ring;
+        dots += shot.At(x, y) == dot;
+        EXPECT_TRUE(shot.At(x, y) == dot || shot.At(x, y) == kGreen) << c.what << " " << x << "," << y;
+      }
+    for (int y = 5; y < 20; ++y)
+      for (int x : {4, 70}) {
+        ++ring;
+        dots += shot.At(x, y) == dot;
+      }
+    if (c.dotted)
+      EXPECT_NEAR(dots, ring / 2, 2) << c.what;
+    else
+      EXPECT_EQ(dots, 0) << c.what;
+    EXPECT_EQ(shot.At(5, 5), kGreen) << c.what;
+  }
 }
 
 TEST(QVLabel, EnterThenLeaveAreRaisedOnceEach) {

@@ -12,32 +12,13 @@
 
 namespace {
 
-// A window nobody sees: the engine's hidden run.
-class NullWindow : public qv::SetupWindow {
+// A window nobody sees: the engine's hidden run, which still pumps.
+class NullWindow : public qv::NoWindow {
  public:
-  void BuildControls(const std::string&, const std::string&, const std::string&) override {}
-  void ApplyVisible(bool) override {}
-  void SetStatusText(const std::string&) override {}
-  void RepaintStatus() override {}
-  void UpdateStatus() override {}
-  void SetStatusRed() override {}
-  void SetMainMax(int) override {}
-  void SetMainPosition(int) override {}
-  void StepMain() override {}
-  void UpdateMain() override {}
-  void SetThinMax(int) override {}
-  void SetThinPosition(int) override {}
-  void ShowProgressBars(bool) override {}
-  void ShowPathBox(bool) override {}
-  void SetPathText(const std::string&) override {}
-  std::string PathText() override { return {}; }
-  void SetButtonCaption(const std::string&) override {}
   void ProcessMessages() override {
     MSG m;
     while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&m);
   }
-  void WaitForEvent() override {}
-  void Terminate() override {}
 };
 
 double Now() {

@@ -57,4 +57,30 @@ class SetupWindow {
   virtual void Terminate() = 0;
 };
 
+// Shows nothing and is never asked anything: a silent run where no window
+// can be made.
+class NoWindow : public SetupWindow {
+ public:
+  void BuildControls(const std::string&, const std::string&, const std::string&) override {}
+  void ApplyVisible(bool) override {}
+  void SetStatusText(const std::string&) override {}
+  void RepaintStatus() override {}
+  void UpdateStatus() override {}
+  void SetStatusRed() override {}
+  void SetMainMax(int) override {}
+  void SetMainPosition(int) override {}
+  void StepMain() override {}
+  void UpdateMain() override {}
+  void SetThinMax(int) override {}
+  void SetThinPosition(int) override {}
+  void ShowProgressBars(bool) override {}
+  void ShowPathBox(bool) override {}
+  void SetPathText(const std::string&) override {}
+  std::string PathText() override { return {}; }
+  void SetButtonCaption(const std::string&) override {}
+  void ProcessMessages() override {}
+  void WaitForEvent() override {}
+  void Terminate() override {}
+};
+
 }  // namespace qv

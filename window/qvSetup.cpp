@@ -17,32 +17,6 @@
 
 namespace {
 
-// A silent run where no window can be made (no display, a service's
-// session) still installs: it never needs to show anything.
-class NoWindow final : public qv::SetupWindow {
- public:
-  void BuildControls(const std::string&, const std::string&, const std::string&) override {}
-  void ApplyVisible(bool) override {}
-  void SetStatusText(const std::string&) override {}
-  void RepaintStatus() override {}
-  void UpdateStatus() override {}
-  void SetStatusRed() override {}
-  void SetMainMax(int) override {}
-  void SetMainPosition(int) override {}
-  void StepMain() override {}
-  void UpdateMain() override {}
-  void SetThinMax(int) override {}
-  void SetThinPosition(int) override {}
-  void ShowProgressBars(bool) override {}
-  void ShowPathBox(bool) override {}
-  void SetPathText(const std::string&) override {}
-  std::string PathText() override { return {}; }
-  void SetButtonCaption(const std::string&) override {}
-  void ProcessMessages() override {}
-  void WaitForEvent() override {}
-  void Terminate() override {}
-};
-
 class Program {
  public:
   explicit Program(qv::TApplication& app) : app_(app) {}
@@ -98,7 +72,7 @@ class Program {
 
  private:
   int RunWithoutWindow(qv::Platform& platform) {
-    NoWindow window;
+    qv::NoWindow window;
     qv::RunState state;
     qv::FolderValues folders;
     qv::SetupEngine engine(platform, window, state, folders, qv::ProgramFileName());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -75,6 +76,59 @@ struct ProcessHandleTraits : KernelHandleTraits {
   static HANDLE Invalid() { return nullptr; }
 };
 using UniqueProcess = ScopedHandle<HANDLE, ProcessHandleTraits>;
+
+// A window's DC (GetDC), released to that window.
+class WindowDC {
+ public:
+  explicit WindowDC(HWND window) : window_(window), dc_(::GetDC(window)) {}
+  ~WindowDC() {
+    if (dc_) ::ReleaseDC(window_, dc_);
+  }
+  WindowDC(const WindowDC&) = delete;
+  WindowDC& operator=(const WindowDC&) = delete;
+  HDC Get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HWND window_;  // not owned; nullptr is the screen
+  HDC dc_;
+};
+
+// COM for this thread while in scope; uninitialised only if it was
+// initialised here.
+class ComInit {
+ public:
+  ComInit() : ok_(SUCCEEDED(::CoInitialize(nullptr))) {}
+  ~ComInit() {
+    if (ok_) ::CoUninitialize();
+  }
+  ComInit(const ComInit&) = delete;
+  ComInit& operator=(const ComInit&) = delete;
+
+ private:
+  bool ok_;
+};
+
+// Memory the shell allocated for us (an item-ID list and the like), given
+// back with CoTaskMemFree.
+template <typename T>
+class ShellMemory {
+ public:
+  ShellMemory() = default;
+  explicit ShellMemory(T* p) : p_(p) {}
+  ~ShellMemory() { ::CoTaskMemFree(p_); }
+  ShellMemory(const ShellMemory&) = delete;
+  ShellMemory& operator=(const ShellMemory&) = delete;
+  T* Get() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+  void Reset(T* p = nullptr) {
+    ::CoTaskMemFree(p_);
+    p_ = p;
+  }
+
+ private:
+  T* p_ = nullptr;
+};
 
 // Selects an object into a DC and puts the previous one back.
 class SelectObjectScope {

@@ -183,6 +183,7 @@ class SetupWindowTest(unittest.TestCase):
     def test_closing_during_a_prompt_asks_to_quit(self):
         # The folder the prompt suggests: Program Files as a 32-bit program sees it.
         suggested = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files (x86)", "qvCloseAsk")
+        shutil.rmtree(suggested, ignore_errors=True)  # left by an interrupted run
         for how in ("close button", "alt+F4"):
             with self.subTest(how=how):
                 pkg = self.package("[GUI]\nTiTle=CloseAsk\n[INSTALL]\nqvCloseAsk=files\\,?\n",

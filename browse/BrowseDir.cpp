@@ -53,10 +53,8 @@ bool BrowseFolderExists(const std::string& path) {
   if (!p.empty() && p.back() == '\\') p.pop_back();
   if (p.empty()) return false;
   WIN32_FIND_DATAA d;
-  HANDLE h = ::FindFirstFileA(p.c_str(), &d);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  ::FindClose(h);
-  return (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const UniqueFind search(::FindFirstFileA(p.c_str(), &d));
+  return search && (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 TBrowseDirectoryDlg::TBrowseDirectoryDlg(TComponent* owner) : TComponent(owner) { ::SHGetMalloc(&malloc_); }
@@ -126,8 +124,9 @@ std::string TBrowseDirectoryDlg::FittedStatusText() const {
   if (!fitStatusText_ || !status || statusText_.empty()) return statusText_;
   RECT r;
   ::GetClientRect(status, &r);
-  HDC dc = ::GetDC(status);
-  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(status, WM_GETFONT, 0, 0)));
+  const WindowDC statusDC(status);
+  const HDC dc = statusDC.Get();
+  const SelectObjectScope font(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(status, WM_GETFONT, 0, 0)));
   auto measure = [dc](std::string_view text) {
     SIZE s{0, 0};
     ::GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &s);
@@ -135,8 +134,6 @@ std::string TBrowseDirectoryDlg::FittedStatusText() const {
   };
   const std::string fitted = layout::FitStatusText(statusText_, r.right - r.left, measure,
                                                    BrowseFolderExists(statusText_));
-  ::SelectObject(dc, old);
-  ::ReleaseDC(status, dc);
   return fitted;
 }
 

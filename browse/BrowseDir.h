@@ -10,6 +10,7 @@
 
 #include "browse_rules.h"
 #include "controls.h"
+#include "handles.h"
 
 namespace qv {
 

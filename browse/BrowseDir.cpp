@@ -57,18 +57,6 @@ bool BrowseFolderExists(const std::string& path) {
   return search && (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-TBrowseDirectoryDlg::TBrowseDirectoryDlg(TComponent* owner) : TComponent(owner) { ::SHGetMalloc(&malloc_); }
-
-TBrowseDirectoryDlg::~TBrowseDirectoryDlg() {
-  FreeSelectionList();
-  if (malloc_) malloc_->Release();
-}
-
-void TBrowseDirectoryDlg::FreeSelectionList() {
-  if (selectionList_ && malloc_) malloc_->Free(selectionList_);
-  selectionList_ = nullptr;
-}
-
 HWND TBrowseDirectoryDlg::OwnerWindow() const {
   if (auto* w = dynamic_cast<TWinControl*>(Owner())) return w->Handle();
   // Without a window of its own owner (or without any owner) it still
@@ -80,7 +68,7 @@ void TBrowseDirectoryDlg::SetSelection(const std::string& value) {
   if (value == selection_) return;
   selection_ = value;
   if (!selection_.empty() && selection_.back() != '\\' && BrowseFolderExists(selection_)) selection_ += '\\';
-  if (selection_.empty()) FreeSelectionList();
+  if (selection_.empty()) selectionList_.Reset();
   if (ShowSelectionInStatus) SetStatusText(selection_);
   if (window_) ApplySelection();
 }
@@ -139,8 +127,8 @@ std::string TBrowseDirectoryDlg::FittedStatusText() const {
 
 void TBrowseDirectoryDlg::ApplySelection() {
   if (selection_.empty() && selectionList_) {
-    selection_ = PathOf(selectionList_);
-    ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_));
+    selection_ = PathOf(selectionList_.Get());
+    ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_.Get()));
     return;
   }
   IShellFolder* desktop = nullptr;
@@ -151,12 +139,9 @@ void TBrowseDirectoryDlg::ApplySelection() {
   ULONG eaten = 0;
   const bool ok = SUCCEEDED(desktop->ParseDisplayName(window_, nullptr, wide.data(), &eaten, &parsed, nullptr)) && parsed;
   desktop->Release();
-  if (ok) {
-    FreeSelectionList();
-    selectionList_ = parsed;
-  }
+  if (ok) selectionList_.Reset(parsed);
   if (selection_.rfind("\\\\", 0) == 0) {
-    if (ok) ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_));
+    if (ok) ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_.Get()));
     return;
   }
   const std::string path = NormalisedSelection(selection_);
@@ -219,16 +204,17 @@ bool TBrowseDirectoryDlg::Execute() {
   bool success = false;
   std::string path;
   LPITEMIDLIST chosen = nullptr;
-  char* name = malloc_ ? static_cast<char*>(malloc_->Alloc(MAX_PATH)) : nullptr;
-  if (name) {
+  const ShellMemory<char> nameBuffer(static_cast<char*>(::CoTaskMemAlloc(MAX_PATH)));
+  if (char* name = nameBuffer.Get()) {
     name[0] = 0;
     const HRESULT co = ::CoInitialize(nullptr);
     HWND owner = OwnerWindow();
-    LPITEMIDLIST root = nullptr;
-    ::SHGetSpecialFolderLocation(owner, SpecialFolderId(Root, NtFamily()), &root);
+    LPITEMIDLIST rootList = nullptr;
+    ::SHGetSpecialFolderLocation(owner, SpecialFolderId(Root, NtFamily()), &rootList);
+    const ShellMemory<ITEMIDLIST> root(rootList);
     BROWSEINFOA bi{};
     bi.hwndOwner = owner;
-    bi.pidlRoot = root;
+    bi.pidlRoot = root.Get();
     bi.pszDisplayName = name;
     bi.lpszTitle = Title.c_str();
     bi.ulFlags = BrowseInfoFlags(options_, !statusText_.empty() || ShowSelectionInStatus);
@@ -260,19 +246,13 @@ bool TBrowseDirectoryDlg::Execute() {
     }
     if (!success) success = chosen != nullptr;
     if (success) displayName_ = name;
-    if (root) malloc_->Free(root);
-    malloc_->Free(name);
     if (SUCCEEDED(co)) ::CoUninitialize();
   }
   window_ = nullptr;
-  if (success) {
-    selection_ = path;
-    FreeSelectionList();
-    selectionList_ = chosen;
-  } else {
-    selection_.clear();
-    FreeSelectionList();
-  }
+  // A cancel leaves no list, so this also forgets the last one.
+  selectionList_.Reset(chosen);
+  if (success) selection_ = path;
+  else selection_.clear();
   return success;
 }
 

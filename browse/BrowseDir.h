@@ -19,8 +19,7 @@ class TBrowseDirectoryDlg : public TComponent {
   using TBDSelChangedEvent = std::function<void(TObject* sender, const std::string& newSel, LPCITEMIDLIST newSelPIDL)>;
   using TBDValidateFailedEvent = std::function<void(TObject* sender, const std::string& path, bool& cancel)>;
 
-  explicit TBrowseDirectoryDlg(TComponent* owner);
-  ~TBrowseDirectoryDlg() override;
+  explicit TBrowseDirectoryDlg(TComponent* owner) : TComponent(owner) {}
 
   std::string Version() const { return "TBrowseDirectoryDlg v1.0"; }
   const std::string& Selection() const { return selection_; }
@@ -60,7 +59,6 @@ class TBrowseDirectoryDlg : public TComponent {
  private:
   static int CALLBACK Callback(HWND window, UINT msg, LPARAM lp, LPARAM data);
   void ApplySelection();
-  void FreeSelectionList();
   HWND OwnerWindow() const;
 
   std::string selection_;
@@ -71,9 +69,8 @@ class TBrowseDirectoryDlg : public TComponent {
   int imageIndex_ = -1;
   std::string caption_;
   std::string displayName_;
-  LPITEMIDLIST selectionList_ = nullptr;  // freed with the shell's allocator
-  HWND window_ = nullptr;                 // the browse window while it is open
-  IMalloc* malloc_ = nullptr;             // the shell's allocator, released at destruction
+  ShellMemory<ITEMIDLIST> selectionList_;
+  HWND window_ = nullptr;  // the browse window while it is open
 };
 
 // A folder that exists (drive roots by the logical-drive mask), asked with

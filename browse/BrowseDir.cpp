@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <optional>
+
 #include "application.h"
 #include "layout.h"
 #include "text_conv.h"
@@ -38,6 +40,29 @@ bool NtFamily() {
   OSVERSIONINFOA v{};
   v.dwOSVersionInfoSize = sizeof v;
   return ::GetVersionExA(&v) && v.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+LPITEMIDLIST SpecialFolderList(HWND owner, int folder) {
+  LPITEMIDLIST list = nullptr;
+  ::SHGetSpecialFolderLocation(owner, folder, &list);
+  return list;
+}
+
+// The item's file-system path, written over the display name in the buffer.
+// A computer without one goes by two backslashes and its display name; any
+// other item without one has no path, as its display name is no place to
+// install to.
+std::optional<std::string> ItemPath(LPCITEMIDLIST item, char* name, bool computer) {
+  const std::string computerName = std::string("\\\\") + name;
+  if (::SHGetPathFromIDListA(item, name)) return std::string(name);
+  if (computer) return computerName;
+  return std::nullopt;
+}
+
+int SystemImageIndex(const std::string& path) {
+  SHFILEINFOA info{};
+  ::SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX);
+  return info.iIcon;
 }
 
 }  // namespace
@@ -201,59 +226,46 @@ int CALLBACK TBrowseDirectoryDlg::Callback(HWND window, UINT msg, LPARAM lp, LPA
 
 bool TBrowseDirectoryDlg::Execute() {
   displayName_.clear();
-  bool success = false;
-  std::string path;
-  LPITEMIDLIST chosen = nullptr;
-  const ShellMemory<char> nameBuffer(static_cast<char*>(::CoTaskMemAlloc(MAX_PATH)));
-  if (char* name = nameBuffer.Get()) {
-    name[0] = 0;
-    const HRESULT co = ::CoInitialize(nullptr);
-    HWND owner = OwnerWindow();
-    LPITEMIDLIST rootList = nullptr;
-    ::SHGetSpecialFolderLocation(owner, SpecialFolderId(Root, NtFamily()), &rootList);
-    const ShellMemory<ITEMIDLIST> root(rootList);
-    BROWSEINFOA bi{};
-    bi.hwndOwner = owner;
-    bi.pidlRoot = root.Get();
-    bi.pszDisplayName = name;
-    bi.lpszTitle = Title.c_str();
-    bi.ulFlags = BrowseInfoFlags(options_, !statusText_.empty() || ShowSelectionInStatus);
-    bi.lpfn = &TBrowseDirectoryDlg::Callback;
-    bi.lParam = reinterpret_cast<LPARAM>(this);
-    bi.iImage = -1;
-    {
-      QuietErrors quiet;
-      chosen = ::SHBrowseForFolderA(&bi);
-    }
-    if (chosen) {
-      if (options_ & Flag(bfComputers)) {
-        path = std::string("\\\\") + name;
-        if (::SHGetPathFromIDListA(chosen, name)) path = name;
-        success = true;
-      } else {
-        // A failed conversion leaves no path: the buffer then holds the
-        // display name, which is no place to install to.
-        success = ::SHGetPathFromIDListA(chosen, name) != FALSE;
-        if (success) path = name;
-      }
-      if (success && bi.iImage == -1) {
-        SHFILEINFOA info{};
-        ::SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX);
-        imageIndex_ = info.iIcon;
-      } else {
-        imageIndex_ = bi.iImage;
-      }
-    }
-    if (!success) success = chosen != nullptr;
-    if (success) displayName_ = name;
-    if (SUCCEEDED(co)) ::CoUninitialize();
+  const ShellMemory<char> name(static_cast<char*>(::CoTaskMemAlloc(MAX_PATH)));
+  std::optional<std::string> path;  // set when an item was confirmed
+  if (name) {
+    const ComInit com;
+    const int shellImage = ShowBrowseWindow(name.Get());
+    if (selectionList_) path = TakeChosenItem(name.Get(), shellImage);
+  } else {
+    selectionList_.Reset();  // nothing is shown without a name buffer
   }
   window_ = nullptr;
-  // A cancel leaves no list, so this also forgets the last one.
-  selectionList_.Reset(chosen);
-  if (success) selection_ = path;
-  else selection_.clear();
-  return success;
+  selection_ = path.value_or(std::string());
+  return path.has_value();
+}
+
+// Shows the browse window modally and keeps the confirmed item's list (none
+// after a cancel); gives the image index the shell reported for the item.
+int TBrowseDirectoryDlg::ShowBrowseWindow(char* name) {
+  name[0] = 0;
+  const HWND owner = OwnerWindow();
+  const ShellMemory<ITEMIDLIST> root(SpecialFolderList(owner, SpecialFolderId(Root, NtFamily())));
+  BROWSEINFOA bi{};
+  bi.hwndOwner = owner;
+  bi.pidlRoot = root.Get();
+  bi.pszDisplayName = name;
+  bi.lpszTitle = Title.c_str();
+  bi.ulFlags = BrowseInfoFlags(options_, !statusText_.empty() || ShowSelectionInStatus);
+  bi.lpfn = &TBrowseDirectoryDlg::Callback;
+  bi.lParam = reinterpret_cast<LPARAM>(this);
+  bi.iImage = -1;
+  const QuietErrors quiet;
+  selectionList_.Reset(::SHBrowseForFolderA(&bi));
+  return bi.iImage;
+}
+
+// The confirmed item's path (empty when it has none), icon and display name.
+std::string TBrowseDirectoryDlg::TakeChosenItem(char* name, int shellImage) {
+  const std::optional<std::string> path = ItemPath(selectionList_.Get(), name, (options_ & Flag(bfComputers)) != 0);
+  imageIndex_ = path && shellImage == -1 ? SystemImageIndex(*path) : shellImage;
+  displayName_ = name;  // the path, when there is one: it was written over the name
+  return path.value_or(std::string());
 }
 
 }  // namespace qv

@@ -60,6 +60,8 @@ class TBrowseDirectoryDlg : public TComponent {
   static int CALLBACK Callback(HWND window, UINT msg, LPARAM lp, LPARAM data);
   void ApplySelection();
   HWND OwnerWindow() const;
+  int ShowBrowseWindow(char* name);
+  std::string TakeChosenItem(char* name, int shellImage);
 
   std::string selection_;
   TBrowseFlags options_ = 0;

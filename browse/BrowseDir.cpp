@@ -106,17 +106,17 @@ void TBrowseDirectoryDlg::SetOptions(TBrowseFlags value) {
 void TBrowseDirectoryDlg::SetStatusText(const std::string& value) {
   if (value == statusText_) return;
   statusText_ = value;
-  if (window_) ::SendMessageA(window_, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+  if (window_) ShowStatusText();
 }
 
 void TBrowseDirectoryDlg::SetFitStatusText(bool value) {
   if (value == fitStatusText_) return;
   fitStatusText_ = value;
-  if (window_) ::SendMessageA(window_, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+  if (window_) ShowStatusText();
 }
 
 void TBrowseDirectoryDlg::SetEnableOKButton(bool value) {
-  enableOK_ = value;
+  enableOKButton_ = value;
   if (window_) ::SendMessageW(window_, kEnableOk, 0, value);
 }
 
@@ -150,16 +150,21 @@ std::string TBrowseDirectoryDlg::FittedStatusText() const {
   return fitted;
 }
 
+void TBrowseDirectoryDlg::ShowStatusText() {
+  ::SendMessageA(window_, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+}
+
 void TBrowseDirectoryDlg::ApplySelection() {
   if (selection_.empty() && selectionList_) {
     selection_ = PathOf(selectionList_.Get());
     ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_.Get()));
     return;
   }
-  IShellFolder* desktop = nullptr;
-  if (FAILED(::SHGetDesktopFolder(&desktop)) || !desktop) return;
   std::wstring wide = GbkToWide(selection_);
   if (wide.size() > MAX_PATH) wide.resize(MAX_PATH);
+  // Nothing between here and Release can throw.
+  IShellFolder* desktop = nullptr;
+  if (FAILED(::SHGetDesktopFolder(&desktop)) || !desktop) return;
   LPITEMIDLIST parsed = nullptr;
   ULONG eaten = 0;
   const bool ok = SUCCEEDED(desktop->ParseDisplayName(window_, nullptr, wide.data(), &eaten, &parsed, nullptr)) && parsed;
@@ -182,9 +187,8 @@ void TBrowseDirectoryDlg::DoInitialized(HWND window) {
     ::SetWindowPos(window, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - w) / 2,
                    (::GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  ::SendMessageW(window, kEnableOk, 0, enableOK_);
-  if (!statusText_.empty())
-    ::SendMessageA(window, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+  ::SendMessageW(window, kEnableOk, 0, enableOKButton_);
+  if (!statusText_.empty()) ShowStatusText();
   if (!selection_.empty() || selectionList_) ApplySelection();
   if (!caption_.empty()) ::SetWindowTextA(window, caption_.c_str());
   if (OnCreate) OnCreate(this);

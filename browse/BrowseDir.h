@@ -33,7 +33,7 @@ class TBrowseDirectoryDlg : public TComponent {
   void SetStatusText(const std::string& value);
   bool FitStatusText() const { return fitStatusText_; }
   void SetFitStatusText(bool value);
-  bool EnableOKButton() const { return enableOK_; }
+  bool EnableOKButton() const { return enableOKButton_; }
   void SetEnableOKButton(bool value);
   int ImageIndex() const { return imageIndex_; }
   std::string Caption() const;
@@ -59,6 +59,7 @@ class TBrowseDirectoryDlg : public TComponent {
  private:
   static int CALLBACK Callback(HWND window, UINT msg, LPARAM lp, LPARAM data);
   void ApplySelection();
+  void ShowStatusText();
   HWND OwnerWindow() const;
   int ShowBrowseWindow(char* name);
   std::string TakeChosenItem(char* name, int shellImage);
@@ -67,7 +68,7 @@ class TBrowseDirectoryDlg : public TComponent {
   TBrowseFlags options_ = 0;
   std::string statusText_;
   bool fitStatusText_ = true;
-  bool enableOK_ = true;
+  bool enableOKButton_ = true;
   int imageIndex_ = -1;
   std::string caption_;
   std::string displayName_;

@@ -284,7 +284,7 @@ void TForm1::SetMainMax(int max) { MainBar->SetMax(max); }
 void TForm1::SetMainPosition(int position) { MainBar->SetPosition(position); }
 void TForm1::StepMain() { MainBar->StepIt(); }
 void TForm1::UpdateMain() {
-  if (MainBar->HandleAllocated() && PaintDue(lastBarPaint_)) ::UpdateWindow(MainBar->Handle());
+  if (MainBar->HandleAllocated() && PaintDue(lastMainBarPaint_)) ::UpdateWindow(MainBar->Handle());
 }
 void TForm1::SetThinMax(int max) { ThinBar->SetMax(max); }
 void TForm1::SetThinPosition(int position) { ThinBar->SetPosition(position); }

@@ -111,7 +111,7 @@ class TForm1 : public TForm, public SetupWindow {
   void CloseAndEnd();
   bool PaintDue(DWORD& last);
   static constexpr DWORD kUpdateIntervalMs = 25;
-  DWORD lastStatusPaint_ = 0, lastBarPaint_ = 0;
+  DWORD lastStatusPaint_ = 0, lastMainBarPaint_ = 0;
 
   void Log(const std::string& line) {
     if (log_) log_->Line(line);

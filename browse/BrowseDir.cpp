@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <optional>
+
 #include "application.h"
 #include "layout.h"
 #include "text_conv.h"
@@ -40,6 +42,29 @@ bool NtFamily() {
   return ::GetVersionExA(&v) && v.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+LPITEMIDLIST SpecialFolderList(HWND owner, int folder) {
+  LPITEMIDLIST list = nullptr;
+  ::SHGetSpecialFolderLocation(owner, folder, &list);
+  return list;
+}
+
+// The item's file-system path, written over the display name in the buffer.
+// A computer without one goes by two backslashes and its display name; any
+// other item without one has no path, as its display name is no place to
+// install to.
+std::optional<std::string> ItemPath(LPCITEMIDLIST item, char* name, bool computer) {
+  const std::string computerName = std::string("\\\\") + name;
+  if (::SHGetPathFromIDListA(item, name)) return std::string(name);
+  if (computer) return computerName;
+  return std::nullopt;
+}
+
+int SystemImageIndex(const std::string& path) {
+  SHFILEINFOA info{};
+  ::SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX);
+  return info.iIcon;
+}
+
 }  // namespace
 
 bool BrowseFolderExists(const std::string& path) {
@@ -53,22 +78,8 @@ bool BrowseFolderExists(const std::string& path) {
   if (!p.empty() && p.back() == '\\') p.pop_back();
   if (p.empty()) return false;
   WIN32_FIND_DATAA d;
-  HANDLE h = ::FindFirstFileA(p.c_str(), &d);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  ::FindClose(h);
-  return (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-TBrowseDirectoryDlg::TBrowseDirectoryDlg(TComponent* owner) : TComponent(owner) { ::SHGetMalloc(&malloc_); }
-
-TBrowseDirectoryDlg::~TBrowseDirectoryDlg() {
-  FreeSelectionList();
-  if (malloc_) malloc_->Release();
-}
-
-void TBrowseDirectoryDlg::FreeSelectionList() {
-  if (selectionList_ && malloc_) malloc_->Free(selectionList_);
-  selectionList_ = nullptr;
+  const UniqueFind search(::FindFirstFileA(p.c_str(), &d));
+  return search && (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 HWND TBrowseDirectoryDlg::OwnerWindow() const {
@@ -82,7 +93,7 @@ void TBrowseDirectoryDlg::SetSelection(const std::string& value) {
   if (value == selection_) return;
   selection_ = value;
   if (!selection_.empty() && selection_.back() != '\\' && BrowseFolderExists(selection_)) selection_ += '\\';
-  if (selection_.empty()) FreeSelectionList();
+  if (selection_.empty()) selectionList_.Reset();
   if (ShowSelectionInStatus) SetStatusText(selection_);
   if (window_) ApplySelection();
 }
@@ -95,17 +106,17 @@ void TBrowseDirectoryDlg::SetOptions(TBrowseFlags value) {
 void TBrowseDirectoryDlg::SetStatusText(const std::string& value) {
   if (value == statusText_) return;
   statusText_ = value;
-  if (window_) ::SendMessageA(window_, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+  if (window_) ShowStatusText();
 }
 
 void TBrowseDirectoryDlg::SetFitStatusText(bool value) {
   if (value == fitStatusText_) return;
   fitStatusText_ = value;
-  if (window_) ::SendMessageA(window_, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+  if (window_) ShowStatusText();
 }
 
 void TBrowseDirectoryDlg::SetEnableOKButton(bool value) {
-  enableOK_ = value;
+  enableOKButton_ = value;
   if (window_) ::SendMessageW(window_, kEnableOk, 0, value);
 }
 
@@ -126,8 +137,9 @@ std::string TBrowseDirectoryDlg::FittedStatusText() const {
   if (!fitStatusText_ || !status || statusText_.empty()) return statusText_;
   RECT r;
   ::GetClientRect(status, &r);
-  HDC dc = ::GetDC(status);
-  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(status, WM_GETFONT, 0, 0)));
+  const WindowDC statusDC(status);
+  const HDC dc = statusDC.Get();
+  const SelectObjectScope font(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(status, WM_GETFONT, 0, 0)));
   auto measure = [dc](std::string_view text) {
     SIZE s{0, 0};
     ::GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &s);
@@ -135,31 +147,31 @@ std::string TBrowseDirectoryDlg::FittedStatusText() const {
   };
   const std::string fitted = layout::FitStatusText(statusText_, r.right - r.left, measure,
                                                    BrowseFolderExists(statusText_));
-  ::SelectObject(dc, old);
-  ::ReleaseDC(status, dc);
   return fitted;
+}
+
+void TBrowseDirectoryDlg::ShowStatusText() {
+  ::SendMessageA(window_, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
 }
 
 void TBrowseDirectoryDlg::ApplySelection() {
   if (selection_.empty() && selectionList_) {
-    selection_ = PathOf(selectionList_);
-    ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_));
+    selection_ = PathOf(selectionList_.Get());
+    ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_.Get()));
     return;
   }
-  IShellFolder* desktop = nullptr;
-  if (FAILED(::SHGetDesktopFolder(&desktop)) || !desktop) return;
   std::wstring wide = GbkToWide(selection_);
   if (wide.size() > MAX_PATH) wide.resize(MAX_PATH);
+  // Nothing between here and Release can throw.
+  IShellFolder* desktop = nullptr;
+  if (FAILED(::SHGetDesktopFolder(&desktop)) || !desktop) return;
   LPITEMIDLIST parsed = nullptr;
   ULONG eaten = 0;
   const bool ok = SUCCEEDED(desktop->ParseDisplayName(window_, nullptr, wide.data(), &eaten, &parsed, nullptr)) && parsed;
   desktop->Release();
-  if (ok) {
-    FreeSelectionList();
-    selectionList_ = parsed;
-  }
+  if (ok) selectionList_.Reset(parsed);
   if (selection_.rfind("\\\\", 0) == 0) {
-    if (ok) ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_));
+    if (ok) ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_.Get()));
     return;
   }
   const std::string path = NormalisedSelection(selection_);
@@ -175,9 +187,8 @@ void TBrowseDirectoryDlg::DoInitialized(HWND window) {
     ::SetWindowPos(window, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - w) / 2,
                    (::GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  ::SendMessageW(window, kEnableOk, 0, enableOK_);
-  if (!statusText_.empty())
-    ::SendMessageA(window, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+  ::SendMessageW(window, kEnableOk, 0, enableOKButton_);
+  if (!statusText_.empty()) ShowStatusText();
   if (!selection_.empty() || selectionList_) ApplySelection();
   if (!caption_.empty()) ::SetWindowTextA(window, caption_.c_str());
   if (OnCreate) OnCreate(this);
@@ -219,64 +230,46 @@ int CALLBACK TBrowseDirectoryDlg::Callback(HWND window, UINT msg, LPARAM lp, LPA
 
 bool TBrowseDirectoryDlg::Execute() {
   displayName_.clear();
-  bool success = false;
-  std::string path;
-  LPITEMIDLIST chosen = nullptr;
-  char* name = malloc_ ? static_cast<char*>(malloc_->Alloc(MAX_PATH)) : nullptr;
+  const ShellMemory<char> name(static_cast<char*>(::CoTaskMemAlloc(MAX_PATH)));
+  std::optional<std::string> path;  // set when an item was confirmed
   if (name) {
-    name[0] = 0;
-    const HRESULT co = ::CoInitialize(nullptr);
-    HWND owner = OwnerWindow();
-    LPITEMIDLIST root = nullptr;
-    ::SHGetSpecialFolderLocation(owner, SpecialFolderId(Root, NtFamily()), &root);
-    BROWSEINFOA bi{};
-    bi.hwndOwner = owner;
-    bi.pidlRoot = root;
-    bi.pszDisplayName = name;
-    bi.lpszTitle = Title.c_str();
-    bi.ulFlags = BrowseInfoFlags(options_, !statusText_.empty() || ShowSelectionInStatus);
-    bi.lpfn = &TBrowseDirectoryDlg::Callback;
-    bi.lParam = reinterpret_cast<LPARAM>(this);
-    bi.iImage = -1;
-    {
-      QuietErrors quiet;
-      chosen = ::SHBrowseForFolderA(&bi);
-    }
-    if (chosen) {
-      if (options_ & Flag(bfComputers)) {
-        path = std::string("\\\\") + name;
-        if (::SHGetPathFromIDListA(chosen, name)) path = name;
-        success = true;
-      } else {
-        // A failed conversion leaves no path: the buffer then holds the
-        // display name, which is no place to install to.
-        success = ::SHGetPathFromIDListA(chosen, name) != FALSE;
-        if (success) path = name;
-      }
-      if (success && bi.iImage == -1) {
-        SHFILEINFOA info{};
-        ::SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX);
-        imageIndex_ = info.iIcon;
-      } else {
-        imageIndex_ = bi.iImage;
-      }
-    }
-    if (!success) success = chosen != nullptr;
-    if (success) displayName_ = name;
-    if (root) malloc_->Free(root);
-    malloc_->Free(name);
-    if (SUCCEEDED(co)) ::CoUninitialize();
+    const ComInit com;
+    const int shellImage = ShowBrowseWindow(name.Get());
+    if (selectionList_) path = TakeChosenItem(name.Get(), shellImage);
+  } else {
+    selectionList_.Reset();  // nothing is shown without a name buffer
   }
   window_ = nullptr;
-  if (success) {
-    selection_ = path;
-    FreeSelectionList();
-    selectionList_ = chosen;
-  } else {
-    selection_.clear();
-    FreeSelectionList();
-  }
-  return success;
+  selection_ = path.value_or(std::string());
+  return path.has_value();
+}
+
+// Shows the browse window modally and keeps the confirmed item's list (none
+// after a cancel); gives the image index the shell reported for the item.
+int TBrowseDirectoryDlg::ShowBrowseWindow(char* name) {
+  name[0] = 0;
+  const HWND owner = OwnerWindow();
+  const ShellMemory<ITEMIDLIST> root(SpecialFolderList(owner, SpecialFolderId(Root, NtFamily())));
+  BROWSEINFOA bi{};
+  bi.hwndOwner = owner;
+  bi.pidlRoot = root.Get();
+  bi.pszDisplayName = name;
+  bi.lpszTitle = Title.c_str();
+  bi.ulFlags = BrowseInfoFlags(options_, !statusText_.empty() || ShowSelectionInStatus);
+  bi.lpfn = &TBrowseDirectoryDlg::Callback;
+  bi.lParam = reinterpret_cast<LPARAM>(this);
+  bi.iImage = -1;
+  const QuietErrors quiet;
+  selectionList_.Reset(::SHBrowseForFolderA(&bi));
+  return bi.iImage;
+}
+
+// The confirmed item's path (empty when it has none), icon and display name.
+std::string TBrowseDirectoryDlg::TakeChosenItem(char* name, int shellImage) {
+  const std::optional<std::string> path = ItemPath(selectionList_.Get(), name, (options_ & Flag(bfComputers)) != 0);
+  imageIndex_ = path && shellImage == -1 ? SystemImageIndex(*path) : shellImage;
+  displayName_ = name;  // the path, when there is one: it was written over the name
+  return path.value_or(std::string());
 }
 
 }  // namespace qv

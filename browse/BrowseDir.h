@@ -10,6 +10,7 @@
 
 #include "browse_rules.h"
 #include "controls.h"
+#include "handles.h"
 
 namespace qv {
 
@@ -18,8 +19,7 @@ class TBrowseDirectoryDlg : public TComponent {
   using TBDSelChangedEvent = std::function<void(TObject* sender, const std::string& newSel, LPCITEMIDLIST newSelPIDL)>;
   using TBDValidateFailedEvent = std::function<void(TObject* sender, const std::string& path, bool& cancel)>;
 
-  explicit TBrowseDirectoryDlg(TComponent* owner);
-  ~TBrowseDirectoryDlg() override;
+  explicit TBrowseDirectoryDlg(TComponent* owner) : TComponent(owner) {}
 
   std::string Version() const { return "TBrowseDirectoryDlg v1.0"; }
   const std::string& Selection() const { return selection_; }
@@ -33,7 +33,7 @@ class TBrowseDirectoryDlg : public TComponent {
   void SetStatusText(const std::string& value);
   bool FitStatusText() const { return fitStatusText_; }
   void SetFitStatusText(bool value);
-  bool EnableOKButton() const { return enableOK_; }
+  bool EnableOKButton() const { return enableOKButton_; }
   void SetEnableOKButton(bool value);
   int ImageIndex() const { return imageIndex_; }
   std::string Caption() const;
@@ -59,20 +59,21 @@ class TBrowseDirectoryDlg : public TComponent {
  private:
   static int CALLBACK Callback(HWND window, UINT msg, LPARAM lp, LPARAM data);
   void ApplySelection();
-  void FreeSelectionList();
+  void ShowStatusText();
   HWND OwnerWindow() const;
+  int ShowBrowseWindow(char* name);
+  std::string TakeChosenItem(char* name, int shellImage);
 
   std::string selection_;
   TBrowseFlags options_ = 0;
   std::string statusText_;
   bool fitStatusText_ = true;
-  bool enableOK_ = true;
+  bool enableOKButton_ = true;
   int imageIndex_ = -1;
   std::string caption_;
   std::string displayName_;
-  LPITEMIDLIST selectionList_ = nullptr;  // freed with the shell's allocator
-  HWND window_ = nullptr;                 // the browse window while it is open
-  IMalloc* malloc_ = nullptr;             // the shell's allocator, released at destruction
+  ShellMemory<ITEMIDLIST> selectionList_;
+  HWND window_ = nullptr;  // the browse window while it is open
 };
 
 // A folder that exists (drive roots by the logical-drive mask), asked with

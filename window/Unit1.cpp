@@ -118,9 +118,21 @@ void TForm1::SessionEnding() {
 }
 
 void TForm1::BuildControls(const std::string& title, const std::string& linkCaption, const std::string& linkTarget) {
+  // Creation order is z-order and tab order: the steps keep it.
   SetCaption(title);
   app_.Title = title;
+  BuildTitleLabel(title);
+  const int width = WidenToTitle();
+  BuildProgressBars(width);
+  BuildAppIcon();
+  BuildLinkLabel(linkCaption, linkTarget);
+  BuildTitleButtons(width);
+  BuildStatusLabel();
+  BuildPathBox();
+  QVButton_sys->SetLeft((width - QVButton_sys->Width()) / 2);
+}
 
+void TForm1::BuildTitleLabel(const std::string& title) {
   TitleLabel = new TLabel(this);
   TitleLabel->SetParent(this);
   TitleLabel->SetTop(7);
@@ -135,10 +147,16 @@ void TForm1::BuildControls(const std::string& title, const std::string& linkCapt
   TitleLabel->OnMouseDown = [this](TObject* s, TMouseButton b, TShiftState sh, int x, int y) {
     qvForm1->DragMouseDown(s, b, sh, x, y);
   };
+}
+
+int TForm1::WidenToTitle() {
   const int width = TitleLabel->Width() + kMinWindowWidthExtra;
   SetBounds(left_, top_, width, 131);
   TitleLabel->SetLeft((width - TitleLabel->Width()) / 2);
+  return width;
+}
 
+void TForm1::BuildProgressBars(int width) {
   MainBar = new TProgressBar(this);
   MainBar->Smooth = true;
   MainBar->Step = 1;
@@ -152,7 +170,9 @@ void TForm1::BuildControls(const std::string& title, const std::string& linkCapt
   ThinBar->SetBounds(20, MainBar->Top() + MainBar->Height() - 1, MainBar->Width(), 3);
   ThinBar->Anchors = akLeft | akTop | akRight;
   ThinBar->SetParent(this);
+}
 
+void TForm1::BuildAppIcon() {
   AppIcon = new TImage(this);
   AppIcon->SetParent(this);
   AppIcon->AutoSize = true;
@@ -164,7 +184,9 @@ void TForm1::BuildControls(const std::string& title, const std::string& linkCapt
     AppIcon->Picture().SetGraphic(std::move(icon));
   }
   AppIcon->OnClick = [this](TObject* s) { OnClickAbout(s); };
+}
 
+void TForm1::BuildLinkLabel(const std::string& linkCaption, const std::string& linkTarget) {
   QVLabel1 = new TQVLabel(this);
   QVLabel1->SetParent(this);
   QVLabel1->SetTop(106);
@@ -173,6 +195,7 @@ void TForm1::BuildControls(const std::string& title, const std::string& linkCapt
   lf.Color = clBlue;
   QVLabel1->SetFont(lf);
   QVLabel1->SetCaption(linkCaption);
+  // Its right edge lines up with the progress bars'.
   QVLabel1->SetLeft(MainBar->Left() + MainBar->Width() - QVLabel1->Width());
   QVLabel1->Cursor = crHandPoint;
   QVLabel1->SetHint(texts::kVisitSite + linkTarget);
@@ -180,29 +203,37 @@ void TForm1::BuildControls(const std::string& title, const std::string& linkCapt
   QVLabel1->OnMouseEnter = [this](TObject* s) { QVLabel1MouseEnter(s); };
   QVLabel1->OnMouseLeave = [this](TObject* s) { QVLabel1MouseLeave(s); };
   QVLabel1->OnClick = [this](TObject* s) { QVLabel1Click(s); };
+}
 
-  HINSTANCE inst = ::GetModuleHandleW(nullptr);
-  auto titleButton = [&](int left, const wchar_t* glyph) {
-    auto* b = new TqvBtn(this);
-    b->SetBounds(left, 5, 15, 17);
-    b->Anchors = akTop | akRight;
-    b->SetBorderStyle(TqvBorderStyle::qbsNone);
-    b->SetTransparent(true);
-    auto bitmap = std::make_unique<TBitmap>();
-    bitmap->LoadFromResourceName(inst, glyph);
-    b->CurrentPicture().SetGraphic(std::move(bitmap));
-    return b;
-  };
-  MinButton = titleButton(width - 42, L"dlgMin");
+void TForm1::BuildTitleButtons(int width) {
+  MinButton = NewTitleButton(width - 42, L"dlgMin");
   MinButton->OnClick = [this](TObject* s) { OnClick_Min(s); };
-  CloseButton = titleButton(width - 22, L"dlgClose");
+  CloseButton = NewTitleButton(width - 22, L"dlgClose");
   CloseButton->OnClick = [this](TObject* s) { OnClick_Button_sys(s); };
+}
 
+TqvBtn* TForm1::NewTitleButton(int left, const wchar_t* glyph) {
+  auto* b = new TqvBtn(this);
+  b->SetBounds(left, 5, 15, 17);
+  b->Anchors = akTop | akRight;
+  b->SetBorderStyle(TqvBorderStyle::qbsNone);
+  b->SetTransparent(true);
+  auto bitmap = std::make_unique<TBitmap>();
+  bitmap->LoadFromResourceName(::GetModuleHandleW(nullptr), glyph);
+  b->CurrentPicture().SetGraphic(std::move(bitmap));
+  return b;
+}
+
+void TForm1::BuildStatusLabel() {
   StatusLabel = new TLabel(this);
   StatusLabel->SetParent(this);
   StatusLabel->SetBounds(63, 43, StatusLabel->Width(), StatusLabel->Height());
   StatusLabel->SetTransparent(true);
+}
 
+// The path box and its browse button lie over the progress bars, hidden
+// until a folder is asked for.
+void TForm1::BuildPathBox() {
   PathBox = new TEdit(this);
   PathBox->SetBounds(MainBar->Left(), MainBar->Top(), MainBar->Width() - 20, PathBox->Height());
   PathBox->SetVisible(false);
@@ -215,8 +246,6 @@ void TForm1::BuildControls(const std::string& title, const std::string& linkCapt
   BrowseButton->Flat = true;
   BrowseButton->SetCaption("...");
   BrowseButton->OnClick = [this](TObject* s) { OnClick_Browse(s); };
-
-  QVButton_sys->SetLeft((width - QVButton_sys->Width()) / 2);
 }
 
 void TForm1::ApplyVisible(bool visible) {
@@ -255,7 +284,7 @@ void TForm1::SetMainMax(int max) { MainBar->SetMax(max); }
 void TForm1::SetMainPosition(int position) { MainBar->SetPosition(position); }
 void TForm1::StepMain() { MainBar->StepIt(); }
 void TForm1::UpdateMain() {
-  if (MainBar->HandleAllocated() && PaintDue(lastBarPaint_)) ::UpdateWindow(MainBar->Handle());
+  if (MainBar->HandleAllocated() && PaintDue(lastMainBarPaint_)) ::UpdateWindow(MainBar->Handle());
 }
 void TForm1::SetThinMax(int max) { ThinBar->SetMax(max); }
 void TForm1::SetThinPosition(int position) { ThinBar->SetPosition(position); }

@@ -94,13 +94,24 @@ class TForm1 : public TForm, public SetupWindow {
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
+  // The steps of BuildControls, in creation order.
+  void BuildTitleLabel(const std::string& title);
+  int WidenToTitle();
+  void BuildProgressBars(int width);
+  void BuildAppIcon();
+  void BuildLinkLabel(const std::string& linkCaption, const std::string& linkTarget);
+  void BuildTitleButtons(int width);
+  TqvBtn* NewTitleButton(int left, const wchar_t* glyph);
+  void BuildStatusLabel();
+  void BuildPathBox();
+
   bool Installing() const { return running_ && !state_.finished; }
   void StopRun(const std::string& why);
   void SessionEnding();
   void CloseAndEnd();
   bool PaintDue(DWORD& last);
   static constexpr DWORD kUpdateIntervalMs = 25;
-  DWORD lastStatusPaint_ = 0, lastBarPaint_ = 0;
+  DWORD lastStatusPaint_ = 0, lastMainBarPaint_ = 0;
 
   void Log(const std::string& line) {
     if (log_) log_->Line(line);

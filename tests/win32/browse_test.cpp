@@ -49,6 +49,9 @@ TEST(BrowseDir, ConfirmingAPreselectedFolder) {
   EXPECT_EQ(dlg.Selection(), dir / "Pick Me");
   EXPECT_EQ(dlg.Window(), nullptr);
   EXPECT_EQ(shownStatus, "status line text");
+  // The shell writes the path over the display name, and an icon is known.
+  EXPECT_EQ(dlg.DisplayName(), dir / "Pick Me");
+  EXPECT_GE(dlg.ImageIndex(), 0);
   // Centred on the screen.
   const int cx = ::GetSystemMetrics(SM_CXSCREEN), w = where.right - where.left;
   EXPECT_EQ(where.left, (cx - w) / 2);

@@ -71,6 +71,7 @@ TEST(Ending, CloseRequestsDoWhatTheCloseButtonDoes) {
   char programFiles[MAX_PATH] = "";
   ::GetEnvironmentVariableA("ProgramFiles", programFiles, MAX_PATH);
   const std::string suggested = std::string(programFiles) + "\\qvEndingPrompt";
+  test::RemoveTree(suggested);  // left by an interrupted run
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     BusyPackage busy(c.when == When::Prompt ? "qvEndingPrompt=files\\,?\n" : "Many=many\\,out\n");

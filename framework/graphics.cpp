@@ -6,6 +6,7 @@
 
 #include "bmp_codec.h"
 #include "dll_safety.h"
+#include "stride.h"
 #include "jpeg.h"
 #include "stdctrls.h"
 #include "text_conv.h"
@@ -241,7 +242,7 @@ void TBitmap::FreeHandles() {
 }
 
 int TBitmap::Stride() const {
-  return ((width_ * (BitsOf(format_) ? BitsOf(format_) : 24) + 31) / 32) * 4;
+  return BmpImage::StrideFor(width_, BitsOf(format_) ? BitsOf(format_) : 24);
 }
 
 TCanvas& TBitmap::Canvas() {
@@ -346,9 +347,10 @@ void TBitmap::LoadFromStream(TStream& stream) {
   BmpImage image = DecodeBmp(file);
   // 16- and 32-bit pictures with their own channel masks become 24-bit here.
   if ((image.bitCount == 16 || image.bitCount == 32) && image.redMask) {
-    std::vector<std::uint8_t> rows(static_cast<std::size_t>(((3 * image.width + 3) / 4 * 4)) * image.height);
-    ToTopDown24(image, rows.data(), ((3 * image.width + 3) / 4 * 4));
-    image = FromTopDown24(rows.data(), image.width, image.height, ((3 * image.width + 3) / 4 * 4));
+    const int stride = Stride24(image.width);
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(stride) * image.height);
+    ToTopDown24(image, rows.data(), stride);
+    image = FromTopDown24(rows.data(), image.width, image.height, stride);
   }
   std::vector<RGBQUAD> colors;
   for (const auto& c : image.colors) colors.push_back({c[0], c[1], c[2], 0});

@@ -8,6 +8,8 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "stride.h"
+
 namespace qv {
 
 namespace {
@@ -52,7 +54,7 @@ bool DecodeInto(const std::uint8_t* data, std::size_t size, DecodedJpeg* out, ch
   }
   out->width = static_cast<int>(info.output_width);
   out->height = static_cast<int>(info.output_height);
-  out->stride = (3 * out->width + 3) / 4 * 4;
+  out->stride = Stride24(out->width);
   out->bgr.resize(static_cast<std::size_t>(out->stride) * static_cast<std::size_t>(out->height));
   while (info.output_scanline < info.output_height) {
     JSAMPROW row = out->bgr.data() + static_cast<std::size_t>(info.output_scanline) * out->stride;

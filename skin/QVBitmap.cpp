@@ -79,7 +79,7 @@ void TQVBitmap::FreeImage() {
 void TQVBitmap::BindImage() {
   rows_.assign(static_cast<std::size_t>(std::max(height_, 0)), nullptr);
   rowPad_ = width_ % 4;
-  stride_ = 3 * width_ + rowPad_;
+  stride_ = Stride24(width_);
   imageSize_ = stride_ * height_;
   for (int y = 0; y < height_ && bits_; ++y) rows_[static_cast<std::size_t>(y)] = bits_ + y * stride_;
   {
@@ -113,7 +113,7 @@ void TQVBitmap::LoadFromBitmap(TBitmap& bitmap) {
   FreeImage();
   width_ = bitmap.Width();
   height_ = bitmap.Height();
-  imageSize_ = height_ * (3 * width_ + width_ % 4);
+  imageSize_ = height_ * Stride24(width_);
   CreateDib();
   if (dib_) {
     ScreenDC screen;
@@ -376,7 +376,7 @@ void TQVBitmap::LoadFromBits(const std::uint8_t* data, std::size_t count, SIZE s
   imageSize_ = static_cast<int>(count);
   // Rows shorter than the picture needs would be read past their end.
   if (width_ <= 0 || height_ <= 0 ||
-      count < static_cast<std::size_t>(pix::Stride24(width_)) * static_cast<std::size_t>(height_)) {
+      count < static_cast<std::size_t>(Stride24(width_)) * static_cast<std::size_t>(height_)) {
     FreeImage();
     return;
   }

@@ -326,7 +326,7 @@ void TWinControl::CreateHandle() {
         ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::SubclassProc)));
     HFONT f = Font().Create();
     ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(f), FALSE);
-    font_handle_.Reset(f);
+    standardFont_.Reset(f);
   }
   for (TControl* c : controls_)
     if (c->Windowed()) static_cast<TWinControl*>(c)->Handle();
@@ -336,10 +336,8 @@ void TWinControl::CreateHandle() {
 
 void TWinControl::DestroyHandle() {
   if (!hwnd_) return;
-  if (tooltip_) ::DestroyWindow(tooltip_);
-  tooltip_ = nullptr;
-  HWND h = hwnd_;
-  ::DestroyWindow(h);
+  tooltip_.Reset();
+  ::DestroyWindow(hwnd_);
   hwnd_ = nullptr;
 }
 
@@ -458,15 +456,15 @@ void TWinControl::UpdateHints() {
   for (TControl* c : controls_) any = any || (c->showHint_ && !c->hint_.empty());
   if (!any && !tooltip_) return;
   if (!tooltip_) {
-    tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
-                                 ::GetModuleHandleW(nullptr), nullptr);
+    tooltip_.Reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                     ::GetModuleHandleW(nullptr), nullptr));
   }
   // Tools are rebuilt from the controls as they stand.
   TTTOOLINFOW ti{};
   ti.cbSize = TTTOOLINFOW_V1_SIZE;
-  while (::SendMessageW(tooltip_, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&ti)))
-    ::SendMessageW(tooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  while (::SendMessageW(tooltip_.Get(), TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&ti)))
+    ::SendMessageW(tooltip_.Get(), TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
   UINT id = 1;
   for (TControl* c : controls_) {
     if (!c->showHint_ || c->hint_.empty()) continue;
@@ -482,7 +480,7 @@ void TWinControl::UpdateHints() {
       t.uFlags |= TTF_IDISHWND;
       t.uId = reinterpret_cast<UINT_PTR>(static_cast<TWinControl*>(c)->Handle());
     }
-    ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&t));
+    ::SendMessageW(tooltip_.Get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&t));
   }
 }
 
@@ -672,7 +670,7 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       ::RemovePropW(hwnd_, kControlProp);
       const LRESULT r = DefaultHandler(msg, wp, lp);
       hwnd_ = nullptr;
-      tooltip_ = nullptr;
+      tooltip_.Release();  // the system destroys owned windows with their owner
       return r;
     }
   }

@@ -250,8 +250,8 @@ class TWinControl : public TControl {
   TControl* mouseOver_ = nullptr;    // graphic child under the pointer
   bool trackingLeave_ = false;
   bool pointerInside_ = false;
-  HWND tooltip_ = nullptr;  // one per parent of hinted controls
-  UniqueGdiObject font_handle_;  // the font given to a standard control
+  UniqueWindow tooltip_;  // one per parent of hinted controls
+  UniqueGdiObject standardFont_;  // the font given to a standard control
 
  private:
   static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

@@ -7,8 +7,6 @@
 #include "bmp_codec.h"
 #include "dll_safety.h"
 #include "stride.h"
-#include "jpeg.h"
-#include "stdctrls.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -424,9 +422,7 @@ void TBitmap::Assign(TGraphic* source) {
 namespace {
 std::map<std::string, TPicture::Factory>& Registry() {
   static std::map<std::string, TPicture::Factory> registry{
-      {"TBitmap", [] { return std::unique_ptr<TGraphic>(new TBitmap); }},
-      {"TJPEGImage", [] { return std::unique_ptr<TGraphic>(new TJPEGImage); }},
-      {"TIcon", [] { return std::unique_ptr<TGraphic>(new TIcon); }}};
+      {"TBitmap", [] { return std::unique_ptr<TGraphic>(new TBitmap); }}};
   return registry;
 }
 }  // namespace

@@ -211,6 +211,13 @@ class TPicture {
  public:
   using Factory = std::function<std::unique_ptr<TGraphic>()>;
   static void RegisterClass(const std::string& name, Factory factory);
+  // Makes a graphic class known by its class name. TBitmap always is; a
+  // program registers the other formats its stored forms name, by a call
+  // that also keeps the format's code from being left out by the linker.
+  template <typename Graphic>
+  static void RegisterClass() {
+    RegisterClass(Graphic().ClassName(), [] { return std::unique_ptr<TGraphic>(new Graphic); });
+  }
   static std::unique_ptr<TGraphic> CreateGraphic(const std::string& name);
 
   TGraphic* Graphic() const { return graphic_.get(); }

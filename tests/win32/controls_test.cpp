@@ -8,6 +8,7 @@
 
 #include "application.h"
 #include "controls.h"
+#include "jpeg.h"
 #include "stdctrls.h"
 
 namespace qv {
@@ -293,5 +294,8 @@ TEST(Controls, EditTextRoundTripsGbk) {
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   qv::TApplication app;  // the one application object the framework expects
+  // As the program does: the setup window reads its face as a stored JPEG.
+  qv::TPicture::RegisterClass<qv::TJPEGImage>();
+  qv::TPicture::RegisterClass<qv::TIcon>();
   return RUN_ALL_TESTS();
 }

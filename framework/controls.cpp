@@ -7,7 +7,6 @@
 
 #include "application.h"
 #include "dll_safety.h"
-#include "stdctrls.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -775,22 +774,34 @@ void CollectWindowed(TWinControl* parent, std::vector<TWinControl*>& out) {
     }
 }
 
+// The push buttons below a parent, in creation (tab) order.
+std::vector<TWinControl*> DialogButtons(TWinControl* parent) {
+  std::vector<TWinControl*> all;
+  CollectWindowed(parent, all);
+  std::erase_if(all, [](const TWinControl* w) { return !w->DialogButton(); });
+  return all;
+}
+
 }  // namespace
 
 void TForm::UpdateButtonStyles() {
-  std::vector<TWinControl*> all;
-  CollectWindowed(this, all);
-  TButton* active = nullptr;
-  for (TWinControl* w : all)
-    if (auto* b = dynamic_cast<TButton*>(w); b && b->Focused()) active = b;
+  const std::vector<TWinControl*> buttons = DialogButtons(this);
+  TWinControl* active = nullptr;
+  for (TWinControl* b : buttons)
+    if (b->Focused()) active = b;
   if (!active)
-    for (TWinControl* w : all)
-      if (auto* b = dynamic_cast<TButton*>(w); b && b->Default) active = b;
-  for (TWinControl* w : all)
-    if (auto* b = dynamic_cast<TButton*>(w)) b->SetButtonStyle(b == active);
+    for (TWinControl* b : buttons)
+      if (b->DialogButton()->isDefault) active = b;
+  for (TWinControl* b : buttons) b->SetButtonStyle(b == active);
 }
 
 bool TForm::DialogKey(WPARAM key) {
+  if (key == VK_TAB) return FocusNextTabStop(::GetKeyState(VK_SHIFT) < 0);
+  if (key == VK_RETURN || key == VK_ESCAPE) return PressDialogButton(key == VK_RETURN);
+  return false;
+}
+
+bool TForm::FocusNextTabStop(bool back) {
   std::vector<TWinControl*> all;
   CollectWindowed(this, all);
   std::vector<TWinControl*> stops;
@@ -798,26 +809,26 @@ bool TForm::DialogKey(WPARAM key) {
     if (w->HandleAllocated() && ::IsWindowVisible(w->Handle()) && ::IsWindowEnabled(w->Handle()) &&
         (::GetWindowLongPtrW(w->Handle(), GWL_STYLE) & WS_TABSTOP))
       stops.push_back(w);
-  if (key == VK_TAB) {
-    if (stops.empty()) return false;
-    const bool back = ::GetKeyState(VK_SHIFT) < 0;
-    auto it = std::find_if(stops.begin(), stops.end(), [](TWinControl* w) { return w->Focused(); });
-    std::size_t i = it == stops.end() ? 0 : static_cast<std::size_t>(it - stops.begin());
-    if (it != stops.end()) i = back ? (i + stops.size() - 1) % stops.size() : (i + 1) % stops.size();
-    stops[i]->SetFocus();
-    return true;
+  if (stops.empty()) return false;
+  auto it = std::find_if(stops.begin(), stops.end(), [](TWinControl* w) { return w->Focused(); });
+  std::size_t i = it == stops.end() ? 0 : static_cast<std::size_t>(it - stops.begin());
+  if (it != stops.end()) i = back ? (i + stops.size() - 1) % stops.size() : (i + 1) % stops.size();
+  stops[i]->SetFocus();
+  return true;
+}
+
+bool TForm::PressDialogButton(bool enter) {
+  const std::vector<TWinControl*> buttons = DialogButtons(this);
+  TWinControl* target = nullptr;
+  for (TWinControl* b : buttons)
+    if (enter && b->Focused()) target = b;
+  for (TWinControl* b : buttons) {
+    const TDialogButton part = *b->DialogButton();
+    if (!target && (enter ? part.isDefault : part.isCancel)) target = b;
   }
-  if (key == VK_RETURN || key == VK_ESCAPE) {
-    TButton* target = nullptr;
-    for (TWinControl* w : all)
-      if (auto* b = dynamic_cast<TButton*>(w); b && key == VK_RETURN && b->Focused()) target = b;
-    for (TWinControl* w : all)
-      if (auto* b = dynamic_cast<TButton*>(w); !target && b && (key == VK_RETURN ? b->Default : b->Cancel)) target = b;
-    if (!target || !target->Enabled()) return false;
-    target->Click();
-    return true;
-  }
-  return false;
+  if (!target || !target->Enabled()) return false;
+  target->Click();
+  return true;
 }
 
 bool HandleDialogKey(const MSG& msg) {

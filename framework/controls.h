@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -209,6 +210,18 @@ class TWinControl : public TControl {
   // The graphic control under a client point (topmost first), or nullptr.
   TControl* ControlAt(POINT p) const;
 
+  // What a push button is to its form's Enter and Escape keys: Enter
+  // presses the focused button or else the default one, Escape the cancel
+  // one. Controls that are no push button have no such part.
+  struct TDialogButton {
+    bool isDefault = false;
+    bool isCancel = false;
+  };
+  virtual std::optional<TDialogButton> DialogButton() const { return std::nullopt; }
+  // The form marks its active button: the focused one, or the default one
+  // while no other button has the focus.
+  virtual void SetButtonStyle(bool /*isActive*/) {}
+
  protected:
   friend class TControl;
   bool Windowed() const override { return true; }
@@ -290,6 +303,10 @@ class TForm : public TWinControl {
  protected:
   void CreateParams(CreateParamsData& params) override;
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
+  // Tab and Shift+Tab: the next (or previous) visible, enabled tab stop.
+  bool FocusNextTabStop(bool back);
+  // Enter (or Escape): the button it presses, if that one is enabled.
+  bool PressDialogButton(bool enter);
   bool active_ = false;
   bool modal_ = false;
   TWindowState state_ = TWindowState::wsNormal;

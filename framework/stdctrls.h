@@ -99,9 +99,8 @@ class TButton : public TWinControl {
   bool Cancel = false;
   int ModalResult = mrNone;
   void Click() override;
-  // The form marks its active button: the focused one, or the default one
-  // while no other button has the focus.
-  virtual void SetButtonStyle(bool isActive);
+  std::optional<TDialogButton> DialogButton() const override { return TDialogButton{Default, Cancel}; }
+  void SetButtonStyle(bool isActive) override;
 
  protected:
   void CreateParams(CreateParamsData& params) override;

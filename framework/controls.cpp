@@ -16,14 +16,14 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"qvWinControl";
 constexpr wchar_t kControlProp[] = L"qvControl";
 
-void RegisterWindowClass() {
+void RegisterWindowClass(WNDPROC procedure) {
   static bool done = false;
   if (done) return;
   InitCommonControlsSafely();
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = ::DefWindowProcW;  // replaced per window at creation
+  wc.lpfnWndProc = procedure;
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.hCursor = nullptr;  // WM_SETCURSOR decides
   wc.lpszClassName = kWindowClass;
@@ -310,27 +310,34 @@ HWND TWinControl::Handle() {
 }
 
 void TWinControl::CreateHandle() {
-  RegisterWindowClass();
+  RegisterWindowClass(&TWinControl::StaticWndProc);
   CreateParamsData p;
   CreateParams(p);
+  // Our own class gets this object with WM_NCCREATE, so every creation
+  // message reaches it; a standard control is subclassed once it exists.
   const bool own = p.className == nullptr;
-  hwnd_ = ::CreateWindowExW(p.exStyle, own ? kWindowClass : p.className, p.text.c_str(), p.style, left_, top_,
-                            width_, height_, p.parent, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-  if (!hwnd_) throw std::runtime_error("Error creating window");
-  ::SetPropW(hwnd_, kControlProp, this);
-  if (own) {
-    ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::StaticWndProc));
-  } else {
-    standardProc_ = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::SubclassProc)));
-    HFONT f = Font().Create();
-    ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(f), FALSE);
-    standardFont_.Reset(f);
-  }
+  HWND made = ::CreateWindowExW(p.exStyle, own ? kWindowClass : p.className, p.text.c_str(), p.style, left_, top_,
+                                width_, height_, p.parent, nullptr, ::GetModuleHandleW(nullptr), own ? this : nullptr);
+  if (!made) throw std::runtime_error("Error creating window");
+  if (!own) SubclassStandardControl(made);
   for (TControl* c : controls_)
     if (c->Windowed()) static_cast<TWinControl*>(c)->Handle();
   HandleCreated();
   UpdateHints();
+}
+
+void TWinControl::AttachHandle(HWND hwnd) {
+  hwnd_ = hwnd;
+  ::SetPropW(hwnd_, kControlProp, this);
+}
+
+void TWinControl::SubclassStandardControl(HWND hwnd) {
+  AttachHandle(hwnd);
+  standardProc_ = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::SubclassProc)));
+  HFONT f = Font().Create();
+  ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(f), FALSE);
+  standardFont_.Reset(f);
 }
 
 void TWinControl::DestroyHandle() {
@@ -519,8 +526,21 @@ void TWinControl::PaintWindow(HDC dc, const RECT& update) {
 }
 
 LRESULT CALLBACK TWinControl::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  // Messages before this one (WM_GETMINMAXINFO) have no object to go to.
+  if (msg == WM_NCCREATE)
+    if (auto* self = static_cast<TWinControl*>(reinterpret_cast<const CREATESTRUCTW*>(lp)->lpCreateParams))
+      self->AttachHandle(hwnd);
+  return Deliver(hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  return Deliver(hwnd, msg, wp, lp);
+}
+
+LRESULT TWinControl::Deliver(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   TWinControl* self = ControlOf(hwnd);
   if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);
+  // Nothing thrown crosses the window procedure: the application shows it.
   LRESULT result = 0;
   bool handled = false;
   TApplication::Instance().Guard([&] {
@@ -528,10 +548,6 @@ LRESULT CALLBACK TWinControl::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
     handled = true;
   });
   return handled ? result : 0;
-}
-
-LRESULT CALLBACK TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  return StaticWndProc(hwnd, msg, wp, lp);
 }
 
 LRESULT TWinControl::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp) {
@@ -589,40 +605,67 @@ LRESULT TWinControl::MouseMessage(UINT msg, WPARAM wp, LPARAM lp) {
   return standardProc_ ? DefaultHandler(msg, wp, lp) : 0;
 }
 
+void TWinControl::PaintBuffered() {
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(hwnd_, &ps);
+  const RECT& u = ps.rcPaint;
+  const int w = u.right - u.left, h = u.bottom - u.top;
+  if (w > 0 && h > 0) {
+    // Off screen first, then one copy: no flicker.
+    const UniqueBitmap buffer(::CreateCompatibleBitmap(dc, w, h));
+    const BitmapDC mem(dc, buffer.Get());
+    ::SetViewportOrgEx(mem.Get(), -u.left, -u.top, nullptr);
+    PaintWindow(mem.Get(), u);
+    ::SetViewportOrgEx(mem.Get(), 0, 0, nullptr);
+    ::BitBlt(dc, u.left, u.top, w, h, mem.Get(), 0, 0, SRCCOPY);
+  }
+  ::EndPaint(hwnd_, &ps);
+}
+
+bool TWinControl::ChooseCursor(HWND over, WORD hitTest) {
+  if (hitTest != HTCLIENT || over != hwnd_) return false;
+  POINT p;
+  ::GetCursorPos(&p);
+  ::ScreenToClient(hwnd_, &p);
+  TControl* c = ControlAt(p);
+  const TCursor cur = c && c->Cursor != crDefault ? c->Cursor : Cursor;
+  // A standard control without a cursor of ours keeps its own.
+  if (cur == crDefault && standardProc_) return false;
+  ::SetCursor(CursorHandle(cur));
+  return true;
+}
+
+std::optional<LRESULT> TWinControl::ReflectToChild(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_DRAWITEM) {
+    auto& item = *reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+    TWinControl* child = ControlOf(item.hwndItem);
+    if (child && child->CNDrawItem(item)) return TRUE;
+    return std::nullopt;
+  }
+  // A WM_COMMAND from a menu or an accelerator names no control.
+  TWinControl* child = lp ? ControlOf(reinterpret_cast<HWND>(lp)) : nullptr;
+  if (!child) return std::nullopt;
+  if (msg == WM_COMMAND) {
+    if (child->CNCommand(HIWORD(wp))) return 0;
+  } else if (HBRUSH b = child->CNCtlColor(reinterpret_cast<HDC>(wp))) {
+    return reinterpret_cast<LRESULT>(b);
+  }
+  return std::nullopt;
+}
+
 LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_ERASEBKGND:
       if (!standardProc_) return 1;  // WM_PAINT covers every pixel
       break;
     case WM_PAINT:
-      if (!standardProc_) {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(hwnd_, &ps);
-        const RECT& u = ps.rcPaint;
-        const int w = u.right - u.left, h = u.bottom - u.top;
-        if (w > 0 && h > 0) {
-          // Off screen first, then one copy: no flicker.
-          UniqueMemoryDC mem(::CreateCompatibleDC(dc));
-          UniqueGdiObject bmp(::CreateCompatibleBitmap(dc, w, h));
-          {
-            SelectObjectScope sel(mem.Get(), bmp.Get());
-            ::SetViewportOrgEx(mem.Get(), -u.left, -u.top, nullptr);
-            PaintWindow(mem.Get(), u);
-            ::SetViewportOrgEx(mem.Get(), 0, 0, nullptr);
-            ::BitBlt(dc, u.left, u.top, w, h, mem.Get(), 0, 0, SRCCOPY);
-          }
-        }
-        ::EndPaint(hwnd_, &ps);
-        return 0;
-      }
-      break;
+      if (standardProc_) break;
+      PaintBuffered();
+      return 0;
     case WM_PRINTCLIENT:
-      if (!standardProc_) {
-        RECT all{0, 0, width_, height_};
-        PaintWindow(reinterpret_cast<HDC>(wp), all);
-        return 0;
-      }
-      break;
+      if (standardProc_) break;
+      PaintWindow(reinterpret_cast<HDC>(wp), RECT{0, 0, width_, height_});
+      return 0;
     case WM_MOUSEMOVE:
     case WM_LBUTTONDOWN: case WM_RBUTTONDOWN: case WM_MBUTTONDOWN:
     case WM_LBUTTONUP: case WM_RBUTTONUP: case WM_MBUTTONUP:
@@ -638,32 +681,11 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       captured_ = nullptr;
       break;
     case WM_SETCURSOR:
-      if (LOWORD(lp) == HTCLIENT && reinterpret_cast<HWND>(wp) == hwnd_) {
-        POINT p;
-        ::GetCursorPos(&p);
-        ::ScreenToClient(hwnd_, &p);
-        TControl* c = ControlAt(p);
-        const TCursor cur = c && c->Cursor != crDefault ? c->Cursor : Cursor;
-        if (cur != crDefault || !standardProc_) {
-          ::SetCursor(CursorHandle(cur));
-          return TRUE;
-        }
-      }
+      if (ChooseCursor(reinterpret_cast<HWND>(wp), LOWORD(lp))) return TRUE;
       break;
-    case WM_COMMAND:
-      if (lp) {
-        if (TWinControl* child = ControlOf(reinterpret_cast<HWND>(lp)); child && child->CNCommand(HIWORD(wp)))
-          return 0;
-      }
-      break;
-    case WM_DRAWITEM: {
-      auto* dis = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
-      if (TWinControl* child = ControlOf(dis->hwndItem); child && child->CNDrawItem(*dis)) return TRUE;
-      break;
-    }
+    case WM_COMMAND: case WM_DRAWITEM:
     case WM_CTLCOLOREDIT: case WM_CTLCOLORSTATIC: case WM_CTLCOLORBTN:
-      if (TWinControl* child = ControlOf(reinterpret_cast<HWND>(lp)))
-        if (HBRUSH b = child->CNCtlColor(reinterpret_cast<HDC>(wp))) return reinterpret_cast<LRESULT>(b);
+      if (const std::optional<LRESULT> r = ReflectToChild(msg, wp, lp)) return *r;
       break;
     case WM_NCDESTROY: {
       ::RemovePropW(hwnd_, kControlProp);

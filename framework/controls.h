@@ -237,11 +237,13 @@ class TWinControl : public TControl {
   virtual void DestroyHandle();
   // After the window exists: give it the control's state.
   virtual void HandleCreated() {}
-  // One switch for the messages of this window; unhandled ones go on to
-  // DefaultHandler.
+  // One switch for the messages of this window, from WM_NCCREATE on;
+  // unhandled ones go on to DefaultHandler.
   virtual LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT DefaultHandler(UINT msg, WPARAM wp, LPARAM lp);
-  // Messages the parent hands back to the child they concern.
+  // CN ("control notification") handlers: WM_COMMAND, WM_DRAWITEM and
+  // WM_CTLCOLOR... reflected by the parent to the child control they
+  // concern; true (or a brush) when the child took it.
   virtual bool CNCommand(WORD) { return false; }
   virtual bool CNDrawItem(DRAWITEMSTRUCT&) { return false; }
   virtual HBRUSH CNCtlColor(HDC) { return nullptr; }
@@ -267,8 +269,22 @@ class TWinControl : public TControl {
   UniqueGdiObject standardFont_;  // the font given to a standard control
 
  private:
+  // The class procedure of our own windows: binds the object at WM_NCCREATE.
   static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  // The procedure of standard controls, subclassed after creation.
   static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  // Hands a message to the window's object, or to the default procedure.
+  static LRESULT Deliver(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  void AttachHandle(HWND hwnd);
+  void SubclassStandardControl(HWND hwnd);
+  // WM_PAINT of our own windows, through an off-screen buffer.
+  void PaintBuffered();
+  // WM_SETCURSOR: the cursor of the graphic child under the pointer, else
+  // the control's own; true when set.
+  bool ChooseCursor(HWND over, WORD hitTest);
+  // WM_COMMAND, WM_DRAWITEM and WM_CTLCOLOR... to the CN handler of the
+  // child they concern; nullopt when it did not take them.
+  std::optional<LRESULT> ReflectToChild(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT MouseMessage(UINT msg, WPARAM wp, LPARAM lp);
   void SetPosOnWindow();
 };

@@ -88,6 +88,25 @@ struct FormRig {
   }
 };
 
+TEST(Controls, CreationMessagesReachTheObjectWithItsHandle) {
+  struct Probe : TForm {
+    Probe() : TForm(nullptr) {}
+    std::vector<UINT> seen;
+    HWND handleAtCreate = nullptr;
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
+      seen.push_back(msg);
+      if (msg == WM_CREATE) handleAtCreate = hwnd_;
+      return TForm::WndProc(msg, wp, lp);
+    }
+  } probe;
+  probe.SetBounds(100, 100, 200, 100);
+  const HWND h = probe.Handle();
+  const auto first = [&](UINT msg) { return std::find(probe.seen.begin(), probe.seen.end(), msg); };
+  ASSERT_NE(first(WM_CREATE), probe.seen.end());
+  EXPECT_EQ(probe.seen.front(), static_cast<UINT>(WM_NCCREATE));
+  EXPECT_EQ(probe.handleAtCreate, h);
+}
+
 TEST(Controls, GraphicChildrenPaintInZOrderAndClipToThemselves) {
   FormRig rig;
   auto* below = new Box(rig.form, clRed, &rig.log, "below");

@@ -727,14 +727,14 @@ void TForm::CreateParams(CreateParamsData& params) {
 }
 
 TWindowState TForm::WindowState() const {
-  if (!hwnd_) return state_;
+  if (!hwnd_) return windowState_;
   if (::IsIconic(hwnd_)) return TWindowState::wsMinimized;
   if (::IsZoomed(hwnd_)) return TWindowState::wsMaximized;
   return TWindowState::wsNormal;
 }
 
 void TForm::SetWindowState(TWindowState state) {
-  state_ = state;
+  windowState_ = state;
   if (!hwnd_ || !visible_) return;
   ::ShowWindow(hwnd_, state == TWindowState::wsMaximized   ? SW_MAXIMIZE
                       : state == TWindowState::wsMinimized ? SW_MINIMIZE

@@ -325,7 +325,7 @@ class TForm : public TWinControl {
   bool PressDialogButton(bool enter);
   bool active_ = false;
   bool modal_ = false;
-  TWindowState state_ = TWindowState::wsNormal;
+  TWindowState windowState_ = TWindowState::wsNormal;
 };
 
 // Offers a key message to the form it belongs to (Enter, Escape, Tab).

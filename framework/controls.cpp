@@ -7,7 +7,6 @@
 
 #include "application.h"
 #include "dll_safety.h"
-#include "stdctrls.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -17,14 +16,14 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"qvWinControl";
 constexpr wchar_t kControlProp[] = L"qvControl";
 
-void RegisterWindowClass() {
+void RegisterWindowClass(WNDPROC procedure) {
   static bool done = false;
   if (done) return;
   InitCommonControlsSafely();
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = ::DefWindowProcW;  // replaced per window at creation
+  wc.lpfnWndProc = procedure;
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.hCursor = nullptr;  // WM_SETCURSOR decides
   wc.lpszClassName = kWindowClass;
@@ -311,35 +310,40 @@ HWND TWinControl::Handle() {
 }
 
 void TWinControl::CreateHandle() {
-  RegisterWindowClass();
+  RegisterWindowClass(&TWinControl::StaticWndProc);
   CreateParamsData p;
   CreateParams(p);
+  // Our own class gets this object with WM_NCCREATE, so every creation
+  // message reaches it; a standard control is subclassed once it exists.
   const bool own = p.className == nullptr;
-  hwnd_ = ::CreateWindowExW(p.exStyle, own ? kWindowClass : p.className, p.text.c_str(), p.style, left_, top_,
-                            width_, height_, p.parent, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-  if (!hwnd_) throw std::runtime_error("Error creating window");
-  ::SetPropW(hwnd_, kControlProp, this);
-  if (own) {
-    ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::StaticWndProc));
-  } else {
-    standardProc_ = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::SubclassProc)));
-    HFONT f = Font().Create();
-    ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(f), FALSE);
-    font_handle_.Reset(f);
-  }
+  HWND made = ::CreateWindowExW(p.exStyle, own ? kWindowClass : p.className, p.text.c_str(), p.style, left_, top_,
+                                width_, height_, p.parent, nullptr, ::GetModuleHandleW(nullptr), own ? this : nullptr);
+  if (!made) throw std::runtime_error("Error creating window");
+  if (!own) SubclassStandardControl(made);
   for (TControl* c : controls_)
     if (c->Windowed()) static_cast<TWinControl*>(c)->Handle();
   HandleCreated();
   UpdateHints();
 }
 
+void TWinControl::AttachHandle(HWND hwnd) {
+  hwnd_ = hwnd;
+  ::SetPropW(hwnd_, kControlProp, this);
+}
+
+void TWinControl::SubclassStandardControl(HWND hwnd) {
+  AttachHandle(hwnd);
+  standardProc_ = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::SubclassProc)));
+  HFONT f = Font().Create();
+  ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(f), FALSE);
+  standardFont_.Reset(f);
+}
+
 void TWinControl::DestroyHandle() {
   if (!hwnd_) return;
-  if (tooltip_) ::DestroyWindow(tooltip_);
-  tooltip_ = nullptr;
-  HWND h = hwnd_;
-  ::DestroyWindow(h);
+  tooltip_.Reset();
+  ::DestroyWindow(hwnd_);
   hwnd_ = nullptr;
 }
 
@@ -458,15 +462,15 @@ void TWinControl::UpdateHints() {
   for (TControl* c : controls_) any = any || (c->showHint_ && !c->hint_.empty());
   if (!any && !tooltip_) return;
   if (!tooltip_) {
-    tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
-                                 ::GetModuleHandleW(nullptr), nullptr);
+    tooltip_.Reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                     ::GetModuleHandleW(nullptr), nullptr));
   }
   // Tools are rebuilt from the controls as they stand.
   TTTOOLINFOW ti{};
   ti.cbSize = TTTOOLINFOW_V1_SIZE;
-  while (::SendMessageW(tooltip_, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&ti)))
-    ::SendMessageW(tooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  while (::SendMessageW(tooltip_.Get(), TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&ti)))
+    ::SendMessageW(tooltip_.Get(), TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
   UINT id = 1;
   for (TControl* c : controls_) {
     if (!c->showHint_ || c->hint_.empty()) continue;
@@ -482,7 +486,7 @@ void TWinControl::UpdateHints() {
       t.uFlags |= TTF_IDISHWND;
       t.uId = reinterpret_cast<UINT_PTR>(static_cast<TWinControl*>(c)->Handle());
     }
-    ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&t));
+    ::SendMessageW(tooltip_.Get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&t));
   }
 }
 
@@ -522,8 +526,21 @@ void TWinControl::PaintWindow(HDC dc, const RECT& update) {
 }
 
 LRESULT CALLBACK TWinControl::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  // Messages before this one (WM_GETMINMAXINFO) have no object to go to.
+  if (msg == WM_NCCREATE)
+    if (auto* self = static_cast<TWinControl*>(reinterpret_cast<const CREATESTRUCTW*>(lp)->lpCreateParams))
+      self->AttachHandle(hwnd);
+  return Deliver(hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  return Deliver(hwnd, msg, wp, lp);
+}
+
+LRESULT TWinControl::Deliver(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   TWinControl* self = ControlOf(hwnd);
   if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);
+  // Nothing thrown crosses the window procedure: the application shows it.
   LRESULT result = 0;
   bool handled = false;
   TApplication::Instance().Guard([&] {
@@ -531,10 +548,6 @@ LRESULT CALLBACK TWinControl::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
     handled = true;
   });
   return handled ? result : 0;
-}
-
-LRESULT CALLBACK TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  return StaticWndProc(hwnd, msg, wp, lp);
 }
 
 LRESULT TWinControl::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp) {
@@ -592,40 +605,67 @@ LRESULT TWinControl::MouseMessage(UINT msg, WPARAM wp, LPARAM lp) {
   return standardProc_ ? DefaultHandler(msg, wp, lp) : 0;
 }
 
+void TWinControl::PaintBuffered() {
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(hwnd_, &ps);
+  const RECT& u = ps.rcPaint;
+  const int w = u.right - u.left, h = u.bottom - u.top;
+  if (w > 0 && h > 0) {
+    // Off screen first, then one copy: no flicker.
+    const UniqueBitmap buffer(::CreateCompatibleBitmap(dc, w, h));
+    const BitmapDC mem(dc, buffer.Get());
+    ::SetViewportOrgEx(mem.Get(), -u.left, -u.top, nullptr);
+    PaintWindow(mem.Get(), u);
+    ::SetViewportOrgEx(mem.Get(), 0, 0, nullptr);
+    ::BitBlt(dc, u.left, u.top, w, h, mem.Get(), 0, 0, SRCCOPY);
+  }
+  ::EndPaint(hwnd_, &ps);
+}
+
+bool TWinControl::ChooseCursor(HWND over, WORD hitTest) {
+  if (hitTest != HTCLIENT || over != hwnd_) return false;
+  POINT p;
+  ::GetCursorPos(&p);
+  ::ScreenToClient(hwnd_, &p);
+  TControl* c = ControlAt(p);
+  const TCursor cur = c && c->Cursor != crDefault ? c->Cursor : Cursor;
+  // A standard control without a cursor of ours keeps its own.
+  if (cur == crDefault && standardProc_) return false;
+  ::SetCursor(CursorHandle(cur));
+  return true;
+}
+
+std::optional<LRESULT> TWinControl::ReflectToChild(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_DRAWITEM) {
+    auto& item = *reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+    TWinControl* child = ControlOf(item.hwndItem);
+    if (child && child->CNDrawItem(item)) return TRUE;
+    return std::nullopt;
+  }
+  // A WM_COMMAND from a menu or an accelerator names no control.
+  TWinControl* child = lp ? ControlOf(reinterpret_cast<HWND>(lp)) : nullptr;
+  if (!child) return std::nullopt;
+  if (msg == WM_COMMAND) {
+    if (child->CNCommand(HIWORD(wp))) return 0;
+  } else if (HBRUSH b = child->CNCtlColor(reinterpret_cast<HDC>(wp))) {
+    return reinterpret_cast<LRESULT>(b);
+  }
+  return std::nullopt;
+}
+
 LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_ERASEBKGND:
       if (!standardProc_) return 1;  // WM_PAINT covers every pixel
       break;
     case WM_PAINT:
-      if (!standardProc_) {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(hwnd_, &ps);
-        const RECT& u = ps.rcPaint;
-        const int w = u.right - u.left, h = u.bottom - u.top;
-        if (w > 0 && h > 0) {
-          // Off screen first, then one copy: no flicker.
-          UniqueMemoryDC mem(::CreateCompatibleDC(dc));
-          UniqueGdiObject bmp(::CreateCompatibleBitmap(dc, w, h));
-          {
-            SelectObjectScope sel(mem.Get(), bmp.Get());
-            ::SetViewportOrgEx(mem.Get(), -u.left, -u.top, nullptr);
-            PaintWindow(mem.Get(), u);
-            ::SetViewportOrgEx(mem.Get(), 0, 0, nullptr);
-            ::BitBlt(dc, u.left, u.top, w, h, mem.Get(), 0, 0, SRCCOPY);
-          }
-        }
-        ::EndPaint(hwnd_, &ps);
-        return 0;
-      }
-      break;
+      if (standardProc_) break;
+      PaintBuffered();
+      return 0;
     case WM_PRINTCLIENT:
-      if (!standardProc_) {
-        RECT all{0, 0, width_, height_};
-        PaintWindow(reinterpret_cast<HDC>(wp), all);
-        return 0;
-      }
-      break;
+      if (standardProc_) break;
+      PaintWindow(reinterpret_cast<HDC>(wp), RECT{0, 0, width_, height_});
+      return 0;
     case WM_MOUSEMOVE:
     case WM_LBUTTONDOWN: case WM_RBUTTONDOWN: case WM_MBUTTONDOWN:
     case WM_LBUTTONUP: case WM_RBUTTONUP: case WM_MBUTTONUP:
@@ -641,38 +681,17 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       captured_ = nullptr;
       break;
     case WM_SETCURSOR:
-      if (LOWORD(lp) == HTCLIENT && reinterpret_cast<HWND>(wp) == hwnd_) {
-        POINT p;
-        ::GetCursorPos(&p);
-        ::ScreenToClient(hwnd_, &p);
-        TControl* c = ControlAt(p);
-        const TCursor cur = c && c->Cursor != crDefault ? c->Cursor : Cursor;
-        if (cur != crDefault || !standardProc_) {
-          ::SetCursor(CursorHandle(cur));
-          return TRUE;
-        }
-      }
+      if (ChooseCursor(reinterpret_cast<HWND>(wp), LOWORD(lp))) return TRUE;
       break;
-    case WM_COMMAND:
-      if (lp) {
-        if (TWinControl* child = ControlOf(reinterpret_cast<HWND>(lp)); child && child->CNCommand(HIWORD(wp)))
-          return 0;
-      }
-      break;
-    case WM_DRAWITEM: {
-      auto* dis = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
-      if (TWinControl* child = ControlOf(dis->hwndItem); child && child->CNDrawItem(*dis)) return TRUE;
-      break;
-    }
+    case WM_COMMAND: case WM_DRAWITEM:
     case WM_CTLCOLOREDIT: case WM_CTLCOLORSTATIC: case WM_CTLCOLORBTN:
-      if (TWinControl* child = ControlOf(reinterpret_cast<HWND>(lp)))
-        if (HBRUSH b = child->CNCtlColor(reinterpret_cast<HDC>(wp))) return reinterpret_cast<LRESULT>(b);
+      if (const std::optional<LRESULT> r = ReflectToChild(msg, wp, lp)) return *r;
       break;
     case WM_NCDESTROY: {
       ::RemovePropW(hwnd_, kControlProp);
       const LRESULT r = DefaultHandler(msg, wp, lp);
       hwnd_ = nullptr;
-      tooltip_ = nullptr;
+      tooltip_.Release();  // the system destroys owned windows with their owner
       return r;
     }
   }
@@ -708,14 +727,14 @@ void TForm::CreateParams(CreateParamsData& params) {
 }
 
 TWindowState TForm::WindowState() const {
-  if (!hwnd_) return state_;
+  if (!hwnd_) return windowState_;
   if (::IsIconic(hwnd_)) return TWindowState::wsMinimized;
   if (::IsZoomed(hwnd_)) return TWindowState::wsMaximized;
   return TWindowState::wsNormal;
 }
 
 void TForm::SetWindowState(TWindowState state) {
-  state_ = state;
+  windowState_ = state;
   if (!hwnd_ || !visible_) return;
   ::ShowWindow(hwnd_, state == TWindowState::wsMaximized   ? SW_MAXIMIZE
                       : state == TWindowState::wsMinimized ? SW_MINIMIZE
@@ -777,22 +796,34 @@ void CollectWindowed(TWinControl* parent, std::vector<TWinControl*>& out) {
     }
 }
 
+// The push buttons below a parent, in creation (tab) order.
+std::vector<TWinControl*> DialogButtons(TWinControl* parent) {
+  std::vector<TWinControl*> all;
+  CollectWindowed(parent, all);
+  std::erase_if(all, [](const TWinControl* w) { return !w->DialogButton(); });
+  return all;
+}
+
 }  // namespace
 
 void TForm::UpdateButtonStyles() {
-  std::vector<TWinControl*> all;
-  CollectWindowed(this, all);
-  TButton* active = nullptr;
-  for (TWinControl* w : all)
-    if (auto* b = dynamic_cast<TButton*>(w); b && b->Focused()) active = b;
+  const std::vector<TWinControl*> buttons = DialogButtons(this);
+  TWinControl* active = nullptr;
+  for (TWinControl* b : buttons)
+    if (b->Focused()) active = b;
   if (!active)
-    for (TWinControl* w : all)
-      if (auto* b = dynamic_cast<TButton*>(w); b && b->Default) active = b;
-  for (TWinControl* w : all)
-    if (auto* b = dynamic_cast<TButton*>(w)) b->SetButtonStyle(b == active);
+    for (TWinControl* b : buttons)
+      if (b->DialogButton()->isDefault) active = b;
+  for (TWinControl* b : buttons) b->SetButtonStyle(b == active);
 }
 
 bool TForm::DialogKey(WPARAM key) {
+  if (key == VK_TAB) return FocusNextTabStop(::GetKeyState(VK_SHIFT) < 0);
+  if (key == VK_RETURN || key == VK_ESCAPE) return PressDialogButton(key == VK_RETURN);
+  return false;
+}
+
+bool TForm::FocusNextTabStop(bool back) {
   std::vector<TWinControl*> all;
   CollectWindowed(this, all);
   std::vector<TWinControl*> stops;
@@ -800,26 +831,26 @@ bool TForm::DialogKey(WPARAM key) {
     if (w->HandleAllocated() && ::IsWindowVisible(w->Handle()) && ::IsWindowEnabled(w->Handle()) &&
         (::GetWindowLongPtrW(w->Handle(), GWL_STYLE) & WS_TABSTOP))
       stops.push_back(w);
-  if (key == VK_TAB) {
-    if (stops.empty()) return false;
-    const bool back = ::GetKeyState(VK_SHIFT) < 0;
-    auto it = std::find_if(stops.begin(), stops.end(), [](TWinControl* w) { return w->Focused(); });
-    std::size_t i = it == stops.end() ? 0 : static_cast<std::size_t>(it - stops.begin());
-    if (it != stops.end()) i = back ? (i + stops.size() - 1) % stops.size() : (i + 1) % stops.size();
-    stops[i]->SetFocus();
-    return true;
+  if (stops.empty()) return false;
+  auto it = std::find_if(stops.begin(), stops.end(), [](TWinControl* w) { return w->Focused(); });
+  std::size_t i = it == stops.end() ? 0 : static_cast<std::size_t>(it - stops.begin());
+  if (it != stops.end()) i = back ? (i + stops.size() - 1) % stops.size() : (i + 1) % stops.size();
+  stops[i]->SetFocus();
+  return true;
+}
+
+bool TForm::PressDialogButton(bool enter) {
+  const std::vector<TWinControl*> buttons = DialogButtons(this);
+  TWinControl* target = nullptr;
+  for (TWinControl* b : buttons)
+    if (enter && b->Focused()) target = b;
+  for (TWinControl* b : buttons) {
+    const TDialogButton part = *b->DialogButton();
+    if (!target && (enter ? part.isDefault : part.isCancel)) target = b;
   }
-  if (key == VK_RETURN || key == VK_ESCAPE) {
-    TButton* target = nullptr;
-    for (TWinControl* w : all)
-      if (auto* b = dynamic_cast<TButton*>(w); b && key == VK_RETURN && b->Focused()) target = b;
-    for (TWinControl* w : all)
-      if (auto* b = dynamic_cast<TButton*>(w); !target && b && (key == VK_RETURN ? b->Default : b->Cancel)) target = b;
-    if (!target || !target->Enabled()) return false;
-    target->Click();
-    return true;
-  }
-  return false;
+  if (!target || !target->Enabled()) return false;
+  target->Click();
+  return true;
 }
 
 bool HandleDialogKey(const MSG& msg) {

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -209,6 +210,18 @@ class TWinControl : public TControl {
   // The graphic control under a client point (topmost first), or nullptr.
   TControl* ControlAt(POINT p) const;
 
+  // What a push button is to its form's Enter and Escape keys: Enter
+  // presses the focused button or else the default one, Escape the cancel
+  // one. Controls that are no push button have no such part.
+  struct TDialogButton {
+    bool isDefault = false;
+    bool isCancel = false;
+  };
+  virtual std::optional<TDialogButton> DialogButton() const { return std::nullopt; }
+  // The form marks its active button: the focused one, or the default one
+  // while no other button has the focus.
+  virtual void SetButtonStyle(bool /*isActive*/) {}
+
  protected:
   friend class TControl;
   bool Windowed() const override { return true; }
@@ -224,11 +237,13 @@ class TWinControl : public TControl {
   virtual void DestroyHandle();
   // After the window exists: give it the control's state.
   virtual void HandleCreated() {}
-  // One switch for the messages of this window; unhandled ones go on to
-  // DefaultHandler.
+  // One switch for the messages of this window, from WM_NCCREATE on;
+  // unhandled ones go on to DefaultHandler.
   virtual LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT DefaultHandler(UINT msg, WPARAM wp, LPARAM lp);
-  // Messages the parent hands back to the child they concern.
+  // CN ("control notification") handlers: WM_COMMAND, WM_DRAWITEM and
+  // WM_CTLCOLOR... reflected by the parent to the child control they
+  // concern; true (or a brush) when the child took it.
   virtual bool CNCommand(WORD) { return false; }
   virtual bool CNDrawItem(DRAWITEMSTRUCT&) { return false; }
   virtual HBRUSH CNCtlColor(HDC) { return nullptr; }
@@ -250,12 +265,26 @@ class TWinControl : public TControl {
   TControl* mouseOver_ = nullptr;    // graphic child under the pointer
   bool trackingLeave_ = false;
   bool pointerInside_ = false;
-  HWND tooltip_ = nullptr;  // one per parent of hinted controls
-  UniqueGdiObject font_handle_;  // the font given to a standard control
+  UniqueWindow tooltip_;  // one per parent of hinted controls
+  UniqueGdiObject standardFont_;  // the font given to a standard control
 
  private:
+  // The class procedure of our own windows: binds the object at WM_NCCREATE.
   static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  // The procedure of standard controls, subclassed after creation.
   static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  // Hands a message to the window's object, or to the default procedure.
+  static LRESULT Deliver(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  void AttachHandle(HWND hwnd);
+  void SubclassStandardControl(HWND hwnd);
+  // WM_PAINT of our own windows, through an off-screen buffer.
+  void PaintBuffered();
+  // WM_SETCURSOR: the cursor of the graphic child under the pointer, else
+  // the control's own; true when set.
+  bool ChooseCursor(HWND over, WORD hitTest);
+  // WM_COMMAND, WM_DRAWITEM and WM_CTLCOLOR... to the CN handler of the
+  // child they concern; nullopt when it did not take them.
+  std::optional<LRESULT> ReflectToChild(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT MouseMessage(UINT msg, WPARAM wp, LPARAM lp);
   void SetPosOnWindow();
 };
@@ -290,9 +319,13 @@ class TForm : public TWinControl {
  protected:
   void CreateParams(CreateParamsData& params) override;
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
+  // Tab and Shift+Tab: the next (or previous) visible, enabled tab stop.
+  bool FocusNextTabStop(bool back);
+  // Enter (or Escape): the button it presses, if that one is enabled.
+  bool PressDialogButton(bool enter);
   bool active_ = false;
   bool modal_ = false;
-  TWindowState state_ = TWindowState::wsNormal;
+  TWindowState windowState_ = TWindowState::wsNormal;
 };
 
 // Offers a key message to the form it belongs to (Enter, Escape, Tab).

@@ -6,8 +6,7 @@
 
 #include "bmp_codec.h"
 #include "dll_safety.h"
-#include "jpeg.h"
-#include "stdctrls.h"
+#include "stride.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -228,41 +227,28 @@ struct DibInfo {
 
 TBitmap::TBitmap() = default;
 
-TBitmap::~TBitmap() { FreeHandles(); }
+TBitmap::~TBitmap() = default;
 
-void TBitmap::FreeHandles() {
+void TBitmap::ReleaseMemoryDC() {
   if (canvas_) canvas_->SetHandle(nullptr);
-  if (dc_ && oldBitmap_) ::SelectObject(dc_.Get(), oldBitmap_);
-  oldBitmap_ = nullptr;
-  dc_.Reset();
-  if (dib_) ::DeleteObject(dib_);
-  dib_ = nullptr;
-  bits_ = nullptr;
+  memoryDC_.reset();
 }
 
 int TBitmap::Stride() const {
-  return ((width_ * (BitsOf(format_) ? BitsOf(format_) : 24) + 31) / 32) * 4;
+  return BmpImage::StrideFor(width_, BitsOf(format_) ? BitsOf(format_) : 24);
 }
 
 TCanvas& TBitmap::Canvas() {
   if (!canvas_) canvas_ = std::make_unique<TCanvas>();
-  if (dib_ && !dc_) {
-    dc_.Reset(::CreateCompatibleDC(nullptr));
-    oldBitmap_ = ::SelectObject(dc_.Get(), dib_);
-  }
-  canvas_->SetHandle(dc_.Get());
+  if (dib_ && !memoryDC_) memoryDC_.emplace(nullptr, dib_.Get());
+  canvas_->SetHandle(memoryDC_ ? memoryDC_->Get() : nullptr);
   return *canvas_;
 }
 
 void TBitmap::Rebuild(int width, int height, TPixelFormat format, const std::vector<RGBQUAD>& colors) {
   // The old picture goes onto the new surface, converted by the platform.
-  HBITMAP oldDib = dib_;
-  dib_ = nullptr;
-  UniqueGdiObject keepOld(oldDib);
-  if (canvas_) canvas_->SetHandle(nullptr);
-  if (dc_ && oldBitmap_) ::SelectObject(dc_.Get(), oldBitmap_);
-  oldBitmap_ = nullptr;
-  dc_.Reset();
+  ReleaseMemoryDC();
+  const UniqueBitmap oldDib = std::move(dib_);
   bits_ = nullptr;
 
   if (format == TPixelFormat::pfDevice || format == TPixelFormat::pfCustom) format = TPixelFormat::pf24bit;
@@ -270,7 +256,7 @@ void TBitmap::Rebuild(int width, int height, TPixelFormat format, const std::vec
   width_ = std::max(width, 0);
   height_ = std::max(height, 0);
   const int bits = BitsOf(format);
-  colors_ = bits <= 8 ? (colors.empty() ? DefaultColors(bits) : colors) : std::vector<RGBQUAD>();
+  colorTable_ = bits <= 8 ? (colors.empty() ? DefaultColors(bits) : colors) : std::vector<RGBQUAD>();
   if (width_ == 0 || height_ == 0) {
     width_ = height_ = 0;
     return;
@@ -283,10 +269,10 @@ void TBitmap::Rebuild(int width, int height, TPixelFormat format, const std::vec
   info.header.biPlanes = 1;
   info.header.biBitCount = static_cast<WORD>(bits);
   info.header.biCompression = BI_RGB;
-  info.header.biClrUsed = static_cast<DWORD>(colors_.size());
-  std::copy(colors_.begin(), colors_.end(), info.colors);
+  info.header.biClrUsed = static_cast<DWORD>(colorTable_.size());
+  std::copy(colorTable_.begin(), colorTable_.end(), info.colors);
   void* p = nullptr;
-  dib_ = ::CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &p, nullptr, 0);
+  dib_.Reset(::CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &p, nullptr, 0));
   if (!dib_) {
     width_ = height_ = 0;
     throw std::runtime_error("Out of system resources");
@@ -295,15 +281,14 @@ void TBitmap::Rebuild(int width, int height, TPixelFormat format, const std::vec
   std::memset(bits_, 0, static_cast<std::size_t>(Stride()) * static_cast<std::size_t>(height_));
   if (oldDib) {
     TCanvas& c = Canvas();
-    UniqueMemoryDC src(::CreateCompatibleDC(nullptr));
-    SelectObjectScope sel(src.Get(), oldDib);
+    const BitmapDC src(nullptr, oldDib.Get());
     ::BitBlt(c.Handle(), 0, 0, width_, height_, src.Get(), 0, 0, SRCCOPY);
   }
 }
 
 void TBitmap::SetSize(int width, int height) {
   if (width == width_ && height == height_) return;
-  Rebuild(width, height, format_, colors_);
+  Rebuild(width, height, format_, colorTable_);
   Changed(this);
 }
 
@@ -319,9 +304,9 @@ void TBitmap::SetMonochrome(bool value) {
 
 void TBitmap::SetColorTable(const std::vector<RGBQUAD>& colors) {
   if (BitsOf(format_) > 8 || colors.empty()) return;
-  const std::size_t n = std::min(colors.size(), colors_.size());
-  std::copy(colors.begin(), colors.begin() + static_cast<std::ptrdiff_t>(n), colors_.begin());
-  if (dib_) ::SetDIBColorTable(Canvas().Handle(), 0, static_cast<UINT>(n), colors_.data());
+  const std::size_t n = std::min(colors.size(), colorTable_.size());
+  std::copy(colors.begin(), colors.begin() + static_cast<std::ptrdiff_t>(n), colorTable_.begin());
+  if (dib_) ::SetDIBColorTable(Canvas().Handle(), 0, static_cast<UINT>(n), colorTable_.data());
 }
 
 void TBitmap::Draw(TCanvas& canvas, const RECT& r) {
@@ -346,9 +331,10 @@ void TBitmap::LoadFromStream(TStream& stream) {
   BmpImage image = DecodeBmp(file);
   // 16- and 32-bit pictures with their own channel masks become 24-bit here.
   if ((image.bitCount == 16 || image.bitCount == 32) && image.redMask) {
-    std::vector<std::uint8_t> rows(static_cast<std::size_t>(((3 * image.width + 3) / 4 * 4)) * image.height);
-    ToTopDown24(image, rows.data(), ((3 * image.width + 3) / 4 * 4));
-    image = FromTopDown24(rows.data(), image.width, image.height, ((3 * image.width + 3) / 4 * 4));
+    const int stride = Stride24(image.width);
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(stride) * image.height);
+    ToTopDown24(image, rows.data(), stride);
+    image = FromTopDown24(rows.data(), image.width, image.height, stride);
   }
   std::vector<RGBQUAD> colors;
   for (const auto& c : image.colors) colors.push_back({c[0], c[1], c[2], 0});
@@ -365,7 +351,7 @@ void TBitmap::SaveToStream(TStream& stream) {
   image.width = width_;
   image.height = height_;
   image.bitCount = BitsOf(format_);
-  for (const auto& c : colors_) image.colors.push_back({c.rgbBlue, c.rgbGreen, c.rgbRed, 0});
+  for (const auto& c : colorTable_) image.colors.push_back({c.rgbBlue, c.rgbGreen, c.rgbRed, 0});
   if (dib_) {
     ::GdiFlush();
     image.bits.assign(bits_, bits_ + static_cast<std::size_t>(Stride()) * height_);
@@ -421,7 +407,7 @@ void TBitmap::Assign(TGraphic* source) {
     return;
   }
   Rebuild(0, 0, b->format_, {});
-  Rebuild(b->width_, b->height_, b->format_, b->colors_);
+  Rebuild(b->width_, b->height_, b->format_, b->colorTable_);
   if (b->dib_) {
     ::GdiFlush();
     std::memcpy(bits_, b->bits_, static_cast<std::size_t>(Stride()) * height_);
@@ -436,9 +422,7 @@ void TBitmap::Assign(TGraphic* source) {
 namespace {
 std::map<std::string, TPicture::Factory>& Registry() {
   static std::map<std::string, TPicture::Factory> registry{
-      {"TBitmap", [] { return std::unique_ptr<TGraphic>(new TBitmap); }},
-      {"TJPEGImage", [] { return std::unique_ptr<TGraphic>(new TJPEGImage); }},
-      {"TIcon", [] { return std::unique_ptr<TGraphic>(new TIcon); }}};
+      {"TBitmap", [] { return std::unique_ptr<TGraphic>(new TBitmap); }}};
   return registry;
 }
 }  // namespace

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -158,7 +159,7 @@ class TBitmap : public TGraphic {
   ~TBitmap() override;
   std::string ClassName() const override { return "TBitmap"; }
 
-  HBITMAP Handle() const { return dib_; }
+  HBITMAP Handle() const { return dib_.Get(); }
   TCanvas& Canvas();
   TPixelFormat PixelFormat() const { return format_; }
   void SetPixelFormat(TPixelFormat format);
@@ -184,7 +185,7 @@ class TBitmap : public TGraphic {
   void WriteData(TStream& stream) override;
 
   // The colour table of a paletted bitmap (empty otherwise).
-  std::vector<RGBQUAD> ColorTable() const { return colors_; }
+  std::vector<RGBQUAD> ColorTable() const { return colorTable_; }
   void SetColorTable(const std::vector<RGBQUAD>& colors);
   // The bits of the DIB section, bottom-up rows of Stride() bytes.
   std::uint8_t* Bits() const { return bits_; }
@@ -192,15 +193,16 @@ class TBitmap : public TGraphic {
 
  private:
   void Rebuild(int width, int height, TPixelFormat format, const std::vector<RGBQUAD>& colors);
-  void FreeHandles();
+  // Unbinds the canvas and deletes the DC that holds the DIB section.
+  void ReleaseMemoryDC();
 
   int width_ = 0, height_ = 0;
   TPixelFormat format_ = TPixelFormat::pf24bit;
-  std::vector<RGBQUAD> colors_;
-  HBITMAP dib_ = nullptr;  // owned, deleted in FreeHandles
+  std::vector<RGBQUAD> colorTable_;
+  // Destroyed bottom up: the canvas lets go of the DC, the DC of the DIB.
+  UniqueBitmap dib_;
   std::uint8_t* bits_ = nullptr;  // belongs to dib_
-  UniqueMemoryDC dc_;
-  HGDIOBJ oldBitmap_ = nullptr;
+  std::optional<BitmapDC> memoryDC_;  // made when the canvas is first asked for
   std::unique_ptr<TCanvas> canvas_;
 };
 
@@ -209,6 +211,13 @@ class TPicture {
  public:
   using Factory = std::function<std::unique_ptr<TGraphic>()>;
   static void RegisterClass(const std::string& name, Factory factory);
+  // Makes a graphic class known by its class name. TBitmap always is; a
+  // program registers the other formats its stored forms name, by a call
+  // that also keeps the format's code from being left out by the linker.
+  template <typename Graphic>
+  static void RegisterClass() {
+    RegisterClass(Graphic().ClassName(), [] { return std::unique_ptr<TGraphic>(new Graphic); });
+  }
   static std::unique_ptr<TGraphic> CreateGraphic(const std::string& name);
 
   TGraphic* Graphic() const { return graphic_.get(); }

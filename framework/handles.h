@@ -51,9 +51,14 @@ struct RegKeyTraits {
   static HKEY Invalid() { return nullptr; }
   static void Close(HKEY h) { ::RegCloseKey(h); }
 };
+template <typename T>
 struct GdiObjectTraits {
-  static HGDIOBJ Invalid() { return nullptr; }
-  static void Close(HGDIOBJ h) { ::DeleteObject(h); }
+  static T Invalid() { return nullptr; }
+  static void Close(T h) { ::DeleteObject(h); }
+};
+struct IconTraits {
+  static HICON Invalid() { return nullptr; }
+  static void Close(HICON h) { ::DestroyIcon(h); }
 };
 struct MemoryDCTraits {
   static HDC Invalid() { return nullptr; }
@@ -67,15 +72,12 @@ struct WindowTraits {
 using UniqueFile = ScopedHandle<HANDLE, KernelHandleTraits>;
 using UniqueFind = ScopedHandle<HANDLE, FindHandleTraits>;
 using UniqueKey = ScopedHandle<HKEY, RegKeyTraits>;
-using UniqueGdiObject = ScopedHandle<HGDIOBJ, GdiObjectTraits>;
+using UniqueGdiObject = ScopedHandle<HGDIOBJ, GdiObjectTraits<HGDIOBJ>>;
+using UniqueBitmap = ScopedHandle<HBITMAP, GdiObjectTraits<HBITMAP>>;
+using UniquePalette = ScopedHandle<HPALETTE, GdiObjectTraits<HPALETTE>>;
+using UniqueIcon = ScopedHandle<HICON, IconTraits>;
 using UniqueMemoryDC = ScopedHandle<HDC, MemoryDCTraits>;
 using UniqueWindow = ScopedHandle<HWND, WindowTraits>;
-
-// A process or thread handle: closed, never waited for or ended.
-struct ProcessHandleTraits : KernelHandleTraits {
-  static HANDLE Invalid() { return nullptr; }
-};
-using UniqueProcess = ScopedHandle<HANDLE, ProcessHandleTraits>;
 
 // A window's DC (GetDC), released to that window.
 class WindowDC {
@@ -141,6 +143,25 @@ class SelectObjectScope {
  private:
   HDC dc_;  // not owned
   HGDIOBJ old_;
+};
+
+// A memory DC holding one bitmap for its whole life: the DC's own bitmap
+// goes back in before the DC is deleted, so the held one can be deleted
+// after it. Without a bitmap it is a plain memory DC.
+class BitmapDC {
+ public:
+  BitmapDC(HDC compatibleWith, HBITMAP bitmap)
+      : dc_(::CreateCompatibleDC(compatibleWith)), old_(dc_ && bitmap ? ::SelectObject(dc_.Get(), bitmap) : nullptr) {}
+  ~BitmapDC() {
+    if (old_) ::SelectObject(dc_.Get(), old_);
+  }
+  BitmapDC(const BitmapDC&) = delete;
+  BitmapDC& operator=(const BitmapDC&) = delete;
+  HDC Get() const { return dc_.Get(); }
+
+ private:
+  UniqueMemoryDC dc_;
+  HGDIOBJ old_;  // the DC's own bitmap, not owned
 };
 
 }  // namespace qv

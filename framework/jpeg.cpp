@@ -8,6 +8,8 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "stride.h"
+
 namespace qv {
 
 namespace {
@@ -52,7 +54,7 @@ bool DecodeInto(const std::uint8_t* data, std::size_t size, DecodedJpeg* out, ch
   }
   out->width = static_cast<int>(info.output_width);
   out->height = static_cast<int>(info.output_height);
-  out->stride = (3 * out->width + 3) / 4 * 4;
+  out->stride = Stride24(out->width);
   out->bgr.resize(static_cast<std::size_t>(out->stride) * static_cast<std::size_t>(out->height));
   while (info.output_scanline < info.output_height) {
     JSAMPROW row = out->bgr.data() + static_cast<std::size_t>(info.output_scanline) * out->stride;
@@ -74,10 +76,10 @@ DecodedJpeg DecodeJpeg(const std::vector<std::uint8_t>& file) {
 }
 
 TBitmap& TJPEGImage::Bitmap() const {
-  if (!bitmap_) {
+  if (!decoded_) {
     auto b = std::make_unique<TBitmap>();
-    if (!data_.empty()) {
-      const DecodedJpeg d = DecodeJpeg(data_);
+    if (!file_.empty()) {
+      const DecodedJpeg d = DecodeJpeg(file_);
       b->SetPixelFormat(TPixelFormat::pf24bit);
       b->SetSize(d.width, d.height);
       // The bitmap's rows run bottom-up.
@@ -85,28 +87,28 @@ TBitmap& TJPEGImage::Bitmap() const {
         std::memcpy(b->Bits() + static_cast<std::size_t>(d.height - 1 - y) * b->Stride(),
                     d.bgr.data() + static_cast<std::size_t>(y) * d.stride, static_cast<std::size_t>(d.width) * 3);
     }
-    bitmap_ = std::move(b);
+    decoded_ = std::move(b);
   }
-  return *bitmap_;
+  return *decoded_;
 }
 
-int TJPEGImage::Width() const { return data_.empty() ? 0 : Bitmap().Width(); }
-int TJPEGImage::Height() const { return data_.empty() ? 0 : Bitmap().Height(); }
+int TJPEGImage::Width() const { return file_.empty() ? 0 : Bitmap().Width(); }
+int TJPEGImage::Height() const { return file_.empty() ? 0 : Bitmap().Height(); }
 
 void TJPEGImage::Draw(TCanvas& canvas, const RECT& r) {
-  if (!data_.empty()) Bitmap().Draw(canvas, r);
+  if (!file_.empty()) Bitmap().Draw(canvas, r);
 }
 
 void TJPEGImage::LoadFromBytes(std::vector<std::uint8_t> bytes) {
   // Decode first: a file libjpeg rejects leaves the picture as it was.
-  std::vector<std::uint8_t> previous = std::move(data_);
-  data_ = std::move(bytes);
-  bitmap_.reset();
+  std::vector<std::uint8_t> previous = std::move(file_);
+  file_ = std::move(bytes);
+  decoded_.reset();
   try {
     Bitmap();
   } catch (...) {
-    data_ = std::move(previous);
-    bitmap_.reset();
+    file_ = std::move(previous);
+    decoded_.reset();
     throw;
   }
   Changed(this);
@@ -114,7 +116,7 @@ void TJPEGImage::LoadFromBytes(std::vector<std::uint8_t> bytes) {
 
 void TJPEGImage::LoadFromStream(TStream& stream) { LoadFromBytes(stream.ReadRest()); }
 
-void TJPEGImage::SaveToStream(TStream& stream) { stream.Write(data_.data(), data_.size()); }
+void TJPEGImage::SaveToStream(TStream& stream) { stream.Write(file_.data(), file_.size()); }
 
 void TJPEGImage::ReadData(TStream& stream) {
   std::uint8_t raw[4];
@@ -127,11 +129,11 @@ void TJPEGImage::ReadData(TStream& stream) {
 }
 
 void TJPEGImage::WriteData(TStream& stream) {
-  const auto size = static_cast<std::uint32_t>(data_.size());
+  const auto size = static_cast<std::uint32_t>(file_.size());
   const std::uint8_t raw[4] = {static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
                                static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
   stream.Write(raw, 4);
-  stream.Write(data_.data(), data_.size());
+  stream.Write(file_.data(), file_.size());
 }
 
 void TJPEGImage::AssignTo(TGraphic* dest) {

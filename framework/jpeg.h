@@ -21,7 +21,7 @@ class TJPEGImage : public TGraphic {
 
   int Width() const override;
   int Height() const override;
-  bool Empty() const override { return data_.empty(); }
+  bool Empty() const override { return file_.empty(); }
   void SetWidth(int) override {}  // a JPEG's size is its own
   void SetHeight(int) override {}
 
@@ -34,13 +34,13 @@ class TJPEGImage : public TGraphic {
   void AssignTo(TGraphic* dest) override;
 
   void LoadFromBytes(std::vector<std::uint8_t> bytes);
-  const std::vector<std::uint8_t>& Bytes() const { return data_; }
+  const std::vector<std::uint8_t>& Bytes() const { return file_; }
   // The decoded picture (decoding now if it was not yet).
   TBitmap& Bitmap() const;
 
  private:
-  std::vector<std::uint8_t> data_;
-  mutable std::unique_ptr<TBitmap> bitmap_;
+  std::vector<std::uint8_t> file_;  // the JPEG file as loaded
+  mutable std::unique_ptr<TBitmap> decoded_;  // made on first use
 };
 
 // Decodes a JPEG file into 24-bit top-down B-G-R rows of the given stride

@@ -8,30 +8,37 @@ namespace qv {
 
 // ------------------------------------------------------------------ TIcon
 
-TIcon::~TIcon() {
-  if (owned_ && icon_) ::DestroyIcon(icon_);
+void TIcon::SetHandle(UniqueIcon icon) {
+  HICON shown = icon.Get();
+  owned_ = std::move(icon);
+  Show(shown);
 }
 
-void TIcon::SetHandle(HICON icon, bool owned) {
-  if (owned_ && icon_ && icon_ != icon) ::DestroyIcon(icon_);
+void TIcon::SetHandle(HICON borrowed) {
+  // Our own icon handed back as borrowed is its owner's to destroy now.
+  if (owned_.Get() == borrowed) owned_.Release();
+  owned_.Reset();
+  Show(borrowed);
+}
+
+void TIcon::Show(HICON icon) {
   icon_ = icon;
-  owned_ = owned;
   size_ = SIZE{0, 0};
   ICONINFO info;
   if (icon_ && ::GetIconInfo(icon_, &info)) {
+    // The icon's bitmaps are copies made for us.
+    const UniqueBitmap colour(info.hbmColor), mask(info.hbmMask);
     BITMAP bm{};
-    ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
-    size_ = SIZE{bm.bmWidth, info.hbmColor ? bm.bmHeight : bm.bmHeight / 2};
-    if (info.hbmColor) ::DeleteObject(info.hbmColor);
-    if (info.hbmMask) ::DeleteObject(info.hbmMask);
+    ::GetObjectW(colour ? colour.Get() : mask.Get(), sizeof bm, &bm);
+    size_ = SIZE{bm.bmWidth, colour ? bm.bmHeight : bm.bmHeight / 2};
   }
   Changed(this);
 }
 
 void TIcon::LoadFromResourceName(HINSTANCE instance, const wchar_t* name) {
-  HICON icon = static_cast<HICON>(::LoadImageW(instance, name, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+  UniqueIcon icon(static_cast<HICON>(::LoadImageW(instance, name, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE)));
   if (!icon) throw std::runtime_error("Icon resource not found");
-  SetHandle(icon, true);
+  SetHandle(std::move(icon));
 }
 
 void TIcon::Draw(TCanvas& canvas, const RECT& r) {
@@ -45,9 +52,9 @@ void TIcon::LoadFromStream(TStream& stream) {
   const std::uint32_t size = bytes[14] | (bytes[15] << 8) | (bytes[16] << 16) | (static_cast<std::uint32_t>(bytes[17]) << 24);
   const std::uint32_t offset = bytes[18] | (bytes[19] << 8) | (bytes[20] << 16) | (static_cast<std::uint32_t>(bytes[21]) << 24);
   if (offset > bytes.size() || size > bytes.size() - offset) throw EStreamError("Invalid icon");
-  HICON icon = ::CreateIconFromResourceEx(bytes.data() + offset, size, TRUE, 0x00030000, 0, 0, LR_DEFAULTCOLOR);
+  UniqueIcon icon(::CreateIconFromResourceEx(bytes.data() + offset, size, TRUE, 0x00030000, 0, 0, LR_DEFAULTCOLOR));
   if (!icon) throw EStreamError("Invalid icon");
-  SetHandle(icon, true);
+  SetHandle(std::move(icon));
 }
 
 void TIcon::SaveToStream(TStream&) { throw EConvertError("Saving icons is not supported"); }

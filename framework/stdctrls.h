@@ -10,13 +10,13 @@ namespace qv {
 
 class TIcon : public TGraphic {
  public:
-  TIcon() = default;
-  ~TIcon() override;
   std::string ClassName() const override { return "TIcon"; }
 
   HICON Handle() const { return icon_; }
-  // Takes an icon; owned icons are destroyed with the graphic.
-  void SetHandle(HICON icon, bool owned);
+  // Takes an icon and destroys it with the graphic.
+  void SetHandle(UniqueIcon icon);
+  // Shows an icon whose owner keeps it alive and destroys it.
+  void SetHandle(HICON borrowed);
   void LoadFromResourceName(HINSTANCE instance, const wchar_t* name);
 
   int Width() const override { return size_.cx; }
@@ -29,8 +29,10 @@ class TIcon : public TGraphic {
   void SaveToStream(TStream& stream) override;
 
  private:
-  HICON icon_ = nullptr;
-  bool owned_ = false;
+  void Show(HICON icon);
+
+  UniqueIcon owned_;  // empty while the icon shown is borrowed
+  HICON icon_ = nullptr;  // the icon shown: owned_ or a borrowed one
   SIZE size_{0, 0};
 };
 
@@ -97,9 +99,8 @@ class TButton : public TWinControl {
   bool Cancel = false;
   int ModalResult = mrNone;
   void Click() override;
-  // The form marks its active button: the focused one, or the default one
-  // while no other button has the focus.
-  virtual void SetButtonStyle(bool isActive);
+  std::optional<TDialogButton> DialogButton() const override { return TDialogButton{Default, Cancel}; }
+  void SetButtonStyle(bool isActive) override;
 
  protected:
   void CreateParams(CreateParamsData& params) override;

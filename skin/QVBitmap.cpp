@@ -12,18 +12,6 @@ std::uint32_t ToRRGGBB(COLORREF c) {
          GetBValue(c);
 }
 
-class ScreenDC {
- public:
-  ScreenDC() : dc_(::GetDC(nullptr)) {}
-  ~ScreenDC() { ::ReleaseDC(nullptr, dc_); }
-  ScreenDC(const ScreenDC&) = delete;
-  ScreenDC& operator=(const ScreenDC&) = delete;
-  HDC Get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
 int RectWidth(const RECT& r) { return r.right - r.left; }
 int RectHeight(const RECT& r) { return r.bottom - r.top; }
 
@@ -34,7 +22,6 @@ TQVBitmap::TQVBitmap() : canvas_(std::make_unique<TCanvas>()) {}
 TQVBitmap::~TQVBitmap() {
   if (HasKept()) FreeKept();
   FreeImage();
-  if (palette_) ::DeleteObject(palette_);
 }
 
 void TQVBitmap::Changed(TGraphic* sender) {
@@ -42,36 +29,30 @@ void TQVBitmap::Changed(TGraphic* sender) {
 }
 
 void TQVBitmap::BuildHeader() {
-  header_ = {};
-  header_.biSize = sizeof(BITMAPINFOHEADER);
-  header_.biWidth = width_;
-  header_.biHeight = -height_;  // top-down
-  header_.biPlanes = 1;
-  header_.biBitCount = 24;
-  header_.biCompression = BI_RGB;
+  headerTemplate_ = {};
+  headerTemplate_.biSize = sizeof(BITMAPINFOHEADER);
+  headerTemplate_.biWidth = width_;
+  headerTemplate_.biHeight = -height_;  // top-down
+  headerTemplate_.biPlanes = 1;
+  headerTemplate_.biBitCount = 24;
+  headerTemplate_.biCompression = BI_RGB;
 }
 
 void TQVBitmap::CreateDib() {
   BuildHeader();
-  bitmapInfo_.bmiHeader = header_;
+  bitmapInfo_.bmiHeader = headerTemplate_;
   void* p = nullptr;
-  dib_ = ::CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&bitmapInfo_), DIB_RGB_COLORS, &p,
-                            nullptr, 0);
-  bits_ = dib_ ? static_cast<std::uint8_t*>(p) : nullptr;
+  dibHandle_.Reset(
+      ::CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&bitmapInfo_), DIB_RGB_COLORS, &p, nullptr, 0));
+  bits_ = dibHandle_ ? static_cast<std::uint8_t*>(p) : nullptr;
 }
 
 void TQVBitmap::FreeImage() {
   canvas_->SetHandle(nullptr);
-  if (memDC_) {
-    if (oldBitmap_) ::SelectObject(memDC_, oldBitmap_);
-    ::DeleteDC(memDC_);
-  }
-  if (dib_) ::DeleteObject(dib_);
+  memDC_.reset();
+  dibHandle_.Reset();
   rows_.clear();
   mask_.reset();
-  memDC_ = nullptr;
-  oldBitmap_ = nullptr;
-  dib_ = nullptr;
   bits_ = nullptr;
   width_ = height_ = imageSize_ = 0;
 }
@@ -79,16 +60,15 @@ void TQVBitmap::FreeImage() {
 void TQVBitmap::BindImage() {
   rows_.assign(static_cast<std::size_t>(std::max(height_, 0)), nullptr);
   rowPad_ = width_ % 4;
-  stride_ = 3 * width_ + rowPad_;
+  stride_ = Stride24(width_);
   imageSize_ = stride_ * height_;
   for (int y = 0; y < height_ && bits_; ++y) rows_[static_cast<std::size_t>(y)] = bits_ + y * stride_;
   {
-    ScreenDC screen;
-    memDC_ = ::CreateCompatibleDC(screen.Get());
+    const WindowDC screen(nullptr);
+    memDC_.emplace(screen.Get(), dibHandle_.Get());
   }
-  if (dib_) oldBitmap_ = ::SelectObject(memDC_, dib_);
-  if (!dib_) FreeImage();
-  canvas_->SetHandle(memDC_);
+  if (!dibHandle_) FreeImage();
+  canvas_->SetHandle(MemDC());
   Changed(this);
 }
 
@@ -99,7 +79,7 @@ void TQVBitmap::SetSize(int width, int height) {
   height_ = height;
   CreateDib();
   BindImage();
-  if (FillColor != clNone && dib_) {
+  if (FillColor != clNone && dibHandle_) {
     canvas_->Brush.Color = FillColor;
     canvas_->FillRect(RECT{0, 0, width_, height_});
   }
@@ -113,10 +93,10 @@ void TQVBitmap::LoadFromBitmap(TBitmap& bitmap) {
   FreeImage();
   width_ = bitmap.Width();
   height_ = bitmap.Height();
-  imageSize_ = height_ * (3 * width_ + width_ % 4);
+  imageSize_ = height_ * Stride24(width_);
   CreateDib();
-  if (dib_) {
-    ScreenDC screen;
+  if (dibHandle_) {
+    const WindowDC screen(nullptr);
     ::GdiFlush();
     ::GetDIBits(screen.Get(), bitmap.Handle(), 0, static_cast<UINT>(height_), bits_,
                 reinterpret_cast<BITMAPINFO*>(&bitmapInfo_), DIB_RGB_COLORS);
@@ -217,23 +197,23 @@ void TQVBitmap::MakePalette() {
   for (int i = 0; i < 256; ++i)
     lp.entries[i] = {ColorTable[static_cast<std::size_t>(i)].rgbRed, ColorTable[static_cast<std::size_t>(i)].rgbGreen,
                      ColorTable[static_cast<std::size_t>(i)].rgbBlue, 0};
-  palette_ = ::CreatePalette(reinterpret_cast<LOGPALETTE*>(&lp));
+  palette_.Reset(::CreatePalette(reinterpret_cast<LOGPALETTE*>(&lp)));
 }
 
 void TQVBitmap::Draw(TCanvas& canvas, const RECT& r) {
   if (Empty()) return;  // nothing to read from
   HPALETTE oldPalette = nullptr;
-  const bool palettised = ::GetDeviceCaps(memDC_, BITSPIXEL) <= 8 && UsePalette;
+  const bool palettised = ::GetDeviceCaps(MemDC(), BITSPIXEL) <= 8 && UsePalette;
   if (palettised) {
     MakePalette();
-    oldPalette = ::SelectPalette(canvas.Handle(), palette_, TRUE);
+    oldPalette = ::SelectPalette(canvas.Handle(), palette_.Get(), TRUE);
     ::RealizePalette(canvas.Handle());
   }
   if (width_ == RectWidth(r) && height_ == RectHeight(r)) {
     if (Transparent() && !toBitmap_)
       DrawTransparent(canvas, r);
     else
-      ::BitBlt(canvas.Handle(), r.left, r.top, RectWidth(r), RectHeight(r), memDC_, 0, 0, SRCCOPY);
+      ::BitBlt(canvas.Handle(), r.left, r.top, RectWidth(r), RectHeight(r), MemDC(), 0, 0, SRCCOPY);
   } else if (Smooth) {
     SmoothStretchDraw(canvas, r);
   } else {
@@ -241,8 +221,7 @@ void TQVBitmap::Draw(TCanvas& canvas, const RECT& r) {
   }
   if (palettised) {
     ::SelectPalette(canvas.Handle(), oldPalette, TRUE);
-    if (palette_) ::DeleteObject(palette_);
-    palette_ = nullptr;
+    palette_.Reset();
   }
 }
 
@@ -250,14 +229,14 @@ void TQVBitmap::PlainStretchDraw(TCanvas& canvas, const RECT& r) {
   if (Empty()) return;
   if (!Transparent()) {
     ::SetStretchBltMode(canvas.Handle(), COLORONCOLOR);
-    ::StretchBlt(canvas.Handle(), r.left, r.top, RectWidth(r), RectHeight(r), memDC_, 0, 0, width_, height_,
+    ::StretchBlt(canvas.Handle(), r.left, r.top, RectWidth(r), RectHeight(r), MemDC(), 0, 0, width_, height_,
                  SRCCOPY);
     return;
   }
   TQVBitmap temp;
   temp.SetSize(RectWidth(r), RectHeight(r));
   if (temp.Empty()) return;
-  ::StretchBlt(temp.memDC_, 0, 0, temp.width_, temp.height_, memDC_, 0, 0, width_, height_, SRCCOPY);
+  ::StretchBlt(temp.MemDC(), 0, 0, temp.width_, temp.height_, MemDC(), 0, 0, width_, height_, SRCCOPY);
   temp.DrawTransparent(canvas, r);
 }
 
@@ -351,20 +330,20 @@ void TQVBitmap::Unload() {
   ::GdiFlush();
   keptBytes_ = static_cast<std::size_t>(imageSize_);
   keptSize_ = SIZE{width_, height_};
-  kept_.assign(bits_, bits_ + keptBytes_);
+  keptBits_.assign(bits_, bits_ + keptBytes_);
   FreeImage();
 }
 
 void TQVBitmap::FreeKept() {
-  kept_.clear();
-  kept_.shrink_to_fit();
+  keptBits_.clear();
+  keptBits_.shrink_to_fit();
   keptBytes_ = 0;
   keptSize_ = SIZE{0, 0};
 }
 
 void TQVBitmap::Reload() {
-  if (!kept_.empty() && keptBytes_ != 0) {
-    LoadFromBits(kept_.data(), keptBytes_, keptSize_);
+  if (!keptBits_.empty() && keptBytes_ != 0) {
+    LoadFromBits(keptBits_.data(), keptBytes_, keptSize_);
     FreeKept();
   }
 }
@@ -376,20 +355,18 @@ void TQVBitmap::LoadFromBits(const std::uint8_t* data, std::size_t count, SIZE s
   imageSize_ = static_cast<int>(count);
   // Rows shorter than the picture needs would be read past their end.
   if (width_ <= 0 || height_ <= 0 ||
-      count < static_cast<std::size_t>(pix::Stride24(width_)) * static_cast<std::size_t>(height_)) {
+      count < static_cast<std::size_t>(Stride24(width_)) * static_cast<std::size_t>(height_)) {
     FreeImage();
     return;
   }
   CreateDib();
-  if (dib_) {
-    ScreenDC screen;
-    HBITMAP ddb = ::CreateDIBitmap(screen.Get(), &header_, CBM_INIT, data,
-                                   reinterpret_cast<BITMAPINFO*>(&bitmapInfo_), DIB_RGB_COLORS);
-    if (ddb) {
-      ::GetDIBits(screen.Get(), ddb, 0, static_cast<UINT>(height_), bits_,
+  if (dibHandle_) {
+    const WindowDC screen(nullptr);
+    const UniqueBitmap ddb(::CreateDIBitmap(screen.Get(), &headerTemplate_, CBM_INIT, data,
+                                            reinterpret_cast<BITMAPINFO*>(&bitmapInfo_), DIB_RGB_COLORS));
+    if (ddb)
+      ::GetDIBits(screen.Get(), ddb.Get(), 0, static_cast<UINT>(height_), bits_,
                   reinterpret_cast<BITMAPINFO*>(&bitmapInfo_), DIB_RGB_COLORS);
-      ::DeleteObject(ddb);
-    }
   }
   BindImage();
 }

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "graphics.h"
@@ -36,15 +37,15 @@ class TQVBitmap : public TGraphic {
   int ImageSize() const { return imageSize_; }
   std::uint8_t* Bits() const { return bits_; }
   std::uint8_t* Row(int y) const { return rows_[static_cast<std::size_t>(y)]; }
-  HBITMAP DibHandle() const { return dib_; }
-  HDC MemDC() const { return memDC_; }
+  HBITMAP DibHandle() const { return dibHandle_.Get(); }
+  HDC MemDC() const { return memDC_ ? memDC_->Get() : nullptr; }
   pix::RowView View() const { return {bits_, width_, height_, stride_}; }
   SIZE KeptSize() const { return keptSize_; }
 
   // TGraphic
   int Width() const override { return width_; }
   int Height() const override { return height_; }
-  bool Empty() const override { return dib_ == nullptr; }
+  bool Empty() const override { return !dibHandle_; }
   void SetWidth(int width) override { ChangeSize(width, height_); }
   void SetHeight(int height) override { ChangeSize(width_, height); }
   void Assign(TGraphic* source) override;
@@ -96,7 +97,7 @@ class TQVBitmap : public TGraphic {
   }
 
   void BuildHeader();
-  bool HasKept() const { return keptBytes_ > 0 && !kept_.empty(); }
+  bool HasKept() const { return keptBytes_ > 0 && !keptBits_.empty(); }
   // The cached monochrome mask (white opaque, black transparent), made on
   // first use and kept until the pixel store is released.
   TBitmap* GetMask();
@@ -107,16 +108,15 @@ class TQVBitmap : public TGraphic {
   std::unique_ptr<TCanvas> canvas_;
   int width_ = 0, height_ = 0, rowPad_ = 0, stride_ = 0, imageSize_ = 0;
   std::unique_ptr<TBitmap> mask_;
-  std::uint8_t* bits_ = nullptr;  // belongs to dib_
-  HBITMAP dib_ = nullptr;         // owned
-  HDC memDC_ = nullptr;           // owned
-  HGDIOBJ oldBitmap_ = nullptr;
-  std::vector<std::uint8_t> kept_;
+  std::uint8_t* bits_ = nullptr;  // belongs to dibHandle_
+  UniqueBitmap dibHandle_;
+  std::optional<BitmapDC> memDC_;  // holds dibHandle_: declared after it, deleted before it
+  std::vector<std::uint8_t> keptBits_;
   std::size_t keptBytes_ = 0;
   SIZE keptSize_{0, 0};
-  HPALETTE palette_ = nullptr;  // lives inside one Draw
+  UniquePalette palette_;  // lives inside one Draw
   bool noChange_ = false;
-  BITMAPINFOHEADER header_{};
+  BITMAPINFOHEADER headerTemplate_{};
   struct {
     BITMAPINFOHEADER bmiHeader;
     RGBQUAD bmiColors[1];

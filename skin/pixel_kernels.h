@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "random.h"
+#include "stride.h"
 
 namespace qv::pix {
 
@@ -50,8 +51,5 @@ void Wave(const RowView& v, bool wrap, long double columnPeriod, long double row
 // Bilinear resampling of src into dst (of the target size), 15-bit fixed
 // point; nothing for a target under one pixel.
 void SmoothStretch(const RowView& src, const RowView& dst);
-
-// The stride of a 24-bit row: 3 * width rounded up to a multiple of 4.
-inline int Stride24(int width) { return 3 * width + width % 4; }
 
 }  // namespace qv::pix

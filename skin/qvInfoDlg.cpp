@@ -70,7 +70,7 @@ int TqvInfoDlg::ShowDialog() {
     }
   } else if (icon.kind == layout::DialogIconKind::User) {
     auto i = std::make_unique<TIcon>();
-    i->SetHandle(UserIcon, false);
+    i->SetHandle(UserIcon);
     IconImage->Picture().SetGraphic(std::move(i));
   }
 

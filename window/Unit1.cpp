@@ -180,7 +180,7 @@ void TForm1::BuildAppIcon() {
   AppIcon->Cursor = crHandPoint;
   if (app_.Icon) {
     auto icon = std::make_unique<TIcon>();
-    icon->SetHandle(app_.Icon, false);
+    icon->SetHandle(app_.Icon);
     AppIcon->Picture().SetGraphic(std::move(icon));
   }
   AppIcon->OnClick = [this](TObject* s) { OnClickAbout(s); };

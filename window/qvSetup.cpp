@@ -9,6 +9,7 @@
 #include "application.h"
 #include "command_line.h"
 #include "dll_safety.h"
+#include "jpeg.h"
 #include "logging_platform.h"
 #include "qvInfoDlg.h"
 #include "setup_engine.h"
@@ -115,6 +116,9 @@ class Program {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   qv::RestrictDllSearch();
+  // The formats stored pictures may name: the window's face is a JPEG.
+  qv::TPicture::RegisterClass<qv::TJPEGImage>();
+  qv::TPicture::RegisterClass<qv::TIcon>();
   qv::TApplication app;
   app.Icon = ::LoadIconW(instance, L"MAINICON");
   qv::InfoDlg();  // the shared message dialog lives from here to the end

@@ -41,7 +41,7 @@ struct Effect {
 
 int main() {
   using namespace qv::pix;
-  const int stride = Stride24(kWidth);
+  const int stride = qv::Stride24(kWidth);
   std::vector<std::uint8_t> picture(static_cast<std::size_t>(stride) * kHeight), copy(picture.size());
   std::uint32_t seed = 12345;
   for (auto& b : picture) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
@@ -88,8 +88,8 @@ int main() {
   }
   // Stretch reads one picture and writes another of twice the size.
   {
-    std::vector<std::uint8_t> big(static_cast<std::size_t>(Stride24(2 * kWidth)) * 2 * kHeight);
-    const RowView dst{big.data(), 2 * kWidth, 2 * kHeight, Stride24(2 * kWidth)};
+    std::vector<std::uint8_t> big(static_cast<std::size_t>(qv::Stride24(2 * kWidth)) * 2 * kHeight);
+    const RowView dst{big.data(), 2 * kWidth, 2 * kHeight, qv::Stride24(2 * kWidth)};
     const double t = TimePerRun([&] {
       SmoothStretch(view, dst);
       Touch(big.data());

@@ -52,8 +52,8 @@ class QvbmpTest : public ::testing::Test {
     EXPECT_EQ(image.bitCount, 24);
     if (width) *width = image.width;
     if (height) *height = image.height;
-    Bytes rows(std::size_t(pix::Stride24(image.width)) * image.height, 0);
-    ToTopDown24(image, rows.data(), pix::Stride24(image.width));
+    Bytes rows(std::size_t(Stride24(image.width)) * image.height, 0);
+    ToTopDown24(image, rows.data(), Stride24(image.width));
     return rows;
   }
 
@@ -62,15 +62,15 @@ class QvbmpTest : public ::testing::Test {
 
 // A 3 x 2 picture of 24-bit rows with Stride24 padding (zero).
 Bytes Picture3x2() {
-  Bytes rows(std::size_t(pix::Stride24(3)) * 2, 0);
+  Bytes rows(std::size_t(Stride24(3)) * 2, 0);
   const std::uint8_t values[] = {0, 100, 0, 10, 20, 30, 255, 255, 255, 1, 2, 3, 200, 0, 50, 9, 99, 199};
   for (int y = 0; y < 2; ++y)
-    for (int i = 0; i < 9; ++i) rows[std::size_t(y) * pix::Stride24(3) + i] = values[9 * y + i];
+    for (int i = 0; i < 9; ++i) rows[std::size_t(y) * Stride24(3) + i] = values[9 * y + i];
   return rows;
 }
 
 Bytes Encode24(const Bytes& rows, int w, int h) {
-  return EncodeBmp(FromTopDown24(rows.data(), w, h, pix::Stride24(w)));
+  return EncodeBmp(FromTopDown24(rows.data(), w, h, Stride24(w)));
 }
 
 TEST_F(QvbmpTest, ChainEqualsTheKernelsAppliedInTurn) {
@@ -78,7 +78,7 @@ TEST_F(QvbmpTest, ChainEqualsTheKernelsAppliedInTurn) {
   Write(in_, Encode24(expected, 3, 2));
   ASSERT_EQ(Run(InOut() + " GrayScale blur 1 rotate -1 -1 30 SHARPEN 1 flip h diffuse 2 wave wrap 2 3 1.5"), 0);
 
-  const pix::RowView view{expected.data(), 3, 2, pix::Stride24(3)};
+  const pix::RowView view{expected.data(), 3, 2, Stride24(3)};
   TRandom random(0);  // the tool's generator starts at 0
   pix::Grayscale(view);
   pix::Blur(view, 1);

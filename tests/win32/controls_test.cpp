@@ -8,6 +8,7 @@
 
 #include "application.h"
 #include "controls.h"
+#include "jpeg.h"
 #include "stdctrls.h"
 
 namespace qv {
@@ -86,6 +87,25 @@ struct FormRig {
     return c;
   }
 };
+
+TEST(Controls, CreationMessagesReachTheObjectWithItsHandle) {
+  struct Probe : TForm {
+    Probe() : TForm(nullptr) {}
+    std::vector<UINT> seen;
+    HWND handleAtCreate = nullptr;
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
+      seen.push_back(msg);
+      if (msg == WM_CREATE) handleAtCreate = hwnd_;
+      return TForm::WndProc(msg, wp, lp);
+    }
+  } probe;
+  probe.SetBounds(100, 100, 200, 100);
+  const HWND h = probe.Handle();
+  const auto first = [&](UINT msg) { return std::find(probe.seen.begin(), probe.seen.end(), msg); };
+  ASSERT_NE(first(WM_CREATE), probe.seen.end());
+  EXPECT_EQ(probe.seen.front(), static_cast<UINT>(WM_NCCREATE));
+  EXPECT_EQ(probe.handleAtCreate, h);
+}
 
 TEST(Controls, GraphicChildrenPaintInZOrderAndClipToThemselves) {
   FormRig rig;
@@ -293,5 +313,8 @@ TEST(Controls, EditTextRoundTripsGbk) {
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   qv::TApplication app;  // the one application object the framework expects
+  // As the program does: the setup window reads its face as a stored JPEG.
+  qv::TPicture::RegisterClass<qv::TJPEGImage>();
+  qv::TPicture::RegisterClass<qv::TIcon>();
   return RUN_ALL_TESTS();
 }

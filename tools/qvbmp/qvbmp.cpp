@@ -45,7 +45,7 @@ struct Picture {
   int width = 0, height = 0;
   std::vector<std::uint8_t> bits;
 
-  int Stride() const { return qv::pix::Stride24(width); }
+  int Stride() const { return qv::Stride24(width); }
   qv::pix::RowView View() { return {bits.data(), width, height, Stride()}; }
 };
 
@@ -134,7 +134,7 @@ Step ParseEffect(const std::vector<std::string>& args, std::size_t& at) {
   if (name == "stretch") {
     const int w = integer("W"), h = integer("H");
     if (w < 1 || h < 1 || w > qv::kBmpMaxSide || h > qv::kBmpMaxSide ||
-        std::uint64_t(Stride24(w)) * std::uint64_t(h) > qv::kBmpMaxPixelBytes)
+        std::uint64_t(qv::Stride24(w)) * std::uint64_t(h) > qv::kBmpMaxPixelBytes)
       throw UsageError("stretch: size " + std::to_string(w) + " x " + std::to_string(h) + " out of range");
     return [w, h](Picture& p) {
       Picture out;

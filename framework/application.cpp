@@ -1,6 +1,5 @@
 #include "application.h"
 
-#include "controls.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -24,16 +23,24 @@ TApplication::~TApplication() {
 
 TApplication& TApplication::Instance() { return *g_app; }
 
+UINT DialogKeyMessage() {
+  static const UINT id = ::RegisterWindowMessageW(L"qvSetup.DialogKey");
+  return id;
+}
+
+bool TApplication::OfferDialogKey(const MSG& msg) {
+  if (msg.message != WM_KEYDOWN || (msg.wParam != VK_TAB && msg.wParam != VK_RETURN && msg.wParam != VK_ESCAPE))
+    return false;
+  HWND root = ::GetAncestor(msg.hwnd, GA_ROOT);
+  return root && ::SendMessageW(root, DialogKeyMessage(), msg.wParam, 0) != 0;
+}
+
 bool TApplication::HandleOne(MSG& msg) {
   if (msg.message == WM_QUIT) {
     terminated_ = true;
     return false;
   }
-  // Dialog keys run click handlers straight from the loop, outside any
-  // window procedure.
-  bool used = false;
-  Guard([&] { used = HandleDialogKey(msg); });
-  if (used) return true;
+  if (OfferDialogKey(msg)) return true;
   ::TranslateMessage(&msg);
   ::DispatchMessageW(&msg);
   return true;

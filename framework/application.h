@@ -12,6 +12,11 @@
 
 namespace qv {
 
+// Offered to the top-level window of a key message for Tab, Enter and
+// Escape before the focused control sees it; a form that uses the key
+// answers 1. A registered message, so no other window mistakes it.
+UINT DialogKeyMessage();
+
 class TApplication : public TObject {
  public:
   TApplication();
@@ -62,6 +67,7 @@ class TApplication : public TObject {
 
  private:
   bool HandleOne(MSG& msg);
+  static bool OfferDialogKey(const MSG& msg);
   bool terminated_ = false;
   bool quitPosted_ = false;
   bool active_ = false;

@@ -853,15 +853,8 @@ bool TForm::PressDialogButton(bool enter) {
   return true;
 }
 
-bool HandleDialogKey(const MSG& msg) {
-  if (msg.message != WM_KEYDOWN || (msg.wParam != VK_TAB && msg.wParam != VK_RETURN && msg.wParam != VK_ESCAPE))
-    return false;
-  HWND root = ::GetAncestor(msg.hwnd, GA_ROOT);
-  auto* form = root ? dynamic_cast<TForm*>(ControlOf(root)) : nullptr;
-  return form && form->DialogKey(msg.wParam);
-}
-
 LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == DialogKeyMessage()) return DialogKey(wp) ? 1 : 0;
   switch (msg) {
     case WM_ACTIVATE: {
       const bool active = LOWORD(wp) != WA_INACTIVE;

@@ -328,7 +328,5 @@ class TForm : public TWinControl {
   TWindowState windowState_ = TWindowState::wsNormal;
 };
 
-// Offers a key message to the form it belongs to (Enter, Escape, Tab).
-bool HandleDialogKey(const MSG& msg);
 
 }  // namespace qv

@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "controls.h"
-#include "layout.h"
+#include "picture_button_rules.h"
 
 namespace qv {
 
 class TqvBtn;
-using layout::BorderStyle;
-using layout::DisplayMode;
-using TqvBorderStyle = layout::BorderStyle;
-using TDisplayMode = layout::DisplayMode;
+using skin::BorderStyle;
+using skin::DisplayMode;
+using TqvBorderStyle = skin::BorderStyle;
+using TDisplayMode = skin::DisplayMode;
 
 class TPictureListItem {
  public:
@@ -28,10 +28,10 @@ class TPictureListItem {
   void SetTransparent(bool value);
   TDisplayMode DispMode() const { return dispMode_; }
   void SetDispMode(TDisplayMode value);
-  std::string Offset() const { return layout::FormatOffset(offset_); }
+  std::string Offset() const { return skin::FormatOffset(offset_); }
   // Takes "(X1,Y1,X2,Y2)"; a malformed text is refused with a message box.
   void SetOffset(const std::string& text);
-  const layout::Offset& OffsetValue() const { return offset_; }
+  const skin::Offset& OffsetValue() const { return offset_; }
   int Index() const;
   void SetIndex(int index);
 
@@ -44,7 +44,7 @@ class TPictureListItem {
   TPicture picture_;
   bool transparent_ = false;
   TDisplayMode dispMode_ = TDisplayMode::dmCenter;
-  layout::Offset offset_;
+  skin::Offset offset_;
 };
 
 class TPictureList {
@@ -99,7 +99,7 @@ class TqvBtn : public TGraphicControl {
   int PictureIndex() const { return pictureIndex_; }
   void SetPictureIndex(int value);
   int MouseState() const { return mouseState_; }
-  layout::Bevel CurrentBevel() const { return bevel_; }
+  skin::Bevel CurrentBevel() const { return bevel_; }
   // The picture of the entry in use, made when the list is empty.
   TPicture& CurrentPicture();
 
@@ -123,14 +123,14 @@ class TqvBtn : public TGraphicControl {
   bool transparent_ = false;
   int mouseState_ = 0;
   TqvBorderStyle borderStyle_ = TqvBorderStyle::qbsSingle;
-  layout::Bevel bevel_ = layout::Bevel::Raised;
+  skin::Bevel bevel_ = skin::Bevel::Raised;
   int pictureIndex_ = -1;
 };
 
 // Draws a bevel (and optionally its frame and fill) with light and dark
 // shades of a colour.
 void DrawBevel(TCanvas& canvas, const RECT& rect, int count, TColor color, bool frame, bool fill,
-               layout::Bevel bevel);
+               skin::Bevel bevel);
 // A colour made lighter (positive percent) or darker, as $00BBGGRR.
 TColor AdjustColor(TColor color, int percent);
 

@@ -52,7 +52,7 @@ void TqvForm::SetSizeable(bool value) {
 void TqvForm::Compose() {
   TGraphic* g = picture_.Graphic();
   const int pw = g ? g->Width() : 0, ph = g ? g->Height() : 0;
-  const layout::SkinPlan plan = layout::PlanSkin(pw, ph, width_, height_);
+  const skin::SkinPlan plan = skin::PlanSkin(pw, ph, width_, height_);
   if (plan.clear || !g) {
     skin_->Clear();
     return;
@@ -70,8 +70,8 @@ void TqvForm::Compose() {
   HDC dst = skin_->Canvas().Handle();
   HDC src = source->Canvas().Handle();
   ::SetStretchBltMode(dst, COLORONCOLOR);
-  for (const layout::BlitOp& op : plan.ops) {
-    if (op.kind == layout::BlitKind::Stretch)
+  for (const skin::BlitOp& op : plan.ops) {
+    if (op.kind == skin::BlitKind::Stretch)
       ::StretchBlt(dst, op.dst.left, op.dst.top, op.dst.Width(), op.dst.Height(), src, op.src.left, op.src.top,
                    op.src.Width(), op.src.Height(), SRCCOPY);
     else
@@ -111,7 +111,7 @@ void TqvForm::Paint() {
 void TqvForm::MouseMove(TShiftState shift, int x, int y) {
   auto* form = dynamic_cast<TForm*>(parent_);
   const bool maximised = form && form->WindowState() == TWindowState::wsMaximized;
-  const layout::Hit hit = layout::HitZone(x, y, width_, height_, sizeable_, maximised);
+  const skin::Hit hit = skin::HitZone(x, y, width_, height_, sizeable_, maximised);
   hitZone_ = hit.zone;
   zoneCommand_ = hit.command;
   Cursor = hit.cursor;
@@ -128,14 +128,14 @@ void TqvForm::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
 
 void TqvForm::DragMouseDown(TObject*, TMouseButton, TShiftState, int, int) {
   ::ReleaseCapture();
-  ::SendMessageW(ParentHandle(), WM_SYSCOMMAND, layout::kScMoveCaption, 0);
+  ::SendMessageW(ParentHandle(), WM_SYSCOMMAND, skin::kScMoveCaption, 0);
 }
 
 void TqvForm::SurfaceDblClick(TObject* sender) {
   POINT p;
   ::GetCursorPos(&p);
   if (parent_) p = parent_->ScreenToClient(p);
-  if (sizeable_ && layout::InCaptionBand(p.x, p.y, width_)) {
+  if (sizeable_ && skin::InCaptionBand(p.x, p.y, width_)) {
     hitZone_ = 0;
     if (auto* form = dynamic_cast<TForm*>(parent_))
       form->SetWindowState(form->WindowState() == TWindowState::wsMaximized ? TWindowState::wsNormal

@@ -8,7 +8,7 @@
 
 #include "QVBitmap.h"
 #include "controls.h"
-#include "layout.h"
+#include "surface_rules.h"
 
 namespace qv {
 

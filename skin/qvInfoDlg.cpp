@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "application.h"
-#include "layout.h"
+#include "message_dialog_rules.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -12,9 +12,9 @@ namespace {
 
 constexpr char kClose[] = "\xB9\xD8\xB1\xD5";  // 关闭
 
-layout::Size SizeOf(const TControl& c) { return layout::Size{c.Width(), c.Height()}; }
+skin::Size SizeOf(const TControl& c) { return skin::Size{c.Width(), c.Height()}; }
 
-void Place(TControl& c, const layout::Rect& r) { c.SetBounds(r.left, r.top, r.Width(), r.Height()); }
+void Place(TControl& c, const skin::Rect& r) { c.SetBounds(r.left, r.top, r.Width(), r.Height()); }
 
 }  // namespace
 
@@ -53,13 +53,13 @@ int TqvInfoDlg::ShowDialog() {
   Surface->SetSizeable(false);
   Surface->Loaded();
 
-  const layout::DialogIcon icon = layout::ChooseDialogIcon(Style, UserIcon != nullptr);
+  const skin::DialogIcon icon = skin::ChooseDialogIcon(Style, UserIcon != nullptr);
   IconImage = new TImage(form.get());
   IconImage->SetParent(form.get());
   IconImage->Transparent = true;
   IconImage->Center = true;
   iconColumn_ = icon.columnWidth;
-  if (icon.kind == layout::DialogIconKind::Resource) {
+  if (icon.kind == skin::DialogIconKind::Resource) {
     auto b = std::make_unique<TBitmap>();
     const std::wstring name = L"QVINFODLGICON" + std::to_wstring(icon.code);
     try {
@@ -68,7 +68,7 @@ int TqvInfoDlg::ShowDialog() {
     } catch (const std::exception&) {
       // Codes without artwork keep an empty icon area.
     }
-  } else if (icon.kind == layout::DialogIconKind::User) {
+  } else if (icon.kind == skin::DialogIconKind::User) {
     auto i = std::make_unique<TIcon>();
     i->SetHandle(UserIcon, false);
     IconImage->Picture().SetGraphic(std::move(i));
@@ -94,15 +94,15 @@ int TqvInfoDlg::ShowDialog() {
   TextLabel->SetTransparent(true);
   TextLabel->SetCaption(Text);
 
-  const int d = layout::DialogDefaultOf(Style);
-  const std::array<int, 4> order = layout::DialogCreationOrder(d);
+  const int d = skin::DialogDefaultOf(Style);
+  const std::array<int, 4> order = skin::DialogCreationOrder(d);
   for (int k : order) {
     auto* b = new TQVButton(form.get());
     b->SetParent(form.get());
     b->OnClick = [this](TObject* s) { ButtonClick(s); };
     Buttons[static_cast<std::size_t>(k)] = b;
   }
-  const layout::DialogButtons set = layout::DialogButtonSet(Style, CustomCaptions);
+  const skin::DialogButtons set = skin::DialogButtonSet(Style, CustomCaptions);
   std::array<bool, 4> visible{};
   for (std::size_t k = 0; k < 4; ++k) {
     Buttons[k]->SetCaption(set.buttons[k].caption);
@@ -122,14 +122,14 @@ int TqvInfoDlg::ShowDialog() {
   CloseButton->OnClick = [this](TObject* s) { ButtonClick(s); };
 
   // Everything is placed by DialogResize, from the fitted size on.
-  const layout::Size fitted =
-      layout::FitDialog(SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumn_, set.buttons[3].visible);
-  form->MinWidth = layout::DialogMinWidth(SizeOf(*TitleLabel));
+  const skin::Size fitted =
+      skin::FitDialog(SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumn_, set.buttons[3].visible);
+  form->MinWidth = skin::DialogMinWidth(SizeOf(*TitleLabel));
   form->SetBounds((::GetSystemMetrics(SM_CXSCREEN) - fitted.cx) / 2, (::GetSystemMetrics(SM_CYSCREEN) - fitted.cy) / 2,
                   fitted.cx, fitted.cy);
   DialogResize();
 
-  const int focus = layout::DialogFocusButton(d, visible);
+  const int focus = skin::DialogFocusButton(d, visible);
   if (focus >= 0) form->ActiveControl = Buttons[static_cast<std::size_t>(focus)];
   form->ShowModal();
   DialogForm = nullptr;
@@ -145,9 +145,9 @@ int TqvInfoDlg::ShowDialog() {
 void TqvInfoDlg::DialogResize() {
   // The form is sized before its controls exist; the close button comes last.
   if (!DialogForm || !CloseButton) return;
-  const layout::DialogArrangement a = layout::ArrangeDialog(
-      layout::Size{DialogForm->Width(), DialogForm->Height()}, SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumn_);
-  DialogForm->MinWidth = layout::DialogMinWidth(SizeOf(*TitleLabel));
+  const skin::DialogArrangement a = skin::ArrangeDialog(
+      skin::Size{DialogForm->Width(), DialogForm->Height()}, SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumn_);
+  DialogForm->MinWidth = skin::DialogMinWidth(SizeOf(*TitleLabel));
   Place(*TitleLabel, a.title);
   Place(*TextLabel, a.text);
   Place(*IconImage, a.iconArea);

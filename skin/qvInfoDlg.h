@@ -11,7 +11,7 @@
 
 #include "QVButton.h"
 #include "controls.h"
-#include "layout.h"
+#include "message_dialog_rules.h"
 #include "qvForm.h"
 #include "stdctrls.h"
 
@@ -20,8 +20,8 @@ namespace qv {
 class TqvInfoDlg : public TObject {
  public:
   HICON UserIcon = nullptr;  // not owned; shown for icon codes 0 and 8-15
-  int DialogWidth = layout::kDialogInitialWidth;
-  int DialogHeight = layout::kDialogInitialHeight;
+  int DialogWidth = skin::kDialogInitialWidth;
+  int DialogHeight = skin::kDialogInitialHeight;
   int ResultCode = 0;
   std::array<std::string, 4> CustomCaptions;  // button sets 6-15, at most 8 bytes each
   std::uint32_t Style = 0;

@@ -141,7 +141,7 @@ TEST(PictureButton, ANewButtonsLook) {
   auto* b = new TqvBtn(rig.form);
   b->SetBounds(10, 10, 75, 25);
   EXPECT_EQ(b->Width(), 75);
-  EXPECT_EQ(b->CurrentBevel(), layout::Bevel::Raised);
+  EXPECT_EQ(b->CurrentBevel(), skin::Bevel::Raised);
   EXPECT_EQ(FormPixel(*rig.form, 10, 10), ::GetSysColor(COLOR_WINDOWFRAME));  // the outline
   EXPECT_EQ(FormPixel(*rig.form, 11, 20), RGB(255, 255, 255));               // light
   EXPECT_EQ(FormPixel(*rig.form, 83, 20), RGB(112, 112, 112));               // dark
@@ -185,16 +185,16 @@ TEST(PictureButton, FlatButtonsFollowTheMouse) {
   b->OnMouseEnter = [&](TObject*) { ++enters; };
   b->OnMouseLeave = [&](TObject*) { ++leaves; };
   HWND h = rig.form->Handle();
-  EXPECT_EQ(b->CurrentBevel(), layout::Bevel::None);
+  EXPECT_EQ(b->CurrentBevel(), skin::Bevel::None);
   ::SendMessageW(h, WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
-  EXPECT_EQ(b->CurrentBevel(), layout::Bevel::Raised);
+  EXPECT_EQ(b->CurrentBevel(), skin::Bevel::Raised);
   ::SendMessageW(h, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
-  EXPECT_EQ(b->CurrentBevel(), layout::Bevel::Sunken);
+  EXPECT_EQ(b->CurrentBevel(), skin::Bevel::Sunken);
   // Released with the pointer outside the button: no bevel.
   POINT outside = rig.form->ClientToScreen(POINT{150, 80});
   ::SetCursorPos(outside.x, outside.y);
   ::SendMessageW(h, WM_LBUTTONUP, 0, MAKELPARAM(150, 80));
-  EXPECT_EQ(b->CurrentBevel(), layout::Bevel::None);
+  EXPECT_EQ(b->CurrentBevel(), skin::Bevel::None);
   ::SendMessageW(h, WM_MOUSEMOVE, 0, MAKELPARAM(150, 80));
   EXPECT_EQ(enters, 1);
   EXPECT_EQ(leaves, 1);

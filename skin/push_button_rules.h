@@ -1,0 +1,31 @@
+// TQVButton's rules, portable: where the colour push button draws its
+// outline, frame, face, caption and focus for a draw-item request. The
+// button only carries out the plan.
+#pragma once
+
+#include <optional>
+
+#include "skin_types.h"
+
+namespace qv::skin {
+
+inline constexpr unsigned kOdsSelected = 0x0001;
+inline constexpr unsigned kOdsDisabled = 0x0004;
+inline constexpr unsigned kOdsFocus = 0x0010;
+
+struct PushButtonPlan {
+  std::optional<Rect> outline;  // dark outline (active or focused), clWindowFrame
+  Rect edge;                    // pressed: clBtnShadow Rectangle; else DrawFrameControl
+  bool pressed = false;
+  unsigned frameFlags = 0;      // DFCS_* for DrawFrameControl(DFC_BUTTON)
+  std::optional<Rect> face;     // pressed: the face fill; unset: fill what DrawFrameControl leaves
+  Point caption;
+  std::optional<Point> highlight;  // disabled: clBtnHighlight copy, drawn first
+  std::optional<Rect> focus;       // DrawFocusRect, when active and focused
+};
+
+// itemState: the draw-item record's ODS_* bits; enabled: the control's own flag.
+PushButtonPlan PlanPushButton(Size client, Size caption, bool active, unsigned itemState,
+                              bool enabled);
+
+}  // namespace qv::skin

@@ -1,0 +1,65 @@
+// TqvForm's rules, portable: how the skin is composed from one picture and
+// which zone of the surface the mouse is in. The surface only carries out
+// what these answer.
+#pragma once
+
+#include <vector>
+
+#include "skin_types.h"
+
+namespace qv::skin {
+
+// ---------------------------------------------------------------------------
+// Skin composition
+
+inline constexpr int kSkinStrip = 25;  // edge strip step, whatever the picture
+
+enum class BlitKind { Copy, Stretch };
+
+// Copy: src and dst have the same size. Stretch: no smoothing.
+struct BlitOp {
+  BlitKind kind = BlitKind::Copy;
+  Rect src;
+  Rect dst;
+  friend bool operator==(const BlitOp&, const BlitOp&) = default;
+};
+
+// clear: empty the skin and do nothing else. Otherwise size the skin to
+// width x height and run ops in order (later ones cover earlier ones).
+struct SkinPlan {
+  bool clear = false;
+  int width = 0;
+  int height = 0;
+  std::vector<BlitOp> ops;
+};
+
+// Every src lies inside the picture and every dst inside the surface;
+// blocks that would come out empty are left out.
+SkinPlan PlanSkin(int pictureWidth, int pictureHeight, int width, int height);
+
+// ---------------------------------------------------------------------------
+// Hit zones
+
+inline constexpr int crDefault = 0;
+inline constexpr int crSizeNESW = -6;
+inline constexpr int crSizeNS = -7;
+inline constexpr int crSizeNWSE = -8;
+inline constexpr int crSizeWE = -9;
+inline constexpr int crHandPoint = -21;
+
+inline constexpr unsigned kScMoveCaption = 0xF012;  // SC_MOVE + HTCAPTION
+inline constexpr int kCaptionBand = 24;             // last row of the drag band
+
+struct Hit {
+  int zone = 0;          // 0..9
+  int cursor = crDefault;
+  unsigned command = 0;  // WM_SYSCOMMAND wParam on a left press, 0 for none
+  friend bool operator==(const Hit&, const Hit&) = default;
+};
+
+Hit HitZone(int x, int y, int width, int height, bool sizeable, bool maximised);
+
+// The band a double-click toggles maximised in (bounds inclusive).
+bool InCaptionBand(int x, int y, int width);
+
+}  // namespace qv::skin

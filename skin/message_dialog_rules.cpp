@@ -3,18 +3,12 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "texts.h"
+
 namespace qv::skin {
 namespace {
 
 using i64 = std::int64_t;
-
-constexpr char kOk[] = "\xC8\xB7\xB6\xA8";      // 确定
-constexpr char kCancel[] = "\xC8\xA1\xCF\xFB";  // 取消
-constexpr char kAbort[] = "\xD6\xD5\xD6\xB9";   // 终止
-constexpr char kRetry[] = "\xD6\xD8\xCA\xD4";   // 重试
-constexpr char kIgnore[] = "\xBA\xF6\xC2\xD4";  // 忽略
-constexpr char kYes[] = "\xCA\xC7";             // 是
-constexpr char kNo[] = "\xB7\xF1";              // 否
 
 struct StandardButton {
   const char* caption;  // nullptr: hidden
@@ -23,12 +17,12 @@ struct StandardButton {
 
 // Rows are button sets 0-5, columns buttons 0 (rightmost) to 3.
 constexpr StandardButton kStandardSets[6][4] = {
-    {{kOk, 1}, {nullptr, 0}, {nullptr, 0}, {nullptr, 0}},
-    {{kCancel, 2}, {kOk, 1}, {nullptr, 0}, {nullptr, 0}},
-    {{kIgnore, 5}, {kRetry, 4}, {kAbort, 3}, {nullptr, 0}},
-    {{kCancel, 2}, {kNo, 7}, {kYes, 6}, {nullptr, 0}},
-    {{kNo, 7}, {kYes, 6}, {nullptr, 0}, {nullptr, 0}},
-    {{kCancel, 2}, {kRetry, 4}, {nullptr, 0}, {nullptr, 0}},
+    {{texts::kOk, 1}, {nullptr, 0}, {nullptr, 0}, {nullptr, 0}},
+    {{texts::kCancel, 2}, {texts::kOk, 1}, {nullptr, 0}, {nullptr, 0}},
+    {{texts::kIgnore, 5}, {texts::kRetry, 4}, {texts::kAbort, 3}, {nullptr, 0}},
+    {{texts::kCancel, 2}, {texts::kNo, 7}, {texts::kYes, 6}, {nullptr, 0}},
+    {{texts::kNo, 7}, {texts::kYes, 6}, {nullptr, 0}, {nullptr, 0}},
+    {{texts::kCancel, 2}, {texts::kRetry, 4}, {nullptr, 0}, {nullptr, 0}},
 };
 
 }  // namespace

@@ -5,12 +5,11 @@
 #include "application.h"
 #include "message_dialog_rules.h"
 #include "text_conv.h"
+#include "texts.h"
 
 namespace qv {
 
 namespace {
-
-constexpr char kClose[] = "\xB9\xD8\xB1\xD5";  // 关闭
 
 skin::Size SizeOf(const TControl& c) { return skin::Size{c.Width(), c.Height()}; }
 
@@ -116,7 +115,7 @@ int TqvInfoDlg::ShowDialog() {
   CloseButton->Glyph().LoadFromResourceName(inst, L"dlgClose");
   CloseButton->Flat = true;
   CloseButton->Transparent = true;
-  CloseButton->SetHint(kClose);
+  CloseButton->SetHint(texts::kClose);
   CloseButton->SetShowHint(true);
   CloseButton->Tag = set.closeResult;
   CloseButton->OnClick = [this](TObject* s) { ButtonClick(s); };

@@ -14,6 +14,7 @@
 #include "message_dialog_rules.h"
 #include "qvForm.h"
 #include "stdctrls.h"
+#include "texts.h"
 
 namespace qv {
 
@@ -25,7 +26,7 @@ class TqvInfoDlg : public TObject {
   int ResultCode = 0;
   std::array<std::string, 4> CustomCaptions;  // button sets 6-15, at most 8 bytes each
   std::uint32_t Style = 0;
-  std::string Caption = "\xB6\xD4\xBB\xB0\xBF\xF2";  // 对话框
+  std::string Caption = texts::kDialogCaption;
   std::string Text;
 
   // Shows the dialog modally; returns the pressed button's code.

@@ -6,17 +6,12 @@
 
 #include "message_dialog_rules.h"
 #include "skin_printers.h"
+#include "texts.h"
 
 namespace qv::skin {
 namespace {
 
-constexpr char kOk[] = "\xC8\xB7\xB6\xA8";      // 确定
-constexpr char kCancel[] = "\xC8\xA1\xCF\xFB";  // 取消
-constexpr char kAbort[] = "\xD6\xD5\xD6\xB9";   // 终止
-constexpr char kRetry[] = "\xD6\xD8\xCA\xD4";   // 重试
-constexpr char kIgnore[] = "\xBA\xF6\xC2\xD4";  // 忽略
-constexpr char kYes[] = "\xCA\xC7";             // 是
-constexpr char kNo[] = "\xB7\xF1";              // 否
+using namespace qv::texts;  // the captions
 
 TEST(MessageDialog, StandardButtonSets) {
   struct Want {

@@ -9,6 +9,7 @@
 #include "QVLabel.h"
 #include "application.h"
 #include "controls.h"
+#include "texts.h"
 
 namespace qv {
 namespace {
@@ -70,7 +71,7 @@ TEST(QVButton, CaptionIsDrawnAtItsPlaceInTheFontColour) {
   TFont f = b->Font();
   f.Color = clRed;
   b->SetFont(f);
-  b->SetCaption("\xC8\xB7\xB6\xA8");  // 确定
+  b->SetCaption(texts::kOk);
   ButtonShot shot(*b);
   // Some caption pixels are red, and all of them lie in the middle of the face.
   int red = 0;
@@ -96,7 +97,7 @@ TQVButton& GreenButton(Rig& rig, int left = 10) {
   TFont f = b->Font();
   f.Color = clRed;
   b->SetFont(f);
-  b->SetCaption("\xC8\xB7\xB6\xA8");
+  b->SetCaption(texts::kOk);
   return *b;
 }
 

@@ -9,6 +9,7 @@
 #include "application.h"
 #include "qvBtn.h"
 #include "qvForm.h"
+#include "texts.h"
 
 namespace qv {
 namespace {
@@ -261,7 +262,7 @@ TEST(PictureButton, AMalformedOffsetIsRefusedWithAPlainMessageOverTheActiveForm)
   ::ShowWindow(form, SW_SHOW);  // and active
   ASSERT_EQ(::GetActiveWindow(), form);
   const std::string savedTitle = app.Title;
-  app.Title = "\xB0\xB2\xD7\xB0\xB3\xCC\xD0\xF2";  // 安装程序
+  app.Title = texts::kDefaultTitle;  // 安装程序
   auto* b = new TqvBtn(rig.form);
   TPictureListItem& item = b->PictureList().Add();
   bool seen = false;

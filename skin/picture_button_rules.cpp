@@ -96,30 +96,31 @@ PicturePlacement PlacePicture(DisplayMode mode, const Rect& rect, const Offset& 
   return p;
 }
 
-Bevel BevelFor(BorderStyle style, int mouseState) {
-  if (mouseState < 0 || mouseState > 2) return Bevel::None;
+Bevel BevelFor(BorderStyle style, MouseState state) {
+  if (state > MouseState::Pressed) return Bevel::None;
   switch (style) {
     case BorderStyle::qbsFlat:
-      return mouseState == 0 ? Bevel::None : mouseState == 1 ? Bevel::Raised : Bevel::Sunken;
+      if (state == MouseState::Normal) return Bevel::None;
+      return state == MouseState::Hover ? Bevel::Raised : Bevel::Sunken;
     case BorderStyle::qbsSingle:
-      return mouseState == 2 ? Bevel::Sunken : Bevel::Raised;
+      return state == MouseState::Pressed ? Bevel::Sunken : Bevel::Raised;
     case BorderStyle::qbsNone:
     default:
       return Bevel::None;
   }
 }
 
-int MouseStateAfterRelease(int x, int y, int width, int height) {
-  return (0 <= x && x <= width && 0 <= y && y <= height) ? 1 : 0;
+MouseState MouseStateAfterRelease(int x, int y, int width, int height) {
+  return (0 <= x && x <= width && 0 <= y && y <= height) ? MouseState::Hover : MouseState::Normal;
 }
 
-Look UpdateLook(BorderStyle style, int mouseState, bool autoSwitch,
+Look UpdateLook(BorderStyle style, MouseState state, bool autoSwitch,
                 const std::array<int, 3>& switchIndexes, int pictureIndex, Bevel bevel) {
   Look look;
-  look.bevel = BevelFor(style, mouseState);
+  look.bevel = BevelFor(style, state);
   if (autoSwitch)
     look.pictureIndex =
-        (mouseState >= 0 && mouseState <= 2) ? switchIndexes[static_cast<std::size_t>(mouseState)] : -1;
+        state <= MouseState::Pressed ? switchIndexes[static_cast<std::size_t>(state)] : -1;
   else
     look.pictureIndex = pictureIndex;
   look.changed = look.pictureIndex != pictureIndex || look.bevel != bevel;

@@ -50,12 +50,13 @@ PicturePlacement PlacePicture(DisplayMode mode, const Rect& rect, const Offset& 
 
 enum class BorderStyle : std::uint8_t { qbsNone = 0, qbsFlat = 1, qbsSingle = 2 };
 enum class Bevel : std::uint8_t { None = 0, Sunken = 1, Raised = 2 };
+// Normal: the pointer is away.
+enum class MouseState : std::uint8_t { Normal = 0, Hover = 1, Pressed = 2 };
 
-// mouseState: 0 normal, 1 hover, 2 pressed.
-Bevel BevelFor(BorderStyle style, int mouseState);
+Bevel BevelFor(BorderStyle style, MouseState state);
 
 // Mouse state after a left release at (x, y) in client coordinates.
-int MouseStateAfterRelease(int x, int y, int width, int height);
+MouseState MouseStateAfterRelease(int x, int y, int width, int height);
 
 struct Look {
   int pictureIndex = -1;
@@ -63,8 +64,9 @@ struct Look {
   bool changed = false;  // repaint needed
 };
 
-// switchIndexes: leave, enter, down (the options' indexes for states 0, 1, 2).
-Look UpdateLook(BorderStyle style, int mouseState, bool autoSwitch,
+// switchIndexes: leave, enter, down (the options' indexes for Normal, Hover
+// and Pressed).
+Look UpdateLook(BorderStyle style, MouseState state, bool autoSwitch,
                 const std::array<int, 3>& switchIndexes, int pictureIndex, Bevel bevel);
 
 struct Rgb {

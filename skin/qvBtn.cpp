@@ -148,9 +148,10 @@ void TPictureOpt::SetAutoSwitch(bool value) {
   button_->UpdateLook();
 }
 
-void TPictureOpt::SetIndex(int slot, int value) {
-  if (index_[static_cast<std::size_t>(slot)] == value) return;
-  index_[static_cast<std::size_t>(slot)] = value;
+void TPictureOpt::SetIndex(skin::MouseState state, int value) {
+  const auto slot = static_cast<std::size_t>(state);
+  if (index_[slot] == value) return;
+  index_[slot] = value;
   button_->UpdateLook();
 }
 
@@ -164,7 +165,7 @@ TqvBtn::TqvBtn(TComponent* owner)
   width_ = 75;
   height_ = 25;
   color_ = 0x00DFDFDF;
-  bevel_ = skin::BevelFor(borderStyle_, 0);
+  bevel_ = skin::BevelFor(borderStyle_, skin::MouseState::Normal);
   UpdateLook();
 }
 
@@ -234,21 +235,21 @@ void TqvBtn::Paint() {
 
 void TqvBtn::MouseEnter() {
   TGraphicControl::MouseEnter();
-  mouseState_ = 1;
+  mouseState_ = skin::MouseState::Hover;
   if (borderStyle_ == TqvBorderStyle::qbsFlat || pictureOpt_->AutoSwitch()) UpdateLook();
   if (OnMouseEnter) OnMouseEnter(this);
 }
 
 void TqvBtn::MouseLeave() {
   TGraphicControl::MouseLeave();
-  mouseState_ = 0;
+  mouseState_ = skin::MouseState::Normal;
   if (borderStyle_ == TqvBorderStyle::qbsFlat || pictureOpt_->AutoSwitch()) UpdateLook();
   if (OnMouseLeave) OnMouseLeave(this);
 }
 
 void TqvBtn::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
   TGraphicControl::MouseDown(button, shift, x, y);
-  mouseState_ = 2;
+  mouseState_ = skin::MouseState::Pressed;
   if (pictureOpt_->AutoSwitch() || borderStyle_ != TqvBorderStyle::qbsNone) UpdateLook();
 }
 

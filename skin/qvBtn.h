@@ -72,8 +72,9 @@ class TPictureOpt {
   explicit TPictureOpt(TqvBtn* button) : button_(button) {}
   bool AutoSwitch() const { return autoSwitch_; }
   void SetAutoSwitch(bool value);
-  int Index(int slot) const { return index_[slot]; }
-  void SetIndex(int slot, int value);  // 0 leave, 1 enter, 2 down
+  // The entry shown in each mouse state: leave, enter, down.
+  int Index(skin::MouseState state) const { return index_[static_cast<std::size_t>(state)]; }
+  void SetIndex(skin::MouseState state, int value);
   int MouseLeavePictureIndex() const { return index_[0]; }
   int MouseEnterPictureIndex() const { return index_[1]; }
   int MouseDownPictureIndex() const { return index_[2]; }
@@ -98,7 +99,7 @@ class TqvBtn : public TGraphicControl {
   void SetTransparent(bool value);
   int PictureIndex() const { return pictureIndex_; }
   void SetPictureIndex(int value);
-  int MouseState() const { return mouseState_; }
+  skin::MouseState MouseState() const { return mouseState_; }
   skin::Bevel CurrentBevel() const { return bevel_; }
   // The picture of the entry in use, made when the list is empty.
   TPicture& CurrentPicture();
@@ -121,7 +122,7 @@ class TqvBtn : public TGraphicControl {
   std::unique_ptr<TPictureList> pictureList_;
   std::string captionText_;
   bool transparent_ = false;
-  int mouseState_ = 0;
+  skin::MouseState mouseState_ = skin::MouseState::Normal;
   TqvBorderStyle borderStyle_ = TqvBorderStyle::qbsSingle;
   skin::Bevel bevel_ = skin::Bevel::Raised;
   int pictureIndex_ = -1;

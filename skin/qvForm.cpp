@@ -119,7 +119,7 @@ void TqvForm::MouseMove(TShiftState shift, int x, int y) {
 }
 
 void TqvForm::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
-  if (hitZone_ != 0 && button == TMouseButton::mbLeft && zoneCommand_) {
+  if (hitZone_ != skin::Zone::None && button == TMouseButton::mbLeft && zoneCommand_) {
     ::ReleaseCapture();
     ::SendMessageW(ParentHandle(), WM_SYSCOMMAND, zoneCommand_, 0);
   }
@@ -136,7 +136,7 @@ void TqvForm::SurfaceDblClick(TObject* sender) {
   ::GetCursorPos(&p);
   if (parent_) p = parent_->ScreenToClient(p);
   if (sizeable_ && skin::InCaptionBand(p.x, p.y, width_)) {
-    hitZone_ = 0;
+    hitZone_ = skin::Zone::None;
     if (auto* form = dynamic_cast<TForm*>(parent_))
       form->SetWindowState(form->WindowState() == TWindowState::wsMaximized ? TWindowState::wsNormal
                                                                           : TWindowState::wsMaximized);

@@ -21,7 +21,7 @@ class TqvForm : public TGraphicControl {
   bool Sizeable() const { return sizeable_; }
   void SetSizeable(bool value);
   bool Active() const { return active_; }
-  int HitZone() const { return hitZone_; }
+  skin::Zone HitZone() const { return hitZone_; }
   TQVBitmap& Skin() { return *skin_; }
   TCursor DragCursor = crDrag;
 
@@ -50,7 +50,7 @@ class TqvForm : public TGraphicControl {
   TPicture picture_;
   std::unique_ptr<TQVBitmap> skin_;
   bool sizeable_ = false;
-  int hitZone_ = 0;
+  skin::Zone hitZone_ = skin::Zone::None;
   unsigned zoneCommand_ = 0;
   TNotifyEvent savedDblClick_;
   TNotifyEvent savedAppActivate_, savedAppDeactivate_;

@@ -93,17 +93,17 @@ Hit HitZone(int x, int y, int width, int height, bool sizeable, bool maximised) 
   if (sizeable) {
     const bool left = in(X, 0, 24), right = in(X, W - 24, W);
     const bool top = in(Y, 0, 24), bottom = in(Y, H - 24, H);
-    if (left && top) return {1, crSizeNWSE, 0xF004};
-    if (right && top) return {2, crSizeNESW, 0xF005};
-    if (left && bottom) return {3, crSizeNESW, 0xF007};
-    if (right && bottom) return {4, crSizeNWSE, 0xF008};
+    if (left && top) return {Zone::TopLeft, crSizeNWSE, 0xF004};
+    if (right && top) return {Zone::TopRight, crSizeNESW, 0xF005};
+    if (left && bottom) return {Zone::BottomLeft, crSizeNESW, 0xF007};
+    if (right && bottom) return {Zone::BottomRight, crSizeNWSE, 0xF008};
     const bool allX = in(X, 0, W), allY = in(Y, 0, H);
-    if (in(X, 0, 3) && allY) return {5, crSizeWE, 0xF001};
-    if (in(X, W - 3, W) && allY) return {6, crSizeWE, 0xF002};
-    if (allX && in(Y, 0, 3)) return {7, crSizeNS, 0xF003};
-    if (allX && in(Y, H - 3, H)) return {8, crSizeNS, 0xF006};
+    if (in(X, 0, 3) && allY) return {Zone::Left, crSizeWE, 0xF001};
+    if (in(X, W - 3, W) && allY) return {Zone::Right, crSizeWE, 0xF002};
+    if (allX && in(Y, 0, 3)) return {Zone::Top, crSizeNS, 0xF003};
+    if (allX && in(Y, H - 3, H)) return {Zone::Bottom, crSizeNS, 0xF006};
   }
-  if (InCaptionBand(x, y, width)) return {9, crHandPoint, kScMoveCaption};
+  if (InCaptionBand(x, y, width)) return {Zone::Caption, crHandPoint, kScMoveCaption};
   return {};
 }
 

@@ -3,6 +3,7 @@
 // what these answer.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "skin_types.h"
@@ -50,8 +51,14 @@ inline constexpr int crHandPoint = -21;
 inline constexpr unsigned kScMoveCaption = 0xF012;  // SC_MOVE + HTCAPTION
 inline constexpr int kCaptionBand = 24;             // last row of the drag band
 
+// Numbered as the surface has always numbered them: 1-4 the corners, 5-8
+// the edges, 9 the drag band.
+enum class Zone : std::uint8_t {
+  None, TopLeft, TopRight, BottomLeft, BottomRight, Left, Right, Top, Bottom, Caption
+};
+
 struct Hit {
-  int zone = 0;          // 0..9
+  Zone zone = Zone::None;
   int cursor = crDefault;
   unsigned command = 0;  // WM_SYSCOMMAND wParam on a left press, 0 for none
   friend bool operator==(const Hit&, const Hit&) = default;

@@ -139,18 +139,19 @@ TEST(PictureButton, BevelTable) {
       {qbsSingle, Bevel::Raised, Bevel::Raised, Bevel::Sunken},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(BevelFor(c.style, 0), c.normal) << static_cast<int>(c.style);
-    EXPECT_EQ(BevelFor(c.style, 1), c.hover) << static_cast<int>(c.style);
-    EXPECT_EQ(BevelFor(c.style, 2), c.pressed) << static_cast<int>(c.style);
+    EXPECT_EQ(BevelFor(c.style, MouseState::Normal), c.normal) << static_cast<int>(c.style);
+    EXPECT_EQ(BevelFor(c.style, MouseState::Hover), c.hover) << static_cast<int>(c.style);
+    EXPECT_EQ(BevelFor(c.style, MouseState::Pressed), c.pressed) << static_cast<int>(c.style);
   }
 }
 
 TEST(PictureButton, UpdateLookChoosesIndexAndBevel) {
   using enum BorderStyle;
+  using enum MouseState;
   const std::array<int, 3> none{-1, -1, -1}, three{0, 1, 2};
   struct Case {
     BorderStyle style;
-    int mouse;
+    MouseState mouse;
     bool autoSwitch;
     std::array<int, 3> indexes;
     int index;
@@ -159,28 +160,32 @@ TEST(PictureButton, UpdateLookChoosesIndexAndBevel) {
     Bevel wantBevel;
     bool changed;
   } cases[] = {
-      {qbsSingle, 0, false, none, -1, Bevel::Raised, -1, Bevel::Raised, false},  // a new button
-      {qbsFlat, 1, false, none, 0, Bevel::None, 0, Bevel::Raised, true},
-      {qbsFlat, 0, false, none, 0, Bevel::Raised, 0, Bevel::None, true},
-      {qbsNone, 2, false, three, 5, Bevel::None, 5, Bevel::None, false},
-      {qbsNone, 0, true, three, -1, Bevel::None, 0, Bevel::None, true},
-      {qbsNone, 1, true, three, 0, Bevel::None, 1, Bevel::None, true},
-      {qbsSingle, 2, true, three, 1, Bevel::Raised, 2, Bevel::Sunken, true},
-      {qbsSingle, 2, true, none, 1, Bevel::Sunken, -1, Bevel::Sunken, true},
-      {qbsSingle, 2, true, three, 2, Bevel::Sunken, 2, Bevel::Sunken, false},
+      {qbsSingle, Normal, false, none, -1, Bevel::Raised, -1, Bevel::Raised, false},  // a new button
+      {qbsFlat, Hover, false, none, 0, Bevel::None, 0, Bevel::Raised, true},
+      {qbsFlat, Normal, false, none, 0, Bevel::Raised, 0, Bevel::None, true},
+      {qbsNone, Pressed, false, three, 5, Bevel::None, 5, Bevel::None, false},
+      {qbsNone, Normal, true, three, -1, Bevel::None, 0, Bevel::None, true},
+      {qbsNone, Hover, true, three, 0, Bevel::None, 1, Bevel::None, true},
+      {qbsSingle, Pressed, true, three, 1, Bevel::Raised, 2, Bevel::Sunken, true},
+      {qbsSingle, Pressed, true, none, 1, Bevel::Sunken, -1, Bevel::Sunken, true},
+      {qbsSingle, Pressed, true, three, 2, Bevel::Sunken, 2, Bevel::Sunken, false},
   };
   for (const auto& c : cases) {
     Look look = UpdateLook(c.style, c.mouse, c.autoSwitch, c.indexes, c.index, c.bevel);
-    EXPECT_EQ(look.pictureIndex, c.wantIndex) << static_cast<int>(c.style) << " " << c.mouse;
-    EXPECT_EQ(look.bevel, c.wantBevel) << static_cast<int>(c.style) << " " << c.mouse;
-    EXPECT_EQ(look.changed, c.changed) << static_cast<int>(c.style) << " " << c.mouse;
+    const int mouse = static_cast<int>(c.mouse);
+    EXPECT_EQ(look.pictureIndex, c.wantIndex) << static_cast<int>(c.style) << " " << mouse;
+    EXPECT_EQ(look.bevel, c.wantBevel) << static_cast<int>(c.style) << " " << mouse;
+    EXPECT_EQ(look.changed, c.changed) << static_cast<int>(c.style) << " " << mouse;
   }
 }
 
 TEST(PictureButton, ReleaseInsideIsHover) {
+  using enum MouseState;
   struct Case {
-    int x, y, state;
-  } cases[] = {{0, 0, 1}, {75, 25, 1}, {30, 10, 1}, {76, 10, 0}, {-1, 10, 0}, {10, 26, 0}, {10, -1, 0}};
+    int x, y;
+    MouseState state;
+  } cases[] = {{0, 0, Hover},    {75, 25, Hover},  {30, 10, Hover}, {76, 10, Normal},
+               {-1, 10, Normal}, {10, 26, Normal}, {10, -1, Normal}};
   for (const auto& c : cases) EXPECT_EQ(MouseStateAfterRelease(c.x, c.y, 75, 25), c.state) << c.x << "," << c.y;
 }
 
@@ -288,7 +293,7 @@ TEST(PictureButton, BevelGeometry) {
 
 TEST(PictureButton, NewButtonLook) {
   // 75 x 25, qbsSingle at rest: outline, then a raised edge inside it.
-  BevelPlan plan = PlanBevel({0, 0, 75, 25}, 1, true, BevelFor(BorderStyle::qbsSingle, 0));
+  BevelPlan plan = PlanBevel({0, 0, 75, 25}, 1, true, BevelFor(BorderStyle::qbsSingle, MouseState::Normal));
   ASSERT_TRUE(plan.frame.has_value());
   EXPECT_EQ(*plan.frame, (Rect{0, 0, 75, 25}));
   EXPECT_EQ(plan.inner, (Rect{2, 2, 73, 23}));

@@ -166,6 +166,7 @@ TEST(SkinPlan, ShortPictureRepeatsItsStripWithinEachStep) {
 // ---------------------------------------------------------------------------
 // Hit zones
 
+// Zones by their numbers: 1-4 corners, 5-8 edges, 9 the drag band.
 TEST(HitZone, SizeableSurfaceZonesWithInclusiveBounds) {
   struct Case {
     int x, y;
@@ -190,7 +191,8 @@ TEST(HitZone, SizeableSurfaceZonesWithInclusiveBounds) {
   };
   for (const auto& c : cases) {
     Hit hit = HitZone(c.x, c.y, 200, 100, true, false);
-    EXPECT_EQ(hit, (Hit{c.zone, c.cursor, c.command})) << c.x << "," << c.y << " -> " << hit.zone;
+    EXPECT_EQ(hit, (Hit{static_cast<Zone>(c.zone), c.cursor, c.command}))
+        << c.x << "," << c.y << " -> " << static_cast<int>(hit.zone);
   }
 }
 
@@ -201,13 +203,13 @@ TEST(HitZone, FixedSizeSurfaceOnlyHasTheCaptionBand) {
   } cases[] = {{0, 0, 9}, {200, 24, 9}, {24, 24, 9}, {200, 0, 9}, {0, 25, 0},
                {3, 50, 0}, {100, 97, 0}, {200, 100, 0}, {201, 0, 0}};
   for (const auto& c : cases)
-    EXPECT_EQ(HitZone(c.x, c.y, 200, 100, false, false).zone, c.zone) << c.x << "," << c.y;
+    EXPECT_EQ(static_cast<int>(HitZone(c.x, c.y, 200, 100, false, false).zone), c.zone) << c.x << "," << c.y;
 }
 
 TEST(HitZone, MaximisedWindowHasNoZones) {
   for (bool sizeable : {true, false})
     for (auto [x, y] : {std::pair{0, 0}, std::pair{100, 10}, std::pair{200, 100}, std::pair{2, 50}})
-      EXPECT_EQ(HitZone(x, y, 200, 100, sizeable, true), (Hit{0, crDefault, 0})) << x << "," << y;
+      EXPECT_EQ(HitZone(x, y, 200, 100, sizeable, true), (Hit{Zone::None, crDefault, 0})) << x << "," << y;
 }
 
 TEST(HitZone, CaptionBandForDoubleClick) {

@@ -92,12 +92,15 @@ TEST(SkinSurface, HitZonesSetTheCursor) {
   auto* surface = new TqvForm(rig.form);
   surface->Picture().SetGraphic(Picture(250, 100));
   HWND h = rig.form->Handle();
+  using enum skin::Zone;
   struct Case {
     bool sizeable;
-    int x, y, zone;
+    int x, y;
+    skin::Zone zone;
     TCursor cursor;
-  } cases[] = {{false, 150, 10, 9, crHandPoint}, {false, 150, 60, 0, crDefault}, {false, 2, 2, 9, crHandPoint},
-               {true, 2, 2, 1, crSizeNWSE},     {true, 298, 60, 6, crSizeWE},      {true, 150, 118, 8, crSizeNS}};
+  } cases[] = {{false, 150, 10, Caption, crHandPoint}, {false, 150, 60, None, crDefault},
+               {false, 2, 2, Caption, crHandPoint},    {true, 2, 2, TopLeft, crSizeNWSE},
+               {true, 298, 60, Right, crSizeWE},       {true, 150, 118, Bottom, crSizeNS}};
   for (const auto& c : cases) {
     surface->SetSizeable(c.sizeable);
     ::SendMessageW(h, WM_MOUSEMOVE, 0, MAKELPARAM(c.x, c.y));
@@ -303,9 +306,9 @@ TEST(PictureButton, AutoSwitchShowsTheEntryForTheMouseState) {
   auto* b = new TqvBtn(rig.form);
   b->SetBounds(10, 10, 40, 20);
   for (int i = 0; i < 3; ++i) b->PictureList().Add();
-  b->PictureOpt().SetIndex(0, 0);
-  b->PictureOpt().SetIndex(1, 1);
-  b->PictureOpt().SetIndex(2, 2);
+  b->PictureOpt().SetIndex(skin::MouseState::Normal, 0);
+  b->PictureOpt().SetIndex(skin::MouseState::Hover, 1);
+  b->PictureOpt().SetIndex(skin::MouseState::Pressed, 2);
   b->PictureOpt().SetAutoSwitch(true);
   EXPECT_EQ(b->PictureIndex(), 0);
   b->SetPictureIndex(2);  // ignored while switching by itself

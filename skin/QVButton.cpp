@@ -7,16 +7,17 @@
 namespace qv {
 
 namespace {
-constexpr TColor kFace = 0x00DFDFDF;
 constexpr TColor clBtnHighlight = static_cast<TColor>(0x80000014);
 
 static_assert(skin::kOdsSelected == ODS_SELECTED && skin::kOdsDisabled == ODS_DISABLED &&
               skin::kOdsFocus == ODS_FOCUS);
+static_assert(skin::kDfcsButtonPush == DFCS_BUTTONPUSH && skin::kDfcsInactive == DFCS_INACTIVE &&
+              skin::kDfcsPushed == DFCS_PUSHED && skin::kDfcsAdjustRect == DFCS_ADJUSTRECT);
 
 RECT ToRect(const skin::Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 }  // namespace
 
-TQVButton::TQVButton(TComponent* owner) : TButton(owner) { color_ = kFace; }
+TQVButton::TQVButton(TComponent* owner) : TButton(owner) { color_ = skin::kFaceColour; }
 
 void TQVButton::CreateParams(CreateParamsData& params) {
   TButton::CreateParams(params);

@@ -15,20 +15,30 @@ struct StandardButton {
   int result;
 };
 
-// Rows are button sets 0-5, columns buttons 0 (rightmost) to 3.
+constexpr StandardButton kOk{texts::kOk, kIdOk};
+constexpr StandardButton kCancel{texts::kCancel, kIdCancel};
+constexpr StandardButton kAbort{texts::kAbort, kIdAbort};
+constexpr StandardButton kRetry{texts::kRetry, kIdRetry};
+constexpr StandardButton kIgnore{texts::kIgnore, kIdIgnore};
+constexpr StandardButton kYes{texts::kYes, kIdYes};
+constexpr StandardButton kNo{texts::kNo, kIdNo};
+constexpr StandardButton kHidden{nullptr, 0};
+
+// Rows are button sets kMbOk to kMbRetryCancel, columns buttons 0
+// (rightmost) to 3.
 constexpr StandardButton kStandardSets[6][4] = {
-    {{texts::kOk, 1}, {nullptr, 0}, {nullptr, 0}, {nullptr, 0}},
-    {{texts::kCancel, 2}, {texts::kOk, 1}, {nullptr, 0}, {nullptr, 0}},
-    {{texts::kIgnore, 5}, {texts::kRetry, 4}, {texts::kAbort, 3}, {nullptr, 0}},
-    {{texts::kCancel, 2}, {texts::kNo, 7}, {texts::kYes, 6}, {nullptr, 0}},
-    {{texts::kNo, 7}, {texts::kYes, 6}, {nullptr, 0}, {nullptr, 0}},
-    {{texts::kCancel, 2}, {texts::kRetry, 4}, {nullptr, 0}, {nullptr, 0}},
+    {kOk, kHidden, kHidden, kHidden},
+    {kCancel, kOk, kHidden, kHidden},
+    {kIgnore, kRetry, kAbort, kHidden},
+    {kCancel, kNo, kYes, kHidden},
+    {kNo, kYes, kHidden, kHidden},
+    {kCancel, kRetry, kHidden, kHidden},
 };
 
 }  // namespace
 
-int DialogButtonSetOf(std::uint32_t style) { return static_cast<int>(style & 0xF); }
-int DialogIconCodeOf(std::uint32_t style) { return static_cast<int>((style >> 4) & 0xF); }
+int DialogButtonSetOf(std::uint32_t style) { return static_cast<int>(style & kMbTypeMask); }
+int DialogIconCodeOf(std::uint32_t style) { return static_cast<int>((style & kMbIconMask) >> 4); }
 int DialogDefaultOf(std::uint32_t style) { return static_cast<int>((style >> 8) & 0x3); }
 
 DialogButtons DialogButtonSet(std::uint32_t style, const std::array<std::string, 4>& customCaptions) {

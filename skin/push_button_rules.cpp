@@ -13,7 +13,8 @@ PushButtonPlan PlanPushButton(Size client, Size caption, bool active, unsigned i
   const Rect whole{0, 0, client.cx, client.cy};
   const bool focused = (itemState & kOdsFocus) != 0;
   p.pressed = (itemState & kOdsSelected) != 0;
-  p.frameFlags = 0x2010u | (p.pressed ? 0x200u : 0u) | ((itemState & kOdsDisabled) ? 0x100u : 0u);
+  p.frameFlags = kDfcsButtonPush | kDfcsAdjustRect | (p.pressed ? kDfcsPushed : 0u) |
+                 ((itemState & kOdsDisabled) ? kDfcsInactive : 0u);
   Rect r = whole;
   if (active || focused) {
     p.outline = r;

@@ -9,15 +9,22 @@
 
 namespace qv::skin {
 
+// ODS_ bits of a draw-item record's state.
 inline constexpr unsigned kOdsSelected = 0x0001;
 inline constexpr unsigned kOdsDisabled = 0x0004;
 inline constexpr unsigned kOdsFocus = 0x0010;
+
+// DFCS_ flags for DrawFrameControl(DFC_BUTTON).
+inline constexpr unsigned kDfcsButtonPush = 0x0010;
+inline constexpr unsigned kDfcsInactive = 0x0100;
+inline constexpr unsigned kDfcsPushed = 0x0200;
+inline constexpr unsigned kDfcsAdjustRect = 0x2000;
 
 struct PushButtonPlan {
   std::optional<Rect> outline;  // dark outline (active or focused), clWindowFrame
   Rect edge;                    // pressed: clBtnShadow Rectangle; else DrawFrameControl
   bool pressed = false;
-  unsigned frameFlags = 0;      // DFCS_* for DrawFrameControl(DFC_BUTTON)
+  unsigned frameFlags = 0;      // kDfcs* flags
   std::optional<Rect> face;     // pressed: the face fill; unset: fill what DrawFrameControl leaves
   Point caption;
   std::optional<Point> highlight;  // disabled: clBtnHighlight copy, drawn first

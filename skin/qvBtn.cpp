@@ -164,7 +164,7 @@ TqvBtn::TqvBtn(TComponent* owner)
   if (auto* parent = dynamic_cast<TWinControl*>(owner)) SetParent(parent);
   width_ = 75;
   height_ = 25;
-  color_ = 0x00DFDFDF;
+  color_ = skin::kFaceColour;
   bevel_ = skin::BevelFor(borderStyle_, skin::MouseState::Normal);
   UpdateLook();
 }

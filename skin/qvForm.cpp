@@ -4,6 +4,15 @@
 
 namespace qv {
 
+// The portable rules spell out the platform's and the framework's numbers.
+static_assert(skin::kScSize == SC_SIZE && skin::kScMove == SC_MOVE && skin::kHtCaption == HTCAPTION);
+static_assert(skin::kWmszLeft == WMSZ_LEFT && skin::kWmszRight == WMSZ_RIGHT && skin::kWmszTop == WMSZ_TOP &&
+              skin::kWmszTopLeft == WMSZ_TOPLEFT && skin::kWmszTopRight == WMSZ_TOPRIGHT &&
+              skin::kWmszBottom == WMSZ_BOTTOM && skin::kWmszBottomLeft == WMSZ_BOTTOMLEFT &&
+              skin::kWmszBottomRight == WMSZ_BOTTOMRIGHT);
+static_assert(skin::crDefault == crDefault && skin::crSizeNESW == crSizeNESW && skin::crSizeNS == crSizeNS &&
+              skin::crSizeNWSE == crSizeNWSE && skin::crSizeWE == crSizeWE && skin::crHandPoint == crHandPoint);
+
 TqvForm::TqvForm(TComponent* owner) : TGraphicControl(owner), skin_(std::make_unique<TQVBitmap>()) {
   if (auto* parent = dynamic_cast<TWinControl*>(owner)) SetParent(parent);
   picture_.OnChange = [this](TPicture*) { PictureChanged(); };

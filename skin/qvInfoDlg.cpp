@@ -9,6 +9,18 @@
 
 namespace qv {
 
+// The dialog takes and answers the platform's own message-box numbers.
+static_assert(skin::kMbOk == MB_OK && skin::kMbOkCancel == MB_OKCANCEL &&
+              skin::kMbAbortRetryIgnore == MB_ABORTRETRYIGNORE && skin::kMbYesNoCancel == MB_YESNOCANCEL &&
+              skin::kMbYesNo == MB_YESNO && skin::kMbRetryCancel == MB_RETRYCANCEL &&
+              skin::kMbTypeMask == MB_TYPEMASK);
+static_assert(skin::kMbIconHand == MB_ICONHAND && skin::kMbIconQuestion == MB_ICONQUESTION &&
+              skin::kMbIconExclamation == MB_ICONEXCLAMATION && skin::kMbIconAsterisk == MB_ICONASTERISK &&
+              skin::kMbUserIcon == MB_USERICON && skin::kMbIconMask == MB_ICONMASK);
+static_assert(skin::kIdOk == IDOK && skin::kIdCancel == IDCANCEL && skin::kIdAbort == IDABORT &&
+              skin::kIdRetry == IDRETRY && skin::kIdIgnore == IDIGNORE && skin::kIdYes == IDYES &&
+              skin::kIdNo == IDNO);
+
 namespace {
 
 skin::Size SizeOf(const TControl& c) { return skin::Size{c.Width(), c.Height()}; }
@@ -39,7 +51,7 @@ int TqvInfoDlg::ShowDialog() {
   TFont font;
   font.SetSize(9);
   form->SetFont(font);
-  form->SetColor(0x00DFDFDF);
+  form->SetColor(skin::kFaceColour);
   form->OnResize = [this](TObject*) { DialogResize(); };
   form->SetCaption(Caption);  // not shown (no caption bar), but names the window
 

@@ -1,5 +1,6 @@
 // What the skin controls' portable rules share: points, sizes and
-// rectangles as GDI has them, and saturating arithmetic on them.
+// rectangles as GDI has them, saturating arithmetic on them, and the face
+// colour the skin controls and the setup window start with.
 #pragma once
 
 #include <algorithm>
@@ -7,6 +8,9 @@
 #include <cstdint>
 
 namespace qv::skin {
+
+// $00BBGGRR (red, green and blue 223), as the framework's TColor holds it.
+inline constexpr std::int32_t kFaceColour = 0x00DFDFDF;
 
 struct Point {
   int x = 0;

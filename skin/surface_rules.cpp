@@ -91,17 +91,17 @@ Hit HitZone(int x, int y, int width, int height, bool sizeable, bool maximised) 
   const i64 X = x, Y = y, W = width, H = height;
   auto in = [](i64 v, i64 lo, i64 hi) { return lo <= v && v <= hi; };
   if (sizeable) {
-    const bool left = in(X, 0, 24), right = in(X, W - 24, W);
-    const bool top = in(Y, 0, 24), bottom = in(Y, H - 24, H);
-    if (left && top) return {Zone::TopLeft, crSizeNWSE, 0xF004};
-    if (right && top) return {Zone::TopRight, crSizeNESW, 0xF005};
-    if (left && bottom) return {Zone::BottomLeft, crSizeNESW, 0xF007};
-    if (right && bottom) return {Zone::BottomRight, crSizeNWSE, 0xF008};
+    const bool left = in(X, 0, kCornerZone), right = in(X, W - kCornerZone, W);
+    const bool top = in(Y, 0, kCornerZone), bottom = in(Y, H - kCornerZone, H);
+    if (left && top) return {Zone::TopLeft, crSizeNWSE, kScSize + kWmszTopLeft};
+    if (right && top) return {Zone::TopRight, crSizeNESW, kScSize + kWmszTopRight};
+    if (left && bottom) return {Zone::BottomLeft, crSizeNESW, kScSize + kWmszBottomLeft};
+    if (right && bottom) return {Zone::BottomRight, crSizeNWSE, kScSize + kWmszBottomRight};
     const bool allX = in(X, 0, W), allY = in(Y, 0, H);
-    if (in(X, 0, 3) && allY) return {Zone::Left, crSizeWE, 0xF001};
-    if (in(X, W - 3, W) && allY) return {Zone::Right, crSizeWE, 0xF002};
-    if (allX && in(Y, 0, 3)) return {Zone::Top, crSizeNS, 0xF003};
-    if (allX && in(Y, H - 3, H)) return {Zone::Bottom, crSizeNS, 0xF006};
+    if (in(X, 0, kEdgeZone) && allY) return {Zone::Left, crSizeWE, kScSize + kWmszLeft};
+    if (in(X, W - kEdgeZone, W) && allY) return {Zone::Right, crSizeWE, kScSize + kWmszRight};
+    if (allX && in(Y, 0, kEdgeZone)) return {Zone::Top, crSizeNS, kScSize + kWmszTop};
+    if (allX && in(Y, H - kEdgeZone, H)) return {Zone::Bottom, crSizeNS, kScSize + kWmszBottom};
   }
   if (InCaptionBand(x, y, width)) return {Zone::Caption, crHandPoint, kScMoveCaption};
   return {};

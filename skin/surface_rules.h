@@ -41,6 +41,7 @@ SkinPlan PlanSkin(int pictureWidth, int pictureHeight, int width, int height);
 // ---------------------------------------------------------------------------
 // Hit zones
 
+// The framework's cursor numbers.
 inline constexpr int crDefault = 0;
 inline constexpr int crSizeNESW = -6;
 inline constexpr int crSizeNS = -7;
@@ -48,8 +49,24 @@ inline constexpr int crSizeNWSE = -8;
 inline constexpr int crSizeWE = -9;
 inline constexpr int crHandPoint = -21;
 
-inline constexpr unsigned kScMoveCaption = 0xF012;  // SC_MOVE + HTCAPTION
-inline constexpr int kCaptionBand = 24;             // last row of the drag band
+// WM_SYSCOMMAND codes: SC_SIZE plus the WMSZ_ edge sizes by that edge,
+// SC_MOVE plus HTCAPTION moves as by the caption.
+inline constexpr unsigned kScSize = 0xF000;
+inline constexpr unsigned kScMove = 0xF010;
+inline constexpr unsigned kHtCaption = 2;
+inline constexpr unsigned kWmszLeft = 1;
+inline constexpr unsigned kWmszRight = 2;
+inline constexpr unsigned kWmszTop = 3;
+inline constexpr unsigned kWmszTopLeft = 4;
+inline constexpr unsigned kWmszTopRight = 5;
+inline constexpr unsigned kWmszBottom = 6;
+inline constexpr unsigned kWmszBottomLeft = 7;
+inline constexpr unsigned kWmszBottomRight = 8;
+inline constexpr unsigned kScMoveCaption = kScMove + kHtCaption;
+
+inline constexpr int kCaptionBand = 24;  // last row of the drag band
+inline constexpr int kCornerZone = 24;   // last row (column) of a corner zone
+inline constexpr int kEdgeZone = 3;      // last row (column) of an edge zone
 
 // Numbered as the surface has always numbered them: 1-4 the corners, 5-8
 // the edges, 9 the drag band.

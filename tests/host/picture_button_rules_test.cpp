@@ -2,6 +2,7 @@
 
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -218,7 +219,7 @@ TEST(PictureButton, AdjustColorSpillsOverflowIntoLaterChannels) {
     EXPECT_EQ(got, c.out) << int(c.in.r) << "," << int(c.in.g) << "," << int(c.in.b) << " " << c.percent
                           << " -> " << int(got.r) << "," << int(got.g) << "," << int(got.b);
   }
-  EXPECT_EQ((Rgb{223, 223, 223}).Value(), 14671839u);
+  EXPECT_EQ((Rgb{223, 223, 223}).Value(), static_cast<std::uint32_t>(kFaceColour));
   EXPECT_EQ((Rgb{255, 0, 0}).Value(), 255u);
   EXPECT_EQ((Rgb{0, 0, 255}).Value(), 0xFF0000u);
 }

@@ -9,6 +9,7 @@
 #include "QVLabel.h"
 #include "application.h"
 #include "controls.h"
+#include "skin_types.h"
 #include "texts.h"
 
 namespace qv {
@@ -41,7 +42,7 @@ TEST(QVButton, PaintsItsOwnFaceColour) {
   auto* b = new TQVButton(rig.form);
   b->SetParent(rig.form);
   b->SetBounds(10, 10, 75, 25);
-  EXPECT_EQ(b->Color(), 0x00DFDFDF);
+  EXPECT_EQ(b->Color(), skin::kFaceColour);
   EXPECT_FALSE(b->Active());
   b->SetColor(0x0000C000);
   ButtonShot shot(*b);

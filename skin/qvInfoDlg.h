@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "QVButton.h"
@@ -43,7 +44,18 @@ class TqvInfoDlg : public TObject {
   std::array<TQVButton*, 4> Buttons{};  // index 0 rightmost
 
  private:
+  // Builds the dialog step by step, shows it modally and frees it.
   int ShowDialog();
+  std::unique_ptr<TForm> CreateDialogForm();
+  void CreateSurface();
+  void CreateIconImage();
+  void CreateTitleLabel();
+  void CreateTextLabel();
+  skin::DialogButtons CreateButtons();  // what each button shows and answers
+  void CreateCloseButton(int result);
+  void FitToText(bool button3Visible);
+  void FocusFirstButton(const skin::DialogButtons& set);
+  void ForgetControls();
   void DialogResize();
   void ButtonClick(TObject* sender);
 

@@ -150,8 +150,8 @@ void TPictureOpt::SetAutoSwitch(bool value) {
 
 void TPictureOpt::SetIndex(skin::MouseState state, int value) {
   const auto slot = static_cast<std::size_t>(state);
-  if (index_[slot] == value) return;
-  index_[slot] = value;
+  if (indexByState_[slot] == value) return;
+  indexByState_[slot] = value;
   button_->UpdateLook();
 }
 

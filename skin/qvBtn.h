@@ -73,17 +73,17 @@ class TPictureOpt {
   bool AutoSwitch() const { return autoSwitch_; }
   void SetAutoSwitch(bool value);
   // The entry shown in each mouse state: leave, enter, down.
-  int Index(skin::MouseState state) const { return index_[static_cast<std::size_t>(state)]; }
+  int Index(skin::MouseState state) const { return indexByState_[static_cast<std::size_t>(state)]; }
   void SetIndex(skin::MouseState state, int value);
-  int MouseLeavePictureIndex() const { return index_[0]; }
-  int MouseEnterPictureIndex() const { return index_[1]; }
-  int MouseDownPictureIndex() const { return index_[2]; }
-  const std::array<int, 3>& Indexes() const { return index_; }
+  int MouseLeavePictureIndex() const { return Index(skin::MouseState::Normal); }
+  int MouseEnterPictureIndex() const { return Index(skin::MouseState::Hover); }
+  int MouseDownPictureIndex() const { return Index(skin::MouseState::Pressed); }
+  const std::array<int, 3>& Indexes() const { return indexByState_; }
 
  private:
   TqvBtn* button_;
   bool autoSwitch_ = false;
-  std::array<int, 3> index_{-1, -1, -1};
+  std::array<int, 3> indexByState_{-1, -1, -1};
 };
 
 class TqvBtn : public TGraphicControl {

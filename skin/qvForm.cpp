@@ -21,7 +21,7 @@ TqvForm::TqvForm(TComponent* owner) : TGraphicControl(owner), skin_(std::make_un
 }
 
 TqvForm::~TqvForm() {
-  if (hooked_) {
+  if (appEventsHooked_) {
     TApplication& app = TApplication::Instance();
     app.OnDeactivate = savedAppDeactivate_;
     app.OnActivate = savedAppActivate_;
@@ -37,7 +37,7 @@ void TqvForm::Loaded() {
   TApplication& app = TApplication::Instance();
   savedAppDeactivate_ = app.OnDeactivate;
   savedAppActivate_ = app.OnActivate;
-  hooked_ = true;
+  appEventsHooked_ = true;
   app.OnDeactivate = [this](TObject* s) {
     FormActiveChanged(this);
     if (savedAppDeactivate_) savedAppDeactivate_(s);
@@ -58,7 +58,7 @@ void TqvForm::SetSizeable(bool value) {
   Invalidate();
 }
 
-void TqvForm::Compose() {
+void TqvForm::ComposeSkin() {
   TGraphic* g = picture_.Graphic();
   const int pw = g ? g->Width() : 0, ph = g ? g->Height() : 0;
   const skin::SkinPlan plan = skin::PlanSkin(pw, ph, width_, height_);
@@ -90,20 +90,20 @@ void TqvForm::Compose() {
 }
 
 void TqvForm::PictureChanged() {
-  Compose();
+  ComposeSkin();
   Invalidate();
 }
 
 void TqvForm::Resize() {
   TGraphicControl::Resize();
-  Compose();
+  ComposeSkin();
 }
 
 void TqvForm::SetActive(bool value) {
   if (value == active_) return;
   active_ = value;
   if (active_)
-    Compose();
+    ComposeSkin();
   else
     skin_->Grayscale();
   Invalidate();

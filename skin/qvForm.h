@@ -40,7 +40,7 @@ class TqvForm : public TGraphicControl {
   void Resize() override;
 
  private:
-  void Compose();
+  void ComposeSkin();
   void PictureChanged();
   void FormActiveChanged(TObject* sender);
   void SurfaceDblClick(TObject* sender);
@@ -54,7 +54,7 @@ class TqvForm : public TGraphicControl {
   unsigned zoneCommand_ = 0;
   TNotifyEvent savedDblClick_;
   TNotifyEvent savedAppActivate_, savedAppDeactivate_;
-  bool hooked_ = false;
+  bool appEventsHooked_ = false;
 };
 
 }  // namespace qv

@@ -90,7 +90,7 @@ void TqvInfoDlg::CreateIconImage() {
   IconImage->SetParent(DialogForm);
   IconImage->Transparent = true;
   IconImage->Center = true;
-  iconColumn_ = icon.columnWidth;
+  iconColumnWidth_ = icon.columnWidth;
   if (icon.kind == skin::DialogIconKind::Resource) {
     auto bitmap = std::make_unique<TBitmap>();
     const std::wstring name = L"QVINFODLGICON" + std::to_wstring(icon.code);
@@ -164,7 +164,7 @@ void TqvInfoDlg::CreateCloseButton(int result) {
 void TqvInfoDlg::FitToText(bool button3Visible) {
   // Everything is placed by DialogResize, from the fitted size on.
   const skin::Size fitted =
-      skin::FitDialog(SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumn_, button3Visible);
+      skin::FitDialog(SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumnWidth_, button3Visible);
   DialogForm->MinWidth = skin::DialogMinWidth(SizeOf(*TitleLabel));
   DialogForm->SetBounds((::GetSystemMetrics(SM_CXSCREEN) - fitted.cx) / 2,
                         (::GetSystemMetrics(SM_CYSCREEN) - fitted.cy) / 2, fitted.cx, fitted.cy);
@@ -190,8 +190,8 @@ void TqvInfoDlg::ForgetControls() {
 void TqvInfoDlg::DialogResize() {
   // The form is sized before its controls exist; the close button comes last.
   if (!DialogForm || !CloseButton) return;
-  const skin::DialogArrangement a = skin::ArrangeDialog(
-      skin::Size{DialogForm->Width(), DialogForm->Height()}, SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumn_);
+  const skin::DialogArrangement a = skin::ArrangeDialog(SizeOf(*DialogForm), SizeOf(*TextLabel),
+                                                        SizeOf(*TitleLabel), iconColumnWidth_);
   DialogForm->MinWidth = skin::DialogMinWidth(SizeOf(*TitleLabel));
   Place(*TitleLabel, a.title);
   Place(*TextLabel, a.text);

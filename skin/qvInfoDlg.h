@@ -59,7 +59,7 @@ class TqvInfoDlg : public TObject {
   void DialogResize();
   void ButtonClick(TObject* sender);
 
-  int iconColumn_ = 0;  // the icon area's width in the current dialog
+  int iconColumnWidth_ = 0;  // the icon area's width in the current dialog
 };
 
 // The one shared dialog, alive for the whole program.

@@ -65,11 +65,12 @@ inline constexpr unsigned kWmszBottomRight = 8;
 inline constexpr unsigned kScMoveCaption = kScMove + kHtCaption;
 
 inline constexpr int kCaptionBand = 24;  // last row of the drag band
-inline constexpr int kCornerZone = 24;   // last row (column) of a corner zone
-inline constexpr int kEdgeZone = 3;      // last row (column) of an edge zone
+// How far in from the window's edge a corner (edge) zone reaches, inclusive.
+inline constexpr int kCornerZone = 24;
+inline constexpr int kEdgeZone = 3;
 
-// Numbered as the surface has always numbered them: 1-4 the corners, 5-8
-// the edges, 9 the drag band.
+// 0-9 as TqvForm::HitZone gives them: 1-4 the corners, 5-8 the edges, 9 the
+// drag band.
 enum class Zone : std::uint8_t {
   None, TopLeft, TopRight, BottomLeft, BottomRight, Left, Right, Top, Bottom, Caption
 };

@@ -11,30 +11,17 @@
 
 namespace qv::skin {
 
-// The platform's message-box style bits: the button set in bits 0-3, the
+// The platform's message-box style word: the button set in bits 0-3, the
 // icon in bits 4-7, the default button in bits 8-9.
-inline constexpr std::uint32_t kMbOk = 0x00;
-inline constexpr std::uint32_t kMbOkCancel = 0x01;
-inline constexpr std::uint32_t kMbAbortRetryIgnore = 0x02;
-inline constexpr std::uint32_t kMbYesNoCancel = 0x03;
-inline constexpr std::uint32_t kMbYesNo = 0x04;
-inline constexpr std::uint32_t kMbRetryCancel = 0x05;
-inline constexpr std::uint32_t kMbIconHand = 0x10;
-inline constexpr std::uint32_t kMbIconQuestion = 0x20;
-inline constexpr std::uint32_t kMbIconExclamation = 0x30;
-inline constexpr std::uint32_t kMbIconAsterisk = 0x40;
-inline constexpr std::uint32_t kMbUserIcon = 0x80;
 inline constexpr std::uint32_t kMbTypeMask = 0x0F;
+inline constexpr std::uint32_t kMbOk = 0x00, kMbOkCancel = 0x01, kMbAbortRetryIgnore = 0x02,
+                               kMbYesNoCancel = 0x03, kMbYesNo = 0x04, kMbRetryCancel = 0x05;
 inline constexpr std::uint32_t kMbIconMask = 0xF0;
+inline constexpr std::uint32_t kMbIconHand = 0x10, kMbIconQuestion = 0x20, kMbIconExclamation = 0x30,
+                               kMbIconAsterisk = 0x40, kMbUserIcon = 0x80;
 
 // The platform's answers, as the standard button sets give them.
-inline constexpr int kIdOk = 1;
-inline constexpr int kIdCancel = 2;
-inline constexpr int kIdAbort = 3;
-inline constexpr int kIdRetry = 4;
-inline constexpr int kIdIgnore = 5;
-inline constexpr int kIdYes = 6;
-inline constexpr int kIdNo = 7;
+inline constexpr int kIdOk = 1, kIdCancel = 2, kIdAbort = 3, kIdRetry = 4, kIdIgnore = 5, kIdYes = 6, kIdNo = 7;
 
 inline constexpr int kDialogInitialWidth = 500;
 inline constexpr int kDialogInitialHeight = 250;

@@ -10,15 +10,11 @@
 namespace qv::skin {
 
 // ODS_ bits of a draw-item record's state.
-inline constexpr unsigned kOdsSelected = 0x0001;
-inline constexpr unsigned kOdsDisabled = 0x0004;
-inline constexpr unsigned kOdsFocus = 0x0010;
+inline constexpr unsigned kOdsSelected = 0x0001, kOdsDisabled = 0x0004, kOdsFocus = 0x0010;
 
 // DFCS_ flags for DrawFrameControl(DFC_BUTTON).
-inline constexpr unsigned kDfcsButtonPush = 0x0010;
-inline constexpr unsigned kDfcsInactive = 0x0100;
-inline constexpr unsigned kDfcsPushed = 0x0200;
-inline constexpr unsigned kDfcsAdjustRect = 0x2000;
+inline constexpr unsigned kDfcsButtonPush = 0x0010, kDfcsInactive = 0x0100, kDfcsPushed = 0x0200,
+                          kDfcsAdjustRect = 0x2000;
 
 struct PushButtonPlan {
   std::optional<Rect> outline;  // dark outline (active or focused), clWindowFrame

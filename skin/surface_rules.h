@@ -42,26 +42,14 @@ SkinPlan PlanSkin(int pictureWidth, int pictureHeight, int width, int height);
 // Hit zones
 
 // The framework's cursor numbers.
-inline constexpr int crDefault = 0;
-inline constexpr int crSizeNESW = -6;
-inline constexpr int crSizeNS = -7;
-inline constexpr int crSizeNWSE = -8;
-inline constexpr int crSizeWE = -9;
-inline constexpr int crHandPoint = -21;
+inline constexpr int crDefault = 0, crSizeNESW = -6, crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9,
+                     crHandPoint = -21;
 
-// WM_SYSCOMMAND codes: SC_SIZE plus the WMSZ_ edge sizes by that edge,
-// SC_MOVE plus HTCAPTION moves as by the caption.
-inline constexpr unsigned kScSize = 0xF000;
-inline constexpr unsigned kScMove = 0xF010;
-inline constexpr unsigned kHtCaption = 2;
-inline constexpr unsigned kWmszLeft = 1;
-inline constexpr unsigned kWmszRight = 2;
-inline constexpr unsigned kWmszTop = 3;
-inline constexpr unsigned kWmszTopLeft = 4;
-inline constexpr unsigned kWmszTopRight = 5;
-inline constexpr unsigned kWmszBottom = 6;
-inline constexpr unsigned kWmszBottomLeft = 7;
-inline constexpr unsigned kWmszBottomRight = 8;
+// WM_SYSCOMMAND codes: SC_SIZE plus a WMSZ_ edge sizes the window by that
+// edge, SC_MOVE plus HTCAPTION moves it as by its caption.
+inline constexpr unsigned kScSize = 0xF000, kScMove = 0xF010, kHtCaption = 2;
+inline constexpr unsigned kWmszLeft = 1, kWmszRight = 2, kWmszTop = 3, kWmszTopLeft = 4, kWmszTopRight = 5,
+                          kWmszBottom = 6, kWmszBottomLeft = 7, kWmszBottomRight = 8;
 inline constexpr unsigned kScMoveCaption = kScMove + kHtCaption;
 
 inline constexpr int kCaptionBand = 24;  // last row of the drag band

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "application.h"
-#include "layout.h"
+#include "browse_rules.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -145,8 +145,8 @@ std::string TBrowseDirectoryDlg::FittedStatusText() const {
     ::GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &s);
     return static_cast<int>(s.cx);
   };
-  const std::string fitted = layout::FitStatusText(statusText_, r.right - r.left, measure,
-                                                   BrowseFolderExists(statusText_));
+  const std::string fitted = qv::FitStatusText(statusText_, r.right - r.left, measure,
+                                               BrowseFolderExists(statusText_));
   return fitted;
 }
 

@@ -1,5 +1,8 @@
 #include "browse_rules.h"
 
+#include <cstddef>
+#include <vector>
+
 namespace qv {
 
 int SpecialFolderId(TRootID root, bool ntFamily) {
@@ -33,6 +36,95 @@ std::string NormalisedSelection(const std::string& path) {
   if (path.size() == 2 && path[1] == ':') return path + "\\";
   if (path.size() > 3 && path.back() == '\\') return path.substr(0, path.size() - 1);
   return path;
+}
+
+namespace {
+
+bool IsLeadByte(char c) {
+  auto u = static_cast<unsigned char>(c);
+  return u >= 0x81 && u <= 0xFE;
+}
+
+// Offsets where characters start; a lead byte and the byte after it are one.
+std::vector<std::size_t> CharStarts(std::string_view s) {
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    starts.push_back(i);
+    if (IsLeadByte(s[i]) && i + 1 < s.size()) ++i;
+  }
+  return starts;
+}
+
+// Byte offsets of the backslashes that are characters of their own (a GBK
+// trail byte can be 0x5C too).
+std::vector<std::size_t> Backslashes(std::string_view s) {
+  std::vector<std::size_t> at;
+  for (std::size_t i : CharStarts(s))
+    if (s[i] == '\\') at.push_back(i);
+  return at;
+}
+
+// \a\b\c\ -> \...\b\c\ -> \...\c\ -> \...\ ; an earlier "...\" is replaced.
+std::string CutFirstFolder(std::string_view folder) {
+  if (folder == "\\") return {};
+  bool root = !folder.empty() && folder.front() == '\\';
+  if (root) folder.remove_prefix(1);
+  if (folder.substr(0, 4) == "...\\") folder.remove_prefix(4);
+  std::string out;
+  auto slashes = Backslashes(folder);
+  if (!slashes.empty()) out = "...\\" + std::string(folder.substr(slashes.front() + 1));
+  return root ? "\\" + out : out;
+}
+
+std::string FitPath(std::string_view text, int width,
+                    const std::function<int(std::string_view)>& measure) {
+  std::string_view drive;
+  std::string_view rest = text;
+  if (text.size() >= 2 && text[1] == ':' && !IsLeadByte(text[0])) {
+    drive = text.substr(0, 2);
+    rest = text.substr(2);
+  }
+  std::string folder;
+  std::string_view name = rest;
+  if (auto slashes = Backslashes(rest); !slashes.empty()) {
+    folder = std::string(rest.substr(0, slashes.back() + 1));
+    name = rest.substr(slashes.back() + 1);
+  }
+  std::string driveText(drive);
+  std::string result(text);
+  while (measure(result) > width && (!driveText.empty() || !folder.empty())) {
+    if (folder == "\\...\\") {
+      driveText.clear();
+      folder = "...\\";
+    } else if (!folder.empty()) {
+      folder = CutFirstFolder(folder);
+    } else {
+      driveText.clear();
+    }
+    result = driveText + folder + std::string(name);
+  }
+  return result;
+}
+
+std::string FitEnd(std::string_view text, int width,
+                   const std::function<int(std::string_view)>& measure) {
+  if (measure(text) <= width) return std::string(text);
+  auto starts = CharStarts(text);
+  // Whole characters come off, so a double-byte one never loses half.
+  for (std::size_t n = starts.size(); n-- > 0;) {
+    std::string candidate = std::string(text.substr(0, starts[n])) + "...";
+    if (n == 0 || measure(candidate) <= width) return candidate;
+  }
+  return "...";
+}
+
+}  // namespace
+
+std::string FitStatusText(std::string_view text, int width,
+                          const std::function<int(std::string_view)>& measure,
+                          bool namesFolder) {
+  if (text.empty()) return {};
+  return namesFolder ? FitPath(text, width, measure) : FitEnd(text, width, measure);
 }
 
 }  // namespace qv

@@ -1,9 +1,12 @@
 // The folder browser's rules that need no window: root folder ids, option
-// implications and the browse flags they make.
+// implications, the browse flags they make and how the status text fits
+// its line.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace qv {
 
@@ -36,5 +39,13 @@ unsigned BrowseInfoFlags(TBrowseFlags options, bool wantStatus);
 // "C:" gains a backslash, "C:\" stays, longer paths lose one trailing
 // backslash: the form the browse window takes a preselection in.
 std::string NormalisedSelection(const std::string& path);
+
+// The status text as it fits `width` pixels (too wide: measure(text) > width).
+// namesFolder: the text names an existing folder, so it is shortened as a
+// path ("\...\"); otherwise it is cut from the end with "...". GBK
+// double-byte characters are never split.
+std::string FitStatusText(std::string_view text, int width,
+                          const std::function<int(std::string_view)>& measure,
+                          bool namesFolder);
 
 }  // namespace qv

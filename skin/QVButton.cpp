@@ -1,22 +1,23 @@
 #include "QVButton.h"
 
 #include "handles.h"
-#include "layout.h"
+#include "push_button_rules.h"
 #include "text_conv.h"
 
 namespace qv {
 
 namespace {
-constexpr TColor kFace = 0x00DFDFDF;
 constexpr TColor clBtnHighlight = static_cast<TColor>(0x80000014);
 
-static_assert(layout::kOdsSelected == ODS_SELECTED && layout::kOdsDisabled == ODS_DISABLED &&
-              layout::kOdsFocus == ODS_FOCUS);
+static_assert(skin::kOdsSelected == ODS_SELECTED && skin::kOdsDisabled == ODS_DISABLED &&
+              skin::kOdsFocus == ODS_FOCUS);
+static_assert(skin::kDfcsButtonPush == DFCS_BUTTONPUSH && skin::kDfcsInactive == DFCS_INACTIVE &&
+              skin::kDfcsPushed == DFCS_PUSHED && skin::kDfcsAdjustRect == DFCS_ADJUSTRECT);
 
-RECT ToRect(const layout::Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+RECT ToRect(const skin::Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 }  // namespace
 
-TQVButton::TQVButton(TComponent* owner) : TButton(owner) { color_ = kFace; }
+TQVButton::TQVButton(TComponent* owner) : TButton(owner) { color_ = skin::kFaceColour; }
 
 void TQVButton::CreateParams(CreateParamsData& params) {
   TButton::CreateParams(params);
@@ -44,8 +45,8 @@ bool TQVButton::CNDrawItem(DRAWITEMSTRUCT& item) {
   Font().ApplyTo(canvas_);
   const SIZE size = canvas_.TextExtent(text_);
   // The plan holds every place and state; this only carries it out.
-  const layout::PushButtonPlan plan =
-      layout::PlanPushButton({width_, height_}, {size.cx, size.cy}, active_, item.itemState, enabled_);
+  const skin::PushButtonPlan plan =
+      skin::PlanPushButton({width_, height_}, {size.cx, size.cy}, active_, item.itemState, enabled_);
 
   if (plan.outline) {
     canvas_.Pen.Color = clWindowFrame;

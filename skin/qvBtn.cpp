@@ -9,29 +9,29 @@ namespace qv {
 
 namespace {
 
-RECT ToRect(const layout::Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
-layout::Rect FromRect(const RECT& r) { return layout::Rect{r.left, r.top, r.right, r.bottom}; }
+RECT ToRect(const skin::Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+skin::Rect FromRect(const RECT& r) { return skin::Rect{r.left, r.top, r.right, r.bottom}; }
 
 }  // namespace
 
 TColor AdjustColor(TColor color, int percent) {
   const COLORREF c = ColorToRGB(color);
-  const layout::Rgb out = layout::AdjustColor(layout::Rgb{GetRValue(c), GetGValue(c), GetBValue(c)}, percent);
+  const skin::Rgb out = skin::AdjustColor(skin::Rgb{GetRValue(c), GetGValue(c), GetBValue(c)}, percent);
   return static_cast<TColor>(out.Value());
 }
 
-void DrawBevel(TCanvas& canvas, const RECT& rect, int count, TColor color, bool frame, bool fill, layout::Bevel bevel) {
+void DrawBevel(TCanvas& canvas, const RECT& rect, int count, TColor color, bool frame, bool fill, skin::Bevel bevel) {
   const TColor light = AdjustColor(color, 50), dark = AdjustColor(color, -50);
-  const layout::BevelPlan plan = layout::PlanBevel(FromRect(rect), count, frame, bevel);
+  const skin::BevelPlan plan = skin::PlanBevel(FromRect(rect), count, frame, bevel);
   HDC dc = canvas.Handle();
   if (plan.frame) {
     UniqueGdiObject brush(::CreateSolidBrush(ColorToRGB(clWindowFrame)));
     const RECT f = ToRect(*plan.frame);
     ::FrameRect(dc, &f, static_cast<HBRUSH>(brush.Get()));
   }
-  for (const layout::Segment& s : plan.segments) {
-    if (s.pen == layout::Pen::Frame) continue;  // drawn above as one frame
-    canvas.Pen.Color = s.pen == layout::Pen::Light ? light : dark;
+  for (const skin::Segment& s : plan.segments) {
+    if (s.pen == skin::Pen::Frame) continue;  // drawn above as one frame
+    canvas.Pen.Color = s.pen == skin::Pen::Light ? light : dark;
     canvas.Pen.Width = 1;
     canvas.MoveTo(s.from.x, s.from.y);
     canvas.LineTo(s.to.x, s.to.y);
@@ -82,9 +82,9 @@ void TPictureListItem::SetDispMode(TDisplayMode value) {
 }
 
 void TPictureListItem::SetOffset(const std::string& text) {
-  const std::optional<layout::Offset> parsed = layout::ParseOffset(text);
+  const std::optional<skin::Offset> parsed = skin::ParseOffset(text);
   if (!parsed) {
-    TApplication::Instance().ShowMessage(layout::kOffsetFormatError);
+    TApplication::Instance().ShowMessage(skin::kOffsetFormatError);
     return;
   }
   if (*parsed == offset_) return;
@@ -98,13 +98,13 @@ void TPictureListItem::Draw(TCanvas& canvas, const RECT& rect) {
   const int pw = g->Width(), ph = g->Height();
   if (pw <= 0 || ph <= 0) return;
   g->SetTransparent(transparent_);
-  const layout::PicturePlacement p =
-      layout::PlacePicture(dispMode_, FromRect(rect), offset_, pw, ph, FromRect(rect));
+  const skin::PicturePlacement p =
+      skin::PlacePicture(dispMode_, FromRect(rect), offset_, pw, ph, FromRect(rect));
   if (p.stretch) {
     canvas.StretchDraw(ToRect(p.target), *g);
     return;
   }
-  for (const layout::Point& at : p.positions) canvas.Draw(at.x, at.y, *g);
+  for (const skin::Point& at : p.positions) canvas.Draw(at.x, at.y, *g);
 }
 
 // ----------------------------------------------------------- TPictureList
@@ -148,9 +148,10 @@ void TPictureOpt::SetAutoSwitch(bool value) {
   button_->UpdateLook();
 }
 
-void TPictureOpt::SetIndex(int slot, int value) {
-  if (index_[static_cast<std::size_t>(slot)] == value) return;
-  index_[static_cast<std::size_t>(slot)] = value;
+void TPictureOpt::SetIndex(skin::MouseState state, int value) {
+  const auto slot = static_cast<std::size_t>(state);
+  if (indexByState_[slot] == value) return;
+  indexByState_[slot] = value;
   button_->UpdateLook();
 }
 
@@ -163,8 +164,8 @@ TqvBtn::TqvBtn(TComponent* owner)
   if (auto* parent = dynamic_cast<TWinControl*>(owner)) SetParent(parent);
   width_ = 75;
   height_ = 25;
-  color_ = 0x00DFDFDF;
-  bevel_ = layout::BevelFor(borderStyle_, 0);
+  color_ = skin::kFaceColour;
+  bevel_ = skin::BevelFor(borderStyle_, skin::MouseState::Normal);
   UpdateLook();
 }
 
@@ -175,7 +176,7 @@ TqvBtn::~TqvBtn() {
 
 void TqvBtn::UpdateLook() {
   if (!pictureOpt_ || !pictureList_) return;
-  const layout::Look look = layout::UpdateLook(borderStyle_, mouseState_, pictureOpt_->AutoSwitch(),
+  const skin::Look look = skin::UpdateLook(borderStyle_, mouseState_, pictureOpt_->AutoSwitch(),
                                                pictureOpt_->Indexes(), pictureIndex_, bevel_);
   if (!look.changed) return;
   pictureIndex_ = look.pictureIndex;
@@ -221,7 +222,7 @@ void TqvBtn::Paint() {
     c.RequireObjects();
     ::SetBkMode(c.Handle(), TRANSPARENT);
     const SIZE s = c.TextExtent(captionText_);
-    const layout::CaptionPlace place = layout::PlaceButtonCaption(layout::Size{width_, height_}, layout::Size{s.cx, s.cy});
+    const skin::CaptionPlace place = skin::PlaceButtonCaption(skin::Size{width_, height_}, skin::Size{s.cx, s.cy});
     if (place.control.cx != width_ || place.control.cy != height_) {
       // The button grows to its caption; the parent paints it again.
       SetBounds(left_, top_, place.control.cx, place.control.cy);
@@ -234,21 +235,21 @@ void TqvBtn::Paint() {
 
 void TqvBtn::MouseEnter() {
   TGraphicControl::MouseEnter();
-  mouseState_ = 1;
+  mouseState_ = skin::MouseState::Hover;
   if (borderStyle_ == TqvBorderStyle::qbsFlat || pictureOpt_->AutoSwitch()) UpdateLook();
   if (OnMouseEnter) OnMouseEnter(this);
 }
 
 void TqvBtn::MouseLeave() {
   TGraphicControl::MouseLeave();
-  mouseState_ = 0;
+  mouseState_ = skin::MouseState::Normal;
   if (borderStyle_ == TqvBorderStyle::qbsFlat || pictureOpt_->AutoSwitch()) UpdateLook();
   if (OnMouseLeave) OnMouseLeave(this);
 }
 
 void TqvBtn::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
   TGraphicControl::MouseDown(button, shift, x, y);
-  mouseState_ = 2;
+  mouseState_ = skin::MouseState::Pressed;
   if (pictureOpt_->AutoSwitch() || borderStyle_ != TqvBorderStyle::qbsNone) UpdateLook();
 }
 
@@ -258,7 +259,7 @@ void TqvBtn::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
   POINT p;
   ::GetCursorPos(&p);
   p = ScreenToClient(p);
-  mouseState_ = layout::MouseStateAfterRelease(p.x, p.y, width_, height_);
+  mouseState_ = skin::MouseStateAfterRelease(p.x, p.y, width_, height_);
   if (pictureOpt_->AutoSwitch() || borderStyle_ != TqvBorderStyle::qbsNone) UpdateLook();
 }
 

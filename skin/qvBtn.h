@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "controls.h"
-#include "layout.h"
+#include "picture_button_rules.h"
 
 namespace qv {
 
 class TqvBtn;
-using layout::BorderStyle;
-using layout::DisplayMode;
-using TqvBorderStyle = layout::BorderStyle;
-using TDisplayMode = layout::DisplayMode;
+using skin::BorderStyle;
+using skin::DisplayMode;
+using TqvBorderStyle = skin::BorderStyle;
+using TDisplayMode = skin::DisplayMode;
 
 class TPictureListItem {
  public:
@@ -28,10 +28,10 @@ class TPictureListItem {
   void SetTransparent(bool value);
   TDisplayMode DispMode() const { return dispMode_; }
   void SetDispMode(TDisplayMode value);
-  std::string Offset() const { return layout::FormatOffset(offset_); }
+  std::string Offset() const { return skin::FormatOffset(offset_); }
   // Takes "(X1,Y1,X2,Y2)"; a malformed text is refused with a message box.
   void SetOffset(const std::string& text);
-  const layout::Offset& OffsetValue() const { return offset_; }
+  const skin::Offset& OffsetValue() const { return offset_; }
   int Index() const;
   void SetIndex(int index);
 
@@ -44,7 +44,7 @@ class TPictureListItem {
   TPicture picture_;
   bool transparent_ = false;
   TDisplayMode dispMode_ = TDisplayMode::dmCenter;
-  layout::Offset offset_;
+  skin::Offset offset_;
 };
 
 class TPictureList {
@@ -72,17 +72,18 @@ class TPictureOpt {
   explicit TPictureOpt(TqvBtn* button) : button_(button) {}
   bool AutoSwitch() const { return autoSwitch_; }
   void SetAutoSwitch(bool value);
-  int Index(int slot) const { return index_[slot]; }
-  void SetIndex(int slot, int value);  // 0 leave, 1 enter, 2 down
-  int MouseLeavePictureIndex() const { return index_[0]; }
-  int MouseEnterPictureIndex() const { return index_[1]; }
-  int MouseDownPictureIndex() const { return index_[2]; }
-  const std::array<int, 3>& Indexes() const { return index_; }
+  // The entry shown in each mouse state: leave, enter, down.
+  int Index(skin::MouseState state) const { return indexByState_[static_cast<std::size_t>(state)]; }
+  void SetIndex(skin::MouseState state, int value);
+  int MouseLeavePictureIndex() const { return Index(skin::MouseState::Normal); }
+  int MouseEnterPictureIndex() const { return Index(skin::MouseState::Hover); }
+  int MouseDownPictureIndex() const { return Index(skin::MouseState::Pressed); }
+  const std::array<int, 3>& Indexes() const { return indexByState_; }
 
  private:
   TqvBtn* button_;
   bool autoSwitch_ = false;
-  std::array<int, 3> index_{-1, -1, -1};
+  std::array<int, 3> indexByState_{-1, -1, -1};
 };
 
 class TqvBtn : public TGraphicControl {
@@ -98,8 +99,8 @@ class TqvBtn : public TGraphicControl {
   void SetTransparent(bool value);
   int PictureIndex() const { return pictureIndex_; }
   void SetPictureIndex(int value);
-  int MouseState() const { return mouseState_; }
-  layout::Bevel CurrentBevel() const { return bevel_; }
+  skin::MouseState MouseState() const { return mouseState_; }
+  skin::Bevel CurrentBevel() const { return bevel_; }
   // The picture of the entry in use, made when the list is empty.
   TPicture& CurrentPicture();
 
@@ -121,16 +122,16 @@ class TqvBtn : public TGraphicControl {
   std::unique_ptr<TPictureList> pictureList_;
   std::string captionText_;
   bool transparent_ = false;
-  int mouseState_ = 0;
+  skin::MouseState mouseState_ = skin::MouseState::Normal;
   TqvBorderStyle borderStyle_ = TqvBorderStyle::qbsSingle;
-  layout::Bevel bevel_ = layout::Bevel::Raised;
+  skin::Bevel bevel_ = skin::Bevel::Raised;
   int pictureIndex_ = -1;
 };
 
 // Draws a bevel (and optionally its frame and fill) with light and dark
 // shades of a colour.
 void DrawBevel(TCanvas& canvas, const RECT& rect, int count, TColor color, bool frame, bool fill,
-               layout::Bevel bevel);
+               skin::Bevel bevel);
 // A colour made lighter (positive percent) or darker, as $00BBGGRR.
 TColor AdjustColor(TColor color, int percent);
 

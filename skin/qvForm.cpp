@@ -4,6 +4,15 @@
 
 namespace qv {
 
+// The portable rules spell out the platform's and the framework's numbers.
+static_assert(skin::kScSize == SC_SIZE && skin::kScMove == SC_MOVE && skin::kHtCaption == HTCAPTION);
+static_assert(skin::kWmszLeft == WMSZ_LEFT && skin::kWmszRight == WMSZ_RIGHT && skin::kWmszTop == WMSZ_TOP &&
+              skin::kWmszTopLeft == WMSZ_TOPLEFT && skin::kWmszTopRight == WMSZ_TOPRIGHT &&
+              skin::kWmszBottom == WMSZ_BOTTOM && skin::kWmszBottomLeft == WMSZ_BOTTOMLEFT &&
+              skin::kWmszBottomRight == WMSZ_BOTTOMRIGHT);
+static_assert(skin::crDefault == crDefault && skin::crSizeNESW == crSizeNESW && skin::crSizeNS == crSizeNS &&
+              skin::crSizeNWSE == crSizeNWSE && skin::crSizeWE == crSizeWE && skin::crHandPoint == crHandPoint);
+
 TqvForm::TqvForm(TComponent* owner) : TGraphicControl(owner), skin_(std::make_unique<TQVBitmap>()) {
   if (auto* parent = dynamic_cast<TWinControl*>(owner)) SetParent(parent);
   picture_.OnChange = [this](TPicture*) { PictureChanged(); };
@@ -12,7 +21,7 @@ TqvForm::TqvForm(TComponent* owner) : TGraphicControl(owner), skin_(std::make_un
 }
 
 TqvForm::~TqvForm() {
-  if (hooked_) {
+  if (appEventsHooked_) {
     TApplication& app = TApplication::Instance();
     app.OnDeactivate = savedAppDeactivate_;
     app.OnActivate = savedAppActivate_;
@@ -28,7 +37,7 @@ void TqvForm::Loaded() {
   TApplication& app = TApplication::Instance();
   savedAppDeactivate_ = app.OnDeactivate;
   savedAppActivate_ = app.OnActivate;
-  hooked_ = true;
+  appEventsHooked_ = true;
   app.OnDeactivate = [this](TObject* s) {
     FormActiveChanged(this);
     if (savedAppDeactivate_) savedAppDeactivate_(s);
@@ -49,10 +58,10 @@ void TqvForm::SetSizeable(bool value) {
   Invalidate();
 }
 
-void TqvForm::Compose() {
+void TqvForm::ComposeSkin() {
   TGraphic* g = picture_.Graphic();
   const int pw = g ? g->Width() : 0, ph = g ? g->Height() : 0;
-  const layout::SkinPlan plan = layout::PlanSkin(pw, ph, width_, height_);
+  const skin::SkinPlan plan = skin::PlanSkin(pw, ph, width_, height_);
   if (plan.clear || !g) {
     skin_->Clear();
     return;
@@ -70,8 +79,8 @@ void TqvForm::Compose() {
   HDC dst = skin_->Canvas().Handle();
   HDC src = source->Canvas().Handle();
   ::SetStretchBltMode(dst, COLORONCOLOR);
-  for (const layout::BlitOp& op : plan.ops) {
-    if (op.kind == layout::BlitKind::Stretch)
+  for (const skin::BlitOp& op : plan.ops) {
+    if (op.kind == skin::BlitKind::Stretch)
       ::StretchBlt(dst, op.dst.left, op.dst.top, op.dst.Width(), op.dst.Height(), src, op.src.left, op.src.top,
                    op.src.Width(), op.src.Height(), SRCCOPY);
     else
@@ -81,20 +90,20 @@ void TqvForm::Compose() {
 }
 
 void TqvForm::PictureChanged() {
-  Compose();
+  ComposeSkin();
   Invalidate();
 }
 
 void TqvForm::Resize() {
   TGraphicControl::Resize();
-  Compose();
+  ComposeSkin();
 }
 
 void TqvForm::SetActive(bool value) {
   if (value == active_) return;
   active_ = value;
   if (active_)
-    Compose();
+    ComposeSkin();
   else
     skin_->Grayscale();
   Invalidate();
@@ -111,7 +120,7 @@ void TqvForm::Paint() {
 void TqvForm::MouseMove(TShiftState shift, int x, int y) {
   auto* form = dynamic_cast<TForm*>(parent_);
   const bool maximised = form && form->WindowState() == TWindowState::wsMaximized;
-  const layout::Hit hit = layout::HitZone(x, y, width_, height_, sizeable_, maximised);
+  const skin::Hit hit = skin::HitZone(x, y, width_, height_, sizeable_, maximised);
   hitZone_ = hit.zone;
   zoneCommand_ = hit.command;
   Cursor = hit.cursor;
@@ -119,7 +128,7 @@ void TqvForm::MouseMove(TShiftState shift, int x, int y) {
 }
 
 void TqvForm::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
-  if (hitZone_ != 0 && button == TMouseButton::mbLeft && zoneCommand_) {
+  if (hitZone_ != skin::Zone::None && button == TMouseButton::mbLeft && zoneCommand_) {
     ::ReleaseCapture();
     ::SendMessageW(ParentHandle(), WM_SYSCOMMAND, zoneCommand_, 0);
   }
@@ -128,15 +137,15 @@ void TqvForm::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
 
 void TqvForm::DragMouseDown(TObject*, TMouseButton, TShiftState, int, int) {
   ::ReleaseCapture();
-  ::SendMessageW(ParentHandle(), WM_SYSCOMMAND, layout::kScMoveCaption, 0);
+  ::SendMessageW(ParentHandle(), WM_SYSCOMMAND, skin::kScMoveCaption, 0);
 }
 
 void TqvForm::SurfaceDblClick(TObject* sender) {
   POINT p;
   ::GetCursorPos(&p);
   if (parent_) p = parent_->ScreenToClient(p);
-  if (sizeable_ && layout::InCaptionBand(p.x, p.y, width_)) {
-    hitZone_ = 0;
+  if (sizeable_ && skin::InCaptionBand(p.x, p.y, width_)) {
+    hitZone_ = skin::Zone::None;
     if (auto* form = dynamic_cast<TForm*>(parent_))
       form->SetWindowState(form->WindowState() == TWindowState::wsMaximized ? TWindowState::wsNormal
                                                                           : TWindowState::wsMaximized);

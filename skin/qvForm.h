@@ -8,7 +8,7 @@
 
 #include "QVBitmap.h"
 #include "controls.h"
-#include "layout.h"
+#include "surface_rules.h"
 
 namespace qv {
 
@@ -21,7 +21,7 @@ class TqvForm : public TGraphicControl {
   bool Sizeable() const { return sizeable_; }
   void SetSizeable(bool value);
   bool Active() const { return active_; }
-  int HitZone() const { return hitZone_; }
+  skin::Zone HitZone() const { return hitZone_; }
   TQVBitmap& Skin() { return *skin_; }
   TCursor DragCursor = crDrag;
 
@@ -40,7 +40,7 @@ class TqvForm : public TGraphicControl {
   void Resize() override;
 
  private:
-  void Compose();
+  void ComposeSkin();
   void PictureChanged();
   void FormActiveChanged(TObject* sender);
   void SurfaceDblClick(TObject* sender);
@@ -50,11 +50,11 @@ class TqvForm : public TGraphicControl {
   TPicture picture_;
   std::unique_ptr<TQVBitmap> skin_;
   bool sizeable_ = false;
-  int hitZone_ = 0;
+  skin::Zone hitZone_ = skin::Zone::None;
   unsigned zoneCommand_ = 0;
   TNotifyEvent savedDblClick_;
   TNotifyEvent savedAppActivate_, savedAppDeactivate_;
-  bool hooked_ = false;
+  bool appEventsHooked_ = false;
 };
 
 }  // namespace qv

@@ -3,18 +3,32 @@
 #include <memory>
 
 #include "application.h"
-#include "layout.h"
+#include "message_dialog_rules.h"
 #include "text_conv.h"
+#include "texts.h"
 
 namespace qv {
 
+// The dialog takes and answers the platform's own message-box numbers.
+static_assert(skin::kMbOk == MB_OK && skin::kMbOkCancel == MB_OKCANCEL &&
+              skin::kMbAbortRetryIgnore == MB_ABORTRETRYIGNORE && skin::kMbYesNoCancel == MB_YESNOCANCEL &&
+              skin::kMbYesNo == MB_YESNO && skin::kMbRetryCancel == MB_RETRYCANCEL &&
+              skin::kMbTypeMask == MB_TYPEMASK);
+static_assert(skin::kMbIconHand == MB_ICONHAND && skin::kMbIconQuestion == MB_ICONQUESTION &&
+              skin::kMbIconExclamation == MB_ICONEXCLAMATION && skin::kMbIconAsterisk == MB_ICONASTERISK &&
+              skin::kMbUserIcon == MB_USERICON && skin::kMbIconMask == MB_ICONMASK);
+static_assert(skin::kIdOk == IDOK && skin::kIdCancel == IDCANCEL && skin::kIdAbort == IDABORT &&
+              skin::kIdRetry == IDRETRY && skin::kIdIgnore == IDIGNORE && skin::kIdYes == IDYES &&
+              skin::kIdNo == IDNO);
+
 namespace {
 
-constexpr char kClose[] = "\xB9\xD8\xB1\xD5";  // 关闭
+skin::Size SizeOf(const TControl& c) { return skin::Size{c.Width(), c.Height()}; }
 
-layout::Size SizeOf(const TControl& c) { return layout::Size{c.Width(), c.Height()}; }
+void Place(TControl& c, const skin::Rect& r) { c.SetBounds(r.left, r.top, r.Width(), r.Height()); }
 
-void Place(TControl& c, const layout::Rect& r) { c.SetBounds(r.left, r.top, r.Width(), r.Height()); }
+// Where the dialog's artwork is.
+HINSTANCE ProgramInstance() { return ::GetModuleHandleW(nullptr); }
 
 }  // namespace
 
@@ -31,123 +45,154 @@ int TqvInfoDlg::MsgBox(const std::string& text, const std::string& caption, std:
 }
 
 int TqvInfoDlg::ShowDialog() {
-  HINSTANCE inst = ::GetModuleHandleW(nullptr);
-  // Everything below belongs to the form and goes with it.
-  std::unique_ptr<TForm> form = std::make_unique<TForm>(nullptr);
+  // Everything the steps make belongs to the form and goes with it.
+  std::unique_ptr<TForm> form = CreateDialogForm();
+  CreateSurface();
+  CreateIconImage();
+  CreateTitleLabel();
+  CreateTextLabel();
+  const skin::DialogButtons set = CreateButtons();
+  CreateCloseButton(set.closeResult);
+  FitToText(set.buttons[3].visible);
+  FocusFirstButton(set);
+  form->ShowModal();
+  ForgetControls();
+  form.reset();
+  return ResultCode;
+}
+
+std::unique_ptr<TForm> TqvInfoDlg::CreateDialogForm() {
+  auto form = std::make_unique<TForm>(nullptr);
   DialogForm = form.get();
   form->BorderStyle = TForm::TBorderStyle::bsNone;
   form->SetBounds(0, 0, DialogWidth, DialogHeight);
   TFont font;
   font.SetSize(9);
   form->SetFont(font);
-  form->SetColor(0x00DFDFDF);
+  form->SetColor(skin::kFaceColour);
   form->OnResize = [this](TObject*) { DialogResize(); };
   form->SetCaption(Caption);  // not shown (no caption bar), but names the window
+  return form;
+}
 
-  Surface = new TqvForm(form.get());
-  {
-    auto skin = std::make_unique<TBitmap>();
-    skin->LoadFromResourceName(inst, L"bkMessageBox");
-    Surface->Picture().SetGraphic(std::move(skin));
-  }
+void TqvInfoDlg::CreateSurface() {
+  Surface = new TqvForm(DialogForm);
+  auto picture = std::make_unique<TBitmap>();
+  picture->LoadFromResourceName(ProgramInstance(), L"bkMessageBox");
+  Surface->Picture().SetGraphic(std::move(picture));
   Surface->SetSizeable(false);
   Surface->Loaded();
+}
 
-  const layout::DialogIcon icon = layout::ChooseDialogIcon(Style, UserIcon != nullptr);
-  IconImage = new TImage(form.get());
-  IconImage->SetParent(form.get());
+void TqvInfoDlg::CreateIconImage() {
+  const skin::DialogIcon icon = skin::ChooseDialogIcon(Style, UserIcon != nullptr);
+  IconImage = new TImage(DialogForm);
+  IconImage->SetParent(DialogForm);
   IconImage->Transparent = true;
   IconImage->Center = true;
-  iconColumn_ = icon.columnWidth;
-  if (icon.kind == layout::DialogIconKind::Resource) {
-    auto b = std::make_unique<TBitmap>();
+  iconColumnWidth_ = icon.columnWidth;
+  if (icon.kind == skin::DialogIconKind::Resource) {
+    auto bitmap = std::make_unique<TBitmap>();
     const std::wstring name = L"QVINFODLGICON" + std::to_wstring(icon.code);
     try {
-      b->LoadFromResourceName(inst, name.c_str());
-      IconImage->Picture().SetGraphic(std::move(b));
+      bitmap->LoadFromResourceName(ProgramInstance(), name.c_str());
+      IconImage->Picture().SetGraphic(std::move(bitmap));
     } catch (const std::exception&) {
       // Codes without artwork keep an empty icon area.
     }
-  } else if (icon.kind == layout::DialogIconKind::User) {
-    auto i = std::make_unique<TIcon>();
-    i->SetHandle(UserIcon);
-    IconImage->Picture().SetGraphic(std::move(i));
+  } else if (icon.kind == skin::DialogIconKind::User) {
+    auto userIcon = std::make_unique<TIcon>();
+    userIcon->SetHandle(UserIcon);
+    IconImage->Picture().SetGraphic(std::move(userIcon));
   }
+}
 
-  TitleLabel = new TLabel(form.get());
-  TitleLabel->SetParent(form.get());
+void TqvInfoDlg::CreateTitleLabel() {
+  TitleLabel = new TLabel(DialogForm);
+  TitleLabel->SetParent(DialogForm);
   TitleLabel->Cursor = crHandPoint;
   TitleLabel->SetTransparent(true);
-  TFont titleFont = form->Font();
+  TFont titleFont = DialogForm->Font();
   titleFont.Color = clWhite;
   titleFont.SetSize(11);
   titleFont.Bold = true;
   TitleLabel->SetFont(titleFont);
   TitleLabel->SetCaption(Caption);
+  // Dragging the caption moves the dialog.
   TqvForm* surface = Surface;
   TitleLabel->OnMouseDown = [surface](TObject* s, TMouseButton b, TShiftState sh, int x, int y) {
     surface->DragMouseDown(s, b, sh, x, y);
   };
+}
 
-  TextLabel = new TLabel(form.get());
-  TextLabel->SetParent(form.get());
+void TqvInfoDlg::CreateTextLabel() {
+  TextLabel = new TLabel(DialogForm);
+  TextLabel->SetParent(DialogForm);
   TextLabel->SetTransparent(true);
   TextLabel->SetCaption(Text);
+}
 
-  const int d = layout::DialogDefaultOf(Style);
-  const std::array<int, 4> order = layout::DialogCreationOrder(d);
-  for (int k : order) {
-    auto* b = new TQVButton(form.get());
-    b->SetParent(form.get());
-    b->OnClick = [this](TObject* s) { ButtonClick(s); };
-    Buttons[static_cast<std::size_t>(k)] = b;
+skin::DialogButtons TqvInfoDlg::CreateButtons() {
+  // Creation order is tab order: the default button first.
+  for (int k : skin::DialogCreationOrder(skin::DialogDefaultOf(Style))) {
+    auto* button = new TQVButton(DialogForm);
+    button->SetParent(DialogForm);
+    button->OnClick = [this](TObject* s) { ButtonClick(s); };
+    Buttons[static_cast<std::size_t>(k)] = button;
   }
-  const layout::DialogButtons set = layout::DialogButtonSet(Style, CustomCaptions);
-  std::array<bool, 4> visible{};
+  const skin::DialogButtons set = skin::DialogButtonSet(Style, CustomCaptions);
   for (std::size_t k = 0; k < 4; ++k) {
     Buttons[k]->SetCaption(set.buttons[k].caption);
     Buttons[k]->Tag = set.buttons[k].result;
     Buttons[k]->SetVisible(set.buttons[k].visible);
-    visible[k] = set.buttons[k].visible;
   }
+  return set;
+}
 
-  CloseButton = new TSpeedButton(form.get());
-  CloseButton->SetParent(form.get());
-  CloseButton->Glyph().LoadFromResourceName(inst, L"dlgClose");
+void TqvInfoDlg::CreateCloseButton(int result) {
+  CloseButton = new TSpeedButton(DialogForm);
+  CloseButton->SetParent(DialogForm);
+  CloseButton->Glyph().LoadFromResourceName(ProgramInstance(), L"dlgClose");
   CloseButton->Flat = true;
   CloseButton->Transparent = true;
-  CloseButton->SetHint(kClose);
+  CloseButton->SetHint(texts::kClose);
   CloseButton->SetShowHint(true);
-  CloseButton->Tag = set.closeResult;
+  CloseButton->Tag = result;
   CloseButton->OnClick = [this](TObject* s) { ButtonClick(s); };
+}
 
+void TqvInfoDlg::FitToText(bool button3Visible) {
   // Everything is placed by DialogResize, from the fitted size on.
-  const layout::Size fitted =
-      layout::FitDialog(SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumn_, set.buttons[3].visible);
-  form->MinWidth = layout::DialogMinWidth(SizeOf(*TitleLabel));
-  form->SetBounds((::GetSystemMetrics(SM_CXSCREEN) - fitted.cx) / 2, (::GetSystemMetrics(SM_CYSCREEN) - fitted.cy) / 2,
-                  fitted.cx, fitted.cy);
+  const skin::Size fitted =
+      skin::FitDialog(SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumnWidth_, button3Visible);
+  DialogForm->MinWidth = skin::DialogMinWidth(SizeOf(*TitleLabel));
+  DialogForm->SetBounds((::GetSystemMetrics(SM_CXSCREEN) - fitted.cx) / 2,
+                        (::GetSystemMetrics(SM_CYSCREEN) - fitted.cy) / 2, fitted.cx, fitted.cy);
   DialogResize();
+}
 
-  const int focus = layout::DialogFocusButton(d, visible);
-  if (focus >= 0) form->ActiveControl = Buttons[static_cast<std::size_t>(focus)];
-  form->ShowModal();
+void TqvInfoDlg::FocusFirstButton(const skin::DialogButtons& set) {
+  std::array<bool, 4> visible{};
+  for (std::size_t k = 0; k < 4; ++k) visible[k] = set.buttons[k].visible;
+  const int focus = skin::DialogFocusButton(skin::DialogDefaultOf(Style), visible);
+  if (focus >= 0) DialogForm->ActiveControl = Buttons[static_cast<std::size_t>(focus)];
+}
+
+void TqvInfoDlg::ForgetControls() {
   DialogForm = nullptr;
   Surface = nullptr;
   TitleLabel = TextLabel = nullptr;
   IconImage = nullptr;
   CloseButton = nullptr;
   Buttons = {};
-  form.reset();
-  return ResultCode;
 }
 
 void TqvInfoDlg::DialogResize() {
   // The form is sized before its controls exist; the close button comes last.
   if (!DialogForm || !CloseButton) return;
-  const layout::DialogArrangement a = layout::ArrangeDialog(
-      layout::Size{DialogForm->Width(), DialogForm->Height()}, SizeOf(*TextLabel), SizeOf(*TitleLabel), iconColumn_);
-  DialogForm->MinWidth = layout::DialogMinWidth(SizeOf(*TitleLabel));
+  const skin::DialogArrangement a = skin::ArrangeDialog(SizeOf(*DialogForm), SizeOf(*TextLabel),
+                                                        SizeOf(*TitleLabel), iconColumnWidth_);
+  DialogForm->MinWidth = skin::DialogMinWidth(SizeOf(*TitleLabel));
   Place(*TitleLabel, a.title);
   Place(*TextLabel, a.text);
   Place(*IconImage, a.iconArea);

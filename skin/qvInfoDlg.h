@@ -7,25 +7,27 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "QVButton.h"
 #include "controls.h"
-#include "layout.h"
+#include "message_dialog_rules.h"
 #include "qvForm.h"
 #include "stdctrls.h"
+#include "texts.h"
 
 namespace qv {
 
 class TqvInfoDlg : public TObject {
  public:
   HICON UserIcon = nullptr;  // not owned; shown for icon codes 0 and 8-15
-  int DialogWidth = layout::kDialogInitialWidth;
-  int DialogHeight = layout::kDialogInitialHeight;
+  int DialogWidth = skin::kDialogInitialWidth;
+  int DialogHeight = skin::kDialogInitialHeight;
   int ResultCode = 0;
   std::array<std::string, 4> CustomCaptions;  // button sets 6-15, at most 8 bytes each
   std::uint32_t Style = 0;
-  std::string Caption = "\xB6\xD4\xBB\xB0\xBF\xF2";  // 对话框
+  std::string Caption = texts::kDialogCaption;
   std::string Text;
 
   // Shows the dialog modally; returns the pressed button's code.
@@ -42,11 +44,22 @@ class TqvInfoDlg : public TObject {
   std::array<TQVButton*, 4> Buttons{};  // index 0 rightmost
 
  private:
+  // Builds the dialog step by step, shows it modally and frees it.
   int ShowDialog();
+  std::unique_ptr<TForm> CreateDialogForm();
+  void CreateSurface();
+  void CreateIconImage();
+  void CreateTitleLabel();
+  void CreateTextLabel();
+  skin::DialogButtons CreateButtons();  // what each button shows and answers
+  void CreateCloseButton(int result);
+  void FitToText(bool button3Visible);
+  void FocusFirstButton(const skin::DialogButtons& set);
+  void ForgetControls();
   void DialogResize();
   void ButtonClick(TObject* sender);
 
-  int iconColumn_ = 0;  // the icon area's width in the current dialog
+  int iconColumnWidth_ = 0;  // the icon area's width in the current dialog
 };
 
 // The one shared dialog, alive for the whole program.

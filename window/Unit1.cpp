@@ -4,6 +4,7 @@
 
 #include "BrowseDir.h"
 #include "qvInfoDlg.h"
+#include "skin_types.h"
 #include "text.h"
 #include "text_conv.h"
 #include "texts.h"
@@ -12,7 +13,7 @@ namespace qv {
 
 namespace {
 
-constexpr TColor kFace = 14671839;  // $DFDFDF
+constexpr TColor kFace = skin::kFaceColour;
 constexpr int kMinWindowWidthExtra = 250;
 
 TFont WindowFont() {
@@ -324,7 +325,7 @@ void TForm1::OnClick_Button_sys(TObject* sender) {
       Log("user: confirmed the install folder " + Trim(PathBox->Text()));
     } else {
       Log("user: confirmed an empty install folder; asked again");
-      InfoDlg().MsgBox(texts::kEmptyPath, texts::kWarning, 48);
+      InfoDlg().MsgBox(texts::kEmptyPath, texts::kWarning, skin::kMbOk | skin::kMbIconExclamation);
     }
     return;
   }
@@ -333,7 +334,8 @@ void TForm1::OnClick_Button_sys(TObject* sender) {
     CloseAndEnd();
     return;
   }
-  if (InfoDlg().MsgBox(texts::kQuitQuestion, texts::kWarning, 52) == 6) {
+  const std::uint32_t question = skin::kMbYesNo | skin::kMbIconExclamation;
+  if (InfoDlg().MsgBox(texts::kQuitQuestion, texts::kWarning, question) == skin::kIdYes) {
     Log("user: quit before the end");
     state_.finished = true;
     state_.userQuit = true;
@@ -365,7 +367,7 @@ void TForm1::QVLabel1Click(TObject*) {
 
 void TForm1::OnClickAbout(TObject*) {
   InfoDlg().UserIcon = app_.Icon;
-  InfoDlg().MsgBox(texts::kAboutText, texts::kAboutCaption, 128);
+  InfoDlg().MsgBox(texts::kAboutText, texts::kAboutCaption, skin::kMbUserIcon);
 }
 
 void TForm1::OnClick_Browse(TObject*) {

@@ -35,7 +35,11 @@ class Program {
     }
     if (!bad.empty()) {
       Log("bad command line: " + bad);
-      if (!options_.silent) app_.Guard([&] { qv::InfoDlg().MsgBox(std::string(qv::texts::kBadOption) + bad, qv::texts::kWarning, 48); });
+      if (!options_.silent)
+        app_.Guard([&] {
+          qv::InfoDlg().MsgBox(std::string(qv::texts::kBadOption) + bad, qv::texts::kWarning,
+                               qv::skin::kMbOk | qv::skin::kMbIconExclamation);
+        });
       return qv::kExitBadCommandLine;
     }
     app_.OnException = [this](const std::string& message) { Log("error: " + message); };

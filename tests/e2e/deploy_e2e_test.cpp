@@ -5,6 +5,7 @@
 
 #include "package.h"
 #include "text_conv.h"
+#include "texts.h"
 
 namespace qv::e2e {
 namespace {
@@ -39,7 +40,7 @@ TEST(Deploy, FolderOptionAnswersEveryPrompt) {
   RunningProgram program(pkg.CommandLine("\"/D=" + pkg.Dir() + "chosen dir\""));
   ASSERT_TRUE(program.Started());
   HWND button = nullptr;
-  const std::wstring ok = GbkToWide("\xC8\xB7\xB6\xA8");
+  const std::wstring ok = GbkToWide(texts::kOk);
   for (int i = 0; i < 300 && !button; ++i, ::Sleep(50)) {
     HWND w = ::FindWindowW(nullptr, L"NoPrompt");
     HWND b = w ? ::FindWindowExW(w, nullptr, L"BUTTON", nullptr) : nullptr;
@@ -101,7 +102,7 @@ TEST(Deploy, ABadOptionInAShownRunIsExplained) {
   ASSERT_TRUE(program.Started());
   HWND box = nullptr;
   for (int i = 0; i < 200 && !box; ++i, ::Sleep(50)) {
-    HWND w = ::FindWindowW(nullptr, GbkToWide("\xBE\xAF\xB8\xE6").c_str());  // 警告
+    HWND w = ::FindWindowW(nullptr, GbkToWide(texts::kWarning).c_str());
     if (w && ::IsWindowVisible(w)) box = w;
   }
   ASSERT_TRUE(box) << "no warning";

@@ -7,16 +7,17 @@
 
 #include "package.h"
 #include "text_conv.h"
+#include "texts.h"
 
 namespace qv::e2e {
 namespace {
 
 constexpr int kManyFiles = 3000;
-const std::wstring kWarningTitle = GbkToWide("\xBE\xAF\xB8\xE6");  // 警告
-const std::wstring kYes = GbkToWide("\xCA\xC7");                   // 是
-const std::wstring kNo = GbkToWide("\xB7\xF1");                    // 否
-const std::wstring kOk = GbkToWide("\xC8\xB7\xB6\xA8");            // 确定
-const std::wstring kCancel = GbkToWide("\xC8\xA1\xCF\xFB");        // 取消
+const std::wstring kWarningTitle = GbkToWide(texts::kWarning);
+const std::wstring kYes = GbkToWide(texts::kYes);
+const std::wstring kNo = GbkToWide(texts::kNo);
+const std::wstring kOk = GbkToWide(texts::kOk);
+const std::wstring kCancel = GbkToWide(texts::kCancel);
 
 bool WaitFor(const std::function<bool()>& ready, unsigned timeoutMs = 20000) {
   for (unsigned waited = 0; waited < timeoutMs; waited += 20, ::Sleep(20))

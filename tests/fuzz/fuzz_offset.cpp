@@ -1,6 +1,5 @@
-// The picture list's offset text and the browse dialog's status-line fitting.
-#include <fuzzer/FuzzedDataProvider.h>
-
+// The picture list's offset text: whatever parses writes back to the same
+// offset, and that text is stable.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -8,85 +7,24 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "layout.h"
+#include "picture_button_rules.h"
 
 namespace {
 
-using qv::fuzz::GbkStarts;
 using qv::fuzz::Require;
-namespace layout = qv::layout;
+namespace skin = qv::skin;
 
 void CheckOffset(std::string_view text) {
-  const std::optional<layout::Offset> o = layout::ParseOffset(text);
+  const std::optional<skin::Offset> o = skin::ParseOffset(text);
   if (!o) return;
-  const std::string written = layout::FormatOffset(*o);
-  Require(layout::ParseOffset(written) == o, "a parsed offset does not read back");
-  Require(layout::FormatOffset(*layout::ParseOffset(written)) == written, "offset text is not stable");
-}
-
-int SixPerByte(std::string_view s) { return 6 * static_cast<int>(s.size()); }
-
-// Cut from the end: a prefix ending on a character boundary, then "...".
-bool CutAtBoundary(std::string_view text, std::string_view result) {
-  if (!result.ends_with("...")) return false;
-  const std::size_t kept = result.size() - 3;
-  if (result.substr(0, kept) != text.substr(0, kept)) return false;
-  for (std::size_t start : GbkStarts(text))
-    if (start == kept) return true;
-  return false;
-}
-
-// Shortened as a path: drive and "\...\" marks in front of a tail of the
-// text that starts on a character boundary.
-bool PathAtBoundary(std::string_view text, std::string_view result) {
-  auto starts = GbkStarts(text);
-  starts.push_back(text.size());
-  for (std::size_t k : starts) {
-    const std::string_view tail = text.substr(k);
-    if (!result.ends_with(tail)) continue;
-    const std::string_view front = result.substr(0, result.size() - tail.size());
-    bool marks = true;
-    for (std::size_t i = 0; i < front.size() && marks; ++i) {
-      const bool drive =
-          i < 2 && text.size() >= 2 && text[1] == ':' && !qv::fuzz::IsGbkLead(text[0]) && front[i] == text[i];
-      marks = drive || front[i] == '.' || front[i] == '\\';
-    }
-    if (marks) return true;
-  }
-  return false;
-}
-
-bool HasBackslashCharacter(std::string_view s) {
-  for (std::size_t i : GbkStarts(s))
-    if (s[i] == '\\') return true;
-  return false;
-}
-
-void CheckStatus(std::string_view text, int width, bool folder) {
-  const std::string r = layout::FitStatusText(text, width, SixPerByte, folder);
-  if (SixPerByte(text) <= width || text.empty()) {
-    Require(r == text, "text that fits was changed");
-    return;
-  }
-  if (folder) {
-    Require(PathAtBoundary(text, r), "path shortened inside a character");
-    if (SixPerByte(r) > width) Require(!HasBackslashCharacter(r), "too wide while a folder was left to cut");
-  } else {
-    Require(CutAtBoundary(text, r), "text cut inside a character");
-    if (SixPerByte(r) > width) Require(r == "...", "too wide while more could be cut");
-  }
+  const std::string written = skin::FormatOffset(*o);
+  Require(skin::ParseOffset(written) == o, "a parsed offset does not read back");
+  Require(skin::FormatOffset(*skin::ParseOffset(written)) == written, "offset text is not stable");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   CheckOffset(std::string_view(reinterpret_cast<const char*>(data), size));
-
-  // The last bytes pick the width and the mode; the rest is the text.
-  FuzzedDataProvider in(data, size);
-  const int width = in.ConsumeIntegralInRange<int>(-16, 1600);
-  const bool folder = in.ConsumeBool();
-  const std::string text = in.ConsumeRemainingBytesAsString();
-  CheckStatus(text, width, folder);
   return 0;
 }

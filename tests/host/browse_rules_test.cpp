@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "browse_rules.h"
 
 namespace qv {
@@ -53,6 +58,106 @@ TEST(BrowseRules, PreselectionForm) {
   } cases[] = {{"C:", "C:\\"}, {"C:\\", "C:\\"}, {"C:\\A\\", "C:\\A"}, {"C:\\A", "C:\\A"}, {"\\", "\\"},
                {"D:\\x\\y\\\\", "D:\\x\\y\\"}};
   for (const auto& c : cases) EXPECT_EQ(NormalisedSelection(c.in), c.out) << c.in;
+}
+
+// ---------------------------------------------------------------------------
+// Status-text fitting
+
+int SixPerByte(std::string_view s) { return 6 * static_cast<int>(s.size()); }
+
+// Capital letters are wide, as in a real font, so a cut path can get wider.
+int WideCapitals(std::string_view s) {
+  int w = 0;
+  for (char c : s) w += (c >= 'A' && c <= 'Z') ? 30 : 6;
+  return w;
+}
+
+TEST(StatusText, FolderShortenedAsPath) {
+  struct Case {
+    const char* text;
+    int width;
+    std::function<int(std::string_view)> measure;
+    const char* want;
+  } cases[] = {
+      {"C:\\A\\B\\C\\", 150, WideCapitals, "C:\\A\\B\\C\\"},
+      {"C:\\A\\B\\C\\", 149, WideCapitals, "C:\\...\\B\\C\\"},
+      {"C:\\A\\B\\C\\", 137, WideCapitals, "C:\\...\\C\\"},
+      {"C:\\A\\B\\C\\", 101, WideCapitals, "C:\\...\\"},
+      {"C:\\A\\B\\C\\", 65, WideCapitals, "...\\"},
+      {"C:\\A\\B\\C\\", 23, WideCapitals, ""},
+      {"C:\\Program Files\\App\\Data\\", 155, SixPerByte, "C:\\...\\App\\Data\\"},
+      {"C:\\Program Files\\App\\Data\\", 95, SixPerByte, "C:\\...\\Data\\"},
+      {"C:\\A\\B", 35, SixPerByte, "...\\B"},  // no trailing backslash: B is the name
+      {"\\AB\\C\\", 35, SixPerByte, "\\...\\"},
+      {"\\AB\\C\\", 29, SixPerByte, "...\\"},
+      {"C:\\", 10, SixPerByte, ""},          // a lone root backslash goes, then the drive
+      {"C:\\", 12, SixPerByte, "C:"},
+      {"Data", 10, SixPerByte, "Data"},      // nothing to shorten
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(FitStatusText(c.text, c.width, c.measure, true), c.want) << c.text << " in " << c.width;
+}
+
+TEST(StatusText, OtherTextCutFromTheEnd) {
+  struct Case {
+    const char* text;
+    int width;
+    const char* want;
+  } cases[] = {
+      {"abcdefgh", 48, "abcdefgh"},
+      {"abcdefgh", 47, "abcd..."},
+      {"abcdefgh", 30, "ab..."},
+      {"abcdefgh", 10, "..."},
+      {"", 0, ""},
+      {"", -5, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FitStatusText(c.text, c.width, SixPerByte, false), c.want) << c.width;
+}
+
+// True when s ends in the middle of a double-byte character.
+bool EndsInsideCharacter(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto u = static_cast<unsigned char>(s[i]);
+    if (u >= 0x81 && u <= 0xFE) {
+      if (i + 1 == s.size()) return true;
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  return false;
+}
+
+TEST(StatusText, NeverSplitsAGbkCharacter) {
+  // 中 D6 D0, 文 CE C4, 誠 D5 5C (its trail byte is a backslash's).
+  struct Case {
+    const char* text;
+    int width;
+    bool folder;
+    const char* want;
+  } cases[] = {
+      {"ab\xD6\xD0\xCE\xC4xy", 41, false, "ab..."},             // not "ab\xD6..."
+      {"ab\xD6\xD0\xCE\xC4xy", 42, false, "ab\xD6\xD0..."},
+      {"ab\xD6", 12, false, "..."},                             // a lone lead byte at the end
+      {"C:\\\xD6\xD0\xCE\xC4\\\xD5\x5C\\", 53, true, "C:\\...\\"},  // not "C:\\...\\\\"
+      {"C:\\\xD6\xD0\xCE\xC4\\\xD5\x5C\\", 65, true, "C:\\...\\\xD5\x5C\\"},
+      {"C:\\A\\\xD5\x5C", 41, true, "...\\\xD5\x5C"},          // the name is the whole character
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> measured;
+    auto measure = [&](std::string_view s) {
+      measured.emplace_back(s);
+      return SixPerByte(s);
+    };
+    EXPECT_EQ(FitStatusText(c.text, c.width, measure, c.folder), c.want) << c.text << " in " << c.width;
+    for (const std::string& s : measured) {
+      const std::string body = s.size() >= 3 && s.ends_with("...") ? s.substr(0, s.size() - 3) : s;
+      if (!std::string_view(c.text).ends_with("\xD6")) {
+        EXPECT_FALSE(EndsInsideCharacter(body)) << "measured a split character: " << s;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "handles.h"
 #include "qvInfoDlg.h"
 #include "text_conv.h"
+#include "texts.h"
 
 namespace qv {
 namespace {
@@ -43,7 +44,7 @@ int ShowWith(const std::string& text, std::uint32_t style, std::function<void(Tq
   InfoDlg().ResultCode = -1;
   ::SetTimer(nullptr, 0, 30, OnTimer);
   const UINT_PTR dog = ::SetTimer(nullptr, 0, 5000, Watchdog);
-  const int r = InfoDlg().MsgBox(text, "\xBE\xAF\xB8\xE6", style);  // 警告
+  const int r = InfoDlg().MsgBox(text, texts::kWarning, style);
   ::KillTimer(nullptr, dog);
   return r;
 }
@@ -115,7 +116,7 @@ HICON SolidIcon(int width, int height, COLORREF colour) {
 TEST(InfoDlg, StyleZeroHasOneOkButton) {
   int width = 0, height = 0;
   const int r = ShowWith("one line", 0, [&](TqvInfoDlg& dlg) {
-    EXPECT_EQ(CaptionOf(dlg.Buttons[0]), "\xC8\xB7\xB6\xA8");  // 确定
+    EXPECT_EQ(CaptionOf(dlg.Buttons[0]), texts::kOk);
     for (int k = 1; k < 4; ++k) EXPECT_FALSE(dlg.Buttons[static_cast<std::size_t>(k)]->Visible());
     width = dlg.DialogForm->Width();
     height = dlg.DialogForm->Height();
@@ -137,8 +138,8 @@ TEST(InfoDlg, YesNoStartsOnNo) {
     int result;
   } cases[] = {
       {[](TqvInfoDlg& dlg) {
-         EXPECT_EQ(CaptionOf(dlg.Buttons[1]), "\xCA\xC7");  // 是, on the left
-         EXPECT_EQ(CaptionOf(dlg.Buttons[0]), "\xB7\xF1");  // 否
+         EXPECT_EQ(CaptionOf(dlg.Buttons[1]), texts::kYes);  // on the left
+         EXPECT_EQ(CaptionOf(dlg.Buttons[0]), texts::kNo);
          EXPECT_LT(dlg.Buttons[1]->Left(), dlg.Buttons[0]->Left());
          EXPECT_EQ(::GetFocus(), dlg.Buttons[0]->Handle());
          Key(dlg, VK_RETURN);
@@ -158,9 +159,9 @@ TEST(InfoDlg, YesNoStartsOnNo) {
 
 TEST(InfoDlg, AbortRetryIgnoreWithTheThirdButtonAsDefault) {
   const int r = ShowWith("x", 514, [](TqvInfoDlg& dlg) {
-    EXPECT_EQ(CaptionOf(dlg.Buttons[2]), "\xD6\xD5\xD6\xB9");  // 终止
-    EXPECT_EQ(CaptionOf(dlg.Buttons[1]), "\xD6\xD8\xCA\xD4");  // 重试
-    EXPECT_EQ(CaptionOf(dlg.Buttons[0]), "\xBA\xF6\xC2\xD4");  // 忽略
+    EXPECT_EQ(CaptionOf(dlg.Buttons[2]), texts::kAbort);
+    EXPECT_EQ(CaptionOf(dlg.Buttons[1]), texts::kRetry);
+    EXPECT_EQ(CaptionOf(dlg.Buttons[0]), texts::kIgnore);
     EXPECT_EQ(::GetFocus(), dlg.Buttons[2]->Handle());
     Key(dlg, VK_RETURN);
   });

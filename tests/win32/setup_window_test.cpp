@@ -3,6 +3,7 @@
 
 #include "Unit1.h"
 #include "application.h"
+#include "texts.h"
 #include "win32_platform.h"
 
 namespace qv {
@@ -45,7 +46,7 @@ TEST(SetupWindow, RunTimeControlsFollowTheTitleWidth) {
   EXPECT_EQ(form.BrowseButton->Height(), form.PathBox->Height());
   EXPECT_FALSE(form.PathBox->Visible());
   EXPECT_FALSE(form.BrowseButton->Visible());
-  EXPECT_EQ(form.QVLabel1->Hint(), "\xB7\xC3\xCE\xCA\xCD\xF8\xD5\xBE https://example.org/");
+  EXPECT_EQ(form.QVLabel1->Hint(), std::string(texts::kVisitSite) + "https://example.org/");
 }
 
 TEST(SetupWindow, TheLinkTurnsRedUnderThePointer) {

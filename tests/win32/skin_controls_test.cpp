@@ -9,6 +9,8 @@
 #include "QVLabel.h"
 #include "application.h"
 #include "controls.h"
+#include "skin_types.h"
+#include "texts.h"
 
 namespace qv {
 namespace {
@@ -40,7 +42,7 @@ TEST(QVButton, PaintsItsOwnFaceColour) {
   auto* b = new TQVButton(rig.form);
   b->SetParent(rig.form);
   b->SetBounds(10, 10, 75, 25);
-  EXPECT_EQ(b->Color(), 0x00DFDFDF);
+  EXPECT_EQ(b->Color(), skin::kFaceColour);
   EXPECT_FALSE(b->Active());
   b->SetColor(0x0000C000);
   ButtonShot shot(*b);
@@ -70,7 +72,7 @@ TEST(QVButton, CaptionIsDrawnAtItsPlaceInTheFontColour) {
   TFont f = b->Font();
   f.Color = clRed;
   b->SetFont(f);
-  b->SetCaption("\xC8\xB7\xB6\xA8");  // 确定
+  b->SetCaption(texts::kOk);
   ButtonShot shot(*b);
   // Some caption pixels are red, and all of them lie in the middle of the face.
   int red = 0;
@@ -96,7 +98,7 @@ TQVButton& GreenButton(Rig& rig, int left = 10) {
   TFont f = b->Font();
   f.Color = clRed;
   b->SetFont(f);
-  b->SetCaption("\xC8\xB7\xB6\xA8");
+  b->SetCaption(texts::kOk);
   return *b;
 }
 

@@ -9,6 +9,7 @@
 #include "application.h"
 #include "qvBtn.h"
 #include "qvForm.h"
+#include "texts.h"
 
 namespace qv {
 namespace {
@@ -91,12 +92,15 @@ TEST(SkinSurface, HitZonesSetTheCursor) {
   auto* surface = new TqvForm(rig.form);
   surface->Picture().SetGraphic(Picture(250, 100));
   HWND h = rig.form->Handle();
+  using enum skin::Zone;
   struct Case {
     bool sizeable;
-    int x, y, zone;
+    int x, y;
+    skin::Zone zone;
     TCursor cursor;
-  } cases[] = {{false, 150, 10, 9, crHandPoint}, {false, 150, 60, 0, crDefault}, {false, 2, 2, 9, crHandPoint},
-               {true, 2, 2, 1, crSizeNWSE},     {true, 298, 60, 6, crSizeWE},      {true, 150, 118, 8, crSizeNS}};
+  } cases[] = {{false, 150, 10, Caption, crHandPoint}, {false, 150, 60, None, crDefault},
+               {false, 2, 2, Caption, crHandPoint},    {true, 2, 2, TopLeft, crSizeNWSE},
+               {true, 298, 60, Right, crSizeWE},       {true, 150, 118, Bottom, crSizeNS}};
   for (const auto& c : cases) {
     surface->SetSizeable(c.sizeable);
     ::SendMessageW(h, WM_MOUSEMOVE, 0, MAKELPARAM(c.x, c.y));
@@ -141,7 +145,7 @@ TEST(PictureButton, ANewButtonsLook) {
   auto* b = new TqvBtn(rig.form);
   b->SetBounds(10, 10, 75, 25);
   EXPECT_EQ(b->Width(), 75);
-  EXPECT_EQ(b->CurrentBevel(), layout::Bevel::Raised);
+  EXPECT_EQ(b->CurrentBevel(), skin::Bevel::Raised);
   EXPECT_EQ(FormPixel(*rig.form, 10, 10), ::GetSysColor(COLOR_WINDOWFRAME));  // the outline
   EXPECT_EQ(FormPixel(*rig.form, 11, 20), RGB(255, 255, 255));               // light
   EXPECT_EQ(FormPixel(*rig.form, 83, 20), RGB(112, 112, 112));               // dark
@@ -185,16 +189,16 @@ TEST(PictureButton, FlatButtonsFollowTheMouse) {
   b->OnMouseEnter = [&](TObject*) { ++enters; };
   b->OnMouseLeave = [&](TObject*) { ++leaves; };
   HWND h = rig.form->Handle();
-  EXPECT_EQ(b->CurrentBevel(), layout::Bevel::None);
+  EXPECT_EQ(b->CurrentBevel(), skin::Bevel::None);
   ::SendMessageW(h, WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
-  EXPECT_EQ(b->CurrentBevel(), layout::Bevel::Raised);
+  EXPECT_EQ(b->CurrentBevel(), skin::Bevel::Raised);
   ::SendMessageW(h, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
-  EXPECT_EQ(b->CurrentBevel(), layout::Bevel::Sunken);
+  EXPECT_EQ(b->CurrentBevel(), skin::Bevel::Sunken);
   // Released with the pointer outside the button: no bevel.
   POINT outside = rig.form->ClientToScreen(POINT{150, 80});
   ::SetCursorPos(outside.x, outside.y);
   ::SendMessageW(h, WM_LBUTTONUP, 0, MAKELPARAM(150, 80));
-  EXPECT_EQ(b->CurrentBevel(), layout::Bevel::None);
+  EXPECT_EQ(b->CurrentBevel(), skin::Bevel::None);
   ::SendMessageW(h, WM_MOUSEMOVE, 0, MAKELPARAM(150, 80));
   EXPECT_EQ(enters, 1);
   EXPECT_EQ(leaves, 1);
@@ -261,7 +265,7 @@ TEST(PictureButton, AMalformedOffsetIsRefusedWithAPlainMessageOverTheActiveForm)
   ::ShowWindow(form, SW_SHOW);  // and active
   ASSERT_EQ(::GetActiveWindow(), form);
   const std::string savedTitle = app.Title;
-  app.Title = "\xB0\xB2\xD7\xB0\xB3\xCC\xD0\xF2";  // 安装程序
+  app.Title = texts::kDefaultTitle;  // 安装程序
   auto* b = new TqvBtn(rig.form);
   TPictureListItem& item = b->PictureList().Add();
   bool seen = false;
@@ -302,9 +306,9 @@ TEST(PictureButton, AutoSwitchShowsTheEntryForTheMouseState) {
   auto* b = new TqvBtn(rig.form);
   b->SetBounds(10, 10, 40, 20);
   for (int i = 0; i < 3; ++i) b->PictureList().Add();
-  b->PictureOpt().SetIndex(0, 0);
-  b->PictureOpt().SetIndex(1, 1);
-  b->PictureOpt().SetIndex(2, 2);
+  b->PictureOpt().SetIndex(skin::MouseState::Normal, 0);
+  b->PictureOpt().SetIndex(skin::MouseState::Hover, 1);
+  b->PictureOpt().SetIndex(skin::MouseState::Pressed, 2);
   b->PictureOpt().SetAutoSwitch(true);
   EXPECT_EQ(b->PictureIndex(), 0);
   b->SetPictureIndex(2);  // ignored while switching by itself

@@ -1,5 +1,6 @@
-// The program's own texts. The Chinese ones are GBK bytes, exactly as they
-// are shown; the window converts them from code page 936 when drawing.
+// The program's own texts, for the engine, the skin and the window alike.
+// The Chinese ones are GBK bytes, exactly as they are shown; the window
+// converts them from code page 936 when drawing.
 #pragma once
 
 namespace qv::texts {
@@ -11,6 +12,13 @@ inline constexpr char kExecute[] = "Execute command ...";
 inline constexpr char kFinished[] = "OK...\xCD\xEA\xB3\xC9\xB0\xB2\xD7\xB0";  // OK...完成安装
 inline constexpr char kOk[] = "\xC8\xB7\xB6\xA8";                           // 确定
 inline constexpr char kCancel[] = "\xC8\xA1\xCF\xFB";                       // 取消
+inline constexpr char kAbort[] = "\xD6\xD5\xD6\xB9";                        // 终止
+inline constexpr char kRetry[] = "\xD6\xD8\xCA\xD4";                        // 重试
+inline constexpr char kIgnore[] = "\xBA\xF6\xC2\xD4";                       // 忽略
+inline constexpr char kYes[] = "\xCA\xC7";                                  // 是
+inline constexpr char kNo[] = "\xB7\xF1";                                   // 否
+inline constexpr char kClose[] = "\xB9\xD8\xB1\xD5";                        // 关闭
+inline constexpr char kDialogCaption[] = "\xB6\xD4\xBB\xB0\xBF\xF2";          // 对话框
 inline constexpr char kPromptBefore[] = "\xC7\xEB\xCA\xE4\xC8\xEB";         // 请输入
 inline constexpr char kPromptAfter[] =
     "\xB5\xC4\xB0\xB2\xD7\xB0\xC2\xB7\xBE\xB6...";                          // 的安装路径...

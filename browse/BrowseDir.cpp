@@ -10,6 +10,25 @@
 
 namespace qv {
 
+namespace shell {
+static_assert(kCsidlDesktop == CSIDL_DESKTOP && kCsidlInternet == CSIDL_INTERNET && kCsidlPrograms == CSIDL_PROGRAMS &&
+              kCsidlControls == CSIDL_CONTROLS && kCsidlPrinters == CSIDL_PRINTERS && kCsidlPersonal == CSIDL_PERSONAL &&
+              kCsidlFavorites == CSIDL_FAVORITES && kCsidlStartup == CSIDL_STARTUP && kCsidlRecent == CSIDL_RECENT &&
+              kCsidlSendTo == CSIDL_SENDTO && kCsidlBitBucket == CSIDL_BITBUCKET && kCsidlStartMenu == CSIDL_STARTMENU &&
+              kCsidlDesktopDirectory == CSIDL_DESKTOPDIRECTORY && kCsidlDrives == CSIDL_DRIVES &&
+              kCsidlNetwork == CSIDL_NETWORK && kCsidlNetHood == CSIDL_NETHOOD && kCsidlFonts == CSIDL_FONTS &&
+              kCsidlTemplates == CSIDL_TEMPLATES && kCsidlCommonStartMenu == CSIDL_COMMON_STARTMENU &&
+              kCsidlCommonPrograms == CSIDL_COMMON_PROGRAMS && kCsidlCommonStartup == CSIDL_COMMON_STARTUP &&
+              kCsidlCommonDesktopDirectory == CSIDL_COMMON_DESKTOPDIRECTORY && kCsidlAppData == CSIDL_APPDATA &&
+              kCsidlPrintHood == CSIDL_PRINTHOOD);
+static_assert(kBifReturnOnlyFsDirs == BIF_RETURNONLYFSDIRS && kBifDontGoBelowDomain == BIF_DONTGOBELOWDOMAIN &&
+              kBifStatusText == BIF_STATUSTEXT && kBifReturnFsAncestors == BIF_RETURNFSANCESTORS &&
+              kBifEditBox == BIF_EDITBOX && kBifValidate == BIF_VALIDATE && kBifNewDialogStyle == BIF_NEWDIALOGSTYLE &&
+              kBifBrowseIncludeUrls == BIF_BROWSEINCLUDEURLS && kBifBrowseForComputer == BIF_BROWSEFORCOMPUTER &&
+              kBifBrowseForPrinter == BIF_BROWSEFORPRINTER && kBifBrowseIncludeFiles == BIF_BROWSEINCLUDEFILES &&
+              kBifShareable == BIF_SHAREABLE && kBifUseNewUi == BIF_USENEWUI);
+}  // namespace shell
+
 namespace {
 
 constexpr UINT kSetStatusText = WM_USER + 100;  // BFFM_SETSTATUSTEXTA

@@ -6,9 +6,15 @@
 namespace qv {
 
 int SpecialFolderId(TRootID root, bool ntFamily) {
-  static const int kIds[] = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x10,
-                             0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0xFEFE};
-  static const int kOther[] = {0x0B, 0x02, 0x07, 0x10};  // idCommonStartMenu .. idCommonDesktopDirectory
+  using namespace shell;
+  static const int kIds[] = {
+      kCsidlDesktop, kCsidlInternet, kCsidlPrograms, kCsidlControls, kCsidlPrinters, kCsidlPersonal,
+      kCsidlFavorites, kCsidlStartup, kCsidlRecent, kCsidlSendTo, kCsidlBitBucket, kCsidlStartMenu,
+      kCsidlDesktopDirectory, kCsidlDrives, kCsidlNetwork, kCsidlNetHood, kCsidlFonts, kCsidlTemplates,
+      kCsidlCommonStartMenu, kCsidlCommonPrograms, kCsidlCommonStartup, kCsidlCommonDesktopDirectory,
+      kCsidlAppData, kCsidlPrintHood, kDesktopExpanded};
+  // idCommonStartMenu .. idCommonDesktopDirectory outside the NT family
+  static const int kOther[] = {kCsidlStartMenu, kCsidlPrograms, kCsidlStartup, kCsidlDesktopDirectory};
   const auto i = static_cast<std::size_t>(root);
   if (i >= sizeof kIds / sizeof kIds[0]) return 0;
   if (!ntFamily && root >= TRootID::idCommonStartMenu && root <= TRootID::idCommonDesktopDirectory)
@@ -24,9 +30,13 @@ TBrowseFlags ImpliedOptions(TBrowseFlags o) {
 }
 
 unsigned BrowseInfoFlags(TBrowseFlags options, bool wantStatus) {
-  static const unsigned kBits[] = {0x0001, 0x0002, 0x0008, 0x1000, 0x2000, 0x4000,
-                                   0x0010 | 0x0020, 0x0080, 0x0040, 0x8000, 0x0050};
-  unsigned flags = wantStatus ? 0x0004u : 0u;
+  using namespace shell;
+  // One entry per TBrowseFlag, in its order.
+  static const unsigned kBits[] = {kBifReturnOnlyFsDirs, kBifDontGoBelowDomain, kBifReturnFsAncestors,
+                                   kBifBrowseForComputer, kBifBrowseForPrinter, kBifBrowseIncludeFiles,
+                                   kBifEditBox | kBifValidate, kBifBrowseIncludeUrls, kBifNewDialogStyle,
+                                   kBifShareable, kBifUseNewUi};
+  unsigned flags = wantStatus ? kBifStatusText : 0u;
   for (unsigned bit = 0; bit < 11; ++bit)
     if (options & (1u << bit)) flags |= kBits[bit];
   return flags;

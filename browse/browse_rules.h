@@ -24,6 +24,27 @@ enum TBrowseFlag : unsigned {
 using TBrowseFlags = std::uint16_t;  // bit n = flag n
 constexpr TBrowseFlags Flag(TBrowseFlag f) { return static_cast<TBrowseFlags>(1u << f); }
 
+// The shell's numbers these rules answer with (CSIDL_ and BIF_ values,
+// checked against the shell's headers where the browser uses them).
+namespace shell {
+enum : int {
+  kCsidlDesktop = 0x00, kCsidlInternet = 0x01, kCsidlPrograms = 0x02, kCsidlControls = 0x03,
+  kCsidlPrinters = 0x04, kCsidlPersonal = 0x05, kCsidlFavorites = 0x06, kCsidlStartup = 0x07,
+  kCsidlRecent = 0x08, kCsidlSendTo = 0x09, kCsidlBitBucket = 0x0A, kCsidlStartMenu = 0x0B,
+  kCsidlDesktopDirectory = 0x10, kCsidlDrives = 0x11, kCsidlNetwork = 0x12, kCsidlNetHood = 0x13,
+  kCsidlFonts = 0x14, kCsidlTemplates = 0x15, kCsidlCommonStartMenu = 0x16, kCsidlCommonPrograms = 0x17,
+  kCsidlCommonStartup = 0x18, kCsidlCommonDesktopDirectory = 0x19, kCsidlAppData = 0x1A, kCsidlPrintHood = 0x1B,
+  kDesktopExpanded = 0xFEFE,  // no shell folder: the desktop, shown opened
+};
+enum : unsigned {
+  kBifReturnOnlyFsDirs = 0x0001, kBifDontGoBelowDomain = 0x0002, kBifStatusText = 0x0004,
+  kBifReturnFsAncestors = 0x0008, kBifEditBox = 0x0010, kBifValidate = 0x0020, kBifNewDialogStyle = 0x0040,
+  kBifBrowseIncludeUrls = 0x0080, kBifBrowseForComputer = 0x1000, kBifBrowseForPrinter = 0x2000,
+  kBifBrowseIncludeFiles = 0x4000, kBifShareable = 0x8000,
+  kBifUseNewUi = kBifEditBox | kBifNewDialogStyle,
+};
+}  // namespace shell
+
 // The shell's special-folder id for a root; the all-users folders exist on
 // the NT family only and fall back to the user's own elsewhere.
 int SpecialFolderId(TRootID root, bool ntFamily);

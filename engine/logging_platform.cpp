@@ -48,6 +48,16 @@ bool LoggingPlatform::MakeFolder(const std::string& path) {
   return ok;
 }
 
+std::unique_ptr<FindHandle> LoggingPlatform::FindFirst(const std::string& pattern, FindEntry& first) {
+  std::unique_ptr<FindHandle> found = inner_.FindFirst(pattern, first);
+  if (found) return found;
+  const std::uint32_t code = inner_.LastError().code;
+  // A search that could not look (a name too long, a folder that cannot be
+  // read) is no empty folder: what it would have found is not installed.
+  if (code != kErrorFileNotFound && code != kErrorPathNotFound) Write("not searched: " + pattern + Failure());
+  return found;
+}
+
 bool LoggingPlatform::CopyOneFile(const std::string& from, const std::string& to) {
   const bool ok = inner_.CopyOneFile(from, to);
   Write(ok ? "copied: " + from + " -> " + to : "not copied: " + from + " -> " + to + Failure());

@@ -39,12 +39,13 @@ class LoggingPlatform : public Platform {
                               const std::vector<std::uint8_t>& data) override;
   std::uint32_t Attributes(const std::string& path) override { return inner_.Attributes(path); }
   bool MakeFolder(const std::string& path) override;
-  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override {
-    return inner_.FindFirst(pattern, first);
-  }
+  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> ReadWholeFile(const std::string& path) override { return inner_.ReadWholeFile(path); }
   bool StartProgram(const std::string& commandLine, int showCode) override;
+  std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
+    return inner_.FromCodePage(codePage, bytes);
+  }
   void Pause(unsigned milliseconds) override { inner_.Pause(milliseconds); }
   std::uint32_t Ticks() override { return inner_.Ticks(); }
   Error LastError() override { return inner_.LastError(); }

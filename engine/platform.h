@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qv {
@@ -21,6 +22,10 @@ enum : std::uint32_t {
   kFindAll = 63,
 };
 constexpr std::uint32_t kNoAttributes = 0xFFFFFFFFu;
+
+// The system's error codes for "nothing there" (checked against the
+// platform's headers in its adapter).
+enum : std::uint32_t { kErrorFileNotFound = 2, kErrorPathNotFound = 3 };
 
 struct FindEntry {
   std::string name;
@@ -54,6 +59,9 @@ struct RegistryText {
 
 enum class RegWrite { KeyNotOpened, Written, WriteFailed };
 
+// Every path, name and text crossing this interface is UTF-8. A text
+// registry value's data is UTF-8 with its terminating zero; the machine
+// stores it in its own form.
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -73,14 +81,18 @@ class Platform {
 
   virtual std::uint32_t Attributes(const std::string& path) = 0;  // kNoAttributes if none
   virtual bool MakeFolder(const std::string& path) = 0;
-  // Starts a search with the attribute mask kFindAll; null when nothing matches.
+  // Starts a search with the attribute mask kFindAll; null when nothing
+  // matches or the search failed (LastError tells: kErrorFileNotFound and
+  // kErrorPathNotFound mean there is nothing there).
   virtual std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) = 0;
   // Copies one file, replacing an existing target.
   virtual bool CopyOneFile(const std::string& from, const std::string& to) = 0;
   virtual std::optional<std::string> ReadWholeFile(const std::string& path) = 0;
 
-  // Starts a program without waiting for it.
+  // Starts a program without waiting for it to end.
   virtual bool StartProgram(const std::string& commandLine, int showCode) = 0;
+  // ANSI bytes of a code page (0: the system's ANSI code page) in UTF-8.
+  virtual std::string FromCodePage(unsigned codePage, std::string_view bytes) = 0;
   virtual void Pause(unsigned milliseconds) = 0;
   // The system's code and message for the last call that failed.
   struct Error {

@@ -1,6 +1,7 @@
 #include "script.h"
 
 #include "text.h"
+#include "utf8.h"
 
 namespace qv {
 
@@ -12,10 +13,34 @@ std::string Unquote(std::string v) {
   return v;
 }
 
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Byte length of the first `count` characters of UTF-8 text.
+std::size_t CharactersToBytes(std::string_view text, std::size_t count) {
+  std::size_t i = 0;
+  for (; i < text.size(); ++i)
+    if (!IsContinuation(text[i]) && count-- == 0) break;
+  return i;
+}
+
+std::size_t Characters(std::string_view text) {
+  std::size_t n = 0;
+  for (char c : text) n += !IsContinuation(c);
+  return n;
+}
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16Mark = "\xFF\xFE";
+
 }  // namespace
 
-IniText::IniText(std::string_view bytes) {
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+ScriptEncoding DetectEncoding(std::string_view bytes) {
+  if (bytes.substr(0, 3) == kUtf8Mark) return ScriptEncoding::Utf8;
+  if (bytes.substr(0, 2) == kUtf16Mark) return ScriptEncoding::Utf16;
+  return ScriptEncoding::Ansi;
+}
+
+IniText::IniText(std::string_view bytes, bool unicode) : unicode_(unicode) {
   Section* current = nullptr;
   while (!bytes.empty()) {
     std::size_t end = bytes.find('\n');
@@ -29,7 +54,7 @@ IniText::IniText(std::string_view bytes) {
       const std::string name = Trim(std::string_view(text).substr(1, text.find(']', 1) - 1));
       current = nullptr;
       for (auto& s : sections_)
-        if (SameText(s.name, name)) current = &s;
+        if (SameName(s.name, name)) current = &s;
       if (!current) current = &sections_.emplace_back(Section{name, {}});
       continue;
     }
@@ -41,9 +66,14 @@ IniText::IniText(std::string_view bytes) {
   }
 }
 
+bool IniText::SameName(std::string_view a, std::string_view b) const {
+  // In UTF-8 no byte of a multi-byte character is a letter: fold them all.
+  return unicode_ ? UpperCase(a) == UpperCase(b) : SameText(a, b);
+}
+
 const IniText::Section* IniText::Find(std::string_view name) const {
   for (const auto& s : sections_)
-    if (SameText(s.name, Trim(name))) return &s;
+    if (SameName(s.name, Trim(name))) return &s;
   return nullptr;
 }
 
@@ -58,12 +88,33 @@ std::optional<std::string> IniText::Value(std::string_view section, std::string_
   if (const Section* s = Find(section)) {
     const std::string k = Trim(key);
     for (const auto& e : s->entries)
-      if (SameText(e.first, k)) return e.second;
+      if (SameName(e.first, k)) return e.second;
   }
   return std::nullopt;
 }
 
-std::vector<std::string> FitSectionBuffer(const std::vector<std::string>& names) {
+std::vector<std::string> FitSectionBuffer(const std::vector<std::string>& names, bool unicode) {
+  if (unicode) {
+    // The same buffer counted in characters: each name and its zero, and a
+    // last zero; too long, the last name that starts in it is cut.
+    std::size_t total = 1;
+    for (const auto& n : names) total += Characters(n) + 1;
+    if (total <= kSectionBufferSize) return names;
+    const std::size_t budget = kSectionBufferSize - 2;
+    std::vector<std::string> fitted;
+    std::size_t used = 0;
+    for (const auto& n : names) {
+      const std::size_t length = Characters(n);
+      if (used + length + 1 <= budget) {
+        fitted.push_back(n);
+        used += length + 1;
+        continue;
+      }
+      if (budget > used) fitted.push_back(n.substr(0, CharactersToBytes(n, budget - used)));
+      break;
+    }
+    return fitted;
+  }
   std::string packed;
   for (const auto& n : names) {
     packed += n;
@@ -83,29 +134,59 @@ std::vector<std::string> FitSectionBuffer(const std::vector<std::string>& names)
   return fitted;
 }
 
-ScriptReader::ScriptReader(std::string fileName, Loader load)
-    : fileName_(std::move(fileName)), load_(std::move(load)) {}
+ScriptReader::ScriptReader(std::string fileName, Loader load, Decoder decode)
+    : fileName_(std::move(fileName)), load_(std::move(load)), decode_(std::move(decode)) {}
 
 const IniText& ScriptReader::Current() const {
   std::optional<std::string> now = load_(fileName_);
   if (!now) now = std::string();
   if (!bytes_ || *bytes_ != *now) {
-    parsed_ = IniText(*now);
+    encoding_ = DetectEncoding(*now);
+    switch (encoding_) {
+      case ScriptEncoding::Ansi: parsed_ = IniText(*now, false); break;
+      case ScriptEncoding::Utf8: parsed_ = IniText(std::string_view(*now).substr(3), true); break;
+      case ScriptEncoding::Utf16: parsed_ = IniText(Utf16LeBytesToUtf8(std::string_view(*now).substr(2)), true); break;
+    }
     bytes_ = std::move(now);
   }
   return parsed_;
 }
 
+ScriptEncoding ScriptReader::Encoding() const {
+  Current();
+  return encoding_;
+}
+
+std::string ScriptReader::Decode(unsigned codePage, const std::string& raw) const {
+  return encoding_ == ScriptEncoding::Ansi && decode_ ? decode_(codePage, raw) : raw;
+}
+
 std::vector<std::string> ScriptReader::ReadSection(std::string_view section) const {
-  return FitSectionBuffer(Current().Keys(section));
+  const IniText& text = Current();
+  return FitSectionBuffer(text.Keys(section), encoding_ != ScriptEncoding::Ansi);
+}
+
+std::optional<std::string> ScriptReader::RawValue(std::string_view section, std::string_view key) const {
+  std::optional<std::string> v = Current().Value(section, key);
+  if (!v) return v;
+  if (encoding_ == ScriptEncoding::Ansi) {
+    if (v->size() > kMaxValueLength) v->resize(kMaxValueLength);
+  } else {
+    v->resize(CharactersToBytes(*v, kMaxValueLength));
+  }
+  return v;
 }
 
 std::string ScriptReader::ReadString(std::string_view section, std::string_view key,
                                      const std::string& defaultValue) const {
-  std::optional<std::string> v = Current().Value(section, key);
-  if (!v) return defaultValue;
-  if (v->size() > kMaxValueLength) v->resize(kMaxValueLength);
-  return *v;
+  const std::optional<std::string> v = RawValue(section, key);
+  return v ? Decode(kAnsiCodePage, *v) : defaultValue;
+}
+
+std::string ScriptReader::ReadText(std::string_view section, std::string_view key,
+                                   const std::string& defaultValue) const {
+  const std::optional<std::string> v = RawValue(section, key);
+  return v ? Decode(kWindowCodePage, *v) : defaultValue;
 }
 
 bool ScriptReader::ReadBool(std::string_view section, std::string_view key,

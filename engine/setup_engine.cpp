@@ -58,13 +58,15 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
   const std::uint32_t attributes = platform_.Attributes(scriptName);
   scriptFound_ = attributes != kNoAttributes && !(attributes & kAttrDirectory);
   Log((scriptFound_ ? "script: " : "script not found: ") + scriptName);
-  const ScriptReader script(scriptName, [this](const std::string& f) { return platform_.ReadWholeFile(f); });
+  const ScriptReader script(
+      scriptName, [this](const std::string& f) { return platform_.ReadWholeFile(f); },
+      [this](unsigned codePage, std::string_view bytes) { return platform_.FromCodePage(codePage, bytes); });
 
   state_.visible = !forceHidden_ && script.ReadBool("GUI", "Visible", true);
-  const std::string title = script.ReadString("GUI", "TiTle", texts::kDefaultTitle);
-  const Fields href = SplitField(script.ReadString("GUI", "Href", texts::kDefaultHref), ',', true);
-  state_.linkCaption = href.head;
-  state_.linkTarget = href.tail;
+  const std::string title = script.ReadText("GUI", "TiTle", texts::kDefaultTitle);
+  // The caption is shown; the target is opened by the machine.
+  state_.linkCaption = SplitField(script.ReadText("GUI", "Href", texts::kDefaultHref), ',', true).head;
+  state_.linkTarget = SplitField(script.ReadString("GUI", "Href", texts::kDefaultHref), ',', true).tail;
   window_.BuildControls(title, state_.linkCaption, state_.linkTarget);
   window_.ApplyVisible(state_.visible);
 
@@ -73,7 +75,8 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     // A user who confirmed quitting wants nothing more done.
     if (state_.finished) return;
-    state_.entryName = entries[i];
+    state_.entryName = script.NameForMachine(entries[i]);
+    state_.entryLabel = script.NameForWindow(entries[i]);
     const Fields f = SplitField(script.ReadString("INSTALL", entries[i], ""), ',', true);
     InstallEntry(f.head, f.tail);
     window_.SetThinPosition(static_cast<int>(i + 1));
@@ -108,7 +111,7 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
 }
 
 void SetupEngine::PromptForPath() {
-  window_.SetStatusText(std::string(texts::kPromptBefore) + state_.entryName + texts::kPromptAfter);
+  window_.SetStatusText(std::string(texts::kPromptBefore) + state_.entryLabel + texts::kPromptAfter);
   window_.SetButtonCaption(texts::kOk);
   state_.awaitingPath = true;
   window_.ShowPathBox(true);

@@ -11,6 +11,7 @@ struct RunState {
   bool finished = false;      // the run is over, or the user confirmed quitting
   bool awaitingPath = false;  // a path prompt waits for the user
   std::string entryName;      // the INSTALL entry being processed
+  std::string entryLabel;     // its name as the window shows it
   std::string linkCaption;
   std::string linkTarget;
   bool userQuit = false;  // the user answered Yes to quitting

@@ -100,7 +100,14 @@ bool FakePlatform::MakeFolder(const std::string& path) {
 std::unique_ptr<FindHandle> FakePlatform::FindFirst(const std::string& pattern, FindEntry& first) {
   const std::string folder = Key(FolderPart(pattern));
   const std::string mask = pattern.substr(FolderPart(pattern).size());
-  if (!IsFolder(folder)) return nullptr;
+  if (failingSearches.count(Key(pattern))) {
+    lastError = {5, "Access is denied."};
+    return nullptr;
+  }
+  if (!IsFolder(folder)) {
+    lastError = {kErrorPathNotFound, "The system cannot find the path specified."};
+    return nullptr;
+  }
   std::vector<FindEntry> found;
   if (folder.size() > 2) {  // not a drive root
     if (Matches(mask, ".")) found.push_back({".", kAttrDirectory});
@@ -109,7 +116,10 @@ std::unique_ptr<FindHandle> FakePlatform::FindFirst(const std::string& pattern, 
   for (const auto& [k, node] : nodes_)
     if (k != folder && Key(FolderPart(k)) == folder && Matches(mask, node.name))
       found.push_back({node.name, node.attributes});
-  if (found.empty()) return nullptr;
+  if (found.empty()) {
+    lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
+    return nullptr;
+  }
   first = found.front();
   found.erase(found.begin());
   return std::make_unique<FakeFind>(std::move(found));

@@ -34,6 +34,9 @@ class FakePlatform : public Platform {
 
   std::set<std::string> failingFolders;  // MakeFolder fails for these (upper case)
   std::set<std::string> failingCopies;   // CopyOneFile fails for these sources
+  std::set<std::string> failingSearches;  // FindFirst cannot search these patterns (upper case)
+  // The fake machine keeps ANSI bytes as they are unless a test says how.
+  std::function<std::string(unsigned, std::string_view)> decode;
   bool registryKeysOpen = true;
   bool registryWritesFail = false;
 
@@ -61,6 +64,9 @@ class FakePlatform : public Platform {
   bool CopyOneFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
   bool StartProgram(const std::string& commandLine, int showCode) override;
+  std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
+    return decode ? decode(codePage, bytes) : std::string(bytes);
+  }
   void Pause(unsigned ms) override { paused += ms; }
   // Each call moves the clock on by tickStep: by default every file pumps.
   std::uint32_t Ticks() override { return clock += tickStep; }

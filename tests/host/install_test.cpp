@@ -131,6 +131,7 @@ TEST(Install, QuitStopsTheWalkAtEveryLevel) {
 TEST(Install, PathPromptSequence) {
   Rig rig;
   rig.state.entryName = "Example";
+  rig.state.entryLabel = "Example";
   int step = 0;
   rig.window.onPump = [&] {
     if (!rig.state.awaitingPath) return;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "script.h"
+#include "utf8.h"
 
 namespace qv {
 namespace {
@@ -11,7 +12,7 @@ ScriptReader Reader(const std::string& text) {
 
 TEST(Script, ReadStringRules) {
   static const char kIni[] =
-      "\xEF\xBB\xBF[GUI]\r\n"
+      "[GUI]\r\n"
       "TiTle = My Setup \r\n"
       "dq=\"quoted \"\r\n"
       "sq=' single'\r\n"
@@ -105,6 +106,62 @@ TEST(Script, SectionBufferCutsTheLastNameThatPartlyFits) {
   std::string ini = "[I]\n";
   for (const auto& n : then(k819, {"mmm"})) ini += n + "=1\n";
   EXPECT_TRUE(Reader(ini).ReadSection("I") == then(k819, {"mm"}));
+}
+
+// UTF-16LE bytes of UTF-8 text, with the byte order mark.
+std::string Utf16File(const std::string& utf8) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t u : Utf8ToUtf16(utf8)) {
+    bytes += static_cast<char>(u & 0xFF);
+    bytes += static_cast<char>(u >> 8);
+  }
+  return bytes;
+}
+
+TEST(Script, ThreeEncodings) {
+  // "中a" and "中A" are one name: the third byte of 中 (0xAD) would be
+  // taken for a GBK lead byte and hide the letter if UTF-8 were folded the
+  // ANSI way.
+  const std::string text = "[GUI]\r\nTiTle=\"说明☃ Ωmega\"\r\n中a=first\r\n中A=second\r\n[INSTALL]\r\nфайл=x\r\n";
+  for (const std::string& file : {"\xEF\xBB\xBF" + text, Utf16File(text)}) {
+    // A decoder that must never be used for a Unicode script.
+    const ScriptReader r("C:\\s.ini", [&](const std::string&) { return std::optional<std::string>(file); },
+                         [](unsigned, std::string_view) { return std::string("decoded"); });
+    EXPECT_NE(r.Encoding(), ScriptEncoding::Ansi);
+    EXPECT_EQ(r.ReadString("gui", "title", ""), "说明☃ Ωmega");
+    EXPECT_EQ(r.ReadText("gui", "title", ""), "说明☃ Ωmega");
+    EXPECT_EQ(r.ReadString("GUI", "中A", ""), "first");
+    EXPECT_EQ(r.ReadSection("INSTALL"), std::vector<std::string>{"файл"});
+    EXPECT_EQ(r.NameForWindow("файл"), "файл");
+  }
+  // Limits count characters in a Unicode script, never splitting one.
+  std::string big;
+  for (int i = 0; i < 2100; ++i) big += "中";
+  const ScriptReader r("C:\\s.ini", [&](const std::string&) {
+    return std::optional<std::string>("\xEF\xBB\xBF[A]\nk=" + big + "\n");
+  });
+  EXPECT_EQ(r.ReadString("A", "k", ""), big.substr(0, 2047 * 3));
+  std::vector<std::string> names(6000, "中文字");  // 24000 characters with their zeros
+  const std::vector<std::string> fitted = FitSectionBuffer(names, true);
+  ASSERT_EQ(fitted.size(), 4096u);  // 4095 whole names (16380) and two characters of one more
+  EXPECT_EQ(fitted.back(), "中文");
+}
+
+TEST(Script, AnAnsiScriptIsDecodedForTheMachineAndForTheWindow) {
+  // The system's ANSI code page for files, keys and commands; GBK for what
+  // the window shows, as it always was.
+  const ScriptReader r(
+      "C:\\s.ini", [](const std::string&) { return std::optional<std::string>("[GUI]\nTiTle=\xCB\xB5\n[I]\n\xC3\xFB=v\n"); },
+      [](unsigned codePage, std::string_view bytes) { return std::to_string(codePage) + ":" + std::string(bytes); });
+  EXPECT_EQ(r.Encoding(), ScriptEncoding::Ansi);
+  EXPECT_EQ(r.ReadString("GUI", "TiTle", "d"), "0:\xCB\xB5");
+  EXPECT_EQ(r.ReadText("GUI", "TiTle", "d"), "936:\xCB\xB5");
+  EXPECT_EQ(r.ReadText("GUI", "Href", "d"), "d") << "defaults are the program's own text";
+  const std::vector<std::string> names = r.ReadSection("I");
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(r.ReadString("I", names[0], ""), "0:v") << "a name read is the key to its value";
+  EXPECT_EQ(r.NameForMachine(names[0]), "0:\xC3\xFB");
+  EXPECT_EQ(r.NameForWindow(names[0]), "936:\xC3\xFB");
 }
 
 TEST(Script, ReadBoolUsesTheIntegerRule) {

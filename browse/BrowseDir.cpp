@@ -179,7 +179,7 @@ void TBrowseDirectoryDlg::ApplySelection() {
     ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_.Get()));
     return;
   }
-  std::wstring wide = GbkToWide(selection_);
+  std::wstring wide = Utf8ToWide(selection_);
   if (wide.size() > MAX_PATH) wide.resize(MAX_PATH);
   // Nothing between here and Release can throw.
   IShellFolder* desktop = nullptr;

@@ -97,7 +97,7 @@ void TApplication::Terminate() {
 void TApplication::ShowException(const std::string& message) {
   std::string text = message;
   if (!text.empty() && text.back() != '.') text += '.';
-  ::MessageBoxW(MainForm, GbkToWide(text).c_str(), GbkToWide(Title).c_str(),
+  ::MessageBoxW(MainForm, Utf8ToWide(text).c_str(), Utf8ToWide(Title).c_str(),
                 MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
@@ -126,7 +126,7 @@ void TApplication::HandleException(const std::string& message) noexcept {
 void TApplication::ShowMessage(const std::string& text) {
   HWND owner = ::GetActiveWindow();
   if (!owner) owner = MainForm;
-  ::MessageBoxW(owner, GbkToWide(text).c_str(), GbkToWide(Title).c_str(), MB_OK);
+  ::MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(Title).c_str(), MB_OK);
 }
 
 }  // namespace qv

@@ -32,7 +32,7 @@ TEST(BrowseDir, ConfirmingAPreselectedFolder) {
   test::TempDir dir("browse");
   test::MakeFolders(dir / "Pick Me");
   TBrowseDirectoryDlg dlg(nullptr);
-  dlg.Title = "\xC7\xEB\xD1\xA1\xD4\xF1";  // 请选择
+  dlg.Title = "请选择";
   dlg.SetSelection(dir / "Pick Me");
   dlg.SetStatusText("status line text");
   std::string shownStatus, shownTitle;

@@ -31,9 +31,6 @@ static_assert(kBifReturnOnlyFsDirs == BIF_RETURNONLYFSDIRS && kBifDontGoBelowDom
 
 namespace {
 
-constexpr UINT kSetStatusText = WM_USER + 100;  // BFFM_SETSTATUSTEXTA
-constexpr UINT kEnableOk = WM_USER + 101;       // BFFM_ENABLEOK
-constexpr UINT kSetSelection = WM_USER + 102;   // BFFM_SETSELECTIONA
 constexpr int kStatusLineId = 14147;
 
 // Critical-error boxes ("no disk in drive A:") stay away while asking.
@@ -49,16 +46,16 @@ class QuietErrors {
 };
 
 std::string PathOf(LPCITEMIDLIST item) {
-  char buf[MAX_PATH + 1] = "";
-  if (!item || !::SHGetPathFromIDListA(item, buf)) return {};
+  wchar_t buf[MAX_PATH + 1] = L"";
+  if (!item || !::SHGetPathFromIDListW(item, buf)) return {};
   buf[MAX_PATH] = 0;
-  return buf;
+  return WideToUtf8(buf);
 }
 
 bool NtFamily() {
-  OSVERSIONINFOA v{};
+  OSVERSIONINFOW v{};
   v.dwOSVersionInfoSize = sizeof v;
-  return ::GetVersionExA(&v) && v.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  return ::GetVersionExW(&v) && v.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
 LPITEMIDLIST SpecialFolderList(HWND owner, int folder) {
@@ -71,16 +68,16 @@ LPITEMIDLIST SpecialFolderList(HWND owner, int folder) {
 // A computer without one goes by two backslashes and its display name; any
 // other item without one has no path, as its display name is no place to
 // install to.
-std::optional<std::string> ItemPath(LPCITEMIDLIST item, char* name, bool computer) {
-  const std::string computerName = std::string("\\\\") + name;
-  if (::SHGetPathFromIDListA(item, name)) return std::string(name);
+std::optional<std::string> ItemPath(LPCITEMIDLIST item, wchar_t* name, bool computer) {
+  const std::string computerName = "\\\\" + WideToUtf8(name);
+  if (::SHGetPathFromIDListW(item, name)) return WideToUtf8(name);
   if (computer) return computerName;
   return std::nullopt;
 }
 
 int SystemImageIndex(const std::string& path) {
-  SHFILEINFOA info{};
-  ::SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX);
+  SHFILEINFOW info{};
+  ::SHGetFileInfoW(Utf8ToWide(path).c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX);
   return info.iIcon;
 }
 
@@ -96,8 +93,8 @@ bool BrowseFolderExists(const std::string& path) {
   std::string p = path;
   if (!p.empty() && p.back() == '\\') p.pop_back();
   if (p.empty()) return false;
-  WIN32_FIND_DATAA d;
-  const UniqueFind search(::FindFirstFileA(p.c_str(), &d));
+  WIN32_FIND_DATAW d;
+  const UniqueFind search(::FindFirstFileW(Utf8ToWide(p).c_str(), &d));
   return search && (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -136,19 +133,19 @@ void TBrowseDirectoryDlg::SetFitStatusText(bool value) {
 
 void TBrowseDirectoryDlg::SetEnableOKButton(bool value) {
   enableOKButton_ = value;
-  if (window_) ::SendMessageW(window_, kEnableOk, 0, value);
+  if (window_) ::SendMessageW(window_, BFFM_ENABLEOK, 0, value);
 }
 
 std::string TBrowseDirectoryDlg::Caption() const {
   if (!window_) return caption_;
-  char buf[257] = "";
-  ::GetWindowTextA(window_, buf, sizeof buf);
-  return buf;
+  wchar_t buf[257] = L"";
+  ::GetWindowTextW(window_, buf, 257);
+  return WideToUtf8(buf);
 }
 
 void TBrowseDirectoryDlg::SetCaption(const std::string& value) {
   caption_ = value;
-  if (window_) ::SetWindowTextA(window_, caption_.c_str());
+  if (window_) ::SetWindowTextW(window_, Utf8ToWide(caption_).c_str());
 }
 
 std::string TBrowseDirectoryDlg::FittedStatusText() const {
@@ -160,8 +157,9 @@ std::string TBrowseDirectoryDlg::FittedStatusText() const {
   const HDC dc = statusDC.Get();
   const SelectObjectScope font(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(status, WM_GETFONT, 0, 0)));
   auto measure = [dc](std::string_view text) {
+    const std::wstring wide = Utf8ToWide(text);
     SIZE s{0, 0};
-    ::GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &s);
+    ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &s);
     return static_cast<int>(s.cx);
   };
   const std::string fitted = qv::FitStatusText(statusText_, r.right - r.left, measure,
@@ -170,16 +168,17 @@ std::string TBrowseDirectoryDlg::FittedStatusText() const {
 }
 
 void TBrowseDirectoryDlg::ShowStatusText() {
-  ::SendMessageA(window_, kSetStatusText, 0, reinterpret_cast<LPARAM>(FittedStatusText().c_str()));
+  const std::wstring text = Utf8ToWide(FittedStatusText());
+  ::SendMessageW(window_, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void TBrowseDirectoryDlg::ApplySelection() {
   if (selection_.empty() && selectionList_) {
     selection_ = PathOf(selectionList_.Get());
-    ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_.Get()));
+    ::SendMessageW(window_, BFFM_SETSELECTIONW, FALSE, reinterpret_cast<LPARAM>(selectionList_.Get()));
     return;
   }
-  std::wstring wide = GbkToWide(selection_);
+  std::wstring wide = Utf8ToWide(selection_);
   if (wide.size() > MAX_PATH) wide.resize(MAX_PATH);
   // Nothing between here and Release can throw.
   IShellFolder* desktop = nullptr;
@@ -190,11 +189,11 @@ void TBrowseDirectoryDlg::ApplySelection() {
   desktop->Release();
   if (ok) selectionList_.Reset(parsed);
   if (selection_.rfind("\\\\", 0) == 0) {
-    if (ok) ::SendMessageA(window_, kSetSelection, FALSE, reinterpret_cast<LPARAM>(selectionList_.Get()));
+    if (ok) ::SendMessageW(window_, BFFM_SETSELECTIONW, FALSE, reinterpret_cast<LPARAM>(selectionList_.Get()));
     return;
   }
-  const std::string path = NormalisedSelection(selection_);
-  ::SendMessageA(window_, kSetSelection, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
+  const std::wstring path = Utf8ToWide(NormalisedSelection(selection_));
+  ::SendMessageW(window_, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
 }
 
 void TBrowseDirectoryDlg::DoInitialized(HWND window) {
@@ -206,10 +205,10 @@ void TBrowseDirectoryDlg::DoInitialized(HWND window) {
     ::SetWindowPos(window, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - w) / 2,
                    (::GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  ::SendMessageW(window, kEnableOk, 0, enableOKButton_);
+  ::SendMessageW(window, BFFM_ENABLEOK, 0, enableOKButton_);
   if (!statusText_.empty()) ShowStatusText();
   if (!selection_.empty() || selectionList_) ApplySelection();
-  if (!caption_.empty()) ::SetWindowTextA(window, caption_.c_str());
+  if (!caption_.empty()) ::SetWindowTextW(window, Utf8ToWide(caption_).c_str());
   if (OnCreate) OnCreate(this);
 }
 
@@ -236,9 +235,9 @@ int CALLBACK TBrowseDirectoryDlg::Callback(HWND window, UINT msg, LPARAM lp, LPA
       case BFFM_SELCHANGED:
         self->DoSelChanged(window, reinterpret_cast<LPCITEMIDLIST>(lp));
         break;
-      case BFFM_VALIDATEFAILEDA: {
+      case BFFM_VALIDATEFAILEDW: {
         bool cancel = false;
-        self->DoValidateFailed(reinterpret_cast<const char*>(lp), cancel);
+        self->DoValidateFailed(WideToUtf8(reinterpret_cast<const wchar_t*>(lp)), cancel);
         result = cancel ? 0 : 1;
         break;
       }
@@ -249,7 +248,7 @@ int CALLBACK TBrowseDirectoryDlg::Callback(HWND window, UINT msg, LPARAM lp, LPA
 
 bool TBrowseDirectoryDlg::Execute() {
   displayName_.clear();
-  const ShellMemory<char> name(static_cast<char*>(::CoTaskMemAlloc(MAX_PATH)));
+  const ShellMemory<wchar_t> name(static_cast<wchar_t*>(::CoTaskMemAlloc(MAX_PATH * sizeof(wchar_t))));
   std::optional<std::string> path;  // set when an item was confirmed
   if (name) {
     const ComInit com;
@@ -265,29 +264,30 @@ bool TBrowseDirectoryDlg::Execute() {
 
 // Shows the browse window modally and keeps the confirmed item's list (none
 // after a cancel); gives the image index the shell reported for the item.
-int TBrowseDirectoryDlg::ShowBrowseWindow(char* name) {
+int TBrowseDirectoryDlg::ShowBrowseWindow(wchar_t* name) {
   name[0] = 0;
   const HWND owner = OwnerWindow();
   const ShellMemory<ITEMIDLIST> root(SpecialFolderList(owner, SpecialFolderId(Root, NtFamily())));
-  BROWSEINFOA bi{};
+  const std::wstring title = Utf8ToWide(Title);
+  BROWSEINFOW bi{};
   bi.hwndOwner = owner;
   bi.pidlRoot = root.Get();
   bi.pszDisplayName = name;
-  bi.lpszTitle = Title.c_str();
+  bi.lpszTitle = title.c_str();
   bi.ulFlags = BrowseInfoFlags(options_, !statusText_.empty() || ShowSelectionInStatus);
   bi.lpfn = &TBrowseDirectoryDlg::Callback;
   bi.lParam = reinterpret_cast<LPARAM>(this);
   bi.iImage = -1;
   const QuietErrors quiet;
-  selectionList_.Reset(::SHBrowseForFolderA(&bi));
+  selectionList_.Reset(::SHBrowseForFolderW(&bi));
   return bi.iImage;
 }
 
 // The confirmed item's path (empty when it has none), icon and display name.
-std::string TBrowseDirectoryDlg::TakeChosenItem(char* name, int shellImage) {
+std::string TBrowseDirectoryDlg::TakeChosenItem(wchar_t* name, int shellImage) {
   const std::optional<std::string> path = ItemPath(selectionList_.Get(), name, (options_ & Flag(bfComputers)) != 0);
   imageIndex_ = path && shellImage == -1 ? SystemImageIndex(*path) : shellImage;
-  displayName_ = name;  // the path, when there is one: it was written over the name
+  displayName_ = WideToUtf8(name);  // the path, when there is one: it was written over the name
   return path.value_or(std::string());
 }
 

@@ -1,5 +1,7 @@
 // TBrowseDirectoryDlg: a component over the shell's folder browser. The
 // user picks a folder (or another shell item) and Selection gives its path.
+// Its texts are UTF-8 and reach the shell through the W functions, so a
+// folder of any name can be shown, preselected and chosen.
 #pragma once
 
 #include <windows.h>
@@ -61,8 +63,8 @@ class TBrowseDirectoryDlg : public TComponent {
   void ApplySelection();
   void ShowStatusText();
   HWND OwnerWindow() const;
-  int ShowBrowseWindow(char* name);
-  std::string TakeChosenItem(char* name, int shellImage);
+  int ShowBrowseWindow(wchar_t* name);
+  std::string TakeChosenItem(wchar_t* name, int shellImage);
 
   std::string selection_;
   TBrowseFlags options_ = 0;

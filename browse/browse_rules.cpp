@@ -50,39 +50,28 @@ std::string NormalisedSelection(const std::string& path) {
 
 namespace {
 
-bool IsLeadByte(char c) {
-  auto u = static_cast<unsigned char>(c);
-  return u >= 0x81 && u <= 0xFE;
-}
+// A UTF-8 continuation byte (10xxxxxx) never starts a character.
+bool Continues(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// Offsets where characters start; a lead byte and the byte after it are one.
+// Offsets where characters start: the first byte, and every byte that does
+// not continue the character before it.
 std::vector<std::size_t> CharStarts(std::string_view s) {
   std::vector<std::size_t> starts;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    starts.push_back(i);
-    if (IsLeadByte(s[i]) && i + 1 < s.size()) ++i;
-  }
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (i == 0 || !Continues(s[i])) starts.push_back(i);
   return starts;
 }
 
-// Byte offsets of the backslashes that are characters of their own (a GBK
-// trail byte can be 0x5C too).
-std::vector<std::size_t> Backslashes(std::string_view s) {
-  std::vector<std::size_t> at;
-  for (std::size_t i : CharStarts(s))
-    if (s[i] == '\\') at.push_back(i);
-  return at;
-}
-
 // \a\b\c\ -> \...\b\c\ -> \...\c\ -> \...\ ; an earlier "...\" is replaced.
+// A backslash byte is always a character of its own in UTF-8.
 std::string CutFirstFolder(std::string_view folder) {
   if (folder == "\\") return {};
   bool root = !folder.empty() && folder.front() == '\\';
   if (root) folder.remove_prefix(1);
   if (folder.substr(0, 4) == "...\\") folder.remove_prefix(4);
   std::string out;
-  auto slashes = Backslashes(folder);
-  if (!slashes.empty()) out = "...\\" + std::string(folder.substr(slashes.front() + 1));
+  if (const std::size_t slash = folder.find('\\'); slash != std::string_view::npos)
+    out = "...\\" + std::string(folder.substr(slash + 1));
   return root ? "\\" + out : out;
 }
 
@@ -90,15 +79,16 @@ std::string FitPath(std::string_view text, int width,
                     const std::function<int(std::string_view)>& measure) {
   std::string_view drive;
   std::string_view rest = text;
-  if (text.size() >= 2 && text[1] == ':' && !IsLeadByte(text[0])) {
+  // ':' continues no character, so what stands before it is a whole one.
+  if (text.size() >= 2 && text[1] == ':') {
     drive = text.substr(0, 2);
     rest = text.substr(2);
   }
   std::string folder;
   std::string_view name = rest;
-  if (auto slashes = Backslashes(rest); !slashes.empty()) {
-    folder = std::string(rest.substr(0, slashes.back() + 1));
-    name = rest.substr(slashes.back() + 1);
+  if (const std::size_t slash = rest.rfind('\\'); slash != std::string_view::npos) {
+    folder = std::string(rest.substr(0, slash + 1));
+    name = rest.substr(slash + 1);
   }
   std::string driveText(drive);
   std::string result(text);
@@ -120,7 +110,7 @@ std::string FitEnd(std::string_view text, int width,
                    const std::function<int(std::string_view)>& measure) {
   if (measure(text) <= width) return std::string(text);
   auto starts = CharStarts(text);
-  // Whole characters come off, so a double-byte one never loses half.
+  // Whole characters come off, so a multi-byte one never loses a part.
   for (std::size_t n = starts.size(); n-- > 0;) {
     std::string candidate = std::string(text.substr(0, starts[n])) + "...";
     if (n == 0 || measure(candidate) <= width) return candidate;

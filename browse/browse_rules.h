@@ -63,8 +63,8 @@ std::string NormalisedSelection(const std::string& path);
 
 // The status text as it fits `width` pixels (too wide: measure(text) > width).
 // namesFolder: the text names an existing folder, so it is shortened as a
-// path ("\...\"); otherwise it is cut from the end with "...". GBK
-// double-byte characters are never split.
+// path ("\...\"); otherwise it is cut from the end with "...". The text
+// is UTF-8 and its characters are never split.
 std::string FitStatusText(std::string_view text, int width,
                           const std::function<int(std::string_view)>& measure,
                           bool namesFolder);

@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include <algorithm>
+
 #include "text_conv.h"
 
 namespace qv {
@@ -10,10 +12,16 @@ TApplication* g_app = nullptr;
 
 TApplication::TApplication() {
   g_app = this;
-  // Until the program names itself, its title is its file name.
-  char path[MAX_PATH + 1] = "";
-  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string name = path;
+  // Until the program names itself, its title is its file name, read wide
+  // so that a name outside the system's code page survives. The buffer
+  // grows for a program deeper than MAX_PATH.
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD n;
+  while ((n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size() &&
+         path.size() < 32768)
+    path.resize(path.size() * 2);
+  path.resize(std::min<std::size_t>(n, path.size()));
+  std::string name = WideToUtf8(path);
   name = name.substr(name.find_last_of("\\:") + 1);
   Title = name.substr(0, name.rfind('.'));
 }
@@ -97,7 +105,7 @@ void TApplication::Terminate() {
 void TApplication::ShowException(const std::string& message) {
   std::string text = message;
   if (!text.empty() && text.back() != '.') text += '.';
-  ::MessageBoxW(MainForm, GbkToWide(text).c_str(), GbkToWide(Title).c_str(),
+  ::MessageBoxW(MainForm, Utf8ToWide(text).c_str(), Utf8ToWide(Title).c_str(),
                 MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
@@ -126,7 +134,7 @@ void TApplication::HandleException(const std::string& message) noexcept {
 void TApplication::ShowMessage(const std::string& text) {
   HWND owner = ::GetActiveWindow();
   if (!owner) owner = MainForm;
-  ::MessageBoxW(owner, GbkToWide(text).c_str(), GbkToWide(Title).c_str(), MB_OK);
+  ::MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(Title).c_str(), MB_OK);
 }
 
 }  // namespace qv

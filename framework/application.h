@@ -26,7 +26,7 @@ class TApplication : public TObject {
 
   static TApplication& Instance();  // the one that lives in WinMain
 
-  std::string Title;     // GBK
+  std::string Title;        // UTF-8
   HWND MainForm = nullptr;  // not owned: the main window destroys itself
   HICON Icon = nullptr;     // not owned: a shared resource icon
 

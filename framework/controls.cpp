@@ -87,7 +87,7 @@ void TFont::ApplyTo(TCanvas& canvas) const {
 
 HFONT TFont::Create() const {
   return ::CreateFontW(Height, 0, 0, 0, Bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, Charset, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, GbkToWide(Name).c_str());
+                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, Utf8ToWide(Name).c_str());
 }
 
 // ------------------------------------------------------------- TComponent
@@ -301,7 +301,7 @@ void TWinControl::CreateParams(CreateParamsData& params) {
   params.parent = parent_ ? parent_->Handle() : nullptr;
   if (visible_) params.style |= WS_VISIBLE;
   if (!enabled_) params.style |= WS_DISABLED;
-  params.text = GbkToWide(text_);
+  params.text = Utf8ToWide(text_);
 }
 
 HWND TWinControl::Handle() {
@@ -376,7 +376,7 @@ void TWinControl::Invalidate() {
 }
 
 void TWinControl::TextChanged() {
-  if (hwnd_) ::SetWindowTextW(hwnd_, GbkToWide(text_).c_str());
+  if (hwnd_) ::SetWindowTextW(hwnd_, Utf8ToWide(text_).c_str());
   Invalidate();
 }
 
@@ -474,7 +474,7 @@ void TWinControl::UpdateHints() {
   UINT id = 1;
   for (TControl* c : controls_) {
     if (!c->showHint_ || c->hint_.empty()) continue;
-    std::wstring text = GbkToWide(c->hint_);
+    std::wstring text = Utf8ToWide(c->hint_);
     TTTOOLINFOW t{};
     t.cbSize = TTTOOLINFOW_V1_SIZE;
     t.uFlags = TTF_SUBCLASS;

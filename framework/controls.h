@@ -41,7 +41,7 @@ enum TModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRet
 
 // A font description; controls with ParentFont follow their parent's.
 struct TFont {
-  std::string Name = "\xCB\xCE\xCC\xE5";  // 宋体, GBK
+  std::string Name = "宋体";
   int Height = -12;
   TColor Color = clWindowText;
   bool Bold = false;

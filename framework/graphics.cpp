@@ -29,7 +29,7 @@ int BitsOf(TPixelFormat format) {
   }
 }
 
-HFONT SharedFont(const std::string& gbkName, int height, bool bold, BYTE charset) {
+HFONT SharedFont(const std::string& name, int height, bool bold, BYTE charset) {
   struct Key {
     std::string name;
     int height;
@@ -41,10 +41,10 @@ HFONT SharedFont(const std::string& gbkName, int height, bool bold, BYTE charset
   };
   // Lives as long as the program; the handful of fonts are freed with it.
   static std::map<Key, HFONT> fonts;
-  HFONT& f = fonts[Key{gbkName, height, bold, charset}];
+  HFONT& f = fonts[Key{name, height, bold, charset}];
   if (!f)
     f = ::CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, charset, OUT_DEFAULT_PRECIS,
-                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, GbkToWide(gbkName).c_str());
+                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, Utf8ToWide(name).c_str());
   return f;
 }
 
@@ -134,15 +134,15 @@ COLORREF TCanvas::Pixel(int x, int y) const { return ::GetPixel(dc_, x, y); }
 
 void TCanvas::SetPixel(int x, int y, TColor color) { ::SetPixel(dc_, x, y, ColorToRGB(color)); }
 
-void TCanvas::TextOut(int x, int y, const std::string& gbk) {
+void TCanvas::TextOut(int x, int y, const std::string& text) {
   RequireObjects();
-  const std::wstring w = GbkToWide(gbk);
+  const std::wstring w = Utf8ToWide(text);
   ::TextOutW(dc_, x, y, w.c_str(), static_cast<int>(w.size()));
 }
 
-SIZE TCanvas::TextExtent(const std::string& gbk) {
+SIZE TCanvas::TextExtent(const std::string& text) {
   RequireObjects();
-  const std::wstring w = GbkToWide(gbk);
+  const std::wstring w = Utf8ToWide(text);
   SIZE s{0, 0};
   ::GetTextExtentPoint32W(dc_, w.c_str(), static_cast<int>(w.size()), &s);
   return s;

@@ -1,6 +1,7 @@
 // The framework's graphics: colours, the canvas over a device context, the
 // graphic base class, the bitmap (a DIB section in a chosen pixel format)
-// and the picture container that holds any graphic.
+// and the picture container that holds any graphic. Texts and face names
+// are UTF-8, drawn with the W functions.
 #pragma once
 
 #include <windows.h>
@@ -37,7 +38,7 @@ COLORREF ColorToRGB(TColor color);
 
 // One font object per description for the whole program: painting asks for
 // the same few fonts again and again.
-HFONT SharedFont(const std::string& gbkName, int height, bool bold, BYTE charset);
+HFONT SharedFont(const std::string& name, int height, bool bold, BYTE charset);
 
 // The conversion error of assignments between unrelated graphics.
 class EConvertError : public std::runtime_error {
@@ -60,7 +61,7 @@ class TCanvas {
     int Width = 1;
   };
   struct TFontData {
-    std::string Name = "Tahoma";  // GBK
+    std::string Name = "Tahoma";
     int Height = -11;
     TColor Color = clWindowText;
     bool Bold = false;
@@ -89,8 +90,8 @@ class TCanvas {
   void CopyRect(const RECT& dest, const TCanvas& source, const RECT& sourceRect);
   COLORREF Pixel(int x, int y) const;
   void SetPixel(int x, int y, TColor color);
-  void TextOut(int x, int y, const std::string& gbk);
-  SIZE TextExtent(const std::string& gbk);
+  void TextOut(int x, int y, const std::string& text);
+  SIZE TextExtent(const std::string& text);
 
   // Selects brush, pen and font as they stand now.
   void RequireObjects();

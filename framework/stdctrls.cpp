@@ -71,7 +71,7 @@ SIZE TLabel::TextSize() const {
   static UniqueMemoryDC measure(::CreateCompatibleDC(nullptr));
   const TFont& f = Font();
   SelectObjectScope sel(measure.Get(), SharedFont(f.Name, f.Height, f.Bold, f.Charset));
-  const std::wstring w = GbkToWide(text_.empty() ? std::string(" ") : text_);
+  const std::wstring w = Utf8ToWide(text_.empty() ? std::string(" ") : text_);
   RECT r{0, 0, 0, 0};
   ::DrawTextW(measure.Get(), w.c_str(), static_cast<int>(w.size()), &r, DT_CALCRECT | DT_LEFT | DT_NOPREFIX);
   return SIZE{r.right - r.left, r.bottom - r.top};
@@ -121,7 +121,7 @@ void TLabel::Paint() {
   c.RequireObjects();
   ::SetBkMode(c.Handle(), TRANSPARENT);
   // File names and such are shown as they are: '&' marks no accelerator.
-  std::wstring w = GbkToWide(text_);
+  std::wstring w = Utf8ToWide(text_);
   RECT t = r;
   if (!enabled_) {
     ::SetTextColor(c.Handle(), ::GetSysColor(COLOR_BTNHIGHLIGHT));
@@ -153,13 +153,13 @@ std::string TEdit::Text() {
   const int n = ::GetWindowTextLengthW(hwnd_);
   std::wstring w(static_cast<std::size_t>(n) + 1, L'\0');
   w.resize(static_cast<std::size_t>(::GetWindowTextW(hwnd_, w.data(), n + 1)));
-  text_ = WideToGbk(w);
+  text_ = WideToUtf8(w);
   return text_;
 }
 
 void TEdit::SetText(const std::string& text) {
   text_ = text;
-  if (hwnd_) ::SetWindowTextW(hwnd_, GbkToWide(text).c_str());
+  if (hwnd_) ::SetWindowTextW(hwnd_, Utf8ToWide(text).c_str());
 }
 
 // ----------------------------------------------------------- TProgressBar

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text_conv.h"
+
 namespace qv {
 
 void TStream::ReadBuffer(void* buffer, std::size_t count) {
@@ -33,10 +35,11 @@ void TMemoryStream::SetPosition(std::uint64_t position) {
 }
 
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
+  const std::wstring wide = Utf8ToWide(path);
   file_.Reset(mode == Mode::Read
-                  ? ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  ? ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr)
-                  : ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                  : ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_)
     throw EStreamError((mode == Mode::Read ? "Cannot open file \"" : "Cannot create file \"") + path + "\"");

@@ -49,6 +49,7 @@ class TMemoryStream : public TStream {
 class TFileStream : public TStream {
  public:
   enum class Mode { Read, Create };
+  // The path is UTF-8, opened through the wide function.
   TFileStream(const std::string& path, Mode mode);
   std::size_t Read(void* buffer, std::size_t count) override;
   void Write(const void* buffer, std::size_t count) override;

@@ -1,5 +1,6 @@
-// The program's texts are GBK bytes; the screen gets UTF-16 converted from
-// code page 936 so that they read right whatever the system's locale.
+// Every text the program keeps is UTF-8; the screen and the system's W
+// functions take UTF-16, converted here so that any language shows right
+// whatever the system's locale.
 #pragma once
 
 #include <string>
@@ -7,7 +8,8 @@
 
 namespace qv {
 
-std::wstring GbkToWide(std::string_view gbk);
-std::string WideToGbk(std::wstring_view wide);
+// Malformed bytes come out as U+FFFD rather than vanishing.
+std::wstring Utf8ToWide(std::string_view utf8);
+std::string WideToUtf8(std::wstring_view wide);
 
 }  // namespace qv

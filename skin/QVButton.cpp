@@ -71,7 +71,7 @@ bool TQVButton::CNDrawItem(DRAWITEMSTRUCT& item) {
   canvas_.RequireObjects();  // the font and its colour, for the caption
   ::SetBkMode(dc, TRANSPARENT);
   // Drawn literally: an ampersand is just a character.
-  const std::wstring caption = GbkToWide(text_);
+  const std::wstring caption = Utf8ToWide(text_);
   if (plan.highlight) {
     ::SetTextColor(dc, ColorToRGB(clBtnHighlight));
     ::TextOutW(dc, plan.highlight->x, plan.highlight->y, caption.c_str(), static_cast<int>(caption.size()));

@@ -35,7 +35,7 @@ int DialogDefaultOf(std::uint32_t style);    // bits 8-9
 
 struct DialogButton {
   bool visible = false;
-  std::string caption;  // GBK bytes
+  std::string caption;  // UTF-8
   int result = 0;
 };
 

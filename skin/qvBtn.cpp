@@ -227,7 +227,7 @@ void TqvBtn::Paint() {
       // The button grows to its caption; the parent paints it again.
       SetBounds(left_, top_, place.control.cx, place.control.cy);
     }
-    const std::wstring w = GbkToWide(captionText_);
+    const std::wstring w = Utf8ToWide(captionText_);
     ::TextOutW(c.Handle(), place.at.x, place.at.y, w.c_str(), static_cast<int>(w.size()));
   }
   DrawBevel(c, ClientRect(), 1, color_, borderStyle_ == TqvBorderStyle::qbsSingle, false, bevel_);

@@ -25,7 +25,7 @@ class TqvInfoDlg : public TObject {
   int DialogWidth = skin::kDialogInitialWidth;
   int DialogHeight = skin::kDialogInitialHeight;
   int ResultCode = 0;
-  std::array<std::string, 4> CustomCaptions;  // button sets 6-15, at most 8 bytes each
+  std::array<std::string, 4> CustomCaptions;  // button sets 6-15, at most 4 Chinese or 8 Latin characters each
   std::uint32_t Style = 0;
   std::string Caption = texts::kDialogCaption;
   std::string Text;

@@ -61,7 +61,7 @@ TForm1::TForm1(TApplication& app, Platform& platform, std::string programFile)
 
 void TForm1::FormCreate(const std::vector<std::string>& args) {
   // While files are copied, a log-off or shutdown waits, and says why.
-  const bool blocking = ::ShutdownBlockReasonCreate(Handle(), GbkToWide(texts::kNotFinished).c_str()) != FALSE;
+  const bool blocking = ::ShutdownBlockReasonCreate(Handle(), Utf8ToWide(texts::kNotFinished).c_str()) != FALSE;
   running_ = true;
   try {
     engine_.Run(args);
@@ -362,7 +362,7 @@ void TForm1::QVLabel1MouseLeave(TObject*) {
 void TForm1::QVLabel1Click(TObject*) {
   // A target the shell cannot open does nothing visible.
   if (!state_.linkTarget.empty())
-    ::ShellExecuteA(Handle(), nullptr, state_.linkTarget.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ::ShellExecuteW(Handle(), nullptr, Utf8ToWide(state_.linkTarget).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void TForm1::OnClickAbout(TObject*) {

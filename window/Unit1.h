@@ -1,6 +1,6 @@
 // TForm1: the setup window. Borderless, always on top, skinned; its
 // creation handler FormCreate runs the whole setup and it gives the engine
-// every window operation it needs.
+// every window operation it needs. Texts either way are UTF-8.
 #pragma once
 
 #include <functional>

@@ -40,7 +40,7 @@ TEST(Deploy, FolderOptionAnswersEveryPrompt) {
   RunningProgram program(pkg.CommandLine("\"/D=" + pkg.Dir() + "chosen dir\""));
   ASSERT_TRUE(program.Started());
   HWND button = nullptr;
-  const std::wstring ok = GbkToWide(texts::kOk);
+  const std::wstring ok = Utf8ToWide(texts::kOk);
   for (int i = 0; i < 300 && !button; ++i, ::Sleep(50)) {
     HWND w = ::FindWindowW(nullptr, L"NoPrompt");
     HWND b = w ? ::FindWindowExW(w, nullptr, L"BUTTON", nullptr) : nullptr;
@@ -102,7 +102,7 @@ TEST(Deploy, ABadOptionInAShownRunIsExplained) {
   ASSERT_TRUE(program.Started());
   HWND box = nullptr;
   for (int i = 0; i < 200 && !box; ++i, ::Sleep(50)) {
-    HWND w = ::FindWindowW(nullptr, GbkToWide(texts::kWarning).c_str());
+    HWND w = ::FindWindowW(nullptr, Utf8ToWide(texts::kWarning).c_str());
     if (w && ::IsWindowVisible(w)) box = w;
   }
   ASSERT_TRUE(box) << "no warning";

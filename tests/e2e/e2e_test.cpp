@@ -50,7 +50,7 @@ TEST(Window, AVisibleRunWaitsForOneClickOnOk) {
   pkg.Script("[GUI]\nTiTle=E2E\n[INSTALL]\nA=files\\,out\n");
   RunningProgram program(pkg.CommandLine());
   ASSERT_TRUE(program.Started());
-  const std::wstring ok = GbkToWide(texts::kOk);  // the finished window's button
+  const std::wstring ok = Utf8ToWide(texts::kOk);  // the finished window's button
   HWND button = nullptr;
   for (int i = 0; i < 300 && !button; ++i, ::Sleep(50)) {
     HWND w = ::FindWindowW(L"qvWinControl", L"E2E");

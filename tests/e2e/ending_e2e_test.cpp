@@ -13,11 +13,11 @@ namespace qv::e2e {
 namespace {
 
 constexpr int kManyFiles = 3000;
-const std::wstring kWarningTitle = GbkToWide(texts::kWarning);
-const std::wstring kYes = GbkToWide(texts::kYes);
-const std::wstring kNo = GbkToWide(texts::kNo);
-const std::wstring kOk = GbkToWide(texts::kOk);
-const std::wstring kCancel = GbkToWide(texts::kCancel);
+const std::wstring kWarningTitle = Utf8ToWide(texts::kWarning);
+const std::wstring kYes = Utf8ToWide(texts::kYes);
+const std::wstring kNo = Utf8ToWide(texts::kNo);
+const std::wstring kOk = Utf8ToWide(texts::kOk);
+const std::wstring kCancel = Utf8ToWide(texts::kCancel);
 
 bool WaitFor(const std::function<bool()>& ready, unsigned timeoutMs = 20000) {
   for (unsigned waited = 0; waited < timeoutMs; waited += 20, ::Sleep(20))

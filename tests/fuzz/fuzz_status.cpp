@@ -1,5 +1,5 @@
 // The browse dialog's status-line fitting: text that fits is left alone,
-// and a cut never splits a GBK character.
+// and a cut never splits a UTF-8 character.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -12,7 +12,7 @@
 
 namespace {
 
-using qv::fuzz::GbkStarts;
+using qv::fuzz::Utf8Starts;
 using qv::fuzz::Require;
 
 int SixPerByte(std::string_view s) { return 6 * static_cast<int>(s.size()); }
@@ -22,7 +22,7 @@ bool CutAtBoundary(std::string_view text, std::string_view result) {
   if (!result.ends_with("...")) return false;
   const std::size_t kept = result.size() - 3;
   if (result.substr(0, kept) != text.substr(0, kept)) return false;
-  for (std::size_t start : GbkStarts(text))
+  for (std::size_t start : Utf8Starts(text))
     if (start == kept) return true;
   return false;
 }
@@ -30,7 +30,7 @@ bool CutAtBoundary(std::string_view text, std::string_view result) {
 // Shortened as a path: drive and "\...\" marks in front of a tail of the
 // text that starts on a character boundary.
 bool PathAtBoundary(std::string_view text, std::string_view result) {
-  auto starts = GbkStarts(text);
+  auto starts = Utf8Starts(text);
   starts.push_back(text.size());
   for (std::size_t k : starts) {
     const std::string_view tail = text.substr(k);
@@ -38,8 +38,7 @@ bool PathAtBoundary(std::string_view text, std::string_view result) {
     const std::string_view front = result.substr(0, result.size() - tail.size());
     bool marks = true;
     for (std::size_t i = 0; i < front.size() && marks; ++i) {
-      const bool drive =
-          i < 2 && text.size() >= 2 && text[1] == ':' && !qv::fuzz::IsGbkLead(text[0]) && front[i] == text[i];
+      const bool drive = i < 2 && text.size() >= 2 && text[1] == ':' && front[i] == text[i];
       marks = drive || front[i] == '.' || front[i] == '\\';
     }
     if (marks) return true;
@@ -48,7 +47,7 @@ bool PathAtBoundary(std::string_view text, std::string_view result) {
 }
 
 bool HasBackslashCharacter(std::string_view s) {
-  for (std::size_t i : GbkStarts(s))
+  for (std::size_t i : Utf8Starts(s))
     if (s[i] == '\\') return true;
   return false;
 }

@@ -114,35 +114,32 @@ TEST(StatusText, OtherTextCutFromTheEnd) {
   for (const auto& c : cases) EXPECT_EQ(FitStatusText(c.text, c.width, SixPerByte, false), c.want) << c.width;
 }
 
-// True when s ends in the middle of a double-byte character.
+// True when s ends in the middle of a UTF-8 character: its last lead byte
+// announces more bytes than follow it.
 bool EndsInsideCharacter(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto u = static_cast<unsigned char>(s[i]);
-    if (u >= 0x81 && u <= 0xFE) {
-      if (i + 1 == s.size()) return true;
-      i += 2;
-    } else {
-      ++i;
-    }
-  }
-  return false;
+  std::size_t i = s.size();
+  while (i > 0 && (static_cast<unsigned char>(s[i - 1]) & 0xC0) == 0x80) --i;
+  if (i == 0) return false;
+  const auto lead = static_cast<unsigned char>(s[i - 1]);
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  return s.size() - (i - 1) < length;
 }
 
-TEST(StatusText, NeverSplitsAGbkCharacter) {
-  // 中 D6 D0, 文 CE C4, 誠 D5 5C (its trail byte is a backslash's).
+TEST(StatusText, NeverSplitsAUtf8Character) {
+  // 中 E4 B8 AD, 文 E6 96 87, Ω CE A9, ☃ E2 98 83: six pixels a byte.
   struct Case {
     const char* text;
     int width;
     bool folder;
     const char* want;
   } cases[] = {
-      {"ab\xD6\xD0\xCE\xC4xy", 41, false, "ab..."},             // not "ab\xD6..."
-      {"ab\xD6\xD0\xCE\xC4xy", 42, false, "ab\xD6\xD0..."},
-      {"ab\xD6", 12, false, "..."},                             // a lone lead byte at the end
-      {"C:\\\xD6\xD0\xCE\xC4\\\xD5\x5C\\", 53, true, "C:\\...\\"},  // not "C:\\...\\\\"
-      {"C:\\\xD6\xD0\xCE\xC4\\\xD5\x5C\\", 65, true, "C:\\...\\\xD5\x5C\\"},
-      {"C:\\A\\\xD5\x5C", 41, true, "...\\\xD5\x5C"},          // the name is the whole character
+      {"ab中文xy", 47, false, "ab..."},  // not "ab\xE4\xB8..."
+      {"ab中文xy", 48, false, "ab中..."},
+      {"ab\xE4\xB8", 20, false, "..."},  // an unfinished character at the end
+      {"☃", 12, false, "..."},
+      {"C:\\中文\\Ωmega\\", 65, true, "C:\\...\\"},
+      {"C:\\中文\\Ωmega\\", 84, true, "C:\\...\\Ωmega\\"},
+      {"C:\\A\\说明☃", 78, true, "...\\说明☃"},  // the name stays whole
   };
   for (const auto& c : cases) {
     std::vector<std::string> measured;
@@ -153,7 +150,7 @@ TEST(StatusText, NeverSplitsAGbkCharacter) {
     EXPECT_EQ(FitStatusText(c.text, c.width, measure, c.folder), c.want) << c.text << " in " << c.width;
     for (const std::string& s : measured) {
       const std::string body = s.size() >= 3 && s.ends_with("...") ? s.substr(0, s.size() - 3) : s;
-      if (!std::string_view(c.text).ends_with("\xD6")) {
+      if (!EndsInsideCharacter(c.text)) {
         EXPECT_FALSE(EndsInsideCharacter(body)) << "measured a split character: " << s;
       }
     }

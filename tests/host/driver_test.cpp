@@ -77,7 +77,7 @@ TEST(Driver, GuiSection) {
     bool visible;
   } cases[] = {
       {"TiTle=Example Setup\nHref=Maker,http://a.example/x,y", "build Example Setup|Maker|http://a.example/x,y", true},
-      {"Href=just a caption", "build \xB0\xB2\xD7\xB0\xB3\xCC\xD0\xF2|just a caption|", true},
+      {"Href=just a caption", "build 安装程序|just a caption|", true},
       {"Href=,target\nTiTle=", "build ||target", true},
       {"Visible=0x0\nTiTle=T\nHref=c,t", "build T|c|t", false},
   };

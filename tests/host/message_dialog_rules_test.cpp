@@ -50,12 +50,12 @@ TEST(MessageDialog, StandardButtonSets) {
 
 TEST(MessageDialog, CustomButtonSets) {
   for (std::uint32_t style : {6u, 9u, 15u}) {
-    DialogButtons set = DialogButtonSet(style, {"Go", "", "\xCD\xA3", ""});
+    DialogButtons set = DialogButtonSet(style, {"Go", "", "停", ""});
     EXPECT_TRUE(set.buttons[0].visible);
     EXPECT_FALSE(set.buttons[1].visible);
     EXPECT_TRUE(set.buttons[2].visible);
     EXPECT_FALSE(set.buttons[3].visible);
-    EXPECT_EQ(set.buttons[2].caption, "\xCD\xA3");
+    EXPECT_EQ(set.buttons[2].caption, "停");
     for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(set.buttons[k].result, static_cast<int>(k));
     EXPECT_EQ(set.closeResult, 0);
   }

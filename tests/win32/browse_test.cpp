@@ -5,6 +5,7 @@
 #include "BrowseDir.h"
 #include "application.h"
 #include "temp_dir.h"
+#include "text_conv.h"
 
 namespace qv {
 namespace {
@@ -32,7 +33,7 @@ TEST(BrowseDir, ConfirmingAPreselectedFolder) {
   test::TempDir dir("browse");
   test::MakeFolders(dir / "Pick Me");
   TBrowseDirectoryDlg dlg(nullptr);
-  dlg.Title = "\xC7\xEB\xD1\xA1\xD4\xF1";  // 请选择
+  dlg.Title = "请选择";
   dlg.SetSelection(dir / "Pick Me");
   dlg.SetStatusText("status line text");
   std::string shownStatus, shownTitle;
@@ -110,6 +111,38 @@ TEST(BrowseDir, SelectionChangesReachTheStatusLine) {
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back(), dir / "a");
   EXPECT_EQ(dlg.StatusText(), dir / "a");
+}
+
+TEST(BrowseDir, AFolderNamedOutsideTheCodePagesIsPreselectedShownAndChosen) {
+  test::TempDir dir("wide");
+  // ☃ is in neither code page 936 nor 1252, and Ω and 说明 are not in 1252.
+  const std::string name = "Ωmega ☃ 说明";
+  const std::wstring wideName = L"Ωmega ☃ 说明";
+  struct Folder {
+    std::wstring path;
+    ~Folder() { ::RemoveDirectoryW(path.c_str()); }  // the test folder's own cleanup cannot name it
+  } made{Utf8ToWide(dir.Path()) + wideName};
+  ASSERT_TRUE(::CreateDirectoryW(made.path.c_str(), nullptr));
+
+  TBrowseDirectoryDlg dlg(nullptr);
+  dlg.ShowSelectionInStatus = true;
+  dlg.SetSelection(dir / name);
+  EXPECT_EQ(dlg.Selection(), dir / name + "\\");  // known as an existing folder
+  dlg.SetCaption("选择 ☃");
+  std::wstring status, caption;
+  dlg.OnCreate = [&](TObject*) {
+    wchar_t buf[512] = L"";
+    ::GetDlgItemTextW(dlg.Window(), 14147, buf, 512);
+    status = buf;
+    ::GetWindowTextW(dlg.Window(), buf, 512);
+    caption = buf;
+    ::PostMessageW(dlg.Window(), WM_COMMAND, IDOK, 0);
+  };
+  ASSERT_TRUE(dlg.Execute());
+  EXPECT_EQ(dlg.Selection(), dir / name);
+  EXPECT_EQ(dlg.DisplayName(), dir / name);
+  EXPECT_EQ(caption, L"选择 ☃");
+  EXPECT_EQ(status, made.path);  // the selected folder, as the status line shows it
 }
 
 }  // namespace

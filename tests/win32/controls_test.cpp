@@ -295,16 +295,19 @@ TEST(Controls, ProgressBarSteps) {
   EXPECT_EQ(bar->Position(), 3);
 }
 
-TEST(Controls, EditTextRoundTripsGbk) {
+TEST(Controls, EditTextRoundTripsUtf8) {
   FormRig rig;
   auto* edit = new TEdit(rig.form);
   edit->SetParent(rig.form);
   EXPECT_EQ(edit->Height(), 25);
-  const std::string path = "C:\\\xB3\xCC\xD0\xF2\\App";  // C:\程序\App
+  const std::string path = "C:\\程序\\Ωmega☃";  // ☃: in neither code page 936 nor 1252
   edit->SetText(path);
   EXPECT_EQ(edit->Text(), path);
-  ::SetWindowTextW(edit->Handle(), L"D:\\x");
-  EXPECT_EQ(edit->Text(), "D:\\x");
+  wchar_t shown[32] = L"";
+  ::GetWindowTextW(edit->Handle(), shown, 32);
+  EXPECT_STREQ(shown, L"C:\\程序\\Ωmega☃");
+  ::SetWindowTextW(edit->Handle(), L"D:\\x☃");
+  EXPECT_EQ(edit->Text(), "D:\\x☃");
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ TEST(InfoDlg, YesNoStartsOnNo) {
        },
        6},
   };
-  for (auto& c : cases) EXPECT_EQ(ShowWith("\xB0\xB2\xD7\xB0?", 52, c.action), c.result);
+  for (auto& c : cases) EXPECT_EQ(ShowWith("安装?", 52, c.action), c.result);
 }
 
 TEST(InfoDlg, AbortRetryIgnoreWithTheThirdButtonAsDefault) {
@@ -198,7 +198,7 @@ TEST(InfoDlg, SizesFollowTheText) {
 }
 
 TEST(InfoDlg, CustomCaptionsStandOnTheirButtons) {
-  const std::array<std::string, 4> captions{"A", "", "\xBC\xCC\xD0\xF8\xB0\xB2\xD7\xB0", ""};  // 继续安装
+  const std::array<std::string, 4> captions{"A", "", "继续安装", ""};
   InfoDlg().CustomCaptions = captions;
   const int r = ShowWith("custom", 6, [&](TqvInfoDlg& dlg) {
     ScreenShot shot(*dlg.DialogForm);

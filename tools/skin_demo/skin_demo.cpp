@@ -1,12 +1,14 @@
 // Builds a small skinned form with the library's controls and saves what
 // it shows as a BMP: skin_demo.exe out.bmp
 #include <windows.h>
+#include <shellapi.h>
 
 #include "QVButton.h"
 #include "QVLabel.h"
 #include "application.h"
 #include "qvBtn.h"
 #include "qvForm.h"
+#include "text_conv.h"
 
 using namespace qv;
 
@@ -26,7 +28,16 @@ static void Snapshot(TForm& form, TBitmap& out) {
   ::GdiFlush();
 }
 
-int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR args, int) {
+// The file named on the command line, read wide so that any name works.
+static std::string OutputPath() {
+  int n = 0;
+  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  std::string path = argv && n > 1 ? WideToUtf8(argv[1]) : "skin_demo.bmp";
+  ::LocalFree(argv);
+  return path;
+}
+
+int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int) {
   TApplication app;
   TForm form(nullptr);
   form.BorderStyle = TForm::TBorderStyle::bsNone;
@@ -45,7 +56,7 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR args, int) {
   white.Bold = true;
   title->SetFont(white);
   title->SetTransparent(true);
-  title->SetCaption("qvSetup \xC6\xA4\xB7\xF4");  // 皮肤
+  title->SetCaption("qvSetup 皮肤");
   title->SetLeft((320 - title->Width()) / 2);
   title->SetTop(6);
 
@@ -68,19 +79,17 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR args, int) {
 
   auto* flat = new TqvBtn(&form);
   flat->SetBounds(20, 50, 90, 25);
-  flat->SetCaption("\xC6\xA4\xB7\xF4\xB0\xB4\xC5\xA5");  // 皮肤按钮
+  flat->SetCaption("皮肤按钮");
 
   auto* push = new TQVButton(&form);
   push->SetParent(&form);
   push->SetBounds(130, 50, 75, 25);
-  push->SetCaption("\xC8\xB7\xB6\xA8");  // 确定
+  push->SetCaption("确定");
 
   form.Show();
   app.ProcessMessages();
   TBitmap shot;
   Snapshot(form, shot);
-  std::string path = args && *args ? args : "skin_demo.bmp";
-  if (path.front() == '"') path = path.substr(1, path.find('"', 1) - 1);
-  shot.SaveToFile(path);
+  shot.SaveToFile(OutputPath());
   return 0;
 }

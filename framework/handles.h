@@ -43,6 +43,11 @@ struct KernelHandleTraits {
   static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) { ::CloseHandle(h); }
 };
+// Process, thread and other kernel handles whose failure value is null.
+struct NullableHandleTraits {
+  static HANDLE Invalid() { return nullptr; }
+  static void Close(HANDLE h) { ::CloseHandle(h); }
+};
 struct FindHandleTraits {
   static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) { ::FindClose(h); }
@@ -70,6 +75,7 @@ struct WindowTraits {
 };
 
 using UniqueFile = ScopedHandle<HANDLE, KernelHandleTraits>;
+using UniqueHandle = ScopedHandle<HANDLE, NullableHandleTraits>;
 using UniqueFind = ScopedHandle<HANDLE, FindHandleTraits>;
 using UniqueKey = ScopedHandle<HKEY, RegKeyTraits>;
 using UniqueGdiObject = ScopedHandle<HGDIOBJ, GdiObjectTraits<HGDIOBJ>>;

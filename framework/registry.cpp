@@ -1,5 +1,7 @@
 #include "registry.h"
 
+#include "text_conv.h"
+
 namespace qv {
 
 void TRegistry::SetRootKey(HKEY root) {
@@ -10,14 +12,14 @@ void TRegistry::SetRootKey(HKEY root) {
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   CloseKey();
-  const std::string sub = (!key.empty() && key[0] == '\\') ? key.substr(1) : key;
+  const std::wstring sub = Utf8ToWide((!key.empty() && key[0] == '\\') ? key.substr(1) : key);
   HKEY h = nullptr;
   LONG rc;
   if (canCreate && !sub.empty()) {
-    rc = ::RegCreateKeyExA(root_, sub.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr,
+    rc = ::RegCreateKeyExW(root_, sub.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr,
                            &h, nullptr);
   } else {
-    rc = ::RegOpenKeyExA(root_, sub.c_str(), 0, access_, &h);
+    rc = ::RegOpenKeyExW(root_, sub.c_str(), 0, access_, &h);
   }
   if (rc != ERROR_SUCCESS) return false;
   key_.Reset(h);
@@ -26,33 +28,41 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
 
 std::optional<DWORD> TRegistry::DataType(const std::string& name) const {
   DWORD type = 0;
-  if (!key_ || ::RegQueryValueExA(key_.Get(), name.c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
+  if (!key_ ||
+      ::RegQueryValueExW(key_.Get(), Utf8ToWide(name).c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
     return std::nullopt;
   return type;
 }
 
 std::optional<std::string> TRegistry::ReadText(const std::string& name) const {
-  for (DWORD size = 260;;) {
-    std::string buf(size, '\0');
+  const std::wstring wideName = Utf8ToWide(name);
+  for (DWORD size = 520;;) {
+    std::wstring buf(size / sizeof(wchar_t) + 1, L'\0');
     DWORD type = 0, got = size;
-    const LONG rc = ::RegQueryValueExA(key_.Get(), name.c_str(), nullptr, &type,
+    const LONG rc = ::RegQueryValueExW(key_.Get(), wideName.c_str(), nullptr, &type,
                                        reinterpret_cast<BYTE*>(buf.data()), &got);
     if (rc == ERROR_MORE_DATA && got > size) {
       size = got;
       continue;
     }
     if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-    buf.resize(got);
+    buf.resize(got / sizeof(wchar_t));
     // Stored text usually carries its terminating zero; it is not part of it.
-    const std::size_t z = buf.find('\0');
-    if (z != std::string::npos) buf.resize(z);
-    return buf;
+    const std::size_t z = buf.find(L'\0');
+    if (z != std::wstring::npos) buf.resize(z);
+    return WideToUtf8(buf);
   }
 }
 
 bool TRegistry::WriteData(const std::string& name, DWORD type, const std::vector<std::uint8_t>& data) {
-  return key_ && ::RegSetValueExA(key_.Get(), name.c_str(), 0, type, data.data(),
+  return key_ && ::RegSetValueExW(key_.Get(), Utf8ToWide(name).c_str(), 0, type, data.data(),
                                   static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+}
+
+bool TRegistry::WriteText(const std::string& name, std::wstring_view text) {
+  return key_ && ::RegSetValueExW(key_.Get(), Utf8ToWide(name).c_str(), 0, REG_SZ,
+                                  reinterpret_cast<const BYTE*>(text.data()),
+                                  static_cast<DWORD>(text.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 }  // namespace qv

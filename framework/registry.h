@@ -1,5 +1,5 @@
 // The registry class: a root key, one open key at a time, typed reads and
-// writes over the A functions.
+// writes over the W functions; names and texts are UTF-8.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "handles.h"
@@ -31,6 +32,9 @@ class TRegistry {
   // A REG_SZ or REG_EXPAND_SZ value as stored (not expanded).
   std::optional<std::string> ReadText(const std::string& name) const;
   bool WriteData(const std::string& name, DWORD type, const std::vector<std::uint8_t>& data);
+  // A REG_SZ value of exactly these characters (give the terminating zero
+  // as part of the text to store it).
+  bool WriteText(const std::string& name, std::wstring_view text);
 
  private:
   REGSAM access_;

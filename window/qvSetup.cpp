@@ -13,6 +13,7 @@
 #include "logging_platform.h"
 #include "qvInfoDlg.h"
 #include "setup_engine.h"
+#include "text_conv.h"
 #include "texts.h"
 #include "win32_platform.h"
 
@@ -23,7 +24,7 @@ class Program {
   explicit Program(qv::TApplication& app) : app_(app) {}
 
   int Main() {
-    std::vector<std::string> args = qv::SplitCommandLine(::GetCommandLineA());
+    std::vector<std::string> args = qv::SplitCommandLine(qv::WideToUtf8(::GetCommandLineW()));
     if (!args.empty()) args.erase(args.begin());
     options_ = qv::ParseOptions(args);
     app_.Silent = options_.silent;

@@ -4,11 +4,14 @@
 
 #include <cstdio>
 
-#include "handles.h"
 #include "entries.h"
+#include "handles.h"
 #include "registry.h"
+#include "text_conv.h"
 
 namespace qv {
+
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 
 namespace {
 
@@ -16,10 +19,12 @@ namespace {
 // the path does not fit.
 template <typename Query>
 std::string FolderQuery(Query query) {
-  char buf[MAX_PATH + 1];
-  const UINT n = query(buf, static_cast<UINT>(sizeof buf));
-  return (n == 0 || n >= sizeof buf) ? std::string() : std::string(buf, n);
+  wchar_t buf[MAX_PATH + 1];
+  const UINT n = query(buf, static_cast<UINT>(std::size(buf)));
+  return (n == 0 || n >= std::size(buf)) ? std::string() : WideToUtf8({buf, n});
 }
+
+FindEntry EntryOf(const WIN32_FIND_DATAW& d) { return {WideToUtf8(d.cFileName), d.dwFileAttributes}; }
 
 HKEY RootKey(std::uint32_t root) { return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(root)); }
 
@@ -27,9 +32,9 @@ class Win32Find : public FindHandle {
  public:
   explicit Win32Find(HANDLE h) : h_(h) {}
   bool Next(FindEntry& e) override {
-    WIN32_FIND_DATAA d;
-    if (!::FindNextFileA(h_.Get(), &d)) return false;
-    e = {d.cFileName, d.dwFileAttributes};
+    WIN32_FIND_DATAW d;
+    if (!::FindNextFileW(h_.Get(), &d)) return false;
+    e = EntryOf(d);
     return true;
   }
 
@@ -40,15 +45,15 @@ class Win32Find : public FindHandle {
 }  // namespace
 
 std::string Win32Platform::WindowsFolder() {
-  return FolderQuery([](char* b, UINT n) { return ::GetWindowsDirectoryA(b, n); });
+  return FolderQuery([](wchar_t* b, UINT n) { return ::GetWindowsDirectoryW(b, n); });
 }
 
 std::string Win32Platform::SystemFolder() {
-  return FolderQuery([](char* b, UINT n) { return ::GetSystemDirectoryA(b, n); });
+  return FolderQuery([](wchar_t* b, UINT n) { return ::GetSystemDirectoryW(b, n); });
 }
 
 std::string Win32Platform::TempPath() {
-  return FolderQuery([](char* b, UINT n) { return static_cast<UINT>(::GetTempPathA(n, b)); });
+  return FolderQuery([](wchar_t* b, UINT n) { return static_cast<UINT>(::GetTempPathW(n, b)); });
 }
 
 RegistryText Win32Platform::ReadRegistryText(std::uint32_t root, const std::string& subkey,
@@ -71,33 +76,40 @@ RegWrite Win32Platform::WriteRegistryValue(std::uint32_t root, const std::string
   TRegistry reg(KEY_ALL_ACCESS);
   reg.SetRootKey(RootKey(root));
   if (!reg.OpenKey(subkey, true)) return RegWrite::KeyNotOpened;
-  return reg.WriteData(name, static_cast<DWORD>(type), data) ? RegWrite::Written
-                                                              : RegWrite::WriteFailed;
+  bool written;
+  if (type == RegType::Text) {
+    // UTF-8 with its zero in, UTF-16 with its zero out.
+    const std::wstring text = Utf8ToWide({reinterpret_cast<const char*>(data.data()), data.size()});
+    written = reg.WriteText(name, text);
+  } else {
+    written = reg.WriteData(name, static_cast<DWORD>(type), data);
+  }
+  return written ? RegWrite::Written : RegWrite::WriteFailed;
 }
 
 std::uint32_t Win32Platform::Attributes(const std::string& path) {
-  return ::GetFileAttributesA(path.c_str());
+  return ::GetFileAttributesW(WidePath(path).c_str());
 }
 
 bool Win32Platform::MakeFolder(const std::string& path) {
-  return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+  return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
 }
 
 std::unique_ptr<FindHandle> Win32Platform::FindFirst(const std::string& pattern, FindEntry& first) {
-  WIN32_FIND_DATAA d;
-  HANDLE h = ::FindFirstFileA(pattern.c_str(), &d);
+  WIN32_FIND_DATAW d;
+  HANDLE h = ::FindFirstFileW(WidePath(pattern).c_str(), &d);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  first = {d.cFileName, d.dwFileAttributes};
+  first = EntryOf(d);
   return std::make_unique<Win32Find>(h);
 }
 
 namespace {
 
 // Removes what a failed copy may have left, keeping the error to report.
-bool FailAndRemove(const std::string& partial) {
+bool FailAndRemove(const std::wstring& partial) {
   const DWORD error = ::GetLastError();
-  ::SetFileAttributesA(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ::DeleteFileA(partial.c_str());
+  ::SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileW(partial.c_str());
   ::SetLastError(error);
   return false;
 }
@@ -109,27 +121,29 @@ bool Win32Platform::CopyOneFile(const std::string& from, const std::string& to) 
   // file. A new file is removed again; an existing one is replaced only by a
   // complete copy made under a temporary name beside it and put in place in
   // one step, so the old file stays as it was. Attributes and times come
-  // from CopyFileA either way.
-  if (::GetFileAttributesA(to.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (::CopyFileA(from.c_str(), to.c_str(), TRUE)) return true;
+  // from the system's copy either way.
+  const std::wstring source = WidePath(from), target = WidePath(to);
+  if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (::CopyFileW(source.c_str(), target.c_str(), TRUE)) return true;
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CopyReplacing(from, to);
-    return FailAndRemove(to);
+    return FailAndRemove(target);
   }
   return CopyReplacing(from, to);
 }
 
 bool Win32Platform::CopyReplacing(const std::string& from, const std::string& to) {
   static unsigned serial = 0;
+  const std::wstring source = WidePath(from), target = WidePath(to);
   const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string temp = stem + std::to_string(serial++);
-    if (!::CopyFileA(from.c_str(), temp.c_str(), TRUE)) {
+    const std::wstring temp = WidePath(stem + std::to_string(serial++));
+    if (!::CopyFileW(source.c_str(), temp.c_str(), TRUE)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
       return FailAndRemove(temp);
     }
-    if (!::MoveFileExA(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(temp);
+    if (!::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(temp);
     return true;
   }
   ::SetLastError(ERROR_FILE_EXISTS);
@@ -137,7 +151,7 @@ bool Win32Platform::CopyReplacing(const std::string& from, const std::string& to
 }
 
 std::optional<std::string> Win32Platform::ReadWholeFile(const std::string& path) {
-  UniqueFile f(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  UniqueFile f(::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f) return std::nullopt;
   LARGE_INTEGER size;
@@ -157,16 +171,41 @@ std::string Win32Platform::ResolveProgram(const std::string& commandLine) {
   // come first. A program found nowhere there keeps the launcher's search.
   const ProgramToken t = SplitProgram(commandLine);
   if (!IsBareProgramName(t.program)) return commandLine;
+  const std::wstring program = Utf8ToWide(t.program);
   for (const std::string& folder : {SystemFolder(), WindowsFolder()}) {
-    char found[MAX_PATH + 1];
-    const DWORD n = ::SearchPathA(folder.c_str(), t.program.c_str(), ".exe", sizeof found, found, nullptr);
-    if (n > 0 && n < sizeof found) return "\"" + std::string(found, n) + "\"" + t.rest;
+    wchar_t found[MAX_PATH + 1];
+    const DWORD n = ::SearchPathW(Utf8ToWide(folder).c_str(), program.c_str(), L".exe",
+                                  static_cast<DWORD>(std::size(found)), found, nullptr);
+    if (n > 0 && n < std::size(found)) return "\"" + WideToUtf8({found, n}) + "\"" + t.rest;
   }
   return commandLine;
 }
 
 bool Win32Platform::StartProgram(const std::string& commandLine, int showCode) {
-  return ::WinExec(ResolveProgram(commandLine).c_str(), static_cast<UINT>(showCode)) > 31;
+  // As the classic launcher does: the show code goes to the program's first
+  // window, and the call returns once the program waits for input, or after
+  // half a minute.
+  std::wstring command = Utf8ToWide(ResolveProgram(commandLine));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(showCode);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started))
+    return false;
+  const UniqueHandle process(started.hProcess), thread(started.hThread);
+  ::WaitForInputIdle(process.Get(), 30000);
+  return true;
+}
+
+std::string Win32Platform::FromCodePage(unsigned codePage, std::string_view bytes) {
+  if (bytes.empty()) return {};
+  const int size = static_cast<int>(bytes.size());
+  const int n = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(codePage, 0, bytes.data(), size, wide.data(), n);
+  return WideToUtf8(wide);
 }
 
 void Win32Platform::Pause(unsigned milliseconds) { ::Sleep(milliseconds); }
@@ -176,10 +215,10 @@ std::uint32_t Win32Platform::Ticks() { return ::GetTickCount(); }
 Platform::Error Win32Platform::LastError() {
   Error e;
   e.code = ::GetLastError();
-  char* text = nullptr;
-  if (::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, e.code, 0, reinterpret_cast<char*>(&text), 0, nullptr) && text) {
-    e.message = text;
+  wchar_t* text = nullptr;
+  if (::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, e.code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr) && text) {
+    e.message = WideToUtf8(text);
     ::LocalFree(text);
     while (!e.message.empty() && static_cast<unsigned char>(e.message.back()) <= ' ') e.message.pop_back();
   }
@@ -187,28 +226,34 @@ Platform::Error Win32Platform::LastError() {
 }
 
 FileLog::FileLog(const std::string& path)
-    : file_(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                          nullptr)) {}
+    : file_(::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr)) {
+  // Names of any language: the log is UTF-8, marked so editors know.
+  Write("\xEF\xBB\xBF");
+}
+
+void FileLog::Write(const std::string& bytes) {
+  if (!file_) return;
+  DWORD written = 0;
+  ::WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
 
 void FileLog::Line(const std::string& text) {
-  if (!file_) return;
   SYSTEMTIME t;
   ::GetLocalTime(&t);
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u.%03u ", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
   // Straight to the file, unbuffered: a run that dies still leaves its lines.
-  const std::string line = stamp + text + "\r\n";
-  DWORD written = 0;
-  ::WriteFile(file_.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  Write(stamp + text + "\r\n");
 }
 
 std::string ProgramFileName() {
-  std::string buf(MAX_PATH, '\0');
+  std::wstring buf(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    const DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
     if (n < buf.size()) {
       buf.resize(n);
-      return buf;
+      return WideToUtf8(buf);
     }
     buf.resize(buf.size() * 2);
   }

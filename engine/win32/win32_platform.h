@@ -23,6 +23,7 @@ class Win32Platform : public Platform {
   bool CopyOneFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
   bool StartProgram(const std::string& commandLine, int showCode) override;
+  std::string FromCodePage(unsigned codePage, std::string_view bytes) override;
   void Pause(unsigned milliseconds) override;
   std::uint32_t Ticks() override;
   Error LastError() override;
@@ -42,6 +43,8 @@ class FileLog : public RunLog {
   void Line(const std::string& text) override;
 
  private:
+  void Write(const std::string& bytes);
+
   UniqueFile file_;
 };
 

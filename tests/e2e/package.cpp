@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "text_conv.h"
+
 namespace qv::e2e {
 
 std::string g_setupExe;
@@ -18,7 +20,8 @@ std::string WinePath(const std::string& path) {
 }
 
 Package::Package(const std::string& tag, const std::string& exeName) : dir_(tag), exeName_(exeName) {
-  EXPECT_TRUE(::CopyFileA(g_setupExe.c_str(), Exe().c_str(), FALSE)) << g_setupExe;
+  test::MakeFolders(test::FolderOf(Exe()));
+  EXPECT_TRUE(::CopyFileW(WidePath(g_setupExe).c_str(), WidePath(Exe()).c_str(), FALSE)) << g_setupExe;
 }
 
 void Package::Script(const std::string& text, const std::string& name) const {
@@ -31,7 +34,7 @@ void Package::File(const std::string& rel, const std::string& content) const {
 
 void Package::AddRecorder(const std::string& rel) const {
   test::MakeFolders(test::FolderOf(dir_ / rel));
-  EXPECT_TRUE(::CopyFileA(g_recorderExe.c_str(), (dir_ / rel).c_str(), FALSE));
+  EXPECT_TRUE(::CopyFileW(WidePath(g_recorderExe).c_str(), WidePath(dir_ / rel).c_str(), FALSE));
 }
 
 std::string Package::CommandLine(const std::string& args) const {
@@ -47,15 +50,15 @@ int Package::Run(const std::string& args, unsigned timeoutMs) const {
 }
 
 RunningProgram::RunningProgram(const std::string& commandLine) {
-  std::string cmd = commandLine;
-  STARTUPINFOA si{};
+  std::wstring cmd = Utf8ToWide(commandLine);
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   // Started from another folder, so nothing depends on the current one.
-  char windows[MAX_PATH];
-  ::GetWindowsDirectoryA(windows, MAX_PATH);
-  if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, windows, &si, &pi)) {
-    ADD_FAILURE() << "cannot start " << cmd;
+  wchar_t windows[MAX_PATH];
+  ::GetWindowsDirectoryW(windows, MAX_PATH);
+  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, windows, &si, &pi)) {
+    ADD_FAILURE() << "cannot start " << commandLine;
     return;
   }
   ::CloseHandle(pi.hThread);

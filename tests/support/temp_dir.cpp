@@ -3,16 +3,18 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "text_conv.h"
+
 namespace qv::test {
 
 TempDir::TempDir(const std::string& tag) {
   static std::atomic<int> serial{0};
-  char tmp[MAX_PATH + 1];
-  ::GetTempPathA(sizeof tmp, tmp);
-  path_ = std::string(tmp) + "qv_" + tag + "_" + std::to_string(::GetCurrentProcessId()) + "_" +
+  wchar_t tmp[MAX_PATH + 1];
+  ::GetTempPathW(MAX_PATH + 1, tmp);
+  path_ = WideToUtf8(tmp) + "qv_" + tag + "_" + std::to_string(::GetCurrentProcessId()) + "_" +
           std::to_string(serial++) + "\\";
   RemoveTree(path_);
-  if (!::CreateDirectoryA(path_.c_str(), nullptr)) throw std::runtime_error("cannot create " + path_);
+  if (!::CreateDirectoryW(WidePath(path_).c_str(), nullptr)) throw std::runtime_error("cannot create " + path_);
 }
 
 TempDir::~TempDir() { RemoveTree(path_); }
@@ -20,28 +22,29 @@ TempDir::~TempDir() { RemoveTree(path_); }
 void RemoveTree(const std::string& folder) {
   std::string base = folder;
   if (!base.empty() && base.back() != '\\') base += '\\';
-  WIN32_FIND_DATAA d;
-  HANDLE h = ::FindFirstFileA((base + "*").c_str(), &d);
+  WIN32_FIND_DATAW d;
+  HANDLE h = ::FindFirstFileW(WidePath(base + "*").c_str(), &d);
   if (h != INVALID_HANDLE_VALUE) {
     do {
-      const std::string name = d.cFileName;
+      const std::string name = WideToUtf8(d.cFileName);
       if (name == "." || name == "..") continue;
       const std::string full = base + name;
-      ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::SetFileAttributesW(WidePath(full).c_str(), FILE_ATTRIBUTE_NORMAL);
       if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         RemoveTree(full);
       else
-        ::DeleteFileA(full.c_str());
-    } while (::FindNextFileA(h, &d));
+        ::DeleteFileW(WidePath(full).c_str());
+    } while (::FindNextFileW(h, &d));
     ::FindClose(h);
   }
-  ::SetFileAttributesA(base.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ::RemoveDirectoryA(base.c_str());
+  ::SetFileAttributesW(WidePath(base).c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::RemoveDirectoryW(WidePath(base).c_str());
 }
 
 void WriteTextFile(const std::string& path, const std::string& content) {
   MakeFolders(FolderOf(path));
-  HANDLE f = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE f = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
   if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + path);
   DWORD n = 0;
   ::WriteFile(f, content.data(), static_cast<DWORD>(content.size()), &n, nullptr);
@@ -49,7 +52,7 @@ void WriteTextFile(const std::string& path, const std::string& content) {
 }
 
 std::string ReadTextFile(const std::string& path) {
-  HANDLE f = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE f = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE) return {};
   std::string s(::GetFileSize(f, nullptr), '\0');
@@ -60,13 +63,15 @@ std::string ReadTextFile(const std::string& path) {
   return s;
 }
 
+DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(WidePath(path).c_str()); }
+
 bool IsFile(const std::string& path) {
-  const DWORD a = ::GetFileAttributesA(path.c_str());
+  const DWORD a = Attributes(path);
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsFolder(const std::string& path) {
-  const DWORD a = ::GetFileAttributesA(path.c_str());
+  const DWORD a = Attributes(path);
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -75,7 +80,7 @@ std::string FolderOf(const std::string& path) { return path.substr(0, path.find_
 void MakeFolders(const std::string& path) {
   if (path.size() < 3 || IsFolder(path)) return;
   MakeFolders(FolderOf(path));
-  ::CreateDirectoryA(path.c_str(), nullptr);
+  ::CreateDirectoryW(WidePath(path).c_str(), nullptr);
 }
 
 }  // namespace qv::test

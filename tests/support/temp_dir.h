@@ -1,4 +1,5 @@
 // Real temporary folders for the Windows tests, removed with their contents.
+// Paths are UTF-8 and may be of any length.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +26,7 @@ class TempDir {
 void RemoveTree(const std::string& folder);
 void WriteTextFile(const std::string& path, const std::string& content);
 std::string ReadTextFile(const std::string& path);  // empty when missing
+DWORD Attributes(const std::string& path);  // INVALID_FILE_ATTRIBUTES when missing
 bool IsFile(const std::string& path);
 bool IsFolder(const std::string& path);
 void MakeFolders(const std::string& path);

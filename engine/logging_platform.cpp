@@ -54,7 +54,8 @@ std::unique_ptr<FindHandle> LoggingPlatform::FindFirst(const std::string& patter
   const std::uint32_t code = inner_.LastError().code;
   // A search that could not look (a name too long, a folder that cannot be
   // read) is no empty folder: what it would have found is not installed.
-  if (code != kErrorFileNotFound && code != kErrorPathNotFound) Write("not searched: " + pattern + Failure());
+  if (code != kErrorFileNotFound && code != kErrorPathNotFound && failedSearches_.insert(pattern).second)
+    Write("not searched: " + pattern + Failure());
   return found;
 }
 

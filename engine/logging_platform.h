@@ -2,6 +2,7 @@
 // written to the run's log and every failure is counted.
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "platform.h"
@@ -60,6 +61,9 @@ class LoggingPlatform : public Platform {
   Platform& inner_;
   RunLog* log_;
   RunReport& report_;
+  // Each folder is searched once to count and once to copy; a search that
+  // fails is one failure.
+  std::set<std::string> failedSearches_;
 };
 
 }  // namespace qv

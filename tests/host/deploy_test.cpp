@@ -63,11 +63,13 @@ TEST(Log, AMixedRunLeavesOneLinePerAction) {
   test::FakePlatform fake;
   fake.AddFolder("C:\\Program Files");
   fake.AddFile("D:\\dist\\setup.ini",
-               "[INSTALL]\nA=files\\,C:\\App\n[REGISTRY]\n1=HKCU\\S\\V,DWORD:1\n2=NOPE\\S\\W,x\n"
+               "[INSTALL]\nA=files\\,C:\\App\nB=deep\\,C:\\Deep\n[REGISTRY]\n1=HKCU\\S\\V,DWORD:1\n2=NOPE\\S\\W,x\n"
                "[COMMAND]\n1=,HIDE\n2=tool.exe,MAXIMIZE\n");
   fake.AddFile("D:\\dist\\files\\ok.txt", "o");
   fake.AddFile("D:\\dist\\files\\locked.txt", "l");
   fake.failingCopies.insert("D:\\DIST\\FILES\\LOCKED.TXT");
+  fake.AddFile("D:\\dist\\deep\\far.txt", "f");
+  fake.failingSearches.insert("D:\\DIST\\DEEP\\*.*");
   Lines log;
   RunReport report;
   LoggingPlatform platform(fake, &log, report);
@@ -84,9 +86,11 @@ TEST(Log, AMixedRunLeavesOneLinePerAction) {
                            "not copied: D:\\dist\\files\\locked.txt -> C:\\App\\locked.txt (error 5: Access is denied.)",
                            "registry value written: HKCU\\S value \"V\" REG_DWORD",
                            "registry value not written: unknown root", "not started:  (show 0)",
-                           "started: tool.exe (show 3)"})
+                           "started: tool.exe (show 3)", "not searched: D:\\dist\\deep\\*.* (error 5: Access is denied.)"})
     EXPECT_TRUE(log.Has(line)) << line;
-  EXPECT_EQ(report.failures, 3);  // the locked file, the unknown root, the empty command
+  // The locked file, the search that could not look, the unknown root, the
+  // empty command.
+  EXPECT_EQ(report.failures, 4);
   EXPECT_EQ(ExitCodeOf(report, state.userQuit), kExitEntryFailed);
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include "errors.h"
 #include "fakes.h"
 #include "setup_engine.h"
@@ -88,6 +91,31 @@ TEST(Driver, GuiSection) {
     EXPECT_EQ(rig.state.visible, c.visible) << c.gui;
     EXPECT_EQ(rig.window.terminated, !c.visible) << c.gui;
   }
+}
+
+TEST(Driver, AnAnsiScriptShowsInTheWindowsCodePageAndActsInTheMachines) {
+  // The window keeps showing GBK as it always has; files, folders, registry
+  // names and data follow the system's code page. Here code page 936 upper-
+  // cases and the system's lower-cases, so each text shows which it went by.
+  Rig rig(
+      "[GUI]\nTiTle=Title\nHref=Caption,Http://Target\n"
+      "[INSTALL]\nApp=files\\,?\n[REGISTRY]\n1=HKCU\\Key\\Name,Data\n");
+  rig.platform.AddFile("D:\\dist\\files\\a.txt", "a");
+  rig.platform.decode = [](unsigned codePage, std::string_view bytes) {
+    std::string s(bytes);
+    for (char& c : s) c = static_cast<char>(codePage == 936 ? std::toupper(c) : std::tolower(c));
+    return s;
+  };
+  rig.window.onPump = [&] { rig.state.awaitingPath = false; };
+  rig.engine.Run({});
+  EXPECT_EQ(rig.window.calls[0], "build TITLE|CAPTION|http://target");
+  EXPECT_EQ(rig.window.Calls("status ")[0], std::string("status ") + texts::kPromptBefore + "APP" + texts::kPromptAfter);
+  EXPECT_EQ(rig.window.Calls("path ")[0], "path C:\\Program Files\\app");
+  const auto& events = rig.platform.events;
+  EXPECT_NE(std::find(events.begin(), events.end(), "reg key\\name"), events.end());
+  const auto value = rig.platform.registry.find({kHKCU, "KEY", "NAME"});
+  ASSERT_NE(value, rig.platform.registry.end());
+  EXPECT_EQ(value->second.data, std::vector<std::uint8_t>({'d', 'a', 't', 'a', 0}));
 }
 
 TEST(Driver, PhasesRunInOrderWithTheirBarsAndPauses) {

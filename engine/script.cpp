@@ -137,16 +137,21 @@ std::vector<std::string> FitSectionBuffer(const std::vector<std::string>& names,
 ScriptReader::ScriptReader(std::string fileName, Loader load, Decoder decode)
     : fileName_(std::move(fileName)), load_(std::move(load)), decode_(std::move(decode)) {}
 
+std::string ScriptText(std::string_view bytes, ScriptEncoding encoding) {
+  switch (encoding) {
+    case ScriptEncoding::Utf8: return std::string(bytes.substr(3));
+    case ScriptEncoding::Utf16: return Utf16LeBytesToUtf8(bytes.substr(2));
+    case ScriptEncoding::Ansi: break;
+  }
+  return std::string(bytes);
+}
+
 const IniText& ScriptReader::Current() const {
   std::optional<std::string> now = load_(fileName_);
   if (!now) now = std::string();
   if (!bytes_ || *bytes_ != *now) {
     encoding_ = DetectEncoding(*now);
-    switch (encoding_) {
-      case ScriptEncoding::Ansi: parsed_ = IniText(*now, false); break;
-      case ScriptEncoding::Utf8: parsed_ = IniText(std::string_view(*now).substr(3), true); break;
-      case ScriptEncoding::Utf16: parsed_ = IniText(Utf16LeBytesToUtf8(std::string_view(*now).substr(2)), true); break;
-    }
+    parsed_ = IniText(ScriptText(*now, encoding_), encoding_ != ScriptEncoding::Ansi);
     bytes_ = std::move(now);
   }
   return parsed_;

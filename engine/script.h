@@ -38,6 +38,10 @@ enum class ScriptEncoding { Ansi, Utf8, Utf16 };
 // The form a script's bytes are in, by their byte order mark.
 ScriptEncoding DetectEncoding(std::string_view bytes);
 
+// The text a script's bytes hold, for IniText: ANSI bytes as they are,
+// Unicode in UTF-8 without its byte order mark.
+std::string ScriptText(std::string_view bytes, ScriptEncoding encoding);
+
 // The parsed content of one INI text: ANSI bytes, or UTF-8 (unicode) with
 // no byte order mark.
 class IniText {

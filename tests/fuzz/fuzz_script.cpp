@@ -18,9 +18,16 @@ using qv::fuzz::Require;
 // "\n" can never be a value: every line ends before one.
 const std::string kAbsent = "\n";
 
-std::size_t PackedSize(const std::vector<std::string>& names) {
+// Bytes in an ANSI script, characters in a Unicode one.
+std::size_t Units(const std::string& s, bool unicode) {
+  if (!unicode) return s.size();
+  return static_cast<std::size_t>(
+      std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+std::size_t PackedSize(const std::vector<std::string>& names, bool unicode = false) {
   std::size_t n = 1;  // the list's closing zero
-  for (const auto& s : names) n += s.size() + 1;
+  for (const auto& s : names) n += Units(s, unicode) + 1;
   return n;
 }
 
@@ -39,8 +46,9 @@ std::vector<std::string> SectionsIn(const std::string& text) {
 }
 
 void CheckSection(const qv::ScriptReader& reader, const qv::IniText& ini, const std::string& section) {
+  const bool unicode = reader.Encoding() != qv::ScriptEncoding::Ansi;
   const std::vector<std::string> names = reader.ReadSection(section);
-  Require(PackedSize(names) <= qv::kSectionBufferSize, "section names overflow the buffer");
+  Require(PackedSize(names, unicode) <= qv::kSectionBufferSize, "section names overflow the buffer");
   Require(reader.ReadSection(qv::UpperCaseName(section)) == names, "section names are not case-blind");
   const bool whole = names == ini.Keys(section);
 
@@ -52,11 +60,13 @@ void CheckSection(const qv::ScriptReader& reader, const qv::IniText& ini, const 
     // Only the last name can have been cut to fit the buffer.
     if (whole || i + 1 < names.size()) Require(value != kAbsent, "listed key cannot be read");
     if (value == kAbsent) continue;
-    Require(value.size() <= qv::kMaxValueLength, "value longer than 2047 bytes");
+    Require(Units(value, unicode) <= qv::kMaxValueLength, "value longer than 2047 units");
     Require(value.find('\n') == std::string::npos && value.find('\0') == std::string::npos,
             "value runs past its line");
     std::optional<std::string> full = ini.Value(section, key);
-    Require(full.has_value() && full->substr(0, qv::kMaxValueLength) == value, "value is not the first, cut");
+    Require(full.has_value() && full->starts_with(value) &&
+                (value.size() == full->size() || Units(value, unicode) == qv::kMaxValueLength),
+            "value is not the first, cut");
     Require(reader.ReadString(qv::UpperCaseName(section), qv::UpperCaseName(key), kAbsent) == value,
             "key lookup is not case-blind");
     reader.ReadBool(section, key, false);
@@ -69,7 +79,7 @@ void CheckSection(const qv::ScriptReader& reader, const qv::IniText& ini, const 
 
 // Key lists far longer than the buffer: the kept names are the first ones,
 // the last possibly cut.
-void CheckFit(const std::string& text) {
+void CheckFit(const std::string& text, bool unicode) {
   std::vector<std::string> base;
   std::size_t p = 0;
   while (p < text.size()) {
@@ -86,17 +96,17 @@ void CheckFit(const std::string& text) {
   }
   if (base.empty()) return;
   std::vector<std::string> names;
-  const std::size_t copies = qv::kSectionBufferSize / PackedSize(base) + 2;
+  const std::size_t copies = qv::kSectionBufferSize / PackedSize(base, unicode) + 2;
   for (std::size_t c = 0; c < copies; ++c) names.insert(names.end(), base.begin(), base.end());
 
-  const std::vector<std::string> fitted = qv::FitSectionBuffer(names);
-  Require(PackedSize(fitted) <= qv::kSectionBufferSize, "fitted names overflow the buffer");
+  const std::vector<std::string> fitted = qv::FitSectionBuffer(names, unicode);
+  Require(PackedSize(fitted, unicode) <= qv::kSectionBufferSize, "fitted names overflow the buffer");
   Require(!fitted.empty() && fitted.size() <= names.size(), "fitting lost every name");
   for (std::size_t i = 0; i + 1 < fitted.size(); ++i)
     Require(fitted[i] == names[i], "fitting changed a name");
   const std::string& last = fitted.back();
   Require(!last.empty() && names[fitted.size() - 1].starts_with(last), "the last fitted name is no prefix");
-  Require(qv::FitSectionBuffer(base) == base || PackedSize(base) > qv::kSectionBufferSize,
+  Require(qv::FitSectionBuffer(base, unicode) == base || PackedSize(base, unicode) > qv::kSectionBufferSize,
           "a list that fits was changed");
 }
 
@@ -104,13 +114,16 @@ void CheckFit(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes = qv::fuzz::AsText(data, size);
-  const qv::IniText ini(bytes);
+  const qv::ScriptEncoding encoding = qv::DetectEncoding(bytes);
+  const std::string text = qv::ScriptText(bytes, encoding);
+  const bool unicode = encoding != qv::ScriptEncoding::Ansi;
+  const qv::IniText ini(text, unicode);
   const qv::ScriptReader reader("C:\\setup\\setup.ini",
                                 [&bytes](const std::string&) { return std::optional<std::string>(bytes); });
 
   std::vector<std::string> sections = {"GUI", "INSTALL", "REGISTRY", "COMMAND"};
-  for (auto& s : SectionsIn(bytes)) sections.push_back(std::move(s));
+  for (auto& s : SectionsIn(text)) sections.push_back(std::move(s));
   for (const auto& s : sections) CheckSection(reader, ini, s);
-  CheckFit(bytes);
+  CheckFit(text, unicode);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "folders.h"
 #include "registry.h"
+#include "text_conv.h"
 #include "temp_dir.h"
 #include "win32_platform.h"
 
@@ -23,8 +24,15 @@ class ProgramFilesDirGuard {
     saved_ = reg_.ReadText("ProgramFilesDir").value_or("");
   }
   ~ProgramFilesDirGuard() { Set(REG_SZ, saved_ + '\0'); }
+  // Text types are given in UTF-8 and stored as the system keeps them.
   void Set(DWORD type, const std::string& bytes) {
-    EXPECT_TRUE(reg_.WriteData("ProgramFilesDir", type, std::vector<std::uint8_t>(bytes.begin(), bytes.end())));
+    std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+      const std::wstring text = Utf8ToWide(bytes);
+      const auto* raw = reinterpret_cast<const std::uint8_t*>(text.data());
+      data.assign(raw, raw + text.size() * sizeof(wchar_t));
+    }
+    EXPECT_TRUE(reg_.WriteData("ProgramFilesDir", type, data));
   }
 
  private:

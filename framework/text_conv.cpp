@@ -2,24 +2,21 @@
 
 #include <windows.h>
 
+#include "utf8.h"
+
 namespace qv {
 
+// One converter for the whole program: the portable one, which the host
+// tests check; wchar_t is a UTF-16 unit here.
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
 std::wstring Utf8ToWide(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
+  const std::u16string units = Utf8ToUtf16(utf8);
+  return std::wstring(units.begin(), units.end());
 }
 
 std::string WideToUtf8(std::wstring_view wide) {
-  if (wide.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                      nullptr, nullptr);
-  std::string s(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), s.data(), n, nullptr,
-                        nullptr);
-  return s;
+  return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
 std::wstring WidePath(std::string_view utf8) {

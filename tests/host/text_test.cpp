@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "text.h"
+#include "utf8.h"
 
 namespace qv {
 namespace {
@@ -116,6 +117,28 @@ TEST(Text, RelativePathRule) {
   EXPECT_EQ(FolderPart("C:\\a\\b*.txt"), "C:\\a\\");
   EXPECT_EQ(FolderPart("C:x"), "C:");
   EXPECT_EQ(FolderPart("x"), "");
+}
+
+// The program's one converter between UTF-8 and UTF-16: every name that
+// reaches the system goes through it.
+TEST(Text, Utf8AndUtf16ConvertBothWaysAndMendBrokenInput) {
+  struct Case {
+    const char* utf8;
+    std::u16string utf16;
+    const char* back;  // UTF-8 again, where it differs
+  } cases[] = {
+      {"Ωmega\\файл 说明☃.txt", u"Ωmega\\файл 说明☃.txt", nullptr},
+      {"\xF0\x9D\x84\x9E", u"\xD834\xDD1E", nullptr},              // beyond 16 bits: a surrogate pair
+      {"\xC0\xAF", u"\xFFFD\xFFFD", "\xEF\xBF\xBD\xEF\xBF\xBD"},  // overlong '/'
+      {"\xED\xA0\x80", u"\xFFFD\xFFFD\xFFFD", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
+      {"a\xE4\xB8", u"a\xFFFD\xFFFD", "a\xEF\xBF\xBD\xEF\xBF\xBD"},  // cut short
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Utf8ToUtf16(c.utf8), c.utf16) << c.utf8;
+    EXPECT_EQ(Utf16ToUtf8(c.utf16), c.back ? c.back : c.utf8) << c.utf8;
+  }
+  EXPECT_EQ(Utf16ToUtf8(u"\xD800x\xDC00"), "\xEF\xBF\xBDx\xEF\xBF\xBD");  // unpaired halves
+  EXPECT_EQ(Utf16LeBytesToUtf8(std::string("A\0\x9E\x03!", 5)), "A\xCE\x9E");  // an odd last byte is dropped
 }
 
 }  // namespace

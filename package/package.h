@@ -1,0 +1,95 @@
+// A package: the files of a package folder sealed behind the setup program.
+// Portable (no <windows.h>): the program, qvpack and the host tests share it.
+//
+//   [setup program (PE)] [package] [anything appended later: a signature]
+//
+// The package starts where the program's last PE section ends, so a
+// signature appended afterwards does not move it; its header says how long
+// it is, so what follows is ignored. All integers are little-endian, all
+// offsets 64-bit (packages over 4 GiB work), all paths UTF-8 with
+// backslashes, relative to the package folder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv::pack {
+
+// Random access to the bytes of the packed file (the setup program itself).
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t Size() const = 0;
+  // Exactly n bytes at offset, or false.
+  virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) = 0;
+};
+
+// Where decompressed bytes go, in order.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual bool Write(const void* data, std::size_t n) = 0;
+};
+
+// One file or folder of the package. Folders (empty ones included) are
+// entries too, so a folder's attributes and times come back.
+struct Entry {
+  std::string path;              // e.g. "files\\lib\\a.dll"; never empty
+  std::uint32_t attributes = 0;  // the Windows attribute bits (0x10: folder)
+  std::uint64_t modified = 0;    // FILETIME: 100 ns ticks since 1601
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;         // CRC-32 of the content
+  std::uint32_t block = 0;       // the solid block holding the content
+  std::uint64_t offset = 0;      // where in that block's unpacked bytes
+  bool IsFolder() const { return (attributes & 0x10) != 0; }
+};
+
+// The file-name rules a package must keep: no "..", "." or empty parts, no
+// drive, no leading backslash or slash, no colon (streams), no device names
+// (CON, NUL, COM1, ...), no control characters. Checked by the reader, the
+// writer and qvpack list/extract alike.
+bool IsSafePath(std::string_view path);
+
+// CRC-32 (the zip/PNG polynomial), continued from `crc` (0 to start).
+std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t n);
+
+// Where a package would start in this file: the end of the last PE section;
+// nothing when the file is no PE program.
+std::optional<std::uint64_t> OverlayStart(ByteSource& file);
+
+enum class OpenStatus { NoPackage, Damaged, Ok };
+
+class Reader {
+ public:
+  Reader();
+  ~Reader();
+  // Reads and checks the header and index of a package found in `file` at
+  // `start`. NoPackage when nothing is there (an unpacked setup program);
+  // Damaged when a package is there but cut short, inconsistent or unsafe.
+  OpenStatus Open(ByteSource& file, std::uint64_t start);
+  // The checksum over the whole package, read through once with bounded
+  // memory; run before the first file is written.
+  bool Verify();
+
+  // The script the package was sealed with (e.g. "setup.ini").
+  const std::string& Script() const;
+  // Entries in the order they were packed (the order of installation).
+  const std::vector<Entry>& Entries() const;
+  // Case-blind (ASCII letters) lookup of a relative path; null if absent.
+  const Entry* Find(std::string_view path) const;
+  // Unpacks one file's content into `sink`, checking its size and CRC as it
+  // goes; false when the data is damaged or the sink refuses. Files taken in
+  // packed order stream through each block once; memory stays bounded
+  // (the matching window, at most 128 MiB, plus small buffers).
+  bool Extract(const Entry& entry, ByteSink& sink);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace qv::pack

@@ -1,0 +1,36 @@
+// Seals a package folder behind the setup program (see package.h). Portable:
+// the caller opens the files (qvpack has one way on Linux, one on Windows).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "package.h"
+
+namespace qv::pack {
+
+// One file or folder to seal, in the order the script installs it.
+struct Input {
+  Entry entry;           // path, attributes, modified and size; the writer fills crc, block, offset
+  std::string diskPath;  // where the content is read from (folders: unused)
+};
+
+struct WriteOptions {
+  int level = 19;     // zstd level of the default
+  bool best = false;  // the strongest setting, slower to pack
+  // Bytes of content done of the total; called now and then.
+  std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+};
+
+using Opener = std::function<std::unique_ptr<ByteSource>(const std::string& diskPath)>;
+
+// Writes the stub program's bytes, then the package, to `out`. The same
+// inputs always give the same bytes: nothing of the time or place of packing
+// goes in. Gives an error text, empty on success.
+std::string WritePackage(ByteSource& stub, const std::string& script, const std::vector<Input>& inputs,
+                         const Opener& open, ByteSink& out, const WriteOptions& options);
+
+}  // namespace qv::pack

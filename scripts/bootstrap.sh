@@ -28,7 +28,7 @@ fi
 pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
       binutils-mingw-w64-i686 xvfb xauth x11-utils xdotool imagemagick
       fonts-wqy-zenhei cmake ninja-build googletest libbenchmark-dev
-      dpkg-dev clang libclang-rt-14-dev python3 nasm)
+      dpkg-dev clang libclang-rt-14-dev python3 nasm libzstd-dev osslsigncode)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -39,9 +39,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# --- libjpeg for i686, static, from Debian's source package -----------------
-if [ ! -f "$deps/lib/libjpeg.a" ]; then
-  say "building libjpeg (static, i686) into build/deps"
+# Debian's source packages: what build/deps is built from.
+ensure_deb_src() {
   if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
     say "adding deb-src entries"
     src=/etc/apt/sources.list.d/qvsetup-src.sources
@@ -49,6 +48,12 @@ if [ ! -f "$deps/lib/libjpeg.a" ]; then
     apt_updated=0
   fi
   apt_update_once
+}
+
+# --- libjpeg for i686, static, from Debian's source package -----------------
+if [ ! -f "$deps/lib/libjpeg.a" ]; then
+  say "building libjpeg (static, i686) into build/deps"
+  ensure_deb_src
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   (cd "$work" && apt-get source -qq --download-only libjpeg-turbo >/dev/null 2>&1 \
@@ -64,6 +69,31 @@ if [ ! -f "$deps/lib/libjpeg.a" ]; then
   mkdir -p "$deps/lib" "$deps/include"
   cp "$work/b/libjpeg.a" "$deps/lib/libjpeg.a"
   cp "$work/jt/jpeglib.h" "$work/jt/jmorecfg.h" "$work/jt/jerror.h" "$work/b/jconfig.h" "$deps/include/"
+  rm -rf "$work"; trap - EXIT
+fi
+
+# --- zstd for i686, static, from Debian's source package -------------------
+# Two builds: the decompressor alone for the setup program (-O2, not -Os:
+# -Os halves the unpacking speed under Wine for 25 KB), and the whole library
+# with multithreading for qvpack.exe. Pinned to the release's own version:
+# the security update's source files are missing from the mirror.
+if [ ! -f "$deps/lib/libzstd_d.a" ] || [ ! -f "$deps/lib/libzstd.a" ] || [ ! -f "$deps/include/zstd.h" ]; then
+  say "building zstd (static, i686) into build/deps"
+  ensure_deb_src
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  (cd "$work" && apt-get source -qq --download-only libzstd=1.5.4+dfsg2-5 >/dev/null 2>&1 \
+     && dpkg-source -x --skip-patches libzstd_*.dsc zs >/dev/null 2>&1)
+  cp -r "$work/zs" "$work/zd"
+  zmake=(CC=i686-w64-mingw32-gcc-posix AR=i686-w64-mingw32-ar
+         ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 ZSTD_LEGACY_SUPPORT=0)
+  make -s -C "$work/zd/lib" libzstd.a "${zmake[@]}" ZSTD_LIB_COMPRESSION=0 \
+    MOREFLAGS="-O2 -ffunction-sections -fdata-sections -DZSTD_STRIP_ERROR_STRINGS -DHUF_FORCE_DECOMPRESS_X1" >/dev/null
+  make -s -C "$work/zs/lib" libzstd.a-mt "${zmake[@]}" MOREFLAGS="-ffunction-sections -fdata-sections" >/dev/null
+  mkdir -p "$deps/lib" "$deps/include"
+  cp "$work/zd/lib/libzstd.a" "$deps/lib/libzstd_d.a"
+  cp "$work/zs/lib/libzstd.a" "$deps/lib/libzstd.a"
+  cp "$work/zs/lib/zstd.h" "$work/zs/lib/zstd_errors.h" "$deps/include/"
   rm -rf "$work"; trap - EXIT
 fi
 

@@ -4,10 +4,28 @@
 //   [setup program (PE)] [package] [anything appended later: a signature]
 //
 // The package starts where the program's last PE section ends, so a
-// signature appended afterwards does not move it; its header says how long
+// signature appended afterwards does not move it; its records say how long
 // it is, so what follows is ignored. All integers are little-endian, all
-// offsets 64-bit (packages over 4 GiB work), all paths UTF-8 with
+// sizes and offsets 64-bit (packages over 4 GiB work), all paths UTF-8 with
 // backslashes, relative to the package folder.
+//
+//   lead    "qvPack\x1A\n", version 1 (u32), window log (u32, at most 27),
+//           block size (u32, 64 KiB to 1 GiB), zero (u32)
+//   block*  record kind 1 (u32), length (u64), one zstd frame: the next
+//           block-size bytes of the files' contents laid end to end in
+//           entry order (the last block holds the rest)
+//   index   record kind 2 (u32), length (u64), CRC-32 of what follows (u32),
+//           content size (u64), entry count (u32), script (u16 length + bytes),
+//           per entry: path (u16 length + bytes), attributes (u32),
+//           modified (u64), size (u64), CRC-32 (u32), block (u32), offset (u64)
+//   end     record kind 3 (u32), length 4 (u64), CRC-32 of the whole package
+//           before it (u32)
+//
+// The writer cannot seek back, so nothing before a block says how long the
+// blocks are: Open steps from record to record (a few per GiB). Blocks are
+// independent frames, so a file taken out of order costs at most one block
+// from its start, and blocks can be packed in parallel. Every file's place
+// follows from the sizes before it; Open insists the index says the same.
 #pragma once
 
 #include <cstdint>
@@ -57,8 +75,9 @@ bool IsSafePath(std::string_view path);
 // CRC-32 (the zip/PNG polynomial), continued from `crc` (0 to start).
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t n);
 
-// Where a package would start in this file: the end of the last PE section;
-// nothing when the file is no PE program.
+// Where a package would start in this file: the end of the last PE section
+// (beyond the file's end when the file is cut short); nothing when the file
+// is no PE program.
 std::optional<std::uint64_t> OverlayStart(ByteSource& file);
 
 enum class OpenStatus { NoPackage, Damaged, Ok };
@@ -68,8 +87,10 @@ class Reader {
   Reader();
   ~Reader();
   // Reads and checks the header and index of a package found in `file` at
-  // `start`. NoPackage when nothing is there (an unpacked setup program);
-  // Damaged when a package is there but cut short, inconsistent or unsafe.
+  // `start`. NoPackage when nothing is there (an unpacked setup program,
+  // perhaps signed); Damaged when a package is there (its magic, one byte
+  // damaged at most) but cut short, inconsistent or unsafe, and when `start`
+  // lies beyond the file's end.
   OpenStatus Open(ByteSource& file, std::uint64_t start);
   // The checksum over the whole package, read through once with bounded
   // memory; run before the first file is written.

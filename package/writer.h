@@ -21,6 +21,12 @@ struct Input {
 struct WriteOptions {
   int level = 19;     // zstd level of the default
   bool best = false;  // the strongest setting, slower to pack
+  // Unpacked bytes per solid block: bigger packs smaller, smaller packs in
+  // more threads and unpacks a file taken out of order sooner.
+  std::uint32_t blockSize = 256u << 20;
+  // Blocks packed at once (each thread needs some 250 MiB at the default
+  // level, 1 GiB at the best); 0: one per processor, at most 2 in a 32-bit program.
+  int threads = 0;
   // Bytes of content done of the total; called now and then.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };
@@ -28,8 +34,11 @@ struct WriteOptions {
 using Opener = std::function<std::unique_ptr<ByteSource>(const std::string& diskPath)>;
 
 // Writes the stub program's bytes, then the package, to `out`. The same
-// inputs always give the same bytes: nothing of the time or place of packing
-// goes in. Gives an error text, empty on success.
+// inputs always give the same bytes, whatever the threads: nothing of the
+// time or place of packing goes in. The stub is empty or a PE program with
+// nothing after its sections; the script must be one of the inputs' files.
+// `open` is called from the packing threads, one call at a time; each
+// source it gives is used by one thread. Gives an error text, empty on success.
 std::string WritePackage(ByteSource& stub, const std::string& script, const std::vector<Input>& inputs,
                          const Opener& open, ByteSink& out, const WriteOptions& options);
 

@@ -1,0 +1,46 @@
+// The package's byte layout, shared by the reader and the writer (see the
+// format description in package.h). Not part of the library's interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qv::pack::format {
+
+inline constexpr char kMagic[8] = {'q', 'v', 'P', 'a', 'c', 'k', '\x1a', '\n'};
+inline constexpr std::uint32_t kVersion = 1;
+inline constexpr std::size_t kLeadSize = 24;    // magic, version, window log, block size, zero
+inline constexpr std::size_t kRecordHead = 12;  // kind u32, length u64
+inline constexpr std::size_t kEndSize = kRecordHead + 4;
+enum Kind : std::uint32_t { kBlock = 1, kIndex = 2, kEnd = 3 };
+
+// The decoder never keeps more than this window (128 MiB), whatever a
+// package's frames ask for.
+inline constexpr int kMaxWindowLog = 27;
+inline constexpr std::uint32_t kMinBlockSize = 64u << 10;
+inline constexpr std::uint32_t kMaxBlockSize = 1u << 30;
+inline constexpr std::uint32_t kMaxBlocks = 1u << 20;
+inline constexpr std::uint64_t kMaxIndexSize = 256u << 20;
+inline constexpr std::size_t kEntryFixed = 2 + 4 + 8 + 8 + 4 + 4 + 8;  // all but the path's bytes
+
+// Attribute bits a package keeps: read-only, hidden, system, folder,
+// archive, normal, temporary, not indexed. Others (reparse point, sparse,
+// compressed...) say how a file was stored, not what it is.
+inline constexpr std::uint32_t kKeptAttributes = 0x1 | 0x2 | 0x4 | 0x10 | 0x20 | 0x80 | 0x100 | 0x2000;
+
+inline void Put(std::string& out, std::uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+}
+
+inline std::uint64_t Get(const unsigned char* p, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+// The CRC of A followed by B, from the CRCs of A and B and B's length: lets
+// a file split across two blocks, packed by two threads, get one CRC.
+std::uint32_t Crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t lengthB);
+
+}  // namespace qv::pack::format

@@ -1,0 +1,66 @@
+// The file-name rules of a package (package.h): a path that passes can only
+// name something inside the folder it is unpacked into.
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "package.h"
+#include "utf8.h"
+
+namespace qv::pack {
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool EqualsBlind(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+// Windows opens a device for these names whatever the extension ("nul.txt")
+// and with blanks before it ("con .txt"); ¹²³ count as digits for COM/LPT.
+bool IsDeviceName(std::string_view part) {
+  std::string_view base = part.substr(0, part.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  for (std::string_view name : {"con", "prn", "aux", "nul", "conin$", "conout$", "clock$"})
+    if (EqualsBlind(base, name)) return true;
+  if (base.size() < 4) return false;
+  const std::string_view stem = base.substr(0, 3), digit = base.substr(3);
+  if (!EqualsBlind(stem, "com") && !EqualsBlind(stem, "lpt")) return false;
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" ||
+         digit == "\xC2\xB2" || digit == "\xC2\xB3";
+}
+
+bool IsSafePart(std::string_view part) {
+  if (part.empty() || part == "." || part == "..") return false;
+  // Win32 drops trailing dots and blanks, so "a." would be "a" and "... " ".."
+  if (part.back() == '.' || part.back() == ' ') return false;
+  for (unsigned char c : part) {
+    // ':' names a stream or a drive; the rest Windows refuses in names or reads as wildcards.
+    if (c < 0x20 || c == 0x7F || c == ':' || c == '/' || c == '<' || c == '>' || c == '"' || c == '|' ||
+        c == '?' || c == '*')
+      return false;
+  }
+  return !IsDeviceName(part);
+}
+
+}  // namespace
+
+bool IsSafePath(std::string_view path) {
+  // Far beyond any real tree, and what the index's 16-bit length holds.
+  if (path.empty() || path.size() > 32767) return false;
+  // Malformed UTF-8 would turn into U+FFFD, so two names could become one.
+  const std::string text(path);
+  if (Utf16ToUtf8(Utf8ToUtf16(text)) != text) return false;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = path.find('\\', start);
+    if (!IsSafePart(path.substr(start, end == std::string_view::npos ? end : end - start))) return false;
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+}  // namespace qv::pack

@@ -1,0 +1,338 @@
+// Seals a package (see package.h). Blocks are independent zstd frames, so
+// a few threads pack a block each; each thread's compressor works alone, so
+// the bytes do not depend on how many threads there were.
+#include "writer.h"
+
+#include <zstd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+
+#include "format.h"
+
+namespace qv::pack {
+namespace {
+
+constexpr std::size_t kReadChunk = 1u << 20;
+constexpr std::size_t kOutChunk = 4u << 20;
+
+struct CctxFree {
+  void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
+};
+using Cctx = std::unique_ptr<ZSTD_CCtx, CctxFree>;
+
+// Part of one file's content inside one block, with its CRC.
+struct Piece {
+  std::size_t input = 0;
+  std::uint64_t length = 0;
+  std::uint32_t crc = 0;
+};
+
+struct PackedBlock {
+  std::vector<std::string> chunks;  // the frame, in pieces so a big one is never copied whole
+  std::uint64_t size = 0;
+  std::vector<Piece> pieces;
+  bool ready = false;
+};
+
+// Counts and checksums what goes out after the stub.
+class PackageSink {
+ public:
+  explicit PackageSink(ByteSink& out) : out_(out) {}
+  bool Write(const void* data, std::size_t n) {
+    crc_ = Crc32(crc_, data, n);
+    return out_.Write(data, n);
+  }
+  bool Write(const std::string& bytes) { return Write(bytes.data(), bytes.size()); }
+  std::uint32_t Crc() const { return crc_; }
+
+ private:
+  ByteSink& out_;
+  std::uint32_t crc_ = 0;
+};
+
+std::string LowerAscii(const std::string& s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return out;
+}
+
+class Packer {
+ public:
+  Packer(const std::vector<Input>& inputs, const Opener& open, const WriteOptions& options)
+      : inputs_(inputs), open_(open), options_(options) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      if (inputs[i].entry.size == 0) continue;
+      files_.push_back(i);
+      starts_.push_back(total_);
+      total_ += inputs[i].entry.size;
+    }
+    blockSize_ = options.blockSize;
+    blocks_ = std::uint32_t((total_ + blockSize_ - 1) / blockSize_);
+  }
+
+  std::uint64_t Total() const { return total_; }
+  std::uint32_t BlockSize() const { return blockSize_; }
+
+  // Packs every block and writes each as a record as soon as it and all
+  // before it are done; fills in each file's CRC.
+  std::string Run(PackageSink& out, std::vector<std::uint32_t>& crcs) {
+    results_.resize(blocks_);
+    unsigned threads = options_.threads > 0 ? unsigned(options_.threads) : std::thread::hardware_concurrency();
+    // Each compressor keeps a 128 MiB window and larger tables: on a 32-bit
+    // system more than two do not fit the address space.
+    if (options_.threads <= 0 && sizeof(void*) == 4) threads = std::min(threads, 2u);
+    threads = std::clamp(threads, 1u, std::max(blocks_, 1u));
+    std::vector<std::thread> workers;
+    for (unsigned i = 0; i < threads && blocks_ > 0; ++i) workers.emplace_back([this, threads] { Work(threads); });
+    std::string error;
+    for (std::uint32_t b = 0; b < blocks_ && error.empty(); ++b) {
+      error = WaitFor(b);
+      if (error.empty()) error = WriteBlock(b, out, crcs);
+    }
+    {
+      std::lock_guard lock(mutex_);
+      if (error_.empty()) error_ = error;
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (auto& w : workers) w.join();
+    return error;
+  }
+
+ private:
+  void Work(unsigned threads) {
+    Cctx cctx(ZSTD_createCCtx());
+    std::string error = cctx ? Configure(cctx.get()) : "out of memory";
+    while (true) {
+      std::uint32_t b;
+      {
+        std::unique_lock lock(mutex_);
+        if (!error.empty()) {
+          if (error_.empty()) error_ = error;
+          stop_ = true;
+          changed_.notify_all();
+          return;
+        }
+        // No more blocks waiting in memory than there are threads.
+        changed_.wait(lock, [&] { return stop_ || next_ >= blocks_ || next_ < written_ + threads; });
+        if (stop_ || next_ >= blocks_) return;
+        b = next_++;
+      }
+      PackedBlock packed;
+      error = Compress(cctx.get(), b, packed);
+      if (error.empty()) {
+        std::lock_guard lock(mutex_);
+        packed.ready = true;
+        results_[b] = std::move(packed);
+      }
+      changed_.notify_all();
+    }
+  }
+
+  std::string Configure(ZSTD_CCtx* c) const {
+    const auto set = [c](ZSTD_cParameter p, int v) { return !ZSTD_isError(ZSTD_CCtx_setParameter(c, p, v)); };
+    const int level = options_.best ? ZSTD_maxCLevel() : std::clamp(options_.level, 1, ZSTD_maxCLevel());
+    const bool ok = set(ZSTD_c_compressionLevel, level) && set(ZSTD_c_windowLog, format::kMaxWindowLog) &&
+                    set(ZSTD_c_enableLongDistanceMatching, 1) && set(ZSTD_c_checksumFlag, 0) &&
+                    set(ZSTD_c_contentSizeFlag, 1);
+    return ok ? "" : "the compressor refused its settings";
+  }
+
+  std::string Compress(ZSTD_CCtx* c, std::uint32_t b, PackedBlock& packed) {
+    const std::uint64_t begin = std::uint64_t(b) * blockSize_, end = std::min(begin + blockSize_, total_);
+    ZSTD_CCtx_reset(c, ZSTD_reset_session_only);
+    ZSTD_CCtx_setPledgedSrcSize(c, end - begin);
+    std::vector<char> buffer(kReadChunk);
+    // The first file whose content reaches into this block.
+    std::size_t f = std::size_t(std::upper_bound(starts_.begin(), starts_.end(), begin) - starts_.begin()) - 1;
+    for (std::uint64_t pos = begin; pos < end; ++f) {
+      const Input& input = inputs_[files_[f]];
+      const std::uint64_t from = pos - starts_[f];
+      Piece piece{files_[f], std::min(input.entry.size - from, end - pos), 0};
+      std::unique_ptr<ByteSource> source;
+      {
+        std::lock_guard lock(openMutex_);  // the caller's opener need not be thread-safe
+        source = open_(input.diskPath);
+      }
+      if (!source) return "cannot open " + input.diskPath;
+      if (source->Size() != input.entry.size) return input.diskPath + " changed while it was packed";
+      for (std::uint64_t done = 0; done < piece.length;) {
+        if (Stopped()) return "stopped";
+        const auto n = std::size_t(std::min<std::uint64_t>(buffer.size(), piece.length - done));
+        if (!source->ReadAt(from + done, buffer.data(), n)) return "cannot read " + input.diskPath;
+        piece.crc = Crc32(piece.crc, buffer.data(), n);
+        ZSTD_inBuffer in{buffer.data(), n, 0};
+        if (!Feed(c, in, ZSTD_e_continue, packed)) return "the compressor failed";
+        done += n;
+        progress_ += n;
+      }
+      packed.pieces.push_back(piece);
+      pos += piece.length;
+    }
+    ZSTD_inBuffer none{nullptr, 0, 0};
+    return Feed(c, none, ZSTD_e_end, packed) ? "" : "the compressor failed";
+  }
+
+  static bool Feed(ZSTD_CCtx* c, ZSTD_inBuffer& in, ZSTD_EndDirective mode, PackedBlock& packed) {
+    while (true) {
+      if (packed.chunks.empty() || packed.chunks.back().size() == kOutChunk) {
+        packed.chunks.emplace_back();
+        packed.chunks.back().reserve(kOutChunk);
+      }
+      std::string& chunk = packed.chunks.back();
+      const std::size_t used = chunk.size();
+      chunk.resize(kOutChunk);
+      ZSTD_outBuffer out{chunk.data(), kOutChunk, used};
+      const std::size_t r = ZSTD_compressStream2(c, &out, &in, mode);
+      chunk.resize(out.pos);
+      packed.size += out.pos - used;
+      if (ZSTD_isError(r)) return false;
+      if (mode == ZSTD_e_end ? r == 0 : in.pos == in.size) return true;
+    }
+  }
+
+  bool Stopped() {
+    std::lock_guard lock(mutex_);
+    return stop_;
+  }
+
+  // Waits for block b, reporting progress now and then.
+  std::string WaitFor(std::uint32_t b) {
+    while (true) {
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::milliseconds(200), [&] { return results_[b].ready || stop_; });
+        if (!error_.empty()) return error_;
+        if (results_[b].ready) return "";
+      }
+      if (options_.progress) options_.progress(progress_, total_);
+    }
+  }
+
+  std::string WriteBlock(std::uint32_t b, PackageSink& out, std::vector<std::uint32_t>& crcs) {
+    PackedBlock packed;
+    {
+      std::lock_guard lock(mutex_);
+      packed = std::move(results_[b]);
+      results_[b] = {};
+    }
+    std::string head;
+    format::Put(head, format::kBlock, 4);
+    format::Put(head, packed.size, 8);
+    bool ok = out.Write(head);
+    for (const std::string& chunk : packed.chunks) ok = ok && out.Write(chunk);
+    for (const Piece& p : packed.pieces) crcs[p.input] = format::Crc32Combine(crcs[p.input], p.crc, p.length);
+    {
+      std::lock_guard lock(mutex_);
+      ++written_;
+    }
+    changed_.notify_all();
+    if (options_.progress) options_.progress(progress_, total_);
+    return ok ? "" : "cannot write the package";
+  }
+
+  const std::vector<Input>& inputs_;
+  const Opener& open_;
+  const WriteOptions& options_;
+  std::vector<std::size_t> files_;     // inputs with content, in order
+  std::vector<std::uint64_t> starts_;  // where each of them begins in the content
+  std::uint64_t total_ = 0;
+  std::uint32_t blockSize_ = 0, blocks_ = 0;
+
+  std::mutex openMutex_, mutex_;
+  std::condition_variable changed_;
+  std::vector<PackedBlock> results_;
+  std::uint32_t next_ = 0, written_ = 0;
+  bool stop_ = false;
+  std::string error_;
+  std::atomic<std::uint64_t> progress_{0};
+};
+
+std::string CheckInputs(const std::string& script, const std::vector<Input>& inputs, const WriteOptions& options) {
+  if (options.blockSize < format::kMinBlockSize || options.blockSize > format::kMaxBlockSize)
+    return "block size out of range";
+  std::unordered_set<std::string> seen;
+  bool scriptFound = false;
+  for (const Input& input : inputs) {
+    const Entry& e = input.entry;
+    if (!IsSafePath(e.path)) return "unsafe path in the package: " + e.path;
+    if (!seen.insert(LowerAscii(e.path)).second) return "path twice in the package: " + e.path;
+    if (e.IsFolder() && e.size != 0) return "a folder with a size: " + e.path;
+    scriptFound = scriptFound || (!e.IsFolder() && LowerAscii(e.path) == LowerAscii(script));
+  }
+  return scriptFound ? "" : "the script is not among the package's files: " + script;
+}
+
+std::string CopyStub(ByteSource& stub, ByteSink& out) {
+  const std::uint64_t size = stub.Size();
+  // The package must start where the program ends, or it would not be found.
+  if (size != 0 && OverlayStart(stub) != size) return "the stub is not a setup program without a package";
+  std::vector<char> buffer(kReadChunk);
+  for (std::uint64_t pos = 0; pos < size;) {
+    const auto n = std::size_t(std::min<std::uint64_t>(buffer.size(), size - pos));
+    if (!stub.ReadAt(pos, buffer.data(), n)) return "cannot read the stub";
+    if (!out.Write(buffer.data(), n)) return "cannot write the package";
+    pos += n;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string WritePackage(ByteSource& stub, const std::string& script, const std::vector<Input>& inputs,
+                         const Opener& open, ByteSink& out, const WriteOptions& options) {
+  if (std::string error = CheckInputs(script, inputs, options); !error.empty()) return error;
+  if (std::string error = CopyStub(stub, out); !error.empty()) return error;
+  Packer packer(inputs, open, options);
+  PackageSink sink(out);
+  std::string lead(format::kMagic, sizeof format::kMagic);
+  format::Put(lead, format::kVersion, 4);
+  format::Put(lead, format::kMaxWindowLog, 4);
+  format::Put(lead, packer.BlockSize(), 4);
+  format::Put(lead, 0, 4);
+  if (!sink.Write(lead)) return "cannot write the package";
+
+  std::vector<std::uint32_t> crcs(inputs.size(), 0);
+  if (std::string error = packer.Run(sink, crcs); !error.empty()) return error;
+
+  std::string index;
+  format::Put(index, packer.Total(), 8);
+  format::Put(index, inputs.size(), 4);
+  format::Put(index, script.size(), 2);
+  index += script;
+  std::uint64_t position = 0;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const Entry& e = inputs[i].entry;
+    const bool content = e.size != 0;
+    format::Put(index, e.path.size(), 2);
+    index += e.path;
+    format::Put(index, e.attributes & format::kKeptAttributes, 4);
+    format::Put(index, e.modified, 8);
+    format::Put(index, e.size, 8);
+    format::Put(index, crcs[i], 4);
+    format::Put(index, content ? position / packer.BlockSize() : 0, 4);
+    format::Put(index, content ? position % packer.BlockSize() : 0, 8);
+    position += e.size;
+  }
+  if (index.size() + 4 > format::kMaxIndexSize) return "too many files for one package";
+  std::string record;
+  format::Put(record, format::kIndex, 4);
+  format::Put(record, index.size() + 4, 8);
+  format::Put(record, Crc32(0, index.data(), index.size()), 4);
+  std::string end;
+  format::Put(end, format::kEnd, 4);
+  format::Put(end, 4, 8);
+  if (!sink.Write(record) || !sink.Write(index) || !sink.Write(end)) return "cannot write the package";
+  std::string crc;
+  format::Put(crc, sink.Crc(), 4);
+  return out.Write(crc.data(), crc.size()) ? "" : "cannot write the package";
+}
+
+}  // namespace qv::pack

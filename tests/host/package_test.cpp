@@ -1,0 +1,417 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "format.h"
+#include "package.h"
+#include "writer.h"
+
+namespace qv::pack {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+class MemorySource : public ByteSource {
+ public:
+  // `base`: where the first byte lies, to pretend a file far beyond 4 GiB.
+  explicit MemorySource(const Bytes& bytes, std::uint64_t base = 0) : bytes_(bytes), base_(base) {}
+  std::uint64_t Size() const override { return base_ + bytes_.size(); }
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
+    if (offset < base_ || offset - base_ > bytes_.size() || n > bytes_.size() - (offset - base_)) return false;
+    if (n > 0) std::memcpy(buffer, bytes_.data() + (offset - base_), n);
+    return true;
+  }
+
+ private:
+  const Bytes& bytes_;
+  std::uint64_t base_;
+};
+
+class MemorySink : public ByteSink {
+ public:
+  bool Write(const void* data, std::size_t n) override {
+    bytes.insert(bytes.end(), static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + n);
+    return true;
+  }
+  Bytes bytes;
+};
+
+// Content that compresses somewhat, different for every seed.
+Bytes Content(std::size_t size, std::uint32_t seed) {
+  Bytes b(size);
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (std::size_t i = 0; i < size; ++i) {
+    x = x * 1664525u + 1013904223u;
+    b[i] = (x >> 29) == 0 ? static_cast<unsigned char>(x >> 16) : static_cast<unsigned char>("setup"[i % 5]);
+  }
+  return b;
+}
+
+// A package folder held in memory: entries in packing order and their bytes.
+struct Tree {
+  std::vector<Input> inputs;
+  std::map<std::string, Bytes> disk;
+
+  void Folder(const std::string& path, std::uint32_t attributes = 0x10) {
+    inputs.push_back({{path, attributes, 0x01D9000000000000ull + inputs.size(), 0}, ""});
+  }
+  void File(const std::string& path, Bytes content, std::uint32_t attributes = 0x20) {
+    const std::string disk_path = "disk/" + std::to_string(inputs.size());
+    inputs.push_back({{path, attributes, 0x01D9123456789ABCull + inputs.size(), content.size()}, disk_path});
+    disk[disk_path] = std::move(content);
+  }
+  Opener Open() const {
+    return [this](const std::string& path) -> std::unique_ptr<ByteSource> {
+      const auto it = disk.find(path);
+      return it == disk.end() ? nullptr : std::make_unique<MemorySource>(it->second);
+    };
+  }
+  Bytes Pack(WriteOptions options, const Bytes& stub = {}) const {
+    MemorySource stubSource(stub);
+    MemorySink out;
+    const std::string error = WritePackage(stubSource, "setup.ini", inputs, Open(), out, options);
+    EXPECT_EQ(error, "");
+    return out.bytes;
+  }
+};
+
+WriteOptions Small(int threads = 0) {
+  WriteOptions o;
+  o.level = 3;  // the tests check the layout, not the ratio
+  o.blockSize = format::kMinBlockSize;
+  o.threads = threads;
+  return o;
+}
+
+// Folders, attributes, times, empty files, non-ASCII names, a file larger
+// than a block and many small similar files spread over several blocks.
+Tree SampleTree() {
+  Tree t;
+  t.File("setup.ini", {'[', 'G', 'U', 'I', ']'});
+  t.Folder("app");
+  t.Folder("app\\empty folder", 0x10 | 0x2);
+  t.File("app\\readme.txt", Content(3000, 1), 0x1 | 0x2 | 0x4 | 0x20);
+  t.File("app\\empty.dat", {});
+  t.File("app\\big.bin", Content(150000, 2));
+  for (int i = 0; i < 120; ++i) t.File("app\\many\\f" + std::to_string(i) + ".txt", Content(1000 + i * 7, 3 + i % 4));
+  t.File("数据\\文件 ü.bin", Content(70000, 9));
+  return t;
+}
+
+struct Counter : ByteSink {
+  bool Write(const void* data, std::size_t n) override {
+    bytes.insert(bytes.end(), static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + n);
+    return true;
+  }
+  Bytes bytes;
+};
+
+// Extracts the entries in the given order and compares with the tree.
+void ExpectContents(Reader& reader, const Tree& tree, const std::vector<std::size_t>& order) {
+  for (std::size_t i : order) {
+    const Entry& e = reader.Entries()[i];
+    if (e.IsFolder()) continue;
+    Counter sink;
+    ASSERT_TRUE(reader.Extract(e, sink)) << e.path;
+    EXPECT_EQ(sink.bytes, tree.disk.at(tree.inputs[i].diskPath)) << e.path;
+  }
+}
+
+TEST(Package, RoundTripKeepsEverythingInAnyOrder) {
+  const Tree tree = SampleTree();
+  const Bytes packed = tree.Pack(Small());
+  MemorySource file(packed);
+  Reader reader;
+  ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
+  EXPECT_TRUE(reader.Verify());
+  EXPECT_EQ(reader.Script(), "setup.ini");
+  ASSERT_EQ(reader.Entries().size(), tree.inputs.size());
+  std::uint32_t lastBlock = 0;
+  for (std::size_t i = 0; i < tree.inputs.size(); ++i) {
+    const Entry &got = reader.Entries()[i], &want = tree.inputs[i].entry;
+    EXPECT_EQ(got.path, want.path);
+    EXPECT_EQ(got.attributes, want.attributes) << want.path;
+    EXPECT_EQ(got.modified, want.modified) << want.path;
+    EXPECT_EQ(got.size, want.size) << want.path;
+    lastBlock = std::max(lastBlock, got.block);
+  }
+  EXPECT_GE(lastBlock, 3u);  // the content really spans several blocks
+  EXPECT_EQ(reader.Find("APP\\README.TXT"), &reader.Entries()[3]);
+  EXPECT_EQ(reader.Find("app\\missing"), nullptr);
+
+  std::vector<std::size_t> order(tree.inputs.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  ExpectContents(reader, tree, order);
+  std::reverse(order.begin(), order.end());
+  ExpectContents(reader, tree, order);
+  std::rotate(order.begin(), order.begin() + 50, order.end());
+  ExpectContents(reader, tree, order);
+}
+
+TEST(Package, SameInputsGiveSameBytesWhateverTheThreads) {
+  const Tree tree = SampleTree();
+  const Bytes one = tree.Pack(Small(1));
+  EXPECT_EQ(tree.Pack(Small(3)), one);
+  EXPECT_EQ(tree.Pack(Small(8)), one);
+}
+
+TEST(Package, WriterRefusesWhatTheReaderWould) {
+  const struct {
+    const char* what;
+    std::vector<Input> inputs;
+  } cases[] = {
+      {"unsafe path", {{{"setup.ini", 0x20, 0, 0}, "x"}, {{"a\\..\\b", 0x20, 0, 0}, "x"}}},
+      {"same path twice", {{{"setup.ini", 0x20, 0, 0}, "x"}, {{"SETUP.INI", 0x20, 0, 0}, "x"}}},
+      {"no script", {{{"other.ini", 0x20, 0, 0}, "x"}}},
+      {"script is a folder", {{{"setup.ini", 0x10, 0, 0}, ""}}},
+      {"file that cannot be opened", {{{"setup.ini", 0x20, 0, 5}, "nowhere"}}},
+  };
+  for (const auto& c : cases) {
+    Bytes none;
+    MemorySource stub(none);
+    MemorySink out;
+    const Opener open = [](const std::string&) { return std::unique_ptr<ByteSource>(); };
+    EXPECT_NE(WritePackage(stub, "setup.ini", c.inputs, open, out, Small()), "") << c.what;
+  }
+}
+
+// Where the parts of a packed file lie, found by walking its records.
+struct Layout {
+  std::uint64_t firstBlock = 0, lastBlock = 0, lastBlockSize = 0, index = 0, indexSize = 0, end = 0;
+};
+
+Layout Parse(const Bytes& b, std::uint64_t start) {
+  Layout l;
+  std::uint64_t pos = start + format::kLeadSize;
+  while (true) {
+    const auto kind = format::Get(&b[pos], 4), length = format::Get(&b[pos + 4], 8);
+    if (kind == format::kBlock) {
+      if (l.firstBlock == 0) l.firstBlock = pos + format::kRecordHead;
+      l.lastBlock = pos + format::kRecordHead;
+      l.lastBlockSize = length;
+    } else if (kind == format::kIndex) {
+      l.index = pos + format::kRecordHead;
+      l.indexSize = length;
+    } else {
+      l.end = pos;
+      return l;
+    }
+    pos += format::kRecordHead + length;
+  }
+}
+
+// Puts right both checksums after a test changed the index on purpose.
+void Reseal(Bytes& b, const Layout& l) {
+  const std::uint32_t indexCrc = Crc32(0, &b[l.index + 4], std::size_t(l.indexSize - 4));
+  for (int i = 0; i < 4; ++i) b[l.index + i] = static_cast<unsigned char>(indexCrc >> (8 * i));
+  const std::uint32_t crc = Crc32(0, b.data(), std::size_t(l.end + format::kRecordHead));
+  for (int i = 0; i < 4; ++i) b[l.end + format::kRecordHead + i] = static_cast<unsigned char>(crc >> (8 * i));
+}
+
+bool ExtractsAll(Reader& reader) {
+  bool all = true;
+  for (const Entry& e : reader.Entries()) {
+    Counter sink;
+    if (!e.IsFolder()) all = reader.Extract(e, sink) && all;
+  }
+  return all;
+}
+
+TEST(Package, DamageIsFoundInEveryPart) {
+  const Tree tree = SampleTree();
+  const Bytes good = tree.Pack(Small());
+  const Layout l = Parse(good, 0);
+  const struct {
+    const char* part;
+    std::uint64_t at;
+    bool inContent;  // Extract alone must notice, before any Verify
+  } flips[] = {
+      {"magic", 2, false},
+      {"lead: block size", 17, false},
+      {"a block's length", l.firstBlock - 5, false},
+      {"first block", l.firstBlock + 500, true},
+      {"last block", l.lastBlock + l.lastBlockSize / 2, true},
+      {"index: a path", l.index + l.indexSize / 2, false},
+      {"index: its CRC", l.index + 1, false},
+      {"end: the CRC", l.end + format::kRecordHead + 2, false},
+  };
+  for (const auto& f : flips) {
+    Bytes bad = good;
+    bad[std::size_t(f.at)] ^= 0x20;
+    MemorySource file(bad);
+    Reader reader;
+    const OpenStatus status = reader.Open(file, 0);
+    if (f.inContent) {
+      ASSERT_EQ(status, OpenStatus::Ok) << f.part;
+      EXPECT_FALSE(ExtractsAll(reader)) << f.part;
+    }
+    EXPECT_TRUE(status == OpenStatus::Damaged || !reader.Verify()) << f.part;
+  }
+  for (std::size_t keep : {good.size() - 1, good.size() / 2, std::size_t(10)}) {
+    const Bytes cut(good.begin(), good.begin() + std::ptrdiff_t(keep));
+    MemorySource file(cut);
+    Reader reader;
+    EXPECT_EQ(reader.Open(file, 0), OpenStatus::Damaged) << keep;
+  }
+}
+
+TEST(Package, OpenRefusesAnIndexThatLies) {
+  Tree tree;
+  tree.File("setup.ini", Content(10, 1));
+  tree.File("xx\\a.txt", Content(100, 2));
+  tree.File("xx\\b.txt", Content(100, 3));
+  const Bytes good = tree.Pack(Small());
+  const Layout l = Parse(good, 0);
+  const auto find = [&](const std::string& text) {
+    return std::uint64_t(std::search(good.begin() + std::ptrdiff_t(l.index), good.end(), text.begin(), text.end()) -
+                         good.begin());
+  };
+  const std::uint64_t b = find("xx\\b.txt") + 8;  // b's fields follow its path
+  const struct {
+    const char* what;
+    std::uint64_t at;
+    std::string bytes;
+  } lies[] = {
+      {"a path leaving the folder", find("xx\\a.txt"), ".."},
+      {"a path twice (case-blind)", find("xx\\b.txt"), "XX\\A"},
+      {"an unknown attribute", b, std::string("\x20\x04", 2)},
+      {"a size beyond the content", b + 4 + 8, std::string("\x65", 1)},
+      {"an offset elsewhere", b + 4 + 8 + 8 + 4 + 4, std::string("\x00", 1)},
+      {"a block elsewhere", b + 4 + 8 + 8 + 4, std::string("\x01", 1)},
+      {"a folder with content", b, std::string("\x10", 1)},
+      {"the script missing", find("setup.ini"), "SETUP.INX"},
+  };
+  for (const auto& lie : lies) {
+    Bytes bad = good;
+    std::copy(lie.bytes.begin(), lie.bytes.end(), bad.begin() + std::ptrdiff_t(lie.at));
+    Reseal(bad, l);
+    MemorySource file(bad);
+    Reader reader;
+    EXPECT_EQ(reader.Open(file, 0), OpenStatus::Damaged) << lie.what;
+  }
+  Bytes resealed = good;
+  Reseal(resealed, l);
+  ASSERT_EQ(resealed, good);  // the helper itself changes nothing else
+}
+
+TEST(Package, SafePaths) {
+  for (const char* path : {"..", "a\\..\\b", "a\\.\\b", "C:x", "c:\\x", "\\a", "/a", "a/b", "a:b", "a\\b:s",
+                           "CON", "nul.txt", "com1", "LPT9.x", "a\\aux", "con .txt", "COM\xC2\xB9", "conin$",
+                           "a\x01", "tab\there", "a\\\\b", "a\\", "", "x\\a.", "x\\a ", "...", "a*",
+                           "a?", "a\"b", "a<b", "a|b", "bad\xFFutf8", "\xC3"})
+    EXPECT_FALSE(IsSafePath(path)) << path;
+  for (const char* path : {"a", "a\\b\\c.txt", "数据\\文件.bin", "ü.txt", ".hidden", "a..b", "console.txt",
+                           "com10", "lpt", "nul-x", "com1x.txt", "a b\\c d.txt", "x.y.z", "\xF0\x9F\x98\x80"})
+    EXPECT_TRUE(IsSafePath(path)) << path;
+}
+
+TEST(Package, Crc32IsTheZipOneInAnyPieces) {
+  const std::string text = "123456789";
+  EXPECT_EQ(Crc32(0, text.data(), text.size()), 0xCBF43926u);
+  const Bytes big = Content(100000, 5);
+  const std::uint32_t whole = Crc32(0, big.data(), big.size());
+  for (std::size_t cut : {std::size_t(0), std::size_t(1), std::size_t(7), std::size_t(4097), big.size()}) {
+    const std::uint32_t a = Crc32(0, big.data(), cut), b = Crc32(0, big.data() + cut, big.size() - cut);
+    EXPECT_EQ(Crc32(a, big.data() + cut, big.size() - cut), whole) << cut;
+    EXPECT_EQ(format::Crc32Combine(a, b, big.size() - cut), whole) << cut;
+  }
+}
+
+// A PE program of two sections, as a linker lays one out; the table may
+// then be made to lie.
+Bytes TinyPe(std::uint16_t sections = 2, std::uint32_t lfanew = 0x80) {
+  Bytes b(0x600, 0);
+  b[0] = 'M', b[1] = 'Z';
+  const auto put = [&b](std::size_t at, std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+  };
+  put(0x3C, lfanew, 4);
+  if (std::uint64_t{lfanew} + 24 + 0xE0 + 40 * 2 > b.size()) return b;
+  std::memcpy(&b[lfanew], "PE\0\0", 4);
+  put(lfanew + 4, 0x14C, 2);           // i386
+  put(lfanew + 4 + 2, sections, 2);    // NumberOfSections
+  put(lfanew + 4 + 16, 0xE0, 2);       // SizeOfOptionalHeader (PE32)
+  const std::size_t table = lfanew + 24 + 0xE0;
+  put(table + 16, 0x200, 4), put(table + 20, 0x400, 4);       // .text: 0x400..0x600
+  put(table + 40 + 16, 0x200, 4), put(table + 40 + 20, 0x200, 4);  // .data before it
+  return b;
+}
+
+TEST(Package, FoundBehindARealProgramWhateverFollows) {
+  const Bytes stub = TinyPe();
+  MemorySource stubSource(stub);
+  ASSERT_EQ(OverlayStart(stubSource), stub.size());
+  Reader none;
+  EXPECT_EQ(none.Open(stubSource, stub.size()), OpenStatus::NoPackage);
+
+  const Tree tree = SampleTree();
+  Bytes packed = tree.Pack(Small(), stub);
+  ASSERT_TRUE(std::equal(stub.begin(), stub.end(), packed.begin()));
+  // A signature appended later: padding to eight bytes, then a certificate.
+  packed.resize((packed.size() + 7) / 8 * 8, 0);
+  const Bytes certificate = Content(4000, 77);
+  packed.insert(packed.end(), certificate.begin(), certificate.end());
+  MemorySource file(packed);
+  const auto start = OverlayStart(file);
+  ASSERT_EQ(start, stub.size());
+  Reader reader;
+  ASSERT_EQ(reader.Open(file, *start), OpenStatus::Ok);
+  EXPECT_TRUE(reader.Verify());
+  EXPECT_TRUE(ExtractsAll(reader));
+
+  // A signed program without a package: a certificate but no package.
+  Bytes signedStub = stub;
+  signedStub.insert(signedStub.end(), certificate.begin(), certificate.end());
+  MemorySource signedSource(signedStub);
+  EXPECT_EQ(none.Open(signedSource, stub.size()), OpenStatus::NoPackage);
+  // The packer will not put a package where it would never be found.
+  MemorySink out;
+  EXPECT_NE(WritePackage(signedSource, "setup.ini", tree.inputs, tree.Open(), out, Small()), "");
+  // A download cut inside the program.
+  const Bytes cut(packed.begin(), packed.begin() + 0x500);
+  MemorySource cutSource(cut);
+  const auto cutStart = OverlayStart(cutSource);
+  ASSERT_TRUE(cutStart.has_value());
+  EXPECT_EQ(none.Open(cutSource, *cutStart), OpenStatus::Damaged);
+}
+
+TEST(Package, OverlayStartRefusesWhatIsNoProgram) {
+  Bytes notMz = TinyPe();
+  notMz[0] = 'X';
+  Bytes noPe = TinyPe();
+  noPe[0x80] = 'X';
+  const struct {
+    const char* what;
+    Bytes file;
+  } cases[] = {
+      {"not MZ", notMz},
+      {"no PE signature", noPe},
+      {"e_lfanew beyond the file", TinyPe(2, 0xFFFFFFF0u)},
+      {"section table beyond the file", TinyPe(0xFFFF)},
+      {"too short", Bytes(10, 'M')},
+  };
+  for (const auto& c : cases) {
+    MemorySource file(c.file);
+    EXPECT_FALSE(OverlayStart(file).has_value()) << c.what;
+  }
+}
+
+TEST(Package, OffsetsBeyondFourGiBKeepTheirHighBits) {
+  const Tree tree = SampleTree();
+  const Bytes packed = tree.Pack(Small());
+  const std::uint64_t base = (5ull << 32) + 12345;  // every read must come from above it
+  MemorySource far(packed, base);
+  Reader reader;
+  ASSERT_EQ(reader.Open(far, base), OpenStatus::Ok);
+  EXPECT_TRUE(reader.Verify());
+  std::vector<std::size_t> order(tree.inputs.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[order.size() - 1 - i] = i;
+  ExpectContents(reader, tree, order);
+}
+
+}  // namespace
+}  // namespace qv::pack

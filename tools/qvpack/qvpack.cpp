@@ -1,0 +1,393 @@
+// qvpack: seals a package folder into one setup program, lists what a
+// sealed one holds and gives its folder back.
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "package.h"
+#include "progress.h"
+#include "script_check.h"
+#include "version.h"
+#include "writer.h"
+
+#ifdef _WIN32
+#include "text_conv.h"
+#endif
+
+namespace qv::qvpack {
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kBadUsage = 2;
+
+const char kUsage[] =
+    "Usage:\n"
+    "  qvpack pack FOLDER -o OUT.exe [--script NAME] [--stub FILE] [--best] [--force]\n"
+    "  qvpack list OUT.exe\n"
+    "  qvpack extract OUT.exe DIR\n"
+    "  qvpack --help | --version\n"
+    "\n"
+    "pack     seals FOLDER (its script and the files it installs) behind the setup\n"
+    "         program into OUT.exe. The script is read as the setup program reads it\n"
+    "         and its problems are shown as FILE:LINE: error|warning: text; errors\n"
+    "         stop packing.\n"
+    "  -o, --output OUT.exe  the file to write (replaced when it exists)\n"
+    "  --script NAME         the script, relative to FOLDER (default: setup.ini)\n"
+    "  --stub FILE           the setup program to seal behind (default: qvSetup.exe\n"
+    "                        beside qvpack, else " QVPACK_DEFAULT_STUB ")\n"
+    "  --best                the strongest compression: smaller, slower to pack\n"
+    "  --force               pack despite errors\n"
+    "list     prints each file and folder inside: attributes, size, path.\n"
+    "         Attributes: A archive, D folder, S system, H hidden, T temporary,\n"
+    "         R read-only.\n"
+    "extract  writes the packed folder into DIR (new or empty) with the same bytes,\n"
+    "         attributes and modification times.\n"
+    "\n"
+    "Packing the same folder twice gives the same bytes. A progress bar shows on\n"
+    "stderr when it is a terminal. Exit codes: 0 done, 1 failed (errors in the\n"
+    "script, a damaged or unsafe package, a file that cannot be read or written),\n"
+    "2 bad usage.\n";
+
+void Error(const std::string& text) { Print(Stream::Err, "qvpack: " + text + "\n"); }
+
+int UsageError(const std::string& text) {
+  Error(text);
+  Print(Stream::Err, "Try 'qvpack --help'.\n");
+  return kBadUsage;
+}
+
+class SourceAdapter : public pack::ByteSource {
+ public:
+  explicit SourceAdapter(std::unique_ptr<FileSource> file) : file_(std::move(file)) {}
+  std::uint64_t Size() const override { return file_->Size(); }
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
+    return file_->ReadAt(offset, buffer, n);
+  }
+
+ private:
+  std::unique_ptr<FileSource> file_;
+};
+
+std::unique_ptr<pack::ByteSource> OpenSource(const std::string& path) {
+  std::unique_ptr<FileSource> f = OpenFileSource(path);
+  if (!f) return nullptr;
+  return std::make_unique<SourceAdapter>(std::move(f));
+}
+
+// Counts what goes through for the progress bar.
+class SinkAdapter : public pack::ByteSink {
+ public:
+  SinkAdapter(OutputFile& file, std::function<void(std::size_t)> written)
+      : file_(file), written_(std::move(written)) {}
+  bool Write(const void* data, std::size_t n) override {
+    if (!file_.Write(data, n)) return false;
+    if (written_) written_(n);
+    return true;
+  }
+
+ private:
+  OutputFile& file_;
+  std::function<void(std::size_t)> written_;
+};
+
+ProgressBar MakeProgressBar() {
+  return ProgressBar(IsTerminal(Stream::Err), [](const std::string& text) { Print(Stream::Err, text); });
+}
+
+std::string AttributeText(std::uint32_t a) {
+  std::string s = "------";
+  const struct {
+    std::uint32_t bit;
+    std::size_t at;
+    char letter;
+  } kLetters[] = {{0x20, 0, 'A'}, {0x10, 1, 'D'}, {0x04, 2, 'S'}, {0x02, 3, 'H'}, {0x100, 4, 'T'}, {0x01, 5, 'R'}};
+  for (const auto& l : kLetters)
+    if (a & l.bit) s[l.at] = l.letter;
+  return s;
+}
+
+struct PackArguments {
+  std::string folder, output, script = "setup.ini", stub;
+  bool best = false, force = false;
+};
+
+std::string DefaultStub() {
+  const std::string beside = DiskPath(ProgramFolder(), "qvSetup.exe");
+  return IsFile(beside) ? beside : std::string(QVPACK_DEFAULT_STUB);
+}
+
+int Pack(const PackArguments& a) {
+  if (!IsFolder(a.folder)) {
+    Error(a.folder + " is no folder");
+    return kFailed;
+  }
+  const std::string stubPath = a.stub.empty() ? DefaultStub() : a.stub;
+  std::unique_ptr<pack::ByteSource> stub = OpenSource(stubPath);
+  if (!stub) {
+    Error("cannot read the setup program " + stubPath + ": " + LastErrorText() +
+          (a.stub.empty() ? " (name one with --stub)" : ""));
+    return kFailed;
+  }
+
+  std::vector<Problem> scanProblems;
+  const std::vector<Item> items = ScanFolder(a.folder, a.output, scanProblems);
+  const Plan plan = PlanPackage(
+      items, a.script, [](const Item& item) { return ReadWholeFile(item.diskPath); }, DecodeAnsi,
+      pack::IsSafePath);
+  const std::string scriptName = plan.script ? items[*plan.script].path : a.script;
+  int errors = 0;
+  const std::vector<Problem>* lists[] = {&scanProblems, &plan.problems};
+  for (const std::vector<Problem>* list : lists)
+    for (const Problem& p : *list) {
+      Print(Stream::Err, FormatProblem(scriptName, p) + "\n");
+      errors += p.severity == Severity::Error;
+    }
+  if (errors > 0 && !a.force) {
+    Error(std::to_string(errors) + (errors == 1 ? " error" : " errors") + ": nothing packed (--force packs anyway)");
+    return kFailed;
+  }
+
+  std::vector<pack::Input> inputs;
+  std::uint64_t files = 0, folders = 0;
+  for (std::size_t i : plan.order) {
+    const Item& item = items[i];
+    pack::Input in;
+    in.entry.path = item.path;
+    in.entry.attributes = item.attributes;
+    in.entry.modified = item.modified;
+    in.entry.size = item.size;
+    in.diskPath = item.diskPath;
+    inputs.push_back(std::move(in));
+    (item.IsFolder() ? folders : files) += 1;
+  }
+
+  std::unique_ptr<OutputFile> out = CreateOutputFile(a.output, true);
+  if (!out) {
+    Error("cannot write " + a.output + ": " + LastErrorText());
+    return kFailed;
+  }
+  std::uint64_t written = 0;
+  SinkAdapter sink(*out, [&written](std::size_t n) { written += n; });
+  ProgressBar bar = MakeProgressBar();
+  pack::WriteOptions options;
+  options.best = a.best;
+  options.progress = [&bar](std::uint64_t done, std::uint64_t total) { bar.Update(done, total); };
+  const std::string failure = pack::WritePackage(*stub, scriptName, inputs, OpenSource, sink, options);
+  bar.Finish();
+  if (!failure.empty()) {
+    Error("nothing packed: " + failure);
+    return kFailed;
+  }
+  if (!out->Commit()) {
+    Error("cannot write " + a.output + ": " + LastErrorText());
+    return kFailed;
+  }
+  Print(Stream::Out, a.output + ": " + std::to_string(files) + " files, " + std::to_string(folders) + " folders, " +
+                         std::to_string(written) + " bytes\n");
+  return 0;
+}
+
+// An opened, verified package; prints why not and gives null.
+struct OpenPackage {
+  std::unique_ptr<pack::ByteSource> file;
+  pack::Reader reader;
+};
+
+std::unique_ptr<OpenPackage> Open(const std::string& path) {
+  auto p = std::make_unique<OpenPackage>();
+  p->file = OpenSource(path);
+  if (!p->file) {
+    Error("cannot read " + path + ": " + LastErrorText());
+    return nullptr;
+  }
+  const std::optional<std::uint64_t> start = pack::OverlayStart(*p->file);
+  const pack::OpenStatus status = start ? p->reader.Open(*p->file, *start) : pack::OpenStatus::NoPackage;
+  if (status == pack::OpenStatus::NoPackage) {
+    Error(path + " holds no package");
+    return nullptr;
+  }
+  if (status == pack::OpenStatus::Damaged) {
+    Error(path + ": the package is damaged or unsafe");
+    return nullptr;
+  }
+  for (const pack::Entry& e : p->reader.Entries())
+    if (!pack::IsSafePath(e.path)) {
+      Error(path + ": unsafe name in the package: " + e.path);
+      return nullptr;
+    }
+  if (!p->reader.Verify()) {
+    Error(path + ": the package is damaged (its checksum does not match)");
+    return nullptr;
+  }
+  return p;
+}
+
+int List(const std::string& path) {
+  std::unique_ptr<OpenPackage> p = Open(path);
+  if (!p) return kFailed;
+  std::string text;
+  for (const pack::Entry& e : p->reader.Entries()) {
+    std::string size = std::to_string(e.size);
+    if (size.size() < 12) size.insert(0, 12 - size.size(), ' ');
+    text += AttributeText(e.attributes) + " " + size + "  " + e.path + "\n";
+  }
+  Print(Stream::Out, text);
+  return 0;
+}
+
+int Extract(const std::string& path, const std::string& folder) {
+  std::unique_ptr<OpenPackage> p = Open(path);
+  if (!p) return kFailed;
+  if (FolderHasEntries(folder)) {
+    Error(folder + " is not empty: extract writes into a new or empty folder");
+    return kFailed;
+  }
+  if (!IsFolder(folder) && !MakeFolders(folder)) {
+    Error("cannot make " + folder + ": " + LastErrorText());
+    return kFailed;
+  }
+  const std::vector<pack::Entry>& entries = p->reader.Entries();
+  std::uint64_t total = 0, done = 0;
+  for (const pack::Entry& e : entries) total += e.size;
+  ProgressBar bar = MakeProgressBar();
+  for (const pack::Entry& e : entries) {
+    const std::string target = DiskPath(folder, e.path);
+    if (e.IsFolder()) {
+      if (!MakeFolders(target)) {
+        bar.Finish();
+        Error("cannot make " + target + ": " + LastErrorText());
+        return kFailed;
+      }
+      continue;
+    }
+    const std::size_t cut = target.find_last_of("\\/");
+    if (cut != std::string::npos) MakeFolders(target.substr(0, cut));
+    std::unique_ptr<OutputFile> out = CreateOutputFile(target, false);
+    if (!out) {
+      bar.Finish();
+      Error("cannot write " + target + ": " + LastErrorText());
+      return kFailed;
+    }
+    SinkAdapter sink(*out, [&](std::size_t n) {
+      done += n;
+      bar.Update(done, total);
+    });
+    if (!p->reader.Extract(e, sink)) {
+      bar.Finish();
+      Error(path + ": the package is damaged at " + e.path + " (or " + target + " cannot be written)");
+      return kFailed;
+    }
+    if (!out->Commit()) {
+      bar.Finish();
+      Error("cannot write " + target + ": " + LastErrorText());
+      return kFailed;
+    }
+    const std::string failure = SetFileDetails(target, e.attributes, e.modified);
+    if (!failure.empty()) Error(target + ": " + failure);
+  }
+  // Folders last and deepest first: writing into a folder changes its time.
+  for (auto e = entries.rbegin(); e != entries.rend(); ++e)
+    if (e->IsFolder()) {
+      const std::string failure = SetFileDetails(DiskPath(folder, e->path), e->attributes, e->modified);
+      if (!failure.empty()) Error(DiskPath(folder, e->path) + ": " + failure);
+    }
+  bar.Finish();
+  return 0;
+}
+
+// "--name value" or "--name=value".
+bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name, std::string& value,
+               bool& missing) {
+  const std::string& a = args[i];
+  if (a == name) {
+    if (i + 1 >= args.size()) {
+      missing = true;
+      return true;
+    }
+    value = args[++i];
+    return true;
+  }
+  if (a.size() > name.size() && a.compare(0, name.size(), name) == 0 && a[name.size()] == '=') {
+    value = a.substr(name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int Main(const std::vector<std::string>& args) {
+  if (args.empty()) {
+    Print(Stream::Err, kUsage);
+    return kBadUsage;
+  }
+  const std::string& command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    Print(Stream::Out, kUsage);
+    return 0;
+  }
+  if (command == "--version") {
+    Print(Stream::Out, "qvpack " QV_VERSION_TEXT "\n");
+    return 0;
+  }
+  if (command != "pack" && command != "list" && command != "extract")
+    return UsageError("unknown command '" + command + "'");
+
+  PackArguments pack;
+  std::vector<std::string> operands;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    bool missing = false;
+    if (a == "--help" || a == "-h") {
+      Print(Stream::Out, kUsage);
+      return 0;
+    }
+    if (command == "pack") {
+      if (TakeValue(args, i, "-o", pack.output, missing) || TakeValue(args, i, "--output", pack.output, missing) ||
+          TakeValue(args, i, "--script", pack.script, missing) || TakeValue(args, i, "--stub", pack.stub, missing)) {
+        if (missing) return UsageError("option " + a + " needs a value");
+        continue;
+      }
+      if (a == "--best") {
+        pack.best = true;
+        continue;
+      }
+      if (a == "--force") {
+        pack.force = true;
+        continue;
+      }
+    }
+    if (a.size() > 1 && a[0] == '-') return UsageError("unknown option '" + a + "' for " + command);
+    operands.push_back(a);
+  }
+
+  if (command == "pack") {
+    if (operands.size() != 1) return UsageError("pack takes one FOLDER");
+    if (pack.output.empty()) return UsageError("pack needs -o OUT.exe");
+    if (pack.script.empty()) return UsageError("--script needs a name");
+    pack.folder = operands[0];
+    return Pack(pack);
+  }
+  if (command == "list") {
+    if (operands.size() != 1) return UsageError("list takes one packed file");
+    return List(operands[0]);
+  }
+  if (operands.size() != 2) return UsageError("extract takes a packed file and a folder");
+  return Extract(operands[0], operands[1]);
+}
+
+}  // namespace qv::qvpack
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(qv::WideToUtf8(argv[i]));
+  return qv::qvpack::Main(args);
+}
+#else
+int main(int argc, char** argv) { return qv::qvpack::Main(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

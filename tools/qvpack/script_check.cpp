@@ -1,0 +1,366 @@
+#include "script_check.h"
+
+#include <algorithm>
+
+#include "entries.h"
+#include "folders.h"
+#include "text.h"
+
+namespace qv::qvpack {
+
+namespace {
+
+constexpr const char* kSections[] = {"GUI", "INSTALL", "REGISTRY", "COMMAND"};
+
+// Folder values of some target machine: a source using one of them is a
+// path on that machine, never in the package.
+FolderValues TargetFolders() {
+  FolderValues f;
+  f.programFiles = "C:\\Program Files";
+  f.system = "C:\\Windows\\system32";
+  f.windows = "C:\\Windows";
+  f.temp = "C:\\Windows\\Temp";
+  return f;
+}
+constexpr char kPromptedFolder[] = "C:\\Program Files\\Prompted";
+
+// The script's lines as the reader cuts them, each with the text the
+// reader looks at (cut at a NUL, trimmed).
+struct Line {
+  std::string_view raw;
+  std::string text;
+};
+
+std::vector<Line> SplitLines(std::string_view bytes) {
+  std::vector<Line> lines;
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    const std::string_view raw = bytes.substr(0, end);
+    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    lines.push_back({raw, Trim(raw.substr(0, raw.find('\0')))});
+  }
+  return lines;
+}
+
+// The key name of a key line, or empty for any other line.
+std::string KeyOf(const Line& line) {
+  const std::string& t = line.text;
+  if (t.empty() || t[0] == ';' || t[0] == '#' || t[0] == '[') return {};
+  const std::size_t eq = t.find('=');
+  return eq == std::string::npos ? std::string() : Trim(std::string_view(t).substr(0, eq));
+}
+
+// The script with each key line rewritten as "N=N" (keys) or "key=N", N its
+// line number. Parsed by the engine's own reader, the first tells which
+// line each listed key stands on, the second which line the value read for
+// a key comes from: names are matched by the program's rules, not ours.
+std::string MarkLines(const std::vector<Line>& lines, bool keys) {
+  std::string marked;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string key = KeyOf(lines[i]);
+    const std::string n = std::to_string(i + 1);
+    if (key.empty())
+      marked += lines[i].raw;
+    else
+      marked += (keys ? n : key) + "=" + n;
+    marked += '\n';
+  }
+  return marked;
+}
+
+int LineNumber(const std::optional<std::string>& text) { return text ? std::stoi(*text) : 0; }
+
+bool IsKnownSection(const std::string& header, bool unicode) {
+  const IniText probe(header + "\n1=1\n", unicode);
+  for (const char* s : kSections)
+    if (!probe.Keys(s).empty()) return true;
+  return false;
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+// Why a REGISTRY value of type HEX: or DWORD: would not be what it says, as
+// the program reads it (upper-cased, trimmed, fields cut at commas); empty
+// when it is fine.
+std::string NumberProblem(const RegistryEntry& entry, const std::string& valueText) {
+  const std::string copy = UpperCase(Trim(valueText));
+  if (entry.type == RegType::Binary) {
+    std::string data = copy.substr(4);
+    const std::size_t n = 1 + static_cast<std::size_t>(std::count(data.begin(), data.end(), ','));
+    for (std::size_t i = 0; i < n; ++i) {
+      Fields f = SplitField(data, ',', true);
+      const HexValue v = HexToInt(f.head);
+      if (f.head.empty() || !v.valid || v.value > 0xFF)
+        return "HEX: byte " + Quoted(f.head) + " is no hexadecimal number from 00 to FF";
+      data = std::move(f.tail);
+    }
+  } else if (entry.type == RegType::Dword) {
+    const std::string digits = copy.substr(6);
+    const HexValue v = HexToInt(digits);
+    const std::size_t lead = digits.find_first_not_of('0');
+    const std::size_t significant = lead == std::string::npos ? 0 : digits.size() - lead;
+    if (digits.empty() || !v.valid || significant > 8)
+      return "DWORD: value " + Quoted(digits) + " is no hexadecimal number of at most 8 digits";
+  }
+  return {};
+}
+
+class Planner {
+ public:
+  enum class Reach { Matched, Nothing, Outside, Escapes };
+
+  Planner(const std::vector<Item>& items, Plan& plan)
+      : items_(items), tree_(items), plan_(plan), placed_(items.size()), used_(items.size()),
+        excluded_(items.size()) {}
+
+  const FolderTree& Tree() const { return tree_; }
+  void Exclude(std::size_t i) { excluded_[i] = true; }
+  bool Used(std::size_t i) const { return used_[i]; }
+
+  // Places an item after its folders; false when it or a folder of its
+  // cannot be packed.
+  bool Place(std::size_t i) {
+    if (excluded_[i]) return false;
+    if (placed_[i]) return true;
+    if (tree_.Parent(i) != FolderTree::kRoot && !Place(tree_.Parent(i))) return false;
+    placed_[i] = true;
+    plan_.order.push_back(i);
+    return true;
+  }
+  bool Packable(std::size_t i) const {
+    for (; i != FolderTree::kRoot; i = tree_.Parent(i))
+      if (excluded_[i]) return false;
+    return true;
+  }
+
+  // A folder's contents in the order the program's walk meets them.
+  void PlaceContents(std::size_t folder, bool install) {
+    for (std::size_t c : tree_.Children(folder)) {
+      if (!Place(c)) continue;
+      if (items_[c].IsFolder())
+        PlaceContents(c, install);
+      else if (install)
+        used_[c] = true;
+    }
+  }
+
+  // What an INSTALL source, its macros expanded, reaches in the package;
+  // what it matches is placed. Mirrors the program: a trailing backslash
+  // means the folder's contents ("*.*"), a folder matched is copied whole.
+  Reach Install(std::string source) {
+    if (source.empty()) return Reach::Nothing;
+    if (IsDrivePath(source)) return Reach::Outside;
+    if (source.back() == '\\') source += "*.*";
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t end = source.find_first_of("\\/", start);
+      const std::string part = source.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      if (part == "..") {
+        if (parts.empty()) return Reach::Escapes;
+        parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        parts.push_back(part);
+      }
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+    if (parts.empty()) {  // the package folder itself
+      PlaceContents(FolderTree::kRoot, true);
+      return Reach::Matched;
+    }
+    std::size_t folder = FolderTree::kRoot;
+    for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
+      folder = tree_.Child(folder, parts[k]);
+      if (folder == FolderTree::kRoot || !items_[folder].IsFolder()) return Reach::Nothing;
+    }
+    const std::string& pattern = parts.back();
+    bool matched = false;
+    for (std::size_t c : tree_.Children(folder)) {
+      if (!MatchesPattern(tree_.Name(c), pattern) || !Place(c)) continue;
+      matched = true;
+      if (items_[c].IsFolder())
+        PlaceContents(c, true);
+      else
+        used_[c] = true;
+    }
+    // A search that lists "." finds something even in an empty folder.
+    if (!matched && !MatchesPattern(".", pattern) && !MatchesPattern("..", pattern)) return Reach::Nothing;
+    return Reach::Matched;
+  }
+
+ private:
+  const std::vector<Item>& items_;
+  FolderTree tree_;
+  Plan& plan_;
+  std::vector<bool> placed_, used_, excluded_;
+};
+
+std::optional<std::size_t> FindPath(const FolderTree& tree, const std::string& path) {
+  std::size_t at = FolderTree::kRoot;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = path.find('\\', start);
+    at = tree.Child(at, std::string_view(path).substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (at == FolderTree::kRoot) return std::nullopt;
+    if (end == std::string::npos) return at;
+    start = end + 1;
+  }
+}
+
+class Checker {
+ public:
+  Checker(Plan& plan, Planner& planner, const ScriptReader& reader, const std::string& bytes)
+      : plan_(plan), planner_(planner), reader_(reader) {
+    const bool unicode = reader.Encoding() != ScriptEncoding::Ansi;
+    text_ = ScriptText(bytes, reader.Encoding());
+    lines_ = SplitLines(text_);
+    keyLines_.emplace(MarkLines(lines_, true), unicode);
+    valueLines_.emplace(MarkLines(lines_, false), unicode);
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+      if (!lines_[i].text.empty() && lines_[i].text[0] == '[' && !IsKnownSection(lines_[i].text, unicode))
+        Report(int(i + 1), Severity::Warning, "unknown section " + lines_[i].text + ": the program never reads it");
+  }
+
+  void CheckInstall() {
+    FolderValues folders = TargetFolders();
+    ForEachKey("INSTALL", [&](const std::string& key, int line, bool first) {
+      const Fields f = SplitField(reader_.ReadString("INSTALL", key, ""), ',', true);
+      std::string source = Trim(f.head);
+      const std::string destination = Trim(f.tail);
+      const std::string name = Quoted(reader_.NameForMachine(key));
+      if (source.empty() || destination.empty()) {
+        if (first) Report(line, Severity::Warning, "entry " + name + " lacks a source or a destination: the program passes it over");
+        return;
+      }
+      if (destination == "?") folders.install = kPromptedFolder;
+      const std::string written = source;
+      ExpandMacros(folders, source);
+      const Planner::Reach reach = planner_.Install(source);
+      if (!first) return;
+      if (reach == Planner::Reach::Nothing)
+        Report(line, Severity::Error, "source " + Quoted(written) + " of " + name + " matches nothing in the package folder");
+      else if (reach == Planner::Reach::Escapes)
+        Report(line, Severity::Warning,
+               "source " + Quoted(written) + " of " + name + " lies outside the package folder: it is not packed");
+    });
+  }
+
+  void CheckRegistry() {
+    const FolderValues folders = TargetFolders();
+    ForEachKey("REGISTRY", [&](const std::string& key, int line, bool first) {
+      if (!first) return;
+      const Fields f = SplitField(reader_.ReadString("REGISTRY", key, ""), ',', true);
+      const RegistryEntry e = ParseRegistryEntry(folders, f.head, f.tail);
+      if (e.root == 0) {
+        const std::string root = Trim(SplitField(f.head, '\\', true).head);
+        Report(line, Severity::Error,
+               root.empty() ? std::string("no registry root") : "unknown registry root " + Quoted(root));
+      }
+      const std::string number = NumberProblem(e, f.tail);
+      if (!number.empty()) Report(line, Severity::Error, number);
+    });
+  }
+
+  void CheckCommands() {
+    ForEachKey("COMMAND", [](const std::string&, int, bool) {});
+  }
+
+ private:
+  // Calls `check` for each key the program reads in turn, with the line of
+  // the value it gets and whether that line is the key's own (false: the key
+  // was used before, and the program takes the earlier line's value again).
+  template <typename Check>
+  void ForEachKey(const char* section, Check check) {
+    const std::vector<std::string> keys = reader_.ReadSection(section);
+    const std::vector<std::string> own = keyLines_->Keys(section);
+    for (std::size_t j = 0; j < keys.size(); ++j) {
+      const int ownLine = j < own.size() ? std::stoi(own[j]) : 0;
+      const int readLine = LineNumber(valueLines_->Value(section, keys[j]));
+      const bool first = readLine == ownLine;
+      if (!first)
+        Report(ownLine, Severity::Warning,
+               "key " + Quoted(reader_.NameForMachine(keys[j])) + " is used again (first on line " +
+                   std::to_string(readLine) + "): the program carries out line " + std::to_string(readLine) +
+                   "'s value twice");
+      check(keys[j], readLine, first);
+    }
+  }
+
+  void Report(int line, Severity severity, std::string text) {
+    plan_.problems.push_back({line, severity, std::move(text)});
+  }
+
+  Plan& plan_;
+  Planner& planner_;
+  const ScriptReader& reader_;
+  std::string text_;  // the lines point into it
+  std::vector<Line> lines_;
+  std::optional<IniText> keyLines_, valueLines_;
+};
+
+}  // namespace
+
+bool Plan::HasErrors() const {
+  return std::any_of(problems.begin(), problems.end(),
+                     [](const Problem& p) { return p.severity == Severity::Error; });
+}
+
+Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, const ItemLoader& load,
+                 const ScriptReader::Decoder& decode, const SafePath& safe) {
+  Plan plan;
+  Planner planner(items, plan);
+  const FolderTree& tree = planner.Tree();
+  std::vector<Problem> general;
+
+  for (std::size_t i = 0; i < items.size(); ++i)
+    if (!safe(items[i].path)) {
+      planner.Exclude(i);
+      general.push_back({0, Severity::Error, Quoted(items[i].path) + " cannot be packed: a package may not hold that name"});
+    }
+  for (std::size_t i : tree.CaseClashes())
+    if (planner.Packable(i)) {
+      planner.Exclude(i);
+      general.push_back({0, Severity::Error,
+                         Quoted(items[i].path) + " differs from another name only in letter case: on Windows they are one file"});
+    }
+
+  std::string script = scriptPath;
+  std::replace(script.begin(), script.end(), '/', '\\');
+  plan.script = FindPath(tree, script);
+  if (plan.script && (items[*plan.script].IsFolder() || !planner.Packable(*plan.script))) plan.script.reset();
+  std::optional<std::string> bytes;
+  if (plan.script) bytes = load(items[*plan.script]);
+  if (!bytes) {
+    general.insert(general.begin(), {0, Severity::Error,
+                                     plan.script ? "the script " + Quoted(script) + " cannot be read"
+                                                 : "the package folder has no script " + Quoted(script)});
+  } else {
+    const ScriptReader reader(items[*plan.script].path, [&bytes](const std::string&) { return bytes; }, decode);
+    Checker checker(plan, planner, reader, *bytes);
+    checker.CheckInstall();
+    checker.CheckRegistry();
+    checker.CheckCommands();
+  }
+
+  if (plan.script) planner.Place(*plan.script);
+  // Without a script every file would be unused: that says nothing more.
+  for (std::size_t i = 0; bytes && i < items.size(); ++i)
+    if (!items[i].IsFolder() && !planner.Used(i) && planner.Packable(i) && i != plan.script)
+      general.push_back({0, Severity::Warning, Quoted(items[i].path) + " is installed by no entry"});
+  planner.PlaceContents(FolderTree::kRoot, false);
+
+  std::stable_sort(plan.problems.begin(), plan.problems.end(),
+                   [](const Problem& a, const Problem& b) { return a.line < b.line; });
+  plan.problems.insert(plan.problems.end(), general.begin(), general.end());
+  return plan;
+}
+
+std::string FormatProblem(const std::string& scriptName, const Problem& problem) {
+  std::string s = scriptName;
+  if (problem.line > 0) s += ":" + std::to_string(problem.line);
+  s += problem.severity == Severity::Error ? ": error: " : ": warning: ";
+  return s + problem.text;
+}
+
+}  // namespace qv::qvpack

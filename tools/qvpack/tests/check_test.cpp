@@ -1,0 +1,212 @@
+// qvpack's script checks and install order over a real package folder on
+// disk, scanned as qvpack scans it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "script_check.h"
+
+namespace qv::qvpack {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PackageFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "qvpack_check_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    for (const char* f : {"app/readme.txt", "app/bin/demo.cfg", "app/data/one.txt", "app/data/deeper/two.txt",
+                          "docs/guide.txt", "docs/notes.txt", "fonts/a.ttf"})
+      Write(f, std::string("content of ") + f);
+  }
+  void TearDown() override {
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(dir_);
+  }
+
+  void Write(const std::string& rel, const std::string& bytes) {
+    fs::create_directories((dir_ / rel).parent_path());
+    std::ofstream(dir_ / rel, std::ios::binary) << bytes;
+  }
+
+  // What `qvpack pack` prints about the script, one line each.
+  std::vector<std::string> Check(const std::string& script = "setup.ini") {
+    std::vector<Problem> scanProblems;
+    items_ = ScanFolder(dir_.string(), "", scanProblems);
+    EXPECT_TRUE(scanProblems.empty());
+    plan_ = PlanPackage(
+        items_, script, [](const Item& i) { return ReadWholeFile(i.diskPath); }, nullptr,
+        [](std::string_view) { return true; });
+    std::vector<std::string> lines;
+    for (const Problem& p : plan_.problems) lines.push_back(FormatProblem("setup.ini", p));
+    return lines;
+  }
+
+  std::vector<std::string> Order() const {
+    std::vector<std::string> paths;
+    for (std::size_t i : plan_.order) paths.push_back(items_[i].path);
+    return paths;
+  }
+
+  fs::path dir_;
+  std::vector<Item> items_;
+  Plan plan_;
+};
+
+// Installs everything, so that only the line under test has something to say.
+constexpr char kAll[] = "[INSTALL]\r\nAll=*.*,C:\\Target\r\n";
+
+TEST_F(PackageFolder, EachProblemOnItsLineWithItsSeverity) {
+  const struct {
+    std::string script;
+    std::vector<std::string> expected;
+  } kCases[] = {
+      {std::string(kAll) + "; a comment\r\n\r\nMissing=nothere\\*.txt,C:\\T\r\n",
+       {"setup.ini:5: error: source 'nothere\\*.txt' of 'Missing' matches nothing in the package folder"}},
+      {std::string(kAll) + "Fonts=fonts\\*.otf,%WINDOWSDIR%\\Fonts\r\n",
+       {"setup.ini:3: error: source 'fonts\\*.otf' of 'Fonts' matches nothing in the package folder"}},
+      {std::string(kAll) + "Before=%INSTALLDIR%\\x,C:\\T\r\n",  // no "?" yet: the macro stays as written
+       {"setup.ini:3: error: source '%INSTALLDIR%\\x' of 'Before' matches nothing in the package folder"}},
+      {std::string(kAll) + "Up=..\\beside\\x.dll,C:\\T\r\n",
+       {"setup.ini:3: warning: source '..\\beside\\x.dll' of 'Up' lies outside the package folder: it is not packed"}},
+      {std::string(kAll) + "Half=docs\\\r\n",
+       {"setup.ini:3: warning: entry 'Half' lacks a source or a destination: the program passes it over"}},
+      {std::string(kAll) + "[REGISTRY]\r\n1=HKEY_LOCAL_MACHNE\\Software\\A\\B,1\r\n",
+       {"setup.ini:4: error: unknown registry root 'HKEY_LOCAL_MACHNE'"}},
+      {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\Blob,HEX:01,0G,FF\r\n",
+       {"setup.ini:4: error: HEX: byte '0G' is no hexadecimal number from 00 to FF"}},
+      {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\Blob,HEX:01, 02\r\n",
+       {"setup.ini:4: error: HEX: byte ' 02' is no hexadecimal number from 00 to FF"}},
+      {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\Blob,HEX:100\r\n",
+       {"setup.ini:4: error: HEX: byte '100' is no hexadecimal number from 00 to FF"}},
+      {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\N,DWORD:0x1F\r\n",
+       {"setup.ini:4: error: DWORD: value '0X1F' is no hexadecimal number of at most 8 digits"}},
+      {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\N,DWORD:123456789\r\n",
+       {"setup.ini:4: error: DWORD: value '123456789' is no hexadecimal number of at most 8 digits"}},
+      {std::string(kAll) + "[Instal]\r\nApp=app,C:\\T\r\n",
+       {"setup.ini:3: warning: unknown section [Instal]: the program never reads it"}},
+      // The program reads the first line of a key again; a problem of that
+      // line is reported once, on it.
+      {std::string(kAll) + "[REGISTRY]\r\na=HKCU\\S\\N,DWORD:zz\r\n#\r\nA=HKCU\\S\\M,DWORD:1\r\n",
+       {"setup.ini:4: error: DWORD: value 'ZZ' is no hexadecimal number of at most 8 digits",
+        "setup.ini:6: warning: key 'A' is used again (first on line 4): the program carries out line 4's value "
+        "twice"}},
+      {std::string(kAll) + "[COMMAND]\r\n1=cmd.exe /c one,HIDE\r\n[REGISTRY]\r\n[command]\r\n 1 =cmd.exe /c two\r\n",
+       {"setup.ini:7: warning: key '1' is used again (first on line 4): the program carries out line 4's value "
+        "twice"}},
+      // Sources on the target machine are not the package's business.
+      {std::string(kAll) + "Fonts=%WINDOWSDIR%\\Fonts\\*.ttf,C:\\T\r\nAbs=D:\\x\\y,C:\\T\r\n[REGISTRY]\r\n"
+                           "1=HKLM\\Software\\E\\Path,%INSTALLDIR%\r\n2=HKCU\\S\\Blob,hex:0a,ff\r\n3=HKCR\\S\\N,DWORD:0\r\n",
+       {}},
+      // Files no entry installs, and none other.
+      {"[INSTALL]\nDocs=DOCS\\,?\nCfg=app\\bin\\*.CFG,%INSTALLDIR%\nDeep=app\\data\\deeper,%INSTALLDIR%\n",
+       {"setup.ini: warning: 'app\\data\\one.txt' is installed by no entry",
+        "setup.ini: warning: 'app\\readme.txt' is installed by no entry",
+        "setup.ini: warning: 'fonts\\a.ttf' is installed by no entry"}},
+  };
+  for (const auto& c : kCases) {
+    Write("setup.ini", c.script);
+    EXPECT_EQ(Check(), c.expected) << c.script;
+  }
+}
+
+TEST_F(PackageFolder, UnicodeScriptsKeepTheirLineNumbers) {
+  // UTF-16 with its mark: the reader converts it, the lines stay where they are.
+  std::string utf16 = "\xFF\xFE";
+  for (unsigned char c : std::string("[INSTALL]\nAll=*.*,C:\\T\n"))
+    utf16 += std::string{static_cast<char>(c), '\0'};
+  // "[REGISTRY]\n" then a key in Chinese.
+  for (char16_t c : std::u16string(u"[REGISTRY]\n值=HKCX\\S\\N,1\n")) {
+    utf16 += static_cast<char>(c & 0xFF);
+    utf16 += static_cast<char>(c >> 8);
+  }
+  Write("setup.ini", utf16);
+  EXPECT_EQ(Check(), std::vector<std::string>{"setup.ini:4: error: unknown registry root 'HKCX'"});
+  Write("setup.ini", "\xEF\xBB\xBF" + std::string(kAll) + "[REGISTRY]\n值=HKCX\\S\\N,1\n");
+  EXPECT_EQ(Check(), std::vector<std::string>{"setup.ini:4: error: unknown registry root 'HKCX'"});
+}
+
+TEST_F(PackageFolder, CleanScriptSaysNothing) {
+  Write("setup.ini",
+        "[GUI]\nVisible=1\nTiTle=Example\n[INSTALL]\nDocs=docs\\,?\nApp=app,%INSTALLDIR%\n"
+        "Fonts=fonts\\*.ttf,%WINDOWSDIR%\\Fonts\n[REGISTRY]\n1=HKLM\\Software\\Example\\Path,%INSTALLDIR%\n"
+        "2=HKCU\\Software\\Example\\Flags,DWORD:1F\n3=HKCU\\Software\\Example\\Blob,HEX:01,02,FF\n"
+        "[COMMAND]\n1=%INSTALLDIR%\\app\\readme.txt,MAXIMIZE\n");
+  EXPECT_EQ(Check(), std::vector<std::string>{});
+  EXPECT_FALSE(plan_.HasErrors());
+}
+
+TEST_F(PackageFolder, MissingScriptIsAnError) {
+  EXPECT_EQ(Check("other.ini"), std::vector<std::string>{"setup.ini: error: the package folder has no script 'other.ini'"});
+  EXPECT_TRUE(plan_.HasErrors());
+  // Everything is still laid out, for --force.
+  EXPECT_EQ(plan_.order.size(), 13u);
+}
+
+TEST_F(PackageFolder, FilesComeInTheOrderTheProgramInstallsThem) {
+  Write("B.txt", "b");
+  Write("a.txt", "a");
+  Write("sub/setup.ini",
+        "[INSTALL]\nNotes=docs\\notes.txt,C:\\T\nApp=app,C:\\T\nDocs=docs\\,C:\\T\nTexts=?.TXT,C:\\T\n");
+  EXPECT_EQ(Check("sub/setup.ini"), std::vector<std::string>{"setup.ini: warning: 'fonts\\a.ttf' is installed by no entry"});
+  // Each entry in turn, each folder's names case-blind in order, a folder
+  // before its contents; the script and what no entry takes at the end.
+  EXPECT_EQ(Order(), (std::vector<std::string>{
+                         "docs", "docs\\notes.txt", "app", "app\\bin", "app\\bin\\demo.cfg", "app\\data",
+                         "app\\data\\deeper", "app\\data\\deeper\\two.txt", "app\\data\\one.txt", "app\\readme.txt",
+                         "docs\\guide.txt", "a.txt", "B.txt", "sub", "sub\\setup.ini", "fonts", "fonts\\a.ttf"}));
+}
+
+// Attributes and times as Wine keeps them on Linux, read by the scan and
+// written back by extract's SetFileDetails.
+TEST_F(PackageFolder, AttributesAndTimesSurviveTheDisk) {
+  const std::string file = (dir_ / "docs/guide.txt").string();
+  if (::setxattr(file.c_str(), "user.DOSATTRIB", "0x2", 3, 0) != 0) GTEST_SKIP() << "no user attributes here";
+  const std::uint64_t when = 133000000000000000ull + 1234567;  // 2022, with 100 ns ticks
+  const struct {
+    const char* path;
+    std::uint32_t attributes;
+  } kCases[] = {
+      {"docs/guide.txt", 0x20 | 0x02 | 0x01},  // archive, hidden, read-only
+      {"docs/notes.txt", 0x20 | 0x04},         // archive, system
+      {"fonts/a.ttf", 0x20},
+      {"app/data", 0x10 | 0x02},  // a hidden folder
+  };
+  for (const auto& c : kCases)
+    ASSERT_EQ(SetFileDetails((dir_ / c.path).string(), c.attributes, when), "") << c.path;
+  struct stat st;
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+
+  std::vector<Problem> problems;
+  const std::vector<Item> items = ScanFolder(dir_.string(), "", problems);
+  for (const auto& c : kCases) {
+    std::string rel = c.path;
+    for (char& ch : rel)
+      if (ch == '/') ch = '\\';
+    const auto at = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.path == rel; });
+    ASSERT_NE(at, items.end()) << rel;
+    EXPECT_EQ(at->attributes, c.attributes) << rel;
+    EXPECT_EQ(at->modified, when) << rel;
+  }
+}
+
+TEST_F(PackageFolder, ThePackageBeingWrittenIsNotPacked) {
+  Write("out.exe", "an older package");
+  std::vector<Problem> problems;
+  const std::vector<Item> items = ScanFolder(dir_.string(), (dir_ / "docs/../out.exe").string(), problems);
+  for (const Item& i : items) EXPECT_NE(i.path, "out.exe");
+  EXPECT_EQ(items.size(), 13u);
+}
+
+}  // namespace
+}  // namespace qv::qvpack

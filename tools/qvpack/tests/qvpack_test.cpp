@@ -1,0 +1,207 @@
+// The qvpack program run as a packager runs it: pack, list, extract, exit
+// codes and what it prints.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "version.h"
+
+namespace qv::qvpack {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadBytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class QvpackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(QVPACK_DEFAULT_STUB)) GTEST_SKIP() << "no setup program built at " << QVPACK_DEFAULT_STUB;
+    std::string pattern = (fs::temp_directory_path() / "qvpack_test_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    pkg_ = dir_ / "pkg";
+    Write("setup.ini",
+          "[INSTALL]\r\nApp=app\\,?\r\nDocs=docs,%INSTALLDIR%\r\n[REGISTRY]\r\n1=HKCU\\Software\\T\\V,DWORD:1\r\n");
+    std::string binary;
+    for (int i = 0; i < 70000; ++i) binary += static_cast<char>((i * 7919) >> 3);
+    Write("app/bin/tool.dll", binary);
+    Write("app/readme.txt", "read me\r\n");
+    Write("app/empty.txt", "");
+    Write("docs/guide.txt", "a guide");
+    fs::create_directories(pkg_ / "docs/empty folder");
+  }
+  void TearDown() override {
+    if (!dir_.empty()) {
+      std::system(("chmod -R u+w '" + dir_.string() + "'").c_str());
+      fs::remove_all(dir_);
+    }
+  }
+
+  void Write(const std::string& rel, const std::string& bytes) {
+    fs::create_directories((pkg_ / rel).parent_path());
+    std::ofstream(pkg_ / rel, std::ios::binary) << bytes;
+  }
+
+  // Exit code of `qvpack args`; what it printed is in out_ and err_.
+  int Run(const std::string& args) {
+    const std::string command = std::string("'") + QVPACK_PATH + "' " + args + " >'" + (dir_ / "stdout").string() +
+                                "' 2>'" + (dir_ / "stderr").string() + "'";
+    const int status = std::system(command.c_str());
+    out_ = ReadBytes(dir_ / "stdout");
+    err_ = ReadBytes(dir_ / "stderr");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string Q(const fs::path& p) const { return "'" + p.string() + "'"; }
+
+  fs::path dir_, pkg_;
+  std::string out_, err_;
+};
+
+// Everything the scan sees of a folder, and the bytes of its files.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+  std::vector<Problem> problems;
+  std::map<std::string, std::string> shot;
+  for (const Item& i : ScanFolder(folder.string(), "", problems))
+    shot[i.path] = std::to_string(i.attributes) + " " + std::to_string(i.modified) + " " + std::to_string(i.size) +
+                   " " + (i.IsFolder() ? "" : ReadBytes(i.diskPath));
+  return shot;
+}
+
+TEST_F(QvpackTest, PackListExtractGiveTheFolderBack) {
+  // Hidden as Wine keeps it, read-only, and times to the 100 ns.
+  const std::string guide = (pkg_ / "docs/guide.txt").string();
+  ASSERT_EQ(SetFileDetails(guide, 0x20 | 0x02 | 0x01, 132000000000000001ull), "");
+  ASSERT_EQ(SetFileDetails((pkg_ / "docs/empty folder").string(), 0x10, 131000000000000000ull), "");
+  ASSERT_EQ(SetFileDetails((pkg_ / "app").string(), 0x10, 130000000000000000ull), "");
+
+  const fs::path out = dir_ / "out.exe";
+  ASSERT_EQ(Run("pack " + Q(pkg_) + " -o " + Q(out)), 0) << err_;
+  EXPECT_EQ(err_, "");  // no terminal, no progress bar
+  EXPECT_EQ(out_, out.string() + ": 5 files, 4 folders, " + std::to_string(fs::file_size(out)) + " bytes\n");
+  EXPECT_EQ(ReadBytes(out).substr(0, fs::file_size(QVPACK_DEFAULT_STUB)), ReadBytes(QVPACK_DEFAULT_STUB));
+
+  ASSERT_EQ(Run("list " + Q(out)), 0) << err_;
+  const bool dosAttributes = ::getxattr(guide.c_str(), "user.DOSATTRIB", nullptr, 0) > 0;
+  EXPECT_EQ(out_, std::string("-D----            0  app\n"
+                              "-D----            0  app\\bin\n"
+                              "A-----        70000  app\\bin\\tool.dll\n"
+                              "A-----            0  app\\empty.txt\n"
+                              "A-----            9  app\\readme.txt\n"
+                              "-D----            0  docs\n"
+                              "-D----            0  docs\\empty folder\n") +
+                      (dosAttributes ? "A--H-R" : "A----R") +
+                      "            7  docs\\guide.txt\n"
+                      "A-----" + std::string(13 - std::to_string(fs::file_size(pkg_ / "setup.ini")).size(), ' ') +
+                      std::to_string(fs::file_size(pkg_ / "setup.ini")) + "  setup.ini\n");
+
+  const fs::path back = dir_ / "back";
+  ASSERT_EQ(Run("extract " + Q(out) + " " + Q(back)), 0) << err_;
+  EXPECT_EQ(Snapshot(back), Snapshot(pkg_));
+  EXPECT_EQ(Run("extract " + Q(out) + " " + Q(back)), 1);  // not into a folder with files
+}
+
+TEST_F(QvpackTest, PackingTwiceGivesTheSameBytes) {
+  // The package written into its own folder is never packed into the next.
+  const fs::path out = pkg_ / "setup.exe";
+  ASSERT_EQ(Run("pack " + Q(pkg_) + " -o " + Q(out) + " --stub " + Q(QVPACK_DEFAULT_STUB)), 0) << err_;
+  const std::string first = ReadBytes(out);
+  fs::last_write_time(out, fs::file_time_type::clock::now());
+  ASSERT_EQ(Run("pack " + Q(pkg_) + " -o " + Q(out) + " --stub " + Q(QVPACK_DEFAULT_STUB)), 0) << err_;
+  EXPECT_EQ(ReadBytes(out), first);
+  EXPECT_FALSE(fs::exists(pkg_ / "setup.exe.qvpack-part"));
+}
+
+TEST_F(QvpackTest, ErrorsStopPackingUnlessForced) {
+  const fs::path out = dir_ / "out.exe";
+  Write("setup.ini", "[INSTALL]\nApp=app\\,?\nDocs=docs,%INSTALLDIR%\n[REGISTRY]\n1=HKXY\\S\\V,1\n");
+  EXPECT_EQ(Run("pack " + Q(pkg_) + " -o " + Q(out)), 1);
+  EXPECT_EQ(err_, "setup.ini:5: error: unknown registry root 'HKXY'\n"
+                  "qvpack: 1 error: nothing packed (--force packs anyway)\n");
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(Run("pack --force " + Q(pkg_) + " -o " + Q(out)), 0);
+  EXPECT_EQ(err_, "setup.ini:5: error: unknown registry root 'HKXY'\n");
+  EXPECT_TRUE(fs::exists(out));
+
+  // Warnings alone pack.
+  Write("setup.ini", "[INSTALL]\nApp=app\\,?\n");
+  EXPECT_EQ(Run("pack " + Q(pkg_) + " -o " + Q(out)), 0);
+  EXPECT_EQ(err_, "setup.ini: warning: 'docs\\guide.txt' is installed by no entry\n");
+
+  // A name no package may hold.
+  Write("setup.ini", "[INSTALL]\nAll=*.*,C:\\T\n");
+  Write("con.txt", "");
+  EXPECT_EQ(Run("pack " + Q(pkg_) + " -o " + Q(out)), 1);
+  EXPECT_NE(err_.find("setup.ini: error: 'con.txt' cannot be packed"), std::string::npos) << err_;
+}
+
+TEST_F(QvpackTest, DamagedPackagesAreRefused) {
+  const fs::path out = dir_ / "out.exe";
+  ASSERT_EQ(Run("pack " + Q(pkg_) + " -o " + Q(out)), 0) << err_;
+  const std::string good = ReadBytes(out);
+  const std::size_t stub = fs::file_size(QVPACK_DEFAULT_STUB);
+  const struct {
+    const char* what;
+    std::string bytes;
+  } kCases[] = {
+      {"a byte flipped near the start", [&] { std::string b = good; b[stub + 40] ^= 1; return b; }()},
+      {"a byte flipped in the middle", [&] { std::string b = good; b[stub + (good.size() - stub) / 2] ^= 0x40; return b; }()},
+      {"a byte flipped at the end", [&] { std::string b = good; b[good.size() - 1] ^= 0x80; return b; }()},
+      {"cut short", good.substr(0, good.size() - 10)},
+      {"no package at all", good.substr(0, stub)},
+  };
+  for (const auto& c : kCases) {
+    std::ofstream(out, std::ios::binary | std::ios::trunc) << c.bytes;
+    EXPECT_EQ(Run("list " + Q(out)), 1) << c.what;
+    EXPECT_EQ(out_, "") << c.what;
+    EXPECT_EQ(Run("extract " + Q(out) + " " + Q(dir_ / "back")), 1) << c.what;
+    EXPECT_FALSE(fs::exists(dir_ / "back") && !fs::is_empty(dir_ / "back")) << c.what;
+    EXPECT_NE(err_.find("qvpack: "), std::string::npos) << c.what;
+  }
+}
+
+TEST_F(QvpackTest, CommandLine) {
+  const struct {
+    std::string args;
+    int code;
+    std::string out;
+  } kCases[] = {
+      {"--version", 0, "qvpack " QV_VERSION_TEXT "\n"},
+      {"", 2, ""},
+      {"unpack x", 2, ""},
+      {"pack " + Q(pkg_), 2, ""},  // no -o
+      {"pack " + Q(pkg_) + " -o", 2, ""},
+      {"pack " + Q(pkg_) + " -o x.exe --fast", 2, ""},
+      {"list", 2, ""},
+      {"extract one", 2, ""},
+      {"pack " + Q(dir_ / "missing") + " -o " + Q(dir_ / "x.exe"), 1, ""},
+      {"pack " + Q(pkg_) + " -o " + Q(dir_ / "x.exe") + " --stub " + Q(dir_ / "nostub.exe"), 1, ""},
+      {"list " + Q(dir_ / "missing.exe"), 1, ""},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(Run(c.args), c.code) << c.args;
+    EXPECT_EQ(out_, c.out) << c.args;
+    if (c.code != 0) {
+      EXPECT_NE(err_, "") << c.args;
+    }
+  }
+  EXPECT_EQ(Run("--help"), 0);
+  EXPECT_NE(out_.find("qvpack pack FOLDER -o OUT.exe"), std::string::npos);
+  EXPECT_EQ(err_, "");
+}
+
+}  // namespace
+}  // namespace qv::qvpack

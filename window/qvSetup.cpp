@@ -126,14 +126,15 @@ class Program {
   // Without one the program runs from its folder, as it always did.
   bool OpenPackage(const std::string& programFile) {
     programBytes_ = std::make_unique<FileBytes>(programFile);
-    if (!programBytes_->Opened()) return true;
-    const std::optional<std::uint64_t> start = qv::pack::OverlayStart(*programBytes_);
-    if (!start) return true;
-    switch (package_.Open(*programBytes_, *start)) {
-      case qv::pack::OpenStatus::NoPackage: return true;
-      case qv::pack::OpenStatus::Damaged: return false;
-      case qv::pack::OpenStatus::Ok: break;
+    const std::optional<std::uint64_t> start =
+        programBytes_->Opened() ? qv::pack::OverlayStart(*programBytes_) : std::nullopt;
+    const qv::pack::OpenStatus status =
+        start ? package_.Open(*programBytes_, *start) : qv::pack::OpenStatus::NoPackage;
+    if (status == qv::pack::OpenStatus::NoPackage) {
+      programBytes_.reset();  // nothing of ours in it
+      return true;
     }
+    if (status == qv::pack::OpenStatus::Damaged) return false;
     if (!package_.Verify()) return false;
     packaged_ = std::make_unique<qv::PackagedPlatform>(system_, package_, qv::FolderPart(programFile));
     packaged_->SetLog(log_.get());

@@ -28,6 +28,7 @@ enum ExitCode : int {
   kExitEntryFailed = 3,
   kExitError = 4,
   kExitBadCommandLine = 5,
+  kExitPackageDamaged = 6,  // the package sealed into the program is damaged or cut short
 };
 
 }  // namespace qv

@@ -65,6 +65,26 @@ bool LoggingPlatform::CopyOneFile(const std::string& from, const std::string& to
   return ok;
 }
 
+bool LoggingPlatform::WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                                    const FileProducer& produce) {
+  const bool ok = inner_.WriteFileFrom(to, attributes, modified, produce);
+  Write(ok ? "written: " + to : "not written: " + to + Failure());
+  return ok;
+}
+
+std::optional<std::string> LoggingPlatform::MakePrivateFolder(const std::string& prefix) {
+  std::optional<std::string> made = inner_.MakePrivateFolder(prefix);
+  Write(made ? "private folder created: " + *made : "private folder not created: " + prefix + Failure());
+  return made;
+}
+
+bool LoggingPlatform::RemoveTree(const std::string& folder) {
+  // Tidying up is no entry of the script: a folder still in use is no failure.
+  const bool ok = inner_.RemoveTree(folder);
+  Write(ok ? "removed: " + folder : "not removed (in use): " + folder);
+  return ok;
+}
+
 RegWrite LoggingPlatform::WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name,
                                              RegType type, const std::vector<std::uint8_t>& data) {
   const std::string what = RootName(root) + "\\" + subkey + " value \"" + name + "\" " + TypeName(type);

@@ -43,6 +43,10 @@ class LoggingPlatform : public Platform {
   std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> ReadWholeFile(const std::string& path) override { return inner_.ReadWholeFile(path); }
+  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                     const FileProducer& produce) override;
+  std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
+  bool RemoveTree(const std::string& folder) override;
   bool StartProgram(const std::string& commandLine, int showCode) override;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
     return inner_.FromCodePage(codePage, bytes);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,8 @@ constexpr std::uint32_t kNoAttributes = 0xFFFFFFFFu;
 // The system's error codes for "nothing there" (checked against the
 // platform's headers in its adapter).
 enum : std::uint32_t { kErrorFileNotFound = 2, kErrorPathNotFound = 3 };
+// A file's content turned out damaged while it was written (ERROR_CRC).
+enum : std::uint32_t { kErrorDamagedData = 23 };
 
 struct FindEntry {
   std::string name;
@@ -38,6 +41,16 @@ class FindHandle {
   virtual ~FindHandle() = default;
   virtual bool Next(FindEntry& entry) = 0;
 };
+
+// Takes a file's bytes in order as they are produced.
+class FileOutput {
+ public:
+  virtual ~FileOutput() = default;
+  virtual bool Write(const void* data, std::size_t n) = 0;
+};
+
+// Fills a file through its output; false when the content cannot be had.
+using FileProducer = std::function<bool(FileOutput& out)>;
 
 // Root key handle values, as the registry knows them.
 enum : std::uint32_t {
@@ -88,6 +101,21 @@ class Platform {
   // Copies one file, replacing an existing target.
   virtual bool CopyOneFile(const std::string& from, const std::string& to) = 0;
   virtual std::optional<std::string> ReadWholeFile(const std::string& path) = 0;
+  // Writes one file from a producer, with the guarantees of CopyOneFile: an
+  // existing target is replaced only by a complete new file, a failed write
+  // leaves nothing behind. The file gets the attributes and the
+  // modification time (FILETIME ticks) given. A producer that fails without
+  // a write failing leaves LastError at kErrorDamagedData.
+  virtual bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                             const FileProducer& produce) = 0;
+  // Makes a new folder under TempPath named prefix + an unguessable part,
+  // which only the current user (and the system) may open; never one that
+  // existed before. Gives its path with a trailing backslash.
+  virtual std::optional<std::string> MakePrivateFolder(const std::string& prefix) = 0;
+  // Removes a folder with everything in it, read-only files included, and
+  // without following links out of it. When anything in it is held open
+  // (a program still running from it), nothing is removed and it fails.
+  virtual bool RemoveTree(const std::string& folder) = 0;
 
   // Starts a program without waiting for it to end.
   virtual bool StartProgram(const std::string& commandLine, int showCode) = 0;

@@ -11,13 +11,47 @@
 #include "dll_safety.h"
 #include "jpeg.h"
 #include "logging_platform.h"
+#include "package.h"
+#include "packaged_platform.h"
 #include "qvInfoDlg.h"
 #include "setup_engine.h"
+#include "text.h"
 #include "text_conv.h"
 #include "texts.h"
 #include "win32_platform.h"
 
 namespace {
+
+// The program's own file, read where the package asks.
+class FileBytes : public qv::pack::ByteSource {
+ public:
+  explicit FileBytes(const std::string& path)
+      : file_(::CreateFileW(qv::WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    LARGE_INTEGER size{};
+    if (file_ && ::GetFileSizeEx(file_.Get(), &size)) size_ = static_cast<std::uint64_t>(size.QuadPart);
+  }
+  bool Opened() const { return static_cast<bool>(file_); }
+  std::uint64_t Size() const override { return size_; }
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
+    char* p = static_cast<char*>(buffer);
+    while (n > 0) {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(offset);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      DWORD got = 0;
+      if (!::ReadFile(file_.Get(), p, static_cast<DWORD>(n), &got, &at) || got == 0) return false;
+      p += got;
+      offset += got;
+      n -= got;
+    }
+    return true;
+  }
+
+ private:
+  qv::UniqueFile file_;
+  std::uint64_t size_ = 0;
+};
 
 class Program {
  public:
@@ -45,11 +79,21 @@ class Program {
     }
     app_.OnException = [this](const std::string& message) { Log("error: " + message); };
 
-    qv::Win32Platform system;
-    qv::LoggingPlatform platform(system, log_.get(), report_);
+    const std::string programFile = qv::ProgramFileName();
+    if (!OpenPackage(programFile)) {
+      Log("package damaged: " + programFile);
+      if (!options_.silent)
+        app_.Guard([&] {
+          qv::InfoDlg().MsgBox(qv::texts::kPackageDamaged, qv::texts::kWarning,
+                               qv::skin::kMbOk | qv::skin::kMbIconExclamation);
+        });
+      Log("exit code " + std::to_string(qv::kExitPackageDamaged));
+      return qv::kExitPackageDamaged;
+    }
+    qv::LoggingPlatform platform(packaged_ ? static_cast<qv::Platform&>(*packaged_) : system_, log_.get(), report_);
     std::unique_ptr<qv::TForm1> form;
     try {
-      form = std::make_unique<qv::TForm1>(app_, platform, qv::ProgramFileName());
+      form = std::make_unique<qv::TForm1>(app_, platform, programFile);
     } catch (const std::exception& e) {
       Log(std::string("no window: ") + e.what());
       if (!options_.silent) {
@@ -77,6 +121,30 @@ class Program {
   }
 
  private:
+  // Looks for a package sealed into the program; false when one is there
+  // but damaged. The whole package is checked before anything is written.
+  // Without one the program runs from its folder, as it always did.
+  bool OpenPackage(const std::string& programFile) {
+    programBytes_ = std::make_unique<FileBytes>(programFile);
+    const std::optional<std::uint64_t> start =
+        programBytes_->Opened() ? qv::pack::OverlayStart(*programBytes_) : std::nullopt;
+    const qv::pack::OpenStatus status =
+        start ? package_.Open(*programBytes_, *start) : qv::pack::OpenStatus::NoPackage;
+    if (status == qv::pack::OpenStatus::NoPackage) {
+      programBytes_.reset();  // nothing of ours in it
+      return true;
+    }
+    if (status == qv::pack::OpenStatus::Damaged) return false;
+    if (!package_.Verify()) return false;
+    packaged_ = std::make_unique<qv::PackagedPlatform>(system_, package_, qv::FolderPart(programFile));
+    packaged_->SetLog(log_.get());
+    // No script named: the packed one, whatever the program is called now.
+    packaged_->SetOwnScript(qv::ScriptFileName(programFile, {}));
+    Log("package: " + programFile + ", script " + package_.Script());
+    packaged_->RemoveLeftovers();
+    return true;
+  }
+
   int RunWithoutWindow(qv::Platform& platform) {
     qv::NoWindow window;
     qv::RunState state;
@@ -101,6 +169,7 @@ class Program {
   }
 
   int Finish(bool userQuit) {
+    if (packaged_) packaged_->Finish();
     report_.error = report_.error || app_.Failed();
     const int code = qv::ExitCodeOf(report_, userQuit);
     Log("exit code " + std::to_string(code));
@@ -115,6 +184,11 @@ class Program {
   qv::CommandLineOptions options_;
   std::unique_ptr<qv::FileLog> log_;
   qv::RunReport report_;
+  // In this order: each needs the ones before it.
+  qv::Win32Platform system_;
+  std::unique_ptr<FileBytes> programBytes_;
+  qv::pack::Reader package_;
+  std::unique_ptr<qv::PackagedPlatform> packaged_;
 };
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "win32_platform.h"
 
 #include <windows.h>
+#include <ntsecapi.h>
+#include <sddl.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "entries.h"
 #include "handles.h"
@@ -12,6 +15,7 @@
 namespace qv {
 
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
+static_assert(kErrorDamagedData == ERROR_CRC);
 
 namespace {
 
@@ -148,6 +152,194 @@ bool Win32Platform::CopyReplacing(const std::string& from, const std::string& to
   }
   ::SetLastError(ERROR_FILE_EXISTS);
   return false;
+}
+
+namespace {
+
+class HandleOutput : public FileOutput {
+ public:
+  explicit HandleOutput(HANDLE file) : file_(file) {}
+  bool Write(const void* data, std::size_t n) override {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+      const DWORD chunk = static_cast<DWORD>(n < (1u << 30) ? n : (1u << 30));
+      DWORD written = 0;
+      if (!::WriteFile(file_, p, chunk, &written, nullptr) || written != chunk) {
+        failed_ = true;
+        error_ = ::GetLastError();
+        return false;
+      }
+      p += chunk;
+      n -= chunk;
+    }
+    return true;
+  }
+  bool Failed() const { return failed_; }
+  DWORD Error() const { return error_ ? error_ : ERROR_WRITE_FAULT; }
+
+ private:
+  HANDLE file_;  // not owned
+  bool failed_ = false;
+  DWORD error_ = 0;
+};
+
+// The attribute bits a file may be given; folder and device bits are not ours to set.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+}  // namespace
+
+bool Win32Platform::WriteNew(const std::wstring& path, std::uint32_t attributes, std::uint64_t modified,
+                             const FileProducer& produce) {
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  HandleOutput out(file.Get());
+  if (!produce(out)) {
+    ::SetLastError(out.Failed() ? out.Error() : ERROR_CRC);
+    file.Reset();
+    return FailAndRemove(path);
+  }
+  FILETIME time{static_cast<DWORD>(modified), static_cast<DWORD>(modified >> 32)};
+  // Closing flushes what is buffered: a full disk may only show there.
+  if (!::SetFileTime(file.Get(), nullptr, nullptr, &time) || !::CloseHandle(file.Release())) return FailAndRemove(path);
+  const DWORD wanted = attributes & kSettableAttributes;
+  if (!::SetFileAttributesW(path.c_str(), wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) return FailAndRemove(path);
+  return true;
+}
+
+bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                                  const FileProducer& produce) {
+  // The same rules as CopyOneFile: a new file is written in place and
+  // removed again on failure; an existing one is replaced only by a complete
+  // file written beside it under a temporary name.
+  const std::wstring target = WidePath(to);
+  if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (WriteNew(target, attributes, modified, produce)) return true;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+  }
+  static unsigned serial = 0;
+  const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_w";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring temp = WidePath(stem + std::to_string(serial++));
+    if (!WriteNew(temp, attributes, modified, produce)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
+      return false;
+    }
+    if (!::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(temp);
+    return true;
+  }
+  ::SetLastError(ERROR_FILE_EXISTS);
+  return false;
+}
+
+namespace {
+
+struct LocalFreer {
+  void operator()(void* p) const { ::LocalFree(p); }
+};
+
+// Full control for the token's owner (the user, or Administrators in an
+// elevated run, so the user's unelevated programs cannot write there) and
+// the system; nothing inherited from the folder above.
+std::wstring PrivateDacl() {
+  UniqueHandle token;
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+  token.Reset(raw);
+  DWORD size = 0;
+  ::GetTokenInformation(token.Get(), TokenOwner, nullptr, 0, &size);
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size ? size : 1]);
+  if (!::GetTokenInformation(token.Get(), TokenOwner, buffer.get(), size, &size)) return {};
+  wchar_t* text = nullptr;
+  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer.get())->Owner, &text)) return {};
+  const std::unique_ptr<wchar_t, LocalFreer> sid(text);
+  return L"D:P(A;OICI;FA;;;" + std::wstring(sid.get()) + L")(A;OICI;FA;;;SY)";
+}
+
+}  // namespace
+
+std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& prefix) {
+  const std::wstring dacl = PrivateDacl();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (dacl.empty() ||
+      !::ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return std::nullopt;
+  const std::unique_ptr<void, LocalFreer> owned(descriptor);
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+  const std::string temp = TempPath();
+  if (temp.empty()) return std::nullopt;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    // 128 random bits from the system's generator: nobody can guess the
+    // name and make it first.
+    unsigned char bits[16];
+    if (!::RtlGenRandom(bits, sizeof bits)) return std::nullopt;
+    std::string name = temp + prefix;
+    for (unsigned char b : bits) {
+      name += "0123456789abcdef"[b >> 4];
+      name += "0123456789abcdef"[b & 15];
+    }
+    // Never one that is there already: whoever made it may hold it.
+    if (::CreateDirectoryW(WidePath(name).c_str(), &security)) return name + "\\";
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// Everything under a folder, files first in the order met, folders after
+// their contents. Links are listed, never followed.
+bool ListTree(const std::wstring& folder, std::vector<std::wstring>& files, std::vector<std::wstring>& folders) {
+  WIN32_FIND_DATAW d;
+  UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &d));
+  if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    const std::wstring name = d.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring path = folder + L"\\" + name;
+    if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      if (!ListTree(path, files, folders)) return false;
+    } else if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      folders.push_back(path);
+    } else {
+      files.push_back(path);
+    }
+  } while (::FindNextFileW(find.Get(), &d));
+  folders.push_back(folder);
+  return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+}  // namespace
+
+bool Win32Platform::RemoveTree(const std::string& folder) {
+  std::wstring root = WidePath(folder);
+  while (!root.empty() && root.back() == L'\\') root.pop_back();
+  std::vector<std::wstring> files, folders;
+  if (!ListTree(root, files, folders)) return false;
+  // Every file is opened for deletion, unshared, before any is deleted: a
+  // program still running from the folder (or anything else holding a file
+  // of it) keeps the whole folder as it is, not a folder with its DLLs gone.
+  std::vector<UniqueFile> held;
+  for (const std::wstring& f : files) {
+    UniqueFile h(::CreateFileW(f.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h) return false;
+    held.push_back(std::move(h));
+  }
+  bool ok = true;
+  for (UniqueFile& h : held) {
+    // A read-only file cannot be deleted: clear it first.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    ::SetFileInformationByHandle(h.Get(), FileBasicInfo, &basic, sizeof basic);
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    ok = ::SetFileInformationByHandle(h.Get(), FileDispositionInfo, &dispose, sizeof dispose) && ok;
+  }
+  held.clear();
+  for (const std::wstring& f : folders) ok = ::RemoveDirectoryW(f.c_str()) && ok;
+  return ok;
 }
 
 std::optional<std::string> Win32Platform::ReadWholeFile(const std::string& path) {

@@ -22,6 +22,10 @@ class Win32Platform : public Platform {
   std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
+  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                     const FileProducer& produce) override;
+  std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
+  bool RemoveTree(const std::string& folder) override;
   bool StartProgram(const std::string& commandLine, int showCode) override;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override;
   void Pause(unsigned milliseconds) override;
@@ -33,6 +37,9 @@ class Win32Platform : public Platform {
 
  private:
   bool CopyReplacing(const std::string& from, const std::string& to);
+  // Writes a new file that must not exist yet; removes it again on failure.
+  bool WriteNew(const std::wstring& path, std::uint32_t attributes, std::uint64_t modified,
+                const FileProducer& produce);
 };
 
 // The run's log as a text file, written line by line as the run goes.

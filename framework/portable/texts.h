@@ -33,6 +33,7 @@ inline constexpr char kAboutText[] =
 inline constexpr char kBrowseTitle[] = "请选择安装文件夹";
 inline constexpr char kVisitSite[] = "访问网站 ";
 inline constexpr char kBadOption[] = "命令行参数无效：";
+inline constexpr char kPackageDamaged[] = "安装包已损坏，请重新下载。";
 inline constexpr char kFontName[] = "宋体";
 
 // The compiler must not have turned the literals into another code page.

@@ -10,6 +10,7 @@ namespace qv::e2e {
 
 std::string g_setupExe;
 std::string g_recorderExe;
+std::string g_qvpackExe;
 
 std::string WinePath(const std::string& path) {
   if (path.empty() || path[0] != '/') return path;
@@ -97,11 +98,12 @@ std::string WaitForFile(const std::string& path, unsigned timeoutMs) {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: e2e_tests qvSetup.exe recorder.exe\n");
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: e2e_tests qvSetup.exe recorder.exe qvpack.exe\n");
     return 2;
   }
   qv::e2e::g_setupExe = qv::e2e::WinePath(argv[1]);
   qv::e2e::g_recorderExe = qv::e2e::WinePath(argv[2]);
+  qv::e2e::g_qvpackExe = qv::e2e::WinePath(argv[3]);
   return RUN_ALL_TESTS();
 }

@@ -11,6 +11,7 @@ namespace qv::e2e {
 // Paths of the programs under test, from the command line.
 extern std::string g_setupExe;
 extern std::string g_recorderExe;
+extern std::string g_qvpackExe;
 
 // A Unix path as Wine sees it (through drive Z:); Windows paths unchanged.
 std::string WinePath(const std::string& path);

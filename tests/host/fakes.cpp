@@ -63,10 +63,10 @@ void FakePlatform::AddFolder(const std::string& path, std::uint32_t attributes) 
 }
 
 void FakePlatform::AddFile(const std::string& path, const std::string& content,
-                           std::uint32_t attributes) {
+                           std::uint32_t attributes, std::uint64_t modified) {
   // A folder the test has made keeps the attributes it was given.
   if (!IsFolder(FolderPart(path))) AddFolder(FolderPart(path));
-  nodes_[Key(path)] = Node{path.substr(path.find_last_of("\\:") + 1), attributes, content};
+  nodes_[Key(path)] = Node{path.substr(path.find_last_of("\\:") + 1), attributes, content, modified};
 }
 
 bool FakePlatform::IsFolder(const std::string& path) const {
@@ -87,6 +87,19 @@ std::string FakePlatform::Content(const std::string& path) const {
 std::uint32_t FakePlatform::AttributesOf(const std::string& path) const {
   auto it = nodes_.find(Key(path));
   return it == nodes_.end() ? kNoAttributes : it->second.attributes;
+}
+
+std::uint64_t FakePlatform::ModifiedOf(const std::string& path) const {
+  auto it = nodes_.find(Key(path));
+  return it == nodes_.end() ? 0 : it->second.modified;
+}
+
+std::vector<std::string> FakePlatform::Tree(const std::string& folder) const {
+  const std::string k = Key(folder);
+  std::vector<std::string> r;
+  for (const auto& entry : nodes_)
+    if (entry.first == k || entry.first.rfind(k + "\\", 0) == 0) r.push_back(entry.first);
+  return r;
 }
 
 bool FakePlatform::MakeFolder(const std::string& path) {
@@ -130,8 +143,70 @@ bool FakePlatform::CopyOneFile(const std::string& from, const std::string& to) {
   if (failingCopies.count(Key(from)) || !IsFile(from) || !IsFolder(FolderPart(to)) || IsFolder(to))
     return false;
   const Node& src = nodes_.at(Key(from));
-  nodes_[Key(to)] = Node{to.substr(to.find_last_of('\\') + 1), src.attributes, src.content};
+  nodes_[Key(to)] = Node{to.substr(to.find_last_of('\\') + 1), src.attributes, src.content, src.modified};
   return true;
+}
+
+namespace {
+
+class StringOutput : public FileOutput {
+ public:
+  explicit StringOutput(std::size_t room) : room_(room) {}
+  bool Write(const void* data, std::size_t n) override {
+    if (n > room_ - text.size()) {
+      full = true;
+      return false;
+    }
+    text.append(static_cast<const char*>(data), n);
+    return true;
+  }
+  std::string text;
+  bool full = false;
+
+ private:
+  std::size_t room_;
+};
+
+}  // namespace
+
+bool FakePlatform::WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                                 const FileProducer& produce) {
+  events.push_back("write " + to);
+  if (!IsFolder(FolderPart(to)) || IsFolder(to)) {
+    lastError = {kErrorPathNotFound, "The system cannot find the path specified."};
+    return false;
+  }
+  StringOutput out(diskSpace);
+  if (!produce(out)) {
+    // As the machine does: a write that did not fit is a full disk, anything
+    // else the producer's own damage. The target is untouched either way.
+    lastError = out.full ? Error{112, "There is not enough space on the disk."}
+                                             : Error{kErrorDamagedData, "Data error (cyclic redundancy check)."};
+    return false;
+  }
+  nodes_[Key(to)] = Node{to.substr(to.find_last_of('\\') + 1), attributes, std::move(out.text), modified};
+  return true;
+}
+
+std::optional<std::string> FakePlatform::MakePrivateFolder(const std::string& prefix) {
+  const std::string path = tempPath + prefix + std::to_string(privateFolders.size() + 1);
+  events.push_back("private " + path);
+  if (!IsFolder(tempPath) || nodes_.count(Key(path))) return std::nullopt;
+  AddFolder(path);
+  privateFolders.insert(Key(path));
+  return path + "\\";
+}
+
+bool FakePlatform::RemoveTree(const std::string& folder) {
+  events.push_back("rmtree " + folder);
+  const std::vector<std::string> tree = Tree(folder);
+  for (const std::string& k : tree)
+    if (heldFiles.count(k)) {
+      lastError = {32, "The process cannot access the file because it is being used by another process."};
+      return false;
+    }
+  for (const std::string& k : tree) nodes_.erase(k);
+  return !tree.empty();
 }
 
 std::optional<std::string> FakePlatform::ReadWholeFile(const std::string& path) {

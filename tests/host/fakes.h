@@ -21,11 +21,14 @@ class FakePlatform : public Platform {
   // Set-up helpers; paths are full Windows paths.
   void AddFolder(const std::string& path, std::uint32_t attributes = kAttrDirectory);
   void AddFile(const std::string& path, const std::string& content,
-               std::uint32_t attributes = kAttrArchive);
+               std::uint32_t attributes = kAttrArchive, std::uint64_t modified = 0);
   bool IsFolder(const std::string& path) const;
   bool IsFile(const std::string& path) const;
   std::string Content(const std::string& path) const;
   std::uint32_t AttributesOf(const std::string& path) const;
+  std::uint64_t ModifiedOf(const std::string& path) const;
+  // Every path under a folder (upper case), the folder itself included.
+  std::vector<std::string> Tree(const std::string& folder) const;
 
   std::string windowsFolder = "C:\\WINDOWS";
   std::string systemFolder = "C:\\WINDOWS\\system32";
@@ -35,6 +38,8 @@ class FakePlatform : public Platform {
   std::set<std::string> failingFolders;  // MakeFolder fails for these (upper case)
   std::set<std::string> failingCopies;   // CopyOneFile fails for these sources
   std::set<std::string> failingSearches;  // FindFirst cannot search these patterns (upper case)
+  std::set<std::string> heldFiles;        // open elsewhere: RemoveTree leaves their folder (upper case)
+  std::size_t diskSpace = static_cast<std::size_t>(-1);  // bytes WriteFileFrom may write per file
   // The fake machine keeps ANSI bytes as they are unless a test says how.
   std::function<std::string(unsigned, std::string_view)> decode;
   bool registryKeysOpen = true;
@@ -63,6 +68,11 @@ class FakePlatform : public Platform {
   std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
+  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                     const FileProducer& produce) override;
+  std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
+  bool RemoveTree(const std::string& folder) override;
+  std::set<std::string> privateFolders;  // as made, upper case
   bool StartProgram(const std::string& commandLine, int showCode) override;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
     return decode ? decode(codePage, bytes) : std::string(bytes);
@@ -80,6 +90,7 @@ class FakePlatform : public Platform {
     std::string name;  // as created
     std::uint32_t attributes;
     std::string content;
+    std::uint64_t modified = 0;
   };
   static std::string Key(std::string path);
   std::map<std::string, Node> nodes_;

@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include "errors.h"
 #include "folders.h"
@@ -169,6 +171,114 @@ TEST(Win32Platform, ReadWholeFileAndCopy) {
   EXPECT_TRUE(p.CopyOneFile(dir / "src.bin", dir / "dst.bin"));
   EXPECT_EQ(test::ReadTextFile(dir / "dst.bin"), bytes);
   EXPECT_FALSE(p.CopyOneFile(dir / "missing", dir / "x"));
+}
+
+
+// Gives its text in pieces, or fails after the first piece when told to.
+FileProducer Pieces(const std::string& text, bool fail) {
+  return [text, fail](FileOutput& out) {
+    for (std::size_t at = 0; at < text.size(); at += 3) {
+      if (!out.Write(text.data() + at, std::min<std::size_t>(3, text.size() - at))) return false;
+      if (fail) return false;
+    }
+    return true;
+  };
+}
+
+std::uint64_t ModifiedOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA d{};
+  ::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &d);
+  return (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
+}
+
+TEST(Win32Platform, WriteFileFromIsWholeOrNothing) {
+  Win32Platform p;
+  test::TempDir dir("write");
+  const std::uint64_t time = 132500000000000000ull;  // 2020
+  const DWORD attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
+  const struct {
+    const char* name;
+    bool existing;
+    bool fail;
+  } cases[] = {{"new", false, false}, {"replaced", true, false}, {"failed new", false, true}, {"failed old", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string target = dir / (std::string(c.name) + ".bin");
+    if (c.existing) test::WriteTextFile(target, "old");
+    const bool ok = p.WriteFileFrom(target, attributes, time, Pieces("new content", c.fail));
+    EXPECT_EQ(ok, !c.fail);
+    if (!ok) {
+      EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_CRC));
+    }
+    if (c.fail && !c.existing) {
+      EXPECT_FALSE(test::IsFile(target));
+    } else {
+      EXPECT_EQ(test::ReadTextFile(target), c.fail ? "old" : "new content");
+    }
+    if (!c.fail) {
+      EXPECT_EQ(test::Attributes(target) & 7u, attributes);
+      EXPECT_EQ(ModifiedOf(target), time);
+    }
+    ::SetFileAttributesW(WidePath(target).c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  // Nothing half-written or temporary is left beside them.
+  int files = 0;
+  WIN32_FIND_DATAW d;
+  HANDLE h = ::FindFirstFileW(WidePath(dir / "*").c_str(), &d);
+  do files += !(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  while (::FindNextFileW(h, &d));
+  ::FindClose(h);
+  EXPECT_EQ(files, 3);
+}
+
+TEST(Win32Platform, PrivateFoldersAreNewUnguessableAndOwnedByTheUser) {
+  Win32Platform p;
+  const std::optional<std::string> a = p.MakePrivateFolder("qvTest-"), b = p.MakePrivateFolder("qvTest-");
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(*a, *b);
+  const std::string name = a->substr(p.TempPath().size());
+  EXPECT_EQ(name.size(), 7u + 32u + 1u) << name;
+  EXPECT_EQ(name.find_first_not_of("0123456789abcdef", 7), name.size() - 1) << name;
+  // Only the owner and the system are let in; nothing comes from above.
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_EQ(::GetNamedSecurityInfoW(WidePath(*a).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    &dacl, nullptr, &sd),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  wchar_t* text = nullptr;
+  ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                     &text, nullptr));
+  const std::string sddl = WideToUtf8(text);
+  ::LocalFree(text);
+  ::LocalFree(sd);
+  // (Wine does not keep the "protected" flag; what counts is that no entry is inherited.)
+  EXPECT_EQ(sddl.find("ID;"), std::string::npos) << sddl;
+  EXPECT_EQ(std::count(sddl.begin(), sddl.end(), '('), 2) << sddl;
+  EXPECT_NE(sddl.find(";;;SY)"), std::string::npos) << sddl;
+  EXPECT_TRUE(p.RemoveTree(*a));
+  EXPECT_TRUE(p.RemoveTree(*b));
+  EXPECT_FALSE(test::IsFolder(*a));
+}
+
+TEST(Win32Platform, RemoveTreeLeavesAFolderSomethingHolds) {
+  Win32Platform p;
+  test::TempDir dir("tree");
+  const std::string tree = dir / "t";
+  test::WriteTextFile(tree + "\\a\\b\\deep.txt", "d");
+  test::WriteTextFile(tree + "\\ro.dll", "r");
+  ::SetFileAttributesW(WidePath(tree + "\\ro.dll").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  test::MakeFolders(tree + "\\empty");
+  {
+    // As a program running from it holds its files.
+    UniqueFile held(::CreateFileW(WidePath(tree + "\\a\\b\\deep.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(p.RemoveTree(tree));
+    EXPECT_TRUE(test::IsFile(tree + "\\ro.dll"));
+    EXPECT_TRUE(test::IsFolder(tree + "\\empty"));
+  }
+  EXPECT_TRUE(p.RemoveTree(tree + "\\"));
+  EXPECT_FALSE(test::IsFolder(tree));
 }
 
 }  // namespace

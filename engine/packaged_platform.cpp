@@ -1,0 +1,327 @@
+#include "packaged_platform.h"
+
+#include "entries.h"
+#include "folders.h"
+#include "text.h"
+
+namespace qv {
+
+namespace {
+
+bool Glob(std::string_view mask, std::string_view name) {
+  std::size_t m = 0, n = 0, star = std::string_view::npos, back = 0;
+  auto same = [](char a, char b) {
+    return a == b || (a >= 'a' && a <= 'z' && a - 32 == b) || (b >= 'a' && b <= 'z' && b - 32 == a);
+  };
+  while (n < name.size()) {
+    if (m < mask.size() && (mask[m] == '?' || (mask[m] != '*' && same(mask[m], name[n])))) {
+      ++m;
+      ++n;
+    } else if (m < mask.size() && mask[m] == '*') {
+      star = m++;
+      back = n;
+    } else if (star != std::string_view::npos) {
+      m = star + 1;
+      n = ++back;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
+}
+
+std::string LastPart(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
+
+// The folder part of a package path without its backslash ("" at the top).
+std::string ParentOf(const std::string& path) {
+  const std::size_t at = path.rfind('\\');
+  return at == std::string::npos ? std::string() : path.substr(0, at);
+}
+
+class ListFind : public FindHandle {
+ public:
+  explicit ListFind(std::vector<FindEntry> rest) : rest_(std::move(rest)) {}
+  bool Next(FindEntry& e) override {
+    if (at_ >= rest_.size()) return false;
+    e = rest_[at_++];
+    return true;
+  }
+
+ private:
+  std::vector<FindEntry> rest_;
+  std::size_t at_ = 0;
+};
+
+class OutputSink : public pack::ByteSink {
+ public:
+  explicit OutputSink(FileOutput& out) : out_(out) {}
+  bool Write(const void* data, std::size_t n) override { return out_.Write(data, n); }
+
+ private:
+  FileOutput& out_;
+};
+
+class StringSink : public pack::ByteSink {
+ public:
+  bool Write(const void* data, std::size_t n) override {
+    text.append(static_cast<const char*>(data), n);
+    return true;
+  }
+  std::string text;
+};
+
+// As much as a script may be (the machine's reader refuses more).
+constexpr std::uint64_t kLargestScript = 64u << 20;
+
+}  // namespace
+
+bool MatchesMask(std::string_view mask, std::string_view name) {
+  if (mask == "*.*" || mask == "*") return true;
+  if (name == "." || name == "..") return Glob(mask, name);
+  if (mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*" && name.find('.') == std::string_view::npos &&
+      Glob(mask.substr(0, mask.size() - 2), name))
+    return true;
+  if (!mask.empty() && mask.back() == '.' && mask.find_first_not_of('.') != std::string_view::npos)
+    return name.find('.') == std::string_view::npos && Glob(mask.substr(0, mask.size() - 1), name);
+  return Glob(mask, name);
+}
+
+PackagedPlatform::PackagedPlatform(Platform& inner, pack::Reader& package, std::string programFolder)
+    : inner_(inner), package_(package), programFolder_(std::move(programFolder)) {
+  std::set<std::string> listed;
+  for (const pack::Entry& e : package_.Entries()) listed.insert(UpperCase(e.path));
+  std::set<std::string> implied;
+  children_[""];
+  for (const pack::Entry& e : package_.Entries()) {
+    // Parents a writer left out are folders all the same.
+    for (std::size_t at = e.path.find('\\'); at != std::string::npos; at = e.path.find('\\', at + 1)) {
+      const std::string folder = e.path.substr(0, at);
+      const std::string key = UpperCase(folder);
+      if (listed.count(key) || !implied.insert(key).second) continue;
+      children_[UpperCase(ParentOf(folder))].push_back({LastPart(folder), kAttrDirectory});
+      children_[key];
+    }
+    children_[UpperCase(ParentOf(e.path))].push_back({LastPart(e.path), e.attributes});
+    if (e.IsFolder()) children_[UpperCase(e.path)];
+  }
+}
+
+PackagedPlatform::~PackagedPlatform() { Finish(); }
+
+void PackagedPlatform::SetOwnScript(const std::string& path) { ownScript_ = UpperCase(path); }
+
+std::optional<std::string> PackagedPlatform::Relative(const std::string& path) const {
+  if (path.size() < programFolder_.size() ||
+      UpperCase(std::string_view(path).substr(0, programFolder_.size())) != UpperCase(programFolder_))
+    return std::nullopt;
+  // The machine reads "a\.\b", "a\..\b" and "a/b" as one path: so does the package.
+  std::vector<std::string> parts;
+  std::string part;
+  const std::string rest = path.substr(programFolder_.size()) + "\\";
+  for (char c : rest) {
+    if (c != '\\' && c != '/') {
+      part += c;
+      continue;
+    }
+    if (part == "..") {
+      if (parts.empty()) return std::nullopt;
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  }
+  std::string r;
+  for (const std::string& p : parts) r += (r.empty() ? "" : "\\") + p;
+  return r;
+}
+
+const pack::Entry* PackagedPlatform::EntryAt(const std::string& path) const {
+  if (!ownScript_.empty() && UpperCase(path) == ownScript_) return package_.Find(package_.Script());
+  const std::optional<std::string> rel = Relative(path);
+  return rel && !rel->empty() ? package_.Find(*rel) : nullptr;
+}
+
+bool PackagedPlatform::IsPackageFolder(const std::string& relative) const {
+  return children_.count(UpperCase(relative)) != 0;
+}
+
+std::uint32_t PackagedPlatform::Attributes(const std::string& path) {
+  if (const pack::Entry* e = EntryAt(path)) return e->attributes;
+  const std::optional<std::string> rel = Relative(path);
+  if (rel && !rel->empty() && IsPackageFolder(*rel)) return kAttrDirectory;
+  return Inner().Attributes(path);
+}
+
+std::unique_ptr<FindHandle> PackagedPlatform::FindFirst(const std::string& pattern, FindEntry& first) {
+  const std::string folder = FolderPart(pattern);
+  const std::string mask = pattern.substr(folder.size());
+  const std::optional<std::string> rel = Relative(folder);
+  if (!rel || !IsPackageFolder(*rel) || mask.empty()) return Inner().FindFirst(pattern, first);
+  std::vector<FindEntry> found;
+  if (mask.find_first_of("*?") == std::string::npos) {
+    // One name: the packed file if there is one, else whatever is on disk
+    // beside the program.
+    const std::optional<std::string> named = Relative(pattern);
+    if (const pack::Entry* e = EntryAt(pattern))
+      found.push_back({LastPart(e->path), e->attributes});
+    else if (named && !named->empty() && IsPackageFolder(*named))
+      found.push_back({LastPart(*named), kAttrDirectory});  // a folder only its files imply
+    else
+      return Inner().FindFirst(pattern, first);
+  } else {
+    // A drive's top folder has no "." and "..", any other folder has.
+    const bool driveTop = rel->empty() && programFolder_.size() <= 3;
+    if (!driveTop) {
+      if (MatchesMask(mask, ".")) found.push_back({".", kAttrDirectory});
+      if (MatchesMask(mask, "..")) found.push_back({"..", kAttrDirectory});
+    }
+    for (const FindEntry& c : children_.at(UpperCase(*rel)))
+      if (MatchesMask(mask, c.name)) found.push_back(c);
+  }
+  if (found.empty()) {
+    Fail(kErrorFileNotFound, "The system cannot find the file specified.");
+    return nullptr;
+  }
+  ownError_.reset();
+  first = found.front();
+  found.erase(found.begin());
+  return std::make_unique<ListFind>(std::move(found));
+}
+
+bool PackagedPlatform::CopyOneFile(const std::string& from, const std::string& to) {
+  const pack::Entry* e = EntryAt(from);
+  if (!e || e->IsFolder()) return Inner().CopyOneFile(from, to);
+  // Straight from the package into the destination; a damaged file is
+  // refused by the reader and the machine keeps nothing of it.
+  return Inner().WriteFileFrom(to, e->attributes, e->modified, [this, e](FileOutput& out) {
+    OutputSink sink(out);
+    return package_.Extract(*e, sink);
+  });
+}
+
+std::optional<std::string> PackagedPlatform::ReadWholeFile(const std::string& path) {
+  const pack::Entry* e = EntryAt(path);
+  if (!e) return Inner().ReadWholeFile(path);
+  StringSink sink;
+  if (e->IsFolder() || e->size > kLargestScript || !package_.Extract(*e, sink)) {
+    Fail(kErrorDamagedData, "Data error (cyclic redundancy check).");
+    return std::nullopt;
+  }
+  ownError_.reset();
+  return std::move(sink.text);
+}
+
+const pack::Entry* PackagedPlatform::ProgramEntry(const std::string& program) {
+  std::string path;
+  if (IsBareProgramName(program)) {
+    // As the machine looks: a system program of that name comes first.
+    const bool bare = program.find('.') == std::string::npos;
+    for (const std::string& folder : {inner_.SystemFolder(), inner_.WindowsFolder()}) {
+      if (folder.empty()) continue;
+      if (inner_.Attributes(folder + "\\" + program) != kNoAttributes ||
+          (bare && inner_.Attributes(folder + "\\" + program + ".exe") != kNoAttributes))
+        return nullptr;
+    }
+    path = programFolder_ + program;
+  } else if (IsDrivePath(program)) {
+    path = program;
+  } else if (program[0] == '\\' || program[0] == '/') {
+    return nullptr;  // another drive's or machine's
+  } else {
+    // A folder in the package is taken from the program's folder, as an
+    // INSTALL source is.
+    path = programFolder_ + program;
+  }
+  const pack::Entry* e = EntryAt(path);
+  if (!e && LastPart(path).find('.') == std::string::npos) e = EntryAt(path + ".exe");
+  return e && !e->IsFolder() ? e : nullptr;
+}
+
+std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program) {
+  if (!private_) {
+    private_ = inner_.MakePrivateFolder(kPrivateFolderPrefix);
+    if (!private_) {
+      Log("private folder not created: " + inner_.LastError().message);
+      return std::nullopt;
+    }
+    Log("private folder: " + *private_);
+  }
+  const std::string folder = FolderPart(program.path);  // "" or "redist\"
+  const std::string key = UpperCase(folder);
+  if (writtenOut_.insert(key).second) {
+    // The program's folder with everything under it; at the top only the
+    // files beside the program, not the trees the script installs.
+    bool ok = true;
+    int files = 0;
+    for (const pack::Entry& e : package_.Entries()) {
+      if (UpperCase(std::string_view(e.path).substr(0, key.size())) != key) continue;
+      if (key.empty() && e.path.find('\\') != std::string::npos) continue;
+      const std::string target = *private_ + e.path;
+      if (e.IsFolder()) {
+        ok = CreateFolderPath(inner_, target) && ok;
+        continue;
+      }
+      const std::string parent = FolderPart(target);
+      if (!FolderExists(inner_, parent)) ok = CreateFolderPath(inner_, parent) && ok;
+      const bool written = inner_.WriteFileFrom(target, e.attributes, e.modified, [this, &e](FileOutput& out) {
+        OutputSink sink(out);
+        return package_.Extract(e, sink);
+      });
+      if (!written) Log("not written out: " + e.path + " (error " + std::to_string(inner_.LastError().code) + ")");
+      ok = written && ok;
+      files += written;
+    }
+    Log("written out for a command: " + std::to_string(files) + " files of " + (folder.empty() ? "\\" : folder) +
+        (ok ? "" : ", not all"));
+    if (!ok) writtenOut_.erase(key);
+  }
+  return *private_ + program.path;
+}
+
+bool PackagedPlatform::StartProgram(const std::string& commandLine, int showCode) {
+  const ProgramToken t = SplitProgram(commandLine);
+  const pack::Entry* e = t.program.empty() ? nullptr : ProgramEntry(t.program);
+  if (!e) return Inner().StartProgram(commandLine, showCode);
+  const std::optional<std::string> path = WriteOut(*e);
+  if (!path) return Fail(inner_.LastError().code, inner_.LastError().message);
+  return Inner().StartProgram("\"" + *path + "\"" + t.rest, showCode);
+}
+
+void PackagedPlatform::RemoveLeftovers() {
+  const std::string temp = inner_.TempPath();
+  if (temp.empty()) return;
+  FindEntry e;
+  std::unique_ptr<FindHandle> find = inner_.FindFirst(temp + kPrivateFolderPrefix + "*", e);
+  if (!find) return;
+  std::vector<std::string> found;
+  const std::size_t prefix = sizeof kPrivateFolderPrefix - 1;
+  do {
+    // Only names we make: the prefix and 32 hex digits.
+    if ((e.attributes & kAttrDirectory) && e.name.size() == prefix + 32 &&
+        e.name.find_first_not_of("0123456789abcdefABCDEF", prefix) == std::string::npos)
+      found.push_back(temp + e.name);
+  } while (find->Next(e));
+  find.reset();
+  for (const std::string& f : found)
+    Log((inner_.RemoveTree(f) ? "removed an earlier run's folder: " : "kept an earlier run's folder (in use): ") + f);
+}
+
+void PackagedPlatform::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (!private_) return;
+  // A helper usually ends within moments of being started; one that runs
+  // on keeps the folder it runs from.
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (inner_.RemoveTree(*private_)) {
+      Log("private folder removed: " + *private_);
+      return;
+    }
+    inner_.Pause(100);
+  }
+  Log("private folder kept (in use): " + *private_);
+}
+
+}  // namespace qv

@@ -1,0 +1,122 @@
+// The machine as a packed setup program sees it: its own folder holds the
+// files of its package as well as what is on disk. Paths under the program's
+// folder that name a package entry are answered from the package (searches,
+// attributes, the script, copies); everything else goes to the machine.
+// Files are unpacked straight into their destinations; only a COMMAND
+// program that is itself a package file is written out first, with its
+// folder, into a private folder made for this run.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "package.h"
+#include "platform.h"
+#include "setup_window.h"
+
+namespace qv {
+
+// Private folders are named this and 32 random hex digits, so left-overs
+// are recognised at the next start.
+inline constexpr char kPrivateFolderPrefix[] = "qvSetup-";
+
+class PackagedPlatform : public Platform {
+ public:
+  // programFolder ends in a backslash; the package must stay open (and
+  // verified) while this lives.
+  PackagedPlatform(Platform& inner, pack::Reader& package, std::string programFolder);
+  ~PackagedPlatform() override;
+
+  // The path the engine looks for as the program's own script (its name
+  // with .ini): the packed script answers it, whatever the program is called.
+  void SetOwnScript(const std::string& path);
+  // Lines about the private folder; may be null.
+  void SetLog(RunLog* log) { log_ = log; }
+  // Removes private folders earlier runs left behind where nothing holds them.
+  void RemoveLeftovers();
+  // Removes this run's private folder, giving programs started from it a
+  // moment to end first; one still running keeps it (RemoveLeftovers takes
+  // it at a later start).
+  void Finish();
+  // The private folder, once a command needed it.
+  const std::optional<std::string>& PrivateFolder() const { return private_; }
+
+  std::string WindowsFolder() override { return Inner().WindowsFolder(); }
+  std::string SystemFolder() override { return Inner().SystemFolder(); }
+  std::string TempPath() override { return Inner().TempPath(); }
+  RegistryText ReadRegistryText(std::uint32_t root, const std::string& subkey, const std::string& name) override {
+    return Inner().ReadRegistryText(root, subkey, name);
+  }
+  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
+                              const std::vector<std::uint8_t>& data) override {
+    return Inner().WriteRegistryValue(root, subkey, name, type, data);
+  }
+  std::uint32_t Attributes(const std::string& path) override;
+  bool MakeFolder(const std::string& path) override { return Inner().MakeFolder(path); }
+  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
+  bool CopyOneFile(const std::string& from, const std::string& to) override;
+  std::optional<std::string> ReadWholeFile(const std::string& path) override;
+  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                     const FileProducer& produce) override {
+    return Inner().WriteFileFrom(to, attributes, modified, produce);
+  }
+  std::optional<std::string> MakePrivateFolder(const std::string& prefix) override {
+    return Inner().MakePrivateFolder(prefix);
+  }
+  bool RemoveTree(const std::string& folder) override { return Inner().RemoveTree(folder); }
+  bool StartProgram(const std::string& commandLine, int showCode) override;
+  std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
+    return inner_.FromCodePage(codePage, bytes);
+  }
+  void Pause(unsigned milliseconds) override { inner_.Pause(milliseconds); }
+  std::uint32_t Ticks() override { return inner_.Ticks(); }
+  Error LastError() override { return ownError_ ? *ownError_ : inner_.LastError(); }
+
+ private:
+  // The machine, for a call whose failure it explains itself.
+  Platform& Inner() {
+    ownError_.reset();
+    return inner_;
+  }
+  bool Fail(std::uint32_t code, const std::string& message) {
+    ownError_ = Error{code, message};
+    return false;
+  }
+  // The path inside the package ("" for the program folder itself), or
+  // nothing for a path outside the program folder.
+  std::optional<std::string> Relative(const std::string& path) const;
+  // The package file or folder a path names, or null.
+  const pack::Entry* EntryAt(const std::string& path) const;
+  bool IsPackageFolder(const std::string& relative) const;
+  // The package file a command starts, or null when it starts something else.
+  const pack::Entry* ProgramEntry(const std::string& program);
+  // Writes the folder of a packed program into the private folder; gives
+  // the program's path there.
+  std::optional<std::string> WriteOut(const pack::Entry& program);
+  void Log(const std::string& line) {
+    if (log_) log_->Line(line);
+  }
+
+  Platform& inner_;
+  pack::Reader& package_;
+  std::string programFolder_;
+  std::string ownScript_;  // upper case
+  RunLog* log_ = nullptr;
+  std::optional<Error> ownError_;
+  // A folder's entries (key: its path in upper case, "" for the top) in
+  // packed order; folders only implied by a file's path are listed too.
+  std::map<std::string, std::vector<FindEntry>> children_;
+  std::optional<std::string> private_;
+  std::set<std::string> writtenOut_;  // package folders already in the private folder
+  bool finished_ = false;
+};
+
+// Windows' wildcard rules as a search applies them, case-blind: "*" and
+// "?", "*.*" matches every name, a trailing ".*" also names without a dot
+// and a trailing "." only names without one.
+bool MatchesMask(std::string_view mask, std::string_view name);
+
+}  // namespace qv

@@ -1,0 +1,378 @@
+// A packed program's view of its folder, over the in-memory machine and a
+// package made by the real writer and read by the real reader.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+#include "fakes.h"
+#include "package.h"
+#include "packaged_platform.h"
+#include "setup_engine.h"
+#include "writer.h"
+
+namespace qv {
+namespace {
+
+constexpr char kFolder[] = "D:\\dist\\";
+
+class StringBytes : public pack::ByteSource {
+ public:
+  explicit StringBytes(std::string content) : bytes(std::move(content)) {}
+  std::uint64_t Size() const override { return bytes.size(); }
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
+    if (offset > bytes.size() || n > bytes.size() - offset) return false;
+    std::memcpy(buffer, bytes.data() + offset, n);
+    return true;
+  }
+  std::string bytes;
+};
+
+class StringOut : public pack::ByteSink {
+ public:
+  bool Write(const void* data, std::size_t n) override {
+    bytes.append(static_cast<const char*>(data), n);
+    return true;
+  }
+  std::string bytes;
+};
+
+// The smallest program a package can be sealed behind: one section ending
+// at 0x400.
+std::string StubProgram() {
+  std::string pe(0x400, '\0');
+  auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(&pe[at], &v, 2); };
+  auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&pe[at], &v, 4); };
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  put32(0x3C, 0x40);
+  std::memcpy(&pe[0x40], "PE\0\0", 4);
+  put16(0x44, 0x14C);  // i386
+  put16(0x46, 1);      // sections
+  put16(0x54, 0xE0);   // optional header size
+  put16(0x56, 0x0102);
+  put16(0x58, 0x10B);  // PE32
+  const std::size_t section = 0x58 + 0xE0;
+  std::memcpy(&pe[section], ".text", 5);
+  put32(section + 16, 0x200);  // size of raw data
+  put32(section + 20, 0x200);  // pointer to raw data
+  return pe;
+}
+
+struct PackFile {
+  std::string path;
+  std::string content;  // folders: unused
+  std::uint32_t attributes = kAttrArchive;
+  std::uint64_t modified = 0;
+};
+
+// A package folder as files on the in-memory machine and sealed by the writer.
+struct Sample {
+  std::string script;
+  std::vector<PackFile> files;
+
+  void PutOnDisk(test::FakePlatform& p) const {
+    p.AddFile(std::string(kFolder) + "setup.ini", script);
+    for (const PackFile& f : files) {
+      if (f.attributes & kAttrDirectory)
+        p.AddFolder(kFolder + f.path, f.attributes);
+      else
+        p.AddFile(kFolder + f.path, f.content, f.attributes, f.modified);
+    }
+  }
+
+  std::string Sealed() const {
+    std::vector<pack::Input> inputs;
+    std::map<std::string, std::string> contents{{"setup.ini", script}};
+    inputs.push_back({pack::Entry{"setup.ini", kAttrArchive, 0, script.size()}, "setup.ini"});
+    for (const PackFile& f : files) {
+      inputs.push_back({pack::Entry{f.path, f.attributes, f.modified, f.content.size()}, f.path});
+      contents[f.path] = f.content;
+    }
+    StringBytes stub(StubProgram());
+    StringOut out;
+    const std::string error = pack::WritePackage(
+        stub, "setup.ini", inputs,
+        [&](const std::string& p) { return std::make_unique<StringBytes>(contents.at(p)); }, out, {});
+    EXPECT_EQ(error, "");
+    return out.bytes;
+  }
+};
+
+// A packed program on the in-memory machine: setup.exe (renamed as a test
+// likes) alone in its folder, its package opened and verified.
+struct PackedRig {
+  test::FakePlatform machine;
+  StringBytes file;
+  pack::Reader reader;
+  std::unique_ptr<PackagedPlatform> platform;
+  std::string programFile;
+
+  explicit PackedRig(const Sample& sample, const std::string& exe = "setup.exe")
+      : file(sample.Sealed()), programFile(kFolder + exe) {
+    machine.AddFile(programFile, "the program");
+    const std::optional<std::uint64_t> start = pack::OverlayStart(file);
+    EXPECT_EQ(start, 0x400u);
+    EXPECT_EQ(reader.Open(file, start.value_or(0)), pack::OpenStatus::Ok);
+    EXPECT_TRUE(reader.Verify());
+    platform = std::make_unique<PackagedPlatform>(machine, reader, kFolder);
+    platform->SetOwnScript(ScriptFileName(programFile, {}));
+  }
+};
+
+// Whatever a run left on the machine, to compare two runs by.
+struct Outcome {
+  std::vector<std::tuple<std::string, std::uint32_t, std::string, std::uint64_t>> files;
+  std::map<std::tuple<std::uint32_t, std::string, std::string>, std::vector<std::uint8_t>> registry;
+  std::vector<std::pair<std::string, int>> started;
+  bool scriptFound = false;
+  bool operator==(const Outcome&) const = default;
+};
+
+void PrintTo(const Outcome& o, std::ostream* os) {
+  for (const auto& [path, attributes, content, modified] : o.files)
+    *os << "\n  " << path << " attr " << attributes << " time " << modified << " " << content.size() << " bytes";
+  *os << "\n  " << o.registry.size() << " registry values, " << o.started.size() << " started, script "
+      << (o.scriptFound ? "found" : "missing");
+}
+
+Outcome RunScript(Platform& platform, test::FakePlatform& machine, const std::string& programFile,
+            std::vector<std::string> args = {}) {
+  test::RecordingWindow window;
+  RunState state;
+  FolderValues folders;
+  SetupEngine engine(platform, window, state, folders, programFile);
+  engine.SetOptions(true, std::string("C:\\App"));
+  engine.Run(args);
+  Outcome o;
+  o.scriptFound = engine.ScriptFound();
+  for (const std::string& k : machine.Tree("C:\\"))
+    if (k.rfind("C:\\APP", 0) == 0 || k.rfind("C:\\OUT", 0) == 0)
+      o.files.emplace_back(k, machine.AttributesOf(k), machine.Content(k), machine.ModifiedOf(k));
+  for (const auto& [key, value] : machine.registry) o.registry[key] = value.data;
+  o.started = machine.started;
+  return o;
+}
+
+const std::vector<PackFile> kFiles = {
+    {"files", "", kAttrDirectory},
+    {"files\\a.txt", "alpha", kAttrArchive, 132000000000000000ull},
+    {"files\\B.TXT", "bravo", kAttrHidden | kAttrSystem, 132000000000000001ull},
+    {"files\\noext", "n", kAttrReadOnly, 7},
+    {"files\\sub\\c.dat", std::string(3000, 'c'), kAttrArchive, 9},
+    {"files\\empty", "", kAttrDirectory | kAttrHidden},
+    {"more\\d.txt", "delta"},  // its folder is only implied
+};
+
+TEST(PackagedPlatform, RunsAsTheFolderItWasPackedFrom) {
+  const char* scripts[] = {
+      "[INSTALL]\nA=files\\,?\n[REGISTRY]\n1=HKCU\\Software\\T\\Dir,%INSTALLDIR%\n",
+      "[INSTALL]\nA=files\\*.txt,C:\\Out\nB=files\\sub,C:\\Out2\nC=more,C:\\Out3\n",
+      "[INSTALL]\nA=files\\a.txt,C:\\Out\nB=files\\nothing*,C:\\Out4\nC=files\\n*,C:\\Out5\n",
+      "[INSTALL]\nA=files\\sub\\,C:\\Out\nB=D:\\dist\\more\\d.txt,C:\\Out\n",
+  };
+  for (const char* body : scripts) {
+    SCOPED_TRACE(body);
+    const Sample sample{std::string("[GUI]\nVisible=0\n") + body + "[COMMAND]\n1=cmd.exe /c x,HIDE\n", kFiles};
+    test::FakePlatform folder;
+    sample.PutOnDisk(folder);
+    const Outcome fromFolder = RunScript(folder, folder, std::string(kFolder) + "setup.exe");
+    ASSERT_FALSE(fromFolder.files.empty());
+    // Renamed: the packed script is still the one found.
+    PackedRig packed(sample, "Downloaded (1).exe");
+    EXPECT_EQ(RunScript(*packed.platform, packed.machine, packed.programFile), fromFolder);
+  }
+}
+
+TEST(PackagedPlatform, AScriptNamedOnTheCommandLineComesFromThePackageThenTheDisk) {
+  Sample sample{"[INSTALL]\nA=files\\a.txt,C:\\Out\n", kFiles};
+  sample.files.push_back({"other.ini", "[INSTALL]\nA=files\\noext,C:\\Out\n"});
+  const struct {
+    const char* arg;
+    const char* installed;
+  } cases[] = {{"other.ini", "C:\\OUT\\NOEXT"}, {"disk.ini", "C:\\OUT\\B.TXT"}};
+  for (const auto& c : cases) {
+    PackedRig fresh(sample);
+    fresh.machine.AddFile(std::string(kFolder) + "disk.ini", "[INSTALL]\nA=files\\B.TXT,C:\\Out\n");
+    const Outcome o = RunScript(*fresh.platform, fresh.machine, fresh.programFile, {c.arg});
+    EXPECT_TRUE(o.scriptFound) << c.arg;
+    ASSERT_EQ(o.files.size(), 2u) << c.arg;
+    EXPECT_EQ(std::get<0>(o.files[1]), c.installed);
+  }
+}
+
+TEST(PackagedPlatform, SearchesThePackageAsTheMachineSearchesAFolder) {
+  PackedRig rig({"", kFiles});
+  rig.machine.AddFile(std::string(kFolder) + "beside.dat", "on disk");
+  const struct {
+    std::string pattern;
+    std::vector<std::string> found;  // name:attributes, in order
+    std::uint32_t error;             // when nothing is found
+  } cases[] = {
+      {"files\\*.*", {".:16", "..:16", "a.txt:32", "B.TXT:6", "noext:1", "sub:16", "empty:18"}, 0},
+      {"files\\*.txt", {"a.txt:32", "B.TXT:6"}, 0},
+      {"FILES\\?.TxT", {"a.txt:32", "B.TXT:6"}, 0},
+      {"files\\*.", {".:16", "..:16", "noext:1", "sub:16", "empty:18"}, 0},
+      {"files\\n*.*", {"noext:1"}, 0},
+      {"files\\sub\\..\\a.txt", {"a.txt:32"}, 0},
+      {"files\\A.TXT", {"a.txt:32"}, 0},
+      {"files\\zz*", {}, kErrorFileNotFound},
+      {"nowhere\\*.*", {}, kErrorPathNotFound},
+      {"more\\*", {".:16", "..:16", "d.txt:32"}, 0},
+      {"*.*", {".:16", "..:16", "setup.ini:32", "files:16", "more:16"}, 0},  // the package, not the disk
+      {"beside.dat", {"beside.dat:32"}, 0},                                  // a name on disk beside it
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    FindEntry e;
+    std::unique_ptr<FindHandle> find = rig.platform->FindFirst(kFolder + c.pattern, e);
+    std::vector<std::string> got;
+    if (find) do
+        got.push_back(e.name + ":" + std::to_string(e.attributes));
+      while (find->Next(e));
+    EXPECT_EQ(got, c.found);
+    if (!find) {
+      EXPECT_EQ(rig.platform->LastError().code, c.error);
+    }
+  }
+  EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("more")), kAttrDirectory);
+  EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("files\\B.txt")), kAttrHidden | kAttrSystem);
+  EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("setup.exe")), kAttrArchive);  // the disk's
+}
+
+TEST(PackagedPlatform, ACopyIsWholeOrNothing) {
+  // Bytes no compressor shrinks, so they can be found and damaged in the
+  // packed file.
+  std::string noise(20000, '\0');
+  std::uint32_t x = 12345;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  Sample sample{"", {{"big.bin", noise, kAttrReadOnly | kAttrHidden, 99}, {"small.txt", "small", kAttrArchive, 5}}};
+  const std::string target = "C:\\App\\big.bin";
+  struct Case {
+    const char* name;
+    bool damage;
+    std::size_t diskSpace;
+    bool existing;
+  } cases[] = {
+      {"new file, good", false, static_cast<std::size_t>(-1), false},
+      {"replaces a file", false, static_cast<std::size_t>(-1), true},
+      {"damaged, new", true, static_cast<std::size_t>(-1), false},
+      {"damaged, existing", true, static_cast<std::size_t>(-1), true},
+      {"disk full, existing", false, 1000, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PackedRig rig(sample);
+    rig.machine.AddFolder("C:\\App");
+    if (c.existing) rig.machine.AddFile(target, "old", kAttrArchive, 1);
+    rig.machine.diskSpace = c.diskSpace;
+    if (c.damage) {
+      const std::size_t at = rig.file.bytes.find(noise.substr(10000, 32));
+      ASSERT_NE(at, std::string::npos);
+      rig.file.bytes[at + 5] ^= 0x40;
+    }
+    const bool ok = rig.platform->CopyOneFile(kFolder + std::string("big.bin"), target);
+    const bool good = !c.damage && c.diskSpace > noise.size();
+    EXPECT_EQ(ok, good);
+    if (good) {
+      EXPECT_EQ(rig.machine.Content(target), noise);
+      EXPECT_EQ(rig.machine.AttributesOf(target), kAttrReadOnly | kAttrHidden);
+      EXPECT_EQ(rig.machine.ModifiedOf(target), 99u);
+    } else if (c.existing) {
+      EXPECT_EQ(rig.machine.Content(target), "old");
+      EXPECT_EQ(rig.machine.ModifiedOf(target), 1u);
+    } else {
+      EXPECT_FALSE(rig.machine.IsFile(target));
+    }
+    EXPECT_EQ(rig.machine.Tree("C:\\App").size(), c.existing || good ? 2u : 1u);
+    if (!ok) {
+      EXPECT_EQ(rig.platform->LastError().code, c.damage ? kErrorDamagedData : 112u);
+    }
+  }
+}
+
+TEST(PackagedPlatform, PackedCommandsRunFromAPrivateFolderRemovedAtTheEnd) {
+  Sample sample{"", {{"redist\\helper.exe", "H", kAttrArchive, 3},
+                     {"redist\\helper.dll", "L", kAttrReadOnly, 4},
+                     {"redist\\data\\x.cab", "X", kAttrHidden, 5},
+                     {"tool.exe", "T"},
+                     {"readme.txt", "R"},
+                     {"files\\app.exe", "A"},
+                     {"cmd.exe", "planted"}}};
+  const std::string priv = "C:\\TEMP\\qvSetup-1\\";
+  const struct {
+    std::string command;
+    std::string started;               // empty: as written
+    std::vector<std::string> written;  // under the private folder
+  } cases[] = {
+      {"redist\\helper.exe /q", "\"" + priv + "redist\\helper.exe\" /q",
+       {"REDIST", "REDIST\\DATA", "REDIST\\DATA\\X.CAB", "REDIST\\HELPER.DLL", "REDIST\\HELPER.EXE"}},
+      {"\"D:\\dist\\redist\\helper\" a,b", "\"" + priv + "redist\\helper.exe\" a,b",
+       {"REDIST", "REDIST\\DATA", "REDIST\\DATA\\X.CAB", "REDIST\\HELPER.DLL", "REDIST\\HELPER.EXE"}},
+      // At the top only the files beside the program, not the trees.
+      {"tool.exe", "\"" + priv + "tool.exe\"", {"CMD.EXE", "README.TXT", "SETUP.INI", "TOOL.EXE"}},
+      {"cmd.exe /c echo", "", {}},  // the system's program comes first
+      {"C:\\WINDOWS\\notepad.exe", "", {}},
+      {"redist\\missing.exe", "", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    PackedRig rig(sample);
+    rig.machine.AddFolder("C:\\TEMP");
+    rig.machine.AddFile("C:\\WINDOWS\\system32\\cmd.exe", "system");
+    EXPECT_TRUE(rig.platform->StartProgram(c.command, 1));
+    ASSERT_EQ(rig.machine.started.size(), 1u);
+    EXPECT_EQ(rig.machine.started[0].first, c.started.empty() ? c.command : c.started);
+    std::vector<std::string> written;
+    for (const std::string& k : rig.machine.Tree(priv))
+      if (k.size() > priv.size()) written.push_back(k.substr(priv.size()));
+    EXPECT_EQ(written, c.written);
+    if (!c.written.empty()) {
+      for (const PackFile& f : sample.files)
+        if (rig.machine.IsFile(priv + f.path)) {
+          EXPECT_EQ(rig.machine.Content(priv + f.path), f.content) << f.path;
+          EXPECT_EQ(rig.machine.AttributesOf(priv + f.path), f.attributes) << f.path;
+          EXPECT_EQ(rig.machine.ModifiedOf(priv + f.path), f.modified) << f.path;
+        }
+      // A second command from the same folder finds it written already.
+      rig.platform->StartProgram(c.command, 1);
+      EXPECT_EQ(std::count_if(rig.machine.events.begin(), rig.machine.events.end(),
+                              [](const std::string& e) { return e.rfind("private", 0) == 0; }),
+                1);
+    }
+    rig.platform->Finish();
+    EXPECT_FALSE(rig.machine.IsFolder(priv));
+  }
+}
+
+TEST(PackagedPlatform, PrivateFoldersInUseAreKeptAndLeftOversRemovedAtTheNextStart) {
+  Sample sample{"", {{"redist\\helper.exe", "H"}}};
+  const std::string earlier = "C:\\TEMP\\qvSetup-0123456789abcdef0123456789abcdef";
+  const std::string busy = "C:\\TEMP\\qvSetup-fedcba9876543210fedcba9876543210";
+  const std::string notOurs = "C:\\TEMP\\qvSetup-mine";
+  {
+    PackedRig rig(sample);
+    rig.machine.AddFolder("C:\\TEMP");
+    rig.machine.AddFile(earlier + "\\redist\\helper.exe", "old");
+    rig.machine.AddFile(busy + "\\redist\\helper.exe", "running");
+    rig.machine.heldFiles.insert(UpperCase(busy + "\\redist\\helper.exe"));
+    rig.machine.AddFile(notOurs + "\\keep.txt", "k");
+    rig.platform->RemoveLeftovers();
+    EXPECT_FALSE(rig.machine.IsFolder(earlier));
+    EXPECT_TRUE(rig.machine.IsFile(busy + "\\redist\\helper.exe"));
+    EXPECT_TRUE(rig.machine.IsFile(notOurs + "\\keep.txt"));
+
+    // This run's helper is still running when the run ends.
+    ASSERT_TRUE(rig.platform->StartProgram("redist\\helper.exe", 1));
+    const std::string helper = *rig.platform->PrivateFolder() + "redist\\helper.exe";
+    rig.machine.heldFiles.insert(UpperCase(helper));
+    const unsigned pausedBefore = rig.machine.paused;
+    rig.platform->Finish();
+    EXPECT_TRUE(rig.machine.IsFile(helper)) << "the files of a running program were taken away";
+    EXPECT_GT(rig.machine.paused, pausedBefore);  // it was given a moment
+    EXPECT_LE(rig.machine.paused - pausedBefore, 3000u);
+  }
+}
+
+}  // namespace
+}  // namespace qv

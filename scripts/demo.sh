@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the demo package in examples/ under Wine, the way a user would:
-# the window asks for a folder, the suggested one is accepted with a click,
-# and at the end the finished window is saved as a screenshot and closed.
+# Seals the demo package in examples/ into one file with qvpack and installs
+# it under Wine, the way a user would: the window asks for a folder, the
+# suggested one is accepted with a click, and at the end the finished window
+# is saved as a screenshot and closed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -15,14 +16,21 @@ cp -r examples/package "$pkg"
 mkdir -p "$pkg/app/data/empty"  # git keeps no empty folders
 cp build/win32/window/qvSetup.exe "$pkg/setup.exe"
 
+# One file to ship: the setup program with the package sealed behind it.
+one="$root/build/demo/one/DemoSetup.exe"
+rm -rf "$(dirname "$one")" && mkdir -p "$(dirname "$one")"
+build/host/tools/qvpack/qvpack pack "$pkg" -o "$one" --stub build/win32/window/qvSetup.exe
+echo "demo: sealed examples/package into $one ($(stat -c %s "$one") bytes); inside:"
+build/host/tools/qvpack/qvpack list "$one" | sed 's/^/    /'
+
 # A clean slate: what an earlier demo installed goes first.
 pf=$(wine cmd /c echo %ProgramFiles% 2>/dev/null | tr -d '\r')
 target_unix=$(winepath -u "$pf\\Demo" 2>/dev/null)
 rm -rf "$target_unix"
 wine reg delete 'HKCU\Software\qvSetupDemo' /f >/dev/null 2>&1 || true
 
-echo "demo: starting setup.exe (window title \"qvSetup Demo\")"
-wine "$pkg/setup.exe" >/dev/null 2>&1 </dev/null &
+echo "demo: starting DemoSetup.exe (window title \"qvSetup Demo\")"
+wine "$one" >/dev/null 2>&1 </dev/null &
 setup_pid=$!
 
 find_window() {
@@ -52,11 +60,11 @@ echo "demo: screenshot of the finished window: build/demo/finished.png"
 click_button "$win"
 for _ in $(seq 100); do kill -0 "$setup_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$setup_pid" 2>/dev/null; then
-  echo "demo: setup.exe did not end after OK" >&2
+  echo "demo: DemoSetup.exe did not end after OK" >&2
   kill "$setup_pid"
   exit 1
 fi
-echo "demo: one click on OK ended setup.exe"
+echo "demo: one click on OK ended DemoSetup.exe"
 
 wine build/win32/tools/skin_demo/skin_demo.exe "$(winepath -w "$root/build/demo/skin_controls.bmp")" </dev/null
 convert build/demo/skin_controls.bmp build/demo/skin_controls.png

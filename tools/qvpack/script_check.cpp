@@ -331,6 +331,9 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
   if (plan.script && (items[*plan.script].IsFolder() || !planner.Packable(*plan.script))) plan.script.reset();
   std::optional<std::string> bytes;
   if (plan.script) bytes = load(items[*plan.script]);
+  // The program reads its script before anything else: first in the package,
+  // it is unpacked without running through the files.
+  if (plan.script && bytes) planner.Place(*plan.script);
   if (!bytes) {
     general.insert(general.begin(), {0, Severity::Error,
                                      plan.script ? "the script " + Quoted(script) + " cannot be read"
@@ -343,7 +346,17 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
     checker.CheckCommands();
   }
 
-  if (plan.script) planner.Place(*plan.script);
+  if (plan.script) {
+    planner.Place(*plan.script);
+    // The folder's own setup program beside the script: the packed file
+    // takes its place, so it stays out unless an entry installs it.
+    const std::size_t cut = script.find_last_of('\\') + 1;
+    const std::size_t dot = script.find_last_of('.');
+    const std::string program =
+        script.substr(0, dot == std::string::npos || dot < cut ? script.size() : dot) + ".exe";
+    const std::optional<std::size_t> setup = FindPath(tree, program);
+    if (setup && !items[*setup].IsFolder() && !planner.Used(*setup)) planner.Exclude(*setup);
+  }
   // Without a script every file would be unused: that says nothing more.
   for (std::size_t i = 0; bytes && i < items.size(); ++i)
     if (!items[i].IsFolder() && !planner.Used(i) && planner.Packable(i) && i != plan.script)

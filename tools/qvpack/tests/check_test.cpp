@@ -157,13 +157,15 @@ TEST_F(PackageFolder, FilesComeInTheOrderTheProgramInstallsThem) {
   Write("a.txt", "a");
   Write("sub/setup.ini",
         "[INSTALL]\nNotes=docs\\notes.txt,C:\\T\nApp=app,C:\\T\nDocs=docs\\,C:\\T\nTexts=?.TXT,C:\\T\n");
+  Write("sub/SETUP.exe", "MZ");  // the folder's own setup program: the packed file replaces it
   EXPECT_EQ(Check("sub/setup.ini"), std::vector<std::string>{"setup.ini: warning: 'fonts\\a.ttf' is installed by no entry"});
-  // Each entry in turn, each folder's names case-blind in order, a folder
-  // before its contents; the script and what no entry takes at the end.
+  // The script first, then each entry in turn, each folder's names
+  // case-blind in order, a folder before its contents; what no entry takes
+  // at the end.
   EXPECT_EQ(Order(), (std::vector<std::string>{
-                         "docs", "docs\\notes.txt", "app", "app\\bin", "app\\bin\\demo.cfg", "app\\data",
+                         "sub", "sub\\setup.ini", "docs", "docs\\notes.txt", "app", "app\\bin", "app\\bin\\demo.cfg", "app\\data",
                          "app\\data\\deeper", "app\\data\\deeper\\two.txt", "app\\data\\one.txt", "app\\readme.txt",
-                         "docs\\guide.txt", "a.txt", "B.txt", "sub", "sub\\setup.ini", "fonts", "fonts\\a.ttf"}));
+                         "docs\\guide.txt", "a.txt", "B.txt", "fonts", "fonts\\a.ttf"}));
 }
 
 // Attributes and times as Wine keeps them on Linux, read by the scan and

@@ -34,7 +34,7 @@ DecodedJpeg DecodeJpeg(const std::vector<std::uint8_t>& file) {
   const std::optional<JpegFrame> frame = ReadJpegFrame(file);
   if (!frame) Fail("not a JPEG file");
   if (frame->width < 1 || frame->height < 1 || frame->width > kJpegMaxSide || frame->height > kJpegMaxSide)
-    Fail("JPEG picture too large");
+    Fail("JPEG picture size out of range");
 
   ComInit com;  // the decoder may be a COM object
   const UniqueGlobal memory = CopyToGlobal(file);

@@ -73,6 +73,10 @@ struct WindowTraits {
   static HWND Invalid() { return nullptr; }
   static void Close(HWND h) { ::DestroyWindow(h); }
 };
+struct GlobalMemoryTraits {
+  static HGLOBAL Invalid() { return nullptr; }
+  static void Close(HGLOBAL h) { ::GlobalFree(h); }
+};
 
 using UniqueFile = ScopedHandle<HANDLE, KernelHandleTraits>;
 using UniqueHandle = ScopedHandle<HANDLE, NullableHandleTraits>;
@@ -84,6 +88,7 @@ using UniquePalette = ScopedHandle<HPALETTE, GdiObjectTraits<HPALETTE>>;
 using UniqueIcon = ScopedHandle<HICON, IconTraits>;
 using UniqueMemoryDC = ScopedHandle<HDC, MemoryDCTraits>;
 using UniqueWindow = ScopedHandle<HWND, WindowTraits>;
+using UniqueGlobal = ScopedHandle<HGLOBAL, GlobalMemoryTraits>;
 
 // A window's DC (GetDC), released to that window.
 class WindowDC {
@@ -115,6 +120,31 @@ class ComInit {
 
  private:
   bool ok_;
+};
+
+// One reference to a COM object, released when the holder goes.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ~ComPtr() { Reset(); }
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  T* Get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+  // For the functions that hand out a new reference.
+  T** Receive() {
+    Reset();
+    return &p_;
+  }
+  void** ReceiveVoid() { return reinterpret_cast<void**>(Receive()); }
+  void Reset() {
+    if (p_) std::exchange(p_, nullptr)->Release();
+  }
+
+ private:
+  T* p_ = nullptr;
 };
 
 // Memory the shell allocated for us (an item-ID list and the like), given

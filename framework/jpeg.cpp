@@ -1,77 +1,76 @@
 #include "jpeg.h"
 
-#include <csetjmp>
-#include <cstdio>
+#include <olectl.h>
+
 #include <cstring>
 
-extern "C" {
-#include <jpeglib.h>
-}
-
+#include "handles.h"
+#include "jpeg_frame.h"
 #include "stride.h"
 
 namespace qv {
 
 namespace {
 
-struct ErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-  char message[JMSG_LENGTH_MAX];
-};
+[[noreturn]] void Fail(const char* why) { throw EJPEGError(std::string("JPEG error: ") + why); }
 
-extern "C" void OnJpegError(j_common_ptr info) {
-  auto* err = reinterpret_cast<ErrorManager*>(info->err);
-  err->pub.format_message(info, err->message);
-  std::longjmp(err->jump, 1);
-}
-
-extern "C" void OnJpegMessage(j_common_ptr, int) {}  // warnings stay quiet
-
-// Plain C-style decoding: no object with a destructor lives across the
-// setjmp, so the long jump out of libjpeg skips nothing.
-bool DecodeInto(const std::uint8_t* data, std::size_t size, DecodedJpeg* out, char* message) {
-  jpeg_decompress_struct info;
-  ErrorManager err;
-  info.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = OnJpegError;
-  err.pub.emit_message = OnJpegMessage;
-  err.message[0] = 0;
-  if (setjmp(err.jump)) {
-    std::strncpy(message, err.message, JMSG_LENGTH_MAX);
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
-  jpeg_read_header(&info, TRUE);
-  info.out_color_space = JCS_EXT_BGR;
-  jpeg_start_decompress(&info);
-  if (info.output_width > 32768 || info.output_height > 32768) {
-    std::strncpy(message, "JPEG picture too large", JMSG_LENGTH_MAX);
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  out->width = static_cast<int>(info.output_width);
-  out->height = static_cast<int>(info.output_height);
-  out->stride = Stride24(out->width);
-  out->bgr.resize(static_cast<std::size_t>(out->stride) * static_cast<std::size_t>(out->height));
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW row = out->bgr.data() + static_cast<std::size_t>(info.output_scanline) * out->stride;
-    jpeg_read_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  return true;
+// The system's picture decoder reads from a stream over global memory.
+UniqueGlobal CopyToGlobal(const std::vector<std::uint8_t>& file) {
+  UniqueGlobal memory(::GlobalAlloc(GMEM_MOVEABLE, file.size()));
+  if (!memory) Fail("out of memory");
+  void* p = ::GlobalLock(memory.Get());
+  if (!p) Fail("out of memory");
+  std::memcpy(p, file.data(), file.size());
+  ::GlobalUnlock(memory.Get());
+  return memory;
 }
 
 }  // namespace
 
 DecodedJpeg DecodeJpeg(const std::vector<std::uint8_t>& file) {
+  if (file.empty()) Fail("no data");
+  // Our own look at the header first: the system decoder would take other
+  // formats too, and any size.
+  const std::optional<JpegFrame> frame = ReadJpegFrame(file);
+  if (!frame) Fail("not a JPEG file");
+  if (frame->width < 1 || frame->height < 1 || frame->width > kJpegMaxSide || frame->height > kJpegMaxSide)
+    Fail("JPEG picture size out of range");
+
+  ComInit com;  // the decoder may be a COM object
+  const UniqueGlobal memory = CopyToGlobal(file);
+  ComPtr<IStream> stream;  // released before the memory it reads
+  if (FAILED(::CreateStreamOnHGlobal(memory.Get(), FALSE, stream.Receive()))) Fail("out of memory");
+  ComPtr<IPicture> picture;
+  if (FAILED(::OleLoadPicture(stream.Get(), static_cast<LONG>(file.size()), FALSE, IID_IPicture,
+                              picture.ReceiveVoid())))
+    Fail("the picture cannot be decoded");
+  short type = PICTYPE_NONE;
+  OLE_HANDLE handle = 0;
+  if (FAILED(picture->get_Type(&type)) || type != PICTYPE_BITMAP || FAILED(picture->get_Handle(&handle)))
+    Fail("the picture cannot be decoded");
+  const auto bitmap = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));  // the picture's own
+  BITMAP info{};
+  if (!::GetObjectW(bitmap, sizeof info, &info) || info.bmWidth != frame->width || info.bmHeight != frame->height)
+    Fail("the picture cannot be decoded");
+
   DecodedJpeg out;
-  char message[JMSG_LENGTH_MAX] = "";
-  if (file.empty() || !DecodeInto(file.data(), file.size(), &out, message))
-    throw EJPEGError(std::string("JPEG error: ") + (message[0] ? message : "no data"));
+  out.width = frame->width;
+  out.height = frame->height;
+  out.stride = Stride24(out.width);
+  out.bgr.resize(static_cast<std::size_t>(out.stride) * static_cast<std::size_t>(out.height));
+  // The decoded pixels as they are, in the rows we keep: no scaling, no
+  // rendering through a device.
+  BITMAPINFO want{};
+  want.bmiHeader.biSize = sizeof want.bmiHeader;
+  want.bmiHeader.biWidth = out.width;
+  want.bmiHeader.biHeight = -out.height;  // top-down
+  want.bmiHeader.biPlanes = 1;
+  want.bmiHeader.biBitCount = 24;
+  want.bmiHeader.biCompression = BI_RGB;
+  const UniqueMemoryDC dc(::CreateCompatibleDC(nullptr));
+  if (!dc || ::GetDIBits(dc.Get(), bitmap, 0, static_cast<UINT>(out.height), out.bgr.data(), &want,
+                         DIB_RGB_COLORS) != out.height)
+    Fail("the picture cannot be decoded");
   return out;
 }
 
@@ -100,7 +99,7 @@ void TJPEGImage::Draw(TCanvas& canvas, const RECT& r) {
 }
 
 void TJPEGImage::LoadFromBytes(std::vector<std::uint8_t> bytes) {
-  // Decode first: a file libjpeg rejects leaves the picture as it was.
+  // Decode first: a file the decoder rejects leaves the picture as it was.
   std::vector<std::uint8_t> previous = std::move(file_);
   file_ = std::move(bytes);
   decoded_.reset();

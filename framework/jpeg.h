@@ -1,5 +1,6 @@
-// TJPEGImage: a JPEG picture (baseline or progressive) decoded by libjpeg
-// into a 24-bit bitmap the first time it is drawn or measured.
+// TJPEGImage: a JPEG picture (baseline or progressive) decoded by the
+// system's own picture decoder (OleLoadPicture) into a 24-bit bitmap the
+// first time it is drawn or measured.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +45,8 @@ class TJPEGImage : public TGraphic {
 };
 
 // Decodes a JPEG file into 24-bit top-down B-G-R rows of the given stride
-// (rows 4-byte aligned). Throws EJPEGError for data libjpeg rejects.
+// (rows 4-byte aligned). Throws EJPEGError for anything but a JPEG file of
+// at most kJpegMaxSide a side that the system decodes.
 struct DecodedJpeg {
   int width = 0, height = 0, stride = 0;
   std::vector<std::uint8_t> bgr;

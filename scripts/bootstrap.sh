@@ -28,7 +28,7 @@ fi
 pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
       binutils-mingw-w64-i686 xvfb xauth x11-utils xdotool imagemagick
       fonts-wqy-zenhei cmake ninja-build googletest libbenchmark-dev
-      dpkg-dev clang libclang-rt-14-dev python3 nasm libzstd-dev osslsigncode openssl)
+      dpkg-dev clang libclang-rt-14-dev python3 libjpeg-turbo-progs libzstd-dev osslsigncode openssl)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -49,28 +49,6 @@ ensure_deb_src() {
   fi
   apt_update_once
 }
-
-# --- libjpeg for i686, static, from Debian's source package -----------------
-if [ ! -f "$deps/lib/libjpeg.a" ]; then
-  say "building libjpeg (static, i686) into build/deps"
-  ensure_deb_src
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
-  (cd "$work" && apt-get source -qq --download-only libjpeg-turbo >/dev/null 2>&1 \
-     && dpkg-source -x --skip-patches libjpeg-turbo_*.dsc jt >/dev/null 2>&1)
-  cmake -S "$work/jt" -B "$work/b" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DCMAKE_C_FLAGS="-ffunction-sections -fdata-sections" \
-    -DCMAKE_INSTALL_PREFIX="$deps" \
-    -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF \
-    -DWITH_ARITH_DEC=OFF -DWITH_ARITH_ENC=OFF -DWITH_JAVA=OFF -Wno-dev >/dev/null
-  cmake --build "$work/b" --target jpeg-static >/dev/null
-  mkdir -p "$deps/lib" "$deps/include"
-  cp "$work/b/libjpeg.a" "$deps/lib/libjpeg.a"
-  cp "$work/jt/jpeglib.h" "$work/jt/jmorecfg.h" "$work/jt/jerror.h" "$work/b/jconfig.h" "$deps/include/"
-  rm -rf "$work"; trap - EXIT
-fi
 
 # --- zstd for i686, static, from Debian's source package -------------------
 # Two builds: the decompressor alone for the setup program (-O2, not -Os:

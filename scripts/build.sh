@@ -6,6 +6,6 @@ cd "$root"
 [ -f build/host/build.ninja ] || cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 [ -f build/win32/build.ninja ] || cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DCMAKE_CROSSCOMPILING_EMULATOR=wine -DQV_JPEG_ROOT="$root/build/deps" >/dev/null
+  -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
 cmake --build build/host
 cmake --build build/win32

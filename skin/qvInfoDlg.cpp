@@ -93,7 +93,8 @@ void TqvInfoDlg::CreateIconImage() {
   iconColumnWidth_ = icon.columnWidth;
   if (icon.kind == skin::DialogIconKind::Resource) {
     auto bitmap = std::make_unique<TBitmap>();
-    const std::wstring name = L"QVINFODLGICON" + std::to_wstring(icon.code);
+    // Through to_string: to_wstring would bring in the C runtime's wide printf.
+    const std::wstring name = Utf8ToWide("QVINFODLGICON" + std::to_string(icon.code));
     try {
       bitmap->LoadFromResourceName(ProgramInstance(), name.c_str());
       IconImage->Picture().SetGraphic(std::move(bitmap));

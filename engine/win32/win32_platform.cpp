@@ -4,7 +4,6 @@
 #include <ntsecapi.h>
 #include <sddl.h>
 
-#include <cstdio>
 #include <memory>
 
 #include "entries.h"
@@ -433,8 +432,16 @@ void FileLog::Write(const std::string& bytes) {
 void FileLog::Line(const std::string& text) {
   SYSTEMTIME t;
   ::GetLocalTime(&t);
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u.%03u ", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+  // hh:mm:ss.mmm, by hand: a printf would bring the C runtime's whole
+  // formatter into the program for one line.
+  char stamp[] = "00:00:00.000 ";
+  const auto put = [&stamp](int at, unsigned value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10) stamp[at + i] = static_cast<char>('0' + value % 10);
+  };
+  put(0, t.wHour, 2);
+  put(3, t.wMinute, 2);
+  put(6, t.wSecond, 2);
+  put(9, t.wMilliseconds, 3);
   // Straight to the file, unbuffered: a run that dies still leaves its lines.
   Write(stamp + text + "\r\n");
 }

@@ -85,9 +85,10 @@ class Packer {
   std::string Run(PackageSink& out, std::vector<std::uint32_t>& crcs) {
     results_.resize(blocks_);
     unsigned threads = options_.threads > 0 ? unsigned(options_.threads) : std::thread::hardware_concurrency();
-    // Each compressor keeps a 128 MiB window and larger tables: on a 32-bit
-    // system more than two do not fit the address space.
-    if (options_.threads <= 0 && sizeof(void*) == 4) threads = std::min(threads, 2u);
+    // Each compressor keeps a 128 MiB window and larger tables (some 250 MiB
+    // at the default level, 900 MiB at the best): a 32-bit program's 2 GiB
+    // hold two of the first kind, one of the second.
+    if (options_.threads <= 0 && sizeof(void*) == 4) threads = std::min(threads, options_.best ? 1u : 2u);
     threads = std::clamp(threads, 1u, std::max(blocks_, 1u));
     std::vector<std::thread> workers;
     for (unsigned i = 0; i < threads && blocks_ > 0; ++i) workers.emplace_back([this, threads] { Work(threads); });

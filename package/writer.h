@@ -25,7 +25,8 @@ struct WriteOptions {
   // more threads and unpacks a file taken out of order sooner.
   std::uint32_t blockSize = 256u << 20;
   // Blocks packed at once (each thread needs some 250 MiB at the default
-  // level, 1 GiB at the best); 0: one per processor, at most 2 in a 32-bit program.
+  // level, 900 MiB at the best); 0: one per processor, in a 32-bit program
+  // at most 2 (1 with `best`).
   int threads = 0;
   // Bytes of content done of the total; called now and then.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;

@@ -51,10 +51,13 @@ ensure_deb_src() {
 }
 
 # --- zstd for i686, static, from Debian's source package -------------------
-# Two builds: the decompressor alone for the setup program (-O2, not -Os:
-# -Os halves the unpacking speed under Wine for 25 KB), and the whole library
-# with multithreading for qvpack.exe. Pinned to the release's own version:
-# the security update's source files are missing from the mirror.
+# Two builds: the decompressor alone for the setup program, and the whole
+# library for qvpack.exe. The same flags for both, so that a program linking
+# both gets the same code whichever archive an object comes from. Unpacking
+# speed is install speed: -O2, not -Os (which halves it under Wine to save
+# 25 KB), and SSE2 (a third faster; every processor since 2003 has it). Pinned
+# to the release's own version: the security update's source files are
+# missing from the mirror.
 if [ ! -f "$deps/lib/libzstd_d.a" ] || [ ! -f "$deps/lib/libzstd.a" ] || [ ! -f "$deps/include/zstd.h" ]; then
   say "building zstd (static, i686) into build/deps"
   ensure_deb_src
@@ -64,10 +67,10 @@ if [ ! -f "$deps/lib/libzstd_d.a" ] || [ ! -f "$deps/lib/libzstd.a" ] || [ ! -f 
      && dpkg-source -x --skip-patches libzstd_*.dsc zs >/dev/null 2>&1)
   cp -r "$work/zs" "$work/zd"
   zmake=(CC=i686-w64-mingw32-gcc-posix AR=i686-w64-mingw32-ar
-         ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 ZSTD_LEGACY_SUPPORT=0)
-  make -s -C "$work/zd/lib" libzstd.a "${zmake[@]}" ZSTD_LIB_COMPRESSION=0 \
-    MOREFLAGS="-O2 -ffunction-sections -fdata-sections -DZSTD_STRIP_ERROR_STRINGS -DHUF_FORCE_DECOMPRESS_X1" >/dev/null
-  make -s -C "$work/zs/lib" libzstd.a-mt "${zmake[@]}" MOREFLAGS="-ffunction-sections -fdata-sections" >/dev/null
+         ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 ZSTD_LEGACY_SUPPORT=0
+         MOREFLAGS="-O2 -msse2 -ffunction-sections -fdata-sections -DZSTD_STRIP_ERROR_STRINGS -DHUF_FORCE_DECOMPRESS_X1")
+  make -s -C "$work/zd/lib" libzstd.a-mt "${zmake[@]}" ZSTD_LIB_COMPRESSION=0 >/dev/null
+  make -s -C "$work/zs/lib" libzstd.a-mt "${zmake[@]}" >/dev/null
   mkdir -p "$deps/lib" "$deps/include"
   cp "$work/zd/lib/libzstd.a" "$deps/lib/libzstd_d.a"
   cp "$work/zs/lib/libzstd.a" "$deps/lib/libzstd.a"

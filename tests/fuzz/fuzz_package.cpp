@@ -1,0 +1,82 @@
+// The package reader over arbitrary files: what Open accepts must be safe
+// to unpack, and unpacking any entry gives at most its size, exactly its
+// size and CRC when it says it succeeded.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "fuzz_check.h"
+#include "package.h"
+
+namespace {
+
+using qv::fuzz::Require;
+
+class Bytes : public qv::pack::ByteSource {
+ public:
+  Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  std::uint64_t Size() const override { return size_; }
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
+    Require(offset <= size_ && n <= size_ - offset, "read outside the file");
+    if (n > 0) std::memcpy(buffer, data_ + offset, n);
+    return true;
+  }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+};
+
+struct Counter : qv::pack::ByteSink {
+  bool Write(const void* data, std::size_t n) override {
+    count += n;
+    crc = qv::pack::Crc32(crc, data, n);
+    return true;
+  }
+  std::uint64_t count = 0;
+  std::uint32_t crc = 0;
+};
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return s;
+}
+
+void Check(qv::pack::ByteSource& file, std::uint64_t start) {
+  qv::pack::Reader reader;
+  if (reader.Open(file, start) != qv::pack::OpenStatus::Ok) {
+    Require(reader.Entries().empty() && !reader.Verify(), "a refused package still has entries");
+    return;
+  }
+  reader.Verify();
+  std::set<std::string> seen;
+  for (const auto& e : reader.Entries()) {
+    Require(qv::pack::IsSafePath(e.path), "an unsafe path was accepted");
+    Require(seen.insert(Lower(e.path)).second, "a path twice was accepted");
+    Require(reader.Find(e.path) == &e, "an entry is not found by its path");
+  }
+  Require(reader.Find(reader.Script()) != nullptr, "the script is no entry");
+  // Twice: in packed order, then from the end, which restarts blocks.
+  for (int pass = 0; pass < 2; ++pass) {
+    const auto& entries = reader.Entries();
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+      const auto& e = entries[pass == 0 ? k : entries.size() - 1 - k];
+      Counter sink;
+      const bool ok = reader.Extract(e, sink);
+      Require(sink.count <= e.size, "more bytes than the entry's size");
+      if (ok) Require(sink.count == e.size && sink.crc == e.crc, "success with the wrong content");
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Bytes file(data, size);
+  Check(file, 0);
+  if (const auto start = qv::pack::OverlayStart(file)) Check(file, *start);
+  return 0;
+}

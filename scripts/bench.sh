@@ -22,3 +22,5 @@ rm -f "$WINEPREFIX/dosdevices/q:"
 echo "== window: first paint and a visible install against a hidden one"
 python3 bench/window_bench.py build/win32/window/qvSetup.exe build/win32/bench/bare_window.exe 3
 rm -rf "$shm"
+echo "== one-file packages: size and packing time against xz, install from the file against the folder"
+python3 bench/package_bench.py build/host/tools/qvpack/qvpack build/win32/window/qvSetup.exe 3

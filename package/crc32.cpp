@@ -1,7 +1,6 @@
 // CRC-32 with the zip/PNG polynomial, eight bytes a step (slicing-by-8):
 // Verify runs it over the whole package before installing, so it must not
 // cost much next to the unpacking.
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,8 +12,12 @@ namespace {
 
 constexpr std::uint32_t kPolynomial = 0xEDB88320;  // reflected
 
-constexpr std::array<std::array<std::uint32_t, 256>, 8> MakeTables() {
-  std::array<std::array<std::uint32_t, 256>, 8> t{};
+// Built once at first use rather than stored: 8 KB less in the setup program.
+// On the heap, kept for the process's life: mingw's GCC stores even a
+// zero-filled static array in the file.
+using Table = std::uint32_t[256];
+const Table* MakeTables() {
+  auto t = new Table[8];
   for (std::uint32_t i = 0; i < 256; ++i) {
     std::uint32_t c = i;
     for (int k = 0; k < 8; ++k) c = (c & 1) ? kPolynomial ^ (c >> 1) : c >> 1;
@@ -24,7 +27,6 @@ constexpr std::array<std::array<std::uint32_t, 256>, 8> MakeTables() {
     for (int s = 1; s < 8; ++s) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
   return t;
 }
-constexpr auto kTables = MakeTables();
 
 std::uint32_t Load32(const unsigned char* p) {
   return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
@@ -43,7 +45,7 @@ std::uint32_t MultiplyModP(std::uint32_t a, std::uint32_t b) {
 }  // namespace
 
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t n) {
-  const auto& t = kTables;
+  static const Table* const t = MakeTables();  // thread-safe, once
   auto p = static_cast<const unsigned char*>(data);
   std::uint32_t c = ~crc;
   for (; n >= 8; p += 8, n -= 8) {

@@ -198,11 +198,16 @@ bool Win32Platform::WriteNew(const std::wstring& path, std::uint32_t attributes,
     file.Reset();
     return FailAndRemove(path);
   }
-  FILETIME time{static_cast<DWORD>(modified), static_cast<DWORD>(modified >> 32)};
-  // Closing flushes what is buffered: a full disk may only show there.
-  if (!::SetFileTime(file.Get(), nullptr, nullptr, &time) || !::CloseHandle(file.Release())) return FailAndRemove(path);
+  // Time and attributes in one call on the open handle, not a second
+  // lookup of the path: that costs as much as creating the file.
+  FILE_BASIC_INFO basic{};
+  basic.LastWriteTime.QuadPart = static_cast<LONGLONG>(modified);
   const DWORD wanted = attributes & kSettableAttributes;
-  if (!::SetFileAttributesW(path.c_str(), wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) return FailAndRemove(path);
+  basic.FileAttributes = wanted ? wanted : FILE_ATTRIBUTE_NORMAL;
+  // Closing flushes what is buffered: a full disk may only show there.
+  if (!::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic) ||
+      !::CloseHandle(file.Release()))
+    return FailAndRemove(path);
   return true;
 }
 
@@ -210,13 +215,12 @@ bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attribute
                                   const FileProducer& produce) {
   // The same rules as CopyOneFile: a new file is written in place and
   // removed again on failure; an existing one is replaced only by a complete
-  // file written beside it under a temporary name.
+  // file written beside it under a temporary name. Creating the file
+  // refuses an existing one, so there is no look beforehand.
   const std::wstring target = WidePath(to);
-  if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (WriteNew(target, attributes, modified, produce)) return true;
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
-  }
+  if (WriteNew(target, attributes, modified, produce)) return true;
+  const DWORD refused = ::GetLastError();
+  if (refused != ERROR_FILE_EXISTS && refused != ERROR_ALREADY_EXISTS) return false;
   static unsigned serial = 0;
   const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_w";
   for (int attempt = 0; attempt < 100; ++attempt) {

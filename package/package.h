@@ -42,7 +42,8 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual std::uint64_t Size() const = 0;
-  // Exactly n bytes at offset, or false.
+  // Exactly n bytes at offset, or false. The reader calls it from one
+  // thread at a time, while extracting from a thread of its own.
   virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) = 0;
 };
 
@@ -104,8 +105,9 @@ class Reader {
   const Entry* Find(std::string_view path) const;
   // Unpacks one file's content into `sink`, checking its size and CRC as it
   // goes; false when the data is damaged or the sink refuses. Files taken in
-  // packed order stream through each block once; memory stays bounded
-  // (the matching window, at most 128 MiB, plus small buffers).
+  // packed order stream through each block once, unpacked a few MiB ahead
+  // on a second thread while the sink writes; memory stays bounded (the
+  // matching window, at most 128 MiB, plus small buffers).
   bool Extract(const Entry& entry, ByteSink& sink);
 
  private:

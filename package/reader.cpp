@@ -3,11 +3,14 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <unordered_map>
 
 #include "format.h"
 #include "package.h"
+#include "threads.h"
 
 namespace qv::pack {
 namespace {
@@ -15,7 +18,10 @@ namespace {
 using format::Get;
 
 constexpr std::size_t kReadChunk = 1u << 20;
-constexpr std::size_t kOutChunk = 256u << 10;
+// Unpacked content goes to the caller in pieces of this size, a few of them
+// ahead: enough to keep unpacking while the caller creates and closes files.
+constexpr std::size_t kPieceSize = 1u << 20;
+constexpr std::size_t kPieces = 4;
 
 std::string LowerAscii(std::string_view s) {
   std::string out(s);
@@ -60,6 +66,160 @@ class Fields {
   bool ok_ = true;
 };
 
+
+// Unpacked content, or what the unpacker met instead of it.
+struct Piece {
+  enum Kind { kData, kBlockEnd, kDamaged } kind = kData;
+  std::vector<unsigned char> bytes;  // kPieceSize
+  std::size_t size = 0;              // of them in use
+};
+
+// Unpacks the blocks from a given one onwards, in order, on a thread of its
+// own, at most kPieces pieces ahead of the caller: writing one file
+// overlaps unpacking the next. Damage ends the run with a kDamaged piece at
+// the place it was met; a block's frame ending cleanly where the block's
+// bytes do gives a kBlockEnd piece.
+class Unpacker {
+ public:
+  Unpacker(ByteSource& file, const std::vector<Block>& blocks, std::uint32_t blockSize, std::uint64_t contentSize)
+      : file_(file), blocks_(blocks), blockSize_(blockSize), contentSize_(contentSize) {}
+  ~Unpacker() { Stop(); }
+  Unpacker(const Unpacker&) = delete;
+  Unpacker& operator=(const Unpacker&) = delete;
+
+  // Starts afresh at the beginning of block b.
+  bool Start(std::uint32_t b) {
+    Stop();
+    if (!dctx_) {
+      dctx_.reset(ZSTD_createDCtx());
+      if (!dctx_ || ZSTD_isError(ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, format::kMaxWindowLog)))
+        return false;
+      in_.resize(kReadChunk);
+      for (Piece& p : pieces_) p.bytes.resize(kPieceSize);
+    }
+    made_ = taken_ = 0;
+    stop_ = false;
+    free_ = Semaphore::Make(kPieces);
+    filled_ = Semaphore::Make(0);
+    if (free_ && filled_) thread_ = Thread::Start([this, b] { Run(b); });
+    return thread_ != nullptr;
+  }
+  void Stop() {
+    if (!thread_) return;
+    stop_ = true;
+    free_->Release();  // wakes it if it waits for room
+    thread_.reset();
+  }
+  // The next piece, once there; the caller keeps it until Release.
+  const Piece& Next() {
+    filled_->Acquire();
+    return pieces_[taken_ % kPieces];
+  }
+  void Release() {
+    ++taken_;
+    free_->Release();
+  }
+
+ private:
+  void Run(std::uint32_t first) {
+    for (std::uint32_t b = first; b < blocks_.size(); ++b)
+      if (!Unpack(b)) return;
+    Damaged();  // nothing lies beyond the content
+  }
+  // A piece the caller does not hold; null when told to stop.
+  Piece* Free() {
+    free_->Acquire();
+    return stop_ ? nullptr : &pieces_[made_ % kPieces];
+  }
+  void Publish(Piece& p, Piece::Kind kind, std::size_t size) {
+    p.kind = kind;
+    p.size = size;
+    ++made_;
+    filled_->Release();
+  }
+  bool Damaged() {
+    if (Piece* p = Free()) Publish(*p, Piece::kDamaged, 0);
+    return false;
+  }
+  // More packed bytes of the block when those in hand are used up.
+  bool Refill(std::uint64_t packedEnd) {
+    if (inBuf_.pos < inBuf_.size) return true;
+    const auto n = std::size_t(std::min<std::uint64_t>(in_.size(), packedEnd - inNext_));
+    if (n == 0 || !file_.ReadAt(inNext_, in_.data(), n)) return false;
+    inNext_ += n;
+    inBuf_ = {in_.data(), n, 0};
+    return true;
+  }
+  // One block into pieces, then its end; false when the run is over.
+  bool Unpack(std::uint32_t b) {
+    const std::uint64_t packedEnd = blocks_[b].packedAt + blocks_[b].packedSize;
+    const std::uint64_t unpacked = std::min<std::uint64_t>(blockSize_, contentSize_ - std::uint64_t(b) * blockSize_);
+    ZSTD_DCtx_reset(dctx_.get(), ZSTD_reset_session_only);
+    inNext_ = blocks_[b].packedAt;
+    inBuf_ = {in_.data(), 0, 0};
+    bool frameEnded = false;
+    for (std::uint64_t produced = 0; produced < unpacked;) {
+      Piece* p = Free();
+      if (!p) return false;
+      ZSTD_outBuffer o{p->bytes.data(), p->bytes.size(), 0};
+      bool damaged = false;
+      while (o.pos < o.size && produced + o.pos < unpacked) {
+        // A frame ending early holds less than the block should.
+        if (frameEnded || !Refill(packedEnd)) {
+          damaged = true;
+          break;
+        }
+        const std::size_t before = o.pos;
+        const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &inBuf_);
+        if (ZSTD_isError(r) || o.pos > unpacked - produced) {
+          o.pos = before;  // more than the block should hold: none of it goes out
+          damaged = true;
+          break;
+        }
+        frameEnded = r == 0;
+      }
+      if (o.pos > 0) Publish(*p, Piece::kData, o.pos);
+      if (damaged) return Damaged();
+      produced += o.pos;
+    }
+    // The frame must end where the block's bytes do, with nothing left over.
+    while (!frameEnded) {
+      unsigned char spare[64];
+      ZSTD_outBuffer o{spare, sizeof spare, 0};
+      if (!Refill(packedEnd)) return Damaged();
+      const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &inBuf_);
+      if (ZSTD_isError(r) || o.pos != 0) return Damaged();
+      frameEnded = r == 0;
+    }
+    if (inBuf_.pos != inBuf_.size || inNext_ != packedEnd) return Damaged();
+    Piece* p = Free();
+    if (!p) return false;
+    Publish(*p, Piece::kBlockEnd, 0);
+    return true;
+  }
+
+  ByteSource& file_;
+  const std::vector<Block>& blocks_;
+  const std::uint32_t blockSize_;
+  const std::uint64_t contentSize_;
+  struct DctxFree {
+    void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
+  };
+  // Used by the thread alone while it runs.
+  std::unique_ptr<ZSTD_DCtx, DctxFree> dctx_;
+  std::vector<unsigned char> in_;
+  ZSTD_inBuffer inBuf_{};
+  std::uint64_t inNext_ = 0;
+
+  // The semaphores count the pieces free and those filled; each side
+  // keeps its own count of the pieces it has been through.
+  std::array<Piece, kPieces> pieces_;
+  std::unique_ptr<Semaphore> free_, filled_;
+  std::uint64_t made_ = 0, taken_ = 0;
+  std::atomic<bool> stop_{false};
+  std::unique_ptr<Thread> thread_;  // last: ends before the rest goes
+};
+
 }  // namespace
 
 struct Reader::State {
@@ -72,30 +232,29 @@ struct Reader::State {
   std::vector<Entry> entries;
   std::unordered_map<std::string, std::size_t> byPath;  // lower-case path -> entry
 
-  // Where the decompressor stands: in `block`, `produced` bytes of it came
-  // out so far, the last [head, tail) of them not handed out yet.
-  struct DctxFree {
-    void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
-  };
-  std::unique_ptr<ZSTD_DCtx, DctxFree> dctx;
+  // The content in packed order, unpacked ahead on its own thread; the
+  // caller stands at (block, inBlock) of it, `piece` in hand.
+  std::unique_ptr<Unpacker> unpacker;
   static constexpr std::uint32_t kNone = ~0u;
   std::uint32_t block = kNone;
-  std::uint64_t produced = 0, inNext = 0;
-  bool frameEnded = false;
-  std::vector<unsigned char> in, out;
-  ZSTD_inBuffer inBuf{};
-  std::size_t head = 0, tail = 0;
+  std::uint64_t inBlock = 0;
+  const Piece* piece = nullptr;
+  std::size_t head = 0;
 
   OpenStatus Open(std::uint64_t at);
   bool ReadIndex(std::string_view body);
   std::uint64_t Unpacked(std::uint32_t b) const {
     return std::min<std::uint64_t>(blockSize, contentSize - std::uint64_t(b) * blockSize);
   }
-  std::uint64_t Position() const { return produced - (tail - head); }
-  bool StartBlock(std::uint32_t b);
-  bool Produce();
-  bool FinishBlock();
-  bool SkipTo(std::uint64_t offset);
+  bool StartAt(std::uint32_t b);
+  bool Take();
+  bool PassBlockEnd();
+  bool SkipTo(std::uint32_t b, std::uint64_t offset);
+  void Stop() {
+    if (unpacker) unpacker->Stop();
+    block = kNone;
+    piece = nullptr;
+  }
 };
 
 OpenStatus Reader::State::Open(std::uint64_t at) {
@@ -191,83 +350,51 @@ bool Reader::State::ReadIndex(std::string_view body) {
   return it != byPath.end() && !entries[it->second].IsFolder();
 }
 
-bool Reader::State::StartBlock(std::uint32_t b) {
+bool Reader::State::StartAt(std::uint32_t b) {
+  Stop();
   if (b >= blocks.size()) return false;
-  if (!dctx) {
-    dctx.reset(ZSTD_createDCtx());
-    if (!dctx || ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, format::kMaxWindowLog)))
-      return false;
-    in.resize(kReadChunk);
-    out.resize(kOutChunk);
-  }
-  ZSTD_DCtx_reset(dctx.get(), ZSTD_reset_session_only);
+  if (!unpacker) unpacker = std::make_unique<Unpacker>(*file, blocks, blockSize, contentSize);
+  if (!unpacker->Start(b)) return false;
   block = b;
-  produced = 0;
-  inNext = blocks[b].packedAt;
-  inBuf = {in.data(), 0, 0};
-  head = tail = 0;
-  frameEnded = false;
+  inBlock = 0;
+  head = 0;
   return true;
 }
 
-// More of the block into `out`; false when the data is damaged.
-bool Reader::State::Produce() {
-  const Block& b = blocks[block];
-  const std::uint64_t packedEnd = b.packedAt + b.packedSize;
-  while (true) {
-    if (frameEnded) return false;  // the frame holds less than the block should
-    if (inBuf.pos == inBuf.size) {
-      const auto n = std::size_t(std::min<std::uint64_t>(in.size(), packedEnd - inNext));
-      if (n == 0 || !file->ReadAt(inNext, in.data(), n)) return false;
-      inNext += n;
-      inBuf = {in.data(), n, 0};
-    }
-    ZSTD_outBuffer o{out.data(), out.size(), 0};
-    const std::size_t r = ZSTD_decompressStream(dctx.get(), &o, &inBuf);
-    if (ZSTD_isError(r)) return false;
-    frameEnded = r == 0;
-    if (o.pos > 0) {
-      if (o.pos > Unpacked(block) - produced) return false;  // more than the block should hold
-      produced += o.pos;
-      head = 0;
-      tail = o.pos;
-      return true;
-    }
-  }
-}
-
-// At the block's end: the frame must end there too, with no bytes left over.
-bool Reader::State::FinishBlock() {
-  const Block& b = blocks[block];
-  const std::uint64_t packedEnd = b.packedAt + b.packedSize;
-  while (!frameEnded) {
-    if (inBuf.pos == inBuf.size) {
-      const auto n = std::size_t(std::min<std::uint64_t>(in.size(), packedEnd - inNext));
-      if (n == 0 || !file->ReadAt(inNext, in.data(), n)) return false;
-      inNext += n;
-      inBuf = {in.data(), n, 0};
-    }
-    ZSTD_outBuffer o{out.data(), out.size(), 0};
-    const std::size_t r = ZSTD_decompressStream(dctx.get(), &o, &inBuf);
-    if (ZSTD_isError(r) || o.pos != 0) return false;
-    frameEnded = r == 0;
-  }
-  return inBuf.pos == inBuf.size && inNext == packedEnd;
-}
-
-// Brings the next byte to hand out to `offset` in the content, going back
-// to the start of a block only when the offset lies behind.
-bool Reader::State::SkipTo(std::uint64_t offset) {
-  const auto b = std::uint32_t(offset / blockSize);
-  const std::uint64_t inBlock = offset % blockSize;
-  if ((block != b || Position() > inBlock) && !StartBlock(b)) return false;
-  while (Position() < inBlock) {
-    if (head == tail && !Produce()) return false;
-    head += std::size_t(std::min<std::uint64_t>(tail - head, inBlock - Position()));
-  }
+// The next piece of content in hand; false on damage.
+bool Reader::State::Take() {
+  if (piece) unpacker->Release();
+  piece = nullptr;
+  const Piece& next = unpacker->Next();
+  if (next.kind != Piece::kData) return false;
+  piece = &next;
+  head = 0;
   return true;
 }
 
+// At the block's end: its frame must end there too. Goes on to the next block.
+bool Reader::State::PassBlockEnd() {
+  if (piece) unpacker->Release();
+  piece = nullptr;
+  if (unpacker->Next().kind != Piece::kBlockEnd) return false;
+  unpacker->Release();
+  ++block;
+  inBlock = 0;
+  return true;
+}
+
+// Brings the caller to `offset` in block b, going back to the start of a
+// block only when the offset lies behind or in another block.
+bool Reader::State::SkipTo(std::uint32_t b, std::uint64_t offset) {
+  if ((block != b || inBlock > offset) && !StartAt(b)) return false;
+  while (inBlock < offset) {
+    if ((!piece || head == piece->size) && !Take()) return false;
+    const auto n = std::size_t(std::min<std::uint64_t>(piece->size - head, offset - inBlock));
+    head += n;
+    inBlock += n;
+  }
+  return true;
+}
 Reader::Reader() : state_(std::make_unique<State>()) {}
 Reader::~Reader() = default;
 
@@ -284,6 +411,7 @@ OpenStatus Reader::Open(ByteSource& file, std::uint64_t start) {
 bool Reader::Verify() {
   State& s = *state_;
   if (!s.file) return false;
+  s.Stop();  // the file is read by one thread at a time
   std::vector<unsigned char> buffer(kReadChunk);
   std::uint32_t crc = 0;
   for (std::uint64_t pos = s.start; pos < s.crcAt;) {
@@ -311,24 +439,25 @@ bool Reader::Extract(const Entry& entry, ByteSink& sink) {
   if (entry.block >= s.blocks.size() || entry.offset >= s.blockSize) return false;
   const std::uint64_t at = std::uint64_t(entry.block) * s.blockSize + entry.offset;
   if (at > s.contentSize || entry.size > s.contentSize - at) return false;
-  // A failure leaves the decompressor anywhere: the next file starts afresh.
+  // A failure leaves the unpacker anywhere: the next file starts afresh.
   const auto fail = [&s] {
-    s.block = State::kNone;
+    s.Stop();
     return false;
   };
-  if (!s.SkipTo(at)) return fail();
+  if (!s.SkipTo(entry.block, entry.offset)) return fail();
   std::uint32_t crc = 0;
   for (std::uint64_t left = entry.size; left > 0;) {
-    if (s.Position() == s.Unpacked(s.block) && !(s.FinishBlock() && s.StartBlock(s.block + 1))) return fail();
-    if (s.head == s.tail && !s.Produce()) return fail();
-    const auto n = std::size_t(std::min<std::uint64_t>(s.tail - s.head, left));
-    const unsigned char* p = s.out.data() + s.head;
+    if (s.inBlock == s.Unpacked(s.block) && !s.PassBlockEnd()) return fail();
+    if ((!s.piece || s.head == s.piece->size) && !s.Take()) return fail();
+    const auto n = std::size_t(std::min<std::uint64_t>(s.piece->size - s.head, left));
+    const unsigned char* p = s.piece->bytes.data() + s.head;
     crc = Crc32(crc, p, n);
     if (!sink.Write(p, n)) return fail();
     s.head += n;
+    s.inBlock += n;
     left -= n;
   }
-  if (s.Position() == s.Unpacked(s.block) && !s.FinishBlock()) return fail();
+  if (s.inBlock == s.Unpacked(s.block) && !s.PassBlockEnd()) return fail();
   return crc == entry.crc ? true : fail();
 }
 

@@ -152,6 +152,45 @@ TEST(Package, RoundTripKeepsEverythingInAnyOrder) {
   ExpectContents(reader, tree, order);
 }
 
+// Blocks larger than the pieces the reader unpacks ahead; a sink giving up
+// halfway leaves the next files, in any order, as they should be.
+TEST(Package, UnpacksAheadAndStartsAgainAfterARefusal) {
+  Tree tree;
+  tree.File("setup.ini", {'x'});
+  tree.File("a\\huge.bin", Content(5u << 20, 11));
+  for (int i = 0; i < 40; ++i) tree.File("a\\f" + std::to_string(i), Content(100000 + 997 * i, 20 + i % 3));
+  WriteOptions options = Small();
+  options.blockSize = 3u << 20;
+  const Bytes packed = tree.Pack(options);
+  MemorySource file(packed);
+  Reader reader;
+  ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
+  ASSERT_GE(reader.Entries().back().block, 2u);
+
+  struct Refusing : ByteSink {
+    std::uint64_t room = 0;
+    bool Write(const void*, std::size_t n) override {
+      if (n > room) return false;
+      room -= n;
+      return true;
+    }
+  };
+  for (std::uint64_t room : {std::uint64_t(0), std::uint64_t(1u << 20), std::uint64_t(4u << 20)}) {
+    Refusing refusing;
+    refusing.room = room;
+    EXPECT_FALSE(reader.Extract(reader.Entries()[1], refusing)) << room;
+    std::vector<std::size_t> order(tree.inputs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::rotate(order.begin(), order.begin() + std::ptrdiff_t(room % 7), order.end());
+    ExpectContents(reader, tree, order);
+  }
+  // Left halfway through a file, unpacking ahead: the reader ends cleanly.
+  Refusing refusing;
+  refusing.room = 50000;
+  EXPECT_FALSE(reader.Extract(reader.Entries()[5], refusing));
+  ExpectContents(reader, tree, {1, 2});
+}
+
 TEST(Package, SameInputsGiveSameBytesWhateverTheThreads) {
   const Tree tree = SampleTree();
   const Bytes one = tree.Pack(Small(1));

@@ -29,6 +29,7 @@ enum ExitCode : int {
   kExitError = 4,
   kExitBadCommandLine = 5,
   kExitPackageDamaged = 6,  // the package sealed into the program is damaged or cut short
+  kExitRecordDamaged = 7,   // the uninstaller's record is missing or damaged
 };
 
 }  // namespace qv

@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "platform.h"
+#include "platform_decorator.h"
 #include "setup_window.h"
 
 namespace qv {
@@ -24,36 +24,22 @@ int ExitCodeOf(const RunReport& report, bool userQuit);
 // The root's short name for a root key value ("?" for none).
 std::string RootName(std::uint32_t root);
 
-class LoggingPlatform : public Platform {
+class LoggingPlatform : public PlatformDecorator {
  public:
   // log may be null: failures are counted all the same.
   LoggingPlatform(Platform& inner, RunLog* log, RunReport& report)
-      : inner_(inner), log_(log), report_(report) {}
+      : PlatformDecorator(inner), log_(log), report_(report) {}
 
-  std::string WindowsFolder() override { return inner_.WindowsFolder(); }
-  std::string SystemFolder() override { return inner_.SystemFolder(); }
-  std::string TempPath() override { return inner_.TempPath(); }
-  RegistryText ReadRegistryText(std::uint32_t root, const std::string& subkey, const std::string& name) override {
-    return inner_.ReadRegistryText(root, subkey, name);
-  }
   RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
                               const std::vector<std::uint8_t>& data) override;
-  std::uint32_t Attributes(const std::string& path) override { return inner_.Attributes(path); }
   bool MakeFolder(const std::string& path) override;
   std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
-  std::optional<std::string> ReadWholeFile(const std::string& path) override { return inner_.ReadWholeFile(path); }
   bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                      const FileProducer& produce) override;
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
   bool RemoveTree(const std::string& folder) override;
   bool StartProgram(const std::string& commandLine, int showCode) override;
-  std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
-    return inner_.FromCodePage(codePage, bytes);
-  }
-  void Pause(unsigned milliseconds) override { inner_.Pause(milliseconds); }
-  std::uint32_t Ticks() override { return inner_.Ticks(); }
-  Error LastError() override { return inner_.LastError(); }
 
   void Write(const std::string& line) {
     if (log_) log_->Line(line);
@@ -62,7 +48,6 @@ class LoggingPlatform : public Platform {
  private:
   std::string Failure();
 
-  Platform& inner_;
   RunLog* log_;
   RunReport& report_;
   // Each folder is searched once to count and once to copy; a search that

@@ -88,7 +88,7 @@ bool MatchesMask(std::string_view mask, std::string_view name) {
 }
 
 PackagedPlatform::PackagedPlatform(Platform& inner, pack::Reader& package, std::string programFolder)
-    : inner_(inner), package_(package), programFolder_(std::move(programFolder)) {
+    : PlatformDecorator(inner), package_(package), programFolder_(std::move(programFolder)) {
   std::set<std::string> listed;
   for (const pack::Entry& e : package_.Entries()) listed.insert(UpperCase(e.path));
   std::set<std::string> implied;
@@ -289,11 +289,11 @@ bool PackagedPlatform::StartProgram(const std::string& commandLine, int showCode
   return Inner().StartProgram("\"" + *path + "\"" + t.rest, showCode);
 }
 
-void PackagedPlatform::RemoveLeftovers() {
-  const std::string temp = inner_.TempPath();
+void RemoveLeftoverFolders(Platform& platform, RunLog* log) {
+  const std::string temp = platform.TempPath();
   if (temp.empty()) return;
   FindEntry e;
-  std::unique_ptr<FindHandle> find = inner_.FindFirst(temp + kPrivateFolderPrefix + "*", e);
+  std::unique_ptr<FindHandle> find = platform.FindFirst(temp + kPrivateFolderPrefix + "*", e);
   if (!find) return;
   std::vector<std::string> found;
   const std::size_t prefix = sizeof kPrivateFolderPrefix - 1;
@@ -304,9 +304,13 @@ void PackagedPlatform::RemoveLeftovers() {
       found.push_back(temp + e.name);
   } while (find->Next(e));
   find.reset();
-  for (const std::string& f : found)
-    Log((inner_.RemoveTree(f) ? "removed an earlier run's folder: " : "kept an earlier run's folder (in use): ") + f);
+  for (const std::string& f : found) {
+    const bool removed = platform.RemoveTree(f);
+    if (log) log->Line((removed ? "removed an earlier run's folder: " : "kept an earlier run's folder (in use): ") + f);
+  }
 }
+
+void PackagedPlatform::RemoveLeftovers() { RemoveLeftoverFolders(Inner(), log_); }
 
 void PackagedPlatform::Finish() {
   if (finished_) return;

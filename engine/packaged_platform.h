@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "package.h"
-#include "platform.h"
+#include "platform_decorator.h"
 #include "setup_window.h"
 
 namespace qv {
@@ -23,7 +23,7 @@ namespace qv {
 // are recognised at the next start.
 inline constexpr char kPrivateFolderPrefix[] = "qvSetup-";
 
-class PackagedPlatform : public Platform {
+class PackagedPlatform : public PlatformDecorator {
  public:
   // programFolder ends in a backslash; the package must stay open (and
   // verified) while this lives.
@@ -44,40 +44,16 @@ class PackagedPlatform : public Platform {
   // The private folder, once a command needed it.
   const std::optional<std::string>& PrivateFolder() const { return private_; }
 
-  std::string WindowsFolder() override { return Inner().WindowsFolder(); }
-  std::string SystemFolder() override { return Inner().SystemFolder(); }
-  std::string TempPath() override { return Inner().TempPath(); }
-  RegistryText ReadRegistryText(std::uint32_t root, const std::string& subkey, const std::string& name) override {
-    return Inner().ReadRegistryText(root, subkey, name);
-  }
-  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
-                              const std::vector<std::uint8_t>& data) override {
-    return Inner().WriteRegistryValue(root, subkey, name, type, data);
-  }
   std::uint32_t Attributes(const std::string& path) override;
-  bool MakeFolder(const std::string& path) override { return Inner().MakeFolder(path); }
   std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
-  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
-                     const FileProducer& produce) override {
-    return Inner().WriteFileFrom(to, attributes, modified, produce);
-  }
-  std::optional<std::string> MakePrivateFolder(const std::string& prefix) override {
-    return Inner().MakePrivateFolder(prefix);
-  }
-  bool RemoveTree(const std::string& folder) override { return Inner().RemoveTree(folder); }
   bool StartProgram(const std::string& commandLine, int showCode) override;
-  std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
-    return inner_.FromCodePage(codePage, bytes);
-  }
-  void Pause(unsigned milliseconds) override { inner_.Pause(milliseconds); }
-  std::uint32_t Ticks() override { return inner_.Ticks(); }
   Error LastError() override { return ownError_ ? *ownError_ : inner_.LastError(); }
 
  private:
   // The machine, for a call whose failure it explains itself.
-  Platform& Inner() {
+  Platform& Inner() override {
     ownError_.reset();
     return inner_;
   }
@@ -100,7 +76,6 @@ class PackagedPlatform : public Platform {
     if (log_) log_->Line(line);
   }
 
-  Platform& inner_;
   pack::Reader& package_;
   std::string programFolder_;
   std::string ownScript_;  // upper case
@@ -113,6 +88,9 @@ class PackagedPlatform : public Platform {
   std::set<std::string> writtenOut_;  // package folders already in the private folder
   bool finished_ = false;
 };
+
+// Removes private folders earlier runs left behind where nothing holds them.
+void RemoveLeftoverFolders(Platform& platform, RunLog* log);
 
 // Windows' wildcard rules as a search applies them, case-blind: "*" and
 // "?", "*.*" matches every name, a trailing ".*" also names without a dot

@@ -27,6 +27,8 @@ constexpr std::uint32_t kNoAttributes = 0xFFFFFFFFu;
 // The system's error codes for "nothing there" (checked against the
 // platform's headers in its adapter).
 enum : std::uint32_t { kErrorFileNotFound = 2, kErrorPathNotFound = 3 };
+// A folder or key that still holds something.
+enum : std::uint32_t { kErrorDirNotEmpty = 145, kErrorKeyHasChildren = 1020 };
 // A file's content turned out damaged while it was written (ERROR_CRC).
 enum : std::uint32_t { kErrorDamagedData = 23 };
 
@@ -72,6 +74,28 @@ struct RegistryText {
 
 enum class RegWrite { KeyNotOpened, Written, WriteFailed };
 
+// What is there of a registry value.
+struct RegistryPresence {
+  bool key = false;
+  bool value = false;
+};
+
+// A file's size and modification time (FILETIME ticks).
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::uint64_t modified = 0;
+  bool operator==(const FileStamp& o) const { return size == o.size && modified == o.modified; }
+};
+
+enum class FileRemoval { Removed, Absent, Changed, Failed };
+
+// A file that only grows; each piece reaches the disk before Append returns.
+class AppendFile {
+ public:
+  virtual ~AppendFile() = default;
+  virtual bool Append(std::string_view bytes) = 0;
+};
+
 // Every path, name and text crossing this interface is UTF-8. A text
 // registry value's data is UTF-8 with its terminating zero; the machine
 // stores it in its own form.
@@ -92,7 +116,29 @@ class Platform {
                                       const std::string& name, RegType type,
                                       const std::vector<std::uint8_t>& data) = 0;
 
+  virtual RegistryPresence FindRegistryValue(std::uint32_t root, const std::string& subkey,
+                                             const std::string& name) = 0;
+  virtual bool DeleteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name) = 0;
+  // Deletes a key with no values and no subkeys; whole: with everything in
+  // it. False when it is not there or not empty (LastError tells which).
+  virtual bool DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) = 0;
+
   virtual std::uint32_t Attributes(const std::string& path) = 0;  // kNoAttributes if none
+  // Size and modification time of a file; none for a folder or nothing.
+  virtual std::optional<FileStamp> Stamp(const std::string& path) = 0;
+  // Deletes a file, read-only or not, when nobody has it open and it still
+  // has the stamp given.
+  virtual FileRemoval RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) = 0;
+  virtual bool DeleteOneFile(const std::string& path) = 0;
+  // Removes an empty folder.
+  virtual bool RemoveFolder(const std::string& path) = 0;
+  // Moves a file on the same volume, a running program's own file included.
+  virtual bool MoveOneFile(const std::string& from, const std::string& to) = 0;
+  // Asks the system to delete a file or an empty folder at the next restart
+  // (administrators only).
+  virtual bool RemoveAtRestart(const std::string& path) = 0;
+  // Opens a file for appending, creating it when absent.
+  virtual std::unique_ptr<AppendFile> OpenAppend(const std::string& path) = 0;
   virtual bool MakeFolder(const std::string& path) = 0;
   // Starts a search with the attribute mask kFindAll; null when nothing
   // matches or the search failed (LastError tells: kErrorFileNotFound and
@@ -128,6 +174,8 @@ class Platform {
     std::string message;
   };
   virtual Error LastError() = 0;
+  // Today's local date as YYYYMMDD.
+  virtual std::string Today() = 0;
   // Milliseconds from some fixed moment; wraps around.
   virtual std::uint32_t Ticks() = 0;
 };

@@ -201,3 +201,9 @@ bool ScriptReader::ReadBool(std::string_view section, std::string_view key,
 }
 
 }  // namespace qv
+
+namespace qv {
+
+bool ScriptReader::HasSection(std::string_view section) const { return Current().HasSection(section); }
+
+}  // namespace qv

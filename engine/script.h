@@ -50,6 +50,7 @@ class IniText {
 
   // Key names of a section, as written, all of them.
   std::vector<std::string> Keys(std::string_view section) const;
+  bool HasSection(std::string_view section) const { return Find(section) != nullptr; }
   // The first value of a key, trimmed and unquoted but not cut.
   std::optional<std::string> Value(std::string_view section, std::string_view key) const;
 
@@ -98,6 +99,7 @@ class ScriptReader {
   std::string NameForMachine(const std::string& name) const { return Decode(kAnsiCodePage, name); }
   std::string NameForWindow(const std::string& name) const { return Decode(kWindowCodePage, name); }
   bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
+  bool HasSection(std::string_view section) const;
 
  private:
   const IniText& Current() const;

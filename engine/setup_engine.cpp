@@ -8,6 +8,16 @@
 
 namespace qv {
 
+namespace {
+
+bool AsksForFolder(const ScriptReader& script, const std::vector<std::string>& entries) {
+  for (const std::string& e : entries)
+    if (Trim(SplitField(script.ReadString("INSTALL", e, ""), ',', true).tail) == "?") return true;
+  return false;
+}
+
+}  // namespace
+
 std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   std::vector<std::string> args;
   std::size_t i = 0;
@@ -71,6 +81,9 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
   window_.ApplyVisible(state_.visible);
 
   std::vector<std::string> entries = script.ReadSection("INSTALL");
+  ReadUninstall(script, title);
+  // Without a folder to ask for, the record's folder is known now.
+  if (uninstall_ && !AsksForFolder(script, entries)) OpenRecord();
   if (!entries.empty()) window_.SetThinMax(static_cast<int>(entries.size()));
   for (std::size_t i = 0; i < entries.size(); ++i) {
     // A user who confirmed quitting wants nothing more done.
@@ -82,6 +95,7 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
     window_.SetThinPosition(static_cast<int>(i + 1));
   }
   if (state_.finished) return;
+  if (uninstall_ && !recordOpen_) OpenRecord();
 
   window_.SetStatusText(texts::kRegister);
   window_.RepaintStatus();
@@ -108,6 +122,44 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
   window_.SetStatusRed();
   window_.SetButtonCaption(texts::kOk);
   if (!state_.visible) window_.Terminate();
+}
+
+void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& title) {
+  if (!keeper_ || !script.HasSection("UNINSTALL")) return;
+  UninstallValues v;
+  // The name is shown, in the window and in the list of programs; the rest
+  // names things on the machine.
+  v.name = script.ReadText("UNINSTALL", "Name", title);
+  v.version = script.ReadText("UNINSTALL", "Version", "");
+  v.publisher = script.ReadText("UNINSTALL", "Publisher", "");
+  v.folder = script.ReadString("UNINSTALL", "Folder", "");
+  v.id = script.ReadString("UNINSTALL", "Id", "");
+  if (v.folder.empty() && !AsksForFolder(script, script.ReadSection("INSTALL")))
+    throw EngineError("[UNINSTALL] needs a Folder: no INSTALL entry asks for the installation folder");
+  if (v.folder.empty()) v.folder = "%INSTALLDIR%";
+  uninstall_ = std::move(v);
+  keeper_->Start();
+}
+
+void SetupEngine::OpenRecord() {
+  recordOpen_ = true;
+  const auto expanded = [this](std::string text) {
+    ExpandMacros(folders_, text);
+    return Trim(text);
+  };
+  Product p;
+  p.name = expanded(uninstall_->name);
+  p.version = expanded(uninstall_->version);
+  p.publisher = expanded(uninstall_->publisher);
+  p.id = expanded(uninstall_->id);
+  if (p.id.empty()) p.id = p.name;
+  p.linkCaption = state_.linkCaption;
+  p.linkTarget = state_.linkTarget;
+  const std::string folder = expanded(uninstall_->folder);
+  if (folder.empty()) throw EngineError("[UNINSTALL] has no folder for its record: %INSTALLDIR% is not set");
+  // The id names a registry key: one level, no backslash.
+  if (p.id.find('\\') != std::string::npos) throw EngineError("[UNINSTALL] Id may not hold a backslash: " + p.id);
+  keeper_->Open(ResolvePath(programFolder_, folder), std::move(p));
 }
 
 void SetupEngine::PromptForPath() {
@@ -144,7 +196,8 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
   destination = Trim(destination);
   if (source.empty() || destination.empty()) return;
 
-  if (destination == "?" && installDir_) {
+  const bool asked = destination == "?";
+  if (asked && installDir_) {
     folders_.install = *installDir_;
     destination = folders_.install;
     Log("install folder for " + state_.entryName + " from the command line: " + destination);
@@ -155,6 +208,7 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
     destination = folders_.install;
     Log("install folder for " + state_.entryName + ": " + destination);
   }
+  if (asked && uninstall_ && !recordOpen_) OpenRecord();
   ExpandMacros(folders_, source);
   ExpandMacros(folders_, destination);
   source = ResolvePath(programFolder_, source);

@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "folders.h"
+#include "install_record.h"
 #include "platform.h"
 #include "setup_window.h"
 
 namespace qv {
+
+class ScriptReader;
 
 // Splits a command line into arguments: blanks separate them, double quotes
 // group blanks into one and are dropped. The first is the program.
@@ -45,10 +48,18 @@ class SetupEngine {
     installDir_ = std::move(installDir);
   }
   void SetLog(RunLog* log) { log_ = log; }
+  // Who keeps the record for an uninstaller, when the script asks for one.
+  void SetRecordKeeper(RecordKeeper* keeper) { keeper_ = keeper; }
   bool ScriptFound() const { return scriptFound_; }
 
  private:
   void PromptForPath();
+  // The [UNINSTALL] section's values, as written.
+  struct UninstallValues {
+    std::string name, version, publisher, folder, id;
+  };
+  void ReadUninstall(const ScriptReader& script, const std::string& title);
+  void OpenRecord();
   void PumpWhileBusy();
   void PumpNow(std::uint32_t now);
 
@@ -65,6 +76,9 @@ class SetupEngine {
   std::optional<std::string> installDir_;
   RunLog* log_ = nullptr;
   bool scriptFound_ = true;
+  RecordKeeper* keeper_ = nullptr;
+  std::optional<UninstallValues> uninstall_;
+  bool recordOpen_ = false;
   bool pumped_ = false;
   std::uint32_t lastPump_ = 0;
 };

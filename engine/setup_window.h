@@ -15,6 +15,7 @@ struct RunState {
   std::string linkCaption;
   std::string linkTarget;
   bool userQuit = false;  // the user answered Yes to quitting
+  std::string quitQuestion;  // asked before quitting a run; empty: the installer's
 };
 
 // A plain-text record of the run, one line per action, written as it goes.
@@ -49,6 +50,8 @@ class SetupWindow {
   virtual void SetPathText(const std::string& text) = 0;
   virtual std::string PathText() = 0;
   virtual void SetButtonCaption(const std::string& caption) = 0;
+  // Asks a question with Yes and No; true for Yes.
+  virtual bool Confirm(const std::string& question) = 0;
 
   // Handles what is pending and returns at once.
   virtual void ProcessMessages() = 0;
@@ -79,6 +82,7 @@ class NoWindow : public SetupWindow {
   void SetPathText(const std::string&) override {}
   std::string PathText() override { return {}; }
   void SetButtonCaption(const std::string&) override {}
+  bool Confirm(const std::string&) override { return true; }
   void ProcessMessages() override {}
   void WaitForEvent() override {}
   void Terminate() override {}

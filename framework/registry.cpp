@@ -21,9 +21,37 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   } else {
     rc = ::RegOpenKeyExW(root_, sub.c_str(), 0, access_, &h);
   }
-  if (rc != ERROR_SUCCESS) return false;
+  if (rc != ERROR_SUCCESS) return Failed(rc);
   key_.Reset(h);
   return true;
+}
+
+bool TRegistry::Failed(LONG rc) {
+  // The registry answers with its code; callers ask GetLastError.
+  ::SetLastError(static_cast<DWORD>(rc));
+  return false;
+}
+
+bool TRegistry::DeleteValue(const std::string& name) {
+  if (!key_) return false;
+  const LONG rc = ::RegDeleteValueW(key_.Get(), Utf8ToWide(name).c_str());
+  return rc == ERROR_SUCCESS || Failed(rc);
+}
+
+std::optional<bool> TRegistry::KeyEmpty() const {
+  DWORD subkeys = 0, values = 0;
+  if (!key_ || ::RegQueryInfoKeyW(key_.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                                  nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    return std::nullopt;
+  return subkeys == 0 && values == 0;
+}
+
+bool TRegistry::DeleteKey(const std::string& key, bool whole) {
+  CloseKey();
+  const std::wstring sub = Utf8ToWide(key);
+  if (sub.empty()) return Failed(ERROR_INVALID_PARAMETER);  // never the root itself
+  const LONG rc = whole ? ::RegDeleteTreeW(root_, sub.c_str()) : ::RegDeleteKeyW(root_, sub.c_str());
+  return rc == ERROR_SUCCESS || Failed(rc);
 }
 
 std::optional<DWORD> TRegistry::DataType(const std::string& name) const {

@@ -36,8 +36,15 @@ class TRegistry {
   // A REG_SZ value of exactly these characters (give the terminating zero
   // as part of the text to store it).
   bool WriteText(const std::string& name, std::wstring_view text);
+  bool DeleteValue(const std::string& name);
+  // Whether the open key has neither subkeys nor values.
+  std::optional<bool> KeyEmpty() const;
+  // Deletes a key below the root: an empty one, or whole with everything in
+  // it. Closes the open key first.
+  bool DeleteKey(const std::string& key, bool whole);
 
  private:
+  static bool Failed(LONG rc);
   REGSAM access_;
   HKEY root_ = HKEY_CURRENT_USER;  // a predefined key: never closed
   UniqueKey key_;

@@ -60,11 +60,15 @@ TForm1::TForm1(TApplication& app, Platform& platform, std::string programFile)
 }
 
 void TForm1::FormCreate(const std::vector<std::string>& args) {
+  RunJob([&] { engine_.Run(args); });
+}
+
+void TForm1::RunJob(const std::function<void()>& job) {
   // While files are copied, a log-off or shutdown waits, and says why.
   const bool blocking = ::ShutdownBlockReasonCreate(Handle(), Utf8ToWide(texts::kNotFinished).c_str()) != FALSE;
   running_ = true;
   try {
-    engine_.Run(args);
+    job();
   } catch (const std::exception& e) {
     errorEnded_ = true;
     Log(std::string("error: ") + e.what());
@@ -300,6 +304,10 @@ void TForm1::ShowPathBox(bool show) {
 void TForm1::SetPathText(const std::string& text) { PathBox->SetText(text); }
 std::string TForm1::PathText() { return PathBox->Text(); }
 void TForm1::SetButtonCaption(const std::string& caption) { QVButton_sys->SetCaption(caption); }
+bool TForm1::Confirm(const std::string& question) {
+  return InfoDlg().MsgBox(question, Caption(), skin::kMbYesNo | skin::kMbIconQuestion) == skin::kIdYes;
+}
+
 void TForm1::ProcessMessages() {
   app_.ProcessMessages();
   // Told to quit by something other than our own handlers: stop as a
@@ -335,7 +343,8 @@ void TForm1::OnClick_Button_sys(TObject* sender) {
     return;
   }
   const std::uint32_t question = skin::kMbYesNo | skin::kMbIconExclamation;
-  if (InfoDlg().MsgBox(texts::kQuitQuestion, texts::kWarning, question) == skin::kIdYes) {
+  const std::string asked = state_.quitQuestion.empty() ? std::string(texts::kQuitQuestion) : state_.quitQuestion;
+  if (InfoDlg().MsgBox(asked, texts::kWarning, question) == skin::kIdYes) {
     Log("user: quit before the end");
     state_.finished = true;
     state_.userQuit = true;

@@ -27,6 +27,10 @@ class TForm1 : public TForm, public SetupWindow {
   TForm1(TApplication& app, Platform& platform, std::string programFile);
 
   void FormCreate(const std::vector<std::string>& args);
+  // Runs a job in the window's place of the setup run (the uninstaller):
+  // shutdown held off while it goes, its errors reported as the run's.
+  void RunJob(const std::function<void()>& job);
+  RunState& State() { return state_; }
   const RunState& State() const { return state_; }
   bool ErrorEnded() const { return errorEnded_; }
   void SetLog(RunLog* log) {
@@ -86,6 +90,7 @@ class TForm1 : public TForm, public SetupWindow {
   void SetPathText(const std::string& text) override;
   std::string PathText() override;
   void SetButtonCaption(const std::string& caption) override;
+  bool Confirm(const std::string& question) override;
   void ProcessMessages() override;
   void WaitForEvent() override;
   void Terminate() override;

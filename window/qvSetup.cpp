@@ -10,6 +10,7 @@
 #include "application.h"
 #include "command_line.h"
 #include "dll_safety.h"
+#include "install_recorder.h"
 #include "jpeg.h"
 #include "logging_platform.h"
 #include "package.h"
@@ -19,6 +20,7 @@
 #include "text.h"
 #include "text_conv.h"
 #include "texts.h"
+#include "uninstaller.h"
 #include "win32_platform.h"
 
 namespace {
@@ -91,22 +93,19 @@ class Program {
       Log("exit code " + std::to_string(qv::kExitPackageDamaged));
       return qv::kExitPackageDamaged;
     }
-    qv::LoggingPlatform platform(packaged_ ? static_cast<qv::Platform&>(*packaged_) : system_, log_.get(), report_);
-    std::unique_ptr<qv::TForm1> form;
-    try {
-      form = std::make_unique<qv::TForm1>(app_, platform, programFile);
-    } catch (const std::exception& e) {
-      Log(std::string("no window: ") + e.what());
-      if (!options_.silent) {
-        report_.error = true;
-        return Finish(false);
-      }
-      return RunWithoutWindow(platform);
+    if (IsUninstaller(programFile)) return Uninstall(programFile);
+    qv::Platform& machine = packaged_ ? static_cast<qv::Platform&>(*packaged_) : system_;
+    logging_ = std::make_unique<qv::LoggingPlatform>(machine, log_.get(), report_);
+    recorder_ = std::make_unique<qv::InstallRecorder>(*logging_, machine, log_.get());
+    recorder_->SetUninstallerWriter(
+        [this, programFile](qv::Platform& platform, const std::string& to) { return WriteUninstaller(platform, programFile, to); });
+    std::unique_ptr<qv::TForm1> form = MakeWindow(*recorder_, programFile);
+    if (!form) {
+      if (!options_.silent) return Finish(false);
+      return RunWithoutWindow(*recorder_);
     }
-    form->SetLog(log_.get());
-    form->SetSilent(options_.silent);
     form->Engine().SetOptions(options_.silent, options_.installDir);
-    form->OnSessionEnd = [&] { ::ExitProcess(static_cast<UINT>(Finish(*form))); };
+    form->Engine().SetRecordKeeper(recorder_.get());
     form->FormCreate(options_.scriptArgs);
     app_.Run();
     return Finish(*form);
@@ -136,6 +135,7 @@ class Program {
       return true;
     }
     if (status == qv::pack::OpenStatus::Damaged) return false;
+    packageStart_ = *start;
     if (!package_.Verify()) return false;
     packaged_ = std::make_unique<qv::PackagedPlatform>(system_, package_, qv::FolderPart(programFile));
     packaged_->SetLog(log_.get());
@@ -146,6 +146,92 @@ class Program {
     return true;
   }
 
+  // The window, or none when it cannot be made (an error, logged).
+  std::unique_ptr<qv::TForm1> MakeWindow(qv::Platform& platform, const std::string& programFile) {
+    std::unique_ptr<qv::TForm1> form;
+    try {
+      form = std::make_unique<qv::TForm1>(app_, platform, programFile);
+    } catch (const std::exception& e) {
+      Log(std::string("no window: ") + e.what());
+      if (!options_.silent) report_.error = true;
+      return nullptr;
+    }
+    form->SetLog(log_.get());
+    form->SetSilent(options_.silent);
+    form->OnSessionEnd = [this, f = form.get()] { ::ExitProcess(static_cast<UINT>(Finish(*f))); };
+    return form;
+  }
+
+  // A program called uninstall.exe with neither a package nor a script of
+  // its own is an installation's uninstaller.
+  bool IsUninstaller(const std::string& programFile) {
+    if (packaged_ || !qv::SameText(programFile.substr(qv::FolderPart(programFile).size()), qv::kUninstallerName))
+      return false;
+    return system_.Attributes(qv::ScriptFileName(programFile, {})) == qv::kNoAttributes;
+  }
+
+  int Uninstall(const std::string& programFile) {
+    if (!options_.scriptArgs.empty() || options_.installDir) {
+      Log("bad command line: the uninstaller takes /S and /LOG= only");
+      if (!options_.silent)
+        app_.Guard([&] {
+          qv::InfoDlg().MsgBox(std::string(qv::texts::kBadOption) +
+                                   (options_.installDir ? "/D=" + *options_.installDir : options_.scriptArgs[0]),
+                               qv::texts::kWarning, qv::skin::kMbOk | qv::skin::kMbIconExclamation);
+        });
+      return qv::kExitBadCommandLine;
+    }
+    // Not from the folder it is about to remove: a working folder is in use.
+    ::SetCurrentDirectoryW(qv::Utf8ToWide(system_.SystemFolder()).c_str());
+    logging_ = std::make_unique<qv::LoggingPlatform>(system_, log_.get(), report_);
+    std::unique_ptr<qv::TForm1> form = MakeWindow(*logging_, programFile);
+    qv::NoWindow noWindow;
+    qv::RunState hiddenState;
+    if (!form && !options_.silent) return Finish(false);
+    qv::SetupWindow& window = form ? static_cast<qv::SetupWindow&>(*form) : noWindow;
+    qv::RunState& state = form ? form->State() : hiddenState;
+    state.visible = !options_.silent;
+    qv::Uninstaller uninstaller(*logging_, window, state, report_, programFile);
+    uninstaller.SetLog(log_.get());
+    if (!uninstaller.Load()) {
+      if (!options_.silent)
+        app_.Guard([&] {
+          qv::InfoDlg().MsgBox(qv::texts::kRecordDamaged, qv::texts::kWarning,
+                               qv::skin::kMbOk | qv::skin::kMbIconExclamation);
+        });
+      Log("exit code " + std::to_string(qv::kExitRecordDamaged));
+      return qv::kExitRecordDamaged;
+    }
+    if (!form) {
+      try {
+        uninstaller.Run();
+      } catch (const std::exception& e) {
+        Log(std::string("error: ") + e.what());
+        report_.error = true;
+      }
+      return Finish(state.userQuit);
+    }
+    form->RunJob([&] { uninstaller.Run(); });
+    app_.Run();
+    return Finish(*form);
+  }
+
+  // The setup program for the uninstaller: the program itself, or for a
+  // packed one the program as it was before its package was sealed in.
+  bool WriteUninstaller(qv::Platform& platform, const std::string& programFile, const std::string& to) {
+    if (!packaged_) return platform.CopyOneFile(programFile, to);
+    const std::optional<qv::FileStamp> stamp = system_.Stamp(programFile);
+    return platform.WriteFileFrom(to, qv::kAttrArchive, stamp ? stamp->modified : 0, [this](qv::FileOutput& out) {
+      std::vector<char> buffer(1 << 16);
+      for (std::uint64_t at = 0; at < packageStart_;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), packageStart_ - at));
+        if (!programBytes_->ReadAt(at, buffer.data(), n) || !out.Write(buffer.data(), n)) return false;
+        at += n;
+      }
+      return true;
+    });
+  }
+
   int RunWithoutWindow(qv::Platform& platform) {
     qv::NoWindow window;
     qv::RunState state;
@@ -153,6 +239,7 @@ class Program {
     qv::SetupEngine engine(platform, window, state, folders, qv::ProgramFileName());
     engine.SetLog(log_.get());
     engine.SetOptions(true, options_.installDir);
+    engine.SetRecordKeeper(recorder_.get());
     try {
       engine.Run(options_.scriptArgs);
     } catch (const std::exception& e) {
@@ -170,6 +257,7 @@ class Program {
   }
 
   int Finish(bool userQuit) {
+    if (recorder_) recorder_->Finish();
     if (packaged_) packaged_->Finish();
     report_.error = report_.error || app_.Failed();
     const int code = qv::ExitCodeOf(report_, userQuit);
@@ -190,6 +278,9 @@ class Program {
   std::unique_ptr<FileBytes> programBytes_;
   qv::pack::Reader package_;
   std::unique_ptr<qv::PackagedPlatform> packaged_;
+  std::uint64_t packageStart_ = 0;
+  std::unique_ptr<qv::LoggingPlatform> logging_;
+  std::unique_ptr<qv::InstallRecorder> recorder_;
 };
 
 }  // namespace

@@ -15,6 +15,7 @@ namespace qv {
 
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrorDamagedData == ERROR_CRC);
+static_assert(kErrorDirNotEmpty == ERROR_DIR_NOT_EMPTY && kErrorKeyHasChildren == ERROR_KEY_HAS_CHILDREN);
 
 namespace {
 
@@ -88,6 +89,36 @@ RegWrite Win32Platform::WriteRegistryValue(std::uint32_t root, const std::string
     written = reg.WriteData(name, static_cast<DWORD>(type), data);
   }
   return written ? RegWrite::Written : RegWrite::WriteFailed;
+}
+
+RegistryPresence Win32Platform::FindRegistryValue(std::uint32_t root, const std::string& subkey,
+                                                  const std::string& name) {
+  TRegistry reg(KEY_READ);
+  reg.SetRootKey(RootKey(root));
+  if (!reg.OpenKey(subkey, false)) return {};
+  return {true, reg.DataType(name).has_value()};
+}
+
+bool Win32Platform::DeleteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name) {
+  TRegistry reg(KEY_SET_VALUE);
+  reg.SetRootKey(RootKey(root));
+  return reg.OpenKey(subkey, false) && reg.DeleteValue(name);
+}
+
+bool Win32Platform::DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) {
+  TRegistry reg(KEY_READ);
+  reg.SetRootKey(RootKey(root));
+  if (!whole) {
+    // The system deletes a key with values in it; we keep it.
+    if (!reg.OpenKey(subkey, false)) return false;
+    const std::optional<bool> empty = reg.KeyEmpty();
+    if (!empty) return false;
+    if (!*empty) {
+      ::SetLastError(ERROR_KEY_HAS_CHILDREN);
+      return false;
+    }
+  }
+  return reg.DeleteKey(subkey, whole);
 }
 
 std::uint32_t Win32Platform::Attributes(const std::string& path) {
@@ -343,6 +374,110 @@ bool Win32Platform::RemoveTree(const std::string& folder) {
   held.clear();
   for (const std::wstring& f : folders) ok = ::RemoveDirectoryW(f.c_str()) && ok;
   return ok;
+}
+
+namespace {
+
+std::uint64_t Ticks64(const FILETIME& t) {
+  return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+class Win32Append : public AppendFile {
+ public:
+  explicit Win32Append(HANDLE file) : file_(file) {}
+  bool Append(std::string_view bytes) override {
+    DWORD written = 0;
+    // Flushed at once: the record must hold each line before the action it
+    // names happens, power failure or not.
+    return ::WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size() && ::FlushFileBuffers(file_.Get());
+  }
+
+ private:
+  UniqueFile file_;
+};
+
+}  // namespace
+
+std::optional<FileStamp> Win32Platform::Stamp(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA d;
+  if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &d) ||
+      (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return std::nullopt;
+  return FileStamp{(static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow, Ticks64(d.ftLastWriteTime)};
+}
+
+FileRemoval Win32Platform::RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) {
+  // One open for the look and the deletion: the same file, and one path
+  // lookup as a plain delete has. Shared as DeleteFile shares, so a file
+  // somebody holds without letting it be deleted stays.
+  UniqueFile file(::CreateFileW(WidePath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return Missing(::GetLastError()) ? FileRemoval::Absent : FileRemoval::Failed;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file.Get(), &info)) return FileRemoval::Failed;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FileRemoval::Changed;
+  const FileStamp now{(static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                      Ticks64(info.ftLastWriteTime)};
+  if (!(now == stamp)) return FileRemoval::Changed;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    ::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic);
+  }
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  if (!::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &dispose, sizeof dispose))
+    return FileRemoval::Failed;
+  return FileRemoval::Removed;
+}
+
+bool Win32Platform::DeleteOneFile(const std::string& path) {
+  const std::wstring wide = WidePath(path);
+  if (::DeleteFileW(wide.c_str())) return true;
+  const DWORD error = ::GetLastError();
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+    return false;
+  ::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (::DeleteFileW(wide.c_str())) return true;
+  const DWORD again = ::GetLastError();
+  ::SetFileAttributesW(wide.c_str(), attributes);
+  ::SetLastError(again);
+  return false;
+}
+
+bool Win32Platform::RemoveFolder(const std::string& path) { return ::RemoveDirectoryW(WidePath(path).c_str()) != 0; }
+
+bool Win32Platform::MoveOneFile(const std::string& from, const std::string& to) {
+  // No copy: a running program can be renamed, not copied and deleted.
+  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), 0) != 0;
+}
+
+bool Win32Platform::RemoveAtRestart(const std::string& path) {
+  return ::MoveFileExW(WidePath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
+std::unique_ptr<AppendFile> Win32Platform::OpenAppend(const std::string& path) {
+  UniqueFile file(::CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return nullptr;
+  return std::make_unique<Win32Append>(file.Release());
+}
+
+std::string Win32Platform::Today() {
+  SYSTEMTIME t;
+  ::GetLocalTime(&t);
+  std::string date = "00000000";
+  const auto put = [&date](int at, unsigned value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10) date[static_cast<std::size_t>(at + i)] = static_cast<char>('0' + value % 10);
+  };
+  put(0, t.wYear, 4);
+  put(4, t.wMonth, 2);
+  put(6, t.wDay, 2);
+  return date;
 }
 
 std::optional<std::string> Win32Platform::ReadWholeFile(const std::string& path) {

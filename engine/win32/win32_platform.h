@@ -17,7 +17,18 @@ class Win32Platform : public Platform {
   RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey,
                               const std::string& name, RegType type,
                               const std::vector<std::uint8_t>& data) override;
+  RegistryPresence FindRegistryValue(std::uint32_t root, const std::string& subkey,
+                                     const std::string& name) override;
+  bool DeleteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name) override;
+  bool DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) override;
   std::uint32_t Attributes(const std::string& path) override;
+  std::optional<FileStamp> Stamp(const std::string& path) override;
+  FileRemoval RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) override;
+  bool DeleteOneFile(const std::string& path) override;
+  bool RemoveFolder(const std::string& path) override;
+  bool MoveOneFile(const std::string& from, const std::string& to) override;
+  bool RemoveAtRestart(const std::string& path) override;
+  std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override;
   bool MakeFolder(const std::string& path) override;
   std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
@@ -29,6 +40,7 @@ class Win32Platform : public Platform {
   bool StartProgram(const std::string& commandLine, int showCode) override;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override;
   void Pause(unsigned milliseconds) override;
+  std::string Today() override;
   std::uint32_t Ticks() override;
   Error LastError() override;
   // The command line with a bare program name found in the system folders

@@ -34,6 +34,13 @@ inline constexpr char kBrowseTitle[] = "请选择安装文件夹";
 inline constexpr char kVisitSite[] = "访问网站 ";
 inline constexpr char kBadOption[] = "命令行参数无效：";
 inline constexpr char kPackageDamaged[] = "安装包已损坏，请重新下载。";
+inline constexpr char kUninstallQuestionBefore[] = "确定要卸载 ";
+inline constexpr char kUninstallQuestionAfter[] = " 吗?";
+inline constexpr char kRemoving[] = "Removing ";
+inline constexpr char kUnregister[] = "Unregister...";
+inline constexpr char kUninstalled[] = "OK...完成卸载";
+inline constexpr char kUninstallQuitQuestion[] = "卸载尚未结束，是否立即退出?";
+inline constexpr char kRecordDamaged[] = "卸载记录丢失或已损坏，无法卸载。";
 inline constexpr char kFontName[] = "宋体";
 
 // The compiler must not have turned the literals into another code page.

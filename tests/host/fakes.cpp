@@ -221,7 +221,110 @@ RegWrite FakePlatform::WriteRegistryValue(std::uint32_t root, const std::string&
   if (!registryKeysOpen || root == 0) return RegWrite::KeyNotOpened;
   if (registryWritesFail) return RegWrite::WriteFailed;
   registry[{root, UpperCase(subkey), UpperCase(name)}] = RegValue{type, data};
+  for (std::string k = UpperCase(subkey); !k.empty(); k.resize(k.find('\\') == std::string::npos ? 0 : k.rfind('\\')))
+    keys.insert({root, k});
   return RegWrite::Written;
+}
+
+RegistryPresence FakePlatform::FindRegistryValue(std::uint32_t root, const std::string& subkey,
+                                                 const std::string& name) {
+  if (!subkey.empty() && !keys.count({root, UpperCase(subkey)})) return {};
+  return {true, registry.count({root, UpperCase(subkey), UpperCase(name)}) > 0};
+}
+
+bool FakePlatform::DeleteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name) {
+  events.push_back("regdel " + subkey + "\\" + name);
+  return registry.erase({root, UpperCase(subkey), UpperCase(name)}) > 0;
+}
+
+bool FakePlatform::DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) {
+  const std::string k = UpperCase(subkey);
+  if (!keys.count({root, k})) {
+    lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
+    return false;
+  }
+  const auto inside = [&](const std::string& other) { return other == k || other.rfind(k + "\\", 0) == 0; };
+  bool empty = true;
+  for (const auto& key : keys) empty = empty && !(key.first == root && key.second != k && inside(key.second));
+  for (const auto& value : registry) empty = empty && !(std::get<0>(value.first) == root && std::get<1>(value.first) == k);
+  if (!empty && !whole) {
+    lastError = {kErrorKeyHasChildren, "Cannot create a stable subkey under a volatile parent key."};
+    return false;
+  }
+  events.push_back("regdelkey " + subkey);
+  std::erase_if(keys, [&](const auto& key) { return key.first == root && inside(key.second); });
+  std::erase_if(registry, [&](const auto& v) { return std::get<0>(v.first) == root && inside(std::get<1>(v.first)); });
+  return true;
+}
+
+std::optional<FileStamp> FakePlatform::Stamp(const std::string& path) {
+  if (!IsFile(path)) return std::nullopt;
+  const Node& n = nodes_.at(Key(path));
+  return FileStamp{n.content.size(), n.modified};
+}
+
+FileRemoval FakePlatform::RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) {
+  if (!IsFile(path)) return FileRemoval::Absent;
+  if (!(*Stamp(path) == stamp)) return FileRemoval::Changed;
+  return DeleteOneFile(path) ? FileRemoval::Removed : FileRemoval::Failed;
+}
+
+bool FakePlatform::DeleteOneFile(const std::string& path) {
+  events.push_back("delete " + path);
+  if (heldFiles.count(Key(path))) {
+    lastError = {32, "The process cannot access the file because it is being used by another process."};
+    return false;
+  }
+  if (!IsFile(path)) {
+    lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
+    return false;
+  }
+  nodes_.erase(Key(path));
+  return true;
+}
+
+bool FakePlatform::RemoveFolder(const std::string& path) {
+  events.push_back("rmdir " + path);
+  if (!IsFolder(path)) {
+    lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
+    return false;
+  }
+  if (Tree(path).size() > 1) {
+    lastError = {kErrorDirNotEmpty, "The directory is not empty."};
+    return false;
+  }
+  nodes_.erase(Key(path));
+  return true;
+}
+
+bool FakePlatform::MoveOneFile(const std::string& from, const std::string& to) {
+  events.push_back("move " + from + " > " + to);
+  if (!IsFile(from) || nodes_.count(Key(to)) || !IsFolder(FolderPart(to))) return false;
+  Node n = nodes_.at(Key(from));
+  n.name = to.substr(to.find_last_of('\\') + 1);
+  nodes_.erase(Key(from));
+  nodes_[Key(to)] = std::move(n);
+  return true;
+}
+
+class FakeAppend : public AppendFile {
+ public:
+  FakeAppend(FakePlatform& machine, std::string path) : machine_(machine), path_(std::move(path)) {}
+  bool Append(std::string_view bytes) override {
+    if (!machine_.IsFile(path_)) return false;
+    machine_.nodes_.at(FakePlatform::Key(path_)).content.append(bytes);
+    return true;
+  }
+
+ private:
+  FakePlatform& machine_;
+  std::string path_;
+};
+
+std::unique_ptr<AppendFile> FakePlatform::OpenAppend(const std::string& path) {
+  if (!IsFolder(FolderPart(path)) || IsFolder(path)) return nullptr;
+  if (!IsFile(path)) AddFile(path, "");
+  return std::make_unique<FakeAppend>(*this, path);
 }
 
 bool FakePlatform::StartProgram(const std::string& commandLine, int showCode) {

@@ -63,7 +63,26 @@ class FakePlatform : public Platform {
   RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey,
                               const std::string& name, RegType type,
                               const std::vector<std::uint8_t>& data) override;
+  RegistryPresence FindRegistryValue(std::uint32_t root, const std::string& subkey,
+                                     const std::string& name) override;
+  bool DeleteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name) override;
+  bool DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) override;
   std::uint32_t Attributes(const std::string& path) override { return AttributesOf(path); }
+  std::optional<FileStamp> Stamp(const std::string& path) override;
+  FileRemoval RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) override;
+  bool DeleteOneFile(const std::string& path) override;
+  bool RemoveFolder(const std::string& path) override;
+  bool MoveOneFile(const std::string& from, const std::string& to) override;
+  bool RemoveAtRestart(const std::string& path) override {
+    restartRemovals.push_back(path);
+    return true;
+  }
+  std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override;
+  std::string Today() override { return "20261208"; }
+  std::vector<std::string> restartRemovals;
+  // Keys that exist (root, upper-case path); writing a value makes its key
+  // and every key above it.
+  std::set<std::pair<std::uint32_t, std::string>> keys;
   bool MakeFolder(const std::string& path) override;
   std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
@@ -93,6 +112,7 @@ class FakePlatform : public Platform {
     std::uint64_t modified = 0;
   };
   static std::string Key(std::string path);
+  friend class FakeAppend;
   std::map<std::string, Node> nodes_;
 };
 
@@ -131,6 +151,11 @@ class RecordingWindow : public SetupWindow {
   }
   std::string PathText() override { return pathText; }
   void SetButtonCaption(const std::string& c) override { Log("button " + c); }
+  bool answer = true;  // to every question
+  bool Confirm(const std::string& q) override {
+    Log("ask " + q);
+    return answer;
+  }
   void ProcessMessages() override {
     ++pumps;
     if (onPump) onPump();

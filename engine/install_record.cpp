@@ -1,0 +1,276 @@
+#include "install_record.h"
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+
+#include "package.h"
+#include "text.h"
+
+namespace qv {
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+std::string Escape(std::string_view field) {
+  std::string out;
+  for (const char c : field) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || c == '%') {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::optional<std::string> Unescape(std::string_view field) {
+  std::string out;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '%') {
+      out += field[i];
+      continue;
+    }
+    if (i + 2 >= field.size()) return std::nullopt;
+    const int hi = HexDigit(field[i + 1]), lo = HexDigit(field[i + 2]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return out;
+}
+
+std::optional<std::uint64_t> Number(std::string_view text) {
+  if (text.empty() || text.size() > 20) return std::nullopt;
+  std::uint64_t v = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const std::uint64_t next = v * 10 + static_cast<std::uint64_t>(c - '0');
+    if (next / 10 != v) return std::nullopt;
+    v = next;
+  }
+  return v;
+}
+
+std::string Crc(std::string_view text) {
+  const std::uint32_t crc = pack::Crc32(0, text.data(), text.size());
+  std::string out(8, '0');
+  for (int i = 0; i < 8; ++i) out[static_cast<std::size_t>(i)] = kHex[(crc >> (28 - 4 * i)) & 15];
+  return out;
+}
+
+std::vector<std::string> FieldsOf(const RecordEntry& e) {
+  const auto n = [](std::uint64_t v) { return std::to_string(v); };
+  switch (e.kind) {
+    case RecordEntry::Kind::Product: {
+      const Product& p = e.product;
+      return {p.id, p.name, p.version, p.publisher, n(p.registrationRoot), p.linkCaption, p.linkTarget};
+    }
+    case RecordEntry::Kind::Folder: return {e.path};
+    case RecordEntry::Kind::FileStart: return {e.path, n(e.existed)};
+    case RecordEntry::Kind::File: return {e.path, n(e.existed), n(e.size), n(e.modified)};
+    case RecordEntry::Kind::Key: return {n(e.root), e.path};
+    case RecordEntry::Kind::Value: return {n(e.root), e.path, e.name, n(e.existed)};
+  }
+  return {};
+}
+
+std::size_t FieldCount(char kind) {
+  switch (kind) {
+    case 'P': return 7;
+    case 'D': return 1;
+    case 'w': return 2;
+    case 'F': return 4;
+    case 'K': return 2;
+    case 'V': return 4;
+    default: return 0;
+  }
+}
+
+// One line without its end; none when it does not check out.
+std::optional<RecordEntry> ParseLine(std::string_view line) {
+  if (line.size() < 11 || line[8] != ' ' || line.substr(0, 8) != Crc(line.substr(9))) return std::nullopt;
+  const std::string_view body = line.substr(9);
+  const std::size_t count = FieldCount(body[0]);
+  if (count == 0 || body.size() < 2 || body[1] != '\t') return std::nullopt;
+  std::vector<std::string> f;
+  std::size_t at = 2;
+  for (;;) {
+    const std::size_t tab = body.find('\t', at);
+    std::optional<std::string> field = Unescape(body.substr(at, tab == std::string_view::npos ? tab : tab - at));
+    if (!field) return std::nullopt;
+    f.push_back(std::move(*field));
+    if (tab == std::string_view::npos) break;
+    at = tab + 1;
+  }
+  if (f.size() != count) return std::nullopt;
+  RecordEntry e;
+  e.kind = static_cast<RecordEntry::Kind>(body[0]);
+  const auto flag = [](const std::string& s) -> std::optional<bool> {
+    if (s == "0" || s == "1") return s == "1";
+    return std::nullopt;
+  };
+  const auto root = [](const std::string& s) -> std::optional<std::uint32_t> {
+    const std::optional<std::uint64_t> v = Number(s);
+    if (!v || *v > 0xFFFFFFFFu) return std::nullopt;
+    return static_cast<std::uint32_t>(*v);
+  };
+  switch (e.kind) {
+    case RecordEntry::Kind::Product: {
+      const std::optional<std::uint32_t> r = root(f[4]);
+      if (!r || f[0].empty()) return std::nullopt;
+      e.product = {f[0], f[1], f[2], f[3], *r, f[5], f[6]};
+      break;
+    }
+    case RecordEntry::Kind::Folder: e.path = f[0]; break;
+    case RecordEntry::Kind::FileStart:
+    case RecordEntry::Kind::File: {
+      const std::optional<bool> existed = flag(f[1]);
+      if (!existed) return std::nullopt;
+      e.path = f[0];
+      e.existed = *existed;
+      if (e.kind == RecordEntry::Kind::File) {
+        const std::optional<std::uint64_t> size = Number(f[2]), modified = Number(f[3]);
+        if (!size || !modified) return std::nullopt;
+        e.size = *size;
+        e.modified = *modified;
+      }
+      break;
+    }
+    case RecordEntry::Kind::Key:
+    case RecordEntry::Kind::Value: {
+      const std::optional<std::uint32_t> r = root(f[0]);
+      if (!r) return std::nullopt;
+      e.root = *r;
+      e.path = f[1];
+      if (e.kind == RecordEntry::Kind::Value) {
+        const std::optional<bool> existed = flag(f[3]);
+        if (!existed) return std::nullopt;
+        e.name = f[2];
+        e.existed = *existed;
+      }
+      break;
+    }
+  }
+  // Only full paths: a record never names anything relative to where the
+  // uninstaller happens to run.
+  if ((e.kind == RecordEntry::Kind::Folder || e.kind == RecordEntry::Kind::FileStart ||
+       e.kind == RecordEntry::Kind::File) &&
+      !IsDrivePath(e.path) && e.path.rfind("\\\\", 0) != 0)
+    return std::nullopt;
+  return e;
+}
+
+}  // namespace
+
+std::string EncodeRecordEntry(const RecordEntry& entry) {
+  std::string body(1, static_cast<char>(entry.kind));
+  for (const std::string& f : FieldsOf(entry)) body += '\t' + Escape(f);
+  return Crc(body) + ' ' + body + "\r\n";
+}
+
+std::optional<std::vector<RecordEntry>> ParseRecord(std::string_view bytes) {
+  const std::string_view header = kRecordHeader;
+  if (bytes.substr(0, header.size()) != header) return std::nullopt;
+  std::vector<RecordEntry> entries;
+  std::size_t at = header.size();
+  for (;;) {
+    const std::size_t end = bytes.find("\r\n", at);
+    // What follows the last full line is a line the run could not finish.
+    if (end == std::string_view::npos) break;
+    std::optional<RecordEntry> e = ParseLine(bytes.substr(at, end - at));
+    if (!e) return std::nullopt;
+    entries.push_back(std::move(*e));
+    at = end + 2;
+  }
+  return entries;
+}
+
+RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
+  RemovalPlan plan;
+  // Each thing once, at the place of its last line; the first line decides
+  // whether it was there before.
+  struct Seen {
+    std::size_t last = 0;
+    std::size_t index = 0;  // into the plan's list
+  };
+  std::map<std::string, Seen> files, folders;
+  std::map<std::tuple<std::uint32_t, std::string, std::string>, Seen> values;
+  std::map<std::pair<std::uint32_t, std::string>, Seen> keys;
+  std::vector<std::size_t> fileOrder, folderOrder, valueOrder, keyOrder;
+  const auto place = [](auto& seen, const auto& key, std::size_t line, auto& list, auto&& make) -> auto& {
+    auto [it, added] = seen.try_emplace(key, Seen{line, list.size()});
+    if (added) list.push_back(make());
+    it->second.last = line;
+    return list[it->second.index];
+  };
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const RecordEntry& e = entries[i];
+    switch (e.kind) {
+      case RecordEntry::Kind::Product: {
+        plan.product = e.product;
+        const std::pair<std::uint32_t, std::string> r{e.product.registrationRoot, e.product.id};
+        if (std::find(plan.registrations.begin(), plan.registrations.end(), r) == plan.registrations.end())
+          plan.registrations.push_back(r);
+        break;
+      }
+      case RecordEntry::Kind::Folder:
+        place(folders, UpperCase(e.path), i, plan.folders, [&] { return e.path; });
+        break;
+      case RecordEntry::Kind::FileStart:
+      case RecordEntry::Kind::File: {
+        RemovalPlan::File& f = place(files, UpperCase(e.path), i, plan.files,
+                                     [&] { return RemovalPlan::File{e.path, e.existed, false, 0, 0}; });
+        f.finished = e.kind == RecordEntry::Kind::File;
+        if (f.finished) {
+          f.size = e.size;
+          f.modified = e.modified;
+        }
+        break;
+      }
+      case RecordEntry::Kind::Key:
+        place(keys, std::make_pair(e.root, UpperCase(e.path)), i, plan.keys,
+              [&] { return std::make_pair(e.root, e.path); });
+        break;
+      case RecordEntry::Kind::Value:
+        place(values, std::make_tuple(e.root, UpperCase(e.path), UpperCase(e.name)), i, plan.values,
+              [&] { return RemovalPlan::Value{e.root, e.path, e.name, e.existed}; });
+        break;
+    }
+  }
+  // Latest first: what was made last goes first, children before parents.
+  const auto latestFirst = [](auto& list, const auto& seen) {
+    std::vector<std::pair<std::size_t, std::size_t>> order;  // last line, index
+    for (const auto& s : seen) order.emplace_back(s.second.last, s.second.index);
+    std::sort(order.rbegin(), order.rend());
+    std::remove_reference_t<decltype(list)> sorted;
+    for (const auto& o : order) sorted.push_back(std::move(list[o.second]));
+    list = std::move(sorted);
+  };
+  latestFirst(plan.files, files);
+  latestFirst(plan.folders, folders);
+  latestFirst(plan.values, values);
+  latestFirst(plan.keys, keys);
+  return plan;
+}
+
+std::uint32_t EstimatedKilobytes(const RemovalPlan& plan) {
+  std::uint64_t bytes = 0;
+  for (const RemovalPlan::File& f : plan.files)
+    if (!f.existed) bytes += f.size;
+  const std::uint64_t kb = (bytes + 1023) / 1024;
+  return kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kb);
+}
+
+}  // namespace qv

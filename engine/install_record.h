@@ -1,0 +1,102 @@
+// The record an installation keeps of what it added, read back by its
+// uninstaller. A UTF-8 text file, one line per action in the order done:
+//
+//   qvSetup record 1
+//   <crc> <kind>\t<field>\t<field>...
+//
+// where <crc> is the CRC-32 (8 hex digits) of the rest of the line. Fields
+// escape '%' and control characters as %XX. Lines are only ever appended,
+// so a run that stops halfway leaves at most its last line cut short; that
+// line is ignored. Any other line that does not check out makes the record
+// damaged as a whole.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+inline constexpr char kRecordName[] = "uninstall.dat";
+inline constexpr char kUninstallerName[] = "uninstall.exe";
+inline constexpr char kRegistrationKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// What the uninstaller must know of the product, from the script.
+struct Product {
+  std::string id;
+  std::string name;
+  std::string version;
+  std::string publisher;
+  std::uint32_t registrationRoot = 0;  // HKLM or HKCU
+  std::string linkCaption;             // the window's link, as the installer showed it
+  std::string linkTarget;
+};
+
+struct RecordEntry {
+  enum class Kind : char {
+    Product = 'P',
+    Folder = 'D',    // a folder the run created
+    FileStart = 'w', // a file about to be written
+    File = 'F',      // a file written, with its stamp
+    Key = 'K',       // a registry key the run created
+    Value = 'V',     // a registry value the run wrote
+  };
+  Kind kind = Kind::Folder;
+  std::string path;  // folder or file path; the subkey for keys and values
+  std::uint32_t root = 0;
+  std::string name;  // a value's name
+  bool existed = false;  // files and values: there before this run wrote them
+  std::uint64_t size = 0, modified = 0;
+  Product product;
+};
+
+// What the run driver asks of whoever keeps the record.
+class RecordKeeper {
+ public:
+  virtual ~RecordKeeper() = default;
+  // The script asks for an uninstaller: from now on every action is kept.
+  virtual void Start() = 0;
+  // The record's folder is known: the record is written there from now on.
+  virtual void Open(const std::string& folder, Product product) = 0;
+};
+
+inline constexpr char kRecordHeader[] = "qvSetup record 1\r\n";
+
+// One line, with its end of line.
+std::string EncodeRecordEntry(const RecordEntry& entry);
+
+// The entries of a record's bytes; none when the record is damaged.
+std::optional<std::vector<RecordEntry>> ParseRecord(std::string_view bytes);
+
+// What an uninstaller removes, each kind latest first. A path met more than
+// once counts once: it existed before when its first line says so, and its
+// stamp is that of its last line.
+struct RemovalPlan {
+  Product product;
+  struct File {
+    std::string path;
+    bool existed = false;
+    bool finished = false;  // false: the run stopped while writing it
+    std::uint64_t size = 0, modified = 0;
+  };
+  struct Value {
+    std::uint32_t root = 0;
+    std::string subkey, name;
+    bool existed = false;
+  };
+  std::vector<File> files;
+  std::vector<std::string> folders;
+  std::vector<Value> values;
+  std::vector<std::pair<std::uint32_t, std::string>> keys;
+  // Every registration the record's products made (root, id).
+  std::vector<std::pair<std::uint32_t, std::string>> registrations;
+};
+
+RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries);
+
+// Kilobytes the files the record names as its own take, rounded up.
+std::uint32_t EstimatedKilobytes(const RemovalPlan& plan);
+
+}  // namespace qv

@@ -1,0 +1,78 @@
+// Keeps the record of what a run adds, for its uninstaller: a platform
+// that writes a record line for every folder it creates, file it writes and
+// registry key or value it sets. Until Start it only passes calls on; until
+// Open (the record's folder is known once the installation folder is) it
+// keeps the lines in memory. Each line reaches the disk before the next
+// action does.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "install_record.h"
+#include "platform_decorator.h"
+#include "setup_window.h"
+
+namespace qv {
+
+class InstallRecorder : public PlatformDecorator, public RecordKeeper {
+ public:
+  // Writes the uninstaller program to a path through a platform.
+  using UninstallerWriter = std::function<bool(Platform& platform, const std::string& to)>;
+
+  // quiet: the same machine without the log, to try a registry root that
+  // may refuse us without counting a failure.
+  InstallRecorder(Platform& inner, Platform& quiet, RunLog* log) : PlatformDecorator(inner), quiet_(quiet), log_(log) {}
+
+  void SetUninstallerWriter(UninstallerWriter writer) { writeUninstaller_ = std::move(writer); }
+  void SetLog(RunLog* log) { log_ = log; }
+
+  void Start() override { recording_ = true; }
+  bool Recording() const { return recording_; }
+  bool Opened() const { return static_cast<bool>(file_); }
+  // Opens the record in folder (made when missing), carrying on an earlier
+  // record of the same product, then writes the uninstaller and registers
+  // the product. Throws EngineError when the record cannot be written.
+  void Open(const std::string& folder, Product product) override;
+  // Brings the registration's size up to date and the last line to disk.
+  void Finish();
+
+  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
+                              const std::vector<std::uint8_t>& data) override;
+  bool MakeFolder(const std::string& path) override;
+  bool CopyOneFile(const std::string& from, const std::string& to) override;
+  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                     const FileProducer& produce) override;
+
+ private:
+  void Add(RecordEntry entry);
+  // Writes what is pending to the record; throws when it cannot.
+  void Commit();
+  // Records a file before it is written; then the write, then its stamp.
+  template <typename Write>
+  bool RecordFile(const std::string& to, Write write);
+  // The lines of an earlier record of the product kept elsewhere, to carry
+  // on here; that record's folder in `from`.
+  std::vector<RecordEntry> RecordElsewhere(std::string& from);
+  std::uint32_t RegistrationRoot();
+  void Register();
+  void WriteRegistration(const std::string& name, RegType type, const std::vector<std::uint8_t>& data);
+  void Log(const std::string& line) {
+    if (log_) log_->Line(line);
+  }
+
+  Platform& quiet_;
+  RunLog* log_;
+  UninstallerWriter writeUninstaller_;
+  bool recording_ = false;
+  std::unique_ptr<AppendFile> file_;
+  std::string pending_;
+  std::vector<RecordEntry> all_;  // every line of the record, earlier runs' included
+  std::string folder_;            // ends in a backslash
+  Product product_;
+};
+
+}  // namespace qv

@@ -1,0 +1,74 @@
+// A platform that hands every call to another one; decorators override
+// only what they change.
+#pragma once
+
+#include "platform.h"
+
+namespace qv {
+
+class PlatformDecorator : public Platform {
+ public:
+  explicit PlatformDecorator(Platform& inner) : inner_(inner) {}
+
+  std::string WindowsFolder() override { return Inner().WindowsFolder(); }
+  std::string SystemFolder() override { return Inner().SystemFolder(); }
+  std::string TempPath() override { return Inner().TempPath(); }
+  RegistryText ReadRegistryText(std::uint32_t root, const std::string& subkey, const std::string& name) override {
+    return Inner().ReadRegistryText(root, subkey, name);
+  }
+  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
+                              const std::vector<std::uint8_t>& data) override {
+    return Inner().WriteRegistryValue(root, subkey, name, type, data);
+  }
+  RegistryPresence FindRegistryValue(std::uint32_t root, const std::string& subkey,
+                                     const std::string& name) override {
+    return Inner().FindRegistryValue(root, subkey, name);
+  }
+  bool DeleteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name) override {
+    return Inner().DeleteRegistryValue(root, subkey, name);
+  }
+  bool DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) override {
+    return Inner().DeleteRegistryKey(root, subkey, whole);
+  }
+  std::uint32_t Attributes(const std::string& path) override { return Inner().Attributes(path); }
+  std::optional<FileStamp> Stamp(const std::string& path) override { return Inner().Stamp(path); }
+  FileRemoval RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) override {
+    return Inner().RemoveFileIfUnchanged(path, stamp);
+  }
+  bool DeleteOneFile(const std::string& path) override { return Inner().DeleteOneFile(path); }
+  bool RemoveFolder(const std::string& path) override { return Inner().RemoveFolder(path); }
+  bool MoveOneFile(const std::string& from, const std::string& to) override { return Inner().MoveOneFile(from, to); }
+  bool RemoveAtRestart(const std::string& path) override { return Inner().RemoveAtRestart(path); }
+  std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override { return Inner().OpenAppend(path); }
+  bool MakeFolder(const std::string& path) override { return Inner().MakeFolder(path); }
+  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override {
+    return Inner().FindFirst(pattern, first);
+  }
+  bool CopyOneFile(const std::string& from, const std::string& to) override { return Inner().CopyOneFile(from, to); }
+  std::optional<std::string> ReadWholeFile(const std::string& path) override { return Inner().ReadWholeFile(path); }
+  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                     const FileProducer& produce) override {
+    return Inner().WriteFileFrom(to, attributes, modified, produce);
+  }
+  std::optional<std::string> MakePrivateFolder(const std::string& prefix) override {
+    return Inner().MakePrivateFolder(prefix);
+  }
+  bool RemoveTree(const std::string& folder) override { return Inner().RemoveTree(folder); }
+  bool StartProgram(const std::string& commandLine, int showCode) override {
+    return Inner().StartProgram(commandLine, showCode);
+  }
+  std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
+    return inner_.FromCodePage(codePage, bytes);
+  }
+  void Pause(unsigned milliseconds) override { inner_.Pause(milliseconds); }
+  std::string Today() override { return inner_.Today(); }
+  std::uint32_t Ticks() override { return inner_.Ticks(); }
+  Error LastError() override { return inner_.LastError(); }
+
+ protected:
+  // The platform a forwarded call goes to.
+  virtual Platform& Inner() { return inner_; }
+  Platform& inner_;
+};
+
+}  // namespace qv

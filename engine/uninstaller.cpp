@@ -1,0 +1,218 @@
+#include "uninstaller.h"
+
+#include "packaged_platform.h"
+#include "setup_engine.h"
+#include "text.h"
+#include "texts.h"
+
+namespace qv {
+
+namespace {
+
+std::string NamePart(const std::string& path) { return path.substr(FolderPart(path).size()); }
+
+std::string ValueName(std::uint32_t root, const std::string& subkey, const std::string& name) {
+  return RootName(root) + "\\" + subkey + " value \"" + name + "\"";
+}
+
+// Steps of the thin bar: files, registry, the record and folders.
+constexpr int kSteps = 3;
+
+}  // namespace
+
+Uninstaller::Uninstaller(Platform& platform, SetupWindow& window, RunState& state, RunReport& report,
+                         std::string programFile)
+    : platform_(platform),
+      window_(window),
+      state_(state),
+      report_(report),
+      programFile_(std::move(programFile)),
+      folder_(FolderPart(programFile_)) {}
+
+bool Uninstaller::Load() {
+  const std::string record = folder_ + kRecordName;
+  const std::optional<std::string> bytes = platform_.ReadWholeFile(record);
+  if (!bytes) {
+    Log("record missing: " + record);
+    return false;
+  }
+  const std::optional<std::vector<RecordEntry>> entries = ParseRecord(*bytes);
+  if (!entries) {
+    Log("record damaged: " + record);
+    return false;
+  }
+  plan_ = PlanRemoval(*entries);
+  Log("record: " + record + ", " + std::to_string(plan_.files.size()) + " files, " +
+      std::to_string(plan_.folders.size()) + " folders, " + std::to_string(plan_.values.size()) +
+      " registry values");
+  return true;
+}
+
+void Uninstaller::Run() {
+  state_.finished = false;
+  state_.quitQuestion = texts::kUninstallQuitQuestion;
+  const Product& p = plan_.product;
+  const std::string title = p.name.empty() ? texts::kDefaultTitle : p.name;
+  const bool ownLink = !p.linkCaption.empty() || !p.linkTarget.empty();
+  state_.linkCaption = ownLink ? p.linkCaption : SplitField(texts::kDefaultHref, ',', true).head;
+  state_.linkTarget = ownLink ? p.linkTarget : SplitField(texts::kDefaultHref, ',', true).tail;
+  window_.BuildControls(title, state_.linkCaption, state_.linkTarget);
+  window_.ApplyVisible(state_.visible);
+  RemoveLeftoverFolders(platform_, log_);
+  if (state_.visible) {
+    if (!window_.Confirm(texts::kUninstallQuestionBefore + title + texts::kUninstallQuestionAfter)) {
+      Log("user: declined the uninstall");
+      state_.finished = true;
+      state_.userQuit = true;
+      window_.Terminate();
+      return;
+    }
+    Log("user: confirmed the uninstall");
+  }
+  window_.SetThinMax(kSteps);
+  RemoveFiles();
+  if (!Stopped()) window_.SetThinPosition(1);
+  if (!Stopped()) RemoveRegistry();
+  if (!Stopped()) window_.SetThinPosition(2);
+  if (!Stopped()) RemoveOwnFiles();
+  if (!Stopped()) RemoveFolders();
+  if (Stopped()) return;
+  window_.SetThinPosition(kSteps);
+  state_.finished = true;
+  window_.SetStatusText(texts::kUninstalled);
+  window_.SetStatusRed();
+  window_.SetButtonCaption(texts::kOk);
+  if (!state_.visible) window_.Terminate();
+}
+
+void Uninstaller::Failed(const std::string& what) {
+  const Platform::Error e = platform_.LastError();
+  ++report_.failures;
+  Log(what + " (error " + std::to_string(e.code) + (e.message.empty() ? "" : ": " + e.message) + ")");
+}
+
+void Uninstaller::Pump() {
+  const std::uint32_t now = platform_.Ticks();
+  if (pumped_ && now - lastPump_ < kPumpIntervalMs) return;
+  pumped_ = true;
+  lastPump_ = now;
+  window_.ProcessMessages();
+}
+
+void Uninstaller::Step(int position, int max, const std::string& status) {
+  if (position == 0) {
+    window_.SetMainMax(max);
+    window_.SetMainPosition(0);
+  }
+  window_.SetStatusText(status);
+  window_.UpdateStatus();
+  window_.StepMain();
+  window_.UpdateMain();
+  Pump();
+}
+
+void Uninstaller::RemoveFiles() {
+  const int n = static_cast<int>(plan_.files.size());
+  for (int i = 0; i < n && !Stopped(); ++i) {
+    const RemovalPlan::File& f = plan_.files[static_cast<std::size_t>(i)];
+    Step(i, n, texts::kRemoving + NamePart(f.path) + " ...");
+    if (f.existed) {
+      Log("kept (it was there before the installation): " + f.path);
+    } else if (!f.finished) {
+      // The installation stopped while writing it: whatever is there is ours.
+      if (platform_.Attributes(f.path) == kNoAttributes) continue;
+      if (platform_.DeleteOneFile(f.path))
+        Log("removed (its writing was cut short): " + f.path);
+      else
+        Failed("not removed: " + f.path);
+    } else {
+      switch (platform_.RemoveFileIfUnchanged(f.path, {f.size, f.modified})) {
+        case FileRemoval::Removed: Log("removed: " + f.path); break;
+        case FileRemoval::Absent: Log("already gone: " + f.path); break;
+        case FileRemoval::Changed:
+          ++report_.failures;
+          Log("kept (changed since the installation): " + f.path);
+          break;
+        case FileRemoval::Failed: Failed("not removed: " + f.path); break;
+      }
+    }
+  }
+}
+
+void Uninstaller::RemoveRegistry() {
+  window_.SetStatusText(texts::kUnregister);
+  window_.RepaintStatus();
+  const int n = static_cast<int>(plan_.values.size() + plan_.keys.size() + plan_.registrations.size());
+  window_.SetMainMax(n);
+  window_.SetMainPosition(0);
+  for (const RemovalPlan::Value& v : plan_.values) {
+    if (Stopped()) return;
+    const std::string what = ValueName(v.root, v.subkey, v.name);
+    if (v.existed)
+      Log("kept (it was there before the installation): " + what);
+    else if (platform_.FindRegistryValue(v.root, v.subkey, v.name).value) {
+      if (platform_.DeleteRegistryValue(v.root, v.subkey, v.name))
+        Log("removed: " + what);
+      else
+        Failed("not removed: " + what);
+    }
+    window_.StepMain();
+    Pump();
+  }
+  for (const auto& [root, key] : plan_.keys) {
+    if (Stopped()) return;
+    const std::string what = RootName(root) + "\\" + key;
+    if (platform_.DeleteRegistryKey(root, key, false)) {
+      Log("removed: " + what);
+    } else {
+      const std::uint32_t code = platform_.LastError().code;
+      if (code == kErrorKeyHasChildren) Log("kept (not empty): " + what);
+      else if (code != kErrorFileNotFound && code != kErrorPathNotFound) Failed("not removed: " + what);
+    }
+    window_.StepMain();
+  }
+  for (const auto& [root, id] : plan_.registrations) {
+    const std::string key = kRegistrationKey + id;
+    if (platform_.DeleteRegistryKey(root, key, true))
+      Log("registration removed: " + RootName(root) + "\\" + key);
+    else if (platform_.LastError().code != kErrorFileNotFound)
+      Failed("registration not removed: " + RootName(root) + "\\" + key);
+    window_.StepMain();
+  }
+  window_.UpdateMain();
+}
+
+void Uninstaller::RemoveOwnFiles() {
+  const std::string record = folder_ + kRecordName;
+  if (platform_.DeleteOneFile(record)) Log("removed: " + record);
+  else Failed("not removed: " + record);
+  // A running program's file cannot be deleted, but it can be moved: into a
+  // private folder, which the next uninstaller or packed setup run removes
+  // and the next restart too, where the system lets us ask for that.
+  const std::optional<std::string> aside = platform_.MakePrivateFolder(kPrivateFolderPrefix);
+  const std::string moved = aside ? *aside + kUninstallerName : std::string();
+  if (aside && platform_.MoveOneFile(programFile_, moved)) {
+    Log("moved out of its folder: " + programFile_ + " -> " + moved);
+    platform_.RemoveAtRestart(moved);
+    platform_.RemoveAtRestart(aside->substr(0, aside->size() - 1));
+  } else {
+    Log("left until the next restart: " + programFile_);
+    platform_.RemoveAtRestart(programFile_);
+    if (aside) platform_.RemoveTree(*aside);
+  }
+}
+
+void Uninstaller::RemoveFolders() {
+  for (const std::string& folder : plan_.folders) {
+    if (Stopped()) return;
+    if (platform_.RemoveFolder(folder)) {
+      Log("removed: " + folder);
+      continue;
+    }
+    const std::uint32_t code = platform_.LastError().code;
+    if (code == kErrorDirNotEmpty) Log("kept (not empty): " + folder);
+    else if (code != kErrorFileNotFound && code != kErrorPathNotFound) Failed("not removed: " + folder);
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,50 @@
+// The uninstaller: reads the record beside it and takes away what the
+// installations it names added, latest first, through the setup window.
+#pragma once
+
+#include <string>
+
+#include "install_record.h"
+#include "logging_platform.h"
+#include "platform.h"
+#include "setup_window.h"
+
+namespace qv {
+
+class Uninstaller {
+ public:
+  // programFile: the uninstaller's own file, beside its record.
+  Uninstaller(Platform& platform, SetupWindow& window, RunState& state, RunReport& report, std::string programFile);
+  void SetLog(RunLog* log) { log_ = log; }
+
+  // Reads the record; false when it is missing or damaged.
+  bool Load();
+  // Builds the window, asks (a shown run), removes and shows the end.
+  void Run();
+
+ private:
+  void RemoveFiles();
+  void RemoveRegistry();
+  void RemoveOwnFiles();
+  void RemoveFolders();
+  void Step(int position, int max, const std::string& status);
+  void Pump();
+  bool Stopped() const { return state_.finished; }
+  void Failed(const std::string& what);
+  void Log(const std::string& line) {
+    if (log_) log_->Line(line);
+  }
+
+  Platform& platform_;
+  SetupWindow& window_;
+  RunState& state_;
+  RunReport& report_;
+  std::string programFile_;
+  std::string folder_;  // the program's, ending in a backslash
+  RunLog* log_ = nullptr;
+  RemovalPlan plan_;
+  std::uint32_t lastPump_ = 0;
+  bool pumped_ = false;
+};
+
+}  // namespace qv

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "install_recorder.h"
+#include "logging_platform.h"
+#include "setup_engine.h"
+#include "uninstaller.h"
+
+namespace qv {
+namespace {
+
+constexpr char kProgram[] = "D:\\dist\\setup.exe";
+constexpr char kFolder[] = "C:\\Program Files\\Demo";
+constexpr char kUninstaller[] = "C:\\Program Files\\Demo\\uninstall.exe";
+
+// Everything on the fake machine that an installation may touch.
+struct Snapshot {
+  std::map<std::string, std::string> files;  // path: content, or "<dir>"
+  std::map<std::tuple<std::uint32_t, std::string, std::string>, std::vector<std::uint8_t>> values;
+  std::set<std::pair<std::uint32_t, std::string>> keys;
+  bool operator==(const Snapshot&) const = default;
+};
+
+Snapshot Take(test::FakePlatform& m) {
+  Snapshot s;
+  for (const std::string& p : m.Tree("C:")) s.files[p] = m.IsFolder(p) ? "<dir>" : m.Content(p);
+  for (const auto& [k, v] : m.registry) s.values[k] = v.data;
+  s.keys = m.keys;
+  return s;
+}
+
+void Install(test::FakePlatform& machine, const std::vector<std::string>& args = {}) {
+  test::RecordingWindow window;
+  RunState state;
+  FolderValues folders;
+  RunReport report;
+  LoggingPlatform logged(machine, nullptr, report);
+  InstallRecorder recorder(logged, machine, nullptr);
+  recorder.SetUninstallerWriter(
+      [](Platform& p, const std::string& to) { return p.CopyOneFile(kProgram, to); });
+  SetupEngine engine(recorder, window, state, folders, kProgram);
+  engine.SetRecordKeeper(&recorder);
+  engine.SetOptions(true, std::string(kFolder));
+  engine.Run(args);
+  recorder.Finish();
+  ASSERT_EQ(report.failures, 0);
+}
+
+struct Uninstalled {
+  RunReport report;
+  bool loaded = false;
+  test::RecordingWindow window;
+};
+
+void Uninstall(test::FakePlatform& machine, Uninstalled& u) {
+  RunState state;
+  state.visible = false;
+  Uninstaller uninstaller(machine, u.window, state, u.report, kUninstaller);
+  u.loaded = uninstaller.Load();
+  if (u.loaded) uninstaller.Run();
+}
+
+test::FakePlatform Machine() {
+  test::FakePlatform m;
+  m.AddFolder("C:\\Program Files");
+  m.AddFolder("C:\\TEMP");
+  m.AddFile(kProgram, "MZ setup");
+  m.AddFile("D:\\dist\\app\\a.txt", "a");
+  m.AddFile("D:\\dist\\app\\sub\\deep\\b.txt", "b");
+  m.AddFile("D:\\dist\\font.ttf", "new font");
+  m.AddFile("D:\\dist\\second.txt", "2");
+  // There before: the installation replaces them; its uninstaller keeps them.
+  m.AddFile("C:\\WINDOWS\\Fonts\\font.ttf", "old font");
+  m.WriteRegistryValue(kHKCU, "Software\\Shared", "Mode", RegType::Text, {'o', 'l', 'd', 0});
+  m.WriteRegistryValue(kHKLM, std::string(kRegistrationKey) + "Other", "DisplayName", RegType::Text, {'o', 0});
+  return m;
+}
+
+constexpr char kScript[] =
+    "[INSTALL]\r\nApp=app\\,?\r\nFont=font.ttf,%WINDOWSDIR%\\Fonts\r\n"
+    "[REGISTRY]\r\n1=HKCU\\Software\\Demo\\Deep\\Path,%INSTALLDIR%\r\n2=HKCU\\Software\\Shared\\Mode,new\r\n"
+    "[UNINSTALL]\r\nName=Demo\r\nVersion=1.0\r\n";
+
+TEST(Uninstall, TakesAwayWhatTheInstallationsAddedAndNothingElse) {
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  const Snapshot before = Take(m);
+  Install(m);
+  EXPECT_EQ(m.Content("C:\\Program Files\\Demo\\sub\\deep\\b.txt"), "b");
+  EXPECT_EQ(m.Content(kUninstaller), "MZ setup");
+  const std::string reg = std::string(kRegistrationKey) + "Demo";
+  EXPECT_EQ(m.FindRegistryValue(kHKLM, reg, "QuietUninstallString").value, true);
+  // The same product again, with one file more: the record grows.
+  m.AddFile("D:\\dist\\again.ini", std::string(kScript) + "[INSTALL]\r\nMore=second.txt,%INSTALLDIR%\\more\r\n");
+  Install(m, {"again.ini"});
+  EXPECT_EQ(m.Content("C:\\Program Files\\Demo\\more\\second.txt"), "2");
+  // The person's data: a file of the installation changed since.
+  m.AddFile("C:\\Program Files\\Demo\\a.txt", "edited");
+
+  Uninstalled u;
+  Uninstall(m, u);
+  ASSERT_TRUE(u.loaded);
+  EXPECT_EQ(u.report.failures, 1);  // the changed file, kept
+  Snapshot expected = before;
+  expected.files["C:\\WINDOWS\\FONTS\\FONT.TTF"] = "new font";
+  expected.values[{kHKCU, "SOFTWARE\\SHARED", "MODE"}] = {'n', 'e', 'w', 0};
+  expected.files["C:\\PROGRAM FILES\\DEMO"] = "<dir>";
+  expected.files["C:\\PROGRAM FILES\\DEMO\\A.TXT"] = "edited";
+  Snapshot after = Take(m);
+  // The uninstaller itself was moved out of the way, into a private folder.
+  ASSERT_EQ(m.privateFolders.size(), 1u);
+  const std::string aside = *m.privateFolders.begin();
+  EXPECT_EQ(after.files.at(aside + "\\UNINSTALL.EXE"), "MZ setup");
+  after.files.erase(aside + "\\UNINSTALL.EXE");
+  after.files.erase(aside);
+  EXPECT_EQ(after.files, expected.files);
+  EXPECT_EQ(after.values, expected.values);
+  EXPECT_EQ(after.keys, expected.keys);
+}
+
+TEST(Uninstall, ARecordCutShortStillUninstallsAndADamagedOneNothing) {
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  Install(m);
+  const std::string record = std::string(kFolder) + "\\uninstall.dat";
+  const std::string whole = m.Content(record);
+  struct Case {
+    const char* what;
+    std::string record;
+    bool loads;
+  } cases[] = {
+      {"stopped while writing a line", whole + "1234ABCD F\tC:\\Program Files\\Demo\\x", true},
+      {"one byte changed", whole.substr(0, 60) + char(whole[60] ^ 1) + whole.substr(61), false},
+      {"no header", whole.substr(18), false},
+      {"a relative path", whole + EncodeRecordEntry({RecordEntry::Kind::Folder, "Demo", 0, "", false, 0, 0, {}}),
+       false},
+  };
+  for (const Case& c : cases) {
+    test::FakePlatform copy = m;
+    copy.AddFile(record, c.record);
+    Uninstalled u;
+    Uninstall(copy, u);
+    EXPECT_EQ(u.loaded, c.loads) << c.what;
+    EXPECT_EQ(copy.IsFile(std::string(kFolder) + "\\a.txt"), !c.loads) << c.what;
+  }
+}
+
+TEST(Uninstall, FieldsOfAnyKindReadBackAsWritten) {
+  RecordEntry value{RecordEntry::Kind::Value, "Software\\%x\tA\r\n", kHKCU, "na\x01me %41", true, 0, 0, {}};
+  RecordEntry file{RecordEntry::Kind::File, "C:\\d\\\xE6\x96\x87.txt", 0, "", false, 18446744073709551615u, 7, {}};
+  const std::string bytes = std::string(kRecordHeader) + EncodeRecordEntry(value) + EncodeRecordEntry(file);
+  const auto parsed = ParseRecord(bytes);
+  ASSERT_TRUE(parsed);
+  ASSERT_EQ(parsed->size(), 2u);
+  EXPECT_EQ((*parsed)[0].path, value.path);
+  EXPECT_EQ((*parsed)[0].name, value.name);
+  EXPECT_TRUE((*parsed)[0].existed);
+  EXPECT_EQ((*parsed)[1].path, file.path);
+  EXPECT_EQ((*parsed)[1].size, file.size);
+}
+
+}  // namespace
+}  // namespace qv

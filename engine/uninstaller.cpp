@@ -71,11 +71,21 @@ void Uninstaller::Run() {
   }
   window_.SetThinMax(kSteps);
   RemoveFiles();
-  if (!Stopped()) window_.SetThinPosition(1);
-  if (!Stopped()) RemoveRegistry();
-  if (!Stopped()) window_.SetThinPosition(2);
-  if (!Stopped()) RemoveOwnFiles();
-  if (!Stopped()) RemoveFolders();
+  if (Stopped()) return;  // the user quit
+  window_.SetThinPosition(1);
+  RemoveRegistry();
+  if (Stopped()) return;
+  window_.SetThinPosition(2);
+  if (retry_.empty()) {
+    Unregister();
+    RemoveOwnFiles();
+  } else {
+    // Something is still in use: the registration, the record and the
+    // uninstaller stay, the record naming only what is left, so that the
+    // uninstaller can be run again once it is free.
+    KeepForAnotherRun();
+  }
+  RemoveFolders();
   if (Stopped()) return;
   window_.SetThinPosition(kSteps);
   state_.finished = true;
@@ -121,10 +131,12 @@ void Uninstaller::RemoveFiles() {
     } else if (!f.finished) {
       // The installation stopped while writing it: whatever is there is ours.
       if (platform_.Attributes(f.path) == kNoAttributes) continue;
-      if (platform_.DeleteOneFile(f.path))
+      if (platform_.DeleteOneFile(f.path)) {
         Log("removed (its writing was cut short): " + f.path);
-      else
+      } else {
         Failed("not removed: " + f.path);
+        Retry(RecordEntry::Kind::FileStart, f.path, 0, "", 0, 0);
+      }
     } else {
       switch (platform_.RemoveFileIfUnchanged(f.path, {f.size, f.modified})) {
         case FileRemoval::Removed: Log("removed: " + f.path); break;
@@ -133,7 +145,10 @@ void Uninstaller::RemoveFiles() {
           ++report_.failures;
           Log("kept (changed since the installation): " + f.path);
           break;
-        case FileRemoval::Failed: Failed("not removed: " + f.path); break;
+        case FileRemoval::Failed:
+          Failed("not removed: " + f.path);
+          Retry(RecordEntry::Kind::File, f.path, 0, "", f.size, f.modified);
+          break;
       }
     }
   }
@@ -142,7 +157,7 @@ void Uninstaller::RemoveFiles() {
 void Uninstaller::RemoveRegistry() {
   window_.SetStatusText(texts::kUnregister);
   window_.RepaintStatus();
-  const int n = static_cast<int>(plan_.values.size() + plan_.keys.size() + plan_.registrations.size());
+  const int n = static_cast<int>(plan_.values.size() + plan_.keys.size());
   window_.SetMainMax(n);
   window_.SetMainPosition(0);
   for (const RemovalPlan::Value& v : plan_.values) {
@@ -151,10 +166,12 @@ void Uninstaller::RemoveRegistry() {
     if (v.existed)
       Log("kept (it was there before the installation): " + what);
     else if (platform_.FindRegistryValue(v.root, v.subkey, v.name).value) {
-      if (platform_.DeleteRegistryValue(v.root, v.subkey, v.name))
+      if (platform_.DeleteRegistryValue(v.root, v.subkey, v.name)) {
         Log("removed: " + what);
-      else
+      } else {
         Failed("not removed: " + what);
+        Retry(RecordEntry::Kind::Value, v.subkey, v.root, v.name, 0, 0);
+      }
     }
     window_.StepMain();
     Pump();
@@ -171,15 +188,53 @@ void Uninstaller::RemoveRegistry() {
     }
     window_.StepMain();
   }
+  window_.UpdateMain();
+}
+
+void Uninstaller::Unregister() {
   for (const auto& [root, id] : plan_.registrations) {
     const std::string key = kRegistrationKey + id;
     if (platform_.DeleteRegistryKey(root, key, true))
       Log("registration removed: " + RootName(root) + "\\" + key);
     else if (platform_.LastError().code != kErrorFileNotFound)
       Failed("registration not removed: " + RootName(root) + "\\" + key);
-    window_.StepMain();
   }
-  window_.UpdateMain();
+}
+
+void Uninstaller::Retry(RecordEntry::Kind kind, const std::string& path, std::uint32_t root, const std::string& name,
+                        std::uint64_t size, std::uint64_t modified) {
+  RecordEntry e;
+  e.kind = kind;
+  e.path = path;
+  e.root = root;
+  e.name = name;
+  e.size = size;
+  e.modified = modified;
+  retry_.push_back(std::move(e));
+}
+
+void Uninstaller::KeepForAnotherRun() {
+  std::string record = kRecordHeader;
+  RecordEntry product;
+  product.kind = RecordEntry::Kind::Product;
+  product.product = plan_.product;
+  record += EncodeRecordEntry(product);
+  // Oldest first, as an installation writes them: folders and keys before
+  // what is in them.
+  for (auto it = plan_.folders.rbegin(); it != plan_.folders.rend(); ++it)
+    record += EncodeRecordEntry({RecordEntry::Kind::Folder, *it, 0, "", false, 0, 0, {}});
+  for (auto it = plan_.keys.rbegin(); it != plan_.keys.rend(); ++it)
+    record += EncodeRecordEntry({RecordEntry::Kind::Key, it->second, it->first, "", false, 0, 0, {}});
+  for (auto it = retry_.rbegin(); it != retry_.rend(); ++it) record += EncodeRecordEntry(*it);
+  const std::string path = folder_ + kRecordName;
+  const std::optional<FileStamp> old = platform_.Stamp(path);
+  const bool written = platform_.WriteFileFrom(path, kAttrArchive, old ? old->modified : 0, [&](FileOutput& out) {
+    return out.Write(record.data(), record.size());
+  });
+  if (written)
+    Log("kept for another run: " + path + " names the " + std::to_string(retry_.size()) + " things still in use");
+  else
+    Failed("record not rewritten: " + path);
 }
 
 void Uninstaller::RemoveOwnFiles() {

@@ -25,7 +25,12 @@ class Uninstaller {
  private:
   void RemoveFiles();
   void RemoveRegistry();
+  void Unregister();
   void RemoveOwnFiles();
+  // Something could not be removed now: remember it for another run.
+  void Retry(RecordEntry::Kind kind, const std::string& path, std::uint32_t root, const std::string& name,
+             std::uint64_t size, std::uint64_t modified);
+  void KeepForAnotherRun();
   void RemoveFolders();
   void Step(int position, int max, const std::string& status);
   void Pump();
@@ -43,6 +48,7 @@ class Uninstaller {
   std::string folder_;  // the program's, ending in a backslash
   RunLog* log_ = nullptr;
   RemovalPlan plan_;
+  std::vector<RecordEntry> retry_;
   std::uint32_t lastPump_ = 0;
   bool pumped_ = false;
 };

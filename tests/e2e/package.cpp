@@ -86,6 +86,12 @@ int RunningProgram::ExitCode() const {
   return static_cast<int>(c);
 }
 
+int RunProgram(const std::string& commandLine, unsigned timeoutMs) {
+  RunningProgram program(commandLine);
+  if (!program.Started()) return -2;
+  return program.WaitForExit(timeoutMs) ? program.ExitCode() : -1;
+}
+
 std::string WaitForFile(const std::string& path, unsigned timeoutMs) {
   for (unsigned waited = 0; waited < timeoutMs; waited += 50) {
     if (test::IsFile(path)) return test::ReadTextFile(path);

@@ -59,6 +59,10 @@ class Package {
 };
 
 // Waits for a file that a started program writes; gives its content.
+// Runs a command line to its end: its exit code, -1 when it did not end in
+// time (it is then killed), -2 when it did not start.
+int RunProgram(const std::string& commandLine, unsigned timeoutMs = 60000);
+
 std::string WaitForFile(const std::string& path, unsigned timeoutMs = 15000);
 
 }  // namespace qv::e2e

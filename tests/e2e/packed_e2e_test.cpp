@@ -15,12 +15,6 @@ namespace {
 
 constexpr wchar_t kKey[] = L"Software\\qvSetupTest\\Packed";
 
-int RunProgram(const std::string& commandLine, unsigned timeoutMs = 60000) {
-  RunningProgram program(commandLine);
-  if (!program.Started()) return -2;
-  return program.WaitForExit(timeoutMs) ? program.ExitCode() : -1;
-}
-
 // Seals a package folder into one file with the qvSetup.exe under test; some
 // cases fail on purpose, so qvpack's checks must not stop them.
 std::string Seal(const Package& pkg, const std::string& out) {

@@ -10,7 +10,8 @@ namespace qv::qvpack {
 
 namespace {
 
-constexpr const char* kSections[] = {"GUI", "INSTALL", "REGISTRY", "COMMAND"};
+constexpr const char* kSections[] = {"GUI", "INSTALL", "REGISTRY", "COMMAND", "UNINSTALL"};
+constexpr const char* kUninstallKeys[] = {"Name", "Version", "Publisher", "Folder", "Id"};
 
 // Folder values of some target machine: a source using one of them is a
 // path on that machine, never in the package.
@@ -266,6 +267,25 @@ class Checker {
     ForEachKey("COMMAND", [](const std::string&, int, bool) {});
   }
 
+  void CheckUninstall() {
+    bool asks = false;
+    for (const std::string& key : reader_.ReadSection("INSTALL"))
+      asks = asks || Trim(SplitField(reader_.ReadString("INSTALL", key, ""), ',', true).tail) == "?";
+    int header = 0;
+    for (std::size_t i = 0; i < lines_.size() && !header; ++i)
+      if (!lines_[i].text.empty() && lines_[i].text[0] == '[' && IniText(lines_[i].text + "\n1=1\n", false).HasSection("UNINSTALL"))
+        header = int(i + 1);
+    if (!header) return;
+    if (reader_.ReadString("UNINSTALL", "Folder", "").empty() && !asks)
+      Report(header, Severity::Error,
+             "[UNINSTALL] names no Folder and no INSTALL entry asks for one: the run stops with an error");
+    ForEachKey("UNINSTALL", [&](const std::string& key, int line, bool) {
+      bool known = false;
+      for (const char* k : kUninstallKeys) known = known || SameText(key, k);
+      if (!known) Report(line, Severity::Warning, "unknown key " + Quoted(reader_.NameForMachine(key)) + " in [UNINSTALL]: the program never reads it");
+    });
+  }
+
  private:
   // Calls `check` for each key the program reads in turn, with the line of
   // the value it gets and whether that line is the key's own (false: the key
@@ -344,6 +364,7 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
     checker.CheckInstall();
     checker.CheckRegistry();
     checker.CheckCommands();
+    checker.CheckUninstall();
   }
 
   if (plan.script) {

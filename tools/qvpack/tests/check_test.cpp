@@ -94,6 +94,9 @@ TEST_F(PackageFolder, EachProblemOnItsLineWithItsSeverity) {
        {"setup.ini:4: error: DWORD: value '123456789' is no hexadecimal number of at most 8 digits"}},
       {std::string(kAll) + "[Instal]\r\nApp=app,C:\\T\r\n",
        {"setup.ini:3: warning: unknown section [Instal]: the program never reads it"}},
+      {std::string(kAll) + "[Uninstall]\r\nName=Demo\r\nIcon=x.ico\r\n",
+       {"setup.ini:3: error: [UNINSTALL] names no Folder and no INSTALL entry asks for one: the run stops with an error",
+        "setup.ini:5: warning: unknown key 'Icon' in [UNINSTALL]: the program never reads it"}},
       // The program reads the first line of a key again; a problem of that
       // line is reported once, on it.
       {std::string(kAll) + "[REGISTRY]\r\na=HKCU\\S\\N,DWORD:zz\r\n#\r\nA=HKCU\\S\\M,DWORD:1\r\n",

@@ -1,0 +1,224 @@
+#!/usr/bin/env python3
+"""Installing with an uninstaller and uninstalling again, on the Wine prefix
+as a whole: its files and registry compared before and after, the shown
+uninstaller driven by real clicks, an installation killed halfway.
+
+    uninstall_test.py path/to/qvSetup.exe
+"""
+import hashlib
+import os
+import re
+import subprocess
+import sys
+import time
+import unittest
+
+import window_test as w
+
+PREFIX = os.environ["WINEPREFIX"]
+DRIVE_C = os.path.join(PREFIX, "drive_c")
+# Program Files as our 32-bit program sees it.
+PROGRAM_FILES = os.path.join(DRIVE_C, "Program Files (x86)")
+REGISTRATION = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+
+
+def files_of(top):
+    """Every file and folder below top: path -> content digest, or None for a folder."""
+    found = {}
+    for folder, dirs, names in os.walk(top):
+        for d in dirs:
+            found[os.path.join(folder, d)] = None
+        for n in names:
+            path = os.path.join(folder, n)
+            if os.path.islink(path):
+                found[path] = "link:" + os.readlink(path)
+                continue
+            with open(path, "rb") as f:
+                found[path] = hashlib.sha1(f.read()).hexdigest()
+    return found
+
+
+def registry():
+    """The machine and user hives as reg export writes them: key -> its values
+    (one text each). Wine's display driver rewrites its own keys whenever a
+    program starts: those are left out."""
+    keys = {}
+    for hive in ("HKLM", "HKCU"):
+        out = os.path.join(PREFIX, "drive_c", "qv_hive.reg")
+        subprocess.run(["wine", "reg", "export", hive, "C:\\qv_hive.reg", "/y"], check=True,
+                       stdin=subprocess.DEVNULL, capture_output=True)
+        with open(out, "rb") as f:
+            text = f.read().decode("utf-16")
+        os.remove(out)
+        key, value = None, ""
+        for line in text.splitlines():
+            if line.startswith("["):
+                key = None if "\\Control\\Video" in line else line
+                if key:
+                    keys[key] = []
+            elif key and line.strip():
+                value += line.strip()
+                if not line.endswith("\\"):
+                    keys[key].append(value)
+                    value = ""
+    return keys
+
+
+def run(args, timeout=60):
+    return subprocess.run(["wine", *args], stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout).returncode
+
+
+def gone(path, timeout=20.0):
+    return w.wait_for(lambda: not os.path.exists(path), timeout)
+
+
+class UninstallTest(unittest.TestCase):
+    def package(self, ini, files=None):
+        pkg = w.Package(ini, files)
+        self.addCleanup(pkg.close)
+        return pkg
+
+    def test_a_silent_uninstall_leaves_the_machine_as_it_was(self):
+        target = os.path.join(PROGRAM_FILES, "qvRoundTrip")
+        subprocess.run(["rm", "-rf", target])  # left by an interrupted run
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", target]))
+        fonts = os.path.join(DRIVE_C, "windows", "Fonts")
+        # There before the installation, replaced by it: it stays, as installed.
+        shared = os.path.join(fonts, "qv_shared.txt")
+        with open(shared, "w") as f:
+            f.write("the system's own")
+        self.addCleanup(lambda: os.path.exists(shared) and os.remove(shared))
+        run(["reg", "add", "HKCU\\Software\\qvShared", "/v", "Mode", "/d", "old", "/f"])
+        self.addCleanup(lambda: run(["reg", "delete", "HKCU\\Software\\qvShared", "/f"]))
+        ini = ("[GUI]\nTiTle=Round Trip\n[INSTALL]\nqvRoundTrip=app\\,?\nShared=qv_shared.txt,%WINDOWSDIR%\\Fonts\n"
+               "Docs=docs,%INSTALLDIR%\\nested\\deeper\n"
+               "[REGISTRY]\n1=HKCU\\Software\\qvRoundTrip\\Deep\\Dir,%INSTALLDIR%\n2=HKCU\\Software\\qvShared\\Mode,new\n"
+               "3=HKLM\\Software\\qvRoundTrip\\Flags,DWORD:1F\n4=HKCU\\Software\\qvRoundTrip\\Blob,HEX:01,02\n"
+               "[UNINSTALL]\nName=Round Trip\nVersion=1.2.3\nPublisher=qvSetup tests\n")
+        pkg = self.package(ini, {"app\\a.txt": "a", "app\\sub\\deep\\b.txt": "b", "docs\\c.txt": "c",
+                                 "qv_shared.txt": "ours"})
+        files_before, registry_before = files_of(DRIVE_C), registry()
+
+        self.assertEqual(run([pkg.path("setup.exe"), "/S", "/D=C:\\Program Files (x86)\\qvRoundTrip"]), 0)
+        self.assertTrue(os.path.exists(os.path.join(target, "nested", "deeper", "docs", "c.txt")))
+        self.assertTrue(os.path.exists(os.path.join(target, "uninstall.exe")))
+        quiet = subprocess.run(["wine", "reg", "query", REGISTRATION + "Round Trip", "/v", "QuietUninstallString"],
+                               capture_output=True, text=True, stdin=subprocess.DEVNULL).stdout
+        self.assertIn('"C:\\Program Files (x86)\\qvRoundTrip\\uninstall.exe" /S', quiet)
+        # The person's own file in the installation folder, and an edited one.
+        with open(os.path.join(target, "notes.txt"), "w") as f:
+            f.write("mine")
+        with open(os.path.join(target, "sub", "deep", "b.txt"), "w") as f:
+            f.write("edited")
+
+        self.assertEqual(run(["C:\\Program Files (x86)\\qvRoundTrip\\uninstall.exe", "/S",
+                              "/LOG=" + pkg.win("uninstall.log")]), 3)
+        self.assertTrue(gone(os.path.join(target, "uninstall.exe")))
+        with open(pkg.path("uninstall.log"), encoding="utf-8-sig") as f:
+            log = f.read()
+        self.assertIn("kept (changed since the installation): C:\\Program Files (x86)\\qvRoundTrip\\sub\\deep\\b.txt", log)
+        self.assertIn("kept (it was there before the installation): C:\\windows\\Fonts\\qv_shared.txt", log)
+
+        files_after, registry_after = files_of(DRIVE_C), registry()
+        changed = {p for p in set(files_before) | set(files_after) if files_before.get(p, 0) != files_after.get(p, 0)}
+        # The uninstaller moved itself into a private folder of the temporary
+        # folder, removed by the next run or restart.
+        aside = {p for p in changed if re.search(r"/Temp/qvSetup-[0-9a-f]{32}(/uninstall\.exe)?$", p)}
+        self.assertEqual(len(aside), 2, sorted(changed))
+        expected = {shared, target, os.path.join(target, "notes.txt"), os.path.join(target, "sub"),
+                    os.path.join(target, "sub", "deep"), os.path.join(target, "sub", "deep", "b.txt")}
+        self.assertEqual(changed - aside, expected)
+        with open(shared) as f:
+            self.assertEqual(f.read(), "ours")
+        registry_changed = {k for k in set(registry_before) | set(registry_after)
+                            if registry_before.get(k) != registry_after.get(k)}
+        # Removals asked of the next restart (the moved uninstaller) are the
+        # system's own list.
+        session = "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Session Manager]"
+        if session in registry_changed:
+            registry_changed.remove(session)
+            differing = set(registry_before[session]) ^ set(registry_after[session])
+            self.assertEqual({v.split("=")[0] for v in differing}, {'"PendingFileRenameOperations"'})
+        self.assertEqual(registry_changed, {"[HKEY_CURRENT_USER\\Software\\qvShared]"})
+        self.assertIn('"Mode"="new"', registry_after["[HKEY_CURRENT_USER\\Software\\qvShared]"])
+        subprocess.run(["rm", "-rf", *aside])
+
+    def test_the_shown_uninstaller_asks_first(self):
+        target = os.path.join(PROGRAM_FILES, "qvAsked")
+        subprocess.run(["rm", "-rf", target])
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", target]))
+        ini = "[GUI]\nTiTle=Asked\n[INSTALL]\nqvAsked=app\\,?\n[UNINSTALL]\nName=Asked Demo\n"
+        pkg = self.package(ini, {"app\\a.txt": "a"})
+        self.assertEqual(run([pkg.path("setup.exe"), "/S", "/D=C:\\Program Files (x86)\\qvAsked"]), 0)
+        uninstaller = os.path.join(target, "uninstall.exe")
+        for answer_yes in (False, True):
+            with self.subTest(yes=answer_yes):
+                proc = subprocess.Popen(["wine", uninstaller], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                self.addCleanup(lambda p=proc: p.poll() is None and p.kill())
+                win = w.find_window("Asked Demo")
+                self.assertTrue(win, "no uninstaller window")
+                question = w.wait_for(lambda: [x for x in w.sh("xdotool", "search", "--onlyvisible", "--name",
+                                                                  "^Asked Demo$", check=False).split() if x != win],
+                                      20)
+                self.assertTrue(question, "no question")
+                if not answer_yes:
+                    w.keys("Return")  # the focus starts on No
+                    self.assertEqual(proc.wait(timeout=20), 1)
+                    self.assertTrue(os.path.exists(os.path.join(target, "a.txt")), "No removed something")
+                    self.assertTrue(os.path.exists(uninstaller))
+                    continue
+                w.keys("Tab", "Return")  # from No to Yes
+                self.assertTrue(w.wait_for(lambda: not os.path.exists(os.path.join(target, "a.txt")), 20))
+                time.sleep(0.5)
+                shot = w.screenshot(win)
+                _, _, width, _ = w.geometry(win)
+                red = [(x, y) for y in range(40, 62) for x in range(60, width - 20) if shot[y][x] == (255, 0, 0)]
+                self.assertGreater(len(red), 20, "no finished status line")
+                self.assertIsNone(proc.poll(), "the finished window waits for the user")
+                w.click(win, width // 2, 106)
+                self.assertEqual(proc.wait(timeout=20), 0)
+                self.assertTrue(gone(target), "the installation folder stayed")
+
+    def test_an_installation_killed_halfway_is_uninstalled(self):
+        target = os.path.join(PROGRAM_FILES, "qvKilled")
+        subprocess.run(["rm", "-rf", target])
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", target]))
+        ini = "[GUI]\nTiTle=Killed\n[INSTALL]\nqvKilled=many\\,?\n[UNINSTALL]\nName=Killed Demo\n"
+        pkg = self.package(ini, w.many_files(3000))
+        proc = subprocess.Popen(["wine", pkg.path("setup.exe"), "/S", "/D=C:\\Program Files (x86)\\qvKilled"],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        many = os.path.join(target)
+        self.assertTrue(w.wait_for(lambda: os.path.isdir(many) and len(os.listdir(many)) > 300, 60))
+        subprocess.run(["pkill", "-KILL", "-f", "qvKilled"], check=False)
+        proc.wait(timeout=20)
+        installed = len(os.listdir(many))
+        self.assertLess(installed, 3003, "the installation was not stopped halfway")
+        self.assertEqual(run([os.path.join(target, "uninstall.exe"), "/S"]), 0)
+        self.assertTrue(gone(target), "files of a killed installation stayed: %s" %
+                        (os.listdir(target)[:5] if os.path.isdir(target) else ""))
+
+    def test_a_damaged_record_removes_nothing(self):
+        target = os.path.join(PROGRAM_FILES, "qvDamaged")
+        subprocess.run(["rm", "-rf", target])
+        ini = "[INSTALL]\nqvDamaged=app\\,?\n[UNINSTALL]\nName=qvDamaged\n"
+        pkg = self.package(ini, {"app\\a.txt": "a"})
+        self.assertEqual(run([pkg.path("setup.exe"), "/S", "/D=C:\\Program Files (x86)\\qvDamaged"]), 0)
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", target]))
+        record = os.path.join(target, "uninstall.dat")
+        with open(record, "r+b") as f:
+            data = bytearray(f.read())
+            data[40] ^= 0x20
+            f.seek(0)
+            f.write(data)
+        self.assertEqual(run([os.path.join(target, "uninstall.exe"), "/S"]), 7)
+        self.assertEqual(sorted(os.listdir(target)), ["a.txt", "uninstall.dat", "uninstall.exe"])
+        os.remove(record)
+        self.assertEqual(run([os.path.join(target, "uninstall.exe"), "/S"]), 7)
+        self.assertTrue(os.path.exists(os.path.join(target, "a.txt")))
+        run(["reg", "delete", REGISTRATION + "qvDamaged", "/f"])
+
+
+if __name__ == "__main__":
+    w.EXE = sys.argv.pop(1)
+    unittest.main(verbosity=2)

@@ -35,6 +35,7 @@ enum : std::uint32_t { kErrorDamagedData = 23 };
 struct FindEntry {
   std::string name;
   std::uint32_t attributes = 0;
+  std::uint64_t size = 0, modified = 0;  // a file's, as the search saw them
 };
 
 // An open directory search; closes itself.
@@ -87,8 +88,6 @@ struct FileStamp {
   bool operator==(const FileStamp& o) const { return size == o.size && modified == o.modified; }
 };
 
-enum class FileRemoval { Removed, Absent, Changed, Failed };
-
 // A file that only grows; each piece reaches the disk before Append returns.
 class AppendFile {
  public:
@@ -126,9 +125,7 @@ class Platform {
   virtual std::uint32_t Attributes(const std::string& path) = 0;  // kNoAttributes if none
   // Size and modification time of a file; none for a folder or nothing.
   virtual std::optional<FileStamp> Stamp(const std::string& path) = 0;
-  // Deletes a file, read-only or not, when nobody has it open and it still
-  // has the stamp given.
-  virtual FileRemoval RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) = 0;
+  // Deletes a file, read-only or not.
   virtual bool DeleteOneFile(const std::string& path) = 0;
   // Removes an empty folder.
   virtual bool RemoveFolder(const std::string& path) = 0;

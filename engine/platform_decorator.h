@@ -32,9 +32,6 @@ class PlatformDecorator : public Platform {
   }
   std::uint32_t Attributes(const std::string& path) override { return Inner().Attributes(path); }
   std::optional<FileStamp> Stamp(const std::string& path) override { return Inner().Stamp(path); }
-  FileRemoval RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) override {
-    return Inner().RemoveFileIfUnchanged(path, stamp);
-  }
   bool DeleteOneFile(const std::string& path) override { return Inner().DeleteOneFile(path); }
   bool RemoveFolder(const std::string& path) override { return Inner().RemoveFolder(path); }
   bool MoveOneFile(const std::string& from, const std::string& to) override { return Inner().MoveOneFile(from, to); }

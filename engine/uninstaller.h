@@ -2,6 +2,9 @@
 // installations it names added, latest first, through the setup window.
 #pragma once
 
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "install_record.h"
@@ -24,6 +27,8 @@ class Uninstaller {
 
  private:
   void RemoveFiles();
+  // A file's size and time as its folder's listing gives them.
+  std::optional<FileStamp> StampOf(const std::string& path);
   void RemoveRegistry();
   void Unregister();
   void RemoveOwnFiles();
@@ -49,6 +54,8 @@ class Uninstaller {
   RunLog* log_ = nullptr;
   RemovalPlan plan_;
   std::vector<RecordEntry> retry_;
+  std::set<std::string> listed_;                // folders listed, upper case
+  std::map<std::string, FileStamp> stamps_;     // their files, upper case
   std::uint32_t lastPump_ = 0;
   bool pumped_ = false;
 };

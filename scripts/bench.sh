@@ -19,6 +19,8 @@ wine build/win32/bench/install_bench.exe 5 'Q:' </dev/null
 echo "== install: disk (Wine temp folder)"
 wine build/win32/bench/install_bench.exe 3 </dev/null
 rm -f "$WINEPREFIX/dosdevices/q:"
+echo "== uninstall: Wine's 32-bit DLL folder against a bare DeleteFileA loop"
+wine build/win32/bench/uninstall_bench.exe 'Z:\usr\lib\i386-linux-gnu\wine\i386-windows' 5 </dev/null
 echo "== window: first paint and a visible install against a hidden one"
 python3 bench/window_bench.py build/win32/window/qvSetup.exe build/win32/bench/bare_window.exe 3
 rm -rf "$shm"

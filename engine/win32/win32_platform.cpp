@@ -28,7 +28,14 @@ std::string FolderQuery(Query query) {
   return (n == 0 || n >= std::size(buf)) ? std::string() : WideToUtf8({buf, n});
 }
 
-FindEntry EntryOf(const WIN32_FIND_DATAW& d) { return {WideToUtf8(d.cFileName), d.dwFileAttributes}; }
+std::uint64_t Ticks64(const FILETIME& t) {
+  return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+FindEntry EntryOf(const WIN32_FIND_DATAW& d) {
+  return {WideToUtf8(d.cFileName), d.dwFileAttributes,
+          (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow, Ticks64(d.ftLastWriteTime)};
+}
 
 HKEY RootKey(std::uint32_t root) { return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(root)); }
 
@@ -378,12 +385,6 @@ bool Win32Platform::RemoveTree(const std::string& folder) {
 
 namespace {
 
-std::uint64_t Ticks64(const FILETIME& t) {
-  return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-
-bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 class Win32Append : public AppendFile {
  public:
   explicit Win32Append(HANDLE file) : file_(file) {}
@@ -407,31 +408,6 @@ std::optional<FileStamp> Win32Platform::Stamp(const std::string& path) {
       (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return std::nullopt;
   return FileStamp{(static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow, Ticks64(d.ftLastWriteTime)};
-}
-
-FileRemoval Win32Platform::RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) {
-  // One open for the look and the deletion: the same file, and one path
-  // lookup as a plain delete has. Shared as DeleteFile shares, so a file
-  // somebody holds without letting it be deleted stays.
-  UniqueFile file(::CreateFileW(WidePath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) return Missing(::GetLastError()) ? FileRemoval::Absent : FileRemoval::Failed;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(file.Get(), &info)) return FileRemoval::Failed;
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FileRemoval::Changed;
-  const FileStamp now{(static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
-                      Ticks64(info.ftLastWriteTime)};
-  if (!(now == stamp)) return FileRemoval::Changed;
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-    FILE_BASIC_INFO basic{};
-    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    ::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic);
-  }
-  FILE_DISPOSITION_INFO dispose{TRUE};
-  if (!::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &dispose, sizeof dispose))
-    return FileRemoval::Failed;
-  return FileRemoval::Removed;
 }
 
 bool Win32Platform::DeleteOneFile(const std::string& path) {

@@ -23,7 +23,6 @@ class Win32Platform : public Platform {
   bool DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) override;
   std::uint32_t Attributes(const std::string& path) override;
   std::optional<FileStamp> Stamp(const std::string& path) override;
-  FileRemoval RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) override;
   bool DeleteOneFile(const std::string& path) override;
   bool RemoveFolder(const std::string& path) override;
   bool MoveOneFile(const std::string& from, const std::string& to) override;

@@ -128,7 +128,7 @@ std::unique_ptr<FindHandle> FakePlatform::FindFirst(const std::string& pattern, 
   }
   for (const auto& [k, node] : nodes_)
     if (k != folder && Key(FolderPart(k)) == folder && Matches(mask, node.name))
-      found.push_back({node.name, node.attributes});
+      found.push_back({node.name, node.attributes, node.content.size(), node.modified});
   if (found.empty()) {
     lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
     return nullptr;
@@ -261,12 +261,6 @@ std::optional<FileStamp> FakePlatform::Stamp(const std::string& path) {
   if (!IsFile(path)) return std::nullopt;
   const Node& n = nodes_.at(Key(path));
   return FileStamp{n.content.size(), n.modified};
-}
-
-FileRemoval FakePlatform::RemoveFileIfUnchanged(const std::string& path, const FileStamp& stamp) {
-  if (!IsFile(path)) return FileRemoval::Absent;
-  if (!(*Stamp(path) == stamp)) return FileRemoval::Changed;
-  return DeleteOneFile(path) ? FileRemoval::Removed : FileRemoval::Failed;
 }
 
 bool FakePlatform::DeleteOneFile(const std::string& path) {

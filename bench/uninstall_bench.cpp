@@ -1,0 +1,146 @@
+// Uninstall speed: the uninstaller over the Win32 platform against a bare
+// DeleteFileA loop over the same files, in the same run. The tree is a real
+// one (Wine's own 32-bit DLL folder, given on the command line), installed
+// before each timed side by the engine with its record.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "install_recorder.h"
+#include "logging_platform.h"
+#include "setup_engine.h"
+#include "uninstaller.h"
+#include "win32_platform.h"
+
+namespace {
+
+class NullWindow : public qv::NoWindow {
+ public:
+  void ProcessMessages() override {
+    MSG m;
+    while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&m);
+  }
+};
+
+double Now() {
+  LARGE_INTEGER f, c;
+  ::QueryPerformanceFrequency(&f);
+  ::QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+// Files under a folder, and the folders themselves (deepest last).
+void ListTree(const std::string& dir, std::vector<std::string>& files, std::vector<std::string>& folders) {
+  folders.push_back(dir);
+  WIN32_FIND_DATAA d;
+  HANDLE h = ::FindFirstFileA((dir + "\\*").c_str(), &d);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string n = d.cFileName;
+    if (n == "." || n == "..") continue;
+    if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      ListTree(dir + "\\" + n, files, folders);
+    else
+      files.push_back(dir + "\\" + n);
+  } while (::FindNextFileA(h, &d));
+  ::FindClose(h);
+}
+
+void RemoveTree(const std::string& dir) {
+  std::vector<std::string> files, folders;
+  ListTree(dir, files, folders);
+  for (const std::string& f : files) ::DeleteFileA(f.c_str());
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) ::RemoveDirectoryA(it->c_str());
+}
+
+// The engine's silent install of the tree into `to`, keeping its record.
+void InstallWithRecord(qv::Platform& machine, const std::string& program, const std::string& tree,
+                       const std::string& to) {
+  qv::RunReport report;
+  qv::LoggingPlatform logged(machine, nullptr, report);
+  qv::InstallRecorder recorder(logged, machine, nullptr);
+  recorder.SetUninstallerWriter([&](qv::Platform& p, const std::string& path) { return p.CopyOneFile(program, path); });
+  NullWindow window;
+  qv::RunState state;
+  state.visible = false;
+  qv::FolderValues folders;
+  qv::SetupEngine engine(recorder, window, state, folders, program);
+  engine.SetRecordKeeper(&recorder);
+  recorder.Start();
+  recorder.Open(to, qv::Product{"qvUninstallBench", "qvUninstallBench", "", "", 0, "", ""});
+  engine.InstallEntry(tree + "\\", to);
+  recorder.Finish();
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // uninstall_bench tree [rounds]
+  if (argc < 2) {
+    std::printf("usage: uninstall_bench tree [rounds]\n");
+    return 2;
+  }
+  const std::string tree = argv[1];
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  char tmp[MAX_PATH];
+  ::GetTempPathA(MAX_PATH, tmp);
+  const std::string base = std::string(tmp) + "qv_uninstall_bench";
+  RemoveTree(base);
+  ::CreateDirectoryA(base.c_str(), nullptr);
+  const std::string out = base + "\\out";
+  char self[MAX_PATH];
+  ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+
+  qv::Win32Platform machine;
+  std::vector<double> bare, uninstall;
+  std::size_t count = 0;
+  for (int r = 0; r < rounds; ++r) {
+    for (int side = 0; side < 2; ++side) {
+      // Alternate the order so neither side always comes first.
+      const bool ours = (side == 0) == (r % 2 == 1);
+      RemoveTree(out);
+      // Both sides start from the same installation, so the file system is
+      // in the same state (the record's flushes included).
+      InstallWithRecord(machine, self, tree, out);
+      if (ours) {
+        NullWindow window;
+        qv::RunState state;
+        state.visible = false;
+        qv::RunReport report;
+        const double t0 = Now();
+        qv::Uninstaller uninstaller(machine, window, state, report, out + "\\uninstall.exe");
+        if (!uninstaller.Load()) {
+          std::printf("no record\n");
+          return 1;
+        }
+        uninstaller.Run();
+        uninstall.push_back((Now() - t0) * 1000.0);
+        if (report.failures != 0 || ::GetFileAttributesA(out.c_str()) != INVALID_FILE_ATTRIBUTES) {
+          std::printf("the uninstall left something (%d failures)\n", report.failures);
+          return 1;
+        }
+      } else {
+        std::vector<std::string> files, folders;
+        ListTree(out, files, folders);
+        count = files.size();
+        const double t0 = Now();
+        for (const std::string& f : files) ::DeleteFileA(f.c_str());
+        bare.push_back((Now() - t0) * 1000.0);
+      }
+    }
+  }
+  RemoveTree(base);
+  const double b = Median(bare), u = Median(uninstall);
+  std::printf("%7s %12s %16s %7s\n", "files", "bare (ms)", "uninstall (ms)", "ratio");
+  std::printf("%7zu %12.1f %16.1f %7.3f\n", count, b, u, u / b);
+  std::printf("target: uninstall within 1.20x of the bare DeleteFileA loop: %s\n", u / b <= 1.20 ? "met" : "missed");
+  return 0;
+}

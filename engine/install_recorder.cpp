@@ -194,7 +194,9 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
     Inner().DeleteOneFile(elsewhere + kRecordName);
     Inner().DeleteOneFile(elsewhere + kUninstallerName);
   }
-  if (writeUninstaller_) writeUninstaller_(Inner(), folder_ + kUninstallerName);
+  if (writeUninstaller_ && writeUninstaller_(Inner(), folder_ + kUninstallerName))
+    if (const std::optional<FileStamp> stamp = Inner().Stamp(folder_ + kUninstallerName))
+      ownBytes_ = stamp->size;
   Register();
 }
 
@@ -221,7 +223,7 @@ void InstallRecorder::Register() {
   WriteRegistration("DisplayIcon", RegType::Text, TextData(uninstaller));
   WriteRegistration("UninstallString", RegType::Text, TextData("\"" + uninstaller + "\""));
   WriteRegistration("QuietUninstallString", RegType::Text, TextData("\"" + uninstaller + "\" /S"));
-  WriteRegistration("EstimatedSize", RegType::Dword, DwordData(EstimatedKilobytes(PlanRemoval(all_))));
+  WriteRegistration("EstimatedSize", RegType::Dword, DwordData(Kilobytes()));
   WriteRegistration("InstallDate", RegType::Text, TextData(Inner().Today()));
   WriteRegistration("NoModify", RegType::Dword, DwordData(1));
   WriteRegistration("NoRepair", RegType::Dword, DwordData(1));
@@ -234,7 +236,13 @@ void InstallRecorder::Finish() {
   } catch (const EngineError& e) {
     Log(std::string("error: ") + e.what());
   }
-  WriteRegistration("EstimatedSize", RegType::Dword, DwordData(EstimatedKilobytes(PlanRemoval(all_))));
+  WriteRegistration("EstimatedSize", RegType::Dword, DwordData(Kilobytes()));
+}
+
+std::uint32_t InstallRecorder::Kilobytes() const {
+  // The files the record names, and the uninstaller beside it.
+  const std::uint64_t kb = EstimatedKilobytes(PlanRemoval(all_)) + (ownBytes_ + 1023) / 1024;
+  return kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kb);
 }
 
 }  // namespace qv

@@ -59,6 +59,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   std::vector<RecordEntry> RecordElsewhere(std::string& from);
   std::uint32_t RegistrationRoot();
   void Register();
+  std::uint32_t Kilobytes() const;
   void WriteRegistration(const std::string& name, RegType type, const std::vector<std::uint8_t>& data);
   void Log(const std::string& line) {
     if (log_) log_->Line(line);
@@ -73,6 +74,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   std::vector<RecordEntry> all_;  // every line of the record, earlier runs' included
   std::string folder_;            // ends in a backslash
   Product product_;
+  std::uint64_t ownBytes_ = 0;  // the uninstaller's size
 };
 
 }  // namespace qv

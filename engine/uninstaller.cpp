@@ -166,9 +166,12 @@ void Uninstaller::RemoveFiles() {
 void Uninstaller::RemoveRegistry() {
   window_.SetStatusText(texts::kUnregister);
   window_.RepaintStatus();
+  // With nothing to remove here the bar keeps showing the files done.
   const int n = static_cast<int>(plan_.values.size() + plan_.keys.size());
-  window_.SetMainMax(n);
-  window_.SetMainPosition(0);
+  if (n > 0) {
+    window_.SetMainMax(n);
+    window_.SetMainPosition(0);
+  }
   for (const RemovalPlan::Value& v : plan_.values) {
     if (Stopped()) return;
     const std::string what = ValueName(v.root, v.subkey, v.name);

@@ -7,26 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "setup_engine.h"
 #include "win32_platform.h"
 
 namespace {
 
-// A window nobody sees: the engine's hidden run, which still pumps.
-class NullWindow : public qv::NoWindow {
- public:
-  void ProcessMessages() override {
-    MSG m;
-    while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&m);
-  }
-};
-
-double Now() {
-  LARGE_INTEGER f, c;
-  ::QueryPerformanceFrequency(&f);
-  ::QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
+using qv::bench::Median;
+using qv::bench::Now;
+using qv::bench::NullWindow;
 
 void WriteFile(const std::string& path, std::size_t size) {
   static std::string block(1 << 20, 'q');
@@ -71,11 +60,6 @@ void BareCopy(const std::string& from, const std::string& to) {
     }
   } while (::FindNextFileA(h, &d));
   ::FindClose(h);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace

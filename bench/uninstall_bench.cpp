@@ -11,26 +11,16 @@
 
 #include "install_recorder.h"
 #include "logging_platform.h"
+#include "bench_common.h"
 #include "setup_engine.h"
 #include "uninstaller.h"
 #include "win32_platform.h"
 
 namespace {
 
-class NullWindow : public qv::NoWindow {
- public:
-  void ProcessMessages() override {
-    MSG m;
-    while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&m);
-  }
-};
-
-double Now() {
-  LARGE_INTEGER f, c;
-  ::QueryPerformanceFrequency(&f);
-  ::QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
+using qv::bench::Median;
+using qv::bench::Now;
+using qv::bench::NullWindow;
 
 // Files under a folder, and the folders themselves (deepest last).
 void ListTree(const std::string& dir, std::vector<std::string>& files, std::vector<std::string>& folders) {
@@ -73,11 +63,6 @@ void InstallWithRecord(qv::Platform& machine, const std::string& program, const 
   recorder.Open(to, qv::Product{"qvUninstallBench", "qvUninstallBench", "", "", 0, "", ""});
   engine.InstallEntry(tree + "\\", to);
   recorder.Finish();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace

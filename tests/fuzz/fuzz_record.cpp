@@ -1,0 +1,29 @@
+// The uninstaller's record: whatever the file holds, reading it either fails
+// or gives entries that encode back to the same lines, and planning their
+// removal names each thing once.
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "fuzz_check.h"
+#include "install_record.h"
+#include "text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using qv::fuzz::Require;
+  const std::string bytes = qv::fuzz::AsText(data, size);
+  const auto entries = qv::ParseRecord(bytes);
+  if (!entries) return 0;
+  std::string again = qv::kRecordHeader;
+  for (const qv::RecordEntry& e : *entries) again += qv::EncodeRecordEntry(e);
+  const auto reread = qv::ParseRecord(again);
+  Require(reread && reread->size() == entries->size(), "a record read back does not read again");
+  for (std::size_t i = 0; i < entries->size(); ++i)
+    Require(qv::EncodeRecordEntry((*reread)[i]) == qv::EncodeRecordEntry((*entries)[i]), "a line changed on the way");
+  const qv::RemovalPlan plan = qv::PlanRemoval(*entries);
+  std::set<std::string> files;
+  for (const auto& f : plan.files) Require(files.insert(qv::UpperCase(f.path)).second, "a file planned twice");
+  Require(plan.files.size() <= entries->size() && plan.folders.size() <= entries->size(), "the plan grew");
+  return 0;
+}

@@ -28,6 +28,7 @@ pf=$(wine cmd /c echo %ProgramFiles% 2>/dev/null | tr -d '\r')
 target_unix=$(winepath -u "$pf\\Demo" 2>/dev/null)
 rm -rf "$target_unix"
 wine reg delete 'HKCU\Software\qvSetupDemo' /f >/dev/null 2>&1 || true
+wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qvSetup Demo' /f >/dev/null 2>&1 || true
 
 echo "demo: starting DemoSetup.exe (window title \"qvSetup Demo\")"
 wine "$one" >/dev/null 2>&1 </dev/null &
@@ -75,3 +76,17 @@ echo "demo: installed into $pf\\Demo:"
 echo "demo: the started command wrote: $(cat "$target_unix/started.txt" 2>/dev/null | tr -d '\r')"
 echo "demo: registry values:"
 wine reg query 'HKCU\Software\qvSetupDemo' 2>/dev/null | tr -d '\r' | sed -n 's/^    /    /p'
+echo "demo: registered for uninstalling:"
+wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qvSetup Demo' 2>/dev/null | tr -d '\r' |
+  sed -n 's/^    /    /p'
+
+echo "demo: uninstalling, silently: \"$pf\\Demo\\uninstall.exe\" /S"
+set +e
+wine "$pf\\Demo\\uninstall.exe" /S "/LOG=$(winepath -w "$root/build/demo/uninstall.log")" </dev/null
+code=$?
+set -e
+echo "demo: the uninstaller ended with exit code $code; log: build/demo/uninstall.log"
+if [ -d "$target_unix" ]; then
+  echo "demo: left in $pf\\Demo (the started command's note: nobody recorded it):"
+  (cd "$target_unix" && find . -mindepth 1 | sort | sed 's/^/    /')
+fi

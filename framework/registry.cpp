@@ -48,7 +48,8 @@ std::optional<bool> TRegistry::KeyEmpty() const {
 
 bool TRegistry::DeleteKey(const std::string& key, bool whole) {
   CloseKey();
-  const std::wstring sub = Utf8ToWide(key);
+  // As OpenKey names it: a leading backslash is dropped.
+  const std::wstring sub = Utf8ToWide((!key.empty() && key[0] == '\\') ? key.substr(1) : key);
   if (sub.empty()) return Failed(ERROR_INVALID_PARAMETER);  // never the root itself
   const LONG rc = whole ? ::RegDeleteTreeW(root_, sub.c_str()) : ::RegDeleteKeyW(root_, sub.c_str());
   return rc == ERROR_SUCCESS || Failed(rc);

@@ -226,6 +226,16 @@ RegWrite FakePlatform::WriteRegistryValue(std::uint32_t root, const std::string&
   return RegWrite::Written;
 }
 
+RegistryText FakePlatform::ReadRegistryText(std::uint32_t root, const std::string& subkey, const std::string& name) {
+  if (SameText(name, "ProgramFilesDir")) return programFilesDir;
+  const auto it = registry.find({root, UpperCase(subkey), UpperCase(name)});
+  if (it == registry.end()) return {RegistryText::Status::Absent, {}};
+  if (it->second.type != RegType::Text) return {RegistryText::Status::NotText, {}};
+  std::string text(it->second.data.begin(), it->second.data.end());
+  if (!text.empty() && text.back() == '\0') text.pop_back();
+  return {RegistryText::Status::Text, text};
+}
+
 RegistryPresence FakePlatform::FindRegistryValue(std::uint32_t root, const std::string& subkey,
                                                  const std::string& name) {
   if (!subkey.empty() && !keys.count({root, UpperCase(subkey)})) return {};

@@ -57,9 +57,8 @@ class FakePlatform : public Platform {
   std::string WindowsFolder() override { return windowsFolder; }
   std::string SystemFolder() override { return systemFolder; }
   std::string TempPath() override { return tempPath; }
-  RegistryText ReadRegistryText(std::uint32_t, const std::string&, const std::string&) override {
-    return programFilesDir;
-  }
+  // ProgramFilesDir as the test sets it; any other text value from the registry.
+  RegistryText ReadRegistryText(std::uint32_t root, const std::string& subkey, const std::string& name) override;
   RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey,
                               const std::string& name, RegType type,
                               const std::vector<std::uint8_t>& data) override;

@@ -29,7 +29,8 @@ Snapshot Take(test::FakePlatform& m) {
   return s;
 }
 
-void Install(test::FakePlatform& machine, const std::vector<std::string>& args = {}) {
+void Install(test::FakePlatform& machine, const std::vector<std::string>& args = {},
+             const std::string& folder = kFolder) {
   test::RecordingWindow window;
   RunState state;
   FolderValues folders;
@@ -40,7 +41,7 @@ void Install(test::FakePlatform& machine, const std::vector<std::string>& args =
       [](Platform& p, const std::string& to) { return p.CopyOneFile(kProgram, to); });
   SetupEngine engine(recorder, window, state, folders, kProgram);
   engine.SetRecordKeeper(&recorder);
-  engine.SetOptions(true, std::string(kFolder));
+  engine.SetOptions(true, folder);
   engine.Run(args);
   recorder.Finish();
   ASSERT_EQ(report.failures, 0);
@@ -52,10 +53,10 @@ struct Uninstalled {
   test::RecordingWindow window;
 };
 
-void Uninstall(test::FakePlatform& machine, Uninstalled& u) {
+void Uninstall(test::FakePlatform& machine, Uninstalled& u, const std::string& program = kUninstaller) {
   RunState state;
   state.visible = false;
-  Uninstaller uninstaller(machine, u.window, state, u.report, kUninstaller);
+  Uninstaller uninstaller(machine, u.window, state, u.report, program);
   u.loaded = uninstaller.Load();
   if (u.loaded) uninstaller.Run();
 }
@@ -116,6 +117,32 @@ TEST(Uninstall, TakesAwayWhatTheInstallationsAddedAndNothingElse) {
   EXPECT_EQ(after.files, expected.files);
   EXPECT_EQ(after.values, expected.values);
   EXPECT_EQ(after.keys, expected.keys);
+}
+
+TEST(Uninstall, InstallingAgainElsewhereMovesTheRecordWithEverythingItNames) {
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  const Snapshot before = Take(m);
+  Install(m);
+  Install(m, {}, "C:\\Apps\\Demo");
+  // One record, one uninstaller: in the new folder.
+  EXPECT_FALSE(m.IsFile(kUninstaller));
+  EXPECT_FALSE(m.IsFile(std::string(kFolder) + "\\uninstall.dat"));
+  ASSERT_TRUE(m.IsFile("C:\\Apps\\Demo\\uninstall.exe"));
+  Uninstalled u;
+  Uninstall(m, u, "C:\\Apps\\Demo\\uninstall.exe");
+  ASSERT_TRUE(u.loaded);
+  EXPECT_EQ(u.report.failures, 0);
+  Snapshot after = Take(m);
+  for (const std::string& aside : m.privateFolders) {
+    after.files.erase(aside + "\\UNINSTALL.EXE");
+    after.files.erase(aside);
+  }
+  Snapshot expected = before;
+  expected.files["C:\\WINDOWS\\FONTS\\FONT.TTF"] = "new font";
+  expected.values[{kHKCU, "SOFTWARE\\SHARED", "MODE"}] = {'n', 'e', 'w', 0};
+  EXPECT_EQ(after.files, expected.files);
+  EXPECT_EQ(after.values, expected.values);
 }
 
 TEST(Uninstall, ARecordCutShortStillUninstallsAndADamagedOneNothing) {

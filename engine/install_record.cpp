@@ -79,6 +79,7 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
     }
     case RecordEntry::Kind::Folder: return {e.path};
     case RecordEntry::Kind::FileStart: return {e.path, n(e.existed)};
+    case RecordEntry::Kind::Unwritten: return {e.path};
     case RecordEntry::Kind::File: return {e.path, n(e.existed), n(e.size), n(e.modified)};
     case RecordEntry::Kind::Key: return {n(e.root), e.path};
     case RecordEntry::Kind::Value: return {n(e.root), e.path, e.name, n(e.existed)};
@@ -90,6 +91,7 @@ std::size_t FieldCount(char kind) {
   switch (kind) {
     case 'P': return 7;
     case 'D': return 1;
+    case 'x': return 1;
     case 'w': return 2;
     case 'F': return 4;
     case 'K': return 2;
@@ -133,7 +135,8 @@ std::optional<RecordEntry> ParseLine(std::string_view line) {
       e.product = {f[0], f[1], f[2], f[3], *r, f[5], f[6]};
       break;
     }
-    case RecordEntry::Kind::Folder: e.path = f[0]; break;
+    case RecordEntry::Kind::Folder:
+    case RecordEntry::Kind::Unwritten: e.path = f[0]; break;
     case RecordEntry::Kind::FileStart:
     case RecordEntry::Kind::File: {
       const std::optional<bool> existed = flag(f[1]);
@@ -166,7 +169,7 @@ std::optional<RecordEntry> ParseLine(std::string_view line) {
   // Only full paths: a record never names anything relative to where the
   // uninstaller happens to run.
   if ((e.kind == RecordEntry::Kind::Folder || e.kind == RecordEntry::Kind::FileStart ||
-       e.kind == RecordEntry::Kind::File) &&
+       e.kind == RecordEntry::Kind::File || e.kind == RecordEntry::Kind::Unwritten) &&
       !IsDrivePath(e.path) && e.path.rfind("\\\\", 0) != 0)
     return std::nullopt;
   return e;
@@ -229,11 +232,13 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
         place(folders, UpperCase(e.path), i, plan.folders, [&] { return e.path; });
         break;
       case RecordEntry::Kind::FileStart:
-      case RecordEntry::Kind::File: {
+      case RecordEntry::Kind::File:
+      case RecordEntry::Kind::Unwritten: {
         RemovalPlan::File& f = place(files, UpperCase(e.path), i, plan.files,
-                                     [&] { return RemovalPlan::File{e.path, e.existed, false, 0, 0}; });
-        f.finished = e.kind == RecordEntry::Kind::File;
-        if (f.finished) {
+                                     [&] { return RemovalPlan::File{e.path, e.existed, false, false, 0, 0}; });
+        f.cutShort = e.kind == RecordEntry::Kind::FileStart;
+        if (e.kind == RecordEntry::Kind::File) {
+          f.written = true;
           f.size = e.size;
           f.modified = e.modified;
         }

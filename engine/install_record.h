@@ -40,6 +40,7 @@ struct RecordEntry {
     Folder = 'D',    // a folder the run created
     FileStart = 'w', // a file about to be written
     File = 'F',      // a file written, with its stamp
+    Unwritten = 'x', // a file announced, then not written after all
     Key = 'K',       // a registry key the run created
     Value = 'V',     // a registry value the run wrote
   };
@@ -60,6 +61,9 @@ class RecordKeeper {
   virtual void Start() = 0;
   // The record's folder is known: the record is written there from now on.
   virtual void Open(const std::string& folder, Product product) = 0;
+  // The files the run is about to write, named in one go: one trip to the
+  // disk for them all instead of one each.
+  virtual void WillWrite(const std::vector<std::string>& paths) = 0;
 };
 
 inline constexpr char kRecordHeader[] = "qvSetup record 1\r\n";
@@ -78,7 +82,8 @@ struct RemovalPlan {
   struct File {
     std::string path;
     bool existed = false;
-    bool finished = false;  // false: the run stopped while writing it
+    bool written = false;   // a run wrote it: size and time are its last
+    bool cutShort = false;  // the last run to start writing it stopped before it had
     std::uint64_t size = 0, modified = 0;
   };
   struct Value {

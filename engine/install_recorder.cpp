@@ -62,26 +62,44 @@ bool InstallRecorder::MakeFolder(const std::string& path) {
   return made;
 }
 
+void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {
+  if (!recording_) return;
+  for (const std::string& path : paths) {
+    RecordEntry e;
+    e.kind = RecordEntry::Kind::FileStart;
+    e.path = path;
+    e.existed = Inner().Attributes(path) != kNoAttributes;
+    announced_[UpperCase(path)] = {path, e.existed};
+    Add(std::move(e));
+  }
+  Commit();
+}
+
 template <typename Write>
 bool InstallRecorder::RecordFile(const std::string& to, Write write) {
   if (!recording_) return write();
   RecordEntry e;
-  e.kind = RecordEntry::Kind::FileStart;
   e.path = to;
-  e.existed = Inner().Attributes(to) != kNoAttributes;
-  Add(e);
-  // On disk before the file is: a run stopped while writing it still
-  // leaves it to the uninstaller.
-  Commit();
-  const bool written = write();
-  if (written) {
-    if (const std::optional<FileStamp> stamp = Inner().Stamp(to)) {
-      e.kind = RecordEntry::Kind::File;
-      e.size = stamp->size;
-      e.modified = stamp->modified;
-      Add(std::move(e));
-    }
+  const auto announced = announced_.find(UpperCase(to));
+  if (announced != announced_.end()) {
+    e.existed = announced->second.existed;
+    announced_.erase(announced);
+  } else {
+    e.kind = RecordEntry::Kind::FileStart;
+    e.existed = Inner().Attributes(to) != kNoAttributes;
+    Add(e);
+    // On disk before the file is: a run stopped while writing it still
+    // leaves it to the uninstaller.
+    Commit();
   }
+  const bool written = write();
+  const std::optional<FileStamp> stamp = written ? Inner().Stamp(to) : std::nullopt;
+  e.kind = stamp ? RecordEntry::Kind::File : RecordEntry::Kind::Unwritten;
+  if (stamp) {
+    e.size = stamp->size;
+    e.modified = stamp->modified;
+  }
+  Add(std::move(e));
   return written;
 }
 
@@ -230,6 +248,14 @@ void InstallRecorder::Register() {
 }
 
 void InstallRecorder::Finish() {
+  // Announced and never written (the run was quit): not the installation's.
+  for (const auto& [key, announced] : announced_) {
+    RecordEntry e;
+    e.kind = RecordEntry::Kind::Unwritten;
+    e.path = announced.path;
+    Add(std::move(e));
+  }
+  announced_.clear();
   if (!file_) return;
   try {
     Commit();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   // record of the same product, then writes the uninstaller and registers
   // the product. Throws EngineError when the record cannot be written.
   void Open(const std::string& folder, Product product) override;
+  void WillWrite(const std::vector<std::string>& paths) override;
   // Brings the registration's size up to date and the last line to disk.
   void Finish();
 
@@ -73,6 +75,11 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   std::string pending_;
   std::vector<RecordEntry> all_;  // every line of the record, earlier runs' included
   std::string folder_;            // ends in a backslash
+  struct Announced {
+    std::string path;
+    bool existed = false;
+  };
+  std::map<std::string, Announced> announced_;  // by upper-case path
   Product product_;
   std::uint64_t ownBytes_ = 0;  // the uninstaller's size
 };

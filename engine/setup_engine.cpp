@@ -239,23 +239,42 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
   if (!find) return 0;
   const std::string folder = FolderPart(pattern);
   int count = 0;
-  do {
-    if (state_.finished) break;
-    if (e.attributes & kAttrDirectory) {
-      if (e.name != "." && e.name != "..")
-        count += CopyMatches(folder + e.name + "\\*.*", destination + e.name + "\\", copy);
-      continue;
+  const auto visit = [&](const FindEntry& x) {
+    if (x.attributes & kAttrDirectory) {
+      if (x.name != "." && x.name != "..")
+        count += CopyMatches(folder + x.name + "\\*.*", destination + x.name + "\\", copy);
+      return;
     }
     ++count;
     PumpWhileBusy();
     if (copy) {
-      window_.SetStatusText(texts::kDecompressing + e.name + " ...");
+      window_.SetStatusText(texts::kDecompressing + x.name + " ...");
       window_.UpdateStatus();
-      platform_.CopyOneFile(folder + e.name, destination + e.name);
+      platform_.CopyOneFile(folder + x.name, destination + x.name);
       window_.StepMain();
       window_.UpdateMain();
     }
-  } while (find->Next(e));
+  };
+  if (!(copy && recordOpen_)) {
+    do {
+      if (state_.finished) break;
+      visit(e);
+    } while (find->Next(e));
+    return count;
+  }
+  // The record names the folder's files before any is written, in one go.
+  std::vector<FindEntry> entries;
+  do entries.push_back(e);
+  while (find->Next(e));
+  find.reset();
+  std::vector<std::string> files;
+  for (const FindEntry& x : entries)
+    if (!(x.attributes & kAttrDirectory)) files.push_back(destination + x.name);
+  keeper_->WillWrite(files);
+  for (const FindEntry& x : entries) {
+    if (state_.finished) break;
+    visit(x);
+  }
   return count;
 }
 

@@ -147,18 +147,19 @@ void Uninstaller::RemoveFiles() {
       Log("kept (it was there before the installation): " + f.path);
       continue;
     }
+    if (!f.written && !f.cutShort) continue;  // announced, never written
     const std::optional<FileStamp> now = StampOf(f.path);
     if (!now) {
-      if (f.finished) Log("already gone: " + f.path);
-    } else if (f.finished && !(*now == FileStamp{f.size, f.modified})) {
+      if (f.written) Log("already gone: " + f.path);
+    } else if (!f.cutShort && !(*now == FileStamp{f.size, f.modified})) {
       ++report_.failures;
       Log("kept (changed since the installation): " + f.path);
     } else if (platform_.DeleteOneFile(f.path)) {
-      // A file the run stopped writing is ours whatever it holds.
-      Log((f.finished ? "removed: " : "removed (its writing was cut short): ") + f.path);
+      // A file a run stopped writing is ours whatever it holds.
+      Log((f.cutShort ? "removed (its writing was cut short): " : "removed: ") + f.path);
     } else {
       Failed("not removed: " + f.path);
-      Retry(f.finished ? RecordEntry::Kind::File : RecordEntry::Kind::FileStart, f.path, 0, "", f.size, f.modified);
+      Retry(f.cutShort ? RecordEntry::Kind::FileStart : RecordEntry::Kind::File, f.path, 0, "", f.size, f.modified);
     }
   }
 }

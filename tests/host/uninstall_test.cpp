@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "fakes.h"
 #include "install_recorder.h"
 #include "logging_platform.h"
@@ -30,7 +32,7 @@ Snapshot Take(test::FakePlatform& m) {
 }
 
 void Install(test::FakePlatform& machine, const std::vector<std::string>& args = {},
-             const std::string& folder = kFolder) {
+             const std::string& folder = kFolder, const std::function<void(RunState&)>& onPump = nullptr) {
   test::RecordingWindow window;
   RunState state;
   FolderValues folders;
@@ -41,6 +43,7 @@ void Install(test::FakePlatform& machine, const std::vector<std::string>& args =
       [](Platform& p, const std::string& to) { return p.CopyOneFile(kProgram, to); });
   SetupEngine engine(recorder, window, state, folders, kProgram);
   engine.SetRecordKeeper(&recorder);
+  if (onPump) window.onPump = [&] { onPump(state); };
   engine.SetOptions(true, folder);
   engine.Run(args);
   recorder.Finish();
@@ -143,6 +146,24 @@ TEST(Uninstall, InstallingAgainElsewhereMovesTheRecordWithEverythingItNames) {
   expected.values[{kHKCU, "SOFTWARE\\SHARED", "MODE"}] = {'n', 'e', 'w', 0};
   EXPECT_EQ(after.files, expected.files);
   EXPECT_EQ(after.values, expected.values);
+}
+
+TEST(Uninstall, FilesAQuitRunNamedButNeverWroteAreNotTheInstallations) {
+  test::FakePlatform m = Machine();
+  for (const char* name : {"1.txt", "2.txt", "3.txt"}) m.AddFile(std::string("D:\\dist\\app\\") + name, name);
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  // Quit while the second file is written: the third was named, not written.
+  int files = 0;
+  Install(m, {}, kFolder, [&](RunState& state) {
+    if (m.IsFile(std::string(kFolder) + "\\1.txt") && ++files == 1) state.finished = true;
+  });
+  ASSERT_TRUE(m.IsFile(std::string(kFolder) + "\\2.txt"));
+  ASSERT_FALSE(m.IsFile(std::string(kFolder) + "\\3.txt"));
+  m.AddFile(std::string(kFolder) + "\\3.txt", "the person's own");
+  Uninstalled u;
+  Uninstall(m, u);
+  EXPECT_FALSE(m.IsFile(std::string(kFolder) + "\\2.txt"));
+  EXPECT_EQ(m.Content(std::string(kFolder) + "\\3.txt"), "the person's own");
 }
 
 TEST(Uninstall, ARecordCutShortStillUninstallsAndADamagedOneNothing) {

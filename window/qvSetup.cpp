@@ -16,6 +16,7 @@
 #include "package.h"
 #include "packaged_platform.h"
 #include "qvInfoDlg.h"
+#include "read_at.h"
 #include "setup_engine.h"
 #include "text.h"
 #include "text_conv.h"
@@ -37,18 +38,7 @@ class FileBytes : public qv::pack::ByteSource {
   bool Opened() const { return static_cast<bool>(file_); }
   std::uint64_t Size() const override { return size_; }
   bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    char* p = static_cast<char*>(buffer);
-    while (n > 0) {
-      OVERLAPPED at{};
-      at.Offset = static_cast<DWORD>(offset);
-      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-      DWORD got = 0;
-      if (!::ReadFile(file_.Get(), p, static_cast<DWORD>(n), &got, &at) || got == 0) return false;
-      p += got;
-      offset += got;
-      n -= got;
-    }
-    return true;
+    return qv::ReadFileAt(file_.Get(), offset, buffer, n);
   }
 
  private:

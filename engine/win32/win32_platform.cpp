@@ -28,6 +28,12 @@ std::string FolderQuery(Query query) {
   return (n == 0 || n >= std::size(buf)) ? std::string() : WideToUtf8({buf, n});
 }
 
+// Decimal digits into a fixed place of a text, by hand: a printf would bring
+// the C runtime's whole formatter into the program.
+void PutDigits(std::string& text, std::size_t at, unsigned value, std::size_t digits) {
+  for (std::size_t i = digits; i-- > 0; value /= 10) text[at + i] = static_cast<char>('0' + value % 10);
+}
+
 std::uint64_t Ticks64(const FILETIME& t) {
   return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
@@ -447,12 +453,9 @@ std::string Win32Platform::Today() {
   SYSTEMTIME t;
   ::GetLocalTime(&t);
   std::string date = "00000000";
-  const auto put = [&date](int at, unsigned value, int digits) {
-    for (int i = digits - 1; i >= 0; --i, value /= 10) date[static_cast<std::size_t>(at + i)] = static_cast<char>('0' + value % 10);
-  };
-  put(0, t.wYear, 4);
-  put(4, t.wMonth, 2);
-  put(6, t.wDay, 2);
+  PutDigits(date, 0, t.wYear, 4);
+  PutDigits(date, 4, t.wMonth, 2);
+  PutDigits(date, 6, t.wDay, 2);
   return date;
 }
 
@@ -547,16 +550,12 @@ void FileLog::Write(const std::string& bytes) {
 void FileLog::Line(const std::string& text) {
   SYSTEMTIME t;
   ::GetLocalTime(&t);
-  // hh:mm:ss.mmm, by hand: a printf would bring the C runtime's whole
-  // formatter into the program for one line.
-  char stamp[] = "00:00:00.000 ";
-  const auto put = [&stamp](int at, unsigned value, int digits) {
-    for (int i = digits - 1; i >= 0; --i, value /= 10) stamp[at + i] = static_cast<char>('0' + value % 10);
-  };
-  put(0, t.wHour, 2);
-  put(3, t.wMinute, 2);
-  put(6, t.wSecond, 2);
-  put(9, t.wMilliseconds, 3);
+  // hh:mm:ss.mmm
+  std::string stamp = "00:00:00.000 ";
+  PutDigits(stamp, 0, t.wHour, 2);
+  PutDigits(stamp, 3, t.wMinute, 2);
+  PutDigits(stamp, 6, t.wSecond, 2);
+  PutDigits(stamp, 9, t.wMilliseconds, 3);
   // Straight to the file, unbuffered: a run that dies still leaves its lines.
   Write(stamp + text + "\r\n");
 }

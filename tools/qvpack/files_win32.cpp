@@ -5,6 +5,7 @@
 
 #include "files.h"
 #include "handles.h"
+#include "read_at.h"
 #include "text_conv.h"
 
 namespace qv::qvpack {
@@ -94,19 +95,7 @@ class Win32Source : public FileSource {
   Win32Source(UniqueFile file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
   std::uint64_t Size() const override { return size_; }
   bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    char* p = static_cast<char*>(buffer);
-    while (n > 0) {
-      OVERLAPPED at{};
-      at.Offset = static_cast<DWORD>(offset);
-      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-      const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
-      DWORD got = 0;
-      if (!::ReadFile(file_.Get(), p, ask, &got, &at) || got == 0) return false;
-      p += got;
-      n -= got;
-      offset += got;
-    }
-    return true;
+    return ReadFileAt(file_.Get(), offset, buffer, n);
   }
 
  private:

@@ -39,13 +39,15 @@ void InstallRecorder::Add(RecordEntry entry) {
   all_.push_back(std::move(entry));
 }
 
+void InstallRecorder::CannotWrite() {
+  const Error e = Inner().LastError();
+  throw EngineError("The uninstall record cannot be written: " + folder_ + kRecordName + " (error " +
+                    std::to_string(e.code) + ")");
+}
+
 void InstallRecorder::Commit() {
   if (!file_ || pending_.empty()) return;
-  if (!file_->Append(pending_)) {
-    const Error e = Inner().LastError();
-    throw EngineError("The uninstall record cannot be written: " + folder_ + kRecordName + " (error " +
-                      std::to_string(e.code) + ")");
-  }
+  if (!file_->Append(pending_)) CannotWrite();
   pending_.clear();
 }
 
@@ -188,11 +190,7 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
     earlier = RecordElsewhere(elsewhere);
   }
   file_ = Inner().OpenAppend(record);
-  if (!file_) {
-    const Error e = Inner().LastError();
-    throw EngineError("The uninstall record cannot be written: " + record + " (error " + std::to_string(e.code) +
-                      ")");
-  }
+  if (!file_) CannotWrite();
   std::string head = carryOn ? std::string() : std::string(kRecordHeader);
   if (!carryOn)
     for (const RecordEntry& e : earlier) head += EncodeRecordEntry(e);

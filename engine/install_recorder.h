@@ -53,6 +53,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   void Add(RecordEntry entry);
   // Writes what is pending to the record; throws when it cannot.
   void Commit();
+  [[noreturn]] void CannotWrite();
   // Records a file before it is written; then the write, then its stamp.
   template <typename Write>
   bool RecordFile(const std::string& to, Write write);

@@ -63,6 +63,43 @@ std::optional<std::uint64_t> Number(std::string_view text) {
   return v;
 }
 
+// A name in a recorded path: never one that steps up or stays ("." and
+// "..", also as Win32 reads "..." or ". "), a stream or a wildcard.
+bool PlainPart(std::string_view part) {
+  std::string_view bare = part;
+  while (!bare.empty() && (bare.back() == '.' || bare.back() == ' ')) bare.remove_suffix(1);
+  if (bare.empty() && !part.empty()) return false;
+  for (const unsigned char c : part)
+    if (c < 0x20 || c == ':' || c == '/' || c == '*' || c == '?' || c == '<' || c == '>' || c == '"' || c == '|')
+      return false;
+  return true;
+}
+
+// Only full paths as the installer writes them: a drive or a share, then
+// names. A record never names anything relative to where the uninstaller
+// runs, nor anything outside the folders its path spells out (no "..", no
+// \\?\ or \\.\ forms that skip the system's own path rules).
+bool PlainFullPath(std::string_view path) {
+  std::string_view rest;
+  if (path.size() > 3 && IsDrivePath(path) && path[2] == '\\') {
+    rest = path.substr(3);
+  } else if (path.rfind("\\\\", 0) == 0) {
+    const std::size_t server = path.find('\\', 2);
+    if (server == std::string_view::npos || server == 2 || path.substr(2, server - 2) == "?" ||
+        path.substr(2, server - 2) == "." || !PlainPart(path.substr(2, server - 2)))
+      return false;
+    rest = path.substr(server + 1);
+  } else {
+    return false;
+  }
+  for (std::size_t start = 0;;) {
+    const std::size_t end = rest.find('\\', start);
+    if (!PlainPart(rest.substr(start, end == std::string_view::npos ? end : end - start))) return false;
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
 std::string Crc(std::string_view text) {
   const std::uint32_t crc = pack::Crc32(0, text.data(), text.size());
   std::string out(8, '0');
@@ -166,11 +203,9 @@ std::optional<RecordEntry> ParseLine(std::string_view line) {
       break;
     }
   }
-  // Only full paths: a record never names anything relative to where the
-  // uninstaller happens to run.
   if ((e.kind == RecordEntry::Kind::Folder || e.kind == RecordEntry::Kind::FileStart ||
        e.kind == RecordEntry::Kind::File || e.kind == RecordEntry::Kind::Unwritten) &&
-      !IsDrivePath(e.path) && e.path.rfind("\\\\", 0) != 0)
+      !PlainFullPath(e.path))
     return std::nullopt;
   return e;
 }
@@ -276,6 +311,69 @@ std::uint32_t EstimatedKilobytes(const RemovalPlan& plan) {
     if (!f.existed) bytes += f.size;
   const std::uint64_t kb = (bytes + 1023) / 1024;
   return kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kb);
+}
+
+namespace {
+
+void PutHex(std::string& out, const std::uint8_t* bytes, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    out += kHex[bytes[i] >> 4];
+    out += kHex[bytes[i] & 15];
+  }
+}
+
+bool GetHex(std::string_view text, std::uint8_t* bytes, std::size_t n) {
+  if (text.size() != 2 * n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int hi = HexDigit(text[2 * i]), lo = HexDigit(text[2 * i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
+  }
+  return true;
+}
+
+constexpr std::size_t kMarkText = 16 + 64;
+
+}  // namespace
+
+std::string EncodeSeal(const RecordSeal& seal) {
+  std::string out;
+  for (const RecordSeal::Mark* m : {&seal.before, &seal.now}) {
+    std::uint8_t length[8];
+    for (int i = 0; i < 8; ++i) length[i] = static_cast<std::uint8_t>(m->length >> (56 - 8 * i));
+    PutHex(out, length, 8);
+    PutHex(out, m->digest.data(), m->digest.size());
+  }
+  return out;
+}
+
+std::optional<RecordSeal> DecodeSeal(std::string_view text) {
+  if (text.size() != 2 * kMarkText) return std::nullopt;
+  RecordSeal seal;
+  for (RecordSeal::Mark* m : {&seal.before, &seal.now}) {
+    std::uint8_t length[8];
+    if (!GetHex(text.substr(0, 16), length, 8) || !GetHex(text.substr(16, 64), m->digest.data(), m->digest.size()))
+      return std::nullopt;
+    m->length = 0;
+    for (const std::uint8_t b : length) m->length = (m->length << 8) | b;
+    text.remove_prefix(kMarkText);
+  }
+  return seal;
+}
+
+std::optional<std::string_view> SealedPart(std::string_view record, const RecordSeal& seal) {
+  const auto matches = [&](const RecordSeal::Mark& m) {
+    return record.size() >= m.length && Sha256Of(record.substr(0, m.length)) == m.digest;
+  };
+  // As sealed, or as before a rewrite that did not happen.
+  if (record.size() == seal.now.length && matches(seal.now)) return record;
+  if (record.size() == seal.before.length && matches(seal.before)) return record;
+  // An append cut short: the earlier part is the installation's, the rest
+  // never reached the disk whole and nothing was done after it.
+  if (seal.before.length < seal.now.length && record.size() > seal.before.length &&
+      record.size() < seal.now.length && matches(seal.before))
+    return record.substr(0, seal.before.length);
+  return std::nullopt;
 }
 
 }  // namespace qv

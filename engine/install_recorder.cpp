@@ -4,6 +4,7 @@
 
 #include "errors.h"
 #include "folders.h"
+#include "logging_platform.h"
 #include "text.h"
 
 namespace qv {
@@ -45,9 +46,24 @@ void InstallRecorder::CannotWrite() {
                     std::to_string(e.code) + ")");
 }
 
+void InstallRecorder::Seal(const RecordSeal::Mark& before, const RecordSeal::Mark& now) {
+  const std::string text = EncodeSeal({before, now});
+  if (quiet_.WriteRegistryValue(product_.registrationRoot, kRegistrationKey + product_.id, kSealValue, RegType::Text,
+                                TextData(text)) != RegWrite::Written)
+    CannotWrite();
+}
+
 void InstallRecorder::Commit() {
   if (!file_ || pending_.empty()) return;
+  // The seal first: a line on disk that the seal does not cover is
+  // somebody else's.
+  Sha256 next = hash_;
+  next.Update(pending_);
+  const RecordSeal::Mark now{sealed_.length + pending_.size(), next.Peek()};
+  Seal(sealed_, now);
   if (!file_->Append(pending_)) CannotWrite();
+  hash_ = next;
+  sealed_ = now;
   pending_.clear();
 }
 
@@ -149,23 +165,75 @@ RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::stri
   return Inner().WriteRegistryValue(root, subkey, name, type, data);
 }
 
-std::vector<RecordEntry> InstallRecorder::RecordElsewhere(std::string& from) {
-  for (const std::uint32_t root : {kHKLM, kHKCU}) {
-    const RegistryText location =
-        Inner().ReadRegistryText(root, kRegistrationKey + product_.id, "InstallLocation");
-    if (location.status != RegistryText::Status::Text || location.text.empty()) continue;
-    from = WithBackslash(location.text);
-    if (UpperCase(from) == UpperCase(folder_)) return {};
-    const std::optional<std::string> bytes = Inner().ReadWholeFile(from + kRecordName);
-    if (!bytes) return {};
-    std::optional<std::vector<RecordEntry>> entries = ParseRecord(*bytes);
-    if (!entries) {
-      Log("earlier record damaged, not carried on: " + from + kRecordName);
-      return {};
-    }
-    return std::move(*entries);
+std::optional<std::vector<RecordEntry>> TrustedRecord(Platform& platform, const std::string& folder,
+                                                      std::uint32_t root, const std::string& id, std::string& why) {
+  const std::string record = WithBackslash(folder) + kRecordName;
+  const std::string key = kRegistrationKey + id;
+  if (root != kHKLM && root != kHKCU) {
+    why = "no registration";
+    return std::nullopt;
   }
-  return {};
+  if (root != kHKLM && platform.Elevated()) {
+    why = "registered for one user (HKCU), which an elevated run does not trust";
+    return std::nullopt;
+  }
+  const RegistryText location = platform.ReadRegistryText(root, key, "InstallLocation");
+  if (location.status != RegistryText::Status::Text ||
+      UpperCase(WithBackslash(location.text)) != UpperCase(WithBackslash(folder))) {
+    why = "not the folder " + RootName(root) + "\\" + key + " names";
+    return std::nullopt;
+  }
+  const RegistryText sealText = platform.ReadRegistryText(root, key, kSealValue);
+  const std::optional<RecordSeal> seal =
+      sealText.status == RegistryText::Status::Text ? DecodeSeal(sealText.text) : std::nullopt;
+  if (!seal) {
+    why = "no seal in " + RootName(root) + "\\" + key;
+    return std::nullopt;
+  }
+  if (!platform.OnlyOursCanChange(record)) {
+    why = "another account could have changed it";
+    return std::nullopt;
+  }
+  const std::optional<std::string> bytes = platform.ReadWholeFile(record);
+  if (!bytes) {
+    why = "missing";
+    return std::nullopt;
+  }
+  const std::optional<std::string_view> sealed = SealedPart(*bytes, *seal);
+  if (!sealed) {
+    why = "changed since it was written: its seal does not match";
+    return std::nullopt;
+  }
+  std::optional<std::vector<RecordEntry>> entries = ParseRecord(*sealed);
+  if (!entries) why = "damaged";
+  return entries;
+}
+
+std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from) {
+  // Only the registration this run writes: an elevated run never follows
+  // what a user could have written under HKCU.
+  const RegistryText location =
+      Inner().ReadRegistryText(product_.registrationRoot, kRegistrationKey + product_.id, "InstallLocation");
+  from = location.status == RegistryText::Status::Text && !location.text.empty() ? WithBackslash(location.text)
+                                                                                 : folder_;
+  const bool here = UpperCase(from) == UpperCase(folder_);
+  if (Inner().Attributes(from + kRecordName) == kNoAttributes) {
+    // Moved from nowhere: a record is looked for here too.
+    if (here || Inner().Attributes(folder_ + kRecordName) == kNoAttributes) return {};
+    Log("earlier record not carried on (not the folder the registration names): " + folder_ + kRecordName);
+    from = folder_;
+    return {};
+  }
+  std::string why;
+  std::optional<std::vector<RecordEntry>> entries =
+      TrustedRecord(Inner(), from, product_.registrationRoot, product_.id, why);
+  if (!entries) {
+    Log("earlier record not carried on (" + why + "): " + from + kRecordName);
+    from = folder_;
+    return {};
+  }
+  Log(here ? "record carried on: " + from + kRecordName : "record moved here from " + from);
+  return std::move(*entries);
 }
 
 void InstallRecorder::Open(const std::string& folder, Product product) {
@@ -174,45 +242,47 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
   if (!FolderExists(*this, folder_) && !CreateFolderPath(*this, folder_))
     throw EngineError("The folder for the uninstall record cannot be made: " + folder_);
   const std::string record = folder_ + kRecordName;
-  std::vector<RecordEntry> earlier;
-  std::string elsewhere;
-  bool carryOn = false;
-  if (const std::optional<std::string> bytes = Inner().ReadWholeFile(record)) {
-    if (std::optional<std::vector<RecordEntry>> entries = ParseRecord(*bytes)) {
-      earlier = std::move(*entries);
-      carryOn = true;
-      Log("record carried on: " + record);
-    } else {
-      Log("record damaged, a new one is started: " + record);
-      Inner().DeleteOneFile(record);
-    }
-  } else {
-    earlier = RecordElsewhere(elsewhere);
-  }
-  file_ = Inner().OpenAppend(record);
-  if (!file_) CannotWrite();
-  std::string head = carryOn ? std::string() : std::string(kRecordHeader);
-  if (!carryOn)
-    for (const RecordEntry& e : earlier) head += EncodeRecordEntry(e);
+  product_.registrationRoot = RegistrationRoot();
+  std::string from;
+  const std::vector<RecordEntry> earlier = EarlierRecord(from);
+  const bool moved = !earlier.empty() && UpperCase(from) != UpperCase(folder_);
+
+  // A new record, written whole and put in place in one step over whatever
+  // is there (a record we do not trust, or ours, carried on in this one):
+  // never appended to a file somebody else may have made.
+  std::string head = kRecordHeader;
+  for (const RecordEntry& e : earlier) head += EncodeRecordEntry(e);
   pending_.insert(0, head);
   all_.insert(all_.begin(), earlier.begin(), earlier.end());
-
-  product_.registrationRoot = RegistrationRoot();
   RecordEntry p;
   p.kind = RecordEntry::Kind::Product;
   p.product = product_;
   Add(std::move(p));
-  Commit();
+  hash_.Update(pending_);
+  sealed_ = {pending_.size(), hash_.Peek()};
+  // Ours carried on in place is sealed as it was and as it will be: a run
+  // killed in between leaves one of them.
+  const std::optional<std::string> oldBytes =
+      !earlier.empty() && !moved ? Inner().ReadWholeFile(record) : std::nullopt;
+  const RecordSeal::Mark before = oldBytes ? RecordSeal::Mark{oldBytes->size(), Sha256Of(*oldBytes)} : sealed_;
+  Seal(before, sealed_);
+  if (!Inner().WriteFileFrom(record, kAttrArchive, 0,
+                             [this](FileOutput& out) { return out.Write(pending_.data(), pending_.size()); }))
+    CannotWrite();
+  pending_.clear();
+  Inner().Protect(record);
+  file_ = Inner().OpenAppend(record);
+  if (!file_) CannotWrite();
   Log("record: " + record);
-  if (!carryOn && !earlier.empty()) {
+  if (moved) {
     // Its lines live on here; the old record and uninstaller are ours.
-    Log("record moved here from " + elsewhere);
-    Inner().DeleteOneFile(elsewhere + kRecordName);
-    Inner().DeleteOneFile(elsewhere + kUninstallerName);
+    Inner().DeleteOneFile(from + kRecordName);
+    Inner().DeleteOneFile(from + kUninstallerName);
   }
-  if (writeUninstaller_ && writeUninstaller_(Inner(), folder_ + kUninstallerName))
-    if (const std::optional<FileStamp> stamp = Inner().Stamp(folder_ + kUninstallerName))
-      ownBytes_ = stamp->size;
+  if (writeUninstaller_ && writeUninstaller_(Inner(), folder_ + kUninstallerName)) {
+    Inner().Protect(folder_ + kUninstallerName);
+    if (const std::optional<FileStamp> stamp = Inner().Stamp(folder_ + kUninstallerName)) ownBytes_ = stamp->size;
+  }
   Register();
 }
 

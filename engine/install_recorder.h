@@ -57,9 +57,13 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   // Records a file before it is written; then the write, then its stamp.
   template <typename Write>
   bool RecordFile(const std::string& to, Write write);
-  // The lines of an earlier record of the product kept elsewhere, to carry
-  // on here; that record's folder in `from`.
-  std::vector<RecordEntry> RecordElsewhere(std::string& from);
+  // The lines of an earlier record of the product to carry on: the one in
+  // this folder or, failing that, the one its registration names elsewhere
+  // (that folder in `from`). Only records the registration's seal vouches
+  // for: a record anybody else wrote or changed steers nothing.
+  std::vector<RecordEntry> EarlierRecord(std::string& from);
+  // Seals what is in the record and is about to be appended.
+  void Seal(const RecordSeal::Mark& before, const RecordSeal::Mark& now);
   std::uint32_t RegistrationRoot();
   void Register();
   std::uint32_t Kilobytes() const;
@@ -74,6 +78,8 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   bool recording_ = false;
   std::unique_ptr<AppendFile> file_;
   std::string pending_;
+  Sha256 hash_;              // of the record's bytes on disk
+  RecordSeal::Mark sealed_;  // their length and digest
   std::vector<RecordEntry> all_;  // every line of the record, earlier runs' included
   std::string folder_;            // ends in a backslash
   struct Announced {
@@ -84,5 +90,13 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   Product product_;
   std::uint64_t ownBytes_ = 0;  // the uninstaller's size
 };
+
+// The entries of the record in `folder` when the registration root\id is
+// this installation's (its InstallLocation is that folder), only we can
+// change the record and its seal vouches for its bytes; else none, and
+// `why` says which of these failed. An elevated run trusts no registration
+// a user could have written (HKCU).
+std::optional<std::vector<RecordEntry>> TrustedRecord(Platform& platform, const std::string& folder,
+                                                      std::uint32_t root, const std::string& id, std::string& why);
 
 }  // namespace qv

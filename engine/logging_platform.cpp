@@ -102,9 +102,10 @@ RegWrite LoggingPlatform::WriteRegistryValue(std::uint32_t root, const std::stri
   return r;
 }
 
-bool LoggingPlatform::StartProgram(const std::string& commandLine, int showCode) {
-  const bool ok = inner_.StartProgram(commandLine, showCode);
-  const std::string what = commandLine + " (show " + std::to_string(showCode) + ")";
+bool LoggingPlatform::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
+  const bool ok = inner_.StartProgram(commandLine, showCode, workingFolder);
+  const std::string what = commandLine + " (show " + std::to_string(showCode) + ")" +
+                           (workingFolder.empty() ? "" : " in " + workingFolder);
   Write(ok ? "started: " + what : "not started: " + what + Failure());
   return ok;
 }

@@ -280,13 +280,15 @@ std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program
   return *private_ + program.path;
 }
 
-bool PackagedPlatform::StartProgram(const std::string& commandLine, int showCode) {
+bool PackagedPlatform::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
   const ProgramToken t = SplitProgram(commandLine);
   const pack::Entry* e = t.program.empty() ? nullptr : ProgramEntry(t.program);
-  if (!e) return Inner().StartProgram(commandLine, showCode);
+  if (!e) return Inner().StartProgram(commandLine, showCode, workingFolder);
   const std::optional<std::string> path = WriteOut(*e);
   if (!path) return Fail(inner_.LastError().code, inner_.LastError().message);
-  return Inner().StartProgram("\"" + *path + "\"" + t.rest, showCode);
+  // Its own folder as working folder, not the setup's: a DLL dropped beside
+  // a downloaded setup would be found there before the system's.
+  return Inner().StartProgram("\"" + *path + "\"" + t.rest, showCode, FolderPart(*path));
 }
 
 void RemoveLeftoverFolders(Platform& platform, RunLog* log) {
@@ -298,8 +300,9 @@ void RemoveLeftoverFolders(Platform& platform, RunLog* log) {
   std::vector<std::string> found;
   const std::size_t prefix = sizeof kPrivateFolderPrefix - 1;
   do {
-    // Only names we make: the prefix and 32 hex digits.
-    if ((e.attributes & kAttrDirectory) && e.name.size() == prefix + 32 &&
+    // Only names we make: the prefix and 32 hex digits; never a link, whatever
+    // its name (RemoveTree checks again, with owner and access list).
+    if ((e.attributes & kAttrDirectory) && !(e.attributes & kAttrReparsePoint) && e.name.size() == prefix + 32 &&
         e.name.find_first_not_of("0123456789abcdefABCDEF", prefix) == std::string::npos)
       found.push_back(temp + e.name);
   } while (find->Next(e));

@@ -48,7 +48,7 @@ class PackagedPlatform : public PlatformDecorator {
   std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
-  bool StartProgram(const std::string& commandLine, int showCode) override;
+  bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
   Error LastError() override { return ownError_ ? *ownError_ : inner_.LastError(); }
 
  private:

@@ -19,6 +19,7 @@ enum : std::uint32_t {
   kAttrVolume = 0x08,
   kAttrDirectory = 0x10,
   kAttrArchive = 0x20,
+  kAttrReparsePoint = 0x400,  // a junction, symbolic link or mount point
   // Every kind of entry, hidden and system ones included.
   kFindAll = 63,
 };
@@ -31,6 +32,9 @@ enum : std::uint32_t { kErrorFileNotFound = 2, kErrorPathNotFound = 3 };
 enum : std::uint32_t { kErrorDirNotEmpty = 145, kErrorKeyHasChildren = 1020 };
 // A file's content turned out damaged while it was written (ERROR_CRC).
 enum : std::uint32_t { kErrorDamagedData = 23 };
+// A path that leads elsewhere through a junction or symbolic link
+// (ERROR_CANT_ACCESS_FILE).
+enum : std::uint32_t { kErrorReachedThroughLink = 1920 };
 
 struct FindEntry {
   std::string name;
@@ -125,7 +129,9 @@ class Platform {
   virtual std::uint32_t Attributes(const std::string& path) = 0;  // kNoAttributes if none
   // Size and modification time of a file; none for a folder or nothing.
   virtual std::optional<FileStamp> Stamp(const std::string& path) = 0;
-  // Deletes a file, read-only or not.
+  // Deletes a file, read-only or not. Neither this nor RemoveFolder acts on
+  // a path that reaches somewhere else through a link in it (they fail with
+  // kErrorReachedThroughLink).
   virtual bool DeleteOneFile(const std::string& path) = 0;
   // Removes an empty folder.
   virtual bool RemoveFolder(const std::string& path) = 0;
@@ -134,7 +140,8 @@ class Platform {
   // Asks the system to delete a file or an empty folder at the next restart
   // (administrators only).
   virtual bool RemoveAtRestart(const std::string& path) = 0;
-  // Opens a file for appending, creating it when absent.
+  // Opens a file for appending, creating it when absent (with the access
+  // list Protect gives); never through a link.
   virtual std::unique_ptr<AppendFile> OpenAppend(const std::string& path) = 0;
   virtual bool MakeFolder(const std::string& path) = 0;
   // Starts a search with the attribute mask kFindAll; null when nothing
@@ -155,13 +162,26 @@ class Platform {
   // which only the current user (and the system) may open; never one that
   // existed before. Gives its path with a trailing backslash.
   virtual std::optional<std::string> MakePrivateFolder(const std::string& prefix) = 0;
-  // Removes a folder with everything in it, read-only files included, and
-  // without following links out of it. When anything in it is held open
-  // (a program still running from it), nothing is removed and it fails.
+  // Removes a private folder (one MakePrivateFolder made: a folder, no link,
+  // owned by this account or administrators, open to nobody else) with
+  // everything in it, read-only files included, never following a link
+  // out of it. Anything else fails and stays as it is. When anything in it
+  // is held open (a program still running from it), nothing is removed and
+  // it fails.
   virtual bool RemoveTree(const std::string& folder) = 0;
 
-  // Starts a program without waiting for it to end.
-  virtual bool StartProgram(const std::string& commandLine, int showCode) = 0;
+  // The run may change what every user relies on (elevated, or the system
+  // account): nothing another account could have written may steer it.
+  virtual bool Elevated() = 0;
+  // Nobody but this account, administrators and the system may change the
+  // file, one of them owns it, and it is no link.
+  virtual bool OnlyOursCanChange(const std::string& path) = 0;
+  // Gives a file an access list that lets nobody else change it (as above).
+  virtual bool Protect(const std::string& path) = 0;
+
+  // Starts a program without waiting for it to end; with a working folder
+  // when one is given, else in the caller's.
+  virtual bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) = 0;
   // ANSI bytes of a code page (0: the system's ANSI code page) in UTF-8.
   virtual std::string FromCodePage(unsigned codePage, std::string_view bytes) = 0;
   virtual void Pause(unsigned milliseconds) = 0;

@@ -51,8 +51,11 @@ class PlatformDecorator : public Platform {
     return Inner().MakePrivateFolder(prefix);
   }
   bool RemoveTree(const std::string& folder) override { return Inner().RemoveTree(folder); }
-  bool StartProgram(const std::string& commandLine, int showCode) override {
-    return Inner().StartProgram(commandLine, showCode);
+  bool Elevated() override { return Inner().Elevated(); }
+  bool OnlyOursCanChange(const std::string& path) override { return Inner().OnlyOursCanChange(path); }
+  bool Protect(const std::string& path) override { return Inner().Protect(path); }
+  bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override {
+    return Inner().StartProgram(commandLine, showCode, workingFolder);
   }
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
     return inner_.FromCodePage(codePage, bytes);

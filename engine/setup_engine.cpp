@@ -288,7 +288,7 @@ void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::stri
 
 void SetupEngine::RunCommand(const std::string& value) {
   const CommandEntry c = ParseCommandEntry(folders_, value);
-  platform_.StartProgram(c.commandLine, c.showCode);
+  platform_.StartProgram(c.commandLine, c.showCode, {});
 }
 
 }  // namespace qv

@@ -1,5 +1,6 @@
 #include "uninstaller.h"
 
+#include "install_recorder.h"
 #include "packaged_platform.h"
 #include "setup_engine.h"
 #include "text.h"
@@ -41,7 +42,18 @@ bool Uninstaller::Load() {
     Log("record damaged: " + record);
     return false;
   }
-  plan_ = PlanRemoval(*entries);
+  // Nothing but what the installation itself wrote, sealed in its
+  // registration, may say what an uninstaller (elevated, perhaps) removes.
+  const Product product = PlanRemoval(*entries).product;
+  std::string why;
+  const std::optional<std::vector<RecordEntry>> trusted =
+      TrustedRecord(platform_, folder_, product.registrationRoot, product.id, why);
+  if (!trusted) {
+    Log("record not trusted (" + why + "): " + record);
+    return false;
+  }
+  recordMark_ = {bytes->size(), Sha256Of(*bytes)};
+  plan_ = PlanRemoval(*trusted);
   Log("record: " + record + ", " + std::to_string(plan_.files.size()) + " files, " +
       std::to_string(plan_.folders.size()) + " folders, " + std::to_string(plan_.values.size()) +
       " registry values");
@@ -240,10 +252,17 @@ void Uninstaller::KeepForAnotherRun() {
     record += EncodeRecordEntry({RecordEntry::Kind::Key, it->second, it->first, "", false, 0, 0, {}});
   for (auto it = retry_.rbegin(); it != retry_.rend(); ++it) record += EncodeRecordEntry(*it);
   const std::string path = folder_ + kRecordName;
+  // Sealed as it is and as it will be, then rewritten in one step.
+  const std::string seal = EncodeSeal({recordMark_, {record.size(), Sha256Of(record)}});
+  std::vector<std::uint8_t> sealData(seal.begin(), seal.end());
+  sealData.push_back(0);
   const std::optional<FileStamp> old = platform_.Stamp(path);
-  const bool written = platform_.WriteFileFrom(path, kAttrArchive, old ? old->modified : 0, [&](FileOutput& out) {
-    return out.Write(record.data(), record.size());
-  });
+  const bool written =
+      platform_.WriteRegistryValue(plan_.product.registrationRoot, kRegistrationKey + plan_.product.id, kSealValue,
+                                   RegType::Text, sealData) == RegWrite::Written &&
+      platform_.WriteFileFrom(path, kAttrArchive, old ? old->modified : 0,
+                              [&](FileOutput& out) { return out.Write(record.data(), record.size()); }) &&
+      platform_.Protect(path);
   if (written)
     Log("kept for another run: " + path + " names the " + std::to_string(retry_.size()) + " things still in use");
   else

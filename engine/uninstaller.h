@@ -53,6 +53,7 @@ class Uninstaller {
   std::string folder_;  // the program's, ending in a backslash
   RunLog* log_ = nullptr;
   RemovalPlan plan_;
+  RecordSeal::Mark recordMark_;  // the record as read
   std::vector<RecordEntry> retry_;
   std::set<std::string> listed_;                // folders listed, upper case
   std::map<std::string, FileStamp> stamps_;     // their files, upper case

@@ -36,7 +36,7 @@ class Win32Platform : public Platform {
                      const FileProducer& produce) override;
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
   bool RemoveTree(const std::string& folder) override;
-  bool StartProgram(const std::string& commandLine, int showCode) override;
+  bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override;
   void Pause(unsigned milliseconds) override;
   std::string Today() override;

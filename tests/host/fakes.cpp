@@ -218,7 +218,7 @@ RegWrite FakePlatform::WriteRegistryValue(std::uint32_t root, const std::string&
                                           const std::string& name, RegType type,
                                           const std::vector<std::uint8_t>& data) {
   events.push_back("reg " + subkey + "\\" + name);
-  if (!registryKeysOpen || root == 0) return RegWrite::KeyNotOpened;
+  if (!registryKeysOpen || root == 0 || refusedRoots.count(root)) return RegWrite::KeyNotOpened;
   if (registryWritesFail) return RegWrite::WriteFailed;
   registry[{root, UpperCase(subkey), UpperCase(name)}] = RegValue{type, data};
   for (std::string k = UpperCase(subkey); !k.empty(); k.resize(k.find('\\') == std::string::npos ? 0 : k.rfind('\\')))
@@ -331,9 +331,10 @@ std::unique_ptr<AppendFile> FakePlatform::OpenAppend(const std::string& path) {
   return std::make_unique<FakeAppend>(*this, path);
 }
 
-bool FakePlatform::StartProgram(const std::string& commandLine, int showCode) {
-  events.push_back("start " + commandLine);
+bool FakePlatform::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
+  events.push_back("start " + commandLine + (workingFolder.empty() ? "" : " in " + workingFolder));
   started.emplace_back(commandLine, showCode);
+  startedIn.push_back(workingFolder);
   return !commandLine.empty();
 }
 

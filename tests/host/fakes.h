@@ -44,6 +44,7 @@ class FakePlatform : public Platform {
   std::function<std::string(unsigned, std::string_view)> decode;
   bool registryKeysOpen = true;
   bool registryWritesFail = false;
+  std::set<std::uint32_t> refusedRoots;  // writes under these roots are refused
 
   struct RegValue {
     RegType type;
@@ -51,6 +52,10 @@ class FakePlatform : public Platform {
   };
   std::map<std::tuple<std::uint32_t, std::string, std::string>, RegValue> registry;
   std::vector<std::pair<std::string, int>> started;
+  std::vector<std::string> startedIn;  // each started program's working folder
+  bool elevated = false;
+  std::set<std::string> foreignFiles;  // another account could change these (upper case)
+  std::set<std::string> protectedFiles;  // given our access list (upper case)
   std::vector<std::string> events;  // mkdir, copy, reg and start, in order
   unsigned paused = 0;
 
@@ -77,6 +82,13 @@ class FakePlatform : public Platform {
   }
   std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override;
   std::string Today() override { return "20261208"; }
+  bool Elevated() override { return elevated; }
+  bool OnlyOursCanChange(const std::string& path) override { return !foreignFiles.count(UpperCase(path)); }
+  bool Protect(const std::string& path) override {
+    protectedFiles.insert(UpperCase(path));
+    foreignFiles.erase(UpperCase(path));
+    return true;
+  }
   std::vector<std::string> restartRemovals;
   // Keys that exist (root, upper-case path); writing a value makes its key
   // and every key above it.
@@ -90,7 +102,7 @@ class FakePlatform : public Platform {
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
   bool RemoveTree(const std::string& folder) override;
   std::set<std::string> privateFolders;  // as made, upper case
-  bool StartProgram(const std::string& commandLine, int showCode) override;
+  bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
     return decode ? decode(codePage, bytes) : std::string(bytes);
   }

@@ -320,9 +320,11 @@ TEST(PackagedPlatform, PackedCommandsRunFromAPrivateFolderRemovedAtTheEnd) {
     PackedRig rig(sample);
     rig.machine.AddFolder("C:\\TEMP");
     rig.machine.AddFile("C:\\WINDOWS\\system32\\cmd.exe", "system");
-    EXPECT_TRUE(rig.platform->StartProgram(c.command, 1));
+    EXPECT_TRUE(rig.platform->StartProgram(c.command, 1, {}));
     ASSERT_EQ(rig.machine.started.size(), 1u);
     EXPECT_EQ(rig.machine.started[0].first, c.started.empty() ? c.command : c.started);
+    // A packed program runs in its own folder, never the setup's.
+    EXPECT_EQ(rig.machine.startedIn[0], c.started.empty() ? "" : FolderPart(c.started.substr(1, c.started.find('"', 1) - 1)));
     std::vector<std::string> written;
     for (const std::string& k : rig.machine.Tree(priv))
       if (k.size() > priv.size()) written.push_back(k.substr(priv.size()));
@@ -335,7 +337,7 @@ TEST(PackagedPlatform, PackedCommandsRunFromAPrivateFolderRemovedAtTheEnd) {
           EXPECT_EQ(rig.machine.ModifiedOf(priv + f.path), f.modified) << f.path;
         }
       // A second command from the same folder finds it written already.
-      rig.platform->StartProgram(c.command, 1);
+      rig.platform->StartProgram(c.command, 1, {});
       EXPECT_EQ(std::count_if(rig.machine.events.begin(), rig.machine.events.end(),
                               [](const std::string& e) { return e.rfind("private", 0) == 0; }),
                 1);
@@ -363,7 +365,7 @@ TEST(PackagedPlatform, PrivateFoldersInUseAreKeptAndLeftOversRemovedAtTheNextSta
     EXPECT_TRUE(rig.machine.IsFile(notOurs + "\\keep.txt"));
 
     // This run's helper is still running when the run ends.
-    ASSERT_TRUE(rig.platform->StartProgram("redist\\helper.exe", 1));
+    ASSERT_TRUE(rig.platform->StartProgram("redist\\helper.exe", 1, {}));
     const std::string helper = *rig.platform->PrivateFolder() + "redist\\helper.exe";
     rig.machine.heldFiles.insert(UpperCase(helper));
     const unsigned pausedBefore = rig.machine.paused;

@@ -166,30 +166,66 @@ TEST(Uninstall, FilesAQuitRunNamedButNeverWroteAreNotTheInstallations) {
   EXPECT_EQ(m.Content(std::string(kFolder) + "\\3.txt"), "the person's own");
 }
 
-TEST(Uninstall, ARecordCutShortStillUninstallsAndADamagedOneNothing) {
+// The seal a writer of the record would leave: the way an installation
+// seals, for a record a forger could also have sealed.
+void Seal(test::FakePlatform& m, std::string_view before, std::string_view now) {
+  const std::string text = EncodeSeal({{before.size(), Sha256Of(before)}, {now.size(), Sha256Of(now)}});
+  std::vector<std::uint8_t> data(text.begin(), text.end());
+  data.push_back(0);
+  m.WriteRegistryValue(kHKLM, std::string(kRegistrationKey) + "Demo", kSealValue, RegType::Text, data);
+}
+
+TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {
   test::FakePlatform m = Machine();
   m.AddFile("D:\\dist\\setup.ini", kScript);
+  m.AddFile("C:\\WINDOWS\\system32\\victim.dll", "system");
   Install(m);
   const std::string record = std::string(kFolder) + "\\uninstall.dat";
   const std::string whole = m.Content(record);
+  const std::string victim =
+      EncodeRecordEntry({RecordEntry::Kind::FileStart, "C:\\WINDOWS\\system32\\victim.dll", 0, "", false, 0, 0, {}});
+  const std::string up = EncodeRecordEntry(
+      {RecordEntry::Kind::FileStart, std::string(kFolder) + "\\..\\..\\WINDOWS\\system32\\victim.dll", 0, "", false, 0, 0, {}});
+  enum Seals { Kept, Appending, Forged };
   struct Case {
     const char* what;
     std::string record;
+    Seals seal;
+    bool foreign;  // another account could have written the record
     bool loads;
   } cases[] = {
-      {"stopped while writing a line", whole + "1234ABCD F\tC:\\Program Files\\Demo\\x", true},
-      {"one byte changed", whole.substr(0, 60) + char(whole[60] ^ 1) + whole.substr(61), false},
-      {"no header", whole.substr(18), false},
-      {"a relative path", whole + EncodeRecordEntry({RecordEntry::Kind::Folder, "Demo", 0, "", false, 0, 0, {}}),
-       false},
+      {"as installed", whole, Kept, false, true},
+      {"killed while appending a line", whole + victim.substr(0, 20), Appending, false, true},
+      {"a line added, its CRC right", whole + victim, Kept, false, false},
+      {"one byte changed", whole.substr(0, 60) + char(whole[60] ^ 1) + whole.substr(61), Kept, false, false},
+      {"no header", whole.substr(18), Forged, false, false},
+      {"a path that steps out, sealed", whole + up, Forged, false, false},
+      {"writable by another account", whole, Kept, true, false},
   };
   for (const Case& c : cases) {
     test::FakePlatform copy = m;
     copy.AddFile(record, c.record);
+    if (c.seal == Appending) Seal(copy, whole, whole + victim);
+    if (c.seal == Forged) Seal(copy, c.record, c.record);
+    if (c.foreign) copy.foreignFiles.insert(UpperCase(record));
     Uninstalled u;
     Uninstall(copy, u);
     EXPECT_EQ(u.loaded, c.loads) << c.what;
     EXPECT_EQ(copy.IsFile(std::string(kFolder) + "\\a.txt"), !c.loads) << c.what;
+    EXPECT_TRUE(copy.IsFile("C:\\WINDOWS\\system32\\victim.dll")) << c.what;
+  }
+  // Registered for one user: an elevated uninstaller never trusts what a
+  // user could write.
+  for (const bool elevated : {false, true}) {
+    test::FakePlatform perUser = Machine();
+    perUser.AddFile("D:\\dist\\setup.ini", kScript);
+    perUser.refusedRoots.insert(kHKLM);
+    Install(perUser);
+    perUser.refusedRoots.clear();
+    perUser.elevated = elevated;
+    Uninstalled u;
+    Uninstall(perUser, u);
+    EXPECT_EQ(u.loaded, !elevated) << "elevated " << elevated;
   }
 }
 

@@ -23,6 +23,10 @@ namespace qv {
 
 inline constexpr char kRecordName[] = "uninstall.dat";
 inline constexpr char kUninstallerName[] = "uninstall.exe";
+// What an installation's uninstaller carries behind its program (where a
+// setup program carries its package): it is an uninstaller whatever it is
+// called and whatever lies beside it.
+inline constexpr char kUninstallerMark[] = "qvSetup uninstaller\x1A\n";
 inline constexpr char kRegistrationKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // What the uninstaller must know of the product, from the script.

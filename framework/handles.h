@@ -78,6 +78,13 @@ struct GlobalMemoryTraits {
   static void Close(HGLOBAL h) { ::GlobalFree(h); }
 };
 
+// Memory the system allocated for us with LocalAlloc (security
+// descriptors, SID strings, messages).
+struct LocalMemoryTraits {
+  static HLOCAL Invalid() { return nullptr; }
+  static void Close(HLOCAL h) { ::LocalFree(h); }
+};
+
 using UniqueFile = ScopedHandle<HANDLE, KernelHandleTraits>;
 using UniqueHandle = ScopedHandle<HANDLE, NullableHandleTraits>;
 using UniqueFind = ScopedHandle<HANDLE, FindHandleTraits>;
@@ -89,6 +96,7 @@ using UniqueIcon = ScopedHandle<HICON, IconTraits>;
 using UniqueMemoryDC = ScopedHandle<HDC, MemoryDCTraits>;
 using UniqueWindow = ScopedHandle<HWND, WindowTraits>;
 using UniqueGlobal = ScopedHandle<HGLOBAL, GlobalMemoryTraits>;
+using UniqueLocal = ScopedHandle<HLOCAL, LocalMemoryTraits>;
 
 // A window's DC (GetDC), released to that window.
 class WindowDC {

@@ -83,7 +83,7 @@ class Program {
       Log("exit code " + std::to_string(qv::kExitPackageDamaged));
       return qv::kExitPackageDamaged;
     }
-    if (IsUninstaller(programFile)) return Uninstall(programFile);
+    if (IsUninstaller()) return Uninstall(programFile);
     qv::Platform& machine = packaged_ ? static_cast<qv::Platform&>(*packaged_) : system_;
     logging_ = std::make_unique<qv::LoggingPlatform>(machine, log_.get(), report_);
     recorder_ = std::make_unique<qv::InstallRecorder>(*logging_, machine, log_.get());
@@ -118,14 +118,21 @@ class Program {
     programBytes_ = std::make_unique<FileBytes>(programFile);
     const std::optional<std::uint64_t> start =
         programBytes_->Opened() ? qv::pack::OverlayStart(*programBytes_) : std::nullopt;
+    // Where the program's own PE ends: a package, a signature or an
+    // uninstaller's mark may follow.
+    programEnd_ = start.value_or(0);
     const qv::pack::OpenStatus status =
-        start ? package_.Open(*programBytes_, *start) : qv::pack::OpenStatus::NoPackage;
+        start ? package_.Open(*programBytes_, programEnd_) : qv::pack::OpenStatus::NoPackage;
     if (status == qv::pack::OpenStatus::NoPackage) {
-      programBytes_.reset();  // nothing of ours in it
+      std::string mark(sizeof qv::kUninstallerMark - 1, '\0');
+      markedUninstaller_ = programEnd_ > 0 && programBytes_->Size() == programEnd_ + mark.size() &&
+                           programBytes_->ReadAt(programEnd_, mark.data(), mark.size()) &&
+                           mark == qv::kUninstallerMark;
+      // An uninstaller moves its own file away at the end: not while we hold it.
+      if (markedUninstaller_) programBytes_.reset();
       return true;
     }
     if (status == qv::pack::OpenStatus::Damaged) return false;
-    packageStart_ = *start;
     if (!package_.Verify()) return false;
     packaged_ = std::make_unique<qv::PackagedPlatform>(system_, package_, qv::FolderPart(programFile));
     packaged_->SetLog(log_.get());
@@ -152,13 +159,10 @@ class Program {
     return form;
   }
 
-  // A program called uninstall.exe with neither a package nor a script of
-  // its own is an installation's uninstaller.
-  bool IsUninstaller(const std::string& programFile) {
-    if (packaged_ || !qv::SameText(programFile.substr(qv::FolderPart(programFile).size()), qv::kUninstallerName))
-      return false;
-    return system_.Attributes(qv::ScriptFileName(programFile, {})) == qv::kNoAttributes;
-  }
+  // An installation's uninstaller is marked so in its own file: neither
+  // its name nor a script dropped beside it makes a setup program one, or
+  // an uninstaller a setup run.
+  bool IsUninstaller() const { return !packaged_ && markedUninstaller_; }
 
   int Uninstall(const std::string& programFile) {
     if (!options_.scriptArgs.empty() || options_.installDir) {
@@ -206,19 +210,19 @@ class Program {
     return Finish(*form);
   }
 
-  // The setup program for the uninstaller: the program itself, or for a
-  // packed one the program as it was before its package was sealed in.
+  // The uninstaller: the setup program as it was before anything was
+  // put behind it (a package, a signature), and the uninstaller's mark.
   bool WriteUninstaller(qv::Platform& platform, const std::string& programFile, const std::string& to) {
-    if (!packaged_) return platform.CopyOneFile(programFile, to);
+    if (!programBytes_ || !programBytes_->Opened() || programEnd_ == 0) return false;
     const std::optional<qv::FileStamp> stamp = system_.Stamp(programFile);
     return platform.WriteFileFrom(to, qv::kAttrArchive, stamp ? stamp->modified : 0, [this](qv::FileOutput& out) {
       std::vector<char> buffer(1 << 16);
-      for (std::uint64_t at = 0; at < packageStart_;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), packageStart_ - at));
+      for (std::uint64_t at = 0; at < programEnd_;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), programEnd_ - at));
         if (!programBytes_->ReadAt(at, buffer.data(), n) || !out.Write(buffer.data(), n)) return false;
         at += n;
       }
-      return true;
+      return out.Write(qv::kUninstallerMark, sizeof qv::kUninstallerMark - 1);
     });
   }
 
@@ -268,7 +272,8 @@ class Program {
   std::unique_ptr<FileBytes> programBytes_;
   qv::pack::Reader package_;
   std::unique_ptr<qv::PackagedPlatform> packaged_;
-  std::uint64_t packageStart_ = 0;
+  std::uint64_t programEnd_ = 0;  // where the program's own PE ends
+  bool markedUninstaller_ = false;
   std::unique_ptr<qv::LoggingPlatform> logging_;
   std::unique_ptr<qv::InstallRecorder> recorder_;
 };

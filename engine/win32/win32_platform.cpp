@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "access.h"
 #include "entries.h"
 #include "handles.h"
 #include "registry.h"
@@ -283,38 +284,21 @@ bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attribute
 
 namespace {
 
-struct LocalFreer {
-  void operator()(void* p) const { ::LocalFree(p); }
-};
-
-// Full control for the token's owner (the user, or Administrators in an
-// elevated run, so the user's unelevated programs cannot write there) and
-// the system; nothing inherited from the folder above.
-std::wstring PrivateDacl() {
-  UniqueHandle token;
-  HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
-  token.Reset(raw);
-  DWORD size = 0;
-  ::GetTokenInformation(token.Get(), TokenOwner, nullptr, 0, &size);
-  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size ? size : 1]);
-  if (!::GetTokenInformation(token.Get(), TokenOwner, buffer.get(), size, &size)) return {};
-  wchar_t* text = nullptr;
-  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer.get())->Owner, &text)) return {};
-  const std::unique_ptr<wchar_t, LocalFreer> sid(text);
-  return L"D:P(A;OICI;FA;;;" + std::wstring(sid.get()) + L")(A;OICI;FA;;;SY)";
+// A security descriptor from its text form, or none.
+UniqueLocal Descriptor(const std::wstring& sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (sddl.empty() ||
+      !::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return UniqueLocal();
+  return UniqueLocal(descriptor);
 }
 
 }  // namespace
 
 std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& prefix) {
-  const std::wstring dacl = PrivateDacl();
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (dacl.empty() ||
-      !::ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-    return std::nullopt;
-  const std::unique_ptr<void, LocalFreer> owned(descriptor);
-  SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+  const UniqueLocal descriptor = Descriptor(access::PrivateDacl());
+  if (!descriptor) return std::nullopt;
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.Get(), FALSE};
   const std::string temp = TempPath();
   if (temp.empty()) return std::nullopt;
   for (int attempt = 0; attempt < 16; ++attempt) {
@@ -363,6 +347,19 @@ bool ListTree(const std::wstring& folder, std::vector<std::wstring>& files, std:
 bool Win32Platform::RemoveTree(const std::string& folder) {
   std::wstring root = WidePath(folder);
   while (!root.empty() && root.back() == L'\\') root.pop_back();
+  {
+    // Only a folder of ours: itself, not a link to one, owned by us and
+    // open to nobody else. A name in a shared folder such as %TEMP% proves
+    // nothing: anybody may have made it, or made it lead elsewhere.
+    const UniqueFile top = access::OpenNoFollow(root, 0);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!top || !::GetFileInformationByHandle(top.Get(), &info)) return false;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !access::ReachedDirectly(top.Get(), root) || !access::OnlyOurs(top.Get(), access::Grants::Anything)) {
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+  }
   std::vector<std::wstring> files, folders;
   if (!ListTree(root, files, folders)) return false;
   // Every file is opened for deletion, unshared, before any is deleted: a
@@ -417,21 +414,63 @@ std::optional<FileStamp> Win32Platform::Stamp(const std::string& path) {
 }
 
 bool Win32Platform::DeleteOneFile(const std::string& path) {
+  // Through one handle: the file looked at is the file deleted, and only
+  // when the path leads to it without a link on the way.
   const std::wstring wide = WidePath(path);
-  if (::DeleteFileW(wide.c_str())) return true;
-  const DWORD error = ::GetLastError();
-  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+  const UniqueFile file = access::OpenNoFollow(wide, DELETE | FILE_WRITE_ATTRIBUTES);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !::GetFileInformationByHandle(file.Get(), &info)) return false;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
     return false;
-  ::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (::DeleteFileW(wide.c_str())) return true;
-  const DWORD again = ::GetLastError();
-  ::SetFileAttributesW(wide.c_str(), attributes);
-  ::SetLastError(again);
+  }
+  if (!access::ReachedDirectly(file.Get(), wide)) {
+    ::SetLastError(kErrorReachedThroughLink);
+    return false;
+  }
+  const bool readOnly = info.dwFileAttributes & FILE_ATTRIBUTE_READONLY;
+  FILE_BASIC_INFO basic{};
+  if (readOnly) {
+    // A read-only file cannot be deleted: clear it, and set it back if the
+    // deleting fails after all.
+    basic.FileAttributes = (info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
+    ::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic);
+  }
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  if (::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &dispose, sizeof dispose)) return true;
+  const DWORD error = ::GetLastError();
+  if (readOnly) {
+    basic.FileAttributes = info.dwFileAttributes;
+    ::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic);
+  }
+  ::SetLastError(error);
   return false;
 }
 
-bool Win32Platform::RemoveFolder(const std::string& path) { return ::RemoveDirectoryW(WidePath(path).c_str()) != 0; }
+bool Win32Platform::RemoveFolder(const std::string& path) {
+  const std::wstring wide = WidePath(path);
+  {
+    const UniqueFile folder = access::OpenNoFollow(wide, 0);
+    if (!folder) return false;
+    if (!access::ReachedDirectly(folder.Get(), wide)) {
+      ::SetLastError(kErrorReachedThroughLink);
+      return false;
+    }
+  }
+  // Removing never goes into a folder, so a link put here since is only
+  // removed itself.
+  return ::RemoveDirectoryW(wide.c_str()) != 0;
+}
+
+bool Win32Platform::Elevated() { return access::Elevated(); }
+
+bool Win32Platform::OnlyOursCanChange(const std::string& path) {
+  const std::wstring wide = WidePath(path);
+  const UniqueFile file = access::OpenNoFollow(wide, 0);
+  return file && access::ReachedDirectly(file.Get(), wide) && access::OnlyOurs(file.Get(), access::Grants::Change);
+}
+
+bool Win32Platform::Protect(const std::string& path) { return access::Protect(WidePath(path)); }
 
 bool Win32Platform::MoveOneFile(const std::string& from, const std::string& to) {
   // No copy: a running program can be renamed, not copied and deleted.
@@ -443,9 +482,16 @@ bool Win32Platform::RemoveAtRestart(const std::string& path) {
 }
 
 std::unique_ptr<AppendFile> Win32Platform::OpenAppend(const std::string& path) {
-  UniqueFile file(::CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueLocal descriptor = Descriptor(access::OwnDacl());
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.Get(), FALSE};
+  const std::wstring wide = WidePath(path);
+  UniqueFile file(::CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, descriptor ? &security : nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return nullptr;
+  if (!access::ReachedDirectly(file.Get(), wide)) {
+    ::SetLastError(kErrorReachedThroughLink);
+    return nullptr;
+  }
   return std::make_unique<Win32Append>(file.Release());
 }
 
@@ -490,7 +536,7 @@ std::string Win32Platform::ResolveProgram(const std::string& commandLine) {
   return commandLine;
 }
 
-bool Win32Platform::StartProgram(const std::string& commandLine, int showCode) {
+bool Win32Platform::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
   // As the classic launcher does: the show code goes to the program's first
   // window, and the call returns once the program waits for input, or after
   // half a minute.
@@ -500,8 +546,9 @@ bool Win32Platform::StartProgram(const std::string& commandLine, int showCode) {
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showCode);
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started))
+  const std::wstring folder = workingFolder.empty() ? std::wstring() : WidePath(workingFolder);
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &started))
     return false;
   const UniqueHandle process(started.hProcess), thread(started.hThread);
   ::WaitForInputIdle(process.Get(), 30000);

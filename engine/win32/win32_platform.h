@@ -36,6 +36,9 @@ class Win32Platform : public Platform {
                      const FileProducer& produce) override;
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
   bool RemoveTree(const std::string& folder) override;
+  bool Elevated() override;
+  bool OnlyOursCanChange(const std::string& path) override;
+  bool Protect(const std::string& path) override;
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override;
   void Pause(unsigned milliseconds) override;

@@ -1,0 +1,184 @@
+#include "access.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <memory>
+#include <vector>
+
+#include "text_conv.h"
+
+namespace qv::access {
+
+namespace {
+
+// A copy of a SID from a token, which the token's buffer does not outlive.
+std::vector<std::uint8_t> CopySid(PSID sid) {
+  const DWORD n = ::GetLengthSid(sid);
+  std::vector<std::uint8_t> copy(n);
+  ::CopySid(n, copy.data(), sid);
+  return copy;
+}
+
+std::vector<std::uint8_t> TokenSid(TOKEN_INFORMATION_CLASS what) {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+  const UniqueHandle token(raw);
+  DWORD size = 0;
+  ::GetTokenInformation(token.Get(), what, nullptr, 0, &size);
+  std::vector<std::uint8_t> buffer(size ? size : 1);
+  if (!::GetTokenInformation(token.Get(), what, buffer.data(), size, &size)) return {};
+  PSID sid = what == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                               : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+  return CopySid(sid);
+}
+
+std::vector<std::uint8_t> WellKnown(WELL_KNOWN_SID_TYPE type) {
+  std::vector<std::uint8_t> sid(SECURITY_MAX_SID_SIZE);
+  DWORD n = static_cast<DWORD>(sid.size());
+  if (!::CreateWellKnownSid(type, nullptr, sid.data(), &n)) return {};
+  sid.resize(n);
+  return sid;
+}
+
+std::wstring SidText(const std::vector<std::uint8_t>& sid) {
+  wchar_t* text = nullptr;
+  if (sid.empty() || !::ConvertSidToStringSidW(const_cast<std::uint8_t*>(sid.data()), &text)) return {};
+  const UniqueLocal owned(text);
+  return text;
+}
+
+// This account (as user and as default owner), administrators, the system.
+struct Trusted {
+  std::vector<std::vector<std::uint8_t>> sids;
+  Trusted() {
+    for (auto sid : {TokenSid(TokenUser), TokenSid(TokenOwner), WellKnown(WinLocalSystemSid),
+                     WellKnown(WinBuiltinAdministratorsSid)})
+      if (!sid.empty()) sids.push_back(std::move(sid));
+  }
+  bool Has(PSID sid) const {
+    for (const auto& s : sids)
+      if (::EqualSid(const_cast<std::uint8_t*>(s.data()), sid)) return true;
+    return false;
+  }
+};
+
+const Trusted& Ours() {
+  static const Trusted trusted;
+  return trusted;
+}
+
+std::wstring Strip(std::wstring path) {
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+// What the system calls a path, ".." and short names resolved.
+std::wstring Canonical(const std::wstring& path) {
+  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  if (full.empty()) return path;
+  full.resize(::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  std::wstring longer(::GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
+  if (longer.empty()) return full;
+  longer.resize(::GetLongPathNameW(full.c_str(), longer.data(), static_cast<DWORD>(longer.size())));
+  return longer;
+}
+
+// Rights that change an object, its name or who may do so.
+constexpr DWORD kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
+                                FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                GENERIC_ALL;
+
+}  // namespace
+
+bool Elevated() {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  const UniqueHandle token(raw);
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+      elevation.TokenIsElevated)
+    return true;
+  const std::vector<std::uint8_t> user = TokenSid(TokenUser), system = WellKnown(WinLocalSystemSid);
+  return !user.empty() && !system.empty() && ::EqualSid(const_cast<std::uint8_t*>(user.data()),
+                                                        const_cast<std::uint8_t*>(system.data()));
+}
+
+std::wstring OwnDacl() {
+  const std::wstring owner = SidText(TokenSid(TokenOwner));
+  if (owner.empty()) return {};
+  return L"D:P(A;OICI;FA;;;" + owner + L")(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+}
+
+std::wstring PrivateDacl() {
+  // The token's owner: the user, or administrators in an elevated run, so
+  // the user's unelevated programs cannot write there. Nothing inherited.
+  const std::wstring owner = SidText(TokenSid(TokenOwner));
+  if (owner.empty()) return {};
+  return L"D:P(A;OICI;FA;;;" + owner + L")(A;OICI;FA;;;SY)";
+}
+
+bool Protect(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  const std::wstring sddl = OwnDacl();
+  if (sddl.empty() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &raw, nullptr))
+    return false;
+  const UniqueLocal descriptor(raw);
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  if (!::GetSecurityDescriptorDacl(raw, &present, &dacl, &defaulted)) return false;
+  std::wstring name = path;
+  return ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                 dacl, nullptr) == ERROR_SUCCESS;
+}
+
+bool ReachedDirectly(HANDLE file, const std::wstring& path) {
+  // The path the handle has, from its volume's top, against the one asked
+  // for: a link anywhere on the way makes them differ.
+  std::wstring final(::GetFinalPathNameByHandleW(file, nullptr, 0, VOLUME_NAME_NONE) + 1, L'\0');
+  const DWORD n = ::GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()), VOLUME_NAME_NONE);
+  if (n == 0 || n >= final.size()) return false;
+  final.resize(n);
+  const std::wstring wanted = Canonical(path);
+  std::wstring volume(wanted.size() + 2, L'\0');
+  if (!::GetVolumePathNameW(wanted.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) return false;
+  volume.resize(std::wcslen(volume.c_str()));
+  if (volume.size() > wanted.size()) return false;
+  const std::wstring tail = Strip(L"\\" + wanted.substr(volume.size()));
+  const std::wstring have = Strip(final);
+  return ::CompareStringOrdinal(tail.c_str(), static_cast<int>(tail.size()), have.c_str(),
+                                static_cast<int>(have.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool OnlyOurs(HANDLE file, Grants what) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                        nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  const UniqueLocal owned(descriptor);
+  // No access list at all lets everybody in.
+  if (!owner || !dacl || !Ours().Has(owner)) return false;
+  const DWORD rights = what == Grants::Change ? kChangeRights : ~DWORD{0};
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace))) return false;
+    if (ace->AceFlags & INHERIT_ONLY_ACE) continue;  // for what is made inside, not for this
+    if (ace->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;  // a kind we do not read: not ours
+    const auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if ((allowed->Mask & rights) && !Ours().Has(const_cast<DWORD*>(&allowed->SidStart))) return false;
+  }
+  return true;
+}
+
+UniqueFile OpenNoFollow(const std::wstring& path, DWORD access) {
+  return UniqueFile(::CreateFileW(path.c_str(), access | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+}  // namespace qv::access

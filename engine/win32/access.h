@@ -1,0 +1,45 @@
+// Who may change a file, and whether a path leads where it says: what the
+// record, the uninstaller and the sweep of private folders rely on before
+// they let a file steer them or remove anything.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "handles.h"
+
+namespace qv::access {
+
+// The run is elevated or the system's: it may change what every user
+// relies on.
+bool Elevated();
+
+// The access list of our own files: full control for this account (its
+// default owner: administrators, in an elevated run), administrators and
+// the system, read and run for users. With inheritance for a folder.
+std::wstring OwnDacl();
+// Only this account and the system, as a private folder has it.
+std::wstring PrivateDacl();
+
+// Gives a file or folder our own access list (OwnDacl), nothing inherited.
+bool Protect(const std::wstring& path);
+
+// The file or folder the handle holds is the one the path spells, not one
+// reached through a junction, symbolic link or mount point on the way.
+bool ReachedDirectly(HANDLE file, const std::wstring& path);
+
+enum class Grants {
+  Change,    // nobody else may change it
+  Anything,  // nobody else may even read it (a private folder)
+};
+// The handle's object is owned by this account, administrators or the
+// system, and its access list grants others nothing of `what`. The handle
+// needs READ_CONTROL.
+bool OnlyOurs(HANDLE file, Grants what);
+
+// Opens a path for a look at it (and for deleting it, with DELETE in
+// `access`), never following a link at its end.
+UniqueFile OpenNoFollow(const std::wstring& path, DWORD access);
+
+}  // namespace qv::access

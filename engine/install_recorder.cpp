@@ -265,6 +265,9 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
   const std::optional<std::string> oldBytes =
       !earlier.empty() && !moved ? Inner().ReadWholeFile(record) : std::nullopt;
   const RecordSeal::Mark before = oldBytes ? RecordSeal::Mark{oldBytes->size(), Sha256Of(*oldBytes)} : sealed_;
+  // The folder first: a run killed before it registers has a record that
+  // its registration vouches for.
+  WriteRegistration("InstallLocation", RegType::Text, TextData(WithoutBackslash(folder_)));
   Seal(before, sealed_);
   if (!Inner().WriteFileFrom(record, kAttrArchive, 0,
                              [this](FileOutput& out) { return out.Write(pending_.data(), pending_.size()); }))

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -73,15 +74,37 @@ std::wstring Strip(std::wstring path) {
   return path;
 }
 
-// What the system calls a path, ".." and short names resolved.
+// What the system calls a path: "." and ".." resolved, and short names
+// made long where there may be one (a lookup per name, so only then).
 std::wstring Canonical(const std::wstring& path) {
   std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
   if (full.empty()) return path;
   full.resize(::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  if (full.find(L'~') == std::wstring::npos) return full;
   std::wstring longer(::GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
   if (longer.empty()) return full;
   longer.resize(::GetLongPathNameW(full.c_str(), longer.data(), static_cast<DWORD>(longer.size())));
   return longer;
+}
+
+// A path without the \\?\ prefix that lets it pass MAX_PATH.
+std::wstring Plain(std::wstring path) {
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + path.substr(7);
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+std::wstring FinalPath(HANDLE file, DWORD how) {
+  std::wstring final(::GetFinalPathNameByHandleW(file, nullptr, 0, how) + 1, L'\0');
+  const DWORD n = ::GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()), how);
+  if (n == 0 || n >= final.size()) return {};
+  final.resize(n);
+  return final;
 }
 
 // Rights that change an object, its name or who may do so.
@@ -135,21 +158,21 @@ bool Protect(const std::wstring& path) {
 }
 
 bool ReachedDirectly(HANDLE file, const std::wstring& path) {
-  // The path the handle has, from its volume's top, against the one asked
-  // for: a link anywhere on the way makes them differ.
-  std::wstring final(::GetFinalPathNameByHandleW(file, nullptr, 0, VOLUME_NAME_NONE) + 1, L'\0');
-  const DWORD n = ::GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()), VOLUME_NAME_NONE);
-  if (n == 0 || n >= final.size()) return false;
-  final.resize(n);
-  const std::wstring wanted = Canonical(path);
+  // The path the handle has against the one asked for: a link anywhere on
+  // the way makes them differ.
+  const std::wstring wanted = Strip(Plain(Canonical(path)));
+  const std::wstring final = FinalPath(file, VOLUME_NAME_DOS);
+  if (final.empty()) return false;
+  if (SameName(Strip(Plain(final)), wanted)) return true;
+  // A mapped network drive or a volume mounted in a folder has another
+  // name for its top: compare from there down.
+  const std::wstring below = FinalPath(file, VOLUME_NAME_NONE);
   std::wstring volume(wanted.size() + 2, L'\0');
-  if (!::GetVolumePathNameW(wanted.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) return false;
+  if (below.empty() || !::GetVolumePathNameW(wanted.c_str(), volume.data(), static_cast<DWORD>(volume.size())))
+    return false;
   volume.resize(std::wcslen(volume.c_str()));
-  if (volume.size() > wanted.size()) return false;
-  const std::wstring tail = Strip(L"\\" + wanted.substr(volume.size()));
-  const std::wstring have = Strip(final);
-  return ::CompareStringOrdinal(tail.c_str(), static_cast<int>(tail.size()), have.c_str(),
-                                static_cast<int>(have.size()), TRUE) == CSTR_EQUAL;
+  if (volume.size() > wanted.size() + 1) return false;
+  return SameName(Strip(below), Strip(L"\\" + wanted.substr(std::min(volume.size(), wanted.size()))));
 }
 
 bool OnlyOurs(HANDLE file, Grants what) {

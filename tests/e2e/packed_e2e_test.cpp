@@ -180,6 +180,9 @@ TEST(Packed, ACommandFromThePackageRunsFromAPrivateFolderGoneAfterTheRun) {
   // %TEMP%\qvSetup-<32 random hex digits>\tools\recorder.exe
   ASSERT_EQ(program.rfind(tempPath + "qvSetup-", 0), 0u) << program;
   EXPECT_EQ(program.substr(tempPath.size() + 8 + 32), "\\tools\\recorder.exe");
+  // Its own folder as working folder: a DLL planted beside the downloaded
+  // setup is never found first.
+  EXPECT_NE(note.find("\ncwd=" + program.substr(0, program.size() - 13) + "\n"), std::string::npos) << note;
   EXPECT_FALSE(test::IsFolder(program.substr(0, tempPath.size() + 8 + 32))) << "the private folder is still there";
 }
 

@@ -1,5 +1,5 @@
 // Started by qvSetup in the end-to-end tests: writes how it was started
-// (show state and command line, in UTF-8) into the file named by its first
+// (show state, command line and working folder, in UTF-8) into the file named by its first
 // argument.
 #include <windows.h>
 
@@ -41,7 +41,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   si.cb = sizeof si;
   ::GetStartupInfoW(&si);
   const int show = (si.dwFlags & STARTF_USESHOWWINDOW) ? si.wShowWindow : -1;
-  const std::string text = "show=" + std::to_string(show) + "\ncmd=" + Utf8(command) + "\n";
+  wchar_t folder[MAX_PATH] = L"";
+  ::GetCurrentDirectoryW(MAX_PATH, folder);
+  const std::string text = "show=" + std::to_string(show) + "\ncmd=" + Utf8(command) + "\ncwd=" + Utf8(folder) + "\n";
   const std::wstring tmp = marker + L".part";
   HANDLE f = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE) return 1;

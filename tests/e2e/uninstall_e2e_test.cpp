@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "handles.h"
+#include "install_record.h"
 #include "package.h"
 #include "text_conv.h"
 
@@ -52,8 +53,8 @@ TEST(Uninstall, AOneFilePackageLeavesThePlainProgramToUninstall) {
   const std::string target = pkg / "installed";
   ASSERT_EQ(RunProgram(Quoted(sealed) + " /S " + Quoted("/D=" + target)), 0);
   EXPECT_EQ(test::ReadTextFile(target + "\\a.txt"), "a");
-  EXPECT_TRUE(test::ReadTextFile(target + "\\uninstall.exe") == test::ReadTextFile(g_setupExe))
-      << "the uninstaller is not the setup program without its package";
+  EXPECT_TRUE(test::ReadTextFile(target + "\\uninstall.exe") == test::ReadTextFile(g_setupExe) + kUninstallerMark)
+      << "the uninstaller is not the setup program without its package, marked";
   EXPECT_EQ(RunProgram(Quoted(target + "\\uninstall.exe") + " /S"), 0);
   EXPECT_FALSE(test::IsFolder(target));
 }

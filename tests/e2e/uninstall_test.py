@@ -12,6 +12,7 @@ import subprocess
 import sys
 import time
 import unittest
+import zlib
 
 import window_test as w
 
@@ -217,6 +218,135 @@ class UninstallTest(unittest.TestCase):
         self.assertEqual(run([os.path.join(target, "uninstall.exe"), "/S"]), 7)
         self.assertTrue(os.path.exists(os.path.join(target, "a.txt")))
         run(["reg", "delete", REGISTRATION + "qvDamaged", "/f"])
+
+
+def temp_folder():
+    """The Wine user's %TEMP%, as a Linux path."""
+    out = subprocess.run(["wine", "cmd", "/c", "echo", "%TEMP%"], capture_output=True, text=True,
+                         stdin=subprocess.DEVNULL).stdout.strip()
+    return subprocess.run(["winepath", "-u", out], capture_output=True, text=True).stdout.strip()
+
+
+def record_line(body):
+    """A record line with its CRC right: CRCs are no secret."""
+    return "%08X %s\r\n" % (zlib.crc32(body.encode()), body)
+
+
+class AttackTest(unittest.TestCase):
+    """What somebody else can write (%TEMP% entries, records, registrations,
+    files beside the uninstaller) against an elevated run: Wine's runs are
+    elevated."""
+
+    def setUp(self):
+        # Uninstallers leave themselves aside in %TEMP%: ours to clean up.
+        temp = temp_folder()
+        before = set(os.listdir(temp))
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", *(os.path.join(temp, p) for p in set(os.listdir(temp)) - before
+                                                               if p.startswith("qvSetup-"))]))
+        self.victim = os.path.join(DRIVE_C, "ProgramData", "qvVictim")
+        os.makedirs(self.victim, exist_ok=True)
+        with open(os.path.join(self.victim, "v.dll"), "w") as f:
+            f.write("the victim's")
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", self.victim]))
+
+    def victim_intact(self):
+        with open(os.path.join(self.victim, "v.dll")) as f:
+            self.assertEqual(f.read(), "the victim's")
+
+    def install(self, name, extra_ini="", args=()):
+        target = os.path.join(PROGRAM_FILES, name)
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", target]))
+        self.addCleanup(lambda: run(["reg", "delete", REGISTRATION + name, "/f"]))
+        pkg = w.Package("[INSTALL]\n%s=app\\,?\n[UNINSTALL]\nName=%s\n%s" % (name, name, extra_ini), {"app\\a.txt": "a"})
+        self.addCleanup(pkg.close)
+        code = run([pkg.path("setup.exe"), "/S", "/D=C:\\Program Files (x86)\\" + name, "/LOG=" + pkg.win("in.log"),
+                    *args])
+        with open(pkg.path("in.log"), encoding="utf-8-sig") as f:
+            return code, target, f.read()
+
+    def uninstall(self, target):
+        log = os.path.join(PROGRAM_FILES, "qv_uninstall.log")
+        self.addCleanup(lambda: os.path.exists(log) and os.remove(log))
+        code = run([os.path.join(target, "uninstall.exe"), "/S", "/LOG=C:\\Program Files (x86)\\qv_uninstall.log"])
+        with open(log, encoding="utf-8-sig") as f:
+            return code, f.read()
+
+    def test_the_sweep_of_private_folders_never_follows_a_link_nor_takes_what_is_not_ours(self):
+        temp = temp_folder()
+        link = os.path.join(temp, "qvSetup-fedcba9876543210fedcba9876543210")
+        planted = os.path.join(temp, "qvSetup-0123456789abcdef0123456789abcdef")
+        os.symlink(self.victim, link)
+        os.makedirs(planted)
+        with open(os.path.join(planted, "keep.txt"), "w") as f:
+            f.write("k")
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", link, planted]))
+        code, first, _ = self.install("qvSweep1")
+        self.assertEqual(code, 0)
+        self.assertEqual(self.uninstall(first)[0], 0)
+        # The first uninstaller went aside into a private folder of ours: the
+        # next run takes that, and nothing else.
+        ours = [p for p in os.listdir(temp) if re.fullmatch(r"qvSetup-[0-9a-f]{32}", p)
+                and os.path.join(temp, p) not in (link, planted)]
+        self.assertTrue(ours)
+        code, second, _ = self.install("qvSweep2")
+        code, log = self.uninstall(second)
+        self.assertEqual(code, 0, log)
+        self.victim_intact()
+        self.assertTrue(os.path.islink(link))
+        self.assertTrue(os.path.exists(os.path.join(planted, "keep.txt")))
+        self.assertIn("removed an earlier run's folder: ", log)
+        for p in ours:
+            self.assertFalse(os.path.exists(os.path.join(temp, p)), "our own left-over stayed")
+
+    def test_a_record_line_added_by_somebody_else_removes_nothing(self):
+        code, target, _ = self.install("qvAppended")
+        self.assertEqual(code, 0)
+        with open(os.path.join(target, "uninstall.dat"), "ab") as f:
+            f.write(record_line("w\tC:\\ProgramData\\qvVictim\\v.dll\t0").encode())
+        code, log = self.uninstall(target)
+        self.assertEqual(code, 7, log)
+        self.assertIn("record not trusted", log)
+        self.victim_intact()
+        self.assertTrue(os.path.exists(os.path.join(target, "a.txt")))
+
+    def test_a_record_planted_before_the_installation_is_not_carried_on(self):
+        target = os.path.join(PROGRAM_FILES, "qvPlanted")
+        os.makedirs(target, exist_ok=True)
+        with open(os.path.join(target, "uninstall.dat"), "wb") as f:
+            f.write(("qvSetup record 1\r\n" + record_line("w\tC:\\ProgramData\\qvVictim\\v.dll\t0")).encode())
+        code, _, log = self.install("qvPlanted")
+        self.assertEqual(code, 0, log)
+        self.assertNotIn("record carried on", log)
+        self.assertEqual(self.uninstall(target)[0], 0)
+        self.victim_intact()
+
+    def test_an_elevated_run_never_follows_a_location_from_hkcu(self):
+        evil = os.path.join(DRIVE_C, "qvEvilRecord")
+        os.makedirs(evil, exist_ok=True)
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", evil]))
+        with open(os.path.join(evil, "uninstall.dat"), "wb") as f:
+            f.write(("qvSetup record 1\r\n" + record_line("w\tC:\\ProgramData\\qvVictim\\v.dll\t0")).encode())
+        key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qvFollowed"
+        run(["reg", "add", key, "/v", "InstallLocation", "/d", "C:\\qvEvilRecord", "/f"])
+        self.addCleanup(lambda: run(["reg", "delete", key, "/f"]))
+        code, target, log = self.install("qvFollowed")
+        self.assertEqual(code, 0, log)
+        self.assertNotIn("qvEvilRecord", log)
+        self.assertEqual(self.uninstall(target)[0], 0)
+        self.victim_intact()
+
+    def test_a_script_beside_the_uninstaller_does_not_make_it_a_setup_run(self):
+        code, target, _ = self.install("qvBeside")
+        self.assertEqual(code, 0)
+        marker = os.path.join(PROGRAM_FILES, "qv_beside_ran.txt")
+        self.addCleanup(lambda: os.path.exists(marker) and os.remove(marker))
+        with open(os.path.join(target, "uninstall.ini"), "w") as f:
+            f.write("[COMMAND]\n1=cmd.exe /c echo ran> \"C:\\Program Files (x86)\\qv_beside_ran.txt\",HIDE\n")
+        code, log = self.uninstall(target)
+        self.assertEqual(code, 0, log)
+        self.assertFalse(os.path.exists(os.path.join(target, "a.txt")), "nothing was uninstalled")
+        time.sleep(1)
+        self.assertFalse(os.path.exists(marker), "the planted script's command ran")
 
 
 if __name__ == "__main__":

@@ -100,11 +100,18 @@ bool SameName(const std::wstring& a, const std::wstring& b) {
 }
 
 std::wstring FinalPath(HANDLE file, DWORD how) {
-  std::wstring final(::GetFinalPathNameByHandleW(file, nullptr, 0, how) + 1, L'\0');
-  const DWORD n = ::GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()), how);
-  if (n == 0 || n >= final.size()) return {};
-  final.resize(n);
-  return final;
+  // Most paths fit the first try: one question to the system, not two.
+  std::wstring final(1024, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD n = ::GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()), how);
+    if (n == 0) return {};
+    if (n < final.size()) {
+      final.resize(n);
+      return final;
+    }
+    final.assign(n + 1, L'\0');
+  }
+  return {};
 }
 
 // Rights that change an object, its name or who may do so.
@@ -161,12 +168,16 @@ bool ReachedDirectly(HANDLE file, const std::wstring& path) {
   // The path the handle has against the one asked for: a link anywhere on
   // the way makes them differ.
   const std::wstring wanted = Strip(Plain(Canonical(path)));
+  // Below a drive letter, the path from the volume's top is enough and
+  // quick to have; a drive's DOS name costs the mount manager a question.
+  const std::wstring below = FinalPath(file, VOLUME_NAME_NONE);
+  if (wanted.size() > 2 && wanted[1] == L':' && !below.empty() && SameName(Strip(below), wanted.substr(2)))
+    return true;
   const std::wstring final = FinalPath(file, VOLUME_NAME_DOS);
   if (final.empty()) return false;
   if (SameName(Strip(Plain(final)), wanted)) return true;
   // A mapped network drive or a volume mounted in a folder has another
   // name for its top: compare from there down.
-  const std::wstring below = FinalPath(file, VOLUME_NAME_NONE);
   std::wstring volume(wanted.size() + 2, L'\0');
   if (below.empty() || !::GetVolumePathNameW(wanted.c_str(), volume.data(), static_cast<DWORD>(volume.size())))
     return false;

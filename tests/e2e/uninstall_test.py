@@ -298,6 +298,26 @@ class AttackTest(unittest.TestCase):
         for p in ours:
             self.assertFalse(os.path.exists(os.path.join(temp, p)), "our own left-over stayed")
 
+    def test_the_uninstaller_removes_nothing_through_a_link_in_the_installation(self):
+        # A folder of the installation swapped for a link to somebody else's,
+        # where a file looks exactly like the installed one.
+        pkg_files = {"app\\sub\\v.dll": "the victim's"}
+        name = "qvLinked"
+        target = os.path.join(PROGRAM_FILES, name)
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", target]))
+        self.addCleanup(lambda: run(["reg", "delete", REGISTRATION + name, "/f"]))
+        pkg = w.Package("[INSTALL]\n%s=app\\,?\n[UNINSTALL]\nName=%s\n" % (name, name), pkg_files)
+        self.addCleanup(pkg.close)
+        self.assertEqual(run([pkg.path("setup.exe"), "/S", "/D=C:\\Program Files (x86)\\" + name]), 0)
+        installed = os.path.join(target, "sub", "v.dll")
+        os.utime(os.path.join(self.victim, "v.dll"), ns=(os.stat(installed).st_atime_ns, os.stat(installed).st_mtime_ns))
+        subprocess.run(["rm", "-rf", os.path.join(target, "sub")], check=True)
+        os.symlink(self.victim, os.path.join(target, "sub"))
+        code, log = self.uninstall(target)
+        self.assertEqual(code, 3, log)
+        self.assertIn("not removed: C:\\Program Files (x86)\\qvLinked\\sub\\v.dll (error 1920", log)
+        self.victim_intact()
+
     def test_a_record_line_added_by_somebody_else_removes_nothing(self):
         code, target, _ = self.install("qvAppended")
         self.assertEqual(code, 0)

@@ -1,6 +1,7 @@
 // The uninstaller's record: whatever the file holds, reading it either fails
 // or gives entries that encode back to the same lines, and planning their
-// removal names each thing once.
+// removal names each thing once. Its seal vouches for exactly the bytes
+// sealed: one byte more is somebody else's.
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -13,6 +14,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using qv::fuzz::Require;
   const std::string bytes = qv::fuzz::AsText(data, size);
+  const qv::RecordSeal::Mark mark{bytes.size(), qv::Sha256Of(bytes)};
+  const qv::RecordSeal seal{mark, mark};
+  const auto decoded = qv::DecodeSeal(qv::EncodeSeal(seal));
+  Require(decoded && decoded->now == mark && decoded->before == mark, "a seal does not read back");
+  const auto sealed = qv::SealedPart(bytes, seal);
+  Require(sealed && *sealed == bytes, "a sealed record is refused");
+  Require(!qv::SealedPart(bytes + "\n", seal), "a byte added to a sealed record went unseen");
+  qv::DecodeSeal(bytes);
   const auto entries = qv::ParseRecord(bytes);
   if (!entries) return 0;
   std::string again = qv::kRecordHeader;

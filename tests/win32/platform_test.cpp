@@ -260,10 +260,11 @@ TEST(Win32Platform, PrivateFoldersAreNewUnguessableAndOwnedByTheUser) {
   EXPECT_FALSE(test::IsFolder(*a));
 }
 
-TEST(Win32Platform, RemoveTreeLeavesAFolderSomethingHolds) {
+TEST(Win32Platform, RemoveTreeTakesOnlyPrivateFoldersAndLeavesOneSomethingHolds) {
   Win32Platform p;
-  test::TempDir dir("tree");
-  const std::string tree = dir / "t";
+  const std::optional<std::string> priv = p.MakePrivateFolder("qvTreeTest-");
+  ASSERT_TRUE(priv);
+  const std::string tree = priv->substr(0, priv->size() - 1);
   test::WriteTextFile(tree + "\\a\\b\\deep.txt", "d");
   test::WriteTextFile(tree + "\\ro.dll", "r");
   ::SetFileAttributesW(WidePath(tree + "\\ro.dll").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
@@ -277,7 +278,17 @@ TEST(Win32Platform, RemoveTreeLeavesAFolderSomethingHolds) {
     EXPECT_TRUE(test::IsFile(tree + "\\ro.dll"));
     EXPECT_TRUE(test::IsFolder(tree + "\\empty"));
   }
-  EXPECT_TRUE(p.RemoveTree(tree + "\\"));
+  // Not ours: a folder anybody may read, and a link to one of ours.
+  test::TempDir dir("tree");
+  test::WriteTextFile(dir / "plain\\keep.txt", "k");
+  EXPECT_FALSE(p.RemoveTree(dir / "plain"));
+  EXPECT_TRUE(test::IsFile(dir / "plain\\keep.txt"));
+  if (::CreateSymbolicLinkW(WidePath(dir / "link").c_str(), WidePath(tree).c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+    EXPECT_FALSE(p.RemoveTree(dir / "link"));
+    EXPECT_TRUE(test::IsFile(tree + "\\ro.dll"));
+    ::RemoveDirectoryW(WidePath(dir / "link").c_str());
+  }
+  EXPECT_TRUE(p.RemoveTree(*priv));
   EXPECT_FALSE(test::IsFolder(tree));
 }
 

@@ -59,6 +59,13 @@ class FileOutput {
 // Fills a file through its output; false when the content cannot be had.
 using FileProducer = std::function<bool(FileOutput& out)>;
 
+// Keeps a folder in its place while it lives: it cannot be renamed or
+// removed, so nothing can be put there instead.
+class FolderHold {
+ public:
+  virtual ~FolderHold() = default;
+};
+
 // Root key handle values, as the registry knows them.
 enum : std::uint32_t {
   kHKCR = 0x80000000u,
@@ -135,6 +142,11 @@ class Platform {
   virtual bool DeleteOneFile(const std::string& path) = 0;
   // Removes an empty folder.
   virtual bool RemoveFolder(const std::string& path) = 0;
+  // Holds a folder (ending in a backslash) that its path leads to without
+  // a link on the way; null when it does not or cannot be held. While it is
+  // held, DeleteOneFile takes the files right in it by their names, one
+  // look less each: the folder cannot have become a link since.
+  virtual std::unique_ptr<FolderHold> HoldFolder(const std::string& folder) = 0;
   // Moves a file on the same volume, a running program's own file included.
   virtual bool MoveOneFile(const std::string& from, const std::string& to) = 0;
   // Asks the system to delete a file or an empty folder at the next restart

@@ -151,6 +151,10 @@ std::optional<FileStamp> Uninstaller::StampOf(const std::string& path) {
 }
 
 void Uninstaller::RemoveFiles() {
+  // The folder of the files being removed stays in its place meanwhile, so
+  // each file needs no look of its own for a link on the way.
+  std::unique_ptr<FolderHold> hold;
+  std::string held;
   const int n = static_cast<int>(plan_.files.size());
   for (int i = 0; i < n && !Stopped(); ++i) {
     const RemovalPlan::File& f = plan_.files[static_cast<std::size_t>(i)];
@@ -163,10 +167,19 @@ void Uninstaller::RemoveFiles() {
     const std::optional<FileStamp> now = StampOf(f.path);
     if (!now) {
       if (f.written) Log("already gone: " + f.path);
-    } else if (!f.cutShort && !(*now == FileStamp{f.size, f.modified})) {
+      continue;
+    }
+    if (!f.cutShort && !(*now == FileStamp{f.size, f.modified})) {
       ++report_.failures;
       Log("kept (changed since the installation): " + f.path);
-    } else if (platform_.DeleteOneFile(f.path)) {
+      continue;
+    }
+    if (UpperCase(FolderPart(f.path)) != held) {
+      hold.reset();
+      held = UpperCase(FolderPart(f.path));
+      hold = platform_.HoldFolder(FolderPart(f.path));
+    }
+    if (platform_.DeleteOneFile(f.path)) {
       // A file a run stopped writing is ours whatever it holds.
       Log((f.cutShort ? "removed (its writing was cut short): " : "removed: ") + f.path);
     } else {

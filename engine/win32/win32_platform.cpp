@@ -10,6 +10,7 @@
 #include "entries.h"
 #include "handles.h"
 #include "registry.h"
+#include "text.h"
 #include "text_conv.h"
 
 namespace qv {
@@ -413,10 +414,57 @@ std::optional<FileStamp> Win32Platform::Stamp(const std::string& path) {
   return FileStamp{(static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow, Ticks64(d.ftLastWriteTime)};
 }
 
+namespace {
+
+class Win32Hold : public FolderHold {
+ public:
+  Win32Hold(std::multiset<std::string>& held, std::string key, UniqueFile folder)
+      : held_(held), at_(held.insert(std::move(key))), folder_(std::move(folder)) {}
+  ~Win32Hold() override { held_.erase(at_); }
+
+ private:
+  std::multiset<std::string>& held_;
+  std::multiset<std::string>::iterator at_;
+  UniqueFile folder_;  // opened without delete sharing: no rename, no removal
+};
+
+}  // namespace
+
+std::unique_ptr<FolderHold> Win32Platform::HoldFolder(const std::string& folder) {
+  const std::wstring wide = WidePath(folder);
+  UniqueFile h(::CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  FILE_BASIC_INFO info{};
+  if (!h || !::GetFileInformationByHandleEx(h.Get(), FileBasicInfo, &info, sizeof info) ||
+      !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      !access::ReachedDirectly(h.Get(), wide))
+    return nullptr;
+  std::string key = UpperCase(folder);
+  if (key.empty() || key.back() != '\\') key += '\\';
+  return std::make_unique<Win32Hold>(held_, std::move(key), std::move(h));
+}
+
+bool Win32Platform::DeleteByName(const std::wstring& wide) {
+  if (::DeleteFileW(wide.c_str())) return true;
+  const DWORD error = ::GetLastError();
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+    return false;
+  ::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (::DeleteFileW(wide.c_str())) return true;
+  const DWORD again = ::GetLastError();
+  ::SetFileAttributesW(wide.c_str(), attributes);
+  ::SetLastError(again);
+  return false;
+}
+
 bool Win32Platform::DeleteOneFile(const std::string& path) {
-  // Through one handle: the file looked at is the file deleted, and only
-  // when the path leads to it without a link on the way.
   const std::wstring wide = WidePath(path);
+  // Right in a held folder, the name is enough: a link there is removed
+  // itself, never what it leads to.
+  if (!held_.empty() && held_.count(UpperCase(FolderPart(path)))) return DeleteByName(wide);
+  // Else through one handle: the file looked at is the file deleted, and
+  // only when the path leads to it without a link on the way.
   const UniqueFile file = access::OpenNoFollow(wide, DELETE | FILE_WRITE_ATTRIBUTES);
   // The basic information only: the full one asks the volume too, which
   // costs more than the delete.

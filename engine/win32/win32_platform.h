@@ -1,6 +1,8 @@
 // The engine's platform over the real Win32 API.
 #pragma once
 
+#include <set>
+
 #include "handles.h"
 #include "platform.h"
 #include "setup_window.h"
@@ -25,6 +27,7 @@ class Win32Platform : public Platform {
   std::optional<FileStamp> Stamp(const std::string& path) override;
   bool DeleteOneFile(const std::string& path) override;
   bool RemoveFolder(const std::string& path) override;
+  std::unique_ptr<FolderHold> HoldFolder(const std::string& folder) override;
   bool MoveOneFile(const std::string& from, const std::string& to) override;
   bool RemoveAtRestart(const std::string& path) override;
   std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override;
@@ -50,10 +53,14 @@ class Win32Platform : public Platform {
   std::string ResolveProgram(const std::string& commandLine);
 
  private:
+  // Deletes a file by its name, read-only or not.
+  static bool DeleteByName(const std::wstring& path);
   bool CopyReplacing(const std::string& from, const std::string& to);
   // Writes a new file that must not exist yet; removes it again on failure.
   bool WriteNew(const std::wstring& path, std::uint32_t attributes, std::uint64_t modified,
                 const FileProducer& produce);
+
+  std::multiset<std::string> held_;  // folders held now, upper case with a backslash
 };
 
 // The run's log as a text file, written line by line as the run goes.

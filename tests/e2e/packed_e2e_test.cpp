@@ -88,8 +88,10 @@ Outcome Collect(int exitCode, const std::string& out, const std::string& marker,
     }
     ::RegCloseKey(key);
   }
-  const std::string note = test::IsFile(marker) ? test::ReadTextFile(marker) : "";
-  // The program's own path differs (a private folder); what it was told does not.
+  std::string note = test::IsFile(marker) ? test::ReadTextFile(marker) : "";
+  // The program's own path and working folder differ (a private folder);
+  // what it was told does not.
+  note = note.substr(0, note.find("cwd="));
   const std::size_t cmd = note.find("cmd=");
   if (cmd != std::string::npos) {
     const std::size_t quote = note.find('"', cmd + 5);

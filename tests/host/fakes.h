@@ -83,6 +83,7 @@ class FakePlatform : public Platform {
   std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override;
   std::string Today() override { return "20261208"; }
   bool Elevated() override { return elevated; }
+  std::unique_ptr<FolderHold> HoldFolder(const std::string&) override { return nullptr; }
   bool OnlyOursCanChange(const std::string& path) override { return !foreignFiles.count(UpperCase(path)); }
   bool Protect(const std::string& path) override {
     protectedFiles.insert(UpperCase(path));

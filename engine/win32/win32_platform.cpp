@@ -10,6 +10,7 @@
 #include "handles.h"
 #include "registry.h"
 #include "text_conv.h"
+#include "utf8.h"
 
 namespace qv {
 
@@ -557,7 +558,9 @@ void FileLog::Line(const std::string& text) {
   PutDigits(stamp, 6, t.wSecond, 2);
   PutDigits(stamp, 9, t.wMilliseconds, 3);
   // Straight to the file, unbuffered: a run that dies still leaves its lines.
-  Write(stamp + text + "\r\n");
+  // Bytes that are not UTF-8 are spelled out, or the whole log would read
+  // as some other encoding.
+  Write(stamp + QuoteInvalidUtf8(text) + "\r\n");
 }
 
 std::string ProgramFileName() {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "package.h"
 #include "text_conv.h"
@@ -44,6 +46,11 @@ TEST(Unicode, Utf8AndUtf16ScriptsInstallNamesOutsideEveryAnsiCodePage) {
   } cases[] = {
       {"UTF-8", [](const std::string& s) { return "\xEF\xBB\xBF" + s; }},
       {"UTF-16", [](const std::string& s) { return "\xFF\xFE" + Utf16LeBytes(s); }},
+      {"UTF-16BE", [](const std::string& s) {
+         std::string bytes = "\xFE\xFF" + Utf16LeBytes(s);
+         for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+         return bytes;
+       }},
   };
   for (const auto& c : cases) {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\qvSetupTest\\Unicode");
@@ -75,6 +82,54 @@ TEST(Unicode, Utf8AndUtf16ScriptsInstallNamesOutsideEveryAnsiCodePage) {
     EXPECT_NE(log.find("out\\Ωmega\\файл.txt"), std::string::npos) << c.encoding << ": " << log;
   }
   ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\qvSetupTest\\Unicode");
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW d;
+  const HANDLE find = ::FindFirstFileW(Utf8ToWide(folder + "*").c_str(), &d);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(WideToUtf8(d.cFileName));
+  while (::FindNextFileW(find, &d));
+  ::FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Unicode, ScriptTextThatBreaksItsEncodingIsAnErrorAndInstallsNothing) {
+  constexpr char kKey[] = "Software\\qvSetupTest\\BadText";
+  const std::string entries = std::string(kHidden) + "[INSTALL]\n1=a.txt,out\n[REGISTRY]\n1=HKCU\\" + kKey + "\\k";
+  struct Case {
+    const char* what;
+    std::string script;
+    int line;
+  } cases[] = {
+      {"UTF-8 with a Latin-1 byte", "\xEF\xBB\xBF" + entries + ",v\n[INSTALL]\n2=a.txt,caf\xE9\n", 8},
+      {"UTF-16 with half a surrogate pair",
+       "\xFF\xFE" + Utf16LeBytes(entries) + std::string("\x00\xD8", 2) + Utf16LeBytes("ey,v\n"), 6},
+      {"UTF-16 without its byte order mark", Utf16LeBytes(entries + ",v\n"), 1},
+  };
+  for (const auto& c : cases) {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\qvSetupTest\\BadText");
+    Package pkg("badtext");
+    pkg.File("a.txt", "a");
+    pkg.Script(c.script);
+    const std::vector<std::string> before = Names(pkg.Dir());
+    const std::string log = pkg.Dir() + "run.log";
+    // Silent: a refused script has no Visible=0, and a shown run's error box would wait.
+    EXPECT_EQ(pkg.Run("/S /LOG=" + log), 4) << c.what;
+
+    std::vector<std::string> after = Names(pkg.Dir());
+    std::erase(after, "run.log");
+    EXPECT_EQ(after, before) << c.what;
+    HKEY key;
+    EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\qvSetupTest\\BadText", 0, KEY_READ, &key), ERROR_SUCCESS)
+        << c.what;
+    const std::string text = test::ReadTextFile(log);
+    EXPECT_EQ(WideToUtf8(Utf8ToWide(text)), text) << c.what << ": the log is no UTF-8";
+    EXPECT_NE(text.find("setup.ini, line " + std::to_string(c.line) + ": "), std::string::npos) << c.what << ": " << text;
+  }
 }
 
 TEST(Unicode, TreesDeeperThanTheClassicLimitInstallWhole) {

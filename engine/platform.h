@@ -31,6 +31,8 @@ enum : std::uint32_t { kErrorFileNotFound = 2, kErrorPathNotFound = 3 };
 enum : std::uint32_t { kErrorDirNotEmpty = 145, kErrorKeyHasChildren = 1020 };
 // A file's content turned out damaged while it was written (ERROR_CRC).
 enum : std::uint32_t { kErrorDamagedData = 23 };
+// A path longer than the system takes (ERROR_FILENAME_EXCED_RANGE).
+enum : std::uint32_t { kErrorPathTooLong = 206 };
 
 struct FindEntry {
   std::string name;

@@ -15,7 +15,7 @@
 namespace qv {
 
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
-static_assert(kErrorDamagedData == ERROR_CRC);
+static_assert(kErrorDamagedData == ERROR_CRC && kErrorPathTooLong == ERROR_FILENAME_EXCED_RANGE);
 static_assert(kErrorDirNotEmpty == ERROR_DIR_NOT_EMPTY && kErrorKeyHasChildren == ERROR_KEY_HAS_CHILDREN);
 
 namespace {
@@ -136,16 +136,20 @@ bool Win32Platform::DeleteRegistryKey(std::uint32_t root, const std::string& sub
 }
 
 std::uint32_t Win32Platform::Attributes(const std::string& path) {
-  return ::GetFileAttributesW(WidePath(path).c_str());
+  const std::optional<std::wstring> wide = WidePath(path);
+  return wide ? ::GetFileAttributesW(wide->c_str()) : INVALID_FILE_ATTRIBUTES;
 }
 
 bool Win32Platform::MakeFolder(const std::string& path) {
-  return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
+  const std::optional<std::wstring> wide = WidePath(path);
+  return wide && ::CreateDirectoryW(wide->c_str(), nullptr) != 0;
 }
 
 std::unique_ptr<FindHandle> Win32Platform::FindFirst(const std::string& pattern, FindEntry& first) {
+  const std::optional<std::wstring> wide = WidePath(pattern);
+  if (!wide) return nullptr;
   WIN32_FIND_DATAW d;
-  HANDLE h = ::FindFirstFileW(WidePath(pattern).c_str(), &d);
+  HANDLE h = ::FindFirstFileW(wide->c_str(), &d);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   first = EntryOf(d);
   return std::make_unique<Win32Find>(h);
@@ -170,28 +174,33 @@ bool Win32Platform::CopyOneFile(const std::string& from, const std::string& to) 
   // complete copy made under a temporary name beside it and put in place in
   // one step, so the old file stays as it was. Attributes and times come
   // from the system's copy either way.
-  const std::wstring source = WidePath(from), target = WidePath(to);
-  if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (::CopyFileW(source.c_str(), target.c_str(), TRUE)) return true;
+  const std::optional<std::wstring> source = WidePath(from);
+  const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
+  if (!target) return false;
+  if (::GetFileAttributesW(target->c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (::CopyFileW(source->c_str(), target->c_str(), TRUE)) return true;
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CopyReplacing(from, to);
-    return FailAndRemove(target);
+    return FailAndRemove(*target);
   }
   return CopyReplacing(from, to);
 }
 
 bool Win32Platform::CopyReplacing(const std::string& from, const std::string& to) {
   static unsigned serial = 0;
-  const std::wstring source = WidePath(from), target = WidePath(to);
+  const std::optional<std::wstring> source = WidePath(from);
+  const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
+  if (!target) return false;
   const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring temp = WidePath(stem + std::to_string(serial++));
-    if (!::CopyFileW(source.c_str(), temp.c_str(), TRUE)) {
+    const std::optional<std::wstring> temp = WidePath(stem + std::to_string(serial++));
+    if (!temp) return false;
+    if (!::CopyFileW(source->c_str(), temp->c_str(), TRUE)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
-      return FailAndRemove(temp);
+      return FailAndRemove(*temp);
     }
-    if (!::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(temp);
+    if (!::MoveFileExW(temp->c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(*temp);
     return true;
   }
   ::SetLastError(ERROR_FILE_EXISTS);
@@ -262,20 +271,22 @@ bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attribute
   // removed again on failure; an existing one is replaced only by a complete
   // file written beside it under a temporary name. Creating the file
   // refuses an existing one, so there is no look beforehand.
-  const std::wstring target = WidePath(to);
-  if (WriteNew(target, attributes, modified, produce)) return true;
+  const std::optional<std::wstring> target = WidePath(to);
+  if (!target) return false;
+  if (WriteNew(*target, attributes, modified, produce)) return true;
   const DWORD refused = ::GetLastError();
   if (refused != ERROR_FILE_EXISTS && refused != ERROR_ALREADY_EXISTS) return false;
   static unsigned serial = 0;
   const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_w";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring temp = WidePath(stem + std::to_string(serial++));
-    if (!WriteNew(temp, attributes, modified, produce)) {
+    const std::optional<std::wstring> temp = WidePath(stem + std::to_string(serial++));
+    if (!temp) return false;
+    if (!WriteNew(*temp, attributes, modified, produce)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
       return false;
     }
-    if (!::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(temp);
+    if (!::MoveFileExW(temp->c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(*temp);
     return true;
   }
   ::SetLastError(ERROR_FILE_EXISTS);
@@ -329,7 +340,9 @@ std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& p
       name += "0123456789abcdef"[b & 15];
     }
     // Never one that is there already: whoever made it may hold it.
-    if (::CreateDirectoryW(WidePath(name).c_str(), &security)) return name + "\\";
+    const std::optional<std::wstring> wide = WidePath(name);
+    if (!wide) return std::nullopt;
+    if (::CreateDirectoryW(wide->c_str(), &security)) return name + "\\";
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
   }
   return std::nullopt;
@@ -341,12 +354,14 @@ namespace {
 // their contents. Links are listed, never followed.
 bool ListTree(const std::wstring& folder, std::vector<std::wstring>& files, std::vector<std::wstring>& folders) {
   WIN32_FIND_DATAW d;
+  if (!FitsSystem(folder.size() + 2)) return false;
   UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &d));
   if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
     const std::wstring name = d.cFileName;
     if (name == L"." || name == L"..") continue;
     const std::wstring path = folder + L"\\" + name;
+    if (!FitsSystem(path.size())) return false;
     if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       if (!ListTree(path, files, folders)) return false;
     } else if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -362,7 +377,9 @@ bool ListTree(const std::wstring& folder, std::vector<std::wstring>& files, std:
 }  // namespace
 
 bool Win32Platform::RemoveTree(const std::string& folder) {
-  std::wstring root = WidePath(folder);
+  const std::optional<std::wstring> wide = WidePath(folder);
+  if (!wide) return false;
+  std::wstring root = *wide;
   while (!root.empty() && root.back() == L'\\') root.pop_back();
   std::vector<std::wstring> files, folders;
   if (!ListTree(root, files, folders)) return false;
@@ -411,14 +428,17 @@ class Win32Append : public AppendFile {
 
 std::optional<FileStamp> Win32Platform::Stamp(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA d;
-  if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &d) ||
+  const std::optional<std::wstring> wide = WidePath(path);
+  if (!wide || !::GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &d) ||
       (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return std::nullopt;
   return FileStamp{(static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow, Ticks64(d.ftLastWriteTime)};
 }
 
 bool Win32Platform::DeleteOneFile(const std::string& path) {
-  const std::wstring wide = WidePath(path);
+  const std::optional<std::wstring> checked = WidePath(path);
+  if (!checked) return false;
+  const std::wstring& wide = *checked;
   if (::DeleteFileW(wide.c_str())) return true;
   const DWORD error = ::GetLastError();
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
@@ -432,19 +452,27 @@ bool Win32Platform::DeleteOneFile(const std::string& path) {
   return false;
 }
 
-bool Win32Platform::RemoveFolder(const std::string& path) { return ::RemoveDirectoryW(WidePath(path).c_str()) != 0; }
+bool Win32Platform::RemoveFolder(const std::string& path) {
+  const std::optional<std::wstring> wide = WidePath(path);
+  return wide && ::RemoveDirectoryW(wide->c_str()) != 0;
+}
 
 bool Win32Platform::MoveOneFile(const std::string& from, const std::string& to) {
+  const std::optional<std::wstring> source = WidePath(from);
+  const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
   // No copy: a running program can be renamed, not copied and deleted.
-  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), 0) != 0;
+  return target && ::MoveFileExW(source->c_str(), target->c_str(), 0) != 0;
 }
 
 bool Win32Platform::RemoveAtRestart(const std::string& path) {
-  return ::MoveFileExW(WidePath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+  const std::optional<std::wstring> wide = WidePath(path);
+  return wide && ::MoveFileExW(wide->c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
 
 std::unique_ptr<AppendFile> Win32Platform::OpenAppend(const std::string& path) {
-  UniqueFile file(::CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+  const std::optional<std::wstring> wide = WidePath(path);
+  if (!wide) return nullptr;
+  UniqueFile file(::CreateFileW(wide->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return nullptr;
   return std::make_unique<Win32Append>(file.Release());
@@ -461,7 +489,9 @@ std::string Win32Platform::Today() {
 }
 
 std::optional<std::string> Win32Platform::ReadWholeFile(const std::string& path) {
-  UniqueFile f(::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const std::optional<std::wstring> wide = WidePath(path);
+  if (!wide) return std::nullopt;
+  UniqueFile f(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f) return std::nullopt;
   LARGE_INTEGER size;
@@ -535,9 +565,10 @@ Platform::Error Win32Platform::LastError() {
   return e;
 }
 
-FileLog::FileLog(const std::string& path)
-    : file_(::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr)) {
+FileLog::FileLog(const std::string& path) {
+  if (const std::optional<std::wstring> wide = WidePath(path))
+    file_.Reset(::CreateFileW(wide->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   // Names of any language: the log is UTF-8, marked so editors know.
   Write("\xEF\xBB\xBF");
 }

@@ -149,6 +149,38 @@ TEST(Unicode, TreesDeeperThanTheClassicLimitInstallWhole) {
   }
 }
 
+TEST(Unicode, AFolderLongerThanTheSystemTakesIsAFailedEntryThatSaysSo) {
+  // The program deep enough that a folder its command line names lies
+  // beyond 32,767 units: none of it may be made, neither its parents nor a
+  // part of it cut short.
+  const std::string sub(200, 'p');
+  Package pkg("toolong", sub + "\\setup.exe");
+  pkg.File(sub + "\\a.txt", "a");
+  pkg.Script(std::string(kHidden) + "[INSTALL]\n1=a.txt,?\n", sub + "\\setup.ini");
+  std::string folder;
+  while (folder.size() < 32400) folder += std::string(200, 'd') + "\\";
+  folder += std::string(100, 'd');
+  ASSERT_GT(pkg.Dir().size() + sub.size() + 1 + folder.size(), 32767u);
+  const std::vector<std::string> top = Names(pkg.Dir()), inside = Names(pkg / sub + "\\");
+
+  // Named by a short command line, or the folder would not fit on it.
+  RunningProgram run("setup.exe /S /LOG=run.log \"/D=" + folder + "\"", pkg / sub + "\\setup.exe");
+  ASSERT_TRUE(run.WaitForExit(60000));
+  EXPECT_EQ(run.ExitCode(), 3);
+  EXPECT_EQ(Names(pkg.Dir()), top);
+  std::vector<std::string> after = Names(pkg / sub + "\\");
+  std::erase(after, "run.log");
+  EXPECT_EQ(after, inside);
+
+  const std::string log = test::ReadTextFile(pkg / sub + "\\run.log");
+  EXPECT_EQ(log.find("folder created: "), std::string::npos);
+  const std::size_t failed = log.find("folder not created: ");
+  ASSERT_NE(failed, std::string::npos);
+  const std::string reason = log.substr(log.find(" (error ", failed), log.find('\n', failed) - log.find(" (error ", failed));
+  EXPECT_EQ(reason.substr(0, 13), " (error 206: ") << reason;
+  EXPECT_NE(reason.find("too long"), std::string::npos) << reason;
+}
+
 TEST(Unicode, ASearchThatCannotLookIsAFailedEntry) {
   // A file named where a folder's contents were meant, and a name the file
   // system refuses: neither search finds "nothing", both fail.

@@ -1,5 +1,6 @@
 // Uninstall speed: the uninstaller over the Win32 platform against a bare
-// DeleteFileA loop over the same files, in the same run. The tree is a real
+// DeleteFileA loop over the same files, in the same run; and a recorded
+// installation (record lines, flushes, seal) against a plain one. The tree is a real
 // one (Wine's own 32-bit DLL folder, given on the command line), installed
 // before each timed side by the engine with its record.
 #include <windows.h>
@@ -65,6 +66,17 @@ void InstallWithRecord(qv::Platform& machine, const std::string& program, const 
   recorder.Finish();
 }
 
+// The same without a record: the baseline of a recorded installation.
+void InstallPlain(qv::Platform& machine, const std::string& program, const std::string& tree, const std::string& to) {
+  NullWindow window;
+  qv::RunState state;
+  state.visible = false;
+  qv::FolderValues folders;
+  qv::SetupEngine engine(machine, window, state, folders, program);
+  ::CreateDirectoryA(to.c_str(), nullptr);
+  engine.InstallEntry(tree + "\\", to);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,16 +97,24 @@ int main(int argc, char** argv) {
   ::GetModuleFileNameA(nullptr, self, MAX_PATH);
 
   qv::Win32Platform machine;
-  std::vector<double> bare, uninstall;
+  std::vector<double> bare, uninstall, plain, recorded;
   std::size_t count = 0;
   for (int r = 0; r < rounds; ++r) {
     for (int side = 0; side < 2; ++side) {
       // Alternate the order so neither side always comes first.
       const bool ours = (side == 0) == (r % 2 == 1);
       RemoveTree(out);
+      if (side == 0) {
+        const double started = Now();
+        InstallPlain(machine, self, tree, out);
+        plain.push_back((Now() - started) * 1000.0);
+        RemoveTree(out);
+      }
       // Both sides start from the same installation, so the file system is
       // in the same state (the record's flushes included).
+      const double installed = Now();
       InstallWithRecord(machine, self, tree, out);
+      recorded.push_back((Now() - installed) * 1000.0);
       if (ours) {
         NullWindow window;
         qv::RunState state;
@@ -127,5 +147,9 @@ int main(int argc, char** argv) {
   std::printf("%7s %12s %16s %7s\n", "files", "bare (ms)", "uninstall (ms)", "ratio");
   std::printf("%7zu %12.1f %16.1f %7.3f\n", count, b, u, u / b);
   std::printf("target: uninstall within 1.20x of the bare DeleteFileA loop: %s\n", u / b <= 1.20 ? "met" : "missed");
+  // The record's lines and their seal against the same install without them.
+  const double p = Median(plain), r = Median(recorded);
+  std::printf("%7s %12s %16s %7s\n", "files", "plain (ms)", "recorded (ms)", "ratio");
+  std::printf("%7zu %12.1f %16.1f %7.3f\n", count, p, r, r / p);
   return 0;
 }

@@ -63,6 +63,9 @@ bool CreateFolderPath(Platform& platform, const std::string& path) {
   std::string dir = path;
   if (dir.back() == '\\') dir.pop_back();
   if (dir.size() < 3 || FolderExists(platform, dir)) return true;
+  // Its parents would be made for nothing, as far down as the file system
+  // lets them: the folder's own creation fails at once and says why.
+  if (platform.LastError().code == kErrorPathTooLong) return platform.MakeFolder(dir);
   const std::string parent = FolderPart(dir);
   if (parent == dir) return true;
   // A bare relative name has no parent of its own to create.

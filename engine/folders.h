@@ -30,7 +30,8 @@ void ExpandMacros(const FolderValues& folders, std::string& text);
 bool FolderExists(Platform& platform, const std::string& path);
 
 // Creates a folder and any missing parents from the top down; true when the
-// folder exists afterwards. Throws EngineError for an empty path.
+// folder exists afterwards. A folder whose path is too long for the system
+// gets none of its parents made. Throws EngineError for an empty path.
 bool CreateFolderPath(Platform& platform, const std::string& path);
 
 }  // namespace qv

@@ -35,6 +35,8 @@ enum : std::uint32_t { kErrorDamagedData = 23 };
 // A path that leads elsewhere through a junction or symbolic link
 // (ERROR_CANT_ACCESS_FILE).
 enum : std::uint32_t { kErrorReachedThroughLink = 1920 };
+// A path longer than the system takes (ERROR_FILENAME_EXCED_RANGE).
+enum : std::uint32_t { kErrorPathTooLong = 206 };
 
 struct FindEntry {
   std::string name;

@@ -1,5 +1,8 @@
 #include "script.h"
 
+#include <algorithm>
+
+#include "errors.h"
 #include "text.h"
 #include "utf8.h"
 
@@ -30,14 +33,65 @@ std::size_t Characters(std::string_view text) {
 }
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16Mark = "\xFF\xFE";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
+
+template <typename Char>
+int LineOf(std::basic_string_view<Char> text, std::size_t at) {
+  int line = 1;
+  for (std::size_t i = 0; i < at && i < text.size(); ++i) line += text[i] == Char('\n');
+  return line;
+}
+
+// What surrounds a fault on its line, for the message: some whole
+// characters before it and after it.
+std::string Around(std::string_view text, std::size_t at) {
+  const std::size_t lineStart = text.rfind('\n', at) == std::string_view::npos ? 0 : text.rfind('\n', at) + 1;
+  const std::size_t lineEnd = std::min(text.find('\n', at), text.size());
+  std::size_t begin = std::max(lineStart, at >= 40 ? at - 40 : 0);
+  std::size_t end = std::min(lineEnd, at + 16);
+  while (begin < at && IsContinuation(text[begin])) ++begin;
+  while (end < lineEnd && IsContinuation(text[end])) ++end;
+  std::string_view part = text.substr(begin, end - begin);
+  if (!part.empty() && part.back() == '\r') part.remove_suffix(1);
+  return "'" + QuoteInvalidUtf8(part) + "'";
+}
+
+std::optional<TextFault> FindUtf16Fault(std::string_view bytes, bool bigEndian) {
+  const std::u16string units = Utf16Units(bytes, bigEndian);
+  const std::size_t unpaired = FirstUnpairedSurrogate(units);
+  if (unpaired != std::u16string::npos) {
+    std::string hex = "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) hex += "0123456789ABCDEF"[(units[unpaired] >> shift) & 15];
+    return TextFault{LineOf<char16_t>(units, unpaired), "half a UTF-16 surrogate pair (" + hex + ")"};
+  }
+  if (bytes.size() % 2)
+    return TextFault{LineOf<char16_t>(units, units.size()), "an odd number of bytes: the UTF-16 text ends in half a character"};
+  return std::nullopt;
+}
 
 }  // namespace
 
 ScriptEncoding DetectEncoding(std::string_view bytes) {
   if (bytes.substr(0, 3) == kUtf8Mark) return ScriptEncoding::Utf8;
-  if (bytes.substr(0, 2) == kUtf16Mark) return ScriptEncoding::Utf16;
+  if (bytes.substr(0, 2) == kUtf16LeMark) return ScriptEncoding::Utf16Le;
+  if (bytes.substr(0, 2) == kUtf16BeMark) return ScriptEncoding::Utf16Be;
   return ScriptEncoding::Ansi;
+}
+
+std::optional<TextFault> FindTextFault(std::string_view bytes, ScriptEncoding encoding) {
+  switch (encoding) {
+    case ScriptEncoding::Utf16Le: return FindUtf16Fault(bytes.substr(2), false);
+    case ScriptEncoding::Utf16Be: return FindUtf16Fault(bytes.substr(2), true);
+    case ScriptEncoding::Utf8: bytes.remove_prefix(3); break;
+    case ScriptEncoding::Ansi: break;
+  }
+  const std::size_t nul = bytes.find('\0');
+  const std::size_t invalid = encoding == ScriptEncoding::Utf8 ? FirstInvalidUtf8(bytes) : std::string_view::npos;
+  if (invalid < nul) return TextFault{LineOf<char>(bytes, invalid), "text that is not UTF-8: " + Around(bytes, invalid)};
+  if (nul != std::string_view::npos)
+    return TextFault{LineOf<char>(bytes, nul), "a NUL byte (UTF-16 text needs its byte order mark, FF FE or FE FF)"};
+  return std::nullopt;
 }
 
 IniText::IniText(std::string_view bytes, bool unicode) : unicode_(unicode) {
@@ -140,7 +194,8 @@ ScriptReader::ScriptReader(std::string fileName, Loader load, Decoder decode)
 std::string ScriptText(std::string_view bytes, ScriptEncoding encoding) {
   switch (encoding) {
     case ScriptEncoding::Utf8: return std::string(bytes.substr(3));
-    case ScriptEncoding::Utf16: return Utf16LeBytesToUtf8(bytes.substr(2));
+    case ScriptEncoding::Utf16Le: return Utf16ToUtf8(Utf16Units(bytes.substr(2), false));
+    case ScriptEncoding::Utf16Be: return Utf16ToUtf8(Utf16Units(bytes.substr(2), true));
     case ScriptEncoding::Ansi: break;
   }
   return std::string(bytes);
@@ -151,9 +206,12 @@ const IniText& ScriptReader::Current() const {
   if (!now) now = std::string();
   if (!bytes_ || *bytes_ != *now) {
     encoding_ = DetectEncoding(*now);
-    parsed_ = IniText(ScriptText(*now, encoding_), encoding_ != ScriptEncoding::Ansi);
+    fault_ = FindTextFault(*now, encoding_);
+    // Nothing of a broken text is read: what it says is not what was meant.
+    parsed_ = IniText(fault_ ? std::string() : ScriptText(*now, encoding_), encoding_ != ScriptEncoding::Ansi);
     bytes_ = std::move(now);
   }
+  if (fault_) throw EngineError(fileName_ + ", line " + std::to_string(fault_->line) + ": " + fault_->what);
   return parsed_;
 }
 

@@ -1,6 +1,7 @@
 // Our own reader for the setup script, an INI file in one of three forms:
 // UTF-8 (it starts with the UTF-8 byte order mark), UTF-16 (it starts with
-// the UTF-16LE byte order mark) or the system's ANSI code page (any other).
+// the UTF-16LE or UTF-16BE byte order mark) or the system's ANSI code page
+// (any other).
 //
 // What it promises (the run driver relies on every point):
 //  - section and key names match case-blind after trimming: a to z only,
@@ -11,14 +12,17 @@
 //  - ReadString gives the value of the first line with the key, trimmed,
 //    with one pair of enclosing quotes (single or double) removed, cut to
 //    2047 units; the default when the section or key is absent;
-//  - a missing file reads as a file with no sections.
+//  - a missing file reads as a file with no sections;
+//  - text that breaks the rules of its encoding is refused as a whole, with
+//    the line it is on: every read throws EngineError.
 // A unit is a byte in an ANSI script and a character (code point) in a
 // Unicode one, so a Unicode script holds at least as much as an ANSI one.
 // Everything read comes out in UTF-8.
 // How it settles the rest: lines whose first non-blank byte is ';' or '#'
 // are comments; lines without '=' and lines with an empty key name are
 // ignored; a section that occurs twice continues where the first left off;
-// a NUL ends its line.
+// a NUL character ends its line (only UTF-16 may hold one: a NUL byte in
+// any other script is UTF-16 saved without its mark).
 #pragma once
 
 #include <functional>
@@ -33,10 +37,20 @@ namespace qv {
 constexpr std::size_t kSectionBufferSize = 16384;
 constexpr std::size_t kMaxValueLength = 2047;
 
-enum class ScriptEncoding { Ansi, Utf8, Utf16 };
+enum class ScriptEncoding { Ansi, Utf8, Utf16Le, Utf16Be };
 
 // The form a script's bytes are in, by their byte order mark.
 ScriptEncoding DetectEncoding(std::string_view bytes);
+
+// Where a script's bytes break the rules of their encoding: bytes that are
+// not UTF-8 in a UTF-8 script, an unpaired surrogate or an odd byte in a
+// UTF-16 one, a NUL byte in any other. ANSI bytes are never taken for
+// UTF-8: GBK is not.
+struct TextFault {
+  int line = 0;
+  std::string what;  // UTF-8, the bytes it quotes written as \xNN
+};
+std::optional<TextFault> FindTextFault(std::string_view bytes, ScriptEncoding encoding);
 
 // The text a script's bytes hold, for IniText: ANSI bytes as they are,
 // Unicode in UTF-8 without its byte order mark.
@@ -113,6 +127,7 @@ class ScriptReader {
   // parsed again.
   mutable std::optional<std::string> bytes_;
   mutable ScriptEncoding encoding_ = ScriptEncoding::Ansi;
+  mutable std::optional<TextFault> fault_;
   mutable IniText parsed_{std::string_view(), false};
 };
 

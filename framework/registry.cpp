@@ -4,6 +4,14 @@
 
 namespace qv {
 
+namespace {
+
+// The registry cuts a longer key path short (Wine) and would open, create
+// or delete some other key.
+constexpr std::size_t kMaxKeyPathUnits = 32766;
+
+}  // namespace
+
 void TRegistry::SetRootKey(HKEY root) {
   if (root == root_) return;
   CloseKey();
@@ -13,6 +21,7 @@ void TRegistry::SetRootKey(HKEY root) {
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   CloseKey();
   const std::wstring sub = Utf8ToWide((!key.empty() && key[0] == '\\') ? key.substr(1) : key);
+  if (sub.size() > kMaxKeyPathUnits) return Failed(ERROR_FILENAME_EXCED_RANGE);
   HKEY h = nullptr;
   LONG rc;
   if (canCreate && !sub.empty()) {
@@ -51,6 +60,7 @@ bool TRegistry::DeleteKey(const std::string& key, bool whole) {
   // As OpenKey names it: a leading backslash is dropped.
   const std::wstring sub = Utf8ToWide((!key.empty() && key[0] == '\\') ? key.substr(1) : key);
   if (sub.empty()) return Failed(ERROR_INVALID_PARAMETER);  // never the root itself
+  if (sub.size() > kMaxKeyPathUnits) return Failed(ERROR_FILENAME_EXCED_RANGE);
   const LONG rc = whole ? ::RegDeleteTreeW(root_, sub.c_str()) : ::RegDeleteKeyW(root_, sub.c_str());
   return rc == ERROR_SUCCESS || Failed(rc);
 }

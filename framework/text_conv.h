@@ -3,6 +3,8 @@
 // whatever the system's locale.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,9 +14,20 @@ namespace qv {
 std::wstring Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::wstring_view wide);
 
+// The longest path the system's file calls take, in UTF-16 units with the
+// \\?\ prefix. Wine does not refuse a longer one: it cuts it short and acts
+// on whatever path is left.
+constexpr std::size_t kMaxPathUnits = 32767;
+
+// True when a path of this many units reaches the system whole; otherwise
+// false, with the last error at ERROR_FILENAME_EXCED_RANGE.
+bool FitsSystem(std::size_t units);
+
 // A file system path for the W functions. A path too long for the classic
 // limit is made absolute and given the \\?\ form, which lifts the limit; a
-// short one is passed as it is, so relative paths keep their meaning.
-std::wstring WidePath(std::string_view utf8);
+// short one is passed as it is, so relative paths keep their meaning. None
+// for a path beyond kMaxPathUnits, with the last error at
+// ERROR_FILENAME_EXCED_RANGE.
+std::optional<std::wstring> WidePath(std::string_view utf8);
 
 }  // namespace qv

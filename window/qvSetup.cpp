@@ -29,9 +29,10 @@ namespace {
 // The program's own file, read where the package asks.
 class FileBytes : public qv::pack::ByteSource {
  public:
-  explicit FileBytes(const std::string& path)
-      : file_(::CreateFileW(qv::WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr)) {
+  explicit FileBytes(const std::string& path) {
+    if (const std::optional<std::wstring> wide = qv::WidePath(path))
+      file_.Reset(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
     if (file_ && ::GetFileSizeEx(file_.Get(), &size)) size_ = static_cast<std::uint64_t>(size.QuadPart);
   }

@@ -12,11 +12,12 @@
 #include "registry.h"
 #include "text.h"
 #include "text_conv.h"
+#include "utf8.h"
 
 namespace qv {
 
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
-static_assert(kErrorDamagedData == ERROR_CRC);
+static_assert(kErrorDamagedData == ERROR_CRC && kErrorPathTooLong == ERROR_FILENAME_EXCED_RANGE);
 static_assert(kErrorDirNotEmpty == ERROR_DIR_NOT_EMPTY && kErrorKeyHasChildren == ERROR_KEY_HAS_CHILDREN);
 
 namespace {
@@ -137,16 +138,20 @@ bool Win32Platform::DeleteRegistryKey(std::uint32_t root, const std::string& sub
 }
 
 std::uint32_t Win32Platform::Attributes(const std::string& path) {
-  return ::GetFileAttributesW(WidePath(path).c_str());
+  const std::optional<std::wstring> wide = WidePath(path);
+  return wide ? ::GetFileAttributesW(wide->c_str()) : INVALID_FILE_ATTRIBUTES;
 }
 
 bool Win32Platform::MakeFolder(const std::string& path) {
-  return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
+  const std::optional<std::wstring> wide = WidePath(path);
+  return wide && ::CreateDirectoryW(wide->c_str(), nullptr) != 0;
 }
 
 std::unique_ptr<FindHandle> Win32Platform::FindFirst(const std::string& pattern, FindEntry& first) {
+  const std::optional<std::wstring> wide = WidePath(pattern);
+  if (!wide) return nullptr;
   WIN32_FIND_DATAW d;
-  HANDLE h = ::FindFirstFileW(WidePath(pattern).c_str(), &d);
+  HANDLE h = ::FindFirstFileW(wide->c_str(), &d);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   first = EntryOf(d);
   return std::make_unique<Win32Find>(h);
@@ -171,28 +176,33 @@ bool Win32Platform::CopyOneFile(const std::string& from, const std::string& to) 
   // complete copy made under a temporary name beside it and put in place in
   // one step, so the old file stays as it was. Attributes and times come
   // from the system's copy either way.
-  const std::wstring source = WidePath(from), target = WidePath(to);
-  if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (::CopyFileW(source.c_str(), target.c_str(), TRUE)) return true;
+  const std::optional<std::wstring> source = WidePath(from);
+  const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
+  if (!target) return false;
+  if (::GetFileAttributesW(target->c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (::CopyFileW(source->c_str(), target->c_str(), TRUE)) return true;
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CopyReplacing(from, to);
-    return FailAndRemove(target);
+    return FailAndRemove(*target);
   }
   return CopyReplacing(from, to);
 }
 
 bool Win32Platform::CopyReplacing(const std::string& from, const std::string& to) {
   static unsigned serial = 0;
-  const std::wstring source = WidePath(from), target = WidePath(to);
+  const std::optional<std::wstring> source = WidePath(from);
+  const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
+  if (!target) return false;
   const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring temp = WidePath(stem + std::to_string(serial++));
-    if (!::CopyFileW(source.c_str(), temp.c_str(), TRUE)) {
+    const std::optional<std::wstring> temp = WidePath(stem + std::to_string(serial++));
+    if (!temp) return false;
+    if (!::CopyFileW(source->c_str(), temp->c_str(), TRUE)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
-      return FailAndRemove(temp);
+      return FailAndRemove(*temp);
     }
-    if (!::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(temp);
+    if (!::MoveFileExW(temp->c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(*temp);
     return true;
   }
   ::SetLastError(ERROR_FILE_EXISTS);
@@ -263,20 +273,22 @@ bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attribute
   // removed again on failure; an existing one is replaced only by a complete
   // file written beside it under a temporary name. Creating the file
   // refuses an existing one, so there is no look beforehand.
-  const std::wstring target = WidePath(to);
-  if (WriteNew(target, attributes, modified, produce)) return true;
+  const std::optional<std::wstring> target = WidePath(to);
+  if (!target) return false;
+  if (WriteNew(*target, attributes, modified, produce)) return true;
   const DWORD refused = ::GetLastError();
   if (refused != ERROR_FILE_EXISTS && refused != ERROR_ALREADY_EXISTS) return false;
   static unsigned serial = 0;
   const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_w";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring temp = WidePath(stem + std::to_string(serial++));
-    if (!WriteNew(temp, attributes, modified, produce)) {
+    const std::optional<std::wstring> temp = WidePath(stem + std::to_string(serial++));
+    if (!temp) return false;
+    if (!WriteNew(*temp, attributes, modified, produce)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
       return false;
     }
-    if (!::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(temp);
+    if (!::MoveFileExW(temp->c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(*temp);
     return true;
   }
   ::SetLastError(ERROR_FILE_EXISTS);
@@ -313,7 +325,9 @@ std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& p
       name += "0123456789abcdef"[b & 15];
     }
     // Never one that is there already: whoever made it may hold it.
-    if (::CreateDirectoryW(WidePath(name).c_str(), &security)) return name + "\\";
+    const std::optional<std::wstring> wide = WidePath(name);
+    if (!wide) return std::nullopt;
+    if (::CreateDirectoryW(wide->c_str(), &security)) return name + "\\";
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
   }
   return std::nullopt;
@@ -325,12 +339,14 @@ namespace {
 // their contents. Links are listed, never followed.
 bool ListTree(const std::wstring& folder, std::vector<std::wstring>& files, std::vector<std::wstring>& folders) {
   WIN32_FIND_DATAW d;
+  if (!FitsSystem(folder.size() + 2)) return false;
   UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &d));
   if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
     const std::wstring name = d.cFileName;
     if (name == L"." || name == L"..") continue;
     const std::wstring path = folder + L"\\" + name;
+    if (!FitsSystem(path.size())) return false;
     if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       if (!ListTree(path, files, folders)) return false;
     } else if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -346,16 +362,18 @@ bool ListTree(const std::wstring& folder, std::vector<std::wstring>& files, std:
 }  // namespace
 
 bool Win32Platform::RemoveTree(const std::string& folder) {
-  std::wstring root = WidePath(folder);
+  const std::optional<std::wstring> wide = WidePath(folder);
+  if (!wide) return false;
+  std::wstring root = *wide;
   while (!root.empty() && root.back() == L'\\') root.pop_back();
   {
     // Only a folder of ours: itself, not a link to one, owned by us and
     // open to nobody else. A name in a shared folder such as %TEMP% proves
     // nothing: anybody may have made it, or made it lead elsewhere.
     const UniqueFile top = access::OpenNoFollow(root, 0);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!top || !::GetFileInformationByHandle(top.Get(), &info)) return false;
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+    FILE_BASIC_INFO info{};
+    if (!top || !::GetFileInformationByHandleEx(top.Get(), FileBasicInfo, &info, sizeof info)) return false;
+    if (!(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         !access::ReachedDirectly(top.Get(), root) || !access::OnlyOurs(top.Get(), access::Grants::Anything)) {
       ::SetLastError(ERROR_ACCESS_DENIED);
       return false;
@@ -408,7 +426,8 @@ class Win32Append : public AppendFile {
 
 std::optional<FileStamp> Win32Platform::Stamp(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA d;
-  if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &d) ||
+  const std::optional<std::wstring> wide = WidePath(path);
+  if (!wide || !::GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &d) ||
       (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return std::nullopt;
   return FileStamp{(static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow, Ticks64(d.ftLastWriteTime)};
@@ -431,7 +450,9 @@ class Win32Hold : public FolderHold {
 }  // namespace
 
 std::unique_ptr<FolderHold> Win32Platform::HoldFolder(const std::string& folder) {
-  const std::wstring wide = WidePath(folder);
+  const std::optional<std::wstring> checked = WidePath(folder);
+  if (!checked) return nullptr;
+  const std::wstring& wide = *checked;
   UniqueFile h(::CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   FILE_BASIC_INFO info{};
@@ -459,7 +480,9 @@ bool Win32Platform::DeleteByName(const std::wstring& wide) {
 }
 
 bool Win32Platform::DeleteOneFile(const std::string& path) {
-  const std::wstring wide = WidePath(path);
+  const std::optional<std::wstring> checked = WidePath(path);
+  if (!checked) return false;
+  const std::wstring& wide = *checked;
   // Right in a held folder, the name is enough: a link there is removed
   // itself, never what it leads to.
   if (!held_.empty() && held_.count(UpperCase(FolderPart(path)))) return DeleteByName(wide);
@@ -499,7 +522,9 @@ bool Win32Platform::DeleteOneFile(const std::string& path) {
 }
 
 bool Win32Platform::RemoveFolder(const std::string& path) {
-  const std::wstring wide = WidePath(path);
+  const std::optional<std::wstring> checked = WidePath(path);
+  if (!checked) return false;
+  const std::wstring& wide = *checked;
   {
     const UniqueFile folder = access::OpenNoFollow(wide, 0);
     if (!folder) return false;
@@ -516,26 +541,35 @@ bool Win32Platform::RemoveFolder(const std::string& path) {
 bool Win32Platform::Elevated() { return access::Elevated(); }
 
 bool Win32Platform::OnlyOursCanChange(const std::string& path) {
-  const std::wstring wide = WidePath(path);
-  const UniqueFile file = access::OpenNoFollow(wide, 0);
-  return file && access::ReachedDirectly(file.Get(), wide) && access::OnlyOurs(file.Get(), access::Grants::Change);
+  const std::optional<std::wstring> wide = WidePath(path);
+  if (!wide) return false;
+  const UniqueFile file = access::OpenNoFollow(*wide, 0);
+  return file && access::ReachedDirectly(file.Get(), *wide) && access::OnlyOurs(file.Get(), access::Grants::Change);
 }
 
-bool Win32Platform::Protect(const std::string& path) { return access::Protect(WidePath(path)); }
+bool Win32Platform::Protect(const std::string& path) {
+  const std::optional<std::wstring> wide = WidePath(path);
+  return wide && access::Protect(*wide);
+}
 
 bool Win32Platform::MoveOneFile(const std::string& from, const std::string& to) {
+  const std::optional<std::wstring> source = WidePath(from);
+  const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
   // No copy: a running program can be renamed, not copied and deleted.
-  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), 0) != 0;
+  return target && ::MoveFileExW(source->c_str(), target->c_str(), 0) != 0;
 }
 
 bool Win32Platform::RemoveAtRestart(const std::string& path) {
-  return ::MoveFileExW(WidePath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+  const std::optional<std::wstring> wide = WidePath(path);
+  return wide && ::MoveFileExW(wide->c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
 
 std::unique_ptr<AppendFile> Win32Platform::OpenAppend(const std::string& path) {
+  const std::optional<std::wstring> checked = WidePath(path);
+  if (!checked) return nullptr;
+  const std::wstring& wide = *checked;
   const UniqueLocal descriptor = Descriptor(access::OwnDacl());
   SECURITY_ATTRIBUTES security{sizeof security, descriptor.Get(), FALSE};
-  const std::wstring wide = WidePath(path);
   UniqueFile file(::CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, descriptor ? &security : nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return nullptr;
@@ -557,7 +591,9 @@ std::string Win32Platform::Today() {
 }
 
 std::optional<std::string> Win32Platform::ReadWholeFile(const std::string& path) {
-  UniqueFile f(::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const std::optional<std::wstring> wide = WidePath(path);
+  if (!wide) return std::nullopt;
+  UniqueFile f(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f) return std::nullopt;
   LARGE_INTEGER size;
@@ -597,7 +633,8 @@ bool Win32Platform::StartProgram(const std::string& commandLine, int showCode, c
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showCode);
   PROCESS_INFORMATION started{};
-  const std::wstring folder = workingFolder.empty() ? std::wstring() : WidePath(workingFolder);
+  // A working folder is never a \\?\ path: the system takes none.
+  const std::wstring folder = Utf8ToWide(workingFolder);
   if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &started))
     return false;
@@ -632,9 +669,10 @@ Platform::Error Win32Platform::LastError() {
   return e;
 }
 
-FileLog::FileLog(const std::string& path)
-    : file_(::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr)) {
+FileLog::FileLog(const std::string& path) {
+  if (const std::optional<std::wstring> wide = WidePath(path))
+    file_.Reset(::CreateFileW(wide->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   // Names of any language: the log is UTF-8, marked so editors know.
   Write("\xEF\xBB\xBF");
 }
@@ -655,7 +693,9 @@ void FileLog::Line(const std::string& text) {
   PutDigits(stamp, 6, t.wSecond, 2);
   PutDigits(stamp, 9, t.wMilliseconds, 3);
   // Straight to the file, unbuffered: a run that dies still leaves its lines.
-  Write(stamp + text + "\r\n");
+  // Bytes that are not UTF-8 are spelled out, or the whole log would read
+  // as some other encoding.
+  Write(stamp + QuoteInvalidUtf8(text) + "\r\n");
 }
 
 std::string ProgramFileName() {

@@ -37,6 +37,30 @@ void Append(std::u16string& out, char32_t c) {
 bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
+// The bytes of the well-formed character at text[i], or 0 when none
+// starts there; its code point in c.
+std::size_t Decode(std::string_view text, std::size_t i, char32_t& c) {
+  const auto b = static_cast<unsigned char>(text[i]);
+  if (b < 0x80) {
+    c = b;
+    return 1;
+  }
+  std::size_t more;
+  char32_t least;
+  if (b >= 0xC2 && b <= 0xDF) more = 1, c = b & 0x1F, least = 0x80;
+  else if (b >= 0xE0 && b <= 0xEF) more = 2, c = b & 0x0F, least = 0x800;
+  else if (b >= 0xF0 && b <= 0xF4) more = 3, c = b & 0x07, least = 0x10000;
+  else return 0;
+  if (text.size() - i <= more) return 0;
+  for (std::size_t k = 1; k <= more; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (next & 0x3F);
+  }
+  if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  return more + 1;
+}
+
 }  // namespace
 
 std::string Utf16ToUtf8(std::u16string_view text) {
@@ -57,44 +81,58 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 std::u16string Utf8ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    int more = 0;
-    char32_t c = 0, least = 0;
-    if (b < 0x80) {
-      out += static_cast<char16_t>(b);
-      ++i;
-      continue;
-    }
-    if (b >= 0xC2 && b <= 0xDF) more = 1, c = b & 0x1F, least = 0x80;
-    else if (b >= 0xE0 && b <= 0xEF) more = 2, c = b & 0x0F, least = 0x800;
-    else if (b >= 0xF0 && b <= 0xF4) more = 3, c = b & 0x07, least = 0x10000;
-    std::size_t j = i + 1;
-    for (int k = 0; more > 0 && k < more; ++k, ++j) {
-      if (j >= text.size() || (static_cast<unsigned char>(text[j]) & 0xC0) != 0x80) {
-        more = -1;
-        break;
-      }
-      c = (c << 6) | (static_cast<unsigned char>(text[j]) & 0x3F);
-    }
-    if (more <= 0 || c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out += static_cast<char16_t>(kReplacement);
-      ++i;
-      continue;
-    }
-    Append(out, c);
-    i = j;
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c;
+    const std::size_t n = Decode(text, i, c);
+    Append(out, n ? c : kReplacement);
+    i += n ? n : 1;
   }
   return out;
 }
 
-std::string Utf16LeBytesToUtf8(std::string_view bytes) {
+std::u16string Utf16Units(std::string_view bytes, bool bigEndian) {
   std::u16string units(bytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i)
-    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-  return Utf16ToUtf8(units);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const auto first = static_cast<unsigned char>(bytes[2 * i]), second = static_cast<unsigned char>(bytes[2 * i + 1]);
+    units[i] = static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+  }
+  return units;
+}
+
+std::size_t FirstInvalidUtf8(std::string_view text) {
+  char32_t c;
+  for (std::size_t i = 0, n; i < text.size(); i += n)
+    if ((n = Decode(text, i, c)) == 0) return i;
+  return std::string_view::npos;
+}
+
+std::size_t FirstUnpairedSurrogate(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsHigh(text[i]) && i + 1 < text.size() && IsLow(text[i + 1]))
+      ++i;
+    else if (IsHigh(text[i]) || IsLow(text[i]))
+      return i;
+  }
+  return std::u16string_view::npos;
+}
+
+std::string QuoteInvalidUtf8(std::string_view text) {
+  if (FirstInvalidUtf8(text) == std::string_view::npos) return std::string(text);
+  std::string out;
+  char32_t c;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = Decode(text, i, c);
+    if (n) {
+      out += text.substr(i, n);
+      i += n;
+      continue;
+    }
+    const auto b = static_cast<unsigned char>(text[i++]);
+    out += "\\x";
+    out += "0123456789ABCDEF"[b >> 4];
+    out += "0123456789ABCDEF"[b & 15];
+  }
+  return out;
 }
 
 }  // namespace qv

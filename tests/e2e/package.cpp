@@ -22,7 +22,7 @@ std::string WinePath(const std::string& path) {
 
 Package::Package(const std::string& tag, const std::string& exeName) : dir_(tag), exeName_(exeName) {
   test::MakeFolders(test::FolderOf(Exe()));
-  EXPECT_TRUE(::CopyFileW(WidePath(g_setupExe).c_str(), WidePath(Exe()).c_str(), FALSE)) << g_setupExe;
+  EXPECT_TRUE(::CopyFileW(WidePath(g_setupExe).value().c_str(), WidePath(Exe()).value().c_str(), FALSE)) << g_setupExe;
 }
 
 void Package::Script(const std::string& text, const std::string& name) const {
@@ -35,7 +35,7 @@ void Package::File(const std::string& rel, const std::string& content) const {
 
 void Package::AddRecorder(const std::string& rel) const {
   test::MakeFolders(test::FolderOf(dir_ / rel));
-  EXPECT_TRUE(::CopyFileW(WidePath(g_recorderExe).c_str(), WidePath(dir_ / rel).c_str(), FALSE));
+  EXPECT_TRUE(::CopyFileW(WidePath(g_recorderExe).value().c_str(), WidePath(dir_ / rel).value().c_str(), FALSE));
 }
 
 std::string Package::CommandLine(const std::string& args) const {
@@ -50,7 +50,7 @@ int Package::Run(const std::string& args, unsigned timeoutMs) const {
   return program.WaitForExit(timeoutMs) ? program.ExitCode() : -1;
 }
 
-RunningProgram::RunningProgram(const std::string& commandLine) {
+RunningProgram::RunningProgram(const std::string& commandLine, const std::string& program) {
   std::wstring cmd = Utf8ToWide(commandLine);
   STARTUPINFOW si{};
   si.cb = sizeof si;
@@ -58,7 +58,9 @@ RunningProgram::RunningProgram(const std::string& commandLine) {
   // Started from another folder, so nothing depends on the current one.
   wchar_t windows[MAX_PATH];
   ::GetWindowsDirectoryW(windows, MAX_PATH);
-  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, windows, &si, &pi)) {
+  const std::wstring file = Utf8ToWide(program), folder = Utf8ToWide(test::FolderOf(program));
+  if (!::CreateProcessW(program.empty() ? nullptr : file.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        program.empty() ? windows : folder.c_str(), &si, &pi)) {
     ADD_FAILURE() << "cannot start " << commandLine;
     return;
   }

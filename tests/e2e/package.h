@@ -19,7 +19,9 @@ std::string WinePath(const std::string& path);
 // A started program that does not outlive the test that started it.
 class RunningProgram {
  public:
-  explicit RunningProgram(const std::string& commandLine);
+  // `program`: the program's file, for a command line that names it
+  // otherwise; it then starts in the program's folder.
+  explicit RunningProgram(const std::string& commandLine, const std::string& program = "");
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;

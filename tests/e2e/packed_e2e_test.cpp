@@ -28,12 +28,12 @@ std::string Seal(const Package& pkg, const std::string& out) {
 }
 
 void SetTimeAndAttributes(const std::string& path, std::uint64_t time, DWORD attributes) {
-  UniqueFile f(::CreateFileW(WidePath(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+  UniqueFile f(::CreateFileW(WidePath(path).value().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   const FILETIME t{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
   EXPECT_TRUE(::SetFileTime(f.Get(), nullptr, nullptr, &t)) << path;
   f.Reset();
-  EXPECT_TRUE(::SetFileAttributesW(WidePath(path).c_str(), attributes)) << path;
+  EXPECT_TRUE(::SetFileAttributesW(WidePath(path).value().c_str(), attributes)) << path;
 }
 
 // Everything a run can leave: files (bytes, attributes, times), registry
@@ -56,7 +56,7 @@ void PrintTo(const Outcome& o, std::ostream* os) {
 
 void ReadTree(const std::string& root, const std::string& rel, Outcome& o) {
   WIN32_FIND_DATAW d;
-  UniqueFind find(::FindFirstFileW(WidePath(root + rel + "*").c_str(), &d));
+  UniqueFind find(::FindFirstFileW(WidePath(root + rel + "*").value().c_str(), &d));
   if (!find) return;
   do {
     const std::string name = WideToUtf8(d.cFileName);
@@ -98,11 +98,11 @@ Outcome Collect(int exitCode, const std::string& out, const std::string& marker,
     o.started = note.substr(0, cmd) + note.substr(note[cmd + 4] == '"' ? quote + 1 : note.find(' ', cmd));
   }
   for (auto it = o.files.rbegin(); it != o.files.rend(); ++it) {
-    const std::wstring path = WidePath(out + it->first);
+    const std::wstring path = WidePath(out + it->first).value();
     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!::DeleteFileW(path.c_str())) ::RemoveDirectoryW(path.c_str());
   }
-  ::DeleteFileW(WidePath(marker).c_str());
+  ::DeleteFileW(WidePath(marker).value().c_str());
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
   return o;
 }

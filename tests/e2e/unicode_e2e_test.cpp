@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "package.h"
 #include "text_conv.h"
@@ -44,6 +46,11 @@ TEST(Unicode, Utf8AndUtf16ScriptsInstallNamesOutsideEveryAnsiCodePage) {
   } cases[] = {
       {"UTF-8", [](const std::string& s) { return "\xEF\xBB\xBF" + s; }},
       {"UTF-16", [](const std::string& s) { return "\xFF\xFE" + Utf16LeBytes(s); }},
+      {"UTF-16BE", [](const std::string& s) {
+         std::string bytes = "\xFE\xFF" + Utf16LeBytes(s);
+         for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+         return bytes;
+       }},
   };
   for (const auto& c : cases) {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\qvSetupTest\\Unicode");
@@ -77,6 +84,54 @@ TEST(Unicode, Utf8AndUtf16ScriptsInstallNamesOutsideEveryAnsiCodePage) {
   ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\qvSetupTest\\Unicode");
 }
 
+// The names in a folder, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW d;
+  const HANDLE find = ::FindFirstFileW(Utf8ToWide(folder + "*").c_str(), &d);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(WideToUtf8(d.cFileName));
+  while (::FindNextFileW(find, &d));
+  ::FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Unicode, ScriptTextThatBreaksItsEncodingIsAnErrorAndInstallsNothing) {
+  constexpr char kKey[] = "Software\\qvSetupTest\\BadText";
+  const std::string entries = std::string(kHidden) + "[INSTALL]\n1=a.txt,out\n[REGISTRY]\n1=HKCU\\" + kKey + "\\k";
+  struct Case {
+    const char* what;
+    std::string script;
+    int line;
+  } cases[] = {
+      {"UTF-8 with a Latin-1 byte", "\xEF\xBB\xBF" + entries + ",v\n[INSTALL]\n2=a.txt,caf\xE9\n", 8},
+      {"UTF-16 with half a surrogate pair",
+       "\xFF\xFE" + Utf16LeBytes(entries) + std::string("\x00\xD8", 2) + Utf16LeBytes("ey,v\n"), 6},
+      {"UTF-16 without its byte order mark", Utf16LeBytes(entries + ",v\n"), 1},
+  };
+  for (const auto& c : cases) {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\qvSetupTest\\BadText");
+    Package pkg("badtext");
+    pkg.File("a.txt", "a");
+    pkg.Script(c.script);
+    const std::vector<std::string> before = Names(pkg.Dir());
+    const std::string log = pkg.Dir() + "run.log";
+    // Silent: a refused script has no Visible=0, and a shown run's error box would wait.
+    EXPECT_EQ(pkg.Run("/S /LOG=" + log), 4) << c.what;
+
+    std::vector<std::string> after = Names(pkg.Dir());
+    std::erase(after, "run.log");
+    EXPECT_EQ(after, before) << c.what;
+    HKEY key;
+    EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\qvSetupTest\\BadText", 0, KEY_READ, &key), ERROR_SUCCESS)
+        << c.what;
+    const std::string text = test::ReadTextFile(log);
+    EXPECT_EQ(WideToUtf8(Utf8ToWide(text)), text) << c.what << ": the log is no UTF-8";
+    EXPECT_NE(text.find("setup.ini, line " + std::to_string(c.line) + ": "), std::string::npos) << c.what << ": " << text;
+  }
+}
+
 TEST(Unicode, TreesDeeperThanTheClassicLimitInstallWhole) {
   Package pkg("deep");
   std::string rel;
@@ -92,6 +147,38 @@ TEST(Unicode, TreesDeeperThanTheClassicLimitInstallWhole) {
     path += std::string(55, c) + "\\";
     EXPECT_EQ(test::ReadTextFile(pkg / "out\\" + path + "level.txt"), path);
   }
+}
+
+TEST(Unicode, AFolderLongerThanTheSystemTakesIsAFailedEntryThatSaysSo) {
+  // The program deep enough that a folder its command line names lies
+  // beyond 32,767 units: none of it may be made, neither its parents nor a
+  // part of it cut short.
+  const std::string sub(200, 'p');
+  Package pkg("toolong", sub + "\\setup.exe");
+  pkg.File(sub + "\\a.txt", "a");
+  pkg.Script(std::string(kHidden) + "[INSTALL]\n1=a.txt,?\n", sub + "\\setup.ini");
+  std::string folder;
+  while (folder.size() < 32400) folder += std::string(200, 'd') + "\\";
+  folder += std::string(100, 'd');
+  ASSERT_GT(pkg.Dir().size() + sub.size() + 1 + folder.size(), 32767u);
+  const std::vector<std::string> top = Names(pkg.Dir()), inside = Names(pkg / sub + "\\");
+
+  // Named by a short command line, or the folder would not fit on it.
+  RunningProgram run("setup.exe /S /LOG=run.log \"/D=" + folder + "\"", pkg / sub + "\\setup.exe");
+  ASSERT_TRUE(run.WaitForExit(60000));
+  EXPECT_EQ(run.ExitCode(), 3);
+  EXPECT_EQ(Names(pkg.Dir()), top);
+  std::vector<std::string> after = Names(pkg / sub + "\\");
+  std::erase(after, "run.log");
+  EXPECT_EQ(after, inside);
+
+  const std::string log = test::ReadTextFile(pkg / sub + "\\run.log");
+  EXPECT_EQ(log.find("folder created: "), std::string::npos);
+  const std::size_t failed = log.find("folder not created: ");
+  ASSERT_NE(failed, std::string::npos);
+  const std::string reason = log.substr(log.find(" (error ", failed), log.find('\n', failed) - log.find(" (error ", failed));
+  EXPECT_EQ(reason.substr(0, 13), " (error 206: ") << reason;
+  EXPECT_NE(reason.find("too long"), std::string::npos) << reason;
 }
 
 TEST(Unicode, ASearchThatCannotLookIsAFailedEntry) {

@@ -25,7 +25,7 @@ TEST(Uninstall, AFileInUseStaysAndTheUninstallerCanBeRunAgain) {
   const std::string uninstaller = Quoted(target + "\\uninstall.exe");
   {
     // Held without any sharing, as an editor or a running program may.
-    UniqueFile held(::CreateFileW(WidePath(target + "\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    UniqueFile held(::CreateFileW(WidePath(target + "\\held.txt").value().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held);
     EXPECT_EQ(RunProgram(uninstaller + " /S " + Quoted("/LOG=" + pkg / "first.log")), 3);

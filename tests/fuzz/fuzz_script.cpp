@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "errors.h"
 #include "fuzz_check.h"
 #include "script.h"
 #include "text.h"
+#include "utf8.h"
 
 namespace {
 
@@ -110,16 +112,39 @@ void CheckFit(const std::string& text, bool unicode) {
           "a list that fits was changed");
 }
 
+// A script whose text breaks its encoding: every read refuses it with its
+// line, in a message that is UTF-8 whatever the bytes were.
+void CheckRefused(const qv::ScriptReader& reader, const qv::TextFault& fault) {
+  for (const char* section : {"GUI", "INSTALL"}) {
+    try {
+      reader.ReadSection(section);
+      Require(false, "a broken text was read");
+    } catch (const qv::EngineError& e) {
+      const std::string message = e.what();
+      Require(message.find(", line " + std::to_string(fault.line) + ": ") != std::string::npos,
+              "the refusal does not name the line");
+      Require(qv::FirstInvalidUtf8(message) == std::string::npos, "the refusal is no UTF-8");
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes = qv::fuzz::AsText(data, size);
   const qv::ScriptEncoding encoding = qv::DetectEncoding(bytes);
-  const std::string text = qv::ScriptText(bytes, encoding);
-  const bool unicode = encoding != qv::ScriptEncoding::Ansi;
-  const qv::IniText ini(text, unicode);
   const qv::ScriptReader reader("C:\\setup\\setup.ini",
                                 [&bytes](const std::string&) { return std::optional<std::string>(bytes); });
+  const std::optional<qv::TextFault> fault = qv::FindTextFault(bytes, encoding);
+  if (fault) {
+    Require(fault->line >= 1 && static_cast<std::size_t>(fault->line) <= size + 1, "the fault is on no line");
+    CheckRefused(reader, *fault);
+    return 0;
+  }
+  const std::string text = qv::ScriptText(bytes, encoding);
+  const bool unicode = encoding != qv::ScriptEncoding::Ansi;
+  Require(!unicode || qv::FirstInvalidUtf8(text) == std::string::npos, "a text found sound reads as no UTF-8");
+  const qv::IniText ini(text, unicode);
 
   std::vector<std::string> sections = {"GUI", "INSTALL", "REGISTRY", "COMMAND"};
   for (auto& s : SectionsIn(text)) sections.push_back(std::move(s));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "errors.h"
 #include "script.h"
 #include "utf8.h"
 
@@ -27,7 +28,6 @@ TEST(Script, ReadStringRules) {
       "# hash=no\r\n"
       "no equals sign\r\n"
       "=orphan\r\n"
-      "nul=ab\0cd\r\n"
       "\x81\x41=up\r\n"  // 丄
       "\x81\x61=down\r\n"  // 乤: its second byte is no letter
       "[ other ]\n"
@@ -49,7 +49,7 @@ TEST(Script, ReadStringRules) {
       {"GUI", "sq", " single"},      {"GUI", "mixed", "\"half'"},  {"GUI", "inner", "a\"b\"c"},
       {"GUI", "twice", "\"x\""},     {"GUI", "empty", ""},         {"GUI", "eq", "a=b=c"},
       {"GUI", "dup", "first"},       {"GUI", "late", "yes"},       {"OTHER", "k", "v"},
-      {"GUI", "; comment", "(none)"}, {"GUI", "# hash", "(none)"},  {"GUI", "nul", "ab"},
+      {"GUI", "; comment", "(none)"}, {"GUI", "# hash", "(none)"},
       {"GUI", "missing", "(none)"},  {"NOSECTION", "k", "(none)"},
       {"GUI", "\x81\x41", "up"},     {"GUI", "\x81\x61", "down"},
       {"\x81\x41", "k", "section up"}, {"\x81\x61", "k", "section down"},
@@ -145,6 +145,67 @@ TEST(Script, ThreeEncodings) {
   const std::vector<std::string> fitted = FitSectionBuffer(names, true);
   ASSERT_EQ(fitted.size(), 4096u);  // 4095 whole names (16380) and two characters of one more
   EXPECT_EQ(fitted.back(), "中文");
+}
+
+// UTF-16 units as a file holds them, in either byte order, with or without
+// the byte order mark.
+std::string Utf16Bytes(std::u16string_view units, bool bigEndian, bool mark = true) {
+  std::string bytes;
+  for (char16_t u : mark ? u"\xFEFF" + std::u16string(units) : std::u16string(units)) {
+    const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+    bytes += bigEndian ? hi : lo;
+    bytes += bigEndian ? lo : hi;
+  }
+  return bytes;
+}
+
+TEST(Script, TextThatBreaksItsEncodingIsRefusedNamingItsLine) {
+  const std::string utf8 = "\xEF\xBB\xBF";
+  struct Case {
+    const char* what;
+    std::string bytes;
+    int badLine;        // 0: the script reads
+    const char* value;  // [A] k, when it reads
+  } cases[] = {
+      {"UTF-8, a Latin-1 byte", utf8 + "[A]\r\nk=v\r\nd=caf\xE9\r\n", 3, nullptr},
+      {"UTF-8, an overlong slash", utf8 + "[A]\nk=\xC0\xAF\n", 2, nullptr},
+      {"UTF-8, an overlong in three bytes", utf8 + "[A]\nk=\xE0\x80\xAF\n", 2, nullptr},
+      {"UTF-8, a surrogate", utf8 + "[A]\nk=\xED\xA0\x80\n", 2, nullptr},
+      {"UTF-8, beyond U+10FFFF", utf8 + "[A]\nk=\xF4\x90\x80\x80\n", 2, nullptr},
+      {"UTF-8, a lone continuation byte", utf8 + "\x80[A]\nk=v\n", 1, nullptr},
+      {"UTF-8, cut short at the end", utf8 + "[A]\nk=v\n; \xE4\xB8", 3, nullptr},
+      {"UTF-8, a NUL", utf8 + std::string("[A]\nk=v\0w\n", 10), 2, nullptr},
+      {"UTF-16LE, an odd length", Utf16Bytes(u"[A]\nk=v\n", false) + "\n", 3, nullptr},
+      {"UTF-16LE, a lone high surrogate", Utf16Bytes(u"[A]\nk=\xD800v\n", false), 2, nullptr},
+      {"UTF-16LE, a lone low surrogate", Utf16Bytes(u"[A]\n\nk=\xDC00\n", false), 3, nullptr},
+      {"UTF-16BE, two high surrogates", Utf16Bytes(u"[A]\nk=\xD834\xD834\xDD1E\n", true), 2, nullptr},
+      {"UTF-16LE without its mark", Utf16Bytes(u"[A]\nk=v\n", false, false), 1, nullptr},
+      {"UTF-16BE without its mark", Utf16Bytes(u"[A]\nk=v\n", true, false), 1, nullptr},
+      {"ANSI, a NUL", std::string("[A]\nk=v\n\0", 9), 3, nullptr},
+      {"UTF-8, beyond 16 bits", utf8 + "[A]\nk=\xF0\x9D\x84\x9E\n", 0, "\xF0\x9D\x84\x9E"},
+      {"UTF-16LE, a surrogate pair", Utf16Bytes(u"[A]\nk=\xD834\xDD1E\n", false), 0, "\xF0\x9D\x84\x9E"},
+      {"UTF-16BE with its mark", Utf16Bytes(u"[A]\r\nk=Ω☃\r\n", true), 0, "Ω☃"},
+      {"ANSI, GBK that is no UTF-8", "[A]\nk=\xCB\xB5\xC3\xF7\xFF\n", 0, "\xCB\xB5\xC3\xF7\xFF"},
+  };
+  for (const auto& c : cases) {
+    const ScriptReader r = Reader(c.bytes);
+    if (!c.badLine) {
+      EXPECT_EQ(r.ReadString("A", "k", "(none)"), c.value) << c.what;
+      continue;
+    }
+    // Every read is refused, the first as much as any later one.
+    for (int read = 0; read < 2; ++read) {
+      try {
+        r.ReadSection("A");
+        ADD_FAILURE() << c.what << ": read";
+      } catch (const EngineError& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("C:\\s.ini, line " + std::to_string(c.badLine) + ":"), std::string::npos)
+            << c.what << ": " << message;
+        EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(message)), message) << c.what << ": the message is no UTF-8";
+      }
+    }
+  }
 }
 
 TEST(Script, AnAnsiScriptIsDecodedForTheMachineAndForTheWindow) {

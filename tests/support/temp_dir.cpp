@@ -14,7 +14,7 @@ TempDir::TempDir(const std::string& tag) {
   path_ = WideToUtf8(tmp) + "qv_" + tag + "_" + std::to_string(::GetCurrentProcessId()) + "_" +
           std::to_string(serial++) + "\\";
   RemoveTree(path_);
-  if (!::CreateDirectoryW(WidePath(path_).c_str(), nullptr)) throw std::runtime_error("cannot create " + path_);
+  if (!::CreateDirectoryW(WidePath(path_).value().c_str(), nullptr)) throw std::runtime_error("cannot create " + path_);
 }
 
 TempDir::~TempDir() { RemoveTree(path_); }
@@ -23,27 +23,27 @@ void RemoveTree(const std::string& folder) {
   std::string base = folder;
   if (!base.empty() && base.back() != '\\') base += '\\';
   WIN32_FIND_DATAW d;
-  HANDLE h = ::FindFirstFileW(WidePath(base + "*").c_str(), &d);
+  HANDLE h = ::FindFirstFileW(WidePath(base + "*").value().c_str(), &d);
   if (h != INVALID_HANDLE_VALUE) {
     do {
       const std::string name = WideToUtf8(d.cFileName);
       if (name == "." || name == "..") continue;
       const std::string full = base + name;
-      ::SetFileAttributesW(WidePath(full).c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::SetFileAttributesW(WidePath(full).value().c_str(), FILE_ATTRIBUTE_NORMAL);
       if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         RemoveTree(full);
       else
-        ::DeleteFileW(WidePath(full).c_str());
+        ::DeleteFileW(WidePath(full).value().c_str());
     } while (::FindNextFileW(h, &d));
     ::FindClose(h);
   }
-  ::SetFileAttributesW(WidePath(base).c_str(), FILE_ATTRIBUTE_NORMAL);
-  ::RemoveDirectoryW(WidePath(base).c_str());
+  ::SetFileAttributesW(WidePath(base).value().c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::RemoveDirectoryW(WidePath(base).value().c_str());
 }
 
 void WriteTextFile(const std::string& path, const std::string& content) {
   MakeFolders(FolderOf(path));
-  HANDLE f = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  HANDLE f = ::CreateFileW(WidePath(path).value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
   if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + path);
   DWORD n = 0;
@@ -52,7 +52,7 @@ void WriteTextFile(const std::string& path, const std::string& content) {
 }
 
 std::string ReadTextFile(const std::string& path) {
-  HANDLE f = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE f = ::CreateFileW(WidePath(path).value().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE) return {};
   std::string s(::GetFileSize(f, nullptr), '\0');
@@ -63,7 +63,7 @@ std::string ReadTextFile(const std::string& path) {
   return s;
 }
 
-DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(WidePath(path).c_str()); }
+DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(WidePath(path).value().c_str()); }
 
 bool IsFile(const std::string& path) {
   const DWORD a = Attributes(path);
@@ -80,7 +80,7 @@ std::string FolderOf(const std::string& path) { return path.substr(0, path.find_
 void MakeFolders(const std::string& path) {
   if (path.size() < 3 || IsFolder(path)) return;
   MakeFolders(FolderOf(path));
-  ::CreateDirectoryW(WidePath(path).c_str(), nullptr);
+  ::CreateDirectoryW(WidePath(path).value().c_str(), nullptr);
 }
 
 }  // namespace qv::test

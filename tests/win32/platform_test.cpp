@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <aclapi.h>
@@ -187,7 +188,7 @@ FileProducer Pieces(const std::string& text, bool fail) {
 
 std::uint64_t ModifiedOf(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA d{};
-  ::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &d);
+  ::GetFileAttributesExW(WidePath(path).value().c_str(), GetFileExInfoStandard, &d);
   return (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
 }
 
@@ -219,16 +220,63 @@ TEST(Win32Platform, WriteFileFromIsWholeOrNothing) {
       EXPECT_EQ(test::Attributes(target) & 7u, attributes);
       EXPECT_EQ(ModifiedOf(target), time);
     }
-    ::SetFileAttributesW(WidePath(target).c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW(WidePath(target).value().c_str(), FILE_ATTRIBUTE_NORMAL);
   }
   // Nothing half-written or temporary is left beside them.
   int files = 0;
   WIN32_FIND_DATAW d;
-  HANDLE h = ::FindFirstFileW(WidePath(dir / "*").c_str(), &d);
+  HANDLE h = ::FindFirstFileW(WidePath(dir / "*").value().c_str(), &d);
   do files += !(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   while (::FindNextFileW(h, &d));
   ::FindClose(h);
   EXPECT_EQ(files, 3);
+}
+
+TEST(Win32Platform, PathsLongerThanTheSystemTakesAreRefusedNotCutShort) {
+  // Wine cuts such a path short and acts on what is left: a folder or key
+  // somewhere above the one named. Each call must refuse it and say why.
+  Win32Platform p;
+  test::TempDir dir("toolong");
+  test::WriteTextFile(dir / "a.txt", "a");
+  std::string deep = dir.Path();
+  while (deep.size() <= kMaxPathUnits) deep += std::string(200, 'd') + "\\";
+  const std::string top = std::string(kTestKey) + "\\Long\\" + std::string(200, 'k');
+  std::string key = top;
+  while (key.size() <= kMaxPathUnits) key += "\\" + std::string(200, 'k');
+  TRegistry reg;
+  reg.SetRootKey(HKEY_CURRENT_USER);
+  ASSERT_TRUE(reg.OpenKey(top, true));
+  FindEntry found;
+  const struct {
+    const char* call;
+    std::function<bool()> succeeds;
+  } cases[] = {
+      {"Attributes", [&] { return p.Attributes(deep + "a.txt") != kNoAttributes; }},
+      {"MakeFolder", [&] { return p.MakeFolder(deep + "x"); }},
+      {"FindFirst", [&] { return p.FindFirst(deep + "*", found) != nullptr; }},
+      {"CopyOneFile", [&] { return p.CopyOneFile(dir / "a.txt", deep + "a.txt"); }},
+      {"WriteFileFrom", [&] { return p.WriteFileFrom(deep + "a.txt", 0, 0, Pieces("a", false)); }},
+      {"OpenAppend", [&] { return p.OpenAppend(deep + "a.txt") != nullptr; }},
+      {"MoveOneFile", [&] { return p.MoveOneFile(dir / "a.txt", deep + "a.txt"); }},
+      {"WriteRegistryValue", [&] { return p.WriteRegistryValue(kHKCU, key, "v", RegType::Text, {'x', 0}) != RegWrite::KeyNotOpened; }},
+      {"DeleteRegistryKey", [&] { return p.DeleteRegistryKey(kHKCU, key, true); }},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(c.succeeds()) << c.call;
+    EXPECT_EQ(p.LastError().code, static_cast<std::uint32_t>(ERROR_FILENAME_EXCED_RANGE)) << c.call;
+  }
+  // Nothing was made or moved anywhere on the way.
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW d;
+  HANDLE h = ::FindFirstFileW(WidePath(dir / "*").value().c_str(), &d);
+  do names.push_back(WideToUtf8(d.cFileName));
+  while (::FindNextFileW(h, &d));
+  ::FindClose(h);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "a.txt"}));
+  ASSERT_TRUE(reg.OpenKey(top, false));
+  EXPECT_EQ(reg.KeyEmpty(), std::optional<bool>(true));
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
 }
 
 TEST(Win32Platform, PrivateFoldersAreNewUnguessableAndOwnedByTheUser) {
@@ -242,7 +290,7 @@ TEST(Win32Platform, PrivateFoldersAreNewUnguessableAndOwnedByTheUser) {
   // Only the owner and the system are let in; nothing comes from above.
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
-  ASSERT_EQ(::GetNamedSecurityInfoW(WidePath(*a).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+  ASSERT_EQ(::GetNamedSecurityInfoW(WidePath(*a).value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                     &dacl, nullptr, &sd),
             static_cast<DWORD>(ERROR_SUCCESS));
   wchar_t* text = nullptr;
@@ -267,11 +315,11 @@ TEST(Win32Platform, RemoveTreeTakesOnlyPrivateFoldersAndLeavesOneSomethingHolds)
   const std::string tree = priv->substr(0, priv->size() - 1);
   test::WriteTextFile(tree + "\\a\\b\\deep.txt", "d");
   test::WriteTextFile(tree + "\\ro.dll", "r");
-  ::SetFileAttributesW(WidePath(tree + "\\ro.dll").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  ::SetFileAttributesW(WidePath(tree + "\\ro.dll").value().c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
   test::MakeFolders(tree + "\\empty");
   {
     // As a program running from it holds its files.
-    UniqueFile held(::CreateFileW(WidePath(tree + "\\a\\b\\deep.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+    UniqueFile held(::CreateFileW(WidePath(tree + "\\a\\b\\deep.txt").value().c_str(), GENERIC_READ, FILE_SHARE_READ,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
     EXPECT_FALSE(p.RemoveTree(tree));
@@ -283,10 +331,10 @@ TEST(Win32Platform, RemoveTreeTakesOnlyPrivateFoldersAndLeavesOneSomethingHolds)
   test::WriteTextFile(dir / "plain\\keep.txt", "k");
   EXPECT_FALSE(p.RemoveTree(dir / "plain"));
   EXPECT_TRUE(test::IsFile(dir / "plain\\keep.txt"));
-  if (::CreateSymbolicLinkW(WidePath(dir / "link").c_str(), WidePath(tree).c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+  if (::CreateSymbolicLinkW(WidePath(dir / "link").value().c_str(), WidePath(tree).value().c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
     EXPECT_FALSE(p.RemoveTree(dir / "link"));
     EXPECT_TRUE(test::IsFile(tree + "\\ro.dll"));
-    ::RemoveDirectoryW(WidePath(dir / "link").c_str());
+    ::RemoveDirectoryW(WidePath(dir / "link").value().c_str());
   }
   EXPECT_TRUE(p.RemoveTree(*priv));
   EXPECT_FALSE(test::IsFolder(tree));

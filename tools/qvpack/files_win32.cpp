@@ -23,14 +23,22 @@ FILETIME ToFileTime(std::uint64_t v) {
   return t;
 }
 
+// Empty for a path too long for the system.
 std::wstring FullPath(const std::string& path) {
-  const std::wstring wide = WidePath(path);
+  const std::optional<std::wstring> checked = WidePath(path);
+  if (!checked) return {};
+  const std::wstring& wide = *checked;
   const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (n == 0) return wide;
   std::wstring full(n, L'\0');
   const DWORD m = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
   full.resize(m);
   return full;
+}
+
+DWORD Attributes(const std::string& path) {
+  const std::optional<std::wstring> wide = WidePath(path);
+  return wide ? ::GetFileAttributesW(wide->c_str()) : INVALID_FILE_ATTRIBUTES;
 }
 
 bool SameFullPath(const std::wstring& a, const std::wstring& b) {
@@ -45,8 +53,10 @@ class Scanner {
 
   void Scan(const std::string& disk, const std::string& relative) {
     WIN32_FIND_DATAW data;
-    UniqueFind find(::FindFirstFileExW(WidePath(disk + "\\*").c_str(), FindExInfoBasic, &data,
-                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    const std::optional<std::wstring> pattern = WidePath(disk + "\\*");
+    UniqueFind find(pattern ? ::FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                                 nullptr, FIND_FIRST_EX_LARGE_FETCH)
+                            : INVALID_HANDLE_VALUE);
     if (!find) {
       Report(relative.empty() ? disk : relative, "cannot be read: " + LastErrorText());
       return;
@@ -148,18 +158,19 @@ std::vector<Item> ScanFolder(const std::string& folder, const std::string& skip,
 }
 
 bool IsFolder(const std::string& path) {
-  const DWORD a = ::GetFileAttributesW(WidePath(path).c_str());
+  const DWORD a = Attributes(path);
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsFile(const std::string& path) {
-  const DWORD a = ::GetFileAttributesW(WidePath(path).c_str());
+  const DWORD a = Attributes(path);
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool FolderHasEntries(const std::string& path) {
   WIN32_FIND_DATAW data;
-  UniqueFind find(::FindFirstFileW(WidePath(path + "\\*").c_str(), &data));
+  const std::optional<std::wstring> pattern = WidePath(path + "\\*");
+  UniqueFind find(pattern ? ::FindFirstFileW(pattern->c_str(), &data) : INVALID_HANDLE_VALUE);
   if (!find) return false;
   do {
     const std::wstring name = data.cFileName;
@@ -173,7 +184,8 @@ bool MakeFolders(const std::string& path) {
   const std::size_t cut = path.find_last_of("\\/");
   if (cut != std::string::npos && cut > 0 && path[cut - 1] != ':' && !MakeFolders(path.substr(0, cut)))
     return false;
-  return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+  const std::optional<std::wstring> wide = WidePath(path);
+  return wide && (::CreateDirectoryW(wide->c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
@@ -191,7 +203,9 @@ std::string DiskPath(const std::string& folder, const std::string& packagePath) 
 }
 
 std::unique_ptr<FileSource> OpenFileSource(const std::string& path) {
-  UniqueFile file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+  const std::optional<std::wstring> wide = WidePath(path);
+  if (!wide) return nullptr;
+  UniqueFile file(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return nullptr;
   LARGE_INTEGER size;
@@ -200,16 +214,19 @@ std::unique_ptr<FileSource> OpenFileSource(const std::string& path) {
 }
 
 std::unique_ptr<OutputFile> CreateOutputFile(const std::string& path, bool viaTemporary) {
-  const std::wstring final = WidePath(path);
-  const std::wstring writing = viaTemporary ? WidePath(path + ".qvpack-part") : final;
-  UniqueFile file(::CreateFileW(writing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  const std::optional<std::wstring> final = WidePath(path);
+  const std::optional<std::wstring> writing = !final || !viaTemporary ? final : WidePath(path + ".qvpack-part");
+  if (!writing) return nullptr;
+  UniqueFile file(::CreateFileW(writing->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
   if (!file) return nullptr;
-  return std::make_unique<Win32Output>(std::move(file), writing, final);
+  return std::make_unique<Win32Output>(std::move(file), *writing, *final);
 }
 
 std::string SetFileDetails(const std::string& path, std::uint32_t attributes, std::uint64_t modified) {
-  const std::wstring wide = WidePath(path);
+  const std::optional<std::wstring> checked = WidePath(path);
+  if (!checked) return "cannot keep its time: " + LastErrorText();
+  const std::wstring& wide = *checked;
   {
     // Folders open only with backup semantics.
     UniqueFile file(::CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

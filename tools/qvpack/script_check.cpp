@@ -351,6 +351,7 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
   if (plan.script && (items[*plan.script].IsFolder() || !planner.Packable(*plan.script))) plan.script.reset();
   std::optional<std::string> bytes;
   if (plan.script) bytes = load(items[*plan.script]);
+  const std::optional<TextFault> fault = bytes ? FindTextFault(*bytes, DetectEncoding(*bytes)) : std::nullopt;
   // The program reads its script before anything else: first in the package,
   // it is unpacked without running through the files.
   if (plan.script && bytes) planner.Place(*plan.script);
@@ -358,6 +359,9 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
     general.insert(general.begin(), {0, Severity::Error,
                                      plan.script ? "the script " + Quoted(script) + " cannot be read"
                                                  : "the package folder has no script " + Quoted(script)});
+  } else if (fault) {
+    // The program refuses such a script whole: nothing in it is read.
+    plan.problems.push_back({fault->line, Severity::Error, fault->what + ": the program refuses the script"});
   } else {
     const ScriptReader reader(items[*plan.script].path, [&bytes](const std::string&) { return bytes; }, decode);
     Checker checker(plan, planner, reader, *bytes);
@@ -379,7 +383,7 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
     if (setup && !items[*setup].IsFolder() && !planner.Used(*setup)) planner.Exclude(*setup);
   }
   // Without a script every file would be unused: that says nothing more.
-  for (std::size_t i = 0; bytes && i < items.size(); ++i)
+  for (std::size_t i = 0; bytes && !fault && i < items.size(); ++i)
     if (!items[i].IsFolder() && !planner.Used(i) && planner.Packable(i) && i != plan.script)
       general.push_back({0, Severity::Warning, Quoted(items[i].path) + " is installed by no entry"});
   planner.PlaceContents(FolderTree::kRoot, false);

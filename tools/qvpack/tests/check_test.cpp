@@ -136,6 +136,11 @@ TEST_F(PackageFolder, UnicodeScriptsKeepTheirLineNumbers) {
   EXPECT_EQ(Check(), std::vector<std::string>{"setup.ini:4: error: unknown registry root 'HKCX'"});
   Write("setup.ini", "\xEF\xBB\xBF" + std::string(kAll) + "[REGISTRY]\n值=HKCX\\S\\N,1\n");
   EXPECT_EQ(Check(), std::vector<std::string>{"setup.ini:4: error: unknown registry root 'HKCX'"});
+  // Text the program refuses, whole, on the line it is on.
+  Write("setup.ini", "\xEF\xBB\xBF" + std::string(kAll) + "[REGISTRY]\n1=HKCU\\caf\xE9\\N,1\n");
+  EXPECT_EQ(Check(), std::vector<std::string>{"setup.ini:4: error: text that is not UTF-8: '1=HKCU\\caf\\xE9\\N,1': "
+                                              "the program refuses the script"});
+  EXPECT_TRUE(plan_.HasErrors());
 }
 
 TEST_F(PackageFolder, CleanScriptSaysNothing) {

@@ -166,7 +166,8 @@ RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::stri
 }
 
 std::optional<std::vector<RecordEntry>> TrustedRecord(Platform& platform, const std::string& folder,
-                                                      std::uint32_t root, const std::string& id, std::string& why) {
+                                                      std::uint32_t root, const std::string& id, std::string& why,
+                                                      RecordSeal::Mark& read) {
   const std::string record = WithBackslash(folder) + kRecordName;
   const std::string key = kRegistrationKey + id;
   if (root != kHKLM && root != kHKCU) {
@@ -206,10 +207,11 @@ std::optional<std::vector<RecordEntry>> TrustedRecord(Platform& platform, const 
   }
   std::optional<std::vector<RecordEntry>> entries = ParseRecord(*sealed);
   if (!entries) why = "damaged";
+  read = {bytes->size(), Sha256Of(*bytes)};
   return entries;
 }
 
-std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from) {
+std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, RecordSeal::Mark& read) {
   // Only the registration this run writes: an elevated run never follows
   // what a user could have written under HKCU.
   const RegistryText location =
@@ -226,7 +228,7 @@ std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from) {
   }
   std::string why;
   std::optional<std::vector<RecordEntry>> entries =
-      TrustedRecord(Inner(), from, product_.registrationRoot, product_.id, why);
+      TrustedRecord(Inner(), from, product_.registrationRoot, product_.id, why, read);
   if (!entries) {
     Log("earlier record not carried on (" + why + "): " + from + kRecordName);
     from = folder_;
@@ -244,7 +246,8 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
   const std::string record = folder_ + kRecordName;
   product_.registrationRoot = RegistrationRoot();
   std::string from;
-  const std::vector<RecordEntry> earlier = EarlierRecord(from);
+  RecordSeal::Mark read;
+  const std::vector<RecordEntry> earlier = EarlierRecord(from, read);
   const bool moved = !earlier.empty() && UpperCase(from) != UpperCase(folder_);
 
   // A new record, written whole and put in place in one step over whatever
@@ -260,11 +263,9 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
   Add(std::move(p));
   hash_.Update(pending_);
   sealed_ = {pending_.size(), hash_.Peek()};
-  // Ours carried on in place is sealed as it was and as it will be: a run
-  // killed in between leaves one of them.
-  const std::optional<std::string> oldBytes =
-      !earlier.empty() && !moved ? Inner().ReadWholeFile(record) : std::nullopt;
-  const RecordSeal::Mark before = oldBytes ? RecordSeal::Mark{oldBytes->size(), Sha256Of(*oldBytes)} : sealed_;
+  // Ours carried on in place is sealed as it was (as read and found good)
+  // and as it will be: a run killed in between leaves one of them.
+  const RecordSeal::Mark before = !earlier.empty() && !moved ? read : sealed_;
   // The folder first: a run killed before it registers has a record that
   // its registration vouches for.
   WriteRegistration("InstallLocation", RegType::Text, TextData(WithoutBackslash(folder_)));

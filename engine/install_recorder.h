@@ -61,7 +61,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   // this folder or, failing that, the one its registration names elsewhere
   // (that folder in `from`). Only records the registration's seal vouches
   // for: a record anybody else wrote or changed steers nothing.
-  std::vector<RecordEntry> EarlierRecord(std::string& from);
+  std::vector<RecordEntry> EarlierRecord(std::string& from, RecordSeal::Mark& read);
   // Seals what is in the record and is about to be appended.
   void Seal(const RecordSeal::Mark& before, const RecordSeal::Mark& now);
   std::uint32_t RegistrationRoot();
@@ -95,8 +95,10 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
 // this installation's (its InstallLocation is that folder), only we can
 // change the record and its seal vouches for its bytes; else none, and
 // `why` says which of these failed. An elevated run trusts no registration
-// a user could have written (HKCU).
+// a user could have written (HKCU). `read` gets the length and digest of
+// the bytes read and found good, to seal a rewrite against.
 std::optional<std::vector<RecordEntry>> TrustedRecord(Platform& platform, const std::string& folder,
-                                                      std::uint32_t root, const std::string& id, std::string& why);
+                                                      std::uint32_t root, const std::string& id, std::string& why,
+                                                      RecordSeal::Mark& read);
 
 }  // namespace qv

@@ -47,12 +47,11 @@ bool Uninstaller::Load() {
   const Product product = PlanRemoval(*entries).product;
   std::string why;
   const std::optional<std::vector<RecordEntry>> trusted =
-      TrustedRecord(platform_, folder_, product.registrationRoot, product.id, why);
+      TrustedRecord(platform_, folder_, product.registrationRoot, product.id, why, recordMark_);
   if (!trusted) {
     Log("record not trusted (" + why + "): " + record);
     return false;
   }
-  recordMark_ = {bytes->size(), Sha256Of(*bytes)};
   plan_ = PlanRemoval(*trusted);
   Log("record: " + record + ", " + std::to_string(plan_.files.size()) + " files, " +
       std::to_string(plan_.folders.size()) + " folders, " + std::to_string(plan_.values.size()) +

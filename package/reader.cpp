@@ -6,11 +6,12 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <unordered_map>
 
 #include "format.h"
+#include "file_name_case.h"
 #include "package.h"
 #include "threads.h"
+#include "path_index.h"
 
 namespace qv::pack {
 namespace {
@@ -22,13 +23,6 @@ constexpr std::size_t kReadChunk = 1u << 20;
 // ahead: enough to keep unpacking while the caller creates and closes files.
 constexpr std::size_t kPieceSize = 1u << 20;
 constexpr std::size_t kPieces = 4;
-
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
 
 struct Block {
   std::uint64_t packedAt = 0, packedSize = 0;  // in the file
@@ -230,7 +224,7 @@ struct Reader::State {
   std::vector<Block> blocks;
   std::string script;
   std::vector<Entry> entries;
-  std::unordered_map<std::string, std::size_t> byPath;  // lower-case path -> entry
+  std::unordered_map<std::string, std::size_t> byPath;  // FileNameKey of a path -> entry
 
   // The content in packed order, unpacked ahead on its own thread; the
   // caller stands at (block, inBlock) of it, `piece` in hand.
@@ -342,11 +336,15 @@ bool Reader::State::ReadIndex(std::string_view body) {
         return false;
       position += e.size;
     }
-    if (!byPath.emplace(LowerAscii(e.path), entries.size()).second) return false;
     entries.push_back(std::move(e));
   }
   if (!f.AtEnd() || position != contentSize) return false;
-  const auto it = byPath.find(LowerAscii(script));
+  // Paths the file system takes for one would overwrite each other; a path
+  // inside a file could not be written at all.
+  PathIndex index = IndexPaths(entries);
+  if (index.clash != PathIndex::Clash::kNone) return false;
+  byPath = std::move(index.byKey);
+  const auto it = byPath.find(FileNameKey(script));
   return it != byPath.end() && !entries[it->second].IsFolder();
 }
 
@@ -428,7 +426,7 @@ const std::string& Reader::Script() const { return state_->script; }
 const std::vector<Entry>& Reader::Entries() const { return state_->entries; }
 
 const Entry* Reader::Find(std::string_view path) const {
-  const auto it = state_->byPath.find(LowerAscii(path));
+  const auto it = state_->byPath.find(FileNameKey(path));
   return it == state_->byPath.end() ? nullptr : &state_->entries[it->second];
 }
 

@@ -94,8 +94,10 @@ class Reader {
   // Windows takes for one name, a path inside a file), and when `start`
   // lies beyond the file's end.
   OpenStatus Open(ByteSource& file, std::uint64_t start);
-  // The checksum over the whole package, read through once with bounded
-  // memory; run before the first file is written.
+  // Everything Extract would meet, checked before the first file is
+  // written: the checksum over the whole package, every block's frame header
+  // (the window it asks for, the size it says it holds), then every file
+  // unpacked against its size and CRC. Memory stays as Extract's.
   bool Verify();
 
   // The script the package was sealed with (e.g. "setup.ini").

@@ -424,6 +424,55 @@ struct Crafted {
   }
 };
 
+// Script, then files over three blocks; the second one ends in block 2.
+Crafted ThreeBlocks() {
+  Crafted c;
+  c.files = {{"setup.ini", {'[', 'G', 'U', 'I', ']'}},
+             {"app", {}, 0x10},
+             {"app\\one.bin", Content(100000, 1)},
+             {"app\\two.bin", Content(60000, 2)},
+             {"app\\last.txt", Content(900, 3)}};
+  return c;
+}
+
+TEST(Package, VerifyFindsWhatTheChecksumsHide) {
+  {
+    const Bytes honest = ThreeBlocks().Build();
+    MemorySource file(honest);
+    Reader reader;
+    ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
+    ASSERT_EQ(reader.Entries().back().block, 2u);
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_TRUE(ExtractsAll(reader));
+  }
+  const struct {
+    const char* what;
+    std::size_t file;  // whose CRC is wrong, 0: none
+    std::function<Bytes(std::uint32_t, const Bytes&)> frame;
+  } cases[] = {
+      {"the script's CRC", 0, nullptr},
+      {"a CRC in the last block", 4, nullptr},
+      {"block 2 asks for a window above the cap", 99,
+       [](std::uint32_t b, const Bytes& c) { return RawFrame(c, b == 2 ? format::kMaxWindowLog + 1 : 0); }},
+      {"block 0 says it holds more than it does", 99,
+       [](std::uint32_t b, const Bytes& c) { return RawFrame(c, 0, c.size() + (b == 0)); }},
+      {"block 1 says it holds less, and does", 99,
+       [](std::uint32_t b, const Bytes& c) {
+         return RawFrame(b == 1 ? Bytes(c.begin(), c.end() - 1) : c);
+       }},
+  };
+  for (const auto& c : cases) {
+    Crafted crafted = ThreeBlocks();
+    if (c.file < crafted.files.size()) crafted.files[c.file].crcOffBy = 1;
+    if (c.frame) crafted.frame = c.frame;
+    const Bytes bytes = crafted.Build();
+    MemorySource file(bytes);
+    Reader reader;
+    ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok) << c.what;
+    EXPECT_FALSE(reader.Verify()) << c.what;
+  }
+}
+
 TEST(Package, NamesWindowsTakesForOneAreOne) {
   const struct {
     std::vector<std::string> paths;  // after the script; "\\" at the end: a folder

@@ -78,10 +78,10 @@ class PackagedPlatform : public PlatformDecorator {
 
   pack::Reader& package_;
   std::string programFolder_;
-  std::string ownScript_;  // upper case
+  std::string ownScript_;  // its FileNameKey
   RunLog* log_ = nullptr;
   std::optional<Error> ownError_;
-  // A folder's entries (key: its path in upper case, "" for the top) in
+  // A folder's entries (key: its path's FileNameKey, "" for the top) in
   // packed order; folders only implied by a file's path are listed too.
   std::map<std::string, std::vector<FindEntry>> children_;
   std::optional<std::string> private_;
@@ -92,9 +92,10 @@ class PackagedPlatform : public PlatformDecorator {
 // Removes private folders earlier runs left behind where nothing holds them.
 void RemoveLeftoverFolders(Platform& platform, RunLog* log);
 
-// Windows' wildcard rules as a search applies them, case-blind: "*" and
-// "?", "*.*" matches every name, a trailing ".*" also names without a dot
-// and a trailing "." only names without one.
+// Windows' wildcard rules as a search applies them, case-blind as the file
+// system is (file_name_case.h): "*" and "?" (one UTF-16 unit), "*.*"
+// matches every name, a trailing ".*" also names without a dot and a
+// trailing "." only names without one.
 bool MatchesMask(std::string_view mask, std::string_view name);
 
 }  // namespace qv

@@ -108,14 +108,14 @@ struct PackedRig {
   std::unique_ptr<PackagedPlatform> platform;
   std::string programFile;
 
-  explicit PackedRig(const Sample& sample, const std::string& exe = "setup.exe")
-      : file(sample.Sealed()), programFile(kFolder + exe) {
+  explicit PackedRig(const Sample& sample, const std::string& exe = "setup.exe", const std::string& folder = kFolder)
+      : file(sample.Sealed()), programFile(folder + exe) {
     machine.AddFile(programFile, "the program");
     const std::optional<std::uint64_t> start = pack::OverlayStart(file);
     EXPECT_EQ(start, 0x400u);
     EXPECT_EQ(reader.Open(file, start.value_or(0)), pack::OpenStatus::Ok);
     EXPECT_TRUE(reader.Verify());
-    platform = std::make_unique<PackagedPlatform>(machine, reader, kFolder);
+    platform = std::make_unique<PackagedPlatform>(machine, reader, folder);
     platform->SetOwnScript(ScriptFileName(programFile, {}));
   }
 };
@@ -238,6 +238,38 @@ TEST(PackagedPlatform, SearchesThePackageAsTheMachineSearchesAFolder) {
   EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("more")), kAttrDirectory);
   EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("files\\B.txt")), kAttrHidden | kAttrSystem);
   EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("setup.exe")), kAttrArchive);  // the disk's
+}
+
+// Names the machine takes for one: letters of any script in either case,
+// '?' one letter, a program folder whose upper case takes fewer bytes.
+TEST(PackagedPlatform, NamesMatchAsTheFileSystemComparesThem) {
+  const std::string folder = "D:\\ⱥdir été\\";  // "ⱥ" takes 3 bytes, its upper case "Ⱥ" 2
+  PackedRig rig({"", {{"Données\\Été.txt", "e"}, {"Données\\σ.txt", "s"}, {"Données\\ß.txt", "b"}}}, "setup.exe",
+                folder);
+  const std::string upper = "D:\\ȺDIR ÉTÉ\\";
+  const struct {
+    std::string pattern;
+    std::vector<std::string> found;
+  } cases[] = {
+      {upper + "DONNÉES\\*.*", {".", "..", "Été.txt", "σ.txt", "ß.txt"}},
+      {upper + "données\\ÉTÉ.TXT", {"Été.txt"}},
+      {folder + "DONNÉES\\Σ.TXT", {"σ.txt"}},
+      {folder + "données\\?TÉ.*", {"Été.txt"}},
+      {folder + "données\\?.txt", {"σ.txt", "ß.txt"}},
+      {folder + "données\\SS.txt", {}},  // "ß" has no one-letter upper case
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    FindEntry e;
+    std::unique_ptr<FindHandle> find = rig.platform->FindFirst(c.pattern, e);
+    std::vector<std::string> got;
+    if (find) do
+        got.push_back(e.name);
+      while (find->Next(e));
+    EXPECT_EQ(got, c.found);
+  }
+  EXPECT_EQ(rig.platform->Attributes(upper + "DONNÉES"), kAttrDirectory);
+  EXPECT_EQ(rig.platform->Attributes(upper + "SETUP.INI"), kAttrArchive);  // the packed script, by its own name
 }
 
 TEST(PackagedPlatform, ACopyIsWholeOrNothing) {

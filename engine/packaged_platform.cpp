@@ -210,13 +210,24 @@ bool PackagedPlatform::CopyOneFile(const std::string& from, const std::string& t
 std::optional<std::string> PackagedPlatform::ReadWholeFile(const std::string& path) {
   const pack::Entry* e = EntryAt(path);
   if (!e) return Inner().ReadWholeFile(path);
-  StringSink sink;
-  if (e->IsFolder() || e->size > kLargestScript || !package_.Extract(*e, sink)) {
-    Fail(kErrorDamagedData, "Data error (cyclic redundancy check).");
-    return std::nullopt;
+  // The engine reads its script again for every value; a package does not
+  // change under it, so the text is unpacked once.
+  if (e != read_) {
+    StringSink sink;
+    if (e->IsFolder() || e->size > kLargestScript || !package_.Extract(*e, sink)) {
+      Fail(kErrorDamagedData, "Data error (cyclic redundancy check).");
+      return std::nullopt;
+    }
+    read_ = e;
+    readText_ = std::move(sink.text);
   }
   ownError_.reset();
-  return std::move(sink.text);
+  return readText_;
+}
+
+bool PackagedPlatform::UnpackScript(const std::string& path) {
+  const pack::Entry* e = EntryAt(path);
+  return !e || e->IsFolder() || e->size > kLargestScript || ReadWholeFile(path).has_value();
 }
 
 const pack::Entry* PackagedPlatform::ProgramEntry(const std::string& program) {

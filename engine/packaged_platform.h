@@ -33,6 +33,10 @@ class PackagedPlatform : public PlatformDecorator {
   // The path the engine looks for as the program's own script (its name
   // with .ini): the packed script answers it, whatever the program is called.
   void SetOwnScript(const std::string& path);
+  // Unpacks the script at `path` now when the package holds it, for the
+  // engine's reads; false when it does not unpack. The engine takes a
+  // script it cannot read for an empty one: a packed one is damage.
+  bool UnpackScript(const std::string& path);
   // Lines about the private folder; may be null.
   void SetLog(RunLog* log) { log_ = log; }
   // Removes private folders earlier runs left behind where nothing holds them.
@@ -86,6 +90,9 @@ class PackagedPlatform : public PlatformDecorator {
   std::map<std::string, std::vector<FindEntry>> children_;
   std::optional<std::string> private_;
   std::set<std::string> writtenOut_;  // package folders already in the private folder
+  // The package file last read whole, and its text.
+  const pack::Entry* read_ = nullptr;
+  std::string readText_;
   bool finished_ = false;
 };
 

@@ -21,11 +21,12 @@ class StringBytes : public pack::ByteSource {
   explicit StringBytes(std::string content) : bytes(std::move(content)) {}
   std::uint64_t Size() const override { return bytes.size(); }
   bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    if (offset > bytes.size() || n > bytes.size() - offset) return false;
+    if (unreadable || offset > bytes.size() || n > bytes.size() - offset) return false;
     std::memcpy(buffer, bytes.data() + offset, n);
     return true;
   }
   std::string bytes;
+  bool unreadable = false;  // a disk that stops answering
 };
 
 class StringOut : public pack::ByteSink {
@@ -270,6 +271,23 @@ TEST(PackagedPlatform, NamesMatchAsTheFileSystemComparesThem) {
   }
   EXPECT_EQ(rig.platform->Attributes(upper + "DONNÉES"), kAttrDirectory);
   EXPECT_EQ(rig.platform->Attributes(upper + "SETUP.INI"), kAttrArchive);  // the packed script, by its own name
+}
+
+TEST(PackagedPlatform, APackedScriptIsUnpackedOnceAndNotTakenForAnEmptyOne) {
+  const Sample sample{"[GUI]\nVisible=0\n[REGISTRY]\n1=HKCU\\Software\\T\\A,one\n2=HKCU\\Software\\T\\B,two\n", kFiles};
+  {
+    // The disk stops answering after the check: the script cannot be had.
+    PackedRig rig(sample);
+    rig.file.unreadable = true;
+    EXPECT_FALSE(rig.platform->UnpackScript(std::string(kFolder) + "setup.ini"));
+  }
+  PackedRig rig(sample);
+  EXPECT_TRUE(rig.platform->UnpackScript(std::string(kFolder) + "nothere.ini"));  // not the package's
+  ASSERT_TRUE(rig.platform->UnpackScript(std::string(kFolder) + "setup.ini"));
+  rig.file.unreadable = true;  // every value the run reads comes from the script as unpacked
+  const Outcome o = RunScript(*rig.platform, rig.machine, rig.programFile);
+  EXPECT_TRUE(o.scriptFound);
+  EXPECT_EQ(o.registry.size(), 2u);
 }
 
 TEST(PackagedPlatform, ACopyIsWholeOrNothing) {

@@ -78,7 +78,8 @@ constexpr std::uint64_t kLargestScript = 64u << 20;
 }  // namespace
 
 bool MatchesMask(std::string_view maskText, std::string_view nameText) {
-  const std::u16string maskUnits = FileNameUpper(Utf8ToUtf16(maskText)), nameUnits = FileNameUpper(Utf8ToUtf16(nameText));
+  const std::u16string maskUnits = FileNameUpper(Utf8ToUtf16(maskText));
+  const std::u16string nameUnits = FileNameUpper(Utf8ToUtf16(nameText));
   const std::u16string_view mask = maskUnits, name = nameUnits;
   constexpr auto npos = std::u16string_view::npos;
   if (mask == u"*.*" || mask == u"*") return true;

@@ -263,7 +263,8 @@ std::string CheckInputs(const std::string& script, const std::vector<Input>& inp
   }
   // What the reader would refuse: names that are one on disk, a path inside a file.
   const PathIndex index = IndexPaths(entries);
-  if (index.clash == PathIndex::Clash::kTwice) return "path twice in the package (as Windows compares names): " + entries[index.at].path;
+  if (index.clash == PathIndex::Clash::kTwice)
+    return "path twice in the package (as Windows compares names): " + entries[index.at].path;
   if (index.clash == PathIndex::Clash::kInsideAFile)
     return "a path inside a file of the package: " + entries[index.at].path;
   const auto it = index.byKey.find(FileNameKey(script));

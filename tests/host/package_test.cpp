@@ -382,10 +382,10 @@ struct Crafted {
     format::Put(lead, blockSize, 4);
     format::Put(lead, 0, 4);
     out.insert(out.end(), lead.begin(), lead.end());
-    for (std::uint64_t at = 0; at < all.size(); at += blockSize) {
+    for (std::size_t at = 0; at < all.size(); at += blockSize) {
+      const std::size_t end = std::min<std::size_t>(all.size(), at + blockSize);
       const Bytes frameBytes = frame(std::uint32_t(at / blockSize),
-                                     Bytes(all.begin() + std::ptrdiff_t(at),
-                                           all.begin() + std::ptrdiff_t(std::min<std::uint64_t>(all.size(), at + blockSize))));
+                                     Bytes(all.begin() + std::ptrdiff_t(at), all.begin() + std::ptrdiff_t(end)));
       std::string head;
       format::Put(head, format::kBlock, 4);
       format::Put(head, frameBytes.size(), 8);

@@ -148,7 +148,7 @@ class Planner {
       if (items_[c].IsFolder())
         PlaceContents(c, install);
       else if (install)
-        Install(c);
+        MarkInstalled(c);
     }
   }
 
@@ -190,7 +190,7 @@ class Planner {
       if (items_[c].IsFolder())
         PlaceContents(c, true);
       else
-        Install(c);
+        MarkInstalled(c);
     }
     // A search that lists "." finds something even in an empty folder.
     if (!matched && !MatchesPattern(".", pattern) && !MatchesPattern("..", pattern)) return Reach::Nothing;
@@ -198,7 +198,7 @@ class Planner {
   }
 
  private:
-  void Install(std::size_t file) {
+  void MarkInstalled(std::size_t file) {
     used_[file] = true;
     installed_.push_back(file);
   }

@@ -15,7 +15,7 @@ char16_t FileNameUpper(char16_t unit);
 std::u16string FileNameUpper(std::u16string_view units);
 
 // A UTF-8 name in that upper case, in UTF-8: two names are one file's when
-// their keys are equal. A path's key is its parts' keys joined, so the key
+// their keys are equal. A path's key is its names' keys joined, so the key
 // of a folder is the start of the keys of the paths inside it.
 std::string FileNameKey(std::string_view utf8);
 

@@ -1,33 +1,34 @@
 #include "packaged_platform.h"
 
 #include "entries.h"
+#include "file_name_case.h"
 #include "folders.h"
 #include "text.h"
+#include "utf8.h"
 
 namespace qv {
 
 namespace {
 
-bool Glob(std::string_view mask, std::string_view name) {
-  std::size_t m = 0, n = 0, star = std::string_view::npos, back = 0;
-  auto same = [](char a, char b) {
-    return a == b || (a >= 'a' && a <= 'z' && a - 32 == b) || (b >= 'a' && b <= 'z' && b - 32 == a);
-  };
+// Over UTF-16 code units, as the machine matches: '?' is one unit. Both
+// already in the file system's upper case.
+bool Glob(std::u16string_view mask, std::u16string_view name) {
+  std::size_t m = 0, n = 0, star = std::u16string_view::npos, back = 0;
   while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || (mask[m] != '*' && same(mask[m], name[n])))) {
+    if (m < mask.size() && (mask[m] == u'?' || (mask[m] != u'*' && mask[m] == name[n]))) {
       ++m;
       ++n;
-    } else if (m < mask.size() && mask[m] == '*') {
+    } else if (m < mask.size() && mask[m] == u'*') {
       star = m++;
       back = n;
-    } else if (star != std::string_view::npos) {
+    } else if (star != std::u16string_view::npos) {
       m = star + 1;
       n = ++back;
     } else {
       return false;
     }
   }
-  while (m < mask.size() && mask[m] == '*') ++m;
+  while (m < mask.size() && mask[m] == u'*') ++m;
   return m == mask.size();
 }
 
@@ -76,49 +77,55 @@ constexpr std::uint64_t kLargestScript = 64u << 20;
 
 }  // namespace
 
-bool MatchesMask(std::string_view mask, std::string_view name) {
-  if (mask == "*.*" || mask == "*") return true;
-  if (name == "." || name == "..") return Glob(mask, name);
-  if (mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*" && name.find('.') == std::string_view::npos &&
+bool MatchesMask(std::string_view maskText, std::string_view nameText) {
+  const std::u16string maskUnits = FileNameUpper(Utf8ToUtf16(maskText));
+  const std::u16string nameUnits = FileNameUpper(Utf8ToUtf16(nameText));
+  const std::u16string_view mask = maskUnits, name = nameUnits;
+  constexpr auto npos = std::u16string_view::npos;
+  if (mask == u"*.*" || mask == u"*") return true;
+  if (name == u"." || name == u"..") return Glob(mask, name);
+  if (mask.size() >= 2 && mask.substr(mask.size() - 2) == u".*" && name.find(u'.') == npos &&
       Glob(mask.substr(0, mask.size() - 2), name))
     return true;
-  if (!mask.empty() && mask.back() == '.' && mask.find_first_not_of('.') != std::string_view::npos)
-    return name.find('.') == std::string_view::npos && Glob(mask.substr(0, mask.size() - 1), name);
+  if (!mask.empty() && mask.back() == u'.' && mask.find_first_not_of(u'.') != npos)
+    return name.find(u'.') == npos && Glob(mask.substr(0, mask.size() - 1), name);
   return Glob(mask, name);
 }
 
 PackagedPlatform::PackagedPlatform(Platform& inner, pack::Reader& package, std::string programFolder)
     : PlatformDecorator(inner), package_(package), programFolder_(std::move(programFolder)) {
   std::set<std::string> listed;
-  for (const pack::Entry& e : package_.Entries()) listed.insert(UpperCase(e.path));
+  for (const pack::Entry& e : package_.Entries()) listed.insert(FileNameKey(e.path));
   std::set<std::string> implied;
   children_[""];
   for (const pack::Entry& e : package_.Entries()) {
     // Parents a writer left out are folders all the same.
     for (std::size_t at = e.path.find('\\'); at != std::string::npos; at = e.path.find('\\', at + 1)) {
       const std::string folder = e.path.substr(0, at);
-      const std::string key = UpperCase(folder);
+      const std::string key = FileNameKey(folder);
       if (listed.count(key) || !implied.insert(key).second) continue;
-      children_[UpperCase(ParentOf(folder))].push_back({LastPart(folder), kAttrDirectory});
+      children_[FileNameKey(ParentOf(folder))].push_back({LastPart(folder), kAttrDirectory});
       children_[key];
     }
-    children_[UpperCase(ParentOf(e.path))].push_back({LastPart(e.path), e.attributes});
-    if (e.IsFolder()) children_[UpperCase(e.path)];
+    children_[FileNameKey(ParentOf(e.path))].push_back({LastPart(e.path), e.attributes});
+    if (e.IsFolder()) children_[FileNameKey(e.path)];
   }
 }
 
 PackagedPlatform::~PackagedPlatform() { Finish(); }
 
-void PackagedPlatform::SetOwnScript(const std::string& path) { ownScript_ = UpperCase(path); }
+void PackagedPlatform::SetOwnScript(const std::string& path) { ownScript_ = FileNameKey(path); }
 
 std::optional<std::string> PackagedPlatform::Relative(const std::string& path) const {
-  if (path.size() < programFolder_.size() ||
-      UpperCase(std::string_view(path).substr(0, programFolder_.size())) != UpperCase(programFolder_))
+  // The folder's name as the machine compares it, unit by unit: a folder
+  // "Été\" is the same as "ÉTÉ\" but may not take as many bytes.
+  const std::u16string units = Utf8ToUtf16(path), folder = FileNameUpper(Utf8ToUtf16(programFolder_));
+  if (units.size() < folder.size() || FileNameUpper(std::u16string_view(units).substr(0, folder.size())) != folder)
     return std::nullopt;
   // The machine reads "a\.\b", "a\..\b" and "a/b" as one path: so does the package.
   std::vector<std::string> parts;
   std::string part;
-  const std::string rest = path.substr(programFolder_.size()) + "\\";
+  const std::string rest = Utf16ToUtf8(std::u16string_view(units).substr(folder.size())) + "\\";
   for (char c : rest) {
     if (c != '\\' && c != '/') {
       part += c;
@@ -138,13 +145,13 @@ std::optional<std::string> PackagedPlatform::Relative(const std::string& path) c
 }
 
 const pack::Entry* PackagedPlatform::EntryAt(const std::string& path) const {
-  if (!ownScript_.empty() && UpperCase(path) == ownScript_) return package_.Find(package_.Script());
+  if (!ownScript_.empty() && FileNameKey(path) == ownScript_) return package_.Find(package_.Script());
   const std::optional<std::string> rel = Relative(path);
   return rel && !rel->empty() ? package_.Find(*rel) : nullptr;
 }
 
 bool PackagedPlatform::IsPackageFolder(const std::string& relative) const {
-  return children_.count(UpperCase(relative)) != 0;
+  return children_.count(FileNameKey(relative)) != 0;
 }
 
 std::uint32_t PackagedPlatform::Attributes(const std::string& path) {
@@ -177,7 +184,7 @@ std::unique_ptr<FindHandle> PackagedPlatform::FindFirst(const std::string& patte
       if (MatchesMask(mask, ".")) found.push_back({".", kAttrDirectory});
       if (MatchesMask(mask, "..")) found.push_back({"..", kAttrDirectory});
     }
-    for (const FindEntry& c : children_.at(UpperCase(*rel)))
+    for (const FindEntry& c : children_.at(FileNameKey(*rel)))
       if (MatchesMask(mask, c.name)) found.push_back(c);
   }
   if (found.empty()) {
@@ -204,13 +211,24 @@ bool PackagedPlatform::CopyOneFile(const std::string& from, const std::string& t
 std::optional<std::string> PackagedPlatform::ReadWholeFile(const std::string& path) {
   const pack::Entry* e = EntryAt(path);
   if (!e) return Inner().ReadWholeFile(path);
-  StringSink sink;
-  if (e->IsFolder() || e->size > kLargestScript || !package_.Extract(*e, sink)) {
-    Fail(kErrorDamagedData, "Data error (cyclic redundancy check).");
-    return std::nullopt;
+  // The engine reads its script again for every value; a package does not
+  // change under it, so the text is unpacked once.
+  if (e != read_) {
+    StringSink sink;
+    if (e->IsFolder() || e->size > kLargestScript || !package_.Extract(*e, sink)) {
+      Fail(kErrorDamagedData, "Data error (cyclic redundancy check).");
+      return std::nullopt;
+    }
+    read_ = e;
+    readText_ = std::move(sink.text);
   }
   ownError_.reset();
-  return std::move(sink.text);
+  return readText_;
+}
+
+bool PackagedPlatform::UnpackScript(const std::string& path) {
+  const pack::Entry* e = EntryAt(path);
+  return !e || e->IsFolder() || e->size > kLargestScript || ReadWholeFile(path).has_value();
 }
 
 const pack::Entry* PackagedPlatform::ProgramEntry(const std::string& program) {
@@ -249,14 +267,14 @@ std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program
     Log("private folder: " + *private_);
   }
   const std::string folder = FolderPart(program.path);  // "" or "redist\"
-  const std::string key = UpperCase(folder);
+  const std::string key = FileNameKey(folder);
   if (writtenOut_.insert(key).second) {
     // The program's folder with everything under it; at the top only the
     // files beside the program, not the trees the script installs.
     bool ok = true;
     int files = 0;
     for (const pack::Entry& e : package_.Entries()) {
-      if (UpperCase(std::string_view(e.path).substr(0, key.size())) != key) continue;
+      if (FileNameKey(e.path).compare(0, key.size(), key) != 0) continue;
       if (key.empty() && e.path.find('\\') != std::string::npos) continue;
       const std::string target = *private_ + e.path;
       if (e.IsFolder()) {

@@ -33,6 +33,10 @@ class PackagedPlatform : public PlatformDecorator {
   // The path the engine looks for as the program's own script (its name
   // with .ini): the packed script answers it, whatever the program is called.
   void SetOwnScript(const std::string& path);
+  // Unpacks the script at `path` now when the package holds it, for the
+  // engine's reads; false when it does not unpack. The engine takes a
+  // script it cannot read for an empty one: a packed one is damage.
+  bool UnpackScript(const std::string& path);
   // Lines about the private folder; may be null.
   void SetLog(RunLog* log) { log_ = log; }
   // Removes private folders earlier runs left behind where nothing holds them.
@@ -78,23 +82,27 @@ class PackagedPlatform : public PlatformDecorator {
 
   pack::Reader& package_;
   std::string programFolder_;
-  std::string ownScript_;  // upper case
+  std::string ownScript_;  // its FileNameKey
   RunLog* log_ = nullptr;
   std::optional<Error> ownError_;
-  // A folder's entries (key: its path in upper case, "" for the top) in
+  // A folder's entries (key: its path's FileNameKey, "" for the top) in
   // packed order; folders only implied by a file's path are listed too.
   std::map<std::string, std::vector<FindEntry>> children_;
   std::optional<std::string> private_;
   std::set<std::string> writtenOut_;  // package folders already in the private folder
+  // The package file last read whole, and its text.
+  const pack::Entry* read_ = nullptr;
+  std::string readText_;
   bool finished_ = false;
 };
 
 // Removes private folders earlier runs left behind where nothing holds them.
 void RemoveLeftoverFolders(Platform& platform, RunLog* log);
 
-// Windows' wildcard rules as a search applies them, case-blind: "*" and
-// "?", "*.*" matches every name, a trailing ".*" also names without a dot
-// and a trailing "." only names without one.
+// Windows' wildcard rules as a search applies them, case-blind as the file
+// system is (file_name_case.h): "*" and "?" (one UTF-16 unit), "*.*"
+// matches every name, a trailing ".*" also names without a dot and a
+// trailing "." only names without one.
 bool MatchesMask(std::string_view mask, std::string_view name);
 
 }  // namespace qv

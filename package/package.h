@@ -90,18 +90,22 @@ class Reader {
   // Reads and checks the header and index of a package found in `file` at
   // `start`. NoPackage when nothing is there (an unpacked setup program,
   // perhaps signed); Damaged when a package is there (its magic, one byte
-  // damaged at most) but cut short, inconsistent or unsafe, and when `start`
+  // damaged at most) but cut short, inconsistent or unsafe (two paths that
+  // Windows takes for one name, a path inside a file), and when `start`
   // lies beyond the file's end.
   OpenStatus Open(ByteSource& file, std::uint64_t start);
-  // The checksum over the whole package, read through once with bounded
-  // memory; run before the first file is written.
+  // Everything Extract would meet, checked before the first file is
+  // written: the checksum over the whole package, every block's frame header
+  // (the window it asks for, the size it says it holds), then every file
+  // unpacked against its size and CRC. Memory stays as Extract's.
   bool Verify();
 
   // The script the package was sealed with (e.g. "setup.ini").
   const std::string& Script() const;
   // Entries in the order they were packed (the order of installation).
   const std::vector<Entry>& Entries() const;
-  // Case-blind (ASCII letters) lookup of a relative path; null if absent.
+  // Lookup of a relative path as Windows compares names (file_name_case.h);
+  // null if absent.
   const Entry* Find(std::string_view path) const;
   // Unpacks one file's content into `sink`, checking its size and CRC as it
   // goes; false when the data is damaged or the sink refuses. Files taken in

@@ -3,8 +3,11 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
+#include "file_name_case.h"
 #include "package.h"
+#include "path_index.h"
 #include "utf8.h"
 
 namespace qv::pack {
@@ -61,6 +64,31 @@ bool IsSafePath(std::string_view path) {
     if (end == std::string_view::npos) return true;
     start = end + 1;
   }
+}
+
+PathIndex IndexPaths(const std::vector<Entry>& entries) {
+  PathIndex index;
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (!index.byKey.emplace(FileNameKey(entries[i].path), i).second) {
+      index.clash = PathIndex::Clash::kTwice;
+      index.at = i;
+      return index;
+    }
+  // Each folder a path lies in, met once: none may be a file. A key's start
+  // up to a backslash is its folder's key.
+  std::unordered_set<std::string> folders;
+  for (const auto& [key, i] : index.byKey)
+    for (std::size_t cut = key.rfind('\\'); cut != std::string::npos && cut > 0; cut = key.rfind('\\', cut - 1)) {
+      const auto [folder, fresh] = folders.insert(key.substr(0, cut));
+      if (!fresh) break;  // met before, with the folders above it
+      const auto named = index.byKey.find(*folder);
+      if (named != index.byKey.end() && !entries[named->second].IsFolder()) {
+        index.clash = PathIndex::Clash::kInsideAFile;
+        index.at = i;
+        return index;
+      }
+    }
+  return index;
 }
 
 }  // namespace qv::pack

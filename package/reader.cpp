@@ -1,15 +1,17 @@
 // Reads a package (see package.h): Open checks everything it will rely on,
 // so Extract meets only what the checksums did not already catch.
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
 #include <zstd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <unordered_map>
 
+#include "file_name_case.h"
 #include "format.h"
 #include "package.h"
+#include "path_index.h"
 #include "threads.h"
 
 namespace qv::pack {
@@ -22,13 +24,6 @@ constexpr std::size_t kReadChunk = 1u << 20;
 // ahead: enough to keep unpacking while the caller creates and closes files.
 constexpr std::size_t kPieceSize = 1u << 20;
 constexpr std::size_t kPieces = 4;
-
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
 
 struct Block {
   std::uint64_t packedAt = 0, packedSize = 0;  // in the file
@@ -226,11 +221,12 @@ struct Reader::State {
   ByteSource* file = nullptr;
   std::uint64_t start = 0, crcAt = 0;  // where the package and its checksum lie
   std::uint32_t blockSize = 0;
+  std::uint64_t windowLog = 0;  // the most any block's frame may ask for
   std::uint64_t contentSize = 0;
   std::vector<Block> blocks;
   std::string script;
   std::vector<Entry> entries;
-  std::unordered_map<std::string, std::size_t> byPath;  // lower-case path -> entry
+  std::unordered_map<std::string, std::size_t> byPath;  // FileNameKey of a path -> entry
 
   // The content in packed order, unpacked ahead on its own thread; the
   // caller stands at (block, inBlock) of it, `piece` in hand.
@@ -243,6 +239,8 @@ struct Reader::State {
 
   OpenStatus Open(std::uint64_t at);
   bool ReadIndex(std::string_view body);
+  bool ChecksumMatches();
+  bool FramesFit();
   std::uint64_t Unpacked(std::uint32_t b) const {
     return std::min<std::uint64_t>(blockSize, contentSize - std::uint64_t(b) * blockSize);
   }
@@ -272,7 +270,8 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
   for (std::size_t i = 0; i < seen; ++i) wrong += lead[i] != static_cast<unsigned char>(format::kMagic[i]);
   if (wrong > 1) return OpenStatus::NoPackage;
   if (wrong != 0 || room < sizeof lead) return OpenStatus::Damaged;
-  const auto version = Get(lead + 8, 4), windowLog = Get(lead + 12, 4);
+  const auto version = Get(lead + 8, 4);
+  windowLog = Get(lead + 12, 4);
   blockSize = std::uint32_t(Get(lead + 16, 4));
   if (version != format::kVersion || windowLog > std::uint64_t(format::kMaxWindowLog) ||
       blockSize < format::kMinBlockSize || blockSize > format::kMaxBlockSize || Get(lead + 20, 4) != 0)
@@ -342,11 +341,15 @@ bool Reader::State::ReadIndex(std::string_view body) {
         return false;
       position += e.size;
     }
-    if (!byPath.emplace(LowerAscii(e.path), entries.size()).second) return false;
     entries.push_back(std::move(e));
   }
   if (!f.AtEnd() || position != contentSize) return false;
-  const auto it = byPath.find(LowerAscii(script));
+  // Paths the file system takes for one would overwrite each other; a path
+  // inside a file could not be written at all.
+  PathIndex index = IndexPaths(entries);
+  if (index.clash != PathIndex::Clash::kNone) return false;
+  byPath = std::move(index.byKey);
+  const auto it = byPath.find(FileNameKey(script));
   return it != byPath.end() && !entries[it->second].IsFolder();
 }
 
@@ -408,27 +411,59 @@ OpenStatus Reader::Open(ByteSource& file, std::uint64_t start) {
   return status;
 }
 
-bool Reader::Verify() {
-  State& s = *state_;
-  if (!s.file) return false;
-  s.Stop();  // the file is read by one thread at a time
+// The checksum over the package as it lies in the file.
+bool Reader::State::ChecksumMatches() {
   std::vector<unsigned char> buffer(kReadChunk);
   std::uint32_t crc = 0;
-  for (std::uint64_t pos = s.start; pos < s.crcAt;) {
-    const auto n = std::size_t(std::min<std::uint64_t>(buffer.size(), s.crcAt - pos));
-    if (!s.file->ReadAt(pos, buffer.data(), n)) return false;
+  for (std::uint64_t pos = start; pos < crcAt;) {
+    const auto n = std::size_t(std::min<std::uint64_t>(buffer.size(), crcAt - pos));
+    if (!file->ReadAt(pos, buffer.data(), n)) return false;
     crc = Crc32(crc, buffer.data(), n);
     pos += n;
   }
   unsigned char stored[4];
-  return s.file->ReadAt(s.crcAt, stored, 4) && Get(stored, 4) == crc;
+  return file->ReadAt(crcAt, stored, 4) && Get(stored, 4) == crc;
+}
+
+// Every block's frame asks for no more window than the lead allows and, when
+// it says how much it holds, says what the block holds: read before any of
+// them is unpacked.
+bool Reader::State::FramesFit() {
+  for (std::uint32_t b = 0; b < blocks.size(); ++b) {
+    unsigned char frame[ZSTD_FRAMEHEADERSIZE_MAX];
+    const auto n = std::size_t(std::min<std::uint64_t>(sizeof frame, blocks[b].packedSize));
+    ZSTD_frameHeader h;
+    if (!file->ReadAt(blocks[b].packedAt, frame, n) || ZSTD_getFrameHeader(&h, frame, n) != 0) return false;
+    if (h.frameType != ZSTD_frame || h.dictID != 0 || h.windowSize > (std::uint64_t(1) << windowLog) ||
+        (h.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN && h.frameContentSize != Unpacked(b)))
+      return false;
+  }
+  return true;
+}
+
+bool Reader::Verify() {
+  State& s = *state_;
+  if (!s.file) return false;
+  s.Stop();  // the file is read by one thread at a time
+  if (!s.ChecksumMatches() || !s.FramesFit()) return false;
+  // A package crafted with every checksum right may still hold content that
+  // is not what its index says: every file is unpacked now, in packed order
+  // (each block once, unpacked on the second thread while this one sums),
+  // and checked against its size and CRC before the first one is written.
+  struct Discard : ByteSink {
+    bool Write(const void*, std::size_t) override { return true; }
+  } discard;
+  for (const Entry& e : s.entries)
+    if (e.size != 0 && !Extract(e, discard)) return false;
+  s.Stop();
+  return true;
 }
 
 const std::string& Reader::Script() const { return state_->script; }
 const std::vector<Entry>& Reader::Entries() const { return state_->entries; }
 
 const Entry* Reader::Find(std::string_view path) const {
-  const auto it = state_->byPath.find(LowerAscii(path));
+  const auto it = state_->byPath.find(FileNameKey(path));
   return it == state_->byPath.end() ? nullptr : &state_->entries[it->second];
 }
 

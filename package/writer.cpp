@@ -11,9 +11,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <unordered_set>
 
+#include "file_name_case.h"
 #include "format.h"
+#include "path_index.h"
 
 namespace qv::pack {
 namespace {
@@ -55,13 +56,6 @@ class PackageSink {
   ByteSink& out_;
   std::uint32_t crc_ = 0;
 };
-
-std::string LowerAscii(const std::string& s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
 
 class Packer {
  public:
@@ -259,16 +253,24 @@ class Packer {
 std::string CheckInputs(const std::string& script, const std::vector<Input>& inputs, const WriteOptions& options) {
   if (options.blockSize < format::kMinBlockSize || options.blockSize > format::kMaxBlockSize)
     return "block size out of range";
-  std::unordered_set<std::string> seen;
-  bool scriptFound = false;
+  std::vector<Entry> entries;
+  entries.reserve(inputs.size());
   for (const Input& input : inputs) {
     const Entry& e = input.entry;
     if (!IsSafePath(e.path)) return "unsafe path in the package: " + e.path;
-    if (!seen.insert(LowerAscii(e.path)).second) return "path twice in the package: " + e.path;
     if (e.IsFolder() && e.size != 0) return "a folder with a size: " + e.path;
-    scriptFound = scriptFound || (!e.IsFolder() && LowerAscii(e.path) == LowerAscii(script));
+    entries.push_back(e);
   }
-  return scriptFound ? "" : "the script is not among the package's files: " + script;
+  // What the reader would refuse: names that are one on disk, a path inside a file.
+  const PathIndex index = IndexPaths(entries);
+  if (index.clash == PathIndex::Clash::kTwice)
+    return "path twice in the package (as Windows compares names): " + entries[index.at].path;
+  if (index.clash == PathIndex::Clash::kInsideAFile)
+    return "a path inside a file of the package: " + entries[index.at].path;
+  const auto it = index.byKey.find(FileNameKey(script));
+  return it != index.byKey.end() && !entries[it->second].IsFolder()
+             ? ""
+             : "the script is not among the package's files: " + script;
 }
 
 std::string CopyStub(ByteSource& stub, ByteSink& out) {

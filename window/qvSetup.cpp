@@ -139,6 +139,7 @@ class Program {
     packaged_->SetLog(log_.get());
     // No script named: the packed one, whatever the program is called now.
     packaged_->SetOwnScript(qv::ScriptFileName(programFile, {}));
+    if (!packaged_->UnpackScript(qv::ScriptFileName(programFile, options_.scriptArgs))) return false;
     Log("package: " + programFile + ", script " + package_.Script());
     packaged_->RemoveLeftovers();
     return true;

@@ -71,6 +71,36 @@ void ReadTree(const std::string& root, const std::string& rel, Outcome& o) {
   } while (::FindNextFileW(find.Get(), &d));
 }
 
+// The packed file with one entry's CRC in the index made wrong and both
+// checksums around it made right again, as a crafted package has them.
+// ntdll's CRC-32 is the package's.
+std::string WithWrongCrc(std::string bytes, std::size_t start, const std::string& path) {
+  using Crc32 = DWORD(WINAPI*)(DWORD, const BYTE*, INT);
+  const auto crc32 = reinterpret_cast<Crc32>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlComputeCrc32")));
+  const auto get = [&bytes](std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return static_cast<std::size_t>(v);
+  };
+  const auto seal = [&](std::size_t at, std::size_t from, std::size_t to) {
+    const DWORD crc = crc32(0, reinterpret_cast<const BYTE*>(bytes.data() + from), static_cast<INT>(to - from));
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(crc >> (8 * i));
+  };
+  // Records after the 24-byte lead: blocks (1), the index (2), the end (3).
+  std::size_t pos = start + 24, index = 0;
+  for (; get(pos, 4) != 3; pos += 12 + get(pos + 4, 8))
+    if (get(pos, 4) == 2) index = pos + 12;
+  // The index: its CRC, content size, count, the script's name, then entries.
+  const std::size_t entries = index + 16 + 2 + get(index + 16, 2);
+  const std::size_t at = bytes.find(std::string{static_cast<char>(path.size()), '\0'} + path, entries);
+  EXPECT_NE(at, std::string::npos) << path;
+  bytes[at + 2 + path.size() + 4 + 8 + 8] ^= 1;
+  seal(index, index + 4, pos);
+  seal(pos + 12, start, pos + 12);
+  return bytes;
+}
+
 // Takes what a run left and clears it for the next run.
 Outcome Collect(int exitCode, const std::string& out, const std::string& marker, bool command) {
   Outcome o;
@@ -209,6 +239,10 @@ TEST(Packed, ADamagedOrCutShortFileInstallsNothing) {
   }
   damaged.emplace_back("cut short", good.substr(0, start + length / 2));
   damaged.emplace_back("cut by one byte", good.substr(0, good.size() - 1));
+  // Every checksum right, but a file is not what the index says: the
+  // script, and the last file the entry installs.
+  damaged.emplace_back("the script's CRC", WithWrongCrc(good, start, "setup.ini"));
+  damaged.emplace_back("the last file's CRC", WithWrongCrc(good, start, "files\\sub\\deep\\c.bin"));
   for (const auto& [what, bytes] : damaged) {
     SCOPED_TRACE(what);
     test::WriteTextFile(work / "setup.exe", bytes);

@@ -1,12 +1,13 @@
 // The package reader over arbitrary files: what Open accepts must be safe
 // to unpack, and unpacking any entry gives at most its size, exactly its
-// size and CRC when it says it succeeded.
+// size and CRC when it says it succeeded; after Verify said yes, it succeeds.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <set>
 #include <string>
 
+#include "file_name_case.h"
 #include "fuzz_check.h"
 #include "package.h"
 
@@ -39,24 +40,21 @@ struct Counter : qv::pack::ByteSink {
   std::uint32_t crc = 0;
 };
 
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return s;
-}
-
 void Check(qv::pack::ByteSource& file, std::uint64_t start) {
   qv::pack::Reader reader;
   if (reader.Open(file, start) != qv::pack::OpenStatus::Ok) {
     Require(reader.Entries().empty() && !reader.Verify(), "a refused package still has entries");
     return;
   }
-  reader.Verify();
+  const bool verified = reader.Verify();
   std::set<std::string> seen;
   for (const auto& e : reader.Entries()) {
     Require(qv::pack::IsSafePath(e.path), "an unsafe path was accepted");
-    Require(seen.insert(Lower(e.path)).second, "a path twice was accepted");
+    Require(seen.insert(qv::FileNameKey(e.path)).second, "a path twice was accepted");
     Require(reader.Find(e.path) == &e, "an entry is not found by its path");
+    const auto cut = e.path.rfind('\\');
+    const qv::pack::Entry* folder = cut == std::string::npos ? nullptr : reader.Find(e.path.substr(0, cut));
+    Require(!folder || folder->IsFolder(), "a path inside a file was accepted");
   }
   Require(reader.Find(reader.Script()) != nullptr, "the script is no entry");
   // Twice: in packed order, then from the end, which restarts blocks.
@@ -68,6 +66,7 @@ void Check(qv::pack::ByteSource& file, std::uint64_t start) {
       const bool ok = reader.Extract(e, sink);
       Require(sink.count <= e.size, "more bytes than the entry's size");
       if (ok) Require(sink.count == e.size && sink.crc == e.crc, "success with the wrong content");
+      Require(ok || !verified || e.IsFolder(), "a verified package failed to unpack");
     }
   }
 }

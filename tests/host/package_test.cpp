@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -335,6 +336,192 @@ TEST(Package, OpenRefusesAnIndexThatLies) {
   Bytes resealed = good;
   Reseal(resealed, l);
   ASSERT_EQ(resealed, good);  // the helper itself changes nothing else
+}
+
+// The bytes of a zstd frame written out by hand (raw blocks), so that a
+// test can make it ask for any window or say any content size. Without a
+// window log it is one segment whose window is its declared size.
+Bytes RawFrame(const Bytes& content, int windowLog = 0, std::uint64_t declared = ~0ull) {
+  Bytes f = {0x28, 0xB5, 0x2F, 0xFD};
+  const auto put = [&f](std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) f.push_back(static_cast<unsigned char>(v >> (8 * i)));
+  };
+  if (windowLog == 0) {
+    put(0xA0, 1);  // one segment, a 4-byte content size
+    put(declared == ~0ull ? content.size() : declared, 4);
+  } else {
+    put(0x00, 1);                        // no content size
+    put(unsigned(windowLog - 10) << 3, 1);  // the window descriptor
+  }
+  put(1 | (content.size() << 3), 3);  // the last block, raw
+  f.insert(f.end(), content.begin(), content.end());
+  return f;
+}
+
+// A package put together byte by byte with every checksum right around
+// whatever a test wants inside: each block's frame and each entry's CRC.
+struct Crafted {
+  struct File {
+    std::string path;
+    Bytes content;
+    std::uint32_t attributes = 0x20;
+    std::uint32_t crcOffBy = 0;  // a lie in the index
+  };
+  std::vector<File> files;  // the first one is the script
+  std::function<Bytes(std::uint32_t block, const Bytes& content)> frame = [](std::uint32_t, const Bytes& c) {
+    return RawFrame(c);
+  };
+
+  Bytes Build() const {
+    const std::uint32_t blockSize = format::kMinBlockSize;
+    Bytes all, out(format::kMagic, format::kMagic + sizeof format::kMagic);
+    for (const File& f : files) all.insert(all.end(), f.content.begin(), f.content.end());
+    std::string lead, index;
+    format::Put(lead, format::kVersion, 4);
+    format::Put(lead, format::kMaxWindowLog, 4);
+    format::Put(lead, blockSize, 4);
+    format::Put(lead, 0, 4);
+    out.insert(out.end(), lead.begin(), lead.end());
+    for (std::size_t at = 0; at < all.size(); at += blockSize) {
+      const std::size_t end = std::min<std::size_t>(all.size(), at + blockSize);
+      const Bytes frameBytes = frame(std::uint32_t(at / blockSize),
+                                     Bytes(all.begin() + std::ptrdiff_t(at), all.begin() + std::ptrdiff_t(end)));
+      std::string head;
+      format::Put(head, format::kBlock, 4);
+      format::Put(head, frameBytes.size(), 8);
+      out.insert(out.end(), head.begin(), head.end());
+      out.insert(out.end(), frameBytes.begin(), frameBytes.end());
+    }
+    format::Put(index, all.size(), 8);
+    format::Put(index, files.size(), 4);
+    format::Put(index, files[0].path.size(), 2);
+    index += files[0].path;
+    std::uint64_t position = 0;
+    for (const File& f : files) {
+      const bool content = !f.content.empty();
+      format::Put(index, f.path.size(), 2);
+      index += f.path;
+      format::Put(index, f.attributes, 4);
+      format::Put(index, 0x01D9000000000000ull, 8);
+      format::Put(index, f.content.size(), 8);
+      format::Put(index, content ? Crc32(0, f.content.data(), f.content.size()) + f.crcOffBy : 0, 4);
+      format::Put(index, content ? position / blockSize : 0, 4);
+      format::Put(index, content ? position % blockSize : 0, 8);
+      position += f.content.size();
+    }
+    std::string tail;
+    format::Put(tail, format::kIndex, 4);
+    format::Put(tail, index.size() + 4, 8);
+    format::Put(tail, Crc32(0, index.data(), index.size()), 4);
+    tail += index;
+    format::Put(tail, format::kEnd, 4);
+    format::Put(tail, 4, 8);
+    out.insert(out.end(), tail.begin(), tail.end());
+    std::string crc;
+    format::Put(crc, Crc32(0, out.data(), out.size()), 4);
+    out.insert(out.end(), crc.begin(), crc.end());
+    return out;
+  }
+};
+
+// Script, then files over three blocks; the second one ends in block 2.
+Crafted ThreeBlocks() {
+  Crafted c;
+  c.files = {{"setup.ini", {'[', 'G', 'U', 'I', ']'}},
+             {"app", {}, 0x10},
+             {"app\\one.bin", Content(100000, 1)},
+             {"app\\two.bin", Content(60000, 2)},
+             {"app\\last.txt", Content(900, 3)}};
+  return c;
+}
+
+TEST(Package, VerifyFindsWhatTheChecksumsHide) {
+  {
+    const Bytes honest = ThreeBlocks().Build();
+    MemorySource file(honest);
+    Reader reader;
+    ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
+    ASSERT_EQ(reader.Entries().back().block, 2u);
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_TRUE(ExtractsAll(reader));
+  }
+  const struct {
+    const char* what;
+    std::size_t file;  // whose CRC is wrong, 0: none
+    std::function<Bytes(std::uint32_t, const Bytes&)> frame;
+  } cases[] = {
+      {"the script's CRC", 0, nullptr},
+      {"a CRC in the last block", 4, nullptr},
+      {"block 2 asks for a window above the cap", 99,
+       [](std::uint32_t b, const Bytes& c) { return RawFrame(c, b == 2 ? format::kMaxWindowLog + 1 : 0); }},
+      {"block 0 says it holds more than it does", 99,
+       [](std::uint32_t b, const Bytes& c) { return RawFrame(c, 0, c.size() + (b == 0)); }},
+      {"block 1 says it holds less, and does", 99,
+       [](std::uint32_t b, const Bytes& c) {
+         return RawFrame(b == 1 ? Bytes(c.begin(), c.end() - 1) : c);
+       }},
+  };
+  for (const auto& c : cases) {
+    Crafted crafted = ThreeBlocks();
+    if (c.file < crafted.files.size()) crafted.files[c.file].crcOffBy = 1;
+    if (c.frame) crafted.frame = c.frame;
+    const Bytes bytes = crafted.Build();
+    MemorySource file(bytes);
+    Reader reader;
+    ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok) << c.what;
+    EXPECT_FALSE(reader.Verify()) << c.what;
+  }
+}
+
+TEST(Package, NamesWindowsTakesForOneAreOne) {
+  const struct {
+    std::vector<std::string> paths;  // after the script; "\\" at the end: a folder
+    bool clash;
+  } cases[] = {
+      {{"Été.txt", "été.txt"}, true},
+      {{"Σ.txt", "σ.txt"}, true},
+      {{"ÿ", "Ÿ"}, true},
+      {{"x", "x\\y.txt"}, true},  // a file and a folder of one name
+      {{"x\\y.txt", "X"}, true},
+      {{"É", "é\\y.txt"}, true},
+      {{"a\\B\\c.txt", "A\\b"}, true},
+      {{"a\\Été\\", "a\\ÉTÉ\\f.txt"}, false},  // a folder, and a path in it
+      {{"ß.txt", "SS.txt"}, false},
+      {{"\xF0\x90\x90\x80.txt", "\xF0\x90\x90\xA8.txt"}, false},  // beyond the BMP: never folded
+      {{"x", "x.txt"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.paths[0] + " " + c.paths[1]);
+    Crafted crafted;
+    crafted.files = {{"setup.ini", {'x'}}};
+    Tree tree;
+    tree.File("setup.ini", {'x'});
+    for (const std::string& p : c.paths) {
+      const bool folder = p.back() == '\\';
+      const std::string path = folder ? p.substr(0, p.size() - 1) : p;
+      crafted.files.push_back({path, folder ? Bytes() : Bytes{'y'}, folder ? 0x10u : 0x20u});
+      if (folder)
+        tree.Folder(path);
+      else
+        tree.File(path, {'y'});
+    }
+    const Bytes bytes = crafted.Build();
+    MemorySource file(bytes);
+    Reader reader;
+    EXPECT_EQ(reader.Open(file, 0), c.clash ? OpenStatus::Damaged : OpenStatus::Ok);
+    Bytes none;
+    MemorySource stub(none);
+    MemorySink out;
+    EXPECT_EQ(WritePackage(stub, "SETUP.INI", tree.inputs, tree.Open(), out, Small()) != "", c.clash);
+  }
+  // Looked up as Windows would: "ÉTÉ.TXT" is "été.txt".
+  Crafted crafted;
+  crafted.files = {{"setup.ini", {'x'}}, {"données\\été.txt", {'y'}}};
+  const Bytes bytes = crafted.Build();
+  MemorySource file(bytes);
+  Reader reader;
+  ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
+  EXPECT_EQ(reader.Find("DONNÉES\\ÉTÉ.TXT"), &reader.Entries()[1]);
 }
 
 TEST(Package, SafePaths) {

@@ -21,11 +21,12 @@ class StringBytes : public pack::ByteSource {
   explicit StringBytes(std::string content) : bytes(std::move(content)) {}
   std::uint64_t Size() const override { return bytes.size(); }
   bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    if (offset > bytes.size() || n > bytes.size() - offset) return false;
+    if (unreadable || offset > bytes.size() || n > bytes.size() - offset) return false;
     std::memcpy(buffer, bytes.data() + offset, n);
     return true;
   }
   std::string bytes;
+  bool unreadable = false;  // a disk that stops answering
 };
 
 class StringOut : public pack::ByteSink {
@@ -108,14 +109,14 @@ struct PackedRig {
   std::unique_ptr<PackagedPlatform> platform;
   std::string programFile;
 
-  explicit PackedRig(const Sample& sample, const std::string& exe = "setup.exe")
-      : file(sample.Sealed()), programFile(kFolder + exe) {
+  explicit PackedRig(const Sample& sample, const std::string& exe = "setup.exe", const std::string& folder = kFolder)
+      : file(sample.Sealed()), programFile(folder + exe) {
     machine.AddFile(programFile, "the program");
     const std::optional<std::uint64_t> start = pack::OverlayStart(file);
     EXPECT_EQ(start, 0x400u);
     EXPECT_EQ(reader.Open(file, start.value_or(0)), pack::OpenStatus::Ok);
     EXPECT_TRUE(reader.Verify());
-    platform = std::make_unique<PackagedPlatform>(machine, reader, kFolder);
+    platform = std::make_unique<PackagedPlatform>(machine, reader, folder);
     platform->SetOwnScript(ScriptFileName(programFile, {}));
   }
 };
@@ -238,6 +239,55 @@ TEST(PackagedPlatform, SearchesThePackageAsTheMachineSearchesAFolder) {
   EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("more")), kAttrDirectory);
   EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("files\\B.txt")), kAttrHidden | kAttrSystem);
   EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("setup.exe")), kAttrArchive);  // the disk's
+}
+
+// Names the machine takes for one: letters of any script in either case,
+// '?' one letter, a program folder whose upper case takes fewer bytes.
+TEST(PackagedPlatform, NamesMatchAsTheFileSystemComparesThem) {
+  const std::string folder = "D:\\ⱥdir été\\";  // "ⱥ" takes 3 bytes, its upper case "Ⱥ" 2
+  PackedRig rig({"", {{"Données\\Été.txt", "e"}, {"Données\\σ.txt", "s"}, {"Données\\ß.txt", "b"}}}, "setup.exe",
+                folder);
+  const std::string upper = "D:\\ȺDIR ÉTÉ\\";
+  const struct {
+    std::string pattern;
+    std::vector<std::string> found;
+  } cases[] = {
+      {upper + "DONNÉES\\*.*", {".", "..", "Été.txt", "σ.txt", "ß.txt"}},
+      {upper + "données\\ÉTÉ.TXT", {"Été.txt"}},
+      {folder + "DONNÉES\\Σ.TXT", {"σ.txt"}},
+      {folder + "données\\?TÉ.*", {"Été.txt"}},
+      {folder + "données\\?.txt", {"σ.txt", "ß.txt"}},
+      {folder + "données\\SS.txt", {}},  // "ß" has no one-letter upper case
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    FindEntry e;
+    std::unique_ptr<FindHandle> find = rig.platform->FindFirst(c.pattern, e);
+    std::vector<std::string> got;
+    if (find) do
+        got.push_back(e.name);
+      while (find->Next(e));
+    EXPECT_EQ(got, c.found);
+  }
+  EXPECT_EQ(rig.platform->Attributes(upper + "DONNÉES"), kAttrDirectory);
+  EXPECT_EQ(rig.platform->Attributes(upper + "SETUP.INI"), kAttrArchive);  // the packed script, by its own name
+}
+
+TEST(PackagedPlatform, APackedScriptIsUnpackedOnceAndNotTakenForAnEmptyOne) {
+  const Sample sample{"[GUI]\nVisible=0\n[REGISTRY]\n1=HKCU\\Software\\T\\A,one\n2=HKCU\\Software\\T\\B,two\n", kFiles};
+  {
+    // The disk stops answering after the check: the script cannot be had.
+    PackedRig rig(sample);
+    rig.file.unreadable = true;
+    EXPECT_FALSE(rig.platform->UnpackScript(std::string(kFolder) + "setup.ini"));
+  }
+  PackedRig rig(sample);
+  EXPECT_TRUE(rig.platform->UnpackScript(std::string(kFolder) + "nothere.ini"));  // not the package's
+  ASSERT_TRUE(rig.platform->UnpackScript(std::string(kFolder) + "setup.ini"));
+  rig.file.unreadable = true;  // every value the run reads comes from the script as unpacked
+  const Outcome o = RunScript(*rig.platform, rig.machine, rig.programFile);
+  EXPECT_TRUE(o.scriptFound);
+  EXPECT_EQ(o.registry.size(), 2u);
 }
 
 TEST(PackagedPlatform, ACopyIsWholeOrNothing) {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -6,6 +7,7 @@
 #include <sddl.h>
 
 #include "errors.h"
+#include "file_name_case.h"
 #include "folders.h"
 #include "registry.h"
 #include "text_conv.h"
@@ -338,6 +340,24 @@ TEST(Win32Platform, RemoveTreeTakesOnlyPrivateFoldersAndLeavesOneSomethingHolds)
   }
   EXPECT_TRUE(p.RemoveTree(*priv));
   EXPECT_FALSE(test::IsFolder(tree));
+}
+
+// The table the package and the packed run compare names by is the one the
+// system upper-cases file names with, unit for unit.
+TEST(FileNameCase, IsTheSystems) {
+  using Upcase = WCHAR(WINAPI*)(WCHAR);
+  const auto upcase = reinterpret_cast<Upcase>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlUpcaseUnicodeChar")));
+  ASSERT_NE(upcase, nullptr);
+  std::vector<std::string> differ;
+  for (unsigned u = 0; u <= 0xFFFF; ++u)
+    if (WCHAR(FileNameUpper(char16_t(u))) != upcase(WCHAR(u))) {
+      char text[32];
+      std::snprintf(text, sizeof text, "U+%04X: %04X, system %04X", u, unsigned(FileNameUpper(char16_t(u))),
+                    unsigned(upcase(WCHAR(u))));
+      differ.push_back(text);
+    }
+  EXPECT_EQ(differ, std::vector<std::string>{});
 }
 
 }  // namespace

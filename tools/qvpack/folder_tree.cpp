@@ -3,50 +3,34 @@
 #include <algorithm>
 #include <map>
 
+#include "file_name_case.h"
+#include "utf8.h"
+
 namespace qv::qvpack {
 
 namespace {
 
-char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string Folded(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = Fold(c);
-  return r;
-}
-
-bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-// Length in bytes of the UTF-8 character at `i`.
-std::size_t CharacterLength(std::string_view s, std::size_t i) {
-  std::size_t n = 1;
-  while (i + n < s.size() && IsContinuation(s[i + n])) ++n;
-  return n;
-}
-
-bool Match(std::string_view name, std::string_view pattern) {
+// Over UTF-16 code units in the file system's upper case, as the program's
+// search matches: '?' is one unit.
+bool Match(std::u16string_view name, std::u16string_view pattern) {
   // Greedy with one backtrack point: the last '*' seen.
   std::size_t n = 0, p = 0;
-  std::size_t starP = std::string_view::npos, starN = 0;
+  std::size_t starP = std::u16string_view::npos, starN = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
+    if (p < pattern.size() && pattern[p] == u'*') {
       starP = ++p;
       starN = n;
-    } else if (p < pattern.size() && pattern[p] == '?') {
-      n += CharacterLength(name, n);
-      ++p;
-    } else if (p < pattern.size() && Fold(pattern[p]) == Fold(name[n])) {
+    } else if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
       ++n;
       ++p;
-    } else if (starP != std::string_view::npos) {
-      starN += CharacterLength(name, starN);
-      n = starN;
+    } else if (starP != std::u16string_view::npos) {
+      n = ++starN;
       p = starP;
     } else {
       return false;
     }
   }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
   return p == pattern.size();
 }
 
@@ -58,22 +42,23 @@ std::size_t LastBackslash(std::string_view path) {
 }  // namespace
 
 bool NameBefore(std::string_view a, std::string_view b) {
-  const std::string fa = Folded(a), fb = Folded(b);
+  const std::string fa = FileNameKey(a), fb = FileNameKey(b);
   if (fa != fb) return fa < fb;
   return a < b;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && Folded(a) == Folded(b);
-}
+bool SameName(std::string_view a, std::string_view b) { return SameFileName(a, b); }
 
-bool MatchesPattern(std::string_view name, std::string_view pattern) {
+bool MatchesPattern(std::string_view nameText, std::string_view patternText) {
+  const std::u16string nameUnits = FileNameUpper(Utf8ToUtf16(nameText)),
+                       patternUnits = FileNameUpper(Utf8ToUtf16(patternText));
+  const std::u16string_view name = nameUnits, pattern = patternUnits;
   if (Match(name, pattern)) return true;
-  if (name.find('.') != std::string_view::npos) return false;
+  if (name.find(u'.') != std::u16string_view::npos) return false;
   // "readme.*" and "readme." take "readme" too.
-  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*")
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == u".*")
     return Match(name, pattern.substr(0, pattern.size() - 2));
-  if (!pattern.empty() && pattern.back() == '.') return Match(name, pattern.substr(0, pattern.size() - 1));
+  if (!pattern.empty() && pattern.back() == u'.') return Match(name, pattern.substr(0, pattern.size() - 1));
   return false;
 }
 
@@ -81,11 +66,11 @@ FolderTree::FolderTree(const std::vector<Item>& items)
     : items_(items), parents_(items.size(), kRoot), children_(items.size() + 1) {
   std::map<std::string, std::size_t> folders;
   for (std::size_t i = 0; i < items.size(); ++i)
-    if (items[i].IsFolder()) folders.emplace(Folded(items[i].path), i);
+    if (items[i].IsFolder()) folders.emplace(FileNameKey(items[i].path), i);
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::size_t cut = LastBackslash(items[i].path);
     if (cut > 0) {
-      const auto parent = folders.find(Folded(std::string_view(items[i].path).substr(0, cut - 1)));
+      const auto parent = folders.find(FileNameKey(std::string_view(items[i].path).substr(0, cut - 1)));
       if (parent != folders.end()) parents_[i] = parent->second;
     }
     children_[parents_[i] == kRoot ? items.size() : parents_[i]].push_back(i);

@@ -22,16 +22,18 @@ struct Item {
   bool IsFolder() const { return (attributes & kFolderAttribute) != 0; }
 };
 
-// The order of a folder's listing: case-blind (ASCII) first, then bytes, so
-// that it never depends on the order the file system hands names out.
+// The order of a folder's listing: case-blind (as SameName) first, then
+// bytes, so that it never depends on the order the file system hands names
+// out.
 bool NameBefore(std::string_view a, std::string_view b);
 
-// Case-blind (ASCII) equality, as the program's file system compares names.
+// Equality as the program's file system compares names (file_name_case.h).
 bool SameName(std::string_view a, std::string_view b);
 
 // A name against a wildcard pattern as a file search takes it: '*' any run
-// of characters, '?' one character, letters case-blind; a pattern ending in
-// ".*" or "." also takes names without an extension ("*.*" takes all).
+// of characters, '?' one UTF-16 unit, letters case-blind as in SameName; a
+// pattern ending in ".*" or "." also takes names without an extension
+// ("*.*" takes all).
 bool MatchesPattern(std::string_view name, std::string_view pattern);
 
 class FolderTree {

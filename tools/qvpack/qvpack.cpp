@@ -220,7 +220,7 @@ std::unique_ptr<OpenPackage> Open(const std::string& path) {
       return nullptr;
     }
   if (!p->reader.Verify()) {
-    Error(path + ": the package is damaged (its checksum does not match)");
+    Error(path + ": the package is damaged (a checksum does not match, or a file is not what its index says)");
     return nullptr;
   }
   return p;

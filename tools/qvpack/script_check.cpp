@@ -1,9 +1,13 @@
 #include "script_check.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "entries.h"
+#include "file_name_case.h"
 #include "folders.h"
+#include "install_record.h"
+#include "setup_engine.h"
 #include "text.h"
 
 namespace qv::qvpack {
@@ -115,8 +119,11 @@ class Planner {
         excluded_(items.size()) {}
 
   const FolderTree& Tree() const { return tree_; }
+  const std::string& Path(std::size_t i) const { return items_[i].path; }
   void Exclude(std::size_t i) { excluded_[i] = true; }
   bool Used(std::size_t i) const { return used_[i]; }
+  // The files installed since the last call.
+  std::vector<std::size_t> TakeInstalled() { return std::exchange(installed_, {}); }
 
   // Places an item after its folders; false when it or a folder of its
   // cannot be packed.
@@ -141,7 +148,7 @@ class Planner {
       if (items_[c].IsFolder())
         PlaceContents(c, install);
       else if (install)
-        used_[c] = true;
+        MarkInstalled(c);
     }
   }
 
@@ -183,7 +190,7 @@ class Planner {
       if (items_[c].IsFolder())
         PlaceContents(c, true);
       else
-        used_[c] = true;
+        MarkInstalled(c);
     }
     // A search that lists "." finds something even in an empty folder.
     if (!matched && !MatchesPattern(".", pattern) && !MatchesPattern("..", pattern)) return Reach::Nothing;
@@ -191,10 +198,16 @@ class Planner {
   }
 
  private:
+  void MarkInstalled(std::size_t file) {
+    used_[file] = true;
+    installed_.push_back(file);
+  }
+
   const std::vector<Item>& items_;
   FolderTree tree_;
   Plan& plan_;
   std::vector<bool> placed_, used_, excluded_;
+  std::vector<std::size_t> installed_;
 };
 
 std::optional<std::size_t> FindPath(const FolderTree& tree, const std::string& path) {
@@ -238,7 +251,19 @@ class Checker {
       const std::string written = source;
       ExpandMacros(folders, source);
       const Planner::Reach reach = planner_.Install(source);
+      const std::vector<std::size_t> installed = planner_.TakeInstalled();
       if (!first) return;
+      // The uninstaller is uninstall.exe and takes uninstall.ini beside it
+      // for a setup script: files of those names may replace it or change
+      // what it does.
+      const std::string uninstaller = kUninstallerName, uninstallScript = ScriptFileName(kUninstallerName, {});
+      for (std::size_t i : installed) {
+        const std::string_view file = planner_.Tree().Name(i);
+        if (SameFileName(file, uninstaller) || SameFileName(file, uninstallScript))
+          Report(line, Severity::Warning,
+                 name + " installs " + Quoted(planner_.Path(i)) + ": a file named " + uninstaller + " or " +
+                     uninstallScript + " beside the uninstaller replaces it or changes what it does");
+      }
       if (reach == Planner::Reach::Nothing)
         Report(line, Severity::Error, "source " + Quoted(written) + " of " + name + " matches nothing in the package folder");
       else if (reach == Planner::Reach::Escapes)

@@ -176,6 +176,33 @@ TEST_F(PackageFolder, FilesComeInTheOrderTheProgramInstallsThem) {
                          "docs\\guide.txt", "a.txt", "B.txt", "fonts", "fonts\\a.ttf"}));
 }
 
+// Names Windows takes for one, whatever their letters: a source written in
+// another case than the folder still matches, and two files that would be
+// one are refused.
+TEST_F(PackageFolder, NamesAreComparedAsWindowsComparesThem) {
+  Write("données/Été.txt", "e");
+  Write("Σ.txt", "upper");
+  Write("σ.txt", "lower");
+  Write("setup.ini", "\xEF\xBB\xBF[INSTALL]\r\nData=DONNÉES\\ÉTÉ.TXT,C:\\T\r\nAll=*.*,C:\\T\r\n");
+  EXPECT_EQ(Check(), std::vector<std::string>{
+                         "setup.ini: error: 'σ.txt' differs from another name only in letter case: on Windows they "
+                         "are one file"});
+  EXPECT_EQ(Order()[1], "données");
+  EXPECT_EQ(Order()[2], "données\\Été.txt");
+}
+
+// Files that the uninstaller, left beside them, would take for its own.
+TEST_F(PackageFolder, UninstallerNamesAreWarnedOnTheirLine) {
+  Write("app/bin/Uninstall.EXE", "MZ");
+  Write("docs/UNINSTALL.ini", "[INSTALL]");
+  Write("setup.ini", "[INSTALL]\r\nApp=app,C:\\T\r\nDocs=docs\\*.*,C:\\T\r\nFonts=fonts\\,C:\\T\r\n");
+  EXPECT_EQ(Check(), (std::vector<std::string>{
+                         "setup.ini:2: warning: 'App' installs 'app\\bin\\Uninstall.EXE': a file named uninstall.exe or "
+                         "uninstall.ini beside the uninstaller replaces it or changes what it does",
+                         "setup.ini:3: warning: 'Docs' installs 'docs\\UNINSTALL.ini': a file named uninstall.exe or "
+                         "uninstall.ini beside the uninstaller replaces it or changes what it does"}));
+}
+
 // Attributes and times as Wine keeps them on Linux, read by the scan and
 // written back by extract's SetFileDetails.
 TEST_F(PackageFolder, AttributesAndTimesSurviveTheDisk) {

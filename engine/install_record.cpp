@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "package.h"
+#include "file_name_case.h"
 #include "text.h"
 
 namespace qv {
@@ -264,12 +265,12 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
         break;
       }
       case RecordEntry::Kind::Folder:
-        place(folders, UpperCase(e.path), i, plan.folders, [&] { return e.path; });
+        place(folders, FileNameKey(e.path), i, plan.folders, [&] { return e.path; });
         break;
       case RecordEntry::Kind::FileStart:
       case RecordEntry::Kind::File:
       case RecordEntry::Kind::Unwritten: {
-        RemovalPlan::File& f = place(files, UpperCase(e.path), i, plan.files,
+        RemovalPlan::File& f = place(files, FileNameKey(e.path), i, plan.files,
                                      [&] { return RemovalPlan::File{e.path, e.existed, false, false, 0, 0}; });
         f.cutShort = e.kind == RecordEntry::Kind::FileStart;
         if (e.kind == RecordEntry::Kind::File) {
@@ -280,11 +281,11 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
         break;
       }
       case RecordEntry::Kind::Key:
-        place(keys, std::make_pair(e.root, UpperCase(e.path)), i, plan.keys,
+        place(keys, std::make_pair(e.root, FileNameKey(e.path)), i, plan.keys,
               [&] { return std::make_pair(e.root, e.path); });
         break;
       case RecordEntry::Kind::Value:
-        place(values, std::make_tuple(e.root, UpperCase(e.path), UpperCase(e.name)), i, plan.values,
+        place(values, std::make_tuple(e.root, FileNameKey(e.path), FileNameKey(e.name)), i, plan.values,
               [&] { return RemovalPlan::Value{e.root, e.path, e.name, e.existed}; });
         break;
     }

@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "folders.h"
 #include "logging_platform.h"
+#include "file_name_case.h"
 #include "text.h"
 
 namespace qv {
@@ -87,7 +88,7 @@ void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {
     e.kind = RecordEntry::Kind::FileStart;
     e.path = path;
     e.existed = Inner().Attributes(path) != kNoAttributes;
-    announced_[UpperCase(path)] = {path, e.existed};
+    announced_[FileNameKey(path)] = {path, e.existed};
     Add(std::move(e));
   }
   Commit();
@@ -98,7 +99,7 @@ bool InstallRecorder::RecordFile(const std::string& to, Write write) {
   if (!recording_) return write();
   RecordEntry e;
   e.path = to;
-  const auto announced = announced_.find(UpperCase(to));
+  const auto announced = announced_.find(FileNameKey(to));
   if (announced != announced_.end()) {
     e.existed = announced->second.existed;
     announced_.erase(announced);
@@ -180,7 +181,7 @@ std::optional<std::vector<RecordEntry>> TrustedRecord(Platform& platform, const 
   }
   const RegistryText location = platform.ReadRegistryText(root, key, "InstallLocation");
   if (location.status != RegistryText::Status::Text ||
-      UpperCase(WithBackslash(location.text)) != UpperCase(WithBackslash(folder))) {
+      !SameFileName(WithBackslash(location.text), WithBackslash(folder))) {
     why = "not the folder " + RootName(root) + "\\" + key + " names";
     return std::nullopt;
   }
@@ -218,7 +219,7 @@ std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, Recor
       Inner().ReadRegistryText(product_.registrationRoot, kRegistrationKey + product_.id, "InstallLocation");
   from = location.status == RegistryText::Status::Text && !location.text.empty() ? WithBackslash(location.text)
                                                                                  : folder_;
-  const bool here = UpperCase(from) == UpperCase(folder_);
+  const bool here = SameFileName(from, folder_);
   if (Inner().Attributes(from + kRecordName) == kNoAttributes) {
     // Moved from nowhere: a record is looked for here too.
     if (here || Inner().Attributes(folder_ + kRecordName) == kNoAttributes) return {};
@@ -248,7 +249,7 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
   std::string from;
   RecordSeal::Mark read;
   const std::vector<RecordEntry> earlier = EarlierRecord(from, read);
-  const bool moved = !earlier.empty() && UpperCase(from) != UpperCase(folder_);
+  const bool moved = !earlier.empty() && !SameFileName(from, folder_);
 
   // A new record, written whole and put in place in one step over whatever
   // is there (a record we do not trust, or ours, carried on in this one):

@@ -3,6 +3,7 @@
 #include "install_recorder.h"
 #include "packaged_platform.h"
 #include "setup_engine.h"
+#include "file_name_case.h"
 #include "text.h"
 #include "texts.h"
 
@@ -135,16 +136,16 @@ void Uninstaller::Step(int position, int max, const std::string& status) {
 std::optional<FileStamp> Uninstaller::StampOf(const std::string& path) {
   // One search per folder tells every file's stamp: as quick as a delete
   // loop, where opening each file to look would double its cost.
-  const std::string folder = UpperCase(FolderPart(path));
+  const std::string folder = FileNameKey(FolderPart(path));
   if (listed_.insert(folder).second) {
     FindEntry e;
     if (std::unique_ptr<FindHandle> find = platform_.FindFirst(FolderPart(path) + "*", e)) {
       do {
-        if (!(e.attributes & kAttrDirectory)) stamps_[folder + UpperCase(e.name)] = {e.size, e.modified};
+        if (!(e.attributes & kAttrDirectory)) stamps_[folder + FileNameKey(e.name)] = {e.size, e.modified};
       } while (find->Next(e));
     }
   }
-  const auto it = stamps_.find(UpperCase(path));
+  const auto it = stamps_.find(FileNameKey(path));
   if (it == stamps_.end()) return std::nullopt;
   return it->second;
 }
@@ -173,9 +174,9 @@ void Uninstaller::RemoveFiles() {
       Log("kept (changed since the installation): " + f.path);
       continue;
     }
-    if (UpperCase(FolderPart(f.path)) != held) {
+    if (FileNameKey(FolderPart(f.path)) != held) {
       hold.reset();
-      held = UpperCase(FolderPart(f.path));
+      held = FileNameKey(FolderPart(f.path));
       hold = platform_.HoldFolder(FolderPart(f.path));
     }
     if (platform_.DeleteOneFile(f.path)) {

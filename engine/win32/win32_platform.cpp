@@ -10,6 +10,7 @@
 #include "entries.h"
 #include "handles.h"
 #include "registry.h"
+#include "file_name_case.h"
 #include "text.h"
 #include "text_conv.h"
 #include "utf8.h"
@@ -460,7 +461,7 @@ std::unique_ptr<FolderHold> Win32Platform::HoldFolder(const std::string& folder)
       !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
       !access::ReachedDirectly(h.Get(), wide))
     return nullptr;
-  std::string key = UpperCase(folder);
+  std::string key = FileNameKey(folder);
   if (key.empty() || key.back() != '\\') key += '\\';
   return std::make_unique<Win32Hold>(held_, std::move(key), std::move(h));
 }
@@ -485,7 +486,7 @@ bool Win32Platform::DeleteOneFile(const std::string& path) {
   const std::wstring& wide = *checked;
   // Right in a held folder, the name is enough: a link there is removed
   // itself, never what it leads to.
-  if (!held_.empty() && held_.count(UpperCase(FolderPart(path)))) return DeleteByName(wide);
+  if (!held_.empty() && held_.count(FileNameKey(FolderPart(path)))) return DeleteByName(wide);
   // Else through one handle: the file looked at is the file deleted, and
   // only when the path leads to it without a link on the way.
   const UniqueFile file = access::OpenNoFollow(wide, DELETE | FILE_WRITE_ATTRIBUTES);

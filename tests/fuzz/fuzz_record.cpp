@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fuzz_check.h"
+#include "file_name_case.h"
 #include "install_record.h"
 #include "text.h"
 
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(qv::EncodeRecordEntry((*reread)[i]) == qv::EncodeRecordEntry((*entries)[i]), "a line changed on the way");
   const qv::RemovalPlan plan = qv::PlanRemoval(*entries);
   std::set<std::string> files;
-  for (const auto& f : plan.files) Require(files.insert(qv::UpperCase(f.path)).second, "a file planned twice");
+  for (const auto& f : plan.files) Require(files.insert(qv::FileNameKey(f.path)).second, "a file planned twice");
   Require(plan.files.size() <= entries->size() && plan.folders.size() <= entries->size(), "the plan grew");
   return 0;
 }

@@ -81,7 +81,9 @@ std::optional<std::string> LoggingPlatform::MakePrivateFolder(const std::string&
 bool LoggingPlatform::RemoveTree(const std::string& folder) {
   // Tidying up is no entry of the script: a folder still in use is no failure.
   const bool ok = inner_.RemoveTree(folder);
-  Write(ok ? "removed: " + folder : "not removed (in use): " + folder);
+  if (ok) Write("removed: " + folder);
+  else if (inner_.LastError().code == kErrorAccessDenied) Write("not removed (not a private folder of ours): " + folder);
+  else Write("not removed (in use): " + folder);
   return ok;
 }
 

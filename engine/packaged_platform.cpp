@@ -327,7 +327,10 @@ void RemoveLeftoverFolders(Platform& platform, RunLog* log) {
   find.reset();
   for (const std::string& f : found) {
     const bool removed = platform.RemoveTree(f);
-    if (log) log->Line((removed ? "removed an earlier run's folder: " : "kept an earlier run's folder (in use): ") + f);
+    if (!log) continue;
+    if (removed) log->Line("removed an earlier run's folder: " + f);
+    else if (platform.LastError().code == kErrorAccessDenied) log->Line("left alone (not a folder of ours): " + f);
+    else log->Line("kept an earlier run's folder (in use): " + f);
   }
 }
 

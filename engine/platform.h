@@ -32,6 +32,8 @@ enum : std::uint32_t { kErrorFileNotFound = 2, kErrorPathNotFound = 3 };
 enum : std::uint32_t { kErrorDirNotEmpty = 145, kErrorKeyHasChildren = 1020 };
 // A file's content turned out damaged while it was written (ERROR_CRC).
 enum : std::uint32_t { kErrorDamagedData = 23 };
+// Refused: what is asked for is not ours to do (ERROR_ACCESS_DENIED).
+enum : std::uint32_t { kErrorAccessDenied = 5 };
 // A path that leads elsewhere through a junction or symbolic link
 // (ERROR_CANT_ACCESS_FILE).
 enum : std::uint32_t { kErrorReachedThroughLink = 1920 };
@@ -179,7 +181,8 @@ class Platform {
   // Removes a private folder (one MakePrivateFolder made: a folder, no link,
   // owned by this account or administrators, open to nobody else) with
   // everything in it, read-only files included, never following a link
-  // out of it. Anything else fails and stays as it is. When anything in it
+  // out of it. Anything else fails (kErrorAccessDenied) and stays as it
+  // is. When anything in it
   // is held open (a program still running from it), nothing is removed and
   // it fails.
   virtual bool RemoveTree(const std::string& folder) = 0;

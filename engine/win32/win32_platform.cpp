@@ -20,6 +20,7 @@ namespace qv {
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrorDamagedData == ERROR_CRC && kErrorPathTooLong == ERROR_FILENAME_EXCED_RANGE);
 static_assert(kErrorDirNotEmpty == ERROR_DIR_NOT_EMPTY && kErrorKeyHasChildren == ERROR_KEY_HAS_CHILDREN);
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED && kErrorReachedThroughLink == ERROR_CANT_ACCESS_FILE);
 
 namespace {
 

@@ -295,6 +295,7 @@ class AttackTest(unittest.TestCase):
         self.assertTrue(os.path.islink(link))
         self.assertTrue(os.path.exists(os.path.join(planted, "keep.txt")))
         self.assertIn("removed an earlier run's folder: ", log)
+        self.assertIn("left alone (not a folder of ours): C:\\users", log)
         for p in ours:
             self.assertFalse(os.path.exists(os.path.join(temp, p)), "our own left-over stayed")
 

@@ -94,6 +94,15 @@ std::wstring Plain(std::wstring path) {
   return path;
 }
 
+// How much of a full path names its volume: "C:" or "\\server\share".
+std::size_t RootLength(const std::wstring& path) {
+  if (path.size() >= 2 && path[1] == L':') return 2;
+  if (path.rfind(L"\\\\", 0) != 0) return path.size();
+  const std::size_t server = path.find(L'\\', 2);
+  const std::size_t share = server == std::wstring::npos ? server : path.find(L'\\', server + 1);
+  return share == std::wstring::npos ? path.size() : share;
+}
+
 bool SameName(const std::wstring& a, const std::wstring& b) {
   return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
          CSTR_EQUAL;
@@ -176,14 +185,16 @@ bool ReachedDirectly(HANDLE file, const std::wstring& path) {
   const std::wstring final = FinalPath(file, VOLUME_NAME_DOS);
   if (final.empty()) return false;
   if (SameName(Strip(Plain(final)), wanted)) return true;
-  // A mapped network drive or a volume mounted in a folder has another
-  // name for its top: compare from there down.
+  // A share reached by another name (a DFS namespace) has another name for
+  // its top: compare from there down. Only from the path's own top: a
+  // volume mounted in a folder on the way is a link like any other.
   std::wstring volume(wanted.size() + 2, L'\0');
   if (below.empty() || !::GetVolumePathNameW(wanted.c_str(), volume.data(), static_cast<DWORD>(volume.size())))
     return false;
   volume.resize(std::wcslen(volume.c_str()));
-  if (volume.size() > wanted.size() + 1) return false;
-  return SameName(Strip(below), Strip(L"\\" + wanted.substr(std::min(volume.size(), wanted.size()))));
+  if (volume.size() != RootLength(wanted) + 1 || !SameName(Strip(volume), wanted.substr(0, RootLength(wanted))))
+    return false;
+  return SameName(Strip(below), Strip(L"\\" + wanted.substr(volume.size())));
 }
 
 bool OnlyOurs(HANDLE file, Grants what) {

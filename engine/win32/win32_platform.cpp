@@ -706,6 +706,15 @@ std::string ProgramFileName() {
     const DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
     if (n < buf.size()) {
       buf.resize(n);
+      // Started by a short name (C:\PROGRA~2\...), it is still the program
+      // its registration names by the long one.
+      if (buf.find(L'~') != std::wstring::npos) {
+        std::wstring longer(::GetLongPathNameW(buf.c_str(), nullptr, 0), L'\0');
+        if (!longer.empty()) {
+          longer.resize(::GetLongPathNameW(buf.c_str(), longer.data(), static_cast<DWORD>(longer.size())));
+          if (!longer.empty()) buf = longer;
+        }
+      }
       return WideToUtf8(buf);
     }
     buf.resize(buf.size() * 2);

@@ -47,11 +47,13 @@ void InstallRecorder::CannotWrite() {
                     std::to_string(e.code) + ")");
 }
 
+bool WriteSeal(Platform& platform, const Product& product, const RecordSeal& seal) {
+  return platform.WriteRegistryValue(product.registrationRoot, kRegistrationKey + product.id, kSealValue,
+                                     RegType::Text, TextData(EncodeSeal(seal))) == RegWrite::Written;
+}
+
 void InstallRecorder::Seal(const RecordSeal::Mark& before, const RecordSeal::Mark& now) {
-  const std::string text = EncodeSeal({before, now});
-  if (quiet_.WriteRegistryValue(product_.registrationRoot, kRegistrationKey + product_.id, kSealValue, RegType::Text,
-                                TextData(text)) != RegWrite::Written)
-    CannotWrite();
+  if (!WriteSeal(quiet_, product_, {before, now})) CannotWrite();
 }
 
 void InstallRecorder::Commit() {
@@ -166,10 +168,8 @@ RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::stri
   return Inner().WriteRegistryValue(root, subkey, name, type, data);
 }
 
-std::optional<std::vector<RecordEntry>> TrustedRecord(Platform& platform, const std::string& folder,
-                                                      std::uint32_t root, const std::string& id, std::string& why,
-                                                      RecordSeal::Mark& read) {
-  const std::string record = WithBackslash(folder) + kRecordName;
+std::optional<std::string_view> VouchedPart(Platform& platform, const std::string& folder, std::uint32_t root,
+                                            const std::string& id, std::string_view bytes, std::string& why) {
   const std::string key = kRegistrationKey + id;
   if (root != kHKLM && root != kHKCU) {
     why = "no registration";
@@ -192,24 +192,13 @@ std::optional<std::vector<RecordEntry>> TrustedRecord(Platform& platform, const 
     why = "no seal in " + RootName(root) + "\\" + key;
     return std::nullopt;
   }
-  if (!platform.OnlyOursCanChange(record)) {
+  if (!platform.OnlyOursCanChange(WithBackslash(folder) + kRecordName)) {
     why = "another account could have changed it";
     return std::nullopt;
   }
-  const std::optional<std::string> bytes = platform.ReadWholeFile(record);
-  if (!bytes) {
-    why = "missing";
-    return std::nullopt;
-  }
-  const std::optional<std::string_view> sealed = SealedPart(*bytes, *seal);
-  if (!sealed) {
-    why = "changed since it was written: its seal does not match";
-    return std::nullopt;
-  }
-  std::optional<std::vector<RecordEntry>> entries = ParseRecord(*sealed);
-  if (!entries) why = "damaged";
-  read = {bytes->size(), Sha256Of(*bytes)};
-  return entries;
+  const std::optional<std::string_view> sealed = SealedPart(bytes, *seal);
+  if (!sealed) why = "changed since it was written: its seal does not match";
+  return sealed;
 }
 
 std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, RecordSeal::Mark& read) {
@@ -228,13 +217,18 @@ std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, Recor
     return {};
   }
   std::string why;
-  std::optional<std::vector<RecordEntry>> entries =
-      TrustedRecord(Inner(), from, product_.registrationRoot, product_.id, why, read);
+  const std::optional<std::string> bytes = Inner().ReadWholeFile(from + kRecordName);
+  const std::optional<std::string_view> vouched =
+      bytes ? VouchedPart(Inner(), from, product_.registrationRoot, product_.id, *bytes, why) : std::nullopt;
+  std::optional<std::vector<RecordEntry>> entries = vouched ? ParseRecord(*vouched) : std::nullopt;
+  if (bytes && vouched && !entries) why = "damaged";
+  if (!bytes) why = "not readable";
   if (!entries) {
     Log("earlier record not carried on (" + why + "): " + from + kRecordName);
     from = folder_;
     return {};
   }
+  read = {bytes->size(), Sha256Of(*bytes)};
   Log(here ? "record carried on: " + from + kRecordName : "record moved here from " + from);
   return std::move(*entries);
 }

@@ -91,14 +91,15 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   std::uint64_t ownBytes_ = 0;  // the uninstaller's size
 };
 
-// The entries of the record in `folder` when the registration root\id is
-// this installation's (its InstallLocation is that folder), only we can
-// change the record and its seal vouches for its bytes; else none, and
-// `why` says which of these failed. An elevated run trusts no registration
-// a user could have written (HKCU). `read` gets the length and digest of
-// the bytes read and found good, to seal a rewrite against.
-std::optional<std::vector<RecordEntry>> TrustedRecord(Platform& platform, const std::string& folder,
-                                                      std::uint32_t root, const std::string& id, std::string& why,
-                                                      RecordSeal::Mark& read);
+// What of a record's bytes (the record in `folder`) the registration
+// root\id vouches for: the part its seal covers, when the registration
+// names that folder and only we can change the record; else none, and
+// `why` says which failed. An elevated run trusts no registration a user
+// could have written (HKCU).
+std::optional<std::string_view> VouchedPart(Platform& platform, const std::string& folder, std::uint32_t root,
+                                            const std::string& id, std::string_view bytes, std::string& why);
+
+// Writes a record's seal into the product's registration.
+bool WriteSeal(Platform& platform, const Product& product, const RecordSeal& seal);
 
 }  // namespace qv

@@ -47,13 +47,20 @@ bool Uninstaller::Load() {
   // registration, may say what an uninstaller (elevated, perhaps) removes.
   const Product product = PlanRemoval(*entries).product;
   std::string why;
-  const std::optional<std::vector<RecordEntry>> trusted =
-      TrustedRecord(platform_, folder_, product.registrationRoot, product.id, why, recordMark_);
-  if (!trusted) {
+  const std::optional<std::string_view> vouched =
+      VouchedPart(platform_, folder_, product.registrationRoot, product.id, *bytes, why);
+  if (!vouched) {
     Log("record not trusted (" + why + "): " + record);
     return false;
   }
-  plan_ = PlanRemoval(*trusted);
+  // What follows the sealed part is at most a line cut short: no entry.
+  const std::optional<std::vector<RecordEntry>> sealed = ParseRecord(*vouched);
+  if (!sealed) {
+    Log("record damaged: " + record);
+    return false;
+  }
+  recordMark_ = {bytes->size(), Sha256Of(*bytes)};
+  plan_ = PlanRemoval(*sealed);
   Log("record: " + record + ", " + std::to_string(plan_.files.size()) + " files, " +
       std::to_string(plan_.folders.size()) + " folders, " + std::to_string(plan_.values.size()) +
       " registry values");
@@ -266,13 +273,9 @@ void Uninstaller::KeepForAnotherRun() {
   for (auto it = retry_.rbegin(); it != retry_.rend(); ++it) record += EncodeRecordEntry(*it);
   const std::string path = folder_ + kRecordName;
   // Sealed as it is and as it will be, then rewritten in one step.
-  const std::string seal = EncodeSeal({recordMark_, {record.size(), Sha256Of(record)}});
-  std::vector<std::uint8_t> sealData(seal.begin(), seal.end());
-  sealData.push_back(0);
   const std::optional<FileStamp> old = platform_.Stamp(path);
   const bool written =
-      platform_.WriteRegistryValue(plan_.product.registrationRoot, kRegistrationKey + plan_.product.id, kSealValue,
-                                   RegType::Text, sealData) == RegWrite::Written &&
+      WriteSeal(platform_, plan_.product, {recordMark_, {record.size(), Sha256Of(record)}}) &&
       platform_.WriteFileFrom(path, kAttrArchive, old ? old->modified : 0,
                               [&](FileOutput& out) { return out.Write(record.data(), record.size()); }) &&
       platform_.Protect(path);

@@ -158,15 +158,19 @@ std::wstring PrivateDacl() {
   return L"D:P(A;OICI;FA;;;" + owner + L")(A;OICI;FA;;;SY)";
 }
 
+UniqueLocal Descriptor(const std::wstring& sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (sddl.empty() ||
+      !::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return UniqueLocal();
+  return UniqueLocal(descriptor);
+}
+
 bool Protect(const std::wstring& path) {
-  PSECURITY_DESCRIPTOR raw = nullptr;
-  const std::wstring sddl = OwnDacl();
-  if (sddl.empty() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &raw, nullptr))
-    return false;
-  const UniqueLocal descriptor(raw);
+  const UniqueLocal descriptor = Descriptor(OwnDacl());
   PACL dacl = nullptr;
   BOOL present = FALSE, defaulted = FALSE;
-  if (!::GetSecurityDescriptorDacl(raw, &present, &dacl, &defaulted)) return false;
+  if (!descriptor || !::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted)) return false;
   std::wstring name = path;
   return ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,

@@ -22,6 +22,9 @@ std::wstring OwnDacl();
 // Only this account and the system, as a private folder has it.
 std::wstring PrivateDacl();
 
+// A security descriptor from its text form, or none.
+UniqueLocal Descriptor(const std::wstring& sddl);
+
 // Gives a file or folder our own access list (OwnDacl), nothing inherited.
 bool Protect(const std::wstring& path);
 

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <ntsecapi.h>
-#include <sddl.h>
 
 #include <memory>
 
@@ -297,21 +296,8 @@ bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attribute
   return false;
 }
 
-namespace {
-
-// A security descriptor from its text form, or none.
-UniqueLocal Descriptor(const std::wstring& sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (sddl.empty() ||
-      !::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-    return UniqueLocal();
-  return UniqueLocal(descriptor);
-}
-
-}  // namespace
-
 std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& prefix) {
-  const UniqueLocal descriptor = Descriptor(access::PrivateDacl());
+  const UniqueLocal descriptor = access::Descriptor(access::PrivateDacl());
   if (!descriptor) return std::nullopt;
   SECURITY_ATTRIBUTES security{sizeof security, descriptor.Get(), FALSE};
   const std::string temp = TempPath();
@@ -570,7 +556,7 @@ std::unique_ptr<AppendFile> Win32Platform::OpenAppend(const std::string& path) {
   const std::optional<std::wstring> checked = WidePath(path);
   if (!checked) return nullptr;
   const std::wstring& wide = *checked;
-  const UniqueLocal descriptor = Descriptor(access::OwnDacl());
+  const UniqueLocal descriptor = access::Descriptor(access::OwnDacl());
   SECURITY_ATTRIBUTES security{sizeof security, descriptor.Get(), FALSE};
   UniqueFile file(::CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, descriptor ? &security : nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));

@@ -169,10 +169,7 @@ TEST(Uninstall, FilesAQuitRunNamedButNeverWroteAreNotTheInstallations) {
 // The seal a writer of the record would leave: the way an installation
 // seals, for a record a forger could also have sealed.
 void Seal(test::FakePlatform& m, std::string_view before, std::string_view now) {
-  const std::string text = EncodeSeal({{before.size(), Sha256Of(before)}, {now.size(), Sha256Of(now)}});
-  std::vector<std::uint8_t> data(text.begin(), text.end());
-  data.push_back(0);
-  m.WriteRegistryValue(kHKLM, std::string(kRegistrationKey) + "Demo", kSealValue, RegType::Text, data);
+  WriteSeal(m, {"Demo", "Demo", "", "", kHKLM, "", ""}, {{before.size(), Sha256Of(before)}, {now.size(), Sha256Of(now)}});
 }
 
 TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {

@@ -6,6 +6,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "access.h"
 #include "errors.h"
 #include "file_name_case.h"
 #include "folders.h"
@@ -344,6 +345,27 @@ TEST(Win32Platform, RemoveTreeTakesOnlyPrivateFoldersAndLeavesOneSomethingHolds)
 
 // The table the package and the packed run compare names by is the one the
 // system upper-cases file names with, unit for unit.
+TEST(Win32Platform, OnlyFilesNobodyElseMayChangeAreOurs) {
+  // What the uninstaller asks of its record before it follows it.
+  Win32Platform p;
+  test::TempDir dir("ours");
+  const std::string file = dir / "uninstall.dat";
+  test::WriteTextFile(file, "record");
+  ASSERT_TRUE(p.Protect(file));
+  EXPECT_TRUE(p.OnlyOursCanChange(file));
+  // Everybody may write it, as a file in a shared folder may be.
+  const UniqueLocal open = access::Descriptor(L"D:(A;;FA;;;WD)");
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(open.Get(), &present, &dacl, &defaulted));
+  std::wstring name = WidePath(file).value();
+  ASSERT_EQ(::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                                    nullptr),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_FALSE(p.OnlyOursCanChange(file));
+  EXPECT_FALSE(p.OnlyOursCanChange(dir / "missing.dat"));
+}
+
 TEST(FileNameCase, IsTheSystems) {
   using Upcase = WCHAR(WINAPI*)(WCHAR);
   const auto upcase = reinterpret_cast<Upcase>(

@@ -121,6 +121,19 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
     case RecordEntry::Kind::File: return {e.path, n(e.existed), n(e.size), n(e.modified)};
     case RecordEntry::Kind::Key: return {n(e.root), e.path};
     case RecordEntry::Kind::Value: return {n(e.root), e.path, e.name, n(e.existed)};
+    case RecordEntry::Kind::RunStart: return {e.path};
+    case RecordEntry::Kind::RunEnd: return {""};
+    case RecordEntry::Kind::Aside:
+    case RecordEntry::Kind::Waiting: return {e.path, e.name};
+    case RecordEntry::Kind::Before: {
+      std::string hex;
+      for (const char c : e.data) {
+        hex += kHex[static_cast<unsigned char>(c) >> 4];
+        hex += kHex[static_cast<unsigned char>(c) & 15];
+      }
+      return {n(e.root), e.path, e.name, n(e.existed), n(e.type), hex};
+    }
+    case RecordEntry::Kind::Registered: return {n(e.root), e.path};
   }
   return {};
 }
@@ -134,6 +147,12 @@ std::size_t FieldCount(char kind) {
     case 'F': return 4;
     case 'K': return 2;
     case 'V': return 4;
+    case 'R': return 1;
+    case 'E': return 1;
+    case 'A': return 2;
+    case 'W': return 2;
+    case 'B': return 6;
+    case 'N': return 2;
     default: return 0;
   }
 }
@@ -189,12 +208,35 @@ std::optional<RecordEntry> ParseLine(std::string_view line) {
       }
       break;
     }
+    case RecordEntry::Kind::RunStart:
+    case RecordEntry::Kind::RunEnd: e.path = f[0]; break;
+    case RecordEntry::Kind::Aside:
+    case RecordEntry::Kind::Waiting:
+      e.path = f[0];
+      e.name = f[1];
+      if (!PlainFullPath(e.name)) return std::nullopt;
+      break;
     case RecordEntry::Kind::Key:
-    case RecordEntry::Kind::Value: {
+    case RecordEntry::Kind::Value:
+    case RecordEntry::Kind::Before:
+    case RecordEntry::Kind::Registered: {
       const std::optional<std::uint32_t> r = root(f[0]);
       if (!r) return std::nullopt;
       e.root = *r;
       e.path = f[1];
+      if (e.kind == RecordEntry::Kind::Before) {
+        const std::optional<bool> existed = flag(f[3]);
+        const std::optional<std::uint32_t> type = root(f[4]);
+        if (!existed || !type || f[5].size() % 2 != 0) return std::nullopt;
+        e.name = f[2];
+        e.existed = *existed;
+        e.type = *type;
+        for (std::size_t i = 0; i < f[5].size(); i += 2) {
+          const int hi = HexDigit(f[5][i]), lo = HexDigit(f[5][i + 1]);
+          if (hi < 0 || lo < 0) return std::nullopt;
+          e.data += static_cast<char>(hi * 16 + lo);
+        }
+      }
       if (e.kind == RecordEntry::Kind::Value) {
         const std::optional<bool> existed = flag(f[3]);
         if (!existed) return std::nullopt;
@@ -205,7 +247,9 @@ std::optional<RecordEntry> ParseLine(std::string_view line) {
     }
   }
   if ((e.kind == RecordEntry::Kind::Folder || e.kind == RecordEntry::Kind::FileStart ||
-       e.kind == RecordEntry::Kind::File || e.kind == RecordEntry::Kind::Unwritten) &&
+       e.kind == RecordEntry::Kind::File || e.kind == RecordEntry::Kind::Unwritten ||
+       e.kind == RecordEntry::Kind::Aside || e.kind == RecordEntry::Kind::Waiting ||
+       (e.kind == RecordEntry::Kind::RunStart && !e.path.empty())) &&
       !PlainFullPath(e.path))
     return std::nullopt;
   return e;
@@ -288,6 +332,12 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
         place(values, std::make_tuple(e.root, FileNameKey(e.path), FileNameKey(e.name)), i, plan.values,
               [&] { return RemovalPlan::Value{e.root, e.path, e.name, e.existed}; });
         break;
+      case RecordEntry::Kind::RunStart:
+      case RecordEntry::Kind::RunEnd:
+      case RecordEntry::Kind::Aside:
+      case RecordEntry::Kind::Waiting:
+      case RecordEntry::Kind::Before:
+      case RecordEntry::Kind::Registered: break;
     }
   }
   // Latest first: what was made last goes first, children before parents.
@@ -304,6 +354,44 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
   latestFirst(plan.values, values);
   latestFirst(plan.keys, keys);
   return plan;
+}
+
+std::string OwnUninstallerName(const std::string& id) {
+  std::string name = "uninstall-";
+  for (const char c : id) {
+    const auto b = static_cast<unsigned char>(c);
+    // What no file name may hold becomes "_".
+    name += (b < 0x20 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) ? '_' : c;
+  }
+  return name + ".exe";
+}
+
+std::string RecordNameFor(const std::string& uninstallerName) {
+  const std::string key = FileNameKey(uninstallerName);
+  if (key.size() > 14 && key.rfind("UNINSTALL-", 0) == 0 && key.compare(key.size() - 4, 4, ".EXE") == 0)
+    return uninstallerName.substr(0, uninstallerName.size() - 4) + ".dat";
+  return kRecordName;
+}
+
+std::optional<std::size_t> UnfinishedRun(const std::vector<RecordEntry>& entries) {
+  for (std::size_t i = entries.size(); i-- > 0;) {
+    if (entries[i].kind == RecordEntry::Kind::RunEnd) return std::nullopt;
+    if (entries[i].kind == RecordEntry::Kind::RunStart) return i;
+  }
+  return std::nullopt;
+}
+
+std::string_view BeforeLastRun(std::string_view record) {
+  // Lines are "<crc> <kind>\t...": a run's first line is the last "R".
+  for (std::size_t end = record.size(); end > 0;) {
+    const std::size_t start = record.rfind("\r\n", end - 1);
+    const std::size_t line = start == std::string_view::npos ? 0 : start + 2;
+    if (line + 10 < record.size() && record[line + 8] == ' ' && record[line + 9] == 'R' && record[line + 10] == '\t')
+      return record.substr(0, line);
+    if (start == std::string_view::npos) break;
+    end = start;
+  }
+  return record;
 }
 
 std::uint32_t EstimatedKilobytes(const RemovalPlan& plan) {

@@ -23,6 +23,12 @@ namespace qv {
 
 inline constexpr char kRecordName[] = "uninstall.dat";
 inline constexpr char kUninstallerName[] = "uninstall.exe";
+// Each product installed into a folder keeps its own record and
+// uninstaller there: the first one uninstall.exe and uninstall.dat, any
+// other uninstall-<id>.exe and uninstall-<id>.dat.
+std::string OwnUninstallerName(const std::string& id);
+// The record an uninstaller of that name (no folder) reads.
+std::string RecordNameFor(const std::string& uninstallerName);
 // What an installation's uninstaller carries behind its program (where a
 // setup program carries its package): it is an uninstaller whatever it is
 // called and whatever lies beside it.
@@ -49,6 +55,13 @@ struct RecordEntry {
     Unwritten = 'x', // a file announced, then not written after all
     Key = 'K',       // a registry key the run created
     Value = 'V',     // a registry value the run wrote
+    // What only an undo needs, ignored by an uninstall:
+    RunStart = 'R',    // a run begins; path: the folder whose record it carries on, if any
+    RunEnd = 'E',      // the run went to its end: nothing of it is undone
+    Aside = 'A',       // a file's previous content, kept at `name` until the run ends
+    Waiting = 'W',     // a file's new content, waiting at `name` for the next restart
+    Before = 'B',      // a registry value as it was before the run (`existed`, `type`, `data`)
+    Registered = 'N',  // a registration the run created: root, key
   };
   Kind kind = Kind::Folder;
   std::string path;  // folder or file path; the subkey for keys and values
@@ -57,6 +70,8 @@ struct RecordEntry {
   bool existed = false;  // files and values: there before this run wrote them
   std::uint64_t size = 0, modified = 0;
   Product product;
+  std::uint32_t type = 0;  // a value's registry type, as stored
+  std::string data;        // and its bytes
 };
 
 // What the run driver asks of whoever keeps the record.
@@ -70,6 +85,10 @@ class RecordKeeper {
   // The files the run is about to write, named in one go: one trip to the
   // disk for them all instead of one each.
   virtual void WillWrite(const std::vector<std::string>& paths) = 0;
+  // The run went to its end: what it did stays.
+  virtual void Complete() = 0;
+  // The run ends before its end: what it did is taken back, latest first.
+  virtual void Undo() = 0;
 };
 
 inline constexpr char kRecordHeader[] = "qvSetup record 1\r\n";
@@ -106,6 +125,12 @@ struct RemovalPlan {
 };
 
 RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries);
+
+// Where the last run's lines begin (the index of its RunStart line) when
+// that run never reached its end: killed, or stopped before it could undo.
+std::optional<std::size_t> UnfinishedRun(const std::vector<RecordEntry>& entries);
+// The bytes of a record before its last RunStart line.
+std::string_view BeforeLastRun(std::string_view record);
 
 // Kilobytes the files the record names as its own take, rounded up.
 std::uint32_t EstimatedKilobytes(const RemovalPlan& plan);

@@ -7,6 +7,7 @@
 #include "logging_platform.h"
 #include "file_name_case.h"
 #include "text.h"
+#include "undo.h"
 
 namespace qv {
 
@@ -83,6 +84,16 @@ bool InstallRecorder::MakeFolder(const std::string& path) {
   return made;
 }
 
+std::string InstallRecorder::AsideName(const std::string& path) {
+  // Short, in the file's own folder (a move, never a copy), and new.
+  const std::string folder = FolderPart(path);
+  for (;;) {
+    const std::string name = folder + "~qv" + std::to_string(Inner().Ticks() % 100000) + "-" +
+                             std::to_string(++asides_) + ".old";
+    if (Inner().Attributes(name) == kNoAttributes) return name;
+  }
+}
+
 void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {
   if (!recording_) return;
   for (const std::string& path : paths) {
@@ -90,8 +101,12 @@ void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {
     e.kind = RecordEntry::Kind::FileStart;
     e.path = path;
     e.existed = Inner().Attributes(path) != kNoAttributes;
-    announced_[FileNameKey(path)] = {path, e.existed};
+    Announced& a = announced_[FileNameKey(path)] = {path, e.existed, {}};
     Add(std::move(e));
+    if (a.existed) {
+      a.aside = AsideName(path);
+      Add({RecordEntry::Kind::Aside, path, 0, a.aside, false, 0, 0, {}, 0, {}});
+    }
   }
   Commit();
 }
@@ -101,18 +116,27 @@ bool InstallRecorder::RecordFile(const std::string& to, Write write) {
   if (!recording_) return write();
   RecordEntry e;
   e.path = to;
+  std::string aside;
   const auto announced = announced_.find(FileNameKey(to));
   if (announced != announced_.end()) {
     e.existed = announced->second.existed;
+    aside = announced->second.aside;
     announced_.erase(announced);
   } else {
     e.kind = RecordEntry::Kind::FileStart;
     e.existed = Inner().Attributes(to) != kNoAttributes;
     Add(e);
+    if (e.existed) {
+      aside = AsideName(to);
+      Add({RecordEntry::Kind::Aside, to, 0, aside, false, 0, 0, {}, 0, {}});
+    }
     // On disk before the file is: a run stopped while writing it still
     // leaves it to the uninstaller.
     Commit();
   }
+  // The previous content stays until the run ends, for an undo to put back.
+  if (!aside.empty() && !Inner().MoveOneFile(to, aside))
+    Log("previous content not kept (error " + std::to_string(Inner().LastError().code) + "): " + to);
   const bool written = write();
   const std::optional<FileStamp> stamp = written ? Inner().Stamp(to) : std::nullopt;
   e.kind = stamp ? RecordEntry::Kind::File : RecordEntry::Kind::Unwritten;
@@ -157,6 +181,12 @@ RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::stri
     e.path = key;
     Add(std::move(e));
   }
+  // What it held, for an undo to put back.
+  if (before.value) {
+    if (const std::optional<StoredValue> old = Inner().ReadStoredValue(root, subkey, name))
+      Add({RecordEntry::Kind::Before, subkey, root, name, true, 0, 0, {}, old->type,
+           std::string(old->data.begin(), old->data.end())});
+  }
   RecordEntry e;
   e.kind = RecordEntry::Kind::Value;
   e.root = root;
@@ -168,7 +198,7 @@ RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::stri
   return Inner().WriteRegistryValue(root, subkey, name, type, data);
 }
 
-std::optional<std::string_view> VouchedPart(Platform& platform, const std::string& folder, std::uint32_t root,
+std::optional<std::string_view> VouchedPart(Platform& platform, const std::string& record, std::uint32_t root,
                                             const std::string& id, std::string_view bytes, std::string& why) {
   const std::string key = kRegistrationKey + id;
   if (root != kHKLM && root != kHKCU) {
@@ -181,7 +211,7 @@ std::optional<std::string_view> VouchedPart(Platform& platform, const std::strin
   }
   const RegistryText location = platform.ReadRegistryText(root, key, "InstallLocation");
   if (location.status != RegistryText::Status::Text ||
-      !SameFileName(WithBackslash(location.text), WithBackslash(folder))) {
+      !SameFileName(WithBackslash(location.text), FolderPart(record))) {
     why = "not the folder " + RootName(root) + "\\" + key + " names";
     return std::nullopt;
   }
@@ -192,7 +222,7 @@ std::optional<std::string_view> VouchedPart(Platform& platform, const std::strin
     why = "no seal in " + RootName(root) + "\\" + key;
     return std::nullopt;
   }
-  if (!platform.OnlyOursCanChange(WithBackslash(folder) + kRecordName)) {
+  if (!platform.OnlyOursCanChange(record)) {
     why = "another account could have changed it";
     return std::nullopt;
   }
@@ -201,36 +231,122 @@ std::optional<std::string_view> VouchedPart(Platform& platform, const std::strin
   return sealed;
 }
 
-std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, RecordSeal::Mark& read) {
-  // Only the registration this run writes: an elevated run never follows
-  // what a user could have written under HKCU.
-  const RegistryText location =
-      Inner().ReadRegistryText(product_.registrationRoot, kRegistrationKey + product_.id, "InstallLocation");
-  from = location.status == RegistryText::Status::Text && !location.text.empty() ? WithBackslash(location.text)
-                                                                                 : folder_;
-  const bool here = SameFileName(from, folder_);
-  if (Inner().Attributes(from + kRecordName) == kNoAttributes) {
-    // Moved from nowhere: a record is looked for here too.
-    if (here || Inner().Attributes(folder_ + kRecordName) == kNoAttributes) return {};
-    Log("earlier record not carried on (not the folder the registration names): " + folder_ + kRecordName);
-    from = folder_;
-    return {};
+std::string InstallRecorder::RegisteredUninstaller() {
+  const RegistryText text =
+      Inner().ReadRegistryText(product_.registrationRoot, kRegistrationKey + product_.id, "UninstallString");
+  if (text.status != RegistryText::Status::Text) return {};
+  std::string path = Trim(text.text);
+  if (path.size() > 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
+  // Only the names an installation gives its uninstaller.
+  const std::string name = path.substr(FolderPart(path).size());
+  if (!SameFileName(name, kUninstallerName) && !SameFileName(name, OwnUninstallerName(product_.id))) return {};
+  return path;
+}
+
+std::string InstallRecorder::UninstallerName() {
+  const std::string registered = RegisteredUninstaller();
+  if (!registered.empty() && SameFileName(FolderPart(registered), folder_)) return registered.substr(folder_.size());
+  // The first name is free, or taken by this product's own record.
+  if (Inner().Attributes(folder_ + kRecordName) == kNoAttributes &&
+      Inner().Attributes(folder_ + kUninstallerName) == kNoAttributes)
+    return kUninstallerName;
+  const std::optional<std::string> bytes = Inner().ReadWholeFile(folder_ + kRecordName);
+  const std::optional<std::vector<RecordEntry>> entries = bytes ? ParseRecord(*bytes) : std::nullopt;
+  if (entries && SameText(PlanRemoval(*entries).product.id, product_.id)) return kUninstallerName;
+  return OwnUninstallerName(product_.id);
+}
+
+std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, std::string& carried,
+                                                        RecordSeal::Mark& read) {
+  for (int pass = 0;; ++pass) {
+    // Only the registration this run writes: an elevated run never follows
+    // what a user could have written under HKCU.
+    const RegistryText location =
+        Inner().ReadRegistryText(product_.registrationRoot, kRegistrationKey + product_.id, "InstallLocation");
+    from = location.status == RegistryText::Status::Text && !location.text.empty() ? WithBackslash(location.text)
+                                                                                   : folder_;
+    const bool here = SameFileName(from, folder_);
+    const std::string registered = RegisteredUninstaller();
+    const std::string record =
+        here ? folder_ + recordName_
+             : from + (SameFileName(FolderPart(registered), from) ? RecordNameFor(registered.substr(from.size()))
+                                                                   : std::string(kRecordName));
+    if (Inner().Attributes(record) == kNoAttributes) {
+      // Moved from nowhere: a record is looked for here too.
+      if (here || Inner().Attributes(folder_ + recordName_) == kNoAttributes) return {};
+      Log("earlier record not carried on (not the folder the registration names): " + folder_ + recordName_);
+      from = folder_;
+      return {};
+    }
+    std::string why;
+    const std::optional<std::string> bytes = Inner().ReadWholeFile(record);
+    const std::optional<std::string_view> vouched =
+        bytes ? VouchedPart(Inner(), record, product_.registrationRoot, product_.id, *bytes, why) : std::nullopt;
+    std::optional<std::vector<RecordEntry>> entries = vouched ? ParseRecord(*vouched) : std::nullopt;
+    if (bytes && vouched && !entries) why = "damaged";
+    if (!bytes) why = "not readable";
+    if (!entries) {
+      Log("earlier record not carried on (" + why + "): " + record);
+      from = folder_;
+      return {};
+    }
+    if (const std::optional<std::size_t> start = UnfinishedRun(*entries); start && pass == 0) {
+      UndoUnfinished(from, record, *vouched, *entries, *start);
+      continue;
+    }
+    read = {bytes->size(), Sha256Of(*bytes)};
+    // Whole lines only: what follows the last is a line cut short.
+    carried = std::string(vouched->substr(0, vouched->rfind('\n') + 1));
+    if (!here) {
+      movedRecord_ = record;
+      movedUninstaller_ = registered.empty() ? from + kUninstallerName : registered;
+    }
+    Log(here ? "record carried on: " + record : "record moved here from " + record);
+    return std::move(*entries);
   }
-  std::string why;
-  const std::optional<std::string> bytes = Inner().ReadWholeFile(from + kRecordName);
-  const std::optional<std::string_view> vouched =
-      bytes ? VouchedPart(Inner(), from, product_.registrationRoot, product_.id, *bytes, why) : std::nullopt;
-  std::optional<std::vector<RecordEntry>> entries = vouched ? ParseRecord(*vouched) : std::nullopt;
-  if (bytes && vouched && !entries) why = "damaged";
-  if (!bytes) why = "not readable";
-  if (!entries) {
-    Log("earlier record not carried on (" + why + "): " + from + kRecordName);
-    from = folder_;
-    return {};
+}
+
+void InstallRecorder::UndoUnfinished(const std::string& folder, const std::string& record, std::string_view bytes,
+                                     const std::vector<RecordEntry>& entries, std::size_t start) {
+  Log("record of a run that never ended: " + record + ", undoing that run first");
+  undidUnfinished_ = true;
+  const std::vector<RecordEntry> run(entries.begin() + static_cast<std::ptrdiff_t>(start) + 1, entries.end());
+  UndoChanges(Inner(), run, log_);
+  const std::string& carriedFrom = entries[start].path;
+  if (!carriedFrom.empty() && SameFileName(WithBackslash(carriedFrom), folder)) {
+    // Back to the record as it was before that run, sealed as either.
+    const std::string_view earlier = BeforeLastRun(bytes);
+    const RecordSeal::Mark was{earlier.size(), Sha256Of(earlier)}, is{bytes.size(), Sha256Of(bytes)};
+    if (!WriteSeal(quiet_, product_, {was, is}) ||
+        !Inner().WriteFileFrom(record, kAttrArchive, 0,
+                               [&](FileOutput& out) { return out.Write(earlier.data(), earlier.size()); }))
+      CannotWrite();
+    Inner().Protect(record);
+  } else {
+    Inner().DeleteOneFile(record);
+    Inner().DeleteOneFile(folder + uninstallerName_);
   }
-  read = {bytes->size(), Sha256Of(*bytes)};
-  Log(here ? "record carried on: " + from + kRecordName : "record moved here from " + from);
-  return std::move(*entries);
+  UndoRegistration(quiet_, run, log_);
+}
+
+std::vector<RecordEntry> InstallRecorder::RegistrationNow(std::uint32_t root) {
+  const std::string key = kRegistrationKey + product_.id;
+  if (!Inner().FindRegistryValue(root, key, "").key)
+    return {{RecordEntry::Kind::Registered, key, root, "", false, 0, 0, {}, 0, {}}};
+  std::vector<RecordEntry> values;
+  for (const char* name : {"DisplayName", "DisplayVersion", "Publisher", "InstallLocation", "DisplayIcon",
+                           "UninstallString", "QuietUninstallString", "EstimatedSize", "InstallDate", "NoModify",
+                           "NoRepair", kSealValue}) {
+    const std::optional<StoredValue> v = Inner().ReadStoredValue(root, key, name);
+    values.push_back({RecordEntry::Kind::Before, key, root, name, v.has_value(), 0, 0, {}, v ? v->type : 0,
+                      v ? std::string(v->data.begin(), v->data.end()) : std::string()});
+  }
+  return values;
+}
+
+std::vector<RecordEntry> InstallRecorder::RunLines() const {
+  const std::size_t first = runOpened_ ? runStart_ + 1 : 0;
+  return {all_.begin() + static_cast<std::ptrdiff_t>(std::min(first, all_.size())), all_.end()};
 }
 
 void InstallRecorder::Open(const std::string& folder, Product product) {
@@ -238,24 +354,39 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
   product_ = std::move(product);
   if (!FolderExists(*this, folder_) && !CreateFolderPath(*this, folder_))
     throw EngineError("The folder for the uninstall record cannot be made: " + folder_);
-  const std::string record = folder_ + kRecordName;
+  // How the registration is, for an undo: before the probe for its root.
+  std::vector<RecordEntry> registration = RegistrationNow(kHKLM);
   product_.registrationRoot = RegistrationRoot();
-  std::string from;
+  if (product_.registrationRoot != kHKLM) registration = RegistrationNow(product_.registrationRoot);
+  uninstallerName_ = UninstallerName();
+  recordName_ = RecordNameFor(uninstallerName_);
+  const std::string record = folder_ + recordName_;
+  std::string from, carried;
   RecordSeal::Mark read;
-  const std::vector<RecordEntry> earlier = EarlierRecord(from, read);
+  const std::vector<RecordEntry> earlier = EarlierRecord(from, carried, read);
+  // An unfinished run undone put the registration back as it was before it.
+  if (undidUnfinished_) registration = RegistrationNow(product_.registrationRoot);
   const bool moved = !earlier.empty() && !SameFileName(from, folder_);
+  if (!moved) earlier_ = carried;
 
   // A new record, written whole and put in place in one step over whatever
   // is there (a record we do not trust, or ours, carried on in this one):
-  // never appended to a file somebody else may have made.
-  std::string head = kRecordHeader;
-  for (const RecordEntry& e : earlier) head += EncodeRecordEntry(e);
+  // never appended to a file somebody else may have made. The earlier
+  // lines stay as they were, so that an undo can go back to them.
+  RecordEntry run;
+  run.kind = RecordEntry::Kind::RunStart;
+  run.path = earlier.empty() ? std::string() : WithoutBackslash(from);
+  const std::string head = (earlier.empty() ? std::string(kRecordHeader) : carried) + EncodeRecordEntry(run);
   pending_.insert(0, head);
   all_.insert(all_.begin(), earlier.begin(), earlier.end());
+  runStart_ = earlier.size();
+  all_.insert(all_.begin() + static_cast<std::ptrdiff_t>(runStart_), run);
+  runOpened_ = true;
   RecordEntry p;
   p.kind = RecordEntry::Kind::Product;
   p.product = product_;
   Add(std::move(p));
+  for (RecordEntry& e : registration) Add(std::move(e));
   hash_.Update(pending_);
   sealed_ = {pending_.size(), hash_.Peek()};
   // Ours carried on in place is sealed as it was (as read and found good)
@@ -268,21 +399,70 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
   if (!Inner().WriteFileFrom(record, kAttrArchive, 0,
                              [this](FileOutput& out) { return out.Write(pending_.data(), pending_.size()); }))
     CannotWrite();
+  recordWritten_ = true;
   pending_.clear();
   Inner().Protect(record);
   file_ = Inner().OpenAppend(record);
   if (!file_) CannotWrite();
   Log("record: " + record);
-  if (moved) {
-    // Its lines live on here; the old record and uninstaller are ours.
-    Inner().DeleteOneFile(from + kRecordName);
-    Inner().DeleteOneFile(from + kUninstallerName);
-  }
-  if (writeUninstaller_ && writeUninstaller_(Inner(), folder_ + kUninstallerName)) {
-    Inner().Protect(folder_ + kUninstallerName);
-    if (const std::optional<FileStamp> stamp = Inner().Stamp(folder_ + kUninstallerName)) ownBytes_ = stamp->size;
+  const std::string uninstaller = folder_ + uninstallerName_;
+  if (writeUninstaller_ && writeUninstaller_(Inner(), uninstaller)) {
+    uninstallerWritten_ = true;
+    Inner().Protect(uninstaller);
+    if (const std::optional<FileStamp> stamp = Inner().Stamp(uninstaller)) ownBytes_ = stamp->size;
   }
   Register();
+}
+
+void InstallRecorder::Complete() {
+  if (!recording_) return;
+  complete_ = true;
+  RecordEntry end;
+  end.kind = RecordEntry::Kind::RunEnd;
+  Add(std::move(end));
+  try {
+    Commit();
+  } catch (const EngineError& e) {
+    Log(std::string("error: ") + e.what());
+  }
+  DropAsides(Inner(), RunLines(), log_);
+  if (!movedRecord_.empty()) {
+    // Its lines live on here; the old record and uninstaller are ours.
+    Inner().DeleteOneFile(movedRecord_);
+    Inner().DeleteOneFile(movedUninstaller_);
+  }
+}
+
+void InstallRecorder::Undo() {
+  if (!recording_ || complete_ || undone_) return;
+  undone_ = true;
+  Log("undoing the installation");
+  const std::vector<RecordEntry> run = RunLines();
+  UndoChanges(Inner(), run, log_);
+  const std::string record = folder_ + recordName_;
+  file_.reset();
+  if (recordWritten_ && !earlier_.empty()) {
+    // Back to the earlier record, sealed as either while it is rewritten.
+    const RecordSeal::Mark was{earlier_.size(), Sha256Of(earlier_)};
+    if (WriteSeal(quiet_, product_, {was, sealed_}) &&
+        Inner().WriteFileFrom(record, kAttrArchive, 0,
+                              [this](FileOutput& out) { return out.Write(earlier_.data(), earlier_.size()); })) {
+      Inner().Protect(record);
+      Log("undo: record put back: " + record);
+    } else {
+      Log("undo: record not put back: " + record + " (error " + std::to_string(Inner().LastError().code) + ")");
+    }
+  } else if (recordWritten_) {
+    if (Inner().DeleteOneFile(record)) Log("undo: removed: " + record);
+    if (uninstallerWritten_ && Inner().DeleteOneFile(folder_ + uninstallerName_))
+      Log("undo: removed: " + folder_ + uninstallerName_);
+    // The folder the record made it keep.
+    for (const std::string& f : PlanRemoval(run).folders)
+      if (Inner().RemoveFolder(f)) Log("undo: removed: " + f);
+  }
+  UndoRegistration(quiet_, run, log_);
+  pending_.clear();
+  announced_.clear();
 }
 
 std::uint32_t InstallRecorder::RegistrationRoot() {
@@ -315,6 +495,8 @@ void InstallRecorder::Register() {
 }
 
 void InstallRecorder::Finish() {
+  Undo();
+  if (undone_) return;
   // Announced and never written (the run was quit): not the installation's.
   for (const auto& [key, announced] : announced_) {
     RecordEntry e;

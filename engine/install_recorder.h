@@ -39,7 +39,10 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   // the product. Throws EngineError when the record cannot be written.
   void Open(const std::string& folder, Product product) override;
   void WillWrite(const std::vector<std::string>& paths) override;
-  // Brings the registration's size up to date and the last line to disk.
+  void Complete() override;
+  void Undo() override;
+  // Brings the registration's size up to date and the last line to disk;
+  // a run that neither completed nor was undone yet is undone first.
   void Finish();
 
   RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
@@ -57,11 +60,25 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   // Records a file before it is written; then the write, then its stamp.
   template <typename Write>
   bool RecordFile(const std::string& to, Write write);
-  // The lines of an earlier record of the product to carry on: the one in
+  // The earlier record of the product to carry on, as its bytes: the one in
   // this folder or, failing that, the one its registration names elsewhere
   // (that folder in `from`). Only records the registration's seal vouches
-  // for: a record anybody else wrote or changed steers nothing.
-  std::vector<RecordEntry> EarlierRecord(std::string& from, RecordSeal::Mark& read);
+  // for: a record anybody else wrote or changed steers nothing. A run of it
+  // that never ended is undone first.
+  std::vector<RecordEntry> EarlierRecord(std::string& from, std::string& bytes, RecordSeal::Mark& read);
+  // Takes back the run a record names as unfinished (its lines from
+  // `start`), putting the record and registration back as they were.
+  void UndoUnfinished(const std::string& folder, const std::string& record, std::string_view bytes,
+                      const std::vector<RecordEntry>& entries, std::size_t start);
+  // The uninstaller's name here: the product's own from before, or a free one.
+  std::string UninstallerName();
+  // The uninstaller the registration names, if any.
+  std::string RegisteredUninstaller();
+  // How the registration is now, for an undo.
+  std::vector<RecordEntry> RegistrationNow(std::uint32_t root);
+  // A name beside a file to keep its previous content under.
+  std::string AsideName(const std::string& path);
+  std::vector<RecordEntry> RunLines() const;
   // Seals what is in the record and is about to be appended.
   void Seal(const RecordSeal::Mark& before, const RecordSeal::Mark& now);
   std::uint32_t RegistrationRoot();
@@ -85,18 +102,28 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   struct Announced {
     std::string path;
     bool existed = false;
+    std::string aside;  // where its previous content goes
   };
   std::map<std::string, Announced> announced_;  // by upper-case path
   Product product_;
   std::uint64_t ownBytes_ = 0;  // the uninstaller's size
+  std::string uninstallerName_ = kUninstallerName, recordName_ = kRecordName;
+  std::size_t runStart_ = 0;  // where this run's lines begin in all_
+  bool complete_ = false, undone_ = false;
+  bool recordWritten_ = false, uninstallerWritten_ = false;
+  bool runOpened_ = false;        // all_ holds earlier lines, then this run's
+  bool undidUnfinished_ = false;
+  std::string earlier_;        // the earlier record carried on in place, as it was
+  std::string movedRecord_, movedUninstaller_;  // an earlier place's, removed at the end
+  unsigned asides_ = 0;
 };
 
-// What of a record's bytes (the record in `folder`) the registration
+// What of a record's bytes (the file `record`) the registration
 // root\id vouches for: the part its seal covers, when the registration
-// names that folder and only we can change the record; else none, and
+// names its folder and only we can change the record; else none, and
 // `why` says which failed. An elevated run trusts no registration a user
 // could have written (HKCU).
-std::optional<std::string_view> VouchedPart(Platform& platform, const std::string& folder, std::uint32_t root,
+std::optional<std::string_view> VouchedPart(Platform& platform, const std::string& record, std::uint32_t root,
                                             const std::string& id, std::string_view bytes, std::string& why);
 
 // Writes a record's seal into the product's registration.

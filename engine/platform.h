@@ -90,6 +90,13 @@ struct RegistryText {
 
 enum class RegWrite { KeyNotOpened, Written, WriteFailed };
 
+// A registry value as the machine stores it: its type (any, as the registry
+// numbers them) and its bytes (text in the machine's own form).
+struct StoredValue {
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+};
+
 // What is there of a registry value.
 struct RegistryPresence {
   bool key = false;
@@ -129,6 +136,15 @@ class Platform {
   virtual RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey,
                                       const std::string& name, RegType type,
                                       const std::vector<std::uint8_t>& data) = 0;
+
+  // A value exactly as stored, to put it back later; none when it is not
+  // there or cannot be read.
+  virtual std::optional<StoredValue> ReadStoredValue(std::uint32_t root, const std::string& subkey,
+                                                     const std::string& name) = 0;
+  // Writes a value read by ReadStoredValue back as it was, into an
+  // existing or new key.
+  virtual bool WriteStoredValue(std::uint32_t root, const std::string& subkey, const std::string& name,
+                                const StoredValue& value) = 0;
 
   virtual RegistryPresence FindRegistryValue(std::uint32_t root, const std::string& subkey,
                                              const std::string& name) = 0;

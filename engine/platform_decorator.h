@@ -20,6 +20,14 @@ class PlatformDecorator : public Platform {
                               const std::vector<std::uint8_t>& data) override {
     return Inner().WriteRegistryValue(root, subkey, name, type, data);
   }
+  std::optional<StoredValue> ReadStoredValue(std::uint32_t root, const std::string& subkey,
+                                             const std::string& name) override {
+    return Inner().ReadStoredValue(root, subkey, name);
+  }
+  bool WriteStoredValue(std::uint32_t root, const std::string& subkey, const std::string& name,
+                        const StoredValue& value) override {
+    return Inner().WriteStoredValue(root, subkey, name, value);
+  }
   RegistryPresence FindRegistryValue(std::uint32_t root, const std::string& subkey,
                                      const std::string& name) override {
     return Inner().FindRegistryValue(root, subkey, name);

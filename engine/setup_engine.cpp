@@ -10,6 +10,17 @@ namespace qv {
 
 namespace {
 
+// Whether a text still names %INSTALLDIR% (any case, blanks inside).
+bool NamesInstallFolder(const std::string& text) {
+  for (std::size_t open = text.find('%'); open != std::string::npos;) {
+    const std::size_t close = text.find('%', open + 1);
+    if (close == std::string::npos) return false;
+    if (UpperCase(Trim(text.substr(open + 1, close - open - 1))) == "INSTALLDIR") return true;
+    open = close;
+  }
+  return false;
+}
+
 bool AsksForFolder(const ScriptReader& script, const std::vector<std::string>& entries) {
   for (const std::string& e : entries)
     if (Trim(SplitField(script.ReadString("INSTALL", e, ""), ',', true).tail) == "?") return true;
@@ -58,6 +69,29 @@ SetupEngine::SetupEngine(Platform& platform, SetupWindow& window, RunState& stat
       programFolder_(FolderPart(programFile_)) {}
 
 void SetupEngine::Run(const std::vector<std::string>& args) {
+  complete_ = false;
+  try {
+    RunScript(args);
+  } catch (...) {
+    UndoUnlessComplete();
+    throw;
+  }
+  UndoUnlessComplete();
+}
+
+void SetupEngine::UndoUnlessComplete() {
+  if (complete_ || !uninstall_) return;
+  window_.SetStatusText(texts::kUndoing);
+  window_.RepaintStatus();
+  keeper_->Undo();
+}
+
+bool SetupEngine::Stopped() {
+  PumpWhileBusy();
+  return state_.finished;
+}
+
+void SetupEngine::RunScript(const std::vector<std::string>& args) {
   state_.finished = false;
   state_.awaitingPath = false;
   InitFolderValues(platform_, folders_);
@@ -94,7 +128,7 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
     InstallEntry(f.head, f.tail);
     window_.SetThinPosition(static_cast<int>(i + 1));
   }
-  if (state_.finished) return;
+  if (Stopped()) return;
   if (uninstall_ && !recordOpen_) OpenRecord();
 
   window_.SetStatusText(texts::kRegister);
@@ -102,6 +136,7 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
   entries = script.ReadSection("REGISTRY");
   if (!entries.empty()) window_.SetMainMax(static_cast<int>(entries.size()));
   for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (Stopped()) return;
     const Fields f = SplitField(script.ReadString("REGISTRY", entries[i], ""), ',', true);
     WriteRegistryEntry(f.head, f.tail);
     window_.SetMainPosition(static_cast<int>(i + 1));
@@ -113,10 +148,15 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
   entries = script.ReadSection("COMMAND");
   if (!entries.empty()) window_.SetMainMax(static_cast<int>(entries.size()));
   for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (Stopped()) return;
     RunCommand(script.ReadString("COMMAND", entries[i], ""));
     window_.SetMainPosition(static_cast<int>(i + 1));
   }
+  if (Stopped()) return;
 
+  // Failed entries included: the run went to its end.
+  if (uninstall_) keeper_->Complete();
+  complete_ = true;
   state_.finished = true;
   window_.SetStatusText(texts::kFinished);
   window_.SetStatusRed();
@@ -137,6 +177,10 @@ void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& t
   if (v.folder.empty() && !AsksForFolder(script, script.ReadSection("INSTALL")))
     throw EngineError("[UNINSTALL] needs a Folder: no INSTALL entry asks for the installation folder");
   if (v.folder.empty()) v.folder = "%INSTALLDIR%";
+  // A hidden run without /S or /D= never learns the installation folder: a
+  // record there would be made in a folder named after the macro.
+  if (!state_.visible && !forceHidden_ && !installDir_ && NamesInstallFolder(v.folder))
+    throw EngineError("[UNINSTALL] keeps its record in %INSTALLDIR%, which a hidden run learns only from /D= or /S");
   uninstall_ = std::move(v);
   keeper_->Start();
 }
@@ -156,18 +200,21 @@ void SetupEngine::OpenRecord() {
   p.linkCaption = state_.linkCaption;
   p.linkTarget = state_.linkTarget;
   const std::string folder = expanded(uninstall_->folder);
-  if (folder.empty()) throw EngineError("[UNINSTALL] has no folder for its record: %INSTALLDIR% is not set");
+  if (folder.empty() || NamesInstallFolder(folder))
+    throw EngineError("[UNINSTALL] has no folder for its record: %INSTALLDIR% is not set");
   // The id names a registry key: one level, no backslash.
   if (p.id.find('\\') != std::string::npos) throw EngineError("[UNINSTALL] Id may not hold a backslash: " + p.id);
   keeper_->Open(ResolvePath(programFolder_, folder), std::move(p));
 }
+
+std::string SetupEngine::SuggestedFolder() const { return folders_.programFiles + "\\" + state_.entryName; }
 
 void SetupEngine::PromptForPath() {
   window_.SetStatusText(std::string(texts::kPromptBefore) + state_.entryLabel + texts::kPromptAfter);
   window_.SetButtonCaption(texts::kOk);
   state_.awaitingPath = true;
   window_.ShowPathBox(true);
-  window_.SetPathText(folders_.programFiles + "\\" + state_.entryName);
+  window_.SetPathText(SuggestedFolder());
   window_.ShowProgressBars(false);
   while (!state_.finished && state_.awaitingPath) {
     window_.ProcessMessages();
@@ -207,6 +254,11 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
     if (state_.finished) return;
     destination = folders_.install;
     Log("install folder for " + state_.entryName + ": " + destination);
+  } else if (asked && forceHidden_) {
+    // A silent run takes the folder the prompt would have suggested.
+    folders_.install = SuggestedFolder();
+    destination = folders_.install;
+    Log("install folder for " + state_.entryName + " as suggested: " + destination);
   }
   if (asked && uninstall_ && !recordOpen_) OpenRecord();
   ExpandMacros(folders_, source);

@@ -29,7 +29,8 @@ class SetupEngine {
               std::string programFile);
 
   // The whole run. Throws EngineError for the few hard errors; the caller
-  // reports them and leaves the window as it is.
+  // reports them and leaves the window as it is. A recorded installation
+  // that ends before its end (quit, closed, an error) is undone first.
   void Run(const std::vector<std::string>& args);
 
   void InstallEntry(std::string source, std::string destination);
@@ -53,7 +54,13 @@ class SetupEngine {
   bool ScriptFound() const { return scriptFound_; }
 
  private:
+  void RunScript(const std::vector<std::string>& args);
+  void UndoUnlessComplete();
+  // Handles window events between two entries; true when the run stops.
+  bool Stopped();
   void PromptForPath();
+  // The folder the prompt suggests for the entry being processed.
+  std::string SuggestedFolder() const;
   // The [UNINSTALL] section's values, as written.
   struct UninstallValues {
     std::string name, version, publisher, folder, id;
@@ -79,6 +86,7 @@ class SetupEngine {
   RecordKeeper* keeper_ = nullptr;
   std::optional<UninstallValues> uninstall_;
   bool recordOpen_ = false;
+  bool complete_ = false;
   bool pumped_ = false;
   std::uint32_t lastPump_ = 0;
 };

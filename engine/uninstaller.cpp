@@ -1,10 +1,13 @@
 #include "uninstaller.h"
 
+#include <algorithm>
+
 #include "install_recorder.h"
 #include "packaged_platform.h"
 #include "setup_engine.h"
 #include "file_name_case.h"
 #include "text.h"
+#include "undo.h"
 #include "texts.h"
 
 namespace qv {
@@ -32,7 +35,7 @@ Uninstaller::Uninstaller(Platform& platform, SetupWindow& window, RunState& stat
       folder_(FolderPart(programFile_)) {}
 
 bool Uninstaller::Load() {
-  const std::string record = folder_ + kRecordName;
+  const std::string record = folder_ + RecordNameFor(NamePart(programFile_));
   const std::optional<std::string> bytes = platform_.ReadWholeFile(record);
   if (!bytes) {
     Log("record missing: " + record);
@@ -48,7 +51,7 @@ bool Uninstaller::Load() {
   const Product product = PlanRemoval(*entries).product;
   std::string why;
   const std::optional<std::string_view> vouched =
-      VouchedPart(platform_, folder_, product.registrationRoot, product.id, *bytes, why);
+      VouchedPart(platform_, record, product.registrationRoot, product.id, *bytes, why);
   if (!vouched) {
     Log("record not trusted (" + why + "): " + record);
     return false;
@@ -60,7 +63,25 @@ bool Uninstaller::Load() {
     return false;
   }
   recordMark_ = {bytes->size(), Sha256Of(*bytes)};
-  plan_ = PlanRemoval(*sealed);
+  std::vector<RecordEntry> done = *sealed;
+  if (const std::optional<std::size_t> start = UnfinishedRun(done)) {
+    // A run killed halfway: undone first, then what was there before it goes.
+    unfinished_.assign(done.begin() + static_cast<std::ptrdiff_t>(*start) + 1, done.end());
+    done.resize(*start);
+    plan_ = PlanRemoval(done);
+    for (const auto& r : PlanRemoval(unfinished_).registrations)
+      if (std::find(plan_.registrations.begin(), plan_.registrations.end(), r) == plan_.registrations.end())
+        plan_.registrations.push_back(r);
+    if (plan_.product.id.empty()) plan_.product = product;
+    // Its folders are tried again once its record and uninstaller are gone.
+    std::vector<std::string> folders = PlanRemoval(unfinished_).folders;
+    folders.insert(folders.end(), plan_.folders.begin(), plan_.folders.end());
+    plan_.folders = std::move(folders);
+    Log("record of a run that never ended: " + record);
+  } else {
+    plan_ = PlanRemoval(done);
+  }
+  finished_ = std::move(done);
   Log("record: " + record + ", " + std::to_string(plan_.files.size()) + " files, " +
       std::to_string(plan_.folders.size()) + " folders, " + std::to_string(plan_.values.size()) +
       " registry values");
@@ -89,6 +110,13 @@ void Uninstaller::Run() {
     Log("user: confirmed the uninstall");
   }
   window_.SetThinMax(kSteps);
+  if (!unfinished_.empty()) {
+    window_.SetStatusText(texts::kUndoing);
+    window_.RepaintStatus();
+    report_.failures += UndoChanges(platform_, unfinished_, log_);
+  }
+  // Previous contents an ended run could not remove at its end.
+  DropAsides(platform_, finished_, log_);
   RemoveFiles();
   if (Stopped()) return;  // the user quit
   window_.SetThinPosition(1);
@@ -267,11 +295,11 @@ void Uninstaller::KeepForAnotherRun() {
   // Oldest first, as an installation writes them: folders and keys before
   // what is in them.
   for (auto it = plan_.folders.rbegin(); it != plan_.folders.rend(); ++it)
-    record += EncodeRecordEntry({RecordEntry::Kind::Folder, *it, 0, "", false, 0, 0, {}});
+    record += EncodeRecordEntry({RecordEntry::Kind::Folder, *it, 0, "", false, 0, 0, {}, 0, {}});
   for (auto it = plan_.keys.rbegin(); it != plan_.keys.rend(); ++it)
-    record += EncodeRecordEntry({RecordEntry::Kind::Key, it->second, it->first, "", false, 0, 0, {}});
+    record += EncodeRecordEntry({RecordEntry::Kind::Key, it->second, it->first, "", false, 0, 0, {}, 0, {}});
   for (auto it = retry_.rbegin(); it != retry_.rend(); ++it) record += EncodeRecordEntry(*it);
-  const std::string path = folder_ + kRecordName;
+  const std::string path = folder_ + RecordNameFor(NamePart(programFile_));
   // Sealed as it is and as it will be, then rewritten in one step.
   const std::optional<FileStamp> old = platform_.Stamp(path);
   const bool written =
@@ -286,7 +314,7 @@ void Uninstaller::KeepForAnotherRun() {
 }
 
 void Uninstaller::RemoveOwnFiles() {
-  const std::string record = folder_ + kRecordName;
+  const std::string record = folder_ + RecordNameFor(NamePart(programFile_));
   if (platform_.DeleteOneFile(record)) Log("removed: " + record);
   else Failed("not removed: " + record);
   // A running program's file cannot be deleted, but it can be moved: into a

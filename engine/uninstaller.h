@@ -53,6 +53,8 @@ class Uninstaller {
   std::string folder_;  // the program's, ending in a backslash
   RunLog* log_ = nullptr;
   RemovalPlan plan_;
+  std::vector<RecordEntry> unfinished_;  // a killed run's lines, undone first
+  std::vector<RecordEntry> finished_;    // the lines of runs that ended
   RecordSeal::Mark recordMark_;  // the record as read
   std::vector<RecordEntry> retry_;
   std::set<std::string> listed_;                // folders listed, upper case

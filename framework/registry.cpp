@@ -93,6 +93,23 @@ std::optional<std::string> TRegistry::ReadText(const std::string& name) const {
   }
 }
 
+std::optional<std::pair<DWORD, std::vector<std::uint8_t>>> TRegistry::ReadData(const std::string& name) const {
+  const std::wstring wideName = Utf8ToWide(name);
+  for (DWORD size = 256;;) {
+    std::vector<std::uint8_t> buf(size);
+    DWORD type = 0, got = size;
+    const LONG rc = key_ ? ::RegQueryValueExW(key_.Get(), wideName.c_str(), nullptr, &type, buf.data(), &got)
+                         : ERROR_INVALID_HANDLE;
+    if (rc == ERROR_MORE_DATA && got > size) {
+      size = got;
+      continue;
+    }
+    if (rc != ERROR_SUCCESS) return std::nullopt;
+    buf.resize(got);
+    return std::make_pair(type, std::move(buf));
+  }
+}
+
 bool TRegistry::WriteData(const std::string& name, DWORD type, const std::vector<std::uint8_t>& data) {
   return key_ && ::RegSetValueExW(key_.Get(), Utf8ToWide(name).c_str(), 0, type, data.data(),
                                   static_cast<DWORD>(data.size())) == ERROR_SUCCESS;

@@ -31,6 +31,8 @@ class TRegistry {
   std::optional<DWORD> DataType(const std::string& name) const;
   // A REG_SZ or REG_EXPAND_SZ value as stored (not expanded).
   std::optional<std::string> ReadText(const std::string& name) const;
+  // A value's type and bytes as the registry stores them.
+  std::optional<std::pair<DWORD, std::vector<std::uint8_t>>> ReadData(const std::string& name) const;
   // The bytes as the registry stores them (text types in UTF-16).
   bool WriteData(const std::string& name, DWORD type, const std::vector<std::uint8_t>& data);
   // A REG_SZ value of exactly these characters (give the terminating zero

@@ -78,6 +78,7 @@ void TForm1::RunJob(const std::function<void()>& job) {
     if (silent_ || !state_.visible) app_.Terminate();
   }
   running_ = false;
+  if (app_.Terminated()) Hide();
   if (blocking) ::ShutdownBlockReasonDestroy(Handle());
 }
 
@@ -322,7 +323,8 @@ void TForm1::WaitForEvent() { app_.WaitForEvent(); }
 void TForm1::Terminate() { app_.Terminate(); }
 
 void TForm1::CloseAndEnd() {
-  Hide();
+  // A run still going shows its last steps (an undo) until it returns.
+  if (!running_) Hide();
   app_.Terminate();
 }
 

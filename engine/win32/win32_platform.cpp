@@ -108,6 +108,23 @@ RegWrite Win32Platform::WriteRegistryValue(std::uint32_t root, const std::string
   return written ? RegWrite::Written : RegWrite::WriteFailed;
 }
 
+std::optional<StoredValue> Win32Platform::ReadStoredValue(std::uint32_t root, const std::string& subkey,
+                                                          const std::string& name) {
+  TRegistry reg(KEY_READ);
+  reg.SetRootKey(RootKey(root));
+  if (!reg.OpenKey(subkey, false)) return std::nullopt;
+  auto stored = reg.ReadData(name);
+  if (!stored) return std::nullopt;
+  return StoredValue{stored->first, std::move(stored->second)};
+}
+
+bool Win32Platform::WriteStoredValue(std::uint32_t root, const std::string& subkey, const std::string& name,
+                                     const StoredValue& value) {
+  TRegistry reg(KEY_ALL_ACCESS);
+  reg.SetRootKey(RootKey(root));
+  return reg.OpenKey(subkey, true) && reg.WriteData(name, value.type, value.data);
+}
+
 RegistryPresence Win32Platform::FindRegistryValue(std::uint32_t root, const std::string& subkey,
                                                   const std::string& name) {
   TRegistry reg(KEY_READ);

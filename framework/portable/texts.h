@@ -9,6 +9,7 @@ inline constexpr char kDefaultTitle[] = "安装程序";
 inline constexpr char kDefaultHref[] = "qvSetup,https://qvsetup.example.org/";
 inline constexpr char kRegister[] = "Register...";
 inline constexpr char kExecute[] = "Execute command ...";
+inline constexpr char kUndoing[] = "Undo installation ...";
 inline constexpr char kFinished[] = "OK...完成安装";
 inline constexpr char kOk[] = "确定";
 inline constexpr char kCancel[] = "取消";

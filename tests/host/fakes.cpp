@@ -236,6 +236,18 @@ RegistryText FakePlatform::ReadRegistryText(std::uint32_t root, const std::strin
   return {RegistryText::Status::Text, text};
 }
 
+std::optional<StoredValue> FakePlatform::ReadStoredValue(std::uint32_t root, const std::string& subkey,
+                                                         const std::string& name) {
+  const auto it = registry.find({root, UpperCase(subkey), UpperCase(name)});
+  if (!registryKeysOpen || it == registry.end()) return std::nullopt;
+  return StoredValue{static_cast<std::uint32_t>(it->second.type), it->second.data};
+}
+
+bool FakePlatform::WriteStoredValue(std::uint32_t root, const std::string& subkey, const std::string& name,
+                                    const StoredValue& value) {
+  return WriteRegistryValue(root, subkey, name, static_cast<RegType>(value.type), value.data) == RegWrite::Written;
+}
+
 RegistryPresence FakePlatform::FindRegistryValue(std::uint32_t root, const std::string& subkey,
                                                  const std::string& name) {
   if (!subkey.empty() && !keys.count({root, UpperCase(subkey)})) return {};

@@ -67,6 +67,10 @@ class FakePlatform : public Platform {
   RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey,
                               const std::string& name, RegType type,
                               const std::vector<std::uint8_t>& data) override;
+  std::optional<StoredValue> ReadStoredValue(std::uint32_t root, const std::string& subkey,
+                                             const std::string& name) override;
+  bool WriteStoredValue(std::uint32_t root, const std::string& subkey, const std::string& name,
+                        const StoredValue& value) override;
   RegistryPresence FindRegistryValue(std::uint32_t root, const std::string& subkey,
                                      const std::string& name) override;
   bool DeleteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name) override;

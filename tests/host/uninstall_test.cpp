@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <optional>
 
 #include "fakes.h"
 #include "install_recorder.h"
@@ -148,22 +150,57 @@ TEST(Uninstall, InstallingAgainElsewhereMovesTheRecordWithEverythingItNames) {
   EXPECT_EQ(after.values, expected.values);
 }
 
-TEST(Uninstall, FilesAQuitRunNamedButNeverWroteAreNotTheInstallations) {
-  test::FakePlatform m = Machine();
-  for (const char* name : {"1.txt", "2.txt", "3.txt"}) m.AddFile(std::string("D:\\dist\\app\\") + name, name);
-  m.AddFile("D:\\dist\\setup.ini", kScript);
-  // Quit while the second file is written: the third was named, not written.
-  int files = 0;
-  Install(m, {}, kFolder, [&](RunState& state) {
-    if (m.IsFile(std::string(kFolder) + "\\1.txt") && ++files == 1) state.finished = true;
-  });
-  ASSERT_TRUE(m.IsFile(std::string(kFolder) + "\\2.txt"));
-  ASSERT_FALSE(m.IsFile(std::string(kFolder) + "\\3.txt"));
-  m.AddFile(std::string(kFolder) + "\\3.txt", "the person's own");
-  Uninstalled u;
-  Uninstall(m, u);
-  EXPECT_FALSE(m.IsFile(std::string(kFolder) + "\\2.txt"));
-  EXPECT_EQ(m.Content(std::string(kFolder) + "\\3.txt"), "the person's own");
+// A run that ends halfway, quit or killed, in its files or its registry
+// values: the machine is as it was before it, an earlier installation of
+// the product included. A killed run is undone by the next one, here its
+// uninstaller, which then takes the earlier installation away.
+TEST(Uninstall, ARunEndedHalfwayLeavesTheMachineAsItWas) {
+  enum class End { Quit, Killed };
+  const std::string a = std::string(kFolder) + "\\a.txt";
+  for (const bool earlier : {false, true})
+    for (const End end : {End::Quit, End::Killed})
+      for (const bool inRegistry : {false, true}) {
+        SCOPED_TRACE(std::string(earlier ? "over an earlier one, " : "") + (end == End::Quit ? "quit" : "killed") +
+                     (inRegistry ? " in the registry" : " in the files"));
+        test::FakePlatform m = Machine();
+        m.AddFile("D:\\dist\\setup.ini", kScript);
+        Snapshot pristine = Take(m);
+        if (earlier) {
+          Install(m);
+          m.AddFile("D:\\dist\\app\\a.txt", "a2");
+        }
+        const Snapshot before = Take(m);
+        const std::size_t from = m.events.size();
+        std::optional<test::FakePlatform> killed;
+        Install(m, {}, kFolder, [&](RunState& state) {
+          const bool files = m.IsFile(a) && m.Content(a) == (earlier ? "a2" : "a");
+          const bool value = std::count(m.events.begin() + static_cast<std::ptrdiff_t>(from), m.events.end(),
+                                        "reg Software\\Demo\\Deep\\Path") > 0;
+          if (state.finished || !(inRegistry ? value : files)) return;
+          if (end == End::Killed) killed = m;
+          state.finished = true;
+        });
+        if (end == End::Quit) {
+          EXPECT_EQ(Take(m), before);
+          continue;
+        }
+        ASSERT_TRUE(killed);
+        Uninstalled u;
+        Uninstall(*killed, u);
+        ASSERT_TRUE(u.loaded);
+        EXPECT_EQ(u.report.failures, 0);
+        Snapshot after = Take(*killed);
+        for (const std::string& aside : killed->privateFolders) {
+          after.files.erase(aside + "\\UNINSTALL.EXE");
+          after.files.erase(aside);
+        }
+        // What the earlier installation replaced stays as it installed it.
+        if (earlier) {
+          pristine.files["C:\\WINDOWS\\FONTS\\FONT.TTF"] = "new font";
+          pristine.values[{kHKCU, "SOFTWARE\\SHARED", "MODE"}] = {'n', 'e', 'w', 0};
+        }
+        EXPECT_EQ(after, pristine);
+      }
 }
 
 // The seal a writer of the record would leave: the way an installation
@@ -180,9 +217,9 @@ TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {
   const std::string record = std::string(kFolder) + "\\uninstall.dat";
   const std::string whole = m.Content(record);
   const std::string victim =
-      EncodeRecordEntry({RecordEntry::Kind::FileStart, "C:\\WINDOWS\\system32\\victim.dll", 0, "", false, 0, 0, {}});
+      EncodeRecordEntry({RecordEntry::Kind::FileStart, "C:\\WINDOWS\\system32\\victim.dll", 0, "", false, 0, 0, {}, 0, {}});
   const std::string up = EncodeRecordEntry(
-      {RecordEntry::Kind::FileStart, std::string(kFolder) + "\\..\\..\\WINDOWS\\system32\\victim.dll", 0, "", false, 0, 0, {}});
+      {RecordEntry::Kind::FileStart, std::string(kFolder) + "\\..\\..\\WINDOWS\\system32\\victim.dll", 0, "", false, 0, 0, {}, 0, {}});
   enum Seals { Kept, Appending, Forged };
   struct Case {
     const char* what;
@@ -227,12 +264,17 @@ TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {
 }
 
 TEST(Uninstall, FieldsOfAnyKindReadBackAsWritten) {
-  RecordEntry value{RecordEntry::Kind::Value, "Software\\%x\tA\r\n", kHKCU, "na\x01me %41", true, 0, 0, {}};
-  RecordEntry file{RecordEntry::Kind::File, "C:\\d\\\xE6\x96\x87.txt", 0, "", false, 18446744073709551615u, 7, {}};
-  const std::string bytes = std::string(kRecordHeader) + EncodeRecordEntry(value) + EncodeRecordEntry(file);
+  RecordEntry value{RecordEntry::Kind::Value, "Software\\%x\tA\r\n", kHKCU, "na\x01me %41", true, 0, 0, {}, 0, {}};
+  RecordEntry file{RecordEntry::Kind::File, "C:\\d\\\xE6\x96\x87.txt", 0, "", false, 18446744073709551615u, 7, {}, 0, {}};
+  // A value's earlier data, binary with zeros and line ends in it.
+  RecordEntry before{RecordEntry::Kind::Before, "K", kHKLM, "v", true, 0, 0, {}, 7, std::string("a\0\r\n\xFF", 5)};
+  const std::string bytes = std::string(kRecordHeader) + EncodeRecordEntry(value) + EncodeRecordEntry(file) +
+                            EncodeRecordEntry(before);
   const auto parsed = ParseRecord(bytes);
   ASSERT_TRUE(parsed);
-  ASSERT_EQ(parsed->size(), 2u);
+  ASSERT_EQ(parsed->size(), 3u);
+  EXPECT_EQ((*parsed)[2].data, before.data);
+  EXPECT_EQ((*parsed)[2].type, 7u);
   EXPECT_EQ((*parsed)[0].path, value.path);
   EXPECT_EQ((*parsed)[0].name, value.name);
   EXPECT_TRUE((*parsed)[0].existed);

@@ -1,0 +1,154 @@
+#include "undo.h"
+
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "file_name_case.h"
+#include "logging_platform.h"
+
+namespace qv {
+
+namespace {
+
+using ValueKey = std::tuple<std::uint32_t, std::string, std::string>;
+
+ValueKey KeyOf(const RecordEntry& e) { return {e.root, FileNameKey(e.path), FileNameKey(e.name)}; }
+
+std::string ValueName(std::uint32_t root, const std::string& subkey, const std::string& name) {
+  return RootName(root) + "\\" + subkey + " value \"" + name + "\"";
+}
+
+class Steps {
+ public:
+  Steps(Platform& platform, RunLog* log) : platform_(platform), log_(log) {}
+  void Log(const std::string& line) {
+    if (log_) log_->Line("undo: " + line);
+  }
+  void Failed(const std::string& what) {
+    ++failures;
+    Log(what + " (error " + std::to_string(platform_.LastError().code) + ")");
+  }
+  bool Exists(const std::string& path) { return platform_.Attributes(path) != kNoAttributes; }
+  int failures = 0;
+
+ private:
+  Platform& platform_;
+  RunLog* log_;
+};
+
+// The first line of each value the run wrote tells how it was before.
+std::map<ValueKey, RecordEntry> ValuesBefore(const std::vector<RecordEntry>& run) {
+  std::map<ValueKey, RecordEntry> before;
+  for (const RecordEntry& e : run)
+    if (e.kind == RecordEntry::Kind::Before) before.try_emplace(KeyOf(e), e);
+  return before;
+}
+
+bool PutBack(Platform& platform, const RecordEntry& before) {
+  if (before.existed)
+    return platform.WriteStoredValue(before.root, before.path, before.name,
+                                     {before.type, std::vector<std::uint8_t>(before.data.begin(), before.data.end())});
+  return !platform.FindRegistryValue(before.root, before.path, before.name).value ||
+         platform.DeleteRegistryValue(before.root, before.path, before.name);
+}
+
+}  // namespace
+
+int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log) {
+  Steps steps(platform, log);
+  std::map<std::string, std::string> aside, waiting;  // by file, the last of each
+  for (const RecordEntry& e : run) {
+    if (e.kind == RecordEntry::Kind::Aside) aside[FileNameKey(e.path)] = e.name;
+    if (e.kind == RecordEntry::Kind::Waiting) waiting[FileNameKey(e.path)] = e.name;
+  }
+  const RemovalPlan plan = PlanRemoval(run);
+  for (const RemovalPlan::File& f : plan.files) {
+    const auto w = waiting.find(FileNameKey(f.path));
+    if (w != waiting.end() && steps.Exists(w->second)) {
+      // What waits for the restart to replace the file goes; the file stays.
+      if (platform.DeleteOneFile(w->second)) steps.Log("no longer replaced at the restart: " + f.path);
+      else steps.Failed("still replaced at the restart: " + f.path);
+    }
+    if (f.existed) {
+      const auto a = aside.find(FileNameKey(f.path));
+      // No previous content kept, or put back already by an undo cut short.
+      if (a == aside.end() || !steps.Exists(a->second)) {
+        if (f.written && a == aside.end()) steps.Log("not put back (its earlier content was not kept): " + f.path);
+        continue;
+      }
+      if (steps.Exists(f.path) && !platform.DeleteOneFile(f.path)) {
+        steps.Failed("not put back: " + f.path);
+        continue;
+      }
+      if (platform.MoveOneFile(a->second, f.path)) steps.Log("put back: " + f.path);
+      else steps.Failed("not put back: " + f.path);
+      continue;
+    }
+    if (!f.written && !f.cutShort) continue;
+    const std::optional<FileStamp> now = platform.Stamp(f.path);
+    if (!now) continue;
+    if (!f.cutShort && !(*now == FileStamp{f.size, f.modified})) {
+      steps.Log("kept (changed since it was written): " + f.path);
+      continue;
+    }
+    if (platform.DeleteOneFile(f.path)) steps.Log("removed: " + f.path);
+    else steps.Failed("not removed: " + f.path);
+  }
+
+  const std::map<ValueKey, RecordEntry> before = ValuesBefore(run);
+  for (const RemovalPlan::Value& v : plan.values) {
+    const std::string what = ValueName(v.root, v.subkey, v.name);
+    const auto b = before.find({v.root, FileNameKey(v.subkey), FileNameKey(v.name)});
+    if (v.existed && b == before.end()) {
+      steps.Log("not put back (its earlier data was not kept): " + what);
+    } else if (v.existed) {
+      if (PutBack(platform, b->second)) steps.Log("put back: " + what);
+      else steps.Failed("not put back: " + what);
+    } else if (platform.FindRegistryValue(v.root, v.subkey, v.name).value) {
+      if (platform.DeleteRegistryValue(v.root, v.subkey, v.name)) steps.Log("removed: " + what);
+      else steps.Failed("not removed: " + what);
+    }
+  }
+  for (const auto& [root, key] : plan.keys) {
+    if (platform.DeleteRegistryKey(root, key, false)) steps.Log("removed: " + RootName(root) + "\\" + key);
+  }
+  for (const std::string& folder : plan.folders) {
+    if (platform.RemoveFolder(folder)) steps.Log("removed: " + folder);
+  }
+  return steps.failures;
+}
+
+int UndoRegistration(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log) {
+  Steps steps(platform, log);
+  std::set<ValueKey> written;  // the script's own values: undone with the changes
+  for (const RecordEntry& e : run)
+    if (e.kind == RecordEntry::Kind::Value) written.insert(KeyOf(e));
+  for (const auto& [key, b] : ValuesBefore(run)) {
+    if (written.count(key)) continue;
+    if (!PutBack(platform, b)) steps.Failed("registration not put back: " + ValueName(b.root, b.path, b.name));
+  }
+  for (const RecordEntry& e : run) {
+    if (e.kind != RecordEntry::Kind::Registered) continue;
+    if (platform.DeleteRegistryKey(e.root, e.path, true)) steps.Log("registration removed: " + RootName(e.root) + "\\" + e.path);
+    else if (platform.LastError().code != kErrorFileNotFound)
+      steps.Failed("registration not removed: " + RootName(e.root) + "\\" + e.path);
+  }
+  return steps.failures;
+}
+
+void DropAsides(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log) {
+  Steps steps(platform, log);
+  for (const RecordEntry& e : run) {
+    if (e.kind != RecordEntry::Kind::Aside || !steps.Exists(e.name)) continue;
+    if (platform.DeleteOneFile(e.name)) continue;
+    // A program still running from the old file: it goes at the restart.
+    if (platform.Elevated() && platform.RemoveAtRestart(e.name)) {
+      if (log) log->Line("previous content of " + e.path + " left until the next restart: " + e.name);
+    } else if (log) {
+      log->Line("previous content of " + e.path + " not removed: " + e.name);
+    }
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,27 @@
+// Taking back what one run of an installation did, from that run's lines of
+// its record: for a run that was quit or failed halfway, and for one that
+// was killed, by the next run that finds its record unfinished.
+#pragma once
+
+#include <vector>
+
+#include "install_record.h"
+#include "platform.h"
+#include "setup_window.h"
+
+namespace qv {
+
+// Files, registry values, keys and folders, latest first: what the run
+// created goes, what it replaced comes back. Gives the steps that failed.
+int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log);
+
+// The product's registration as it was before the run: its values put
+// back, or the whole registration removed when the run created it. Comes
+// last: the registration vouches for the record.
+int UndoRegistration(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log);
+
+// Removes the previous contents the run kept aside (it went to its end).
+// A file something still holds is left to the next restart where allowed.
+void DropAsides(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log);
+
+}  // namespace qv

@@ -370,6 +370,96 @@ class AttackTest(unittest.TestCase):
         self.assertFalse(os.path.exists(marker), "the planted script's command ran")
 
 
+class AllOrNothingTest(unittest.TestCase):
+    """A recorded installation that ends before its end leaves the whole
+    prefix, files and registry, exactly as it was before it."""
+
+    TARGET = os.path.join(PROGRAM_FILES, "qvAllOrNothing")
+    DIR = "/D=C:\\Program Files (x86)\\qvAllOrNothing"
+    # More values than a hidden run needs a moment for: time to close it.
+    MANY = "".join("v%03d=HKCU\\Software\\qvAllOrNothing\\Many\\v%03d,%03d\n" % (i, i, i) for i in range(300))
+    # No registry takes a value name this long: an error that ends the run.
+    FAILING = "bad=HKCU\\Software\\qvAllOrNothing\\%s,x\n" % ("n" * 17000)
+
+    def setUp(self):
+        temp = temp_folder()
+        before = set(os.listdir(temp))
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", *(os.path.join(temp, p) for p in set(os.listdir(temp)) - before
+                                                               if p.startswith("qvSetup-"))]))
+        subprocess.run(["rm", "-rf", self.TARGET])
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", self.TARGET]))
+        for key in ("HKCU\\Software\\qvAllOrNothing", "HKCU\\Software\\qvShared", REGISTRATION + "qvAoN"):
+            self.addCleanup(lambda k=key: run(["reg", "delete", k, "/f"]))
+        shared = os.path.join(DRIVE_C, "windows", "Fonts", "qv_aon.txt")
+        with open(shared, "w") as f:
+            f.write("the system's own")
+        self.addCleanup(lambda: os.path.exists(shared) and os.remove(shared))
+        run(["reg", "add", "HKCU\\Software\\qvShared", "/v", "Mode", "/t", "REG_EXPAND_SZ", "/d", "%old%", "/f"])
+
+    def package(self, version, registry=""):
+        ini = ("[INSTALL]\nqvAllOrNothing=app\\,?\nShared=qv_aon.txt,%%WINDOWSDIR%%\\Fonts\n"
+               "[REGISTRY]\n1=HKCU\\Software\\qvAllOrNothing\\Version,%s\n2=HKCU\\Software\\qvShared\\Mode,%s\n"
+               "3=HKCU\\Software\\qvAllOrNothing\\Deep\\%s\\Made,DWORD:1\n%s"
+               "[UNINSTALL]\nName=All or Nothing\nId=qvAoN\nVersion=%s\n" % (version, version, version, registry, version))
+        files = {"app\\f%03d.bin" % i: version * 20000 for i in range(150)}
+        files["app\\only-%s.txt" % version] = version
+        files["qv_aon.txt"] = version
+        pkg = w.Package(ini, files)
+        self.addCleanup(pkg.close)
+        for name, extra in (("failing.ini", self.FAILING), ("many.ini", self.MANY)):
+            with open(pkg.path(name), "w", newline="\r\n") as f:
+                f.write(ini.replace("[UNINSTALL]", extra + "[UNINSTALL]", 1))
+        return pkg
+
+    def snapshot(self):
+        return files_of(DRIVE_C), registry()
+
+    def assertSame(self, before, after):
+        (files_before, registry_before), (files_after, registry_after) = before, after
+        changed = {p for p in set(files_before) | set(files_after) if files_before.get(p, 0) != files_after.get(p, 0)}
+        changed = {p for p in changed if not re.search(r"/Temp/qvSetup-[0-9a-f]{32}", p)}
+        self.assertEqual(changed, set())
+        keys = {k for k in set(registry_before) | set(registry_after) if registry_before.get(k) != registry_after.get(k)}
+        self.assertEqual(keys, set())
+
+    def test_a_run_ended_halfway_leaves_the_machine_as_it_was(self):
+        one = self.package("one")
+        two = self.package("two")
+        pristine = self.snapshot()
+        # A fresh installation closed by a deployment tool while it writes
+        # its registry values.
+        proc = subprocess.Popen(["wine", one.path("setup.exe"), "many.ini", "/S", self.DIR, "/LOG=" + one.win("closed.log")],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.assertTrue(w.wait_for(lambda: run(["reg", "query", "HKCU\\Software\\qvAllOrNothing\\Many", "/v", "v010"]) == 0,
+                                   60), "the registry values were never reached")
+        run(["taskkill", "/IM", "setup.exe"])
+        self.assertEqual(proc.wait(timeout=60), 1)
+        with open(one.path("closed.log"), encoding="utf-8-sig") as f:
+            self.assertIn("undo: removed: ", f.read())
+        self.assertSame(pristine, self.snapshot())
+
+        self.assertEqual(run([one.path("setup.exe"), "/S", self.DIR]), 0)
+        earlier = self.snapshot()
+        # Over that one: an error ends the run after all its files.
+        self.assertEqual(run([two.path("setup.exe"), "failing.ini", "/S", self.DIR]), 4)
+        self.assertSame(earlier, self.snapshot())
+
+        # Killed halfway: the next run puts the earlier installation back
+        # first (and then, ended by the same error, its own run too).
+        proc = subprocess.Popen(["wine", two.path("setup.exe"), "/S", self.DIR], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        app = self.TARGET
+        self.assertTrue(w.wait_for(lambda: os.path.exists(os.path.join(app, "only-two.txt")) or
+                                   any(n.endswith(".old") for n in os.listdir(app)), 60))
+        subprocess.run(["pkill", "-KILL", "-f", two.path("setup.exe")], check=False)
+        proc.wait(timeout=20)
+        self.assertNotEqual(earlier, self.snapshot(), "the run was not killed halfway")
+        self.assertEqual(run([two.path("setup.exe"), "failing.ini", "/S", self.DIR, "/LOG=" + two.win("next.log")]), 4)
+        with open(two.path("next.log"), encoding="utf-8-sig") as f:
+            self.assertIn("undoing that run first", f.read())
+        self.assertSame(earlier, self.snapshot())
+
+
 if __name__ == "__main__":
     w.EXE = sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "errors.h"
 #include "fakes.h"
 #include "install_recorder.h"
 #include "logging_platform.h"
@@ -34,7 +35,8 @@ Snapshot Take(test::FakePlatform& m) {
 }
 
 void Install(test::FakePlatform& machine, const std::vector<std::string>& args = {},
-             const std::string& folder = kFolder, const std::function<void(RunState&)>& onPump = nullptr) {
+             const std::optional<std::string>& folder = kFolder,
+             const std::function<void(RunState&)>& onPump = nullptr) {
   test::RecordingWindow window;
   RunState state;
   FolderValues folders;
@@ -201,6 +203,59 @@ TEST(Uninstall, ARunEndedHalfwayLeavesTheMachineAsItWas) {
         }
         EXPECT_EQ(after, pristine);
       }
+}
+
+// Another product installed into the same folder keeps its own record and
+// uninstaller: uninstalling either takes away only what it installed.
+TEST(Uninstall, TwoProductsInOneFolderEachTakeOnlyTheirOwn) {
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  m.AddFile("D:\\dist\\other.ini", "[INSTALL]\r\nMore=second.txt,?\r\n[UNINSTALL]\r\nName=Other Product\r\n");
+  const Snapshot before = Take(m);
+  Install(m);
+  Install(m, {"other.ini"});
+  const std::string other = std::string(kFolder) + "\\uninstall-Other Product.exe";
+  ASSERT_TRUE(m.IsFile(other));
+  ASSERT_TRUE(m.IsFile(std::string(kFolder) + "\\uninstall-Other Product.dat"));
+  Uninstalled first;
+  Uninstall(m, first);
+  ASSERT_TRUE(first.loaded);
+  EXPECT_EQ(first.report.failures, 0);
+  EXPECT_FALSE(m.IsFile(std::string(kFolder) + "\\a.txt"));
+  EXPECT_EQ(m.Content(std::string(kFolder) + "\\second.txt"), "2");
+  EXPECT_TRUE(m.FindRegistryValue(kHKLM, std::string(kRegistrationKey) + "Other Product", "UninstallString").value);
+  EXPECT_FALSE(m.FindRegistryValue(kHKLM, std::string(kRegistrationKey) + "Demo", "UninstallString").key);
+  Uninstalled second;
+  Uninstall(m, second, other);
+  ASSERT_TRUE(second.loaded);
+  EXPECT_EQ(second.report.failures, 0);
+  // The folder is the first product's, which could not take it while the
+  // other was in it.
+  EXPECT_EQ(m.Tree(kFolder), std::vector<std::string>{"C:\\PROGRAM FILES\\DEMO"});
+}
+
+// A silent run without a folder on its command line installs where the
+// prompt would have suggested; a hidden run that can never learn the
+// folder its record goes to stops before it makes anything.
+TEST(Uninstall, ARecordGoesOnlyWhereTheInstallationFolderIsKnown) {
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  Install(m, {}, std::nullopt);
+  EXPECT_EQ(m.Content("C:\\Program Files\\App\\a.txt"), "a");
+  EXPECT_EQ(m.ReadRegistryText(kHKLM, std::string(kRegistrationKey) + "Demo", "InstallLocation").text,
+            "C:\\Program Files\\App");
+
+  m.AddFile("D:\\dist\\hidden.ini", std::string("[GUI]\r\nVisible=0\r\n") + kScript);
+  const Snapshot before = Take(m);
+  test::RecordingWindow window;
+  RunState state;
+  FolderValues folders;
+  InstallRecorder recorder(m, m, nullptr);
+  SetupEngine engine(recorder, window, state, folders, kProgram);
+  engine.SetRecordKeeper(&recorder);
+  EXPECT_THROW(engine.Run({"hidden.ini"}), EngineError);
+  recorder.Finish();
+  EXPECT_EQ(Take(m), before);
 }
 
 // The seal a writer of the record would leave: the way an installation

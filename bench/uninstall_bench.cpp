@@ -60,7 +60,7 @@ void InstallWithRecord(qv::Platform& machine, const std::string& program, const 
   qv::FolderValues folders;
   qv::SetupEngine engine(recorder, window, state, folders, program);
   engine.SetRecordKeeper(&recorder);
-  recorder.Start();
+  recorder.Start("qvUninstallBench");
   recorder.Open(to, qv::Product{"qvUninstallBench", "qvUninstallBench", "", "", 0, "", ""});
   engine.InstallEntry(tree + "\\", to);
   recorder.Finish();

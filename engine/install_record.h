@@ -79,7 +79,9 @@ class RecordKeeper {
  public:
   virtual ~RecordKeeper() = default;
   // The script asks for an uninstaller: from now on every action is kept.
-  virtual void Start() = 0;
+  // A run of the product (its id) that was killed before its end is
+  // undone first, before this run changes anything.
+  virtual void Start(const std::string& id) = 0;
   // The record's folder is known: the record is written there from now on.
   virtual void Open(const std::string& folder, Product product) = 0;
   // The files the run is about to write, named in one go: one trip to the

@@ -246,14 +246,12 @@ std::string InstallRecorder::RegisteredUninstaller() {
 std::string InstallRecorder::UninstallerName() {
   const std::string registered = RegisteredUninstaller();
   if (!registered.empty() && SameFileName(FolderPart(registered), folder_)) return registered.substr(folder_.size());
-  // The first name is free, or taken by this product's own record.
-  if (Inner().Attributes(folder_ + kRecordName) == kNoAttributes &&
-      Inner().Attributes(folder_ + kUninstallerName) == kNoAttributes)
-    return kUninstallerName;
+  // The first name, unless it holds the record of another product.
+  if (Inner().Attributes(folder_ + kRecordName) == kNoAttributes) return kUninstallerName;
   const std::optional<std::string> bytes = Inner().ReadWholeFile(folder_ + kRecordName);
   const std::optional<std::vector<RecordEntry>> entries = bytes ? ParseRecord(*bytes) : std::nullopt;
-  if (entries && SameText(PlanRemoval(*entries).product.id, product_.id)) return kUninstallerName;
-  return OwnUninstallerName(product_.id);
+  const std::string owner = entries ? PlanRemoval(*entries).product.id : std::string();
+  return owner.empty() || SameText(owner, product_.id) ? kUninstallerName : OwnUninstallerName(product_.id);
 }
 
 std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, std::string& carried,
@@ -267,10 +265,7 @@ std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, std::
                                                                                    : folder_;
     const bool here = SameFileName(from, folder_);
     const std::string registered = RegisteredUninstaller();
-    const std::string record =
-        here ? folder_ + recordName_
-             : from + (SameFileName(FolderPart(registered), from) ? RecordNameFor(registered.substr(from.size()))
-                                                                   : std::string(kRecordName));
+    const std::string record = here ? folder_ + recordName_ : RegisteredRecord(from, registered);
     if (Inner().Attributes(record) == kNoAttributes) {
       // Moved from nowhere: a record is looked for here too.
       if (here || Inner().Attributes(folder_ + recordName_) == kNoAttributes) return {};
@@ -291,7 +286,8 @@ std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, std::
       return {};
     }
     if (const std::optional<std::size_t> start = UnfinishedRun(*entries); start && pass == 0) {
-      UndoUnfinished(from, record, *vouched, *entries, *start);
+      UndoUnfinished(from, record, here ? folder_ + uninstallerName_ : (registered.empty() ? from + kUninstallerName : registered), *vouched,
+                     *entries, *start);
       continue;
     }
     read = {bytes->size(), Sha256Of(*bytes)};
@@ -306,7 +302,42 @@ std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, std::
   }
 }
 
-void InstallRecorder::UndoUnfinished(const std::string& folder, const std::string& record, std::string_view bytes,
+std::string InstallRecorder::RegisteredRecord(const std::string& folder, const std::string& registered) const {
+  return folder + (SameFileName(FolderPart(registered), folder) ? RecordNameFor(registered.substr(folder.size()))
+                                                                : std::string(kRecordName));
+}
+
+void InstallRecorder::Start(const std::string& id) {
+  // Two runs for one product would undo and redo each other's work.
+  hold_ = Inner().HoldProduct(id);
+  if (!hold_) throw EngineError("Another installation or uninstallation of " + id + " is going on");
+  recording_ = true;
+  // Where a killed run of the product registered its record: undone there
+  // before anything of this run happens. Only what an elevated run trusts.
+  product_.id = id;
+  for (const std::uint32_t root : {kHKLM, kHKCU}) {
+    if (root == kHKCU && Inner().Elevated()) break;
+    product_.registrationRoot = root;
+    const RegistryText location = Inner().ReadRegistryText(root, kRegistrationKey + id, "InstallLocation");
+    if (location.status != RegistryText::Status::Text || location.text.empty()) continue;
+    const std::string folder = WithBackslash(location.text);
+    const std::string registered = RegisteredUninstaller();
+    const std::string record = RegisteredRecord(folder, registered);
+    std::string why;
+    const std::optional<std::string> bytes = Inner().ReadWholeFile(record);
+    const std::optional<std::string_view> vouched =
+        bytes ? VouchedPart(Inner(), record, root, id, *bytes, why) : std::nullopt;
+    const std::optional<std::vector<RecordEntry>> entries = vouched ? ParseRecord(*vouched) : std::nullopt;
+    if (const std::optional<std::size_t> start = entries ? UnfinishedRun(*entries) : std::nullopt)
+      UndoUnfinished(folder, record, registered.empty() ? folder + kUninstallerName : registered, *vouched, *entries,
+                     *start);
+  }
+  product_ = {};
+  undidUnfinished_ = false;
+}
+
+void InstallRecorder::UndoUnfinished(const std::string& folder, const std::string& record,
+                                     const std::string& uninstaller, std::string_view bytes,
                                      const std::vector<RecordEntry>& entries, std::size_t start) {
   Log("record of a run that never ended: " + record + ", undoing that run first");
   undidUnfinished_ = true;
@@ -324,7 +355,8 @@ void InstallRecorder::UndoUnfinished(const std::string& folder, const std::strin
     Inner().Protect(record);
   } else {
     Inner().DeleteOneFile(record);
-    Inner().DeleteOneFile(folder + uninstallerName_);
+    Inner().DeleteOneFile(uninstaller);
+    for (const std::string& f : PlanRemoval(run).folders) Inner().RemoveFolder(f);
   }
   UndoRegistration(quiet_, run, log_);
 }

@@ -31,7 +31,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   void SetUninstallerWriter(UninstallerWriter writer) { writeUninstaller_ = std::move(writer); }
   void SetLog(RunLog* log) { log_ = log; }
 
-  void Start() override { recording_ = true; }
+  void Start(const std::string& id) override;
   bool Recording() const { return recording_; }
   bool Opened() const { return static_cast<bool>(file_); }
   // Opens the record in folder (made when missing), carrying on an earlier
@@ -68,12 +68,15 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   std::vector<RecordEntry> EarlierRecord(std::string& from, std::string& bytes, RecordSeal::Mark& read);
   // Takes back the run a record names as unfinished (its lines from
   // `start`), putting the record and registration back as they were.
-  void UndoUnfinished(const std::string& folder, const std::string& record, std::string_view bytes,
+  void UndoUnfinished(const std::string& folder, const std::string& record, const std::string& uninstaller,
+                      std::string_view bytes,
                       const std::vector<RecordEntry>& entries, std::size_t start);
   // The uninstaller's name here: the product's own from before, or a free one.
   std::string UninstallerName();
   // The uninstaller the registration names, if any.
   std::string RegisteredUninstaller();
+  // The record beside the uninstaller the registration names in a folder.
+  std::string RegisteredRecord(const std::string& folder, const std::string& registered) const;
   // How the registration is now, for an undo.
   std::vector<RecordEntry> RegistrationNow(std::uint32_t root);
   // A name beside a file to keep its previous content under.
@@ -116,6 +119,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   std::string earlier_;        // the earlier record carried on in place, as it was
   std::string movedRecord_, movedUninstaller_;  // an earlier place's, removed at the end
   unsigned asides_ = 0;
+  std::unique_ptr<ProductHold> hold_;
 };
 
 // What of a record's bytes (the file `record`) the registration

@@ -70,6 +70,13 @@ class FolderHold {
   virtual ~FolderHold() = default;
 };
 
+// Keeps other runs for one product (installations, uninstallers) from
+// going on at the same time while it lives.
+class ProductHold {
+ public:
+  virtual ~ProductHold() = default;
+};
+
 // Root key handle values, as the registry knows them.
 enum : std::uint32_t {
   kHKCR = 0x80000000u,
@@ -167,6 +174,9 @@ class Platform {
   // held, DeleteOneFile takes the files right in it by their names, one
   // look less each: the folder cannot have become a link since.
   virtual std::unique_ptr<FolderHold> HoldFolder(const std::string& folder) = 0;
+  // Claims the product (its id) for this run; null while another run,
+  // of any account, has claimed it.
+  virtual std::unique_ptr<ProductHold> HoldProduct(const std::string& id) = 0;
   // Moves a file on the same volume, a running program's own file included.
   virtual bool MoveOneFile(const std::string& from, const std::string& to) = 0;
   // Asks the system to delete a file or an empty folder at the next restart

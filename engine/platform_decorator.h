@@ -43,6 +43,7 @@ class PlatformDecorator : public Platform {
   bool DeleteOneFile(const std::string& path) override { return Inner().DeleteOneFile(path); }
   bool RemoveFolder(const std::string& path) override { return Inner().RemoveFolder(path); }
   std::unique_ptr<FolderHold> HoldFolder(const std::string& folder) override { return Inner().HoldFolder(folder); }
+  std::unique_ptr<ProductHold> HoldProduct(const std::string& id) override { return Inner().HoldProduct(id); }
   bool MoveOneFile(const std::string& from, const std::string& to) override { return Inner().MoveOneFile(from, to); }
   bool RemoveAtRestart(const std::string& path) override { return Inner().RemoveAtRestart(path); }
   std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override { return Inner().OpenAppend(path); }

@@ -181,8 +181,10 @@ void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& t
   // record there would be made in a folder named after the macro.
   if (!state_.visible && !forceHidden_ && !installDir_ && NamesInstallFolder(v.folder))
     throw EngineError("[UNINSTALL] keeps its record in %INSTALLDIR%, which a hidden run learns only from /D= or /S");
+  std::string id = v.id.empty() ? v.name : v.id;
+  ExpandMacros(folders_, id);
   uninstall_ = std::move(v);
-  keeper_->Start();
+  keeper_->Start(Trim(id));
 }
 
 void SetupEngine::OpenRecord() {

@@ -109,6 +109,15 @@ void Uninstaller::Run() {
     }
     Log("user: confirmed the uninstall");
   }
+  const std::unique_ptr<ProductHold> hold = platform_.HoldProduct(p.id);
+  if (!hold) {
+    // An installation of it still going: its record is not finished.
+    Log("error: another installation or uninstallation of " + p.id + " is going on");
+    report_.error = true;
+    state_.finished = true;
+    window_.Terminate();
+    return;
+  }
   window_.SetThinMax(kSteps);
   if (!unfinished_.empty()) {
     window_.SetStatusText(texts::kUndoing);

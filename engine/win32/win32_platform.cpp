@@ -557,6 +557,29 @@ bool Win32Platform::Protect(const std::string& path) {
   return wide && access::Protect(*wide);
 }
 
+namespace {
+
+class Win32ProductHold : public ProductHold {
+ public:
+  explicit Win32ProductHold(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
+
+ private:
+  UniqueHandle mutex_;
+};
+
+}  // namespace
+
+std::unique_ptr<ProductHold> Win32Platform::HoldProduct(const std::string& id) {
+  // One name for every session and letter case; an object name takes no
+  // backslash and no more than MAX_PATH characters.
+  std::wstring name = L"Global\\qvSetup-" + Utf8ToWide(FileNameKey(id));
+  std::replace(name.begin() + 7, name.end(), L'\\', L'/');
+  if (name.size() > MAX_PATH - 1) name.resize(MAX_PATH - 1);
+  UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, name.c_str()));
+  if (!mutex || ::GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
+  return std::make_unique<Win32ProductHold>(std::move(mutex));
+}
+
 bool Win32Platform::MoveOneFile(const std::string& from, const std::string& to) {
   const std::optional<std::wstring> source = WidePath(from);
   const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;

@@ -32,6 +32,7 @@ class Win32Platform : public Platform {
   bool DeleteOneFile(const std::string& path) override;
   bool RemoveFolder(const std::string& path) override;
   std::unique_ptr<FolderHold> HoldFolder(const std::string& folder) override;
+  std::unique_ptr<ProductHold> HoldProduct(const std::string& id) override;
   bool MoveOneFile(const std::string& from, const std::string& to) override;
   bool RemoveAtRestart(const std::string& path) override;
   std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override;

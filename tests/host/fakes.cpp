@@ -236,6 +236,17 @@ RegistryText FakePlatform::ReadRegistryText(std::uint32_t root, const std::strin
   return {RegistryText::Status::Text, text};
 }
 
+std::unique_ptr<ProductHold> FakePlatform::HoldProduct(const std::string& id) {
+  struct Hold : ProductHold {
+    Hold(std::set<std::string>& held, std::string key) : held_(held), key_(std::move(key)) { held_.insert(key_); }
+    ~Hold() override { held_.erase(key_); }
+    std::set<std::string>& held_;
+    std::string key_;
+  };
+  if (heldProducts.count(UpperCase(id))) return nullptr;
+  return std::make_unique<Hold>(heldProducts, UpperCase(id));
+}
+
 std::optional<StoredValue> FakePlatform::ReadStoredValue(std::uint32_t root, const std::string& subkey,
                                                          const std::string& name) {
   const auto it = registry.find({root, UpperCase(subkey), UpperCase(name)});

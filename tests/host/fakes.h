@@ -88,6 +88,8 @@ class FakePlatform : public Platform {
   std::string Today() override { return "20261208"; }
   bool Elevated() override { return elevated; }
   std::unique_ptr<FolderHold> HoldFolder(const std::string&) override { return nullptr; }
+  std::unique_ptr<ProductHold> HoldProduct(const std::string& id) override;
+  std::set<std::string> heldProducts;  // claimed by a run (upper case)
   bool OnlyOursCanChange(const std::string& path) override { return !foreignFiles.count(UpperCase(path)); }
   bool Protect(const std::string& path) override {
     protectedFiles.insert(UpperCase(path));

@@ -179,7 +179,10 @@ TEST(Uninstall, ARunEndedHalfwayLeavesTheMachineAsItWas) {
           const bool value = std::count(m.events.begin() + static_cast<std::ptrdiff_t>(from), m.events.end(),
                                         "reg Software\\Demo\\Deep\\Path") > 0;
           if (state.finished || !(inRegistry ? value : files)) return;
-          if (end == End::Killed) killed = m;
+          if (end == End::Killed) {
+            killed = m;
+            killed->heldProducts.clear();  // a killed run's claims go with it
+          }
           state.finished = true;
         });
         if (end == End::Quit) {

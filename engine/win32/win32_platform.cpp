@@ -174,36 +174,41 @@ bool FailAndRemove(const std::wstring& partial) {
 bool Win32Platform::CopyOneFile(const std::string& from, const std::string& to) {
   // A copy that fails halfway (disk full, read error) must not leave half a
   // file. A new file is removed again; an existing one is replaced only by a
-  // complete copy made under a temporary name beside it and put in place in
-  // one step, so the old file stays as it was. Attributes and times come
-  // from the system's copy either way.
+  // complete copy made beside it and put in place in one step, so the old
+  // file stays as it was. Attributes and times come from the system's copy
+  // either way.
   const std::optional<std::wstring> source = WidePath(from);
   const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
   if (!target) return false;
-  if (::GetFileAttributesW(target->c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (::CopyFileW(source->c_str(), target->c_str(), TRUE)) return true;
+  const auto copyTo = [&](const std::wstring& path) {
+    if (::CopyFileW(source->c_str(), path.c_str(), TRUE)) return true;
     const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CopyReplacing(from, to);
-    return FailAndRemove(*target);
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? false : FailAndRemove(path);
+  };
+  if (::GetFileAttributesW(target->c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (copyTo(*target)) return true;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
   }
-  return CopyReplacing(from, to);
+  return Replace(to, *target, copyTo);
 }
 
-bool Win32Platform::CopyReplacing(const std::string& from, const std::string& to) {
+bool Win32Platform::Replace(const std::string& to, const std::wstring& target,
+                            const std::function<bool(const std::wstring&)>& write) {
+  // A short name beside the target: the target's own name may already be as
+  // long as a name can be. One counter for every file this run writes.
   static unsigned serial = 0;
-  const std::optional<std::wstring> source = WidePath(from);
-  const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
-  if (!target) return false;
-  const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_";
+  const std::string stem = FolderPart(to) + "~qv" + std::to_string(::GetCurrentProcessId()) + "_";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::optional<std::wstring> temp = WidePath(stem + std::to_string(serial++));
+    const std::string name = stem + std::to_string(serial++);
+    const std::optional<std::wstring> temp = WidePath(name + ".tmp");
     if (!temp) return false;
-    if (!::CopyFileW(source->c_str(), temp->c_str(), TRUE)) {
+    if (!write(*temp)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
-      return FailAndRemove(*temp);
+      return false;
     }
-    if (!::MoveFileExW(temp->c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(*temp);
+    if (!::MoveFileExW(temp->c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(*temp);
     return true;
   }
   ::SetLastError(ERROR_FILE_EXISTS);
@@ -272,28 +277,15 @@ bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attribute
                                   const FileProducer& produce) {
   // The same rules as CopyOneFile: a new file is written in place and
   // removed again on failure; an existing one is replaced only by a complete
-  // file written beside it under a temporary name. Creating the file
-  // refuses an existing one, so there is no look beforehand.
+  // file written beside it. Creating the file refuses an existing one, so
+  // there is no look beforehand.
   const std::optional<std::wstring> target = WidePath(to);
   if (!target) return false;
   if (WriteNew(*target, attributes, modified, produce)) return true;
   const DWORD refused = ::GetLastError();
   if (refused != ERROR_FILE_EXISTS && refused != ERROR_ALREADY_EXISTS) return false;
-  static unsigned serial = 0;
-  const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_w";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::optional<std::wstring> temp = WidePath(stem + std::to_string(serial++));
-    if (!temp) return false;
-    if (!WriteNew(*temp, attributes, modified, produce)) {
-      const DWORD error = ::GetLastError();
-      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
-      return false;
-    }
-    if (!::MoveFileExW(temp->c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(*temp);
-    return true;
-  }
-  ::SetLastError(ERROR_FILE_EXISTS);
-  return false;
+  return Replace(to, *target,
+                 [&](const std::wstring& temp) { return WriteNew(temp, attributes, modified, produce); });
 }
 
 std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& prefix) {

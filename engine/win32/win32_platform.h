@@ -1,6 +1,7 @@
 // The engine's platform over the real Win32 API.
 #pragma once
 
+#include <functional>
 #include <set>
 
 #include "handles.h"
@@ -55,7 +56,11 @@ class Win32Platform : public Platform {
  private:
   // Deletes a file by its name, read-only or not.
   static bool DeleteByName(const std::wstring& path);
-  bool CopyReplacing(const std::string& from, const std::string& to);
+  // Puts a complete new file in the place of `to`: write makes it beside the
+  // target under a name it is given (failing with ERROR_FILE_EXISTS when the
+  // name is taken, removing what it made on any other failure).
+  bool Replace(const std::string& to, const std::wstring& target,
+               const std::function<bool(const std::wstring&)>& write);
   // Writes a new file that must not exist yet; removes it again on failure.
   bool WriteNew(const std::wstring& path, std::uint32_t attributes, std::uint64_t modified,
                 const FileProducer& produce);

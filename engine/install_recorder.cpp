@@ -138,7 +138,11 @@ bool InstallRecorder::RecordFile(const std::string& to, Write write) {
   if (!aside.empty() && !Inner().MoveOneFile(to, aside))
     Log("previous content not kept (error " + std::to_string(Inner().LastError().code) + "): " + to);
   const bool written = write();
-  const std::optional<FileStamp> stamp = written ? Inner().Stamp(to) : std::nullopt;
+  // A file in use is replaced at the restart: the new one's stamp is what
+  // will be there, and an undo removes it before it gets there.
+  const std::optional<std::string> waiting = written ? Inner().WaitingBeside(to) : std::nullopt;
+  if (waiting) Add({RecordEntry::Kind::Waiting, to, 0, *waiting, false, 0, 0, {}, 0, {}});
+  const std::optional<FileStamp> stamp = written ? Inner().Stamp(waiting ? *waiting : to) : std::nullopt;
   e.kind = stamp ? RecordEntry::Kind::File : RecordEntry::Kind::Unwritten;
   if (stamp) {
     e.size = stamp->size;

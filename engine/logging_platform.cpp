@@ -9,6 +9,7 @@ int ExitCodeOf(const RunReport& report, bool userQuit) {
   if (userQuit) return kExitUserQuit;
   if (!report.scriptFound) return kExitNoScript;
   if (report.failures > 0) return kExitEntryFailed;
+  if (report.restartNeeded) return kExitRestartNeeded;
   return kExitOk;
 }
 
@@ -59,9 +60,17 @@ std::unique_ptr<FindHandle> LoggingPlatform::FindFirst(const std::string& patter
   return found;
 }
 
+void LoggingPlatform::NoteWaiting(const std::string& to) {
+  if (const std::optional<std::string> waiting = inner_.WaitingBeside(to)) {
+    report_.restartNeeded = true;
+    Write("in use: " + to + ", replaced at the next restart by " + *waiting);
+  }
+}
+
 bool LoggingPlatform::CopyOneFile(const std::string& from, const std::string& to) {
   const bool ok = inner_.CopyOneFile(from, to);
   Write(ok ? "copied: " + from + " -> " + to : "not copied: " + from + " -> " + to + Failure());
+  if (ok) NoteWaiting(to);
   return ok;
 }
 
@@ -69,6 +78,7 @@ bool LoggingPlatform::WriteFileFrom(const std::string& to, std::uint32_t attribu
                                     const FileProducer& produce) {
   const bool ok = inner_.WriteFileFrom(to, attributes, modified, produce);
   Write(ok ? "written: " + to : "not written: " + to + Failure());
+  if (ok) NoteWaiting(to);
   return ok;
 }
 

@@ -39,6 +39,9 @@ enum : std::uint32_t { kErrorAccessDenied = 5 };
 enum : std::uint32_t { kErrorReachedThroughLink = 1920 };
 // A path longer than the system takes (ERROR_FILENAME_EXCED_RANGE).
 enum : std::uint32_t { kErrorPathTooLong = 206 };
+// A running program holds the file (ERROR_SHARING_VIOLATION), whichever
+// way the system refused it.
+enum : std::uint32_t { kErrorInUse = 32 };
 
 struct FindEntry {
   std::string name;
@@ -200,6 +203,10 @@ class Platform {
   // a write failing leaves LastError at kErrorDamagedData.
   virtual bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                              const FileProducer& produce) = 0;
+  // When the last CopyOneFile or WriteFileFrom to `path` found the old file held by a running program and,
+  // with administrator rights, left the complete new file waiting to take its place at the next restart:
+  // where the new file waits. None for any other file.
+  virtual std::optional<std::string> WaitingBeside(const std::string& path) = 0;
   // Makes a new folder under TempPath named prefix + an unguessable part,
   // which only the current user (and the system) may open; never one that
   // existed before. Gives its path with a trailing backslash.

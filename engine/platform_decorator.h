@@ -57,6 +57,7 @@ class PlatformDecorator : public Platform {
                      const FileProducer& produce) override {
     return Inner().WriteFileFrom(to, attributes, modified, produce);
   }
+  std::optional<std::string> WaitingBeside(const std::string& path) override { return Inner().WaitingBeside(path); }
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override {
     return Inner().MakePrivateFolder(prefix);
   }

@@ -158,7 +158,8 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
   if (uninstall_) keeper_->Complete();
   complete_ = true;
   state_.finished = true;
-  window_.SetStatusText(texts::kFinished);
+  if (restartNeeded_) Log("finished: a restart completes the installation");
+  window_.SetStatusText(restartNeeded_ ? texts::kFinishedRestart : texts::kFinished);
   window_.SetStatusRed();
   window_.SetButtonCaption(texts::kOk);
   if (!state_.visible) window_.Terminate();
@@ -304,7 +305,8 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     if (copy) {
       window_.SetStatusText(texts::kDecompressing + x.name + " ...");
       window_.UpdateStatus();
-      platform_.CopyOneFile(folder + x.name, destination + x.name);
+      const std::string to = destination + x.name;
+      if (platform_.CopyOneFile(folder + x.name, to) && platform_.WaitingBeside(to)) restartNeeded_ = true;
       window_.StepMain();
       window_.UpdateMain();
     }

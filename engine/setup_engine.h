@@ -83,6 +83,7 @@ class SetupEngine {
   std::optional<std::string> installDir_;
   RunLog* log_ = nullptr;
   bool scriptFound_ = true;
+  bool restartNeeded_ = false;  // a file in use waits for the next restart
   RecordKeeper* keeper_ = nullptr;
   std::optional<UninstallValues> uninstall_;
   bool recordOpen_ = false;

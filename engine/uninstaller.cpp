@@ -226,6 +226,11 @@ void Uninstaller::RemoveFiles() {
     if (platform_.DeleteOneFile(f.path)) {
       // A file a run stopped writing is ours whatever it holds.
       Log((f.cutShort ? "removed (its writing was cut short): " : "removed: ") + f.path);
+    } else if (platform_.LastError().code == kErrorInUse && platform_.Elevated() &&
+               platform_.RemoveAtRestart(f.path)) {
+      // A running program's file goes when the program can no longer hold it.
+      report_.restartNeeded = true;
+      Log("in use: " + f.path + ", removed at the next restart");
     } else {
       Failed("not removed: " + f.path);
       Retry(f.cutShort ? RecordEntry::Kind::FileStart : RecordEntry::Kind::File, f.path, 0, "", f.size, f.modified);

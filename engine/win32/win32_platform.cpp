@@ -2,10 +2,12 @@
 
 #include <windows.h>
 #include <ntsecapi.h>
+#include <restartmanager.h>
 
 #include <memory>
 
 #include "access.h"
+#include "dll_safety.h"
 #include "entries.h"
 #include "handles.h"
 #include "registry.h"
@@ -191,40 +193,132 @@ bool FailAndRemove(const std::wstring& partial) {
 bool Win32Platform::CopyOneFile(const std::string& from, const std::string& to) {
   // A copy that fails halfway (disk full, read error) must not leave half a
   // file. A new file is removed again; an existing one is replaced only by a
-  // complete copy made under a temporary name beside it and put in place in
-  // one step, so the old file stays as it was. Attributes and times come
-  // from the system's copy either way.
+  // complete copy made beside it and put in place in one step, so the old
+  // file stays as it was. Attributes and times come from the system's copy
+  // either way.
+  heldBy_.clear();
+  if (!waiting_.empty()) waiting_.erase(FileNameKey(to));
   const std::optional<std::wstring> source = WidePath(from);
   const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
   if (!target) return false;
-  if (::GetFileAttributesW(target->c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (::CopyFileW(source->c_str(), target->c_str(), TRUE)) return true;
+  const auto copyTo = [&](const std::wstring& path) {
+    if (::CopyFileW(source->c_str(), path.c_str(), TRUE)) return true;
     const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CopyReplacing(from, to);
-    return FailAndRemove(*target);
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? false : FailAndRemove(path);
+  };
+  if (::GetFileAttributesW(target->c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (copyTo(*target)) return true;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
   }
-  return CopyReplacing(from, to);
+  return Replace(to, *target, copyTo);
 }
 
-bool Win32Platform::CopyReplacing(const std::string& from, const std::string& to) {
+namespace {
+
+// Where a new file waits for the next restart to take its place.
+constexpr char kWaitingSuffix[] = ".replaces-at-restart";
+
+// The programs that hold a file, as the system's Restart Manager names them
+// (none where it cannot tell).
+std::string HoldersOf(const std::wstring& path) {
+  // Looked up, not imported: a DLL that is no known one would be looked for
+  // beside the program first.
+  using Start = DWORD(WINAPI*)(DWORD*, DWORD, WCHAR*);
+  using Register = DWORD(WINAPI*)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT, LPCWSTR*);
+  using List = DWORD(WINAPI*)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*);
+  using End = DWORD(WINAPI*)(DWORD);
+  const auto start = SystemFunction<Start>(L"rstrtmgr.dll", "RmStartSession");
+  const auto add = SystemFunction<Register>(L"rstrtmgr.dll", "RmRegisterResources");
+  const auto list = SystemFunction<List>(L"rstrtmgr.dll", "RmGetList");
+  const auto end = SystemFunction<End>(L"rstrtmgr.dll", "RmEndSession");
+  DWORD session = 0;
+  WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+  if (!start || !add || !list || !end || start(&session, 0, key) != ERROR_SUCCESS) return {};
+  std::string names;
+  LPCWSTR file = path.c_str();
+  UINT needed = 0, count = 0;
+  DWORD reasons = 0;
+  std::vector<RM_PROCESS_INFO> found;
+  if (add(session, 1, &file, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
+      list(session, &needed, &count, nullptr, &reasons) == ERROR_MORE_DATA && needed > 0) {
+    found.resize(needed);
+    count = needed;
+    if (list(session, &needed, &count, found.data(), &reasons) != ERROR_SUCCESS) count = 0;
+  }
+  end(session);
+  const DWORD error = ::GetLastError();
+  for (UINT i = 0; i < count && i < found.size(); ++i)
+    names += (names.empty() ? "" : ", ") + WideToUtf8(found[i].strAppName) + " (process " +
+             std::to_string(found[i].Process.dwProcessId) + ")";
+  ::SetLastError(error);
+  return names;
+}
+
+// A refusal that came from a running program holding the file. Windows
+// refuses to replace a running program's own file as access denied, and
+// Wine any file another program opened unshared.
+bool HeldElsewhere(const std::wstring& path, DWORD error) {
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+  if (error != ERROR_ACCESS_DENIED) return false;
+  // Asking only to delete, shared with everybody: only a holder refuses that.
+  const UniqueFile probe(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!probe) return ::GetLastError() == ERROR_SHARING_VIOLATION;
+  return !HoldersOf(path).empty();
+}
+
+}  // namespace
+
+bool Win32Platform::Replace(const std::string& to, const std::wstring& target,
+                            const std::function<bool(const std::wstring&)>& write) {
+  // A short name beside the target: the target's own name may already be as
+  // long as a name can be. One counter for every file this run writes.
   static unsigned serial = 0;
-  const std::optional<std::wstring> source = WidePath(from);
-  const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
-  if (!target) return false;
-  const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_";
+  const std::string stem = FolderPart(to) + "~qv" + std::to_string(::GetCurrentProcessId()) + "_";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::optional<std::wstring> temp = WidePath(stem + std::to_string(serial++));
+    const std::string name = stem + std::to_string(serial++);
+    const std::optional<std::wstring> temp = WidePath(name + ".tmp");
     if (!temp) return false;
-    if (!::CopyFileW(source->c_str(), temp->c_str(), TRUE)) {
+    if (!write(*temp)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
-      return FailAndRemove(*temp);
+      return false;
     }
-    if (!::MoveFileExW(temp->c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(*temp);
+    if (::MoveFileExW(temp->c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (!NoteIfHeld(target)) return FailAndRemove(*temp);
+    // Only an administrator may have the system put it in place at the
+    // next restart. Until then the new file waits under a name that says so.
+    const std::optional<std::wstring> waiting = WidePath(name + kWaitingSuffix);
+    const bool moved = waiting && Elevated() && ::MoveFileExW(temp->c_str(), waiting->c_str(), 0);
+    if (!moved || !::MoveFileExW(waiting->c_str(), target.c_str(),
+                                 MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
+      ::SetLastError(ERROR_SHARING_VIOLATION);
+      return FailAndRemove(moved ? *waiting : *temp);
+    }
+    waiting_[FileNameKey(to)] = name + kWaitingSuffix;
     return true;
   }
   ::SetLastError(ERROR_FILE_EXISTS);
   return false;
+}
+
+bool Win32Platform::NoteIfHeld(const std::wstring& path) {
+  const DWORD error = ::GetLastError();
+  if (!HeldElsewhere(path, error)) {
+    ::SetLastError(error);
+    return false;
+  }
+  heldBy_ = HoldersOf(path);
+  ::SetLastError(ERROR_SHARING_VIOLATION);
+  return true;
+}
+
+std::optional<std::string> Win32Platform::WaitingBeside(const std::string& path) {
+  if (waiting_.empty()) return std::nullopt;
+  const auto it = waiting_.find(FileNameKey(path));
+  if (it == waiting_.end()) return std::nullopt;
+  return it->second;
 }
 
 namespace {
@@ -289,28 +383,17 @@ bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attribute
                                   const FileProducer& produce) {
   // The same rules as CopyOneFile: a new file is written in place and
   // removed again on failure; an existing one is replaced only by a complete
-  // file written beside it under a temporary name. Creating the file
-  // refuses an existing one, so there is no look beforehand.
+  // file written beside it. Creating the file refuses an existing one, so
+  // there is no look beforehand.
+  heldBy_.clear();
+  if (!waiting_.empty()) waiting_.erase(FileNameKey(to));
   const std::optional<std::wstring> target = WidePath(to);
   if (!target) return false;
   if (WriteNew(*target, attributes, modified, produce)) return true;
   const DWORD refused = ::GetLastError();
   if (refused != ERROR_FILE_EXISTS && refused != ERROR_ALREADY_EXISTS) return false;
-  static unsigned serial = 0;
-  const std::string stem = to + ".~qv" + std::to_string(::GetCurrentProcessId()) + "_w";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::optional<std::wstring> temp = WidePath(stem + std::to_string(serial++));
-    if (!temp) return false;
-    if (!WriteNew(*temp, attributes, modified, produce)) {
-      const DWORD error = ::GetLastError();
-      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // somebody else's name
-      return false;
-    }
-    if (!::MoveFileExW(temp->c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING)) return FailAndRemove(*temp);
-    return true;
-  }
-  ::SetLastError(ERROR_FILE_EXISTS);
-  return false;
+  return Replace(to, *target,
+                 [&](const std::wstring& temp) { return WriteNew(temp, attributes, modified, produce); });
 }
 
 std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& prefix) {
@@ -485,6 +568,13 @@ bool Win32Platform::DeleteByName(const std::wstring& wide) {
 }
 
 bool Win32Platform::DeleteOneFile(const std::string& path) {
+  heldBy_.clear();
+  if (DeleteUnlinked(path)) return true;
+  if (const std::optional<std::wstring> wide = WidePath(path)) NoteIfHeld(*wide);
+  return false;
+}
+
+bool Win32Platform::DeleteUnlinked(const std::string& path) {
   const std::optional<std::wstring> checked = WidePath(path);
   if (!checked) return false;
   const std::wstring& wide = *checked;
@@ -543,7 +633,13 @@ bool Win32Platform::RemoveFolder(const std::string& path) {
   return ::RemoveDirectoryW(wide.c_str()) != 0;
 }
 
-bool Win32Platform::Elevated() { return access::Elevated(); }
+bool Win32Platform::Elevated() {
+  // A question: the error of the call before stays to be reported.
+  const DWORD error = ::GetLastError();
+  const bool elevated = access::Elevated();
+  ::SetLastError(error);
+  return elevated;
+}
 
 bool Win32Platform::OnlyOursCanChange(const std::string& path) {
   const std::optional<std::wstring> wide = WidePath(path);
@@ -694,6 +790,7 @@ Platform::Error Win32Platform::LastError() {
     ::LocalFree(text);
     while (!e.message.empty() && static_cast<unsigned char>(e.message.back()) <= ' ') e.message.pop_back();
   }
+  if (e.code == ERROR_SHARING_VIOLATION && !heldBy_.empty()) e.message += " Held by " + heldBy_ + ".";
   return e;
 }
 

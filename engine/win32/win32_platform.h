@@ -1,6 +1,8 @@
 // The engine's platform over the real Win32 API.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <set>
 
 #include "handles.h"
@@ -42,6 +44,7 @@ class Win32Platform : public Platform {
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
   bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                      const FileProducer& produce) override;
+  std::optional<std::string> WaitingBeside(const std::string& path) override;
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
   bool RemoveTree(const std::string& folder) override;
   bool Elevated() override;
@@ -60,12 +63,24 @@ class Win32Platform : public Platform {
  private:
   // Deletes a file by its name, read-only or not.
   static bool DeleteByName(const std::wstring& path);
-  bool CopyReplacing(const std::string& from, const std::string& to);
+  // DeleteOneFile without the look for a running program holding the file.
+  bool DeleteUnlinked(const std::string& path);
+  // Puts a complete new file in the place of `to`: write makes it beside the
+  // target under a name it is given (failing with ERROR_FILE_EXISTS when the
+  // name is taken, removing what it made on any other failure). A target a
+  // running program holds is replaced at the next restart, when elevated.
+  bool Replace(const std::string& to, const std::wstring& target,
+               const std::function<bool(const std::wstring&)>& write);
+  // After a call that failed: when a running program holds the file, the
+  // failure becomes ERROR_SHARING_VIOLATION and the holders are noted.
+  bool NoteIfHeld(const std::wstring& path);
   // Writes a new file that must not exist yet; removes it again on failure.
   bool WriteNew(const std::wstring& path, std::uint32_t attributes, std::uint64_t modified,
                 const FileProducer& produce);
 
   std::multiset<std::string> held_;  // folders held now, upper case with a backslash
+  std::map<std::string, std::string> waiting_;  // file (upper case) -> its new file, waiting for the restart
+  std::string heldBy_;  // the programs holding the file the last file call failed on, for LastError
 };
 
 // The run's log as a text file, written line by line as the run goes.

@@ -11,6 +11,7 @@ inline constexpr char kRegister[] = "Register...";
 inline constexpr char kExecute[] = "Execute command ...";
 inline constexpr char kUndoing[] = "Undo installation ...";
 inline constexpr char kFinished[] = "OK...完成安装";
+inline constexpr char kFinishedRestart[] = "OK...完成安装，重新启动后生效";
 inline constexpr char kOk[] = "确定";
 inline constexpr char kCancel[] = "取消";
 inline constexpr char kAbort[] = "终止";

@@ -195,6 +195,29 @@ TEST(Packed, InstallsExactlyAsTheFolderItWasPackedFrom) {
   }
 }
 
+TEST(Packed, AFileWithANameAsLongAsANameMayBeIsReplacedFromAFolderAndFromAPackedFile) {
+  // The new file is written beside the old one first, under a name that
+  // must fit as well.
+  const std::string name = std::string(243, 'n') + ".dll";
+  Package pkg("longname");
+  pkg.File("files\\" + name, "new");
+  pkg.Script("[INSTALL]\nA=files\\,?\n");
+  test::TempDir work("longrun");
+  const std::string packed = Seal(pkg, work / "ship\\setup.exe");
+  for (const std::string& program : {pkg.Exe(), packed}) {
+    SCOPED_TRACE(program);
+    const std::string args = " /S \"/D=" + work.Path() + "out\" \"/LOG=" + (work / "run.log") + "\"";
+    ASSERT_EQ(RunProgram("\"" + program + "\"" + args), 0);
+    test::WriteTextFile(work / "out\\" + name, "old");
+    EXPECT_EQ(RunProgram("\"" + program + "\"" + args), 0) << test::ReadTextFile(work / "run.log");
+    EXPECT_EQ(test::ReadTextFile(work / "out\\" + name), "new");
+    Outcome left;
+    ReadTree(work / "out\\", "", left);
+    EXPECT_EQ(left.files.size(), 1u) << ::testing::PrintToString(left);
+    test::RemoveTree(work / "out");
+  }
+}
+
 TEST(Packed, ACommandFromThePackageRunsFromAPrivateFolderGoneAfterTheRun) {
   Package pkg("privcmd");
   FillPackage(pkg);

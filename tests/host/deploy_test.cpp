@@ -4,6 +4,7 @@
 #include "fakes.h"
 #include "logging_platform.h"
 #include "setup_engine.h"
+#include "texts.h"
 
 namespace qv {
 namespace {
@@ -45,6 +46,9 @@ TEST(Options, ExitCodes) {
       {{true, 0, false}, false, kExitOk},         {{true, 2, false}, false, kExitEntryFailed},
       {{false, 0, false}, false, kExitNoScript},  {{false, 3, false}, false, kExitNoScript},
       {{true, 1, false}, true, kExitUserQuit},    {{true, 0, true}, true, kExitError},
+      // Done but for a restart: success, unless anything else is to be said.
+      {{true, 0, false, true}, false, kExitRestartNeeded}, {{true, 1, false, true}, false, kExitEntryFailed},
+      {{true, 0, false, true}, true, kExitUserQuit},       {{true, 0, true, true}, false, kExitError},
   };
   for (const auto& c : cases) EXPECT_EQ(ExitCodeOf(c.report, c.quit), c.code);
 }
@@ -117,6 +121,35 @@ TEST(Log, CommandLineFolderAndHiddenRun) {
   EXPECT_TRUE(run.window.Calls("pathBox").empty());  // no prompt
   EXPECT_EQ(run.folders.install, "E:\\Target");
   EXPECT_TRUE(run.log.Has("install folder for App from the command line: E:\\Target"));
+}
+
+TEST(Log, AFileInUseIsReplacedAtTheNextRestartOnlyWithAdministratorRights) {
+  for (const bool elevated : {true, false}) {
+    SCOPED_TRACE(elevated ? "elevated" : "not elevated");
+    test::FakePlatform fake;
+    fake.elevated = elevated;
+    fake.AddFile("C:\\App\\held.dll", "old");
+    fake.heldFiles.insert("C:\\APP\\HELD.DLL");
+    fake.AddFile("D:\\dist\\setup.ini", "[INSTALL]\nA=files\\,C:\\App\n");
+    fake.AddFile("D:\\dist\\files\\held.dll", "new");
+    fake.AddFile("D:\\dist\\files\\free.txt", "free");
+    Lines log;
+    RunReport report;
+    LoggingPlatform platform(fake, &log, report);
+    test::RecordingWindow window;
+    RunState state;
+    FolderValues folders;
+    SetupEngine engine(platform, window, state, folders, "D:\\dist\\setup.exe");
+    engine.SetLog(&log);
+    engine.Run({});
+    EXPECT_EQ(ExitCodeOf(report, state.userQuit), elevated ? kExitRestartNeeded : kExitEntryFailed);
+    EXPECT_EQ(log.Has("in use: C:\\App\\held.dll, replaced at the next restart by C:\\App\\"), elevated);
+    EXPECT_EQ(fake.Content("C:\\App\\held.dll"), "old");
+    EXPECT_EQ(fake.Content("C:\\App\\free.txt"), "free");
+    const std::vector<std::string> status = window.Calls("status OK");
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.back(), std::string("status ") + (elevated ? texts::kFinishedRestart : texts::kFinished));
+  }
 }
 
 TEST(Log, AMissingScriptIsReported) {

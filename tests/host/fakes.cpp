@@ -140,11 +140,31 @@ std::unique_ptr<FindHandle> FakePlatform::FindFirst(const std::string& pattern, 
 
 bool FakePlatform::CopyOneFile(const std::string& from, const std::string& to) {
   events.push_back("copy " + from + " > " + to);
+  waiting.erase(Key(to));
   if (failingCopies.count(Key(from)) || !IsFile(from) || !IsFolder(FolderPart(to)) || IsFolder(to))
     return false;
   const Node& src = nodes_.at(Key(from));
-  nodes_[Key(to)] = Node{to.substr(to.find_last_of('\\') + 1), src.attributes, src.content, src.modified};
+  const std::optional<std::string> at = PlaceFor(to);
+  if (!at) return false;
+  nodes_[Key(*at)] = Node{at->substr(at->find_last_of('\\') + 1), src.attributes, src.content, src.modified};
   return true;
+}
+
+std::optional<std::string> FakePlatform::PlaceFor(const std::string& to) {
+  if (!heldFiles.count(Key(to))) return to;
+  if (!elevated) {
+    lastError = {kErrorInUse, "The process cannot access the file because it is being used by another process."};
+    return std::nullopt;
+  }
+  const std::string beside = FolderPart(to) + "~waiting" + std::to_string(waiting.size() + 1);
+  events.push_back("at restart " + beside + " > " + to);
+  return waiting[Key(to)] = beside;
+}
+
+std::optional<std::string> FakePlatform::WaitingBeside(const std::string& path) {
+  const auto it = waiting.find(Key(path));
+  if (it == waiting.end()) return std::nullopt;
+  return it->second;
 }
 
 namespace {
@@ -172,6 +192,7 @@ class StringOutput : public FileOutput {
 bool FakePlatform::WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                                  const FileProducer& produce) {
   events.push_back("write " + to);
+  waiting.erase(Key(to));
   if (!IsFolder(FolderPart(to)) || IsFolder(to)) {
     lastError = {kErrorPathNotFound, "The system cannot find the path specified."};
     return false;
@@ -184,7 +205,9 @@ bool FakePlatform::WriteFileFrom(const std::string& to, std::uint32_t attributes
                                              : Error{kErrorDamagedData, "Data error (cyclic redundancy check)."};
     return false;
   }
-  nodes_[Key(to)] = Node{to.substr(to.find_last_of('\\') + 1), attributes, std::move(out.text), modified};
+  const std::optional<std::string> at = PlaceFor(to);
+  if (!at) return false;
+  nodes_[Key(*at)] = Node{at->substr(at->find_last_of('\\') + 1), attributes, std::move(out.text), modified};
   return true;
 }
 

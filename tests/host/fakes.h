@@ -106,6 +106,10 @@ class FakePlatform : public Platform {
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
   bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                      const FileProducer& produce) override;
+  // A held file written or copied over: elevated, the new file waits beside
+  // it (a file of its own) and is named here; else it fails in use.
+  std::optional<std::string> WaitingBeside(const std::string& path) override;
+  std::map<std::string, std::string> waiting;  // upper case -> the waiting file
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
   bool RemoveTree(const std::string& folder) override;
   std::set<std::string> privateFolders;  // as made, upper case
@@ -129,6 +133,8 @@ class FakePlatform : public Platform {
     std::uint64_t modified = 0;
   };
   static std::string Key(std::string path);
+  // Where a file written to `to` goes: none when a held file cannot be replaced.
+  std::optional<std::string> PlaceFor(const std::string& to);
   friend class FakeAppend;
   std::map<std::string, Node> nodes_;
 };

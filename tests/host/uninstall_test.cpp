@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "command_line.h"
 #include "errors.h"
 #include "fakes.h"
 #include "install_recorder.h"
@@ -124,6 +125,28 @@ TEST(Uninstall, TakesAwayWhatTheInstallationsAddedAndNothingElse) {
   EXPECT_EQ(after.files, expected.files);
   EXPECT_EQ(after.values, expected.values);
   EXPECT_EQ(after.keys, expected.keys);
+}
+
+TEST(Uninstall, AFileInUseGoesAtTheNextRestartWhenElevatedElseWaitsForAnotherRun) {
+  for (const bool elevated : {false, true}) {
+    SCOPED_TRACE(elevated ? "elevated" : "not elevated");
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    Install(m);
+    const std::string held = std::string(kFolder) + "\\a.txt";
+    m.heldFiles.insert(UpperCase(held));
+    m.elevated = elevated;
+    Uninstalled u;
+    Uninstall(m, u);
+    ASSERT_TRUE(u.loaded);
+    EXPECT_EQ(ExitCodeOf(u.report, false), elevated ? kExitRestartNeeded : kExitEntryFailed);
+    EXPECT_TRUE(m.IsFile(held));
+    EXPECT_FALSE(m.IsFile(std::string(kFolder) + "\\sub\\deep\\b.txt"));
+    EXPECT_EQ(std::count(m.restartRemovals.begin(), m.restartRemovals.end(), held), elevated ? 1 : 0);
+    // Left for a restart, nothing is left for another run: no record, no registration.
+    EXPECT_EQ(m.IsFile(std::string(kFolder) + "\\" + kRecordName), !elevated);
+    EXPECT_EQ(m.FindRegistryValue(kHKLM, std::string(kRegistrationKey) + "Demo", "UninstallString").value, !elevated);
+  }
 }
 
 TEST(Uninstall, InstallingAgainElsewhereMovesTheRecordWithEverythingItNames) {

@@ -72,10 +72,12 @@ void TForm1::RunJob(const std::function<void()>& job) {
   } catch (const std::exception& e) {
     errorEnded_ = true;
     Log(std::string("error: ") + e.what());
-    // A silent run tells its exit code and log only: a box would wait for
-    // a click nobody can make, and so would a hidden window.
-    if (!silent_) app_.ShowException(e);
-    if (silent_ || !state_.visible) app_.Terminate();
+    // A silent or hidden run tells its exit code and log only: a box would
+    // wait for a click nobody can make. An error before the script says
+    // Visible=0 finds the window's default, shown.
+    const bool hidden = silent_ || !state_.visible;
+    if (!hidden) app_.ShowException(e);
+    if (hidden) app_.Terminate();
   }
   running_ = false;
   if (blocking) ::ShutdownBlockReasonDestroy(Handle());

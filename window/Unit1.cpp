@@ -108,7 +108,10 @@ void TForm1::StopRun(const std::string& why) {
 
 void TForm1::CloseRequested() {
   // A question or the folder browser is already up and will be answered.
-  if (!::IsWindowEnabled(Handle())) return;
+  if (!::IsWindowEnabled(Handle())) {
+    Log("close request: waits for the person's answer");
+    return;
+  }
   if (silent_ || !state_.visible) {
     // Nobody can be asked: a hidden run quits between two files.
     if (Installing()) StopRun("close request: the run stops");

@@ -55,6 +55,7 @@ int TqvInfoDlg::ShowDialog() {
   CreateCloseButton(set.closeResult);
   FitToText(set.buttons[3].visible);
   FocusFirstButton(set);
+  ResultCode = skin::kIdNoAnswer;
   CloseOnlyByHand(form->Handle());
   form->ShowModal();
   ForgetControls();

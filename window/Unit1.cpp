@@ -349,14 +349,17 @@ void TForm1::OnClick_Button_sys(TObject* sender) {
   }
   const std::uint32_t question = skin::kMbYesNo | skin::kMbIconExclamation;
   const std::string asked = state_.quitQuestion.empty() ? std::string(texts::kQuitQuestion) : state_.quitQuestion;
-  if (InfoDlg().MsgBox(asked, texts::kWarning, question) == skin::kIdYes) {
+  const int answer = InfoDlg().MsgBox(asked, texts::kWarning, question);
+  if (answer == skin::kIdYes) {
     Log("user: quit before the end");
     state_.finished = true;
     state_.userQuit = true;
     CloseAndEnd();
-  } else {
+  } else if (answer != skin::kIdNoAnswer) {
     Log("user: chose to go on");
   }
+  // No answer: a quit message ended the question, and ProcessMessages
+  // stops the run.
 }
 
 void TForm1::OnClick_Min(TObject*) { ::ShowWindow(Handle(), SW_MINIMIZE); }

@@ -198,6 +198,8 @@ void TBrowseDirectoryDlg::ApplySelection() {
 
 void TBrowseDirectoryDlg::DoInitialized(HWND window) {
   window_ = window;
+  // Another program's close request is not the person cancelling.
+  CloseOnlyByHand(window);
   if (Center) {
     RECT r;
     ::GetWindowRect(window, &r);

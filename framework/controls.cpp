@@ -749,6 +749,44 @@ void TForm::SetClientSize(int width, int height) {
   SetBounds(left_, top_, r.right - r.left, r.bottom - r.top);
 }
 
+namespace {
+
+constexpr wchar_t kGuardedProc[] = L"qvSetup.CloseGuard";
+constexpr wchar_t kOwnClose[] = L"qvSetup.OwnClose";
+
+LRESULT CALLBACK CloseGuardProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+  const auto next = reinterpret_cast<WNDPROC>(::GetPropW(w, kGuardedProc));
+  switch (msg) {
+    case WM_SYSCOMMAND:
+      if ((wp & 0xFFF0) == SC_CLOSE) {
+        // The default handling sends WM_CLOSE from in here.
+        ::SetPropW(w, kOwnClose, reinterpret_cast<HANDLE>(1));
+        const LRESULT r = ::CallWindowProcW(next, w, msg, wp, lp);
+        if (::IsWindow(w)) ::RemovePropW(w, kOwnClose);
+        return r;
+      }
+      break;
+    case WM_CLOSE:
+      if (!::GetPropW(w, kOwnClose)) return 0;
+      break;
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(next));
+      ::RemovePropW(w, kGuardedProc);
+      ::RemovePropW(w, kOwnClose);
+      break;
+  }
+  return ::CallWindowProcW(next, w, msg, wp, lp);
+}
+
+}  // namespace
+
+void CloseOnlyByHand(HWND window) {
+  if (!window || ::GetPropW(window, kGuardedProc)) return;
+  const auto next = reinterpret_cast<HANDLE>(::GetWindowLongPtrW(window, GWLP_WNDPROC));
+  ::SetPropW(window, kGuardedProc, next);
+  ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CloseGuardProc));
+}
+
 int TForm::ShowModal() {
   TApplication& app = TApplication::Instance();
   HWND self = Handle();

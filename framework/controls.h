@@ -328,5 +328,11 @@ class TForm : public TWinControl {
   TWindowState windowState_ = TWindowState::wsNormal;
 };
 
+// A question only the person answers: taskkill and other programs post
+// WM_CLOSE to every window of ours, and such a close is dropped. The
+// person's own close (close box, Alt+F4, window menu) arrives as
+// WM_SYSCOMMAND SC_CLOSE and its WM_CLOSE passes. Lasts as long as the window.
+void CloseOnlyByHand(HWND window);
+
 
 }  // namespace qv

@@ -22,6 +22,8 @@ inline constexpr std::uint32_t kMbIconHand = 0x10, kMbIconQuestion = 0x20, kMbIc
 
 // The platform's answers, as the standard button sets give them.
 inline constexpr int kIdOk = 1, kIdCancel = 2, kIdAbort = 3, kIdRetry = 4, kIdIgnore = 5, kIdYes = 6, kIdNo = 7;
+// The dialog ended with no button pressed: the program was told to quit.
+inline constexpr int kIdNoAnswer = -1;
 
 inline constexpr int kDialogInitialWidth = 500;
 inline constexpr int kDialogInitialHeight = 250;

@@ -55,6 +55,8 @@ int TqvInfoDlg::ShowDialog() {
   CreateCloseButton(set.closeResult);
   FitToText(set.buttons[3].visible);
   FocusFirstButton(set);
+  ResultCode = skin::kIdNoAnswer;
+  CloseOnlyByHand(form->Handle());
   form->ShowModal();
   ForgetControls();
   form.reset();
@@ -71,6 +73,10 @@ std::unique_ptr<TForm> TqvInfoDlg::CreateDialogForm() {
   form->SetFont(font);
   form->SetColor(skin::kFaceColour);
   form->OnResize = [this](TObject*) { DialogResize(); };
+  // Alt+F4 answers as the close box does.
+  form->OnClose = [this](TObject*) {
+    if (CloseButton) ResultCode = CloseButton->Tag;
+  };
   form->SetCaption(Caption);  // not shown (no caption bar), but names the window
   return form;
 }

@@ -30,7 +30,8 @@ class TqvInfoDlg : public TObject {
   std::string Caption = texts::kDialogCaption;
   std::string Text;
 
-  // Shows the dialog modally; returns the pressed button's code.
+  // Shows the dialog modally; returns the pressed button's code, or
+  // skin::kIdNoAnswer when a quit message ended it first.
   int MsgBox(const std::string& text, const std::string& caption, std::uint32_t style);
 
   // The controls of the dialog while MsgBox runs (nullptr otherwise); tests

@@ -72,10 +72,12 @@ void TForm1::RunJob(const std::function<void()>& job) {
   } catch (const std::exception& e) {
     errorEnded_ = true;
     Log(std::string("error: ") + e.what());
-    // A silent run tells its exit code and log only: a box would wait for
-    // a click nobody can make, and so would a hidden window.
-    if (!silent_) app_.ShowException(e);
-    if (silent_ || !state_.visible) app_.Terminate();
+    // A silent or hidden run tells its exit code and log only: a box would
+    // wait for a click nobody can make. An error before the script says
+    // Visible=0 finds the window's default, shown.
+    const bool hidden = silent_ || !state_.visible;
+    if (!hidden) app_.ShowException(e);
+    if (hidden) app_.Terminate();
   }
   running_ = false;
   if (app_.Terminated()) Hide();
@@ -107,7 +109,10 @@ void TForm1::StopRun(const std::string& why) {
 
 void TForm1::CloseRequested() {
   // A question or the folder browser is already up and will be answered.
-  if (!::IsWindowEnabled(Handle())) return;
+  if (!::IsWindowEnabled(Handle())) {
+    Log("close request: waits for the person's answer");
+    return;
+  }
   if (silent_ || !state_.visible) {
     // Nobody can be asked: a hidden run quits between two files.
     if (Installing()) StopRun("close request: the run stops");
@@ -346,14 +351,17 @@ void TForm1::OnClick_Button_sys(TObject* sender) {
   }
   const std::uint32_t question = skin::kMbYesNo | skin::kMbIconExclamation;
   const std::string asked = state_.quitQuestion.empty() ? std::string(texts::kQuitQuestion) : state_.quitQuestion;
-  if (InfoDlg().MsgBox(asked, texts::kWarning, question) == skin::kIdYes) {
+  const int answer = InfoDlg().MsgBox(asked, texts::kWarning, question);
+  if (answer == skin::kIdYes) {
     Log("user: quit before the end");
     state_.finished = true;
     state_.userQuit = true;
     CloseAndEnd();
-  } else {
+  } else if (answer != skin::kIdNoAnswer) {
     Log("user: chose to go on");
   }
+  // No answer: a quit message ended the question, and ProcessMessages
+  // stops the run.
 }
 
 void TForm1::OnClick_Min(TObject*) { ::ShowWindow(Handle(), SW_MINIMIZE); }

@@ -2,6 +2,7 @@
 // and the session ending.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <functional>
 
@@ -121,6 +122,137 @@ TEST(Ending, CloseRequestsDoWhatTheCloseButtonDoes) {
     }
     if (c.silent) {
       EXPECT_NE(test::ReadTextFile(busy.Log()).find("close request: the run stops"), std::string::npos);
+    }
+  }
+}
+
+struct BrowserSearch {
+  unsigned long processId;
+  HWND found;
+};
+
+BOOL CALLBACK LookForBrowser(HWND w, LPARAM lp) {
+  auto* s = reinterpret_cast<BrowserSearch*>(lp);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(w, &pid);
+  wchar_t cls[16] = L"";
+  ::GetClassNameW(w, cls, 16);
+  if (pid == s->processId && ::IsWindowVisible(w) && std::wstring(cls) == L"#32770") s->found = w;
+  return s->found == nullptr;
+}
+
+// The shell's folder browser of a program, once it is up.
+HWND BrowserOf(unsigned long processId) {
+  BrowserSearch search{processId, nullptr};
+  ::EnumWindows(LookForBrowser, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// A control's text: GetWindowText gives only the creation text of another
+// program's control.
+std::wstring TextOf(HWND control) {
+  wchar_t text[MAX_PATH] = L"";
+  DWORD_PTR copied = 0;
+  ::SendMessageTimeoutW(control, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                        &copied);
+  return text;
+}
+
+TEST(Ending, OnlyThePersonAnswersAnOpenQuestion) {
+  enum class Open { Question, Browser };
+  // taskkill without /F posts WM_CLOSE to every window of the program.
+  enum class Request { Taskkill, QuitMessage, OwnClose };
+  struct Case {
+    const char* what;
+    Open open;
+    Request request;
+    bool quits;  // the run ends without another close
+    const char* logged;
+    const char* notLogged;
+  } cases[] = {
+      {"taskkill while asked to quit: the person's Yes ends the run", Open::Question, Request::Taskkill, true,
+       "close request: waits for the person's answer", "user: chose to go on"},
+      {"taskkill while browsing: the person's choice is taken", Open::Browser, Request::Taskkill, false,
+       "close request: waits for the person's answer", nullptr},
+      {"a quit message while asked to quit: the run stops, nobody chose", Open::Question, Request::QuitMessage, true,
+       "quit message: the run stops", "user: chose to go on"},
+      {"Alt+F4 on the question is the person's No", Open::Question, Request::OwnClose, false,
+       "user: chose to go on", nullptr},
+  };
+  char programFiles[MAX_PATH] = "";
+  ::GetEnvironmentVariableA("ProgramFiles", programFiles, MAX_PATH);
+  const std::string suggested = std::string(programFiles) + "\\qvEndingAsk";
+  test::RemoveTree(suggested);  // left by an interrupted run
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Package pkg("asked");
+    pkg.File("files\\a.txt", "a");
+    pkg.Script("[GUI]\nTiTle=Ending\n[INSTALL]\nqvEndingAsk=files\\,?\n");
+    const std::string log = pkg / "run.log";
+    RunningProgram program(pkg.CommandLine("\"/LOG=" + log + "\""));
+    ASSERT_TRUE(program.Started());
+    HWND form = nullptr, pathBox = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+      form = ::FindWindowW(nullptr, L"Ending");
+      pathBox = form ? ::FindWindowExW(form, nullptr, L"EDIT", nullptr) : nullptr;
+      return pathBox && ::IsWindowVisible(pathBox);
+    }));
+    const std::wstring suggestedText = TextOf(pathBox);
+    HWND open = nullptr, tree = nullptr;
+    auto question = [&] { return (open = ::FindWindowW(nullptr, kWarningTitle.c_str())) && ::IsWindowVisible(open); };
+    if (c.open == Open::Question) {
+      ::PostMessageW(form, WM_CLOSE, 0, 0);
+      ASSERT_TRUE(WaitFor(question)) << "no quit question";
+    } else {
+      // The browse button stands right of the path box.
+      RECT r;
+      ::GetWindowRect(pathBox, &r);
+      POINT at{r.right + 13, (r.top + r.bottom) / 2};
+      ::ScreenToClient(form, &at);
+      ::PostMessageW(form, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+      ::PostMessageW(form, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+      ASSERT_TRUE(WaitFor([&] { return (open = BrowserOf(program.Id())) != nullptr; })) << "no folder browser";
+      // The person starts at the top of the tree.
+      tree = ::FindWindowExW(open, nullptr, WC_TREEVIEWW, nullptr);
+      ::SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+    }
+    if (c.request == Request::Taskkill) {
+      RunningProgram taskkill("taskkill.exe /PID " + std::to_string(program.Id()));
+      ASSERT_TRUE(taskkill.WaitForExit(20000));
+      // Posted after the close requests, so handled after them: the person answers.
+      if (c.open == Open::Question) {
+        ::PostMessageW(Button(open, kYes), BM_CLICK, 0, 0);
+      } else {
+        // A dialog's WM_CLOSE posts its Cancel on: two rounds of the person's
+        // keys in the tree make sure that has come and gone.
+        auto selected = [&] { return ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0); };
+        for (int round = 0; round < 2; ++round) {
+          const LRESULT before = selected();
+          ::PostMessageW(tree, WM_KEYDOWN, VK_DOWN, 0);
+          ASSERT_TRUE(WaitFor([&] { return ::IsWindow(tree) && selected() != before; })) << "the browser was closed";
+        }
+        ::PostMessageW(::GetDlgItem(open, IDOK), BM_CLICK, 0, 0);
+        EXPECT_TRUE(WaitFor([&] { return TextOf(pathBox) != suggestedText; })) << "the choice was lost";
+      }
+    } else if (c.request == Request::QuitMessage) {
+      ::PostMessageW(open, WM_QUIT, 0, 0);
+    } else {
+      ::PostMessageW(open, WM_SYSCOMMAND, SC_CLOSE, 0);
+      EXPECT_TRUE(WaitFor([&] { return !::IsWindow(open); })) << "the person's own close did not answer";
+    }
+    if (!c.quits) {
+      // Still asking for a folder: quit it.
+      ::PostMessageW(form, WM_CLOSE, 0, 0);
+      ASSERT_TRUE(WaitFor(question)) << "no quit question";
+      ::PostMessageW(Button(open, kYes), BM_CLICK, 0, 0);
+    }
+    ASSERT_TRUE(program.WaitForExit(20000)) << "the run did not end";
+    EXPECT_EQ(program.ExitCode(), 1);
+    EXPECT_FALSE(test::IsFolder(suggested)) << "a refused installation made its folder";
+    const std::string text = test::ReadTextFile(log);
+    EXPECT_NE(text.find(c.logged), std::string::npos) << text;
+    if (c.notLogged) {
+      EXPECT_EQ(text.find(c.notLogged), std::string::npos) << text;
     }
   }
 }

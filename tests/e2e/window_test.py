@@ -98,8 +98,8 @@ class Package:
         """The Windows name of a path below the package."""
         return "Z:" + self.path(*rel).replace("/", "\\")
 
-    def start(self):
-        self.proc = subprocess.Popen(["wine", self.path("setup.exe")], stdin=subprocess.DEVNULL,
+    def start(self, *args):
+        self.proc = subprocess.Popen(["wine", self.path("setup.exe"), *args], stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return self
 
@@ -279,6 +279,30 @@ class SetupWindowTest(unittest.TestCase):
         self.assertEqual(pkg.proc.returncode, 0)
         self.assertFalse(seen, "a hidden run showed its window")
         self.assertEqual(len(os.listdir(pkg.path("out"))), 1500)
+
+    def test_hidden_runs_never_wait_on_a_box(self):
+        # An error after the script was read: the record has no folder.
+        ini = "[GUI]\nTiTle=HiddenError\n%s[INSTALL]\nA=files\\,out\n[UNINSTALL]\nName=x\n"
+        for hidden_by, gui, args in (("the script", "Visible=0\n", ()), ("/S", "", ("/S",))):
+            with self.subTest(hidden_by=hidden_by):
+                pkg = Package(ini % gui, {"files\\a.txt": "a"})
+                self.addCleanup(pkg.close)
+                pkg.start(*args, "/LOG=" + pkg.win("run.log"))
+
+                def box_or_end():
+                    if pkg.proc.poll() is not None:
+                        return "ended"
+                    shown = sh("xdotool", "search", "--onlyvisible", "--name", "^HiddenError$", check=False)
+                    return "box" if shown.strip() else None
+                ending = wait_for(box_or_end, 30)
+                if ending != "ended":
+                    pkg.close()  # or the next case would find its box
+                self.assertEqual(ending, "ended", "a hidden run waited on a box")
+                self.assertEqual(pkg.proc.returncode, 4)
+                with open(pkg.path("run.log"), encoding="latin-1") as f:
+                    log = f.read()
+                self.assertIn("error: [UNINSTALL] needs a Folder", log)
+                self.assertFalse(os.path.exists(pkg.path("out")))
 
 
 if __name__ == "__main__":

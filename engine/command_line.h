@@ -30,6 +30,7 @@ enum ExitCode : int {
   kExitBadCommandLine = 5,
   kExitPackageDamaged = 6,  // the package sealed into the program is damaged or cut short
   kExitRecordDamaged = 7,   // the uninstaller's record is missing or damaged
+  kExitRestartNeeded = 3010,
 };
 
 }  // namespace qv

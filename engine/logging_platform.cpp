@@ -9,6 +9,7 @@ int ExitCodeOf(const RunReport& report, bool userQuit) {
   if (userQuit) return kExitUserQuit;
   if (!report.scriptFound) return kExitNoScript;
   if (report.failures > 0) return kExitEntryFailed;
+  if (report.restartNeeded) return kExitRestartNeeded;
   return kExitOk;
 }
 

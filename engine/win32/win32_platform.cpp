@@ -688,6 +688,47 @@ bool Win32Platform::StartProgram(const std::string& commandLine, int showCode, c
   return true;
 }
 
+bool Win32Platform::StartWatcher(const std::string& commandLine) {
+  HANDLE self = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &self, SYNCHRONIZE,
+                         TRUE, 0))
+    return false;
+  const UniqueHandle handed(self);
+  // That one handle is inherited, none of the others an elevated run holds.
+  SIZE_T size = 0;
+  ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<unsigned char> list(size);
+  const auto attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
+  if (!::InitializeProcThreadAttributeList(attributes, 1, 0, &size)) return false;
+  struct ListEnd {
+    LPPROC_THREAD_ATTRIBUTE_LIST list;
+    ~ListEnd() { ::DeleteProcThreadAttributeList(list); }
+  } listEnd{attributes};
+  if (!::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &self, sizeof self, nullptr,
+                                   nullptr))
+    return false;
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+  startup.StartupInfo.wShowWindow = SW_HIDE;
+  startup.lpAttributeList = attributes;
+  // Named apart: no search for the program, wherever the command line
+  // leaves a blank.
+  const std::optional<std::wstring> program = WidePath(SplitProgram(commandLine).program);
+  std::wstring command =
+      Utf8ToWide(commandLine + " " + std::to_string(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(self))));
+  // Not in a folder it is to remove: a working folder is in use.
+  const std::wstring folder = Utf8ToWide(SystemFolder());
+  PROCESS_INFORMATION started{};
+  if (!program || !::CreateProcessW(program->c_str(), command.data(), nullptr, nullptr, TRUE,
+                                    EXTENDED_STARTUPINFO_PRESENT, nullptr, folder.empty() ? nullptr : folder.c_str(),
+                                    &startup.StartupInfo, &started))
+    return false;
+  ::CloseHandle(started.hThread);
+  ::CloseHandle(started.hProcess);
+  return true;
+}
+
 std::string Win32Platform::FromCodePage(unsigned codePage, std::string_view bytes) {
   if (bytes.empty()) return {};
   const int size = static_cast<int>(bytes.size());

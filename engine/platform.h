@@ -232,6 +232,11 @@ class Platform {
   // Starts a program without waiting for it to end; with a working folder
   // when one is given, else in the caller's.
   virtual bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) = 0;
+  // Starts a program that acts once this process has ended: it gets a
+  // handle to this process, which it may wait on, and that handle's number
+  // as the last word of its command line; nothing else of ours. It starts
+  // hidden, in the system folder.
+  virtual bool StartWatcher(const std::string& commandLine) = 0;
   // ANSI bytes of a code page (0: the system's ANSI code page) in UTF-8.
   virtual std::string FromCodePage(unsigned codePage, std::string_view bytes) = 0;
   virtual void Pause(unsigned milliseconds) = 0;

@@ -68,6 +68,7 @@ class PlatformDecorator : public Platform {
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override {
     return Inner().StartProgram(commandLine, showCode, workingFolder);
   }
+  bool StartWatcher(const std::string& commandLine) override { return Inner().StartWatcher(commandLine); }
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
     return inner_.FromCodePage(codePage, bytes);
   }

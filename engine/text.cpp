@@ -93,8 +93,10 @@ std::optional<std::int32_t> ParseInt32(std::string_view t) {
 
 bool IsDrivePath(std::string_view path) { return path.size() >= 2 && path[1] == ':'; }
 
+bool IsFullPath(std::string_view path) { return IsDrivePath(path) || path.rfind("\\\\", 0) == 0; }
+
 std::string ResolvePath(std::string_view programFolder, std::string_view path) {
-  if (IsDrivePath(path)) return std::string(path);
+  if (IsFullPath(path)) return std::string(path);
   std::string r(programFolder);
   r += path;
   return r;

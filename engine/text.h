@@ -46,9 +46,11 @@ HexValue HexToInt(std::string_view text);
 // no integer.
 std::optional<std::int32_t> ParseInt32(std::string_view text);
 
-// A path is taken as it stands when its second byte is a colon; any other
-// path is relative to the program folder (which ends in a backslash).
+// A path is taken as it stands when its second byte is a colon or when it
+// starts with two backslashes (a share, or a \\?\ path); any other path is
+// relative to the program folder (which ends in a backslash).
 bool IsDrivePath(std::string_view path);
+bool IsFullPath(std::string_view path);
 std::string ResolvePath(std::string_view programFolder, std::string_view path);
 
 // Everything up to and including the last backslash or colon.

@@ -340,11 +340,48 @@ void Uninstaller::RemoveOwnFiles() {
     Log("moved out of its folder: " + programFile_ + " -> " + moved);
     platform_.RemoveAtRestart(moved);
     platform_.RemoveAtRestart(aside->substr(0, aside->size() - 1));
-  } else {
-    Log("left until the next restart: " + programFile_);
-    platform_.RemoveAtRestart(programFile_);
-    if (aside) platform_.RemoveTree(*aside);
+    return;
   }
+  // The folders that stay only because the file is still in them.
+  std::vector<std::string> holding;
+  for (const std::string& f : plan_.folders)
+    if (FileNameKey(programFile_).rfind(FileNameKey(f) + "\\", 0) == 0) holding.push_back(f);
+  // No move across volumes: a copy of the program, in the private folder,
+  // removes the file and those folders once this run has ended.
+  std::string sweep = "\"" + moved + "\" " + kSweepSwitch + " \"" + programFile_ + "\"";
+  for (const std::string& f : holding) sweep += " \"" + f + "\"";
+  if (aside && platform_.CopyOneFile(programFile_, moved) && platform_.StartWatcher(sweep)) {
+    Log("left to the uninstaller's copy " + moved + ", which removes it once this run has ended: " + programFile_);
+    platform_.RemoveAtRestart(moved);
+    platform_.RemoveAtRestart(aside->substr(0, aside->size() - 1));
+    return;
+  }
+  const Platform::Error why = platform_.LastError();
+  if (aside) platform_.RemoveTree(*aside);
+  bool queued = platform_.RemoveAtRestart(programFile_);
+  for (const std::string& f : holding) queued = platform_.RemoveAtRestart(f) && queued;
+  if (queued) {
+    report_.restartNeeded = true;
+    Log("removed at the next restart: " + programFile_ + " (error " + std::to_string(why.code) + ": " + why.message +
+        ")");
+  } else {
+    Failed("not removed: " + programFile_);
+  }
+}
+
+void SweepAfter(Platform& platform, const std::string& file, const std::vector<std::string>& folders) {
+  // The system may hold an ended program's file for a moment more.
+  bool gone = false;
+  for (int attempt = 0; attempt < 50 && !gone; ++attempt) {
+    gone = platform.DeleteOneFile(file) || platform.LastError().code == kErrorFileNotFound;
+    if (!gone) platform.Pause(100);
+  }
+  if (!gone) platform.RemoveAtRestart(file);
+  std::vector<std::string> deepestFirst = folders;
+  std::sort(deepestFirst.begin(), deepestFirst.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& f : deepestFirst)
+    if (!platform.RemoveFolder(f) && !gone) platform.RemoveAtRestart(f);
 }
 
 void Uninstaller::RemoveFolders() {

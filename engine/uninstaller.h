@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "install_record.h"
 #include "logging_platform.h"
@@ -13,6 +14,18 @@
 #include "setup_window.h"
 
 namespace qv {
+
+// Makes an uninstaller's copy of itself the sweeper, on its command line:
+// the switch, the uninstaller's file, the folders to remove where empty,
+// and the number of a handle to the uninstaller's process. Never shown.
+inline constexpr char kSweepSwitch[] = "/qvSweep";
+// How long the sweeper waits for the uninstaller to end.
+constexpr unsigned kSweepWaitMs = 60 * 60 * 1000;
+
+// The sweeper's work once the uninstaller has ended: deletes its file and
+// then the folders, each where empty, never through a link. What cannot go
+// now is left to the next restart where the run may ask for that.
+void SweepAfter(Platform& platform, const std::string& file, const std::vector<std::string>& folders);
 
 class Uninstaller {
  public:

@@ -54,6 +54,7 @@ class Program {
   int Main() {
     std::vector<std::string> args = qv::SplitCommandLine(qv::WideToUtf8(::GetCommandLineW()));
     if (!args.empty()) args.erase(args.begin());
+    if (!args.empty() && args[0] == qv::kSweepSwitch) return Sweep(args);
     options_ = qv::ParseOptions(args);
     app_.Silent = options_.silent;
 
@@ -210,6 +211,21 @@ class Program {
     form->RunJob([&] { uninstaller.Run(); });
     app_.Run();
     return Finish(*form);
+  }
+
+  // An uninstaller's copy of itself, started from a private folder when the
+  // uninstaller could not move its own file away: once the uninstaller has
+  // ended, its file goes, and the folders that stayed for it.
+  int Sweep(const std::vector<std::string>& args) {
+    if (args.size() < 3 || !OpenPackage(qv::ProgramFileName()) || !IsUninstaller()) return qv::kExitBadCommandLine;
+    const std::optional<std::int32_t> number = qv::ParseInt32(args.back());
+    if (!number || *number <= 0) return qv::kExitBadCommandLine;
+    const qv::UniqueHandle uninstaller(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(*number)));
+    // Not for ever: a shown uninstaller waits for its last click. Whatever
+    // is still held then is left to the next restart.
+    ::WaitForSingleObject(uninstaller.Get(), qv::kSweepWaitMs);
+    qv::SweepAfter(system_, args[1], {args.begin() + 2, args.end() - 1});
+    return qv::kExitOk;
   }
 
   // The uninstaller: the setup program as it was before anything was

@@ -747,23 +747,121 @@ std::string Win32Platform::ResolveProgram(const std::string& commandLine) {
   return commandLine;
 }
 
+namespace {
+
+// A path without the \\?\ prefix, where it has one.
+std::wstring WithoutPrefix(const std::wstring& path) {
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + path.substr(7);
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
+
+// The short (8.3) form of an existing path, where its volume keeps short
+// names; else the path as it is.
+std::wstring ShortForm(const std::wstring& path) {
+  std::wstring shorter(::GetShortPathNameW(path.c_str(), nullptr, 0), L'\0');
+  if (shorter.empty()) return path;
+  const DWORD n = ::GetShortPathNameW(path.c_str(), shorter.data(), static_cast<DWORD>(shorter.size()));
+  if (n == 0 || n >= shorter.size()) return path;
+  shorter.resize(n);
+  return shorter;
+}
+
+// The program of a command line whose name the system would not read from
+// it: the command line yields at most MAX_PATH units of it. Named apart, it
+// may be longer in the \\?\ form, which Windows takes; Wine takes only a
+// short name there, so the short form where the volume keeps one. Empty for
+// a name that fits.
+std::optional<std::wstring> ProgramApart(const std::string& program) {
+  if (Utf8ToWide(program).size() < MAX_PATH) return std::wstring();
+  std::optional<std::wstring> wide = WidePath(program);
+  if (!wide) return std::nullopt;
+  // The command line's own rule: a name without an extension is a program
+  // with .exe.
+  const std::size_t name = wide->find_last_of(L'\\') + 1;
+  if (::GetFileAttributesW(wide->c_str()) == INVALID_FILE_ATTRIBUTES && wide->find(L'.', name) == std::wstring::npos)
+    *wide += L".exe";
+  return ShortForm(*wide);
+}
+
+// A process starts in a folder of at most MAX_PATH - 2 units, and never in
+// a \\?\ one: a longer folder is given by its short form.
+std::optional<std::wstring> FolderToStartIn(const std::string& folder) {
+  std::wstring wide = Utf8ToWide(folder);
+  if (wide.size() < MAX_PATH - 1 && wide.rfind(L"\\\\?\\", 0) != 0) return wide;
+  const std::optional<std::wstring> full = WidePath(folder);
+  if (!full) return std::nullopt;
+  wide = WithoutPrefix(ShortForm(*full));
+  if (wide.size() < MAX_PATH - 1) return wide;
+  ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return std::nullopt;
+}
+
+}  // namespace
+
 bool Win32Platform::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
   // As the classic launcher does: the show code goes to the program's first
   // window, and the call returns once the program waits for input, or after
   // half a minute.
-  std::wstring command = Utf8ToWide(ResolveProgram(commandLine));
+  const std::string resolved = ResolveProgram(commandLine);
+  std::wstring command = Utf8ToWide(resolved);
+  // The command line itself stays as written: the program reads its own
+  // name from it.
+  const std::optional<std::wstring> program = ProgramApart(SplitProgram(resolved).program);
+  const std::optional<std::wstring> folder =
+      workingFolder.empty() ? std::optional<std::wstring>(std::wstring()) : FolderToStartIn(workingFolder);
+  if (!program || !folder) return false;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showCode);
   PROCESS_INFORMATION started{};
-  // A working folder is never a \\?\ path: the system takes none.
-  const std::wstring folder = Utf8ToWide(workingFolder);
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &started))
+  if (!::CreateProcessW(program->empty() ? nullptr : program->c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, folder->empty() ? nullptr : folder->c_str(), &startup, &started))
     return false;
   const UniqueHandle process(started.hProcess), thread(started.hThread);
   ::WaitForInputIdle(process.Get(), 30000);
+  return true;
+}
+
+bool Win32Platform::StartWatcher(const std::string& commandLine) {
+  HANDLE self = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &self, SYNCHRONIZE,
+                         TRUE, 0))
+    return false;
+  const UniqueHandle handed(self);
+  // That one handle is inherited, none of the others an elevated run holds.
+  SIZE_T size = 0;
+  ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<unsigned char> list(size);
+  const auto attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
+  if (!::InitializeProcThreadAttributeList(attributes, 1, 0, &size)) return false;
+  struct ListEnd {
+    LPPROC_THREAD_ATTRIBUTE_LIST list;
+    ~ListEnd() { ::DeleteProcThreadAttributeList(list); }
+  } listEnd{attributes};
+  if (!::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &self, sizeof self, nullptr,
+                                   nullptr))
+    return false;
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+  startup.StartupInfo.wShowWindow = SW_HIDE;
+  startup.lpAttributeList = attributes;
+  // Named apart: no search for the program, wherever the command line
+  // leaves a blank.
+  const std::optional<std::wstring> program = WidePath(SplitProgram(commandLine).program);
+  std::wstring command =
+      Utf8ToWide(commandLine + " " + std::to_string(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(self))));
+  // Not in a folder it is to remove: a working folder is in use.
+  const std::wstring folder = Utf8ToWide(SystemFolder());
+  PROCESS_INFORMATION started{};
+  if (!program || !::CreateProcessW(program->c_str(), command.data(), nullptr, nullptr, TRUE,
+                                    EXTENDED_STARTUPINFO_PRESENT, nullptr, folder.empty() ? nullptr : folder.c_str(),
+                                    &startup.StartupInfo, &started))
+    return false;
+  ::CloseHandle(started.hThread);
+  ::CloseHandle(started.hProcess);
   return true;
 }
 

@@ -51,6 +51,7 @@ class Win32Platform : public Platform {
   bool OnlyOursCanChange(const std::string& path) override;
   bool Protect(const std::string& path) override;
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
+  bool StartWatcher(const std::string& commandLine) override;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override;
   void Pause(unsigned milliseconds) override;
   std::string Today() override;

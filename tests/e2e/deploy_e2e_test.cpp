@@ -56,6 +56,17 @@ TEST(Deploy, FolderOptionAnswersEveryPrompt) {
   EXPECT_EQ(program.ExitCode(), 0);
 }
 
+TEST(Deploy, AFolderOptionInItsLongFormIsTakenAsItStands) {
+  // Two backslashes begin a full path, a share's or this one: never one
+  // beside the program.
+  Package pkg("longform");
+  pkg.File("files\\a.txt", "a");
+  pkg.Script("[GUI]\nVisible=0\n[INSTALL]\nApp=files\\,?\nMore=files\\a.txt,%INSTALLDIR%\\sub\n");
+  ASSERT_EQ(pkg.Run("\"/D=\\\\?\\" + pkg.Dir() + "chosen\""), 0);
+  EXPECT_TRUE(test::IsFile(pkg / "chosen\\a.txt"));
+  EXPECT_TRUE(test::IsFile(pkg / "chosen\\sub\\a.txt"));
+}
+
 TEST(Deploy, ExitCodesFromRealCauses) {
   struct Case {
     const char* what;

@@ -149,6 +149,22 @@ TEST(Unicode, TreesDeeperThanTheClassicLimitInstallWhole) {
   }
 }
 
+TEST(Unicode, AProgramInstalledDeeperThanTheClassicLimitStarts) {
+  Package pkg("deepcmd");
+  pkg.AddRecorder("rec\\recorder.exe");
+  std::string deep = "out";
+  for (char c = 'a'; c < 'f'; ++c) deep += "\\" + std::string(55, c);
+  const std::string program = pkg / deep + "\\recorder.exe";
+  ASSERT_GT(program.size(), 300u);
+  const std::string marker = pkg.Dir() + "started";
+  pkg.Script(std::string(kHidden) + "[INSTALL]\n1=rec\\," + deep + "\n[COMMAND]\n1=\"" + program + "\" " + marker + "\n");
+  ASSERT_EQ(pkg.Run(), 0);
+  const std::string text = WaitForFile(marker);
+  ASSERT_FALSE(text.empty()) << "never started";
+  // Its command line is the script's, its own long name first.
+  EXPECT_NE(text.find("cmd=\"" + program + "\" " + marker + "\n"), std::string::npos) << text;
+}
+
 TEST(Unicode, AFolderLongerThanTheSystemTakesIsAFailedEntryThatSaysSo) {
   // The program deep enough that a folder its command line names lies
   // beyond 32,767 units: none of it may be made, neither its parents nor a

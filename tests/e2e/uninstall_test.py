@@ -10,6 +10,7 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 import zlib
@@ -462,6 +463,41 @@ class AllOrNothingTest(unittest.TestCase):
         self.assertIn("undoing that run first", self.close_in_registry(two, "next.log"))
         self.assertSame(earlier, self.snapshot())
 
+
+
+class OtherVolumeTest(unittest.TestCase):
+    """An installation on another file system than %TEMP%'s, where the
+    uninstaller cannot move its own running file away."""
+
+    def test_an_uninstaller_on_another_volume_goes_with_its_folder(self):
+        volume = tempfile.mkdtemp(prefix="qv_volume_", dir="/dev/shm")
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", volume]))
+        # Wine refuses a rename only across real file systems.
+        self.assertNotEqual(os.stat(volume).st_dev, os.stat(DRIVE_C).st_dev)
+        devices = os.path.join(PREFIX, "dosdevices")
+        letter = next(x for x in "qrstuvwxy" if not os.path.lexists(os.path.join(devices, x + ":")))
+        os.symlink(volume, os.path.join(devices, letter + ":"))
+        self.addCleanup(lambda: os.remove(os.path.join(devices, letter + ":")))
+        temp = temp_folder()
+        before = set(os.listdir(temp))
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", *(os.path.join(temp, p) for p in set(os.listdir(temp)) - before
+                                                               if p.startswith("qvSetup-"))]))
+        name = "qvOtherVolume"
+        self.addCleanup(lambda: run(["reg", "delete", REGISTRATION + name, "/f"]))
+        pkg = w.Package("[INSTALL]\n%s=app\\,?\n[UNINSTALL]\nName=%s\n" % (name, name),
+                        {"app\\a.txt": "a", "app\\sub\\b.txt": "b"})
+        self.addCleanup(pkg.close)
+        folder = letter.upper() + ":\\Apps\\" + name
+        self.assertEqual(run([pkg.path("setup.exe"), "/S", "/D=" + folder]), 0)
+        self.assertTrue(os.path.exists(os.path.join(volume, "Apps", name, "uninstall.exe")))
+
+        code = run([folder + "\\uninstall.exe", "/S", "/LOG=" + pkg.win("uninstall.log")])
+        with open(pkg.path("uninstall.log"), encoding="utf-8-sig") as f:
+            log = f.read()
+        self.assertEqual(code, 0, log)
+        # Everything the installation made goes, its folders and the
+        # uninstaller too, once the uninstaller has ended.
+        self.assertTrue(w.wait_for(lambda: not os.listdir(volume), 20), files_of(volume))
 
 if __name__ == "__main__":
     w.EXE = sys.argv.pop(1)

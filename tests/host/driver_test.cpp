@@ -53,7 +53,7 @@ TEST(Driver, ScriptLocation) {
       {"D:\\dist\\setup.exe", {"a.ini"}, "D:\\dist\\a.ini"},
       {"D:\\dist\\setup.exe", {"sub\\a.ini", "ignored"}, "D:\\dist\\sub\\a.ini"},
       {"D:\\dist\\setup.exe", {"C:\\x\\a.ini"}, "C:\\x\\a.ini"},
-      {"D:\\dist\\setup.exe", {"\\\\srv\\share\\a.ini"}, "D:\\dist\\\\\\srv\\share\\a.ini"},
+      {"D:\\dist\\setup.exe", {"\\\\srv\\share\\a.ini"}, "\\\\srv\\share\\a.ini"},
   };
   for (const auto& c : cases) EXPECT_EQ(ScriptFileName(c.program, c.args), c.script) << c.program;
 }

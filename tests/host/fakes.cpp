@@ -349,6 +349,7 @@ bool FakePlatform::RemoveFolder(const std::string& path) {
 
 bool FakePlatform::MoveOneFile(const std::string& from, const std::string& to) {
   events.push_back("move " + from + " > " + to);
+  if (otherVolume) return false;
   if (!IsFile(from) || nodes_.count(Key(to)) || !IsFolder(FolderPart(to))) return false;
   Node n = nodes_.at(Key(from));
   n.name = to.substr(to.find_last_of('\\') + 1);

@@ -81,9 +81,11 @@ class FakePlatform : public Platform {
   bool RemoveFolder(const std::string& path) override;
   bool MoveOneFile(const std::string& from, const std::string& to) override;
   bool RemoveAtRestart(const std::string& path) override {
+    if (!elevated) return false;
     restartRemovals.push_back(path);
     return true;
   }
+  bool otherVolume = false;  // no file moves to another folder
   std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override;
   std::string Today() override { return "20261208"; }
   bool Elevated() override { return elevated; }
@@ -114,6 +116,12 @@ class FakePlatform : public Platform {
   bool RemoveTree(const std::string& folder) override;
   std::set<std::string> privateFolders;  // as made, upper case
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
+  bool StartWatcher(const std::string& commandLine) override {
+    watchers.push_back(commandLine);
+    return watcherStarts;
+  }
+  std::vector<std::string> watchers;
+  bool watcherStarts = true;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
     return decode ? decode(codePage, bytes) : std::string(bytes);
   }

@@ -110,7 +110,8 @@ TEST(Text, RelativePathRule) {
       {"a.ini", "D:\\dist\\a.ini"},
       {"sub\\a.ini", "D:\\dist\\sub\\a.ini"},
       {"\\a.ini", "D:\\dist\\\\a.ini"},
-      {"\\\\server\\share\\a.ini", "D:\\dist\\\\\\server\\share\\a.ini"},
+      {"\\\\server\\share\\a.ini", "\\\\server\\share\\a.ini"},
+      {"\\\\?\\C:\\x\\a.ini", "\\\\?\\C:\\x\\a.ini"},
       {"?", "D:\\dist\\?"},
   };
   for (const auto& c : cases) EXPECT_EQ(ResolvePath(prog, c.path), c.resolved) << c.path;

@@ -149,6 +149,54 @@ TEST(Uninstall, AFileInUseGoesAtTheNextRestartWhenElevatedElseWaitsForAnotherRun
   }
 }
 
+TEST(Uninstall, AnUninstallerThatCannotMoveItselfAwayGoesAfterItHasEnded) {
+  const struct {
+    bool watcherStarts, elevated;
+    int exitCode;
+    std::vector<std::string> atRestart;  // beside the watcher's own folder
+  } cases[] = {
+      {true, true, kExitOk, {}},
+      {false, true, kExitRestartNeeded, {kUninstaller, kFolder}},
+      {false, false, kExitEntryFailed, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "watcher " << c.watcherStarts << ", elevated " << c.elevated);
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    Install(m);
+    m.otherVolume = true;
+    m.watcherStarts = c.watcherStarts;
+    m.elevated = c.elevated;
+    Uninstalled u;
+    Uninstall(m, u);
+    ASSERT_TRUE(u.loaded);
+    EXPECT_EQ(ExitCodeOf(u.report, false), c.exitCode);
+    EXPECT_TRUE(m.IsFile(kUninstaller));
+    EXPECT_TRUE(m.IsFolder(kFolder));
+    ASSERT_EQ(m.watchers.size(), 1u);
+    if (!c.watcherStarts) {
+      EXPECT_EQ(m.restartRemovals, c.atRestart);
+      EXPECT_TRUE(m.privateFolders.empty() || !m.IsFolder(*m.privateFolders.begin()));
+      continue;
+    }
+    // The watcher is the uninstaller's copy, in a private folder that goes
+    // at the next restart; once the uninstaller has ended it takes the file
+    // and the folder that stayed for it.
+    ASSERT_EQ(m.privateFolders.size(), 1u);
+    const std::vector<std::string> args = SplitCommandLine(m.watchers[0] + " 1234");
+    ASSERT_EQ(args.size(), 5u);
+    EXPECT_EQ(UpperCase(args[0]), *m.privateFolders.begin() + "\\UNINSTALL.EXE");
+    EXPECT_EQ(m.Content(args[0]), "MZ setup");
+    EXPECT_EQ(args[1], kSweepSwitch);
+    const std::string aside = FolderPart(args[0]);
+    EXPECT_EQ(m.restartRemovals, (std::vector<std::string>{args[0], aside.substr(0, aside.size() - 1)}));
+    SweepAfter(m, args[2], {args.begin() + 3, args.end() - 1});
+    EXPECT_FALSE(m.IsFile(kUninstaller));
+    EXPECT_FALSE(m.IsFolder(kFolder));
+    EXPECT_TRUE(m.IsFolder("C:\\Program Files"));
+  }
+}
+
 TEST(Uninstall, InstallingAgainElsewhereMovesTheRecordWithEverythingItNames) {
   test::FakePlatform m = Machine();
   m.AddFile("D:\\dist\\setup.ini", kScript);

@@ -108,6 +108,26 @@ TEST(Win32Folders, CreateFolderPathOnRealFolders) {
   EXPECT_TRUE(FolderExists(p, dir / "a"));
 }
 
+TEST(Win32Platform, AProgramStartsInAFolderDeeperThanTheClassicLimit) {
+  Win32Platform p;
+  test::TempDir dir("deepcwd");
+  std::string deep = dir.Path();
+  for (char c = 'a'; c < 'f'; ++c) deep += std::string(55, c) + "\\";
+  ASSERT_GT(deep.size(), 300u);
+  ASSERT_TRUE(CreateFolderPath(p, deep));
+  const std::string marker = dir / "cwd.txt";
+  ASSERT_TRUE(p.StartProgram("cmd.exe /c cd > \"" + marker + "\"", 0, deep)) << p.LastError().message;
+  std::string said;
+  for (int i = 0; i < 300 && said.find('\n') == std::string::npos; ++i, ::Sleep(50))
+    if (test::IsFile(marker)) said = test::ReadTextFile(marker);
+  said = said.substr(0, said.find_first_of("\r\n"));
+  // Whatever name it was given, it is the folder asked for.
+  const std::wstring given = Utf8ToWide(said);
+  std::wstring longer(::GetLongPathNameW(given.c_str(), nullptr, 0) + 1, L'\0');
+  longer.resize(::GetLongPathNameW(given.c_str(), longer.data(), static_cast<DWORD>(longer.size())));
+  EXPECT_EQ(WideToUtf8(longer) + "\\", deep) << said;
+}
+
 TEST(Win32Platform, FindSeesHiddenAndSystemEntries) {
   Win32Platform p;
   test::TempDir dir("find");

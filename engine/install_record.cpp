@@ -257,6 +257,12 @@ std::optional<RecordEntry> ParseLine(std::string_view line) {
 
 }  // namespace
 
+std::string RecordedPath(const std::string& path) {
+  if (path.rfind("\\\\?\\UNC\\", 0) == 0) return "\\" + path.substr(7);
+  if (path.rfind("\\\\?\\", 0) == 0 && IsDrivePath(std::string_view(path).substr(4))) return path.substr(4);
+  return path;
+}
+
 std::string EncodeRecordEntry(const RecordEntry& entry) {
   std::string body(1, static_cast<char>(entry.kind));
   for (const std::string& f : FieldsOf(entry)) body += '\t' + Escape(f);

@@ -95,6 +95,10 @@ class RecordKeeper {
 
 inline constexpr char kRecordHeader[] = "qvSetup record 1\r\n";
 
+// A path as a record names it: "\\?\C:\x" as "C:\x" and "\\?\UNC\s\x" as
+// "\\s\x", the forms the system's own rules apply to; others as they are.
+std::string RecordedPath(const std::string& path);
+
 // One line, with its end of line.
 std::string EncodeRecordEntry(const RecordEntry& entry);
 

@@ -38,6 +38,11 @@ std::string WithoutBackslash(std::string folder) {
 }  // namespace
 
 void InstallRecorder::Add(RecordEntry entry) {
+  if (entry.kind != RecordEntry::Kind::Key && entry.kind != RecordEntry::Kind::Value &&
+      entry.kind != RecordEntry::Kind::Before && entry.kind != RecordEntry::Kind::Registered) {
+    entry.path = RecordedPath(entry.path);
+    entry.name = RecordedPath(entry.name);
+  }
   pending_ += EncodeRecordEntry(entry);
   all_.push_back(std::move(entry));
 }
@@ -386,7 +391,7 @@ std::vector<RecordEntry> InstallRecorder::RunLines() const {
 }
 
 void InstallRecorder::Open(const std::string& folder, Product product) {
-  folder_ = WithBackslash(folder);
+  folder_ = WithBackslash(RecordedPath(folder));
   product_ = std::move(product);
   if (!FolderExists(*this, folder_) && !CreateFolderPath(*this, folder_))
     throw EngineError("The folder for the uninstall record cannot be made: " + folder_);

@@ -61,10 +61,14 @@ TEST(Deploy, AFolderOptionInItsLongFormIsTakenAsItStands) {
   // beside the program.
   Package pkg("longform");
   pkg.File("files\\a.txt", "a");
-  pkg.Script("[GUI]\nVisible=0\n[INSTALL]\nApp=files\\,?\nMore=files\\a.txt,%INSTALLDIR%\\sub\n");
+  pkg.Script("[GUI]\nVisible=0\n[INSTALL]\nApp=files\\,?\nMore=files\\a.txt,%INSTALLDIR%\\sub\n"
+             "[UNINSTALL]\nName=qvLongFormTest\n");
   ASSERT_EQ(pkg.Run("\"/D=\\\\?\\" + pkg.Dir() + "chosen\""), 0);
   EXPECT_TRUE(test::IsFile(pkg / "chosen\\a.txt"));
   EXPECT_TRUE(test::IsFile(pkg / "chosen\\sub\\a.txt"));
+  // Its record names the folder as the system's rules read it.
+  EXPECT_EQ(RunProgram("\"" + (pkg / "chosen\\uninstall.exe") + "\" /S"), 0);
+  EXPECT_FALSE(test::IsFile(pkg / "chosen\\sub\\a.txt"));
 }
 
 TEST(Deploy, ExitCodesFromRealCauses) {

@@ -1,6 +1,7 @@
 // What the engine may do to the setup window, and the state the two share.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace qv {
@@ -50,8 +51,9 @@ class SetupWindow {
   virtual void SetPathText(const std::string& text) = 0;
   virtual std::string PathText() = 0;
   virtual void SetButtonCaption(const std::string& caption) = 0;
-  // Asks a question with Yes and No; true for Yes.
-  virtual bool Confirm(const std::string& question) = 0;
+  // Asks a question with Yes and No; true for Yes, none when the program
+  // is told to quit before anybody answered.
+  virtual std::optional<bool> Confirm(const std::string& question) = 0;
 
   // Handles what is pending and returns at once.
   virtual void ProcessMessages() = 0;
@@ -82,7 +84,7 @@ class NoWindow : public SetupWindow {
   void SetPathText(const std::string&) override {}
   std::string PathText() override { return {}; }
   void SetButtonCaption(const std::string&) override {}
-  bool Confirm(const std::string&) override { return true; }
+  std::optional<bool> Confirm(const std::string&) override { return true; }
   void ProcessMessages() override {}
   void WaitForEvent() override {}
   void Terminate() override {}

@@ -100,8 +100,10 @@ void Uninstaller::Run() {
   window_.ApplyVisible(state_.visible);
   RemoveLeftoverFolders(platform_, log_);
   if (state_.visible) {
-    if (!window_.Confirm(texts::kUninstallQuestionBefore + title + texts::kUninstallQuestionAfter)) {
-      Log("user: declined the uninstall");
+    const std::optional<bool> yes =
+        window_.Confirm(texts::kUninstallQuestionBefore + title + texts::kUninstallQuestionAfter);
+    if (!yes.value_or(false)) {
+      Log(yes ? "user: declined the uninstall" : "quit message: the uninstall stops");
       state_.finished = true;
       state_.userQuit = true;
       window_.Terminate();

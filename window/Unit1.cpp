@@ -310,8 +310,10 @@ void TForm1::ShowPathBox(bool show) {
 void TForm1::SetPathText(const std::string& text) { PathBox->SetText(text); }
 std::string TForm1::PathText() { return PathBox->Text(); }
 void TForm1::SetButtonCaption(const std::string& caption) { QVButton_sys->SetCaption(caption); }
-bool TForm1::Confirm(const std::string& question) {
-  return InfoDlg().MsgBox(question, Caption(), skin::kMbYesNo | skin::kMbIconQuestion) == skin::kIdYes;
+std::optional<bool> TForm1::Confirm(const std::string& question) {
+  const int answer = InfoDlg().MsgBox(question, Caption(), skin::kMbYesNo | skin::kMbIconQuestion);
+  if (answer == skin::kIdNoAnswer) return std::nullopt;
+  return answer == skin::kIdYes;
 }
 
 void TForm1::ProcessMessages() {

@@ -90,7 +90,7 @@ class TForm1 : public TForm, public SetupWindow {
   void SetPathText(const std::string& text) override;
   std::string PathText() override;
   void SetButtonCaption(const std::string& caption) override;
-  bool Confirm(const std::string& question) override;
+  std::optional<bool> Confirm(const std::string& question) override;
   void ProcessMessages() override;
   void WaitForEvent() override;
   void Terminate() override;

@@ -183,7 +183,7 @@ class RecordingWindow : public SetupWindow {
   std::string PathText() override { return pathText; }
   void SetButtonCaption(const std::string& c) override { Log("button " + c); }
   bool answer = true;  // to every question
-  bool Confirm(const std::string& q) override {
+  std::optional<bool> Confirm(const std::string& q) override {
     Log("ask " + q);
     return answer;
   }

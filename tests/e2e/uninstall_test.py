@@ -452,11 +452,12 @@ class AllOrNothingTest(unittest.TestCase):
 
         self.assertEqual(run([one.path("setup.exe"), "/S", self.DIR]), 0)
         earlier = self.snapshot()
-        # Over it, a run killed halfway through its files...
-        proc = subprocess.Popen(["wine", two.path("setup.exe"), "/S", self.DIR], stdin=subprocess.DEVNULL,
+        # Over it, a run killed halfway through its files (its registry
+        # values would take seconds more)...
+        proc = subprocess.Popen(["wine", two.path("setup.exe"), "many.ini", "/S", self.DIR], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.assertTrue(w.wait_for(lambda: any(n.endswith(".old") for n in os.listdir(self.TARGET)), 60))
-        subprocess.run(["pkill", "-KILL", "-f", two.path("setup.exe")], check=False)
+        subprocess.run(["pkill", "-KILL", "-f", "qvAllOrNothing"], check=False)
         proc.wait(timeout=20)
         self.assertNotEqual(earlier[0], self.snapshot()[0], "the run was not killed halfway")
         # ...is undone by the next run, which is closed halfway in its turn.

@@ -1,6 +1,7 @@
 // Uninstall speed: the uninstaller over the Win32 platform against a bare
 // DeleteFileA loop over the same files, in the same run; and a recorded
-// installation (record lines, flushes, seal) against a plain one. The tree is a real
+// installation (record lines, flushes, seal) against a plain one, fresh and
+// over itself (where a recorded one keeps what it replaces until it ends). The tree is a real
 // one (Wine's own 32-bit DLL folder, given on the command line), installed
 // before each timed side by the engine with its record.
 #include <windows.h>
@@ -63,6 +64,7 @@ void InstallWithRecord(qv::Platform& machine, const std::string& program, const 
   recorder.Start("qvUninstallBench");
   recorder.Open(to, qv::Product{"qvUninstallBench", "qvUninstallBench", "", "", 0, "", ""});
   engine.InstallEntry(tree + "\\", to);
+  recorder.Complete();
   recorder.Finish();
 }
 
@@ -97,7 +99,7 @@ int main(int argc, char** argv) {
   ::GetModuleFileNameA(nullptr, self, MAX_PATH);
 
   qv::Win32Platform machine;
-  std::vector<double> bare, uninstall, plain, recorded;
+  std::vector<double> bare, uninstall, plain, recorded, plainAgain, recordedAgain;
   std::size_t count = 0;
   for (int r = 0; r < rounds; ++r) {
     for (int side = 0; side < 2; ++side) {
@@ -142,6 +144,25 @@ int main(int argc, char** argv) {
       }
     }
   }
+  // Over itself: every file replaced; a recorded run keeps each previous
+  // content aside until it has ended, for an undo.
+  for (int r = 0; r < rounds; ++r) {
+    for (int side = 0; side < 2; ++side) {
+      const bool recordedSide = (side == 0) == (r % 2 == 0);
+      RemoveTree(out);
+      if (recordedSide) {
+        InstallWithRecord(machine, self, tree, out);
+        const double again = Now();
+        InstallWithRecord(machine, self, tree, out);
+        recordedAgain.push_back((Now() - again) * 1000.0);
+      } else {
+        InstallPlain(machine, self, tree, out);
+        const double again = Now();
+        InstallPlain(machine, self, tree, out);
+        plainAgain.push_back((Now() - again) * 1000.0);
+      }
+    }
+  }
   RemoveTree(base);
   const double b = Median(bare), u = Median(uninstall);
   std::printf("%7s %12s %16s %7s\n", "files", "bare (ms)", "uninstall (ms)", "ratio");
@@ -151,5 +172,8 @@ int main(int argc, char** argv) {
   const double p = Median(plain), r = Median(recorded);
   std::printf("%7s %12s %16s %7s\n", "files", "plain (ms)", "recorded (ms)", "ratio");
   std::printf("%7zu %12.1f %16.1f %7.3f\n", count, p, r, r / p);
+  const double pa = Median(plainAgain), ra = Median(recordedAgain);
+  std::printf("%7s %12s %16s %7s   (installed again over itself)\n", "files", "plain (ms)", "recorded (ms)", "ratio");
+  std::printf("%7zu %12.1f %16.1f %7.3f\n", count, pa, ra, ra / pa);
   return 0;
 }

@@ -90,13 +90,22 @@ bool InstallRecorder::MakeFolder(const std::string& path) {
 }
 
 std::string InstallRecorder::AsideName(const std::string& path) {
-  // Short, in the file's own folder (a move, never a copy), and new.
-  const std::string folder = FolderPart(path);
-  for (;;) {
-    const std::string name = folder + "~qv" + std::to_string(Inner().Ticks() % 100000) + "-" +
-                             std::to_string(++asides_) + ".old";
-    if (Inner().Attributes(name) == kNoAttributes) return name;
+  // Short, in the file's own folder (a move, never a copy), and new: a
+  // name that is taken makes the move fail, and another one is tried.
+  return FolderPart(path) + "~qv" + std::to_string(Inner().Ticks() % 100000) + "-" + std::to_string(++asides_) +
+         ".old";
+}
+
+void InstallRecorder::MoveAside(const std::string& path, std::string aside) {
+  for (int attempt = 0;; ++attempt) {
+    if (Inner().MoveOneFile(path, aside)) return;
+    if (attempt == 3 || Inner().Attributes(aside) == kNoAttributes) break;
+    // Somebody's file has that name: the record names the next one first.
+    aside = AsideName(path);
+    Add({RecordEntry::Kind::Aside, path, 0, aside, false, 0, 0, {}, 0, {}});
+    Commit();
   }
+  Log("previous content not kept (error " + std::to_string(Inner().LastError().code) + "): " + path);
 }
 
 void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {
@@ -140,8 +149,7 @@ bool InstallRecorder::RecordFile(const std::string& to, Write write) {
     Commit();
   }
   // The previous content stays until the run ends, for an undo to put back.
-  if (!aside.empty() && !Inner().MoveOneFile(to, aside))
-    Log("previous content not kept (error " + std::to_string(Inner().LastError().code) + "): " + to);
+  if (!aside.empty()) MoveAside(to, aside);
   const bool written = write();
   // A file in use is replaced at the restart: the new one's stamp is what
   // will be there, and an undo removes it before it gets there.

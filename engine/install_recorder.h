@@ -81,6 +81,9 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   std::vector<RecordEntry> RegistrationNow(std::uint32_t root);
   // A name beside a file to keep its previous content under.
   std::string AsideName(const std::string& path);
+  // Moves a file to be replaced aside, under another name when that one is
+  // taken; logs when its previous content cannot be kept.
+  void MoveAside(const std::string& path, std::string aside);
   std::vector<RecordEntry> RunLines() const;
   // Seals what is in the record and is about to be appended.
   void Seal(const RecordSeal::Mark& before, const RecordSeal::Mark& now);

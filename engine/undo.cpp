@@ -6,6 +6,7 @@
 
 #include "file_name_case.h"
 #include "logging_platform.h"
+#include "text.h"
 
 namespace qv {
 
@@ -138,10 +139,19 @@ int UndoRegistration(Platform& platform, const std::vector<RecordEntry>& run, Ru
 }
 
 void DropAsides(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log) {
-  Steps steps(platform, log);
+  // Each folder held while its asides go: one look for a link on the way
+  // per folder instead of one per file.
+  std::unique_ptr<FolderHold> hold;
+  std::string held;
   for (const RecordEntry& e : run) {
-    if (e.kind != RecordEntry::Kind::Aside || !steps.Exists(e.name)) continue;
-    if (platform.DeleteOneFile(e.name)) continue;
+    if (e.kind != RecordEntry::Kind::Aside) continue;
+    const std::string folder = FileNameKey(FolderPart(e.name));
+    if (folder != held) {
+      hold.reset();
+      held = folder;
+      hold = platform.HoldFolder(FolderPart(e.name));
+    }
+    if (platform.DeleteOneFile(e.name) || platform.LastError().code == kErrorFileNotFound) continue;
     // A program still running from the old file: it goes at the restart.
     if (platform.Elevated() && platform.RemoveAtRestart(e.name)) {
       if (log) log->Line("previous content of " + e.path + " left until the next restart: " + e.name);

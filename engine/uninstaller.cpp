@@ -126,8 +126,16 @@ void Uninstaller::Run() {
     window_.RepaintStatus();
     report_.failures += UndoChanges(platform_, unfinished_, log_);
   }
-  // Previous contents an ended run could not remove at its end.
-  DropAsides(platform_, finished_, log_);
+  // Previous contents the last run to end had no time to remove (killed
+  // just after its end line).
+  // They go in order: when its last is gone, so are the others.
+  std::size_t last = finished_.size();
+  while (last > 0 && finished_[last - 1].kind != RecordEntry::Kind::RunStart) --last;
+  const std::vector<RecordEntry> lastRun(finished_.begin() + static_cast<std::ptrdiff_t>(last), finished_.end());
+  const auto lastAside = std::find_if(lastRun.rbegin(), lastRun.rend(),
+                                      [](const RecordEntry& e) { return e.kind == RecordEntry::Kind::Aside; });
+  if (lastAside != lastRun.rend() && platform_.Attributes(lastAside->name) != kNoAttributes)
+    DropAsides(platform_, lastRun, log_);
   RemoveFiles();
   if (Stopped()) return;  // the user quit
   window_.SetThinPosition(1);

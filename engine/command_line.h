@@ -20,17 +20,4 @@ struct CommandLineOptions {
 // args without the program itself.
 CommandLineOptions ParseOptions(const std::vector<std::string>& args);
 
-// What the process tells the tool that started it.
-enum ExitCode : int {
-  kExitOk = 0,
-  kExitUserQuit = 1,
-  kExitNoScript = 2,
-  kExitEntryFailed = 3,
-  kExitError = 4,
-  kExitBadCommandLine = 5,
-  kExitPackageDamaged = 6,  // the package sealed into the program is damaged or cut short
-  kExitRecordDamaged = 7,   // the uninstaller's record is missing or damaged
-  kExitRestartNeeded = 3010,
-};
-
 }  // namespace qv

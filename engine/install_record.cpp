@@ -4,7 +4,7 @@
 #include <map>
 #include <tuple>
 
-#include "package.h"
+#include "crc32.h"
 #include "file_name_case.h"
 #include "text.h"
 
@@ -102,7 +102,7 @@ bool PlainFullPath(std::string_view path) {
 }
 
 std::string Crc(std::string_view text) {
-  const std::uint32_t crc = pack::Crc32(0, text.data(), text.size());
+  const std::uint32_t crc = Crc32(0, text.data(), text.size());
   std::string out(8, '0');
   for (int i = 0; i < 8; ++i) out[static_cast<std::size_t>(i)] = kHex[(crc >> (28 - 4 * i)) & 15];
   return out;

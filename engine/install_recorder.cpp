@@ -4,7 +4,7 @@
 
 #include "errors.h"
 #include "folders.h"
-#include "logging_platform.h"
+#include "run_report.h"
 #include "file_name_case.h"
 #include "text.h"
 #include "undo.h"

@@ -6,26 +6,10 @@
 #include <string>
 
 #include "platform_decorator.h"
+#include "run_report.h"
 #include "setup_window.h"
 
 namespace qv {
-
-// How the run went, for the exit code.
-struct RunReport {
-  bool scriptFound = true;
-  int failures = 0;     // entries or parts of entries that did not happen
-  bool error = false;   // a hard error ended the run
-  bool restartNeeded = false;  // done, but a file in use is replaced or removed at the next restart
-};
-
-// The process exit code for a run: an error ends it (4) before a quit (1),
-// a missing script (2) and failed entries (3); a run that did everything
-// but waits for a restart ends with 3010, which deployment tools take for
-// success with a restart pending, so any of the others comes first.
-int ExitCodeOf(const RunReport& report, bool userQuit);
-
-// The root's short name for a root key value ("?" for none).
-std::string RootName(std::uint32_t root);
 
 class LoggingPlatform : public PlatformDecorator {
  public:

@@ -15,13 +15,10 @@
 
 #include "package.h"
 #include "platform_decorator.h"
+#include "private_folders.h"
 #include "setup_window.h"
 
 namespace qv {
-
-// Private folders are named this and 32 random hex digits, so left-overs
-// are recognised at the next start.
-inline constexpr char kPrivateFolderPrefix[] = "qvSetup-";
 
 class PackagedPlatform : public PlatformDecorator {
  public:
@@ -95,9 +92,6 @@ class PackagedPlatform : public PlatformDecorator {
   std::string readText_;
   bool finished_ = false;
 };
-
-// Removes private folders earlier runs left behind where nothing holds them.
-void RemoveLeftoverFolders(Platform& platform, RunLog* log);
 
 // Windows' wildcard rules as a search applies them, case-blind as the file
 // system is (file_name_case.h): "*" and "?" (one UTF-16 unit), "*.*"

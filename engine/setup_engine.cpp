@@ -230,14 +230,11 @@ void SetupEngine::PromptForPath() {
 }
 
 void SetupEngine::PumpWhileBusy() {
-  const std::uint32_t now = platform_.Ticks();
-  if (pumped_ && now - lastPump_ < kPumpIntervalMs) return;
-  PumpNow(now);
+  if (pumps_.Due(platform_.Ticks())) window_.ProcessMessages();
 }
 
 void SetupEngine::PumpNow(std::uint32_t now) {
-  pumped_ = true;
-  lastPump_ = now;
+  pumps_.Mark(now);
   window_.ProcessMessages();
 }
 

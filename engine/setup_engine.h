@@ -88,13 +88,7 @@ class SetupEngine {
   std::optional<UninstallValues> uninstall_;
   bool recordOpen_ = false;
   bool complete_ = false;
-  bool pumped_ = false;
-  std::uint32_t lastPump_ = 0;
+  Throttle pumps_;
 };
-
-// While files are counted and copied, window events are handled at most this
-// often: each pump is a round trip to the window system (tens of
-// microseconds under Wine), and 25 ms is still quicker than a person notices.
-constexpr std::uint32_t kPumpIntervalMs = 25;
 
 }  // namespace qv

@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "file_name_case.h"
-#include "logging_platform.h"
+#include "run_report.h"
 #include "text.h"
 
 namespace qv {

@@ -3,8 +3,7 @@
 #include <algorithm>
 
 #include "install_recorder.h"
-#include "packaged_platform.h"
-#include "setup_engine.h"
+#include "private_folders.h"
 #include "file_name_case.h"
 #include "text.h"
 #include "undo.h"
@@ -168,11 +167,7 @@ void Uninstaller::Failed(const std::string& what) {
 }
 
 void Uninstaller::Pump() {
-  const std::uint32_t now = platform_.Ticks();
-  if (pumped_ && now - lastPump_ < kPumpIntervalMs) return;
-  pumped_ = true;
-  lastPump_ = now;
-  window_.ProcessMessages();
+  if (pumps_.Due(platform_.Ticks())) window_.ProcessMessages();
 }
 
 void Uninstaller::Step(int position, int max, const std::string& status) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "install_record.h"
-#include "logging_platform.h"
+#include "run_report.h"
 #include "platform.h"
 #include "setup_window.h"
 
@@ -72,8 +72,7 @@ class Uninstaller {
   std::vector<RecordEntry> retry_;
   std::set<std::string> listed_;                // folders listed, upper case
   std::map<std::string, FileStamp> stamps_;     // their files, upper case
-  std::uint32_t lastPump_ = 0;
-  bool pumped_ = false;
+  Throttle pumps_;
 };
 
 }  // namespace qv

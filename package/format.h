@@ -2,6 +2,7 @@
 // format description in package.h). Not part of the library's interface.
 #pragma once
 
+#include "crc32.h"
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -39,8 +40,6 @@ inline std::uint64_t Get(const unsigned char* p, int bytes) {
   return v;
 }
 
-// The CRC of A followed by B, from the CRCs of A and B and B's length: lets
-// a file split across two blocks, packed by two threads, get one CRC.
-std::uint32_t Crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t lengthB);
+using ::qv::Crc32Combine;
 
 }  // namespace qv::pack::format

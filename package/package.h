@@ -28,6 +28,7 @@
 // follows from the sizes before it; Open insists the index says the same.
 #pragma once
 
+#include "crc32.h"
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -73,8 +74,7 @@ struct Entry {
 // writer and qvpack list/extract alike.
 bool IsSafePath(std::string_view path);
 
-// CRC-32 (the zip/PNG polynomial), continued from `crc` (0 to start).
-std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t n);
+using ::qv::Crc32;
 
 // Where a package would start in this file: the end of the last PE section
 // (beyond the file's end when the file is cut short); nothing when the file

@@ -273,18 +273,8 @@ void TForm1::ApplyVisible(bool visible) {
 void TForm1::SetStatusText(const std::string& text) { StatusLabel->SetCaption(text); }
 void TForm1::RepaintStatus() { StatusLabel->Repaint(); }
 
-bool TForm1::PaintDue(DWORD& last) {
-  // Painting at once costs a trip to the display for every file; forty
-  // frames a second look as smooth, so closer updates wait for the next one
-  // (or for the event loop).
-  const DWORD now = ::GetTickCount();
-  if (now - last < kUpdateIntervalMs) return false;
-  last = now;
-  return true;
-}
-
 void TForm1::UpdateStatus() {
-  if (PaintDue(lastStatusPaint_)) StatusLabel->Update();
+  if (statusPaints_.Due(::GetTickCount())) StatusLabel->Update();
 }
 void TForm1::SetStatusRed() {
   TFont f = StatusLabel->Font();
@@ -295,7 +285,7 @@ void TForm1::SetMainMax(int max) { MainBar->SetMax(max); }
 void TForm1::SetMainPosition(int position) { MainBar->SetPosition(position); }
 void TForm1::StepMain() { MainBar->StepIt(); }
 void TForm1::UpdateMain() {
-  if (MainBar->HandleAllocated() && PaintDue(lastMainBarPaint_)) ::UpdateWindow(MainBar->Handle());
+  if (MainBar->HandleAllocated() && mainBarPaints_.Due(::GetTickCount())) ::UpdateWindow(MainBar->Handle());
 }
 void TForm1::SetThinMax(int max) { ThinBar->SetMax(max); }
 void TForm1::SetThinPosition(int position) { ThinBar->SetPosition(position); }

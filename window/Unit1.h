@@ -114,9 +114,10 @@ class TForm1 : public TForm, public SetupWindow {
   void StopRun(const std::string& why);
   void SessionEnding();
   void CloseAndEnd();
-  bool PaintDue(DWORD& last);
-  static constexpr DWORD kUpdateIntervalMs = 25;
-  DWORD lastStatusPaint_ = 0, lastMainBarPaint_ = 0;
+  // Painting at once costs a trip to the display for every file; forty
+  // frames a second look as smooth, so closer updates wait for the next one
+  // (or for the event loop).
+  Throttle statusPaints_, mainBarPaints_;
 
   void Log(const std::string& line) {
     if (log_) log_->Line(line);

@@ -1,13 +1,12 @@
-// CRC-32 with the zip/PNG polynomial, eight bytes a step (slicing-by-8):
-// Verify runs it over the whole package before installing, so it must not
-// cost much next to the unpacking.
+// CRC-32 with the zip/PNG polynomial, eight bytes a step (slicing-by-8): a
+// package's Verify runs it over the whole package before installing, so it
+// must not cost much next to the unpacking.
 #include <cstddef>
 #include <cstdint>
 
-#include "format.h"
-#include "package.h"
+#include "crc32.h"
 
-namespace qv::pack {
+namespace qv {
 namespace {
 
 constexpr std::uint32_t kPolynomial = 0xEDB88320;  // reflected
@@ -57,8 +56,6 @@ std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t n) {
   return ~c;
 }
 
-namespace format {
-
 std::uint32_t Crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t lengthB) {
   // Appending lengthB zero bytes multiplies A's CRC by x^(8 lengthB); square
   // x^8 step by step along the bits of the length.
@@ -71,5 +68,4 @@ std::uint32_t Crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t
   return MultiplyModP(shift, crcA) ^ crcB;
 }
 
-}  // namespace format
-}  // namespace qv::pack
+}  // namespace qv

@@ -65,11 +65,7 @@ class Program {
     }
     if (!bad.empty()) {
       Log("bad command line: " + bad);
-      if (!options_.silent)
-        app_.Guard([&] {
-          qv::InfoDlg().MsgBox(std::string(qv::texts::kBadOption) + bad, qv::texts::kWarning,
-                               qv::skin::kMbOk | qv::skin::kMbIconExclamation);
-        });
+      Warn(std::string(qv::texts::kBadOption) + bad);
       return qv::kExitBadCommandLine;
     }
     app_.OnException = [this](const std::string& message) { Log("error: " + message); };
@@ -77,11 +73,7 @@ class Program {
     const std::string programFile = qv::ProgramFileName();
     if (!OpenPackage(programFile)) {
       Log("package damaged: " + programFile);
-      if (!options_.silent)
-        app_.Guard([&] {
-          qv::InfoDlg().MsgBox(qv::texts::kPackageDamaged, qv::texts::kWarning,
-                               qv::skin::kMbOk | qv::skin::kMbIconExclamation);
-        });
+      Warn(qv::texts::kPackageDamaged);
       Log("exit code " + std::to_string(qv::kExitPackageDamaged));
       return qv::kExitPackageDamaged;
     }
@@ -170,12 +162,8 @@ class Program {
   int Uninstall(const std::string& programFile) {
     if (!options_.scriptArgs.empty() || options_.installDir) {
       Log("bad command line: the uninstaller takes /S and /LOG= only");
-      if (!options_.silent)
-        app_.Guard([&] {
-          qv::InfoDlg().MsgBox(std::string(qv::texts::kBadOption) +
-                                   (options_.installDir ? "/D=" + *options_.installDir : options_.scriptArgs[0]),
-                               qv::texts::kWarning, qv::skin::kMbOk | qv::skin::kMbIconExclamation);
-        });
+      Warn(std::string(qv::texts::kBadOption) +
+           (options_.installDir ? "/D=" + *options_.installDir : options_.scriptArgs[0]));
       return qv::kExitBadCommandLine;
     }
     // Not from the folder it is about to remove: a working folder is in use.
@@ -191,11 +179,7 @@ class Program {
     qv::Uninstaller uninstaller(*logging_, window, state, report_, programFile);
     uninstaller.SetLog(log_.get());
     if (!uninstaller.Load()) {
-      if (!options_.silent)
-        app_.Guard([&] {
-          qv::InfoDlg().MsgBox(qv::texts::kRecordDamaged, qv::texts::kWarning,
-                               qv::skin::kMbOk | qv::skin::kMbIconExclamation);
-        });
+      Warn(qv::texts::kRecordDamaged);
       Log("exit code " + std::to_string(qv::kExitRecordDamaged));
       return qv::kExitRecordDamaged;
     }
@@ -275,6 +259,14 @@ class Program {
     const int code = qv::ExitCodeOf(report_, userQuit);
     Log("exit code " + std::to_string(code));
     return code;
+  }
+
+  // A warning for the person, where one is there to read it.
+  void Warn(const std::string& text) {
+    if (options_.silent) return;
+    app_.Guard([&] {
+      qv::InfoDlg().MsgBox(text, qv::texts::kWarning, qv::skin::kMbOk | qv::skin::kMbIconExclamation);
+    });
   }
 
   void Log(const std::string& line) {

@@ -64,14 +64,14 @@ struct RecordEntry {
     Registered = 'N',  // a registration the run created: root, key
   };
   Kind kind = Kind::Folder;
-  std::string path;  // folder or file path; the subkey for keys and values
+  std::string path{};  // folder or file path; the subkey for keys and values
   std::uint32_t root = 0;
-  std::string name;  // a value's name
+  std::string name{};  // a value's name (a kept or waiting file's path)
   bool existed = false;  // files and values: there before this run wrote them
   std::uint64_t size = 0, modified = 0;
-  Product product;
+  Product product{};
   std::uint32_t type = 0;  // a value's registry type, as stored
-  std::string data;        // and its bytes
+  std::string data{};      // and its bytes
 };
 
 // What the run driver asks of whoever keeps the record.

@@ -102,7 +102,7 @@ void InstallRecorder::MoveAside(const std::string& path, std::string aside) {
     if (attempt == 3 || Inner().Attributes(aside) == kNoAttributes) break;
     // Somebody's file has that name: the record names the next one first.
     aside = AsideName(path);
-    Add({RecordEntry::Kind::Aside, path, 0, aside, false, 0, 0, {}, 0, {}});
+    Add({.kind = RecordEntry::Kind::Aside, .path = path, .name = aside});
     Commit();
   }
   Log("previous content not kept (error " + std::to_string(Inner().LastError().code) + "): " + path);
@@ -119,7 +119,7 @@ void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {
     Add(std::move(e));
     if (a.existed) {
       a.aside = AsideName(path);
-      Add({RecordEntry::Kind::Aside, path, 0, a.aside, false, 0, 0, {}, 0, {}});
+      Add({.kind = RecordEntry::Kind::Aside, .path = path, .name = a.aside});
     }
   }
   Commit();
@@ -142,7 +142,7 @@ bool InstallRecorder::RecordFile(const std::string& to, Write write) {
     Add(e);
     if (e.existed) {
       aside = AsideName(to);
-      Add({RecordEntry::Kind::Aside, to, 0, aside, false, 0, 0, {}, 0, {}});
+      Add({.kind = RecordEntry::Kind::Aside, .path = to, .name = aside});
     }
     // On disk before the file is: a run stopped while writing it still
     // leaves it to the uninstaller.
@@ -154,7 +154,7 @@ bool InstallRecorder::RecordFile(const std::string& to, Write write) {
   // A file in use is replaced at the restart: the new one's stamp is what
   // will be there, and an undo removes it before it gets there.
   const std::optional<std::string> waiting = written ? Inner().WaitingBeside(to) : std::nullopt;
-  if (waiting) Add({RecordEntry::Kind::Waiting, to, 0, *waiting, false, 0, 0, {}, 0, {}});
+  if (waiting) Add({.kind = RecordEntry::Kind::Waiting, .path = to, .name = *waiting});
   const std::optional<FileStamp> stamp = written ? Inner().Stamp(waiting ? *waiting : to) : std::nullopt;
   e.kind = stamp ? RecordEntry::Kind::File : RecordEntry::Kind::Unwritten;
   if (stamp) {
@@ -201,8 +201,13 @@ RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::stri
   // What it held, for an undo to put back.
   if (before.value) {
     if (const std::optional<StoredValue> old = Inner().ReadStoredValue(root, subkey, name))
-      Add({RecordEntry::Kind::Before, subkey, root, name, true, 0, 0, {}, old->type,
-           std::string(old->data.begin(), old->data.end())});
+      Add({.kind = RecordEntry::Kind::Before,
+           .path = subkey,
+           .root = root,
+           .name = name,
+           .existed = true,
+           .type = old->type,
+           .data = std::string(old->data.begin(), old->data.end())});
   }
   RecordEntry e;
   e.kind = RecordEntry::Kind::Value;
@@ -381,14 +386,19 @@ void InstallRecorder::UndoUnfinished(const std::string& folder, const std::strin
 std::vector<RecordEntry> InstallRecorder::RegistrationNow(std::uint32_t root) {
   const std::string key = kRegistrationKey + product_.id;
   if (!Inner().FindRegistryValue(root, key, "").key)
-    return {{RecordEntry::Kind::Registered, key, root, "", false, 0, 0, {}, 0, {}}};
+    return {{.kind = RecordEntry::Kind::Registered, .path = key, .root = root}};
   std::vector<RecordEntry> values;
   for (const char* name : {"DisplayName", "DisplayVersion", "Publisher", "InstallLocation", "DisplayIcon",
                            "UninstallString", "QuietUninstallString", "EstimatedSize", "InstallDate", "NoModify",
                            "NoRepair", kSealValue}) {
     const std::optional<StoredValue> v = Inner().ReadStoredValue(root, key, name);
-    values.push_back({RecordEntry::Kind::Before, key, root, name, v.has_value(), 0, 0, {}, v ? v->type : 0,
-                      v ? std::string(v->data.begin(), v->data.end()) : std::string()});
+    values.push_back({.kind = RecordEntry::Kind::Before,
+                      .path = key,
+                      .root = root,
+                      .name = name,
+                      .existed = v.has_value(),
+                      .type = v ? v->type : 0,
+                      .data = v ? std::string(v->data.begin(), v->data.end()) : std::string()});
   }
   return values;
 }

@@ -314,9 +314,9 @@ void Uninstaller::KeepForAnotherRun() {
   // Oldest first, as an installation writes them: folders and keys before
   // what is in them.
   for (auto it = plan_.folders.rbegin(); it != plan_.folders.rend(); ++it)
-    record += EncodeRecordEntry({RecordEntry::Kind::Folder, *it, 0, "", false, 0, 0, {}, 0, {}});
+    record += EncodeRecordEntry({.kind = RecordEntry::Kind::Folder, .path = *it});
   for (auto it = plan_.keys.rbegin(); it != plan_.keys.rend(); ++it)
-    record += EncodeRecordEntry({RecordEntry::Kind::Key, it->second, it->first, "", false, 0, 0, {}, 0, {}});
+    record += EncodeRecordEntry({.kind = RecordEntry::Kind::Key, .path = it->second, .root = it->first});
   for (auto it = retry_.rbegin(); it != retry_.rend(); ++it) record += EncodeRecordEntry(*it);
   const std::string path = folder_ + RecordNameFor(NamePart(programFile_));
   // Sealed as it is and as it will be, then rewritten in one step.

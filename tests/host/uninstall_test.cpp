@@ -346,9 +346,9 @@ TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {
   const std::string record = std::string(kFolder) + "\\uninstall.dat";
   const std::string whole = m.Content(record);
   const std::string victim =
-      EncodeRecordEntry({RecordEntry::Kind::FileStart, "C:\\WINDOWS\\system32\\victim.dll", 0, "", false, 0, 0, {}, 0, {}});
+      EncodeRecordEntry({.kind = RecordEntry::Kind::FileStart, .path = "C:\\WINDOWS\\system32\\victim.dll"});
   const std::string up = EncodeRecordEntry(
-      {RecordEntry::Kind::FileStart, std::string(kFolder) + "\\..\\..\\WINDOWS\\system32\\victim.dll", 0, "", false, 0, 0, {}, 0, {}});
+      {.kind = RecordEntry::Kind::FileStart, .path = std::string(kFolder) + "\\..\\..\\WINDOWS\\system32\\victim.dll"});
   enum Seals { Kept, Appending, Forged };
   struct Case {
     const char* what;
@@ -393,10 +393,17 @@ TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {
 }
 
 TEST(Uninstall, FieldsOfAnyKindReadBackAsWritten) {
-  RecordEntry value{RecordEntry::Kind::Value, "Software\\%x\tA\r\n", kHKCU, "na\x01me %41", true, 0, 0, {}, 0, {}};
-  RecordEntry file{RecordEntry::Kind::File, "C:\\d\\\xE6\x96\x87.txt", 0, "", false, 18446744073709551615u, 7, {}, 0, {}};
+  RecordEntry value{
+      .kind = RecordEntry::Kind::Value, .path = "Software\\%x\tA\r\n", .root = kHKCU, .name = "na\x01me %41", .existed = true};
+  RecordEntry file{.kind = RecordEntry::Kind::File, .path = "C:\\d\\\xE6\x96\x87.txt", .size = 18446744073709551615u, .modified = 7};
   // A value's earlier data, binary with zeros and line ends in it.
-  RecordEntry before{RecordEntry::Kind::Before, "K", kHKLM, "v", true, 0, 0, {}, 7, std::string("a\0\r\n\xFF", 5)};
+  RecordEntry before{.kind = RecordEntry::Kind::Before,
+                     .path = "K",
+                     .root = kHKLM,
+                     .name = "v",
+                     .existed = true,
+                     .type = 7,
+                     .data = std::string("a\0\r\n\xFF", 5)};
   const std::string bytes = std::string(kRecordHeader) + EncodeRecordEntry(value) + EncodeRecordEntry(file) +
                             EncodeRecordEntry(before);
   const auto parsed = ParseRecord(bytes);

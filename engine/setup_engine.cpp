@@ -106,54 +106,71 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
       scriptName, [this](const std::string& f) { return platform_.ReadWholeFile(f); },
       [this](unsigned codePage, std::string_view bytes) { return platform_.FromCodePage(codePage, bytes); });
 
+  const std::string title = ShowWindow(script);
+  if (!InstallFiles(script, title) || !WriteRegistry(script) || !RunCommands(script)) return;
+  EndRun();
+}
+
+std::string SetupEngine::ShowWindow(const ScriptReader& script) {
   state_.visible = !forceHidden_ && script.ReadBool("GUI", "Visible", true);
-  const std::string title = script.ReadText("GUI", "TiTle", texts::kDefaultTitle);
+  std::string title = script.ReadText("GUI", "TiTle", texts::kDefaultTitle);
   // The caption is shown; the target is opened by the machine.
   state_.linkCaption = SplitField(script.ReadText("GUI", "Href", texts::kDefaultHref), ',', true).head;
   state_.linkTarget = SplitField(script.ReadString("GUI", "Href", texts::kDefaultHref), ',', true).tail;
   window_.BuildControls(title, state_.linkCaption, state_.linkTarget);
   window_.ApplyVisible(state_.visible);
+  return title;
+}
 
-  std::vector<std::string> entries = script.ReadSection("INSTALL");
+bool SetupEngine::InstallFiles(const ScriptReader& script, const std::string& title) {
+  const std::vector<std::string> entries = script.ReadSection("INSTALL");
   ReadUninstall(script, title);
   // Without a folder to ask for, the record's folder is known now.
   if (uninstall_ && !AsksForFolder(script, entries)) OpenRecord();
   if (!entries.empty()) window_.SetThinMax(static_cast<int>(entries.size()));
   for (std::size_t i = 0; i < entries.size(); ++i) {
     // A user who confirmed quitting wants nothing more done.
-    if (state_.finished) return;
+    if (state_.finished) return false;
     state_.entryName = script.NameForMachine(entries[i]);
     state_.entryLabel = script.NameForWindow(entries[i]);
     const Fields f = SplitField(script.ReadString("INSTALL", entries[i], ""), ',', true);
     InstallEntry(f.head, f.tail);
     window_.SetThinPosition(static_cast<int>(i + 1));
   }
-  if (Stopped()) return;
+  if (Stopped()) return false;
   if (uninstall_ && !recordOpen_) OpenRecord();
+  return true;
+}
 
+bool SetupEngine::WriteRegistry(const ScriptReader& script) {
   window_.SetStatusText(texts::kRegister);
   window_.RepaintStatus();
-  entries = script.ReadSection("REGISTRY");
+  const std::vector<std::string> entries = script.ReadSection("REGISTRY");
   if (!entries.empty()) window_.SetMainMax(static_cast<int>(entries.size()));
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (Stopped()) return;
+    if (Stopped()) return false;
     const Fields f = SplitField(script.ReadString("REGISTRY", entries[i], ""), ',', true);
     WriteRegistryEntry(f.head, f.tail);
     window_.SetMainPosition(static_cast<int>(i + 1));
     platform_.Pause(50);
   }
+  return true;
+}
 
+bool SetupEngine::RunCommands(const ScriptReader& script) {
   window_.SetStatusText(texts::kExecute);
   window_.RepaintStatus();
-  entries = script.ReadSection("COMMAND");
+  const std::vector<std::string> entries = script.ReadSection("COMMAND");
   if (!entries.empty()) window_.SetMainMax(static_cast<int>(entries.size()));
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (Stopped()) return;
+    if (Stopped()) return false;
     RunCommand(script.ReadString("COMMAND", entries[i], ""));
     window_.SetMainPosition(static_cast<int>(i + 1));
   }
-  if (Stopped()) return;
+  return !Stopped();
+}
 
+void SetupEngine::EndRun() {
   // Failed entries included: the run went to its end.
   if (uninstall_) keeper_->Complete();
   complete_ = true;

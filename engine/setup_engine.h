@@ -54,7 +54,13 @@ class SetupEngine {
   bool ScriptFound() const { return scriptFound_; }
 
  private:
+  // The run's steps, in order; each but the last false when the run stops.
   void RunScript(const std::vector<std::string>& args);
+  std::string ShowWindow(const ScriptReader& script);  // gives the title
+  bool InstallFiles(const ScriptReader& script, const std::string& title);
+  bool WriteRegistry(const ScriptReader& script);
+  bool RunCommands(const ScriptReader& script);
+  void EndRun();
   void UndoUnlessComplete();
   // Handles window events between two entries; true when the run stops.
   bool Stopped();

@@ -157,101 +157,120 @@ std::size_t FieldCount(char kind) {
   }
 }
 
+// A line's fields after its kind, unescaped; none when one does not decode.
+std::optional<std::vector<std::string>> SplitFields(std::string_view text) {
+  std::vector<std::string> fields;
+  for (std::size_t at = 0;;) {
+    const std::size_t tab = text.find('\t', at);
+    std::optional<std::string> field = Unescape(text.substr(at, tab == std::string_view::npos ? tab : tab - at));
+    if (!field) return std::nullopt;
+    fields.push_back(std::move(*field));
+    if (tab == std::string_view::npos) return fields;
+    at = tab + 1;
+  }
+}
+
+std::optional<bool> Flag(const std::string& s) {
+  if (s == "0" || s == "1") return s == "1";
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> Number32(const std::string& s) {
+  const std::optional<std::uint64_t> v = Number(s);
+  if (!v || *v > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<std::uint32_t>(*v);
+}
+
+std::optional<std::string> HexBytes(std::string_view hex) {
+  if (hex.size() % 2 != 0) return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    bytes += static_cast<char>(hi * 16 + lo);
+  }
+  return bytes;
+}
+
+// The entry's fields from a line's, as many as its kind has; false when one
+// is not what its kind needs.
+bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
+  using Kind = RecordEntry::Kind;
+  switch (e.kind) {
+    case Kind::Product: {
+      const std::optional<std::uint32_t> root = Number32(f[4]);
+      if (!root || f[0].empty()) return false;
+      e.product = {f[0], f[1], f[2], f[3], *root, f[5], f[6]};
+      return true;
+    }
+    case Kind::Folder:
+    case Kind::Unwritten:
+    case Kind::RunStart:
+    case Kind::RunEnd: e.path = f[0]; return true;
+    case Kind::FileStart:
+    case Kind::File: {
+      const std::optional<bool> existed = Flag(f[1]);
+      const std::optional<std::uint64_t> size = e.kind == Kind::File ? Number(f[2]) : 0;
+      const std::optional<std::uint64_t> modified = e.kind == Kind::File ? Number(f[3]) : 0;
+      if (!existed || !size || !modified) return false;
+      e.path = f[0];
+      e.existed = *existed;
+      e.size = *size;
+      e.modified = *modified;
+      return true;
+    }
+    case Kind::Aside:
+    case Kind::Waiting:
+      e.path = f[0];
+      e.name = f[1];
+      return PlainFullPath(e.name);
+    case Kind::Key:
+    case Kind::Registered:
+    case Kind::Value:
+    case Kind::Before: {
+      const std::optional<std::uint32_t> root = Number32(f[0]);
+      const std::optional<bool> existed = f.size() > 3 ? Flag(f[3]) : false;
+      const std::optional<std::uint32_t> type = e.kind == Kind::Before ? Number32(f[4]) : 0;
+      const std::optional<std::string> data = e.kind == Kind::Before ? HexBytes(f[5]) : std::string();
+      if (!root || !existed || !type || !data) return false;
+      e.root = *root;
+      e.path = f[1];
+      if (f.size() > 2) e.name = f[2];
+      e.existed = *existed;
+      e.type = *type;
+      e.data = *data;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Paths as the installer writes them, where the kind names files or folders.
+bool NamesPlainPaths(const RecordEntry& e) {
+  using Kind = RecordEntry::Kind;
+  switch (e.kind) {
+    case Kind::Folder:
+    case Kind::FileStart:
+    case Kind::File:
+    case Kind::Unwritten:
+    case Kind::Aside:
+    case Kind::Waiting: return PlainFullPath(e.path);
+    case Kind::RunStart: return e.path.empty() || PlainFullPath(e.path);
+    default: return true;
+  }
+}
+
 // One line without its end; none when it does not check out.
 std::optional<RecordEntry> ParseLine(std::string_view line) {
   if (line.size() < 11 || line[8] != ' ' || line.substr(0, 8) != Crc(line.substr(9))) return std::nullopt;
   const std::string_view body = line.substr(9);
   const std::size_t count = FieldCount(body[0]);
   if (count == 0 || body.size() < 2 || body[1] != '\t') return std::nullopt;
-  std::vector<std::string> f;
-  std::size_t at = 2;
-  for (;;) {
-    const std::size_t tab = body.find('\t', at);
-    std::optional<std::string> field = Unescape(body.substr(at, tab == std::string_view::npos ? tab : tab - at));
-    if (!field) return std::nullopt;
-    f.push_back(std::move(*field));
-    if (tab == std::string_view::npos) break;
-    at = tab + 1;
-  }
-  if (f.size() != count) return std::nullopt;
+  const std::optional<std::vector<std::string>> fields = SplitFields(body.substr(2));
+  if (!fields || fields->size() != count) return std::nullopt;
   RecordEntry e;
   e.kind = static_cast<RecordEntry::Kind>(body[0]);
-  const auto flag = [](const std::string& s) -> std::optional<bool> {
-    if (s == "0" || s == "1") return s == "1";
-    return std::nullopt;
-  };
-  const auto root = [](const std::string& s) -> std::optional<std::uint32_t> {
-    const std::optional<std::uint64_t> v = Number(s);
-    if (!v || *v > 0xFFFFFFFFu) return std::nullopt;
-    return static_cast<std::uint32_t>(*v);
-  };
-  switch (e.kind) {
-    case RecordEntry::Kind::Product: {
-      const std::optional<std::uint32_t> r = root(f[4]);
-      if (!r || f[0].empty()) return std::nullopt;
-      e.product = {f[0], f[1], f[2], f[3], *r, f[5], f[6]};
-      break;
-    }
-    case RecordEntry::Kind::Folder:
-    case RecordEntry::Kind::Unwritten: e.path = f[0]; break;
-    case RecordEntry::Kind::FileStart:
-    case RecordEntry::Kind::File: {
-      const std::optional<bool> existed = flag(f[1]);
-      if (!existed) return std::nullopt;
-      e.path = f[0];
-      e.existed = *existed;
-      if (e.kind == RecordEntry::Kind::File) {
-        const std::optional<std::uint64_t> size = Number(f[2]), modified = Number(f[3]);
-        if (!size || !modified) return std::nullopt;
-        e.size = *size;
-        e.modified = *modified;
-      }
-      break;
-    }
-    case RecordEntry::Kind::RunStart:
-    case RecordEntry::Kind::RunEnd: e.path = f[0]; break;
-    case RecordEntry::Kind::Aside:
-    case RecordEntry::Kind::Waiting:
-      e.path = f[0];
-      e.name = f[1];
-      if (!PlainFullPath(e.name)) return std::nullopt;
-      break;
-    case RecordEntry::Kind::Key:
-    case RecordEntry::Kind::Value:
-    case RecordEntry::Kind::Before:
-    case RecordEntry::Kind::Registered: {
-      const std::optional<std::uint32_t> r = root(f[0]);
-      if (!r) return std::nullopt;
-      e.root = *r;
-      e.path = f[1];
-      if (e.kind == RecordEntry::Kind::Before) {
-        const std::optional<bool> existed = flag(f[3]);
-        const std::optional<std::uint32_t> type = root(f[4]);
-        if (!existed || !type || f[5].size() % 2 != 0) return std::nullopt;
-        e.name = f[2];
-        e.existed = *existed;
-        e.type = *type;
-        for (std::size_t i = 0; i < f[5].size(); i += 2) {
-          const int hi = HexDigit(f[5][i]), lo = HexDigit(f[5][i + 1]);
-          if (hi < 0 || lo < 0) return std::nullopt;
-          e.data += static_cast<char>(hi * 16 + lo);
-        }
-      }
-      if (e.kind == RecordEntry::Kind::Value) {
-        const std::optional<bool> existed = flag(f[3]);
-        if (!existed) return std::nullopt;
-        e.name = f[2];
-        e.existed = *existed;
-      }
-      break;
-    }
-  }
-  if ((e.kind == RecordEntry::Kind::Folder || e.kind == RecordEntry::Kind::FileStart ||
-       e.kind == RecordEntry::Kind::File || e.kind == RecordEntry::Kind::Unwritten ||
-       e.kind == RecordEntry::Kind::Aside || e.kind == RecordEntry::Kind::Waiting ||
-       (e.kind == RecordEntry::Kind::RunStart && !e.path.empty())) &&
-      !PlainFullPath(e.path))
-    return std::nullopt;
+  if (!FillFields(e, *fields) || !NamesPlainPaths(e)) return std::nullopt;
   return e;
 }
 

@@ -305,24 +305,49 @@ std::optional<std::vector<RecordEntry>> ParseRecord(std::string_view bytes) {
   return entries;
 }
 
-RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
-  RemovalPlan plan;
-  // Each thing once, at the place of its last line; the first line decides
-  // whether it was there before.
+namespace {
+
+// Each thing of a plan once, at the place of its last line; the first line
+// decides whether it was there before.
+template <typename Key, typename Item>
+class Placed {
+ public:
+  explicit Placed(std::vector<Item>& list) : list_(list) {}
+  // The item for a key met on a line, made at its first line.
+  template <typename Make>
+  Item& At(const Key& key, std::size_t line, Make&& make) {
+    auto [it, added] = seen_.try_emplace(key, Seen{line, list_.size()});
+    if (added) list_.push_back(make());
+    it->second.last = line;
+    return list_[it->second.index];
+  }
+  // Latest first: what was made last goes first, children before parents.
+  void SortLatestFirst() {
+    std::vector<std::pair<std::size_t, std::size_t>> order;  // last line, index
+    for (const auto& s : seen_) order.emplace_back(s.second.last, s.second.index);
+    std::sort(order.rbegin(), order.rend());
+    std::vector<Item> sorted;
+    for (const auto& o : order) sorted.push_back(std::move(list_[o.second]));
+    list_ = std::move(sorted);
+  }
+
+ private:
   struct Seen {
     std::size_t last = 0;
-    std::size_t index = 0;  // into the plan's list
+    std::size_t index = 0;  // into the list
   };
-  std::map<std::string, Seen> files, folders;
-  std::map<std::tuple<std::uint32_t, std::string, std::string>, Seen> values;
-  std::map<std::pair<std::uint32_t, std::string>, Seen> keys;
-  std::vector<std::size_t> fileOrder, folderOrder, valueOrder, keyOrder;
-  const auto place = [](auto& seen, const auto& key, std::size_t line, auto& list, auto&& make) -> auto& {
-    auto [it, added] = seen.try_emplace(key, Seen{line, list.size()});
-    if (added) list.push_back(make());
-    it->second.last = line;
-    return list[it->second.index];
-  };
+  std::vector<Item>& list_;
+  std::map<Key, Seen> seen_;
+};
+
+}  // namespace
+
+RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
+  RemovalPlan plan;
+  Placed<std::string, RemovalPlan::File> files(plan.files);
+  Placed<std::string, std::string> folders(plan.folders);
+  Placed<std::tuple<std::uint32_t, std::string, std::string>, RemovalPlan::Value> values(plan.values);
+  Placed<std::pair<std::uint32_t, std::string>, std::pair<std::uint32_t, std::string>> keys(plan.keys);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const RecordEntry& e = entries[i];
     switch (e.kind) {
@@ -333,14 +358,11 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
           plan.registrations.push_back(r);
         break;
       }
-      case RecordEntry::Kind::Folder:
-        place(folders, FileNameKey(e.path), i, plan.folders, [&] { return e.path; });
-        break;
+      case RecordEntry::Kind::Folder: folders.At(FileNameKey(e.path), i, [&] { return e.path; }); break;
       case RecordEntry::Kind::FileStart:
       case RecordEntry::Kind::File:
       case RecordEntry::Kind::Unwritten: {
-        RemovalPlan::File& f = place(files, FileNameKey(e.path), i, plan.files,
-                                     [&] { return RemovalPlan::File{e.path, e.existed, false, false, 0, 0}; });
+        RemovalPlan::File& f = files.At(FileNameKey(e.path), i, [&] { return RemovalPlan::File{e.path, e.existed}; });
         f.cutShort = e.kind == RecordEntry::Kind::FileStart;
         if (e.kind == RecordEntry::Kind::File) {
           f.written = true;
@@ -350,34 +372,19 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
         break;
       }
       case RecordEntry::Kind::Key:
-        place(keys, std::make_pair(e.root, FileNameKey(e.path)), i, plan.keys,
-              [&] { return std::make_pair(e.root, e.path); });
+        keys.At({e.root, FileNameKey(e.path)}, i, [&] { return std::make_pair(e.root, e.path); });
         break;
       case RecordEntry::Kind::Value:
-        place(values, std::make_tuple(e.root, FileNameKey(e.path), FileNameKey(e.name)), i, plan.values,
-              [&] { return RemovalPlan::Value{e.root, e.path, e.name, e.existed}; });
+        values.At({e.root, FileNameKey(e.path), FileNameKey(e.name)}, i,
+                  [&] { return RemovalPlan::Value{e.root, e.path, e.name, e.existed}; });
         break;
-      case RecordEntry::Kind::RunStart:
-      case RecordEntry::Kind::RunEnd:
-      case RecordEntry::Kind::Aside:
-      case RecordEntry::Kind::Waiting:
-      case RecordEntry::Kind::Before:
-      case RecordEntry::Kind::Registered: break;
+      default: break;  // what only an undo needs
     }
   }
-  // Latest first: what was made last goes first, children before parents.
-  const auto latestFirst = [](auto& list, const auto& seen) {
-    std::vector<std::pair<std::size_t, std::size_t>> order;  // last line, index
-    for (const auto& s : seen) order.emplace_back(s.second.last, s.second.index);
-    std::sort(order.rbegin(), order.rend());
-    std::remove_reference_t<decltype(list)> sorted;
-    for (const auto& o : order) sorted.push_back(std::move(list[o.second]));
-    list = std::move(sorted);
-  };
-  latestFirst(plan.files, files);
-  latestFirst(plan.folders, folders);
-  latestFirst(plan.values, values);
-  latestFirst(plan.keys, keys);
+  files.SortLatestFirst();
+  folders.SortLatestFirst();
+  values.SortLatestFirst();
+  keys.SortLatestFirst();
   return plan;
 }
 

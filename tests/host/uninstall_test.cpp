@@ -361,6 +361,9 @@ TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {
       {"killed while appending a line", whole + victim.substr(0, 20), Appending, false, true},
       {"a line added, its CRC right", whole + victim, Kept, false, false},
       {"one byte changed", whole.substr(0, 60) + char(whole[60] ^ 1) + whole.substr(61), Kept, false, false},
+      // Sealed again by whoever changed it: the line's own CRC tells.
+      {"one byte changed, sealed again", whole.substr(0, 60) + char(whole[60] ^ 1) + whole.substr(61), Forged, false,
+       false},
       {"no header", whole.substr(18), Forged, false, false},
       {"a path that steps out, sealed", whole + up, Forged, false, false},
       {"writable by another account", whole, Kept, true, false},

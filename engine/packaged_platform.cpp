@@ -10,6 +10,40 @@ namespace qv {
 
 namespace {
 
+// A full path as the machine reads it: "a\\.\\b", "a\\x\\..\\b" and "a/b" are
+// "a\\b", also where ".." steps above a folder and back into it. A folder
+// keeps its last backslash.
+std::string Spelled(const std::string& path) {
+  std::size_t root = IsDrivePath(path) ? 2 : 0;
+  if (root == 0 && path.rfind("\\\\", 0) == 0) {
+    // A share's server and name stay as they are.
+    const std::size_t server = path.find('\\', 2);
+    root = server == std::string::npos ? path.size() : path.find('\\', server + 1);
+    if (root == std::string::npos) root = path.size();
+  }
+  if (root == 0) return path;
+  std::vector<std::string> parts;
+  std::string part;
+  for (const char c : path.substr(root) + "\\") {
+    if (c != '\\' && c != '/') {
+      part += c;
+      continue;
+    }
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  }
+  std::string out = path.substr(0, root);
+  for (const std::string& p : parts) out += "\\" + p;
+  const char last = path.back();
+  if (last == '\\' || last == '/' || parts.empty()) out += '\\';
+  return out;
+}
+
+
 // Over UTF-16 code units, as the machine matches: '?' is one unit. Both
 // already in the file system's upper case.
 bool Glob(std::u16string_view mask, std::u16string_view name) {
@@ -118,30 +152,13 @@ void PackagedPlatform::SetOwnScript(const std::string& path) { ownScript_ = File
 
 std::optional<std::string> PackagedPlatform::Relative(const std::string& path) const {
   // The folder's name as the machine compares it, unit by unit: a folder
-  // "Été\" is the same as "ÉTÉ\" but may not take as many bytes.
-  const std::u16string units = Utf8ToUtf16(path), folder = FileNameUpper(Utf8ToUtf16(programFolder_));
+  // "Été\\" is the same as "ÉTÉ\\" but may not take as many bytes.
+  const std::u16string units = Utf8ToUtf16(Spelled(path)), folder = FileNameUpper(Utf8ToUtf16(programFolder_));
   if (units.size() < folder.size() || FileNameUpper(std::u16string_view(units).substr(0, folder.size())) != folder)
     return std::nullopt;
-  // The machine reads "a\.\b", "a\..\b" and "a/b" as one path: so does the package.
-  std::vector<std::string> parts;
-  std::string part;
-  const std::string rest = Utf16ToUtf8(std::u16string_view(units).substr(folder.size())) + "\\";
-  for (char c : rest) {
-    if (c != '\\' && c != '/') {
-      part += c;
-      continue;
-    }
-    if (part == "..") {
-      if (parts.empty()) return std::nullopt;
-      parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    part.clear();
-  }
-  std::string r;
-  for (const std::string& p : parts) r += (r.empty() ? "" : "\\") + p;
-  return r;
+  std::string rest = Utf16ToUtf8(std::u16string_view(units).substr(folder.size()));
+  if (!rest.empty() && rest.back() == '\\') rest.pop_back();
+  return rest;
 }
 
 const pack::Entry* PackagedPlatform::EntryAt(const std::string& path) const {

@@ -48,6 +48,23 @@ FakePlatform::FakePlatform() {
 }
 
 std::string FakePlatform::Key(std::string path) {
+  // The machine reads "a/b", "a\\.\\b" and "a\\x\\..\\b" as one path.
+  if (path.size() > 2 && path[1] == ':') {
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char c : path.substr(2) + "\\") {
+      if (c != '\\' && c != '/') {
+        part += c;
+      } else if (part == "..") {
+        if (!parts.empty()) parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        parts.push_back(part);
+      }
+      if (c == '\\' || c == '/') part.clear();
+    }
+    path = path.substr(0, 2);
+    for (const std::string& p : parts) path += "\\" + p;
+  }
   if (path.size() > 2 && path.back() == '\\') path.pop_back();
   if (path.size() == 3 && path[1] == ':') path.pop_back();
   return UpperCase(path);

@@ -171,6 +171,8 @@ TEST(PackagedPlatform, RunsAsTheFolderItWasPackedFrom) {
       "[INSTALL]\nA=files\\*.txt,C:\\Out\nB=files\\sub,C:\\Out2\nC=more,C:\\Out3\n",
       "[INSTALL]\nA=files\\a.txt,C:\\Out\nB=files\\nothing*,C:\\Out4\nC=files\\n*,C:\\Out5\n",
       "[INSTALL]\nA=files\\sub\\,C:\\Out\nB=D:\\dist\\more\\d.txt,C:\\Out\n",
+      // Other spellings of the same paths, and one above the folder.
+      "[INSTALL]\nA=files/sub/../a.txt,C:\\Out\nB=.\\files\\.\\sub/c.dat,C:\\Out2\nC=..\\dist\\more\\d.txt,C:\\Out3\n",
   };
   for (const char* body : scripts) {
     SCOPED_TRACE(body);

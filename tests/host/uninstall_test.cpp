@@ -146,6 +146,15 @@ TEST(Uninstall, AFileInUseGoesAtTheNextRestartWhenElevatedElseWaitsForAnotherRun
     // Left for a restart, nothing is left for another run: no record, no registration.
     EXPECT_EQ(m.IsFile(std::string(kFolder) + "\\" + kRecordName), !elevated);
     EXPECT_EQ(m.FindRegistryValue(kHKLM, std::string(kRegistrationKey) + "Demo", "UninstallString").value, !elevated);
+    if (elevated) continue;
+    // Once the file is free, the uninstaller run again finishes the job.
+    m.heldFiles.clear();
+    Uninstalled again;
+    Uninstall(m, again);
+    ASSERT_TRUE(again.loaded);
+    EXPECT_EQ(ExitCodeOf(again.report, false), kExitOk);
+    EXPECT_FALSE(m.IsFolder(kFolder));
+    EXPECT_FALSE(m.FindRegistryValue(kHKLM, std::string(kRegistrationKey) + "Demo", "").key);
   }
 }
 

@@ -62,7 +62,7 @@ void InstallWithRecord(qv::Platform& machine, const std::string& program, const 
   qv::SetupEngine engine(recorder, window, state, folders, program);
   engine.SetRecordKeeper(&recorder);
   recorder.Start("qvUninstallBench");
-  recorder.Open(to, qv::Product{"qvUninstallBench", "qvUninstallBench", "", "", 0, "", ""});
+  recorder.Open(to, qv::Product{.id = "qvUninstallBench", .name = "qvUninstallBench"});
   engine.InstallEntry(tree + "\\", to);
   recorder.Complete();
   recorder.Finish();

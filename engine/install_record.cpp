@@ -200,7 +200,13 @@ bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
     case Kind::Product: {
       const std::optional<std::uint32_t> root = Number32(f[4]);
       if (!root || f[0].empty()) return false;
-      e.product = {f[0], f[1], f[2], f[3], *root, f[5], f[6]};
+      e.product = {.id = f[0],
+                   .name = f[1],
+                   .version = f[2],
+                   .publisher = f[3],
+                   .registrationRoot = *root,
+                   .linkCaption = f[5],
+                   .linkTarget = f[6]};
       return true;
     }
     case Kind::Folder:

@@ -37,13 +37,13 @@ inline constexpr char kRegistrationKey[] = "Software\\Microsoft\\Windows\\Curren
 
 // What the uninstaller must know of the product, from the script.
 struct Product {
-  std::string id;
-  std::string name;
-  std::string version;
-  std::string publisher;
+  std::string id{};
+  std::string name{};
+  std::string version{};
+  std::string publisher{};
   std::uint32_t registrationRoot = 0;  // HKLM or HKCU
-  std::string linkCaption;             // the window's link, as the installer showed it
-  std::string linkTarget;
+  std::string linkCaption{};           // the window's link, as the installer showed it
+  std::string linkTarget{};
 };
 
 struct RecordEntry {

@@ -344,7 +344,8 @@ TEST(Uninstall, ARecordGoesOnlyWhereTheInstallationFolderIsKnown) {
 // The seal a writer of the record would leave: the way an installation
 // seals, for a record a forger could also have sealed.
 void Seal(test::FakePlatform& m, std::string_view before, std::string_view now) {
-  WriteSeal(m, {"Demo", "Demo", "", "", kHKLM, "", ""}, {{before.size(), Sha256Of(before)}, {now.size(), Sha256Of(now)}});
+  WriteSeal(m, {.id = "Demo", .name = "Demo", .registrationRoot = kHKLM},
+            {{before.size(), Sha256Of(before)}, {now.size(), Sha256Of(now)}});
 }
 
 TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {

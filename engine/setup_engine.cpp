@@ -5,6 +5,7 @@
 #include "script.h"
 #include "text.h"
 #include "texts.h"
+#include "setup_texts.h"
 
 namespace qv {
 

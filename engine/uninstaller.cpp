@@ -8,6 +8,7 @@
 #include "text.h"
 #include "undo.h"
 #include "texts.h"
+#include "setup_texts.h"
 
 namespace qv {
 

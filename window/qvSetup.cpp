@@ -20,7 +20,7 @@
 #include "setup_engine.h"
 #include "text.h"
 #include "text_conv.h"
-#include "texts.h"
+#include "setup_texts.h"
 #include "uninstaller.h"
 #include "win32_platform.h"
 

@@ -6,6 +6,7 @@
 #include "package.h"
 #include "text_conv.h"
 #include "texts.h"
+#include "setup_texts.h"
 
 namespace qv::e2e {
 namespace {

@@ -4,7 +4,7 @@
 #include "fakes.h"
 #include "logging_platform.h"
 #include "setup_engine.h"
-#include "texts.h"
+#include "setup_texts.h"
 
 namespace qv {
 namespace {

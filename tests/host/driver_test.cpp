@@ -7,6 +7,7 @@
 #include "fakes.h"
 #include "setup_engine.h"
 #include "texts.h"
+#include "setup_texts.h"
 
 namespace qv {
 namespace {

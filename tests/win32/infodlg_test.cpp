@@ -14,6 +14,7 @@
 #include "qvInfoDlg.h"
 #include "text_conv.h"
 #include "texts.h"
+#include "setup_texts.h"
 
 namespace qv {
 namespace {

@@ -3,7 +3,7 @@
 
 #include "Unit1.h"
 #include "application.h"
-#include "texts.h"
+#include "setup_texts.h"
 #include "win32_platform.h"
 
 namespace qv {

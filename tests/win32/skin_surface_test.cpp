@@ -9,7 +9,7 @@
 #include "application.h"
 #include "qvBtn.h"
 #include "qvForm.h"
-#include "texts.h"
+#include "setup_texts.h"
 
 namespace qv {
 namespace {

@@ -1,0 +1,41 @@
+// The installer's and the uninstaller's own texts: the window's, the
+// log's defaults and the warnings. UTF-8, as every text the program keeps.
+#pragma once
+
+namespace qv::texts {
+
+inline constexpr char kDefaultTitle[] = "安装程序";
+inline constexpr char kDefaultHref[] = "qvSetup,https://qvsetup.example.org/";
+inline constexpr char kRegister[] = "Register...";
+inline constexpr char kExecute[] = "Execute command ...";
+inline constexpr char kUndoing[] = "Undo installation ...";
+inline constexpr char kFinished[] = "OK...完成安装";
+inline constexpr char kFinishedRestart[] = "OK...完成安装，重新启动后生效";
+inline constexpr char kPromptBefore[] = "请输入";
+inline constexpr char kPromptAfter[] = "的安装路径...";
+inline constexpr char kDecompressing[] = "Decompressing ";
+inline constexpr char kWarning[] = "警告";
+inline constexpr char kEmptyPath[] = "安装目录不能为空";
+inline constexpr char kQuitQuestion[] = "安装尚未结束，是否立即退出?";
+inline constexpr char kNotFinished[] = "安装尚未结束";
+inline constexpr char kAboutCaption[] = "关于...";
+// Program and version, web address, author and date, an empty line between.
+inline constexpr char kAboutText[] =
+    "qvSetup 1.0\r\rhttps://qvsetup.example.org/\r\rThe qvSetup developers, 2026-12";
+inline constexpr char kBrowseTitle[] = "请选择安装文件夹";
+inline constexpr char kVisitSite[] = "访问网站 ";
+inline constexpr char kBadOption[] = "命令行参数无效：";
+inline constexpr char kPackageDamaged[] = "安装包已损坏，请重新下载。";
+inline constexpr char kUninstallQuestionBefore[] = "确定要卸载 ";
+inline constexpr char kUninstallQuestionAfter[] = " 吗?";
+inline constexpr char kRemoving[] = "Removing ";
+inline constexpr char kUnregister[] = "Unregister...";
+inline constexpr char kUninstalled[] = "OK...完成卸载";
+inline constexpr char kUninstallQuitQuestion[] = "卸载尚未结束，是否立即退出?";
+inline constexpr char kRecordDamaged[] = "卸载记录丢失或已损坏，无法卸载。";
+
+// The compiler must not have turned the literals into another code page.
+static_assert(sizeof kDefaultTitle == 13 && static_cast<unsigned char>(kDefaultTitle[0]) == 0xE5,
+              "setup_texts.h must compile as UTF-8");
+
+}  // namespace qv::texts

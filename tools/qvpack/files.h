@@ -1,6 +1,7 @@
 // What qvpack needs of the machine's files, one way on Linux (files_posix)
-// and one on Windows (files_win32). Paths are UTF-8 in the machine's own
-// form; package paths (backslashes) are turned into them by DiskPath.
+// and one on Windows (files_win32), and what is the same on both over them
+// (files.cpp). Paths are UTF-8 in the machine's own form; package paths
+// (backslashes) are turned into them by DiskPath.
 #pragma once
 
 #include <cstdint>

@@ -206,14 +206,6 @@ bool MakeFolders(const std::string& path) {
   return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::unique_ptr<FileSource> f = OpenFileSource(path);
-  if (!f) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(f->Size()), '\0');
-  if (!bytes.empty() && !f->ReadAt(0, bytes.data(), bytes.size())) return std::nullopt;
-  return bytes;
-}
-
 std::string DiskPath(const std::string& folder, const std::string& packagePath) {
   std::string p = packagePath;
   std::replace(p.begin(), p.end(), '\\', '/');

@@ -16,10 +16,6 @@
 
 namespace qv::qvpack {
 
-// The attribute bits a package keeps: read-only, hidden, system, folder,
-// archive and temporary; the rest say how a disk stores a file.
-constexpr std::uint32_t kKeptAttributes = 0x137;
-
 // Everything inside `folder`, each folder before its contents and every
 // folder's names in NameBefore order. The file `skip` (the package being
 // written, when it lies inside) is left out. What cannot be read or

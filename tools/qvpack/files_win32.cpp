@@ -82,7 +82,7 @@ class Scanner {
       Item item;
       item.path = rel;
       item.diskPath = path;
-      item.attributes = f->dwFileAttributes & kKeptAttributes;
+      item.attributes = f->dwFileAttributes & pack::kKeptAttributes;
       item.modified = FromFileTime(f->ftLastWriteTime);
       item.size = folder ? 0 : (static_cast<std::uint64_t>(f->nFileSizeHigh) << 32) | f->nFileSizeLow;
       items_.push_back(item);
@@ -227,7 +227,7 @@ std::string SetFileDetails(const std::string& path, std::uint32_t attributes, st
     if (!file || !::SetFileTime(file.Get(), nullptr, nullptr, &t)) return "cannot keep its time: " + LastErrorText();
   }
   // Read-only goes last: the time could not be set after it.
-  const DWORD a = attributes & kKeptAttributes & ~FILE_ATTRIBUTE_DIRECTORY;
+  const DWORD a = attributes & pack::kKeptAttributes & ~FILE_ATTRIBUTE_DIRECTORY;
   if (!::SetFileAttributesW(wide.c_str(), a == 0 ? FILE_ATTRIBUTE_NORMAL : a))
     return "cannot keep its attributes: " + LastErrorText();
   return {};

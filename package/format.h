@@ -25,11 +25,6 @@ inline constexpr std::uint32_t kMaxBlocks = 1u << 20;
 inline constexpr std::uint64_t kMaxIndexSize = 256u << 20;
 inline constexpr std::size_t kEntryFixed = 2 + 4 + 8 + 8 + 4 + 4 + 8;  // all but the path's bytes
 
-// Attribute bits a package keeps: read-only, hidden, system, folder,
-// archive, normal, temporary, not indexed. Others (reparse point, sparse,
-// compressed...) say how a file was stored, not what it is.
-inline constexpr std::uint32_t kKeptAttributes = 0x1 | 0x2 | 0x4 | 0x10 | 0x20 | 0x80 | 0x100 | 0x2000;
-
 inline void Put(std::string& out, std::uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
 }

@@ -13,25 +13,18 @@
 namespace qv::pack {
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool EqualsBlind(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
 // Windows opens a device for these names whatever the extension ("nul.txt")
 // and with blanks before it ("con .txt"); ¹²³ count as digits for COM/LPT.
 bool IsDeviceName(std::string_view part) {
   std::string_view base = part.substr(0, part.find('.'));
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-  for (std::string_view name : {"con", "prn", "aux", "nul", "conin$", "conout$", "clock$"})
-    if (EqualsBlind(base, name)) return true;
+  // Only ASCII letters fold to ASCII, so the key's ASCII start is the name's.
+  const std::string key = FileNameKey(base);
+  for (std::string_view name : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"})
+    if (key == name) return true;
   if (base.size() < 4) return false;
-  const std::string_view stem = base.substr(0, 3), digit = base.substr(3);
-  if (!EqualsBlind(stem, "com") && !EqualsBlind(stem, "lpt")) return false;
+  const std::string_view stem = std::string_view(key).substr(0, 3), digit = base.substr(3);
+  if (stem != "COM" && stem != "LPT") return false;
   return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" ||
          digit == "\xC2\xB2" || digit == "\xC2\xB3";
 }

@@ -331,7 +331,7 @@ bool Reader::State::ReadIndex(std::string_view body) {
     e.crc = std::uint32_t(f.Number(4));
     e.block = std::uint32_t(f.Number(4));
     e.offset = f.Number(8);
-    if (!f.Ok() || !IsSafePath(e.path) || (e.attributes & ~format::kKeptAttributes) != 0) return false;
+    if (!f.Ok() || !IsSafePath(e.path) || (e.attributes & ~kKeptAttributes) != 0) return false;
     if (e.size == 0) {
       if (e.crc != 0 || e.block != 0 || e.offset != 0) return false;
     } else {

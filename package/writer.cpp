@@ -316,7 +316,7 @@ std::string WritePackage(ByteSource& stub, const std::string& script, const std:
     const bool content = e.size != 0;
     format::Put(index, e.path.size(), 2);
     index += e.path;
-    format::Put(index, e.attributes & format::kKeptAttributes, 4);
+    format::Put(index, e.attributes & kKeptAttributes, 4);
     format::Put(index, e.modified, 8);
     format::Put(index, e.size, 8);
     format::Put(index, crcs[i], 4);

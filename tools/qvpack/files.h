@@ -1,6 +1,7 @@
 // What qvpack needs of the machine's files, one way on Linux (files_posix)
-// and one on Windows (files_win32). Paths are UTF-8 in the machine's own
-// form; package paths (backslashes) are turned into them by DiskPath.
+// and one on Windows (files_win32), and what is the same on both over them
+// (files.cpp). Paths are UTF-8 in the machine's own form; package paths
+// (backslashes) are turned into them by DiskPath.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +15,6 @@
 #include "script_check.h"
 
 namespace qv::qvpack {
-
-// The attribute bits a package keeps: read-only, hidden, system, folder,
-// archive and temporary; the rest say how a disk stores a file.
-constexpr std::uint32_t kKeptAttributes = 0x137;
 
 // Everything inside `folder`, each folder before its contents and every
 // folder's names in NameBefore order. The file `skip` (the package being

@@ -21,7 +21,6 @@ namespace qv::qvpack {
 namespace {
 
 constexpr char kDosAttributes[] = "user.DOSATTRIB";
-constexpr std::uint32_t kReadOnly = 0x01, kArchive = 0x20;
 // Seconds from 1601 (FILETIME's start) to 1970.
 constexpr std::int64_t kEpochDifference = 11644473600LL;
 
@@ -39,8 +38,8 @@ timespec FromFileTime(std::uint64_t ft) {
 }
 
 std::uint32_t WindowsAttributes(const std::string& path, const struct stat& st) {
-  std::uint32_t a = S_ISDIR(st.st_mode) ? kFolderAttribute : kArchive;
-  if (!(st.st_mode & S_IWUSR)) a |= kReadOnly;
+  std::uint32_t a = S_ISDIR(st.st_mode) ? pack::kAttrDirectory : pack::kAttrArchive;
+  if (!(st.st_mode & S_IWUSR)) a |= pack::kAttrReadOnly;
   char value[64];
   const ssize_t n = ::getxattr(path.c_str(), kDosAttributes, value, sizeof value - 1);
   // Wine writes "0x" and hexadecimal digits; Samba's binary form is not ours.
@@ -48,7 +47,7 @@ std::uint32_t WindowsAttributes(const std::string& path, const struct stat& st) 
     value[n] = '\0';
     a |= static_cast<std::uint32_t>(std::strtoul(value + 2, nullptr, 16));
   }
-  return a & kKeptAttributes;
+  return a & pack::kKeptAttributes;
 }
 
 struct DirCloser {
@@ -206,14 +205,6 @@ bool MakeFolders(const std::string& path) {
   return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::unique_ptr<FileSource> f = OpenFileSource(path);
-  if (!f) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(f->Size()), '\0');
-  if (!bytes.empty() && !f->ReadAt(0, bytes.data(), bytes.size())) return std::nullopt;
-  return bytes;
-}
-
 std::string DiskPath(const std::string& folder, const std::string& packagePath) {
   std::string p = packagePath;
   std::replace(p.begin(), p.end(), '\\', '/');
@@ -240,7 +231,8 @@ std::unique_ptr<OutputFile> CreateOutputFile(const std::string& path, bool viaTe
 
 std::string SetFileDetails(const std::string& path, std::uint32_t attributes, std::uint64_t modified) {
   // What Wine keeps beside the permission bits; nothing kept, nothing written.
-  const std::uint32_t extra = attributes & kKeptAttributes & ~(kReadOnly | kArchive | kFolderAttribute);
+  const std::uint32_t extra =
+      attributes & pack::kKeptAttributes & ~(pack::kAttrReadOnly | pack::kAttrArchive | pack::kAttrDirectory);
   if (extra != 0) {
     char value[16];
     const int n = std::snprintf(value, sizeof value, "0x%x", extra);
@@ -251,7 +243,7 @@ std::string SetFileDetails(const std::string& path, std::uint32_t attributes, st
   }
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return LastErrorText();
-  const mode_t mode = (attributes & kReadOnly) ? (st.st_mode & ~mode_t(0222)) : (st.st_mode | S_IWUSR);
+  const mode_t mode = (attributes & pack::kAttrReadOnly) ? (st.st_mode & ~mode_t(0222)) : (st.st_mode | S_IWUSR);
   if (::chmod(path.c_str(), mode & 07777) != 0) return "cannot be made read-only: " + LastErrorText();
   const timespec times[2] = {{0, UTIME_OMIT}, FromFileTime(modified)};
   if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return "cannot keep its time: " + LastErrorText();

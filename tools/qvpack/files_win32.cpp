@@ -82,7 +82,7 @@ class Scanner {
       Item item;
       item.path = rel;
       item.diskPath = path;
-      item.attributes = f->dwFileAttributes & kKeptAttributes;
+      item.attributes = f->dwFileAttributes & pack::kKeptAttributes;
       item.modified = FromFileTime(f->ftLastWriteTime);
       item.size = folder ? 0 : (static_cast<std::uint64_t>(f->nFileSizeHigh) << 32) | f->nFileSizeLow;
       items_.push_back(item);
@@ -188,14 +188,6 @@ bool MakeFolders(const std::string& path) {
   return wide && (::CreateDirectoryW(wide->c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::unique_ptr<FileSource> f = OpenFileSource(path);
-  if (!f) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(f->Size()), '\0');
-  if (!bytes.empty() && !f->ReadAt(0, bytes.data(), bytes.size())) return std::nullopt;
-  return bytes;
-}
-
 std::string DiskPath(const std::string& folder, const std::string& packagePath) {
   std::string f = folder;
   if (!f.empty() && f.back() != '\\' && f.back() != '/') f += '\\';
@@ -235,7 +227,7 @@ std::string SetFileDetails(const std::string& path, std::uint32_t attributes, st
     if (!file || !::SetFileTime(file.Get(), nullptr, nullptr, &t)) return "cannot keep its time: " + LastErrorText();
   }
   // Read-only goes last: the time could not be set after it.
-  const DWORD a = attributes & kKeptAttributes & ~FILE_ATTRIBUTE_DIRECTORY;
+  const DWORD a = attributes & pack::kKeptAttributes & ~FILE_ATTRIBUTE_DIRECTORY;
   if (!::SetFileAttributesW(wide.c_str(), a == 0 ? FILE_ATTRIBUTE_NORMAL : a))
     return "cannot keep its attributes: " + LastErrorText();
   return {};

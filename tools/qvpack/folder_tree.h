@@ -8,18 +8,18 @@
 #include <string_view>
 #include <vector>
 
-namespace qv::qvpack {
+#include "package.h"
 
-constexpr std::uint32_t kFolderAttribute = 0x10;
+namespace qv::qvpack {
 
 // One file or folder of the package folder.
 struct Item {
   std::string path;  // relative, backslashes: "app\\data\\one.txt"
-  std::uint32_t attributes = 0;  // Windows bits
+  std::uint32_t attributes = 0;  // Windows bits, those a package keeps
   std::uint64_t modified = 0;    // FILETIME: 100 ns ticks since 1601
   std::uint64_t size = 0;
   std::string diskPath;  // where it is on this machine
-  bool IsFolder() const { return (attributes & kFolderAttribute) != 0; }
+  bool IsFolder() const { return (attributes & pack::kAttrDirectory) != 0; }
 };
 
 // The order of a folder's listing: case-blind (as SameName) first, then

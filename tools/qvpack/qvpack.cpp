@@ -104,7 +104,8 @@ std::string AttributeText(std::uint32_t a) {
     std::uint32_t bit;
     std::size_t at;
     char letter;
-  } kLetters[] = {{0x20, 0, 'A'}, {0x10, 1, 'D'}, {0x04, 2, 'S'}, {0x02, 3, 'H'}, {0x100, 4, 'T'}, {0x01, 5, 'R'}};
+  } kLetters[] = {{pack::kAttrArchive, 0, 'A'}, {pack::kAttrDirectory, 1, 'D'}, {pack::kAttrSystem, 2, 'S'},
+                  {pack::kAttrHidden, 3, 'H'}, {pack::kAttrTemporary, 4, 'T'}, {pack::kAttrReadOnly, 5, 'R'}};
   for (const auto& l : kLetters)
     if (a & l.bit) s[l.at] = l.letter;
   return s;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <sys/xattr.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -112,6 +113,47 @@ TEST_F(QvpackTest, PackListExtractGiveTheFolderBack) {
   ASSERT_EQ(Run("extract " + Q(out) + " " + Q(back)), 0) << err_;
   EXPECT_EQ(Snapshot(back), Snapshot(pkg_));
   EXPECT_EQ(Run("extract " + Q(out) + " " + Q(back)), 1);  // not into a folder with files
+}
+
+// Each attribute a file may have on Windows, as Wine keeps it, packed and
+// extracted: what says what the file is comes back, what says how a disk
+// stores it does not. Files on Linux are always archive ones.
+TEST_F(QvpackTest, AFileComesBackWithTheAttributesAPackageKeeps) {
+  const struct {
+    const char* name;
+    std::uint32_t attribute, back;
+  } kCases[] = {
+      {"read-only", 0x1, 0x21},
+      {"hidden", 0x2, 0x22},
+      {"system", 0x4, 0x24},
+      {"volume", 0x8, 0x20},
+      {"archive", 0x20, 0x20},
+      {"device", 0x40, 0x20},
+      {"normal", 0x80, 0x20},
+      {"temporary", 0x100, 0x120},
+      {"sparse", 0x200, 0x20},
+      {"reparse point", 0x400, 0x20},
+      {"compressed", 0x800, 0x20},
+      {"offline", 0x1000, 0x20},
+      {"not indexed", 0x2000, 0x2020},
+      {"encrypted", 0x4000, 0x20},
+      {"all of them", 0x7FEF, 0x2127},
+  };
+  for (const auto& c : kCases) {
+    Write(std::string("docs/") + c.name, c.name);
+    const std::string path = (pkg_ / "docs" / c.name).string();
+    char value[16];
+    const int n = std::snprintf(value, sizeof value, "0x%x", c.attribute);
+    if (::setxattr(path.c_str(), "user.DOSATTRIB", value, static_cast<std::size_t>(n), 0) != 0)
+      GTEST_SKIP() << "no user attributes here";
+  }
+  const fs::path out = dir_ / "out.exe", back = dir_ / "back";
+  ASSERT_EQ(Run("pack " + Q(pkg_) + " -o " + Q(out)), 0) << err_;
+  ASSERT_EQ(Run("extract " + Q(out) + " " + Q(back)), 0) << err_;
+  std::vector<Problem> problems;
+  std::map<std::string, std::uint32_t> got;
+  for (const Item& i : ScanFolder(back.string(), "", problems)) got[i.path] = i.attributes;
+  for (const auto& c : kCases) EXPECT_EQ(got[std::string("docs\\") + c.name], c.back) << c.name;
 }
 
 TEST_F(QvpackTest, PackingTwiceGivesTheSameBytes) {

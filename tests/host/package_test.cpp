@@ -320,6 +320,8 @@ TEST(Package, OpenRefusesAnIndexThatLies) {
       {"a path twice (case-blind)", find("xx\\b.txt"), "XX\\A"},
       {"an unknown attribute", b, std::string("\x20\x04", 2)},
       {"a size beyond the content", b + 4 + 8, std::string("\x65", 1)},
+      {"a size near 2^64", b + 4 + 8, std::string(8, '\xFF')},
+      {"an offset near 2^64", b + 4 + 8 + 8 + 4 + 4, std::string(8, '\xFF')},
       {"an offset elsewhere", b + 4 + 8 + 8 + 4 + 4, std::string("\x00", 1)},
       {"a block elsewhere", b + 4 + 8 + 8 + 4, std::string("\x01", 1)},
       {"a folder with content", b, std::string("\x10", 1)},
@@ -459,6 +461,12 @@ TEST(Package, VerifyFindsWhatTheChecksumsHide) {
       {"block 1 says it holds less, and does", 99,
        [](std::uint32_t b, const Bytes& c) {
          return RawFrame(b == 1 ? Bytes(c.begin(), c.end() - 1) : c);
+       }},
+      {"bytes after block 1's frame", 99,
+       [](std::uint32_t b, const Bytes& c) {
+         Bytes f = RawFrame(c);
+         if (b == 1) f.push_back(0);
+         return f;
        }},
   };
   for (const auto& c : cases) {

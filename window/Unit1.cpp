@@ -383,10 +383,9 @@ void TForm1::OnClickAbout(TObject*) {
 }
 
 void TForm1::OnClick_Browse(TObject*) {
-  auto* dialog = new TBrowseDirectoryDlg(this);
-  dialog->Title = texts::kBrowseTitle;
-  if (dialog->Execute()) PathBox->SetText(dialog->Selection());
-  delete dialog;
+  TBrowseDirectoryDlg dialog(this);
+  dialog.Title = texts::kBrowseTitle;
+  if (dialog.Execute()) PathBox->SetText(dialog.Selection());
 }
 
 }  // namespace qv

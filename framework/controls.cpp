@@ -606,9 +606,9 @@ LRESULT TWinControl::MouseMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void TWinControl::PaintBuffered() {
-  PAINTSTRUCT ps;
-  HDC dc = ::BeginPaint(hwnd_, &ps);
-  const RECT& u = ps.rcPaint;
+  const PaintScope paint(hwnd_);
+  const HDC dc = paint.Get();
+  const RECT& u = paint.Area();
   const int w = u.right - u.left, h = u.bottom - u.top;
   if (w > 0 && h > 0) {
     // Off screen first, then one copy: no flicker.
@@ -619,7 +619,6 @@ void TWinControl::PaintBuffered() {
     ::SetViewportOrgEx(mem.Get(), 0, 0, nullptr);
     ::BitBlt(dc, u.left, u.top, w, h, mem.Get(), 0, 0, SRCCOPY);
   }
-  ::EndPaint(hwnd_, &ps);
 }
 
 bool TWinControl::ChooseCursor(HWND over, WORD hitTest) {

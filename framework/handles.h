@@ -208,4 +208,20 @@ class BitmapDC {
   HGDIOBJ old_;  // the DC's own bitmap, not owned
 };
 
+// A window's painting between BeginPaint and its EndPaint.
+class PaintScope {
+ public:
+  explicit PaintScope(HWND hwnd) : hwnd_(hwnd), dc_(::BeginPaint(hwnd, &ps_)) {}
+  ~PaintScope() { ::EndPaint(hwnd_, &ps_); }
+  PaintScope(const PaintScope&) = delete;
+  PaintScope& operator=(const PaintScope&) = delete;
+  HDC Get() const { return dc_; }
+  const RECT& Area() const { return ps_.rcPaint; }
+
+ private:
+  HWND hwnd_;
+  PAINTSTRUCT ps_{};
+  HDC dc_;  // the system's, released by EndPaint
+};
+
 }  // namespace qv

@@ -85,9 +85,9 @@ void TFont::ApplyTo(TCanvas& canvas) const {
   canvas.Font.Charset = Charset;
 }
 
-HFONT TFont::Create() const {
-  return ::CreateFontW(Height, 0, 0, 0, Bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, Charset, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, Utf8ToWide(Name).c_str());
+UniqueFont TFont::Create() const {
+  return UniqueFont(::CreateFontW(Height, 0, 0, 0, Bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, Charset, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, Utf8ToWide(Name).c_str()));
 }
 
 // ------------------------------------------------------------- TComponent
@@ -335,9 +335,10 @@ void TWinControl::SubclassStandardControl(HWND hwnd) {
   AttachHandle(hwnd);
   standardProc_ = reinterpret_cast<WNDPROC>(
       ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::SubclassProc)));
-  HFONT f = Font().Create();
-  ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(f), FALSE);
-  standardFont_.Reset(f);
+  // The control lets go of an earlier font before it is deleted.
+  UniqueFont font = Font().Create();
+  ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+  standardFont_ = std::move(font);
 }
 
 void TWinControl::DestroyHandle() {

@@ -51,7 +51,7 @@ struct TFont {
   // Points at 96 dots per inch, as the framework counts them.
   void SetSize(int points) { Height = -MulDiv(points, 96, 72); }
   void ApplyTo(TCanvas& canvas) const;
-  HFONT Create() const;
+  UniqueFont Create() const;
 };
 
 // Owns the components created with it as owner and frees them with itself.
@@ -266,7 +266,7 @@ class TWinControl : public TControl {
   bool trackingLeave_ = false;
   bool pointerInside_ = false;
   UniqueWindow tooltip_;  // one per parent of hinted controls
-  UniqueGdiObject standardFont_;  // the font given to a standard control
+  UniqueFont standardFont_;  // the font given to a standard control
 
  private:
   // The class procedure of our own windows: binds the object at WM_NCCREATE.

@@ -91,6 +91,7 @@ using UniqueFind = ScopedHandle<HANDLE, FindHandleTraits>;
 using UniqueKey = ScopedHandle<HKEY, RegKeyTraits>;
 using UniqueGdiObject = ScopedHandle<HGDIOBJ, GdiObjectTraits<HGDIOBJ>>;
 using UniqueBitmap = ScopedHandle<HBITMAP, GdiObjectTraits<HBITMAP>>;
+using UniqueFont = ScopedHandle<HFONT, GdiObjectTraits<HFONT>>;
 using UniquePalette = ScopedHandle<HPALETTE, GdiObjectTraits<HPALETTE>>;
 using UniqueIcon = ScopedHandle<HICON, IconTraits>;
 using UniqueMemoryDC = ScopedHandle<HDC, MemoryDCTraits>;

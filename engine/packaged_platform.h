@@ -99,10 +99,4 @@ class PackagedPlatform : public PlatformDecorator {
 // Removes private folders earlier runs left behind where nothing holds them.
 void RemoveLeftoverFolders(Platform& platform, RunLog* log);
 
-// Windows' wildcard rules as a search applies them, case-blind as the file
-// system is (file_name_case.h): "*" and "?" (one UTF-16 unit), "*.*"
-// matches every name, a trailing ".*" also names without a dot and a
-// trailing "." only names without one.
-bool MatchesMask(std::string_view mask, std::string_view name);
-
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include "folders.h"
 #include "text.h"
 #include "utf8.h"
+#include "wildcard.h"
 
 namespace qv {
 
@@ -43,28 +44,6 @@ std::string Spelled(const std::string& path) {
   return out;
 }
 
-
-// Over UTF-16 code units, as the machine matches: '?' is one unit. Both
-// already in the file system's upper case.
-bool Glob(std::u16string_view mask, std::u16string_view name) {
-  std::size_t m = 0, n = 0, star = std::u16string_view::npos, back = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == u'?' || (mask[m] != u'*' && mask[m] == name[n]))) {
-      ++m;
-      ++n;
-    } else if (m < mask.size() && mask[m] == u'*') {
-      star = m++;
-      back = n;
-    } else if (star != std::u16string_view::npos) {
-      m = star + 1;
-      n = ++back;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == u'*') ++m;
-  return m == mask.size();
-}
 
 std::string LastPart(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
 
@@ -110,21 +89,6 @@ class StringSink : public pack::ByteSink {
 constexpr std::uint64_t kLargestScript = 64u << 20;
 
 }  // namespace
-
-bool MatchesMask(std::string_view maskText, std::string_view nameText) {
-  const std::u16string maskUnits = FileNameUpper(Utf8ToUtf16(maskText));
-  const std::u16string nameUnits = FileNameUpper(Utf8ToUtf16(nameText));
-  const std::u16string_view mask = maskUnits, name = nameUnits;
-  constexpr auto npos = std::u16string_view::npos;
-  if (mask == u"*.*" || mask == u"*") return true;
-  if (name == u"." || name == u"..") return Glob(mask, name);
-  if (mask.size() >= 2 && mask.substr(mask.size() - 2) == u".*" && name.find(u'.') == npos &&
-      Glob(mask.substr(0, mask.size() - 2), name))
-    return true;
-  if (!mask.empty() && mask.back() == u'.' && mask.find_first_not_of(u'.') != npos)
-    return name.find(u'.') == npos && Glob(mask.substr(0, mask.size() - 1), name);
-  return Glob(mask, name);
-}
 
 PackagedPlatform::PackagedPlatform(Platform& inner, pack::Reader& package, std::string programFolder)
     : PlatformDecorator(inner), package_(package), programFolder_(std::move(programFolder)) {
@@ -198,11 +162,11 @@ std::unique_ptr<FindHandle> PackagedPlatform::FindFirst(const std::string& patte
     // A drive's top folder has no "." and "..", any other folder has.
     const bool driveTop = rel->empty() && programFolder_.size() <= 3;
     if (!driveTop) {
-      if (MatchesMask(mask, ".")) found.push_back({".", kAttrDirectory});
-      if (MatchesMask(mask, "..")) found.push_back({"..", kAttrDirectory});
+      if (MatchesWildcard(".", mask)) found.push_back({".", kAttrDirectory});
+      if (MatchesWildcard("..", mask)) found.push_back({"..", kAttrDirectory});
     }
     for (const FindEntry& c : children_.at(FileNameKey(*rel)))
-      if (MatchesMask(mask, c.name)) found.push_back(c);
+      if (MatchesWildcard(c.name, mask)) found.push_back(c);
   }
   if (found.empty()) {
     Fail(kErrorFileNotFound, "The system cannot find the file specified.");

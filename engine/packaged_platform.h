@@ -93,10 +93,4 @@ class PackagedPlatform : public PlatformDecorator {
   bool finished_ = false;
 };
 
-// Windows' wildcard rules as a search applies them, case-blind as the file
-// system is (file_name_case.h): "*" and "?" (one UTF-16 unit), "*.*"
-// matches every name, a trailing ".*" also names without a dot and a
-// trailing "." only names without one.
-bool MatchesMask(std::string_view mask, std::string_view name);
-
 }  // namespace qv

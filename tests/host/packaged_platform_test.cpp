@@ -215,7 +215,7 @@ TEST(PackagedPlatform, SearchesThePackageAsTheMachineSearchesAFolder) {
       {"files\\*.*", {".:16", "..:16", "a.txt:32", "B.TXT:6", "noext:1", "sub:16", "empty:18"}, 0},
       {"files\\*.txt", {"a.txt:32", "B.TXT:6"}, 0},
       {"FILES\\?.TxT", {"a.txt:32", "B.TXT:6"}, 0},
-      {"files\\*.", {".:16", "..:16", "noext:1", "sub:16", "empty:18"}, 0},
+      {"files\\*.", {".:16", "..:16", "a.txt:32", "B.TXT:6", "noext:1", "sub:16", "empty:18"}, 0},  // "*"
       {"files\\n*.*", {"noext:1"}, 0},
       {"files\\sub\\..\\a.txt", {"a.txt:32"}, 0},
       {"files\\A.TXT", {"a.txt:32"}, 0},

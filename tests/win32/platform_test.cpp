@@ -13,6 +13,7 @@
 #include "registry.h"
 #include "text_conv.h"
 #include "temp_dir.h"
+#include "wildcard_cases.h"
 #include "win32_platform.h"
 
 namespace qv {
@@ -400,6 +401,32 @@ TEST(FileNameCase, IsTheSystems) {
       differ.push_back(text);
     }
   EXPECT_EQ(differ, std::vector<std::string>{});
+}
+
+// The wildcard table holds what the system's own search finds: it is made
+// of names on a real disk here.
+TEST(Wildcard, TheTableIsWhatTheSystemsSearchFinds) {
+  test::TempDir dir("wildcard");
+  for (const std::string& name : test::kWildcardNames)
+    if (name != "." && name != "..") test::WriteTextFile(dir / name, "");
+  for (const test::WildcardCase& c : test::kWildcardCases) {
+    SCOPED_TRACE(c.pattern);
+    std::vector<std::string> listed;
+    WIN32_FIND_DATAW d;
+    HANDLE h = ::FindFirstFileW(WidePath(dir / c.pattern).value().c_str(), &d);
+    if (h != INVALID_HANDLE_VALUE) {
+      do listed.push_back(WideToUtf8(d.cFileName));
+      while (::FindNextFileW(h, &d));
+      ::FindClose(h);
+    } else {
+      EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    }
+    std::vector<std::string> found;  // in the table's order
+    for (const std::string& name : test::kWildcardNames)
+      if (std::count(listed.begin(), listed.end(), name)) found.push_back(name);
+    EXPECT_EQ(found.size(), listed.size());
+    EXPECT_EQ(found, c.found);
+  }
 }
 
 }  // namespace

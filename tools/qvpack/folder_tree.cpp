@@ -4,35 +4,10 @@
 #include <map>
 
 #include "file_name_case.h"
-#include "utf8.h"
 
 namespace qv::qvpack {
 
 namespace {
-
-// Over UTF-16 code units in the file system's upper case, as the program's
-// search matches: '?' is one unit.
-bool Match(std::u16string_view name, std::u16string_view pattern) {
-  // Greedy with one backtrack point: the last '*' seen.
-  std::size_t n = 0, p = 0;
-  std::size_t starP = std::u16string_view::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == u'*') {
-      starP = ++p;
-      starN = n;
-    } else if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
-      ++n;
-      ++p;
-    } else if (starP != std::u16string_view::npos) {
-      n = ++starN;
-      p = starP;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == u'*') ++p;
-  return p == pattern.size();
-}
 
 std::size_t LastBackslash(std::string_view path) {
   const std::size_t at = path.rfind('\\');
@@ -48,19 +23,6 @@ bool NameBefore(std::string_view a, std::string_view b) {
 }
 
 bool SameName(std::string_view a, std::string_view b) { return SameFileName(a, b); }
-
-bool MatchesPattern(std::string_view nameText, std::string_view patternText) {
-  const std::u16string nameUnits = FileNameUpper(Utf8ToUtf16(nameText)),
-                       patternUnits = FileNameUpper(Utf8ToUtf16(patternText));
-  const std::u16string_view name = nameUnits, pattern = patternUnits;
-  if (Match(name, pattern)) return true;
-  if (name.find(u'.') != std::u16string_view::npos) return false;
-  // "readme.*" and "readme." take "readme" too.
-  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == u".*")
-    return Match(name, pattern.substr(0, pattern.size() - 2));
-  if (!pattern.empty() && pattern.back() == u'.') return Match(name, pattern.substr(0, pattern.size() - 1));
-  return false;
-}
 
 FolderTree::FolderTree(const std::vector<Item>& items)
     : items_(items), parents_(items.size(), kRoot), children_(items.size() + 1) {

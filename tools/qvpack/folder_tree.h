@@ -30,12 +30,6 @@ bool NameBefore(std::string_view a, std::string_view b);
 // Equality as the program's file system compares names (file_name_case.h).
 bool SameName(std::string_view a, std::string_view b);
 
-// A name against a wildcard pattern as a file search takes it: '*' any run
-// of characters, '?' one UTF-16 unit, letters case-blind as in SameName; a
-// pattern ending in ".*" or "." also takes names without an extension
-// ("*.*" takes all).
-bool MatchesPattern(std::string_view name, std::string_view pattern);
-
 class FolderTree {
  public:
   // The package folder itself.

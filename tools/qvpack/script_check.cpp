@@ -9,6 +9,7 @@
 #include "install_record.h"
 #include "setup_engine.h"
 #include "text.h"
+#include "wildcard.h"
 
 namespace qv::qvpack {
 
@@ -185,7 +186,7 @@ class Planner {
     const std::string& pattern = parts.back();
     bool matched = false;
     for (std::size_t c : tree_.Children(folder)) {
-      if (!MatchesPattern(tree_.Name(c), pattern) || !Place(c)) continue;
+      if (!MatchesWildcard(tree_.Name(c), pattern) || !Place(c)) continue;
       matched = true;
       if (items_[c].IsFolder())
         PlaceContents(c, true);
@@ -193,7 +194,7 @@ class Planner {
         MarkInstalled(c);
     }
     // A search that lists "." finds something even in an empty folder.
-    if (!matched && !MatchesPattern(".", pattern) && !MatchesPattern("..", pattern)) return Reach::Nothing;
+    if (!matched && !MatchesWildcard(".", pattern) && !MatchesWildcard("..", pattern)) return Reach::Nothing;
     return Reach::Matched;
   }
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <tuple>
 
+#include "hex.h"
 #include "crc32.h"
 #include "file_name_case.h"
 #include "text.h"
@@ -12,28 +13,18 @@ namespace qv {
 
 namespace {
 
-constexpr char kHex[] = "0123456789ABCDEF";
-
 std::string Escape(std::string_view field) {
   std::string out;
   for (const char c : field) {
     const auto b = static_cast<unsigned char>(c);
     if (b < 0x20 || b == 0x7F || c == '%') {
       out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
+      AppendHex(out, b);
     } else {
       out += c;
     }
   }
   return out;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 std::optional<std::string> Unescape(std::string_view field) {
@@ -44,7 +35,7 @@ std::optional<std::string> Unescape(std::string_view field) {
       continue;
     }
     if (i + 2 >= field.size()) return std::nullopt;
-    const int hi = HexDigit(field[i + 1]), lo = HexDigit(field[i + 2]);
+    const int hi = HexDigitValue(field[i + 1]), lo = HexDigitValue(field[i + 2]);
     if (hi < 0 || lo < 0) return std::nullopt;
     out += static_cast<char>(hi * 16 + lo);
     i += 2;
@@ -103,8 +94,8 @@ bool PlainFullPath(std::string_view path) {
 
 std::string Crc(std::string_view text) {
   const std::uint32_t crc = Crc32(0, text.data(), text.size());
-  std::string out(8, '0');
-  for (int i = 0; i < 8; ++i) out[static_cast<std::size_t>(i)] = kHex[(crc >> (28 - 4 * i)) & 15];
+  std::string out;
+  for (int shift = 24; shift >= 0; shift -= 8) AppendHex(out, static_cast<unsigned char>(crc >> shift));
   return out;
 }
 
@@ -128,8 +119,7 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
     case RecordEntry::Kind::Before: {
       std::string hex;
       for (const char c : e.data) {
-        hex += kHex[static_cast<unsigned char>(c) >> 4];
-        hex += kHex[static_cast<unsigned char>(c) & 15];
+        AppendHex(hex, static_cast<unsigned char>(c));
       }
       return {n(e.root), e.path, e.name, n(e.existed), n(e.type), hex};
     }
@@ -185,7 +175,7 @@ std::optional<std::string> HexBytes(std::string_view hex) {
   if (hex.size() % 2 != 0) return std::nullopt;
   std::string bytes;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
+    const int hi = HexDigitValue(hex[i]), lo = HexDigitValue(hex[i + 1]);
     if (hi < 0 || lo < 0) return std::nullopt;
     bytes += static_cast<char>(hi * 16 + lo);
   }
@@ -444,15 +434,14 @@ namespace {
 
 void PutHex(std::string& out, const std::uint8_t* bytes, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
-    out += kHex[bytes[i] >> 4];
-    out += kHex[bytes[i] & 15];
+    AppendHex(out, bytes[i]);
   }
 }
 
 bool GetHex(std::string_view text, std::uint8_t* bytes, std::size_t n) {
   if (text.size() != 2 * n) return false;
   for (std::size_t i = 0; i < n; ++i) {
-    const int hi = HexDigit(text[2 * i]), lo = HexDigit(text[2 * i + 1]);
+    const int hi = HexDigitValue(text[2 * i]), lo = HexDigitValue(text[2 * i + 1]);
     if (hi < 0 || lo < 0) return false;
     bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
   }

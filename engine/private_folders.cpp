@@ -1,6 +1,9 @@
 #include "private_folders.h"
 
+#include <algorithm>
 #include <vector>
+
+#include "hex.h"
 
 namespace qv {
 
@@ -16,7 +19,8 @@ void RemoveLeftoverFolders(Platform& platform, RunLog* log) {
     // Only names we make: the prefix and 32 hex digits; never a link, whatever
     // its name (RemoveTree checks again, with owner and access list).
     if ((e.attributes & kAttrDirectory) && !(e.attributes & kAttrReparsePoint) && e.name.size() == prefix + 32 &&
-        e.name.find_first_not_of("0123456789abcdefABCDEF", prefix) == std::string::npos)
+        std::all_of(e.name.begin() + static_cast<std::ptrdiff_t>(prefix), e.name.end(),
+                    [](char c) { return HexDigitValue(c) >= 0; }))
       found.push_back(temp + e.name);
   } while (find->Next(e));
   find.reset();

@@ -1,5 +1,7 @@
 #include "script.h"
 
+#include "hex.h"
+
 #include <algorithm>
 
 #include "errors.h"
@@ -62,7 +64,8 @@ std::optional<TextFault> FindUtf16Fault(std::string_view bytes, bool bigEndian) 
   const std::size_t unpaired = FirstUnpairedSurrogate(units);
   if (unpaired != std::u16string::npos) {
     std::string hex = "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) hex += "0123456789ABCDEF"[(units[unpaired] >> shift) & 15];
+    AppendHex(hex, static_cast<unsigned char>(units[unpaired] >> 8));
+    AppendHex(hex, static_cast<unsigned char>(units[unpaired] & 0xFF));
     return TextFault{LineOf<char16_t>(units, unpaired), "half a UTF-16 surrogate pair (" + hex + ")"};
   }
   if (bytes.size() % 2)

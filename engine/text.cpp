@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include "hex.h"
+
 namespace qv {
 
 std::string Trim(std::string_view s) {
@@ -44,17 +46,10 @@ Fields SplitField(std::string_view text, char separator, bool firstOnly) {
   return f;
 }
 
-static int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 HexValue HexToInt(std::string_view text) {
   HexValue r;
   for (char c : text) {
-    int d = HexDigit(c);
+    int d = HexDigitValue(c);
     if (d < 0) {
       r.valid = false;
       break;
@@ -79,7 +74,7 @@ std::optional<std::int32_t> ParseInt32(std::string_view t) {
   if (i >= t.size()) return std::nullopt;
   std::uint64_t v = 0;
   for (; i < t.size(); ++i) {
-    int d = hex ? HexDigit(t[i]) : (t[i] >= '0' && t[i] <= '9' ? t[i] - '0' : -1);
+    int d = hex ? HexDigitValue(t[i]) : (t[i] >= '0' && t[i] <= '9' ? t[i] - '0' : -1);
     if (d < 0) return std::nullopt;
     v = v * (hex ? 16 : 10) + static_cast<std::uint64_t>(d);
     // Hexadecimal may use all 32 bits; decimal must fit the signed range.

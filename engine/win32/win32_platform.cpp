@@ -1,3 +1,4 @@
+#include "hex.h"
 #include "win32_platform.h"
 
 #include <windows.h>
@@ -408,10 +409,7 @@ std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& p
     unsigned char bits[16];
     if (!::RtlGenRandom(bits, sizeof bits)) return std::nullopt;
     std::string name = temp + prefix;
-    for (unsigned char b : bits) {
-      name += "0123456789abcdef"[b >> 4];
-      name += "0123456789abcdef"[b & 15];
-    }
+    for (unsigned char b : bits) AppendHex(name, b, true);
     // Never one that is there already: whoever made it may hold it.
     const std::optional<std::wstring> wide = WidePath(name);
     if (!wide) return std::nullopt;

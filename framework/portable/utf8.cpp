@@ -1,4 +1,5 @@
 #include "utf8.h"
+#include "hex.h"
 
 namespace qv {
 
@@ -129,8 +130,7 @@ std::string QuoteInvalidUtf8(std::string_view text) {
     }
     const auto b = static_cast<unsigned char>(text[i++]);
     out += "\\x";
-    out += "0123456789ABCDEF"[b >> 4];
-    out += "0123456789ABCDEF"[b & 15];
+    AppendHex(out, b);
   }
   return out;
 }

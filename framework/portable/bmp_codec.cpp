@@ -160,54 +160,51 @@ void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
 
 }  // namespace
 
-BmpImage DecodeBmp(std::span<const std::uint8_t> file) {
-  const Reader in(file);
-  in.Need(0, kFileHeader + 4, "file header");
-  if (file[0] != 'B' || file[1] != 'M') Fail("not a BMP file (no 'BM' signature)");
-  const std::uint32_t offBits = in.U32(10, "file header");
-  const std::uint32_t headerSize = in.U32(14, "info header");
-  in.Need(kFileHeader, headerSize, "info header");
+namespace {
 
-  BmpImage image;
-  std::int64_t height = 0;
+// What the info header says beyond the image's own fields.
+struct InfoHeader {
+  std::int64_t height = 0;  // negative: stored top-down
   std::uint32_t compression = kRgb, sizeImage = 0, colorsUsed = 0;
-  std::size_t paletteAt = kFileHeader + headerSize, entrySize = 4;
+  std::size_t paletteAt = 0, entrySize = 4;
+};
+
+InfoHeader ReadInfoHeader(const Reader& in, std::uint32_t headerSize, BmpImage& image) {
+  InfoHeader h;
+  h.paletteAt = kFileHeader + headerSize;
   unsigned planes = 0;
   if (headerSize == 12) {  // BITMAPCOREHEADER: 16-bit sizes, 3-byte colours
     image.width = in.U16(18, "info header");
-    height = in.U16(20, "info header");
+    h.height = in.U16(20, "info header");
     planes = in.U16(22, "info header");
     image.bitCount = in.U16(24, "info header");
-    entrySize = 3;
+    h.entrySize = 3;
     if (image.bitCount == 16 || image.bitCount == 32) Fail("core header with 16 or 32 bits per pixel");
   } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 108 || headerSize == 124) {
     image.width = static_cast<std::int32_t>(in.U32(18, "info header"));
-    height = static_cast<std::int32_t>(in.U32(22, "info header"));
+    h.height = static_cast<std::int32_t>(in.U32(22, "info header"));
     planes = in.U16(26, "info header");
     image.bitCount = in.U16(28, "info header");
-    compression = in.U32(30, "info header");
-    sizeImage = in.U32(34, "info header");
-    colorsUsed = in.U32(46, "info header");
-    if (compression == kBitFields) {
+    h.compression = in.U32(30, "info header");
+    h.sizeImage = in.U32(34, "info header");
+    h.colorsUsed = in.U32(46, "info header");
+    if (h.compression == kBitFields) {
       // A plain info header is followed by the three masks; the larger
       // headers hold them.
       const std::size_t at = kFileHeader + kInfoHeader;
       image.redMask = in.U32(at, "colour masks");
       image.greenMask = in.U32(at + 4, "colour masks");
       image.blueMask = in.U32(at + 8, "colour masks");
-      if (headerSize == kInfoHeader) paletteAt += 12;
+      if (headerSize == kInfoHeader) h.paletteAt += 12;
     }
   } else {
     Fail("unsupported info header size " + std::to_string(headerSize));
   }
   if (planes != 1) Fail("planes must be 1");
+  return h;
+}
 
-  const bool topDown = height < 0;
-  if (topDown) height = -height;
-  if (height > kBmpMaxSide) Fail("picture height out of range");
-  CheckShape(image.width, static_cast<int>(height), image.bitCount);
-  image.height = static_cast<int>(height);
-
+void CheckCompression(std::uint32_t compression, bool topDown, const BmpImage& image) {
   switch (compression) {
     case kRgb:
       break;
@@ -223,41 +220,70 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> file) {
     default:
       Fail("unsupported compression " + std::to_string(compression));
   }
+}
 
-  if (image.bitCount <= 8) {
-    const std::uint32_t full = 1u << image.bitCount;
-    const std::uint32_t count = colorsUsed == 0 ? full : colorsUsed;
-    if (count > full) Fail("colour table larger than the depth allows");
-    in.Need(paletteAt, std::uint64_t(count) * entrySize, "colour table");
-    image.colors.resize(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const std::uint8_t* e = in.At(paletteAt + i * entrySize);
-      image.colors[i] = {e[0], e[1], e[2], 0};
-    }
-    paletteAt += std::size_t{count} * entrySize;
+// The colour table of a picture of 8 bits or fewer; gives where it ends.
+std::size_t ReadColorTable(const Reader& in, const InfoHeader& h, BmpImage& image) {
+  if (image.bitCount > 8) return h.paletteAt;
+  const std::uint32_t full = 1u << image.bitCount;
+  const std::uint32_t count = h.colorsUsed == 0 ? full : h.colorsUsed;
+  if (count > full) Fail("colour table larger than the depth allows");
+  in.Need(h.paletteAt, std::uint64_t(count) * h.entrySize, "colour table");
+  image.colors.resize(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint8_t* e = in.At(h.paletteAt + i * h.entrySize);
+    image.colors[i] = {e[0], e[1], e[2], 0};
   }
-  if (offBits < paletteAt) Fail("pixel data offset inside the headers");
-  if (offBits > file.size()) Fail("pixel data offset past the end of the file");
+  return h.paletteAt + std::size_t{count} * h.entrySize;
+}
 
+void ReadPixels(const Reader& in, std::size_t fileSize, std::uint32_t offBits, const InfoHeader& h, bool topDown,
+                BmpImage& image) {
   const std::size_t stride = static_cast<std::size_t>(image.Stride());
   const std::size_t bytes = stride * static_cast<std::size_t>(image.height);
+  const bool rle = h.compression == kRle8 || h.compression == kRle4;
   // Uncompressed data must all be there: check before allocating, so a tiny
   // truncated file cannot claim hundreds of megabytes.
-  if (compression != kRle8 && compression != kRle4) in.Need(offBits, bytes, "pixel data");
+  if (!rle) in.Need(offBits, bytes, "pixel data");
   image.bits.assign(bytes, 0);
-  if (compression == kRle8 || compression == kRle4) {
-    std::size_t end = file.size();
-    if (sizeImage != 0) {
-      in.Need(offBits, sizeImage, "RLE data");
-      end = offBits + std::size_t{sizeImage};
+  if (rle) {
+    std::size_t end = fileSize;
+    if (h.sizeImage != 0) {
+      in.Need(offBits, h.sizeImage, "RLE data");
+      end = offBits + std::size_t{h.sizeImage};
     }
-    DecodeRle(in, offBits, end, compression == kRle4, image);
-    return image;
+    DecodeRle(in, offBits, end, h.compression == kRle4, image);
+    return;
   }
   for (int y = 0; y < image.height; ++y) {
     const int fileRow = topDown ? image.height - 1 - y : y;  // stored bottom-up
     std::memcpy(image.bits.data() + y * stride, in.At(offBits + fileRow * stride), stride);
   }
+}
+
+}  // namespace
+
+BmpImage DecodeBmp(std::span<const std::uint8_t> file) {
+  const Reader in(file);
+  in.Need(0, kFileHeader + 4, "file header");
+  if (file[0] != 'B' || file[1] != 'M') Fail("not a BMP file (no 'BM' signature)");
+  const std::uint32_t offBits = in.U32(10, "file header");
+  const std::uint32_t headerSize = in.U32(14, "info header");
+  in.Need(kFileHeader, headerSize, "info header");
+
+  BmpImage image;
+  const InfoHeader h = ReadInfoHeader(in, headerSize, image);
+  const bool topDown = h.height < 0;
+  const std::int64_t height = topDown ? -h.height : h.height;
+  if (height > kBmpMaxSide) Fail("picture height out of range");
+  CheckShape(image.width, static_cast<int>(height), image.bitCount);
+  image.height = static_cast<int>(height);
+  CheckCompression(h.compression, topDown, image);
+
+  const std::size_t paletteEnd = ReadColorTable(in, h, image);
+  if (offBits < paletteEnd) Fail("pixel data offset inside the headers");
+  if (offBits > file.size()) Fail("pixel data offset past the end of the file");
+  ReadPixels(in, file.size(), offBits, h, topDown, image);
   return image;
 }
 

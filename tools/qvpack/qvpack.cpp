@@ -121,6 +121,39 @@ std::string DefaultStub() {
   return IsFile(beside) ? beside : std::string(QVPACK_DEFAULT_STUB);
 }
 
+// Prints every problem found; false when an error forbids packing.
+bool ReportProblems(const std::vector<Problem>& scanProblems, const Plan& plan, const std::string& scriptName,
+                    bool force) {
+  int errors = 0;
+  const std::vector<Problem>* lists[] = {&scanProblems, &plan.problems};
+  for (const std::vector<Problem>* list : lists)
+    for (const Problem& p : *list) {
+      Print(Stream::Err, FormatProblem(scriptName, p) + "\n");
+      errors += p.severity == Severity::Error;
+    }
+  if (errors == 0 || force) return true;
+  Error(std::to_string(errors) + (errors == 1 ? " error" : " errors") + ": nothing packed (--force packs anyway)");
+  return false;
+}
+
+// The package's entries in the order the program installs them.
+std::vector<pack::Input> InputsOf(const std::vector<Item>& items, const Plan& plan, std::uint64_t& files,
+                                  std::uint64_t& folders) {
+  std::vector<pack::Input> inputs;
+  for (std::size_t i : plan.order) {
+    const Item& item = items[i];
+    pack::Input in;
+    in.entry.path = item.path;
+    in.entry.attributes = item.attributes;
+    in.entry.modified = item.modified;
+    in.entry.size = item.size;
+    in.diskPath = item.diskPath;
+    inputs.push_back(std::move(in));
+    (item.IsFolder() ? folders : files) += 1;
+  }
+  return inputs;
+}
+
 int Pack(const PackArguments& a) {
   if (!IsFolder(a.folder)) {
     Error(a.folder + " is no folder");
@@ -140,31 +173,9 @@ int Pack(const PackArguments& a) {
       items, a.script, [](const Item& item) { return ReadWholeFile(item.diskPath); }, DecodeAnsi,
       pack::IsSafePath);
   const std::string scriptName = plan.script ? items[*plan.script].path : a.script;
-  int errors = 0;
-  const std::vector<Problem>* lists[] = {&scanProblems, &plan.problems};
-  for (const std::vector<Problem>* list : lists)
-    for (const Problem& p : *list) {
-      Print(Stream::Err, FormatProblem(scriptName, p) + "\n");
-      errors += p.severity == Severity::Error;
-    }
-  if (errors > 0 && !a.force) {
-    Error(std::to_string(errors) + (errors == 1 ? " error" : " errors") + ": nothing packed (--force packs anyway)");
-    return kFailed;
-  }
-
-  std::vector<pack::Input> inputs;
+  if (!ReportProblems(scanProblems, plan, scriptName, a.force)) return kFailed;
   std::uint64_t files = 0, folders = 0;
-  for (std::size_t i : plan.order) {
-    const Item& item = items[i];
-    pack::Input in;
-    in.entry.path = item.path;
-    in.entry.attributes = item.attributes;
-    in.entry.modified = item.modified;
-    in.entry.size = item.size;
-    in.diskPath = item.diskPath;
-    inputs.push_back(std::move(in));
-    (item.IsFolder() ? folders : files) += 1;
-  }
+  const std::vector<pack::Input> inputs = InputsOf(items, plan, files, folders);
 
   std::unique_ptr<OutputFile> out = CreateOutputFile(a.output, true);
   if (!out) {

@@ -62,13 +62,13 @@ TEST(Driver, ScriptLocation) {
 TEST(Driver, AMissingScriptRunsToTheEndWithDefaults) {
   Rig rig;
   rig.engine.Run({});
-  const std::string build =
-      std::string("build ") + texts::kDefaultTitle + "|" + "qvSetup|https://qvsetup.example.org/";
-  EXPECT_EQ(rig.window.calls,
-            (std::vector<std::string>{build, "visible 1", std::string("status ") + texts::kRegister,
-                                      "repaint", std::string("status ") + texts::kExecute, "repaint",
-                                      std::string("status ") + texts::kFinished, "red",
-                                      std::string("button ") + texts::kOk}));
+  // The window shows each phase and ends on the finished line, red, with OK.
+  EXPECT_EQ(rig.window.screen.title, texts::kDefaultTitle);
+  EXPECT_TRUE(rig.window.screen.shown);
+  EXPECT_EQ(rig.window.statuses,
+            (std::vector<std::string>{texts::kRegister, texts::kExecute, texts::kFinished}));
+  EXPECT_TRUE(rig.window.screen.red);
+  EXPECT_EQ(rig.window.screen.button, texts::kOk);
   EXPECT_TRUE(rig.state.finished);
   EXPECT_FALSE(rig.window.terminated);
   EXPECT_EQ(rig.platform.paused, 0u);

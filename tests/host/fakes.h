@@ -1,6 +1,7 @@
 // An in-memory machine and a window that records what the engine asks of it.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -149,6 +150,15 @@ class FakePlatform : public Platform {
 
 class RecordingWindow : public SetupWindow {
  public:
+  // What the person sees now.
+  struct Screen {
+    std::string title;
+    bool shown = false, red = false, bars = true, pathBox = false;
+    std::string status, button;
+    int mainMax = 0, mainPos = 0;
+  };
+  Screen screen;
+  std::vector<std::string> statuses;  // every status line shown, in order
   std::vector<std::string> calls;
   std::string pathText;
   bool terminated = false;
@@ -161,27 +171,56 @@ class RecordingWindow : public SetupWindow {
   std::vector<std::string> Calls(const std::string& prefix) const;
 
   void BuildControls(const std::string& t, const std::string& c, const std::string& l) override {
+    screen.title = t;
     Log("build " + t + "|" + c + "|" + l);
   }
-  void ApplyVisible(bool v) override { Log(std::string("visible ") + (v ? "1" : "0")); }
-  void SetStatusText(const std::string& t) override { Log("status " + t); }
+  void ApplyVisible(bool v) override {
+    screen.shown = v;
+    Log(std::string("visible ") + (v ? "1" : "0"));
+  }
+  void SetStatusText(const std::string& t) override {
+    screen.status = t;
+    statuses.push_back(t);
+    Log("status " + t);
+  }
   void RepaintStatus() override { Log("repaint"); }
   void UpdateStatus() override { Log("updateStatus"); }
-  void SetStatusRed() override { Log("red"); }
-  void SetMainMax(int m) override { Log("mainMax " + std::to_string(m)); }
-  void SetMainPosition(int p) override { Log("mainPos " + std::to_string(p)); }
-  void StepMain() override { Log("step"); }
+  void SetStatusRed() override {
+    screen.red = true;
+    Log("red");
+  }
+  void SetMainMax(int m) override {
+    screen.mainMax = m;
+    Log("mainMax " + std::to_string(m));
+  }
+  void SetMainPosition(int p) override {
+    screen.mainPos = p;
+    Log("mainPos " + std::to_string(p));
+  }
+  void StepMain() override {
+    screen.mainPos = std::min(screen.mainPos + 1, screen.mainMax);
+    Log("step");
+  }
   void UpdateMain() override { Log("updateMain"); }
   void SetThinMax(int m) override { Log("thinMax " + std::to_string(m)); }
   void SetThinPosition(int p) override { Log("thinPos " + std::to_string(p)); }
-  void ShowProgressBars(bool s) override { Log(std::string("bars ") + (s ? "1" : "0")); }
-  void ShowPathBox(bool s) override { Log(std::string("pathBox ") + (s ? "1" : "0")); }
+  void ShowProgressBars(bool s) override {
+    screen.bars = s;
+    Log(std::string("bars ") + (s ? "1" : "0"));
+  }
+  void ShowPathBox(bool s) override {
+    screen.pathBox = s;
+    Log(std::string("pathBox ") + (s ? "1" : "0"));
+  }
   void SetPathText(const std::string& t) override {
     pathText = t;
     Log("path " + t);
   }
   std::string PathText() override { return pathText; }
-  void SetButtonCaption(const std::string& c) override { Log("button " + c); }
+  void SetButtonCaption(const std::string& c) override {
+    screen.button = c;
+    Log("button " + c);
+  }
   bool answer = true;  // to every question
   std::optional<bool> Confirm(const std::string& q) override {
     Log("ask " + q);

@@ -80,10 +80,9 @@ TEST(Install, AFolderWithExtraAttributesIsWalkedAsAFolder) {
 TEST(Install, StatusAndBarPerFile) {
   Rig rig;
   rig.engine.InstallEntry("files\\readme.txt", "D:\\App");
-  EXPECT_EQ(rig.window.calls,
-            (std::vector<std::string>{"mainPos 0", "mainMax 1", "updateMain",
-                                      "status Decompressing readme.txt ...", "updateStatus", "step",
-                                      "updateMain"}));
+  EXPECT_EQ(rig.window.statuses, std::vector<std::string>{"Decompressing readme.txt ..."});
+  EXPECT_EQ(rig.window.screen.mainMax, 1);
+  EXPECT_EQ(rig.window.screen.mainPos, 1);
   EXPECT_EQ(rig.window.pumps, 4);  // once per file and once at the end of each pass
 }
 
@@ -134,8 +133,10 @@ TEST(Install, PathPromptSequence) {
   rig.state.entryName = "Example";
   rig.state.entryLabel = "Example";
   int step = 0;
+  test::RecordingWindow::Screen asked;  // what the person sees while asked
   rig.window.onPump = [&] {
     if (!rig.state.awaitingPath) return;
+    asked = rig.window.screen;
     switch (++step) {
       case 1: rig.window.pathText = "   "; break;  // the window warns; still waiting
       case 2: rig.window.pathText = "  D:\\Chosen  "; rig.state.awaitingPath = false; break;
@@ -145,17 +146,16 @@ TEST(Install, PathPromptSequence) {
   EXPECT_EQ(rig.folders.install, "D:\\Chosen");
   EXPECT_TRUE(rig.platform.IsFile("D:\\Chosen\\readme.txt"));
   EXPECT_EQ(rig.window.waits, 1);
-  const std::vector<std::string> expected = {
-      std::string("status ") + texts::kPromptBefore + "Example" + texts::kPromptAfter,
-      std::string("button ") + texts::kOk,
-      "pathBox 1",
-      "path C:\\Program Files\\Example",
-      "bars 0",
-      "pathBox 0",
-      "bars 1",
-      std::string("button ") + texts::kCancel,
-      "mainPos 0"};
-  EXPECT_EQ(std::vector<std::string>(rig.window.calls.begin(), rig.window.calls.begin() + 9), expected);
+  // Asked: the question, the suggested folder in the box instead of the bars, OK.
+  EXPECT_EQ(asked.status, std::string(texts::kPromptBefore) + "Example" + texts::kPromptAfter);
+  EXPECT_EQ(asked.button, texts::kOk);
+  EXPECT_TRUE(asked.pathBox);
+  EXPECT_FALSE(asked.bars);
+  EXPECT_EQ(rig.window.Calls("path ").front(), "path C:\\Program Files\\Example");
+  // Answered: the bars again, and the button cancels.
+  EXPECT_FALSE(rig.window.screen.pathBox);
+  EXPECT_TRUE(rig.window.screen.bars);
+  EXPECT_EQ(rig.window.screen.button, texts::kCancel);
 }
 
 TEST(Install, PromptEndsAtOnceWhenTheUserQuits) {

@@ -27,8 +27,7 @@ TFont WindowFont() {
 
 }  // namespace
 
-TForm1::TForm1(TApplication& app, Platform& platform, std::string programFile)
-    : TForm(nullptr), app_(app), engine_(platform, *this, state_, folders_, std::move(programFile)) {
+TForm1::TForm1(TApplication& app) : TForm(nullptr), app_(app) {
   Name = "Form1";
   BorderStyle = TBorderStyle::bsNone;
   StayOnTop = true;
@@ -60,8 +59,8 @@ TForm1::TForm1(TApplication& app, Platform& platform, std::string programFile)
   app_.MainForm = Handle();
 }
 
-void TForm1::FormCreate(const std::vector<std::string>& args) {
-  RunJob([&] { engine_.Run(args); });
+void TForm1::FormCreate(SetupEngine& engine, const std::vector<std::string>& args) {
+  RunJob([&] { engine.Run(args); });
 }
 
 void TForm1::RunJob(const std::function<void()>& job) {

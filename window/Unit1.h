@@ -24,23 +24,19 @@ namespace qv {
 class TForm1 : public TForm, public SetupWindow {
  public:
   // Builds the window as its form resource describes it; FormCreate then runs.
-  TForm1(TApplication& app, Platform& platform, std::string programFile);
+  explicit TForm1(TApplication& app);
 
-  void FormCreate(const std::vector<std::string>& args);
+  // Runs the setup engine, which works through this window and its state.
+  void FormCreate(SetupEngine& engine, const std::vector<std::string>& args);
   // Runs a job in the window's place of the setup run (the uninstaller):
   // shutdown held off while it goes, its errors reported as the run's.
   void RunJob(const std::function<void()>& job);
   RunState& State() { return state_; }
   const RunState& State() const { return state_; }
   bool ErrorEnded() const { return errorEnded_; }
-  void SetLog(RunLog* log) {
-    log_ = log;
-    engine_.SetLog(log);
-  }
-  SetupEngine& Engine() { return engine_; }
+  void SetLog(RunLog* log) { log_ = log; }
   // Started with /S: nobody is there to read an error box.
   void SetSilent(bool silent) { silent_ = silent; }
-  const FolderValues& Folders() const { return folders_; }
   // The session is ending and the run has stopped: the program must end
   // now, before Windows ends it with no exit code of ours.
   std::function<void()> OnSessionEnd;
@@ -128,8 +124,6 @@ class TForm1 : public TForm, public SetupWindow {
   bool running_ = false;  // the engine is carrying out the script
   TApplication& app_;
   RunState state_;
-  FolderValues folders_;
-  SetupEngine engine_;
 };
 
 }  // namespace qv

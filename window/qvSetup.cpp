@@ -83,14 +83,12 @@ class Program {
     recorder_ = std::make_unique<qv::InstallRecorder>(*logging_, machine, log_.get());
     recorder_->SetUninstallerWriter(
         [this, programFile](qv::Platform& platform, const std::string& to) { return WriteUninstaller(platform, programFile, to); });
-    std::unique_ptr<qv::TForm1> form = MakeWindow(*recorder_, programFile);
+    std::unique_ptr<qv::TForm1> form = MakeWindow();
     if (!form) {
       if (!options_.silent) return Finish(false);
-      return RunWithoutWindow(*recorder_);
+      return RunWithoutWindow(*recorder_, programFile);
     }
-    form->Engine().SetOptions(options_.silent, options_.installDir);
-    form->Engine().SetRecordKeeper(recorder_.get());
-    form->FormCreate(options_.scriptArgs);
+    form->FormCreate(MakeEngine(*recorder_, *form, form->State(), programFile), options_.scriptArgs);
     app_.Run();
     return Finish(*form);
   }
@@ -139,10 +137,10 @@ class Program {
   }
 
   // The window, or none when it cannot be made (an error, logged).
-  std::unique_ptr<qv::TForm1> MakeWindow(qv::Platform& platform, const std::string& programFile) {
+  std::unique_ptr<qv::TForm1> MakeWindow() {
     std::unique_ptr<qv::TForm1> form;
     try {
-      form = std::make_unique<qv::TForm1>(app_, platform, programFile);
+      form = std::make_unique<qv::TForm1>(app_);
     } catch (const std::exception& e) {
       Log(std::string("no window: ") + e.what());
       if (!options_.silent) report_.error = true;
@@ -169,7 +167,7 @@ class Program {
     // Not from the folder it is about to remove: a working folder is in use.
     ::SetCurrentDirectoryW(qv::Utf8ToWide(system_.SystemFolder()).c_str());
     logging_ = std::make_unique<qv::LoggingPlatform>(system_, log_.get(), report_);
-    std::unique_ptr<qv::TForm1> form = MakeWindow(*logging_, programFile);
+    std::unique_ptr<qv::TForm1> form = MakeWindow();
     qv::NoWindow noWindow;
     qv::RunState hiddenState;
     if (!form && !options_.silent) return Finish(false);
@@ -228,14 +226,21 @@ class Program {
     });
   }
 
-  int RunWithoutWindow(qv::Platform& platform) {
+  // The setup engine, built and set up here alone, working through a
+  // window (the setup window, or none) and its state.
+  qv::SetupEngine& MakeEngine(qv::Platform& platform, qv::SetupWindow& window, qv::RunState& state,
+                              const std::string& programFile) {
+    engine_ = std::make_unique<qv::SetupEngine>(platform, window, state, folders_, programFile);
+    engine_->SetLog(log_.get());
+    engine_->SetOptions(options_.silent, options_.installDir);
+    engine_->SetRecordKeeper(recorder_.get());
+    return *engine_;
+  }
+
+  int RunWithoutWindow(qv::Platform& platform, const std::string& programFile) {
     qv::NoWindow window;
     qv::RunState state;
-    qv::FolderValues folders;
-    qv::SetupEngine engine(platform, window, state, folders, qv::ProgramFileName());
-    engine.SetLog(log_.get());
-    engine.SetOptions(true, options_.installDir);
-    engine.SetRecordKeeper(recorder_.get());
+    qv::SetupEngine& engine = MakeEngine(platform, window, state, programFile);
     try {
       engine.Run(options_.scriptArgs);
     } catch (const std::exception& e) {
@@ -243,11 +248,12 @@ class Program {
       report_.error = true;
     }
     report_.scriptFound = engine.ScriptFound();
+    engine_.reset();  // its window and state end here
     return Finish(state.userQuit);
   }
 
   int Finish(qv::TForm1& form) {
-    report_.scriptFound = form.Engine().ScriptFound();
+    if (engine_) report_.scriptFound = engine_->ScriptFound();
     report_.error = report_.error || form.ErrorEnded();
     return Finish(form.State().userQuit);
   }
@@ -286,6 +292,8 @@ class Program {
   bool markedUninstaller_ = false;
   std::unique_ptr<qv::LoggingPlatform> logging_;
   std::unique_ptr<qv::InstallRecorder> recorder_;
+  qv::FolderValues folders_;
+  std::unique_ptr<qv::SetupEngine> engine_;  // after the recorder it keeps the record with
 };
 
 }  // namespace

@@ -4,14 +4,12 @@
 #include "Unit1.h"
 #include "application.h"
 #include "setup_texts.h"
-#include "win32_platform.h"
 
 namespace qv {
 namespace {
 
 TEST(SetupWindow, RunTimeControlsFollowTheTitleWidth) {
-  Win32Platform platform;
-  TForm1 form(TApplication::Instance(), platform, "C:\\nowhere\\setup.exe");
+  TForm1 form(TApplication::Instance());
   EXPECT_EQ(form.Width(), 372);
   EXPECT_EQ(form.Height(), 131);
   EXPECT_EQ(form.Left(), 418);
@@ -50,8 +48,7 @@ TEST(SetupWindow, RunTimeControlsFollowTheTitleWidth) {
 }
 
 TEST(SetupWindow, TheLinkTurnsRedUnderThePointer) {
-  Win32Platform platform;
-  TForm1 form(TApplication::Instance(), platform, "C:\\nowhere\\setup.exe");
+  TForm1 form(TApplication::Instance());
   form.BuildControls("T", "link", "");
   HWND h = form.Handle();
   TQVLabel& link = *form.QVLabel1;
@@ -64,8 +61,7 @@ TEST(SetupWindow, TheLinkTurnsRedUnderThePointer) {
 }
 
 TEST(SetupWindow, AnEmptyTitleIsOneBlankWide) {
-  Win32Platform platform;
-  TForm1 form(TApplication::Instance(), platform, "C:\\nowhere\\setup.exe");
+  TForm1 form(TApplication::Instance());
   form.BuildControls("", "", "");
   EXPECT_GT(form.TitleLabel->Width(), 0);
   EXPECT_EQ(form.Width(), form.TitleLabel->Width() + 250);

@@ -63,8 +63,23 @@ struct Lines : RunLog {
   }
 };
 
-TEST(Log, AMixedRunLeavesOneLinePerAction) {
+// An engine over the in-memory machine, through the logging platform, that
+// writes its log to `log` and counts into `report`.
+struct LoggedRun {
   test::FakePlatform fake;
+  Lines log;
+  RunReport report;
+  LoggingPlatform platform{fake, &log, report};
+  test::RecordingWindow window;
+  RunState state;
+  FolderValues folders;
+  SetupEngine engine{platform, window, state, folders, "D:\\dist\\setup.exe"};
+  LoggedRun() { engine.SetLog(&log); }
+};
+
+TEST(Log, AMixedRunLeavesOneLinePerAction) {
+  LoggedRun run;
+  test::FakePlatform& fake = run.fake;
   fake.AddFolder("C:\\Program Files");
   fake.AddFile("D:\\dist\\setup.ini",
                "[INSTALL]\nA=files\\,C:\\App\nB=deep\\,C:\\Deep\n[REGISTRY]\n1=HKCU\\S\\V,DWORD:1\n2=NOPE\\S\\W,x\n"
@@ -74,16 +89,8 @@ TEST(Log, AMixedRunLeavesOneLinePerAction) {
   fake.failingCopies.insert("D:\\DIST\\FILES\\LOCKED.TXT");
   fake.AddFile("D:\\dist\\deep\\far.txt", "f");
   fake.failingSearches.insert("D:\\DIST\\DEEP\\*.*");
-  Lines log;
-  RunReport report;
-  LoggingPlatform platform(fake, &log, report);
-  test::RecordingWindow window;
-  RunState state;
-  FolderValues folders;
-  SetupEngine engine(platform, window, state, folders, "D:\\dist\\setup.exe");
-  engine.SetLog(&log);
-  engine.Run({});
-  report.scriptFound = engine.ScriptFound();
+  run.engine.Run({});
+  run.report.scriptFound = run.engine.ScriptFound();
 
   for (const char* line : {"folders: PROGRAMFILESDIR=C:\\Program Files", "script: D:\\dist\\setup.ini",
                            "folder created: C:\\App", "copied: D:\\dist\\files\\ok.txt -> C:\\App\\ok.txt",
@@ -91,23 +98,12 @@ TEST(Log, AMixedRunLeavesOneLinePerAction) {
                            "registry value written: HKCU\\S value \"V\" REG_DWORD",
                            "registry value not written: unknown root", "not started:  (show 0)",
                            "started: tool.exe (show 3)", "not searched: D:\\dist\\deep\\*.* (error 5: Access is denied.)"})
-    EXPECT_TRUE(log.Has(line)) << line;
+    EXPECT_TRUE(run.log.Has(line)) << line;
   // The locked file, the search that could not look, the unknown root, the
   // empty command.
-  EXPECT_EQ(report.failures, 4);
-  EXPECT_EQ(ExitCodeOf(report, state.userQuit), kExitEntryFailed);
+  EXPECT_EQ(run.report.failures, 4);
+  EXPECT_EQ(ExitCodeOf(run.report, run.state.userQuit), kExitEntryFailed);
 }
-
-// An engine over the in-memory machine that writes its log to `log`.
-struct LoggedRun {
-  test::FakePlatform fake;
-  Lines log;
-  test::RecordingWindow window;
-  RunState state;
-  FolderValues folders;
-  SetupEngine engine{fake, window, state, folders, "D:\\dist\\setup.exe"};
-  LoggedRun() { engine.SetLog(&log); }
-};
 
 TEST(Log, CommandLineFolderAndHiddenRun) {
   LoggedRun run;
@@ -126,27 +122,20 @@ TEST(Log, CommandLineFolderAndHiddenRun) {
 TEST(Log, AFileInUseIsReplacedAtTheNextRestartOnlyWithAdministratorRights) {
   for (const bool elevated : {true, false}) {
     SCOPED_TRACE(elevated ? "elevated" : "not elevated");
-    test::FakePlatform fake;
+    LoggedRun run;
+    test::FakePlatform& fake = run.fake;
     fake.elevated = elevated;
     fake.AddFile("C:\\App\\held.dll", "old");
     fake.heldFiles.insert("C:\\APP\\HELD.DLL");
     fake.AddFile("D:\\dist\\setup.ini", "[INSTALL]\nA=files\\,C:\\App\n");
     fake.AddFile("D:\\dist\\files\\held.dll", "new");
     fake.AddFile("D:\\dist\\files\\free.txt", "free");
-    Lines log;
-    RunReport report;
-    LoggingPlatform platform(fake, &log, report);
-    test::RecordingWindow window;
-    RunState state;
-    FolderValues folders;
-    SetupEngine engine(platform, window, state, folders, "D:\\dist\\setup.exe");
-    engine.SetLog(&log);
-    engine.Run({});
-    EXPECT_EQ(ExitCodeOf(report, state.userQuit), elevated ? kExitRestartNeeded : kExitEntryFailed);
-    EXPECT_EQ(log.Has("in use: C:\\App\\held.dll, replaced at the next restart by C:\\App\\"), elevated);
+    run.engine.Run({});
+    EXPECT_EQ(ExitCodeOf(run.report, run.state.userQuit), elevated ? kExitRestartNeeded : kExitEntryFailed);
+    EXPECT_EQ(run.log.Has("in use: C:\\App\\held.dll, replaced at the next restart by C:\\App\\"), elevated);
     EXPECT_EQ(fake.Content("C:\\App\\held.dll"), "old");
     EXPECT_EQ(fake.Content("C:\\App\\free.txt"), "free");
-    const std::vector<std::string> status = window.Calls("status OK");
+    const std::vector<std::string> status = run.window.Calls("status OK");
     ASSERT_FALSE(status.empty());
     EXPECT_EQ(status.back(), std::string("status ") + (elevated ? texts::kFinishedRestart : texts::kFinished));
   }

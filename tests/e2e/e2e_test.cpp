@@ -74,30 +74,13 @@ TEST(Window, AVisibleRunWaitsForOneClickOnOk) {
 namespace qv::e2e {
 namespace {
 
-struct WindowSearch {
-  DWORD pid;
-  const std::wstring* caption;
-  HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND w, LPARAM lp) {
-  auto* search = reinterpret_cast<WindowSearch*>(lp);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(w, &owner);
-  wchar_t text[256] = L"";
-  ::GetWindowTextW(w, text, 256);
-  if (owner == search->pid && *search->caption == text && ::IsWindowVisible(w)) {
-    search->found = w;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // Finds a visible top-level window of a process by its caption.
 HWND FindProcessWindow(DWORD pid, const std::wstring& caption) {
-  WindowSearch search{pid, &caption, nullptr};
-  ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return static_cast<HWND>(VisibleWindowOf(pid, [&](void* w) {
+    wchar_t text[256] = L"";
+    ::GetWindowTextW(static_cast<HWND>(w), text, 256);
+    return caption == text;
+  }));
 }
 
 BOOL CALLBACK CollectText(HWND c, LPARAM lp) {

@@ -127,26 +127,13 @@ TEST(Ending, CloseRequestsDoWhatTheCloseButtonDoes) {
   }
 }
 
-struct BrowserSearch {
-  unsigned long processId;
-  HWND found;
-};
-
-BOOL CALLBACK LookForBrowser(HWND w, LPARAM lp) {
-  auto* s = reinterpret_cast<BrowserSearch*>(lp);
-  DWORD pid = 0;
-  ::GetWindowThreadProcessId(w, &pid);
-  wchar_t cls[16] = L"";
-  ::GetClassNameW(w, cls, 16);
-  if (pid == s->processId && ::IsWindowVisible(w) && std::wstring(cls) == L"#32770") s->found = w;
-  return s->found == nullptr;
-}
-
 // The shell's folder browser of a program, once it is up.
 HWND BrowserOf(unsigned long processId) {
-  BrowserSearch search{processId, nullptr};
-  ::EnumWindows(LookForBrowser, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return static_cast<HWND>(VisibleWindowOf(processId, [](void* w) {
+    wchar_t cls[16] = L"";
+    ::GetClassNameW(static_cast<HWND>(w), cls, 16);
+    return std::wstring(cls) == L"#32770";
+  }));
 }
 
 // A control's text: GetWindowText gives only the creation text of another

@@ -102,6 +102,30 @@ std::string WaitForFile(const std::string& path, unsigned timeoutMs) {
   return {};
 }
 
+namespace {
+
+struct WindowSearch {
+  unsigned long processId;
+  const std::function<bool(void*)>* matches;
+  HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND w, LPARAM lp) {
+  auto* search = reinterpret_cast<WindowSearch*>(lp);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(w, &owner);
+  if (owner == search->processId && ::IsWindowVisible(w) && (*search->matches)(w)) search->found = w;
+  return search->found == nullptr;
+}
+
+}  // namespace
+
+void* VisibleWindowOf(unsigned long processId, const std::function<bool(void*)>& matches) {
+  WindowSearch search{processId, &matches, nullptr};
+  ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 }  // namespace qv::e2e
 
 int main(int argc, char** argv) {

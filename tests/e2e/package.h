@@ -2,6 +2,7 @@
 // its setup script and files, and a way to run it and wait.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "temp_dir.h"
@@ -60,11 +61,15 @@ class Package {
   std::string exeName_;
 };
 
-// Waits for a file that a started program writes; gives its content.
 // Runs a command line to its end: its exit code, -1 when it did not end in
 // time (it is then killed), -2 when it did not start.
 int RunProgram(const std::string& commandLine, unsigned timeoutMs = 60000);
 
+// A visible top-level window of a process that `matches` takes; null when
+// there is none. (HWND as a pointer: windows.h stays out of this header.)
+void* VisibleWindowOf(unsigned long processId, const std::function<bool(void* window)>& matches);
+
+// Waits for a file that a started program writes; gives its content.
 std::string WaitForFile(const std::string& path, unsigned timeoutMs = 15000);
 
 }  // namespace qv::e2e

@@ -341,6 +341,26 @@ TEST(Uninstall, ARecordGoesOnlyWhereTheInstallationFolderIsKnown) {
   EXPECT_EQ(Take(m), before);
 }
 
+// A run that seems killed halfway steers the next run's undo only when the
+// installation sealed its record: lines anybody else added, CRCs right,
+// move nothing.
+TEST(Uninstall, OnlyASealedRecordsUnfinishedRunIsUndone) {
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  m.AddFile("C:\\WINDOWS\\system32\\victim.dll", "system");
+  Install(m);
+  const std::string record = std::string(kFolder) + "\\uninstall.dat";
+  const std::string victim = "C:\\WINDOWS\\system32\\victim.dll";
+  m.AddFile(std::string(kFolder) + "\\payload.dll", "planted");
+  m.AddFile(record, m.Content(record) + EncodeRecordEntry({.kind = RecordEntry::Kind::RunStart}) +
+                        EncodeRecordEntry({.kind = RecordEntry::Kind::FileStart, .path = victim, .existed = true}) +
+                        EncodeRecordEntry({.kind = RecordEntry::Kind::Aside,
+                                           .path = victim,
+                                           .name = std::string(kFolder) + "\\payload.dll"}));
+  Install(m);
+  EXPECT_EQ(m.Content(victim), "system");
+}
+
 // The seal a writer of the record would leave: the way an installation
 // seals, for a record a forger could also have sealed.
 void Seal(test::FakePlatform& m, std::string_view before, std::string_view now) {

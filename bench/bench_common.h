@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "setup_window.h"
+#include "engine/setup_window.h"
 
 namespace qv::bench {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "bench_common.h"
-#include "setup_engine.h"
-#include "win32_platform.h"
+#include "bench/bench_common.h"
+#include "engine/setup_engine.h"
+#include "engine/win32/win32_platform.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "install_recorder.h"
-#include "logging_platform.h"
-#include "bench_common.h"
-#include "setup_engine.h"
-#include "uninstaller.h"
-#include "win32_platform.h"
+#include "engine/install_recorder.h"
+#include "engine/logging_platform.h"
+#include "bench/bench_common.h"
+#include "engine/setup_engine.h"
+#include "engine/uninstaller.h"
+#include "engine/win32/win32_platform.h"
 
 namespace {
 

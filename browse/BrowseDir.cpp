@@ -1,12 +1,12 @@
-#include "BrowseDir.h"
+#include "browse/BrowseDir.h"
 
 #include <shellapi.h>
 
 #include <optional>
 
-#include "application.h"
-#include "browse_rules.h"
-#include "text_conv.h"
+#include "framework/application.h"
+#include "browse/browse_rules.h"
+#include "framework/text_conv.h"
 
 namespace qv {
 

@@ -10,9 +10,9 @@
 #include <functional>
 #include <string>
 
-#include "browse_rules.h"
-#include "controls.h"
-#include "handles.h"
+#include "browse/browse_rules.h"
+#include "framework/controls.h"
+#include "framework/handles.h"
 
 namespace qv {
 

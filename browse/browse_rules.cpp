@@ -1,4 +1,4 @@
-#include "browse_rules.h"
+#include "browse/browse_rules.h"
 
 #include <cstddef>
 #include <vector>

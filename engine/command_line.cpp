@@ -1,6 +1,6 @@
-#include "command_line.h"
+#include "engine/command_line.h"
 
-#include "text.h"
+#include "engine/text.h"
 
 namespace qv {
 

@@ -1,8 +1,8 @@
-#include "entries.h"
+#include "engine/entries.h"
 
 #include <algorithm>
 
-#include "text.h"
+#include "engine/text.h"
 
 namespace qv {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "folders.h"
-#include "platform.h"
+#include "engine/folders.h"
+#include "engine/platform.h"
 
 namespace qv {
 

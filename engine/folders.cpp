@@ -1,7 +1,7 @@
-#include "folders.h"
+#include "engine/folders.h"
 
-#include "errors.h"
-#include "text.h"
+#include "engine/errors.h"
+#include "engine/text.h"
 
 namespace qv {
 

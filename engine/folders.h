@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform.h"
+#include "engine/platform.h"
 
 namespace qv {
 

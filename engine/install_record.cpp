@@ -1,13 +1,13 @@
-#include "install_record.h"
+#include "engine/install_record.h"
 
 #include <algorithm>
 #include <map>
 #include <tuple>
 
-#include "hex.h"
-#include "crc32.h"
-#include "file_name_case.h"
-#include "text.h"
+#include "framework/portable/hex.h"
+#include "framework/portable/crc32.h"
+#include "framework/portable/file_name_case.h"
+#include "engine/text.h"
 
 namespace qv {
 

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sha256.h"
+#include "engine/sha256.h"
 
 namespace qv {
 

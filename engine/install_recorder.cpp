@@ -1,13 +1,13 @@
-#include "install_recorder.h"
+#include "engine/install_recorder.h"
 
 #include <algorithm>
 
-#include "errors.h"
-#include "folders.h"
-#include "run_report.h"
-#include "file_name_case.h"
-#include "text.h"
-#include "undo.h"
+#include "engine/errors.h"
+#include "engine/folders.h"
+#include "engine/run_report.h"
+#include "framework/portable/file_name_case.h"
+#include "engine/text.h"
+#include "engine/undo.h"
 
 namespace qv {
 

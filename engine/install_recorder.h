@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "install_record.h"
-#include "platform_decorator.h"
-#include "setup_window.h"
+#include "engine/install_record.h"
+#include "engine/platform_decorator.h"
+#include "engine/setup_window.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "logging_platform.h"
+#include "engine/logging_platform.h"
 
 
 namespace qv {

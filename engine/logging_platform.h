@@ -5,9 +5,9 @@
 #include <set>
 #include <string>
 
-#include "platform_decorator.h"
-#include "run_report.h"
-#include "setup_window.h"
+#include "engine/platform_decorator.h"
+#include "engine/run_report.h"
+#include "engine/setup_window.h"
 
 namespace qv {
 

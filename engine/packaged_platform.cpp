@@ -1,11 +1,11 @@
-#include "packaged_platform.h"
+#include "engine/packaged_platform.h"
 
-#include "entries.h"
-#include "file_name_case.h"
-#include "folders.h"
-#include "text.h"
-#include "utf8.h"
-#include "wildcard.h"
+#include "engine/entries.h"
+#include "framework/portable/file_name_case.h"
+#include "engine/folders.h"
+#include "engine/text.h"
+#include "framework/portable/utf8.h"
+#include "framework/portable/wildcard.h"
 
 namespace qv {
 

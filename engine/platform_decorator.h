@@ -2,7 +2,7 @@
 // only what they change.
 #pragma once
 
-#include "platform.h"
+#include "engine/platform.h"
 
 namespace qv {
 

@@ -1,9 +1,9 @@
-#include "private_folders.h"
+#include "engine/private_folders.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "hex.h"
+#include "framework/portable/hex.h"
 
 namespace qv {
 

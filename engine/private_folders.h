@@ -3,8 +3,8 @@
 // the sweep of those earlier runs left behind.
 #pragma once
 
-#include "platform.h"
-#include "setup_window.h"
+#include "engine/platform.h"
+#include "engine/setup_window.h"
 
 namespace qv {
 

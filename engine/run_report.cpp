@@ -1,6 +1,6 @@
-#include "run_report.h"
+#include "engine/run_report.h"
 
-#include "platform.h"
+#include "engine/platform.h"
 
 namespace qv {
 

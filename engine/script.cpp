@@ -1,12 +1,12 @@
-#include "script.h"
+#include "engine/script.h"
 
-#include "hex.h"
+#include "framework/portable/hex.h"
 
 #include <algorithm>
 
-#include "errors.h"
-#include "text.h"
-#include "utf8.h"
+#include "engine/errors.h"
+#include "engine/text.h"
+#include "framework/portable/utf8.h"
 
 namespace qv {
 

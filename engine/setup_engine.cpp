@@ -1,11 +1,11 @@
-#include "setup_engine.h"
+#include "engine/setup_engine.h"
 
-#include "entries.h"
-#include "errors.h"
-#include "script.h"
-#include "text.h"
-#include "texts.h"
-#include "setup_texts.h"
+#include "engine/entries.h"
+#include "engine/errors.h"
+#include "engine/script.h"
+#include "engine/text.h"
+#include "framework/portable/texts.h"
+#include "engine/setup_texts.h"
 
 namespace qv {
 

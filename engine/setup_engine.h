@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "folders.h"
-#include "install_record.h"
-#include "platform.h"
-#include "setup_window.h"
+#include "engine/folders.h"
+#include "engine/install_record.h"
+#include "engine/platform.h"
+#include "engine/setup_window.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "sha256.h"
+#include "engine/sha256.h"
 
 #include <cstring>
 

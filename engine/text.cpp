@@ -1,6 +1,6 @@
-#include "text.h"
+#include "engine/text.h"
 
-#include "hex.h"
+#include "framework/portable/hex.h"
 
 namespace qv {
 

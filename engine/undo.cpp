@@ -1,12 +1,12 @@
-#include "undo.h"
+#include "engine/undo.h"
 
 #include <map>
 #include <set>
 #include <tuple>
 
-#include "file_name_case.h"
-#include "run_report.h"
-#include "text.h"
+#include "framework/portable/file_name_case.h"
+#include "engine/run_report.h"
+#include "engine/text.h"
 
 namespace qv {
 

@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "install_record.h"
-#include "platform.h"
-#include "setup_window.h"
+#include "engine/install_record.h"
+#include "engine/platform.h"
+#include "engine/setup_window.h"
 
 namespace qv {
 

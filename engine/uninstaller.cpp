@@ -1,14 +1,14 @@
-#include "uninstaller.h"
+#include "engine/uninstaller.h"
 
 #include <algorithm>
 
-#include "install_recorder.h"
-#include "private_folders.h"
-#include "file_name_case.h"
-#include "text.h"
-#include "undo.h"
-#include "texts.h"
-#include "setup_texts.h"
+#include "engine/install_recorder.h"
+#include "engine/private_folders.h"
+#include "framework/portable/file_name_case.h"
+#include "engine/text.h"
+#include "engine/undo.h"
+#include "framework/portable/texts.h"
+#include "engine/setup_texts.h"
 
 namespace qv {
 

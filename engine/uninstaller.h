@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "install_record.h"
-#include "run_report.h"
-#include "platform.h"
-#include "setup_window.h"
+#include "engine/install_record.h"
+#include "engine/run_report.h"
+#include "engine/platform.h"
+#include "engine/setup_window.h"
 
 namespace qv {
 

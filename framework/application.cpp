@@ -1,8 +1,8 @@
-#include "application.h"
+#include "framework/application.h"
 
 #include <algorithm>
 
-#include "text_conv.h"
+#include "framework/text_conv.h"
 
 namespace qv {
 

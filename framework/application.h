@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "classes.h"
+#include "framework/classes.h"
 
 namespace qv {
 

@@ -1,13 +1,13 @@
-#include "controls.h"
+#include "framework/controls.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
 
 #include <algorithm>
 
-#include "application.h"
-#include "dll_safety.h"
-#include "text_conv.h"
+#include "framework/application.h"
+#include "framework/dll_safety.h"
+#include "framework/text_conv.h"
 
 namespace qv {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "classes.h"
-#include "graphics.h"
+#include "framework/classes.h"
+#include "framework/graphics.h"
 
 namespace qv {
 

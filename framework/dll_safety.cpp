@@ -1,4 +1,4 @@
-#include "dll_safety.h"
+#include "framework/dll_safety.h"
 
 #include <commctrl.h>
 

@@ -1,13 +1,13 @@
-#include "graphics.h"
+#include "framework/graphics.h"
 
 #include <algorithm>
 #include <cstring>
 #include <tuple>
 
-#include "bmp_codec.h"
-#include "dll_safety.h"
-#include "stride.h"
-#include "text_conv.h"
+#include "framework/portable/bmp_codec.h"
+#include "framework/dll_safety.h"
+#include "framework/portable/stride.h"
+#include "framework/text_conv.h"
 
 namespace qv {
 

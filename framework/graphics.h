@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
-#include "streams.h"
+#include "framework/handles.h"
+#include "framework/streams.h"
 
 namespace qv {
 

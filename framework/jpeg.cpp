@@ -1,12 +1,12 @@
-#include "jpeg.h"
+#include "framework/jpeg.h"
 
 #include <olectl.h>
 
 #include <cstring>
 
-#include "handles.h"
-#include "jpeg_frame.h"
-#include "stride.h"
+#include "framework/handles.h"
+#include "framework/portable/jpeg_frame.h"
+#include "framework/portable/stride.h"
 
 namespace qv {
 

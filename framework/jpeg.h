@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "graphics.h"
+#include "framework/graphics.h"
 
 namespace qv {
 

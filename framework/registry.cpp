@@ -1,6 +1,6 @@
-#include "registry.h"
+#include "framework/registry.h"
 
-#include "text_conv.h"
+#include "framework/text_conv.h"
 
 namespace qv {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "handles.h"
+#include "framework/handles.h"
 
 namespace qv {
 

@@ -1,8 +1,8 @@
-#include "stdctrls.h"
+#include "framework/stdctrls.h"
 
 #include <commctrl.h>
 
-#include "text_conv.h"
+#include "framework/text_conv.h"
 
 namespace qv {
 

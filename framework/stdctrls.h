@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "controls.h"
+#include "framework/controls.h"
 
 namespace qv {
 

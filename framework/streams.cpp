@@ -1,8 +1,8 @@
-#include "streams.h"
+#include "framework/streams.h"
 
 #include <cstring>
 
-#include "text_conv.h"
+#include "framework/text_conv.h"
 
 namespace qv {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
+#include "framework/handles.h"
 
 namespace qv {
 

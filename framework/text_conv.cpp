@@ -1,8 +1,8 @@
-#include "text_conv.h"
+#include "framework/text_conv.h"
 
 #include <windows.h>
 
-#include "utf8.h"
+#include "framework/portable/utf8.h"
 
 namespace qv {
 

@@ -2,7 +2,7 @@
 // format description in package.h). Not part of the library's interface.
 #pragma once
 
-#include "crc32.h"
+#include "framework/portable/crc32.h"
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -28,7 +28,7 @@
 // follows from the sizes before it; Open insists the index says the same.
 #pragma once
 
-#include "crc32.h"
+#include "framework/portable/crc32.h"
 #include <cstdint>
 #include <memory>
 #include <optional>

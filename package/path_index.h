@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "package.h"
+#include "package/package.h"
 
 namespace qv::pack {
 

@@ -5,10 +5,10 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "file_name_case.h"
-#include "package.h"
-#include "path_index.h"
-#include "utf8.h"
+#include "framework/portable/file_name_case.h"
+#include "package/package.h"
+#include "package/path_index.h"
+#include "framework/portable/utf8.h"
 
 namespace qv::pack {
 namespace {

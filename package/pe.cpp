@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "format.h"
-#include "package.h"
+#include "package/format.h"
+#include "package/package.h"
 
 namespace qv::pack {
 

@@ -8,11 +8,11 @@
 #include <atomic>
 #include <cstring>
 
-#include "file_name_case.h"
-#include "format.h"
-#include "package.h"
-#include "path_index.h"
-#include "threads.h"
+#include "framework/portable/file_name_case.h"
+#include "package/format.h"
+#include "package/package.h"
+#include "package/path_index.h"
+#include "package/threads.h"
 
 namespace qv::pack {
 namespace {

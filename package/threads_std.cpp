@@ -3,7 +3,7 @@
 #include <system_error>
 #include <thread>
 
-#include "threads.h"
+#include "package/threads.h"
 
 namespace qv::pack {
 namespace {

@@ -1,7 +1,7 @@
 // Seals a package (see package.h). Blocks are independent zstd frames, so
 // a few threads pack a block each; each thread's compressor works alone, so
 // the bytes do not depend on how many threads there were.
-#include "writer.h"
+#include "package/writer.h"
 
 #include <zstd.h>
 
@@ -12,9 +12,9 @@
 #include <mutex>
 #include <thread>
 
-#include "file_name_case.h"
-#include "format.h"
-#include "path_index.h"
+#include "framework/portable/file_name_case.h"
+#include "package/format.h"
+#include "package/path_index.h"
 
 namespace qv::pack {
 namespace {

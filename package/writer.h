@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "package.h"
+#include "package/package.h"
 
 namespace qv::pack {
 

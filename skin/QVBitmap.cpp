@@ -1,4 +1,4 @@
-#include "QVBitmap.h"
+#include "skin/QVBitmap.h"
 
 #include <cstring>
 

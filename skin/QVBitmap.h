@@ -12,8 +12,8 @@
 #include <optional>
 #include <vector>
 
-#include "graphics.h"
-#include "pixel_kernels.h"
+#include "framework/graphics.h"
+#include "skin/pixel_kernels.h"
 
 namespace qv {
 

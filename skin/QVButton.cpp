@@ -1,8 +1,8 @@
-#include "QVButton.h"
+#include "skin/QVButton.h"
 
-#include "handles.h"
-#include "push_button_rules.h"
-#include "text_conv.h"
+#include "framework/handles.h"
+#include "skin/push_button_rules.h"
+#include "framework/text_conv.h"
 
 namespace qv {
 

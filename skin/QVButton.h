@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "stdctrls.h"
+#include "framework/stdctrls.h"
 
 namespace qv {
 

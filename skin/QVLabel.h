@@ -2,7 +2,7 @@
 // and leaves it (the setup window's web link recolours itself so).
 #pragma once
 
-#include "stdctrls.h"
+#include "framework/stdctrls.h"
 
 namespace qv {
 

@@ -1,9 +1,9 @@
-#include "message_dialog_rules.h"
+#include "skin/message_dialog_rules.h"
 
 #include <algorithm>
 #include <cstddef>
 
-#include "texts.h"
+#include "framework/portable/texts.h"
 
 namespace qv::skin {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "skin_types.h"
+#include "skin/skin_types.h"
 
 namespace qv::skin {
 

@@ -1,4 +1,4 @@
-#include "picture_button_rules.h"
+#include "skin/picture_button_rules.h"
 
 #include <algorithm>
 #include <climits>

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "skin_types.h"
+#include "skin/skin_types.h"
 
 namespace qv::skin {
 

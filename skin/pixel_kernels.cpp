@@ -1,4 +1,4 @@
-#include "pixel_kernels.h"
+#include "skin/pixel_kernels.h"
 
 #include <algorithm>
 #include <array>

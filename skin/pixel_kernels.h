@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "random.h"
-#include "stride.h"
+#include "framework/portable/random.h"
+#include "framework/portable/stride.h"
 
 namespace qv::pix {
 

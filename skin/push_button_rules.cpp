@@ -1,4 +1,4 @@
-#include "push_button_rules.h"
+#include "skin/push_button_rules.h"
 
 #include <cstdint>
 

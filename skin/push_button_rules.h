@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "skin_types.h"
+#include "skin/skin_types.h"
 
 namespace qv::skin {
 

@@ -1,9 +1,9 @@
-#include "qvBtn.h"
+#include "skin/qvBtn.h"
 
 #include <stdexcept>
 
-#include "application.h"
-#include "text_conv.h"
+#include "framework/application.h"
+#include "framework/text_conv.h"
 
 namespace qv {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "controls.h"
-#include "picture_button_rules.h"
+#include "framework/controls.h"
+#include "skin/picture_button_rules.h"
 
 namespace qv {
 

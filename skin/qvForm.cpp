@@ -1,6 +1,6 @@
-#include "qvForm.h"
+#include "skin/qvForm.h"
 
-#include "application.h"
+#include "framework/application.h"
 
 namespace qv {
 

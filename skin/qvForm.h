@@ -6,9 +6,9 @@
 
 #include <memory>
 
-#include "QVBitmap.h"
-#include "controls.h"
-#include "surface_rules.h"
+#include "skin/QVBitmap.h"
+#include "framework/controls.h"
+#include "skin/surface_rules.h"
 
 namespace qv {
 

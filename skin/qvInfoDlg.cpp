@@ -1,11 +1,11 @@
-#include "qvInfoDlg.h"
+#include "skin/qvInfoDlg.h"
 
 #include <memory>
 
-#include "application.h"
-#include "message_dialog_rules.h"
-#include "text_conv.h"
-#include "texts.h"
+#include "framework/application.h"
+#include "skin/message_dialog_rules.h"
+#include "framework/text_conv.h"
+#include "framework/portable/texts.h"
 
 namespace qv {
 

@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "QVButton.h"
-#include "controls.h"
-#include "message_dialog_rules.h"
-#include "qvForm.h"
-#include "stdctrls.h"
-#include "texts.h"
+#include "skin/QVButton.h"
+#include "framework/controls.h"
+#include "skin/message_dialog_rules.h"
+#include "skin/qvForm.h"
+#include "framework/stdctrls.h"
+#include "framework/portable/texts.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "surface_rules.h"
+#include "skin/surface_rules.h"
 
 #include <algorithm>
 #include <cstdint>

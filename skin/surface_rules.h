@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "skin_types.h"
+#include "skin/skin_types.h"
 
 namespace qv::skin {
 

@@ -1,14 +1,14 @@
-#include "Unit1.h"
+#include "window/Unit1.h"
 
 #include <shellapi.h>
 
-#include "BrowseDir.h"
-#include "qvInfoDlg.h"
-#include "skin_types.h"
-#include "text.h"
-#include "text_conv.h"
-#include "texts.h"
-#include "setup_texts.h"
+#include "browse/BrowseDir.h"
+#include "skin/qvInfoDlg.h"
+#include "skin/skin_types.h"
+#include "engine/text.h"
+#include "framework/text_conv.h"
+#include "framework/portable/texts.h"
+#include "engine/setup_texts.h"
 
 namespace qv {
 

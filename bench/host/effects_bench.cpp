@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "pixel_kernels.h"
+#include "skin/pixel_kernels.h"
 
 namespace {
 

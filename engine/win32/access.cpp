@@ -1,4 +1,4 @@
-#include "access.h"
+#include "engine/win32/access.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "text_conv.h"
+#include "framework/text_conv.h"
 
 namespace qv::access {
 

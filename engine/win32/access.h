@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "handles.h"
+#include "framework/handles.h"
 
 namespace qv::access {
 

@@ -1,5 +1,5 @@
-#include "hex.h"
-#include "win32_platform.h"
+#include "framework/portable/hex.h"
+#include "engine/win32/win32_platform.h"
 
 #include <windows.h>
 #include <ntsecapi.h>
@@ -7,15 +7,15 @@
 
 #include <memory>
 
-#include "access.h"
-#include "dll_safety.h"
-#include "entries.h"
-#include "handles.h"
-#include "registry.h"
-#include "file_name_case.h"
-#include "text.h"
-#include "text_conv.h"
-#include "utf8.h"
+#include "engine/win32/access.h"
+#include "framework/dll_safety.h"
+#include "engine/entries.h"
+#include "framework/handles.h"
+#include "framework/registry.h"
+#include "framework/portable/file_name_case.h"
+#include "engine/text.h"
+#include "framework/text_conv.h"
+#include "framework/portable/utf8.h"
 
 namespace qv {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crc32.h"
+#include "framework/portable/crc32.h"
 
 namespace qv {
 namespace {

@@ -1,10 +1,10 @@
-#include "file_name_case.h"
+#include "framework/portable/file_name_case.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
 
-#include "utf8.h"
+#include "framework/portable/utf8.h"
 
 namespace qv {
 
@@ -16,7 +16,7 @@ struct Run {
 
 // Runs, not a 128 KB table: the setup program carries it.
 constexpr Run kRuns[] = {
-#include "upcase_table.inc"
+#include "framework/portable/upcase_table.inc"
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
-#include "utf8.h"
-#include "hex.h"
+#include "framework/portable/utf8.h"
+#include "framework/portable/hex.h"
 
 namespace qv {
 

@@ -1,9 +1,9 @@
-#include "wildcard.h"
+#include "framework/portable/wildcard.h"
 
 #include <string>
 
-#include "file_name_case.h"
-#include "utf8.h"
+#include "framework/portable/file_name_case.h"
+#include "framework/portable/utf8.h"
 
 namespace qv {
 

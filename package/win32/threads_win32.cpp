@@ -2,7 +2,7 @@
 // condition variable keep each hand-over inside the process.
 #include <windows.h>
 
-#include "threads.h"
+#include "package/threads.h"
 
 namespace qv::pack {
 namespace {

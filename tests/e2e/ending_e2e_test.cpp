@@ -6,10 +6,10 @@
 
 #include <functional>
 
-#include "package.h"
-#include "text_conv.h"
-#include "texts.h"
-#include "setup_texts.h"
+#include "tests/e2e/package_fixture.h"
+#include "framework/text_conv.h"
+#include "framework/portable/texts.h"
+#include "engine/setup_texts.h"
 
 namespace qv::e2e {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "package.h"
+#include "tests/e2e/package_fixture.h"
 
 namespace qv::e2e {
 namespace {

@@ -6,9 +6,9 @@
 #include <map>
 #include <tuple>
 
-#include "handles.h"
-#include "package.h"
-#include "text_conv.h"
+#include "framework/handles.h"
+#include "tests/e2e/package_fixture.h"
+#include "framework/text_conv.h"
 
 namespace qv::e2e {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "install_record.h"
-#include "package.h"
+#include "engine/install_record.h"
+#include "tests/e2e/package_fixture.h"
 
 namespace qv::e2e {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "package.h"
-#include "text_conv.h"
-#include "version.h"
+#include "tests/e2e/package_fixture.h"
+#include "framework/text_conv.h"
+#include "resources/version.h"
 
 namespace qv::e2e {
 namespace {

@@ -4,8 +4,8 @@
 #include <span>
 #include <vector>
 
-#include "bmp_codec.h"
-#include "fuzz_check.h"
+#include "framework/portable/bmp_codec.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

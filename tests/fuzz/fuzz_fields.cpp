@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "folders.h"
-#include "fuzz_check.h"
-#include "setup_engine.h"
-#include "text.h"
+#include "engine/command_line.h"
+#include "engine/folders.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "engine/setup_engine.h"
+#include "engine/text.h"
 
 namespace {
 

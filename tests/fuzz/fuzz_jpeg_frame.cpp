@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "fuzz_check.h"
-#include "jpeg_frame.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "framework/portable/jpeg_frame.h"
 
 using qv::fuzz::Require;
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_check.h"
-#include "picture_button_rules.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "skin/picture_button_rules.h"
 
 namespace {
 

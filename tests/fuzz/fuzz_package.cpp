@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
-#include "file_name_case.h"
-#include "fuzz_check.h"
-#include "package.h"
+#include "framework/portable/file_name_case.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "package/package.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <set>
 #include <string>
 
-#include "fuzz_check.h"
-#include "file_name_case.h"
-#include "install_record.h"
-#include "text.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "framework/portable/file_name_case.h"
+#include "engine/install_record.h"
+#include "engine/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using qv::fuzz::Require;

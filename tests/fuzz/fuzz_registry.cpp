@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "entries.h"
-#include "fuzz_check.h"
-#include "text.h"
+#include "engine/entries.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "engine/text.h"
 
 namespace {
 

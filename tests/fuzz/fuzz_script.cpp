@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "errors.h"
-#include "fuzz_check.h"
-#include "script.h"
-#include "text.h"
-#include "utf8.h"
+#include "engine/errors.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "engine/script.h"
+#include "engine/text.h"
+#include "framework/portable/utf8.h"
 
 namespace {
 

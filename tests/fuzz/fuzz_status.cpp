@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "browse_rules.h"
-#include "fuzz_check.h"
+#include "browse/browse_rules.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "bmp_codec.h"
+#include "framework/portable/bmp_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "browse_rules.h"
+#include "browse/browse_rules.h"
 
 namespace qv {
 namespace {

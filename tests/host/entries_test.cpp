@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "entries.h"
+#include "engine/entries.h"
 
 namespace qv {
 namespace {

@@ -1,4 +1,4 @@
-#include "fakes.h"
+#include "tests/host/fakes.h"
 
 namespace qv::test {
 

@@ -9,9 +9,9 @@
 #include <tuple>
 #include <vector>
 
-#include "platform.h"
-#include "setup_window.h"
-#include "text.h"
+#include "engine/platform.h"
+#include "engine/setup_window.h"
+#include "engine/text.h"
 
 namespace qv::test {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "errors.h"
-#include "fakes.h"
-#include "folders.h"
+#include "engine/errors.h"
+#include "tests/host/fakes.h"
+#include "engine/folders.h"
 
 namespace qv {
 namespace {

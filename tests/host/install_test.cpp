@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "fakes.h"
-#include "setup_engine.h"
-#include "texts.h"
-#include "setup_texts.h"
+#include "tests/host/fakes.h"
+#include "engine/setup_engine.h"
+#include "framework/portable/texts.h"
+#include "engine/setup_texts.h"
 
 namespace qv {
 namespace {

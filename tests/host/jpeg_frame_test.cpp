@@ -1,4 +1,4 @@
-#include "jpeg_frame.h"
+#include "framework/portable/jpeg_frame.h"
 
 #include <gtest/gtest.h>
 

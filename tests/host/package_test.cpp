@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "format.h"
-#include "package.h"
-#include "writer.h"
+#include "package/format.h"
+#include "package/package.h"
+#include "package/writer.h"
 
 namespace qv::pack {
 namespace {

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <map>
 
-#include "fakes.h"
-#include "package.h"
-#include "packaged_platform.h"
-#include "setup_engine.h"
-#include "writer.h"
+#include "tests/host/fakes.h"
+#include "package/package.h"
+#include "engine/packaged_platform.h"
+#include "engine/setup_engine.h"
+#include "package/writer.h"
 
 namespace qv {
 namespace {

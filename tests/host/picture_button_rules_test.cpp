@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "picture_button_rules.h"
-#include "skin_printers.h"
+#include "skin/picture_button_rules.h"
+#include "tests/host/skin_printers.h"
 
 namespace qv::skin {
 namespace {

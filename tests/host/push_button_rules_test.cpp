@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "push_button_rules.h"
-#include "skin_printers.h"
+#include "skin/push_button_rules.h"
+#include "tests/host/skin_printers.h"
 
 namespace qv::skin {
 namespace {

@@ -8,9 +8,9 @@
 #include <iterator>
 #include <string>
 
-#include "bmp_codec.h"
-#include "pixel_kernels.h"
-#include "random.h"
+#include "framework/portable/bmp_codec.h"
+#include "skin/pixel_kernels.h"
+#include "framework/portable/random.h"
 
 namespace qv {
 namespace {

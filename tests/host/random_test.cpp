@@ -1,4 +1,4 @@
-#include "random.h"
+#include "framework/portable/random.h"
 
 #include <gtest/gtest.h>
 

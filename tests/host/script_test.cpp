@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "errors.h"
-#include "script.h"
-#include "utf8.h"
+#include "engine/errors.h"
+#include "engine/script.h"
+#include "framework/portable/utf8.h"
 
 namespace qv {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "skin_types.h"
+#include "skin/skin_types.h"
 
 namespace qv::skin {
 

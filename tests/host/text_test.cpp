@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "text.h"
-#include "utf8.h"
+#include "engine/text.h"
+#include "framework/portable/utf8.h"
 
 namespace qv {
 namespace {

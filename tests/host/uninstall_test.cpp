@@ -4,13 +4,13 @@
 #include <functional>
 #include <optional>
 
-#include "command_line.h"
-#include "errors.h"
-#include "fakes.h"
-#include "install_recorder.h"
-#include "logging_platform.h"
-#include "setup_engine.h"
-#include "uninstaller.h"
+#include "engine/command_line.h"
+#include "engine/errors.h"
+#include "tests/host/fakes.h"
+#include "engine/install_recorder.h"
+#include "engine/logging_platform.h"
+#include "engine/setup_engine.h"
+#include "engine/uninstaller.h"
 
 namespace qv {
 namespace {

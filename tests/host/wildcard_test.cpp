@@ -1,8 +1,8 @@
-#include "wildcard.h"
+#include "framework/portable/wildcard.h"
 
 #include <gtest/gtest.h>
 
-#include "wildcard_cases.h"
+#include "tests/support/wildcard_cases.h"
 
 namespace qv {
 namespace {

@@ -1,9 +1,9 @@
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <atomic>
 #include <stdexcept>
 
-#include "text_conv.h"
+#include "framework/text_conv.h"
 
 namespace qv::test {
 

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "BrowseDir.h"
-#include "application.h"
-#include "temp_dir.h"
-#include "text_conv.h"
+#include "browse/BrowseDir.h"
+#include "framework/application.h"
+#include "tests/support/temp_dir.h"
+#include "framework/text_conv.h"
 
 namespace qv {
 namespace {

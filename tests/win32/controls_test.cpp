@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "application.h"
-#include "controls.h"
-#include "jpeg.h"
-#include "stdctrls.h"
+#include "framework/application.h"
+#include "framework/controls.h"
+#include "framework/jpeg.h"
+#include "framework/stdctrls.h"
 
 namespace qv {
 namespace {

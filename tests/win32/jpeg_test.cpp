@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "bmp_codec.h"
-#include "graphics.h"
-#include "jpeg.h"
-#include "jpeg_frame.h"
-#include "stride.h"
+#include "framework/portable/bmp_codec.h"
+#include "framework/graphics.h"
+#include "framework/jpeg.h"
+#include "framework/portable/jpeg_frame.h"
+#include "framework/portable/stride.h"
 
 namespace qv {
 namespace {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "bmp_codec.h"
-#include "pixel_kernels.h"
-#include "random.h"
+#include "framework/portable/bmp_codec.h"
+#include "skin/pixel_kernels.h"
+#include "framework/portable/random.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // What files.h does the same way on both systems, over the per-system parts.
-#include "files.h"
+#include "tools/qvpack/files.h"
 
 namespace qv::qvpack {
 

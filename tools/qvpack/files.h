@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "folder_tree.h"
-#include "script_check.h"
+#include "tools/qvpack/folder_tree.h"
+#include "tools/qvpack/script_check.h"
 
 namespace qv::qvpack {
 

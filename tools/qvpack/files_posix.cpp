@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "files.h"
+#include "tools/qvpack/files.h"
 
 namespace qv::qvpack {
 

@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
-#include "files.h"
-#include "handles.h"
-#include "read_at.h"
-#include "text_conv.h"
+#include "tools/qvpack/files.h"
+#include "framework/handles.h"
+#include "framework/read_at.h"
+#include "framework/text_conv.h"
 
 namespace qv::qvpack {
 

@@ -1,9 +1,9 @@
-#include "folder_tree.h"
+#include "tools/qvpack/folder_tree.h"
 
 #include <algorithm>
 #include <map>
 
-#include "file_name_case.h"
+#include "framework/portable/file_name_case.h"
 
 namespace qv::qvpack {
 

@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "tools/qvpack/progress.h"
 
 #include <cstdio>
 

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "files.h"
-#include "package.h"
-#include "progress.h"
-#include "script_check.h"
-#include "version.h"
-#include "writer.h"
+#include "tools/qvpack/files.h"
+#include "package/package.h"
+#include "tools/qvpack/progress.h"
+#include "tools/qvpack/script_check.h"
+#include "resources/version.h"
+#include "package/writer.h"
 
 #ifdef _WIN32
-#include "text_conv.h"
+#include "framework/text_conv.h"
 #endif
 
 namespace qv::qvpack {

@@ -1,15 +1,15 @@
-#include "script_check.h"
+#include "tools/qvpack/script_check.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "entries.h"
-#include "file_name_case.h"
-#include "folders.h"
-#include "install_record.h"
-#include "setup_engine.h"
-#include "text.h"
-#include "wildcard.h"
+#include "engine/entries.h"
+#include "framework/portable/file_name_case.h"
+#include "engine/folders.h"
+#include "engine/install_record.h"
+#include "engine/setup_engine.h"
+#include "engine/text.h"
+#include "framework/portable/wildcard.h"
 
 namespace qv::qvpack {
 

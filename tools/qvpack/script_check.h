@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "folder_tree.h"
-#include "script.h"
+#include "tools/qvpack/folder_tree.h"
+#include "engine/script.h"
 
 namespace qv::qvpack {
 

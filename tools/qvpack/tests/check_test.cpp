@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "files.h"
-#include "script_check.h"
+#include "tools/qvpack/files.h"
+#include "tools/qvpack/script_check.h"
 
 namespace qv::qvpack {
 namespace {

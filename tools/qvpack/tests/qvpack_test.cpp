@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "files.h"
-#include "version.h"
+#include "tools/qvpack/files.h"
+#include "resources/version.h"
 
 namespace qv::qvpack {
 namespace {

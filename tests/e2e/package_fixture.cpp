@@ -1,10 +1,10 @@
-#include "package.h"
+#include "tests/e2e/package_fixture.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include "text_conv.h"
+#include "framework/text_conv.h"
 
 namespace qv::e2e {
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace qv::e2e {
 

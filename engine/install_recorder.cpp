@@ -372,7 +372,7 @@ void InstallRecorder::UndoUnfinished(const std::string& folder, const std::strin
     const RecordSeal::Mark was{earlier.size(), Sha256Of(earlier)}, is{bytes.size(), Sha256Of(bytes)};
     if (!WriteSeal(quiet_, product_, {was, is}) ||
         !Inner().WriteFileFrom(record, kAttrArchive, 0,
-                               [&](FileOutput& out) { return out.Write(earlier.data(), earlier.size()); }))
+                               [&](pack::ByteSink& out) { return out.Write(earlier.data(), earlier.size()); }))
       CannotWrite();
     Inner().Protect(record);
   } else {
@@ -456,7 +456,7 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
   WriteRegistration("InstallLocation", RegType::Text, TextData(WithoutBackslash(folder_)));
   Seal(before, sealed_);
   if (!Inner().WriteFileFrom(record, kAttrArchive, 0,
-                             [this](FileOutput& out) { return out.Write(pending_.data(), pending_.size()); }))
+                             [this](pack::ByteSink& out) { return out.Write(pending_.data(), pending_.size()); }))
     CannotWrite();
   recordWritten_ = true;
   pending_.clear();
@@ -505,7 +505,7 @@ void InstallRecorder::Undo() {
     const RecordSeal::Mark was{earlier_.size(), Sha256Of(earlier_)};
     if (WriteSeal(quiet_, product_, {was, sealed_}) &&
         Inner().WriteFileFrom(record, kAttrArchive, 0,
-                              [this](FileOutput& out) { return out.Write(earlier_.data(), earlier_.size()); })) {
+                              [this](pack::ByteSink& out) { return out.Write(earlier_.data(), earlier_.size()); })) {
       Inner().Protect(record);
       Log("undo: record put back: " + record);
     } else {

@@ -67,15 +67,6 @@ class ListFind : public FindHandle {
   std::size_t at_ = 0;
 };
 
-class OutputSink : public pack::ByteSink {
- public:
-  explicit OutputSink(FileOutput& out) : out_(out) {}
-  bool Write(const void* data, std::size_t n) override { return out_.Write(data, n); }
-
- private:
-  FileOutput& out_;
-};
-
 class StringSink : public pack::ByteSink {
  public:
   bool Write(const void* data, std::size_t n) override {
@@ -183,9 +174,8 @@ bool PackagedPlatform::CopyOneFile(const std::string& from, const std::string& t
   if (!e || e->IsFolder()) return Inner().CopyOneFile(from, to);
   // Straight from the package into the destination; a damaged file is
   // refused by the reader and the machine keeps nothing of it.
-  return Inner().WriteFileFrom(to, e->attributes, e->modified, [this, e](FileOutput& out) {
-    OutputSink sink(out);
-    return package_.Extract(*e, sink);
+  return Inner().WriteFileFrom(to, e->attributes, e->modified, [this, e](pack::ByteSink& out) {
+    return package_.Extract(*e, out);
   });
 }
 
@@ -264,9 +254,8 @@ std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program
       }
       const std::string parent = FolderPart(target);
       if (!FolderExists(inner_, parent)) ok = CreateFolderPath(inner_, parent) && ok;
-      const bool written = inner_.WriteFileFrom(target, e.attributes, e.modified, [this, &e](FileOutput& out) {
-        OutputSink sink(out);
-        return package_.Extract(e, sink);
+      const bool written = inner_.WriteFileFrom(target, e.attributes, e.modified, [this, &e](pack::ByteSink& out) {
+        return package_.Extract(e, out);
       });
       if (!written) Log("not written out: " + e.path + " (error " + std::to_string(inner_.LastError().code) + ")");
       ok = written && ok;

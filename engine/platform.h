@@ -10,20 +10,9 @@
 #include <string_view>
 #include <vector>
 
-namespace qv {
+#include "package/bytes.h"
 
-enum : std::uint32_t {
-  kAttrReadOnly = 0x01,
-  kAttrHidden = 0x02,
-  kAttrSystem = 0x04,
-  kAttrVolume = 0x08,
-  kAttrDirectory = 0x10,
-  kAttrArchive = 0x20,
-  kAttrReparsePoint = 0x400,  // a junction, symbolic link or mount point
-  // Every kind of entry, hidden and system ones included.
-  kFindAll = 63,
-};
-constexpr std::uint32_t kNoAttributes = 0xFFFFFFFFu;
+namespace qv {
 
 // The system's error codes for "nothing there" (checked against the
 // platform's headers in its adapter).
@@ -56,15 +45,8 @@ class FindHandle {
   virtual bool Next(FindEntry& entry) = 0;
 };
 
-// Takes a file's bytes in order as they are produced.
-class FileOutput {
- public:
-  virtual ~FileOutput() = default;
-  virtual bool Write(const void* data, std::size_t n) = 0;
-};
-
-// Fills a file through its output; false when the content cannot be had.
-using FileProducer = std::function<bool(FileOutput& out)>;
+// Fills a file through its sink; false when the content cannot be had.
+using FileProducer = std::function<bool(pack::ByteSink& out)>;
 
 // Keeps a folder in its place while it lives: it cannot be renamed or
 // removed, so nothing can be put there instead.

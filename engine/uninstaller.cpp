@@ -325,7 +325,7 @@ void Uninstaller::KeepForAnotherRun() {
   const bool written =
       WriteSeal(platform_, plan_.product, {recordMark_, {record.size(), Sha256Of(record)}}) &&
       platform_.WriteFileFrom(path, kAttrArchive, old ? old->modified : 0,
-                              [&](FileOutput& out) { return out.Write(record.data(), record.size()); }) &&
+                              [&](pack::ByteSink& out) { return out.Write(record.data(), record.size()); }) &&
       platform_.Protect(path);
   if (written)
     Log("kept for another run: " + path + " names the " + std::to_string(retry_.size()) + " things still in use");

@@ -29,6 +29,7 @@
 #pragma once
 
 #include "framework/portable/crc32.h"
+#include "package/bytes.h"
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -38,46 +39,11 @@
 
 namespace qv::pack {
 
-// Random access to the bytes of the packed file (the setup program itself).
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  virtual std::uint64_t Size() const = 0;
-  // Exactly n bytes at offset, or false. The reader calls it from one
-  // thread at a time, while extracting from a thread of its own.
-  virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) = 0;
-};
-
-// Where decompressed bytes go, in order.
-class ByteSink {
- public:
-  virtual ~ByteSink() = default;
-  virtual bool Write(const void* data, std::size_t n) = 0;
-};
-
-// The Windows attribute bits an entry may hold.
-enum : std::uint32_t {
-  kAttrReadOnly = 0x1,
-  kAttrHidden = 0x2,
-  kAttrSystem = 0x4,
-  kAttrDirectory = 0x10,  // a folder's entry
-  kAttrArchive = 0x20,
-  kAttrTemporary = 0x100,
-  kAttrNotContentIndexed = 0x2000,
-};
-// What a package keeps of a file's attributes: what says what the file is
-// and may be given back to it, and the folder bit. "Normal" is no bit (0
-// says it); sparse, reparse point, compressed, offline and encrypted say
-// how a disk stores a file, and no installer may set them. The reader
-// refuses the rest, the writer drops it.
-inline constexpr std::uint32_t kKeptAttributes = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory |
-                                                 kAttrArchive | kAttrTemporary | kAttrNotContentIndexed;
-
 // One file or folder of the package. Folders (empty ones included) are
 // entries too, so a folder's attributes and times come back.
 struct Entry {
   std::string path;              // e.g. "files\\lib\\a.dll"; never empty
-  std::uint32_t attributes = 0;  // kKeptAttributes' bits
+  std::uint32_t attributes = 0;  // kKeptAttributes' bits (package/bytes.h)
   std::uint64_t modified = 0;    // FILETIME: 100 ns ticks since 1601
   std::uint64_t size = 0;
   std::uint32_t crc = 0;         // CRC-32 of the content

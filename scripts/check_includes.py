@@ -23,7 +23,7 @@ INSTALL_ONLY = ("engine/setup_engine.h", "engine/logging_platform.h", "engine/pa
 RULES = [
     ("framework/portable/", PORTABLE, False),
     ("framework/", ("framework/",), True),
-    ("package/win32/", ("package/",) + PORTABLE, True),
+    ("package/win32/", ("package/",) + WIN32_BASE + PORTABLE, True),
     ("package/", ("package/",) + PORTABLE, False),
     ("engine/win32/", ("engine/", "package/bytes.h", "package/win32/") + WIN32_BASE + PORTABLE, True),
     ("engine/packaged_platform", ("engine/", "package/") + PORTABLE, False),

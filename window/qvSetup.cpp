@@ -16,7 +16,7 @@
 #include "package/package.h"
 #include "engine/packaged_platform.h"
 #include "skin/qvInfoDlg.h"
-#include "framework/read_at.h"
+#include "package/win32/file_bytes.h"
 #include "engine/setup_engine.h"
 #include "engine/text.h"
 #include "framework/text_conv.h"
@@ -25,27 +25,6 @@
 #include "engine/win32/win32_platform.h"
 
 namespace {
-
-// The program's own file, read where the package asks.
-class FileBytes : public qv::pack::ByteSource {
- public:
-  explicit FileBytes(const std::string& path) {
-    if (const std::optional<std::wstring> wide = qv::WidePath(path))
-      file_.Reset(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (file_ && ::GetFileSizeEx(file_.Get(), &size)) size_ = static_cast<std::uint64_t>(size.QuadPart);
-  }
-  bool Opened() const { return static_cast<bool>(file_); }
-  std::uint64_t Size() const override { return size_; }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    return qv::ReadFileAt(file_.Get(), offset, buffer, n);
-  }
-
- private:
-  qv::UniqueFile file_;
-  std::uint64_t size_ = 0;
-};
 
 class Program {
  public:
@@ -107,9 +86,13 @@ class Program {
   // but damaged. The whole package is checked before anything is written.
   // Without one the program runs from its folder, as it always did.
   bool OpenPackage(const std::string& programFile) {
-    programBytes_ = std::make_unique<FileBytes>(programFile);
+    // Read-only sharing: nobody may change the package between its check
+    // and its unpacking.
+    if (const std::optional<std::wstring> wide = qv::WidePath(programFile))
+      programBytes_ = qv::pack::FileBytes(qv::UniqueFile(::CreateFileW(
+          wide->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
     const std::optional<std::uint64_t> start =
-        programBytes_->Opened() ? qv::pack::OverlayStart(*programBytes_) : std::nullopt;
+        programBytes_ ? qv::pack::OverlayStart(*programBytes_) : std::nullopt;
     // Where the program's own PE ends: a package, a signature or an
     // uninstaller's mark may follow.
     programEnd_ = start.value_or(0);
@@ -213,9 +196,9 @@ class Program {
   // The uninstaller: the setup program as it was before anything was
   // put behind it (a package, a signature), and the uninstaller's mark.
   bool WriteUninstaller(qv::Platform& platform, const std::string& programFile, const std::string& to) {
-    if (!programBytes_ || !programBytes_->Opened() || programEnd_ == 0) return false;
+    if (!programBytes_ || programEnd_ == 0) return false;
     const std::optional<qv::FileStamp> stamp = system_.Stamp(programFile);
-    return platform.WriteFileFrom(to, qv::kAttrArchive, stamp ? stamp->modified : 0, [this](qv::FileOutput& out) {
+    return platform.WriteFileFrom(to, qv::kAttrArchive, stamp ? stamp->modified : 0, [this](qv::pack::ByteSink& out) {
       std::vector<char> buffer(1 << 16);
       for (std::uint64_t at = 0; at < programEnd_;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), programEnd_ - at));
@@ -285,7 +268,7 @@ class Program {
   qv::RunReport report_;
   // In this order: each needs the ones before it.
   qv::Win32Platform system_;
-  std::unique_ptr<FileBytes> programBytes_;
+  std::unique_ptr<qv::pack::ByteSource> programBytes_;
   qv::pack::Reader package_;
   std::unique_ptr<qv::PackagedPlatform> packaged_;
   std::uint64_t programEnd_ = 0;  // where the program's own PE ends

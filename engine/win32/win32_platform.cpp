@@ -11,6 +11,7 @@
 #include "framework/dll_safety.h"
 #include "engine/entries.h"
 #include "framework/handles.h"
+#include "package/win32/file_bytes.h"
 #include "framework/registry.h"
 #include "framework/portable/file_name_case.h"
 #include "engine/text.h"
@@ -19,6 +20,11 @@
 
 namespace qv {
 
+static_assert(kAttrReadOnly == FILE_ATTRIBUTE_READONLY && kAttrHidden == FILE_ATTRIBUTE_HIDDEN &&
+              kAttrSystem == FILE_ATTRIBUTE_SYSTEM && kAttrDirectory == FILE_ATTRIBUTE_DIRECTORY &&
+              kAttrArchive == FILE_ATTRIBUTE_ARCHIVE && kAttrTemporary == FILE_ATTRIBUTE_TEMPORARY &&
+              kAttrReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT &&
+              kAttrNotContentIndexed == FILE_ATTRIBUTE_NOT_CONTENT_INDEXED && kNoAttributes == INVALID_FILE_ATTRIBUTES);
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrorDamagedData == ERROR_CRC && kErrorPathTooLong == ERROR_FILENAME_EXCED_RANGE);
 static_assert(kErrorDirNotEmpty == ERROR_DIR_NOT_EMPTY && kErrorKeyHasChildren == ERROR_KEY_HAS_CHILDREN);
@@ -324,36 +330,12 @@ std::optional<std::string> Win32Platform::WaitingBeside(const std::string& path)
 
 namespace {
 
-class HandleOutput : public FileOutput {
- public:
-  explicit HandleOutput(HANDLE file) : file_(file) {}
-  bool Write(const void* data, std::size_t n) override {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-      const DWORD chunk = static_cast<DWORD>(n < (1u << 30) ? n : (1u << 30));
-      DWORD written = 0;
-      if (!::WriteFile(file_, p, chunk, &written, nullptr) || written != chunk) {
-        failed_ = true;
-        error_ = ::GetLastError();
-        return false;
-      }
-      p += chunk;
-      n -= chunk;
-    }
-    return true;
-  }
-  bool Failed() const { return failed_; }
-  DWORD Error() const { return error_ ? error_ : ERROR_WRITE_FAULT; }
-
- private:
-  HANDLE file_;  // not owned
-  bool failed_ = false;
-  DWORD error_ = 0;
-};
-
-// The attribute bits a file may be given; folder and device bits are not ours to set.
-constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// The attribute bits an installed file may be given: the kept ones but the
+// folder bit, and never "temporary", which would let the system hold the
+// program's bytes back from the disk.
+constexpr DWORD kSettableAttributes = kKeptAttributes & ~(kAttrDirectory | kAttrTemporary);
+static_assert(kSettableAttributes == (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
 
 }  // namespace
 
@@ -361,7 +343,7 @@ bool Win32Platform::WriteNew(const std::wstring& path, std::uint32_t attributes,
                              const FileProducer& produce) {
   UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
-  HandleOutput out(file.Get());
+  pack::HandleSink out(file.Get());
   if (!produce(out)) {
     ::SetLastError(out.Failed() ? out.Error() : ERROR_CRC);
     file.Reset();

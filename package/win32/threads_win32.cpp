@@ -2,6 +2,7 @@
 // condition variable keep each hand-over inside the process.
 #include <windows.h>
 
+#include "framework/handles.h"
 #include "package/threads.h"
 
 namespace qv::pack {
@@ -32,14 +33,13 @@ class Win32Semaphore : public Semaphore {
 class Win32Thread : public Thread {
  public:
   explicit Win32Thread(std::function<void()> run) : run_(std::move(run)) {}
+  // The thread runs on this object: it must end before the object goes.
   ~Win32Thread() override {
-    if (!handle_) return;
-    ::WaitForSingleObject(handle_, INFINITE);
-    ::CloseHandle(handle_);
+    if (handle_) ::WaitForSingleObject(handle_.Get(), INFINITE);
   }
   bool Begin() {
-    handle_ = ::CreateThread(nullptr, 0, &Win32Thread::Main, this, 0, nullptr);
-    return handle_ != nullptr;
+    handle_.Reset(::CreateThread(nullptr, 0, &Win32Thread::Main, this, 0, nullptr));
+    return static_cast<bool>(handle_);
   }
 
  private:
@@ -48,7 +48,7 @@ class Win32Thread : public Thread {
     return 0;
   }
   std::function<void()> run_;
-  HANDLE handle_ = nullptr;
+  UniqueHandle handle_;
 };
 
 }  // namespace

@@ -186,7 +186,7 @@ std::optional<std::string> FakePlatform::WaitingBeside(const std::string& path) 
 
 namespace {
 
-class StringOutput : public FileOutput {
+class StringOutput : public pack::ByteSink {
  public:
   explicit StringOutput(std::size_t room) : room_(room) {}
   bool Write(const void* data, std::size_t n) override {

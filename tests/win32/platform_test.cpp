@@ -201,7 +201,7 @@ TEST(Win32Platform, ReadWholeFileAndCopy) {
 
 // Gives its text in pieces, or fails after the first piece when told to.
 FileProducer Pieces(const std::string& text, bool fail) {
-  return [text, fail](FileOutput& out) {
+  return [text, fail](pack::ByteSink& out) {
     for (std::size_t at = 0; at < text.size(); at += 3) {
       if (!out.Write(text.data() + at, std::min<std::size_t>(3, text.size() - at))) return false;
       if (fail) return false;

@@ -4,7 +4,7 @@
 namespace qv::qvpack {
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::unique_ptr<FileSource> f = OpenFileSource(path);
+  std::unique_ptr<pack::ByteSource> f = OpenFileSource(path);
   if (!f) return std::nullopt;
   std::string bytes(static_cast<std::size_t>(f->Size()), '\0');
   if (!bytes.empty() && !f->ReadAt(0, bytes.data(), bytes.size())) return std::nullopt;

@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "package/bytes.h"
 #include "tools/qvpack/folder_tree.h"
 #include "tools/qvpack/script_check.h"
 
@@ -34,20 +36,14 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 std::string DiskPath(const std::string& folder, const std::string& packagePath);
 
 // The bytes of a file, read at any offset; null when it cannot be opened.
-class FileSource {
- public:
-  virtual ~FileSource() = default;
-  virtual std::uint64_t Size() const = 0;
-  virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) = 0;
-};
-std::unique_ptr<FileSource> OpenFileSource(const std::string& path);
+std::unique_ptr<pack::ByteSource> OpenFileSource(const std::string& path);
 
 // A file being written. Unless committed it is removed when destroyed, so
 // a failed run leaves no half file behind.
-class OutputFile {
+class OutputFile : public pack::ByteSink {
  public:
-  virtual ~OutputFile() = default;
-  virtual bool Write(const void* data, std::size_t n) = 0;
+  // Told the size of each write that went through (the progress bar's count).
+  std::function<void(std::size_t)> written;
   // Closes the file; written under a temporary name, moves it into place.
   virtual bool Commit() = 0;
 };

@@ -38,8 +38,8 @@ timespec FromFileTime(std::uint64_t ft) {
 }
 
 std::uint32_t WindowsAttributes(const std::string& path, const struct stat& st) {
-  std::uint32_t a = S_ISDIR(st.st_mode) ? pack::kAttrDirectory : pack::kAttrArchive;
-  if (!(st.st_mode & S_IWUSR)) a |= pack::kAttrReadOnly;
+  std::uint32_t a = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+  if (!(st.st_mode & S_IWUSR)) a |= kAttrReadOnly;
   char value[64];
   const ssize_t n = ::getxattr(path.c_str(), kDosAttributes, value, sizeof value - 1);
   // Wine writes "0x" and hexadecimal digits; Samba's binary form is not ours.
@@ -47,7 +47,7 @@ std::uint32_t WindowsAttributes(const std::string& path, const struct stat& st) 
     value[n] = '\0';
     a |= static_cast<std::uint32_t>(std::strtoul(value + 2, nullptr, 16));
   }
-  return a & pack::kKeptAttributes;
+  return a & kKeptAttributes;
 }
 
 struct DirCloser {
@@ -121,7 +121,7 @@ class Scanner {
   ino_t skipInode_ = 0;
 };
 
-class PosixSource : public FileSource {
+class PosixSource : public pack::ByteSource {
  public:
   PosixSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   ~PosixSource() override { ::close(fd_); }
@@ -156,7 +156,11 @@ class PosixOutput : public OutputFile {
   }
   PosixOutput(const PosixOutput&) = delete;
   PosixOutput& operator=(const PosixOutput&) = delete;
-  bool Write(const void* data, std::size_t n) override { return std::fwrite(data, 1, n, file_) == n; }
+  bool Write(const void* data, std::size_t n) override {
+    if (std::fwrite(data, 1, n, file_) != n) return false;
+    if (written) written(n);
+    return true;
+  }
   bool Commit() override {
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
@@ -211,7 +215,7 @@ std::string DiskPath(const std::string& folder, const std::string& packagePath) 
   return folder + "/" + p;
 }
 
-std::unique_ptr<FileSource> OpenFileSource(const std::string& path) {
+std::unique_ptr<pack::ByteSource> OpenFileSource(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat st;
@@ -232,7 +236,7 @@ std::unique_ptr<OutputFile> CreateOutputFile(const std::string& path, bool viaTe
 std::string SetFileDetails(const std::string& path, std::uint32_t attributes, std::uint64_t modified) {
   // What Wine keeps beside the permission bits; nothing kept, nothing written.
   const std::uint32_t extra =
-      attributes & pack::kKeptAttributes & ~(pack::kAttrReadOnly | pack::kAttrArchive | pack::kAttrDirectory);
+      attributes & kKeptAttributes & ~(kAttrReadOnly | kAttrArchive | kAttrDirectory);
   if (extra != 0) {
     char value[16];
     const int n = std::snprintf(value, sizeof value, "0x%x", extra);
@@ -243,7 +247,7 @@ std::string SetFileDetails(const std::string& path, std::uint32_t attributes, st
   }
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return LastErrorText();
-  const mode_t mode = (attributes & pack::kAttrReadOnly) ? (st.st_mode & ~mode_t(0222)) : (st.st_mode | S_IWUSR);
+  const mode_t mode = (attributes & kAttrReadOnly) ? (st.st_mode & ~mode_t(0222)) : (st.st_mode | S_IWUSR);
   if (::chmod(path.c_str(), mode & 07777) != 0) return "cannot be made read-only: " + LastErrorText();
   const timespec times[2] = {{0, UTIME_OMIT}, FromFileTime(modified)};
   if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return "cannot keep its time: " + LastErrorText();

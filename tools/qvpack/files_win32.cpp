@@ -5,7 +5,7 @@
 
 #include "tools/qvpack/files.h"
 #include "framework/handles.h"
-#include "framework/read_at.h"
+#include "package/win32/file_bytes.h"
 #include "framework/text_conv.h"
 
 namespace qv::qvpack {
@@ -82,7 +82,7 @@ class Scanner {
       Item item;
       item.path = rel;
       item.diskPath = path;
-      item.attributes = f->dwFileAttributes & pack::kKeptAttributes;
+      item.attributes = f->dwFileAttributes & kKeptAttributes;
       item.modified = FromFileTime(f->ftLastWriteTime);
       item.size = folder ? 0 : (static_cast<std::uint64_t>(f->nFileSizeHigh) << 32) | f->nFileSizeLow;
       items_.push_back(item);
@@ -100,36 +100,17 @@ class Scanner {
   std::wstring skip_;
 };
 
-class Win32Source : public FileSource {
- public:
-  Win32Source(UniqueFile file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
-  std::uint64_t Size() const override { return size_; }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    return ReadFileAt(file_.Get(), offset, buffer, n);
-  }
-
- private:
-  UniqueFile file_;
-  std::uint64_t size_;
-};
-
 class Win32Output : public OutputFile {
  public:
   Win32Output(UniqueFile file, std::wstring writing, std::wstring final)
-      : file_(std::move(file)), writing_(std::move(writing)), final_(std::move(final)) {}
+      : file_(std::move(file)), sink_(file_.Get()), writing_(std::move(writing)), final_(std::move(final)) {}
   ~Win32Output() override {
     file_.Reset();
     if (!committed_) ::DeleteFileW(writing_.c_str());
   }
   bool Write(const void* data, std::size_t n) override {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-      const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
-      DWORD put = 0;
-      if (!::WriteFile(file_.Get(), p, ask, &put, nullptr) || put == 0) return false;
-      p += put;
-      n -= put;
-    }
+    if (!sink_.Write(data, n)) return false;
+    if (written) written(n);
     return true;
   }
   bool Commit() override {
@@ -142,6 +123,7 @@ class Win32Output : public OutputFile {
 
  private:
   UniqueFile file_;
+  pack::HandleSink sink_;
   std::wstring writing_, final_;
   bool committed_ = false;
 };
@@ -194,15 +176,11 @@ std::string DiskPath(const std::string& folder, const std::string& packagePath) 
   return f + packagePath;
 }
 
-std::unique_ptr<FileSource> OpenFileSource(const std::string& path) {
+std::unique_ptr<pack::ByteSource> OpenFileSource(const std::string& path) {
   const std::optional<std::wstring> wide = WidePath(path);
   if (!wide) return nullptr;
-  UniqueFile file(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return nullptr;
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file.Get(), &size)) return nullptr;
-  return std::make_unique<Win32Source>(std::move(file), static_cast<std::uint64_t>(size.QuadPart));
+  return pack::FileBytes(UniqueFile(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
 std::unique_ptr<OutputFile> CreateOutputFile(const std::string& path, bool viaTemporary) {
@@ -227,7 +205,7 @@ std::string SetFileDetails(const std::string& path, std::uint32_t attributes, st
     if (!file || !::SetFileTime(file.Get(), nullptr, nullptr, &t)) return "cannot keep its time: " + LastErrorText();
   }
   // Read-only goes last: the time could not be set after it.
-  const DWORD a = attributes & pack::kKeptAttributes & ~FILE_ATTRIBUTE_DIRECTORY;
+  const DWORD a = attributes & kKeptAttributes & ~FILE_ATTRIBUTE_DIRECTORY;
   if (!::SetFileAttributesW(wide.c_str(), a == 0 ? FILE_ATTRIBUTE_NORMAL : a))
     return "cannot keep its attributes: " + LastErrorText();
   return {};

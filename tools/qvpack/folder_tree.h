@@ -19,7 +19,7 @@ struct Item {
   std::uint64_t modified = 0;    // FILETIME: 100 ns ticks since 1601
   std::uint64_t size = 0;
   std::string diskPath;  // where it is on this machine
-  bool IsFolder() const { return (attributes & pack::kAttrDirectory) != 0; }
+  bool IsFolder() const { return (attributes & kAttrDirectory) != 0; }
 };
 
 // The order of a folder's listing: case-blind (as SameName) first, then

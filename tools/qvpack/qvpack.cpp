@@ -60,40 +60,6 @@ int UsageError(const std::string& text) {
   return kBadUsage;
 }
 
-class SourceAdapter : public pack::ByteSource {
- public:
-  explicit SourceAdapter(std::unique_ptr<FileSource> file) : file_(std::move(file)) {}
-  std::uint64_t Size() const override { return file_->Size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    return file_->ReadAt(offset, buffer, n);
-  }
-
- private:
-  std::unique_ptr<FileSource> file_;
-};
-
-std::unique_ptr<pack::ByteSource> OpenSource(const std::string& path) {
-  std::unique_ptr<FileSource> f = OpenFileSource(path);
-  if (!f) return nullptr;
-  return std::make_unique<SourceAdapter>(std::move(f));
-}
-
-// Counts what goes through for the progress bar.
-class SinkAdapter : public pack::ByteSink {
- public:
-  SinkAdapter(OutputFile& file, std::function<void(std::size_t)> written)
-      : file_(file), written_(std::move(written)) {}
-  bool Write(const void* data, std::size_t n) override {
-    if (!file_.Write(data, n)) return false;
-    if (written_) written_(n);
-    return true;
-  }
-
- private:
-  OutputFile& file_;
-  std::function<void(std::size_t)> written_;
-};
-
 ProgressBar MakeProgressBar() {
   return ProgressBar(IsTerminal(Stream::Err), [](const std::string& text) { Print(Stream::Err, text); });
 }
@@ -104,8 +70,8 @@ std::string AttributeText(std::uint32_t a) {
     std::uint32_t bit;
     std::size_t at;
     char letter;
-  } kLetters[] = {{pack::kAttrArchive, 0, 'A'}, {pack::kAttrDirectory, 1, 'D'}, {pack::kAttrSystem, 2, 'S'},
-                  {pack::kAttrHidden, 3, 'H'}, {pack::kAttrTemporary, 4, 'T'}, {pack::kAttrReadOnly, 5, 'R'}};
+  } kLetters[] = {{kAttrArchive, 0, 'A'}, {kAttrDirectory, 1, 'D'}, {kAttrSystem, 2, 'S'},
+                  {kAttrHidden, 3, 'H'}, {kAttrTemporary, 4, 'T'}, {kAttrReadOnly, 5, 'R'}};
   for (const auto& l : kLetters)
     if (a & l.bit) s[l.at] = l.letter;
   return s;
@@ -160,7 +126,7 @@ int Pack(const PackArguments& a) {
     return kFailed;
   }
   const std::string stubPath = a.stub.empty() ? DefaultStub() : a.stub;
-  std::unique_ptr<pack::ByteSource> stub = OpenSource(stubPath);
+  std::unique_ptr<pack::ByteSource> stub = OpenFileSource(stubPath);
   if (!stub) {
     Error("cannot read the setup program " + stubPath + ": " + LastErrorText() +
           (a.stub.empty() ? " (name one with --stub)" : ""));
@@ -183,12 +149,12 @@ int Pack(const PackArguments& a) {
     return kFailed;
   }
   std::uint64_t written = 0;
-  SinkAdapter sink(*out, [&written](std::size_t n) { written += n; });
+  out->written = [&written](std::size_t n) { written += n; };
   ProgressBar bar = MakeProgressBar();
   pack::WriteOptions options;
   options.best = a.best;
   options.progress = [&bar](std::uint64_t done, std::uint64_t total) { bar.Update(done, total); };
-  const std::string failure = pack::WritePackage(*stub, scriptName, inputs, OpenSource, sink, options);
+  const std::string failure = pack::WritePackage(*stub, scriptName, inputs, OpenFileSource, *out, options);
   bar.Finish();
   if (!failure.empty()) {
     Error("nothing packed: " + failure);
@@ -211,7 +177,7 @@ struct OpenPackage {
 
 std::unique_ptr<OpenPackage> Open(const std::string& path) {
   auto p = std::make_unique<OpenPackage>();
-  p->file = OpenSource(path);
+  p->file = OpenFileSource(path);
   if (!p->file) {
     Error("cannot read " + path + ": " + LastErrorText());
     return nullptr;
@@ -284,11 +250,11 @@ int Extract(const std::string& path, const std::string& folder) {
       Error("cannot write " + target + ": " + LastErrorText());
       return kFailed;
     }
-    SinkAdapter sink(*out, [&](std::size_t n) {
+    out->written = [&](std::size_t n) {
       done += n;
       bar.Update(done, total);
-    });
-    if (!p->reader.Extract(e, sink)) {
+    };
+    if (!p->reader.Extract(e, *out)) {
       bar.Finish();
       Error(path + ": the package is damaged at " + e.path + " (or " + target + " cannot be written)");
       return kFailed;

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "engine/install_recorder.h"
 #include "engine/logging_platform.h"
-#include "bench/bench_common.h"
 #include "engine/setup_engine.h"
 #include "engine/uninstaller.h"
 #include "engine/win32/win32_platform.h"

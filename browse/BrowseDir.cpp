@@ -4,8 +4,8 @@
 
 #include <optional>
 
-#include "framework/application.h"
 #include "browse/browse_rules.h"
+#include "framework/application.h"
 #include "framework/text_conv.h"
 
 namespace qv {

@@ -4,10 +4,10 @@
 #include <map>
 #include <tuple>
 
-#include "framework/portable/hex.h"
+#include "engine/text.h"
 #include "framework/portable/crc32.h"
 #include "framework/portable/file_name_case.h"
-#include "engine/text.h"
+#include "framework/portable/hex.h"
 
 namespace qv {
 

@@ -5,9 +5,9 @@
 #include "engine/errors.h"
 #include "engine/folders.h"
 #include "engine/run_report.h"
-#include "framework/portable/file_name_case.h"
 #include "engine/text.h"
 #include "engine/undo.h"
+#include "framework/portable/file_name_case.h"
 
 namespace qv {
 
@@ -450,7 +450,11 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
   sealed_ = {pending_.size(), hash_.Peek()};
   // Ours carried on in place is sealed as it was (as read and found good)
   // and as it will be: a run killed in between leaves one of them.
-  const RecordSeal::Mark before = !earlier.empty() && !moved ? read : sealed_;
+  WriteRecord(record, !earlier.empty() && !moved ? read : sealed_);
+  Register();
+}
+
+void InstallRecorder::WriteRecord(const std::string& record, const RecordSeal::Mark& before) {
   // The folder first: a run killed before it registers has a record that
   // its registration vouches for.
   WriteRegistration("InstallLocation", RegType::Text, TextData(WithoutBackslash(folder_)));
@@ -470,7 +474,6 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
     Inner().Protect(uninstaller);
     if (const std::optional<FileStamp> stamp = Inner().Stamp(uninstaller)) ownBytes_ = stamp->size;
   }
-  Register();
 }
 
 void InstallRecorder::Complete() {

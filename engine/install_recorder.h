@@ -87,6 +87,9 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   std::vector<RecordEntry> RunLines() const;
   // Seals what is in the record and is about to be appended.
   void Seal(const RecordSeal::Mark& before, const RecordSeal::Mark& now);
+  // Registers the folder, seals the record's new lines over `before`, writes
+  // the record whole and the uninstaller beside it.
+  void WriteRecord(const std::string& record, const RecordSeal::Mark& before);
   std::uint32_t RegistrationRoot();
   void Register();
   std::uint32_t Kilobytes() const;

@@ -1,9 +1,9 @@
 #include "engine/packaged_platform.h"
 
 #include "engine/entries.h"
-#include "framework/portable/file_name_case.h"
 #include "engine/folders.h"
 #include "engine/text.h"
+#include "framework/portable/file_name_case.h"
 #include "framework/portable/utf8.h"
 #include "framework/portable/wildcard.h"
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "package/package.h"
 #include "engine/platform_decorator.h"
 #include "engine/private_folders.h"
 #include "engine/setup_window.h"
+#include "package/package.h"
 
 namespace qv {
 

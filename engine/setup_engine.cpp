@@ -3,9 +3,9 @@
 #include "engine/entries.h"
 #include "engine/errors.h"
 #include "engine/script.h"
+#include "engine/setup_texts.h"
 #include "engine/text.h"
 #include "framework/portable/texts.h"
-#include "engine/setup_texts.h"
 
 namespace qv {
 

@@ -4,9 +4,9 @@
 #include <set>
 #include <tuple>
 
-#include "framework/portable/file_name_case.h"
 #include "engine/run_report.h"
 #include "engine/text.h"
+#include "framework/portable/file_name_case.h"
 
 namespace qv {
 
@@ -54,16 +54,14 @@ bool PutBack(Platform& platform, const RecordEntry& before) {
          platform.DeleteRegistryValue(before.root, before.path, before.name);
 }
 
-}  // namespace
-
-int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log) {
-  Steps steps(platform, log);
+// Files the run created go where unchanged; those it replaced get their
+// earlier content back from where it was set aside.
+void UndoFiles(Platform& platform, Steps& steps, const std::vector<RecordEntry>& run, const RemovalPlan& plan) {
   std::map<std::string, std::string> aside, waiting;  // by file, the last of each
   for (const RecordEntry& e : run) {
     if (e.kind == RecordEntry::Kind::Aside) aside[FileNameKey(e.path)] = e.name;
     if (e.kind == RecordEntry::Kind::Waiting) waiting[FileNameKey(e.path)] = e.name;
   }
-  const RemovalPlan plan = PlanRemoval(run);
   for (const RemovalPlan::File& f : plan.files) {
     const auto w = waiting.find(FileNameKey(f.path));
     if (w != waiting.end() && steps.Exists(w->second)) {
@@ -96,7 +94,11 @@ int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog*
     if (platform.DeleteOneFile(f.path)) steps.Log("removed: " + f.path);
     else steps.Failed("not removed: " + f.path);
   }
+}
 
+// Values the run created go; those it replaced get their earlier type and
+// bytes back.
+void UndoValues(Platform& platform, Steps& steps, const std::vector<RecordEntry>& run, const RemovalPlan& plan) {
   const std::map<ValueKey, RecordEntry> before = ValuesBefore(run);
   for (const RemovalPlan::Value& v : plan.values) {
     const std::string what = ValueName(v.root, v.subkey, v.name);
@@ -111,6 +113,15 @@ int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog*
       else steps.Failed("not removed: " + what);
     }
   }
+}
+
+}  // namespace
+
+int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log) {
+  Steps steps(platform, log);
+  const RemovalPlan plan = PlanRemoval(run);
+  UndoFiles(platform, steps, run, plan);
+  UndoValues(platform, steps, run, plan);
   for (const auto& [root, key] : plan.keys) {
     if (platform.DeleteRegistryKey(root, key, false)) steps.Log("removed: " + RootName(root) + "\\" + key);
   }

@@ -4,11 +4,11 @@
 
 #include "engine/install_recorder.h"
 #include "engine/private_folders.h"
-#include "framework/portable/file_name_case.h"
+#include "engine/setup_texts.h"
 #include "engine/text.h"
 #include "engine/undo.h"
+#include "framework/portable/file_name_case.h"
 #include "framework/portable/texts.h"
-#include "engine/setup_texts.h"
 
 namespace qv {
 
@@ -89,53 +89,18 @@ bool Uninstaller::Load() {
 }
 
 void Uninstaller::Run() {
-  state_.finished = false;
-  state_.quitQuestion = texts::kUninstallQuitQuestion;
-  const Product& p = plan_.product;
-  const std::string title = p.name.empty() ? texts::kDefaultTitle : p.name;
-  const bool ownLink = !p.linkCaption.empty() || !p.linkTarget.empty();
-  state_.linkCaption = ownLink ? p.linkCaption : SplitField(texts::kDefaultHref, ',', true).head;
-  state_.linkTarget = ownLink ? p.linkTarget : SplitField(texts::kDefaultHref, ',', true).tail;
-  window_.BuildControls(title, state_.linkCaption, state_.linkTarget);
-  window_.ApplyVisible(state_.visible);
-  RemoveLeftoverFolders(platform_, log_);
-  if (state_.visible) {
-    const std::optional<bool> yes =
-        window_.Confirm(texts::kUninstallQuestionBefore + title + texts::kUninstallQuestionAfter);
-    if (!yes.value_or(false)) {
-      Log(yes ? "user: declined the uninstall" : "quit message: the uninstall stops");
-      state_.finished = true;
-      state_.userQuit = true;
-      window_.Terminate();
-      return;
-    }
-    Log("user: confirmed the uninstall");
-  }
-  const std::unique_ptr<ProductHold> hold = platform_.HoldProduct(p.id);
+  if (!ShowAndConfirm()) return;
+  const std::unique_ptr<ProductHold> hold = platform_.HoldProduct(plan_.product.id);
   if (!hold) {
     // An installation of it still going: its record is not finished.
-    Log("error: another installation or uninstallation of " + p.id + " is going on");
+    Log("error: another installation or uninstallation of " + plan_.product.id + " is going on");
     report_.error = true;
     state_.finished = true;
     window_.Terminate();
     return;
   }
   window_.SetThinMax(kSteps);
-  if (!unfinished_.empty()) {
-    window_.SetStatusText(texts::kUndoing);
-    window_.RepaintStatus();
-    report_.failures += UndoChanges(platform_, unfinished_, log_);
-  }
-  // Previous contents the last run to end had no time to remove (killed
-  // just after its end line).
-  // They go in order: when its last is gone, so are the others.
-  std::size_t last = finished_.size();
-  while (last > 0 && finished_[last - 1].kind != RecordEntry::Kind::RunStart) --last;
-  const std::vector<RecordEntry> lastRun(finished_.begin() + static_cast<std::ptrdiff_t>(last), finished_.end());
-  const auto lastAside = std::find_if(lastRun.rbegin(), lastRun.rend(),
-                                      [](const RecordEntry& e) { return e.kind == RecordEntry::Kind::Aside; });
-  if (lastAside != lastRun.rend() && platform_.Attributes(lastAside->name) != kNoAttributes)
-    DropAsides(platform_, lastRun, log_);
+  FinishEarlierRuns();
   RemoveFiles();
   if (Stopped()) return;  // the user quit
   window_.SetThinPosition(1);
@@ -159,6 +124,50 @@ void Uninstaller::Run() {
   window_.SetStatusRed();
   window_.SetButtonCaption(texts::kOk);
   if (!state_.visible) window_.Terminate();
+}
+
+bool Uninstaller::ShowAndConfirm() {
+  state_.finished = false;
+  state_.quitQuestion = texts::kUninstallQuitQuestion;
+  const Product& p = plan_.product;
+  const std::string title = p.name.empty() ? texts::kDefaultTitle : p.name;
+  const bool ownLink = !p.linkCaption.empty() || !p.linkTarget.empty();
+  state_.linkCaption = ownLink ? p.linkCaption : SplitField(texts::kDefaultHref, ',', true).head;
+  state_.linkTarget = ownLink ? p.linkTarget : SplitField(texts::kDefaultHref, ',', true).tail;
+  window_.BuildControls(title, state_.linkCaption, state_.linkTarget);
+  window_.ApplyVisible(state_.visible);
+  RemoveLeftoverFolders(platform_, log_);
+  if (state_.visible) {
+    const std::optional<bool> yes =
+        window_.Confirm(texts::kUninstallQuestionBefore + title + texts::kUninstallQuestionAfter);
+    if (!yes.value_or(false)) {
+      Log(yes ? "user: declined the uninstall" : "quit message: the uninstall stops");
+      state_.finished = true;
+      state_.userQuit = true;
+      window_.Terminate();
+      return false;
+    }
+    Log("user: confirmed the uninstall");
+  }
+  return true;
+}
+
+void Uninstaller::FinishEarlierRuns() {
+  if (!unfinished_.empty()) {
+    window_.SetStatusText(texts::kUndoing);
+    window_.RepaintStatus();
+    report_.failures += UndoChanges(platform_, unfinished_, log_);
+  }
+  // Previous contents the last run to end had no time to remove (killed
+  // just after its end line).
+  // They go in order: when its last is gone, so are the others.
+  std::size_t last = finished_.size();
+  while (last > 0 && finished_[last - 1].kind != RecordEntry::Kind::RunStart) --last;
+  const std::vector<RecordEntry> lastRun(finished_.begin() + static_cast<std::ptrdiff_t>(last), finished_.end());
+  const auto lastAside = std::find_if(lastRun.rbegin(), lastRun.rend(),
+                                      [](const RecordEntry& e) { return e.kind == RecordEntry::Kind::Aside; });
+  if (lastAside != lastRun.rend() && platform_.Attributes(lastAside->name) != kNoAttributes)
+    DropAsides(platform_, lastRun, log_);
 }
 
 void Uninstaller::Failed(const std::string& what) {

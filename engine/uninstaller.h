@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "engine/install_record.h"
-#include "engine/run_report.h"
 #include "engine/platform.h"
+#include "engine/run_report.h"
 #include "engine/setup_window.h"
 
 namespace qv {
@@ -39,6 +39,12 @@ class Uninstaller {
   void Run();
 
  private:
+  // Shows the window and asks first when shown; false when the person
+  // declines or a quit message comes.
+  bool ShowAndConfirm();
+  // Takes back a run killed halfway, and removes what the last finished
+  // run set aside but had no time to remove.
+  void FinishEarlierRuns();
   void RemoveFiles();
   // A file's size and time as its folder's listing gives them.
   std::optional<FileStamp> StampOf(const std::string& path);

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <tuple>
 
-#include "framework/portable/bmp_codec.h"
 #include "framework/dll_safety.h"
+#include "framework/portable/bmp_codec.h"
 #include "framework/portable/stride.h"
 #include "framework/text_conv.h"
 

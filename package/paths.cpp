@@ -6,9 +6,9 @@
 #include <unordered_set>
 
 #include "framework/portable/file_name_case.h"
+#include "framework/portable/utf8.h"
 #include "package/package.h"
 #include "package/path_index.h"
-#include "framework/portable/utf8.h"
 
 namespace qv::pack {
 namespace {

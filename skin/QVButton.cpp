@@ -1,8 +1,8 @@
 #include "skin/QVButton.h"
 
 #include "framework/handles.h"
-#include "skin/push_button_rules.h"
 #include "framework/text_conv.h"
+#include "skin/push_button_rules.h"
 
 namespace qv {
 

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "skin/QVBitmap.h"
 #include "framework/controls.h"
+#include "skin/QVBitmap.h"
 #include "skin/surface_rules.h"
 
 namespace qv {

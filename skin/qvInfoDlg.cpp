@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "framework/application.h"
-#include "skin/message_dialog_rules.h"
-#include "framework/text_conv.h"
 #include "framework/portable/texts.h"
+#include "framework/text_conv.h"
+#include "skin/message_dialog_rules.h"
 
 namespace qv {
 

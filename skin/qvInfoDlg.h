@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "skin/QVButton.h"
 #include "framework/controls.h"
+#include "framework/portable/texts.h"
+#include "framework/stdctrls.h"
+#include "skin/QVButton.h"
 #include "skin/message_dialog_rules.h"
 #include "skin/qvForm.h"
-#include "framework/stdctrls.h"
-#include "framework/portable/texts.h"
 
 namespace qv {
 

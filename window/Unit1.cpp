@@ -3,12 +3,12 @@
 #include <shellapi.h>
 
 #include "browse/BrowseDir.h"
+#include "engine/setup_texts.h"
+#include "engine/text.h"
+#include "framework/portable/texts.h"
+#include "framework/text_conv.h"
 #include "skin/qvInfoDlg.h"
 #include "skin/skin_types.h"
-#include "engine/text.h"
-#include "framework/text_conv.h"
-#include "framework/portable/texts.h"
-#include "engine/setup_texts.h"
 
 namespace qv {
 

@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "skin/QVButton.h"
-#include "skin/QVLabel.h"
-#include "framework/application.h"
-#include "framework/controls.h"
 #include "engine/folders.h"
 #include "engine/platform.h"
-#include "skin/qvBtn.h"
-#include "skin/qvForm.h"
 #include "engine/setup_engine.h"
 #include "engine/setup_window.h"
+#include "framework/application.h"
+#include "framework/controls.h"
 #include "framework/stdctrls.h"
+#include "skin/QVButton.h"
+#include "skin/QVLabel.h"
+#include "skin/qvBtn.h"
+#include "skin/qvForm.h"
 
 namespace qv {
 

@@ -6,23 +6,23 @@
 #include <cstdlib>
 #include <memory>
 
-#include "window/Unit1.h"
-#include "framework/application.h"
 #include "engine/command_line.h"
-#include "framework/dll_safety.h"
 #include "engine/install_recorder.h"
-#include "framework/jpeg.h"
 #include "engine/logging_platform.h"
-#include "package/package.h"
 #include "engine/packaged_platform.h"
-#include "skin/qvInfoDlg.h"
-#include "package/win32/file_bytes.h"
 #include "engine/setup_engine.h"
-#include "engine/text.h"
-#include "framework/text_conv.h"
 #include "engine/setup_texts.h"
+#include "engine/text.h"
 #include "engine/uninstaller.h"
 #include "engine/win32/win32_platform.h"
+#include "framework/application.h"
+#include "framework/dll_safety.h"
+#include "framework/jpeg.h"
+#include "framework/text_conv.h"
+#include "package/package.h"
+#include "package/win32/file_bytes.h"
+#include "skin/qvInfoDlg.h"
+#include "window/Unit1.h"
 
 namespace {
 

@@ -1,4 +1,3 @@
-#include "framework/portable/hex.h"
 #include "engine/win32/win32_platform.h"
 
 #include <windows.h>
@@ -7,16 +6,17 @@
 
 #include <memory>
 
+#include "engine/entries.h"
+#include "engine/text.h"
 #include "engine/win32/access.h"
 #include "framework/dll_safety.h"
-#include "engine/entries.h"
 #include "framework/handles.h"
-#include "package/win32/file_bytes.h"
-#include "framework/registry.h"
 #include "framework/portable/file_name_case.h"
-#include "engine/text.h"
-#include "framework/text_conv.h"
+#include "framework/portable/hex.h"
 #include "framework/portable/utf8.h"
+#include "framework/registry.h"
+#include "framework/text_conv.h"
+#include "package/win32/file_bytes.h"
 
 namespace qv {
 

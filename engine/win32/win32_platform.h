@@ -5,9 +5,9 @@
 #include <map>
 #include <set>
 
-#include "framework/handles.h"
 #include "engine/platform.h"
 #include "engine/setup_window.h"
+#include "framework/handles.h"
 
 namespace qv {
 

@@ -1,4 +1,5 @@
 #include "framework/portable/utf8.h"
+
 #include "framework/portable/hex.h"
 
 namespace qv {

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "tests/e2e/package_fixture.h"
-#include "framework/text_conv.h"
-#include "framework/portable/texts.h"
 #include "engine/setup_texts.h"
+#include "framework/portable/texts.h"
+#include "framework/text_conv.h"
+#include "tests/e2e/package_fixture.h"
 
 namespace qv::e2e {
 namespace {

@@ -6,10 +6,10 @@
 
 #include <functional>
 
-#include "tests/e2e/package_fixture.h"
-#include "framework/text_conv.h"
-#include "framework/portable/texts.h"
 #include "engine/setup_texts.h"
+#include "framework/portable/texts.h"
+#include "framework/text_conv.h"
+#include "tests/e2e/package_fixture.h"
 
 namespace qv::e2e {
 namespace {

@@ -7,8 +7,8 @@
 #include <tuple>
 
 #include "framework/handles.h"
-#include "tests/e2e/package_fixture.h"
 #include "framework/text_conv.h"
+#include "tests/e2e/package_fixture.h"
 
 namespace qv::e2e {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/package_fixture.h"
 #include "framework/text_conv.h"
 #include "resources/version.h"
+#include "tests/e2e/package_fixture.h"
 
 namespace qv::e2e {
 namespace {

@@ -12,9 +12,9 @@
 
 #include "engine/command_line.h"
 #include "engine/folders.h"
-#include "tests/fuzz/fuzz_check.h"
 #include "engine/setup_engine.h"
 #include "engine/text.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "tests/fuzz/fuzz_check.h"
 #include "framework/portable/jpeg_frame.h"
+#include "tests/fuzz/fuzz_check.h"
 
 using qv::fuzz::Require;
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "tests/fuzz/fuzz_check.h"
 #include "skin/picture_button_rules.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

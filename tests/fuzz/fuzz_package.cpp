@@ -8,8 +8,8 @@
 #include <string>
 
 #include "framework/portable/file_name_case.h"
-#include "tests/fuzz/fuzz_check.h"
 #include "package/package.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

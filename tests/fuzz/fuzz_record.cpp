@@ -7,10 +7,10 @@
 #include <set>
 #include <string>
 
-#include "tests/fuzz/fuzz_check.h"
-#include "framework/portable/file_name_case.h"
 #include "engine/install_record.h"
 #include "engine/text.h"
+#include "framework/portable/file_name_case.h"
+#include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using qv::fuzz::Require;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "engine/entries.h"
-#include "tests/fuzz/fuzz_check.h"
 #include "engine/text.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

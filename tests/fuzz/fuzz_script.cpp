@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "engine/errors.h"
-#include "tests/fuzz/fuzz_check.h"
 #include "engine/script.h"
 #include "engine/text.h"
 #include "framework/portable/utf8.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "engine/command_line.h"
-#include "tests/host/fakes.h"
 #include "engine/logging_platform.h"
 #include "engine/setup_engine.h"
 #include "engine/setup_texts.h"
+#include "tests/host/fakes.h"
 
 namespace qv {
 namespace {

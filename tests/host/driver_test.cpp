@@ -4,10 +4,10 @@
 #include <cctype>
 
 #include "engine/errors.h"
-#include "tests/host/fakes.h"
 #include "engine/setup_engine.h"
-#include "framework/portable/texts.h"
 #include "engine/setup_texts.h"
+#include "framework/portable/texts.h"
+#include "tests/host/fakes.h"
 
 namespace qv {
 namespace {

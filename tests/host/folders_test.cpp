@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/errors.h"
-#include "tests/host/fakes.h"
 #include "engine/folders.h"
+#include "tests/host/fakes.h"
 
 namespace qv {
 namespace {

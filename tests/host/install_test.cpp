@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "tests/host/fakes.h"
 #include "engine/setup_engine.h"
-#include "framework/portable/texts.h"
 #include "engine/setup_texts.h"
+#include "framework/portable/texts.h"
+#include "tests/host/fakes.h"
 
 namespace qv {
 namespace {

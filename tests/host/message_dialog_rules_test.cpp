@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/portable/texts.h"
 #include "skin/message_dialog_rules.h"
 #include "tests/host/skin_printers.h"
-#include "framework/portable/texts.h"
 
 namespace qv::skin {
 namespace {

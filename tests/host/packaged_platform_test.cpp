@@ -5,11 +5,11 @@
 #include <cstring>
 #include <map>
 
-#include "tests/host/fakes.h"
-#include "package/package.h"
 #include "engine/packaged_platform.h"
 #include "engine/setup_engine.h"
+#include "package/package.h"
 #include "package/writer.h"
+#include "tests/host/fakes.h"
 
 namespace qv {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "framework/portable/bmp_codec.h"
-#include "skin/pixel_kernels.h"
 #include "framework/portable/random.h"
+#include "skin/pixel_kernels.h"
 
 namespace qv {
 namespace {

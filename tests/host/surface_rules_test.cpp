@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "tests/host/skin_printers.h"
 #include "skin/surface_rules.h"
+#include "tests/host/skin_printers.h"
 
 namespace qv::skin {
 

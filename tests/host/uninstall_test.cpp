@@ -6,11 +6,11 @@
 
 #include "engine/command_line.h"
 #include "engine/errors.h"
-#include "tests/host/fakes.h"
 #include "engine/install_recorder.h"
 #include "engine/logging_platform.h"
 #include "engine/setup_engine.h"
 #include "engine/uninstaller.h"
+#include "tests/host/fakes.h"
 
 namespace qv {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "browse/BrowseDir.h"
 #include "framework/application.h"
-#include "tests/support/temp_dir.h"
 #include "framework/text_conv.h"
+#include "tests/support/temp_dir.h"
 
 namespace qv {
 namespace {

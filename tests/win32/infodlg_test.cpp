@@ -9,12 +9,12 @@
 #include <functional>
 #include <vector>
 
+#include "engine/setup_texts.h"
 #include "framework/application.h"
 #include "framework/handles.h"
-#include "skin/qvInfoDlg.h"
-#include "framework/text_conv.h"
 #include "framework/portable/texts.h"
-#include "engine/setup_texts.h"
+#include "framework/text_conv.h"
+#include "skin/qvInfoDlg.h"
 
 namespace qv {
 namespace {

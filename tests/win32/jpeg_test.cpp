@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/portable/bmp_codec.h"
 #include "framework/graphics.h"
 #include "framework/jpeg.h"
+#include "framework/portable/bmp_codec.h"
 #include "framework/portable/jpeg_frame.h"
 #include "framework/portable/stride.h"
 

@@ -6,15 +6,15 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include "engine/win32/access.h"
 #include "engine/errors.h"
-#include "framework/portable/file_name_case.h"
 #include "engine/folders.h"
+#include "engine/win32/access.h"
+#include "engine/win32/win32_platform.h"
+#include "framework/portable/file_name_case.h"
 #include "framework/registry.h"
 #include "framework/text_conv.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wildcard_cases.h"
-#include "engine/win32/win32_platform.h"
 
 namespace qv {
 namespace {

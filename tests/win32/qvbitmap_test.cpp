@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "skin/QVBitmap.h"
 #include "framework/graphics.h"
+#include "skin/QVBitmap.h"
 
 namespace qv {
 namespace {

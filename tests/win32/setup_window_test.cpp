@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "window/Unit1.h"
-#include "framework/application.h"
 #include "engine/setup_texts.h"
+#include "framework/application.h"
+#include "window/Unit1.h"
 
 namespace qv {
 namespace {

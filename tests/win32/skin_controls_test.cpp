@@ -5,12 +5,12 @@
 #include <utility>
 #include <vector>
 
-#include "skin/QVButton.h"
-#include "skin/QVLabel.h"
 #include "framework/application.h"
 #include "framework/controls.h"
-#include "skin/skin_types.h"
 #include "framework/portable/texts.h"
+#include "skin/QVButton.h"
+#include "skin/QVLabel.h"
+#include "skin/skin_types.h"
 
 namespace qv {
 namespace {

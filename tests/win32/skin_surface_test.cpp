@@ -4,12 +4,12 @@
 #include <functional>
 #include <string>
 
+#include "engine/setup_texts.h"
+#include "framework/application.h"
 #include "skin/QVButton.h"
 #include "skin/QVLabel.h"
-#include "framework/application.h"
 #include "skin/qvBtn.h"
 #include "skin/qvForm.h"
-#include "engine/setup_texts.h"
 
 namespace qv {
 namespace {

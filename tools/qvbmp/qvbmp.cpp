@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "framework/portable/bmp_codec.h"
-#include "skin/pixel_kernels.h"
 #include "framework/portable/random.h"
+#include "skin/pixel_kernels.h"
 
 namespace {
 
@@ -85,6 +85,7 @@ std::uint32_t ToColour(const std::string& s, const std::string& what) {
 }
 
 // Reads one effect and its arguments from args[at...]; returns the step.
+// Long, but one flat case per effect, each reading its own arguments.
 Step ParseEffect(const std::vector<std::string>& args, std::size_t& at) {
   const std::string name = Lower(args[at++]);
   auto arg = [&](const char* what) -> const std::string& {

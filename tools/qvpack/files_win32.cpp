@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
-#include "tools/qvpack/files.h"
 #include "framework/handles.h"
-#include "package/win32/file_bytes.h"
 #include "framework/text_conv.h"
+#include "package/win32/file_bytes.h"
+#include "tools/qvpack/files.h"
 
 namespace qv::qvpack {
 

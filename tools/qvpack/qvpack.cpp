@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "tools/qvpack/files.h"
 #include "package/package.h"
+#include "package/writer.h"
+#include "resources/version.h"
+#include "tools/qvpack/files.h"
 #include "tools/qvpack/progress.h"
 #include "tools/qvpack/script_check.h"
-#include "resources/version.h"
-#include "package/writer.h"
 
 #ifdef _WIN32
 #include "framework/text_conv.h"

@@ -4,11 +4,11 @@
 #include <utility>
 
 #include "engine/entries.h"
-#include "framework/portable/file_name_case.h"
 #include "engine/folders.h"
 #include "engine/install_record.h"
 #include "engine/setup_engine.h"
 #include "engine/text.h"
+#include "framework/portable/file_name_case.h"
 #include "framework/portable/wildcard.h"
 
 namespace qv::qvpack {

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/qvpack/folder_tree.h"
 #include "engine/script.h"
+#include "tools/qvpack/folder_tree.h"
 
 namespace qv::qvpack {
 

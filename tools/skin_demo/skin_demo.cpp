@@ -3,12 +3,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "framework/application.h"
+#include "framework/text_conv.h"
 #include "skin/QVButton.h"
 #include "skin/QVLabel.h"
-#include "framework/application.h"
 #include "skin/qvBtn.h"
 #include "skin/qvForm.h"
-#include "framework/text_conv.h"
 
 using namespace qv;
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/qvpack/files.h"
 #include "resources/version.h"
+#include "tools/qvpack/files.h"
 
 namespace qv::qvpack {
 namespace {

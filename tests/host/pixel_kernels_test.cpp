@@ -231,15 +231,16 @@ TEST(PixelKernels, EmptyViewsAreLeftAlone) {
 
 // ---------------------------------------------------------------- colour tables
 
+// By hand: floor(0.3 r) + floor(0.59 g) + floor(0.11 b); 0.59 in 80 bits is just
+// under 0.59, so green 100 and 200 give 58 and 117 (exact fractions in Python).
 TEST(PixelKernels, GrayscaleWorkedValues) {
   struct Case {
     Bgr in;
     int grey;
   } cases[] = {
-      {{255, 255, 255}, 254}, {{0, 100, 0}, 58},          {{0, 0, 100}, 30},
-      {{100, 0, 0}, 11},      {{0, 200, 0}, 117},         {{0, 0, 0}, 0},
-      {{28, 0, 0}, 3},        {{0, 0, 255}, 76},          {{0, 255, 0}, 150},
-      {{255, 0, 0}, 28},      {{10, 20, 30}, 1 + 11 + 9},
+      {{0, 0, 0}, 0},    {{255, 255, 255}, 254}, {{0, 0, 255}, 76},  {{0, 255, 0}, 150},  {{255, 0, 0}, 28},
+      {{0, 100, 0}, 58}, {{0, 200, 0}, 117},     {{0, 0, 100}, 30},  {{100, 0, 0}, 11},   {{28, 0, 0}, 3},
+      {{10, 20, 30}, 21},  // 9 + 11 + 1
   };
   for (const auto& c : cases) {
     Pic p(1, 1);
@@ -249,20 +250,22 @@ TEST(PixelKernels, GrayscaleWorkedValues) {
   }
 }
 
-// Each table entry is the floor of the decimal product, except the two that
-// the extended-precision product rounds below the integer.
-TEST(PixelKernels, GrayscaleTablesAreFloorsExceptGreen100And200) {
-  for (int i = 0; i < 256; ++i) {
-    Pic p(3, 1);
-    p.Set(0, 0, {0, 0, std::uint8_t(i)});
-    p.Set(1, 0, {0, std::uint8_t(i), 0});
-    p.Set(2, 0, {std::uint8_t(i), 0, 0});
-    Grayscale(p.View());
-    const int green = (i == 100 || i == 200) ? i * 59 / 100 - 1 : i * 59 / 100;
-    EXPECT_EQ(p.Get(0, 0), Grey(i * 30 / 100)) << "red " << i;
-    EXPECT_EQ(p.Get(1, 0), Grey(green)) << "green " << i;
-    EXPECT_EQ(p.Get(2, 0), Grey(i * 11 / 100)) << "blue " << i;
-  }
+// More of any channel never darkens, and a grey loses at most its three
+// truncations. Columns: red, green, blue and grey, rising down the rows.
+TEST(PixelKernels, GrayscaleIsMonotoneAndKeepsGreysWithinTwo) {
+  const Bgr unit[] = {{0, 0, 1}, {0, 1, 0}, {1, 0, 0}, {1, 1, 1}};
+  Pic p(4, 256);
+  for (int i = 0; i < 256; ++i)
+    for (int x = 0; x < 4; ++x)
+      p.Set(x, i, {std::uint8_t(unit[x].b * i), std::uint8_t(unit[x].g * i), std::uint8_t(unit[x].r * i)});
+  Grayscale(p.View());
+  for (int i = 0; i < 256; ++i)
+    for (int x = 0; x < 4; ++x) {
+      const Bgr out = p.Get(x, i);
+      EXPECT_EQ(out, Grey(out.b)) << x << " at " << i;
+      EXPECT_TRUE(i == 0 || out.b >= p.Get(x, i - 1).b) << x << " at " << i;
+      EXPECT_TRUE(x < 3 || (out.b <= i && out.b + 2 >= i)) << i;
+    }
 }
 
 TEST(PixelKernels, KeyMaskComparesAllThreeChannelsInRgbOrder) {

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "browse/browse_rules.h"
@@ -43,11 +44,14 @@ TEST(BrowseRules, OptionsBringWhatTheyNeed) {
   for (const auto& c : cases) EXPECT_EQ(ImpliedOptions(c.given), c.implied) << c.given;
 }
 
+// BIF_ values from the SDK's ShlObj.h; the edit box brings BIF_VALIDATE (0x20).
 TEST(BrowseRules, BrowseInfoFlags) {
-  EXPECT_EQ(BrowseInfoFlags(0, false), 0u);
-  EXPECT_EQ(BrowseInfoFlags(0, true), 0x0004u);
-  EXPECT_EQ(BrowseInfoFlags(Flag(bfEditBox), false), 0x0030u);
-  EXPECT_EQ(BrowseInfoFlags(Flag(bfDirectoriesOnly) | Flag(bfComputers), false), 0x1001u);
+  const std::pair<TBrowseFlag, unsigned> cases[] = {
+      {bfDirectoriesOnly, 0x0001}, {bfDomainOnly, 0x0002},   {bfAncestors, 0x0008},      {bfComputers, 0x1000},
+      {bfPrinters, 0x2000},        {bfIncludeFiles, 0x4000}, {bfEditBox, 0x0030},        {bfIncludeURLs, 0x0080},
+      {bfNewDialogStyle, 0x0040},  {bfShareable, 0x8000},    {bfUseNewUI, 0x0050}};
+  for (const auto& [option, bif] : cases) EXPECT_EQ(BrowseInfoFlags(Flag(option), false), bif) << option;
+  EXPECT_EQ(BrowseInfoFlags(0, true), 0x0004u);  // BIF_STATUSTEXT
   EXPECT_EQ(BrowseInfoFlags(Flag(bfUseNewUI) | Flag(bfShareable), true), 0x8054u);
 }
 

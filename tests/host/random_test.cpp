@@ -5,8 +5,8 @@
 namespace qv {
 namespace {
 
-// From seed 0, worked out with seed' = seed * 134775813 + 1 (mod 2^32) and
-// result = (n * seed') >> 32 in arbitrary-precision arithmetic.
+// Delphi's Random from seed 0 (RandSeed := RandSeed * $08088405 + 1, then
+// (n * RandSeed) shr 32), computed with Python's exact integers.
 TEST(Random, FirstDrawsFromSeedZero) {
   struct Draw {
     std::uint32_t n, seed, result;

@@ -23,6 +23,8 @@ enum : std::uint32_t { kErrorDirNotEmpty = 145, kErrorKeyHasChildren = 1020 };
 enum : std::uint32_t { kErrorDamagedData = 23 };
 // Refused: what is asked for is not ours to do (ERROR_ACCESS_DENIED).
 enum : std::uint32_t { kErrorAccessDenied = 5 };
+// The person declined the elevation prompt (ERROR_CANCELLED).
+enum : std::uint32_t { kErrorCancelled = 1223 };
 // A path that leads elsewhere through a junction or symbolic link
 // (ERROR_CANT_ACCESS_FILE).
 enum : std::uint32_t { kErrorReachedThroughLink = 1920 };
@@ -107,6 +109,26 @@ class AppendFile {
  public:
   virtual ~AppendFile() = default;
   virtual bool Append(std::string_view bytes) = 0;
+};
+
+// The folders the system names for a package's places, each for this user
+// or for all users.
+enum class KnownFolder {
+  LocalAppData,        // this user's, not roaming (C:\Users\<name>\AppData\Local)
+  AppData,             // this user's, roaming
+  UserPrograms,        // this user's programs (LocalAppData\Programs)
+  Profile,             // this user's profile folder
+  StartMenuPrograms,   // this user's Start menu Programs folder
+  Desktop,             // this user's desktop
+  Startup,             // this user's Startup folder
+  CommonAppData,       // all users' data (ProgramData)
+  CommonStartMenuPrograms,
+  CommonDesktop,       // the public desktop
+  CommonStartup,
+  ProgramFilesNative,  // the 64-bit Program Files on 64-bit Windows, else Program Files
+  CommonFiles,         // Common Files as a 32-bit program sees it
+  CommonFilesNative,   // the 64-bit Common Files on 64-bit Windows, else Common Files
+  Fonts,
 };
 
 // Every path, name and text crossing this interface is UTF-8. A text
@@ -205,6 +227,22 @@ class Platform {
   // The run may change what every user relies on (elevated, or the system
   // account): nothing another account could have written may steer it.
   virtual bool Elevated() = 0;
+  // An administrator's run without its administrator rights (a limited
+  // token): the system gives them at a consent prompt.
+  virtual bool LimitedAdministrator() = 0;
+  // 64-bit Windows (this 32-bit program runs under its 32-bit layer).
+  virtual bool Windows64() = 0;
+  // From now on registry keys are opened in the 64-bit view and paths
+  // under the system folder reach the 64-bit one (on 64-bit Windows; on
+  // 32-bit Windows there is only the one).
+  virtual void UseNativeView() = 0;
+  // A folder the system names, without a trailing backslash; empty when the
+  // system has none.
+  virtual std::string KnownFolderPath(KnownFolder which) = 0;
+  // Starts this program again through the system's elevation prompt with
+  // these arguments and waits for it to end: its exit code. None when the
+  // person declined; LastError tells other failures apart.
+  virtual std::optional<int> RunElevated(const std::vector<std::string>& args) = 0;
   // Nobody but this account, administrators and the system may change the
   // file, one of them owns it, and it is no link.
   virtual bool OnlyOursCanChange(const std::string& path) = 0;

@@ -63,6 +63,11 @@ class PlatformDecorator : public Platform {
   }
   bool RemoveTree(const std::string& folder) override { return Inner().RemoveTree(folder); }
   bool Elevated() override { return Inner().Elevated(); }
+  bool LimitedAdministrator() override { return Inner().LimitedAdministrator(); }
+  bool Windows64() override { return Inner().Windows64(); }
+  void UseNativeView() override { Inner().UseNativeView(); }
+  std::string KnownFolderPath(KnownFolder which) override { return Inner().KnownFolderPath(which); }
+  std::optional<int> RunElevated(const std::vector<std::string>& args) override { return Inner().RunElevated(args); }
   bool OnlyOursCanChange(const std::string& path) override { return Inner().OnlyOursCanChange(path); }
   bool Protect(const std::string& path) override { return Inner().Protect(path); }
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override {

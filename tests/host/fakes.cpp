@@ -410,3 +410,29 @@ std::vector<std::string> RecordingWindow::Calls(const std::string& prefix) const
 }
 
 }  // namespace qv::test
+
+namespace qv::test {
+
+std::string FakePlatform::KnownFolderPath(KnownFolder which) {
+  switch (which) {
+    case KnownFolder::LocalAppData: return "C:\\Users\\Ann\\AppData\\Local";
+    case KnownFolder::AppData: return "C:\\Users\\Ann\\AppData\\Roaming";
+    case KnownFolder::UserPrograms: return "C:\\Users\\Ann\\AppData\\Local\\Programs";
+    case KnownFolder::Profile: return "C:\\Users\\Ann";
+    case KnownFolder::StartMenuPrograms: return "C:\\Users\\Ann\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+    case KnownFolder::Desktop: return "C:\\Users\\Ann\\Desktop";
+    case KnownFolder::Startup:
+      return "C:\\Users\\Ann\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
+    case KnownFolder::CommonAppData: return "C:\\ProgramData";
+    case KnownFolder::CommonStartMenuPrograms: return "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+    case KnownFolder::CommonDesktop: return "C:\\Users\\Public\\Desktop";
+    case KnownFolder::CommonStartup: return "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
+    case KnownFolder::ProgramFilesNative: return windows64 ? "C:\\Program Files" : programFilesDir.text;
+    case KnownFolder::CommonFiles: return programFilesDir.text + "\\Common Files";
+    case KnownFolder::CommonFilesNative: return windows64 ? "C:\\Program Files\\Common Files" : programFilesDir.text + "\\Common Files";
+    case KnownFolder::Fonts: return windowsFolder + "\\Fonts";
+  }
+  return {};
+}
+
+}  // namespace qv::test

@@ -90,6 +90,25 @@ class FakePlatform : public Platform {
   std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override;
   std::string Today() override { return "20261208"; }
   bool Elevated() override { return elevated; }
+  bool LimitedAdministrator() override { return limitedAdministrator; }
+  bool Windows64() override { return windows64; }
+  void UseNativeView() override {
+    nativeView = true;
+    events.push_back("native view");
+  }
+  std::string KnownFolderPath(KnownFolder which) override;
+  // Each elevated start's arguments; it ends with elevatedExit, or the
+  // person declines when there is none.
+  std::optional<int> RunElevated(const std::vector<std::string>& args) override {
+    elevatedRuns.push_back(args);
+    if (!elevatedExit) lastError = {kErrorCancelled, "The operation was canceled by the user."};
+    return elevatedExit;
+  }
+  bool limitedAdministrator = false;
+  bool windows64 = true;
+  bool nativeView = false;
+  std::optional<int> elevatedExit;
+  std::vector<std::vector<std::string>> elevatedRuns;
   std::unique_ptr<FolderHold> HoldFolder(const std::string&) override { return nullptr; }
   std::unique_ptr<ProductHold> HoldProduct(const std::string& id) override;
   std::set<std::string> heldProducts;  // claimed by a run (upper case)

@@ -6,7 +6,12 @@ namespace qv {
 
 CommandLineOptions ParseOptions(const std::vector<std::string>& args) {
   CommandLineOptions o;
-  for (const std::string& a : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (i == 0 && a == kElevatedSwitch) {
+      o.elevatedRestart = true;
+      continue;
+    }
     if (a.empty() || a[0] != '/') {
       o.scriptArgs.push_back(a);
       continue;
@@ -18,6 +23,10 @@ CommandLineOptions ParseOptions(const std::vector<std::string>& args) {
       o.installDir = a.substr(3);
     } else if (upper.rfind("/LOG=", 0) == 0 && a.size() > 5) {
       o.logFile = a.substr(5);
+    } else if (upper == "/ALLUSERS") {
+      o.allUsers = true;
+    } else if (upper == "/CURRENTUSER") {
+      o.currentUser = true;
     } else if (o.badOption.empty()) {
       o.badOption = a;
     }

@@ -5,7 +5,7 @@
 
 namespace qv {
 
-void InitFolderValues(Platform& platform, FolderValues& folders) {
+void InitFolderValues(Platform& platform, FolderValues& folders, bool allUsers, bool native64) {
   folders.windows = platform.WindowsFolder();
   folders.system = platform.SystemFolder();
   folders.temp = platform.TempPath();
@@ -22,6 +22,24 @@ void InitFolderValues(Platform& platform, FolderValues& folders) {
     char drive = folders.windows.empty() ? 'C' : folders.windows[0];
     folders.programFiles = std::string(1, drive) + ":\\Program Files";
   }
+  if (native64) {
+    const std::string native = platform.KnownFolderPath(KnownFolder::ProgramFilesNative);
+    if (!native.empty()) folders.programFiles = native;
+  }
+  const auto known = [&platform](KnownFolder k) { return platform.KnownFolderPath(k); };
+  using K = KnownFolder;
+  // For all users the per-user places are the shared ones, so that what a
+  // package puts there reaches everyone (as under a deployment tool's
+  // system account it must).
+  folders.commonAppData = known(K::CommonAppData);
+  folders.localAppData = allUsers ? folders.commonAppData : known(K::LocalAppData);
+  folders.appData = allUsers ? folders.commonAppData : known(K::AppData);
+  folders.commonFiles = known(native64 ? K::CommonFilesNative : K::CommonFiles);
+  folders.startMenu = known(allUsers ? K::CommonStartMenuPrograms : K::StartMenuPrograms);
+  folders.desktop = known(allUsers ? K::CommonDesktop : K::Desktop);
+  folders.fonts = known(K::Fonts);
+  folders.userProfile = known(K::Profile);
+  folders.userPrograms = known(K::UserPrograms);
 }
 
 std::string MacroValue(const FolderValues& folders, const std::string& name) {
@@ -31,6 +49,14 @@ std::string MacroValue(const FolderValues& folders, const std::string& name) {
   if (key == "WINDOWSDIR") return folders.windows;
   if (key == "TEMPDIR") return folders.temp;
   if (key == "INSTALLDIR") return folders.install;
+  if (key == "LOCALAPPDATA") return folders.localAppData;
+  if (key == "APPDATA") return folders.appData;
+  if (key == "COMMONAPPDATA") return folders.commonAppData;
+  if (key == "COMMONFILESDIR") return folders.commonFiles;
+  if (key == "STARTMENU") return folders.startMenu;
+  if (key == "DESKTOP") return folders.desktop;
+  if (key == "FONTSDIR") return folders.fonts;
+  if (key == "USERPROFILE") return folders.userProfile;
   return {};
 }
 

@@ -14,11 +14,22 @@ struct FolderValues {
   std::string windows;       // WINDOWSDIR
   std::string temp;          // TEMPDIR, without its trailing backslash
   std::string install;       // INSTALLDIR, empty until a path prompt confirms one
+  // The places the system names, for the run's scope and architecture.
+  std::string localAppData;  // LOCALAPPDATA
+  std::string appData;       // APPDATA
+  std::string commonAppData; // COMMONAPPDATA
+  std::string commonFiles;   // COMMONFILESDIR
+  std::string startMenu;     // STARTMENU: the Start menu's Programs folder
+  std::string desktop;       // DESKTOP
+  std::string fonts;         // FONTSDIR
+  std::string userProfile;   // USERPROFILE
+  std::string userPrograms;  // where a per-user installation's folder is suggested
 };
 
-// Fills every value but INSTALLDIR. Throws EngineError when ProgramFilesDir
-// holds something other than text.
-void InitFolderValues(Platform& platform, FolderValues& folders);
+// Fills every value but INSTALLDIR, for all users or for this one, the
+// 64-bit Program Files for a 64-bit program. Throws EngineError when
+// ProgramFilesDir holds something other than text.
+void InitFolderValues(Platform& platform, FolderValues& folders, bool allUsers = false, bool native64 = false);
 
 // The value for a macro name (trimmed, case-blind), or empty.
 std::string MacroValue(const FolderValues& folders, const std::string& name);

@@ -104,7 +104,8 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
   switch (e.kind) {
     case RecordEntry::Kind::Product: {
       const Product& p = e.product;
-      return {p.id, p.name, p.version, p.publisher, n(p.registrationRoot), p.linkCaption, p.linkTarget};
+      return {p.id, p.name, p.version, p.publisher, n(p.registrationRoot), p.linkCaption, p.linkTarget,
+              n(p.native64)};
     }
     case RecordEntry::Kind::Folder: return {e.path};
     case RecordEntry::Kind::FileStart: return {e.path, n(e.existed)};
@@ -130,7 +131,7 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
 
 std::size_t FieldCount(char kind) {
   switch (kind) {
-    case 'P': return 7;
+    case 'P': return 8;
     case 'D': return 1;
     case 'x': return 1;
     case 'w': return 2;
@@ -189,14 +190,17 @@ bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
   switch (e.kind) {
     case Kind::Product: {
       const std::optional<std::uint32_t> root = Number32(f[4]);
-      if (!root || f[0].empty()) return false;
+      // A record from before 64-bit programs has no view: the 32-bit one.
+      const std::optional<bool> native64 = f.size() > 7 ? Flag(f[7]) : false;
+      if (!root || !native64 || f[0].empty()) return false;
       e.product = {.id = f[0],
                    .name = f[1],
                    .version = f[2],
                    .publisher = f[3],
                    .registrationRoot = *root,
                    .linkCaption = f[5],
-                   .linkTarget = f[6]};
+                   .linkTarget = f[6],
+                   .native64 = *native64};
       return true;
     }
     case Kind::Folder:
@@ -263,7 +267,9 @@ std::optional<RecordEntry> ParseLine(std::string_view line) {
   const std::size_t count = FieldCount(body[0]);
   if (count == 0 || body.size() < 2 || body[1] != '\t') return std::nullopt;
   const std::optional<std::vector<std::string>> fields = SplitFields(body.substr(2));
-  if (!fields || fields->size() != count) return std::nullopt;
+  // A product line written before the view was recorded has one field less.
+  const bool older = body[0] == 'P' && fields && fields->size() == count - 1;
+  if (!fields || (fields->size() != count && !older)) return std::nullopt;
   RecordEntry e;
   e.kind = static_cast<RecordEntry::Kind>(body[0]);
   if (!FillFields(e, *fields) || !NamesPlainPaths(e)) return std::nullopt;

@@ -41,9 +41,10 @@ struct Product {
   std::string name{};
   std::string version{};
   std::string publisher{};
-  std::uint32_t registrationRoot = 0;  // HKLM or HKCU
+  std::uint32_t registrationRoot = 0;  // HKLM or HKCU (none yet: where the machine lets the installer)
   std::string linkCaption{};           // the window's link, as the installer showed it
   std::string linkTarget{};
+  bool native64 = false;  // a 64-bit program's: the 64-bit registry view and system folder
 };
 
 struct RecordEntry {

@@ -528,6 +528,7 @@ void InstallRecorder::Undo() {
 }
 
 std::uint32_t InstallRecorder::RegistrationRoot() {
+  if (product_.registrationRoot) return product_.registrationRoot;  // the scope's
   // Where the machine lets us, for every user; else for this user only.
   const std::string key = kRegistrationKey + product_.id;
   if (quiet_.WriteRegistryValue(kHKLM, key, "DisplayName", RegType::Text, TextData(product_.name)) ==

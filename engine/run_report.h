@@ -23,6 +23,8 @@ enum ExitCode : int {
   kExitBadCommandLine = 5,
   kExitPackageDamaged = 6,  // the package sealed into the program is damaged or cut short
   kExitRecordDamaged = 7,   // the uninstaller's record is missing or damaged
+  kExitNeeds64Bit = 8,      // a 64-bit program's package on 32-bit Windows
+  kExitNoRights = 9,        // an installation for all users without administrator rights
   kExitRestartNeeded = 3010,
 };
 

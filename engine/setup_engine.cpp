@@ -1,5 +1,7 @@
 #include "engine/setup_engine.h"
 
+#include <algorithm>
+
 #include "engine/entries.h"
 #include "engine/errors.h"
 #include "engine/script.h"
@@ -50,6 +52,18 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   return args;
 }
 
+std::string JoinCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& a : args) {
+    if (!line.empty()) line += ' ';
+    const bool blank = a.empty() || std::any_of(a.begin(), a.end(), [](char c) {
+      return static_cast<unsigned char>(c) <= ' ';
+    });
+    line += blank ? '"' + a + '"' : a;
+  }
+  return line;
+}
+
 std::string ScriptFileName(const std::string& programFile, const std::vector<std::string>& args) {
   if (args.empty()) {
     const std::size_t dot = programFile.find_last_of(".\\:");
@@ -95,7 +109,8 @@ bool SetupEngine::Stopped() {
 void SetupEngine::RunScript(const std::vector<std::string>& args) {
   state_.finished = false;
   state_.awaitingPath = false;
-  InitFolderValues(platform_, folders_);
+  InitFolderValues(platform_, folders_, placement_.AllUsers(platform_.Elevated()),
+                   placement_.architecture == Architecture::X64);
   Log("folders: PROGRAMFILESDIR=" + folders_.programFiles + " SYSTEMDIR=" + folders_.system +
       " WINDOWSDIR=" + folders_.windows + " TEMPDIR=" + folders_.temp);
 
@@ -108,6 +123,7 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
       [this](unsigned codePage, std::string_view bytes) { return platform_.FromCodePage(codePage, bytes); });
 
   const std::string title = ShowWindow(script);
+  ReadSetupSection(script);  // a value it does not know ends the run here
   if (!InstallFiles(script, title) || !WriteRegistry(script) || !RunCommands(script)) return;
   EndRun();
 }
@@ -220,6 +236,9 @@ void SetupEngine::OpenRecord() {
   if (p.id.empty()) p.id = p.name;
   p.linkCaption = state_.linkCaption;
   p.linkTarget = state_.linkTarget;
+  if (placement_.forWhom != Placement::For::Legacy)
+    p.registrationRoot = placement_.forWhom == Placement::For::Machine ? kHKLM : kHKCU;
+  p.native64 = placement_.architecture == Architecture::X64;
   const std::string folder = expanded(uninstall_->folder);
   if (folder.empty() || NamesInstallFolder(folder))
     throw EngineError("[UNINSTALL] has no folder for its record: %INSTALLDIR% is not set");
@@ -228,7 +247,10 @@ void SetupEngine::OpenRecord() {
   keeper_->Open(ResolvePath(programFolder_, folder), std::move(p));
 }
 
-std::string SetupEngine::SuggestedFolder() const { return folders_.programFiles + "\\" + state_.entryName; }
+std::string SetupEngine::SuggestedFolder() const {
+  const bool ownPrograms = placement_.forWhom == Placement::For::User && !folders_.userPrograms.empty();
+  return (ownPrograms ? folders_.userPrograms : folders_.programFiles) + "\\" + state_.entryName;
+}
 
 void SetupEngine::PromptForPath() {
   window_.SetStatusText(std::string(texts::kPromptBefore) + state_.entryLabel + texts::kPromptAfter);

@@ -9,6 +9,7 @@
 #include "engine/folders.h"
 #include "engine/install_record.h"
 #include "engine/platform.h"
+#include "engine/scope.h"
 #include "engine/setup_window.h"
 
 namespace qv {
@@ -18,6 +19,9 @@ class ScriptReader;
 // Splits a command line into arguments: blanks separate them, double quotes
 // group blanks into one and are dropped. The first is the program.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+// The command line SplitCommandLine splits into these arguments again
+// (which, split from a command line, hold no double quote).
+std::string JoinCommandLine(const std::vector<std::string>& args);
 
 // The script named by the first argument (relative to the program folder
 // unless it has a drive), or the program's own name with ".ini".
@@ -49,6 +53,8 @@ class SetupEngine {
     installDir_ = std::move(installDir);
   }
   void SetLog(RunLog* log) { log_ = log; }
+  // For whom and for which processor the run installs.
+  void SetPlacement(const Placement& placement) { placement_ = placement; }
   // Who keeps the record for an uninstaller, when the script asks for one.
   void SetRecordKeeper(RecordKeeper* keeper) { keeper_ = keeper; }
   bool ScriptFound() const { return scriptFound_; }
@@ -86,6 +92,7 @@ class SetupEngine {
     if (log_) log_->Line(line);
   }
   bool forceHidden_ = false;
+  Placement placement_;
   std::optional<std::string> installDir_;
   RunLog* log_ = nullptr;
   bool scriptFound_ = true;

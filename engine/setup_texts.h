@@ -33,6 +33,8 @@ inline constexpr char kUnregister[] = "Unregister...";
 inline constexpr char kUninstalled[] = "OK...完成卸载";
 inline constexpr char kUninstallQuitQuestion[] = "卸载尚未结束，是否立即退出?";
 inline constexpr char kRecordDamaged[] = "卸载记录丢失或已损坏，无法卸载。";
+inline constexpr char kNeeds64Bit[] = "此程序需要 64 位 Windows，无法在此系统上安装。";
+inline constexpr char kNeedsAdministrator[] = "为所有用户安装需要管理员权限。";
 
 // The compiler must not have turned the literals into another code page.
 static_assert(sizeof kDefaultTitle == 13 && static_cast<unsigned char>(kDefaultTitle[0]) == 0xE5,

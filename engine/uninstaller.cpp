@@ -49,6 +49,8 @@ bool Uninstaller::Load() {
   // Nothing but what the installation itself wrote, sealed in its
   // registration, may say what an uninstaller (elevated, perhaps) removes.
   const Product product = PlanRemoval(*entries).product;
+  // Before its registration is looked at: that is in the same view.
+  if (product.native64) platform_.UseNativeView();
   std::string why;
   const std::optional<std::string_view> vouched =
       VouchedPart(platform_, record, product.registrationRoot, product.id, *bytes, why);

@@ -33,8 +33,11 @@ class Uninstaller {
   Uninstaller(Platform& platform, SetupWindow& window, RunState& state, RunReport& report, std::string programFile);
   void SetLog(RunLog* log) { log_ = log; }
 
-  // Reads the record; false when it is missing or damaged.
+  // Reads the record; false when it is missing or damaged. A 64-bit
+  // program's installation is read and removed in the 64-bit view.
   bool Load();
+  // The installation's product, once loaded.
+  const Product& InstalledProduct() const { return plan_.product; }
   // Builds the window, asks (a shown run), removes and shows the end.
   void Run();
 

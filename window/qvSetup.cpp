@@ -7,9 +7,12 @@
 #include <memory>
 
 #include "engine/command_line.h"
+#include "engine/errors.h"
 #include "engine/install_recorder.h"
 #include "engine/logging_platform.h"
 #include "engine/packaged_platform.h"
+#include "engine/scope.h"
+#include "engine/script.h"
 #include "engine/setup_engine.h"
 #include "engine/setup_texts.h"
 #include "engine/text.h"
@@ -31,10 +34,10 @@ class Program {
   explicit Program(qv::TApplication& app) : app_(app) {}
 
   int Main() {
-    std::vector<std::string> args = qv::SplitCommandLine(qv::WideToUtf8(::GetCommandLineW()));
-    if (!args.empty()) args.erase(args.begin());
-    if (!args.empty() && args[0] == qv::kSweepSwitch) return Sweep(args);
-    options_ = qv::ParseOptions(args);
+    args_ = qv::SplitCommandLine(qv::WideToUtf8(::GetCommandLineW()));
+    if (!args_.empty()) args_.erase(args_.begin());
+    if (!args_.empty() && args_[0] == qv::kSweepSwitch) return Sweep(args_);
+    options_ = qv::ParseOptions(args_);
     app_.Silent = options_.silent;
 
     std::string bad = options_.badOption;
@@ -58,6 +61,14 @@ class Program {
     }
     if (IsUninstaller()) return Uninstall(programFile);
     qv::Platform& machine = packaged_ ? static_cast<qv::Platform&>(*packaged_) : system_;
+    const qv::RightsDecision rights = DecideRights(machine, programFile);
+    if (const std::optional<int> code = qv::ActOnRights(system_, rights, args_, log_.get())) {
+      if (rights.next == qv::RightsDecision::Next::Refuse) Warn(RefusalText(rights));
+      Log("exit code " + std::to_string(*code));
+      return *code;
+    }
+    if (rights.placement.architecture == qv::Architecture::X64) system_.UseNativeView();
+    placement_ = rights.placement;
     logging_ = std::make_unique<qv::LoggingPlatform>(machine, log_.get(), report_);
     recorder_ = std::make_unique<qv::InstallRecorder>(*logging_, machine, log_.get());
     recorder_->SetUninstallerWriter(
@@ -119,6 +130,31 @@ class Program {
     return true;
   }
 
+  // For whom and for which processor the script installs, and what that
+  // asks of this run's rights. A [SETUP] section the engine cannot read is
+  // left to the run, which reports it as it reports any broken script.
+  qv::RightsDecision DecideRights(qv::Platform& machine, const std::string& programFile) {
+    qv::SetupSection setup;
+    try {
+      const qv::ScriptReader script(
+          qv::ScriptFileName(programFile, options_.scriptArgs),
+          [&machine](const std::string& f) { return machine.ReadWholeFile(f); },
+          [&machine](unsigned codePage, std::string_view bytes) { return machine.FromCodePage(codePage, bytes); });
+      setup = qv::ReadSetupSection(script);
+    } catch (const qv::EngineError&) {
+    }
+    return qv::DecideRights(setup, options_,
+                            {system_.Elevated(), system_.LimitedAdministrator(), system_.Windows64()});
+  }
+
+  static std::string RefusalText(const qv::RightsDecision& refused) {
+    switch (refused.exitCode) {
+      case qv::kExitNeeds64Bit: return qv::texts::kNeeds64Bit;
+      case qv::kExitNoRights: return qv::texts::kNeedsAdministrator;
+      default: return std::string(qv::texts::kBadOption) + refused.why;
+    }
+  }
+
   // The window, or none when it cannot be made (an error, logged).
   std::unique_ptr<qv::TForm1> MakeWindow() {
     std::unique_ptr<qv::TForm1> form;
@@ -163,6 +199,15 @@ class Program {
       Warn(qv::texts::kRecordDamaged);
       Log("exit code " + std::to_string(qv::kExitRecordDamaged));
       return qv::kExitRecordDamaged;
+    }
+    const qv::Product& product = uninstaller.InstalledProduct();
+    const qv::RightsDecision rights =
+        qv::UninstallRights(product.registrationRoot, product.native64, options_,
+                            {system_.Elevated(), system_.LimitedAdministrator(), system_.Windows64()});
+    if (const std::optional<int> code = qv::ActOnRights(system_, rights, args_, log_.get())) {
+      if (rights.next == qv::RightsDecision::Next::Refuse) Warn(qv::texts::kNeedsAdministrator);
+      Log("exit code " + std::to_string(*code));
+      return *code;
     }
     if (!form) {
       try {
@@ -217,6 +262,7 @@ class Program {
     engine_->SetLog(log_.get());
     engine_->SetOptions(options_.silent, options_.installDir);
     engine_->SetRecordKeeper(recorder_.get());
+    engine_->SetPlacement(placement_);
     return *engine_;
   }
 
@@ -263,6 +309,7 @@ class Program {
   }
 
   qv::TApplication& app_;
+  std::vector<std::string> args_;  // the command line's, without the program
   qv::CommandLineOptions options_;
   std::unique_ptr<qv::FileLog> log_;
   qv::RunReport report_;
@@ -276,6 +323,7 @@ class Program {
   std::unique_ptr<qv::LoggingPlatform> logging_;
   std::unique_ptr<qv::InstallRecorder> recorder_;
   qv::FolderValues folders_;
+  qv::Placement placement_;
   std::unique_ptr<qv::SetupEngine> engine_;  // after the recorder it keeps the record with
 };
 

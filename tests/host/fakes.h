@@ -101,13 +101,14 @@ class FakePlatform : public Platform {
   // person declines when there is none.
   std::optional<int> RunElevated(const std::vector<std::string>& args) override {
     elevatedRuns.push_back(args);
-    if (!elevatedExit) lastError = {kErrorCancelled, "The operation was canceled by the user."};
+    if (!elevatedExit) lastError = elevationFailure;
     return elevatedExit;
   }
   bool limitedAdministrator = false;
   bool windows64 = true;
   bool nativeView = false;
   std::optional<int> elevatedExit;
+  Error elevationFailure{kErrorCancelled, "The operation was canceled by the user."};
   std::vector<std::vector<std::string>> elevatedRuns;
   std::unique_ptr<FolderHold> HoldFolder(const std::string&) override { return nullptr; }
   std::unique_ptr<ProductHold> HoldProduct(const std::string& id) override;

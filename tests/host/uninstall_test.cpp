@@ -8,6 +8,7 @@
 #include "engine/errors.h"
 #include "engine/install_recorder.h"
 #include "engine/logging_platform.h"
+#include "engine/scope.h"
 #include "engine/setup_engine.h"
 #include "engine/uninstaller.h"
 #include "tests/host/fakes.h"
@@ -37,7 +38,7 @@ Snapshot Take(test::FakePlatform& m) {
 
 void Install(test::FakePlatform& machine, const std::vector<std::string>& args = {},
              const std::optional<std::string>& folder = kFolder,
-             const std::function<void(RunState&)>& onPump = nullptr) {
+             const std::function<void(RunState&)>& onPump = nullptr, const Placement& placement = {}) {
   test::RecordingWindow window;
   RunState state;
   FolderValues folders;
@@ -48,6 +49,7 @@ void Install(test::FakePlatform& machine, const std::vector<std::string>& args =
       [](Platform& p, const std::string& to) { return p.CopyOneFile(kProgram, to); });
   SetupEngine engine(recorder, window, state, folders, kProgram);
   engine.SetRecordKeeper(&recorder);
+  engine.SetPlacement(placement);
   if (onPump) window.onPump = [&] { onPump(state); };
   engine.SetOptions(true, folder);
   engine.Run(args);
@@ -125,6 +127,56 @@ TEST(Uninstall, TakesAwayWhatTheInstallationsAddedAndNothingElse) {
   EXPECT_EQ(after.files, expected.files);
   EXPECT_EQ(after.values, expected.values);
   EXPECT_EQ(after.keys, expected.keys);
+}
+
+// A hidden run without a folder: the scope says where it goes, where the
+// Start menu is and where it registers; its uninstaller finds it there.
+TEST(Uninstall, WhereAnInstallationGoesFollowsItsScope) {
+  const struct {
+    Scope scope;
+    Architecture architecture;
+    bool elevated;
+    const char* folder;
+    const char* menu;
+    std::uint32_t root;
+  } kCases[] = {
+      {Scope::User, Architecture::X86, false, "C:\\Users\\Ann\\AppData\\Local\\Programs\\App",
+       "C:\\Users\\Ann\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Demo", kHKCU},
+      {Scope::Machine, Architecture::X64, true, "C:\\Program Files\\App",
+       "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Demo", kHKLM},
+  };
+  for (const auto& c : kCases) {
+    test::FakePlatform m = Machine();
+    m.elevated = c.elevated;
+    // A 64-bit program's Program Files is not the one a 32-bit one sees.
+    m.programFilesDir.text = "C:\\Program Files (x86)";
+    m.AddFolder("C:\\Program Files (x86)");
+    m.WriteRegistryValue(kHKCU, std::string(kRegistrationKey) + "Other", "DisplayName", RegType::Text, {'o', 0});
+    m.AddFile("D:\\dist\\setup.ini",
+              "[INSTALL]\r\nApp=app\\,?\r\nMenu=second.txt,%STARTMENU%\\Demo\r\n[UNINSTALL]\r\nName=Demo\r\n");
+    const Snapshot before = Take(m);
+    const RightsDecision d = DecideRights({c.scope, c.architecture}, {}, {c.elevated, false, true});
+    Install(m, {}, std::nullopt, nullptr, d.placement);
+    SCOPED_TRACE(c.folder);
+    EXPECT_EQ(m.Content(std::string(c.folder) + "\\a.txt"), "a");
+    EXPECT_EQ(m.Content(std::string(c.menu) + "\\second.txt"), "2");
+    const std::string reg = std::string(kRegistrationKey) + "Demo";
+    EXPECT_TRUE(m.FindRegistryValue(c.root, reg, "UninstallString").value);
+    EXPECT_FALSE(m.FindRegistryValue(c.root == kHKLM ? kHKCU : kHKLM, reg, "UninstallString").value);
+
+    m.nativeView = false;
+    Uninstalled u;
+    Uninstall(m, u, std::string(c.folder) + "\\uninstall.exe");
+    ASSERT_TRUE(u.loaded);
+    EXPECT_EQ(m.nativeView, c.architecture == Architecture::X64);
+    Snapshot after = Take(m);
+    for (const std::string& aside : m.privateFolders) {
+      after.files.erase(aside + "\\UNINSTALL.EXE");
+      after.files.erase(aside);
+    }
+    EXPECT_EQ(after.values, before.values);
+    EXPECT_EQ(after.keys, before.keys);
+  }
 }
 
 TEST(Uninstall, AFileInUseGoesAtTheNextRestartWhenElevatedElseWaitsForAnotherRun) {

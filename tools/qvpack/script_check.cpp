@@ -1,6 +1,7 @@
 #include "tools/qvpack/script_check.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "engine/entries.h"
@@ -15,8 +16,29 @@ namespace qv::qvpack {
 
 namespace {
 
-constexpr const char* kSections[] = {"GUI", "INSTALL", "REGISTRY", "COMMAND", "UNINSTALL"};
+constexpr const char* kSections[] = {"GUI", "INSTALL", "REGISTRY", "COMMAND", "UNINSTALL", "SETUP"};
 constexpr const char* kUninstallKeys[] = {"Name", "Version", "Publisher", "Folder", "Id"};
+constexpr const char* kScopes[] = {"machine", "user", "auto"};
+constexpr const char* kArchitectures[] = {"x86", "x64"};
+
+// Folders of the account that runs the installation: a machine-wide one
+// started by someone else (a deployment tool runs as SYSTEM) fills theirs.
+constexpr const char* kAccountFolders[] = {"APPDATA", "LOCALAPPDATA", "USERPROFILE"};
+// Folders only administrators may write in.
+constexpr const char* kAdminFolders[] = {"PROGRAMFILESDIR", "COMMONFILESDIR", "COMMONAPPDATA", "SYSTEMDIR",
+                                         "WINDOWSDIR"};
+
+template <std::size_t N>
+bool OneOf(std::string_view word, const char* const (&list)[N]) {
+  return std::any_of(std::begin(list), std::end(list), [&](const char* w) { return SameText(word, w); });
+}
+
+template <std::size_t N>
+std::string Alternatives(const char* const (&list)[N]) {
+  std::string s = list[0];
+  for (std::size_t i = 1; i < N; ++i) s += (i + 1 < N ? ", " : " or ") + std::string(list[i]);
+  return s;
+}
 
 // Folder values of some target machine: a source using one of them is a
 // path on that machine, never in the package.
@@ -29,6 +51,47 @@ FolderValues TargetFolders() {
   return f;
 }
 constexpr char kPromptedFolder[] = "C:\\Program Files\\Prompted";
+
+// The program's folders that FolderValues does not hold, as on some target
+// machine: sources using them are not the package's either.
+constexpr struct {
+  const char* name;
+  const char* value;
+} kMoreFolders[] = {
+    {"LOCALAPPDATA", "C:\\Users\\Someone\\AppData\\Local"},
+    {"APPDATA", "C:\\Users\\Someone\\AppData\\Roaming"},
+    {"COMMONAPPDATA", "C:\\ProgramData"},
+    {"COMMONFILESDIR", "C:\\Program Files\\Common Files"},
+    {"STARTMENU", "C:\\ProgramData\\Microsoft\\Windows\\Start Menu"},
+    {"DESKTOP", "C:\\Users\\Public\\Desktop"},
+    {"FONTSDIR", "C:\\Windows\\Fonts"},
+    {"USERPROFILE", "C:\\Users\\Someone"},
+};
+
+// ExpandMacros over those folders too, scanning as the program does; the
+// names it expanded, upper-case.
+std::vector<std::string> ExpandTargetMacros(const FolderValues& folders, std::string& text) {
+  std::vector<std::string> names;
+  std::size_t p = 0;
+  while (p + 1 < text.size()) {
+    const std::size_t open = text.find('%', p);
+    if (open == std::string::npos) break;
+    const std::size_t close = text.find('%', open + 1);
+    if (close == std::string::npos) break;
+    const std::string name = UpperCase(Trim(std::string_view(text).substr(open + 1, close - open - 1)));
+    std::string value = MacroValue(folders, name);
+    for (const auto& f : kMoreFolders)
+      if (value.empty() && name == f.name) value = f.value;
+    if (value.empty()) {
+      p = close;  // the closing sign of an unknown name may open the next macro
+      continue;
+    }
+    names.push_back(name);
+    text.replace(open, close - open + 1, value);
+    p = open + value.size();
+  }
+  return names;
+}
 
 // The script's lines as the reader cuts them, each with the text the
 // reader looks at (cut at a NUL, trimmed).
@@ -237,6 +300,30 @@ class Checker {
         Report(int(i + 1), Severity::Warning, "unknown section " + lines_[i].text + ": the program never reads it");
   }
 
+  // First: the other checks look at the scope.
+  void CheckSetup() {
+    ForEachKey("SETUP", [&](const std::string& key, int line, bool first) {
+      if (!first) return;
+      const std::string value = Trim(reader_.ReadString("SETUP", key, ""));
+      if (SameText(key, "Scope")) {
+        if (!OneOf(value, kScopes))
+          Report(line, Severity::Error,
+                 "unknown Scope value " + Quoted(value) + ": it must be " + Alternatives(kScopes));
+        else if (SameText(value, "machine"))
+          scope_ = Scope::Machine;
+        else if (SameText(value, "user"))
+          scope_ = Scope::User;
+      } else if (SameText(key, "Architecture")) {
+        if (!OneOf(value, kArchitectures))
+          Report(line, Severity::Error,
+                 "unknown Architecture value " + Quoted(value) + ": it must be " + Alternatives(kArchitectures));
+      } else {
+        Report(line, Severity::Warning,
+               "unknown key " + Quoted(reader_.NameForMachine(key)) + " in [SETUP]: the program never reads it");
+      }
+    });
+  }
+
   void CheckInstall() {
     FolderValues folders = TargetFolders();
     ForEachKey("INSTALL", [&](const std::string& key, int line, bool first) {
@@ -250,10 +337,11 @@ class Checker {
       }
       if (destination == "?") folders.install = kPromptedFolder;
       const std::string written = source;
-      ExpandMacros(folders, source);
+      ExpandTargetMacros(folders, source);
       const Planner::Reach reach = planner_.Install(source);
       const std::vector<std::size_t> installed = planner_.TakeInstalled();
       if (!first) return;
+      CheckScope(line, "entry " + name, {}, destination);
       // The uninstaller is uninstall.exe and takes uninstall.ini beside it
       // for a setup script: files of those names may replace it or change
       // what it does.
@@ -286,11 +374,19 @@ class Checker {
       }
       const std::string number = NumberProblem(e, f.tail);
       if (!number.empty()) Report(line, Severity::Error, number);
+      // Only text values have their macros expanded.
+      CheckScope(line, "entry " + Quoted(reader_.NameForMachine(key)), f.head,
+                 e.type == RegType::Text ? f.tail : "");
     });
   }
 
   void CheckCommands() {
-    ForEachKey("COMMAND", [](const std::string&, int, bool) {});
+    ForEachKey("COMMAND", [&](const std::string& key, int line, bool first) {
+      if (!first) return;
+      // Only the command line, before the last comma, has its macros expanded.
+      const Fields f = SplitField(reader_.ReadString("COMMAND", key, ""), ',', false);
+      CheckScope(line, "entry " + Quoted(reader_.NameForMachine(key)), {}, f.head);
+    });
   }
 
   void CheckUninstall() {
@@ -305,7 +401,9 @@ class Checker {
     if (reader_.ReadString("UNINSTALL", "Folder", "").empty() && !asks)
       Report(header, Severity::Error,
              "[UNINSTALL] names no Folder and no INSTALL entry asks for one: the run stops with an error");
-    ForEachKey("UNINSTALL", [&](const std::string& key, int line, bool) {
+    ForEachKey("UNINSTALL", [&](const std::string& key, int line, bool first) {
+      if (first && SameText(key, "Folder"))
+        CheckScope(line, "[UNINSTALL] Folder", {}, reader_.ReadString("UNINSTALL", key, ""));
       bool known = false;
       for (const char* k : kUninstallKeys) known = known || SameText(key, k);
       if (!known) Report(line, Severity::Warning, "unknown key " + Quoted(reader_.NameForMachine(key)) + " in [UNINSTALL]: the program never reads it");
@@ -313,6 +411,33 @@ class Checker {
   }
 
  private:
+  enum class Scope { Any, Machine, User };
+
+  // Warns when an entry's registry key (`keyPath`, empty for none) or a
+  // folder in `text` lies where the installation's scope does not reach.
+  void CheckScope(int line, const std::string& entry, const std::string& keyPath, std::string text) {
+    if (scope_ == Scope::Any) return;
+    const bool machine = scope_ == Scope::Machine;
+    std::vector<std::string> reaches;
+    const std::string root = Trim(SplitField(keyPath, '\\', true).head);
+    const std::uint32_t r = RootKeyFromName(root);
+    // HKCR writes go to the machine's classes.
+    if (machine ? r == kHKCU : r == kHKLM || r == kHKCR) reaches.push_back("writes under " + root);
+    for (const std::string& name : ExpandTargetMacros(TargetFolders(), text)) {
+      const std::string uses = "uses %" + name + "%";
+      if ((machine ? OneOf(name, kAccountFolders) : OneOf(name, kAdminFolders)) &&
+          std::find(reaches.begin(), reaches.end(), uses) == reaches.end())
+        reaches.push_back(uses);
+    }
+    for (const std::string& what : reaches)
+      Report(line, Severity::Warning,
+             entry + " " + what +
+                 (machine ? " in a machine-wide installation: it reaches only the account that runs the installation "
+                            "(under a deployment tool, SYSTEM)"
+                          : " in a per-user installation: it needs administrator rights, which a per-user "
+                            "installation does not ask for"));
+  }
+
   // Calls `check` for each key the program reads in turn, with the line of
   // the value it gets and whether that line is the key's own (false: the key
   // was used before, and the program takes the earlier line's value again).
@@ -343,6 +468,7 @@ class Checker {
   std::string text_;  // the lines point into it
   std::vector<Line> lines_;
   std::optional<IniText> keyLines_, valueLines_;
+  Scope scope_ = Scope::Any;
 };
 
 }  // namespace
@@ -391,6 +517,7 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
   } else {
     const ScriptReader reader(items[*plan.script].path, [&bytes](const std::string&) { return bytes; }, decode);
     Checker checker(plan, planner, reader, *bytes);
+    checker.CheckSetup();
     checker.CheckInstall();
     checker.CheckRegistry();
     checker.CheckCommands();

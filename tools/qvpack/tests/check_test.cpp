@@ -122,6 +122,45 @@ TEST_F(PackageFolder, EachProblemOnItsLineWithItsSeverity) {
   }
 }
 
+// [SETUP]'s values, and entries that reach past the installation's scope.
+TEST_F(PackageFolder, SetupAndScopeMixesOnTheirLine) {
+  const std::string kMachine = " in a machine-wide installation: it reaches only the account that runs the "
+                               "installation (under a deployment tool, SYSTEM)";
+  const std::string kUser = " in a per-user installation: it needs administrator rights, which a per-user "
+                            "installation does not ask for";
+  const struct {
+    std::string script;
+    std::vector<std::string> expected;
+  } kCases[] = {
+      {std::string(kAll) + "[Setup]\r\nScope=everyone\r\nArchitecture=arm64\r\nScop=user\r\n"
+                           "[REGISTRY]\r\n1=HKCU\\S\\N,1\r\n",
+       {"setup.ini:4: error: unknown Scope value 'everyone': it must be machine, user or auto",
+        "setup.ini:5: error: unknown Architecture value 'arm64': it must be x86 or x64",
+        "setup.ini:6: warning: unknown key 'Scop' in [SETUP]: the program never reads it"}},
+      {std::string(kAll) + "Cfg=docs\\notes.txt,%AppData%\\E\r\n[SETUP]\r\n scope = Machine \r\nArchitecture= X64\r\n"
+                           "[REGISTRY]\r\n1=HKEY_CURRENT_USER\\S\\N,1\r\n2=HKLM\\S\\Path,%INSTALLDIR%\r\n"
+                           "[COMMAND]\r\n1=\"%LOCALAPPDATA%\\x.exe\" /s,HIDE\r\n",
+       {"setup.ini:3: warning: entry 'Cfg' uses %APPDATA%" + kMachine,
+        "setup.ini:8: warning: entry '1' writes under HKEY_CURRENT_USER" + kMachine,
+        "setup.ini:11: warning: entry '1' uses %LOCALAPPDATA%" + kMachine}},
+      {"[SETUP]\nScope=USER\n[INSTALL]\nAll=*.*,%ProgramFilesDir%\\E\nFonts=fonts\\*.ttf,%FONTSDIR%\n"
+       "[REGISTRY]\n1=hklm\\S\\N,1\n2=HKCR\\.ex\\N,x\n3=HKCU\\S\\Path,%LOCALAPPDATA%\\E\n"
+       "[UNINSTALL]\nFolder=%COMMONAPPDATA%\\E\n",
+       {"setup.ini:4: warning: entry 'All' uses %PROGRAMFILESDIR%" + kUser,
+        "setup.ini:7: warning: entry '1' writes under hklm" + kUser,
+        "setup.ini:8: warning: entry '2' writes under HKCR" + kUser,
+        "setup.ini:11: warning: [UNINSTALL] Folder uses %COMMONAPPDATA%" + kUser}},
+      // A source in a folder of the target machine is none of the package's.
+      {"[SETUP]\nScope=auto\n[INSTALL]\nAll=*.*,%APPDATA%\\E\nOld=%LocalAppData%\\E\\*.*,%PROGRAMFILESDIR%\\E\n"
+       "[REGISTRY]\n1=HKCU\\S\\N,1\n2=HKLM\\S\\N,1\n",
+       {}},
+  };
+  for (const auto& c : kCases) {
+    Write("setup.ini", c.script);
+    EXPECT_EQ(Check(), c.expected) << c.script;
+  }
+}
+
 TEST_F(PackageFolder, UnicodeScriptsKeepTheirLineNumbers) {
   // UTF-16 with its mark: the reader converts it, the lines stay where they are.
   std::string utf16 = "\xFF\xFE";

@@ -60,15 +60,17 @@ std::string MacroValue(const FolderValues& folders, const std::string& name) {
   return {};
 }
 
-void ExpandMacros(const FolderValues& folders, std::string& text) {
+void ExpandMacros(const FolderValues& folders, std::string& text, std::vector<std::string>* names) {
   std::size_t p = 0;
   while (p + 1 < text.size()) {
     const std::size_t open = text.find('%', p);
     if (open == std::string::npos) return;
     const std::size_t close = text.find('%', open + 1);
     if (close == std::string::npos) return;
-    const std::string value = MacroValue(folders, text.substr(open + 1, close - open - 1));
+    const std::string name = text.substr(open + 1, close - open - 1);
+    const std::string value = MacroValue(folders, name);
     if (!value.empty()) {
+      if (names) names->push_back(UpperCase(Trim(name)));
       text.replace(open, close - open + 1, value);
       p = open + value.size();
     } else {

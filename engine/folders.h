@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/platform.h"
 
@@ -35,8 +36,9 @@ void InitFolderValues(Platform& platform, FolderValues& folders, bool allUsers =
 std::string MacroValue(const FolderValues& folders, const std::string& name);
 
 // Replaces every known %NAME% in place, left to right; inserted text is never
-// scanned again and unknown names stay as they are.
-void ExpandMacros(const FolderValues& folders, std::string& text);
+// scanned again and unknown names stay as they are. `names`, when given,
+// gets each name replaced (trimmed, upper case).
+void ExpandMacros(const FolderValues& folders, std::string& text, std::vector<std::string>* names = nullptr);
 
 bool FolderExists(Platform& platform, const std::string& path);
 

@@ -48,48 +48,23 @@ FolderValues TargetFolders() {
   f.system = "C:\\Windows\\system32";
   f.windows = "C:\\Windows";
   f.temp = "C:\\Windows\\Temp";
+  f.localAppData = "C:\\Users\\Someone\\AppData\\Local";
+  f.appData = "C:\\Users\\Someone\\AppData\\Roaming";
+  f.commonAppData = "C:\\ProgramData";
+  f.commonFiles = "C:\\Program Files\\Common Files";
+  f.startMenu = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+  f.desktop = "C:\\Users\\Public\\Desktop";
+  f.fonts = "C:\\Windows\\Fonts";
+  f.userProfile = "C:\\Users\\Someone";
   return f;
 }
 constexpr char kPromptedFolder[] = "C:\\Program Files\\Prompted";
 
-// The program's folders that FolderValues does not hold, as on some target
-// machine: sources using them are not the package's either.
-constexpr struct {
-  const char* name;
-  const char* value;
-} kMoreFolders[] = {
-    {"LOCALAPPDATA", "C:\\Users\\Someone\\AppData\\Local"},
-    {"APPDATA", "C:\\Users\\Someone\\AppData\\Roaming"},
-    {"COMMONAPPDATA", "C:\\ProgramData"},
-    {"COMMONFILESDIR", "C:\\Program Files\\Common Files"},
-    {"STARTMENU", "C:\\ProgramData\\Microsoft\\Windows\\Start Menu"},
-    {"DESKTOP", "C:\\Users\\Public\\Desktop"},
-    {"FONTSDIR", "C:\\Windows\\Fonts"},
-    {"USERPROFILE", "C:\\Users\\Someone"},
-};
-
-// ExpandMacros over those folders too, scanning as the program does; the
-// names it expanded, upper-case.
+// ExpandMacros over a target machine's folders; the names it expanded,
+// upper-case.
 std::vector<std::string> ExpandTargetMacros(const FolderValues& folders, std::string& text) {
   std::vector<std::string> names;
-  std::size_t p = 0;
-  while (p + 1 < text.size()) {
-    const std::size_t open = text.find('%', p);
-    if (open == std::string::npos) break;
-    const std::size_t close = text.find('%', open + 1);
-    if (close == std::string::npos) break;
-    const std::string name = UpperCase(Trim(std::string_view(text).substr(open + 1, close - open - 1)));
-    std::string value = MacroValue(folders, name);
-    for (const auto& f : kMoreFolders)
-      if (value.empty() && name == f.name) value = f.value;
-    if (value.empty()) {
-      p = close;  // the closing sign of an unknown name may open the next macro
-      continue;
-    }
-    names.push_back(name);
-    text.replace(open, close - open + 1, value);
-    p = open + value.size();
-  }
+  ExpandMacros(folders, text, &names);
   return names;
 }
 

@@ -312,7 +312,7 @@ class Checker {
       }
       if (destination == "?") folders.install = kPromptedFolder;
       const std::string written = source;
-      ExpandTargetMacros(folders, source);
+      ExpandMacros(folders, source);
       const Planner::Reach reach = planner_.Install(source);
       const std::vector<std::size_t> installed = planner_.TakeInstalled();
       if (!first) return;

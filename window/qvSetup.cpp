@@ -51,6 +51,7 @@ class Program {
       return qv::kExitBadCommandLine;
     }
     app_.OnException = [this](const std::string& message) { Log("error: " + message); };
+    if (options_.elevatedRestart) Log("started again through the elevation prompt: " + qv::JoinCommandLine(args_));
 
     const std::string programFile = qv::ProgramFileName();
     if (!OpenPackage(programFile)) {

@@ -1,5 +1,7 @@
 #include "engine/setup_engine.h"
 
+#include <algorithm>
+
 #include "engine/entries.h"
 #include "engine/errors.h"
 #include "engine/script.h"
@@ -48,6 +50,26 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
     args.push_back(std::move(arg));
   }
   return args;
+}
+
+std::optional<std::string> JoinCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) {
+    if (arg.find('"') != std::string::npos) return std::nullopt;
+    if (!line.empty()) line += ' ';
+    const bool blanks = arg.empty() || std::any_of(arg.begin(), arg.end(), [](char c) {
+                          return static_cast<unsigned char>(c) <= ' ';
+                        });
+    if (!blanks) {
+      line += arg;
+      continue;
+    }
+    // Backslashes at the end stay outside the quotes: the system's rules
+    // would read them before a quote as escapes, ours would not.
+    const std::size_t body = arg.find_last_not_of('\\') + 1;
+    line += '"' + arg.substr(0, body) + '"' + arg.substr(body);
+  }
+  return line;
 }
 
 std::string ScriptFileName(const std::string& programFile, const std::vector<std::string>& args) {

@@ -52,14 +52,22 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   return args;
 }
 
-std::string JoinCommandLine(const std::vector<std::string>& args) {
+std::optional<std::string> JoinCommandLine(const std::vector<std::string>& args) {
   std::string line;
-  for (const std::string& a : args) {
+  for (const std::string& arg : args) {
+    if (arg.find('"') != std::string::npos) return std::nullopt;
     if (!line.empty()) line += ' ';
-    const bool blank = a.empty() || std::any_of(a.begin(), a.end(), [](char c) {
-      return static_cast<unsigned char>(c) <= ' ';
-    });
-    line += blank ? '"' + a + '"' : a;
+    const bool blanks = arg.empty() || std::any_of(arg.begin(), arg.end(), [](char c) {
+                          return static_cast<unsigned char>(c) <= ' ';
+                        });
+    if (!blanks) {
+      line += arg;
+      continue;
+    }
+    // Backslashes at the end stay outside the quotes: the system's rules
+    // would read them before a quote as escapes, ours would not.
+    const std::size_t body = arg.find_last_not_of('\\') + 1;
+    line += '"' + arg.substr(0, body) + '"' + arg.substr(body);
   }
   return line;
 }

@@ -19,9 +19,10 @@ class ScriptReader;
 // Splits a command line into arguments: blanks separate them, double quotes
 // group blanks into one and are dropped. The first is the program.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
-// The command line SplitCommandLine splits into these arguments again
-// (which, split from a command line, hold no double quote).
-std::string JoinCommandLine(const std::vector<std::string>& args);
+// Arguments as a command line that both SplitCommandLine and the system's
+// own rules split back into them; none when one holds a double quote, which
+// SplitCommandLine never gives.
+std::optional<std::string> JoinCommandLine(const std::vector<std::string>& args);
 
 // The script named by the first argument (relative to the program folder
 // unless it has a drive), or the program's own name with ".ini".

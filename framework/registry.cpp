@@ -10,6 +10,26 @@ namespace {
 // or delete some other key.
 constexpr std::size_t kMaxKeyPathUnits = 32766;
 
+// A key with everything below it, each key in the view asked for: the
+// system's RegDeleteTree opens the keys below without one, which would send
+// them to the other view.
+LONG DeleteTree(HKEY parent, const wchar_t* sub, REGSAM view) {
+  {
+    UniqueKey key;
+    LONG rc = ::RegOpenKeyExW(parent, sub, 0, KEY_ENUMERATE_SUB_KEYS | view, key.Receive());
+    if (rc != ERROR_SUCCESS) return rc;
+    // Always the first one: each is gone before the next is asked for.
+    for (wchar_t name[256];;) {
+      DWORD n = static_cast<DWORD>(std::size(name));
+      rc = ::RegEnumKeyExW(key.Get(), 0, name, &n, nullptr, nullptr, nullptr, nullptr);
+      if (rc == ERROR_NO_MORE_ITEMS) break;
+      if (rc == ERROR_SUCCESS) rc = DeleteTree(key.Get(), name, view);
+      if (rc != ERROR_SUCCESS) return rc;
+    }
+  }
+  return ::RegDeleteKeyExW(parent, sub, view, 0);
+}
+
 }  // namespace
 
 void TRegistry::SetRootKey(HKEY root) {
@@ -61,7 +81,8 @@ bool TRegistry::DeleteKey(const std::string& key, bool whole) {
   const std::wstring sub = Utf8ToWide((!key.empty() && key[0] == '\\') ? key.substr(1) : key);
   if (sub.empty()) return Failed(ERROR_INVALID_PARAMETER);  // never the root itself
   if (sub.size() > kMaxKeyPathUnits) return Failed(ERROR_FILENAME_EXCED_RANGE);
-  const LONG rc = whole ? ::RegDeleteTreeW(root_, sub.c_str()) : ::RegDeleteKeyW(root_, sub.c_str());
+  const REGSAM view = access_ & KEY_WOW64_RES;
+  const LONG rc = whole ? DeleteTree(root_, sub.c_str(), view) : ::RegDeleteKeyExW(root_, sub.c_str(), view, 0);
   return rc == ERROR_SUCCESS || Failed(rc);
 }
 

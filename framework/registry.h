@@ -16,6 +16,8 @@ namespace qv {
 
 class TRegistry {
  public:
+  // A view in the access (KEY_WOW64_64KEY, KEY_WOW64_32KEY) holds for
+  // every key opened, created and deleted.
   explicit TRegistry(REGSAM access = KEY_ALL_ACCESS) : access_(access) {}
 
   HKEY RootKey() const { return root_; }

@@ -42,7 +42,7 @@ class Program {
 
     std::string bad = options_.badOption;
     if (bad.empty() && options_.logFile) {
-      log_ = std::make_unique<qv::FileLog>(options_.logFile->c_str());
+      log_ = std::make_unique<qv::FileLog>(options_.logFile->c_str(), options_.elevatedRestart);
       if (!log_->Opened()) bad = "/LOG=" + *options_.logFile;
     }
     if (!bad.empty()) {
@@ -51,7 +51,7 @@ class Program {
       return qv::kExitBadCommandLine;
     }
     app_.OnException = [this](const std::string& message) { Log("error: " + message); };
-    if (options_.elevatedRestart) Log("started again through the elevation prompt: " + qv::JoinCommandLine(args_));
+    if (options_.elevatedRestart) Log("started again through the elevation prompt: " + qv::JoinCommandLine(args_).value_or("?"));
 
     const std::string programFile = qv::ProgramFileName();
     if (!OpenPackage(programFile)) {

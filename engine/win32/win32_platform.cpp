@@ -3,10 +3,13 @@
 #include <windows.h>
 #include <ntsecapi.h>
 #include <restartmanager.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
 #include <memory>
 
 #include "engine/entries.h"
+#include "engine/setup_engine.h"
 #include "engine/text.h"
 #include "engine/win32/access.h"
 #include "framework/dll_safety.h"
@@ -58,6 +61,12 @@ FindEntry EntryOf(const WIN32_FIND_DATAW& d) {
 
 HKEY RootKey(std::uint32_t root) { return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(root)); }
 
+TRegistry Registry(std::uint32_t root, REGSAM access, REGSAM view) {
+  TRegistry reg(access | view);
+  reg.SetRootKey(RootKey(root));
+  return reg;
+}
+
 class Win32Find : public FindHandle {
  public:
   explicit Win32Find(HANDLE h) : h_(h) {}
@@ -72,7 +81,51 @@ class Win32Find : public FindHandle {
   UniqueFind h_;
 };
 
+// Whether a full path is the folder or lies below it, letter case aside.
+bool Below(const std::wstring& path, const std::wstring& folder) {
+  const std::size_t n = folder.size();
+  return !folder.empty() && path.size() >= n && (path.size() == n || path[n] == L'\\') &&
+         ::CompareStringOrdinal(path.c_str(), static_cast<int>(n), folder.c_str(), static_cast<int>(n), TRUE) ==
+             CSTR_EQUAL;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  if (full.empty()) return path;
+  const DWORD n = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return path;
+  full.resize(n);
+  return full;
+}
+
 }  // namespace
+
+std::wstring Win32Platform::Native(const std::wstring& path) const {
+  if (sysnative_.empty()) return path;
+  // Compared in full: a relative path, "..", or forward slashes may name
+  // the system folder too.
+  const bool prefixed = path.rfind(L"\\\\?\\", 0) == 0;
+  const std::wstring full = prefixed ? path.substr(4) : FullPath(path);
+  if (!Below(full, systemFolder_)) return path;
+  std::wstring native = sysnative_ + full.substr(systemFolder_.size());
+  // A unit longer than before: it may need the long form now.
+  if (prefixed || native.size() >= MAX_PATH - 12) native.insert(0, L"\\\\?\\");
+  return native;
+}
+
+std::optional<std::wstring> Win32Platform::FilePath(const std::string& path) const {
+  std::optional<std::wstring> wide = WidePath(path);
+  if (!wide) return std::nullopt;
+  *wide = Native(*wide);
+  if (!FitsSystem(wide->size())) return std::nullopt;
+  return wide;
+}
+
+std::wstring Win32Platform::SystemName(const std::wstring& path) const {
+  const std::size_t at = path.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0;
+  if (!Below(path.substr(at), sysnative_)) return path;
+  return path.substr(0, at) + systemFolder_ + path.substr(at + sysnative_.size());
+}
 
 std::string Win32Platform::WindowsFolder() {
   return FolderQuery([](wchar_t* b, UINT n) { return ::GetWindowsDirectoryW(b, n); });
@@ -90,8 +143,7 @@ RegistryText Win32Platform::ReadRegistryText(std::uint32_t root, const std::stri
                                              const std::string& name) {
   // Reading needs no more than read access; asking for more fails for a
   // standard user under HKLM and would lose the value.
-  TRegistry reg(KEY_READ);
-  reg.SetRootKey(RootKey(root));
+  TRegistry reg = Registry(root, KEY_READ, view_);
   if (!reg.OpenKey(subkey, false)) return {RegistryText::Status::KeyNotOpened, {}};
   const std::optional<DWORD> type = reg.DataType(name);
   if (!type) return {RegistryText::Status::Absent, {}};
@@ -103,8 +155,7 @@ RegistryText Win32Platform::ReadRegistryText(std::uint32_t root, const std::stri
 RegWrite Win32Platform::WriteRegistryValue(std::uint32_t root, const std::string& subkey,
                                            const std::string& name, RegType type,
                                            const std::vector<std::uint8_t>& data) {
-  TRegistry reg(KEY_ALL_ACCESS);
-  reg.SetRootKey(RootKey(root));
+  TRegistry reg = Registry(root, KEY_ALL_ACCESS, view_);
   if (!reg.OpenKey(subkey, true)) return RegWrite::KeyNotOpened;
   bool written;
   if (type == RegType::Text) {
@@ -119,8 +170,7 @@ RegWrite Win32Platform::WriteRegistryValue(std::uint32_t root, const std::string
 
 std::optional<StoredValue> Win32Platform::ReadStoredValue(std::uint32_t root, const std::string& subkey,
                                                           const std::string& name) {
-  TRegistry reg(KEY_READ);
-  reg.SetRootKey(RootKey(root));
+  TRegistry reg = Registry(root, KEY_READ, view_);
   if (!reg.OpenKey(subkey, false)) return std::nullopt;
   auto stored = reg.ReadData(name);
   if (!stored) return std::nullopt;
@@ -129,28 +179,24 @@ std::optional<StoredValue> Win32Platform::ReadStoredValue(std::uint32_t root, co
 
 bool Win32Platform::WriteStoredValue(std::uint32_t root, const std::string& subkey, const std::string& name,
                                      const StoredValue& value) {
-  TRegistry reg(KEY_ALL_ACCESS);
-  reg.SetRootKey(RootKey(root));
+  TRegistry reg = Registry(root, KEY_ALL_ACCESS, view_);
   return reg.OpenKey(subkey, true) && reg.WriteData(name, value.type, value.data);
 }
 
 RegistryPresence Win32Platform::FindRegistryValue(std::uint32_t root, const std::string& subkey,
                                                   const std::string& name) {
-  TRegistry reg(KEY_READ);
-  reg.SetRootKey(RootKey(root));
+  TRegistry reg = Registry(root, KEY_READ, view_);
   if (!reg.OpenKey(subkey, false)) return {};
   return {true, reg.DataType(name).has_value()};
 }
 
 bool Win32Platform::DeleteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name) {
-  TRegistry reg(KEY_SET_VALUE);
-  reg.SetRootKey(RootKey(root));
+  TRegistry reg = Registry(root, KEY_SET_VALUE, view_);
   return reg.OpenKey(subkey, false) && reg.DeleteValue(name);
 }
 
 bool Win32Platform::DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) {
-  TRegistry reg(KEY_READ);
-  reg.SetRootKey(RootKey(root));
+  TRegistry reg = Registry(root, KEY_READ, view_);
   if (!whole) {
     // The system deletes a key with values in it; we keep it.
     if (!reg.OpenKey(subkey, false)) return false;
@@ -165,17 +211,17 @@ bool Win32Platform::DeleteRegistryKey(std::uint32_t root, const std::string& sub
 }
 
 std::uint32_t Win32Platform::Attributes(const std::string& path) {
-  const std::optional<std::wstring> wide = WidePath(path);
+  const std::optional<std::wstring> wide = FilePath(path);
   return wide ? ::GetFileAttributesW(wide->c_str()) : INVALID_FILE_ATTRIBUTES;
 }
 
 bool Win32Platform::MakeFolder(const std::string& path) {
-  const std::optional<std::wstring> wide = WidePath(path);
+  const std::optional<std::wstring> wide = FilePath(path);
   return wide && ::CreateDirectoryW(wide->c_str(), nullptr) != 0;
 }
 
 std::unique_ptr<FindHandle> Win32Platform::FindFirst(const std::string& pattern, FindEntry& first) {
-  const std::optional<std::wstring> wide = WidePath(pattern);
+  const std::optional<std::wstring> wide = FilePath(pattern);
   if (!wide) return nullptr;
   WIN32_FIND_DATAW d;
   HANDLE h = ::FindFirstFileW(wide->c_str(), &d);
@@ -205,8 +251,8 @@ bool Win32Platform::CopyOneFile(const std::string& from, const std::string& to) 
   // either way.
   heldBy_.clear();
   if (!waiting_.empty()) waiting_.erase(FileNameKey(to));
-  const std::optional<std::wstring> source = WidePath(from);
-  const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
+  const std::optional<std::wstring> source = FilePath(from);
+  const std::optional<std::wstring> target = source ? FilePath(to) : std::nullopt;
   if (!target) return false;
   const auto copyTo = [&](const std::wstring& path) {
     if (::CopyFileW(source->c_str(), path.c_str(), TRUE)) return true;
@@ -264,15 +310,16 @@ std::string HoldersOf(const std::wstring& path) {
 
 // A refusal that came from a running program holding the file. Windows
 // refuses to replace a running program's own file as access denied, and
-// Wine any file another program opened unshared.
-bool HeldElsewhere(const std::wstring& path, DWORD error) {
+// Wine any file another program opened unshared. The Restart Manager is
+// asked by the file's system name.
+bool HeldElsewhere(const std::wstring& path, const std::wstring& systemName, DWORD error) {
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
   if (error != ERROR_ACCESS_DENIED) return false;
   // Asking only to delete, shared with everybody: only a holder refuses that.
   const UniqueFile probe(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!probe) return ::GetLastError() == ERROR_SHARING_VIOLATION;
-  return !HoldersOf(path).empty();
+  return !HoldersOf(systemName).empty();
 }
 
 }  // namespace
@@ -285,7 +332,7 @@ bool Win32Platform::Replace(const std::string& to, const std::wstring& target,
   const std::string stem = FolderPart(to) + "~qv" + std::to_string(::GetCurrentProcessId()) + "_";
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = stem + std::to_string(serial++);
-    const std::optional<std::wstring> temp = WidePath(name + ".tmp");
+    const std::optional<std::wstring> temp = FilePath(name + ".tmp");
     if (!temp) return false;
     if (!write(*temp)) {
       const DWORD error = ::GetLastError();
@@ -296,9 +343,10 @@ bool Win32Platform::Replace(const std::string& to, const std::wstring& target,
     if (!NoteIfHeld(target)) return FailAndRemove(*temp);
     // Only an administrator may have the system put it in place at the
     // next restart. Until then the new file waits under a name that says so.
-    const std::optional<std::wstring> waiting = WidePath(name + kWaitingSuffix);
+    // The restart knows no 32-bit layer: it takes the system's names.
+    const std::optional<std::wstring> waiting = FilePath(name + kWaitingSuffix);
     const bool moved = waiting && Elevated() && ::MoveFileExW(temp->c_str(), waiting->c_str(), 0);
-    if (!moved || !::MoveFileExW(waiting->c_str(), target.c_str(),
+    if (!moved || !::MoveFileExW(SystemName(*waiting).c_str(), SystemName(target).c_str(),
                                  MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
       ::SetLastError(ERROR_SHARING_VIOLATION);
       return FailAndRemove(moved ? *waiting : *temp);
@@ -312,11 +360,12 @@ bool Win32Platform::Replace(const std::string& to, const std::wstring& target,
 
 bool Win32Platform::NoteIfHeld(const std::wstring& path) {
   const DWORD error = ::GetLastError();
-  if (!HeldElsewhere(path, error)) {
+  const std::wstring named = SystemName(path);
+  if (!HeldElsewhere(path, named, error)) {
     ::SetLastError(error);
     return false;
   }
-  heldBy_ = HoldersOf(path);
+  heldBy_ = HoldersOf(named);
   ::SetLastError(ERROR_SHARING_VIOLATION);
   return true;
 }
@@ -370,7 +419,7 @@ bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attribute
   // there is no look beforehand.
   heldBy_.clear();
   if (!waiting_.empty()) waiting_.erase(FileNameKey(to));
-  const std::optional<std::wstring> target = WidePath(to);
+  const std::optional<std::wstring> target = FilePath(to);
   if (!target) return false;
   if (WriteNew(*target, attributes, modified, produce)) return true;
   const DWORD refused = ::GetLastError();
@@ -393,7 +442,7 @@ std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& p
     std::string name = temp + prefix;
     for (unsigned char b : bits) AppendHex(name, b, true);
     // Never one that is there already: whoever made it may hold it.
-    const std::optional<std::wstring> wide = WidePath(name);
+    const std::optional<std::wstring> wide = FilePath(name);
     if (!wide) return std::nullopt;
     if (::CreateDirectoryW(wide->c_str(), &security)) return name + "\\";
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
@@ -430,7 +479,7 @@ bool ListTree(const std::wstring& folder, std::vector<std::wstring>& files, std:
 }  // namespace
 
 bool Win32Platform::RemoveTree(const std::string& folder) {
-  const std::optional<std::wstring> wide = WidePath(folder);
+  const std::optional<std::wstring> wide = FilePath(folder);
   if (!wide) return false;
   std::wstring root = *wide;
   while (!root.empty() && root.back() == L'\\') root.pop_back();
@@ -442,7 +491,7 @@ bool Win32Platform::RemoveTree(const std::string& folder) {
     FILE_BASIC_INFO info{};
     if (!top || !::GetFileInformationByHandleEx(top.Get(), FileBasicInfo, &info, sizeof info)) return false;
     if (!(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !access::ReachedDirectly(top.Get(), root) || !access::OnlyOurs(top.Get(), access::Grants::Anything)) {
+        !access::ReachedDirectly(top.Get(), SystemName(root)) || !access::OnlyOurs(top.Get(), access::Grants::Anything)) {
       ::SetLastError(ERROR_ACCESS_DENIED);
       return false;
     }
@@ -494,7 +543,7 @@ class Win32Append : public AppendFile {
 
 std::optional<FileStamp> Win32Platform::Stamp(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA d;
-  const std::optional<std::wstring> wide = WidePath(path);
+  const std::optional<std::wstring> wide = FilePath(path);
   if (!wide || !::GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &d) ||
       (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return std::nullopt;
@@ -518,7 +567,7 @@ class Win32Hold : public FolderHold {
 }  // namespace
 
 std::unique_ptr<FolderHold> Win32Platform::HoldFolder(const std::string& folder) {
-  const std::optional<std::wstring> checked = WidePath(folder);
+  const std::optional<std::wstring> checked = FilePath(folder);
   if (!checked) return nullptr;
   const std::wstring& wide = *checked;
   UniqueFile h(::CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -526,7 +575,7 @@ std::unique_ptr<FolderHold> Win32Platform::HoldFolder(const std::string& folder)
   FILE_BASIC_INFO info{};
   if (!h || !::GetFileInformationByHandleEx(h.Get(), FileBasicInfo, &info, sizeof info) ||
       !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-      !access::ReachedDirectly(h.Get(), wide))
+      !access::ReachedDirectly(h.Get(), SystemName(wide)))
     return nullptr;
   std::string key = FileNameKey(folder);
   if (key.empty() || key.back() != '\\') key += '\\';
@@ -550,12 +599,12 @@ bool Win32Platform::DeleteByName(const std::wstring& wide) {
 bool Win32Platform::DeleteOneFile(const std::string& path) {
   heldBy_.clear();
   if (DeleteUnlinked(path)) return true;
-  if (const std::optional<std::wstring> wide = WidePath(path)) NoteIfHeld(*wide);
+  if (const std::optional<std::wstring> wide = FilePath(path)) NoteIfHeld(*wide);
   return false;
 }
 
 bool Win32Platform::DeleteUnlinked(const std::string& path) {
-  const std::optional<std::wstring> checked = WidePath(path);
+  const std::optional<std::wstring> checked = FilePath(path);
   if (!checked) return false;
   const std::wstring& wide = *checked;
   // Right in a held folder, the name is enough: a link there is removed
@@ -572,7 +621,7 @@ bool Win32Platform::DeleteUnlinked(const std::string& path) {
     ::SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  if (!access::ReachedDirectly(file.Get(), wide)) {
+  if (!access::ReachedDirectly(file.Get(), SystemName(wide))) {
     ::SetLastError(kErrorReachedThroughLink);
     return false;
   }
@@ -597,13 +646,13 @@ bool Win32Platform::DeleteUnlinked(const std::string& path) {
 }
 
 bool Win32Platform::RemoveFolder(const std::string& path) {
-  const std::optional<std::wstring> checked = WidePath(path);
+  const std::optional<std::wstring> checked = FilePath(path);
   if (!checked) return false;
   const std::wstring& wide = *checked;
   {
     const UniqueFile folder = access::OpenNoFollow(wide, 0);
     if (!folder) return false;
-    if (!access::ReachedDirectly(folder.Get(), wide)) {
+    if (!access::ReachedDirectly(folder.Get(), SystemName(wide))) {
       ::SetLastError(kErrorReachedThroughLink);
       return false;
     }
@@ -621,15 +670,110 @@ bool Win32Platform::Elevated() {
   return elevated;
 }
 
+bool Win32Platform::LimitedAdministrator() {
+  // A question, as Elevated is.
+  const DWORD error = ::GetLastError();
+  UniqueHandle token;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  const bool limited = ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive()) &&
+                       ::GetTokenInformation(token.Get(), TokenElevationType, &type, sizeof type, &size) &&
+                       type == TokenElevationTypeLimited;
+  ::SetLastError(error);
+  return limited;
+}
+
+bool Win32Platform::Windows64() {
+  // x86 emulation on ARM64 is the 32-bit layer too.
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+void Win32Platform::UseNativeView() {
+  if (!Windows64()) return;
+  view_ = KEY_WOW64_64KEY;
+  // The 32-bit layer sends the system folder to SysWOW64; the way to the
+  // 64-bit one is this folder, which only it knows.
+  systemFolder_ = Utf8ToWide(SystemFolder());
+  sysnative_ = Utf8ToWide(WindowsFolder()) + L"\\Sysnative";
+}
+
+namespace {
+
+// The system's folder for an id, as it names it whether it is there yet or
+// not; empty when it has none.
+std::string ShellFolder(const KNOWNFOLDERID& id) {
+  wchar_t* path = nullptr;
+  const HRESULT hr = ::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path);
+  const ShellMemory<wchar_t> owned(path);  // given back even on failure
+  return SUCCEEDED(hr) && path ? WideToUtf8(path) : std::string();
+}
+
+}  // namespace
+
+std::string Win32Platform::KnownFolderPath(KnownFolder which) {
+  const bool windows64 = Windows64();
+  std::string path;
+  switch (which) {
+    case KnownFolder::LocalAppData: path = ShellFolder(FOLDERID_LocalAppData); break;
+    case KnownFolder::AppData: path = ShellFolder(FOLDERID_RoamingAppData); break;
+    case KnownFolder::UserPrograms:
+      path = ShellFolder(FOLDERID_UserProgramFiles);
+      // Older systems name no such folder; where it is on newer ones.
+      if (path.empty()) {
+        path = KnownFolderPath(KnownFolder::LocalAppData);
+        if (!path.empty()) path += "\\Programs";
+      }
+      break;
+    case KnownFolder::Profile: path = ShellFolder(FOLDERID_Profile); break;
+    case KnownFolder::StartMenuPrograms: path = ShellFolder(FOLDERID_Programs); break;
+    case KnownFolder::Desktop: path = ShellFolder(FOLDERID_Desktop); break;
+    case KnownFolder::Startup: path = ShellFolder(FOLDERID_Startup); break;
+    case KnownFolder::CommonAppData: path = ShellFolder(FOLDERID_ProgramData); break;
+    case KnownFolder::CommonStartMenuPrograms: path = ShellFolder(FOLDERID_CommonPrograms); break;
+    case KnownFolder::CommonDesktop: path = ShellFolder(FOLDERID_PublicDesktop); break;
+    case KnownFolder::CommonStartup: path = ShellFolder(FOLDERID_CommonStartup); break;
+    case KnownFolder::Fonts: path = ShellFolder(FOLDERID_Fonts); break;
+    case KnownFolder::CommonFiles:
+      path = ShellFolder(windows64 ? FOLDERID_ProgramFilesCommonX86 : FOLDERID_ProgramFilesCommon);
+      break;
+    case KnownFolder::ProgramFilesNative:
+    case KnownFolder::CommonFilesNative: {
+      const bool programs = which == KnownFolder::ProgramFilesNative;
+      if (!windows64) {
+        path = ShellFolder(programs ? FOLDERID_ProgramFiles : FOLDERID_ProgramFilesCommon);
+        break;
+      }
+      // The shell names only the x86 folders to a 32-bit program. The
+      // system's record in the 64-bit view names the others: nobody but
+      // administrators may change it, while anybody may give himself
+      // environment variables of these names. Those only when it cannot
+      // be read.
+      TRegistry reg = Registry(kHKLM, KEY_QUERY_VALUE, KEY_WOW64_64KEY);
+      if (reg.OpenKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", false))
+        path = reg.ReadText(programs ? "ProgramFilesDir" : "CommonFilesDir").value_or("");
+      if (path.empty()) {
+        wchar_t buf[MAX_PATH + 1];
+        const DWORD n = ::GetEnvironmentVariableW(programs ? L"ProgramW6432" : L"CommonProgramW6432", buf,
+                                                  static_cast<DWORD>(std::size(buf)));
+        if (n > 0 && n < std::size(buf)) path = WideToUtf8({buf, n});
+      }
+      break;
+    }
+  }
+  while (path.size() > 3 && path.back() == '\\') path.pop_back();
+  return path;
+}
+
 bool Win32Platform::OnlyOursCanChange(const std::string& path) {
-  const std::optional<std::wstring> wide = WidePath(path);
+  const std::optional<std::wstring> wide = FilePath(path);
   if (!wide) return false;
   const UniqueFile file = access::OpenNoFollow(*wide, 0);
-  return file && access::ReachedDirectly(file.Get(), *wide) && access::OnlyOurs(file.Get(), access::Grants::Change);
+  return file && access::ReachedDirectly(file.Get(), SystemName(*wide)) && access::OnlyOurs(file.Get(), access::Grants::Change);
 }
 
 bool Win32Platform::Protect(const std::string& path) {
-  const std::optional<std::wstring> wide = WidePath(path);
+  const std::optional<std::wstring> wide = FilePath(path);
   return wide && access::Protect(*wide);
 }
 
@@ -657,19 +801,20 @@ std::unique_ptr<ProductHold> Win32Platform::HoldProduct(const std::string& id) {
 }
 
 bool Win32Platform::MoveOneFile(const std::string& from, const std::string& to) {
-  const std::optional<std::wstring> source = WidePath(from);
-  const std::optional<std::wstring> target = source ? WidePath(to) : std::nullopt;
+  const std::optional<std::wstring> source = FilePath(from);
+  const std::optional<std::wstring> target = source ? FilePath(to) : std::nullopt;
   // No copy: a running program can be renamed, not copied and deleted.
   return target && ::MoveFileExW(source->c_str(), target->c_str(), 0) != 0;
 }
 
 bool Win32Platform::RemoveAtRestart(const std::string& path) {
-  const std::optional<std::wstring> wide = WidePath(path);
-  return wide && ::MoveFileExW(wide->c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+  // The restart knows no 32-bit layer: it takes the system's name.
+  const std::optional<std::wstring> wide = FilePath(path);
+  return wide && ::MoveFileExW(SystemName(*wide).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
 
 std::unique_ptr<AppendFile> Win32Platform::OpenAppend(const std::string& path) {
-  const std::optional<std::wstring> checked = WidePath(path);
+  const std::optional<std::wstring> checked = FilePath(path);
   if (!checked) return nullptr;
   const std::wstring& wide = *checked;
   const UniqueLocal descriptor = access::Descriptor(access::OwnDacl());
@@ -677,7 +822,7 @@ std::unique_ptr<AppendFile> Win32Platform::OpenAppend(const std::string& path) {
   UniqueFile file(::CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, descriptor ? &security : nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return nullptr;
-  if (!access::ReachedDirectly(file.Get(), wide)) {
+  if (!access::ReachedDirectly(file.Get(), SystemName(wide))) {
     ::SetLastError(kErrorReachedThroughLink);
     return nullptr;
   }
@@ -695,7 +840,7 @@ std::string Win32Platform::Today() {
 }
 
 std::optional<std::string> Win32Platform::ReadWholeFile(const std::string& path) {
-  const std::optional<std::wstring> wide = WidePath(path);
+  const std::optional<std::wstring> wide = FilePath(path);
   if (!wide) return std::nullopt;
   UniqueFile f(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -719,10 +864,12 @@ std::string Win32Platform::ResolveProgram(const std::string& commandLine) {
   if (!IsBareProgramName(t.program)) return commandLine;
   const std::wstring program = Utf8ToWide(t.program);
   for (const std::string& folder : {SystemFolder(), WindowsFolder()}) {
+    const std::optional<std::wstring> searched = FilePath(folder);
     wchar_t found[MAX_PATH + 1];
-    const DWORD n = ::SearchPathW(Utf8ToWide(folder).c_str(), program.c_str(), L".exe",
-                                  static_cast<DWORD>(std::size(found)), found, nullptr);
-    if (n > 0 && n < std::size(found)) return "\"" + WideToUtf8({found, n}) + "\"" + t.rest;
+    const DWORD n = searched ? ::SearchPathW(searched->c_str(), program.c_str(), L".exe",
+                                             static_cast<DWORD>(std::size(found)), found, nullptr)
+                             : 0;
+    if (n > 0 && n < std::size(found)) return "\"" + WideToUtf8(SystemName({found, n})) + "\"" + t.rest;
   }
   return commandLine;
 }
@@ -747,22 +894,28 @@ std::wstring ShortForm(const std::wstring& path) {
   return shorter;
 }
 
+}  // namespace
+
 // The program of a command line whose name the system would not read from
 // it: the command line yields at most MAX_PATH units of it. Named apart, it
 // may be longer in the \\?\ form, which Windows takes; Wine takes only a
-// short name there, so the short form where the volume keeps one. Empty for
-// a name that fits.
-std::optional<std::wstring> ProgramApart(const std::string& program) {
-  if (Utf8ToWide(program).size() < MAX_PATH) return std::wstring();
-  std::optional<std::wstring> wide = WidePath(program);
+// short name there, so the short form where the volume keeps one. In the
+// native view, one in the system folder is named apart by its way there.
+// Empty for a name that fits and goes where it says.
+std::optional<std::wstring> Win32Platform::ProgramApart(const std::string& program) const {
+  const std::wstring named = Utf8ToWide(program);
+  if (named.size() < MAX_PATH && Native(named) == named) return std::wstring();
+  std::optional<std::wstring> wide = FilePath(program);
   if (!wide) return std::nullopt;
   // The command line's own rule: a name without an extension is a program
   // with .exe.
   const std::size_t name = wide->find_last_of(L'\\') + 1;
   if (::GetFileAttributesW(wide->c_str()) == INVALID_FILE_ATTRIBUTES && wide->find(L'.', name) == std::wstring::npos)
     *wide += L".exe";
-  return ShortForm(*wide);
+  return wide->rfind(L"\\\\?\\", 0) == 0 ? ShortForm(*wide) : *wide;
 }
+
+namespace {
 
 // A process starts in a folder of at most MAX_PATH - 2 units, and never in
 // a \\?\ one: a longer folder is given by its short form.
@@ -788,6 +941,8 @@ bool Win32Platform::StartProgram(const std::string& commandLine, int showCode, c
   // The command line itself stays as written: the program reads its own
   // name from it.
   const std::optional<std::wstring> program = ProgramApart(SplitProgram(resolved).program);
+  // The folder goes by its name, never through Sysnative: the program
+  // looks for it in its own view, and a 64-bit one has no such folder.
   const std::optional<std::wstring> folder =
       workingFolder.empty() ? std::optional<std::wstring>(std::wstring()) : FolderToStartIn(workingFolder);
   if (!program || !folder) return false;
@@ -830,7 +985,7 @@ bool Win32Platform::StartWatcher(const std::string& commandLine) {
   startup.lpAttributeList = attributes;
   // Named apart: no search for the program, wherever the command line
   // leaves a blank.
-  const std::optional<std::wstring> program = WidePath(SplitProgram(commandLine).program);
+  const std::optional<std::wstring> program = FilePath(SplitProgram(commandLine).program);
   std::wstring command =
       Utf8ToWide(commandLine + " " + std::to_string(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(self))));
   // Not in a folder it is to remove: a working folder is in use.
@@ -843,6 +998,45 @@ bool Win32Platform::StartWatcher(const std::string& commandLine) {
   ::CloseHandle(started.hThread);
   ::CloseHandle(started.hProcess);
   return true;
+}
+
+std::optional<int> Win32Platform::RunElevated(const std::vector<std::string>& args) {
+  const std::optional<std::string> line = JoinCommandLine(args);
+  if (!line) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return std::nullopt;
+  }
+  // The shell takes no \\?\ name: a longer one by its short form.
+  const std::string self = ProgramFileName();
+  std::wstring program = Utf8ToWide(self);
+  if (program.size() >= MAX_PATH) {
+    const std::optional<std::wstring> full = WidePath(self);
+    if (!full) return std::nullopt;
+    program = WithoutPrefix(ShortForm(*full));
+  }
+  std::wstring folder(::GetCurrentDirectoryW(0, nullptr), L'\0');
+  folder.resize(::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+  const std::wstring parameters = Utf8ToWide(*line);
+  const ComInit com;  // the shell may hand the start to its extensions
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  info.lpVerb = L"runas";
+  info.lpFile = program.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  // Declined at the prompt, it fails with ERROR_CANCELLED.
+  if (!::ShellExecuteExW(&info)) return std::nullopt;
+  const UniqueHandle process(info.hProcess);
+  if (!process) {
+    ::SetLastError(ERROR_INVALID_HANDLE);  // started some other way, nothing to wait for
+    return std::nullopt;
+  }
+  DWORD code = 0;
+  if (::WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0 || !::GetExitCodeProcess(process.Get(), &code))
+    return std::nullopt;
+  return static_cast<int>(code);
 }
 
 std::string Win32Platform::FromCodePage(unsigned codePage, std::string_view bytes) {
@@ -872,18 +1066,23 @@ Platform::Error Win32Platform::LastError() {
   return e;
 }
 
-FileLog::FileLog(const std::string& path) {
+FileLog::FileLog(const std::string& path, bool append) {
+  // Shared for writing: the run started again through the elevation prompt
+  // writes on in the same log while the first one waits for it.
   if (const std::optional<std::wstring> wide = WidePath(path))
-    file_.Reset(::CreateFileW(wide->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_.Reset(::CreateFileW(wide->c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   // Names of any language: the log is UTF-8, marked so editors know.
-  Write("\xEF\xBB\xBF");
+  if (!append) Write("\xEF\xBB\xBF");
 }
 
 void FileLog::Write(const std::string& bytes) {
   if (!file_) return;
+  // Always at its end, wherever the other run's lines have taken it.
+  OVERLAPPED end{};
+  end.Offset = end.OffsetHigh = 0xFFFFFFFFu;
   DWORD written = 0;
-  ::WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  ::WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, &end);
 }
 
 void FileLog::Line(const std::string& text) {

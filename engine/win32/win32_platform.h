@@ -48,6 +48,11 @@ class Win32Platform : public Platform {
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
   bool RemoveTree(const std::string& folder) override;
   bool Elevated() override;
+  bool LimitedAdministrator() override;
+  bool Windows64() override;
+  void UseNativeView() override;
+  std::string KnownFolderPath(KnownFolder which) override;
+  std::optional<int> RunElevated(const std::vector<std::string>& args) override;
   bool OnlyOursCanChange(const std::string& path) override;
   bool Protect(const std::string& path) override;
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
@@ -62,6 +67,17 @@ class Win32Platform : public Platform {
   std::string ResolveProgram(const std::string& commandLine);
 
  private:
+  // A path as this process's file calls take it: in the native view, one in
+  // the system folder goes through Sysnative, the way past the 32-bit
+  // layer to the 64-bit folder. Any other path as it is.
+  std::wstring Native(const std::wstring& path) const;
+  // WidePath, then Native.
+  std::optional<std::wstring> FilePath(const std::string& path) const;
+  // A path FilePath gave, as the system names it where there is no 32-bit
+  // layer: a handle's final path, other processes, the restart.
+  std::wstring SystemName(const std::wstring& path) const;
+  // The program of a command line named apart for CreateProcess.
+  std::optional<std::wstring> ProgramApart(const std::string& program) const;
   // Deletes a file by its name, read-only or not.
   static bool DeleteByName(const std::wstring& path);
   // DeleteOneFile without the look for a running program holding the file.
@@ -82,12 +98,15 @@ class Win32Platform : public Platform {
   std::multiset<std::string> held_;  // folders held now, upper case with a backslash
   std::map<std::string, std::string> waiting_;  // file (upper case) -> its new file, waiting for the restart
   std::string heldBy_;  // the programs holding the file the last file call failed on, for LastError
+  REGSAM view_ = 0;  // the registry view every key is opened in
+  std::wstring systemFolder_, sysnative_;  // both set in the native view only
 };
 
 // The run's log as a text file, written line by line as the run goes.
 class FileLog : public RunLog {
  public:
-  explicit FileLog(const std::string& path);
+  // A new log, or one written on (appending) by a run started again.
+  explicit FileLog(const std::string& path, bool append = false);
   bool Opened() const { return static_cast<bool>(file_); }
   void Line(const std::string& text) override;
 

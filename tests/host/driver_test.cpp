@@ -40,6 +40,15 @@ TEST(Driver, CommandLineSplitting) {
       {"", {}},
   };
   for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+  // What a run hands its elevated self comes back as it was.
+  const std::vector<std::string> handed[] = {
+      {"a.ini", "/S"}, {"", "C:\\my dir\\", "\\\\server\\a b\\\\"}, {"tab\there", "a\\b", "end\\"}, {}};
+  for (const auto& args : handed) {
+    std::vector<std::string> expected{"setup.exe"};
+    expected.insert(expected.end(), args.begin(), args.end());
+    EXPECT_EQ(SplitCommandLine("setup.exe " + JoinCommandLine(args).value()), expected);
+  }
+  EXPECT_EQ(JoinCommandLine({"a\"b"}), std::nullopt);
 }
 
 TEST(Driver, ScriptLocation) {

@@ -92,7 +92,7 @@ TEST(Scope, AskingForRightsHandsOnTheCommandLineAndTheExitCode) {
     ASSERT_EQ(m.elevatedRuns.size(), 1u);
     EXPECT_EQ(code, c.exitCode);
     // Through a real command line and back.
-    const std::vector<std::string> again = SplitCommandLine("setup.exe " + JoinCommandLine(m.elevatedRuns[0]));
+    const std::vector<std::string> again = SplitCommandLine("setup.exe " + JoinCommandLine(m.elevatedRuns[0]).value_or("?"));
     const std::vector<std::string> expected = {"setup.exe", kElevatedSwitch, args[0], args[1], args[2], args[3]};
     EXPECT_EQ(again, expected);
     EXPECT_TRUE(ParseOptions({again.begin() + 1, again.end()}).elevatedRestart);

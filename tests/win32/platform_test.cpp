@@ -1,13 +1,16 @@
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include "engine/errors.h"
 #include "engine/folders.h"
+#include "engine/text.h"
 #include "engine/win32/access.h"
 #include "engine/win32/win32_platform.h"
 #include "framework/portable/file_name_case.h"
@@ -362,6 +365,83 @@ TEST(Win32Platform, RemoveTreeTakesOnlyPrivateFoldersAndLeavesOneSomethingHolds)
   }
   EXPECT_TRUE(p.RemoveTree(*priv));
   EXPECT_FALSE(test::IsFolder(tree));
+}
+
+// A text value straight from one view of HKLM; none when it is not there.
+std::optional<std::string> ViewText(REGSAM view, const std::string& key, const std::string& name) {
+  TRegistry reg(KEY_READ | view);
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  if (!reg.OpenKey(key, false)) return std::nullopt;
+  return reg.ReadText(name);
+}
+
+TEST(Win32Platform, TheNativeViewReachesThe64BitRegistryAndSystemFolder) {
+  Win32Platform p;
+  ASSERT_TRUE(p.Windows64()) << "the tests run in a 64-bit prefix";
+  p.UseNativeView();
+  // HKLM\Software is one key for each view (HKCU\Software one for both).
+  // The same key in the 32-bit view must stay as it is.
+  const std::string key = "Software\\qvSetupNativeTest";
+  TRegistry other(KEY_ALL_ACCESS | KEY_WOW64_32KEY);
+  other.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(other.OpenKey(key + "\\Sub", true));
+  ASSERT_TRUE(other.WriteText("v", std::wstring(L"32", 3)));
+  ASSERT_EQ(p.WriteRegistryValue(kHKLM, key + "\\Sub", "v", RegType::Text, {'6', '4', 0}), RegWrite::Written);
+  EXPECT_EQ(ViewText(KEY_WOW64_64KEY, key + "\\Sub", "v"), "64");
+  EXPECT_EQ(ViewText(KEY_WOW64_32KEY, key + "\\Sub", "v"), "32");
+  EXPECT_EQ(p.ReadRegistryText(kHKLM, key + "\\Sub", "v").text, "64");
+  EXPECT_TRUE(p.DeleteRegistryKey(kHKLM, key, true)) << p.LastError().message;
+  EXPECT_FALSE(ViewText(KEY_WOW64_64KEY, key + "\\Sub", "v"));
+  EXPECT_EQ(ViewText(KEY_WOW64_32KEY, key + "\\Sub", "v"), "32");
+  EXPECT_TRUE(other.DeleteKey(key, true));
+
+  // A file of the system folder's is the 64-bit folder's, however the path
+  // spells it; one of the same name in SysWOW64 is not touched.
+  const std::string system = p.SystemFolder(), windows = p.WindowsFolder();
+  const std::string name = "qvNativeTest" + std::to_string(::GetCurrentProcessId()) + ".txt";
+  const std::string wow64 = windows + "\\SysWOW64\\" + name, native = windows + "\\Sysnative\\" + name;
+  test::WriteTextFile(wow64, "32");
+  ASSERT_TRUE(p.WriteFileFrom(system + "\\" + name, 0, 0, Pieces("64", false))) << p.LastError().message;
+  EXPECT_EQ(test::ReadTextFile(native), "64");
+  EXPECT_EQ(test::ReadTextFile(wow64), "32");
+  std::string upper = system;
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return std::toupper(c); });
+  std::string slashed = system + "/../" + system.substr(system.rfind('\\') + 1) + "/" + name;
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  for (const std::string& path : {"\\\\?\\" + upper + "\\" + name, slashed})
+    EXPECT_EQ(p.ReadWholeFile(path), std::optional<std::string>("64")) << path;
+  EXPECT_TRUE(p.DeleteOneFile(system + "\\" + name)) << p.LastError().message;
+  EXPECT_FALSE(test::IsFile(native));
+  EXPECT_EQ(test::ReadTextFile(wow64), "32");
+  ::DeleteFileW(WidePath(wow64).value().c_str());
+}
+
+TEST(Win32Platform, KnownFoldersAreFullPathsAndTheNativeProgramFilesIs64Bit) {
+  Win32Platform p;
+  const KnownFolder all[] = {
+      KnownFolder::LocalAppData,  KnownFolder::AppData,       KnownFolder::UserPrograms,
+      KnownFolder::Profile,       KnownFolder::StartMenuPrograms, KnownFolder::Desktop,
+      KnownFolder::Startup,       KnownFolder::CommonAppData, KnownFolder::CommonStartMenuPrograms,
+      KnownFolder::CommonDesktop, KnownFolder::CommonStartup, KnownFolder::ProgramFilesNative,
+      KnownFolder::CommonFiles,   KnownFolder::CommonFilesNative, KnownFolder::Fonts};
+  for (const KnownFolder which : all) {
+    const std::string path = p.KnownFolderPath(which);
+    ASSERT_GT(path.size(), 3u) << static_cast<int>(which);
+    EXPECT_EQ(path.substr(1, 2), ":\\") << path;
+    EXPECT_NE(path.back(), '\\') << path;
+  }
+  // What the shell names a 32-bit program is the x86 folder; the native one
+  // is another, and each Common Files lies in its own.
+  wchar_t* shell = nullptr;
+  const HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &shell);
+  const ShellMemory<wchar_t> owned(shell);
+  ASSERT_EQ(hr, S_OK);
+  const std::string x86 = WideToUtf8(shell);
+  const std::string native = p.KnownFolderPath(KnownFolder::ProgramFilesNative);
+  EXPECT_NE(FileNameKey(native), FileNameKey(x86));
+  EXPECT_TRUE(test::IsFolder(native)) << native;
+  EXPECT_EQ(FileNameKey(FolderPart(p.KnownFolderPath(KnownFolder::CommonFilesNative))), FileNameKey(native + "\\"));
+  EXPECT_EQ(FileNameKey(FolderPart(p.KnownFolderPath(KnownFolder::CommonFiles))), FileNameKey(x86 + "\\"));
 }
 
 // The table the package and the packed run compare names by is the one the

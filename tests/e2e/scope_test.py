@@ -93,14 +93,20 @@ class ScopeTest(unittest.TestCase):
         self.addCleanup(run, ["reg", "delete", "HKCU\\Software\\qvScopeUser", "/f"])
         self.addCleanup(run, ["reg", "delete", "HKCU\\" + UNINSTALL_KEY + "Scope User", "/f"])
 
-        self.assertEqual(run([pkg.path("setup.exe"), "/S"]), 0)
-        self.assertTrue(os.path.exists(os.path.join(target, "a.txt")))
+        # As the person runs it: without administrator rights, never asking
+        # for them (and an elevated run would not trust what HKCU says).
+        self.assertEqual(run([LIMITED, pkg.win("setup.exe"), "/S", "/LOG=" + pkg.win("install.log")]), 0)
+        log = self.log(pkg, "install.log")
+        self.assertIn("scope: user (the script)", log)
+        self.assertNotIn("elevation prompt", log)
+        self.assertTrue(os.path.exists(os.path.join(target, "a.txt")), log)
         self.assertTrue(reg_has("HKCU\\" + UNINSTALL_KEY + "Scope User", 32, "UninstallString"))
         self.assertFalse(reg_has("HKLM\\" + UNINSTALL_KEY + "Scope User", 32))
         self.assertFalse(reg_has("HKLM\\" + UNINSTALL_KEY + "Scope User", 64))
         self.assertFalse(os.path.exists(os.path.join(DRIVE_C, "Program Files (x86)", "qvScopeUser")))
 
-        self.assertEqual(run([os.path.join(target, "uninstall.exe"), "/S"]), 0)
+        uninstaller = expanded("LOCALAPPDATA") + "\\Programs\\qvScopeUser\\uninstall.exe"
+        self.assertEqual(run([LIMITED, uninstaller, "/S"]), 0)
         self.assertTrue(w.wait_for(lambda: not os.path.exists(target), 20), "the folder stayed")
         self.assertFalse(reg_has("HKCU\\" + UNINSTALL_KEY + "Scope User", 32))
 

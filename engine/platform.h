@@ -74,12 +74,34 @@ enum : std::uint32_t {
   kHKDD = 0x80000006u,
 };
 
-enum class RegType : std::uint32_t { Text = 1, Binary = 3, Dword = 4 };
+// ExpandText: text whose %NAME% parts the system expands when it is read
+// (REG_EXPAND_SZ), as PATH often is.
+enum class RegType : std::uint32_t { Text = 1, ExpandText = 2, Binary = 3, Dword = 4 };
 
 struct RegistryText {
   enum class Status { KeyNotOpened, Absent, Text, NotText };
   Status status = Status::KeyNotOpened;
   std::string text;
+  bool expandable = false;  // stored as REG_EXPAND_SZ
+};
+
+// A shell shortcut (.lnk file). Empty fields are not set: the shell then
+// takes the target's own icon, and no working folder.
+struct Shortcut {
+  std::string file;  // the .lnk's own path
+  std::string target;
+  std::string arguments;
+  std::string iconFile;
+  int iconIndex = 0;
+  std::string workingFolder;
+  std::string description;
+};
+
+// What the shell and the running programs are told has changed.
+enum class Change {
+  Associations,  // file types and their programs (SHCNE_ASSOCCHANGED)
+  Folder,        // the contents of one folder
+  Environment,   // the environment variables kept in the registry
 };
 
 enum class RegWrite { KeyNotOpened, Written, WriteFailed };
@@ -257,6 +279,15 @@ class Platform {
   // as the last word of its command line; nothing else of ours. It starts
   // hidden, in the system folder.
   virtual bool StartWatcher(const std::string& commandLine) = 0;
+  // Makes a shortcut through the shell's own shortcut object, replacing a
+  // file of its name; its folder must exist.
+  virtual bool MakeShortcut(const Shortcut& shortcut) = 0;
+  // The text with the environment's %NAME% parts expanded as the system
+  // does (unknown names stay).
+  virtual std::string ExpandEnvironment(const std::string& text) = 0;
+  // Tells the shell (and for the environment, every top-level window, each
+  // given a few seconds at most: a hung one cannot stop the run).
+  virtual void Announce(Change change, const std::string& folder) = 0;
   // ANSI bytes of a code page (0: the system's ANSI code page) in UTF-8.
   virtual std::string FromCodePage(unsigned codePage, std::string_view bytes) = 0;
   virtual void Pause(unsigned milliseconds) = 0;

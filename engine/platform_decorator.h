@@ -63,6 +63,9 @@ class PlatformDecorator : public Platform {
   }
   bool RemoveTree(const std::string& folder) override { return Inner().RemoveTree(folder); }
   bool Elevated() override { return Inner().Elevated(); }
+  bool MakeShortcut(const Shortcut& shortcut) override { return Inner().MakeShortcut(shortcut); }
+  std::string ExpandEnvironment(const std::string& text) override { return Inner().ExpandEnvironment(text); }
+  void Announce(Change change, const std::string& folder) override { Inner().Announce(change, folder); }
   bool LimitedAdministrator() override { return Inner().LimitedAdministrator(); }
   bool Windows64() override { return Inner().Windows64(); }
   void UseNativeView() override { Inner().UseNativeView(); }

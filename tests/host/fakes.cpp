@@ -270,10 +270,35 @@ RegistryText FakePlatform::ReadRegistryText(std::uint32_t root, const std::strin
   if (SameText(name, "ProgramFilesDir")) return programFilesDir;
   const auto it = registry.find({root, UpperCase(subkey), UpperCase(name)});
   if (it == registry.end()) return {RegistryText::Status::Absent, {}};
-  if (it->second.type != RegType::Text) return {RegistryText::Status::NotText, {}};
+  const bool expandable = it->second.type == RegType::ExpandText;
+  if (it->second.type != RegType::Text && !expandable) return {RegistryText::Status::NotText, {}};
   std::string text(it->second.data.begin(), it->second.data.end());
   if (!text.empty() && text.back() == '\0') text.pop_back();
-  return {RegistryText::Status::Text, text};
+  return {RegistryText::Status::Text, text, expandable};
+}
+
+bool FakePlatform::MakeShortcut(const Shortcut& shortcut) {
+  events.push_back("shortcut " + shortcut.file);
+  if (!IsFolder(FolderPart(shortcut.file)) || IsFolder(shortcut.file)) {
+    lastError = {kErrorPathNotFound, "The system cannot find the path specified."};
+    return false;
+  }
+  // The file holds what it points at, so a test can read it back.
+  AddFile(shortcut.file, "lnk|" + shortcut.target + "|" + shortcut.arguments + "|" + shortcut.iconFile + "|" +
+                             std::to_string(shortcut.iconIndex) + "|" + shortcut.workingFolder + "|" +
+                             shortcut.description);
+  return true;
+}
+
+std::string FakePlatform::ExpandEnvironment(const std::string& text) {
+  std::string out = text;
+  for (const auto& [name, value] : environment) {
+    const std::string macro = "%" + name + "%";
+    for (std::size_t at = 0; (at = UpperCase(out).find(UpperCase(macro), at)) != std::string::npos;
+         at += value.size())
+      out.replace(at, macro.size(), value);
+  }
+  return out;
 }
 
 std::unique_ptr<ProductHold> FakePlatform::HoldProduct(const std::string& id) {

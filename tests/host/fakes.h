@@ -104,6 +104,13 @@ class FakePlatform : public Platform {
     if (!elevatedExit) lastError = elevationFailure;
     return elevatedExit;
   }
+  bool MakeShortcut(const Shortcut& shortcut) override;
+  std::string ExpandEnvironment(const std::string& text) override;
+  void Announce(Change change, const std::string& folder) override {
+    announced.push_back({change, folder});
+  }
+  std::map<std::string, std::string> environment{{"SystemRoot", "C:\\WINDOWS"}};
+  std::vector<std::pair<Change, std::string>> announced;
   bool limitedAdministrator = false;
   bool windows64 = true;
   bool nativeView = false;

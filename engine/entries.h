@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,18 @@ struct RegistryEntry {
 // (folder macros expanded in text only).
 RegistryEntry ParseRegistryEntry(const FolderValues& folders, const std::string& keyPath,
                                  std::string valueText);
+
+// Where the system keeps file types and their programs (HKCR, or
+// Software\Classes under a root): the shell must be told of changes there.
+bool NamesFileTypes(std::uint32_t root, const std::string& subkey);
+
+// A SHORTCUTS line: its key the shortcut's name (sub-folders allowed), its
+// value "target,place[,arguments[,icon file[,icon index[,working folder
+// [,description]]]]]", place STARTMENU, DESKTOP, STARTUP or a folder. None
+// when it names no target or no place, or a name that leaves its place.
+// An empty working folder is the target's own.
+std::optional<Shortcut> ParseShortcutEntry(const FolderValues& folders, const std::string& name,
+                                           const std::string& value);
 
 // HIDE 0, MAXIMIZE 3, MINIMIZE 6, anything else 1 (show normal).
 int ShowModeFromName(const std::string& word);

@@ -37,6 +37,7 @@ void InitFolderValues(Platform& platform, FolderValues& folders, bool allUsers, 
   folders.commonFiles = known(native64 ? K::CommonFilesNative : K::CommonFiles);
   folders.startMenu = known(allUsers ? K::CommonStartMenuPrograms : K::StartMenuPrograms);
   folders.desktop = known(allUsers ? K::CommonDesktop : K::Desktop);
+  folders.startup = known(allUsers ? K::CommonStartup : K::Startup);
   folders.fonts = known(K::Fonts);
   folders.userProfile = known(K::Profile);
   folders.userPrograms = known(K::UserPrograms);

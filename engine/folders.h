@@ -22,6 +22,7 @@ struct FolderValues {
   std::string commonFiles;   // COMMONFILESDIR
   std::string startMenu;     // STARTMENU: the Start menu's Programs folder
   std::string desktop;       // DESKTOP
+  std::string startup;       // the Startup folder (a shortcut's STARTUP place)
   std::string fonts;         // FONTSDIR
   std::string userProfile;   // USERPROFILE
   std::string userPrograms;  // where a per-user installation's folder is suggested

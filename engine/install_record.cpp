@@ -125,6 +125,7 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
       return {n(e.root), e.path, e.name, n(e.existed), n(e.type), hex};
     }
     case RecordEntry::Kind::Registered: return {n(e.root), e.path};
+    case RecordEntry::Kind::PathEntry: return {n(e.root), e.name};
   }
   return {};
 }
@@ -144,6 +145,7 @@ std::size_t FieldCount(char kind) {
     case 'W': return 2;
     case 'B': return 6;
     case 'N': return 2;
+    case 'H': return 2;
     default: return 0;
   }
 }
@@ -224,6 +226,13 @@ bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
       e.path = f[0];
       e.name = f[1];
       return PlainFullPath(e.name);
+    case Kind::PathEntry: {
+      const std::optional<std::uint32_t> root = Number32(f[0]);
+      if (!root || (*root != kHKLM && *root != kHKCU) || f[1].empty()) return false;
+      e.root = *root;
+      e.name = f[1];
+      return true;
+    }
     case Kind::Key:
     case Kind::Registered:
     case Kind::Value:
@@ -350,6 +359,7 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
   Placed<std::string, std::string> folders(plan.folders);
   Placed<std::tuple<std::uint32_t, std::string, std::string>, RemovalPlan::Value> values(plan.values);
   Placed<std::pair<std::uint32_t, std::string>, std::pair<std::uint32_t, std::string>> keys(plan.keys);
+  Placed<std::pair<std::uint32_t, std::string>, std::pair<std::uint32_t, std::string>> path(plan.pathEntries);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const RecordEntry& e = entries[i];
     switch (e.kind) {
@@ -380,9 +390,13 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
         values.At({e.root, FileNameKey(e.path), FileNameKey(e.name)}, i,
                   [&] { return RemovalPlan::Value{e.root, e.path, e.name, e.existed}; });
         break;
+      case RecordEntry::Kind::PathEntry:
+        path.At({e.root, FileNameKey(e.name)}, i, [&] { return std::make_pair(e.root, e.name); });
+        break;
       default: break;  // what only an undo needs
     }
   }
+  path.SortLatestFirst();
   files.SortLatestFirst();
   folders.SortLatestFirst();
   values.SortLatestFirst();

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/path_list.h"
 #include "engine/sha256.h"
 
 namespace qv {
@@ -56,6 +57,7 @@ struct RecordEntry {
     Unwritten = 'x', // a file announced, then not written after all
     Key = 'K',       // a registry key the run created
     Value = 'V',     // a registry value the run wrote
+    PathEntry = 'H', // a folder the run added to the PATH under `root`: name
     // What only an undo needs, ignored by an uninstall:
     RunStart = 'R',    // a run begins; path: the folder whose record it carries on, if any
     RunEnd = 'E',      // the run went to its end: nothing of it is undone
@@ -88,6 +90,9 @@ class RecordKeeper {
   // The files the run is about to write, named in one go: one trip to the
   // disk for them all instead of one each.
   virtual void WillWrite(const std::vector<std::string>& paths) = 0;
+  // Adds a folder to the PATH under root (HKLM or HKCU) and keeps that it
+  // did: an uninstall takes exactly that entry out again.
+  virtual PathEdit AddToPath(std::uint32_t root, const std::string& entry) = 0;
   // The run went to its end: what it did stays.
   virtual void Complete() = 0;
   // The run ends before its end: what it did is taken back, latest first.
@@ -127,6 +132,7 @@ struct RemovalPlan {
   std::vector<std::string> folders;
   std::vector<Value> values;
   std::vector<std::pair<std::uint32_t, std::string>> keys;
+  std::vector<std::pair<std::uint32_t, std::string>> pathEntries;  // root, entry; latest first
   // Every registration the record's products made (root, id).
   std::vector<std::pair<std::uint32_t, std::string>> registrations;
 };

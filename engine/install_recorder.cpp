@@ -29,12 +29,6 @@ std::string WithBackslash(std::string folder) {
   return folder;
 }
 
-std::string WithoutBackslash(std::string folder) {
-  // A drive's root keeps its backslash.
-  if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
-  return folder;
-}
-
 }  // namespace
 
 void InstallRecorder::Add(RecordEntry entry) {
@@ -167,6 +161,28 @@ bool InstallRecorder::RecordFile(const std::string& to, Write write) {
 
 bool InstallRecorder::CopyOneFile(const std::string& from, const std::string& to) {
   return RecordFile(to, [&] { return Inner().CopyOneFile(from, to); });
+}
+
+bool InstallRecorder::MakeShortcut(const Shortcut& shortcut) {
+  // A shortcut is a file like any other: replaced ones kept aside, its
+  // stamp kept, so that one the person changed since stays.
+  return RecordFile(shortcut.file, [&] { return Inner().MakeShortcut(shortcut); });
+}
+
+PathEdit InstallRecorder::AddToPath(std::uint32_t root, const std::string& entry) {
+  if (!recording_) return qv::AddToPath(Inner(), root, entry);
+  const RegistryText now = Inner().ReadRegistryText(root, EnvironmentKey(root), "Path");
+  const std::string value = now.status == RegistryText::Status::Text ? now.text : std::string();
+  if (now.status != RegistryText::Status::NotText &&
+      !WithEntry(value, entry, [this](const std::string& t) { return Inner().ExpandEnvironment(t); }))
+    return PathEdit::Unchanged;
+  // Named before it is added: a run killed in between is undone with it.
+  RecordEntry e;
+  e.kind = RecordEntry::Kind::PathEntry;
+  e.root = root;
+  e.name = entry;
+  Add(std::move(e));
+  return qv::AddToPath(Inner(), root, entry);
 }
 
 bool InstallRecorder::WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,

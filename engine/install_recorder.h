@@ -39,6 +39,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   // the product. Throws EngineError when the record cannot be written.
   void Open(const std::string& folder, Product product) override;
   void WillWrite(const std::vector<std::string>& paths) override;
+  PathEdit AddToPath(std::uint32_t root, const std::string& entry) override;
   void Complete() override;
   void Undo() override;
   // Brings the registration's size up to date and the last line to disk;
@@ -49,6 +50,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
                               const std::vector<std::uint8_t>& data) override;
   bool MakeFolder(const std::string& path) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
+  bool MakeShortcut(const Shortcut& shortcut) override;
   bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                      const FileProducer& produce) override;
 

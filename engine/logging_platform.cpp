@@ -60,6 +60,13 @@ bool LoggingPlatform::WriteFileFrom(const std::string& to, std::uint32_t attribu
   return ok;
 }
 
+bool LoggingPlatform::MakeShortcut(const Shortcut& shortcut) {
+  const bool ok = inner_.MakeShortcut(shortcut);
+  const std::string what = shortcut.file + " -> " + shortcut.target;
+  Write(ok ? "shortcut made: " + what : "shortcut not made: " + what + Failure());
+  return ok;
+}
+
 std::optional<std::string> LoggingPlatform::MakePrivateFolder(const std::string& prefix) {
   std::optional<std::string> made = inner_.MakePrivateFolder(prefix);
   Write(made ? "private folder created: " + *made : "private folder not created: " + prefix + Failure());

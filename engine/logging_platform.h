@@ -27,6 +27,7 @@ class LoggingPlatform : public PlatformDecorator {
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
   bool RemoveTree(const std::string& folder) override;
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
+  bool MakeShortcut(const Shortcut& shortcut) override;
 
   void Write(const std::string& line) {
     if (log_) log_->Line(line);

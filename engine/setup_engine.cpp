@@ -4,9 +4,11 @@
 
 #include "engine/entries.h"
 #include "engine/errors.h"
+#include "engine/path_list.h"
 #include "engine/script.h"
 #include "engine/setup_texts.h"
 #include "engine/text.h"
+#include "framework/portable/file_name_case.h"
 #include "framework/portable/texts.h"
 
 namespace qv {
@@ -132,7 +134,9 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
 
   const std::string title = ShowWindow(script);
   ReadSetupSection(script);  // a value it does not know ends the run here
-  if (!InstallFiles(script, title) || !WriteRegistry(script) || !RunCommands(script)) return;
+  if (!InstallFiles(script, title) || !WriteRegistry(script) || !MakeShortcuts(script) ||
+      !AddPathEntries(script) || !RunCommands(script))
+    return;
   EndRun();
 }
 
@@ -179,7 +183,71 @@ bool SetupEngine::WriteRegistry(const ScriptReader& script) {
     window_.SetMainPosition(static_cast<int>(i + 1));
     platform_.Pause(50);
   }
+  if (fileTypesChanged_) platform_.Announce(Change::Associations, "");
   return true;
+}
+
+bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
+  const std::vector<std::string> entries = script.ReadSection("SHORTCUTS");
+  if (entries.empty()) return true;
+  window_.SetStatusText(texts::kShortcuts);
+  window_.RepaintStatus();
+  window_.SetMainMax(static_cast<int>(entries.size()));
+  std::vector<std::string> folders;  // each once, for the shell
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (Stopped()) return false;
+    const std::string name = script.NameForMachine(entries[i]);
+    const std::optional<Shortcut> s = ParseShortcutEntry(folders_, name, script.ReadString("SHORTCUTS", entries[i], ""));
+    if (!s) {
+      FailedEntry("shortcut not made: " + name + " (it needs a target and a place, and a name inside the place)");
+    } else {
+      const std::string folder = WithoutBackslash(FolderPart(s->file));
+      if (!FolderExists(platform_, folder)) CreateFolderPath(platform_, folder);
+      if (platform_.MakeShortcut(*s) &&
+          std::none_of(folders.begin(), folders.end(), [&](const std::string& f) { return SameFileName(f, folder); }))
+        folders.push_back(folder);
+    }
+    window_.SetMainPosition(static_cast<int>(i + 1));
+  }
+  for (const std::string& folder : folders) platform_.Announce(Change::Folder, folder);
+  return true;
+}
+
+bool SetupEngine::AddPathEntries(const ScriptReader& script) {
+  const std::vector<std::string> entries = script.ReadSection("PATH");
+  if (entries.empty()) return true;
+  window_.SetStatusText(texts::kAddToPath);
+  window_.RepaintStatus();
+  window_.SetMainMax(static_cast<int>(entries.size()));
+  const std::uint32_t root = placement_.AllUsers(platform_.Elevated()) ? kHKLM : kHKCU;
+  bool changed = false;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (Stopped()) return false;
+    std::string folder = script.ReadString("PATH", entries[i], "");
+    ExpandMacros(folders_, folder);
+    folder = Trim(folder);
+    const std::string where = RootName(root) + " PATH";
+    if (folder.empty() || folder.find(';') != std::string::npos) {
+      FailedEntry("not added to " + where + ": '" + folder + "' is no single folder");
+    } else {
+      switch (keeper_ ? keeper_->AddToPath(root, folder) : AddToPath(platform_, root, folder)) {
+        case PathEdit::Changed:
+          changed = true;
+          Log("added to " + where + ": " + folder);
+          break;
+        case PathEdit::Unchanged: Log(where + " holds it already: " + folder); break;
+        case PathEdit::Failed: FailedEntry("not added to " + where + ": " + folder); break;
+      }
+    }
+    window_.SetMainPosition(static_cast<int>(i + 1));
+  }
+  if (changed) platform_.Announce(Change::Environment, "");
+  return true;
+}
+
+void SetupEngine::FailedEntry(const std::string& line) {
+  Log(line);
+  if (report_) ++report_->failures;
 }
 
 bool SetupEngine::RunCommands(const ScriptReader& script) {
@@ -381,6 +449,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
 
 void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::string& valueText) {
   const RegistryEntry e = ParseRegistryEntry(folders_, keyPath, valueText);
+  fileTypesChanged_ = fileTypesChanged_ || NamesFileTypes(e.root, e.subkey);
   // An unknown root (0) opens no key; the platform says so.
   if (platform_.WriteRegistryValue(e.root, e.subkey, e.valueName, e.type, e.data) ==
       RegWrite::WriteFailed)

@@ -9,6 +9,7 @@
 #include "engine/folders.h"
 #include "engine/install_record.h"
 #include "engine/platform.h"
+#include "engine/run_report.h"
 #include "engine/scope.h"
 #include "engine/setup_window.h"
 
@@ -54,6 +55,8 @@ class SetupEngine {
     installDir_ = std::move(installDir);
   }
   void SetLog(RunLog* log) { log_ = log; }
+  // Where failed entries that reach no platform call are counted.
+  void SetReport(RunReport* report) { report_ = report; }
   // For whom and for which processor the run installs.
   void SetPlacement(const Placement& placement) { placement_ = placement; }
   // Who keeps the record for an uninstaller, when the script asks for one.
@@ -66,7 +69,11 @@ class SetupEngine {
   std::string ShowWindow(const ScriptReader& script);  // gives the title
   bool InstallFiles(const ScriptReader& script, const std::string& title);
   bool WriteRegistry(const ScriptReader& script);
+  bool MakeShortcuts(const ScriptReader& script);
+  bool AddPathEntries(const ScriptReader& script);
   bool RunCommands(const ScriptReader& script);
+  // An entry that cannot be carried out as written: logged and counted.
+  void FailedEntry(const std::string& line);
   void EndRun();
   void UndoUnlessComplete();
   // Handles window events between two entries; true when the run stops.
@@ -94,6 +101,8 @@ class SetupEngine {
   }
   bool forceHidden_ = false;
   Placement placement_;
+  RunReport* report_ = nullptr;
+  bool fileTypesChanged_ = false;  // a REGISTRY entry under Software\Classes
   std::optional<std::string> installDir_;
   RunLog* log_ = nullptr;
   bool scriptFound_ = true;

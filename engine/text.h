@@ -55,5 +55,7 @@ std::string ResolvePath(std::string_view programFolder, std::string_view path);
 
 // Everything up to and including the last backslash or colon.
 std::string FolderPart(std::string_view path);
+// A folder without its trailing backslash; a drive's root keeps it.
+std::string WithoutBackslash(std::string folder);
 
 }  // namespace qv

@@ -120,6 +120,11 @@ void UndoValues(Platform& platform, Steps& steps, const std::vector<RecordEntry>
 int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log) {
   Steps steps(platform, log);
   const RemovalPlan plan = PlanRemoval(run);
+  for (const auto& [root, entry] : plan.pathEntries) {
+    if (RemoveFromPath(platform, root, entry) == PathEdit::Failed) steps.Failed("not taken out of PATH: " + entry);
+    else steps.Log("taken out of PATH: " + entry);
+  }
+  if (!plan.pathEntries.empty()) platform.Announce(Change::Environment, "");
   UndoFiles(platform, steps, run, plan);
   UndoValues(platform, steps, run, plan);
   for (const auto& [root, key] : plan.keys) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/entries.h"
 #include "engine/install_recorder.h"
 #include "engine/private_folders.h"
 #include "engine/setup_texts.h"
@@ -211,12 +212,21 @@ std::optional<FileStamp> Uninstaller::StampOf(const std::string& path) {
   return it->second;
 }
 
+namespace {
+
+bool EndsWithLnk(const std::string& path) {
+  return path.size() > 4 && FileNameKey(std::string_view(path).substr(path.size() - 4)) == ".LNK";
+}
+
+}  // namespace
+
 void Uninstaller::RemoveFiles() {
   // The folder of the files being removed stays in its place meanwhile, so
   // each file needs no look of its own for a link on the way.
   std::unique_ptr<FolderHold> hold;
   std::string held;
   const int n = static_cast<int>(plan_.files.size());
+  std::vector<std::string> shortcutFolders;  // told to the shell afterwards, each once
   for (int i = 0; i < n && !Stopped(); ++i) {
     const RemovalPlan::File& f = plan_.files[static_cast<std::size_t>(i)];
     Step(i, n, texts::kRemoving + NamePart(f.path) + " ...");
@@ -243,6 +253,10 @@ void Uninstaller::RemoveFiles() {
     if (platform_.DeleteOneFile(f.path)) {
       // A file a run stopped writing is ours whatever it holds.
       Log((f.cutShort ? "removed (its writing was cut short): " : "removed: ") + f.path);
+      const std::string folder = WithoutBackslash(FolderPart(f.path));
+      if (EndsWithLnk(f.path) && std::none_of(shortcutFolders.begin(), shortcutFolders.end(),
+                                              [&](const std::string& x) { return SameFileName(x, folder); }))
+        shortcutFolders.push_back(folder);
     } else if (platform_.LastError().code == kErrorInUse && platform_.Elevated() &&
                platform_.RemoveAtRestart(f.path)) {
       // A running program's file goes when the program can no longer hold it.
@@ -253,6 +267,7 @@ void Uninstaller::RemoveFiles() {
       Retry(f.cutShort ? RecordEntry::Kind::FileStart : RecordEntry::Kind::File, f.path, 0, "", f.size, f.modified);
     }
   }
+  for (const std::string& folder : shortcutFolders) platform_.Announce(Change::Folder, folder);
 }
 
 void Uninstaller::RemoveRegistry() {
@@ -293,6 +308,27 @@ void Uninstaller::RemoveRegistry() {
     window_.StepMain();
   }
   window_.UpdateMain();
+  RemovePathEntries();
+  if (std::any_of(plan_.values.begin(), plan_.values.end(),
+                  [](const RemovalPlan::Value& v) { return !v.existed && NamesFileTypes(v.root, v.subkey); }) ||
+      std::any_of(plan_.keys.begin(), plan_.keys.end(),
+                  [](const auto& k) { return NamesFileTypes(k.first, k.second); }))
+    platform_.Announce(Change::Associations, "");
+}
+
+void Uninstaller::RemovePathEntries() {
+  if (plan_.pathEntries.empty()) return;
+  for (const auto& [root, entry] : plan_.pathEntries) {
+    switch (RemoveFromPath(platform_, root, entry)) {
+      case PathEdit::Changed: Log("taken out of " + RootName(root) + " PATH: " + entry); break;
+      case PathEdit::Unchanged: Log("no longer in " + RootName(root) + " PATH: " + entry); break;
+      case PathEdit::Failed:
+        Failed("not taken out of " + RootName(root) + " PATH: " + entry);
+        Retry(RecordEntry::Kind::PathEntry, "", root, entry, 0, 0);
+        break;
+    }
+  }
+  platform_.Announce(Change::Environment, "");
 }
 
 void Uninstaller::Unregister() {

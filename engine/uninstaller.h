@@ -58,6 +58,8 @@ class Uninstaller {
   void Retry(RecordEntry::Kind kind, const std::string& path, std::uint32_t root, const std::string& name,
              std::uint64_t size, std::uint64_t modified);
   void KeepForAnotherRun();
+  // Takes out of PATH exactly the entries the installations added.
+  void RemovePathEntries();
   void RemoveFolders();
   void Step(int position, int max, const std::string& status);
   void Pump();

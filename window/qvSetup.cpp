@@ -264,6 +264,7 @@ class Program {
     engine_->SetOptions(options_.silent, options_.installDir);
     engine_->SetRecordKeeper(recorder_.get());
     engine_->SetPlacement(placement_);
+    engine_->SetReport(&report_);
     return *engine_;
   }
 

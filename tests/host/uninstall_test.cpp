@@ -38,7 +38,8 @@ Snapshot Take(test::FakePlatform& m) {
 
 void Install(test::FakePlatform& machine, const std::vector<std::string>& args = {},
              const std::optional<std::string>& folder = kFolder,
-             const std::function<void(RunState&)>& onPump = nullptr, const Placement& placement = {}) {
+             const std::function<void(RunState&)>& onPump = nullptr, const Placement& placement = {},
+             int failures = 0) {
   test::RecordingWindow window;
   RunState state;
   FolderValues folders;
@@ -50,11 +51,12 @@ void Install(test::FakePlatform& machine, const std::vector<std::string>& args =
   SetupEngine engine(recorder, window, state, folders, kProgram);
   engine.SetRecordKeeper(&recorder);
   engine.SetPlacement(placement);
+  engine.SetReport(&report);
   if (onPump) window.onPump = [&] { onPump(state); };
   engine.SetOptions(true, folder);
   engine.Run(args);
   recorder.Finish();
-  ASSERT_EQ(report.failures, 0);
+  ASSERT_EQ(report.failures, failures);
 }
 
 struct Uninstalled {
@@ -177,6 +179,64 @@ TEST(Uninstall, WhereAnInstallationGoesFollowsItsScope) {
     EXPECT_EQ(after.values, before.values);
     EXPECT_EQ(after.keys, before.keys);
   }
+}
+
+// Shortcuts and a PATH entry come and go with the installation; the
+// person's own shortcut, his shortcut changed since and his PATH stay.
+TEST(Uninstall, ShortcutsAndPathEntriesGoAgainAndNothingOfThePersons) {
+  test::FakePlatform m = Machine();
+  const std::string menu = "C:\\Users\\Ann\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+  const std::string desktop = "C:\\Users\\Ann\\Desktop";
+  m.AddFolder(desktop);
+  m.AddFile(desktop + "\\mine.lnk", "the person's");
+  // Long, expandable, with a name the system expands that means our folder.
+  std::string path = "%SystemRoot%\\system32;";
+  while (path.size() < 3000) path += "C:\\Tools\\t" + std::to_string(path.size()) + ";";
+  path += "%SystemRoot%\\Demo\\bin\\";
+  std::vector<std::uint8_t> data(path.begin(), path.end());
+  data.push_back(0);
+  m.WriteRegistryValue(kHKCU, "Environment", "Path", RegType::ExpandText, data);
+  m.AddFile("D:\\dist\\setup.ini",
+            "[INSTALL]\r\nApp=app\\,?\r\n"
+            "[REGISTRY]\r\n1=HKCU\\Software\\Classes\\.demo\\,Demo.File\r\n"
+            "[SHORTCUTS]\r\nDemo\\Demo Help=%INSTALLDIR%\\a.txt,STARTMENU,--help,,,,Opens, with care\r\n"
+            "Demo=%INSTALLDIR%\\a.txt,Desktop\r\nBroken=,STARTMENU\r\n"
+            "[PATH]\r\nBin=%INSTALLDIR%\\bin\r\nAgain=%WINDOWSDIR%\\Demo\\bin\r\n"
+            "[UNINSTALL]\r\nName=Demo\r\n");
+  const Placement user{Placement::For::User, Architecture::X86};
+  Install(m, {}, kFolder, nullptr, user, 1);  // the broken shortcut
+  EXPECT_EQ(m.Content(menu + "\\Demo\\Demo Help.lnk"),
+            "lnk|C:\\Program Files\\Demo\\a.txt|--help||0|C:\\Program Files\\Demo|Opens, with care");
+  EXPECT_TRUE(m.IsFile(desktop + "\\Demo.lnk"));
+  const RegistryText after = m.ReadRegistryText(kHKCU, "Environment", "Path");
+  EXPECT_TRUE(after.expandable);
+  // Added once at the end; the folder that %SystemRoot% spells was there.
+  EXPECT_EQ(after.text, path + ";C:\\Program Files\\Demo\\bin");
+  const std::vector<std::pair<Change, std::string>> told = {
+      {Change::Associations, ""}, {Change::Folder, menu + "\\Demo"}, {Change::Folder, desktop}, {Change::Environment, ""}};
+  EXPECT_EQ(m.announced, told);
+  Install(m, {}, kFolder, nullptr, user, 1);
+  EXPECT_EQ(m.ReadRegistryText(kHKCU, "Environment", "Path").text, after.text);
+
+  // The person puts an entry of his own before ours and points the
+  // desktop shortcut elsewhere.
+  std::string changed = "C:\\Mine;" + after.text;
+  std::vector<std::uint8_t> bytes(changed.begin(), changed.end());
+  bytes.push_back(0);
+  m.WriteRegistryValue(kHKCU, "Environment", "Path", RegType::ExpandText, bytes);
+  m.AddFile(desktop + "\\Demo.lnk", "lnk|C:\\Elsewhere\\x.exe", kAttrArchive, 99);
+  m.announced.clear();
+  Uninstalled u;
+  Uninstall(m, u);
+  ASSERT_TRUE(u.loaded);
+  EXPECT_EQ(m.ReadRegistryText(kHKCU, "Environment", "Path").text, "C:\\Mine;" + path);
+  EXPECT_TRUE(m.ReadRegistryText(kHKCU, "Environment", "Path").expandable);
+  EXPECT_FALSE(m.IsFolder(menu + "\\Demo"));
+  EXPECT_EQ(m.Content(desktop + "\\Demo.lnk"), "lnk|C:\\Elsewhere\\x.exe");
+  EXPECT_EQ(m.Content(desktop + "\\mine.lnk"), "the person's");
+  const std::vector<std::pair<Change, std::string>> toldAgain = {
+      {Change::Folder, menu + "\\Demo"}, {Change::Environment, ""}, {Change::Associations, ""}};
+  EXPECT_EQ(m.announced, toldAgain);
 }
 
 TEST(Uninstall, AFileInUseGoesAtTheNextRestartWhenElevatedElseWaitsForAnotherRun) {

@@ -28,6 +28,7 @@ pf=$(wine cmd /c echo %ProgramFiles% 2>/dev/null | tr -d '\r')
 target_unix=$(winepath -u "$pf\\Demo" 2>/dev/null)
 rm -rf "$target_unix"
 wine reg delete 'HKCU\Software\qvSetupDemo' /f >/dev/null 2>&1 || true
+rm -rf "$(winepath -u "$(wine cmd /c echo %ProgramData% 2>/dev/null | tr -d '\r')\Microsoft\Windows\Start Menu\Programs\qvSetup Demo" 2>/dev/null)"
 wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qvSetup Demo' /f >/dev/null 2>&1 || true
 
 echo "demo: starting DemoSetup.exe (window title \"qvSetup Demo\")"
@@ -80,12 +81,22 @@ echo "demo: registered for uninstalling:"
 wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qvSetup Demo' 2>/dev/null | tr -d '\r' |
   sed -n 's/^    /    /p'
 
+menu=$(wine cmd /c echo %ProgramData% 2>/dev/null | tr -d '\r')'\Microsoft\Windows\Start Menu\Programs\qvSetup Demo'
+menu_unix=$(winepath -u "$menu" 2>/dev/null)
+echo "demo: in the Start menu ($menu):"
+(cd "$menu_unix" && find . -mindepth 1 | sort | sed 's/^/    /')
+
 echo "demo: uninstalling, silently: \"$pf\\Demo\\uninstall.exe\" /S"
 set +e
 wine "$pf\\Demo\\uninstall.exe" /S "/LOG=$(winepath -w "$root/build/demo/uninstall.log")" </dev/null
 code=$?
 set -e
 echo "demo: the uninstaller ended with exit code $code; log: build/demo/uninstall.log"
+if [ -e "$menu_unix" ]; then
+  echo "demo: the Start menu entry stayed: $menu" >&2
+  exit 1
+fi
+echo "demo: the Start menu entry is gone with it"
 if [ -d "$target_unix" ]; then
   echo "demo: left in $pf\\Demo (the started command's note: nobody recorded it):"
   (cd "$target_unix" && find . -mindepth 1 | sort | sed 's/^/    /')

@@ -18,7 +18,8 @@ namespace qv::qvpack {
 
 namespace {
 
-constexpr const char* kSections[] = {"GUI", "INSTALL", "REGISTRY", "SHORTCUTS", "COMMAND", "UNINSTALL", "SETUP"};
+constexpr const char* kSections[] = {"GUI",  "INSTALL",  "REGISTRY", "SHORTCUTS",
+                                     "PATH", "COMMAND", "UNINSTALL", "SETUP"};
 constexpr const char* kUninstallKeys[] = {"Name", "Version", "Publisher", "Folder", "Id"};
 constexpr const char* kScopes[] = {"machine", "user", "auto"};
 constexpr const char* kArchitectures[] = {"x86", "x64"};
@@ -454,6 +455,27 @@ class Checker {
     });
   }
 
+  void CheckPath() {
+    ForEachKey("PATH", [&](const std::string& key, int line, bool first) {
+      if (!first) return;
+      const std::string folder = reader_.ReadString("PATH", key, "");
+      const std::string entry = "entry " + Quoted(reader_.NameForMachine(key));
+      if (folder.empty()) {
+        Report(line, Severity::Error, entry + " names no folder");
+        return;
+      }
+      if (!IsFolderPath(folder))
+        Report(line, Severity::Error,
+               "folder " + Quoted(folder) + " of " + entry +
+                   " is relative: it must start with a macro, a drive or \\\\");
+      if (folder.find(';') != std::string::npos)
+        Report(line, Severity::Warning,
+               "folder " + Quoted(folder) + " of " + entry + " holds ';': PATH takes it for more than one folder");
+      // Anyone may read a machine-wide folder: only the other way round fails.
+      if (scope_ == Scope::Machine) CheckScope(line, entry, {}, folder);
+    });
+  }
+
   void CheckUninstall() {
     bool asks = false;
     for (const std::string& key : reader_.ReadSection("INSTALL"))
@@ -634,6 +656,7 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
     checker.CheckInstall();
     checker.CheckRegistry();
     checker.CheckShortcuts();
+    checker.CheckPath();
     checker.CheckCommands();
     checker.CheckUninstall();
   }

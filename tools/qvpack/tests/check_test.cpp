@@ -161,9 +161,9 @@ TEST_F(PackageFolder, SetupAndScopeMixesOnTheirLine) {
   }
 }
 
-// [SHORTCUTS]: their fields, their places in the installation's scope, and
-// targets looked for where the INSTALL entries put files.
-TEST_F(PackageFolder, ShortcutsOnTheirLine) {
+// [SHORTCUTS] and [PATH]: their fields, their places in the installation's
+// scope, and targets looked for where the INSTALL entries put files.
+TEST_F(PackageFolder, ShortcutsAndPathOnTheirLine) {
   const std::string kMachine = " in a machine-wide installation: it reaches only the account that runs the "
                                "installation (under a deployment tool, SYSTEM)";
   const std::string kUser = " in a per-user installation: it needs administrator rights, which a per-user "
@@ -223,10 +223,18 @@ TEST_F(PackageFolder, ShortcutsOnTheirLine) {
         "installs"}},
       {kInstall + "[SETUP]\r\nScope=machine\r\n[SHORTCUTS]\r\n"
                   "Mine=%INSTALLDIR%\\app\\readme.txt,%APPDATA%\\Microsoft\\Windows\\Start Menu\\Programs\r\n"
-                  "All=%INSTALLDIR%\\app\\readme.txt,STARTMENU\r\n",
-       {"setup.ini:7: warning: shortcut 'Mine' uses %APPDATA%" + kMachine}},
+                  "All=%INSTALLDIR%\\app\\readme.txt,STARTMENU\r\n"
+                  "[PATH]\r\n1=%INSTALLDIR%\\app\\bin\r\n2=%LOCALAPPDATA%\\E\\bin\r\n3=app\\bin\r\n4=\r\n"
+                  "5=C:\\Tools;D:\\More\r\n6=\\\\server\\tools\r\n",
+       {"setup.ini:7: warning: shortcut 'Mine' uses %APPDATA%" + kMachine,
+        "setup.ini:11: warning: entry '2' uses %LOCALAPPDATA%" + kMachine,
+        "setup.ini:12: error: folder 'app\\bin' of entry '3' is relative: it must start with a macro, a drive or \\\\",
+        "setup.ini:13: error: entry '4' names no folder",
+        "setup.ini:14: warning: folder 'C:\\Tools;D:\\More' of entry '5' holds ';': PATH takes it for more than one "
+        "folder"}},
       {"[SETUP]\nScope=user\n[INSTALL]\nAll=*.*,%LOCALAPPDATA%\\E\n[SHORTCUTS]\n"
-       "Links=C:\\x.exe,%COMMONAPPDATA%\\Links\nRun=C:\\x.exe,STARTUP\n",
+       "Links=C:\\x.exe,%COMMONAPPDATA%\\Links\nRun=C:\\x.exe,STARTUP\n"
+       "[PATH]\n1=%PROGRAMFILESDIR%\\Tool\\bin\n2=%APPDATA%\\E\n",
        {"setup.ini:6: warning: shortcut 'Links' uses %COMMONAPPDATA%" + kUser}},
   };
   for (const auto& c : kCases) {

@@ -1,6 +1,8 @@
 #include "tools/qvpack/script_check.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -16,10 +18,12 @@ namespace qv::qvpack {
 
 namespace {
 
-constexpr const char* kSections[] = {"GUI", "INSTALL", "REGISTRY", "COMMAND", "UNINSTALL", "SETUP"};
+constexpr const char* kSections[] = {"GUI",  "INSTALL",  "REGISTRY", "SHORTCUTS",
+                                     "PATH", "COMMAND", "UNINSTALL", "SETUP"};
 constexpr const char* kUninstallKeys[] = {"Name", "Version", "Publisher", "Folder", "Id"};
 constexpr const char* kScopes[] = {"machine", "user", "auto"};
 constexpr const char* kArchitectures[] = {"x86", "x64"};
+constexpr const char* kPlaces[] = {"STARTMENU", "DESKTOP", "STARTUP"};
 
 // Folders of the account that runs the installation: a machine-wide one
 // started by someone else (a deployment tool runs as SYSTEM) fills theirs.
@@ -66,6 +70,43 @@ std::vector<std::string> ExpandTargetMacros(const FolderValues& folders, std::st
   std::vector<std::string> names;
   ExpandMacros(folders, text, &names);
   return names;
+}
+
+// A folder as the program takes it where it needs a whole path: from a
+// macro, a drive or a share, never relative to wherever it happens to run.
+bool IsFolderPath(std::string text) {
+  FolderValues folders = TargetFolders();
+  folders.install = kPromptedFolder;
+  ExpandMacros(folders, text);
+  const bool drive = text.size() >= 3 && text[1] == ':' && (text[2] == '\\' || text[2] == '/') &&
+                     ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'));
+  return drive || text.rfind("\\\\", 0) == 0;
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+// Why a shortcut's name would not make a file within its place; empty when
+// it is fine.
+std::string NameProblem(const std::string& name) {
+  const std::string quoted = "shortcut name " + Quoted(name);
+  if (IsDrivePath(name) || name[0] == '\\' || name[0] == '/')
+    return quoted + " is absolute: it must lie within its place";
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = name.find_first_of("\\/", start);
+    if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
+      return quoted + " holds '..': it must lie within its place";
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  for (const char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 32 && !std::strchr("<>:\"/|?*", c)) continue;
+    char shown[8];
+    std::snprintf(shown, sizeof shown, u < 32 ? "\\x%02X" : "%c", u);
+    return quoted + " holds '" + shown + "', which Windows forbids in file names";
+  }
+  return {};
 }
 
 // The script's lines as the reader cuts them, each with the text the
@@ -121,8 +162,6 @@ bool IsKnownSection(const std::string& header, bool unicode) {
   return false;
 }
 
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
 // Why a REGISTRY value of type HEX: or DWORD: would not be what it says, as
 // the program reads it (upper-cased, trimmed, fields cut at commas); empty
 // when it is fine.
@@ -161,8 +200,13 @@ class Planner {
   const std::string& Path(std::size_t i) const { return items_[i].path; }
   void Exclude(std::size_t i) { excluded_[i] = true; }
   bool Used(std::size_t i) const { return used_[i]; }
+  // A file installed, with its path under the entry's destination.
+  struct Installed {
+    std::size_t item;
+    std::string path;
+  };
   // The files installed since the last call.
-  std::vector<std::size_t> TakeInstalled() { return std::exchange(installed_, {}); }
+  std::vector<Installed> TakeInstalled() { return std::exchange(installed_, {}); }
 
   // Places an item after its folders; false when it or a folder of its
   // cannot be packed.
@@ -213,6 +257,7 @@ class Planner {
       start = end + 1;
     }
     if (parts.empty()) {  // the package folder itself
+      base_ = 0;
       PlaceContents(FolderTree::kRoot, true);
       return Reach::Matched;
     }
@@ -221,6 +266,9 @@ class Planner {
       folder = tree_.Child(folder, parts[k]);
       if (folder == FolderTree::kRoot || !items_[folder].IsFolder()) return Reach::Nothing;
     }
+    // The program copies what it finds to the destination under the names
+    // below the folder it searched.
+    base_ = folder == FolderTree::kRoot ? 0 : items_[folder].path.size() + 1;
     const std::string& pattern = parts.back();
     bool matched = false;
     for (std::size_t c : tree_.Children(folder)) {
@@ -239,14 +287,15 @@ class Planner {
  private:
   void MarkInstalled(std::size_t file) {
     used_[file] = true;
-    installed_.push_back(file);
+    installed_.push_back({file, items_[file].path.substr(base_)});
   }
 
   const std::vector<Item>& items_;
   FolderTree tree_;
   Plan& plan_;
   std::vector<bool> placed_, used_, excluded_;
-  std::vector<std::size_t> installed_;
+  std::vector<Installed> installed_;
+  std::size_t base_ = 0;
 };
 
 std::optional<std::size_t> FindPath(const FolderTree& tree, const std::string& path) {
@@ -300,7 +349,6 @@ class Checker {
   }
 
   void CheckInstall() {
-    FolderValues folders = TargetFolders();
     ForEachKey("INSTALL", [&](const std::string& key, int line, bool first) {
       const Fields f = SplitField(reader_.ReadString("INSTALL", key, ""), ',', true);
       std::string source = Trim(f.head);
@@ -310,18 +358,20 @@ class Checker {
         if (first) Report(line, Severity::Warning, "entry " + name + " lacks a source or a destination: the program passes it over");
         return;
       }
-      if (destination == "?") folders.install = kPromptedFolder;
+      if (destination == "?") folders_.install = kPromptedFolder;
       const std::string written = source;
-      ExpandMacros(folders, source);
+      ExpandMacros(folders_, source);
       const Planner::Reach reach = planner_.Install(source);
-      const std::vector<std::size_t> installed = planner_.TakeInstalled();
+      const std::vector<Planner::Installed> installed = planner_.TakeInstalled();
+      NoteInstalled(destination, reach, installed);
       if (!first) return;
       CheckScope(line, "entry " + name, {}, destination);
       // The uninstaller is uninstall.exe and takes uninstall.ini beside it
       // for a setup script: files of those names may replace it or change
       // what it does.
       const std::string uninstaller = kUninstallerName, uninstallScript = ScriptFileName(kUninstallerName, {});
-      for (std::size_t i : installed) {
+      for (const Planner::Installed& each : installed) {
+        const std::size_t i = each.item;
         const std::string_view file = planner_.Tree().Name(i);
         if (SameFileName(file, uninstaller) || SameFileName(file, uninstallScript))
           Report(line, Severity::Warning,
@@ -361,6 +411,68 @@ class Checker {
       // Only the command line, before the last comma, has its macros expanded.
       const Fields f = SplitField(reader_.ReadString("COMMAND", key, ""), ',', false);
       CheckScope(line, "entry " + Quoted(reader_.NameForMachine(key)), {}, f.head);
+    });
+  }
+
+  // After CheckInstall: a target in the installation is looked for among
+  // what the INSTALL entries put there.
+  void CheckShortcuts() {
+    for (int line : KeylessLines("SHORTCUTS"))
+      Report(line, Severity::Error, "a shortcut with no name: the program never reads the line");
+    ForEachKey("SHORTCUTS", [&](const std::string& key, int line, bool first) {
+      if (!first) return;
+      const std::string name = reader_.NameForMachine(key);
+      const std::string entry = "shortcut " + Quoted(name);
+      // Target, place, arguments, icon file, icon index, working folder; the
+      // description is the rest.
+      std::vector<std::string> fields;
+      Fields f{{}, reader_.ReadString("SHORTCUTS", key, "")};
+      while (fields.size() < 6) {
+        f = SplitField(f.tail, ',', true);
+        fields.push_back(Trim(f.head));
+      }
+      const std::string problem = NameProblem(name);
+      if (!problem.empty()) Report(line, Severity::Error, problem);
+      const std::string &target = fields[0], &place = fields[1], &index = fields[4];
+      if (target.empty()) Report(line, Severity::Error, entry + " has no target");
+      if (place.empty()) {
+        Report(line, Severity::Error, entry + " has no place");
+      } else if (IsFolderPath(place)) {
+        CheckScope(line, entry, {}, place);
+      } else if (!OneOf(place, kPlaces)) {
+        Report(line, Severity::Error,
+               "unknown place " + Quoted(place) + " of " + entry +
+                   ": it must be STARTMENU, DESKTOP, STARTUP or a folder starting with a macro, a drive or \\\\");
+      }
+      if (!index.empty() && !ParseInt32(index))
+        Report(line, Severity::Error, "icon index " + Quoted(index) + " of " + entry + " is no integer");
+      if (SameText(target.substr(0, 12), "%INSTALLDIR%")) {
+        std::string path = target;
+        ExpandMacros(folders_, path);
+        if (!IsInstalled(path))
+          Report(line, Severity::Warning, entry + " points to " + Quoted(target) + ", which no INSTALL entry installs");
+      }
+    });
+  }
+
+  void CheckPath() {
+    ForEachKey("PATH", [&](const std::string& key, int line, bool first) {
+      if (!first) return;
+      const std::string folder = reader_.ReadString("PATH", key, "");
+      const std::string entry = "entry " + Quoted(reader_.NameForMachine(key));
+      if (folder.empty()) {
+        Report(line, Severity::Error, entry + " names no folder");
+        return;
+      }
+      if (!IsFolderPath(folder))
+        Report(line, Severity::Error,
+               "folder " + Quoted(folder) + " of " + entry +
+                   " is relative: it must start with a macro, a drive or \\\\");
+      if (folder.find(';') != std::string::npos)
+        Report(line, Severity::Warning,
+               "folder " + Quoted(folder) + " of " + entry + " holds ';': PATH takes it for more than one folder");
+      // Anyone may read a machine-wide folder: only the other way round fails.
+      if (scope_ == Scope::Machine) CheckScope(line, entry, {}, folder);
     });
   }
 
@@ -413,6 +525,49 @@ class Checker {
                             "installation does not ask for"));
   }
 
+  // Where an INSTALL entry puts its files: `installed` under `destination`,
+  // or, from a source on the target machine, anything at all.
+  void NoteInstalled(std::string destination, Planner::Reach reach,
+                     const std::vector<Planner::Installed>& installed) {
+    if (destination == "?") destination = folders_.install;
+    ExpandMacros(folders_, destination);
+    // A destination still relative lies beside the setup program.
+    if (!IsFullPath(destination)) return;
+    if (destination.back() != '\\') destination += '\\';
+    const std::string folder = FileNameKey(destination);
+    if (reach == Planner::Reach::Outside) anything_.push_back(folder);
+    destinations_.push_back(folder);
+    for (const Planner::Installed& file : installed) files_.push_back(FileNameKey(destination + file.path));
+  }
+
+  // Whether an INSTALL entry makes this file or folder.
+  bool IsInstalled(std::string path) const {
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    const std::string key = FileNameKey(path), folder = key + "\\";
+    const auto under = [&](const std::string& k) { return k.rfind(folder, 0) == 0; };
+    const auto holds = [&](const std::string& f) { return key.rfind(f, 0) == 0; };
+    return std::find(destinations_.begin(), destinations_.end(), folder) != destinations_.end() ||
+           std::find(files_.begin(), files_.end(), key) != files_.end() ||
+           std::any_of(files_.begin(), files_.end(), under) || std::any_of(anything_.begin(), anything_.end(), holds);
+  }
+
+  // Lines of a section that have a value but no key name: the reader passes
+  // them over, so ForEachKey never sees them.
+  std::vector<int> KeylessLines(const char* section) const {
+    std::vector<int> keyless;
+    const bool unicode = reader_.Encoding() != ScriptEncoding::Ansi;
+    bool inside = false;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      const std::string& t = lines_[i].text;
+      if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+      if (t[0] == '[')
+        inside = IniText(t + "\n1=1\n", unicode).HasSection(section);
+      else if (inside && t.find('=') != std::string::npos && KeyOf(lines_[i]).empty())
+        keyless.push_back(int(i + 1));
+    }
+    return keyless;
+  }
+
   // Calls `check` for each key the program reads in turn, with the line of
   // the value it gets and whether that line is the key's own (false: the key
   // was used before, and the program takes the earlier line's value again).
@@ -444,6 +599,11 @@ class Checker {
   std::vector<Line> lines_;
   std::optional<IniText> keyLines_, valueLines_;
   Scope scope_ = Scope::Any;
+  // The target machine's folders as the INSTALL entries leave them.
+  FolderValues folders_ = TargetFolders();
+  // Folders (with their backslash) and files the INSTALL entries make, as
+  // FileNameKey has them; folders whose contents are not known here.
+  std::vector<std::string> destinations_, files_, anything_;
 };
 
 }  // namespace
@@ -495,6 +655,8 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
     checker.CheckSetup();
     checker.CheckInstall();
     checker.CheckRegistry();
+    checker.CheckShortcuts();
+    checker.CheckPath();
     checker.CheckCommands();
     checker.CheckUninstall();
   }

@@ -161,6 +161,88 @@ TEST_F(PackageFolder, SetupAndScopeMixesOnTheirLine) {
   }
 }
 
+// [SHORTCUTS] and [PATH]: their fields, their places in the installation's
+// scope, and targets looked for where the INSTALL entries put files.
+TEST_F(PackageFolder, ShortcutsAndPathOnTheirLine) {
+  const std::string kMachine = " in a machine-wide installation: it reaches only the account that runs the "
+                               "installation (under a deployment tool, SYSTEM)";
+  const std::string kUser = " in a per-user installation: it needs administrator rights, which a per-user "
+                            "installation does not ask for";
+  const std::string kPlace =
+      ": it must be STARTMENU, DESKTOP, STARTUP or a folder starting with a macro, a drive or \\\\";
+  // The app folder goes to the installation, everything else elsewhere.
+  const std::string kInstall = "[INSTALL]\r\nApp=app,?\r\nRest=*.*,C:\\Target\r\n";
+  const struct {
+    std::string script;
+    std::vector<std::string> expected;
+  } kCases[] = {
+      {kInstall + "[Shortcuts]\r\n"
+                  "Example\\Example Help=%INSTALLDIR%\\app\\readme.txt,startmenu,,%INSTALLDIR%\\app\\readme.txt,-1,"
+                  "%INSTALLDIR%,Help, with a comma\r\n"
+                  "Readme=%installdir%\\APP\\README.TXT,Desktop\r\n"
+                  "Bin=%INSTALLDIR%\\app\\bin\\,STARTUP\r\n"
+                  "NoTarget=,DESKTOP\r\n"
+                  "NoPlace=%INSTALLDIR%\\app\\readme.txt\r\n"
+                  " = x.exe,DESKTOP\r\n"
+                  "C:\\Evil=x.exe,DESKTOP\r\n"
+                  "\\Evil=x.exe,DESKTOP\r\n"
+                  "A\\..\\..\\Evil=x.exe,DESKTOP\r\n"
+                  "Bad|Name=x.exe,DESKTOP\r\n"
+                  "Tab\tName=x.exe,DESKTOP\r\n"
+                  "Icon=x.exe,DESKTOP,,x.ico,first\r\n"
+                  "Where=x.exe,Programs\r\n"
+                  "Rel=x.exe,%NOSUCH%\\Links\r\n"
+                  "Share=x.exe,\\\\server\\links\r\n"
+                  "Gone=%INSTALLDIR%\\app\\missing.exe,DESKTOP\r\n"
+                  "Guide=%INSTALLDIR%\\docs\\guide.txt,DESKTOP\r\n",
+       {"setup.ini:8: error: shortcut 'NoTarget' has no target",
+        "setup.ini:9: error: shortcut 'NoPlace' has no place",
+        "setup.ini:10: error: a shortcut with no name: the program never reads the line",
+        "setup.ini:11: error: shortcut name 'C:\\Evil' is absolute: it must lie within its place",
+        "setup.ini:12: error: shortcut name '\\Evil' is absolute: it must lie within its place",
+        "setup.ini:13: error: shortcut name 'A\\..\\..\\Evil' holds '..': it must lie within its place",
+        "setup.ini:14: error: shortcut name 'Bad|Name' holds '|', which Windows forbids in file names",
+        "setup.ini:15: error: shortcut name 'Tab\tName' holds '\\x09', which Windows forbids in file names",
+        "setup.ini:16: error: icon index 'first' of shortcut 'Icon' is no integer",
+        "setup.ini:17: error: unknown place 'Programs' of shortcut 'Where'" + kPlace,
+        "setup.ini:18: error: unknown place '%NOSUCH%\\Links' of shortcut 'Rel'" + kPlace,
+        "setup.ini:20: warning: shortcut 'Gone' points to '%INSTALLDIR%\\app\\missing.exe', which no INSTALL entry "
+        "installs",
+        "setup.ini:21: warning: shortcut 'Guide' points to '%INSTALLDIR%\\docs\\guide.txt', which no INSTALL entry "
+        "installs"}},
+      // Files land under the names below the folder searched; what a source
+      // outside the package brings is not known here.
+      {"[INSTALL]\nCfg=app\\bin\\*.cfg,?\nAll=*.*,C:\\T\nOld=%WINDOWSDIR%\\Fonts\\*.ttf,%INSTALLDIR%\\fonts\n"
+       "[SHORTCUTS]\nCfg=%INSTALLDIR%\\demo.cfg,DESKTOP\nDeep=%INSTALLDIR%\\app\\bin\\demo.cfg,DESKTOP\n"
+       "Font=%INSTALLDIR%\\fonts\\x.ttf,DESKTOP\nFolder=%INSTALLDIR%,%STARTMENU%\\Example\n",
+       {"setup.ini:7: warning: shortcut 'Deep' points to '%INSTALLDIR%\\app\\bin\\demo.cfg', which no INSTALL entry "
+        "installs"}},
+      // No entry asks for the installation folder: nothing lands in it.
+      {std::string(kAll) + "[SHORTCUTS]\nApp=%INSTALLDIR%\\app\\readme.txt,DESKTOP\n",
+       {"setup.ini:4: warning: shortcut 'App' points to '%INSTALLDIR%\\app\\readme.txt', which no INSTALL entry "
+        "installs"}},
+      {kInstall + "[SETUP]\r\nScope=machine\r\n[SHORTCUTS]\r\n"
+                  "Mine=%INSTALLDIR%\\app\\readme.txt,%APPDATA%\\Microsoft\\Windows\\Start Menu\\Programs\r\n"
+                  "All=%INSTALLDIR%\\app\\readme.txt,STARTMENU\r\n"
+                  "[PATH]\r\n1=%INSTALLDIR%\\app\\bin\r\n2=%LOCALAPPDATA%\\E\\bin\r\n3=app\\bin\r\n4=\r\n"
+                  "5=C:\\Tools;D:\\More\r\n6=\\\\server\\tools\r\n",
+       {"setup.ini:7: warning: shortcut 'Mine' uses %APPDATA%" + kMachine,
+        "setup.ini:11: warning: entry '2' uses %LOCALAPPDATA%" + kMachine,
+        "setup.ini:12: error: folder 'app\\bin' of entry '3' is relative: it must start with a macro, a drive or \\\\",
+        "setup.ini:13: error: entry '4' names no folder",
+        "setup.ini:14: warning: folder 'C:\\Tools;D:\\More' of entry '5' holds ';': PATH takes it for more than one "
+        "folder"}},
+      {"[SETUP]\nScope=user\n[INSTALL]\nAll=*.*,%LOCALAPPDATA%\\E\n[SHORTCUTS]\n"
+       "Links=C:\\x.exe,%COMMONAPPDATA%\\Links\nRun=C:\\x.exe,STARTUP\n"
+       "[PATH]\n1=%PROGRAMFILESDIR%\\Tool\\bin\n2=%APPDATA%\\E\n",
+       {"setup.ini:6: warning: shortcut 'Links' uses %COMMONAPPDATA%" + kUser}},
+  };
+  for (const auto& c : kCases) {
+    Write("setup.ini", c.script);
+    EXPECT_EQ(Check(), c.expected) << c.script;
+  }
+}
+
 TEST_F(PackageFolder, UnicodeScriptsKeepTheirLineNumbers) {
   // UTF-16 with its mark: the reader converts it, the lines stay where they are.
   std::string utf16 = "\xFF\xFE";

@@ -28,6 +28,8 @@ static_assert(kAttrReadOnly == FILE_ATTRIBUTE_READONLY && kAttrHidden == FILE_AT
               kAttrArchive == FILE_ATTRIBUTE_ARCHIVE && kAttrTemporary == FILE_ATTRIBUTE_TEMPORARY &&
               kAttrReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT &&
               kAttrNotContentIndexed == FILE_ATTRIBUTE_NOT_CONTENT_INDEXED && kNoAttributes == INVALID_FILE_ATTRIBUTES);
+static_assert(static_cast<DWORD>(RegType::Text) == REG_SZ && static_cast<DWORD>(RegType::ExpandText) == REG_EXPAND_SZ &&
+              static_cast<DWORD>(RegType::Binary) == REG_BINARY && static_cast<DWORD>(RegType::Dword) == REG_DWORD);
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrorDamagedData == ERROR_CRC && kErrorPathTooLong == ERROR_FILENAME_EXCED_RANGE);
 static_assert(kErrorDirNotEmpty == ERROR_DIR_NOT_EMPTY && kErrorKeyHasChildren == ERROR_KEY_HAS_CHILDREN);
@@ -149,7 +151,7 @@ RegistryText Win32Platform::ReadRegistryText(std::uint32_t root, const std::stri
   if (!type) return {RegistryText::Status::Absent, {}};
   if (*type != REG_SZ && *type != REG_EXPAND_SZ) return {RegistryText::Status::NotText, {}};
   std::optional<std::string> text = reg.ReadText(name);
-  return {RegistryText::Status::Text, text.value_or(std::string())};
+  return {RegistryText::Status::Text, text.value_or(std::string()), *type == REG_EXPAND_SZ};
 }
 
 RegWrite Win32Platform::WriteRegistryValue(std::uint32_t root, const std::string& subkey,
@@ -158,10 +160,10 @@ RegWrite Win32Platform::WriteRegistryValue(std::uint32_t root, const std::string
   TRegistry reg = Registry(root, KEY_ALL_ACCESS, view_);
   if (!reg.OpenKey(subkey, true)) return RegWrite::KeyNotOpened;
   bool written;
-  if (type == RegType::Text) {
+  if (type == RegType::Text || type == RegType::ExpandText) {
     // UTF-8 with its zero in, UTF-16 with its zero out.
     const std::wstring text = Utf8ToWide({reinterpret_cast<const char*>(data.data()), data.size()});
-    written = reg.WriteText(name, text);
+    written = reg.WriteText(name, text, type == RegType::Text ? REG_SZ : REG_EXPAND_SZ);
   } else {
     written = reg.WriteData(name, static_cast<DWORD>(type), data);
   }

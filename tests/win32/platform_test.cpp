@@ -151,8 +151,17 @@ TEST(Win32Platform, FindSeesHiddenAndSystemEntries) {
   EXPECT_FALSE(p.FindFirst(dir / "*.none", e));
 }
 
+// UTF-8 with its terminating zero, as text crosses the platform.
+std::vector<std::uint8_t> TextBytes(const std::string& text) {
+  std::vector<std::uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  return bytes;
+}
+
 TEST(Win32Platform, RegistryValuesKeepTheirTypesAndBytes) {
   Win32Platform p;
+  // Far longer than any fixed buffer a PATH might be read into.
+  const std::string longPath = "%SystemRoot%\\x;" + std::string(5000, 'p') + "\xC3\xA9;";
   struct Case {
     std::string subkey;
     std::string name;
@@ -160,22 +169,37 @@ TEST(Win32Platform, RegistryValuesKeepTheirTypesAndBytes) {
     std::vector<std::uint8_t> data;
     std::string openAs;
   } cases[] = {
-      {kTestKey, "Text", RegType::Text, {' ', 'h', 'i', 0}, kTestKey},
+      {kTestKey, "Text", RegType::Text, TextBytes(" hi"), kTestKey},
       {kTestKey, "Dword", RegType::Dword, {0xFF, 0xFF, 0xFF, 0xFF}, kTestKey},
       {kTestKey, "Bin", RegType::Binary, {1, 0}, kTestKey},
-      {std::string("\\") + kTestKey + "\\Deep\\Er", "", RegType::Text, {'d', 0}, std::string(kTestKey) + "\\Deep\\Er"},
+      {std::string("\\") + kTestKey + "\\Deep\\Er", "", RegType::Text, TextBytes("d"), std::string(kTestKey) + "\\Deep\\Er"},
+      {kTestKey, "Expand", RegType::ExpandText, TextBytes("%TEMP%\\a"), kTestKey},
+      {kTestKey, "Path", RegType::ExpandText, TextBytes(longPath), kTestKey},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     ASSERT_EQ(p.WriteRegistryValue(kHKCU, c.subkey, c.name, c.type, c.data), RegWrite::Written);
-    HKEY k;
-    ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, c.openAs.c_str(), 0, KEY_READ, &k), ERROR_SUCCESS);
-    DWORD type = 0, size = 64;
-    std::vector<std::uint8_t> got(64);
-    EXPECT_EQ(::RegQueryValueExA(k, c.name.c_str(), nullptr, &type, got.data(), &size), ERROR_SUCCESS);
-    ::RegCloseKey(k);
+    UniqueKey k;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, Utf8ToWide(c.openAs).c_str(), 0, KEY_READ, k.Receive()), ERROR_SUCCESS);
+    const std::wstring name = Utf8ToWide(c.name);
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(::RegQueryValueExW(k.Get(), name.c_str(), nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    std::vector<std::uint8_t> got(size);
+    EXPECT_EQ(::RegQueryValueExW(k.Get(), name.c_str(), nullptr, &type, got.data(), &size), ERROR_SUCCESS);
     got.resize(size);
-    EXPECT_EQ(type, static_cast<DWORD>(c.type)) << c.name;
-    EXPECT_EQ(got, c.data) << c.name;
+    EXPECT_EQ(type, static_cast<DWORD>(c.type));
+    // Text as the system keeps it: UTF-16, its zero included.
+    const bool text = c.type == RegType::Text || c.type == RegType::ExpandText;
+    const std::string utf8(c.data.begin(), c.data.end());
+    const std::wstring wide = Utf8ToWide(utf8);
+    const auto* units = reinterpret_cast<const std::uint8_t*>(wide.data());
+    EXPECT_EQ(got, text ? std::vector<std::uint8_t>(units, units + wide.size() * sizeof(wchar_t)) : c.data);
+    if (text) {
+      const RegistryText read = p.ReadRegistryText(kHKCU, c.subkey, c.name);
+      EXPECT_EQ(read.status, RegistryText::Status::Text);
+      EXPECT_EQ(read.text, utf8.substr(0, utf8.size() - 1));  // as stored, not expanded
+      EXPECT_EQ(read.expandable, c.type == RegType::ExpandText);
+    }
   }
   // A text value replaces a number of the same name.
   ASSERT_EQ(p.WriteRegistryValue(kHKCU, kTestKey, "Dword", RegType::Text, {'t', 0}), RegWrite::Written);

@@ -1041,6 +1041,83 @@ std::optional<int> Win32Platform::RunElevated(const std::vector<std::string>& ar
   return static_cast<int>(code);
 }
 
+namespace {
+
+// The system's code an HRESULT carries, for LastError; a general failure
+// where it carries none.
+DWORD CodeOf(HRESULT hr) { return HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : ERROR_GEN_FAILURE; }
+
+}  // namespace
+
+bool Win32Platform::MakeShortcut(const Shortcut& shortcut) {
+  // Only the .lnk's own path goes through the native view: what is written
+  // inside is read by the shell, which knows no Sysnative.
+  const std::optional<std::wstring> file = FilePath(shortcut.file);
+  if (!file) return false;
+  const ComInit com;  // before the objects, so it ends after them
+  ComPtr<IShellLinkW> link;
+  ComPtr<IPersistFile> persist;
+  HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.ReceiveVoid());
+  if (SUCCEEDED(hr)) hr = link->SetPath(Utf8ToWide(shortcut.target).c_str());
+  if (SUCCEEDED(hr)) hr = link->SetArguments(Utf8ToWide(shortcut.arguments).c_str());
+  // Left unset, the shell shows the target's own icon and starts it in the
+  // caller's folder.
+  if (SUCCEEDED(hr) && !shortcut.iconFile.empty())
+    hr = link->SetIconLocation(Utf8ToWide(shortcut.iconFile).c_str(), shortcut.iconIndex);
+  if (SUCCEEDED(hr) && !shortcut.workingFolder.empty())
+    hr = link->SetWorkingDirectory(Utf8ToWide(shortcut.workingFolder).c_str());
+  if (SUCCEEDED(hr) && !shortcut.description.empty()) hr = link->SetDescription(Utf8ToWide(shortcut.description).c_str());
+  if (SUCCEEDED(hr)) hr = link->QueryInterface(IID_IPersistFile, persist.ReceiveVoid());
+  if (SUCCEEDED(hr)) hr = persist->Save(file->c_str(), TRUE);
+  if (SUCCEEDED(hr)) return true;
+  ::SetLastError(CodeOf(hr));
+  return false;
+}
+
+std::string Win32Platform::ExpandEnvironment(const std::string& text) {
+  const std::wstring source = Utf8ToWide(text);
+  DWORD size = ::ExpandEnvironmentStringsW(source.c_str(), nullptr, 0);
+  // A second try for a variable that grew in between.
+  for (int attempt = 0; size > 0 && attempt < 2; ++attempt) {
+    std::wstring expanded(size, L'\0');
+    const DWORD n = ::ExpandEnvironmentStringsW(source.c_str(), expanded.data(), size);
+    if (n > 0 && n <= size) {
+      expanded.resize(n - 1);  // without its terminating zero
+      return WideToUtf8(expanded);
+    }
+    size = n;
+  }
+  // Longer than the system expands: kept as written.
+  return text;
+}
+
+void Win32Platform::Announce(Change change, const std::string& folder) {
+  // Nothing to answer: the error of the call before stays to be reported.
+  const DWORD error = ::GetLastError();
+  switch (change) {
+    // Both start the shell's delivery and return at once: a hung shell
+    // cannot hold the run.
+    case Change::Associations:
+      ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST | SHCNF_FLUSHNOWAIT, nullptr, nullptr);
+      break;
+    case Change::Folder:
+      // By the name the shell knows, never through Sysnative.
+      if (!folder.empty())
+        ::SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, Utf8ToWide(folder).c_str(), nullptr);
+      break;
+    case Change::Environment: {
+      // A hung window is skipped at once; any other gets five seconds. The
+      // time is each window's, so a few slow ones add up, but none can
+      // stop the run.
+      DWORD_PTR result = 0;
+      ::SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"),
+                            SMTO_ABORTIFHUNG | SMTO_NORMAL, 5000, &result);
+      break;
+    }
+  }
+  ::SetLastError(error);
+}
+
 std::string Win32Platform::FromCodePage(unsigned codePage, std::string_view bytes) {
   if (bytes.empty()) return {};
   const int size = static_cast<int>(bytes.size());

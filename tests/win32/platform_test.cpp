@@ -2,6 +2,7 @@
 #include <cctype>
 #include <cstdio>
 #include <functional>
+#include <tuple>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <aclapi.h>
@@ -210,6 +211,93 @@ TEST(Win32Platform, RegistryValuesKeepTheirTypesAndBytes) {
             RegistryText::Status::KeyNotOpened);
   EXPECT_EQ(p.WriteRegistryValue(0, "Software\\X", "x", RegType::Text, {0}), RegWrite::KeyNotOpened);
   ::RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
+}
+
+// The fields a shortcut file holds, read back through the shell's own
+// shortcut object.
+Shortcut ReadShortcut(const std::string& file) {
+  const ComInit com;
+  ComPtr<IShellLinkW> link;
+  ComPtr<IPersistFile> persist;
+  Shortcut read;
+  EXPECT_EQ(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.ReceiveVoid()),
+            S_OK);
+  if (!link || FAILED(link->QueryInterface(IID_IPersistFile, persist.ReceiveVoid()))) return read;
+  EXPECT_EQ(persist->Load(WidePath(file).value().c_str(), STGM_READ), S_OK) << file;
+  wchar_t buf[INFOTIPSIZE] = {};
+  const int n = static_cast<int>(std::size(buf));
+  const auto take = [&](HRESULT hr, std::string& to) {
+    to = SUCCEEDED(hr) ? WideToUtf8(buf) : "(failed)";
+    buf[0] = L'\0';
+  };
+  take(link->GetPath(buf, n, nullptr, SLGP_RAWPATH), read.target);
+  take(link->GetArguments(buf, n), read.arguments);
+  take(link->GetIconLocation(buf, n, &read.iconIndex), read.iconFile);
+  take(link->GetWorkingDirectory(buf, n), read.workingFolder);
+  take(link->GetDescription(buf, n), read.description);
+  return read;
+}
+
+auto Fields(const Shortcut& s) {
+  return std::make_tuple(s.target, s.arguments, s.iconFile, s.iconIndex, s.workingFolder, s.description);
+}
+
+TEST(Win32Platform, ShortcutsAreTheShellsOwnAndReplaceTheirFile) {
+  Win32Platform p;
+  test::TempDir dir("shortcut");
+  test::WriteTextFile(dir / "app.exe", "");
+  test::WriteTextFile(dir / "icons.dll", "");
+  Shortcut full;
+  full.file = dir / "Gr\xC3\xBC\xC3\x9F" "e \xE5\xBF\xAB\xE6\x8D\xB7.lnk";
+  full.target = dir / "app.exe";
+  full.arguments = "--open \"two words\" /x";
+  full.iconFile = dir / "icons.dll";
+  full.iconIndex = 3;
+  full.workingFolder = dir.Path().substr(0, dir.Path().size() - 1);
+  full.description = "Starts the \xC3\xA9" "diteur";
+  ASSERT_TRUE(p.MakeShortcut(full)) << p.LastError().message;
+  EXPECT_EQ(Fields(ReadShortcut(full.file)), Fields(full));
+
+  // Made again with the target alone, it replaces the file: nothing of the
+  // first one is left.
+  Shortcut bare;
+  bare.file = full.file;
+  bare.target = full.target;
+  ASSERT_TRUE(p.MakeShortcut(bare)) << p.LastError().message;
+  EXPECT_EQ(Fields(ReadShortcut(bare.file)), Fields(bare));
+
+  // In the native view the .lnk's own path reaches the 64-bit folders, but
+  // what it points at stays as the script named it: the shell knows no
+  // Sysnative.
+  p.UseNativeView();
+  Shortcut system;
+  system.file = dir / "system.lnk";
+  system.target = p.SystemFolder() + "\\cmd.exe";
+  system.workingFolder = p.SystemFolder();
+  ASSERT_TRUE(p.MakeShortcut(system)) << p.LastError().message;
+  EXPECT_EQ(Fields(ReadShortcut(system.file)), Fields(system));
+
+  Shortcut nowhere = bare;
+  nowhere.file = dir / "missing\\x.lnk";
+  EXPECT_FALSE(p.MakeShortcut(nowhere));
+  EXPECT_EQ(p.LastError().code, static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND)) << p.LastError().message;
+  EXPECT_FALSE(test::IsFile(nowhere.file));
+}
+
+TEST(Win32Platform, ExpandEnvironmentAsTheSystemDoes) {
+  Win32Platform p;
+  const std::string windows = p.WindowsFolder();
+  const std::string longer(5000, 'l');
+  const struct {
+    std::string text, expanded;
+  } cases[] = {
+      {"%SystemRoot%\\a", windows + "\\a"},
+      {"%systemroot%", windows},
+      {"%qvNoSuchVariable%\\b", "%qvNoSuchVariable%\\b"},
+      {"\xC3\xA9%SystemRoot%" + longer, "\xC3\xA9" + windows + longer},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(p.ExpandEnvironment(c.text), c.expanded) << c.text.substr(0, 40);
 }
 
 TEST(Win32Platform, ReadWholeFileAndCopy) {

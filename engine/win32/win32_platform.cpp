@@ -6,6 +6,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "engine/entries.h"
@@ -1074,22 +1075,51 @@ bool Win32Platform::MakeShortcut(const Shortcut& shortcut) {
   return false;
 }
 
-std::string Win32Platform::ExpandEnvironment(const std::string& text) {
-  const std::wstring source = Utf8ToWide(text);
-  DWORD size = ::ExpandEnvironmentStringsW(source.c_str(), nullptr, 0);
+namespace {
+
+// The system cuts an expansion longer than about 32K units short without
+// saying so (Wine at 32,764): one this long is not trusted.
+constexpr std::size_t kTrustedExpansion = 30000;
+
+// The system's expansion; the text as it is when that fails.
+std::wstring SystemExpansion(const std::wstring& text) {
+  DWORD size = ::ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
   // A second try for a variable that grew in between.
   for (int attempt = 0; size > 0 && attempt < 2; ++attempt) {
     std::wstring expanded(size, L'\0');
-    const DWORD n = ::ExpandEnvironmentStringsW(source.c_str(), expanded.data(), size);
+    const DWORD n = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), size);
     if (n > 0 && n <= size) {
       expanded.resize(n - 1);  // without its terminating zero
-      return WideToUtf8(expanded);
+      return expanded;
     }
     size = n;
   }
-  // Longer than the system expands: kept as written.
   return text;
 }
+
+std::wstring Expansion(const std::wstring& text) {
+  if (text.find(L'%') == std::wstring::npos) return text;
+  std::wstring whole = SystemExpansion(text);
+  if (whole.size() < kTrustedExpansion) return whole;
+  // Longer: in two parts, cut nearest the middle where no %NAME% is open.
+  // The system takes each such pair as one, known or not, so the parts
+  // expand as the whole would. A last % without its pair opens nothing.
+  const std::size_t middle = text.size() / 2;
+  const std::size_t last = text.rfind(L'%');
+  const bool unpaired = std::count(text.begin(), text.end(), L'%') % 2 != 0;
+  std::size_t cut = 0;
+  bool open = false;
+  for (std::size_t i = 0; i < text.size(); open ^= text[i] == L'%', ++i) {
+    const auto distance = [middle](std::size_t at) { return at > middle ? at - middle : middle - at; };
+    if ((!open || (unpaired && i > last)) && i > 0 && (cut == 0 || distance(i) < distance(cut))) cut = i;
+  }
+  if (cut == 0) return whole;  // a single %NAME%: no shorter part to take
+  return Expansion(text.substr(0, cut)) + Expansion(text.substr(cut));
+}
+
+}  // namespace
+
+std::string Win32Platform::ExpandEnvironment(const std::string& text) { return WideToUtf8(Expansion(Utf8ToWide(text))); }
 
 void Win32Platform::Announce(Change change, const std::string& folder) {
   // Nothing to answer: the error of the call before stays to be reported.

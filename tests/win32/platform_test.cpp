@@ -288,6 +288,13 @@ TEST(Win32Platform, ExpandEnvironmentAsTheSystemDoes) {
   Win32Platform p;
   const std::string windows = p.WindowsFolder();
   const std::string longer(5000, 'l');
+  // Beyond the 32K units the system expands in one piece, with an unknown
+  // name right where the text's middle is: as the system does in the short
+  // case, it stays and the name after it is expanded.
+  const std::string half(19995, 'h');
+  const auto around = [](const std::string& middle) {
+    return "%SystemRoot%" + middle + "%qvNoSuchVariable%%SystemRoot%" + middle + "%SystemRoot%";
+  };
   const struct {
     std::string text, expanded;
   } cases[] = {
@@ -295,9 +302,16 @@ TEST(Win32Platform, ExpandEnvironmentAsTheSystemDoes) {
       {"%systemroot%", windows},
       {"%qvNoSuchVariable%\\b", "%qvNoSuchVariable%\\b"},
       {"\xC3\xA9%SystemRoot%" + longer, "\xC3\xA9" + windows + longer},
+      {around("h"), windows + "h%qvNoSuchVariable%" + windows + "h" + windows},
+      {around(half), windows + half + "%qvNoSuchVariable%" + windows + half + windows},
+      {"%SystemRoot%%" + half + half, windows + "%" + half + half},  // a % without its pair is text
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(p.ExpandEnvironment(c.text), c.expanded) << c.text.substr(0, 40);
+  for (const auto& c : cases) {
+    const std::string expanded = p.ExpandEnvironment(c.text);
+    EXPECT_EQ(expanded.size(), c.expanded.size()) << c.text.substr(0, 40);
+    EXPECT_TRUE(expanded == c.expanded) << c.text.substr(0, 40) << " -> " << expanded.substr(0, 40);
+  }
 }
 
 TEST(Win32Platform, ReadWholeFileAndCopy) {

@@ -136,8 +136,8 @@ bool TRegistry::WriteData(const std::string& name, DWORD type, const std::vector
                                   static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
 
-bool TRegistry::WriteText(const std::string& name, std::wstring_view text) {
-  return key_ && ::RegSetValueExW(key_.Get(), Utf8ToWide(name).c_str(), 0, REG_SZ,
+bool TRegistry::WriteText(const std::string& name, std::wstring_view text, DWORD type) {
+  return key_ && ::RegSetValueExW(key_.Get(), Utf8ToWide(name).c_str(), 0, type,
                                   reinterpret_cast<const BYTE*>(text.data()),
                                   static_cast<DWORD>(text.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
 }

@@ -37,9 +37,9 @@ class TRegistry {
   std::optional<std::pair<DWORD, std::vector<std::uint8_t>>> ReadData(const std::string& name) const;
   // The bytes as the registry stores them (text types in UTF-16).
   bool WriteData(const std::string& name, DWORD type, const std::vector<std::uint8_t>& data);
-  // A REG_SZ value of exactly these characters (give the terminating zero
-  // as part of the text to store it).
-  bool WriteText(const std::string& name, std::wstring_view text);
+  // A REG_SZ (or REG_EXPAND_SZ) value of exactly these characters (give
+  // the terminating zero as part of the text to store it).
+  bool WriteText(const std::string& name, std::wstring_view text, DWORD type = REG_SZ);
   bool DeleteValue(const std::string& name);
   // Whether the open key has neither subkeys nor values.
   std::optional<bool> KeyEmpty() const;

@@ -6,6 +6,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "engine/entries.h"
@@ -28,6 +29,8 @@ static_assert(kAttrReadOnly == FILE_ATTRIBUTE_READONLY && kAttrHidden == FILE_AT
               kAttrArchive == FILE_ATTRIBUTE_ARCHIVE && kAttrTemporary == FILE_ATTRIBUTE_TEMPORARY &&
               kAttrReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT &&
               kAttrNotContentIndexed == FILE_ATTRIBUTE_NOT_CONTENT_INDEXED && kNoAttributes == INVALID_FILE_ATTRIBUTES);
+static_assert(static_cast<DWORD>(RegType::Text) == REG_SZ && static_cast<DWORD>(RegType::ExpandText) == REG_EXPAND_SZ &&
+              static_cast<DWORD>(RegType::Binary) == REG_BINARY && static_cast<DWORD>(RegType::Dword) == REG_DWORD);
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrorDamagedData == ERROR_CRC && kErrorPathTooLong == ERROR_FILENAME_EXCED_RANGE);
 static_assert(kErrorDirNotEmpty == ERROR_DIR_NOT_EMPTY && kErrorKeyHasChildren == ERROR_KEY_HAS_CHILDREN);
@@ -149,7 +152,7 @@ RegistryText Win32Platform::ReadRegistryText(std::uint32_t root, const std::stri
   if (!type) return {RegistryText::Status::Absent, {}};
   if (*type != REG_SZ && *type != REG_EXPAND_SZ) return {RegistryText::Status::NotText, {}};
   std::optional<std::string> text = reg.ReadText(name);
-  return {RegistryText::Status::Text, text.value_or(std::string())};
+  return {RegistryText::Status::Text, text.value_or(std::string()), *type == REG_EXPAND_SZ};
 }
 
 RegWrite Win32Platform::WriteRegistryValue(std::uint32_t root, const std::string& subkey,
@@ -158,10 +161,10 @@ RegWrite Win32Platform::WriteRegistryValue(std::uint32_t root, const std::string
   TRegistry reg = Registry(root, KEY_ALL_ACCESS, view_);
   if (!reg.OpenKey(subkey, true)) return RegWrite::KeyNotOpened;
   bool written;
-  if (type == RegType::Text) {
+  if (type == RegType::Text || type == RegType::ExpandText) {
     // UTF-8 with its zero in, UTF-16 with its zero out.
     const std::wstring text = Utf8ToWide({reinterpret_cast<const char*>(data.data()), data.size()});
-    written = reg.WriteText(name, text);
+    written = reg.WriteText(name, text, type == RegType::Text ? REG_SZ : REG_EXPAND_SZ);
   } else {
     written = reg.WriteData(name, static_cast<DWORD>(type), data);
   }
@@ -1037,6 +1040,112 @@ std::optional<int> Win32Platform::RunElevated(const std::vector<std::string>& ar
   if (::WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0 || !::GetExitCodeProcess(process.Get(), &code))
     return std::nullopt;
   return static_cast<int>(code);
+}
+
+namespace {
+
+// The system's code an HRESULT carries, for LastError; a general failure
+// where it carries none.
+DWORD CodeOf(HRESULT hr) { return HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : ERROR_GEN_FAILURE; }
+
+}  // namespace
+
+bool Win32Platform::MakeShortcut(const Shortcut& shortcut) {
+  // Only the .lnk's own path goes through the native view: what is written
+  // inside is read by the shell, which knows no Sysnative.
+  const std::optional<std::wstring> file = FilePath(shortcut.file);
+  if (!file) return false;
+  const ComInit com;  // before the objects, so it ends after them
+  ComPtr<IShellLinkW> link;
+  ComPtr<IPersistFile> persist;
+  HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.ReceiveVoid());
+  if (SUCCEEDED(hr)) hr = link->SetPath(Utf8ToWide(shortcut.target).c_str());
+  if (SUCCEEDED(hr)) hr = link->SetArguments(Utf8ToWide(shortcut.arguments).c_str());
+  // Left unset, the shell shows the target's own icon and starts it in the
+  // caller's folder.
+  if (SUCCEEDED(hr) && !shortcut.iconFile.empty())
+    hr = link->SetIconLocation(Utf8ToWide(shortcut.iconFile).c_str(), shortcut.iconIndex);
+  if (SUCCEEDED(hr) && !shortcut.workingFolder.empty())
+    hr = link->SetWorkingDirectory(Utf8ToWide(shortcut.workingFolder).c_str());
+  if (SUCCEEDED(hr) && !shortcut.description.empty()) hr = link->SetDescription(Utf8ToWide(shortcut.description).c_str());
+  if (SUCCEEDED(hr)) hr = link->QueryInterface(IID_IPersistFile, persist.ReceiveVoid());
+  if (SUCCEEDED(hr)) hr = persist->Save(file->c_str(), TRUE);
+  if (SUCCEEDED(hr)) return true;
+  ::SetLastError(CodeOf(hr));
+  return false;
+}
+
+namespace {
+
+// The system cuts an expansion longer than about 32K units short without
+// saying so (Wine at 32,764): one this long is not trusted.
+constexpr std::size_t kTrustedExpansion = 30000;
+
+// The system's expansion; the text as it is when that fails.
+std::wstring SystemExpansion(const std::wstring& text) {
+  DWORD size = ::ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+  // A second try for a variable that grew in between.
+  for (int attempt = 0; size > 0 && attempt < 2; ++attempt) {
+    std::wstring expanded(size, L'\0');
+    const DWORD n = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), size);
+    if (n > 0 && n <= size) {
+      expanded.resize(n - 1);  // without its terminating zero
+      return expanded;
+    }
+    size = n;
+  }
+  return text;
+}
+
+std::wstring Expansion(const std::wstring& text) {
+  if (text.find(L'%') == std::wstring::npos) return text;
+  std::wstring whole = SystemExpansion(text);
+  if (whole.size() < kTrustedExpansion) return whole;
+  // Longer: in two parts, cut nearest the middle where no %NAME% is open.
+  // The system takes each such pair as one, known or not, so the parts
+  // expand as the whole would. A last % without its pair opens nothing.
+  const std::size_t middle = text.size() / 2;
+  const std::size_t last = text.rfind(L'%');
+  const bool unpaired = std::count(text.begin(), text.end(), L'%') % 2 != 0;
+  std::size_t cut = 0;
+  bool open = false;
+  for (std::size_t i = 0; i < text.size(); open ^= text[i] == L'%', ++i) {
+    const auto distance = [middle](std::size_t at) { return at > middle ? at - middle : middle - at; };
+    if ((!open || (unpaired && i > last)) && i > 0 && (cut == 0 || distance(i) < distance(cut))) cut = i;
+  }
+  if (cut == 0) return whole;  // a single %NAME%: no shorter part to take
+  return Expansion(text.substr(0, cut)) + Expansion(text.substr(cut));
+}
+
+}  // namespace
+
+std::string Win32Platform::ExpandEnvironment(const std::string& text) { return WideToUtf8(Expansion(Utf8ToWide(text))); }
+
+void Win32Platform::Announce(Change change, const std::string& folder) {
+  // Nothing to answer: the error of the call before stays to be reported.
+  const DWORD error = ::GetLastError();
+  switch (change) {
+    // Both start the shell's delivery and return at once: a hung shell
+    // cannot hold the run.
+    case Change::Associations:
+      ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST | SHCNF_FLUSHNOWAIT, nullptr, nullptr);
+      break;
+    case Change::Folder:
+      // By the name the shell knows, never through Sysnative.
+      if (!folder.empty())
+        ::SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, Utf8ToWide(folder).c_str(), nullptr);
+      break;
+    case Change::Environment: {
+      // A hung window is skipped at once; any other gets five seconds. The
+      // time is each window's, so a few slow ones add up, but none can
+      // stop the run.
+      DWORD_PTR result = 0;
+      ::SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"),
+                            SMTO_ABORTIFHUNG | SMTO_NORMAL, 5000, &result);
+      break;
+    }
+  }
+  ::SetLastError(error);
 }
 
 std::string Win32Platform::FromCodePage(unsigned codePage, std::string_view bytes) {

@@ -57,6 +57,9 @@ class Win32Platform : public Platform {
   bool Protect(const std::string& path) override;
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
   bool StartWatcher(const std::string& commandLine) override;
+  bool MakeShortcut(const Shortcut& shortcut) override;
+  std::string ExpandEnvironment(const std::string& text) override;
+  void Announce(Change change, const std::string& folder) override;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override;
   void Pause(unsigned milliseconds) override;
   std::string Today() override;

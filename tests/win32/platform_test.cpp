@@ -2,6 +2,7 @@
 #include <cctype>
 #include <cstdio>
 #include <functional>
+#include <tuple>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <aclapi.h>
@@ -151,8 +152,17 @@ TEST(Win32Platform, FindSeesHiddenAndSystemEntries) {
   EXPECT_FALSE(p.FindFirst(dir / "*.none", e));
 }
 
+// UTF-8 with its terminating zero, as text crosses the platform.
+std::vector<std::uint8_t> TextBytes(const std::string& text) {
+  std::vector<std::uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  return bytes;
+}
+
 TEST(Win32Platform, RegistryValuesKeepTheirTypesAndBytes) {
   Win32Platform p;
+  // Far longer than any fixed buffer a PATH might be read into.
+  const std::string longPath = "%SystemRoot%\\x;" + std::string(5000, 'p') + "\xC3\xA9;";
   struct Case {
     std::string subkey;
     std::string name;
@@ -160,22 +170,37 @@ TEST(Win32Platform, RegistryValuesKeepTheirTypesAndBytes) {
     std::vector<std::uint8_t> data;
     std::string openAs;
   } cases[] = {
-      {kTestKey, "Text", RegType::Text, {' ', 'h', 'i', 0}, kTestKey},
+      {kTestKey, "Text", RegType::Text, TextBytes(" hi"), kTestKey},
       {kTestKey, "Dword", RegType::Dword, {0xFF, 0xFF, 0xFF, 0xFF}, kTestKey},
       {kTestKey, "Bin", RegType::Binary, {1, 0}, kTestKey},
-      {std::string("\\") + kTestKey + "\\Deep\\Er", "", RegType::Text, {'d', 0}, std::string(kTestKey) + "\\Deep\\Er"},
+      {std::string("\\") + kTestKey + "\\Deep\\Er", "", RegType::Text, TextBytes("d"), std::string(kTestKey) + "\\Deep\\Er"},
+      {kTestKey, "Expand", RegType::ExpandText, TextBytes("%TEMP%\\a"), kTestKey},
+      {kTestKey, "Path", RegType::ExpandText, TextBytes(longPath), kTestKey},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     ASSERT_EQ(p.WriteRegistryValue(kHKCU, c.subkey, c.name, c.type, c.data), RegWrite::Written);
-    HKEY k;
-    ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, c.openAs.c_str(), 0, KEY_READ, &k), ERROR_SUCCESS);
-    DWORD type = 0, size = 64;
-    std::vector<std::uint8_t> got(64);
-    EXPECT_EQ(::RegQueryValueExA(k, c.name.c_str(), nullptr, &type, got.data(), &size), ERROR_SUCCESS);
-    ::RegCloseKey(k);
+    UniqueKey k;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, Utf8ToWide(c.openAs).c_str(), 0, KEY_READ, k.Receive()), ERROR_SUCCESS);
+    const std::wstring name = Utf8ToWide(c.name);
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(::RegQueryValueExW(k.Get(), name.c_str(), nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    std::vector<std::uint8_t> got(size);
+    EXPECT_EQ(::RegQueryValueExW(k.Get(), name.c_str(), nullptr, &type, got.data(), &size), ERROR_SUCCESS);
     got.resize(size);
-    EXPECT_EQ(type, static_cast<DWORD>(c.type)) << c.name;
-    EXPECT_EQ(got, c.data) << c.name;
+    EXPECT_EQ(type, static_cast<DWORD>(c.type));
+    // Text as the system keeps it: UTF-16, its zero included.
+    const bool text = c.type == RegType::Text || c.type == RegType::ExpandText;
+    const std::string utf8(c.data.begin(), c.data.end());
+    const std::wstring wide = Utf8ToWide(utf8);
+    const auto* units = reinterpret_cast<const std::uint8_t*>(wide.data());
+    EXPECT_EQ(got, text ? std::vector<std::uint8_t>(units, units + wide.size() * sizeof(wchar_t)) : c.data);
+    if (text) {
+      const RegistryText read = p.ReadRegistryText(kHKCU, c.subkey, c.name);
+      EXPECT_EQ(read.status, RegistryText::Status::Text);
+      EXPECT_EQ(read.text, utf8.substr(0, utf8.size() - 1));  // as stored, not expanded
+      EXPECT_EQ(read.expandable, c.type == RegType::ExpandText);
+    }
   }
   // A text value replaces a number of the same name.
   ASSERT_EQ(p.WriteRegistryValue(kHKCU, kTestKey, "Dword", RegType::Text, {'t', 0}), RegWrite::Written);
@@ -186,6 +211,107 @@ TEST(Win32Platform, RegistryValuesKeepTheirTypesAndBytes) {
             RegistryText::Status::KeyNotOpened);
   EXPECT_EQ(p.WriteRegistryValue(0, "Software\\X", "x", RegType::Text, {0}), RegWrite::KeyNotOpened);
   ::RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
+}
+
+// The fields a shortcut file holds, read back through the shell's own
+// shortcut object.
+Shortcut ReadShortcut(const std::string& file) {
+  const ComInit com;
+  ComPtr<IShellLinkW> link;
+  ComPtr<IPersistFile> persist;
+  Shortcut read;
+  EXPECT_EQ(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.ReceiveVoid()),
+            S_OK);
+  if (!link || FAILED(link->QueryInterface(IID_IPersistFile, persist.ReceiveVoid()))) return read;
+  EXPECT_EQ(persist->Load(WidePath(file).value().c_str(), STGM_READ), S_OK) << file;
+  wchar_t buf[INFOTIPSIZE] = {};
+  const int n = static_cast<int>(std::size(buf));
+  const auto take = [&](HRESULT hr, std::string& to) {
+    to = SUCCEEDED(hr) ? WideToUtf8(buf) : "(failed)";
+    buf[0] = L'\0';
+  };
+  take(link->GetPath(buf, n, nullptr, SLGP_RAWPATH), read.target);
+  take(link->GetArguments(buf, n), read.arguments);
+  take(link->GetIconLocation(buf, n, &read.iconIndex), read.iconFile);
+  take(link->GetWorkingDirectory(buf, n), read.workingFolder);
+  take(link->GetDescription(buf, n), read.description);
+  return read;
+}
+
+auto Fields(const Shortcut& s) {
+  return std::make_tuple(s.target, s.arguments, s.iconFile, s.iconIndex, s.workingFolder, s.description);
+}
+
+TEST(Win32Platform, ShortcutsAreTheShellsOwnAndReplaceTheirFile) {
+  Win32Platform p;
+  test::TempDir dir("shortcut");
+  test::WriteTextFile(dir / "app.exe", "");
+  test::WriteTextFile(dir / "icons.dll", "");
+  Shortcut full;
+  full.file = dir / "Gr\xC3\xBC\xC3\x9F" "e \xE5\xBF\xAB\xE6\x8D\xB7.lnk";
+  full.target = dir / "app.exe";
+  full.arguments = "--open \"two words\" /x";
+  full.iconFile = dir / "icons.dll";
+  full.iconIndex = 3;
+  full.workingFolder = dir.Path().substr(0, dir.Path().size() - 1);
+  full.description = "Starts the \xC3\xA9" "diteur";
+  ASSERT_TRUE(p.MakeShortcut(full)) << p.LastError().message;
+  EXPECT_EQ(Fields(ReadShortcut(full.file)), Fields(full));
+
+  // Made again with the target alone, it replaces the file: nothing of the
+  // first one is left.
+  Shortcut bare;
+  bare.file = full.file;
+  bare.target = full.target;
+  ASSERT_TRUE(p.MakeShortcut(bare)) << p.LastError().message;
+  EXPECT_EQ(Fields(ReadShortcut(bare.file)), Fields(bare));
+
+  // In the native view the .lnk's own path reaches the 64-bit folders, but
+  // what it points at stays as the script named it: the shell knows no
+  // Sysnative.
+  p.UseNativeView();
+  Shortcut system;
+  system.file = dir / "system.lnk";
+  system.target = p.SystemFolder() + "\\cmd.exe";
+  system.workingFolder = p.SystemFolder();
+  ASSERT_TRUE(p.MakeShortcut(system)) << p.LastError().message;
+  EXPECT_EQ(Fields(ReadShortcut(system.file)), Fields(system));
+
+  Shortcut nowhere = bare;
+  nowhere.file = dir / "missing\\x.lnk";
+  EXPECT_FALSE(p.MakeShortcut(nowhere));
+  EXPECT_EQ(p.LastError().code, static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND)) << p.LastError().message;
+  EXPECT_FALSE(test::IsFile(nowhere.file));
+}
+
+TEST(Win32Platform, ExpandEnvironmentAsTheSystemDoes) {
+  Win32Platform p;
+  const std::string windows = p.WindowsFolder();
+  const std::string longer(5000, 'l');
+  // Beyond the 32K units the system expands in one piece, with an unknown
+  // name right where the text's middle is: as the system does in the short
+  // case, it stays and the name after it is expanded.
+  const std::string half(19995, 'h');
+  const auto around = [](const std::string& middle) {
+    return "%SystemRoot%" + middle + "%qvNoSuchVariable%%SystemRoot%" + middle + "%SystemRoot%";
+  };
+  const struct {
+    std::string text, expanded;
+  } cases[] = {
+      {"%SystemRoot%\\a", windows + "\\a"},
+      {"%systemroot%", windows},
+      {"%qvNoSuchVariable%\\b", "%qvNoSuchVariable%\\b"},
+      {"\xC3\xA9%SystemRoot%" + longer, "\xC3\xA9" + windows + longer},
+      {around("h"), windows + "h%qvNoSuchVariable%" + windows + "h" + windows},
+      {around(half), windows + half + "%qvNoSuchVariable%" + windows + half + windows},
+      {"%SystemRoot%%" + half + half, windows + "%" + half + half},  // a % without its pair is text
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string expanded = p.ExpandEnvironment(c.text);
+    EXPECT_EQ(expanded.size(), c.expanded.size()) << c.text.substr(0, 40);
+    EXPECT_TRUE(expanded == c.expanded) << c.text.substr(0, 40) << " -> " << expanded.substr(0, 40);
+  }
 }
 
 TEST(Win32Platform, ReadWholeFileAndCopy) {

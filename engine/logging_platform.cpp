@@ -9,6 +9,7 @@ const char* TypeName(RegType t) {
   switch (t) {
     case RegType::Binary: return "REG_BINARY";
     case RegType::Dword: return "REG_DWORD";
+    case RegType::ExpandText: return "REG_EXPAND_SZ";
     default: return "REG_SZ";
   }
 }

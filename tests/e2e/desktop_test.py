@@ -83,20 +83,25 @@ class DesktopTest(unittest.TestCase):
         if machine:
             menu = unix(expanded("ProgramData") + "\\Microsoft\\Windows\\Start Menu\\Programs")
             desktop = unix(expanded("PUBLIC") + "\\Desktop")
-            startup = os.path.join(menu, "Startup")
+            startup = os.path.join(menu, "StartUp")
             folder = "C:\\Program Files (x86)\\qvDesk " + scope
         else:
             roaming = expanded("APPDATA")
             menu = unix(roaming + "\\Microsoft\\Windows\\Start Menu\\Programs")
             desktop = unix(expanded("USERPROFILE") + "\\Desktop")
-            startup = os.path.join(menu, "Startup")
+            startup = os.path.join(menu, "StartUp")
             folder = expanded("LOCALAPPDATA") + "\\Programs\\qvDesk " + scope
+        # Wine links the person's desktop to the Linux home folder; Windows
+        # keeps a folder there, and we never remove through a link.
+        if os.path.islink(desktop):
+            os.remove(desktop)
+            os.makedirs(desktop)
         target = unix(folder)
         for path in (target, os.path.join(menu, "qvDesk"), os.path.join(desktop, "qvDesk.lnk"),
                      os.path.join(startup, "qvDesk.lnk")):
             subprocess.run(["rm", "-rf", path])
             self.addCleanup(subprocess.run, ["rm", "-rf", path])
-        ini = ("[SETUP]\nScope=%s\n[INSTALL]\nqvDesk=app\\,%s\n" % (scope, folder) +
+        ini = ("[SETUP]\nScope=%s\n[INSTALL]\nqvDesk=app\\,?\n" % scope +
                "[REGISTRY]\n1=HKCU\\Software\\Classes\\.qvdesk\\,qvDesk.File\n"
                "[SHORTCUTS]\nqvDesk\\qvDesk Help=%INSTALLDIR%\\help.txt,STARTMENU,--page \"one two\","
                "%INSTALLDIR%\\app.ico,2,%TEMPDIR%,Opens the help\n"
@@ -111,7 +116,8 @@ class DesktopTest(unittest.TestCase):
         with open(notes, "w"):
             pass
         for _ in range(2):
-            result = wine([*runner, pkg.win("setup.exe"), "/S", "/LOG=" + pkg.win("install.log")]).returncode
+            result = wine([*runner, pkg.win("setup.exe"), "/S", "/D=" + folder,
+                           "/LOG=" + pkg.win("install.log")]).returncode
             with open(pkg.path("install.log"), encoding="utf-8-sig") as f:
                 self.assertEqual(result, 0, f.read())
 
@@ -134,7 +140,9 @@ class DesktopTest(unittest.TestCase):
         self.addCleanup(lambda: os.path.exists(os.path.join(desktop, "mine.lnk")) and
                         os.remove(os.path.join(desktop, "mine.lnk")))
         uninstaller = folder + "\\uninstall.exe"
-        self.assertEqual(wine([*runner, uninstaller, "/S"]).returncode, 0)
+        result = wine([*runner, uninstaller, "/S", "/LOG=" + pkg.win("uninstall.log")]).returncode
+        with open(pkg.path("uninstall.log"), encoding="utf-8-sig") as f:
+            self.assertEqual(result, 0, f.read())
         self.assertTrue(w.wait_for(lambda: not os.path.exists(target), 20), "the folder stayed")
         self.assertFalse(os.path.exists(os.path.join(menu, "qvDesk")), "the Start menu folder stayed")
         self.assertFalse(os.path.exists(os.path.join(desktop, "qvDesk.lnk")))

@@ -187,12 +187,19 @@ bool SetupEngine::WriteRegistry(const ScriptReader& script) {
   return true;
 }
 
-bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
-  const std::vector<std::string> entries = script.ReadSection("SHORTCUTS");
-  if (entries.empty()) return true;
-  window_.SetStatusText(texts::kShortcuts);
+std::vector<std::string> SetupEngine::StartSection(const ScriptReader& script, const char* section,
+                                                   const char* status) {
+  std::vector<std::string> entries = script.ReadSection(section);
+  // A section a script does not have leaves the window as it was.
+  if (entries.empty()) return entries;
+  window_.SetStatusText(status);
   window_.RepaintStatus();
   window_.SetMainMax(static_cast<int>(entries.size()));
+  return entries;
+}
+
+bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
+  const std::vector<std::string> entries = StartSection(script, "SHORTCUTS", texts::kShortcuts);
   std::vector<std::string> folders;  // each once, for the shell
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (Stopped()) return false;
@@ -214,11 +221,8 @@ bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
 }
 
 bool SetupEngine::AddPathEntries(const ScriptReader& script) {
-  const std::vector<std::string> entries = script.ReadSection("PATH");
+  const std::vector<std::string> entries = StartSection(script, "PATH", texts::kAddToPath);
   if (entries.empty()) return true;
-  window_.SetStatusText(texts::kAddToPath);
-  window_.RepaintStatus();
-  window_.SetMainMax(static_cast<int>(entries.size()));
   const std::uint32_t root = placement_.AllUsers(platform_.Elevated()) ? kHKLM : kHKCU;
   bool changed = false;
   for (std::size_t i = 0; i < entries.size(); ++i) {

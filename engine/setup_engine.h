@@ -69,6 +69,9 @@ class SetupEngine {
   std::string ShowWindow(const ScriptReader& script);  // gives the title
   bool InstallFiles(const ScriptReader& script, const std::string& title);
   bool WriteRegistry(const ScriptReader& script);
+  // An optional section's keys; when it has any, its status line shows and
+  // the bar counts them.
+  std::vector<std::string> StartSection(const ScriptReader& script, const char* section, const char* status);
   bool MakeShortcuts(const ScriptReader& script);
   bool AddPathEntries(const ScriptReader& script);
   bool RunCommands(const ScriptReader& script);

@@ -105,7 +105,7 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
     case RecordEntry::Kind::Product: {
       const Product& p = e.product;
       return {p.id, p.name, p.version, p.publisher, n(p.registrationRoot), p.linkCaption, p.linkTarget,
-              n(p.native64)};
+              n(p.native64), p.language};
     }
     case RecordEntry::Kind::Folder: return {e.path};
     case RecordEntry::Kind::FileStart: return {e.path, n(e.existed)};
@@ -126,13 +126,14 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
     }
     case RecordEntry::Kind::Registered: return {n(e.root), e.path};
     case RecordEntry::Kind::PathEntry: return {n(e.root), e.name};
+    case RecordEntry::Kind::Text: return {e.name, e.data};
   }
   return {};
 }
 
 std::size_t FieldCount(char kind) {
   switch (kind) {
-    case 'P': return 8;
+    case 'P': return 9;
     case 'D': return 1;
     case 'x': return 1;
     case 'w': return 2;
@@ -146,6 +147,7 @@ std::size_t FieldCount(char kind) {
     case 'B': return 6;
     case 'N': return 2;
     case 'H': return 2;
+    case 'T': return 2;
     default: return 0;
   }
 }
@@ -202,7 +204,8 @@ bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
                    .registrationRoot = *root,
                    .linkCaption = f[5],
                    .linkTarget = f[6],
-                   .native64 = *native64};
+                   .native64 = *native64,
+                   .language = f.size() > 8 ? f[8] : std::string()};
       return true;
     }
     case Kind::Folder:
@@ -226,6 +229,10 @@ bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
       e.path = f[0];
       e.name = f[1];
       return PlainFullPath(e.name);
+    case Kind::Text:
+      e.name = f[0];
+      e.data = f[1];
+      return !e.name.empty();
     case Kind::PathEntry: {
       const std::optional<std::uint32_t> root = Number32(f[0]);
       if (!root || (*root != kHKLM && *root != kHKCU) || f[1].empty()) return false;
@@ -276,8 +283,9 @@ std::optional<RecordEntry> ParseLine(std::string_view line) {
   const std::size_t count = FieldCount(body[0]);
   if (count == 0 || body.size() < 2 || body[1] != '\t') return std::nullopt;
   const std::optional<std::vector<std::string>> fields = SplitFields(body.substr(2));
-  // A product line written before the view was recorded has one field less.
-  const bool older = body[0] == 'P' && fields && fields->size() == count - 1;
+  // Product lines written before the view and the language were recorded
+  // have fewer fields.
+  const bool older = body[0] == 'P' && fields && fields->size() >= count - 2 && fields->size() < count;
   if (!fields || (fields->size() != count && !older)) return std::nullopt;
   RecordEntry e;
   e.kind = static_cast<RecordEntry::Kind>(body[0]);
@@ -363,6 +371,9 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const RecordEntry& e = entries[i];
     switch (e.kind) {
+      case RecordEntry::Kind::Text:
+        plan.product.texts.emplace_back(e.name, e.data);
+        break;
       case RecordEntry::Kind::Product: {
         plan.product = e.product;
         const std::pair<std::uint32_t, std::string> r{e.product.registrationRoot, e.product.id};

@@ -46,6 +46,9 @@ struct Product {
   std::string linkCaption{};           // the window's link, as the installer showed it
   std::string linkTarget{};
   bool native64 = false;  // a 64-bit program's: the 64-bit registry view and system folder
+  std::string language{};  // the texts it showed: "zh" (or empty) or "en"
+  // Texts the script put in place of the program's own (name, text).
+  std::vector<std::pair<std::string, std::string>> texts{};
 };
 
 struct RecordEntry {
@@ -58,6 +61,7 @@ struct RecordEntry {
     Key = 'K',       // a registry key the run created
     Value = 'V',     // a registry value the run wrote
     PathEntry = 'H', // a folder the run added to the PATH under `root`: name
+    Text = 'T',      // a text the product's script replaced: name, and `data` the text
     // What only an undo needs, ignored by an uninstall:
     RunStart = 'R',    // a run begins; path: the folder whose record it carries on, if any
     RunEnd = 'E',      // the run went to its end: nothing of it is undone

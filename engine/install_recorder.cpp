@@ -461,6 +461,13 @@ void InstallRecorder::Open(const std::string& folder, Product product) {
   p.kind = RecordEntry::Kind::Product;
   p.product = product_;
   Add(std::move(p));
+  for (const auto& [name, text] : product_.texts) {
+    RecordEntry t;
+    t.kind = RecordEntry::Kind::Text;
+    t.name = name;
+    t.data = text;
+    Add(std::move(t));
+  }
   for (RecordEntry& e : registration) Add(std::move(e));
   hash_.Update(pending_);
   sealed_ = {pending_.size(), hash_.Peek()};

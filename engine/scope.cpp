@@ -3,6 +3,7 @@
 #include "engine/errors.h"
 #include "engine/run_report.h"
 #include "engine/text.h"
+#include "framework/portable/messages.h"
 
 namespace qv {
 namespace {
@@ -29,6 +30,8 @@ SetupSection ReadSetupSection(const ScriptReader& script) {
   if (architecture == "X64") s.architecture = Architecture::X64;
   else if (!architecture.empty() && architecture != "X86")
     throw EngineError("[SETUP] Architecture must be x86 or x64, not " + architecture);
+  s.language = script.ReadString("SETUP", "Language", "");
+  if (!LanguageFor(s.language, false)) throw EngineError("[SETUP] Language must be zh, en or auto, not " + s.language);
   return s;
 }
 

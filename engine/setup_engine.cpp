@@ -106,7 +106,7 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
 
 void SetupEngine::UndoUnlessComplete() {
   if (complete_ || !uninstall_) return;
-  window_.SetStatusText(texts::kUndoing);
+  window_.SetStatusText(texts::Say(texts::Setup::Undoing));
   window_.RepaintStatus();
   keeper_->Undo();
 }
@@ -142,7 +142,7 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
 
 std::string SetupEngine::ShowWindow(const ScriptReader& script) {
   state_.visible = !forceHidden_ && script.ReadBool("GUI", "Visible", true);
-  std::string title = script.ReadText("GUI", "TiTle", texts::kDefaultTitle);
+  std::string title = script.ReadText("GUI", "TiTle", texts::Say(texts::Setup::DefaultTitle));
   // The caption is shown; the target is opened by the machine.
   state_.linkCaption = SplitField(script.ReadText("GUI", "Href", texts::kDefaultHref), ',', true).head;
   state_.linkTarget = SplitField(script.ReadString("GUI", "Href", texts::kDefaultHref), ',', true).tail;
@@ -172,7 +172,7 @@ bool SetupEngine::InstallFiles(const ScriptReader& script, const std::string& ti
 }
 
 bool SetupEngine::WriteRegistry(const ScriptReader& script) {
-  window_.SetStatusText(texts::kRegister);
+  window_.SetStatusText(texts::Say(texts::Setup::Register));
   window_.RepaintStatus();
   const std::vector<std::string> entries = script.ReadSection("REGISTRY");
   if (!entries.empty()) window_.SetMainMax(static_cast<int>(entries.size()));
@@ -188,7 +188,7 @@ bool SetupEngine::WriteRegistry(const ScriptReader& script) {
 }
 
 std::vector<std::string> SetupEngine::StartSection(const ScriptReader& script, const char* section,
-                                                   const char* status) {
+                                                   const std::string& status) {
   std::vector<std::string> entries = script.ReadSection(section);
   // A section a script does not have leaves the window as it was.
   if (entries.empty()) return entries;
@@ -199,7 +199,7 @@ std::vector<std::string> SetupEngine::StartSection(const ScriptReader& script, c
 }
 
 bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
-  const std::vector<std::string> entries = StartSection(script, "SHORTCUTS", texts::kShortcuts);
+  const std::vector<std::string> entries = StartSection(script, "SHORTCUTS", texts::Say(texts::Setup::Shortcuts));
   std::vector<std::string> folders;  // each once, for the shell
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (Stopped()) return false;
@@ -221,7 +221,7 @@ bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
 }
 
 bool SetupEngine::AddPathEntries(const ScriptReader& script) {
-  const std::vector<std::string> entries = StartSection(script, "PATH", texts::kAddToPath);
+  const std::vector<std::string> entries = StartSection(script, "PATH", texts::Say(texts::Setup::AddToPath));
   if (entries.empty()) return true;
   const std::uint32_t root = placement_.AllUsers(platform_.Elevated()) ? kHKLM : kHKCU;
   bool changed = false;
@@ -255,7 +255,7 @@ void SetupEngine::FailedEntry(const std::string& line) {
 }
 
 bool SetupEngine::RunCommands(const ScriptReader& script) {
-  window_.SetStatusText(texts::kExecute);
+  window_.SetStatusText(texts::Say(texts::Setup::Execute));
   window_.RepaintStatus();
   const std::vector<std::string> entries = script.ReadSection("COMMAND");
   if (!entries.empty()) window_.SetMainMax(static_cast<int>(entries.size()));
@@ -273,9 +273,9 @@ void SetupEngine::EndRun() {
   complete_ = true;
   state_.finished = true;
   if (restartNeeded_) Log("finished: a restart completes the installation");
-  window_.SetStatusText(restartNeeded_ ? texts::kFinishedRestart : texts::kFinished);
+  window_.SetStatusText(restartNeeded_ ? texts::Say(texts::Setup::FinishedRestart) : texts::Say(texts::Setup::Finished));
   window_.SetStatusRed();
-  window_.SetButtonCaption(texts::kOk);
+  window_.SetButtonCaption(texts::Say(texts::Dialog::Ok));
   if (!state_.visible) window_.Terminate();
 }
 
@@ -319,6 +319,9 @@ void SetupEngine::OpenRecord() {
   if (placement_.forWhom != Placement::For::Legacy)
     p.registrationRoot = placement_.forWhom == Placement::For::Machine ? kHKLM : kHKCU;
   p.native64 = placement_.architecture == Architecture::X64;
+  // The uninstaller speaks as this run did.
+  p.language = LanguageName(texts::TextsLanguage());
+  p.texts = texts::TextsReplaced();
   const std::string folder = expanded(uninstall_->folder);
   if (folder.empty() || NamesInstallFolder(folder))
     throw EngineError("[UNINSTALL] has no folder for its record: %INSTALLDIR% is not set");
@@ -333,8 +336,8 @@ std::string SetupEngine::SuggestedFolder() const {
 }
 
 void SetupEngine::PromptForPath() {
-  window_.SetStatusText(std::string(texts::kPromptBefore) + state_.entryLabel + texts::kPromptAfter);
-  window_.SetButtonCaption(texts::kOk);
+  window_.SetStatusText(Fill(texts::Say(texts::Setup::Prompt), {{"ENTRY", state_.entryLabel}}));
+  window_.SetButtonCaption(texts::Say(texts::Dialog::Ok));
   state_.awaitingPath = true;
   window_.ShowPathBox(true);
   window_.SetPathText(SuggestedFolder());
@@ -346,7 +349,7 @@ void SetupEngine::PromptForPath() {
   window_.ShowPathBox(false);
   window_.ShowProgressBars(true);
   folders_.install = Trim(window_.PathText());
-  window_.SetButtonCaption(texts::kCancel);
+  window_.SetButtonCaption(texts::Say(texts::Dialog::Cancel));
 }
 
 void SetupEngine::PumpWhileBusy() {
@@ -420,7 +423,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     ++count;
     PumpWhileBusy();
     if (copy) {
-      window_.SetStatusText(texts::kDecompressing + x.name + " ...");
+      window_.SetStatusText(Fill(texts::Say(texts::Setup::Decompressing), {{"FILE", x.name}}));
       window_.UpdateStatus();
       const std::string to = destination + x.name;
       if (platform_.CopyOneFile(folder + x.name, to) && platform_.WaitingBeside(to)) restartNeeded_ = true;

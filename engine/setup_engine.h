@@ -71,7 +71,7 @@ class SetupEngine {
   bool WriteRegistry(const ScriptReader& script);
   // An optional section's keys; when it has any, its status line shows and
   // the bar counts them.
-  std::vector<std::string> StartSection(const ScriptReader& script, const char* section, const char* status);
+  std::vector<std::string> StartSection(const ScriptReader& script, const char* section, const std::string& status);
   bool MakeShortcuts(const ScriptReader& script);
   bool AddPathEntries(const ScriptReader& script);
   bool RunCommands(const ScriptReader& script);

@@ -2,6 +2,16 @@
 // log's defaults and the warnings. UTF-8, as every text the program keeps.
 #pragma once
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "framework/portable/messages.h"
+
+namespace qv {
+class ScriptReader;
+}
+
 namespace qv::texts {
 
 inline constexpr char kDefaultTitle[] = "安装程序";
@@ -37,6 +47,28 @@ inline constexpr char kUninstallQuitQuestion[] = "卸载尚未结束，是否立
 inline constexpr char kRecordDamaged[] = "卸载记录丢失或已损坏，无法卸载。";
 inline constexpr char kNeeds64Bit[] = "此程序需要 64 位 Windows，无法在此系统上安装。";
 inline constexpr char kNeedsAdministrator[] = "为所有用户安装需要管理员权限。";
+
+// What the run shows, by name: the Chinese above, or English, or what a
+// script's [MESSAGES] section puts in their place.
+enum class Setup {
+  DefaultTitle, Register, Execute, Shortcuts, AddToPath, Undoing, Finished, FinishedRestart, Prompt,
+  Decompressing, Warning, EmptyPath, QuitQuestion, NotFinished, AboutCaption, AboutText, BrowseTitle, VisitSite,
+  BadOption, PackageDamaged, UninstallQuestion, Removing, Unregister, Uninstalled, UninstallQuitQuestion,
+  RecordDamaged, Needs64Bit, NeedsAdministrator,
+};
+MessageTable& SetupTexts();
+inline const std::string& Say(Setup id) { return SetupTexts()[static_cast<std::size_t>(id)]; }
+
+// A script's [MESSAGES] section: each name and the text to show instead.
+std::vector<std::pair<std::string, std::string>> ReadMessages(const ScriptReader& script);
+
+// Every table of texts a run shows, in one language, with a script's
+// replacements (name, text); gives the names no table has. Kept for the
+// record, so that the uninstaller speaks as the installation did.
+using Replacements = std::vector<std::pair<std::string, std::string>>;
+std::vector<std::string> UseTexts(Language language, const Replacements& replaced);
+Language TextsLanguage();
+const Replacements& TextsReplaced();
 
 // The compiler must not have turned the literals into another code page.
 static_assert(sizeof kDefaultTitle == 13 && static_cast<unsigned char>(kDefaultTitle[0]) == 0xE5,

@@ -85,6 +85,8 @@ bool Uninstaller::Load() {
     plan_ = PlanRemoval(done);
   }
   finished_ = std::move(done);
+  // In the installation's language, with its script's own texts.
+  texts::UseTexts(LanguageFor(plan_.product.language, false).value_or(Language::Chinese), plan_.product.texts);
   Log("record: " + record + ", " + std::to_string(plan_.files.size()) + " files, " +
       std::to_string(plan_.folders.size()) + " folders, " + std::to_string(plan_.values.size()) +
       " registry values");
@@ -123,17 +125,18 @@ void Uninstaller::Run() {
   if (Stopped()) return;
   window_.SetThinPosition(kSteps);
   state_.finished = true;
-  window_.SetStatusText(texts::kUninstalled);
+  window_.SetStatusText(texts::Say(texts::Setup::Uninstalled));
   window_.SetStatusRed();
-  window_.SetButtonCaption(texts::kOk);
+  window_.SetButtonCaption(texts::Say(texts::Dialog::Ok));
   if (!state_.visible) window_.Terminate();
 }
 
 bool Uninstaller::ShowAndConfirm() {
   state_.finished = false;
-  state_.quitQuestion = texts::kUninstallQuitQuestion;
+  window_.SetButtonCaption(texts::Say(texts::Dialog::Cancel));  // made before the language was known
+  state_.quitQuestion = texts::Say(texts::Setup::UninstallQuitQuestion);
   const Product& p = plan_.product;
-  const std::string title = p.name.empty() ? texts::kDefaultTitle : p.name;
+  const std::string title = p.name.empty() ? texts::Say(texts::Setup::DefaultTitle) : p.name;
   const bool ownLink = !p.linkCaption.empty() || !p.linkTarget.empty();
   state_.linkCaption = ownLink ? p.linkCaption : SplitField(texts::kDefaultHref, ',', true).head;
   state_.linkTarget = ownLink ? p.linkTarget : SplitField(texts::kDefaultHref, ',', true).tail;
@@ -142,7 +145,7 @@ bool Uninstaller::ShowAndConfirm() {
   RemoveLeftoverFolders(platform_, log_);
   if (state_.visible) {
     const std::optional<bool> yes =
-        window_.Confirm(texts::kUninstallQuestionBefore + title + texts::kUninstallQuestionAfter);
+        window_.Confirm(Fill(texts::Say(texts::Setup::UninstallQuestion), {{"NAME", title}}));
     if (!yes.value_or(false)) {
       Log(yes ? "user: declined the uninstall" : "quit message: the uninstall stops");
       state_.finished = true;
@@ -157,7 +160,7 @@ bool Uninstaller::ShowAndConfirm() {
 
 void Uninstaller::FinishEarlierRuns() {
   if (!unfinished_.empty()) {
-    window_.SetStatusText(texts::kUndoing);
+    window_.SetStatusText(texts::Say(texts::Setup::Undoing));
     window_.RepaintStatus();
     report_.failures += UndoChanges(platform_, unfinished_, log_);
   }
@@ -229,7 +232,7 @@ void Uninstaller::RemoveFiles() {
   std::vector<std::string> shortcutFolders;  // told to the shell afterwards, each once
   for (int i = 0; i < n && !Stopped(); ++i) {
     const RemovalPlan::File& f = plan_.files[static_cast<std::size_t>(i)];
-    Step(i, n, texts::kRemoving + NamePart(f.path) + " ...");
+    Step(i, n, Fill(texts::Say(texts::Setup::Removing), {{"FILE", NamePart(f.path)}}));
     if (f.existed) {
       Log("kept (it was there before the installation): " + f.path);
       continue;
@@ -271,7 +274,7 @@ void Uninstaller::RemoveFiles() {
 }
 
 void Uninstaller::RemoveRegistry() {
-  window_.SetStatusText(texts::kUnregister);
+  window_.SetStatusText(texts::Say(texts::Setup::Unregister));
   window_.RepaintStatus();
   // With nothing to remove here the bar keeps showing the files done.
   const int n = static_cast<int>(plan_.values.size() + plan_.keys.size());

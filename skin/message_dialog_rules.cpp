@@ -11,18 +11,20 @@ namespace {
 using i64 = std::int64_t;
 
 struct StandardButton {
-  const char* caption;  // nullptr: hidden
+  bool visible;
+  texts::Dialog caption;  // in the run's language
   int result;
 };
 
-constexpr StandardButton kOk{texts::kOk, kIdOk};
-constexpr StandardButton kCancel{texts::kCancel, kIdCancel};
-constexpr StandardButton kAbort{texts::kAbort, kIdAbort};
-constexpr StandardButton kRetry{texts::kRetry, kIdRetry};
-constexpr StandardButton kIgnore{texts::kIgnore, kIdIgnore};
-constexpr StandardButton kYes{texts::kYes, kIdYes};
-constexpr StandardButton kNo{texts::kNo, kIdNo};
-constexpr StandardButton kHidden{nullptr, 0};
+using texts::Dialog;
+constexpr StandardButton kOk{true, Dialog::Ok, kIdOk};
+constexpr StandardButton kCancel{true, Dialog::Cancel, kIdCancel};
+constexpr StandardButton kAbort{true, Dialog::Abort, kIdAbort};
+constexpr StandardButton kRetry{true, Dialog::Retry, kIdRetry};
+constexpr StandardButton kIgnore{true, Dialog::Ignore, kIdIgnore};
+constexpr StandardButton kYes{true, Dialog::Yes, kIdYes};
+constexpr StandardButton kNo{true, Dialog::No, kIdNo};
+constexpr StandardButton kHidden{false, Dialog::Ok, 0};
 
 // Rows are button sets kMbOk to kMbRetryCancel, columns buttons 0
 // (rightmost) to 3.
@@ -48,8 +50,8 @@ DialogButtons DialogButtonSet(std::uint32_t style, const std::array<std::string,
     DialogButton& b = set.buttons[k];
     if (n < 6) {
       const StandardButton& s = kStandardSets[n][k];
-      b.visible = s.caption != nullptr;
-      b.caption = s.caption ? s.caption : "";
+      b.visible = s.visible;
+      b.caption = s.visible ? texts::Say(s.caption) : std::string();
       b.result = s.result;
     } else {
       b.caption = customCaptions[k];

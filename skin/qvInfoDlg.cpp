@@ -162,7 +162,7 @@ void TqvInfoDlg::CreateCloseButton(int result) {
   CloseButton->Glyph().LoadFromResourceName(ProgramInstance(), L"dlgClose");
   CloseButton->Flat = true;
   CloseButton->Transparent = true;
-  CloseButton->SetHint(texts::kClose);
+  CloseButton->SetHint(texts::Say(texts::Dialog::Close));
   CloseButton->SetShowHint(true);
   CloseButton->Tag = result;
   CloseButton->OnClick = [this](TObject* s) { ButtonClick(s); };

@@ -27,7 +27,7 @@ class TqvInfoDlg : public TObject {
   int ResultCode = 0;
   std::array<std::string, 4> CustomCaptions;  // button sets 6-15, at most 4 Chinese or 8 Latin characters each
   std::uint32_t Style = 0;
-  std::string Caption = texts::kDialogCaption;
+  std::string Caption = texts::Say(texts::Dialog::Caption);
   std::string Text;
 
   // Shows the dialog modally; returns the pressed button's code, or

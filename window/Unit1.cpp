@@ -34,7 +34,7 @@ TForm1::TForm1(TApplication& app) : TForm(nullptr), app_(app) {
   SetBounds(418, 478, 372, 131);
   SetColor(kFace);
   SetFont(WindowFont());
-  SetCaption(texts::kDefaultTitle);
+  SetCaption(texts::Say(texts::Setup::DefaultTitle));
 
   qvForm1 = new TqvForm(this);
   qvForm1->Name = "qvForm1";
@@ -51,7 +51,7 @@ TForm1::TForm1(TApplication& app) : TForm(nullptr), app_(app) {
   QVButton_sys->Name = "QVButton_sys";
   QVButton_sys->SetParent(this);
   QVButton_sys->SetBounds(148, 94, 75, 25);
-  QVButton_sys->SetCaption(texts::kCancel);
+  QVButton_sys->SetCaption(texts::Say(texts::Dialog::Cancel));
   QVButton_sys->SetColor(kFace);
   QVButton_sys->OnClick = [this](TObject* s) { OnClick_Button_sys(s); };
   qvForm1->Loaded();
@@ -65,7 +65,7 @@ void TForm1::FormCreate(SetupEngine& engine, const std::vector<std::string>& arg
 
 void TForm1::RunJob(const std::function<void()>& job) {
   // While files are copied, a log-off or shutdown waits, and says why.
-  const bool blocking = ::ShutdownBlockReasonCreate(Handle(), Utf8ToWide(texts::kNotFinished).c_str()) != FALSE;
+  const bool blocking = ::ShutdownBlockReasonCreate(Handle(), Utf8ToWide(texts::Say(texts::Setup::NotFinished)).c_str()) != FALSE;
   running_ = true;
   try {
     job();
@@ -209,7 +209,7 @@ void TForm1::BuildLinkLabel(const std::string& linkCaption, const std::string& l
   // Its right edge lines up with the progress bars'.
   QVLabel1->SetLeft(MainBar->Left() + MainBar->Width() - QVLabel1->Width());
   QVLabel1->Cursor = crHandPoint;
-  QVLabel1->SetHint(texts::kVisitSite + linkTarget);
+  QVLabel1->SetHint(Fill(texts::Say(texts::Setup::VisitSite), {{"URL", linkTarget}}));
   QVLabel1->SetShowHint(true);
   QVLabel1->OnMouseEnter = [this](TObject* s) { QVLabel1MouseEnter(s); };
   QVLabel1->OnMouseLeave = [this](TObject* s) { QVLabel1MouseLeave(s); };
@@ -332,7 +332,7 @@ void TForm1::OnClick_Button_sys(TObject* sender) {
       Log("user: confirmed the install folder " + Trim(PathBox->Text()));
     } else {
       Log("user: confirmed an empty install folder; asked again");
-      InfoDlg().MsgBox(texts::kEmptyPath, texts::kWarning, skin::kMbOk | skin::kMbIconExclamation);
+      InfoDlg().MsgBox(texts::Say(texts::Setup::EmptyPath), texts::Say(texts::Setup::Warning), skin::kMbOk | skin::kMbIconExclamation);
     }
     return;
   }
@@ -342,8 +342,8 @@ void TForm1::OnClick_Button_sys(TObject* sender) {
     return;
   }
   const std::uint32_t question = skin::kMbYesNo | skin::kMbIconExclamation;
-  const std::string asked = state_.quitQuestion.empty() ? std::string(texts::kQuitQuestion) : state_.quitQuestion;
-  const int answer = InfoDlg().MsgBox(asked, texts::kWarning, question);
+  const std::string asked = state_.quitQuestion.empty() ? texts::Say(texts::Setup::QuitQuestion) : state_.quitQuestion;
+  const int answer = InfoDlg().MsgBox(asked, texts::Say(texts::Setup::Warning), question);
   if (answer == skin::kIdYes) {
     Log("user: quit before the end");
     state_.finished = true;
@@ -378,12 +378,12 @@ void TForm1::QVLabel1Click(TObject*) {
 
 void TForm1::OnClickAbout(TObject*) {
   InfoDlg().UserIcon = app_.Icon;
-  InfoDlg().MsgBox(texts::kAboutText, texts::kAboutCaption, skin::kMbUserIcon);
+  InfoDlg().MsgBox(texts::Say(texts::Setup::AboutText), texts::Say(texts::Setup::AboutCaption), skin::kMbUserIcon);
 }
 
 void TForm1::OnClick_Browse(TObject*) {
   TBrowseDirectoryDlg dialog(this);
-  dialog.Title = texts::kBrowseTitle;
+  dialog.Title = texts::Say(texts::Setup::BrowseTitle);
   if (dialog.Execute()) PathBox->SetText(dialog.Selection());
 }
 

@@ -47,7 +47,7 @@ class Program {
     }
     if (!bad.empty()) {
       Log("bad command line: " + bad);
-      Warn(std::string(qv::texts::kBadOption) + bad);
+      Warn(BadOption(bad));
       return qv::kExitBadCommandLine;
     }
     app_.OnException = [this](const std::string& message) { Log("error: " + message); };
@@ -56,7 +56,7 @@ class Program {
     const std::string programFile = qv::ProgramFileName();
     if (!OpenPackage(programFile)) {
       Log("package damaged: " + programFile);
-      Warn(qv::texts::kPackageDamaged);
+      Warn(qv::texts::Say(qv::texts::Setup::PackageDamaged));
       Log("exit code " + std::to_string(qv::kExitPackageDamaged));
       return qv::kExitPackageDamaged;
     }
@@ -132,7 +132,7 @@ class Program {
   }
 
   // For whom and for which processor the script installs, and what that
-  // asks of this run's rights. A [SETUP] section the engine cannot read is
+  // asks of this run's rights; its language and texts. A [SETUP] section the engine cannot read is
   // left to the run, which reports it as it reports any broken script.
   qv::RightsDecision DecideRights(qv::Platform& machine, const std::string& programFile) {
     qv::SetupSection setup;
@@ -142,6 +142,12 @@ class Program {
           [&machine](const std::string& f) { return machine.ReadWholeFile(f); },
           [&machine](unsigned codePage, std::string_view bytes) { return machine.FromCodePage(codePage, bytes); });
       setup = qv::ReadSetupSection(script);
+      // The window is made after this: it speaks the script's language.
+      const bool chinese = PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_CHINESE;
+      const qv::Language language = qv::LanguageFor(setup.language, chinese).value_or(qv::Language::Chinese);
+      for (const std::string& name : qv::texts::UseTexts(language, qv::texts::ReadMessages(script)))
+        Log("[MESSAGES] " + name + ": the program has no text of that name");
+      Log(std::string("language: ") + qv::LanguageName(language));
     } catch (const qv::EngineError&) {
     }
     return qv::DecideRights(setup, options_,
@@ -150,9 +156,9 @@ class Program {
 
   static std::string RefusalText(const qv::RightsDecision& refused) {
     switch (refused.exitCode) {
-      case qv::kExitNeeds64Bit: return qv::texts::kNeeds64Bit;
-      case qv::kExitNoRights: return qv::texts::kNeedsAdministrator;
-      default: return std::string(qv::texts::kBadOption) + refused.why;
+      case qv::kExitNeeds64Bit: return qv::texts::Say(qv::texts::Setup::Needs64Bit);
+      case qv::kExitNoRights: return qv::texts::Say(qv::texts::Setup::NeedsAdministrator);
+      default: return BadOption(refused.why);
     }
   }
 
@@ -180,8 +186,7 @@ class Program {
   int Uninstall(const std::string& programFile) {
     if (!options_.scriptArgs.empty() || options_.installDir) {
       Log("bad command line: the uninstaller takes /S and /LOG= only");
-      Warn(std::string(qv::texts::kBadOption) +
-           (options_.installDir ? "/D=" + *options_.installDir : options_.scriptArgs[0]));
+      Warn(BadOption(options_.installDir ? "/D=" + *options_.installDir : options_.scriptArgs[0]));
       return qv::kExitBadCommandLine;
     }
     // Not from the folder it is about to remove: a working folder is in use.
@@ -197,7 +202,7 @@ class Program {
     qv::Uninstaller uninstaller(*logging_, window, state, report_, programFile);
     uninstaller.SetLog(log_.get());
     if (!uninstaller.Load()) {
-      Warn(qv::texts::kRecordDamaged);
+      Warn(qv::texts::Say(qv::texts::Setup::RecordDamaged));
       Log("exit code " + std::to_string(qv::kExitRecordDamaged));
       return qv::kExitRecordDamaged;
     }
@@ -206,7 +211,7 @@ class Program {
         qv::UninstallRights(product.registrationRoot, product.native64, options_,
                             {system_.Elevated(), system_.LimitedAdministrator(), system_.Windows64()});
     if (const std::optional<int> code = qv::ActOnRights(system_, rights, args_, log_.get())) {
-      if (rights.next == qv::RightsDecision::Next::Refuse) Warn(qv::texts::kNeedsAdministrator);
+      if (rights.next == qv::RightsDecision::Next::Refuse) Warn(qv::texts::Say(qv::texts::Setup::NeedsAdministrator));
       Log("exit code " + std::to_string(*code));
       return *code;
     }
@@ -298,11 +303,15 @@ class Program {
     return code;
   }
 
+  static std::string BadOption(const std::string& option) {
+    return qv::Fill(qv::texts::Say(qv::texts::Setup::BadOption), {{"OPTION", option}});
+  }
+
   // A warning for the person, where one is there to read it.
   void Warn(const std::string& text) {
     if (options_.silent) return;
     app_.Guard([&] {
-      qv::InfoDlg().MsgBox(text, qv::texts::kWarning, qv::skin::kMbOk | qv::skin::kMbIconExclamation);
+      qv::InfoDlg().MsgBox(text, qv::texts::Say(qv::texts::Setup::Warning), qv::skin::kMbOk | qv::skin::kMbIconExclamation);
     });
   }
 

@@ -1,7 +1,12 @@
 // The framework's own texts: the message dialog's captions and buttons.
 // UTF-8, as every text the program keeps; the source file is UTF-8 and the
-// compilers' execution character set is UTF-8 too.
+// compilers' execution character set is UTF-8 too. The constants are the
+// Chinese texts; what a window shows comes from Say, in the run's language.
 #pragma once
+
+#include <string>
+
+#include "framework/portable/messages.h"
 
 namespace qv::texts {
 
@@ -17,5 +22,9 @@ inline constexpr char kDialogCaption[] = "对话框";
 
 // The compiler must not have turned the literals into another code page.
 static_assert(sizeof kOk == 7 && static_cast<unsigned char>(kOk[0]) == 0xE7, "texts.h must compile as UTF-8");
+
+enum class Dialog { Ok, Cancel, Abort, Retry, Ignore, Yes, No, Close, Caption };
+MessageTable& DialogTexts();
+inline const std::string& Say(Dialog id) { return DialogTexts()[static_cast<std::size_t>(id)]; }
 
 }  // namespace qv::texts

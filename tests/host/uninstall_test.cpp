@@ -9,6 +9,8 @@
 #include "engine/install_recorder.h"
 #include "engine/logging_platform.h"
 #include "engine/scope.h"
+#include "engine/script.h"
+#include "engine/setup_texts.h"
 #include "engine/setup_engine.h"
 #include "engine/uninstaller.h"
 #include "tests/host/fakes.h"
@@ -39,8 +41,9 @@ Snapshot Take(test::FakePlatform& m) {
 void Install(test::FakePlatform& machine, const std::vector<std::string>& args = {},
              const std::optional<std::string>& folder = kFolder,
              const std::function<void(RunState&)>& onPump = nullptr, const Placement& placement = {},
-             int failures = 0) {
-  test::RecordingWindow window;
+             int failures = 0, test::RecordingWindow* shown = nullptr) {
+  test::RecordingWindow own;
+  test::RecordingWindow& window = shown ? *shown : own;
   RunState state;
   FolderValues folders;
   RunReport report;
@@ -157,7 +160,7 @@ TEST(Uninstall, WhereAnInstallationGoesFollowsItsScope) {
     m.AddFile("D:\\dist\\setup.ini",
               "[INSTALL]\r\nApp=app\\,?\r\nMenu=second.txt,%STARTMENU%\\Demo\r\n[UNINSTALL]\r\nName=Demo\r\n");
     const Snapshot before = Take(m);
-    const RightsDecision d = DecideRights({c.scope, c.architecture}, {}, {c.elevated, false, true});
+    const RightsDecision d = DecideRights({c.scope, c.architecture, ""}, {}, {c.elevated, false, true});
     Install(m, {}, std::nullopt, nullptr, d.placement);
     SCOPED_TRACE(c.folder);
     EXPECT_EQ(m.Content(std::string(c.folder) + "\\a.txt"), "a");
@@ -237,6 +240,34 @@ TEST(Uninstall, ShortcutsAndPathEntriesGoAgainAndNothingOfThePersons) {
   const std::vector<std::pair<Change, std::string>> toldAgain = {
       {Change::Folder, menu + "\\Demo"}, {Change::Environment, ""}, {Change::Associations, ""}};
   EXPECT_EQ(m.announced, toldAgain);
+}
+
+// A script in English with a text of its own: the run shows them, and so
+// does its uninstaller, which has only the record to go by.
+TEST(Uninstall, TheRunAndItsUninstallerSpeakTheScriptsLanguage) {
+  struct Restore {
+    ~Restore() { texts::UseTexts(Language::Chinese, {}); }
+  } chineseAgain;
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini",
+            std::string(kScript) + "[SETUP]\r\nLanguage=auto\r\n[MESSAGES]\r\nfinished=All done.\r\nNoSuch=x\r\n");
+  // What the program does before it makes its window.
+  const ScriptReader script("D:\\dist\\setup.ini", [&m](const std::string& f) { return m.ReadWholeFile(f); });
+  const std::optional<Language> language = LanguageFor(ReadSetupSection(script).language, false);
+  ASSERT_EQ(language, Language::English);
+  EXPECT_EQ(texts::UseTexts(*language, texts::ReadMessages(script)), std::vector<std::string>{"NoSuch"});
+  test::RecordingWindow window;
+  Install(m, {}, kFolder, nullptr, {}, 0, &window);
+  EXPECT_EQ(window.statuses.back(), "All done.");
+  EXPECT_EQ(window.screen.button, "OK");
+  EXPECT_TRUE(std::count(window.statuses.begin(), window.statuses.end(), "Writing to the registry ..."));
+
+  texts::UseTexts(Language::Chinese, {});  // a new process
+  Uninstalled u;
+  Uninstall(m, u);
+  ASSERT_TRUE(u.loaded);
+  EXPECT_EQ(u.window.statuses.back(), "Uninstall is complete.");
+  EXPECT_EQ(u.window.screen.button, "OK");
 }
 
 TEST(Uninstall, AFileInUseGoesAtTheNextRestartWhenElevatedElseWaitsForAnotherRun) {

@@ -28,7 +28,8 @@ fi
 pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
       binutils-mingw-w64-i686 xvfb xauth x11-utils xdotool imagemagick
       fonts-wqy-zenhei cmake ninja-build googletest libbenchmark-dev
-      dpkg-dev clang libclang-rt-14-dev python3 libjpeg-turbo-progs libzstd-dev osslsigncode openssl)
+      dpkg-dev clang libclang-rt-14-dev python3 libjpeg-turbo-progs libzstd-dev osslsigncode openssl
+      icoutils)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

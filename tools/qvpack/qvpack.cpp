@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/package.h"
+#include "package/pe_resources.h"
 #include "package/writer.h"
 #include "resources/version.h"
 #include "tools/qvpack/files.h"
@@ -26,7 +27,8 @@ constexpr int kBadUsage = 2;
 
 const char kUsage[] =
     "Usage:\n"
-    "  qvpack pack FOLDER -o OUT.exe [--script NAME] [--stub FILE] [--best] [--force]\n"
+    "  qvpack pack FOLDER -o OUT.exe [--script NAME] [--stub FILE] [--icon FILE]\n"
+    "              [--best] [--force]\n"
     "  qvpack list OUT.exe\n"
     "  qvpack extract OUT.exe DIR\n"
     "  qvpack --help | --version\n"
@@ -39,6 +41,7 @@ const char kUsage[] =
     "  --script NAME         the script, relative to FOLDER (default: setup.ini)\n"
     "  --stub FILE           the setup program to seal behind (default: qvSetup.exe\n"
     "                        beside qvpack, else " QVPACK_DEFAULT_STUB ")\n"
+    "  --icon FILE           the packed file's icon, a .ico (default: [SETUP] Icon=)\n"
     "  --best                the strongest compression: smaller, slower to pack\n"
     "  --force               pack despite errors\n"
     "list     prints each file and folder inside: attributes, size, path.\n"
@@ -78,7 +81,7 @@ std::string AttributeText(std::uint32_t a) {
 }
 
 struct PackArguments {
-  std::string folder, output, script = "setup.ini", stub;
+  std::string folder, output, script = "setup.ini", stub, icon;
   bool best = false, force = false;
 };
 
@@ -100,6 +103,56 @@ bool ReportProblems(const std::vector<Problem>& scanProblems, const Plan& plan, 
   if (errors == 0 || force) return true;
   Error(std::to_string(errors) + (errors == 1 ? " error" : " errors") + ": nothing packed (--force packs anyway)");
   return false;
+}
+
+class MemorySource : public pack::ByteSource {
+ public:
+  explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
+  std::uint64_t Size() const override { return bytes_.size(); }
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
+    if (offset > bytes_.size() || bytes_.size() - offset < n) return false;
+    bytes_.copy(static_cast<char*>(buffer), n, offset);
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+};
+
+// The setup program wearing the package's icon and version details; the
+// program untouched when the script names none and no --icon is given.
+// Prints why not and gives null.
+std::unique_ptr<pack::ByteSource> DressStub(std::unique_ptr<pack::ByteSource> stub, const std::string& stubPath,
+                                            const PackArguments& a, const std::vector<Item>& items,
+                                            const Plan& plan) {
+  if (!plan.identity && a.icon.empty()) return stub;
+  pack::Identity identity;
+  const std::string iconPath = !a.icon.empty() ? a.icon : plan.icon ? items[*plan.icon].diskPath : "";
+  if (!iconPath.empty()) {
+    identity.icon = ReadWholeFile(iconPath);
+    if (!identity.icon) {
+      Error("cannot read the icon " + iconPath + ": " + LastErrorText());
+      return nullptr;
+    }
+  }
+  if (plan.identity) {
+    pack::VersionTexts& v = identity.version.emplace();
+    v.productName = plan.name;
+    v.companyName = plan.publisher;
+    v.fileDescription = plan.name.empty() ? "Setup" : plan.name + " Setup";
+    v.productVersion = v.fileVersion = plan.version.empty() ? "0.0.0.0" : plan.version;
+    v.legalCopyright = plan.copyright;
+    const std::size_t cut = a.output.find_last_of("\\/");
+    v.originalFilename = cut == std::string::npos ? a.output : a.output.substr(cut + 1);
+  }
+  const std::optional<std::string> bytes = ReadWholeFile(stubPath);
+  std::string dressed;
+  const std::string failure = bytes ? pack::ReplaceResources(*bytes, identity, dressed) : LastErrorText();
+  if (!failure.empty()) {
+    Error("cannot give " + stubPath + " the package's icon and version: " + failure);
+    return nullptr;
+  }
+  return std::make_unique<MemorySource>(std::move(dressed));
 }
 
 // The package's entries in the order the program installs them.
@@ -140,6 +193,8 @@ int Pack(const PackArguments& a) {
       pack::IsSafePath);
   const std::string scriptName = plan.script ? items[*plan.script].path : a.script;
   if (!ReportProblems(scanProblems, plan, scriptName, a.force)) return kFailed;
+  stub = DressStub(std::move(stub), stubPath, a, items, plan);
+  if (!stub) return kFailed;
   std::uint64_t files = 0, folders = 0;
   const std::vector<pack::Input> inputs = InputsOf(items, plan, files, folders);
 
@@ -326,7 +381,8 @@ int Main(const std::vector<std::string>& args) {
     }
     if (command == "pack") {
       if (TakeValue(args, i, "-o", pack.output, missing) || TakeValue(args, i, "--output", pack.output, missing) ||
-          TakeValue(args, i, "--script", pack.script, missing) || TakeValue(args, i, "--stub", pack.stub, missing)) {
+          TakeValue(args, i, "--script", pack.script, missing) || TakeValue(args, i, "--stub", pack.stub, missing) ||
+          TakeValue(args, i, "--icon", pack.icon, missing)) {
         if (missing) return UsageError("option " + a + " needs a value");
         continue;
       }

@@ -13,6 +13,7 @@
 #include "engine/text.h"
 #include "framework/portable/file_name_case.h"
 #include "framework/portable/wildcard.h"
+#include "package/pe_resources.h"
 
 namespace qv::qvpack {
 
@@ -20,6 +21,8 @@ namespace {
 
 constexpr const char* kSections[] = {"GUI",  "INSTALL",  "REGISTRY", "SHORTCUTS",
                                      "PATH", "COMMAND", "UNINSTALL", "SETUP"};
+// What the packed file shows (Icon aside).
+constexpr const char* kIdentityKeys[] = {"Copyright", "Name", "Version", "Publisher"};
 constexpr const char* kUninstallKeys[] = {"Name", "Version", "Publisher", "Folder", "Id"};
 constexpr const char* kScopes[] = {"machine", "user", "auto"};
 constexpr const char* kArchitectures[] = {"x86", "x64"};
@@ -312,8 +315,9 @@ std::optional<std::size_t> FindPath(const FolderTree& tree, const std::string& p
 
 class Checker {
  public:
-  Checker(Plan& plan, Planner& planner, const ScriptReader& reader, const std::string& bytes)
-      : plan_(plan), planner_(planner), reader_(reader) {
+  Checker(Plan& plan, Planner& planner, const ScriptReader& reader, const std::string& bytes, const ItemLoader& load,
+          const std::vector<Item>& items)
+      : plan_(plan), planner_(planner), reader_(reader), load_(load), items_(items) {
     const bool unicode = reader.Encoding() != ScriptEncoding::Ansi;
     text_ = ScriptText(bytes, reader.Encoding());
     lines_ = SplitLines(text_);
@@ -341,11 +345,32 @@ class Checker {
         if (!OneOf(value, kArchitectures))
           Report(line, Severity::Error,
                  "unknown Architecture value " + Quoted(value) + ": it must be " + Alternatives(kArchitectures));
+      } else if (SameText(key, "Icon")) {
+        plan_.identity = true;
+        CheckIcon(line, value);
+      } else if (OneOf(key, kIdentityKeys)) {
+        plan_.identity = true;
       } else {
         Report(line, Severity::Warning,
                "unknown key " + Quoted(reader_.NameForMachine(key)) + " in [SETUP]: the program never reads it");
       }
     });
+  }
+
+  // After CheckSetup: the texts of the packed file's version resource.
+  void CheckIdentity() {
+    const auto take = [&](const char* key, std::string& to) {
+      const std::string own = Trim(reader_.ReadString("SETUP", key, ""));
+      to = own.empty() ? Trim(reader_.ReadString("UNINSTALL", key, "")) : own;
+      return own.empty() ? "UNINSTALL" : "SETUP";
+    };
+    plan_.copyright = Trim(reader_.ReadString("SETUP", "Copyright", ""));
+    take("Name", plan_.name);
+    take("Publisher", plan_.publisher);
+    const char* section = take("Version", plan_.version);
+    if (plan_.identity && !plan_.version.empty() && !pack::ParseVersionNumbers(plan_.version))
+      Report(LineNumber(valueLines_->Value(section, "Version")), Severity::Error,
+             "Version " + Quoted(plan_.version) + " is not numbers a.b.c.d (up to 65535 each), as the packed file's version must be");
   }
 
   void CheckInstall() {
@@ -588,6 +613,23 @@ class Checker {
     }
   }
 
+  void CheckIcon(int line, const std::string& path) {
+    std::string relative = path;
+    std::replace(relative.begin(), relative.end(), '/', '\\');
+    const std::optional<std::size_t> item = FindPath(planner_.Tree(), relative);
+    if (!item || items_[*item].IsFolder()) {
+      Report(line, Severity::Error, "icon " + Quoted(path) + " is no file in the package folder");
+      return;
+    }
+    const std::optional<std::string> bytes = load_(items_[*item]);
+    const std::string problem = bytes ? pack::IcoProblem(*bytes) : "unreadable";
+    if (!problem.empty()) {
+      Report(line, Severity::Error, "icon " + Quoted(path) + " is " + problem);
+      return;
+    }
+    plan_.icon = item;
+  }
+
   void Report(int line, Severity severity, std::string text) {
     plan_.problems.push_back({line, severity, std::move(text)});
   }
@@ -595,6 +637,8 @@ class Checker {
   Plan& plan_;
   Planner& planner_;
   const ScriptReader& reader_;
+  const ItemLoader& load_;
+  const std::vector<Item>& items_;
   std::string text_;  // the lines point into it
   std::vector<Line> lines_;
   std::optional<IniText> keyLines_, valueLines_;
@@ -651,8 +695,9 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
     plan.problems.push_back({fault->line, Severity::Error, fault->what + ": the program refuses the script"});
   } else {
     const ScriptReader reader(items[*plan.script].path, [&bytes](const std::string&) { return bytes; }, decode);
-    Checker checker(plan, planner, reader, *bytes);
+    Checker checker(plan, planner, reader, *bytes, load, items);
     checker.CheckSetup();
+    checker.CheckIdentity();
     checker.CheckInstall();
     checker.CheckRegistry();
     checker.CheckShortcuts();
@@ -674,7 +719,7 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
   }
   // Without a script every file would be unused: that says nothing more.
   for (std::size_t i = 0; bytes && !fault && i < items.size(); ++i)
-    if (!items[i].IsFolder() && !planner.Used(i) && planner.Packable(i) && i != plan.script)
+    if (!items[i].IsFolder() && !planner.Used(i) && planner.Packable(i) && i != plan.script && i != plan.icon)
       general.push_back({0, Severity::Warning, Quoted(items[i].path) + " is installed by no entry"});
   planner.PlaceContents(FolderTree::kRoot, false);
 

@@ -33,6 +33,12 @@ struct Plan {
   std::vector<std::size_t> order;
   // The script's item, when the folder has it.
   std::optional<std::size_t> script;
+  // What the packed file shows of the package: [SETUP] Icon (an item),
+  // Copyright, Name, Version and Publisher, the last three defaulting to
+  // [UNINSTALL]'s. `identity` says whether [SETUP] names any of them.
+  bool identity = false;
+  std::optional<std::size_t> icon;
+  std::string copyright, name, version, publisher;
   bool HasErrors() const;
 };
 

@@ -150,11 +150,25 @@ TEST_F(PackageFolder, SetupAndScopeMixesOnTheirLine) {
         "setup.ini:7: warning: entry '1' writes under hklm" + kUser,
         "setup.ini:8: warning: entry '2' writes under HKCR" + kUser,
         "setup.ini:11: warning: [UNINSTALL] Folder uses %COMMONAPPDATA%" + kUser}},
+      // What the packed file shows: an icon from the folder (no entry needs
+      // to install it), a version the program can wear.
+      {"[INSTALL]\nA=app\\,C:\\T\nD=docs\\,C:\\T\nF=fonts\\,C:\\T\n[SETUP]\nIcon=setup.ico\nCopyright=(c) E\n"
+       "Name=E\nVersion=1.2\nPublisher=P\n",
+       {}},
+      {std::string(kAll) + "[SETUP]\r\nIcon=missing.ico\r\nVersion=1.2.beta\r\n",
+       {"setup.ini:4: error: icon 'missing.ico' is no file in the package folder",
+        "setup.ini:5: error: Version '1.2.beta' is not numbers a.b.c.d (up to 65535 each), as the packed file's "
+        "version must be"}},
+      {std::string(kAll) + "[UNINSTALL]\r\nFolder=C:\\E\r\nVersion=2 beta\r\n[SETUP]\r\nIcon=docs/notes.txt\r\n",
+       {"setup.ini:5: error: Version '2 beta' is not numbers a.b.c.d (up to 65535 each), as the packed file's "
+        "version must be",
+        "setup.ini:7: error: icon 'docs/notes.txt' is no .ico file"}},
       // A source in a folder of the target machine is none of the package's.
       {"[SETUP]\nScope=auto\n[INSTALL]\nAll=*.*,%APPDATA%\\E\nOld=%LocalAppData%\\E\\*.*,%PROGRAMFILESDIR%\\E\n"
        "[REGISTRY]\n1=HKCU\\S\\N,1\n2=HKLM\\S\\N,1\n",
        {}},
   };
+  Write("setup.ico", std::string("\0\0\1\0\1\0\x10\x10\0\0\1\0\x20\0\1\0\0\0\x16\0\0\0X", 23));
   for (const auto& c : kCases) {
     Write("setup.ini", c.script);
     EXPECT_EQ(Check(), c.expected) << c.script;

@@ -82,6 +82,38 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
   return shot;
 }
 
+std::string Utf16(const std::string& ascii) {
+  std::string b;
+  for (char c : ascii) b += {c, '\0'};
+  return b;
+}
+
+// The script's identity keys and --icon give the packed file its icon and
+// version; the package behind it still opens and checks.
+TEST_F(QvpackTest, ThePackedFileWearsThePackagesIdentity) {
+  const std::string ico = std::string("\0\0\1\0\1\0\x20\x20\0\0\1\0\x20\0\4\0\0\0\x16\0\0\0", 22) + "icon";
+  std::string other = ico;
+  other.back() = '!';
+  Write("setup.ini", ReadBytes(pkg_ / "setup.ini") +
+                         "[SETUP]\r\nIcon=setup.ico\r\nVersion=2.5\r\nCopyright=(c) Cheese\r\n"
+                         "[UNINSTALL]\r\nName=Cheese\r\nPublisher=Dairy\r\nVersion=9.9\r\n");
+  Write("setup.ico", other);
+  std::ofstream(dir_ / "cli.ico", std::ios::binary) << ico;
+  const fs::path out = dir_ / "cheese.exe";
+  ASSERT_EQ(Run("pack " + Q(pkg_) + " -o " + Q(out) + " --icon " + Q(dir_ / "cli.ico")), 0) << err_;
+  EXPECT_EQ(err_, "");
+  const std::string q = " " + Q(out) + " 2>/dev/null";
+  ASSERT_EQ(Run("list " + Q(out)), 0) << err_;
+  EXPECT_NE(out_.find("setup.ico"), std::string::npos);
+  ASSERT_EQ(std::system(("wrestool -x --type=14" + q + " >" + Q(dir_ / "icon")).c_str()), 0);
+  EXPECT_EQ(ReadBytes(dir_ / "icon").substr(0, ico.size()), ico);
+  ASSERT_EQ(std::system(("wrestool -x --raw --type=16" + q + " >" + Q(dir_ / "version")).c_str()), 0);
+  const std::string version = ReadBytes(dir_ / "version");
+  for (const char* text : {"Cheese Setup", "Dairy", "(c) Cheese", "2.5", "cheese.exe"})
+    EXPECT_NE(version.find(Utf16(text) + std::string(2, '\0')), std::string::npos) << text;
+  EXPECT_EQ(version.find(Utf16("9.9")), std::string::npos);
+}
+
 TEST_F(QvpackTest, PackListExtractGiveTheFolderBack) {
   // Hidden as Wine keeps it, read-only, and times to the 100 ns.
   const std::string guide = (pkg_ / "docs/guide.txt").string();

@@ -12,6 +12,9 @@
 #include "engine/setup_engine.h"
 #include "engine/text.h"
 #include "framework/portable/file_name_case.h"
+#include "engine/setup_texts.h"
+#include "framework/portable/messages.h"
+#include "framework/portable/texts.h"
 #include "framework/portable/wildcard.h"
 #include "package/pe_resources.h"
 
@@ -19,8 +22,8 @@ namespace qv::qvpack {
 
 namespace {
 
-constexpr const char* kSections[] = {"GUI",  "INSTALL",  "REGISTRY", "SHORTCUTS",
-                                     "PATH", "COMMAND", "UNINSTALL", "SETUP"};
+constexpr const char* kSections[] = {"GUI",  "INSTALL",  "REGISTRY", "SHORTCUTS", "PATH",
+                                     "COMMAND", "UNINSTALL", "SETUP", "MESSAGES"};
 // What the packed file shows (Icon aside).
 constexpr const char* kIdentityKeys[] = {"Copyright", "Name", "Version", "Publisher"};
 constexpr const char* kUninstallKeys[] = {"Name", "Version", "Publisher", "Folder", "Id"};
@@ -345,6 +348,9 @@ class Checker {
         if (!OneOf(value, kArchitectures))
           Report(line, Severity::Error,
                  "unknown Architecture value " + Quoted(value) + ": it must be " + Alternatives(kArchitectures));
+      } else if (SameText(key, "Language")) {
+        if (!LanguageFor(value, false))
+          Report(line, Severity::Error, "unknown Language value " + Quoted(value) + ": it must be zh, en or auto");
       } else if (SameText(key, "Icon")) {
         plan_.identity = true;
         CheckIcon(line, value);
@@ -371,6 +377,20 @@ class Checker {
     if (plan_.identity && !plan_.version.empty() && !pack::ParseVersionNumbers(plan_.version))
       Report(LineNumber(valueLines_->Value(section, "Version")), Severity::Error,
              "Version " + Quoted(plan_.version) + " is not numbers a.b.c.d (up to 65535 each), as the packed file's version must be");
+  }
+
+  // Each name must be one of the program's texts, or the line does nothing.
+  void CheckMessages() {
+    ForEachKey("MESSAGES", [&](const std::string& key, int line, bool first) {
+      if (!first) return;
+      const std::string name = Trim(reader_.NameForMachine(key));
+      const auto named = [&](const MessageTable& table) {
+        return std::any_of(table.Messages().begin(), table.Messages().end(),
+                           [&](const Message& m) { return SameText(m.name, name); });
+      };
+      if (!named(texts::SetupTexts()) && !named(texts::DialogTexts()))
+        Report(line, Severity::Warning, "unknown text " + Quoted(name) + " in [MESSAGES]: the program has no text of that name");
+    });
   }
 
   void CheckInstall() {
@@ -698,6 +718,7 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
     Checker checker(plan, planner, reader, *bytes, load, items);
     checker.CheckSetup();
     checker.CheckIdentity();
+    checker.CheckMessages();
     checker.CheckInstall();
     checker.CheckRegistry();
     checker.CheckShortcuts();

@@ -132,11 +132,13 @@ TEST_F(PackageFolder, SetupAndScopeMixesOnTheirLine) {
     std::string script;
     std::vector<std::string> expected;
   } kCases[] = {
-      {std::string(kAll) + "[Setup]\r\nScope=everyone\r\nArchitecture=arm64\r\nScop=user\r\n"
-                           "[REGISTRY]\r\n1=HKCU\\S\\N,1\r\n",
+      {std::string(kAll) + "[Setup]\r\nScope=everyone\r\nArchitecture=arm64\r\nScop=user\r\nLanguage=fr\r\n"
+                           "[REGISTRY]\r\n1=HKCU\\S\\N,1\r\n[MESSAGES]\r\nfinished=Done\r\nFinish=Done\r\nCancel=Stop\r\n",
        {"setup.ini:4: error: unknown Scope value 'everyone': it must be machine, user or auto",
         "setup.ini:5: error: unknown Architecture value 'arm64': it must be x86 or x64",
-        "setup.ini:6: warning: unknown key 'Scop' in [SETUP]: the program never reads it"}},
+        "setup.ini:6: warning: unknown key 'Scop' in [SETUP]: the program never reads it",
+        "setup.ini:7: error: unknown Language value 'fr': it must be zh, en or auto",
+        "setup.ini:12: warning: unknown text 'Finish' in [MESSAGES]: the program has no text of that name"}},
       {std::string(kAll) + "Cfg=docs\\notes.txt,%AppData%\\E\r\n[SETUP]\r\n scope = Machine \r\nArchitecture= X64\r\n"
                            "[REGISTRY]\r\n1=HKEY_CURRENT_USER\\S\\N,1\r\n2=HKLM\\S\\Path,%INSTALLDIR%\r\n"
                            "[COMMAND]\r\n1=\"%LOCALAPPDATA%\\x.exe\" /s,HIDE\r\n",

@@ -47,6 +47,35 @@ TEST(SetupWindow, RunTimeControlsFollowTheTitleWidth) {
   EXPECT_EQ(form.QVLabel1->Hint(), std::string(texts::kVisitSite) + "https://example.org/");
 }
 
+// Every status line fits the window in both languages, the longest texts
+// included, in the narrowest window: the one with the default title.
+TEST(SetupWindow, EveryStatusLineFitsInEachLanguage) {
+  using texts::Setup;
+  struct Restore {
+    ~Restore() { texts::UseTexts(Language::Chinese, {}); }
+  } chineseAgain;
+  for (const Language language : {Language::Chinese, Language::English}) {
+    texts::UseTexts(language, {});
+    TForm1 form(TApplication::Instance());
+    form.BuildControls(texts::Say(Setup::DefaultTitle), "qvSetup", "https://example.org/");
+    const std::string lines[] = {
+        texts::Say(Setup::Register),   texts::Say(Setup::Execute),
+        texts::Say(Setup::Shortcuts),  texts::Say(Setup::AddToPath),
+        texts::Say(Setup::Undoing),    texts::Say(Setup::Finished),
+        texts::Say(Setup::FinishedRestart), texts::Say(Setup::Unregister),
+        texts::Say(Setup::Uninstalled),
+        Fill(texts::Say(Setup::Prompt), {{"ENTRY", "Example"}}),
+        Fill(texts::Say(Setup::Removing), {{"FILE", "example.dll"}}),
+        Fill(texts::Say(Setup::Decompressing), {{"FILE", "example.dll"}}),
+    };
+    for (const std::string& line : lines) {
+      form.StatusLabel->SetCaption(line);
+      EXPECT_LE(form.StatusLabel->Left() + form.StatusLabel->Width(), form.Width() - 7)
+          << LanguageName(language) << ": " << line;
+    }
+  }
+}
+
 TEST(SetupWindow, TheLinkTurnsRedUnderThePointer) {
   TForm1 form(TApplication::Instance());
   form.BuildControls("T", "link", "");

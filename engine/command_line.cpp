@@ -8,7 +8,8 @@ CommandLineOptions ParseOptions(const std::vector<std::string>& args) {
   CommandLineOptions o;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (i == 0 && a == kElevatedSwitch) {
+    // Case-blind like every option.
+    if (i == 0 && UpperCase(a) == UpperCase(kElevatedSwitch)) {
       o.elevatedRestart = true;
       continue;
     }

@@ -21,7 +21,8 @@ enum class Architecture { X86, X64 };
 struct SetupSection {
   Scope scope = Scope::Unset;
   Architecture architecture = Architecture::X86;
-  std::string language;  // zh (or empty), en or auto: checked
+  std::string language{};  // zh (or empty), en or auto: checked
+  std::string face{};  // a picture file for the window's face, as written
 };
 // Throws EngineError for a value it does not know.
 SetupSection ReadSetupSection(const ScriptReader& script);

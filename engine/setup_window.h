@@ -7,6 +7,10 @@
 
 namespace qv {
 
+// The window's face picture (a script may bring its own of this size).
+inline constexpr int kFaceWidth = 250;
+inline constexpr int kFaceHeight = 100;
+
 // Fields of the setup window that its handlers and the running engine share.
 struct RunState {
   bool visible = true;

@@ -27,7 +27,26 @@ TFont WindowFont() {
 
 }  // namespace
 
-TForm1::TForm1(TApplication& app) : TForm(nullptr), app_(app) {
+namespace {
+
+// A picture file of the face's size, or none.
+std::unique_ptr<TGraphic> FacePicture(const std::string& file, int width, int height) {
+  if (file.empty()) return nullptr;
+  std::unique_ptr<TGraphic> g = file.rfind("BM", 0) == 0 ? TPicture::CreateGraphic("TBitmap")
+                                                          : TPicture::CreateGraphic("TJPEGImage");
+  try {
+    TMemoryStream bytes(std::vector<std::uint8_t>(file.begin(), file.end()));
+    if (g) g->LoadFromStream(bytes);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  if (!g || g->Width() != width || g->Height() != height) return nullptr;
+  return g;
+}
+
+}  // namespace
+
+TForm1::TForm1(TApplication& app, const std::string& face) : TForm(nullptr), app_(app) {
   Name = "Form1";
   BorderStyle = TBorderStyle::bsNone;
   StayOnTop = true;
@@ -45,6 +64,9 @@ TForm1::TForm1(TApplication& app) : TForm(nullptr), app_(app) {
     TMemoryStream stored(std::vector<std::uint8_t>(bytes, bytes + ::SizeofResource(inst, res)));
     qvForm1->Picture().ReadData(stored);
   }
+  // A package's own face, where it is one: the skin is cut from it.
+  if (std::unique_ptr<TGraphic> own = FacePicture(face, qvForm1->Picture().Width(), qvForm1->Picture().Height()))
+    qvForm1->Picture().SetGraphic(std::move(own));
   qvForm1->SetSizeable(false);
 
   QVButton_sys = new TQVButton(this);

@@ -24,7 +24,9 @@ namespace qv {
 class TForm1 : public TForm, public SetupWindow {
  public:
   // Builds the window as its form resource describes it; FormCreate then runs.
-  explicit TForm1(TApplication& app);
+  // `face`: a picture file's bytes (JPEG or BMP) to show instead of the
+  // stored face, when it decodes and has the face's size.
+  explicit TForm1(TApplication& app, const std::string& face = {});
 
   // Runs the setup engine, which works through this window and its state.
   void FormCreate(SetupEngine& engine, const std::vector<std::string>& args);

@@ -148,6 +148,11 @@ class Program {
       for (const std::string& name : qv::texts::UseTexts(language, qv::texts::ReadMessages(script)))
         Log("[MESSAGES] " + name + ": the program has no text of that name");
       Log(std::string("language: ") + qv::LanguageName(language));
+      if (!setup.face.empty()) {
+        const std::string file = qv::ResolvePath(qv::FolderPart(programFile), setup.face);
+        face_ = machine.ReadWholeFile(file).value_or(std::string());
+        Log((face_.empty() ? "face not read: " : "face: ") + file);
+      }
     } catch (const qv::EngineError&) {
     }
     return qv::DecideRights(setup, options_,
@@ -166,7 +171,7 @@ class Program {
   std::unique_ptr<qv::TForm1> MakeWindow() {
     std::unique_ptr<qv::TForm1> form;
     try {
-      form = std::make_unique<qv::TForm1>(app_);
+      form = std::make_unique<qv::TForm1>(app_, face_);
     } catch (const std::exception& e) {
       Log(std::string("no window: ") + e.what());
       if (!options_.silent) report_.error = true;
@@ -335,6 +340,7 @@ class Program {
   std::unique_ptr<qv::InstallRecorder> recorder_;
   qv::FolderValues folders_;
   qv::Placement placement_;
+  std::string face_;  // the script's own face picture, when it has one
   std::unique_ptr<qv::SetupEngine> engine_;  // after the recorder it keeps the record with
 };
 

@@ -7,6 +7,7 @@ the files the run leaves checked on disk.
 """
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -148,6 +149,28 @@ class SetupWindowTest(unittest.TestCase):
         self.assertFalse(pkg.ended(0.5), "a shown run waits for the user")
         click(win, *self.button_centre(win))
         self.assertTrue(pkg.ended(10), "one click on OK ends the program")
+
+    def test_a_package_brings_its_own_face(self):
+        colour = (10, 200, 30)
+        for face, size in (("face.bmp", (250, 100)), ("small.bmp", (20, 10))):
+            with self.subTest(face=face):
+                ini = "[SETUP]\nFace=%s\n[GUI]\nTiTle=Face\n[INSTALL]\nA=files\\,out\n" % face
+                pkg = self.package(ini, {"files\\a.txt": "a"})
+                width, height = size
+                row = bytes(reversed(colour)) * width + b"\0" * ((-3 * width) % 4)
+                with open(pkg.path(face), "wb") as f:
+                    f.write(b"BM" + struct.pack("<IHHI", 54 + len(row) * height, 0, 0, 54) +
+                            struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(row) * height, 0, 0, 0, 0) +
+                            row * height)
+                pkg.start()
+                win = find_window("Face")
+                self.assertTrue(wait_for(lambda: os.path.exists(pkg.path("out", "a.txt"))))
+                time.sleep(0.5)
+                # Left of the icon and the bars: nothing but the face.
+                pixel = screenshot(win)[60][8]
+                # A picture of another size is not the face: the window keeps its own.
+                self.assertEqual(pixel == colour, size == (250, 100), pixel)
+                pkg.close()
 
     def test_path_prompt(self):
         ini = ("[GUI]\nTiTle=Prompt\n[INSTALL]\nApp=files\\,?\nMore=more.txt,%INSTALLDIR%\\sub\n"

@@ -57,7 +57,7 @@ TEST(Scope, TheRunsRightsFollowTheScope) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
-    const RightsDecision d = DecideRights({c.scope, c.architecture, ""}, ParseOptions(c.args),
+    const RightsDecision d = DecideRights({.scope = c.scope, .architecture = c.architecture}, ParseOptions(c.args),
                                           {c.elevated, c.limitedAdministrator, c.windows64});
     EXPECT_EQ(d.next, c.next);
     EXPECT_EQ(d.exitCode, c.exitCode);

@@ -160,7 +160,7 @@ TEST(Uninstall, WhereAnInstallationGoesFollowsItsScope) {
     m.AddFile("D:\\dist\\setup.ini",
               "[INSTALL]\r\nApp=app\\,?\r\nMenu=second.txt,%STARTMENU%\\Demo\r\n[UNINSTALL]\r\nName=Demo\r\n");
     const Snapshot before = Take(m);
-    const RightsDecision d = DecideRights({c.scope, c.architecture, ""}, {}, {c.elevated, false, true});
+    const RightsDecision d = DecideRights({.scope = c.scope, .architecture = c.architecture}, {}, {c.elevated, false, true});
     Install(m, {}, std::nullopt, nullptr, d.placement);
     SCOPED_TRACE(c.folder);
     EXPECT_EQ(m.Content(std::string(c.folder) + "\\a.txt"), "a");

@@ -13,6 +13,9 @@
 #include "engine/text.h"
 #include "framework/portable/file_name_case.h"
 #include "engine/setup_texts.h"
+#include "engine/setup_window.h"
+#include "framework/portable/bmp_codec.h"
+#include "framework/portable/jpeg_frame.h"
 #include "framework/portable/messages.h"
 #include "framework/portable/texts.h"
 #include "framework/portable/wildcard.h"
@@ -351,6 +354,8 @@ class Checker {
       } else if (SameText(key, "Language")) {
         if (!LanguageFor(value, false))
           Report(line, Severity::Error, "unknown Language value " + Quoted(value) + ": it must be zh, en or auto");
+      } else if (SameText(key, "Face")) {
+        CheckFace(line, value);
       } else if (SameText(key, "Icon")) {
         plan_.identity = true;
         CheckIcon(line, value);
@@ -650,6 +655,45 @@ class Checker {
     plan_.icon = item;
   }
 
+  // The window's face: a JPEG or BMP the window can take in place of its
+  // own, so of its own size.
+  void CheckFace(int line, const std::string& path) {
+    std::string relative = path;
+    std::replace(relative.begin(), relative.end(), '/', '\\');
+    const std::optional<std::size_t> item = FindPath(planner_.Tree(), relative);
+    if (!item || items_[*item].IsFolder()) {
+      Report(line, Severity::Error, "face " + Quoted(path) + " is no file in the package folder");
+      return;
+    }
+    const std::optional<std::string> bytes = load_(items_[*item]);
+    int width = 0, height = 0;
+    if (bytes && bytes->rfind("BM", 0) == 0) {
+      try {
+        const BmpImage image = DecodeBmp({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()});
+        width = image.width;
+        height = image.height;
+      } catch (const std::exception&) {
+      }
+    } else if (bytes) {
+      if (const std::optional<JpegFrame> frame =
+              ReadJpegFrame({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()})) {
+        width = frame->width;
+        height = frame->height;
+      }
+    }
+    if (width == 0 || height == 0) {
+      Report(line, Severity::Error, "face " + Quoted(path) + " is no JPEG or BMP picture the window can show");
+      return;
+    }
+    if (width != kFaceWidth || height != kFaceHeight) {
+      Report(line, Severity::Error,
+             "face " + Quoted(path) + " is " + std::to_string(width) + " x " + std::to_string(height) +
+                 ": the window's face is " + std::to_string(kFaceWidth) + " x " + std::to_string(kFaceHeight));
+      return;
+    }
+    plan_.face = item;
+  }
+
   void Report(int line, Severity severity, std::string text) {
     plan_.problems.push_back({line, severity, std::move(text)});
   }
@@ -740,7 +784,8 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
   }
   // Without a script every file would be unused: that says nothing more.
   for (std::size_t i = 0; bytes && !fault && i < items.size(); ++i)
-    if (!items[i].IsFolder() && !planner.Used(i) && planner.Packable(i) && i != plan.script && i != plan.icon)
+    if (!items[i].IsFolder() && !planner.Used(i) && planner.Packable(i) && i != plan.script && i != plan.icon &&
+        i != plan.face)
       general.push_back({0, Severity::Warning, Quoted(items[i].path) + " is installed by no entry"});
   planner.PlaceContents(FolderTree::kRoot, false);
 

@@ -38,6 +38,7 @@ struct Plan {
   // [UNINSTALL]'s. `identity` says whether [SETUP] names any of them.
   bool identity = false;
   std::optional<std::size_t> icon;
+  std::optional<std::size_t> face;  // the window's own face picture
   std::string copyright, name, version, publisher;
   bool HasErrors() const;
 };

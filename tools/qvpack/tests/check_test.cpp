@@ -1,6 +1,8 @@
 // qvpack's script checks and install order over a real package folder on
 // disk, scanned as qvpack scans it.
 #include <gtest/gtest.h>
+
+#include "framework/portable/bmp_codec.h"
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -169,8 +171,24 @@ TEST_F(PackageFolder, SetupAndScopeMixesOnTheirLine) {
       {"[SETUP]\nScope=auto\n[INSTALL]\nAll=*.*,%APPDATA%\\E\nOld=%LocalAppData%\\E\\*.*,%PROGRAMFILESDIR%\\E\n"
        "[REGISTRY]\n1=HKCU\\S\\N,1\n2=HKLM\\S\\N,1\n",
        {}},
+      // The window's own face: a picture of its size.
+      {std::string(kAll) + "[SETUP]\r\nFace=app\\face.bmp\r\n", {}},
+      {std::string(kAll) + "[SETUP]\r\nFace=app/small.bmp\r\n",
+       {"setup.ini:4: error: face 'app/small.bmp' is 10 x 4: the window's face is 250 x 100"}},
+      {std::string(kAll) + "[SETUP]\r\nFace=docs\\notes.txt\r\n",
+       {"setup.ini:4: error: face 'docs\\notes.txt' is no JPEG or BMP picture the window can show"}},
   };
   Write("setup.ico", std::string("\0\0\1\0\1\0\x10\x10\0\0\1\0\x20\0\1\0\0\0\x16\0\0\0X", 23));
+  const auto picture = [](int width, int height) {
+    BmpImage image;
+    image.width = width;
+    image.height = height;
+    image.bits.assign(static_cast<std::size_t>(image.Stride() * height), 0x80);
+    const std::vector<std::uint8_t> file = EncodeBmp(image);
+    return std::string(file.begin(), file.end());
+  };
+  Write("app/face.bmp", picture(250, 100));
+  Write("app/small.bmp", picture(10, 4));
   for (const auto& c : kCases) {
     Write("setup.ini", c.script);
     EXPECT_EQ(Check(), c.expected) << c.script;

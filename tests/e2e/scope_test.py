@@ -133,6 +133,19 @@ class ScopeTest(unittest.TestCase):
                 self.assertEqual(os.path.exists(os.path.join(target, "a.txt")), exit_code == 0, log)
 
 
+class LanguageTest(unittest.TestCase):
+    def test_auto_speaks_the_persons_language(self):
+        pkg = w.Package("[SETUP]\nLanguage=auto\n[GUI]\nVisible=0\n", {})
+        self.addCleanup(pkg.close)
+        for locale, language in (("zh_CN.UTF-8", "zh"), ("en_US.UTF-8", "en"), ("de_DE.UTF-8", "en")):
+            with self.subTest(locale=locale):
+                env = dict(os.environ, LC_ALL=locale, LANG=locale)
+                subprocess.run(["wine", pkg.path("setup.exe"), "/S", "/LOG=" + pkg.win("run.log")], env=env,
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+                with open(pkg.path("run.log"), encoding="utf-8-sig") as f:
+                    self.assertIn("language: " + language, f.read())
+
+
 if __name__ == "__main__":
     w.EXE = sys.argv.pop(1)
     LIMITED = sys.argv.pop(1)

@@ -3,6 +3,7 @@
 
 #include "engine/setup_texts.h"
 #include "framework/application.h"
+#include "framework/portable/texts.h"
 #include "window/Unit1.h"
 
 namespace qv {
@@ -72,6 +73,12 @@ TEST(SetupWindow, EveryStatusLineFitsInEachLanguage) {
       form.StatusLabel->SetCaption(line);
       EXPECT_LE(form.StatusLabel->Left() + form.StatusLabel->Width(), form.Width() - 7)
           << LanguageName(language) << ": " << line;
+    }
+    // Button captions, in the window's font, inside a 75-pixel button.
+    for (const texts::Dialog d : {texts::Dialog::Ok, texts::Dialog::Cancel, texts::Dialog::Yes, texts::Dialog::No,
+                                  texts::Dialog::Abort, texts::Dialog::Retry, texts::Dialog::Ignore}) {
+      form.StatusLabel->SetCaption(texts::Say(d));
+      EXPECT_LE(form.StatusLabel->Width(), form.QVButton_sys->Width() - 10) << texts::Say(d);
     }
   }
 }

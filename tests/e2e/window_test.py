@@ -172,6 +172,54 @@ class SetupWindowTest(unittest.TestCase):
                 self.assertEqual(pixel == colour, size == (250, 100), pixel)
                 pkg.close()
 
+    def assert_text_fits(self, win, rows, what):
+        """No dark (text) pixel in the last ten columns of the given rows
+        inside the frame (its outermost four)."""
+        shot = screenshot(win)
+        width = len(shot[0])
+        dark = [x for y in rows for x in range(4, width - 4) if sum(shot[y][x]) < 200]
+        self.assertTrue(dark, what + ": no text")
+        self.assertLess(max(dark), width - 10, what + ": the text reaches the edge")
+
+    def test_english_texts_fit(self):
+        ini = "[SETUP]\nLanguage=en\n[GUI]\nTiTle=En\n[INSTALL]\nExample Program=files\\,?\n[UNINSTALL]\nName=En Demo\n"
+        pkg = self.package(ini, {"files\\a.txt": "a"}).start()
+        win = find_window("En")
+        time.sleep(2)
+        self.assert_text_fits(win, range(40, 60), "the folder prompt")
+        _, _, width, _ = geometry(win)
+        click(win, width - 15, 13)
+        question = wait_for(lambda: sh("xdotool", "search", "--onlyvisible", "--name", "^Warning$",
+                                       check=False).split(), 10)
+        self.assertTrue(question, "no question in English")
+        time.sleep(0.5)
+        self.assert_text_fits(question[0], range(35, 65), "the quit question")
+        keys("Return")  # the focus starts on No: go on
+        time.sleep(0.5)
+        click(win, *self.button_centre(win))  # the suggested folder
+        target = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files (x86)", "Example Program")
+        self.addCleanup(subprocess.run, ["rm", "-rf", target])
+        self.assertTrue(wait_for(lambda: os.path.exists(os.path.join(target, "uninstall.exe")), 20))
+        time.sleep(0.5)
+        self.assert_text_fits(win, range(40, 60), "the finished window")
+        click(win, *self.button_centre(win))
+        self.assertTrue(pkg.ended(10))
+        # Its uninstaller asks in English too.
+        proc = subprocess.Popen(["wine", os.path.join(target, "uninstall.exe")], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        shown = find_window("En Demo")
+        asked = wait_for(lambda: [x for x in sh("xdotool", "search", "--onlyvisible", "--name", "^En Demo$",
+                                                  check=False).split() if x != shown], 20)
+        self.assertTrue(asked, "no uninstall question")
+        time.sleep(0.5)
+        self.assert_text_fits(asked[0], range(35, 65), "the uninstaller's question")
+        keys("Tab", "Return")  # Yes
+        self.assertTrue(wait_for(lambda: not os.path.exists(os.path.join(target, "a.txt")), 20))
+        time.sleep(0.5)
+        click(shown, *self.button_centre(shown))
+        proc.wait(timeout=20)
+
     def test_path_prompt(self):
         ini = ("[GUI]\nTiTle=Prompt\n[INSTALL]\nApp=files\\,?\nMore=more.txt,%INSTALLDIR%\\sub\n"
                "[REGISTRY]\n1=HKCU\\Software\\qvSetupTest\\Window\\Dir,%INSTALLDIR%\n")

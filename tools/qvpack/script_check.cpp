@@ -638,14 +638,20 @@ class Checker {
     }
   }
 
-  void CheckIcon(int line, const std::string& path) {
+  // A file of the package folder a [SETUP] key names: its item, or none
+  // (reported as `what`'s).
+  std::optional<std::size_t> SetupFile(int line, const std::string& what, const std::string& path) {
     std::string relative = path;
     std::replace(relative.begin(), relative.end(), '/', '\\');
     const std::optional<std::size_t> item = FindPath(planner_.Tree(), relative);
-    if (!item || items_[*item].IsFolder()) {
-      Report(line, Severity::Error, "icon " + Quoted(path) + " is no file in the package folder");
-      return;
-    }
+    if (item && !items_[*item].IsFolder()) return item;
+    Report(line, Severity::Error, what + " " + Quoted(path) + " is no file in the package folder");
+    return std::nullopt;
+  }
+
+  void CheckIcon(int line, const std::string& path) {
+    const std::optional<std::size_t> item = SetupFile(line, "icon", path);
+    if (!item) return;
     const std::optional<std::string> bytes = load_(items_[*item]);
     const std::string problem = bytes ? pack::IcoProblem(*bytes) : "unreadable";
     if (!problem.empty()) {
@@ -658,13 +664,8 @@ class Checker {
   // The window's face: a JPEG or BMP the window can take in place of its
   // own, so of its own size.
   void CheckFace(int line, const std::string& path) {
-    std::string relative = path;
-    std::replace(relative.begin(), relative.end(), '/', '\\');
-    const std::optional<std::size_t> item = FindPath(planner_.Tree(), relative);
-    if (!item || items_[*item].IsFolder()) {
-      Report(line, Severity::Error, "face " + Quoted(path) + " is no file in the package folder");
-      return;
-    }
+    const std::optional<std::size_t> item = SetupFile(line, "face", path);
+    if (!item) return;
     const std::optional<std::string> bytes = load_(items_[*item]);
     int width = 0, height = 0;
     if (bytes && bytes->rfind("BM", 0) == 0) {

@@ -10,7 +10,10 @@
 namespace qv::pack::format {
 
 inline constexpr char kMagic[8] = {'q', 'v', 'P', 'a', 'c', 'k', '\x1a', '\n'};
-inline constexpr std::uint32_t kVersion = 1;
+// Version 2 added each entry's filter; a program reading version 1 alone
+// refuses it as damage before writing anything.
+inline constexpr std::uint32_t kVersion = 2;
+inline constexpr std::uint32_t kFirstVersion = 1;
 inline constexpr std::size_t kLeadSize = 24;    // magic, version, window log, block size, zero
 inline constexpr std::size_t kRecordHead = 12;  // kind u32, length u64
 inline constexpr std::size_t kEndSize = kRecordHead + 4;
@@ -19,11 +22,12 @@ enum Kind : std::uint32_t { kBlock = 1, kIndex = 2, kEnd = 3 };
 // The decoder never keeps more than this window (128 MiB), whatever a
 // package's frames ask for.
 inline constexpr int kMaxWindowLog = 27;
+inline constexpr int kMinWindowLog = 20;
 inline constexpr std::uint32_t kMinBlockSize = 64u << 10;
 inline constexpr std::uint32_t kMaxBlockSize = 1u << 30;
 inline constexpr std::uint32_t kMaxBlocks = 1u << 20;
 inline constexpr std::uint64_t kMaxIndexSize = 256u << 20;
-inline constexpr std::size_t kEntryFixed = 2 + 4 + 8 + 8 + 4 + 4 + 8;  // all but the path's bytes
+inline constexpr std::size_t kEntryFixed = 2 + 4 + 8 + 8 + 4 + 4 + 8;  // all but the path's bytes (version 1)
 
 inline void Put(std::string& out, std::uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i)));

@@ -9,7 +9,7 @@
 // sizes and offsets 64-bit (packages over 4 GiB work), all paths UTF-8 with
 // backslashes, relative to the package folder.
 //
-//   lead    "qvPack\x1A\n", version 1 (u32), window log (u32, at most 27),
+//   lead    "qvPack\x1A\n", version 2 (u32), window log (u32, 20 to 27),
 //           block size (u32, 64 KiB to 1 GiB), zero (u32)
 //   block*  record kind 1 (u32), length (u64), one zstd frame: the next
 //           block-size bytes of the files' contents laid end to end in
@@ -17,7 +17,8 @@
 //   index   record kind 2 (u32), length (u64), CRC-32 of what follows (u32),
 //           content size (u64), entry count (u32), script (u16 length + bytes),
 //           per entry: path (u16 length + bytes), attributes (u32),
-//           modified (u64), size (u64), CRC-32 (u32), block (u32), offset (u64)
+//           modified (u64), size (u64), CRC-32 (u32), filter (u8, not in
+//           version 1), block (u32), offset (u64)
 //   end     record kind 3 (u32), length 4 (u64), CRC-32 of the whole package
 //           before it (u32)
 //
@@ -26,9 +27,14 @@
 // independent frames, so a file taken out of order costs at most one block
 // from its start, and blocks can be packed in parallel. Every file's place
 // follows from the sizes before it; Open insists the index says the same.
+//
+// A file's filter (branch_filter.h) was applied to its content before
+// packing, on each part of it that one block holds, counted from the file's
+// start; its CRC is that of the content as installed.
 #pragma once
 
 #include "framework/portable/crc32.h"
+#include "package/branch_filter.h"
 #include "package/bytes.h"
 #include <cstdint>
 #include <memory>
@@ -47,6 +53,7 @@ struct Entry {
   std::uint64_t modified = 0;    // FILETIME: 100 ns ticks since 1601
   std::uint64_t size = 0;
   std::uint32_t crc = 0;         // CRC-32 of the content
+  Filter filter = Filter::kNone;  // undone while unpacking
   std::uint32_t block = 0;       // the solid block holding the content
   std::uint64_t offset = 0;      // where in that block's unpacked bytes
   bool IsFolder() const { return (attributes & kAttrDirectory) != 0; }

@@ -236,9 +236,12 @@ struct Reader::State {
   std::uint64_t inBlock = 0;
   const Piece* piece = nullptr;
   std::size_t head = 0;
+  // A filtered file's content on its way out: a conversion needs five bytes,
+  // so up to four wait here for the next piece.
+  std::vector<unsigned char> staged;
 
   OpenStatus Open(std::uint64_t at);
-  bool ReadIndex(std::string_view body);
+  bool ReadIndex(std::string_view body, std::uint64_t version);
   bool ChecksumMatches();
   bool FramesFit();
   std::uint64_t Unpacked(std::uint32_t b) const {
@@ -273,7 +276,7 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
   const auto version = Get(lead + 8, 4);
   windowLog = Get(lead + 12, 4);
   blockSize = std::uint32_t(Get(lead + 16, 4));
-  if (version != format::kVersion || windowLog > std::uint64_t(format::kMaxWindowLog) ||
+  if (version < format::kFirstVersion || version > format::kVersion || windowLog > std::uint64_t(format::kMaxWindowLog) ||
       blockSize < format::kMinBlockSize || blockSize > format::kMaxBlockSize || Get(lead + 20, 4) != 0)
     return OpenStatus::Damaged;
 
@@ -304,18 +307,19 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
   }
   const auto stored = std::uint32_t(Get(reinterpret_cast<const unsigned char*>(index.data()), 4));
   if (Crc32(0, index.data() + 4, index.size() - 4) != stored) return OpenStatus::Damaged;
-  if (!ReadIndex(std::string_view(index).substr(4))) return OpenStatus::Damaged;
+  if (!ReadIndex(std::string_view(index).substr(4), version)) return OpenStatus::Damaged;
   start = at;
   return OpenStatus::Ok;
 }
 
-bool Reader::State::ReadIndex(std::string_view body) {
+bool Reader::State::ReadIndex(std::string_view body, std::uint64_t version) {
+  const bool filters = version >= 2;
   Fields f(body);
   contentSize = f.Number(8);
   const auto count = f.Number(4);
   script = f.Text();
   // Every entry takes kEntryFixed bytes at least: no reserve beyond the index.
-  if (!f.Ok() || count > f.Left() / format::kEntryFixed) return false;
+  if (!f.Ok() || count > f.Left() / (format::kEntryFixed + filters)) return false;
   // Content no larger than the blocks can hold (also keeps the sums below from overflowing).
   if (contentSize > std::uint64_t(blocks.size()) * blockSize ||
       (contentSize + blockSize - 1) / blockSize != blocks.size())
@@ -329,11 +333,15 @@ bool Reader::State::ReadIndex(std::string_view body) {
     e.modified = f.Number(8);
     e.size = f.Number(8);
     e.crc = std::uint32_t(f.Number(4));
+    const auto filter = filters ? f.Number(1) : 0;
+    e.filter = static_cast<Filter>(filter);
     e.block = std::uint32_t(f.Number(4));
     e.offset = f.Number(8);
-    if (!f.Ok() || !IsSafePath(e.path) || (e.attributes & ~kKeptAttributes) != 0) return false;
+    if (!f.Ok() || !IsSafePath(e.path) || (e.attributes & ~kKeptAttributes) != 0 ||
+        filter > std::uint64_t(Filter::kBranches))
+      return false;
     if (e.size == 0) {
-      if (e.crc != 0 || e.block != 0 || e.offset != 0) return false;
+      if (e.crc != 0 || e.block != 0 || e.offset != 0 || filter != 0) return false;
     } else {
       // Contents follow one another in entry order: each file's place is known.
       if (e.IsFolder() || e.size > contentSize - position || e.block != position / blockSize ||
@@ -481,16 +489,34 @@ bool Reader::Extract(const Entry& entry, ByteSink& sink) {
   };
   if (!s.SkipTo(entry.block, entry.offset)) return fail();
   std::uint32_t crc = 0;
+  const bool filtered = entry.filter == Filter::kBranches;
+  if (filtered && s.staged.empty()) s.staged.resize(kPieceSize);
+  std::size_t waiting = 0;       // staged bytes not yet final
+  std::uint64_t position = 0;    // in the file, of the first of them
   for (std::uint64_t left = entry.size; left > 0;) {
     if (s.inBlock == s.Unpacked(s.block) && !s.PassBlockEnd()) return fail();
     if ((!s.piece || s.head == s.piece->size) && !s.Take()) return fail();
-    const auto n = std::size_t(std::min<std::uint64_t>(s.piece->size - s.head, left));
+    auto n = std::size_t(std::min<std::uint64_t>(s.piece->size - s.head, left));
     const unsigned char* p = s.piece->bytes.data() + s.head;
-    crc = Crc32(crc, p, n);
-    if (!sink.Write(p, n)) return fail();
+    std::size_t ready = n;
+    if (filtered) {
+      // Each block's part of the file was filtered on its own.
+      n = std::min(n, s.staged.size() - waiting);
+      std::memcpy(s.staged.data() + waiting, p, n);
+      const bool partEnds = n == left || s.inBlock + n == s.Unpacked(s.block);
+      ready = FilterBranches(s.staged.data(), waiting + n, position, false, partEnds);
+      p = s.staged.data();
+    }
+    crc = Crc32(crc, p, ready);
+    if (!sink.Write(p, ready)) return fail();
     s.head += n;
     s.inBlock += n;
     left -= n;
+    if (filtered) {
+      waiting = waiting + n - ready;
+      position += ready;
+      std::memmove(s.staged.data(), s.staged.data() + ready, waiting);
+    }
   }
   if (s.inBlock == s.Unpacked(s.block) && !s.PassBlockEnd()) return fail();
   return crc == entry.crc ? true : fail();

@@ -9,10 +9,13 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "framework/portable/file_name_case.h"
+#include "package/branch_filter.h"
 #include "package/format.h"
 #include "package/path_index.h"
 
@@ -21,6 +24,8 @@ namespace {
 
 constexpr std::size_t kReadChunk = 1u << 20;
 constexpr std::size_t kOutChunk = 4u << 20;
+// Enough of a file's start to tell a program by its headers.
+constexpr std::size_t kHeadSize = 4096;
 
 struct CctxFree {
   void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
@@ -32,6 +37,7 @@ struct Piece {
   std::size_t input = 0;
   std::uint64_t length = 0;
   std::uint32_t crc = 0;
+  Filter filter = Filter::kNone;
 };
 
 struct PackedBlock {
@@ -76,7 +82,7 @@ class Packer {
 
   // Packs every block and writes each as a record as soon as it and all
   // before it are done; fills in each file's CRC.
-  std::string Run(PackageSink& out, std::vector<std::uint32_t>& crcs) {
+  std::string Run(PackageSink& out, std::vector<std::uint32_t>& crcs, std::vector<Filter>& filters) {
     results_.resize(blocks_);
     unsigned threads = options_.threads > 0 ? unsigned(options_.threads) : std::thread::hardware_concurrency();
     // Each compressor keeps a 128 MiB window and larger tables (some 250 MiB
@@ -89,7 +95,7 @@ class Packer {
     std::string error;
     for (std::uint32_t b = 0; b < blocks_ && error.empty(); ++b) {
       error = WaitFor(b);
-      if (error.empty()) error = WriteBlock(b, out, crcs);
+      if (error.empty()) error = WriteBlock(b, out, crcs, filters);
     }
     {
       std::lock_guard lock(mutex_);
@@ -134,7 +140,7 @@ class Packer {
   std::string Configure(ZSTD_CCtx* c) const {
     const auto set = [c](ZSTD_cParameter p, int v) { return !ZSTD_isError(ZSTD_CCtx_setParameter(c, p, v)); };
     const int level = options_.best ? ZSTD_maxCLevel() : std::clamp(options_.level, 1, ZSTD_maxCLevel());
-    const bool ok = set(ZSTD_c_compressionLevel, level) && set(ZSTD_c_windowLog, format::kMaxWindowLog) &&
+    const bool ok = set(ZSTD_c_compressionLevel, level) && set(ZSTD_c_windowLog, options_.windowLog) &&
                     set(ZSTD_c_enableLongDistanceMatching, 1) && set(ZSTD_c_checksumFlag, 0) &&
                     set(ZSTD_c_contentSizeFlag, 1);
     return ok ? "" : "the compressor refused its settings";
@@ -144,7 +150,7 @@ class Packer {
     const std::uint64_t begin = std::uint64_t(b) * blockSize_, end = std::min(begin + blockSize_, total_);
     ZSTD_CCtx_reset(c, ZSTD_reset_session_only);
     ZSTD_CCtx_setPledgedSrcSize(c, end - begin);
-    std::vector<char> buffer(kReadChunk);
+    std::vector<unsigned char> buffer(kReadChunk);
     // The first file whose content reaches into this block.
     std::size_t f = std::size_t(std::upper_bound(starts_.begin(), starts_.end(), begin) - starts_.begin()) - 1;
     for (std::uint64_t pos = begin; pos < end; ++f) {
@@ -158,15 +164,30 @@ class Packer {
       }
       if (!source) return "cannot open " + input.diskPath;
       if (source->Size() != input.entry.size) return input.diskPath + " changed while it was packed";
+      const std::optional<Filter> filter = FilterFor(*source, input.entry.size);
+      if (!filter) return "cannot read " + input.diskPath;
+      piece.filter = *filter;
+      // A filtered conversion needs five bytes: up to four wait at the
+      // buffer's start for the next read. The piece is filtered on its own
+      // (from its first byte to its last), so each block is packed alone.
+      std::size_t waiting = 0;
       for (std::uint64_t done = 0; done < piece.length;) {
         if (Stopped()) return "stopped";
-        const auto n = std::size_t(std::min<std::uint64_t>(buffer.size(), piece.length - done));
-        if (!source->ReadAt(from + done, buffer.data(), n)) return "cannot read " + input.diskPath;
-        piece.crc = Crc32(piece.crc, buffer.data(), n);
-        ZSTD_inBuffer in{buffer.data(), n, 0};
-        if (!Feed(c, in, ZSTD_e_continue, packed)) return "the compressor failed";
+        const auto n = std::size_t(std::min<std::uint64_t>(buffer.size() - waiting, piece.length - done));
+        unsigned char* fresh = buffer.data() + waiting;
+        if (!source->ReadAt(from + done, fresh, n)) return "cannot read " + input.diskPath;
+        piece.crc = Crc32(piece.crc, fresh, n);
         done += n;
         progress_ += n;
+        const std::size_t held = waiting + n;
+        const std::size_t ready =
+            piece.filter == Filter::kBranches
+                ? FilterBranches(buffer.data(), held, from + done - held, true, done == piece.length)
+                : held;
+        ZSTD_inBuffer in{buffer.data(), ready, 0};
+        if (!Feed(c, in, ZSTD_e_continue, packed)) return "the compressor failed";
+        waiting = held - ready;
+        std::memmove(buffer.data(), buffer.data() + ready, waiting);
       }
       packed.pieces.push_back(piece);
       pos += piece.length;
@@ -175,6 +196,15 @@ class Packer {
     return Feed(c, none, ZSTD_e_end, packed) ? "" : "the compressor failed";
   }
 
+  // The filter a file's content asks for, by its first bytes; nothing when
+  // they cannot be read.
+  std::optional<Filter> FilterFor(ByteSource& source, std::uint64_t size) const {
+    if (!options_.filter) return Filter::kNone;
+    unsigned char head[kHeadSize];
+    const auto n = std::size_t(std::min<std::uint64_t>(size, sizeof head));
+    if (!source.ReadAt(0, head, n)) return std::nullopt;
+    return IsMachineCode(head, n) ? Filter::kBranches : Filter::kNone;
+  }
   static bool Feed(ZSTD_CCtx* c, ZSTD_inBuffer& in, ZSTD_EndDirective mode, PackedBlock& packed) {
     while (true) {
       if (packed.chunks.empty() || packed.chunks.back().size() == kOutChunk) {
@@ -211,7 +241,8 @@ class Packer {
     }
   }
 
-  std::string WriteBlock(std::uint32_t b, PackageSink& out, std::vector<std::uint32_t>& crcs) {
+  std::string WriteBlock(std::uint32_t b, PackageSink& out, std::vector<std::uint32_t>& crcs,
+                         std::vector<Filter>& filters) {
     PackedBlock packed;
     {
       std::lock_guard lock(mutex_);
@@ -223,7 +254,10 @@ class Packer {
     format::Put(head, packed.size, 8);
     bool ok = out.Write(head);
     for (const std::string& chunk : packed.chunks) ok = ok && out.Write(chunk);
-    for (const Piece& p : packed.pieces) crcs[p.input] = format::Crc32Combine(crcs[p.input], p.crc, p.length);
+    for (const Piece& p : packed.pieces) {
+      crcs[p.input] = format::Crc32Combine(crcs[p.input], p.crc, p.length);
+      filters[p.input] = p.filter;
+    }
     {
       std::lock_guard lock(mutex_);
       ++written_;
@@ -253,6 +287,8 @@ class Packer {
 std::string CheckInputs(const std::string& script, const std::vector<Input>& inputs, const WriteOptions& options) {
   if (options.blockSize < format::kMinBlockSize || options.blockSize > format::kMaxBlockSize)
     return "block size out of range";
+  if (options.windowLog < format::kMinWindowLog || options.windowLog > format::kMaxWindowLog)
+    return "window out of range";
   std::vector<Entry> entries;
   entries.reserve(inputs.size());
   for (const Input& input : inputs) {
@@ -297,13 +333,14 @@ std::string WritePackage(ByteSource& stub, const std::string& script, const std:
   PackageSink sink(out);
   std::string lead(format::kMagic, sizeof format::kMagic);
   format::Put(lead, format::kVersion, 4);
-  format::Put(lead, format::kMaxWindowLog, 4);
+  format::Put(lead, options.windowLog, 4);
   format::Put(lead, packer.BlockSize(), 4);
   format::Put(lead, 0, 4);
   if (!sink.Write(lead)) return "cannot write the package";
 
   std::vector<std::uint32_t> crcs(inputs.size(), 0);
-  if (std::string error = packer.Run(sink, crcs); !error.empty()) return error;
+  std::vector<Filter> filters(inputs.size(), Filter::kNone);
+  if (std::string error = packer.Run(sink, crcs, filters); !error.empty()) return error;
 
   std::string index;
   format::Put(index, packer.Total(), 8);
@@ -320,6 +357,7 @@ std::string WritePackage(ByteSource& stub, const std::string& script, const std:
     format::Put(index, e.modified, 8);
     format::Put(index, e.size, 8);
     format::Put(index, crcs[i], 4);
+    format::Put(index, std::uint8_t(filters[i]), 1);
     format::Put(index, content ? position / packer.BlockSize() : 0, 4);
     format::Put(index, content ? position % packer.BlockSize() : 0, 8);
     position += e.size;

@@ -24,6 +24,11 @@ struct WriteOptions {
   // Unpacked bytes per solid block: bigger packs smaller, smaller packs in
   // more threads and unpacks a file taken out of order sooner.
   std::uint32_t blockSize = 256u << 20;
+  // The matching window as a power of two (23: 8 MiB to 27: 128 MiB): the
+  // setup program keeps one window in memory while it unpacks.
+  int windowLog = 27;
+  // Branch targets in Windows programs made absolute (branch_filter.h).
+  bool filter = true;
   // Blocks packed at once (each thread needs some 250 MiB at the default
   // level, 900 MiB at the best); 0: one per processor, in a 32-bit program
   // at most 2 (1 with `best`).

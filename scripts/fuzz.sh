@@ -14,7 +14,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
   exit 2
 fi
 
-targets=(fuzz_script fuzz_fields fuzz_registry fuzz_offset fuzz_status fuzz_bmp fuzz_jpeg_frame fuzz_package fuzz_record)
+targets=(fuzz_script fuzz_fields fuzz_registry fuzz_offset fuzz_status fuzz_bmp fuzz_jpeg_frame fuzz_package fuzz_branches fuzz_record)
 out=build/fuzz
 
 # clang and its fuzzer runtime come with bootstrap; a fresh machine gets them there.

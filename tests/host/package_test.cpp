@@ -52,6 +52,26 @@ Bytes Content(std::size_t size, std::uint32_t seed) {
   return b;
 }
 
+// A Windows program's bytes as far as the filter looks: its headers, then
+// code thick with calls and jumps, some with far targets, some cut off at
+// the end.
+Bytes Program(std::size_t size, std::uint32_t seed) {
+  Bytes b = Content(size, seed);
+  const unsigned char head[] = {'M', 'Z'};
+  std::copy(head, head + 2, b.begin());
+  b[0x3C] = 0x80;
+  b[0x3D] = b[0x3E] = b[0x3F] = 0;
+  const unsigned char pe[] = {'P', 'E', 0, 0, 0x4C, 0x01};
+  std::copy(pe, pe + sizeof pe, b.begin() + 0x80);
+  std::uint32_t x = seed;
+  for (std::size_t i = 0x200; i + 1 < size; i += 3 + (x >> 28)) {
+    x = x * 1664525u + 1013904223u;
+    b[i] = (x & 0x100) ? 0xE8 : 0xE9;
+    if (i + 4 < size) b[i + 4] = (x & 0x200) ? 0x00 : (x & 0x400) ? 0xFF : 0x7F;
+  }
+  return b;
+}
+
 // A package folder held in memory: entries in packing order and their bytes.
 struct Tree {
   std::vector<Input> inputs;
@@ -98,6 +118,7 @@ Tree SampleTree() {
   t.File("app\\readme.txt", Content(3000, 1), 0x1 | 0x2 | 0x4 | 0x20);
   t.File("app\\empty.dat", {});
   t.File("app\\big.bin", Content(150000, 2));
+  t.File("app\\program.exe", Program(200001, 5));  // over three blocks
   for (int i = 0; i < 120; ++i) t.File("app\\many\\f" + std::to_string(i) + ".txt", Content(1000 + i * 7, 3 + i % 4));
   t.File("数据\\文件 ü.bin", Content(70000, 9));
   return t;
@@ -142,6 +163,8 @@ TEST(Package, RoundTripKeepsEverythingInAnyOrder) {
   }
   EXPECT_GE(lastBlock, 3u);  // the content really spans several blocks
   EXPECT_EQ(reader.Find("APP\\README.TXT"), &reader.Entries()[3]);
+  for (const Entry& e : reader.Entries())
+    EXPECT_EQ(e.filter, e.path == "app\\program.exe" ? Filter::kBranches : Filter::kNone) << e.path;
   EXPECT_EQ(reader.Find("app\\missing"), nullptr);
 
   std::vector<std::size_t> order(tree.inputs.size());
@@ -159,6 +182,7 @@ TEST(Package, UnpacksAheadAndStartsAgainAfterARefusal) {
   Tree tree;
   tree.File("setup.ini", {'x'});
   tree.File("a\\huge.bin", Content(5u << 20, 11));
+  tree.File("a\\huge.dll", Program(5u << 20, 12));  // over pieces and blocks
   for (int i = 0; i < 40; ++i) tree.File("a\\f" + std::to_string(i), Content(100000 + 997 * i, 20 + i % 3));
   WriteOptions options = Small();
   options.blockSize = 3u << 20;
@@ -321,9 +345,10 @@ TEST(Package, OpenRefusesAnIndexThatLies) {
       {"an unknown attribute", b, std::string("\x20\x04", 2)},
       {"a size beyond the content", b + 4 + 8, std::string("\x65", 1)},
       {"a size near 2^64", b + 4 + 8, std::string(8, '\xFF')},
-      {"an offset near 2^64", b + 4 + 8 + 8 + 4 + 4, std::string(8, '\xFF')},
-      {"an offset elsewhere", b + 4 + 8 + 8 + 4 + 4, std::string("\x00", 1)},
-      {"a block elsewhere", b + 4 + 8 + 8 + 4, std::string("\x01", 1)},
+      {"an offset near 2^64", b + 4 + 8 + 8 + 4 + 1 + 4, std::string(8, '\xFF')},
+      {"an offset elsewhere", b + 4 + 8 + 8 + 4 + 1 + 4, std::string("\x00", 1)},
+      {"a block elsewhere", b + 4 + 8 + 8 + 4 + 1, std::string("\x01", 1)},
+      {"an unknown filter", b + 4 + 8 + 8 + 4, std::string("\x02", 1)},
       {"a folder with content", b, std::string("\x10", 1)},
       {"the script missing", find("setup.ini"), "SETUP.INX"},
   };
@@ -379,7 +404,7 @@ struct Crafted {
     Bytes all, out(format::kMagic, format::kMagic + sizeof format::kMagic);
     for (const File& f : files) all.insert(all.end(), f.content.begin(), f.content.end());
     std::string lead, index;
-    format::Put(lead, format::kVersion, 4);
+    format::Put(lead, format::kFirstVersion, 4);  // entries without a filter
     format::Put(lead, format::kMaxWindowLog, 4);
     format::Put(lead, blockSize, 4);
     format::Put(lead, 0, 4);

@@ -1,0 +1,41 @@
+#include "package/branch_filter.h"
+
+#include <cstring>
+
+namespace qv::pack {
+
+bool IsMachineCode(const unsigned char* head, std::size_t n) {
+  if (n < 0x40 || head[0] != 'M' || head[1] != 'Z') return false;
+  const std::uint32_t pe = head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | std::uint32_t(head[0x3F]) << 24;
+  if (pe > n - 6 || std::memcmp(head + pe, "PE\0\0", 4) != 0) return false;
+  const unsigned machine = head[pe + 4] | head[pe + 5] << 8;
+  return machine == 0x14C || machine == 0x8664;
+}
+
+std::size_t FilterBranches(unsigned char* data, std::size_t n, std::uint64_t position, bool encode, bool last) {
+  constexpr std::uint32_t kMask = (1u << 25) - 1, kSign = 1u << 24;
+  std::size_t i = 0;
+  while (i + 5 <= n) {
+    const unsigned char op = data[i], top = data[i + 4];
+    if (op != 0xE8 && op != 0xE9) {
+      ++i;
+      continue;
+    }
+    // Passed over whether converted or not: no later conversion may touch
+    // the byte this decision was made on.
+    i += 5;
+    if (top != 0x00 && top != 0xFF) continue;
+    std::uint32_t v = data[i - 4] | data[i - 3] << 8 | std::uint32_t(data[i - 2]) << 16 | std::uint32_t(top) << 24;
+    const auto next = std::uint32_t(position + i);
+    v = (encode ? v + next : v - next) & kMask;
+    if (v & kSign) v |= ~kMask;  // back to 00 or FF on top
+    data[i - 4] = static_cast<unsigned char>(v);
+    data[i - 3] = static_cast<unsigned char>(v >> 8);
+    data[i - 2] = static_cast<unsigned char>(v >> 16);
+    data[i - 1] = static_cast<unsigned char>(v >> 24);
+  }
+  // Fewer than five bytes left: final only at the file's end.
+  return last ? n : i;
+}
+
+}  // namespace qv::pack

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <optional>
 
 #include "framework/portable/file_name_case.h"
 #include "package/format.h"
@@ -24,6 +25,9 @@ constexpr std::size_t kReadChunk = 1u << 20;
 // ahead: enough to keep unpacking while the caller creates and closes files.
 constexpr std::size_t kPieceSize = 1u << 20;
 constexpr std::size_t kPieces = 4;
+// Verify checks blocks on as many threads as windows fit in this (one at
+// least): memory stays near what one run of Extract holds.
+constexpr std::uint64_t kCheckMemory = 128u << 20;
 
 struct Block {
   std::uint64_t packedAt = 0, packedSize = 0;  // in the file
@@ -62,6 +66,124 @@ class Fields {
 };
 
 
+struct DctxFree {
+  void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
+};
+
+// One block's frame unpacked in order into the caller's buffers. A frame
+// that ends before or after the block's bytes do, leaves bytes after it or
+// holds more or less than the block should is damage.
+class BlockFrame {
+ public:
+  explicit BlockFrame(ByteSource& file) : file_(file) {}
+  bool Ready() {
+    if (dctx_) return true;
+    dctx_.reset(ZSTD_createDCtx());
+    if (!dctx_ || ZSTD_isError(ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, format::kMaxWindowLog)))
+      return false;
+    in_.resize(kReadChunk);
+    return true;
+  }
+  void Start(const Block& block, std::uint64_t unpacked) {
+    ZSTD_DCtx_reset(dctx_.get(), ZSTD_reset_session_only);
+    inNext_ = block.packedAt;
+    packedEnd_ = block.packedAt + block.packedSize;
+    inBuf_ = {in_.data(), 0, 0};
+    left_ = unpacked;
+    frameEnded_ = damaged_ = false;
+  }
+  // Fills up to `room` bytes; gives how many, 0 once the block has ended
+  // as it should, nothing on damage (after the bytes good before it).
+  std::optional<std::size_t> Next(unsigned char* out, std::size_t room) {
+    if (damaged_) return std::nullopt;
+    if (left_ == 0) return Ends() ? std::optional<std::size_t>(0) : std::nullopt;
+    ZSTD_outBuffer o{out, std::size_t(std::min<std::uint64_t>(room, left_)), 0};
+    while (o.pos < o.size) {
+      // A frame ending early holds less than the block should.
+      if (frameEnded_ || !Refill()) {
+        damaged_ = true;
+        break;
+      }
+      const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &inBuf_);
+      if (ZSTD_isError(r)) {
+        damaged_ = true;
+        break;
+      }
+      frameEnded_ = r == 0;
+    }
+    left_ -= o.pos;
+    if (damaged_ && o.pos == 0) return std::nullopt;
+    return o.pos;
+  }
+
+ private:
+  // More packed bytes of the block when those in hand are used up.
+  bool Refill() {
+    if (inBuf_.pos < inBuf_.size) return true;
+    const auto n = std::size_t(std::min<std::uint64_t>(in_.size(), packedEnd_ - inNext_));
+    if (n == 0 || !file_.ReadAt(inNext_, in_.data(), n)) return false;
+    inNext_ += n;
+    inBuf_ = {in_.data(), n, 0};
+    return true;
+  }
+  // The frame must end where the block's bytes do, with nothing left over
+  // and nothing more to give.
+  bool Ends() {
+    while (!frameEnded_) {
+      unsigned char spare[64];
+      ZSTD_outBuffer o{spare, sizeof spare, 0};
+      if (!Refill()) return false;
+      const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &inBuf_);
+      if (ZSTD_isError(r) || o.pos != 0) return false;
+      frameEnded_ = r == 0;
+    }
+    return inBuf_.pos == inBuf_.size && inNext_ == packedEnd_;
+  }
+
+  ByteSource& file_;
+  std::unique_ptr<ZSTD_DCtx, DctxFree> dctx_;
+  std::vector<unsigned char> in_;
+  ZSTD_inBuffer inBuf_{};
+  std::uint64_t inNext_ = 0, packedEnd_ = 0, left_ = 0;
+  bool frameEnded_ = false, damaged_ = false;
+};
+
+// One file's content on its way out, the filter undone: each block's part
+// of it was filtered on its own, and a conversion needs five bytes, so up
+// to four wait in `stage` for the next bytes of the part.
+class FileOutput {
+ public:
+  FileOutput(Filter filter, std::uint64_t position, std::vector<unsigned char>& stage)
+      : filtered_(filter == Filter::kBranches), position_(position), stage_(stage) {
+    if (filtered_ && stage_.empty()) stage_.resize(kPieceSize);
+  }
+  // Gives `n` bytes on to `emit` (false: stop), `partEnds` when they are the
+  // last of the file or of its part in a block.
+  template <class Emit>
+  bool Take(const unsigned char* p, std::size_t n, bool partEnds, Emit&& emit) {
+    if (!filtered_) return emit(p, n);
+    while (n > 0) {
+      const std::size_t m = std::min(n, stage_.size() - waiting_);
+      std::memcpy(stage_.data() + waiting_, p, m);
+      p += m;
+      n -= m;
+      const std::size_t held = waiting_ + m;
+      const std::size_t ready = FilterBranches(stage_.data(), held, position_, false, partEnds && n == 0);
+      if (!emit(stage_.data(), ready)) return false;
+      position_ += ready;
+      waiting_ = held - ready;
+      std::memmove(stage_.data(), stage_.data() + ready, waiting_);
+    }
+    return true;
+  }
+
+ private:
+  const bool filtered_;
+  std::uint64_t position_;
+  std::vector<unsigned char>& stage_;
+  std::size_t waiting_ = 0;
+};
+
 // Unpacked content, or what the unpacker met instead of it.
 struct Piece {
   enum Kind { kData, kBlockEnd, kDamaged } kind = kData;
@@ -77,7 +199,7 @@ struct Piece {
 class Unpacker {
  public:
   Unpacker(ByteSource& file, const std::vector<Block>& blocks, std::uint32_t blockSize, std::uint64_t contentSize)
-      : file_(file), blocks_(blocks), blockSize_(blockSize), contentSize_(contentSize) {}
+      : frame_(file), blocks_(blocks), blockSize_(blockSize), contentSize_(contentSize) {}
   ~Unpacker() { Stop(); }
   Unpacker(const Unpacker&) = delete;
   Unpacker& operator=(const Unpacker&) = delete;
@@ -85,11 +207,8 @@ class Unpacker {
   // Starts afresh at the beginning of block b.
   bool Start(std::uint32_t b) {
     Stop();
-    if (!dctx_) {
-      dctx_.reset(ZSTD_createDCtx());
-      if (!dctx_ || ZSTD_isError(ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, format::kMaxWindowLog)))
-        return false;
-      in_.resize(kReadChunk);
+    if (pieces_[0].bytes.empty()) {
+      if (!frame_.Ready()) return false;
       for (Piece& p : pieces_) p.bytes.resize(kPieceSize);
     }
     made_ = taken_ = 0;
@@ -119,7 +238,8 @@ class Unpacker {
   void Run(std::uint32_t first) {
     for (std::uint32_t b = first; b < blocks_.size(); ++b)
       if (!Unpack(b)) return;
-    Damaged();  // nothing lies beyond the content
+    // Nothing lies beyond the content.
+    if (Piece* p = Free()) Publish(*p, Piece::kDamaged, 0);
   }
   // A piece the caller does not hold; null when told to stop.
   Piece* Free() {
@@ -132,79 +252,25 @@ class Unpacker {
     ++made_;
     filled_->Release();
   }
-  bool Damaged() {
-    if (Piece* p = Free()) Publish(*p, Piece::kDamaged, 0);
-    return false;
-  }
-  // More packed bytes of the block when those in hand are used up.
-  bool Refill(std::uint64_t packedEnd) {
-    if (inBuf_.pos < inBuf_.size) return true;
-    const auto n = std::size_t(std::min<std::uint64_t>(in_.size(), packedEnd - inNext_));
-    if (n == 0 || !file_.ReadAt(inNext_, in_.data(), n)) return false;
-    inNext_ += n;
-    inBuf_ = {in_.data(), n, 0};
-    return true;
-  }
   // One block into pieces, then its end; false when the run is over.
   bool Unpack(std::uint32_t b) {
-    const std::uint64_t packedEnd = blocks_[b].packedAt + blocks_[b].packedSize;
-    const std::uint64_t unpacked = std::min<std::uint64_t>(blockSize_, contentSize_ - std::uint64_t(b) * blockSize_);
-    ZSTD_DCtx_reset(dctx_.get(), ZSTD_reset_session_only);
-    inNext_ = blocks_[b].packedAt;
-    inBuf_ = {in_.data(), 0, 0};
-    bool frameEnded = false;
-    for (std::uint64_t produced = 0; produced < unpacked;) {
-      Piece* p = Free();
-      if (!p) return false;
-      ZSTD_outBuffer o{p->bytes.data(), p->bytes.size(), 0};
-      bool damaged = false;
-      while (o.pos < o.size && produced + o.pos < unpacked) {
-        // A frame ending early holds less than the block should.
-        if (frameEnded || !Refill(packedEnd)) {
-          damaged = true;
-          break;
-        }
-        const std::size_t before = o.pos;
-        const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &inBuf_);
-        if (ZSTD_isError(r) || o.pos > unpacked - produced) {
-          o.pos = before;  // more than the block should hold: none of it goes out
-          damaged = true;
-          break;
-        }
-        frameEnded = r == 0;
+    frame_.Start(blocks_[b], std::min<std::uint64_t>(blockSize_, contentSize_ - std::uint64_t(b) * blockSize_));
+    while (Piece* p = Free()) {
+      const std::optional<std::size_t> n = frame_.Next(p->bytes.data(), p->bytes.size());
+      if (!n) {
+        Publish(*p, Piece::kDamaged, 0);
+        return false;
       }
-      if (o.pos > 0) Publish(*p, Piece::kData, o.pos);
-      if (damaged) return Damaged();
-      produced += o.pos;
+      Publish(*p, *n ? Piece::kData : Piece::kBlockEnd, *n);
+      if (*n == 0) return true;
     }
-    // The frame must end where the block's bytes do, with nothing left over.
-    while (!frameEnded) {
-      unsigned char spare[64];
-      ZSTD_outBuffer o{spare, sizeof spare, 0};
-      if (!Refill(packedEnd)) return Damaged();
-      const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &inBuf_);
-      if (ZSTD_isError(r) || o.pos != 0) return Damaged();
-      frameEnded = r == 0;
-    }
-    if (inBuf_.pos != inBuf_.size || inNext_ != packedEnd) return Damaged();
-    Piece* p = Free();
-    if (!p) return false;
-    Publish(*p, Piece::kBlockEnd, 0);
-    return true;
+    return false;
   }
 
-  ByteSource& file_;
+  BlockFrame frame_;  // used by the thread alone while it runs
   const std::vector<Block>& blocks_;
   const std::uint32_t blockSize_;
   const std::uint64_t contentSize_;
-  struct DctxFree {
-    void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
-  };
-  // Used by the thread alone while it runs.
-  std::unique_ptr<ZSTD_DCtx, DctxFree> dctx_;
-  std::vector<unsigned char> in_;
-  ZSTD_inBuffer inBuf_{};
-  std::uint64_t inNext_ = 0;
 
   // The semaphores count the pieces free and those filled; each side
   // keeps its own count of the pieces it has been through.
@@ -236,9 +302,8 @@ struct Reader::State {
   std::uint64_t inBlock = 0;
   const Piece* piece = nullptr;
   std::size_t head = 0;
-  // A filtered file's content on its way out: a conversion needs five bytes,
-  // so up to four wait here for the next piece.
-  std::vector<unsigned char> staged;
+  std::vector<unsigned char> staged;  // FileOutput's
+
 
   OpenStatus Open(std::uint64_t at);
   bool ReadIndex(std::string_view body, std::uint64_t version);
@@ -247,6 +312,11 @@ struct Reader::State {
   std::uint64_t Unpacked(std::uint32_t b) const {
     return std::min<std::uint64_t>(blockSize, contentSize - std::uint64_t(b) * blockSize);
   }
+  // Each block's parts of files, in order: their CRCs, once checked.
+  std::vector<std::vector<std::uint32_t>> partCrcs;
+  bool CheckBlocks();
+  bool CheckBlock(BlockFrame& frame, std::uint32_t b, std::size_t first, const std::vector<std::uint64_t>& starts,
+                  std::vector<unsigned char>& out, std::vector<unsigned char>& stage);
   bool StartAt(std::uint32_t b);
   bool Take();
   bool PassBlockEnd();
@@ -449,21 +519,108 @@ bool Reader::State::FramesFit() {
   return true;
 }
 
+// Every block unpacked, its files' parts unfiltered and summed; the sums
+// are combined per file in Verify. Blocks are independent frames, so a few
+// threads take one each, every thread with a window of its own.
+bool Reader::State::CheckBlocks() {
+  // Where each block's first part begins among the entries.
+  std::vector<std::size_t> firstEntry(blocks.size(), entries.size());
+  std::vector<std::uint64_t> starts(entries.size());
+  for (std::size_t i = entries.size(); i-- > 0;) {
+    if (entries[i].size == 0) continue;
+    starts[i] = std::uint64_t(entries[i].block) * blockSize + entries[i].offset;
+    const std::uint64_t end = starts[i] + entries[i].size;
+    for (std::uint64_t b = starts[i] / blockSize; b <= (end - 1) / blockSize; ++b) firstEntry[std::size_t(b)] = i;
+  }
+  partCrcs.assign(blocks.size(), {});
+  std::atomic<std::uint32_t> next{0};
+  std::atomic<bool> failed{false};
+  const auto work = [&] {
+    BlockFrame frame(*file);
+    std::vector<unsigned char> out, stage;
+    if (!frame.Ready()) {
+      failed = true;
+      return;
+    }
+    out.resize(kPieceSize);
+    for (std::uint32_t b = next++; b < blocks.size() && !failed; b = next++)
+      if (!CheckBlock(frame, b, firstEntry[b], starts, out, stage)) failed = true;
+  };
+  // A window each: as many threads as the memory the reader allows itself
+  // holds windows, at least one.
+  const unsigned threads = std::clamp<unsigned>(unsigned(kCheckMemory >> windowLog), 1u,
+                                                std::min(Thread::Processors(), std::max<unsigned>(1, blocks.size())));
+  std::vector<std::unique_ptr<Thread>> helpers;
+  for (unsigned t = 1; t < threads; ++t)
+    if (auto thread = Thread::Start(work)) helpers.push_back(std::move(thread));
+  work();
+  helpers.clear();  // waits for them
+  return !failed;
+}
+
+bool Reader::State::CheckBlock(BlockFrame& frame, std::uint32_t b, std::size_t first,
+                               const std::vector<std::uint64_t>& starts, std::vector<unsigned char>& out,
+                               std::vector<unsigned char>& stage) {
+  const std::uint64_t begin = std::uint64_t(b) * blockSize, end = begin + Unpacked(b);
+  frame.Start(blocks[b], end - begin);
+  std::vector<std::uint32_t>& crcs = partCrcs[b];
+  std::size_t e = first;
+  std::uint64_t at = begin;  // where the next unpacked byte belongs
+  std::optional<FileOutput> output;
+  std::uint32_t crc = 0;
+  const auto sum = [&crc](const unsigned char* p, std::size_t n) {
+    crc = Crc32(crc, p, n);
+    return true;
+  };
+  while (true) {
+    const std::optional<std::size_t> got = frame.Next(out.data(), out.size());
+    if (!got) return false;
+    if (*got == 0) return at == end;
+    for (std::size_t used = 0; used < *got;) {
+      while (e < entries.size() && (entries[e].size == 0 || starts[e] + entries[e].size <= at)) ++e;
+      if (e == entries.size()) return false;
+      if (!output) {
+        output.emplace(entries[e].filter, at - starts[e], stage);
+        crc = 0;
+      }
+      const std::uint64_t partEnd = std::min(end, starts[e] + entries[e].size);
+      const auto n = std::size_t(std::min<std::uint64_t>(*got - used, partEnd - at));
+      output->Take(out.data() + used, n, at + n == partEnd, sum);
+      used += n;
+      at += n;
+      if (at == partEnd) {
+        crcs.push_back(crc);
+        output.reset();
+      }
+    }
+  }
+}
+
 bool Reader::Verify() {
   State& s = *state_;
   if (!s.file) return false;
-  s.Stop();  // the file is read by one thread at a time
+  s.Stop();  // the blocks are checked by threads of their own
   if (!s.ChecksumMatches() || !s.FramesFit()) return false;
   // A package crafted with every checksum right may still hold content that
-  // is not what its index says: every file is unpacked now, in packed order
-  // (each block once, unpacked on the second thread while this one sums),
-  // and checked against its size and CRC before the first one is written.
-  struct Discard : ByteSink {
-    bool Write(const void*, std::size_t) override { return true; }
-  } discard;
-  for (const Entry& e : s.entries)
-    if (e.size != 0 && !Extract(e, discard)) return false;
-  s.Stop();
+  // is not what its index says: every file is unpacked now and checked
+  // against its size and CRC before the first one is written.
+  if (!s.CheckBlocks()) return false;
+  std::vector<std::size_t> used(s.blocks.size(), 0);
+  for (const Entry& e : s.entries) {
+    if (e.size == 0) continue;
+    std::uint32_t crc = 0;
+    std::uint64_t at = std::uint64_t(e.block) * s.blockSize + e.offset, left = e.size;
+    while (left > 0) {
+      const auto b = std::size_t(at / s.blockSize);
+      const std::uint64_t n = std::min(left, (b + 1) * std::uint64_t(s.blockSize) - at);
+      if (used[b] >= s.partCrcs[b].size()) return false;
+      crc = Crc32Combine(crc, s.partCrcs[b][used[b]++], n);
+      at += n;
+      left -= n;
+    }
+    if (crc != e.crc) return false;
+  }
+  s.partCrcs.clear();
   return true;
 }
 
@@ -489,34 +646,20 @@ bool Reader::Extract(const Entry& entry, ByteSink& sink) {
   };
   if (!s.SkipTo(entry.block, entry.offset)) return fail();
   std::uint32_t crc = 0;
-  const bool filtered = entry.filter == Filter::kBranches;
-  if (filtered && s.staged.empty()) s.staged.resize(kPieceSize);
-  std::size_t waiting = 0;       // staged bytes not yet final
-  std::uint64_t position = 0;    // in the file, of the first of them
+  FileOutput output(entry.filter, 0, s.staged);
+  const auto emit = [&crc, &sink](const unsigned char* p, std::size_t n) {
+    crc = Crc32(crc, p, n);
+    return sink.Write(p, n);
+  };
   for (std::uint64_t left = entry.size; left > 0;) {
     if (s.inBlock == s.Unpacked(s.block) && !s.PassBlockEnd()) return fail();
     if ((!s.piece || s.head == s.piece->size) && !s.Take()) return fail();
-    auto n = std::size_t(std::min<std::uint64_t>(s.piece->size - s.head, left));
-    const unsigned char* p = s.piece->bytes.data() + s.head;
-    std::size_t ready = n;
-    if (filtered) {
-      // Each block's part of the file was filtered on its own.
-      n = std::min(n, s.staged.size() - waiting);
-      std::memcpy(s.staged.data() + waiting, p, n);
-      const bool partEnds = n == left || s.inBlock + n == s.Unpacked(s.block);
-      ready = FilterBranches(s.staged.data(), waiting + n, position, false, partEnds);
-      p = s.staged.data();
-    }
-    crc = Crc32(crc, p, ready);
-    if (!sink.Write(p, ready)) return fail();
+    const auto n = std::size_t(std::min<std::uint64_t>(s.piece->size - s.head, left));
+    const bool partEnds = n == left || s.inBlock + n == s.Unpacked(s.block);
+    if (!output.Take(s.piece->bytes.data() + s.head, n, partEnds, emit)) return fail();
     s.head += n;
     s.inBlock += n;
     left -= n;
-    if (filtered) {
-      waiting = waiting + n - ready;
-      position += ready;
-      std::memmove(s.staged.data(), s.staged.data() + ready, waiting);
-    }
   }
   if (s.inBlock == s.Unpacked(s.block) && !s.PassBlockEnd()) return fail();
   return crc == entry.crc ? true : fail();

@@ -21,6 +21,8 @@ class Thread {
  public:
   // Runs `run` on a thread of its own; null when none could be started.
   static std::unique_ptr<Thread> Start(std::function<void()> run);
+  // The processors the system runs threads on (1 when it does not say).
+  static unsigned Processors();
   virtual ~Thread() = default;  // waits for `run` to return
 };
 

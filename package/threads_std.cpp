@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -50,5 +51,7 @@ std::unique_ptr<Thread> Thread::Start(std::function<void()> run) {
     return nullptr;
   }
 }
+
+unsigned Thread::Processors() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 }  // namespace qv::pack

@@ -61,4 +61,10 @@ std::unique_ptr<Thread> Thread::Start(std::function<void()> run) {
   return thread;
 }
 
+unsigned Thread::Processors() {
+  SYSTEM_INFO info;
+  ::GetSystemInfo(&info);
+  return info.dwNumberOfProcessors ? unsigned(info.dwNumberOfProcessors) : 1u;
+}
+
 }  // namespace qv::pack

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ constexpr int kBadUsage = 2;
 const char kUsage[] =
     "Usage:\n"
     "  qvpack pack FOLDER -o OUT.exe [--script NAME] [--stub FILE] [--icon FILE]\n"
-    "              [--best] [--force]\n"
+    "              [--best] [--window MIB] [--force]\n"
     "  qvpack list OUT.exe\n"
     "  qvpack extract OUT.exe DIR\n"
     "  qvpack --help | --version\n"
@@ -43,6 +44,9 @@ const char kUsage[] =
     "                        beside qvpack, else " QVPACK_DEFAULT_STUB ")\n"
     "  --icon FILE           the packed file's icon, a .ico (default: [SETUP] Icon=)\n"
     "  --best                the strongest compression: smaller, slower to pack\n"
+    "  --window MIB          how far back the compressor looks for repeats: 8, 16,\n"
+    "                        32, 64 or 128 (default); the setup program holds this\n"
+    "                        much in memory while it installs\n"
     "  --force               pack despite errors\n"
     "list     prints each file and folder inside: attributes, size, path.\n"
     "         Attributes: A archive, D folder, S system, H hidden, T temporary,\n"
@@ -83,6 +87,7 @@ std::string AttributeText(std::uint32_t a) {
 struct PackArguments {
   std::string folder, output, script = "setup.ini", stub, icon;
   bool best = false, force = false;
+  int windowLog = 27;
 };
 
 std::string DefaultStub() {
@@ -208,6 +213,7 @@ int Pack(const PackArguments& a) {
   ProgressBar bar = MakeProgressBar();
   pack::WriteOptions options;
   options.best = a.best;
+  options.windowLog = a.windowLog;
   options.progress = [&bar](std::uint64_t done, std::uint64_t total) { bar.Update(done, total); };
   const std::string failure = pack::WritePackage(*stub, scriptName, inputs, OpenFileSource, *out, options);
   bar.Finish();
@@ -333,6 +339,13 @@ int Extract(const std::string& path, const std::string& folder) {
 }
 
 // "--name value" or "--name=value".
+// The window's power of two for a --window value in MiB.
+std::optional<int> WindowLog(const std::string& mib) {
+  for (int log = 23; log <= 27; ++log)
+    if (mib == std::to_string(1 << (log - 20))) return log;
+  return std::nullopt;
+}
+
 bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name, std::string& value,
                bool& missing) {
   const std::string& a = args[i];
@@ -380,6 +393,14 @@ int Main(const std::vector<std::string>& args) {
       return 0;
     }
     if (command == "pack") {
+      std::string window;
+      if (TakeValue(args, i, "--window", window, missing)) {
+        if (missing) return UsageError("option " + a + " needs a value");
+        const std::optional<int> log = WindowLog(window);
+        if (!log) return UsageError("--window takes 8, 16, 32, 64 or 128");
+        pack.windowLog = *log;
+        continue;
+      }
       if (TakeValue(args, i, "-o", pack.output, missing) || TakeValue(args, i, "--output", pack.output, missing) ||
           TakeValue(args, i, "--script", pack.script, missing) || TakeValue(args, i, "--stub", pack.stub, missing) ||
           TakeValue(args, i, "--icon", pack.icon, missing)) {

@@ -182,19 +182,20 @@ bool PackagedPlatform::CopyOneFile(const std::string& from, const std::string& t
 std::optional<std::string> PackagedPlatform::ReadWholeFile(const std::string& path) {
   const pack::Entry* e = EntryAt(path);
   if (!e) return Inner().ReadWholeFile(path);
-  // The engine reads its script again for every value; a package does not
-  // change under it, so the text is unpacked once.
-  if (e != read_) {
+  // The engine reads its script again for every value, and the face and
+  // the script take turns; a package does not change under them, so each
+  // is unpacked once.
+  auto known = read_.find(e);
+  if (known == read_.end()) {
     StringSink sink;
     if (e->IsFolder() || e->size > kLargestScript || !package_.Extract(*e, sink)) {
       Fail(kErrorDamagedData, "Data error (cyclic redundancy check).");
       return std::nullopt;
     }
-    read_ = e;
-    readText_ = std::move(sink.text);
+    known = read_.emplace(e, std::move(sink.text)).first;
   }
   ownError_.reset();
-  return readText_;
+  return known->second;
 }
 
 bool PackagedPlatform::UnpackScript(const std::string& path) {

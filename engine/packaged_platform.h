@@ -87,9 +87,8 @@ class PackagedPlatform : public PlatformDecorator {
   std::map<std::string, std::vector<FindEntry>> children_;
   std::optional<std::string> private_;
   std::set<std::string> writtenOut_;  // package folders already in the private folder
-  // The package file last read whole, and its text.
-  const pack::Entry* read_ = nullptr;
-  std::string readText_;
+  // Package files read whole (the script, the face), and their texts.
+  std::map<const pack::Entry*, std::string> read_;
   bool finished_ = false;
 };
 

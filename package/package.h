@@ -25,7 +25,7 @@
 // The writer cannot seek back, so nothing before a block says how long the
 // blocks are: Open steps from record to record (a few per GiB). Blocks are
 // independent frames, so a file taken out of order costs at most one block
-// unpacked again, and blocks can be packed and unpacked in parallel. Every file's place
+// from its start, and blocks can be packed in parallel. Every file's place
 // follows from the sizes before it; Open insists the index says the same.
 //
 // A file's filter (branch_filter.h) was applied to its content before
@@ -88,7 +88,7 @@ class Reader {
   // Everything Extract would meet, checked before the first file is
   // written: the checksum over the whole package, every block's frame header
   // (the window it asks for, the size it says it holds), then every file
-  // unpacked against its size and CRC. Memory and threads as Extract's.
+  // unpacked against its size and CRC. Memory stays as Extract's.
   bool Verify();
 
   // The script the package was sealed with (e.g. "setup.ini").
@@ -99,12 +99,10 @@ class Reader {
   // null if absent.
   const Entry* Find(std::string_view path) const;
   // Unpacks one file's content into `sink`, checking its size and CRC as it
-  // goes; false when the data is damaged or the sink refuses. Each block is
-  // unpacked whole, the next ones ahead on threads of their own (as many as
-  // the processors keep busy and 128 MiB holds, one block at least) while
-  // the sink writes: files taken in packed order unpack each block once,
-  // and any file of the block in hand or of those ahead costs nothing more.
-  // The source is read from those threads at once.
+  // goes; false when the data is damaged or the sink refuses. Files taken in
+  // packed order stream through each block once, unpacked a few MiB ahead
+  // on a second thread while the sink writes; memory stays bounded (the
+  // matching window, at most 128 MiB, plus small buffers).
   bool Extract(const Entry& entry, ByteSink& sink);
 
  private:

@@ -1,13 +1,13 @@
 // Reads a package (see package.h): Open checks everything it will rely on,
 // so Extract meets only what the checksums did not already catch.
-#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader, ZSTD_d_stableOutBuffer
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
 #include <zstd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
-#include <functional>
-#include <new>
+#include <optional>
 
 #include "framework/portable/file_name_case.h"
 #include "package/format.h"
@@ -21,13 +21,13 @@ namespace {
 using format::Get;
 
 constexpr std::size_t kReadChunk = 1u << 20;
-// What a sink is given at a time: the window stays responsive while a big
-// file is written.
-constexpr std::size_t kWriteChunk = 1u << 20;
-// Blocks are unpacked whole, a few at once on threads of their own, into
-// at most this much memory (one block at least).
-constexpr std::uint64_t kUnpackMemory = 128u << 20;
-constexpr unsigned kMostSlots = 4;
+// Unpacked content goes to the caller in pieces of this size, a few of them
+// ahead: enough to keep unpacking while the caller creates and closes files.
+constexpr std::size_t kPieceSize = 1u << 20;
+constexpr std::size_t kPieces = 4;
+// Verify checks blocks on as many threads as windows fit in this (one at
+// least): memory stays near what one run of Extract holds.
+constexpr std::uint64_t kCheckMemory = 128u << 20;
 
 struct Block {
   std::uint64_t packedAt = 0, packedSize = 0;  // in the file
@@ -70,129 +70,215 @@ struct DctxFree {
   void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
 };
 
-// One unpacked block: the frame decodes straight into these bytes, which
-// serve it as its window, so no other copy of it is kept.
-struct Slot {
-  std::unique_ptr<unsigned char[]> bytes;
-  std::size_t capacity = 0;
-  bool ok = false;                           // unpacked whole, nothing wrong
-  std::unique_ptr<Semaphore> free, filled;  // the caller's turn, the thread's turn
-  std::unique_ptr<Thread> thread;            // last: ends before the rest goes
+// One block's frame unpacked in order into the caller's buffers. A frame
+// that ends before or after the block's bytes do, leaves bytes after it or
+// holds more or less than the block should is damage.
+class BlockFrame {
+ public:
+  explicit BlockFrame(ByteSource& file) : file_(file) {}
+  bool Ready() {
+    if (dctx_) return true;
+    dctx_.reset(ZSTD_createDCtx());
+    if (!dctx_ || ZSTD_isError(ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, format::kMaxWindowLog)))
+      return false;
+    in_.resize(kReadChunk);
+    return true;
+  }
+  void Start(const Block& block, std::uint64_t unpacked) {
+    ZSTD_DCtx_reset(dctx_.get(), ZSTD_reset_session_only);
+    inNext_ = block.packedAt;
+    packedEnd_ = block.packedAt + block.packedSize;
+    inBuf_ = {in_.data(), 0, 0};
+    left_ = unpacked;
+    frameEnded_ = damaged_ = false;
+  }
+  // Fills up to `room` bytes; gives how many, 0 once the block has ended
+  // as it should, nothing on damage (after the bytes good before it).
+  std::optional<std::size_t> Next(unsigned char* out, std::size_t room) {
+    if (damaged_) return std::nullopt;
+    if (left_ == 0) return Ends() ? std::optional<std::size_t>(0) : std::nullopt;
+    ZSTD_outBuffer o{out, std::size_t(std::min<std::uint64_t>(room, left_)), 0};
+    while (o.pos < o.size) {
+      // A frame ending early holds less than the block should.
+      if (frameEnded_ || !Refill()) {
+        damaged_ = true;
+        break;
+      }
+      const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &inBuf_);
+      if (ZSTD_isError(r)) {
+        damaged_ = true;
+        break;
+      }
+      frameEnded_ = r == 0;
+    }
+    left_ -= o.pos;
+    if (damaged_ && o.pos == 0) return std::nullopt;
+    return o.pos;
+  }
+
+ private:
+  // More packed bytes of the block when those in hand are used up.
+  bool Refill() {
+    if (inBuf_.pos < inBuf_.size) return true;
+    const auto n = std::size_t(std::min<std::uint64_t>(in_.size(), packedEnd_ - inNext_));
+    if (n == 0 || !file_.ReadAt(inNext_, in_.data(), n)) return false;
+    inNext_ += n;
+    inBuf_ = {in_.data(), n, 0};
+    return true;
+  }
+  // The frame must end where the block's bytes do, with nothing left over
+  // and nothing more to give.
+  bool Ends() {
+    while (!frameEnded_) {
+      unsigned char spare[64];
+      ZSTD_outBuffer o{spare, sizeof spare, 0};
+      if (!Refill()) return false;
+      const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &inBuf_);
+      if (ZSTD_isError(r) || o.pos != 0) return false;
+      frameEnded_ = r == 0;
+    }
+    return inBuf_.pos == inBuf_.size && inNext_ == packedEnd_;
+  }
+
+  ByteSource& file_;
+  std::unique_ptr<ZSTD_DCtx, DctxFree> dctx_;
+  std::vector<unsigned char> in_;
+  ZSTD_inBuffer inBuf_{};
+  std::uint64_t inNext_ = 0, packedEnd_ = 0, left_ = 0;
+  bool frameEnded_ = false, damaged_ = false;
 };
 
-// Unpacks the blocks from a given one onwards on a few threads, each block
-// whole into a slot of its own, and hands them over in order: writing the
-// files of one block overlaps unpacking the next ones. A block whose frame
-// ends before or after its bytes do, leaves bytes over or holds more or
-// less than the block should comes out not ok.
+// One file's content on its way out, the filter undone: each block's part
+// of it was filtered on its own, and a conversion needs five bytes, so up
+// to four wait in `stage` for the next bytes of the part.
+class FileOutput {
+ public:
+  FileOutput(Filter filter, std::uint64_t position, std::vector<unsigned char>& stage)
+      : filtered_(filter == Filter::kBranches), position_(position), stage_(stage) {
+    if (filtered_ && stage_.empty()) stage_.resize(kPieceSize);
+  }
+  // Gives `n` bytes on to `emit` (false: stop), `partEnds` when they are the
+  // last of the file or of its part in a block.
+  template <class Emit>
+  bool Take(const unsigned char* p, std::size_t n, bool partEnds, Emit&& emit) {
+    if (!filtered_) return emit(p, n);
+    while (n > 0) {
+      const std::size_t m = std::min(n, stage_.size() - waiting_);
+      std::memcpy(stage_.data() + waiting_, p, m);
+      p += m;
+      n -= m;
+      const std::size_t held = waiting_ + m;
+      const std::size_t ready = FilterBranches(stage_.data(), held, position_, false, partEnds && n == 0);
+      if (!emit(stage_.data(), ready)) return false;
+      position_ += ready;
+      waiting_ = held - ready;
+      std::memmove(stage_.data(), stage_.data() + ready, waiting_);
+    }
+    return true;
+  }
+
+ private:
+  const bool filtered_;
+  std::uint64_t position_;
+  std::vector<unsigned char>& stage_;
+  std::size_t waiting_ = 0;
+};
+
+// Unpacked content, or what the unpacker met instead of it.
+struct Piece {
+  enum Kind { kData, kBlockEnd, kDamaged } kind = kData;
+  std::vector<unsigned char> bytes;  // kPieceSize
+  std::size_t size = 0;              // of them in use
+};
+
+// Unpacks the blocks from a given one onwards, in order, on a thread of its
+// own, at most kPieces pieces ahead of the caller: writing one file
+// overlaps unpacking the next. Damage ends the run with a kDamaged piece at
+// the place it was met; a block's frame ending cleanly where the block's
+// bytes do gives a kBlockEnd piece.
 class Unpacker {
  public:
-  // Called on an unpacking thread with each block's bytes before they are
-  // handed over (the filters are undone there).
-  using Prepare = std::function<void(std::uint32_t block, unsigned char* bytes)>;
-  Unpacker(ByteSource& file, const std::vector<Block>& blocks, std::uint32_t blockSize, std::uint64_t contentSize,
-           Prepare prepare)
-      : file_(file), blocks_(blocks), blockSize_(blockSize), contentSize_(contentSize), prepare_(std::move(prepare)) {
-    const std::uint64_t largest = std::min<std::uint64_t>(blockSize_, contentSize_);
-    const auto fit = unsigned(std::min<std::uint64_t>(kMostSlots, kUnpackMemory / std::max<std::uint64_t>(largest, 1)));
-    slots_.resize(std::clamp(fit, 1u, std::min(kMostSlots, Thread::Processors() + 1)));
-  }
+  Unpacker(ByteSource& file, const std::vector<Block>& blocks, std::uint32_t blockSize, std::uint64_t contentSize)
+      : frame_(file), blocks_(blocks), blockSize_(blockSize), contentSize_(contentSize) {}
   ~Unpacker() { Stop(); }
   Unpacker(const Unpacker&) = delete;
   Unpacker& operator=(const Unpacker&) = delete;
 
-  unsigned Slots() const { return unsigned(slots_.size()); }
   // Starts afresh at the beginning of block b.
   bool Start(std::uint32_t b) {
     Stop();
-    stop_ = false;
-    taken_ = 0;
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-      Slot& slot = slots_[i];
-      slot.free = Semaphore::Make(1);
-      slot.filled = Semaphore::Make(0);
-      if (!slot.free || !slot.filled) return false;
-      const std::uint64_t first = std::uint64_t(b) + i;
-      if (first >= blocks_.size()) continue;
-      slot.thread = Thread::Start([this, &slot, first] { Run(slot, std::uint32_t(first)); });
-      if (!slot.thread) return false;
+    if (pieces_[0].bytes.empty()) {
+      if (!frame_.Ready()) return false;
+      for (Piece& p : pieces_) p.bytes.resize(kPieceSize);
     }
-    return true;
+    made_ = taken_ = 0;
+    stop_ = false;
+    free_ = Semaphore::Make(kPieces);
+    filled_ = Semaphore::Make(0);
+    if (free_ && filled_) thread_ = Thread::Start([this, b] { Run(b); });
+    return thread_ != nullptr;
   }
   void Stop() {
+    if (!thread_) return;
     stop_ = true;
-    for (Slot& slot : slots_) {
-      if (!slot.thread) continue;
-      slot.free->Release();  // wakes it if it waits for its turn
-      slot.thread.reset();
-    }
+    free_->Release();  // wakes it if it waits for room
+    thread_.reset();
   }
-  // The next block in order, once unpacked; its bytes stay until Release.
-  const Slot& Next() {
-    Slot& slot = slots_[taken_ % slots_.size()];
-    slot.filled->Acquire();
-    return slot;
+  // The next piece, once there; the caller keeps it until Release.
+  const Piece& Next() {
+    filled_->Acquire();
+    return pieces_[taken_ % kPieces];
   }
-  void Release() { slots_[taken_++ % slots_.size()].free->Release(); }
+  void Release() {
+    ++taken_;
+    free_->Release();
+  }
 
  private:
-  std::uint64_t Unpacked(std::uint32_t b) const {
-    return std::min<std::uint64_t>(blockSize_, contentSize_ - std::uint64_t(b) * blockSize_);
+  void Run(std::uint32_t first) {
+    for (std::uint32_t b = first; b < blocks_.size(); ++b)
+      if (!Unpack(b)) return;
+    // Nothing lies beyond the content.
+    if (Piece* p = Free()) Publish(*p, Piece::kDamaged, 0);
   }
-  void Run(Slot& slot, std::uint32_t first) {
-    std::unique_ptr<ZSTD_DCtx, DctxFree> dctx(ZSTD_createDCtx());
-    const bool ready = dctx && !ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax,
-                                                                    format::kMaxWindowLog)) &&
-                       !ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_stableOutBuffer, 1));
-    std::unique_ptr<unsigned char[]> in(new (std::nothrow) unsigned char[kReadChunk]);
-    for (std::uint64_t b = first; b < blocks_.size(); b += slots_.size()) {
-      slot.free->Acquire();
-      if (stop_) return;
-      slot.ok = ready && in && Unpack(*dctx, in.get(), slot, std::uint32_t(b));
-      if (slot.ok) prepare_(std::uint32_t(b), slot.bytes.get());
-      slot.filled->Release();
-      if (!slot.ok) return;
-    }
+  // A piece the caller does not hold; null when told to stop.
+  Piece* Free() {
+    free_->Acquire();
+    return stop_ ? nullptr : &pieces_[made_ % kPieces];
   }
-  bool Unpack(ZSTD_DCtx& dctx, unsigned char* in, Slot& slot, std::uint32_t b) {
-    const auto size = std::size_t(Unpacked(b));
-    if (slot.capacity < size) {
-      slot.bytes.reset();
-      slot.bytes.reset(new (std::nothrow) unsigned char[size]);
-      slot.capacity = slot.bytes ? size : 0;
-      if (!slot.bytes) return false;
-    }
-    ZSTD_DCtx_reset(&dctx, ZSTD_reset_session_only);
-    ZSTD_outBuffer out{slot.bytes.get(), size, 0};
-    std::uint64_t next = blocks_[b].packedAt;
-    const std::uint64_t end = next + blocks_[b].packedSize;
-    // The frame must end exactly where the block's bytes and content do.
-    while (next < end) {
-      if (stop_) return false;
-      const auto n = std::size_t(std::min<std::uint64_t>(kReadChunk, end - next));
-      if (!file_.ReadAt(next, in, n)) return false;
-      next += n;
-      ZSTD_inBuffer input{in, n, 0};
-      while (input.pos < input.size) {
-        const std::size_t took = input.pos, made = out.pos;
-        const std::size_t r = ZSTD_decompressStream(&dctx, &out, &input);
-        if (ZSTD_isError(r)) return false;
-        if (r == 0) return input.pos == input.size && next == end && out.pos == size;
-        // Stuck: the frame holds more than the block should.
-        if (input.pos == took && out.pos == made) return false;
+  void Publish(Piece& p, Piece::Kind kind, std::size_t size) {
+    p.kind = kind;
+    p.size = size;
+    ++made_;
+    filled_->Release();
+  }
+  // One block into pieces, then its end; false when the run is over.
+  bool Unpack(std::uint32_t b) {
+    frame_.Start(blocks_[b], std::min<std::uint64_t>(blockSize_, contentSize_ - std::uint64_t(b) * blockSize_));
+    while (Piece* p = Free()) {
+      const std::optional<std::size_t> n = frame_.Next(p->bytes.data(), p->bytes.size());
+      if (!n) {
+        Publish(*p, Piece::kDamaged, 0);
+        return false;
       }
+      Publish(*p, *n ? Piece::kData : Piece::kBlockEnd, *n);
+      if (*n == 0) return true;
     }
-    return false;  // the bytes ended before the frame did
+    return false;
   }
 
-  ByteSource& file_;
+  BlockFrame frame_;  // used by the thread alone while it runs
   const std::vector<Block>& blocks_;
   const std::uint32_t blockSize_;
   const std::uint64_t contentSize_;
-  const Prepare prepare_;
-  std::vector<Slot> slots_;
-  std::uint64_t taken_ = 0;  // blocks handed over since Start
+
+  // The semaphores count the pieces free and those filled; each side
+  // keeps its own count of the pieces it has been through.
+  std::array<Piece, kPieces> pieces_;
+  std::unique_ptr<Semaphore> free_, filled_;
+  std::uint64_t made_ = 0, taken_ = 0;
   std::atomic<bool> stop_{false};
+  std::unique_ptr<Thread> thread_;  // last: ends before the rest goes
 };
 
 }  // namespace
@@ -207,16 +293,17 @@ struct Reader::State {
   std::string script;
   std::vector<Entry> entries;
   std::unordered_map<std::string, std::size_t> byPath;  // FileNameKey of a path -> entry
-  // Each block's first entry with content in it.
-  std::vector<std::size_t> firstEntry;
 
-  // The content in packed order, unpacked ahead on threads of their own;
-  // the caller stands at (block, inBlock), the block's slot in hand.
+  // The content in packed order, unpacked ahead on its own thread; the
+  // caller stands at (block, inBlock) of it, `piece` in hand.
   std::unique_ptr<Unpacker> unpacker;
   static constexpr std::uint32_t kNone = ~0u;
   std::uint32_t block = kNone;
   std::uint64_t inBlock = 0;
-  const Slot* slot = nullptr;
+  const Piece* piece = nullptr;
+  std::size_t head = 0;
+  std::vector<unsigned char> staged;  // FileOutput's
+
 
   OpenStatus Open(std::uint64_t at);
   bool ReadIndex(std::string_view body, std::uint64_t version);
@@ -225,15 +312,19 @@ struct Reader::State {
   std::uint64_t Unpacked(std::uint32_t b) const {
     return std::min<std::uint64_t>(blockSize, contentSize - std::uint64_t(b) * blockSize);
   }
-  std::uint64_t StartOf(const Entry& e) const { return std::uint64_t(e.block) * blockSize + e.offset; }
-  void UndoFilters(std::uint32_t b, unsigned char* bytes) const;
+  // Each block's parts of files, in order: their CRCs, once checked.
+  std::vector<std::vector<std::uint32_t>> partCrcs;
+  bool CheckBlocks();
+  bool CheckBlock(BlockFrame& frame, std::uint32_t b, std::size_t first, const std::vector<std::uint64_t>& starts,
+                  std::vector<unsigned char>& out, std::vector<unsigned char>& stage);
   bool StartAt(std::uint32_t b);
-  bool NextBlock();
+  bool Take();
+  bool PassBlockEnd();
   bool SkipTo(std::uint32_t b, std::uint64_t offset);
   void Stop() {
     if (unpacker) unpacker->Stop();
     block = kNone;
-    slot = nullptr;
+    piece = nullptr;
   }
 };
 
@@ -336,65 +427,55 @@ bool Reader::State::ReadIndex(std::string_view body, std::uint64_t version) {
   PathIndex index = IndexPaths(entries);
   if (index.clash != PathIndex::Clash::kNone) return false;
   byPath = std::move(index.byKey);
-  firstEntry.assign(blocks.size(), entries.size());
-  for (std::size_t i = entries.size(); i-- > 0;) {
-    if (entries[i].size == 0) continue;
-    const std::uint64_t from = StartOf(entries[i]) / blockSize, to = (StartOf(entries[i]) + entries[i].size - 1) / blockSize;
-    for (std::uint64_t b = from; b <= to; ++b) firstEntry[std::size_t(b)] = i;
-  }
   const auto it = byPath.find(FileNameKey(script));
   return it != byPath.end() && !entries[it->second].IsFolder();
-}
-// Each block's part of a filtered file was filtered on its own, counted
-// from the file's start.
-void Reader::State::UndoFilters(std::uint32_t b, unsigned char* bytes) const {
-  const std::uint64_t begin = std::uint64_t(b) * blockSize, end = begin + Unpacked(b);
-  for (std::size_t i = firstEntry[b]; i < entries.size(); ++i) {
-    const Entry& e = entries[i];
-    if (e.size == 0) continue;
-    const std::uint64_t from = std::max(begin, StartOf(e)), to = std::min(end, StartOf(e) + e.size);
-    if (from >= end) break;
-    if (e.filter == Filter::kBranches)
-      FilterBranches(bytes + (from - begin), std::size_t(to - from), from - StartOf(e), false, true);
-  }
 }
 
 bool Reader::State::StartAt(std::uint32_t b) {
   Stop();
   if (b >= blocks.size()) return false;
-  if (!unpacker)
-    unpacker = std::make_unique<Unpacker>(*file, blocks, blockSize, contentSize,
-                                          [this](std::uint32_t at, unsigned char* bytes) { UndoFilters(at, bytes); });
+  if (!unpacker) unpacker = std::make_unique<Unpacker>(*file, blocks, blockSize, contentSize);
   if (!unpacker->Start(b)) return false;
-  block = b - 1;  // NextBlock takes b
-  return NextBlock();
+  block = b;
+  inBlock = 0;
+  head = 0;
+  return true;
 }
 
-// Hands back the block in hand and takes the next one, once unpacked.
-bool Reader::State::NextBlock() {
-  if (slot) unpacker->Release();
-  slot = nullptr;
-  const Slot& next = unpacker->Next();
+// The next piece of content in hand; false on damage.
+bool Reader::State::Take() {
+  if (piece) unpacker->Release();
+  piece = nullptr;
+  const Piece& next = unpacker->Next();
+  if (next.kind != Piece::kData) return false;
+  piece = &next;
+  head = 0;
+  return true;
+}
+
+// At the block's end: its frame must end there too. Goes on to the next block.
+bool Reader::State::PassBlockEnd() {
+  if (piece) unpacker->Release();
+  piece = nullptr;
+  if (unpacker->Next().kind != Piece::kBlockEnd) return false;
+  unpacker->Release();
   ++block;
   inBlock = 0;
-  if (!next.ok) return false;
-  slot = &next;
   return true;
 }
 
-// Brings the caller to `offset` in block b. Within the block in hand any
-// offset is there already; a block being unpacked ahead is waited for; any
-// other starts the unpacking again from it.
+// Brings the caller to `offset` in block b, going back to the start of a
+// block only when the offset lies behind or in another block.
 bool Reader::State::SkipTo(std::uint32_t b, std::uint64_t offset) {
-  if (!slot || b < block || b - block >= unpacker->Slots()) {
-    if (!StartAt(b)) return false;
+  if ((block != b || inBlock > offset) && !StartAt(b)) return false;
+  while (inBlock < offset) {
+    if ((!piece || head == piece->size) && !Take()) return false;
+    const auto n = std::size_t(std::min<std::uint64_t>(piece->size - head, offset - inBlock));
+    head += n;
+    inBlock += n;
   }
-  while (block < b)
-    if (!NextBlock()) return false;
-  inBlock = offset;
   return true;
 }
-
 Reader::Reader() : state_(std::make_unique<State>()) {}
 Reader::~Reader() = default;
 
@@ -438,21 +519,108 @@ bool Reader::State::FramesFit() {
   return true;
 }
 
+// Every block unpacked, its files' parts unfiltered and summed; the sums
+// are combined per file in Verify. Blocks are independent frames, so a few
+// threads take one each, every thread with a window of its own.
+bool Reader::State::CheckBlocks() {
+  // Where each block's first part begins among the entries.
+  std::vector<std::size_t> firstEntry(blocks.size(), entries.size());
+  std::vector<std::uint64_t> starts(entries.size());
+  for (std::size_t i = entries.size(); i-- > 0;) {
+    if (entries[i].size == 0) continue;
+    starts[i] = std::uint64_t(entries[i].block) * blockSize + entries[i].offset;
+    const std::uint64_t end = starts[i] + entries[i].size;
+    for (std::uint64_t b = starts[i] / blockSize; b <= (end - 1) / blockSize; ++b) firstEntry[std::size_t(b)] = i;
+  }
+  partCrcs.assign(blocks.size(), {});
+  std::atomic<std::uint32_t> next{0};
+  std::atomic<bool> failed{false};
+  const auto work = [&] {
+    BlockFrame frame(*file);
+    std::vector<unsigned char> out, stage;
+    if (!frame.Ready()) {
+      failed = true;
+      return;
+    }
+    out.resize(kPieceSize);
+    for (std::uint32_t b = next++; b < blocks.size() && !failed; b = next++)
+      if (!CheckBlock(frame, b, firstEntry[b], starts, out, stage)) failed = true;
+  };
+  // A window each: as many threads as the memory the reader allows itself
+  // holds windows, at least one.
+  const unsigned threads = std::clamp<unsigned>(unsigned(kCheckMemory >> windowLog), 1u,
+                                                std::min(Thread::Processors(), std::max<unsigned>(1, blocks.size())));
+  std::vector<std::unique_ptr<Thread>> helpers;
+  for (unsigned t = 1; t < threads; ++t)
+    if (auto thread = Thread::Start(work)) helpers.push_back(std::move(thread));
+  work();
+  helpers.clear();  // waits for them
+  return !failed;
+}
+
+bool Reader::State::CheckBlock(BlockFrame& frame, std::uint32_t b, std::size_t first,
+                               const std::vector<std::uint64_t>& starts, std::vector<unsigned char>& out,
+                               std::vector<unsigned char>& stage) {
+  const std::uint64_t begin = std::uint64_t(b) * blockSize, end = begin + Unpacked(b);
+  frame.Start(blocks[b], end - begin);
+  std::vector<std::uint32_t>& crcs = partCrcs[b];
+  std::size_t e = first;
+  std::uint64_t at = begin;  // where the next unpacked byte belongs
+  std::optional<FileOutput> output;
+  std::uint32_t crc = 0;
+  const auto sum = [&crc](const unsigned char* p, std::size_t n) {
+    crc = Crc32(crc, p, n);
+    return true;
+  };
+  while (true) {
+    const std::optional<std::size_t> got = frame.Next(out.data(), out.size());
+    if (!got) return false;
+    if (*got == 0) return at == end;
+    for (std::size_t used = 0; used < *got;) {
+      while (e < entries.size() && (entries[e].size == 0 || starts[e] + entries[e].size <= at)) ++e;
+      if (e == entries.size()) return false;
+      if (!output) {
+        output.emplace(entries[e].filter, at - starts[e], stage);
+        crc = 0;
+      }
+      const std::uint64_t partEnd = std::min(end, starts[e] + entries[e].size);
+      const auto n = std::size_t(std::min<std::uint64_t>(*got - used, partEnd - at));
+      output->Take(out.data() + used, n, at + n == partEnd, sum);
+      used += n;
+      at += n;
+      if (at == partEnd) {
+        crcs.push_back(crc);
+        output.reset();
+      }
+    }
+  }
+}
+
 bool Reader::Verify() {
   State& s = *state_;
   if (!s.file) return false;
-  s.Stop();  // the file is read by one side at a time
+  s.Stop();  // the blocks are checked by threads of their own
   if (!s.ChecksumMatches() || !s.FramesFit()) return false;
   // A package crafted with every checksum right may still hold content that
-  // is not what its index says: every file is unpacked now, in packed order
-  // (blocks side by side on the unpacking threads while this one sums), and
-  // checked against its size and CRC before the first one is written.
-  struct Discard : ByteSink {
-    bool Write(const void*, std::size_t) override { return true; }
-  } discard;
-  for (const Entry& e : s.entries)
-    if (e.size != 0 && !Extract(e, discard)) return false;
-  s.Stop();
+  // is not what its index says: every file is unpacked now and checked
+  // against its size and CRC before the first one is written.
+  if (!s.CheckBlocks()) return false;
+  std::vector<std::size_t> used(s.blocks.size(), 0);
+  for (const Entry& e : s.entries) {
+    if (e.size == 0) continue;
+    std::uint32_t crc = 0;
+    std::uint64_t at = std::uint64_t(e.block) * s.blockSize + e.offset, left = e.size;
+    while (left > 0) {
+      const auto b = std::size_t(at / s.blockSize);
+      const std::uint64_t n = std::min(left, (b + 1) * std::uint64_t(s.blockSize) - at);
+      if (used[b] >= s.partCrcs[b].size()) return false;
+      crc = Crc32Combine(crc, s.partCrcs[b][used[b]++], n);
+      at += n;
+      left -= n;
+    }
+    if (crc != e.crc) return false;
+  }
+  s.partCrcs.clear();
   return true;
 }
 
@@ -469,7 +637,7 @@ bool Reader::Extract(const Entry& entry, ByteSink& sink) {
   if (!s.file || entry.IsFolder()) return false;
   if (entry.size == 0) return entry.crc == 0;
   if (entry.block >= s.blocks.size() || entry.offset >= s.blockSize) return false;
-  const std::uint64_t at = s.StartOf(entry);
+  const std::uint64_t at = std::uint64_t(entry.block) * s.blockSize + entry.offset;
   if (at > s.contentSize || entry.size > s.contentSize - at) return false;
   // A failure leaves the unpacker anywhere: the next file starts afresh.
   const auto fail = [&s] {
@@ -478,15 +646,22 @@ bool Reader::Extract(const Entry& entry, ByteSink& sink) {
   };
   if (!s.SkipTo(entry.block, entry.offset)) return fail();
   std::uint32_t crc = 0;
-  for (std::uint64_t left = entry.size; left > 0;) {
-    if (s.inBlock == s.Unpacked(s.block) && !s.NextBlock()) return fail();
-    const auto n = std::size_t(std::min<std::uint64_t>({s.Unpacked(s.block) - s.inBlock, left, kWriteChunk}));
-    const unsigned char* p = s.slot->bytes.get() + s.inBlock;
+  FileOutput output(entry.filter, 0, s.staged);
+  const auto emit = [&crc, &sink](const unsigned char* p, std::size_t n) {
     crc = Crc32(crc, p, n);
-    if (!sink.Write(p, n)) return fail();
+    return sink.Write(p, n);
+  };
+  for (std::uint64_t left = entry.size; left > 0;) {
+    if (s.inBlock == s.Unpacked(s.block) && !s.PassBlockEnd()) return fail();
+    if ((!s.piece || s.head == s.piece->size) && !s.Take()) return fail();
+    const auto n = std::size_t(std::min<std::uint64_t>(s.piece->size - s.head, left));
+    const bool partEnds = n == left || s.inBlock + n == s.Unpacked(s.block);
+    if (!output.Take(s.piece->bytes.data() + s.head, n, partEnds, emit)) return fail();
+    s.head += n;
     s.inBlock += n;
     left -= n;
   }
+  if (s.inBlock == s.Unpacked(s.block) && !s.PassBlockEnd()) return fail();
   return crc == entry.crc ? true : fail();
 }
 

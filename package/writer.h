@@ -22,13 +22,11 @@ struct WriteOptions {
   int level = 19;     // zstd level of the default
   bool best = false;  // the strongest setting, slower to pack
   // Unpacked bytes per solid block: bigger packs smaller, smaller packs in
-  // more threads and unpacks a file taken out of order sooner. The setup
-  // program unpacks a block whole into memory, a few side by side within
-  // 128 MiB: at 64 MiB two at once.
-  std::uint32_t blockSize = 64u << 20;
-  // The matching window as a power of two (20: 1 MiB to 27: 128 MiB); no
-  // use beyond the block size.
-  int windowLog = 26;
+  // more threads and unpacks a file taken out of order sooner.
+  std::uint32_t blockSize = 256u << 20;
+  // The matching window as a power of two (23: 8 MiB to 27: 128 MiB): the
+  // setup program keeps one window in memory while it unpacks.
+  int windowLog = 27;
   // Branch targets in Windows programs made absolute (branch_filter.h).
   bool filter = true;
   // Blocks packed at once (each thread needs some 250 MiB at the default

@@ -45,8 +45,8 @@ const char kUsage[] =
     "  --icon FILE           the packed file's icon, a .ico (default: [SETUP] Icon=)\n"
     "  --best                the strongest compression: smaller, slower to pack\n"
     "  --window MIB          how far back the compressor looks for repeats: 8, 16,\n"
-    "                        32, 64 (default) or 128; the setup program holds two\n"
-    "                        such blocks (one at 128) in memory while it installs\n"
+    "                        32, 64 or 128 (default); the setup program holds this\n"
+    "                        much in memory while it installs\n"
     "  --force               pack despite errors\n"
     "list     prints each file and folder inside: attributes, size, path.\n"
     "         Attributes: A archive, D folder, S system, H hidden, T temporary,\n"
@@ -87,7 +87,7 @@ std::string AttributeText(std::uint32_t a) {
 struct PackArguments {
   std::string folder, output, script = "setup.ini", stub, icon;
   bool best = false, force = false;
-  int windowLog = 26;
+  int windowLog = 27;
 };
 
 std::string DefaultStub() {
@@ -214,9 +214,6 @@ int Pack(const PackArguments& a) {
   pack::WriteOptions options;
   options.best = a.best;
   options.windowLog = a.windowLog;
-  // A block as large as the window: the window has no use beyond it, and
-  // the setup program holds whole blocks.
-  options.blockSize = 1u << a.windowLog;
   options.progress = [&bar](std::uint64_t done, std::uint64_t total) { bar.Update(done, total); };
   const std::string failure = pack::WritePackage(*stub, scriptName, inputs, OpenFileSource, *out, options);
   bar.Finish();

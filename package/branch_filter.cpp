@@ -12,13 +12,28 @@ bool IsMachineCode(const unsigned char* head, std::size_t n) {
   return machine == 0x14C || machine == 0x8664;
 }
 
+namespace {
+
+// Whether any of the four bytes at p is E8 or E9: with the low bit set in
+// each, a byte of E9 becomes zero after the xor, found by the usual trick.
+bool HasCallOrJump(const unsigned char* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  v = (v | 0x01010101u) ^ 0xE9E9E9E9u;
+  return ((v - 0x01010101u) & ~v & 0x80808080u) != 0;
+}
+
+}  // namespace
+
 std::size_t FilterBranches(unsigned char* data, std::size_t n, std::uint64_t position, bool encode, bool last) {
   constexpr std::uint32_t kMask = (1u << 25) - 1, kSign = 1u << 24;
   std::size_t i = 0;
   while (i + 5 <= n) {
     const unsigned char op = data[i], top = data[i + 4];
-    if (op != 0xE8 && op != 0xE9) {
-      ++i;
+    if ((op & 0xFE) != 0xE8) {
+      // Most bytes are neither: skip four at a time while none of them is.
+      while (i + 9 <= n && !HasCallOrJump(data + i)) i += 4;
+      if ((data[i] & 0xFE) != 0xE8) ++i;
       continue;
     }
     // Passed over whether converted or not: no later conversion may touch

@@ -22,8 +22,10 @@ using format::Get;
 
 constexpr std::size_t kReadChunk = 1u << 20;
 // Unpacked content goes to the caller in pieces of this size, a few of them
-// ahead: enough to keep unpacking while the caller creates and closes files.
-constexpr std::size_t kPieceSize = 1u << 20;
+// ahead: enough to keep unpacking while the caller creates and closes files,
+// and few handovers between the threads, each of which may wait for a
+// processor on a busy machine.
+constexpr std::size_t kPieceSize = 4u << 20;
 constexpr std::size_t kPieces = 4;
 // Verify checks blocks on as many threads as windows fit in this (one at
 // least): memory stays near what one run of Extract holds.
@@ -155,7 +157,7 @@ class FileOutput {
  public:
   FileOutput(Filter filter, std::uint64_t position, std::vector<unsigned char>& stage)
       : filtered_(filter == Filter::kBranches), position_(position), stage_(stage) {
-    if (filtered_ && stage_.empty()) stage_.resize(kPieceSize);
+    if (filtered_ && stage_.empty()) stage_.resize(kReadChunk);
   }
   // Gives `n` bytes on to `emit` (false: stop), `partEnds` when they are the
   // last of the file or of its part in a block.
@@ -542,7 +544,7 @@ bool Reader::State::CheckBlocks() {
       failed = true;
       return;
     }
-    out.resize(kPieceSize);
+    out.resize(kReadChunk);
     for (std::uint32_t b = next++; b < blocks.size() && !failed; b = next++)
       if (!CheckBlock(frame, b, firstEntry[b], starts, out, stage)) failed = true;
   };

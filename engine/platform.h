@@ -231,8 +231,8 @@ class Platform {
   // a write failing leaves LastError at kErrorDamagedData.
   virtual bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                              const FileProducer& produce) = 0;
-  // CopyOneFile, WriteFileFrom and DeleteOneFile, possibly done on other
-  // threads while the caller goes on. `done` gets the result (LastError as
+  // CopyOneFile, WriteFileFrom, DeleteOneFile and RemoveFolder, possibly
+  // done on other threads while the caller goes on. `done` gets the result (LastError as
   // the plain call would leave it) on the calling thread, in the order the
   // calls were started, by the next Settle at the latest. A caller settles
   // before any call of another kind, so that what `done` logs and records
@@ -254,6 +254,10 @@ class Platform {
   virtual void StartDelete(const std::string& path, FileDone done) {
     Settle();
     done(DeleteOneFile(path));
+  }
+  virtual void StartRemoveFolder(const std::string& path, FileDone done) {
+    Settle();
+    done(RemoveFolder(path));
   }
   // Waits for everything started and hands over the results.
   virtual void Settle() {}

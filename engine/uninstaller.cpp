@@ -458,16 +458,28 @@ void SweepAfter(Platform& platform, const std::string& file, const std::vector<s
 }
 
 void Uninstaller::RemoveFolders() {
+  // On the platform's threads too (a folder can cost the disk more than a
+  // file), each only once its sub-folders are done with.
+  std::vector<std::string> started;  // upper case, with a backslash
   for (const std::string& folder : plan_.folders) {
-    if (Stopped()) return;
-    if (platform_.RemoveFolder(folder)) {
-      Log("removed: " + folder);
-      continue;
+    if (Stopped()) break;
+    const std::string key = FileNameKey(WithoutBackslash(folder)) + "\\";
+    if (std::any_of(started.begin(), started.end(), [&](const std::string& s) { return s.rfind(key, 0) == 0; })) {
+      platform_.Settle();
+      started.clear();
     }
-    const std::uint32_t code = platform_.LastError().code;
-    if (code == kErrorDirNotEmpty) Log("kept (not empty): " + folder);
-    else if (code != kErrorFileNotFound && code != kErrorPathNotFound) Failed("not removed: " + folder);
+    started.push_back(key);
+    platform_.StartRemoveFolder(folder, [this, folder](bool removed) {
+      if (removed) {
+        Log("removed: " + folder);
+        return;
+      }
+      const std::uint32_t code = platform_.LastError().code;
+      if (code == kErrorDirNotEmpty) Log("kept (not empty): " + folder);
+      else if (code != kErrorFileNotFound && code != kErrorPathNotFound) Failed("not removed: " + folder);
+    });
   }
+  platform_.Settle();
 }
 
 }  // namespace qv

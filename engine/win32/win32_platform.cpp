@@ -559,6 +559,20 @@ void Win32Platform::StartDelete(const std::string& path, FileDone done) {
       [this, path] { return DeleteOneFile(path); }, std::move(done), 0);
 }
 
+void Win32Platform::StartRemoveFolder(const std::string& path, FileDone done) {
+  const std::optional<std::wstring> wide = FilePath(path);
+  if (!wide) {
+    Settle();
+    done(RemoveFolder(path));
+    return;
+  }
+  Hand(
+      [wide = *wide, named = SystemName(*wide)]() -> DWORD {
+        return RemoveUnlinkedFolder(wide, named) ? 0 : ::GetLastError();
+      },
+      [this, path] { return RemoveFolder(path); }, std::move(done), 0);
+}
+
 std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& prefix) {
   const UniqueLocal descriptor = access::Descriptor(access::PrivateDacl());
   if (!descriptor) return std::nullopt;
@@ -782,12 +796,14 @@ bool Win32Platform::DeleteOpened(const std::wstring& wide, const std::wstring& s
 
 bool Win32Platform::RemoveFolder(const std::string& path) {
   const std::optional<std::wstring> checked = FilePath(path);
-  if (!checked) return false;
-  const std::wstring& wide = *checked;
+  return checked && RemoveUnlinkedFolder(*checked, SystemName(*checked));
+}
+
+bool Win32Platform::RemoveUnlinkedFolder(const std::wstring& wide, const std::wstring& systemName) {
   {
     const UniqueFile folder = access::OpenNoFollow(wide, 0);
     if (!folder) return false;
-    if (!access::ReachedDirectly(folder.Get(), SystemName(wide))) {
+    if (!access::ReachedDirectly(folder.Get(), systemName)) {
       ::SetLastError(kErrorReachedThroughLink);
       return false;
     }

@@ -49,6 +49,7 @@ class Win32Platform : public Platform {
   void StartWrite(const std::string& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
                   const FileProducer& produce, FileDone done) override;
   void StartDelete(const std::string& path, FileDone done) override;
+  void StartRemoveFolder(const std::string& path, FileDone done) override;
   void Settle() override;
   std::optional<std::string> WaitingBeside(const std::string& path) override;
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
@@ -94,6 +95,8 @@ class Win32Platform : public Platform {
   // Deletes a file through one handle, only where its path (the system's
   // name for it given) leads to it without a link; on any thread.
   static bool DeleteOpened(const std::wstring& wide, const std::wstring& systemName);
+  // RemoveFolder on a path FilePath gave; on any thread.
+  static bool RemoveUnlinkedFolder(const std::wstring& wide, const std::wstring& systemName);
   // Puts a complete new file in the place of `to`: write makes it beside the
   // target under a name it is given (failing with ERROR_FILE_EXISTS when the
   // name is taken, removing what it made on any other failure). A target a

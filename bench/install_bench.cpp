@@ -1,5 +1,6 @@
 // Install speed: the engine's hidden run over the Win32 platform against a
-// bare FindFirstFileA/CopyFileA loop on the same trees, in the same run.
+// bare single-threaded FindFirstFileW/CopyFileW loop on the same trees, in
+// the same run.
 #include <windows.h>
 
 #include <algorithm>
@@ -45,22 +46,24 @@ void RemoveTree(const std::string& dir) {
   ::RemoveDirectoryA(dir.c_str());
 }
 
-// The baseline: what any installer must at least do.
-void BareCopy(const std::string& from, const std::string& to) {
-  ::CreateDirectoryA(to.c_str(), nullptr);
-  WIN32_FIND_DATAA d;
-  HANDLE h = ::FindFirstFileA((from + "\\*.*").c_str(), &d);
+// The baseline: what any installer must at least do, one file after another.
+void BareCopy(const std::wstring& from, const std::wstring& to) {
+  ::CreateDirectoryW(to.c_str(), nullptr);
+  WIN32_FIND_DATAW d;
+  HANDLE h = ::FindFirstFileW((from + L"\\*.*").c_str(), &d);
   if (h == INVALID_HANDLE_VALUE) return;
   do {
-    std::string n = d.cFileName;
+    std::wstring n = d.cFileName;
     if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (n != "." && n != "..") BareCopy(from + "\\" + n, to + "\\" + n);
+      if (n != L"." && n != L"..") BareCopy(from + L"\\" + n, to + L"\\" + n);
     } else {
-      ::CopyFileA((from + "\\" + n).c_str(), (to + "\\" + n).c_str(), FALSE);
+      ::CopyFileW((from + L"\\" + n).c_str(), (to + L"\\" + n).c_str(), FALSE);
     }
-  } while (::FindNextFileA(h, &d));
+  } while (::FindNextFileW(h, &d));
   ::FindClose(h);
 }
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 }  // namespace
 
@@ -73,11 +76,14 @@ int main(int argc, char** argv) {
   RemoveTree(base);
   ::CreateDirectoryA(base.c_str(), nullptr);
 
+  // Many small files: creating and closing them is most of the work, and
+  // the engine does that on more than one thread. Large ones: the bytes.
   struct Tree {
     const char* name;
     int folders, filesPerFolder;
     std::size_t size;
-  } trees[] = {{"small", 50, 100, 4096}, {"large", 1, 20, 16u << 20}};
+    double target;
+  } trees[] = {{"small", 50, 100, 4096, 0.75}, {"large", 1, 20, 16u << 20, 1.10}};
 
   qv::Win32Platform platform;
   NullWindow window;
@@ -86,7 +92,8 @@ int main(int argc, char** argv) {
   qv::FolderValues folders;
   qv::SetupEngine engine(platform, window, state, folders, base + "\\setup.exe");
 
-  std::printf("%-6s %7s %12s %12s %7s\n", "tree", "files", "bare (ms)", "engine (ms)", "ratio");
+  std::printf("%-6s %7s %12s %12s %7s %7s %7s\n", "tree", "files", "bare (ms)", "engine (ms)", "ratio", "spread",
+              "target");
   int status = 0;
   for (const Tree& t : trees) {
     const std::string src = base + "\\" + t.name;
@@ -108,16 +115,21 @@ int main(int argc, char** argv) {
         if (runEngine)
           engine.InstallEntry(std::string(t.name) + "\\", dst);
         else
-          BareCopy(src, dst);
+          BareCopy(Wide(src), Wide(dst));
         (runEngine ? eng : bare).push_back((Now() - t0) * 1000.0);
       }
     }
     const double b = Median(bare), e = Median(eng);
-    std::printf("%-6s %7d %12.1f %12.1f %7.3f\n", t.name, t.folders * t.filesPerFolder, b, e, e / b);
-    if (e / b > 1.10) status = 1;
+    // Each round's own ratio, lowest and highest: how much the machine wavered.
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < bare.size(); ++i) ratios.push_back(eng[i] / bare[i]);
+    const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
+    std::printf("%-6s %7d %12.1f %12.1f %7.3f %3.2f-%3.2f %6.2f\n", t.name, t.folders * t.filesPerFolder, b, e, e / b,
+                *low, *high, t.target);
+    if (e / b > t.target) status = 1;
     RemoveTree(base + "\\out");
   }
   RemoveTree(base);
-  std::printf("target: engine within 1.10x of the bare loop: %s\n", status ? "missed" : "met");
+  std::printf("targets (engine / bare CopyFileW loop at most the target): %s\n", status ? "missed" : "met");
   return 0;
 }

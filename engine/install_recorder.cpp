@@ -145,18 +145,41 @@ bool InstallRecorder::RecordFile(const std::string& to, Write write) {
   // The previous content stays until the run ends, for an undo to put back.
   if (!aside.empty()) MoveAside(to, aside);
   const bool written = write();
+  Written(std::move(e), written);
+  return written;
+}
+
+void InstallRecorder::Written(RecordEntry e, bool written) {
   // A file in use is replaced at the restart: the new one's stamp is what
   // will be there, and an undo removes it before it gets there.
-  const std::optional<std::string> waiting = written ? Inner().WaitingBeside(to) : std::nullopt;
-  if (waiting) Add({.kind = RecordEntry::Kind::Waiting, .path = to, .name = *waiting});
-  const std::optional<FileStamp> stamp = written ? Inner().Stamp(waiting ? *waiting : to) : std::nullopt;
+  const std::optional<std::string> waiting = written ? Inner().WaitingBeside(e.path) : std::nullopt;
+  if (waiting) Add({.kind = RecordEntry::Kind::Waiting, .path = e.path, .name = *waiting});
+  const std::optional<FileStamp> stamp = written ? Inner().Stamp(waiting ? *waiting : e.path) : std::nullopt;
   e.kind = stamp ? RecordEntry::Kind::File : RecordEntry::Kind::Unwritten;
   if (stamp) {
     e.size = stamp->size;
     e.modified = stamp->modified;
   }
   Add(std::move(e));
-  return written;
+}
+
+void InstallRecorder::StartCopy(const std::string& from, const std::string& to, FileDone done) {
+  if (!recording_) return Inner().StartCopy(from, to, std::move(done));
+  // Only a new file the record named beforehand adds no line before it is
+  // written; any other adds lines now, and waits for those before it.
+  const auto announced = announced_.find(FileNameKey(to));
+  if (announced == announced_.end() || announced->second.existed) {
+    Settle();
+    done(CopyOneFile(from, to));
+    return;
+  }
+  RecordEntry e;
+  e.path = to;
+  announced_.erase(announced);
+  Inner().StartCopy(from, to, [this, e = std::move(e), done = std::move(done)](bool written) mutable {
+    Written(std::move(e), written);
+    done(written);
+  });
 }
 
 bool InstallRecorder::CopyOneFile(const std::string& from, const std::string& to) {

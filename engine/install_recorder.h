@@ -50,6 +50,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
                               const std::vector<std::uint8_t>& data) override;
   bool MakeFolder(const std::string& path) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
+  void StartCopy(const std::string& from, const std::string& to, FileDone done) override;
   bool MakeShortcut(const Shortcut& shortcut) override;
   bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                      const FileProducer& produce) override;
@@ -62,6 +63,8 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   // Records a file before it is written; then the write, then its stamp.
   template <typename Write>
   bool RecordFile(const std::string& to, Write write);
+  // The line a file gets once written, or not.
+  void Written(RecordEntry e, bool written);
   // The earlier record of the product to carry on, as its bytes: the one in
   // this folder or, failing that, the one its registration names elsewhere
   // (that folder in `from`). Only records the registration's seal vouches

@@ -53,6 +53,15 @@ bool LoggingPlatform::CopyOneFile(const std::string& from, const std::string& to
   return ok;
 }
 
+void LoggingPlatform::StartCopy(const std::string& from, const std::string& to, FileDone done) {
+  // Logged as it ends: the lines come in the order the copies started.
+  inner_.StartCopy(from, to, [this, from, to, done = std::move(done)](bool ok) {
+    Write(ok ? "copied: " + from + " -> " + to : "not copied: " + from + " -> " + to + Failure());
+    if (ok) NoteWaiting(to);
+    done(ok);
+  });
+}
+
 bool LoggingPlatform::WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                                     const FileProducer& produce) {
   const bool ok = inner_.WriteFileFrom(to, attributes, modified, produce);

@@ -22,6 +22,12 @@ class LoggingPlatform : public PlatformDecorator {
   bool MakeFolder(const std::string& path) override;
   std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
   bool CopyOneFile(const std::string& from, const std::string& to) override;
+  void StartCopy(const std::string& from, const std::string& to, FileDone done) override;
+  // Removing is not logged here: passed on as it is.
+  void StartDelete(const std::string& path, FileDone done) override { Inner().StartDelete(path, std::move(done)); }
+  void StartRemoveFolder(const std::string& path, FileDone done) override {
+    Inner().StartRemoveFolder(path, std::move(done));
+  }
   bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                      const FileProducer& produce) override;
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;

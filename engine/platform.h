@@ -49,6 +49,8 @@ class FindHandle {
 
 // Fills a file through its sink; false when the content cannot be had.
 using FileProducer = std::function<bool(pack::ByteSink& out)>;
+// Hears how a file call started on another thread ended.
+using FileDone = std::function<void(bool ok)>;
 
 // Keeps a folder in its place while it lives: it cannot be renamed or
 // removed, so nothing can be put there instead.
@@ -229,6 +231,36 @@ class Platform {
   // a write failing leaves LastError at kErrorDamagedData.
   virtual bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                              const FileProducer& produce) = 0;
+  // CopyOneFile, WriteFileFrom, DeleteOneFile and RemoveFolder, possibly
+  // done on other threads while the caller goes on. `done` gets the result (LastError as
+  // the plain call would leave it) on the calling thread, in the order the
+  // calls were started, by the next Settle at the latest. A caller settles
+  // before any call of another kind, so that what `done` logs and records
+  // stays in order. Only a new file's writing, or a delete, goes elsewhere;
+  // whatever fails there is done again here the plain way (a file in use,
+  // one to replace) before `done` hears of it. These defaults do it at once.
+  virtual void StartCopy(const std::string& from, const std::string& to, FileDone done) {
+    Settle();
+    done(CopyOneFile(from, to));
+  }
+  // size: what the producer gives. The producer is called here, before
+  // this returns, in the order of the calls.
+  virtual void StartWrite(const std::string& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
+                          const FileProducer& produce, FileDone done) {
+    (void)size;
+    Settle();
+    done(WriteFileFrom(to, attributes, modified, produce));
+  }
+  virtual void StartDelete(const std::string& path, FileDone done) {
+    Settle();
+    done(DeleteOneFile(path));
+  }
+  virtual void StartRemoveFolder(const std::string& path, FileDone done) {
+    Settle();
+    done(RemoveFolder(path));
+  }
+  // Waits for everything started and hands over the results.
+  virtual void Settle() {}
   // When the last CopyOneFile or WriteFileFrom to `path` found the old file held by a running program and,
   // with administrator rights, left the complete new file waiting to take its place at the next restart:
   // where the new file waits. None for any other file.

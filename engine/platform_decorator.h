@@ -57,6 +57,9 @@ class PlatformDecorator : public Platform {
                      const FileProducer& produce) override {
     return Inner().WriteFileFrom(to, attributes, modified, produce);
   }
+  // The Start calls are not passed on: a decorator that changes a call
+  // takes part in its started form itself, else it is done at once here.
+  void Settle() override { Inner().Settle(); }
   std::optional<std::string> WaitingBeside(const std::string& path) override { return Inner().WaitingBeside(path); }
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override {
     return Inner().MakePrivateFolder(prefix);

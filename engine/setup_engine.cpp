@@ -105,6 +105,9 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
 }
 
 void SetupEngine::UndoUnlessComplete() {
+  // Files still being written are finished and recorded first: the undo
+  // takes them back too.
+  platform_.Settle();
   if (complete_ || !uninstall_) return;
   window_.SetStatusText(texts::Say(texts::Setup::Undoing));
   window_.RepaintStatus();
@@ -353,11 +356,15 @@ void SetupEngine::PromptForPath() {
 }
 
 void SetupEngine::PumpWhileBusy() {
-  if (pumps_.Due(platform_.Ticks())) window_.ProcessMessages();
+  const std::uint32_t now = platform_.Ticks();
+  if (pumps_.Due(now)) PumpNow(now);
 }
 
 void SetupEngine::PumpNow(std::uint32_t now) {
   pumps_.Mark(now);
+  // A question asked or a quit seen there comes after every file started
+  // is known written or not.
+  platform_.Settle();
   window_.ProcessMessages();
 }
 
@@ -416,8 +423,10 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
   int count = 0;
   const auto visit = [&](const FindEntry& x) {
     if (x.attributes & kAttrDirectory) {
-      if (x.name != "." && x.name != "..")
-        count += CopyMatches(folder + x.name + "\\*.*", destination + x.name + "\\", copy);
+      if (x.name == "." || x.name == "..") return;
+      // The folder's files are logged and recorded before the next folder is made.
+      if (copy) platform_.Settle();
+      count += CopyMatches(folder + x.name + "\\*.*", destination + x.name + "\\", copy);
       return;
     }
     ++count;
@@ -425,8 +434,14 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     if (copy) {
       window_.SetStatusText(Fill(texts::Say(texts::Setup::Decompressing), {{"FILE", x.name}}));
       window_.UpdateStatus();
+      // Files are started here and finish on the platform's threads; the
+      // engine hears of each in order (the log's and the record's lines
+      // with it) and settles before anything that depends on them: another
+      // folder, the window's questions and the quit, the end of the entry.
       const std::string to = destination + x.name;
-      if (platform_.CopyOneFile(folder + x.name, to) && platform_.WaitingBeside(to)) restartNeeded_ = true;
+      platform_.StartCopy(folder + x.name, to, [this, to](bool copied) {
+        if (copied && platform_.WaitingBeside(to)) restartNeeded_ = true;
+      });
       window_.StepMain();
       window_.UpdateMain();
     }
@@ -436,6 +451,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
       if (state_.finished) break;
       visit(e);
     } while (find->Next(e));
+    if (copy) platform_.Settle();
     return count;
   }
   // The record names the folder's files before any is written, in one go.
@@ -451,6 +467,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     if (state_.finished) break;
     visit(x);
   }
+  platform_.Settle();
   return count;
 }
 

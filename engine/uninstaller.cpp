@@ -183,7 +183,10 @@ void Uninstaller::Failed(const std::string& what) {
 }
 
 void Uninstaller::Pump() {
-  if (pumps_.Due(platform_.Ticks())) window_.ProcessMessages();
+  if (!pumps_.Due(platform_.Ticks())) return;
+  // The quit question comes after every file started is known removed or not.
+  platform_.Settle();
+  window_.ProcessMessages();
 }
 
 void Uninstaller::Step(int position, int max, const std::string& status) {
@@ -203,6 +206,7 @@ std::optional<FileStamp> Uninstaller::StampOf(const std::string& path) {
   // loop, where opening each file to look would double its cost.
   const std::string folder = FileNameKey(FolderPart(path));
   if (listed_.insert(folder).second) {
+    platform_.Settle();  // a search that fails is logged
     FindEntry e;
     if (std::unique_ptr<FindHandle> find = platform_.FindFirst(FolderPart(path) + "*", e)) {
       do {
@@ -229,48 +233,61 @@ void Uninstaller::RemoveFiles() {
   std::unique_ptr<FolderHold> hold;
   std::string held;
   const int n = static_cast<int>(plan_.files.size());
-  std::vector<std::string> shortcutFolders;  // told to the shell afterwards, each once
+  shortcutFolders_.clear();
+  // Deletes are started here and done on the platform's threads; each
+  // result comes back in order and is logged then. A line logged at once
+  // waits for those before it, and the folder's hold for its deletes.
+  const auto note = [this](const std::string& line) {
+    platform_.Settle();
+    Log(line);
+  };
   for (int i = 0; i < n && !Stopped(); ++i) {
     const RemovalPlan::File& f = plan_.files[static_cast<std::size_t>(i)];
     Step(i, n, Fill(texts::Say(texts::Setup::Removing), {{"FILE", NamePart(f.path)}}));
     if (f.existed) {
-      Log("kept (it was there before the installation): " + f.path);
+      note("kept (it was there before the installation): " + f.path);
       continue;
     }
     if (!f.written && !f.cutShort) continue;  // announced, never written
     const std::optional<FileStamp> now = StampOf(f.path);
     if (!now) {
-      if (f.written) Log("already gone: " + f.path);
+      if (f.written) note("already gone: " + f.path);
       continue;
     }
     if (!f.cutShort && !(*now == FileStamp{f.size, f.modified})) {
       ++report_.failures;
-      Log("kept (changed since the installation): " + f.path);
+      note("kept (changed since the installation): " + f.path);
       continue;
     }
     if (FileNameKey(FolderPart(f.path)) != held) {
+      platform_.Settle();
       hold.reset();
       held = FileNameKey(FolderPart(f.path));
       hold = platform_.HoldFolder(FolderPart(f.path));
     }
-    if (platform_.DeleteOneFile(f.path)) {
-      // A file a run stopped writing is ours whatever it holds.
-      Log((f.cutShort ? "removed (its writing was cut short): " : "removed: ") + f.path);
-      const std::string folder = WithoutBackslash(FolderPart(f.path));
-      if (EndsWithLnk(f.path) && std::none_of(shortcutFolders.begin(), shortcutFolders.end(),
-                                              [&](const std::string& x) { return SameFileName(x, folder); }))
-        shortcutFolders.push_back(folder);
-    } else if (platform_.LastError().code == kErrorInUse && platform_.Elevated() &&
-               platform_.RemoveAtRestart(f.path)) {
-      // A running program's file goes when the program can no longer hold it.
-      report_.restartNeeded = true;
-      Log("in use: " + f.path + ", removed at the next restart");
-    } else {
-      Failed("not removed: " + f.path);
-      Retry(f.cutShort ? RecordEntry::Kind::FileStart : RecordEntry::Kind::File, f.path, 0, "", f.size, f.modified);
-    }
+    platform_.StartDelete(f.path, [this, &f](bool deleted) { Removed(f, deleted); });
   }
-  for (const std::string& folder : shortcutFolders) platform_.Announce(Change::Folder, folder);
+  platform_.Settle();
+  hold.reset();
+  for (const std::string& folder : shortcutFolders_) platform_.Announce(Change::Folder, folder);
+}
+
+void Uninstaller::Removed(const RemovalPlan::File& f, bool deleted) {
+  if (deleted) {
+    // A file a run stopped writing is ours whatever it holds.
+    Log((f.cutShort ? "removed (its writing was cut short): " : "removed: ") + f.path);
+    const std::string folder = WithoutBackslash(FolderPart(f.path));
+    if (EndsWithLnk(f.path) && std::none_of(shortcutFolders_.begin(), shortcutFolders_.end(),
+                                            [&](const std::string& x) { return SameFileName(x, folder); }))
+      shortcutFolders_.push_back(folder);
+  } else if (platform_.LastError().code == kErrorInUse && platform_.Elevated() && platform_.RemoveAtRestart(f.path)) {
+    // A running program's file goes when the program can no longer hold it.
+    report_.restartNeeded = true;
+    Log("in use: " + f.path + ", removed at the next restart");
+  } else {
+    Failed("not removed: " + f.path);
+    Retry(f.cutShort ? RecordEntry::Kind::FileStart : RecordEntry::Kind::File, f.path, 0, "", f.size, f.modified);
+  }
 }
 
 void Uninstaller::RemoveRegistry() {
@@ -441,16 +458,28 @@ void SweepAfter(Platform& platform, const std::string& file, const std::vector<s
 }
 
 void Uninstaller::RemoveFolders() {
+  // On the platform's threads too (a folder can cost the disk more than a
+  // file), each only once its sub-folders are done with.
+  std::vector<std::string> started;  // upper case, with a backslash
   for (const std::string& folder : plan_.folders) {
-    if (Stopped()) return;
-    if (platform_.RemoveFolder(folder)) {
-      Log("removed: " + folder);
-      continue;
+    if (Stopped()) break;
+    const std::string key = FileNameKey(WithoutBackslash(folder)) + "\\";
+    if (std::any_of(started.begin(), started.end(), [&](const std::string& s) { return s.rfind(key, 0) == 0; })) {
+      platform_.Settle();
+      started.clear();
     }
-    const std::uint32_t code = platform_.LastError().code;
-    if (code == kErrorDirNotEmpty) Log("kept (not empty): " + folder);
-    else if (code != kErrorFileNotFound && code != kErrorPathNotFound) Failed("not removed: " + folder);
+    started.push_back(key);
+    platform_.StartRemoveFolder(folder, [this, folder](bool removed) {
+      if (removed) {
+        Log("removed: " + folder);
+        return;
+      }
+      const std::uint32_t code = platform_.LastError().code;
+      if (code == kErrorDirNotEmpty) Log("kept (not empty): " + folder);
+      else if (code != kErrorFileNotFound && code != kErrorPathNotFound) Failed("not removed: " + folder);
+    });
   }
+  platform_.Settle();
 }
 
 }  // namespace qv

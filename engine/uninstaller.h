@@ -49,6 +49,8 @@ class Uninstaller {
   // run set aside but had no time to remove.
   void FinishEarlierRuns();
   void RemoveFiles();
+  // What a file's delete came to: logged, or kept for another run.
+  void Removed(const RemovalPlan::File& f, bool deleted);
   // A file's size and time as its folder's listing gives them.
   std::optional<FileStamp> StampOf(const std::string& path);
   void RemoveRegistry();
@@ -83,6 +85,7 @@ class Uninstaller {
   std::vector<RecordEntry> retry_;
   std::set<std::string> listed_;                // folders listed, upper case
   std::map<std::string, FileStamp> stamps_;     // their files, upper case
+  std::vector<std::string> shortcutFolders_;    // told to the shell after the files, each once
   Throttle pumps_;
 };
 

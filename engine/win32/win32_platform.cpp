@@ -389,6 +389,61 @@ constexpr DWORD kSettableAttributes = kKeptAttributes & ~(kAttrDirectory | kAttr
 static_assert(kSettableAttributes == (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
 
+// Gives a new file its time and attributes and closes it; removes it when
+// either fails.
+bool FinishNew(UniqueFile& file, const std::wstring& path, std::uint32_t attributes, std::uint64_t modified) {
+  // Time and attributes in one call on the open handle, not a second
+  // lookup of the path: that costs as much as creating the file.
+  FILE_BASIC_INFO basic{};
+  basic.LastWriteTime.QuadPart = static_cast<LONGLONG>(modified);
+  const DWORD wanted = attributes & kSettableAttributes;
+  basic.FileAttributes = wanted ? wanted : FILE_ATTRIBUTE_NORMAL;
+  // Closing flushes what is buffered: a full disk may only show there.
+  if (::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic) && ::CloseHandle(file.Release()))
+    return true;
+  const DWORD error = ::GetLastError();
+  file.Reset();  // an open file cannot be removed
+  ::SetLastError(error);
+  return FailAndRemove(path);
+}
+
+// A new file with content already in memory, as a worker writes it: 0 or
+// the error. Nothing is left of it when it fails, and an existing file is
+// not touched.
+DWORD WriteBuffered(const std::wstring& path, std::uint32_t attributes, std::uint64_t modified,
+                    const std::string& content) {
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return ::GetLastError();
+  DWORD written = 0;
+  if (!content.empty() &&
+      (!::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||
+       written != content.size())) {
+    const DWORD error = written != content.size() && ::GetLastError() == 0 ? ERROR_WRITE_FAULT : ::GetLastError();
+    file.Reset();
+    ::SetLastError(error);
+    FailAndRemove(path);
+    return error;
+  }
+  return FinishNew(file, path, attributes, modified) ? 0 : ::GetLastError();
+}
+
+// The content of a file up to this size is read into memory on the
+// engine's thread and written by a worker; a larger one is written as it
+// is read, on the engine's thread.
+constexpr std::uint64_t kLargestBuffered = 1u << 20;
+
+class StringSink : public pack::ByteSink {
+ public:
+  explicit StringSink(std::string& text) : text_(text) {}
+  bool Write(const void* data, std::size_t n) override {
+    text_.append(static_cast<const char*>(data), n);
+    return true;
+  }
+
+ private:
+  std::string& text_;
+};
+
 }  // namespace
 
 bool Win32Platform::WriteNew(const std::wstring& path, std::uint32_t attributes, std::uint64_t modified,
@@ -401,17 +456,7 @@ bool Win32Platform::WriteNew(const std::wstring& path, std::uint32_t attributes,
     file.Reset();
     return FailAndRemove(path);
   }
-  // Time and attributes in one call on the open handle, not a second
-  // lookup of the path: that costs as much as creating the file.
-  FILE_BASIC_INFO basic{};
-  basic.LastWriteTime.QuadPart = static_cast<LONGLONG>(modified);
-  const DWORD wanted = attributes & kSettableAttributes;
-  basic.FileAttributes = wanted ? wanted : FILE_ATTRIBUTE_NORMAL;
-  // Closing flushes what is buffered: a full disk may only show there.
-  if (!::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic) ||
-      !::CloseHandle(file.Release()))
-    return FailAndRemove(path);
-  return true;
+  return FinishNew(file, path, attributes, modified);
 }
 
 bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
@@ -429,6 +474,103 @@ bool Win32Platform::WriteFileFrom(const std::string& to, std::uint32_t attribute
   if (refused != ERROR_FILE_EXISTS && refused != ERROR_ALREADY_EXISTS) return false;
   return Replace(to, *target,
                  [&](const std::wstring& temp) { return WriteNew(temp, attributes, modified, produce); });
+}
+
+// Which way the files go: many small files cost the system more to
+// create, close and delete than to write, so that part goes to a few
+// workers while the engine's thread reads on (the package, the next
+// folder's listing). A worker only does what cannot touch another file: it
+// makes a new file whole or removes it again, or deletes one file the way
+// DeleteOneFile would. Anything else (a file to replace, one in use, any
+// failure) is done again on the engine's thread by the plain call, in the
+// order the files were started, so that its error, its log line and its
+// record line are exactly what they would have been.
+void Win32Platform::Hand(FilePool::Work work, std::function<bool()> again, FileDone done, std::size_t bytes) {
+  if (!pool_) pool_ = std::make_unique<FilePool>();
+  const auto finish = [again, done](DWORD result) { done(result == 0 || again()); };
+  if (pool_->Add(std::move(work), finish, bytes)) return;
+  Settle();
+  done(again());
+}
+
+void Win32Platform::Settle() {
+  if (pool_) pool_->Reap(true);
+}
+
+void Win32Platform::StartCopy(const std::string& from, const std::string& to, FileDone done) {
+  const std::optional<std::wstring> source = FilePath(from);
+  const std::optional<std::wstring> target = source ? FilePath(to) : std::nullopt;
+  if (!target) {
+    Settle();
+    done(CopyOneFile(from, to));
+    return;
+  }
+  if (!waiting_.empty()) waiting_.erase(FileNameKey(to));
+  Hand(
+      [source = *source, target = *target]() -> DWORD {
+        if (::CopyFileW(source.c_str(), target.c_str(), TRUE)) return 0;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) FailAndRemove(target);
+        return error;
+      },
+      [this, from, to] { return CopyOneFile(from, to); }, std::move(done), 0);
+}
+
+void Win32Platform::StartWrite(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+                               std::uint64_t size, const FileProducer& produce, FileDone done) {
+  const std::optional<std::wstring> target = size <= kLargestBuffered ? FilePath(to) : std::nullopt;
+  if (!target) {
+    Settle();
+    done(WriteFileFrom(to, attributes, modified, produce));
+    return;
+  }
+  auto content = std::make_shared<std::string>();
+  content->reserve(static_cast<std::size_t>(size));
+  StringSink sink(*content);
+  // Content that cannot be had fails the plain way: the same error, the
+  // same file left, whatever was there.
+  const bool had = produce(sink);
+  const auto replay = [content, had](pack::ByteSink& out) { return had && out.Write(content->data(), content->size()); };
+  if (!had) {
+    Settle();
+    done(WriteFileFrom(to, attributes, modified, replay));
+    return;
+  }
+  if (!waiting_.empty()) waiting_.erase(FileNameKey(to));
+  Hand([target = *target, attributes, modified, content] { return WriteBuffered(target, attributes, modified, *content); },
+       [this, to, attributes, modified, replay] { return WriteFileFrom(to, attributes, modified, replay); },
+       std::move(done), content->size());
+}
+
+void Win32Platform::StartDelete(const std::string& path, FileDone done) {
+  const std::optional<std::wstring> wide = FilePath(path);
+  if (!wide) {
+    Settle();
+    done(DeleteOneFile(path));
+    return;
+  }
+  // Whether its folder is held is known here; the caller keeps the hold
+  // until it has settled.
+  const bool byName = !held_.empty() && held_.count(FileNameKey(FolderPart(path)));
+  Hand(
+      [wide = *wide, named = SystemName(*wide), byName]() -> DWORD {
+        return (byName ? DeleteByName(wide) : DeleteOpened(wide, named)) ? 0 : ::GetLastError();
+      },
+      [this, path] { return DeleteOneFile(path); }, std::move(done), 0);
+}
+
+void Win32Platform::StartRemoveFolder(const std::string& path, FileDone done) {
+  const std::optional<std::wstring> wide = FilePath(path);
+  if (!wide) {
+    Settle();
+    done(RemoveFolder(path));
+    return;
+  }
+  Hand(
+      [wide = *wide, named = SystemName(*wide)]() -> DWORD {
+        return RemoveUnlinkedFolder(wide, named) ? 0 : ::GetLastError();
+      },
+      [this, path] { return RemoveFolder(path); }, std::move(done), 0);
 }
 
 std::optional<std::string> Win32Platform::MakePrivateFolder(const std::string& prefix) {
@@ -613,8 +755,12 @@ bool Win32Platform::DeleteUnlinked(const std::string& path) {
   // Right in a held folder, the name is enough: a link there is removed
   // itself, never what it leads to.
   if (!held_.empty() && held_.count(FileNameKey(FolderPart(path)))) return DeleteByName(wide);
-  // Else through one handle: the file looked at is the file deleted, and
-  // only when the path leads to it without a link on the way.
+  return DeleteOpened(wide, SystemName(wide));
+}
+
+bool Win32Platform::DeleteOpened(const std::wstring& wide, const std::wstring& systemName) {
+  // Through one handle: the file looked at is the file deleted, and only
+  // when the path leads to it without a link on the way.
   const UniqueFile file = access::OpenNoFollow(wide, DELETE | FILE_WRITE_ATTRIBUTES);
   // The basic information only: the full one asks the volume too, which
   // costs more than the delete.
@@ -624,7 +770,7 @@ bool Win32Platform::DeleteUnlinked(const std::string& path) {
     ::SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  if (!access::ReachedDirectly(file.Get(), SystemName(wide))) {
+  if (!access::ReachedDirectly(file.Get(), systemName)) {
     ::SetLastError(kErrorReachedThroughLink);
     return false;
   }
@@ -650,12 +796,14 @@ bool Win32Platform::DeleteUnlinked(const std::string& path) {
 
 bool Win32Platform::RemoveFolder(const std::string& path) {
   const std::optional<std::wstring> checked = FilePath(path);
-  if (!checked) return false;
-  const std::wstring& wide = *checked;
+  return checked && RemoveUnlinkedFolder(*checked, SystemName(*checked));
+}
+
+bool Win32Platform::RemoveUnlinkedFolder(const std::wstring& wide, const std::wstring& systemName) {
   {
     const UniqueFile folder = access::OpenNoFollow(wide, 0);
     if (!folder) return false;
-    if (!access::ReachedDirectly(folder.Get(), SystemName(wide))) {
+    if (!access::ReachedDirectly(folder.Get(), systemName)) {
       ::SetLastError(kErrorReachedThroughLink);
       return false;
     }

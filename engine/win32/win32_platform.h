@@ -7,6 +7,7 @@
 
 #include "engine/platform.h"
 #include "engine/setup_window.h"
+#include "engine/win32/file_pool.h"
 #include "framework/handles.h"
 
 namespace qv {
@@ -44,6 +45,12 @@ class Win32Platform : public Platform {
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
   bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
                      const FileProducer& produce) override;
+  void StartCopy(const std::string& from, const std::string& to, FileDone done) override;
+  void StartWrite(const std::string& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
+                  const FileProducer& produce, FileDone done) override;
+  void StartDelete(const std::string& path, FileDone done) override;
+  void StartRemoveFolder(const std::string& path, FileDone done) override;
+  void Settle() override;
   std::optional<std::string> WaitingBeside(const std::string& path) override;
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
   bool RemoveTree(const std::string& folder) override;
@@ -85,6 +92,11 @@ class Win32Platform : public Platform {
   static bool DeleteByName(const std::wstring& path);
   // DeleteOneFile without the look for a running program holding the file.
   bool DeleteUnlinked(const std::string& path);
+  // Deletes a file through one handle, only where its path (the system's
+  // name for it given) leads to it without a link; on any thread.
+  static bool DeleteOpened(const std::wstring& wide, const std::wstring& systemName);
+  // RemoveFolder on a path FilePath gave; on any thread.
+  static bool RemoveUnlinkedFolder(const std::wstring& wide, const std::wstring& systemName);
   // Puts a complete new file in the place of `to`: write makes it beside the
   // target under a name it is given (failing with ERROR_FILE_EXISTS when the
   // name is taken, removing what it made on any other failure). A target a
@@ -97,12 +109,16 @@ class Win32Platform : public Platform {
   // Writes a new file that must not exist yet; removes it again on failure.
   bool WriteNew(const std::wstring& path, std::uint32_t attributes, std::uint64_t modified,
                 const FileProducer& produce);
+  // Hands the fast part of a file call to the pool; `again` does the whole
+  // call here when that part fails, before `done` hears of it.
+  void Hand(FilePool::Work work, std::function<bool()> again, FileDone done, std::size_t bytes);
 
   std::multiset<std::string> held_;  // folders held now, upper case with a backslash
   std::map<std::string, std::string> waiting_;  // file (upper case) -> its new file, waiting for the restart
   std::string heldBy_;  // the programs holding the file the last file call failed on, for LastError
   REGSAM view_ = 0;  // the registry view every key is opened in
   std::wstring systemFolder_, sysnative_;  // both set in the native view only
+  std::unique_ptr<FilePool> pool_;  // last: its workers may use the members above
 };
 
 // The run's log as a text file, written line by line as the run goes.

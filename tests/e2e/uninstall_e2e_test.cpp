@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "engine/install_record.h"
 #include "tests/e2e/package_fixture.h"
 
@@ -30,6 +35,113 @@ TEST(Uninstall, AOneFilePackageLeavesThePlainProgramToUninstall) {
       << "the uninstaller is not the setup program without its package, marked";
   EXPECT_EQ(RunProgram(Quoted(target + "\\uninstall.exe") + " /S"), 0);
   EXPECT_FALSE(test::IsFolder(target));
+}
+
+// The files under a folder as the engine meets them: each folder's
+// listing in the system's order, a sub-folder's files where it is met (its
+// source empty when the folder is made there).
+void Walk(const std::string& from, const std::string& to, std::vector<std::pair<std::string, std::string>>& files) {
+  WIN32_FIND_DATAA d;
+  HANDLE h = ::FindFirstFileA((from + "\\*.*").c_str(), &d);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  do {
+    const std::string n = d.cFileName;
+    if (!(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      files.push_back({from + "\\" + n, to + "\\" + n});
+    } else if (n != "." && n != "..") {
+      if (!test::IsFolder(to + "\\" + n)) files.push_back({"", to + "\\" + n});
+      Walk(from + "\\" + n, to + "\\" + n, files);
+    }
+  } while (::FindNextFileA(h, &d));
+  ::FindClose(h);
+}
+
+// The first place two lists differ, if any: the lists are long.
+void ExpectSameLines(const std::vector<std::string>& got, const std::vector<std::string>& wanted, const char* what) {
+  for (std::size_t i = 0; i < std::min(got.size(), wanted.size()); ++i)
+    ASSERT_EQ(got[i], wanted[i]) << what << ", line " << i;
+  EXPECT_EQ(got.size(), wanted.size()) << what;
+}
+
+// Lines of a text file without their ends.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at - (end > at && text[end - 1] == '\r')));
+    at = end + 1;
+  }
+  return lines;
+}
+
+TEST(Uninstall, ManySmallFilesAreLoggedAndRecordedInOrderAroundOneThatFails) {
+  // Many small files go through more than one thread: the log and the record
+  // still name them in the order the script installs them, a file that
+  // cannot be copied fails in its place, one replaced in the middle is kept
+  // aside as always, and the uninstaller takes back exactly what was written.
+  Package pkg("many_small");
+  pkg.Script("[INSTALL]\r\nApp=app\\,?\r\n[UNINSTALL]\r\nName=qvManySmallE2e\r\n");
+  // Files and folders side by side at each level, as the system lists them.
+  for (int f = 0; f < 30; ++f) pkg.File("app\\t" + std::to_string(f) + ".txt", std::to_string(f));
+  for (int d = 0; d < 6; ++d) {
+    const std::string dir = "app\\dir" + std::to_string(d);
+    for (int f = 0; f < 60; ++f) pkg.File(dir + "\\f" + std::to_string(f) + ".txt", std::to_string(d * 100 + f));
+    for (int f = 0; f < 10; ++f) pkg.File(dir + "\\sub\\g" + std::to_string(f) + ".txt", std::to_string(d * 10 + f));
+  }
+  const std::string target = pkg / "installed";
+  pkg.File("installed\\dir4\\f30.txt", "there before");
+  const std::string held = pkg / "app\\dir2\\f41.txt", replaced = target + "\\dir4\\f30.txt";
+  std::vector<std::pair<std::string, std::string>> files;
+  Walk(pkg / "app", target, files);
+  ASSERT_EQ(files.size(), 461u);  // 450 files, 11 folders: dir4 is there already
+
+  HANDLE lock = ::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  const std::string log = pkg / "install.log";
+  const int code = pkg.Run("/S " + Quoted("/D=" + target) + " " + Quoted("/LOG=" + log));
+  ::CloseHandle(lock);
+  EXPECT_EQ(code, 3);
+
+  std::vector<std::string> copies, expected;
+  for (const std::string& line : Lines(test::ReadTextFile(log))) {
+    const std::string text = line.size() > 13 ? line.substr(13) : "";
+    if (text.rfind("copied: ", 0) == 0 || text.rfind("not copied: ", 0) == 0 || text.rfind("folder created: ", 0) == 0)
+      copies.push_back(text.substr(0, text.find(" (error ")));
+  }
+  for (const auto& [from, to] : files)
+    expected.push_back(from.empty() ? "folder created: " + to
+                                    : (from == held ? "not copied: " : "copied: ") + from + " -> " + to);
+  ExpectSameLines(copies, expected, "log");
+  EXPECT_NE(test::ReadTextFile(log).find("not copied: " + held + " -> " + target + "\\dir2\\f41.txt (error 32"),
+            std::string::npos);
+
+  // The record: each file written (F, with whether it was there before) or
+  // not (x), in the same order.
+  std::vector<std::string> recorded, wanted;
+  for (const std::string& line : Lines(test::ReadTextFile(target + "\\uninstall.dat"))) {
+    if (line.size() < 11 || (line[9] != 'F' && line[9] != 'x')) continue;
+    const std::size_t tab = line.find('\t', 11);
+    recorded.push_back(line.substr(9, 1) + " " + line.substr(11, tab == std::string::npos ? tab : tab - 11) +
+                       (line[9] == 'F' ? line.substr(tab, 2) : ""));
+  }
+  for (const auto& [from, to] : files) {
+    if (!from.empty()) wanted.push_back(from == held ? "x " + to : "F " + to + (to == replaced ? "\t1" : "\t0"));
+  }
+  ExpectSameLines(recorded, wanted, "record");
+  for (const auto& [from, to] : files) {
+    if (!from.empty()) {
+      EXPECT_EQ(test::ReadTextFile(to), from == held ? "" : test::ReadTextFile(from)) << to;
+    }
+  }
+
+  EXPECT_EQ(RunProgram(Quoted(target + "\\uninstall.exe") + " /S"), 0);
+  for (const auto& [from, to] : files) {
+    if (!from.empty()) {
+      EXPECT_EQ(test::IsFile(to), to == replaced) << to;
+    }
+  }
+  EXPECT_FALSE(test::IsFolder(target + "\\dir0"));
 }
 
 }  // namespace

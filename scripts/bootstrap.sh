@@ -13,7 +13,14 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 apt_updated=0
 apt_update_once() {
   if [ "$apt_updated" -eq 0 ]; then
-    as_root apt-get update -qq
+    # A mirror caught mid-sync fails one index for a minute or so: try
+    # again before going on with what was read.
+    local n
+    for n in 1 2 3 4 5; do
+      as_root apt-get update -qq && break
+      say "apt-get update failed (try $n of 5)"
+      [ "$n" -lt 5 ] && sleep 20
+    done
     apt_updated=1
   fi
 }
@@ -37,7 +44,13 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
   say "installing ${missing[*]}"
   apt_update_once
-  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  if ! as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    # With one architecture's security index unread, the two halves of a
+    # multi-arch library can want different versions: take the release's own.
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    say "installing from $release alone"
+    as_root apt-get install -y -qq --no-install-recommends -t "$release" "${missing[@]}" >/dev/null
+  fi
 fi
 
 # Debian's source packages: what build/deps is built from.

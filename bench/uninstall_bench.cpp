@@ -131,7 +131,7 @@ bool MeasureUninstall(qv::Win32Platform& machine, const std::string& self, const
         qv::RunReport report;
         const double t0 = Now();
         qv::Uninstaller uninstaller(machine, window, state, report, out + "\\uninstall.exe");
-        if (!uninstaller.Load()) {
+        if (uninstaller.Read() != qv::Uninstaller::Loaded::Yes || uninstaller.Load() != qv::Uninstaller::Loaded::Yes) {
           std::printf("no record\n");
           return false;
         }

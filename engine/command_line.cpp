@@ -13,6 +13,10 @@ CommandLineOptions ParseOptions(const std::vector<std::string>& args) {
       o.elevatedRestart = true;
       continue;
     }
+    if (i == 0 && UpperCase(a) == UpperCase(kLimitedSwitch)) {
+      o.limitedRestart = true;
+      continue;
+    }
     if (a.empty() || a[0] != '/') {
       o.scriptArgs.push_back(a);
       continue;

@@ -266,8 +266,10 @@ std::optional<std::string_view> VouchedPart(Platform& platform, const std::strin
     why = "no registration";
     return std::nullopt;
   }
-  if (root != kHKLM && platform.Elevated()) {
-    why = "registered for one user (HKCU), which an elevated run does not trust";
+  // Where the account has no unelevated half (the system, an administrator
+  // without the consent prompt) nobody with less rights can write its HKCU.
+  if (root != kHKLM && platform.Elevated() && platform.LimitedHalf()) {
+    why = "registered for one user (HKCU), which an elevated run does not trust: run it without administrator rights";
     return std::nullopt;
   }
   const RegistryText location = platform.ReadRegistryText(root, key, "InstallLocation");
@@ -377,7 +379,7 @@ void InstallRecorder::Start(const std::string& id) {
   // before anything of this run happens. Only what an elevated run trusts.
   product_.id = id;
   for (const std::uint32_t root : {kHKLM, kHKCU}) {
-    if (root == kHKCU && Inner().Elevated()) break;
+    if (root == kHKCU && Inner().Elevated() && Inner().LimitedHalf()) break;
     product_.registrationRoot = root;
     const RegistryText location = Inner().ReadRegistryText(root, kRegistrationKey + id, "InstallLocation");
     if (location.status != RegistryText::Status::Text || location.text.empty()) continue;

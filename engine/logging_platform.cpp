@@ -48,14 +48,15 @@ void LoggingPlatform::NoteWaiting(const std::string& to) {
 
 bool LoggingPlatform::CopyOneFile(const std::string& from, const std::string& to) {
   const bool ok = inner_.CopyOneFile(from, to);
-  Write(ok ? "copied: " + from + " -> " + to : "not copied: " + from + " -> " + to + Failure());
+  const std::string shown = inner_.ShownName(from);
+  Write(ok ? "copied: " + shown + " -> " + to : "not copied: " + shown + " -> " + to + Failure());
   if (ok) NoteWaiting(to);
   return ok;
 }
 
 void LoggingPlatform::StartCopy(const std::string& from, const std::string& to, FileDone done) {
   // Logged as it ends: the lines come in the order the copies started.
-  inner_.StartCopy(from, to, [this, from, to, done = std::move(done)](bool ok) {
+  inner_.StartCopy(from, to, [this, from = inner_.ShownName(from), to, done = std::move(done)](bool ok) {
     Write(ok ? "copied: " + from + " -> " + to : "not copied: " + from + " -> " + to + Failure());
     if (ok) NoteWaiting(to);
     done(ok);

@@ -126,6 +126,13 @@ bool PackagedPlatform::IsPackageFolder(const std::string& relative) const {
   return children_.count(FileNameKey(relative)) != 0;
 }
 
+std::string PackagedPlatform::ShownName(const std::string& path) {
+  if (const pack::Entry* e = EntryAt(path)) return e->path + " (in the package)";
+  const std::optional<std::string> rel = Relative(path);
+  if (rel && !rel->empty() && IsPackageFolder(*rel)) return *rel + "\\ (in the package)";
+  return Inner().ShownName(path);
+}
+
 std::uint32_t PackagedPlatform::Attributes(const std::string& path) {
   if (const pack::Entry* e = EntryAt(path)) return e->attributes;
   const std::optional<std::string> rel = Relative(path);

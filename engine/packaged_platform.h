@@ -50,6 +50,7 @@ class PackagedPlatform : public PlatformDecorator {
   bool CopyOneFile(const std::string& from, const std::string& to) override;
   void StartCopy(const std::string& from, const std::string& to, FileDone done) override;
   std::optional<std::string> ReadWholeFile(const std::string& path) override;
+  std::string ShownName(const std::string& path) override;
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
   Error LastError() override { return ownError_ ? *ownError_ : inner_.LastError(); }
 

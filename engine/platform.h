@@ -284,6 +284,9 @@ class Platform {
   // An administrator's run without its administrator rights (a limited
   // token): the system gives them at a consent prompt.
   virtual bool LimitedAdministrator() = 0;
+  // An elevated run of an account that also runs without its rights (a
+  // split token): its unelevated programs can write what HKCU says.
+  virtual bool LimitedHalf() = 0;
   // 64-bit Windows (this 32-bit program runs under its 32-bit layer).
   virtual bool Windows64() = 0;
   // From now on registry keys are opened in the 64-bit view and paths
@@ -297,9 +300,20 @@ class Platform {
   // these arguments and waits for it to end: its exit code. None when the
   // person declined; LastError tells other failures apart.
   virtual std::optional<int> RunElevated(const std::vector<std::string>& args) = 0;
+  // Starts this program again as this account without its administrator
+  // rights (its limited half) and waits for it: its exit code, or none
+  // when it could not be started (LastError tells why).
+  virtual std::optional<int> RunAsLimitedHalf(const std::vector<std::string>& args) = 0;
   // Nobody but this account, administrators and the system may change the
   // file, one of them owns it, and it is no link.
   virtual bool OnlyOursCanChange(const std::string& path) = 0;
+  // Two paths lead to one folder, by its identity (volume and file number)
+  // rather than its names: another drive letter for it, a share of a local
+  // disk, a junction.
+  virtual bool SameFolder(const std::string& a, const std::string& b) = 0;
+  // How a path the run reads from reads in the log: a package's file is
+  // said to be one, for there is no such file on the disk.
+  virtual std::string ShownName(const std::string& path) { return path; }
   // Gives a file an access list that lets nobody else change it (as above).
   virtual bool Protect(const std::string& path) = 0;
 

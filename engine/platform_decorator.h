@@ -70,11 +70,17 @@ class PlatformDecorator : public Platform {
   std::string ExpandEnvironment(const std::string& text) override { return Inner().ExpandEnvironment(text); }
   void Announce(Change change, const std::string& folder) override { Inner().Announce(change, folder); }
   bool LimitedAdministrator() override { return Inner().LimitedAdministrator(); }
+  bool LimitedHalf() override { return Inner().LimitedHalf(); }
   bool Windows64() override { return Inner().Windows64(); }
   void UseNativeView() override { Inner().UseNativeView(); }
   std::string KnownFolderPath(KnownFolder which) override { return Inner().KnownFolderPath(which); }
   std::optional<int> RunElevated(const std::vector<std::string>& args) override { return Inner().RunElevated(args); }
+  std::optional<int> RunAsLimitedHalf(const std::vector<std::string>& args) override {
+    return Inner().RunAsLimitedHalf(args);
+  }
   bool OnlyOursCanChange(const std::string& path) override { return Inner().OnlyOursCanChange(path); }
+  bool SameFolder(const std::string& a, const std::string& b) override { return Inner().SameFolder(a, b); }
+  std::string ShownName(const std::string& path) override { return Inner().ShownName(path); }
   bool Protect(const std::string& path) override { return Inner().Protect(path); }
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override {
     return Inner().StartProgram(commandLine, showCode, workingFolder);

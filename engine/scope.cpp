@@ -17,6 +17,19 @@ const char* ScopeName(Placement::For f) {
   return "as the machine lets it";
 }
 
+// One person's installation in an elevated run of a split account: its
+// record in HKCU would be one that no elevated run may trust.
+RightsDecision Unelevate(RightsDecision d, const CommandLineOptions& options) {
+  if (!options.limitedRestart) {
+    d.next = RightsDecision::Next::Unelevate;
+    return d;
+  }
+  d.next = RightsDecision::Next::Refuse;
+  d.exitCode = kExitNoRights;
+  d.why = "still elevated after starting again without administrator rights";
+  return d;
+}
+
 }  // namespace
 
 SetupSection ReadSetupSection(const ScriptReader& script) {
@@ -74,6 +87,7 @@ RightsDecision DecideRights(const SetupSection& setup, const CommandLineOptions&
   }
   d.why = std::string("scope: ") + ScopeName(d.placement.forWhom) + " (" + because + "), architecture " +
           (setup.architecture == Architecture::X64 ? "x64" : "x86");
+  if (d.placement.forWhom == For::User && rights.elevated && rights.limitedHalf) return Unelevate(d, options);
 
   // Rights: a machine installation needs them; without a scope an
   // administrator is asked once, as he always was; a user's never asks.
@@ -98,6 +112,7 @@ RightsDecision UninstallRights(std::uint32_t registrationRoot, bool native64, co
   d.placement.architecture = native64 ? Architecture::X64 : Architecture::X86;
   d.why = std::string("scope: ") + (machine ? "machine" : "user") + " (the registration), architecture " +
           (native64 ? "x64" : "x86");
+  if (!machine && rights.elevated && rights.limitedHalf) return Unelevate(d, options);
   if (!machine || rights.elevated) return d;
   if (!options.elevatedRestart) {
     d.next = RightsDecision::Next::Elevate;
@@ -110,16 +125,32 @@ RightsDecision UninstallRights(std::uint32_t registrationRoot, bool native64, co
 }
 
 std::optional<int> ActOnRights(Platform& platform, const RightsDecision& decision,
-                               const std::vector<std::string>& args, RunLog* log) {
+                               const std::vector<std::string>& args, RunLog* log, bool* refused) {
   const auto say = [log](const std::string& line) {
     if (log) log->Line(line);
   };
+  if (refused) *refused = false;
   if (decision.next == RightsDecision::Next::Refuse) {
     say("refused: " + decision.why);
+    if (refused) *refused = true;
     return decision.exitCode;
   }
   say(decision.why);
   if (decision.next == RightsDecision::Next::Run) return std::nullopt;
+  if (decision.next == RightsDecision::Next::Unelevate) {
+    std::vector<std::string> again{kLimitedSwitch};
+    again.insert(again.end(), args.begin(), args.end());
+    say("rights: one person's installation, done by this account without its administrator rights");
+    if (const std::optional<int> code = platform.RunAsLimitedHalf(again)) {
+      say("run without administrator rights ended with exit code " + std::to_string(*code));
+      return *code;
+    }
+    const Platform::Error e = platform.LastError();
+    say("refused: could not start again without administrator rights (error " + std::to_string(e.code) + ": " +
+        e.message + "); run it without administrator rights");
+    if (refused) *refused = true;
+    return kExitNoRights;
+  }
   std::vector<std::string> again{kElevatedSwitch};
   again.insert(again.end(), args.begin(), args.end());
   say("rights: administrator rights needed, asking through the elevation prompt");

@@ -43,10 +43,15 @@ struct RunRights {
   bool elevated = false;
   bool limitedAdministrator = false;  // an administrator without his rights, asked at a consent prompt
   bool windows64 = false;
+  // Elevated, with an unelevated half of the same account (a split token).
+  bool limitedHalf = false;
 };
 
 struct RightsDecision {
-  enum class Next { Run, Elevate, Refuse } next = Next::Run;
+  // Unelevate: one person's installation, in an elevated run of an account
+  // whose unelevated programs can change what it relies on (HKCU): done by
+  // that unelevated half, so that every later run can trust its record.
+  enum class Next { Run, Elevate, Unelevate, Refuse } next = Next::Run;
   Placement placement;
   int exitCode = 0;  // when refused
   std::string why;   // a line for the log; the warning when refused
@@ -60,9 +65,10 @@ RightsDecision UninstallRights(std::uint32_t registrationRoot, bool native64, co
                                const RunRights& rights);
 
 // Carries the decision out: none when this run goes on; else the exit code
-// it ends with (the elevated run's, 1 when the person declined the prompt).
-// `args` are this run's own, passed on unchanged.
+// it ends with (the other run's, 1 when the person declined the prompt).
+// `args` are this run's own, passed on unchanged. `refused` says whether
+// this run refused (and should say so), rather than another run ending.
 std::optional<int> ActOnRights(Platform& platform, const RightsDecision& decision,
-                               const std::vector<std::string>& args, RunLog* log);
+                               const std::vector<std::string>& args, RunLog* log, bool* refused = nullptr);
 
 }  // namespace qv

@@ -130,7 +130,7 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
   const std::string scriptName = ScriptFileName(programFile_, args);
   const std::uint32_t attributes = platform_.Attributes(scriptName);
   scriptFound_ = attributes != kNoAttributes && !(attributes & kAttrDirectory);
-  Log((scriptFound_ ? "script: " : "script not found: ") + scriptName);
+  Log((scriptFound_ ? "script: " : "script not found: ") + platform_.ShownName(scriptName));
   const ScriptReader script(
       scriptName, [this](const std::string& f) { return platform_.ReadWholeFile(f); },
       [this](unsigned codePage, std::string_view bytes) { return platform_.FromCodePage(codePage, bytes); });

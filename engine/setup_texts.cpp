@@ -38,6 +38,11 @@ MessageTable& SetupTexts() {
       {"RecordDamaged", kRecordDamaged, "The uninstall record is missing or damaged: nothing can be removed."},
       {"Needs64Bit", kNeeds64Bit, "This program needs 64-bit Windows and cannot be installed here."},
       {"NeedsAdministrator", kNeedsAdministrator, "Installing for all users needs administrator rights."},
+      {"RecordNotTrusted", kRecordNotTrusted,
+       "The uninstall record cannot be trusted, so nothing was removed. Install the program again, then uninstall "
+       "it."},
+      {"RunWithoutAdministrator", kRunWithoutAdministrator,
+       "This program is installed for the current user only. Run this without administrator rights."},
   });
   return table;
 }

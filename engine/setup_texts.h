@@ -47,6 +47,8 @@ inline constexpr char kUninstallQuitQuestion[] = "卸载尚未结束，是否立
 inline constexpr char kRecordDamaged[] = "卸载记录丢失或已损坏，无法卸载。";
 inline constexpr char kNeeds64Bit[] = "此程序需要 64 位 Windows，无法在此系统上安装。";
 inline constexpr char kNeedsAdministrator[] = "为所有用户安装需要管理员权限。";
+inline constexpr char kRecordNotTrusted[] = "卸载记录不可信，未删除任何内容。请重新安装此程序后再卸载。";
+inline constexpr char kRunWithoutAdministrator[] = "此程序仅为当前用户安装，请不要以管理员身份运行。";
 
 // What the run shows, by name: the Chinese above, or English, or what a
 // script's [MESSAGES] section puts in their place.
@@ -54,7 +56,7 @@ enum class Setup {
   DefaultTitle, Register, Execute, Shortcuts, AddToPath, Undoing, Finished, FinishedRestart, Prompt,
   Decompressing, Warning, EmptyPath, QuitQuestion, NotFinished, AboutCaption, AboutText, BrowseTitle, VisitSite,
   BadOption, PackageDamaged, UninstallQuestion, Removing, Unregister, Uninstalled, UninstallQuitQuestion,
-  RecordDamaged, Needs64Bit, NeedsAdministrator,
+  RecordDamaged, Needs64Bit, NeedsAdministrator, RecordNotTrusted, RunWithoutAdministrator,
 };
 MessageTable& SetupTexts();
 inline const std::string& Say(Setup id) { return SetupTexts()[static_cast<std::size_t>(id)]; }

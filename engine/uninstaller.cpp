@@ -35,35 +35,52 @@ Uninstaller::Uninstaller(Platform& platform, SetupWindow& window, RunState& stat
       programFile_(std::move(programFile)),
       folder_(FolderPart(programFile_)) {}
 
-bool Uninstaller::Load() {
+Uninstaller::Loaded Uninstaller::Read() {
   const std::string record = folder_ + RecordNameFor(NamePart(programFile_));
   const std::optional<std::string> bytes = platform_.ReadWholeFile(record);
   if (!bytes) {
     Log("record missing: " + record);
-    return false;
+    return Loaded::Missing;
   }
   const std::optional<std::vector<RecordEntry>> entries = ParseRecord(*bytes);
   if (!entries) {
     Log("record damaged: " + record);
-    return false;
+    return Loaded::Damaged;
   }
+  plan_.product = PlanRemoval(*entries).product;
+  // Its language only: a record not yet trusted puts no words of its own
+  // in the person's mouth.
+  texts::UseTexts(LanguageFor(plan_.product.language, false).value_or(Language::Chinese), {});
+  return Loaded::Yes;
+}
+
+Uninstaller::Loaded Uninstaller::Load() {
   // Nothing but what the installation itself wrote, sealed in its
   // registration, may say what an uninstaller (elevated, perhaps) removes.
-  const Product product = PlanRemoval(*entries).product;
+  const Product product = plan_.product;
   // Before its registration is looked at: that is in the same view.
   if (product.native64) platform_.UseNativeView();
+  UseRegisteredName(product);
+  const std::string record = folder_ + RecordNameFor(NamePart(programFile_));
+  const std::optional<std::string> bytes = platform_.ReadWholeFile(record);
+  const std::optional<std::vector<RecordEntry>> entries = bytes ? ParseRecord(*bytes) : std::nullopt;
+  if (!entries) {
+    Log("record damaged: " + record);
+    return Loaded::Damaged;
+  }
   std::string why;
   const std::optional<std::string_view> vouched =
       VouchedPart(platform_, record, product.registrationRoot, product.id, *bytes, why);
-  if (!vouched) {
-    Log("record not trusted (" + why + "): " + record);
-    return false;
+  const Product reread = PlanRemoval(*entries).product;
+  if (!vouched || reread.id != product.id || reread.registrationRoot != product.registrationRoot) {
+    Log("record not trusted (" + (vouched ? std::string("changed while it was read") : why) + "): " + record);
+    return Loaded::NotTrusted;
   }
   // What follows the sealed part is at most a line cut short: no entry.
   const std::optional<std::vector<RecordEntry>> sealed = ParseRecord(*vouched);
   if (!sealed) {
     Log("record damaged: " + record);
-    return false;
+    return Loaded::Damaged;
   }
   recordMark_ = {bytes->size(), Sha256Of(*bytes)};
   std::vector<RecordEntry> done = *sealed;
@@ -90,7 +107,23 @@ bool Uninstaller::Load() {
   Log("record: " + record + ", " + std::to_string(plan_.files.size()) + " files, " +
       std::to_string(plan_.folders.size()) + " folders, " + std::to_string(plan_.values.size()) +
       " registry values");
-  return true;
+  return Loaded::Yes;
+}
+
+void Uninstaller::UseRegisteredName(const Product& product) {
+  if (product.registrationRoot != kHKLM && product.registrationRoot != kHKCU) return;
+  const RegistryText location =
+      platform_.ReadRegistryText(product.registrationRoot, kRegistrationKey + product.id, "InstallLocation");
+  if (location.status != RegistryText::Status::Text || location.text.empty()) return;
+  std::string registered = location.text;
+  if (registered.back() != '\\') registered += '\\';
+  // Started by another name of its folder (a second drive letter for it,
+  // a share of a local disk, a junction): the same folder by its identity,
+  // then known by the name its registration gives it.
+  if (SameFileName(registered, folder_) || !platform_.SameFolder(registered, folder_)) return;
+  Log("started as " + programFile_ + ", in the folder registered as " + registered);
+  programFile_ = registered + NamePart(programFile_);
+  folder_ = registered;
 }
 
 void Uninstaller::Run() {

@@ -33,15 +33,25 @@ class Uninstaller {
   Uninstaller(Platform& platform, SetupWindow& window, RunState& state, RunReport& report, std::string programFile);
   void SetLog(RunLog* log) { log_ = log; }
 
-  // Reads the record; false when it is missing or damaged. A 64-bit
-  // program's installation is read and removed in the 64-bit view.
-  bool Load();
-  // The installation's product, once loaded.
+  enum class Loaded { Yes, Missing, Damaged, NotTrusted };
+  // Reads the record beside the program: what it says the installation is
+  // (for whom, its language), not yet trusted. Speaks that language from
+  // here on.
+  Loaded Read();
+  // Trusts the record only as far as its registration vouches for it, and
+  // plans the removal. A 64-bit program's installation is read and removed
+  // in the 64-bit view.
+  Loaded Load();
+  // The installation's product: as its record says once read, as it is
+  // once loaded.
   const Product& InstalledProduct() const { return plan_.product; }
   // Builds the window, asks (a shown run), removes and shows the end.
   void Run();
 
  private:
+  // Started by another name of the folder its registration names: that
+  // name from now on.
+  void UseRegisteredName(const Product& product);
   // Shows the window and asks first when shown; false when the person
   // declines or a quit message comes.
   bool ShowAndConfirm();

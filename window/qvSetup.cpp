@@ -42,7 +42,8 @@ class Program {
 
     std::string bad = options_.badOption;
     if (bad.empty() && options_.logFile) {
-      log_ = std::make_unique<qv::FileLog>(options_.logFile->c_str(), options_.elevatedRestart);
+      log_ = std::make_unique<qv::FileLog>(options_.logFile->c_str(),
+                                           options_.elevatedRestart || options_.limitedRestart);
       if (!log_->Opened()) bad = "/LOG=" + *options_.logFile;
     }
     if (!bad.empty()) {
@@ -52,6 +53,8 @@ class Program {
     }
     app_.OnException = [this](const std::string& message) { Log("error: " + message); };
     if (options_.elevatedRestart) Log("started again through the elevation prompt: " + qv::JoinCommandLine(args_).value_or("?"));
+    if (options_.limitedRestart)
+      Log("started again without administrator rights: " + qv::JoinCommandLine(args_).value_or("?"));
 
     const std::string programFile = qv::ProgramFileName();
     if (!OpenPackage(programFile)) {
@@ -63,8 +66,9 @@ class Program {
     if (IsUninstaller()) return Uninstall(programFile);
     qv::Platform& machine = packaged_ ? static_cast<qv::Platform&>(*packaged_) : system_;
     const qv::RightsDecision rights = DecideRights(machine, programFile);
-    if (const std::optional<int> code = qv::ActOnRights(system_, rights, args_, log_.get())) {
-      if (rights.next == qv::RightsDecision::Next::Refuse) Warn(RefusalText(rights));
+    bool refused = false;
+    if (const std::optional<int> code = qv::ActOnRights(system_, rights, args_, log_.get(), &refused)) {
+      if (refused) Warn(RefusalText(rights));
       Log("exit code " + std::to_string(*code));
       return *code;
     }
@@ -98,11 +102,20 @@ class Program {
   // but damaged. The whole package is checked before anything is written.
   // Without one the program runs from its folder, as it always did.
   bool OpenPackage(const std::string& programFile) {
-    // Read-only sharing: nobody may change the package between its check
-    // and its unpacking.
+    // Nobody may change the package between its check and its unpacking,
+    // so writers are refused; delete access is shared, as the loader shares
+    // it, because it changes no byte we read and a handle holding it must
+    // not make the program unreadable to itself. A program that cannot read
+    // itself is not taken for one without a package: a script planted
+    // beside it would run instead of the sealed one.
     if (const std::optional<std::wstring> wide = qv::WidePath(programFile))
-      programBytes_ = qv::pack::FileBytes(qv::UniqueFile(::CreateFileW(
-          wide->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+      programBytes_ = qv::pack::FileBytes(
+          qv::UniqueFile(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (!programBytes_) {
+      Log("program file not readable (error " + std::to_string(::GetLastError()) + "): " + programFile);
+      return false;
+    }
     const std::optional<std::uint64_t> start =
         programBytes_ ? qv::pack::OverlayStart(*programBytes_) : std::nullopt;
     // Where the program's own PE ends: a package, a signature or an
@@ -155,14 +168,20 @@ class Program {
       }
     } catch (const qv::EngineError&) {
     }
-    return qv::DecideRights(setup, options_,
-                            {system_.Elevated(), system_.LimitedAdministrator(), system_.Windows64()});
+    return qv::DecideRights(setup, options_, Rights());
+  }
+
+  qv::RunRights Rights() {
+    return {system_.Elevated(), system_.LimitedAdministrator(), system_.Windows64(), system_.LimitedHalf()};
   }
 
   static std::string RefusalText(const qv::RightsDecision& refused) {
     switch (refused.exitCode) {
       case qv::kExitNeeds64Bit: return qv::texts::Say(qv::texts::Setup::Needs64Bit);
-      case qv::kExitNoRights: return qv::texts::Say(qv::texts::Setup::NeedsAdministrator);
+      case qv::kExitNoRights:
+        return qv::texts::Say(refused.placement.forWhom == qv::Placement::For::User
+                                  ? qv::texts::Setup::RunWithoutAdministrator
+                                  : qv::texts::Setup::NeedsAdministrator);
       default: return BadOption(refused.why);
     }
   }
@@ -173,7 +192,9 @@ class Program {
     try {
       form = std::make_unique<qv::TForm1>(app_, face_);
     } catch (const std::exception& e) {
-      Log(std::string("no window: ") + e.what());
+      // A hidden run needs none: not an error of its own.
+      Log(options_.silent ? std::string("hidden run: going on without a window (") + e.what() + ")"
+                          : std::string("no window: ") + e.what());
       if (!options_.silent) report_.error = true;
       return nullptr;
     }
@@ -206,17 +227,23 @@ class Program {
     state.visible = !options_.silent;
     qv::Uninstaller uninstaller(*logging_, window, state, report_, programFile);
     uninstaller.SetLog(log_.get());
-    if (!uninstaller.Load()) {
-      Warn(qv::texts::Say(qv::texts::Setup::RecordDamaged));
+    qv::Uninstaller::Loaded loaded = uninstaller.Read();
+    const qv::Product& product = uninstaller.InstalledProduct();
+    const qv::RightsDecision rights =
+        qv::UninstallRights(product.registrationRoot, product.native64, options_, Rights());
+    // One person's installation is trusted, and taken away, by his own
+    // unelevated run; any other asks for rights only once its record holds.
+    if (loaded == qv::Uninstaller::Loaded::Yes && rights.next != qv::RightsDecision::Next::Unelevate)
+      loaded = uninstaller.Load();
+    if (loaded != qv::Uninstaller::Loaded::Yes) {
+      Warn(qv::texts::Say(loaded == qv::Uninstaller::Loaded::NotTrusted ? qv::texts::Setup::RecordNotTrusted
+                                                                        : qv::texts::Setup::RecordDamaged));
       Log("exit code " + std::to_string(qv::kExitRecordDamaged));
       return qv::kExitRecordDamaged;
     }
-    const qv::Product& product = uninstaller.InstalledProduct();
-    const qv::RightsDecision rights =
-        qv::UninstallRights(product.registrationRoot, product.native64, options_,
-                            {system_.Elevated(), system_.LimitedAdministrator(), system_.Windows64()});
-    if (const std::optional<int> code = qv::ActOnRights(system_, rights, args_, log_.get())) {
-      if (rights.next == qv::RightsDecision::Next::Refuse) Warn(qv::texts::Say(qv::texts::Setup::NeedsAdministrator));
+    bool refused = false;
+    if (const std::optional<int> code = qv::ActOnRights(system_, rights, args_, log_.get(), &refused)) {
+      if (refused) Warn(RefusalText(rights));
       Log("exit code " + std::to_string(*code));
       return *code;
     }

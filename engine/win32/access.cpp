@@ -1,6 +1,7 @@
 #include "engine/win32/access.h"
 
 #include <aclapi.h>
+#include <ntsecapi.h>
 #include <sddl.h>
 
 #include <algorithm>
@@ -222,6 +223,134 @@ bool OnlyOurs(HANDLE file, Grants what) {
     if ((allowed->Mask & rights) && !Ours().Has(const_cast<DWORD*>(&allowed->SidStart))) return false;
   }
   return true;
+}
+
+namespace {
+
+bool LimitedToken(HANDLE token) {
+  TOKEN_ELEVATION_TYPE type{};
+  DWORD size = 0;
+  return ::GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
+         type == TokenElevationTypeLimited;
+}
+
+std::vector<std::uint8_t> UserOf(HANDLE token) {
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<std::uint8_t> buffer(size ? size : 1);
+  if (!::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return {};
+  return CopySid(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+}
+
+UniqueHandle PrimaryCopy(HANDLE token) {
+  UniqueHandle primary;
+  if (!::DuplicateTokenEx(token, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                                     TOKEN_ADJUST_SESSIONID,
+                          nullptr, SecurityImpersonation, TokenPrimary, primary.Receive()))
+    return UniqueHandle();
+  return primary;
+}
+
+}  // namespace
+
+namespace {
+
+// 128 random bits kept where only administrators and the system may read
+// them, made by the first elevated run that asks. Only they can make keys
+// in HKLM\\Software: nobody else can have made this one first.
+std::wstring AdministratorsSecret() {
+  const UniqueLocal descriptor = Descriptor(L"D:P(A;CI;KA;;;BA)(A;CI;KA;;;SY)");
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.Get(), FALSE};
+  UniqueKey key;
+  if (!descriptor || ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\qvSetup", 0, nullptr, 0,
+                                       KEY_QUERY_VALUE | KEY_SET_VALUE, &security, key.Receive(),
+                                       nullptr) != ERROR_SUCCESS)
+    return {};
+  unsigned char bits[16];
+  DWORD size = sizeof bits, type = 0;
+  if (::RegQueryValueExW(key.Get(), L"Lock", nullptr, &type, bits, &size) != ERROR_SUCCESS || type != REG_BINARY ||
+      size != sizeof bits) {
+    if (!::RtlGenRandom(bits, sizeof bits) ||
+        ::RegSetValueExW(key.Get(), L"Lock", 0, REG_BINARY, bits, sizeof bits) != ERROR_SUCCESS)
+      return {};
+  }
+  std::wstring text;
+  for (unsigned char b : bits)
+    for (int shift : {4, 0}) text += L"0123456789ABCDEF"[(b >> shift) & 15];
+  return text;
+}
+
+}  // namespace
+
+UniqueHandle LimitedHalfToken() {
+  UniqueHandle own;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, own.Receive())) return UniqueHandle();
+  TOKEN_LINKED_TOKEN linked{};
+  DWORD size = 0;
+  if (::GetTokenInformation(own.Get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
+    const UniqueHandle half(linked.LinkedToken);
+    // Handed out for identification only unless the system trusts us more.
+    if (UniqueHandle primary = PrimaryCopy(half.Get()); primary && LimitedToken(primary.Get())) return primary;
+  }
+  // The shell's: the person's own programs start with it.
+  DWORD shellProcess = 0;
+  const HWND shell = ::GetShellWindow();
+  if (!shell || !::GetWindowThreadProcessId(shell, &shellProcess)) return UniqueHandle();
+  const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcess));
+  UniqueHandle token;
+  if (!process || !::OpenProcessToken(process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, token.Receive()))
+    return UniqueHandle();
+  const std::vector<std::uint8_t> user = UserOf(token.Get()), self = UserOf(own.Get());
+  if (user.empty() || user != self || !LimitedToken(token.Get())) return UniqueHandle();
+  return PrimaryCopy(token.Get());
+}
+
+std::unique_ptr<Lock> Lock::Take(const std::wstring& name) {
+  const UniqueLocal descriptor = Descriptor(L"D:P(A;;GA;;;BA)(A;;GA;;;SY)");
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.Get(), FALSE};
+  if (!Elevated()) {
+    // Nobody else's: this account's own name in this session, and an access
+    // list that lets no other account open it.
+    const std::wstring user = SidText(TokenSid(TokenUser));
+    const UniqueLocal own = Descriptor(L"D:P(A;;GA;;;" + user + L")(A;;GA;;;SY)");
+    if (user.empty() || !own) return nullptr;
+    SECURITY_ATTRIBUTES mine{sizeof mine, own.Get(), FALSE};
+    UniqueHandle mutex(::CreateMutexW(&mine, FALSE, (L"Local\\" + user + L"-" + name).c_str()));
+    if (!mutex || ::GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
+    return std::unique_ptr<Lock>(new Lock(nullptr, std::move(mutex)));
+  }
+  if (!descriptor) return nullptr;
+  // A boundary of the administrators' group: a program whose token does not
+  // hold it enabled can neither make this namespace nor open it.
+  HANDLE boundary = ::CreateBoundaryDescriptorW(L"qvSetup", 0);
+  if (!boundary) {
+    // A system without private namespaces (Wine): a global name that
+    // holds a secret only administrators can read.
+    const std::wstring secret = AdministratorsSecret();
+    if (secret.empty()) return nullptr;
+    UniqueHandle mutex(::CreateMutexW(&security, FALSE, (L"Global\\qvSetup-" + secret + L"-" + name).c_str()));
+    if (!mutex || ::GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
+    return std::unique_ptr<Lock>(new Lock(nullptr, std::move(mutex)));
+  }
+  std::vector<std::uint8_t> administrators = WellKnown(WinBuiltinAdministratorsSid);
+  HANDLE space = nullptr;
+  if (!administrators.empty() && ::AddSIDToBoundaryDescriptor(&boundary, administrators.data())) {
+    space = ::CreatePrivateNamespaceW(&security, boundary, L"qvSetup");
+    if (!space && ::GetLastError() == ERROR_ALREADY_EXISTS) space = ::OpenPrivateNamespaceW(boundary, L"qvSetup");
+  }
+  ::DeleteBoundaryDescriptor(boundary);
+  if (!space) return nullptr;
+  UniqueHandle mutex(::CreateMutexW(&security, FALSE, (L"qvSetup\\" + name).c_str()));
+  if (!mutex || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::ClosePrivateNamespace(space, 0);
+    return nullptr;
+  }
+  return std::unique_ptr<Lock>(new Lock(space, std::move(mutex)));
+}
+
+Lock::~Lock() {
+  mutex_.Reset();
+  if (space_) ::ClosePrivateNamespace(space_, 0);
 }
 
 UniqueFile OpenNoFollow(const std::wstring& path, DWORD access) {

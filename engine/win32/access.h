@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "framework/handles.h"
@@ -40,6 +41,30 @@ enum class Grants {
 // system, and its access list grants others nothing of `what`. The handle
 // needs READ_CONTROL.
 bool OnlyOurs(HANDLE file, Grants what);
+
+// A lock only those who may take it can take: in an elevated run, a mutex
+// in a private namespace bounded by the administrators (no program without
+// their rights can make or open it first); otherwise one in this session's
+// namespace, named after this account and open to it alone. Null when it
+// is already held or cannot be made.
+class Lock {
+ public:
+  static std::unique_ptr<Lock> Take(const std::wstring& name);
+  ~Lock();
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+
+ private:
+  Lock(HANDLE space, UniqueHandle mutex) : space_(space), mutex_(std::move(mutex)) {}
+  HANDLE space_;  // the private namespace, owned (closed with its own call)
+  UniqueHandle mutex_;
+};
+
+// A primary token of this account without its administrator rights: the
+// limited half of this elevated run's token where the system hands it out
+// so, else the shell's own when the shell runs as this account without
+// them. Null when there is none to have.
+UniqueHandle LimitedHalfToken();
 
 // Opens a path for a look at it (and for deleting it, with DELETE in
 // `access`), never following a link at its end.

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 
 #include "engine/entries.h"
 #include "engine/setup_engine.h"
@@ -834,6 +835,19 @@ bool Win32Platform::LimitedAdministrator() {
   return limited;
 }
 
+bool Win32Platform::LimitedHalf() {
+  // A question, as Elevated is.
+  const DWORD error = ::GetLastError();
+  UniqueHandle token;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  const bool split = ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive()) &&
+                     ::GetTokenInformation(token.Get(), TokenElevationType, &type, sizeof type, &size) &&
+                     type == TokenElevationTypeFull;
+  ::SetLastError(error);
+  return split;
+}
+
 bool Win32Platform::Windows64() {
   // x86 emulation on ARM64 is the 32-bit layer too.
   BOOL wow64 = FALSE;
@@ -923,6 +937,24 @@ bool Win32Platform::OnlyOursCanChange(const std::string& path) {
   return file && access::ReachedDirectly(file.Get(), SystemName(*wide)) && access::OnlyOurs(file.Get(), access::Grants::Change);
 }
 
+bool Win32Platform::SameFolder(const std::string& a, const std::string& b) {
+  const auto identity = [this](const std::string& path) -> std::optional<std::tuple<DWORD, DWORD, DWORD>> {
+    const std::optional<std::wstring> wide = FilePath(path);
+    if (!wide) return std::nullopt;
+    // Through any link: the folder it leads to is the question.
+    const UniqueFile folder(::CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!folder || !::GetFileInformationByHandle(folder.Get(), &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      return std::nullopt;
+    return std::tuple{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  };
+  const auto first = identity(a);
+  return first && first == identity(b);
+}
+
 bool Win32Platform::Protect(const std::string& path) {
   const std::optional<std::wstring> wide = FilePath(path);
   return wide && access::Protect(*wide);
@@ -932,23 +964,25 @@ namespace {
 
 class Win32ProductHold : public ProductHold {
  public:
-  explicit Win32ProductHold(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
+  explicit Win32ProductHold(std::unique_ptr<access::Lock> lock) : lock_(std::move(lock)) {}
 
  private:
-  UniqueHandle mutex_;
+  std::unique_ptr<access::Lock> lock_;
 };
 
 }  // namespace
 
 std::unique_ptr<ProductHold> Win32Platform::HoldProduct(const std::string& id) {
-  // One name for every session and letter case; an object name takes no
-  // backslash and no more than MAX_PATH characters.
-  std::wstring name = L"Global\\qvSetup-" + Utf8ToWide(FileNameKey(id));
-  std::replace(name.begin() + 7, name.end(), L'\\', L'/');
-  if (name.size() > MAX_PATH - 1) name.resize(MAX_PATH - 1);
-  UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, name.c_str()));
-  if (!mutex || ::GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
-  return std::make_unique<Win32ProductHold>(std::move(mutex));
+  // One name for every letter case; an object name takes no backslash and,
+  // with its namespace, no more than MAX_PATH characters.
+  std::wstring name = L"qvSetup-" + Utf8ToWide(FileNameKey(id));
+  std::replace(name.begin(), name.end(), L'\\', L'/');
+  if (name.size() > 160) name.resize(160);
+  // Only those who may install for everyone can hold a lock that keeps
+  // their runs apart; one person's runs share his session's.
+  std::unique_ptr<access::Lock> lock = access::Lock::Take(name);
+  if (!lock) return nullptr;
+  return std::make_unique<Win32ProductHold>(std::move(lock));
 }
 
 bool Win32Platform::MoveOneFile(const std::string& from, const std::string& to) {
@@ -1190,6 +1224,38 @@ std::optional<int> Win32Platform::RunElevated(const std::vector<std::string>& ar
   return static_cast<int>(code);
 }
 
+std::optional<int> Win32Platform::RunAsLimitedHalf(const std::vector<std::string>& args) {
+  const std::optional<std::string> line = JoinCommandLine(args);
+  const std::optional<std::wstring> program = WidePath(ProgramFileName());
+  if (!line || !program) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return std::nullopt;
+  }
+  const UniqueHandle token = access::LimitedHalfToken();
+  if (!token) {
+    ::SetLastError(ERROR_NO_SUCH_LOGON_SESSION);
+    return std::nullopt;
+  }
+  std::wstring commandLine = L"\"" + WithoutPrefix(*program) + L"\" " + Utf8ToWide(*line);
+  std::wstring folder(::GetCurrentDirectoryW(0, nullptr), L'\0');
+  folder.resize(::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  // The first needs a right an administrator rarely has; the second the
+  // right to impersonate, which he has.
+  if (!::CreateProcessAsUserW(token.Get(), program->c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              folder.empty() ? nullptr : folder.c_str(), &startup, &started) &&
+      !::CreateProcessWithTokenW(token.Get(), 0, program->c_str(), commandLine.data(), 0, nullptr,
+                                 folder.empty() ? nullptr : folder.c_str(), &startup, &started))
+    return std::nullopt;
+  const UniqueHandle process(started.hProcess), thread(started.hThread);
+  DWORD code = 0;
+  if (::WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0 || !::GetExitCodeProcess(process.Get(), &code))
+    return std::nullopt;
+  return static_cast<int>(code);
+}
+
 namespace {
 
 // The system's code an HRESULT carries, for LastError; a general failure
@@ -1323,14 +1389,97 @@ Platform::Error Win32Platform::LastError() {
   return e;
 }
 
+namespace {
+
+// Shared for writing: the run started again with other rights writes on in
+// the same log while the first one waits for it.
+constexpr DWORD kLogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// A log file of our own, made new: never an existing name, never a link's.
+UniqueFile NewLog(const std::wstring& path) {
+  const UniqueLocal descriptor = access::Descriptor(access::OwnDacl());
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.Get(), FALSE};
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE | READ_CONTROL, kLogSharing,
+                                descriptor ? &security : nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  // A link on the way to its folder would have put it elsewhere: the file
+  // just made goes again.
+  if (file && !access::ReachedDirectly(file.Get(), path)) {
+    file.Reset();
+    ::DeleteFileW(path.c_str());
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+  }
+  return file;
+}
+
+// The log at its own name: new, or the one there when it is a file of ours
+// (emptied unless written on). Never one that is a link or another's: no
+// removal either, which could follow a link where links are not told apart.
+UniqueFile OpenLog(const std::wstring& path, bool append, bool& made) {
+  made = true;
+  if (UniqueFile file = NewLog(path)) return file;
+  made = false;
+  if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) return UniqueFile();
+  UniqueFile there(::CreateFileW(path.c_str(), GENERIC_WRITE | READ_CONTROL | FILE_READ_ATTRIBUTES, kLogSharing,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!there) return UniqueFile();
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool plain = ::GetFileInformationByHandle(there.Get(), &info) &&
+                     !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+  if (!plain || !access::ReachedDirectly(there.Get(), path) || !access::OnlyOurs(there.Get(), access::Grants::Change)) {
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return UniqueFile();
+  }
+  if (append) return there;
+  LARGE_INTEGER start{};
+  if (::SetFilePointerEx(there.Get(), start, nullptr, FILE_BEGIN) && ::SetEndOfFile(there.Get())) return there;
+  return UniqueFile();
+}
+
+// A name beside the asked one that nobody can guess and make first.
+std::optional<std::wstring> NameBeside(const std::wstring& path) {
+  unsigned char bits[8];
+  if (!::RtlGenRandom(bits, sizeof bits)) return std::nullopt;
+  std::string suffix = "-";
+  for (unsigned char b : bits) AppendHex(suffix, b, true);
+  const std::size_t dot = path.find_last_of(L".\\");
+  const std::size_t at = dot != std::wstring::npos && path[dot] == L'.' ? dot : path.size();
+  return path.substr(0, at) + Utf8ToWide(suffix) + path.substr(at);
+}
+
+}  // namespace
+
 FileLog::FileLog(const std::string& path, bool append) {
-  // Shared for writing: the run started again through the elevation prompt
-  // writes on in the same log while the first one waits for it.
-  if (const std::optional<std::wstring> wide = WidePath(path))
-    file_.Reset(::CreateFileW(wide->c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const std::optional<std::wstring> wide = WidePath(path);
+  if (!wide) return;
+  bool fresh = false;
+  file_ = OpenLog(*wide, append, fresh);
+  std::string said;
+  if (!file_) {
+    const DWORD error = ::GetLastError();
+    std::wstring where;
+    for (int attempt = 0; attempt < 4 && !file_; ++attempt) {
+      const std::optional<std::wstring> beside = NameBeside(*wide);
+      if (!beside) break;
+      file_ = NewLog(*beside);
+      where = *beside;
+    }
+    if (!file_) return;
+    fresh = true;
+    said = "not written to " + path + " (error " + std::to_string(error) +
+           "): it is held, a link, or another account's; this log is " + WideToUtf8(WithoutPrefix(where));
+  }
   // Names of any language: the log is UTF-8, marked so editors know.
-  if (!append) Write("\xEF\xBB\xBF");
+  if (fresh || !append) Write("\xEF\xBB\xBF");
+  if (said.empty()) return;
+  Line("log: " + said);
+  // Whoever looks for the log where he asked for it finds none there.
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (err && err != INVALID_HANDLE_VALUE) {
+    const std::string line = "qvSetup: log: " + said + "\r\n";
+    DWORD written = 0;
+    ::WriteFile(err, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
 }
 
 void FileLog::Write(const std::string& bytes) {

@@ -61,6 +61,9 @@ class Win32Platform : public Platform {
   std::string KnownFolderPath(KnownFolder which) override;
   std::optional<int> RunElevated(const std::vector<std::string>& args) override;
   bool OnlyOursCanChange(const std::string& path) override;
+  bool SameFolder(const std::string& a, const std::string& b) override;
+  bool LimitedHalf() override;
+  std::optional<int> RunAsLimitedHalf(const std::vector<std::string>& args) override;
   bool Protect(const std::string& path) override;
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
   bool StartWatcher(const std::string& commandLine) override;
@@ -125,6 +128,9 @@ class Win32Platform : public Platform {
 class FileLog : public RunLog {
  public:
   // A new log, or one written on (appending) by a run started again.
+  // It is never written through a link nor into a file another account
+  // could change, nor stopped by one held open: the log then goes to a new
+  // name beside it, said in the log and on standard error.
   explicit FileLog(const std::string& path, bool append = false);
   bool Opened() const { return static_cast<bool>(file_); }
   void Line(const std::string& text) override;

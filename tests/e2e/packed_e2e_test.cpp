@@ -283,5 +283,30 @@ TEST(Packed, ADamagedOrCutShortFileInstallsNothing) {
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
 }
 
+
+TEST(Packed, AHandleThatMayDeleteTheProgramNeverMakesItRunAScriptPlantedBesideIt) {
+  Package pkg("held");
+  FillPackage(pkg);
+  pkg.Script("[INSTALL]\nA=files\\a.txt,?\n");
+  test::TempDir work("heldrun");
+  const std::string packed = Seal(pkg, work / "dl\\setup.exe");
+  test::WriteTextFile(work / "dl\\planted.txt", "planted");
+  test::WriteTextFile(work / "dl\\setup.ini", "[INSTALL]\nP=planted.txt,?\n");
+  // Delete access changes no byte, and the loader shares it. (A handle that
+  // may write keeps the program from starting at all.)
+  const UniqueFile held(::CreateFileW(WidePath(packed).value().c_str(), DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
+  ASSERT_TRUE(held);
+  const std::string log = work / "setup.log";
+  EXPECT_EQ(RunProgram("\"" + packed + "\" /S \"/D=" + work.Path() + "out\" \"/LOG=" + log + "\""), 0)
+      << test::ReadTextFile(log);
+  EXPECT_FALSE(test::IsFile(work / "out\\planted.txt"));
+  EXPECT_TRUE(test::IsFile(work / "out\\a.txt"));
+  // What came from the package is said to: no such file is on the disk.
+  EXPECT_NE(test::ReadTextFile(log).find("copied: files\\a.txt (in the package) -> "), std::string::npos)
+      << test::ReadTextFile(log);
+}
+
 }  // namespace
 }  // namespace qv::e2e

@@ -91,6 +91,7 @@ class FakePlatform : public Platform {
   std::string Today() override { return "20261208"; }
   bool Elevated() override { return elevated; }
   bool LimitedAdministrator() override { return limitedAdministrator; }
+  bool LimitedHalf() override { return elevated && limitedHalf; }
   bool Windows64() override { return windows64; }
   void UseNativeView() override {
     nativeView = true;
@@ -104,6 +105,16 @@ class FakePlatform : public Platform {
     if (!elevatedExit) lastError = elevationFailure;
     return elevatedExit;
   }
+  // Each start as the limited half; it ends with limitedExit, or cannot
+  // start when there is none.
+  std::optional<int> RunAsLimitedHalf(const std::vector<std::string>& args) override {
+    limitedRuns.push_back(args);
+    if (!limitedExit) lastError = {kErrorAccessDenied, "denied"};
+    return limitedExit;
+  }
+  std::vector<std::vector<std::string>> limitedRuns;
+  std::optional<int> limitedExit;
+  bool limitedHalf = false;  // with elevated: an account with an unelevated half
   bool MakeShortcut(const Shortcut& shortcut) override;
   std::string ExpandEnvironment(const std::string& text) override;
   void Announce(Change change, const std::string& folder) override {
@@ -121,6 +132,15 @@ class FakePlatform : public Platform {
   std::unique_ptr<ProductHold> HoldProduct(const std::string& id) override;
   std::set<std::string> heldProducts;  // claimed by a run (upper case)
   bool OnlyOursCanChange(const std::string& path) override { return !foreignFiles.count(UpperCase(path)); }
+  // Another name for a folder (both ending in a backslash): alias -> folder.
+  std::map<std::string, std::string> folderAliases;
+  bool SameFolder(const std::string& a, const std::string& b) override {
+    const auto real = [this](const std::string& p) {
+      const auto alias = folderAliases.find(UpperCase(p));
+      return alias == folderAliases.end() ? UpperCase(p) : UpperCase(alias->second);
+    };
+    return real(a) == real(b);
+  }
   bool Protect(const std::string& path) override {
     protectedFiles.insert(UpperCase(path));
     foreignFiles.erase(UpperCase(path));

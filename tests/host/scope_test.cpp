@@ -99,5 +99,53 @@ TEST(Scope, AskingForRightsHandsOnTheCommandLineAndTheExitCode) {
   }
 }
 
+// One person's installation in an elevated run of an account that also
+// runs without its rights: done by that unelevated half, whose record every
+// later run can trust; where there is no half, done here.
+TEST(Scope, OnePersonsInstallationIsDoneByTheAccountsUnelevatedHalf) {
+  const struct {
+    const char* what;
+    bool uninstall;
+    Scope scope;
+    std::vector<std::string> args;
+    bool elevated, limitedHalf;
+    Next next;
+  } kCases[] = {
+      {"user, elevated with a half", false, Scope::User, {}, true, true, Next::Unelevate},
+      {"/CURRENTUSER, elevated with a half", false, Scope::Unset, {"/CURRENTUSER"}, true, true, Next::Unelevate},
+      {"user, the system or no consent prompt: no half", false, Scope::User, {}, true, false, Next::Run},
+      {"user, not elevated", false, Scope::User, {}, false, false, Next::Run},
+      {"auto, elevated with a half: for everyone", false, Scope::Auto, {}, true, true, Next::Run},
+      {"started again so and still elevated", false, Scope::User, {kLimitedSwitch}, true, true, Next::Refuse},
+      {"uninstalling one person's, elevated with a half", true, Scope::User, {}, true, true, Next::Unelevate},
+      {"uninstalling one person's, no half", true, Scope::User, {}, true, false, Next::Run},
+      {"uninstalling everyone's, elevated with a half", true, Scope::Machine, {}, true, true, Next::Run},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const RunRights rights{c.elevated, false, true, c.limitedHalf};
+    const RightsDecision d =
+        c.uninstall ? UninstallRights(c.scope == Scope::Machine ? kHKLM : kHKCU, false, ParseOptions(c.args), rights)
+                    : DecideRights({.scope = c.scope}, ParseOptions(c.args), rights);
+    EXPECT_EQ(d.next, c.next);
+    EXPECT_EQ(d.exitCode, d.next == Next::Refuse ? kExitNoRights : 0);
+  }
+  // Carried out: the same arguments behind the switch, the other run's exit
+  // code; when it cannot start, a refusal that says how to run it.
+  RightsDecision unelevate;
+  unelevate.next = Next::Unelevate;
+  for (const std::optional<int> exit : {std::optional<int>(0), std::optional<int>()}) {
+    test::FakePlatform m;
+    m.limitedExit = exit;
+    bool refused = false;
+    EXPECT_EQ(ActOnRights(m, unelevate, {"/S", "my setup.ini"}, nullptr, &refused), exit.value_or(kExitNoRights));
+    EXPECT_EQ(refused, !exit);
+    ASSERT_EQ(m.limitedRuns.size(), 1u);
+    const std::vector<std::string> expected = {kLimitedSwitch, "/S", "my setup.ini"};
+    EXPECT_EQ(m.limitedRuns[0], expected);
+    EXPECT_TRUE(ParseOptions(m.limitedRuns[0]).limitedRestart);
+  }
+}
+
 }  // namespace
 }  // namespace qv

@@ -72,7 +72,7 @@ void Uninstall(test::FakePlatform& machine, Uninstalled& u, const std::string& p
   RunState state;
   state.visible = false;
   Uninstaller uninstaller(machine, u.window, state, u.report, program);
-  u.loaded = uninstaller.Load();
+  u.loaded = uninstaller.Read() == Uninstaller::Loaded::Yes && uninstaller.Load() == Uninstaller::Loaded::Yes;
   if (u.loaded) uninstaller.Run();
 }
 
@@ -553,19 +553,64 @@ TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {
     EXPECT_EQ(copy.IsFile(std::string(kFolder) + "\\a.txt"), !c.loads) << c.what;
     EXPECT_TRUE(copy.IsFile("C:\\WINDOWS\\system32\\victim.dll")) << c.what;
   }
-  // Registered for one user: an elevated uninstaller never trusts what a
-  // user could write.
-  for (const bool elevated : {false, true}) {
+  // Registered for one user: an elevated uninstaller trusts it only where
+  // no unelevated program of the account could have written it (the
+  // system, an administrator without the consent prompt); the installing
+  // run was elevated too, as such accounts' runs are.
+  const struct {
+    bool elevated, limitedHalf, loads;
+  } perUserCases[] = {{false, false, true}, {true, true, false}, {true, false, true}};
+  for (const auto& c : perUserCases) {
+    SCOPED_TRACE(testing::Message() << "elevated " << c.elevated << ", with a limited half " << c.limitedHalf);
     test::FakePlatform perUser = Machine();
     perUser.AddFile("D:\\dist\\setup.ini", kScript);
     perUser.refusedRoots.insert(kHKLM);
-    Install(perUser);
+    perUser.elevated = c.elevated && !c.limitedHalf;
+    Install(perUser, {}, kFolder, nullptr, {.forWhom = Placement::For::User});
     perUser.refusedRoots.clear();
-    perUser.elevated = elevated;
+    perUser.elevated = c.elevated;
+    perUser.limitedHalf = c.limitedHalf;
     Uninstalled u;
     Uninstall(perUser, u);
-    EXPECT_EQ(u.loaded, !elevated) << "elevated " << elevated;
+    EXPECT_EQ(u.loaded, c.loads);
+    EXPECT_EQ(perUser.IsFile(std::string(kFolder) + "\\a.txt"), !c.loads);
   }
+}
+
+// A refused record is told in the installation's language, as what it is:
+// the record is there and whole, only not to be trusted.
+TEST(Uninstall, ARefusedRecordIsToldInTheInstallationsLanguage) {
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  texts::UseTexts(Language::English, {});  // as the program does from [SETUP] Language=en
+  Install(m);
+  texts::UseTexts(Language::Chinese, {});  // the uninstaller starts anew
+  m.foreignFiles.insert(UpperCase(std::string(kFolder) + "\\" + kRecordName));
+  RunState state;
+  Uninstalled u;
+  Uninstaller uninstaller(m, u.window, state, u.report, kUninstaller);
+  ASSERT_EQ(uninstaller.Read(), Uninstaller::Loaded::Yes);
+  EXPECT_EQ(uninstaller.Load(), Uninstaller::Loaded::NotTrusted);
+  EXPECT_EQ(texts::Say(texts::Setup::Warning), "Warning");
+  EXPECT_EQ(texts::Say(texts::Setup::RecordNotTrusted).rfind("The uninstall record cannot be trusted", 0), 0u);
+  texts::UseTexts(Language::Chinese, {});
+}
+
+// Started by another name of its folder (a drive letter of its own, a
+// share of the local disk): the same folder, removed as by its own name.
+TEST(Uninstall, AnUninstallerStartedByAnotherNameOfItsFolderRemovesTheInstallation) {
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  Install(m);
+  m.folderAliases[UpperCase("Z:\\drive_c\\Program Files\\Demo\\")] = std::string(kFolder) + "\\";
+  for (const char* file : {"uninstall.exe", kRecordName})
+    m.AddFile(std::string("Z:\\drive_c\\Program Files\\Demo\\") + file,
+              m.Content(std::string(kFolder) + "\\" + file));
+  Uninstalled u;
+  Uninstall(m, u, "Z:\\drive_c\\Program Files\\Demo\\uninstall.exe");
+  ASSERT_TRUE(u.loaded);
+  EXPECT_FALSE(m.IsFile(std::string(kFolder) + "\\a.txt"));
+  EXPECT_FALSE(m.FindRegistryValue(kHKLM, std::string(kRegistrationKey) + "Demo", "UninstallString").value);
 }
 
 TEST(Uninstall, FieldsOfAnyKindReadBackAsWritten) {

@@ -193,7 +193,7 @@ class Program {
       form = std::make_unique<qv::TForm1>(app_, face_);
     } catch (const std::exception& e) {
       // A hidden run needs none: not an error of its own.
-      Log(options_.silent ? std::string("hidden run: going on without a window (") + e.what() + ")"
+      Log(options_.silent ? std::string("no window, and none needed for a hidden run (") + e.what() + ")"
                           : std::string("no window: ") + e.what());
       if (!options_.silent) report_.error = true;
       return nullptr;

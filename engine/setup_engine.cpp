@@ -232,7 +232,7 @@ bool SetupEngine::AddPathEntries(const ScriptReader& script) {
     if (Stopped()) return false;
     std::string folder = script.ReadString("PATH", entries[i], "");
     ExpandMacros(folders_, folder);
-    folder = Trim(folder);
+    folder = WindowsPath(Trim(folder));
     const std::string where = RootName(root) + " PATH";
     if (folder.empty() || folder.find(';') != std::string::npos) {
       FailedEntry("not added to " + where + ": '" + folder + "' is no single folder");
@@ -351,7 +351,7 @@ void SetupEngine::PromptForPath() {
   }
   window_.ShowPathBox(false);
   window_.ShowProgressBars(true);
-  folders_.install = Trim(window_.PathText());
+  folders_.install = WindowsPath(Trim(window_.PathText()));
   window_.SetButtonCaption(texts::Say(texts::Dialog::Cancel));
 }
 

@@ -25,9 +25,10 @@ CommandLineOptions ParseOptions(const std::vector<std::string>& args) {
     if (upper == "/S") {
       o.silent = true;
     } else if (upper.rfind("/D=", 0) == 0 && a.size() > 3) {
-      o.installDir = a.substr(3);
+      // Folders and files are read as the system reads them from here on.
+      o.installDir = WindowsPath(a.substr(3));
     } else if (upper.rfind("/LOG=", 0) == 0 && a.size() > 5) {
-      o.logFile = a.substr(5);
+      o.logFile = WindowsPath(a.substr(5));
     } else if (upper == "/ALLUSERS") {
       o.allUsers = true;
     } else if (upper == "/CURRENTUSER") {

@@ -108,11 +108,11 @@ std::optional<Shortcut> ParseShortcutEntry(const FolderValues& folders, const st
     ExpandMacros(folders, field);
     field = Trim(field);
   }
-  const std::string file = Trim(name);
-  const std::string upperFile = "\\" + UpperCase(file) + "\\";
-  if (f[0].empty() || f[1].empty() || file.empty() || file[0] == '\\' || file.find(':') != std::string::npos ||
-      upperFile.find("\\..\\") != std::string::npos || upperFile.find("\\.\\") != std::string::npos)
-    return std::nullopt;
+  // Target, place, icon and working folder name files; the arguments and
+  // the description are the program's and the person's text.
+  for (const int path : {0, 1, 3, 5}) f[path] = WindowsPath(f[path]);
+  const std::string file = WindowsPath(Trim(name));
+  if (f[0].empty() || f[1].empty() || !StaysInside(file)) return std::nullopt;
   const std::string place = UpperCase(f[1]);
   std::string folder = place == "STARTMENU" ? folders.startMenu
                        : place == "DESKTOP" ? folders.desktop
@@ -121,7 +121,7 @@ std::optional<Shortcut> ParseShortcutEntry(const FolderValues& folders, const st
   if (folder.empty()) return std::nullopt;
   if (folder.back() != '\\') folder += '\\';
   Shortcut s;
-  s.file = folder + file + ".lnk";
+  s.file = WindowsPath(folder + file + ".lnk");
   s.target = f[0];
   s.arguments = f[2];
   s.iconFile = f[3];

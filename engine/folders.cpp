@@ -43,21 +43,48 @@ void InitFolderValues(Platform& platform, FolderValues& folders, bool allUsers, 
   folders.userPrograms = known(K::UserPrograms);
 }
 
-std::string MacroValue(const FolderValues& folders, const std::string& name) {
+namespace {
+
+// The macro names and the values behind them.
+constexpr struct {
+  const char* name;
+  std::string FolderValues::*value;
+} kMacros[] = {
+    {"PROGRAMFILESDIR", &FolderValues::programFiles}, {"SYSTEMDIR", &FolderValues::system},
+    {"WINDOWSDIR", &FolderValues::windows},           {"TEMPDIR", &FolderValues::temp},
+    {"INSTALLDIR", &FolderValues::install},           {"LOCALAPPDATA", &FolderValues::localAppData},
+    {"APPDATA", &FolderValues::appData},              {"COMMONAPPDATA", &FolderValues::commonAppData},
+    {"COMMONFILESDIR", &FolderValues::commonFiles},   {"STARTMENU", &FolderValues::startMenu},
+    {"DESKTOP", &FolderValues::desktop},              {"FONTSDIR", &FolderValues::fonts},
+    {"USERPROFILE", &FolderValues::userProfile},
+};
+
+const std::string* Macro(const FolderValues& folders, const std::string& name) {
   const std::string key = UpperCase(Trim(name));
-  if (key == "PROGRAMFILESDIR") return folders.programFiles;
-  if (key == "SYSTEMDIR") return folders.system;
-  if (key == "WINDOWSDIR") return folders.windows;
-  if (key == "TEMPDIR") return folders.temp;
-  if (key == "INSTALLDIR") return folders.install;
-  if (key == "LOCALAPPDATA") return folders.localAppData;
-  if (key == "APPDATA") return folders.appData;
-  if (key == "COMMONAPPDATA") return folders.commonAppData;
-  if (key == "COMMONFILESDIR") return folders.commonFiles;
-  if (key == "STARTMENU") return folders.startMenu;
-  if (key == "DESKTOP") return folders.desktop;
-  if (key == "FONTSDIR") return folders.fonts;
-  if (key == "USERPROFILE") return folders.userProfile;
+  for (const auto& m : kMacros)
+    if (key == m.name) return &(folders.*m.value);
+  return nullptr;
+}
+
+}  // namespace
+
+std::string MacroValue(const FolderValues& folders, const std::string& name) {
+  const std::string* value = Macro(folders, name);
+  return value ? *value : std::string();
+}
+
+std::string UnsetMacro(const FolderValues& folders, const std::string& text) {
+  // The names ExpandMacros meets, in its order.
+  for (std::size_t p = 0; p + 1 < text.size();) {
+    const std::size_t open = text.find('%', p);
+    if (open == std::string::npos) break;
+    const std::size_t close = text.find('%', open + 1);
+    if (close == std::string::npos) break;
+    const std::string name = text.substr(open + 1, close - open - 1);
+    const std::string* value = Macro(folders, name);
+    if (value && value->empty()) return UpperCase(Trim(name));
+    p = value ? close + 1 : close;
+  }
   return {};
 }
 

@@ -36,6 +36,11 @@ void InitFolderValues(Platform& platform, FolderValues& folders, bool allUsers =
 // The value for a macro name (trimmed, case-blind), or empty.
 std::string MacroValue(const FolderValues& folders, const std::string& name);
 
+// The first folder macro in a text that has no value (trimmed, upper
+// case), as ExpandMacros meets them; empty when there is none. An unknown
+// name is no folder macro: it may be one of the system's own variables.
+std::string UnsetMacro(const FolderValues& folders, const std::string& text);
+
 // Replaces every known %NAME% in place, left to right; inserted text is never
 // scanned again and unknown names stay as they are. `names`, when given,
 // gets each name replaced (trimmed, upper case).

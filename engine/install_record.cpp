@@ -55,18 +55,6 @@ std::optional<std::uint64_t> Number(std::string_view text) {
   return v;
 }
 
-// A name in a recorded path: never one that steps up or stays ("." and
-// "..", also as Win32 reads "..." or ". "), a stream or a wildcard.
-bool PlainPart(std::string_view part) {
-  std::string_view bare = part;
-  while (!bare.empty() && (bare.back() == '.' || bare.back() == ' ')) bare.remove_suffix(1);
-  if (bare.empty() && !part.empty()) return false;
-  for (const unsigned char c : part)
-    if (c < 0x20 || c == ':' || c == '/' || c == '*' || c == '?' || c == '<' || c == '>' || c == '"' || c == '|')
-      return false;
-  return true;
-}
-
 // Only full paths as the installer writes them: a drive or a share, then
 // names. A record never names anything relative to where the uninstaller
 // runs, nor anything outside the folders its path spells out (no "..", no
@@ -78,7 +66,7 @@ bool PlainFullPath(std::string_view path) {
   } else if (path.rfind("\\\\", 0) == 0) {
     const std::size_t server = path.find('\\', 2);
     if (server == std::string_view::npos || server == 2 || path.substr(2, server - 2) == "?" ||
-        path.substr(2, server - 2) == "." || !PlainPart(path.substr(2, server - 2)))
+        path.substr(2, server - 2) == "." || !PlainName(path.substr(2, server - 2)))
       return false;
     rest = path.substr(server + 1);
   } else {
@@ -86,7 +74,7 @@ bool PlainFullPath(std::string_view path) {
   }
   for (std::size_t start = 0;;) {
     const std::size_t end = rest.find('\\', start);
-    if (!PlainPart(rest.substr(start, end == std::string_view::npos ? end : end - start))) return false;
+    if (!PlainName(rest.substr(start, end == std::string_view::npos ? end : end - start))) return false;
     if (end == std::string_view::npos) return true;
     start = end + 1;
   }

@@ -26,6 +26,18 @@ bool NamesInstallFolder(const std::string& text) {
   return false;
 }
 
+// The sections that are ours take a folder macro only where it has a
+// value: left as written it would land in a PATH, a shortcut or the
+// registration as text. (The original sections keep it as written.)
+void RequireValues(const FolderValues& folders, const std::string& section, const std::string& key,
+                   const std::string& value) {
+  const std::string name = UnsetMacro(folders, value);
+  if (name.empty()) return;
+  throw EngineError("[" + section + "] " + key + " uses %" + name + "%, which has no value" +
+                    (name == "INSTALLDIR" ? ": only a \"?\" INSTALL entry sets it, and in a hidden run only with /D= or /S"
+                                          : ""));
+}
+
 bool AsksForFolder(const ScriptReader& script, const std::vector<std::string>& entries) {
   for (const std::string& e : entries)
     if (Trim(SplitField(script.ReadString("INSTALL", e, ""), ',', true).tail) == "?") return true;
@@ -137,10 +149,26 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
 
   const std::string title = ShowWindow(script);
   ReadSetupSection(script);  // a value it does not know ends the run here
+  CheckMacros(script);
   if (!InstallFiles(script, title) || !WriteRegistry(script) || !MakeShortcuts(script) ||
       !AddPathEntries(script) || !RunCommands(script))
     return;
   EndRun();
+}
+
+void SetupEngine::CheckMacros(const ScriptReader& script) const {
+  FolderValues then = folders_;
+  // The installation folder has its value from the first "?" entry on, in
+  // a run that learns it.
+  if (then.install.empty() && (state_.visible || forceHidden_ || installDir_) &&
+      AsksForFolder(script, script.ReadSection("INSTALL")))
+    then.install = "?";
+  for (const char* section : {"SHORTCUTS", "PATH"})
+    for (const std::string& key : script.ReadSection(section))
+      RequireValues(then, section, script.NameForMachine(key), script.ReadString(section, key, ""));
+  if (!keeper_) return;  // nobody reads [UNINSTALL]
+  for (const char* key : {"Name", "Version", "Publisher", "Folder", "Id"})
+    RequireValues(then, "UNINSTALL", key, script.ReadString("UNINSTALL", key, ""));
 }
 
 std::string SetupEngine::ShowWindow(const ScriptReader& script) {
@@ -207,7 +235,9 @@ bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (Stopped()) return false;
     const std::string name = script.NameForMachine(entries[i]);
-    const std::optional<Shortcut> s = ParseShortcutEntry(folders_, name, script.ReadString("SHORTCUTS", entries[i], ""));
+    const std::string value = script.ReadString("SHORTCUTS", entries[i], "");
+    RequireValues(folders_, "SHORTCUTS", name, value);
+    const std::optional<Shortcut> s = ParseShortcutEntry(folders_, name, value);
     if (!s) {
       FailedEntry("shortcut not made: " + name + " (it needs a target and a place, and a name inside the place)");
     } else {
@@ -231,8 +261,9 @@ bool SetupEngine::AddPathEntries(const ScriptReader& script) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (Stopped()) return false;
     std::string folder = script.ReadString("PATH", entries[i], "");
+    RequireValues(folders_, "PATH", script.NameForMachine(entries[i]), folder);
     ExpandMacros(folders_, folder);
-    folder = Trim(folder);
+    folder = WindowsPath(Trim(folder));
     const std::string where = RootName(root) + " PATH";
     if (folder.empty() || folder.find(';') != std::string::npos) {
       FailedEntry("not added to " + where + ": '" + folder + "' is no single folder");
@@ -351,7 +382,7 @@ void SetupEngine::PromptForPath() {
   }
   window_.ShowPathBox(false);
   window_.ShowProgressBars(true);
-  folders_.install = Trim(window_.PathText());
+  folders_.install = WindowsPath(Trim(window_.PathText()));
   window_.SetButtonCaption(texts::Say(texts::Dialog::Cancel));
 }
 

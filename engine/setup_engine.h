@@ -67,6 +67,9 @@ class SetupEngine {
   // The run's steps, in order; each but the last false when the run stops.
   void RunScript(const std::vector<std::string>& args);
   std::string ShowWindow(const ScriptReader& script);  // gives the title
+  // Throws EngineError, before anything is written, for a folder macro
+  // that would still have no value where a section of ours uses it.
+  void CheckMacros(const ScriptReader& script) const;
   bool InstallFiles(const ScriptReader& script, const std::string& title);
   bool WriteRegistry(const ScriptReader& script);
   // An optional section's keys; when it has any, its status line shows and

@@ -1,5 +1,8 @@
 #include "engine/text.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "framework/portable/hex.h"
 
 namespace qv {
@@ -86,15 +89,73 @@ std::optional<std::int32_t> ParseInt32(std::string_view t) {
   return static_cast<std::int32_t>(bits);
 }
 
+std::string WindowsPath(std::string_view path) {
+  if (path.rfind("\\\\?\\", 0) == 0) return std::string(path);
+  std::string p(path);
+  const bool slashes = p.find('/') != std::string::npos;
+  std::replace(p.begin(), p.end(), '/', '\\');
+  // Names begin after "C:\" or after "\\server\share"; "C:x" and other
+  // relative paths are read against a folder later.
+  std::size_t root = 0;
+  if (p.size() >= 3 && IsDrivePath(p) && p[2] == '\\') {
+    root = 3;
+  } else if (p.rfind("\\\\", 0) == 0) {
+    const std::size_t server = p.find('\\', 2);
+    const std::size_t share = server == std::string::npos ? server : p.find('\\', server + 1);
+    root = share == std::string::npos ? p.size() : share + 1;
+  }
+  if (root == 0) return p;
+  std::vector<std::string_view> names;
+  bool steps = false;
+  for (std::size_t start = root; start <= p.size();) {
+    const std::size_t end = std::min(p.find('\\', start), p.size());
+    const std::string_view name = std::string_view(p).substr(start, end - start);
+    if (name == "." || name == "..") {
+      steps = true;
+      if (name == ".." && !names.empty()) names.pop_back();
+    } else if (!name.empty()) {
+      names.push_back(name);
+    }
+    start = end + 1;
+  }
+  if (!slashes && !steps) return p;
+  std::string out = p.substr(0, root);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += '\\';
+    out += names[i];
+  }
+  if (!names.empty() && p.back() == '\\') out += '\\';
+  return out;
+}
+
+bool PlainName(std::string_view name) {
+  std::string_view bare = name;
+  while (!bare.empty() && (bare.back() == '.' || bare.back() == ' ')) bare.remove_suffix(1);
+  if (bare.empty() && !name.empty()) return false;
+  for (const unsigned char c : name)
+    if (c < 0x20 || c == ':' || c == '/' || c == '*' || c == '?' || c == '<' || c == '>' || c == '"' || c == '|')
+      return false;
+  return true;
+}
+
+bool StaysInside(std::string_view relative) {
+  if (relative.empty() || relative[0] == '\\' || IsDrivePath(relative)) return false;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = relative.find('\\', start);
+    if (!PlainName(relative.substr(start, end == std::string_view::npos ? end : end - start))) return false;
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
 bool IsDrivePath(std::string_view path) { return path.size() >= 2 && path[1] == ':'; }
 
 bool IsFullPath(std::string_view path) { return IsDrivePath(path) || path.rfind("\\\\", 0) == 0; }
 
 std::string ResolvePath(std::string_view programFolder, std::string_view path) {
-  if (IsFullPath(path)) return std::string(path);
-  std::string r(programFolder);
-  r += path;
-  return r;
+  std::string p = WindowsPath(path);
+  if (IsFullPath(p)) return p;
+  return WindowsPath(std::string(programFolder) + p);
 }
 
 std::string FolderPart(std::string_view path) {

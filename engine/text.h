@@ -46,9 +46,27 @@ HexValue HexToInt(std::string_view text);
 // no integer.
 std::optional<std::int32_t> ParseInt32(std::string_view text);
 
+// A path as the system reads it, for every path that enters the program:
+// '/' separates names as a backslash does, and in a full path "." and ".." names
+// and doubled separators are resolved as the system resolves them, never
+// above the drive or the share. A path with none of these is kept byte for
+// byte; a \\?\ path reaches the system as written, so it is kept too.
+std::string WindowsPath(std::string_view path);
+
+// A name the system takes as written, one level below its folder: none
+// that stays or steps up ("." and "..", also as "..." or ". ", which Win32
+// reads so), no stream, wildcard or other character Windows refuses. The
+// empty name between doubled separators counts as plain: it is skipped.
+bool PlainName(std::string_view name);
+
+// A relative path, as WindowsPath gives it, that stays inside the folder it
+// is read against: no drive, no leading backslash, only plain names.
+bool StaysInside(std::string_view relative);
+
 // A path is taken as it stands when its second byte is a colon or when it
 // starts with two backslashes (a share, or a \\?\ path); any other path is
-// relative to the program folder (which ends in a backslash).
+// relative to the program folder (which ends in a backslash). Resolving
+// reads both as WindowsPath does.
 bool IsDrivePath(std::string_view path);
 bool IsFullPath(std::string_view path);
 std::string ResolvePath(std::string_view programFolder, std::string_view path);

@@ -98,6 +98,55 @@ TEST(Deploy, ExitCodesFromRealCauses) {
   }
 }
 
+// The sections that are ours with %INSTALLDIR% where no entry asks for the
+// folder: the run stops before anything is written, and nothing named
+// after the macro lands in the person's PATH or in a shortcut.
+TEST(Deploy, AFolderMacroWithoutAValueInOurSectionsStopsTheRunFirst) {
+  HKEY environment;
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, "Environment", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &environment,
+                              nullptr),
+            ERROR_SUCCESS);
+  const auto userPath = [environment] {
+    std::string text(32768, '\0');
+    DWORD size = static_cast<DWORD>(text.size());
+    if (::RegQueryValueExA(environment, "PATH", nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &size) !=
+        ERROR_SUCCESS)
+      return std::string("(none)");
+    return text.substr(0, text.find('\0'));
+  };
+  const std::string before = userPath();
+  const struct {
+    const char* section;
+    const char* entry;
+  } kCases[] = {{"PATH", "Bin=%INSTALLDIR%\\bin"}, {"SHORTCUTS", "App=%INSTALLDIR%\\app.exe,%TEMPDIR%\\qvUnsetE2e"}};
+  for (const auto& c : kCases) {
+    Package pkg("unset");
+    pkg.File("files\\a.txt", "a");
+    pkg.Script(std::string("[SETUP]\nScope=user\n[INSTALL]\nA=files\\,out\n[") + c.section + "]\n" + c.entry + "\n");
+    const std::string log = pkg / "install.log";
+    EXPECT_EQ(pkg.Run("/S \"/LOG=" + log + "\""), 4) << c.section;
+    const std::string text = test::ReadTextFile(log);
+    EXPECT_NE(text.find(std::string("error: [") + c.section + "] " + std::string(c.entry).substr(0, 3) +
+                        " uses %INSTALLDIR%, which has no value"),
+              std::string::npos)
+        << text;
+    EXPECT_FALSE(test::IsFolder(pkg / "out")) << c.section;
+    const std::string after = userPath();
+    EXPECT_EQ(after, before) << c.section;
+    if (after != before && before == "(none)") ::RegDeleteValueA(environment, "PATH");
+    if (after != before && before != "(none)")
+      ::RegSetValueExA(environment, "PATH", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(before.c_str()),
+                       static_cast<DWORD>(before.size() + 1));
+  }
+  ::RegCloseKey(environment);
+  char temp[MAX_PATH] = "";
+  ::GetTempPathA(MAX_PATH, temp);
+  const std::string links = std::string(temp) + "qvUnsetE2e";
+  EXPECT_FALSE(test::IsFolder(links));
+  ::DeleteFileA((links + "\\App.lnk").c_str());
+  ::RemoveDirectoryA(links.c_str());
+}
+
 TEST(Deploy, AnUnreadableSourceFileFails) {
   Package pkg("locked");
   pkg.File("files\\a.txt", "a");

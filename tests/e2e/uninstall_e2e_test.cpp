@@ -37,6 +37,34 @@ TEST(Uninstall, AOneFilePackageLeavesThePlainProgramToUninstall) {
   EXPECT_FALSE(test::IsFolder(target));
 }
 
+// '/' in a destination, in /D= and in a shortcut's name and place, read as
+// the system reads it: the record names the files so and the uninstaller
+// takes them away; a shortcut's name cannot step out of its place.
+TEST(Uninstall, SlashesInPathsAreReadAsTheSystemReadsThem) {
+  Package pkg("slashes");
+  pkg.File("app\\a.txt", "a");
+  const std::string target = pkg / "installed";
+  std::string slashed = target;
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  pkg.Script("[INSTALL]\r\nApp=app\\,?\r\nMore=app\\a.txt," + slashed + "/sub\r\n[SHORTCUTS]\r\nx/../../escaped=" +
+             target + "\\a.txt," + slashed + "/menu\r\nSub/Help=%INSTALLDIR%/a.txt," + slashed +
+             "/menu\r\n[UNINSTALL]\r\nName=qvSlashesE2e\r\n");
+  const std::string log = pkg / "install.log";
+  // The shortcut that steps out is a failed entry.
+  EXPECT_EQ(pkg.Run("/S " + Quoted("/D=" + slashed + "/main") + " " + Quoted("/LOG=" + log)), 3)
+      << test::ReadTextFile(log);
+  EXPECT_EQ(test::ReadTextFile(target + "\\main\\a.txt"), "a");
+  EXPECT_EQ(test::ReadTextFile(target + "\\sub\\a.txt"), "a");
+  EXPECT_TRUE(test::IsFile(target + "\\menu\\Sub\\Help.lnk"));
+  EXPECT_FALSE(test::IsFile(target + "\\escaped.lnk"));
+  EXPECT_FALSE(test::IsFile(target + "\\menu\\escaped.lnk"));
+
+  EXPECT_EQ(RunProgram(Quoted(target + "\\main\\uninstall.exe") + " /S"), 0);
+  EXPECT_FALSE(test::IsFile(target + "\\sub\\a.txt"));
+  EXPECT_FALSE(test::IsFile(target + "\\menu\\Sub\\Help.lnk"));
+  EXPECT_FALSE(test::IsFolder(target + "\\main"));
+}
+
 // The files under a folder as the engine meets them: each folder's
 // listing in the system's order, a sub-folder's files where it is met (its
 // source empty when the folder is made there).

@@ -154,7 +154,7 @@ void CheckCommandLine(const std::string& text) {
     for (const auto& a : args)
       if (a.size() > prefix.size() && qv::UpperCase(a.substr(0, prefix.size())) == prefix) {
         any = true;
-        if (v && a.substr(prefix.size()) == *v) return true;
+        if (v && qv::WindowsPath(a.substr(prefix.size())) == *v) return true;
       }
     return !v && !any;
   };

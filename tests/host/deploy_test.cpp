@@ -22,6 +22,7 @@ TEST(Options, ParsedAnywhereAndCaseBlind) {
       {{"/S", "a.ini"}, true, std::nullopt, std::nullopt, {"a.ini"}, ""},
       {{"a.ini", "/s", "/d=C:\\My App", "/Log=C:\\x.log"}, true, "C:\\My App", "C:\\x.log", {"a.ini"}, ""},
       {{"/D=D:\\X", "/LOG=l.txt", "b.ini", "extra"}, false, "D:\\X", "l.txt", {"b.ini", "extra"}, ""},
+      {{"/D=C:/My App/", "/LOG=C:/logs/../x.log"}, false, "C:\\My App\\", "C:\\x.log", {}, ""},
       {{"/Q", "/S", "/help"}, true, std::nullopt, std::nullopt, {}, "/Q"},
       {{"/D="}, false, std::nullopt, std::nullopt, {}, "/D="},
       {{"/SILENT"}, false, std::nullopt, std::nullopt, {}, "/SILENT"},

@@ -241,5 +241,43 @@ TEST(Driver, AClickAtTheEndOfAPassIsAnsweredBeforeTheNextStep) {
   }
 }
 
+// A folder macro without a value: the sections that are ours refuse it
+// before anything is written, where it would land as text in a PATH or a
+// shortcut; the original ones keep it as written, as they always have.
+TEST(Driver, AFolderMacroWithoutAValueStopsOurSectionsBeforeAnythingIsWritten) {
+  const std::string first = "[INSTALL]\nA=files\\,C:\\A\n";
+  const std::string why = ", which has no value: only a \"?\" INSTALL entry sets it, and in a hidden run only with "
+                          "/D= or /S";
+  const struct {
+    std::string script;
+    std::string error;
+  } kCases[] = {
+      {first + "[PATH]\nBin=%INSTALLDIR%\\bin\n", "[PATH] Bin uses %INSTALLDIR%" + why},
+      {first + "[SHORTCUTS]\nApp=%InstallDir%\\app.exe,DESKTOP\n", "[SHORTCUTS] App uses %INSTALLDIR%" + why},
+      {first + "[SHORTCUTS]\nApp=C:\\A\\1.txt,DESKTOP,,% installdir %\\app.ico\n",
+       "[SHORTCUTS] App uses %INSTALLDIR%" + why},
+      // A hidden run without /S or /D= never learns the folder its "?" asks for.
+      {"[GUI]\nVisible=0\n[INSTALL]\nA=files\\,?\nB=files\\,C:\\A\n[PATH]\nBin=%INSTALLDIR%\n",
+       "[PATH] Bin uses %INSTALLDIR%" + why},
+  };
+  for (const auto& c : kCases) {
+    Rig rig(c.script);
+    rig.platform.AddFile("D:\\dist\\files\\1.txt", "1");
+    try {
+      rig.engine.Run({});
+      ADD_FAILURE() << "no error: " << c.script;
+    } catch (const EngineError& e) {
+      EXPECT_EQ(e.what(), c.error);
+    }
+    EXPECT_EQ(rig.platform.events, std::vector<std::string>{}) << c.script;
+    EXPECT_TRUE(rig.platform.registry.empty()) << c.script;
+  }
+  Rig old(first + "[REGISTRY]\n1=HKCU\\S\\V,%INSTALLDIR%\\x\n[COMMAND]\n1=%INSTALLDIR%\\x.exe\n");
+  old.platform.AddFile("D:\\dist\\files\\1.txt", "1");
+  old.engine.Run({});
+  EXPECT_EQ(old.platform.ReadRegistryText(kHKCU, "S", "V").text, "%INSTALLDIR%\\x");
+  EXPECT_EQ(old.platform.started, (std::vector<std::pair<std::string, int>>{{"%INSTALLDIR%\\x.exe", 1}}));
+}
+
 }  // namespace
 }  // namespace qv

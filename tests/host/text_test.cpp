@@ -113,6 +113,14 @@ TEST(Text, RelativePathRule) {
       {"\\\\server\\share\\a.ini", "\\\\server\\share\\a.ini"},
       {"\\\\?\\C:\\x\\a.ini", "\\\\?\\C:\\x\\a.ini"},
       {"?", "D:\\dist\\?"},
+      // Read as the system reads them: '/' a backslash, ".." a step up but
+      // never above the drive or share, a \\?\ path as written.
+      {"sub/a.ini", "D:\\dist\\sub\\a.ini"},
+      {"..\\..\\..\\a.ini", "D:\\a.ini"},
+      {"C:/x/./y/../a.ini", "C:\\x\\a.ini"},
+      {"//server/share/../a.ini", "\\\\server\\share\\a.ini"},
+      {"\\\\?\\C:\\x/../a.ini", "\\\\?\\C:\\x/../a.ini"},
+      {"C:x/a.ini", "C:x\\a.ini"},
   };
   for (const auto& c : cases) EXPECT_EQ(ResolvePath(prog, c.path), c.resolved) << c.path;
   EXPECT_EQ(FolderPart("C:\\a\\b*.txt"), "C:\\a\\");

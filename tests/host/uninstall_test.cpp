@@ -242,6 +242,61 @@ TEST(Uninstall, ShortcutsAndPathEntriesGoAgainAndNothingOfThePersons) {
   EXPECT_EQ(m.announced, toldAgain);
 }
 
+// Paths are read as the system reads them, '/' as a backslash and ".." as
+// a step up, before they are checked or recorded: the uninstaller reads the
+// record back and takes everything away, and a shortcut's name stays inside
+// its place however it is spelled.
+TEST(Uninstall, PathsAreReadAsTheSystemReadsThemBeforeTheyAreCheckedOrRecorded) {
+  const std::string tail = "[UNINSTALL]\r\nName=Demo\r\n";
+  const std::string demo = kFolder;
+  const struct {
+    std::string script;
+    std::vector<std::string> commandLine;
+    int failures;
+    std::vector<std::pair<std::string, std::string>> made;  // path, content
+    std::string uninstaller;
+  } kCases[] = {
+      {"[INSTALL]\r\nApp=app\\a.txt,C:\\T3c/sub\r\n" + tail + "Folder=C:\\T3c\r\n", {}, 0,
+       {{"C:\\T3c\\sub\\a.txt", "a"}}, "C:\\T3c\\uninstall.exe"},
+      {"[INSTALL]\r\nApp=app/,?\r\n" + tail, {"/S", "/D=C:/Program Files/Demo/"}, 0,
+       {{demo + "\\sub\\deep\\b.txt", "b"}}, kUninstaller},
+      {"[INSTALL]\r\nApp=app\\a.txt,C:\\T3\\x\\..\\sub/.\r\n" + tail + "Folder=C:/T3/x/../sub\r\n", {}, 0,
+       {{"C:\\T3\\sub\\a.txt", "a"}}, "C:\\T3\\sub\\uninstall.exe"},
+      {"[INSTALL]\r\nApp=app\\,?\r\n[SHORTCUTS]\r\nx/../../../escaped=%INSTALLDIR%\\a.txt,C:\\T3b/menu\r\n"
+       "x/.../escaped=%INSTALLDIR%\\a.txt,C:\\T3b\\menu\r\nSub/Help=%INSTALLDIR%/a.txt,C:\\T3b/menu/\r\n"
+       "[PATH]\r\nBin=%INSTALLDIR%/bin/\r\n" + tail,
+       {"/S", "/D=" + demo}, 2,
+       {{"C:\\T3b\\menu\\Sub\\Help.lnk", "lnk|" + demo + "\\a.txt|||0|" + demo + "|"}}, kUninstaller},
+  };
+  const Placement user{Placement::For::User, Architecture::X86};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.script);
+    test::FakePlatform m = Machine();
+    m.WriteRegistryValue(kHKCU, "Environment", "Path", RegType::ExpandText, {'C', ':', '\\', 'T', 0});
+    m.AddFile("D:\\dist\\setup.ini", c.script);
+    const Snapshot before = Take(m);
+    const CommandLineOptions options = ParseOptions(c.commandLine);
+    Install(m, options.scriptArgs, options.installDir, nullptr, user, c.failures);
+    for (const auto& [path, content] : c.made) EXPECT_EQ(m.Content(path), content) << path;
+    for (const std::string& path : m.Tree("C:")) EXPECT_EQ(path.find("ESCAPED"), std::string::npos) << path;
+    if (c.script.find("[PATH]") != std::string::npos) {
+      EXPECT_EQ(m.ReadRegistryText(kHKCU, "Environment", "Path").text, "C:\\T;" + demo + "\\bin\\");
+    }
+
+    Uninstalled u;
+    Uninstall(m, u, c.uninstaller);
+    ASSERT_TRUE(u.loaded);
+    EXPECT_EQ(ExitCodeOf(u.report, false), kExitOk);
+    Snapshot after = Take(m);
+    for (const std::string& aside : m.privateFolders) {
+      after.files.erase(aside + "\\UNINSTALL.EXE");
+      after.files.erase(aside);
+    }
+    EXPECT_EQ(after.files, before.files);
+    EXPECT_EQ(after.values, before.values);
+  }
+}
+
 // A script in English with a text of its own: the run shows them, and so
 // does its uninstaller, which has only the record to go by.
 TEST(Uninstall, TheRunAndItsUninstallerSpeakTheScriptsLanguage) {

@@ -72,6 +72,8 @@ FolderValues TargetFolders() {
   return f;
 }
 constexpr char kPromptedFolder[] = "C:\\Program Files\\Prompted";
+// Where the setup program runs, for what is relative to it.
+constexpr char kProgramFolder[] = "C:\\Downloads\\";
 
 // ExpandMacros over a target machine's folders; the names it expanded,
 // upper-case.
@@ -87,30 +89,45 @@ bool IsFolderPath(std::string text) {
   FolderValues folders = TargetFolders();
   folders.install = kPromptedFolder;
   ExpandMacros(folders, text);
-  const bool drive = text.size() >= 3 && text[1] == ':' && (text[2] == '\\' || text[2] == '/') &&
+  text = WindowsPath(text);
+  const bool drive = text.size() >= 3 && text[1] == ':' && text[2] == '\\' &&
                      ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'));
   return drive || text.rfind("\\\\", 0) == 0;
+}
+
+// The first name of a full path that the system would not take as written
+// (and the uninstall record would not name); empty when there is none.
+std::string OddName(std::string_view p) {
+  // A \\?\ path's names are taken as written; its prefix is none.
+  if (p.rfind("\\\\?\\", 0) == 0) p.remove_prefix(4);
+  for (std::size_t start = IsDrivePath(p) ? 2 : 0;;) {
+    const std::size_t end = p.find('\\', start);
+    const std::string_view name = p.substr(start, end == std::string::npos ? end : end - start);
+    if (!PlainName(name)) return std::string(name);
+    if (end == std::string::npos) return {};
+    start = end + 1;
+  }
 }
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
 // Why a shortcut's name would not make a file within its place; empty when
-// it is fine.
-std::string NameProblem(const std::string& name) {
-  const std::string quoted = "shortcut name " + Quoted(name);
-  if (IsDrivePath(name) || name[0] == '\\' || name[0] == '/')
-    return quoted + " is absolute: it must lie within its place";
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = name.find_first_of("\\/", start);
-    if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
-      return quoted + " holds '..': it must lie within its place";
+// it is fine. The program reads '/' in it as a backslash.
+std::string NameProblem(const std::string& written) {
+  const std::string quoted = "shortcut name " + Quoted(written);
+  const std::string name = WindowsPath(written);
+  if (IsDrivePath(name) || name[0] == '\\') return quoted + " is absolute: it must lie within its place";
+  for (std::size_t start = 0;;) {
+    const std::size_t end = name.find('\\', start);
+    const std::string part = name.substr(start, end == std::string::npos ? end : end - start);
+    if (!part.empty() && part.find_first_not_of(". ") == std::string::npos)
+      return quoted + " holds '" + part + "': it must lie within its place";
     if (end == std::string::npos) break;
     start = end + 1;
   }
   for (const char c : name) {
     const auto u = static_cast<unsigned char>(c);
-    if (u >= 32 && !std::strchr("<>:\"/|?*", c)) continue;
+    if (u >= 32 && !std::strchr("<>:\"|?*", c)) continue;
     char shown[8];
     std::snprintf(shown, sizeof shown, u < 32 ? "\\x%02X" : "%c", u);
     return quoted + " holds '" + shown + "', which Windows forbids in file names";
@@ -249,7 +266,8 @@ class Planner {
   // means the folder's contents ("*.*"), a folder matched is copied whole.
   Reach Install(std::string source) {
     if (source.empty()) return Reach::Nothing;
-    if (IsDrivePath(source)) return Reach::Outside;
+    source = WindowsPath(source);
+    if (IsFullPath(source)) return Reach::Outside;
     if (source.back() == '\\') source += "*.*";
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -416,6 +434,16 @@ class Checker {
       NoteInstalled(destination, reach, installed);
       if (!first) return;
       CheckScope(line, "entry " + name, {}, destination);
+      if (destination != "?") {
+        std::string where = destination;
+        ExpandMacros(folders_, where);
+        const std::string odd = OddName(ResolvePath(kProgramFolder, where));
+        if (!odd.empty())
+          Report(line, Severity::Error,
+                 "destination " + Quoted(destination) + " of " + name + " holds the name " + Quoted(odd) +
+                     ", which is no plain file name: Windows reads it otherwise or refuses it, and no uninstall "
+                         "record can name it");
+      }
       // The uninstaller is uninstall.exe and takes uninstall.ini beside it
       // for a setup script: files of those names may replace it or change
       // what it does.
@@ -496,10 +524,11 @@ class Checker {
       }
       if (!index.empty() && !ParseInt32(index))
         Report(line, Severity::Error, "icon index " + Quoted(index) + " of " + entry + " is no integer");
+      if (UnsetReported(line, entry, reader_.ReadString("SHORTCUTS", key, ""))) return;
       if (SameText(target.substr(0, 12), "%INSTALLDIR%")) {
         std::string path = target;
         ExpandMacros(folders_, path);
-        if (!IsInstalled(path))
+        if (!IsInstalled(WindowsPath(path)))
           Report(line, Severity::Warning, entry + " points to " + Quoted(target) + ", which no INSTALL entry installs");
       }
     });
@@ -514,6 +543,7 @@ class Checker {
         Report(line, Severity::Error, entry + " names no folder");
         return;
       }
+      if (UnsetReported(line, entry, folder)) return;
       if (!IsFolderPath(folder))
         Report(line, Severity::Error,
                "folder " + Quoted(folder) + " of " + entry +
@@ -543,12 +573,24 @@ class Checker {
         CheckScope(line, "[UNINSTALL] Folder", {}, reader_.ReadString("UNINSTALL", key, ""));
       bool known = false;
       for (const char* k : kUninstallKeys) known = known || SameText(key, k);
+      if (known && first) UnsetReported(line, "[UNINSTALL] " + Trim(reader_.NameForMachine(key)), reader_.ReadString("UNINSTALL", key, ""));
       if (!known) Report(line, Severity::Warning, "unknown key " + Quoted(reader_.NameForMachine(key)) + " in [UNINSTALL]: the program never reads it");
     });
   }
 
  private:
   enum class Scope { Any, Machine, User };
+
+  // The sections that are ours take a folder macro only where it has a
+  // value by then; the program stops otherwise. True when reported.
+  bool UnsetReported(int line, const std::string& entry, const std::string& value) {
+    const std::string name = UnsetMacro(folders_, value);
+    if (name.empty()) return false;
+    Report(line, Severity::Error,
+           entry + " uses %" + name + "%, which has no value here: no INSTALL entry asks for the installation " +
+               "folder (\"?\"), so the program stops with an error before it installs anything");
+    return true;
+  }
 
   // Warns when an entry's registry key (`keyPath`, empty for none) or a
   // folder in `text` lies where the installation's scope does not reach.
@@ -581,6 +623,7 @@ class Checker {
                      const std::vector<Planner::Installed>& installed) {
     if (destination == "?") destination = folders_.install;
     ExpandMacros(folders_, destination);
+    destination = WindowsPath(destination);
     // A destination still relative lies beside the setup program.
     if (!IsFullPath(destination)) return;
     if (destination.back() != '\\') destination += '\\';

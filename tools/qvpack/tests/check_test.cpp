@@ -251,10 +251,6 @@ TEST_F(PackageFolder, ShortcutsAndPathOnTheirLine) {
        "Font=%INSTALLDIR%\\fonts\\x.ttf,DESKTOP\nFolder=%INSTALLDIR%,%STARTMENU%\\Example\n",
        {"setup.ini:7: warning: shortcut 'Deep' points to '%INSTALLDIR%\\app\\bin\\demo.cfg', which no INSTALL entry "
         "installs"}},
-      // No entry asks for the installation folder: nothing lands in it.
-      {std::string(kAll) + "[SHORTCUTS]\nApp=%INSTALLDIR%\\app\\readme.txt,DESKTOP\n",
-       {"setup.ini:4: warning: shortcut 'App' points to '%INSTALLDIR%\\app\\readme.txt', which no INSTALL entry "
-        "installs"}},
       {kInstall + "[SETUP]\r\nScope=machine\r\n[SHORTCUTS]\r\n"
                   "Mine=%INSTALLDIR%\\app\\readme.txt,%APPDATA%\\Microsoft\\Windows\\Start Menu\\Programs\r\n"
                   "All=%INSTALLDIR%\\app\\readme.txt,STARTMENU\r\n"
@@ -270,6 +266,42 @@ TEST_F(PackageFolder, ShortcutsAndPathOnTheirLine) {
        "Links=C:\\x.exe,%COMMONAPPDATA%\\Links\nRun=C:\\x.exe,STARTUP\n"
        "[PATH]\n1=%PROGRAMFILESDIR%\\Tool\\bin\n2=%APPDATA%\\E\n",
        {"setup.ini:6: warning: shortcut 'Links' uses %COMMONAPPDATA%" + kUser}},
+  };
+  for (const auto& c : kCases) {
+    Write("setup.ini", c.script);
+    EXPECT_EQ(Check(), c.expected) << c.script;
+  }
+}
+
+// Paths as the program reads them, '/' as a backslash; and folder macros
+// that would have no value in the sections that are ours, where the
+// program stops.
+TEST_F(PackageFolder, PathsAsTheProgramReadsThemAndUnsetMacrosOnTheirLine) {
+  const std::string kOdd = ", which is no plain file name: Windows reads it otherwise or refuses it, and no uninstall "
+                           "record can name it";
+  const std::string kUnset = ", which has no value here: no INSTALL entry asks for the installation folder (\"?\"), "
+                             "so the program stops with an error before it installs anything";
+  const struct {
+    std::string script;
+    std::vector<std::string> expected;
+  } kCases[] = {
+      {"[INSTALL]\nApp=app/,?\nAll=*.*,C:/T3c/sub\n[SHORTCUTS]\nSub/Readme=%INSTALLDIR%/readme.txt,C:/Links/\n"
+       "[PATH]\nBin=%INSTALLDIR%/bin\n",
+       {}},
+      {std::string(kAll) + "Odd=docs\\notes.txt,C:\\T\\...\\x\r\nLong=docs\\guide.txt,\\\\?\\C:\\T/x\r\n"
+                           "Star=docs\\notes.txt,%WINDOWSDIR%\\*\r\n",
+       {"setup.ini:3: error: destination 'C:\\T\\...\\x' of 'Odd' holds the name '...'" + kOdd,
+        "setup.ini:4: error: destination '\\\\?\\C:\\T/x' of 'Long' holds the name 'T/x'" + kOdd,
+        "setup.ini:5: error: destination '%WINDOWSDIR%\\*' of 'Star' holds the name '*'" + kOdd}},
+      {std::string(kAll) + "[SHORTCUTS]\r\nx/../../Evil=C:\\x.exe,DESKTOP\r\nx/.../y=C:\\x.exe,DESKTOP\r\n"
+                           "App=%INSTALLDIR%\\x.exe,DESKTOP\r\nIcon=C:\\x.exe,DESKTOP,,%INSTALLDIR%\\x.ico\r\n"
+                           "[PATH]\r\nBin=%INSTALLDIR%\\bin\r\n[UNINSTALL]\r\nFolder=%INSTALLDIR%\\x\r\n",
+       {"setup.ini:4: error: shortcut name 'x/../../Evil' holds '..': it must lie within its place",
+        "setup.ini:5: error: shortcut name 'x/.../y' holds '...': it must lie within its place",
+        "setup.ini:6: error: shortcut 'App' uses %INSTALLDIR%" + kUnset,
+        "setup.ini:7: error: shortcut 'Icon' uses %INSTALLDIR%" + kUnset,
+        "setup.ini:9: error: entry 'Bin' uses %INSTALLDIR%" + kUnset,
+        "setup.ini:11: error: [UNINSTALL] Folder uses %INSTALLDIR%" + kUnset}},
   };
   for (const auto& c : kCases) {
     Write("setup.ini", c.script);

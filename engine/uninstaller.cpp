@@ -171,7 +171,7 @@ void Uninstaller::FinishEarlierRuns() {
   while (last > 0 && finished_[last - 1].kind != RecordEntry::Kind::RunStart) --last;
   const std::vector<RecordEntry> lastRun(finished_.begin() + static_cast<std::ptrdiff_t>(last), finished_.end());
   const auto lastAside = std::find_if(lastRun.rbegin(), lastRun.rend(),
-                                      [](const RecordEntry& e) { return e.kind == RecordEntry::Kind::Aside; });
+                                      [](const RecordEntry& e) { return e.kind == RecordEntry::Kind::MovedAside; });
   if (lastAside != lastRun.rend() && platform_.Attributes(lastAside->name) != kNoAttributes)
     DropAsides(platform_, lastRun, log_);
 }

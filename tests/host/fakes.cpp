@@ -440,6 +440,7 @@ class FakeAppend : public AppendFile {
     machine_.nodes_.at(FakePlatform::Key(path_)).content.append(bytes);
     return true;
   }
+  bool AppendCached(std::string_view bytes) override { return Append(bytes); }
 
  private:
   FakePlatform& machine_;

@@ -587,6 +587,88 @@ TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {
   }
 }
 
+// A reinstallation killed halfway had named where each file of a folder
+// would go aside before it moved any. Its undo puts back only what it
+// moved there, as it was moved; whatever else has such a name stays where
+// it is and is named in the log.
+TEST(Uninstall, AKilledRunsUndoPutsBackOnlyWhatItMovedAside) {
+  enum class Tamper { StrangersFile, OlderRecord, AsideChanged };
+  const struct {
+    const char* what;
+    Tamper tamper;
+    bool putBack;  // a.txt's earlier content, moved aside before the kill
+    int failures;
+  } cases[] = {
+      {"a stranger's file under a name the run never moved to", Tamper::StrangersFile, true, 0},
+      // Lines from before moves were confirmed: none is known to have been moved.
+      {"a record from before moves were confirmed", Tamper::OlderRecord, false, 0},
+      {"what was moved aside changed since", Tamper::AsideChanged, false, 1},
+  };
+  const std::string a = std::string(kFolder) + "\\a.txt", z = std::string(kFolder) + "\\z.txt";
+  const std::string record = std::string(kFolder) + "\\uninstall.dat";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\app\\z.txt", "z");
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    Install(m);
+    m.AddFile("D:\\dist\\app\\a.txt", "a2");
+    m.AddFile("D:\\dist\\app\\z.txt", "z2");
+    std::optional<test::FakePlatform> killed;
+    Install(m, {}, kFolder, [&](RunState& state) {
+      if (killed || m.Content(a) != "a2") return;
+      killed = m;
+      killed->heldProducts.clear();  // a killed run's claims go with it
+      state.finished = true;
+    });
+    ASSERT_TRUE(killed);
+    test::FakePlatform& k = *killed;
+    const std::optional<std::vector<RecordEntry>> entries = ParseRecord(k.Content(record));
+    ASSERT_TRUE(entries);
+    std::map<std::string, std::string> aside;  // the names the record gave
+    for (const RecordEntry& e : *entries)
+      if (e.kind == RecordEntry::Kind::Aside) aside[e.path] = e.name;
+    ASSERT_TRUE(aside.count(a) && aside.count(z));
+    ASSERT_EQ(k.Content(aside[a]), "a");
+    ASSERT_FALSE(k.IsFile(aside[z]));
+    // Anybody who may create files in the folder.
+    k.AddFile(aside[z], "planted");
+    if (c.tamper == Tamper::OlderRecord) {
+      std::string older;
+      const std::string bytes = k.Content(record);
+      for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t end = bytes.find("\r\n", at) + 2;
+        const std::string line = bytes.substr(at, end - at);
+        if (line.compare(9, 2, "M\t") != 0) older += line;
+        at = end;
+      }
+      k.AddFile(record, older);
+      Seal(k, older, older);
+    }
+    if (c.tamper == Tamper::AsideChanged) k.AddFile(aside[a], "tampered", kAttrArchive, k.ModifiedOf(aside[a]));
+    const std::string leftA = k.Content(aside[a]);
+
+    Uninstalled u;
+    Uninstall(k, u);
+    ASSERT_TRUE(u.loaded);
+    EXPECT_EQ(u.report.failures, c.failures);
+    EXPECT_EQ(u.log.Has("undo: put back: " + a), c.putBack);
+    EXPECT_FALSE(u.log.Has("undo: put back: " + z));
+    // The earlier installation's z.txt, untouched by the killed run, goes.
+    EXPECT_FALSE(k.IsFile(z));
+    EXPECT_EQ(k.Content(aside[z]), "planted");
+    EXPECT_TRUE(u.log.Mentions("left where it is", aside[z]));
+    if (c.putBack) {
+      EXPECT_FALSE(k.IsFile(a));  // put back, then uninstalled with the earlier installation
+      EXPECT_FALSE(k.IsFile(aside[a]));
+    } else {
+      EXPECT_EQ(k.Content(a), "a2");
+      EXPECT_EQ(k.Content(aside[a]), leftA);
+      EXPECT_TRUE(u.log.Mentions("left where it is", aside[a]));
+    }
+  }
+}
+
 TEST(Uninstall, FieldsOfAnyKindReadBackAsWritten) {
   RecordEntry value{
       .kind = RecordEntry::Kind::Value, .path = "Software\\%x\tA\r\n", .root = kHKCU, .name = "na\x01me %41", .existed = true};

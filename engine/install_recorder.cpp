@@ -108,13 +108,19 @@ void InstallRecorder::MoveAside(const std::string& path, std::string aside) {
       }
       return;
     }
-    if (attempt == 3 || Inner().Attributes(aside) == kNoAttributes) break;
+    // The move's own error, before another call leaves its own.
+    const Error why = Inner().LastError();
+    if (why.code == kErrorFileNotFound) return;  // gone since it was looked at: nothing to keep
+    if (attempt == 3 || Inner().Attributes(aside) == kNoAttributes) {
+      Log("previous content not kept (error " + std::to_string(why.code) +
+          (why.message.empty() ? "" : ": " + why.message) + "): " + path);
+      return;
+    }
     // Somebody's file has that name: the record names the next one first.
     aside = AsideName(path);
     Add({.kind = RecordEntry::Kind::Aside, .path = path, .name = aside});
     Commit();
   }
-  Log("previous content not kept (error " + std::to_string(Inner().LastError().code) + "): " + path);
 }
 
 void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {

@@ -56,14 +56,14 @@ struct Lines : RunLog {
 void Install(test::FakePlatform& machine, const std::vector<std::string>& args = {},
              const std::optional<std::string>& folder = kFolder,
              const std::function<void(RunState&)>& onPump = nullptr, const Placement& placement = {},
-             int failures = 0, test::RecordingWindow* shown = nullptr) {
+             int failures = 0, test::RecordingWindow* shown = nullptr, RunLog* log = nullptr) {
   test::RecordingWindow own;
   test::RecordingWindow& window = shown ? *shown : own;
   RunState state;
   FolderValues folders;
   RunReport report;
-  LoggingPlatform logged(machine, nullptr, report);
-  InstallRecorder recorder(logged, machine, nullptr);
+  LoggingPlatform logged(machine, log, report);
+  InstallRecorder recorder(logged, machine, log);
   recorder.SetUninstallerWriter(
       [](Platform& p, const std::string& to) { return p.CopyOneFile(kProgram, to); });
   SetupEngine engine(recorder, window, state, folders, kProgram);
@@ -666,6 +666,38 @@ TEST(Uninstall, AKilledRunsUndoPutsBackOnlyWhatItMovedAside) {
       EXPECT_EQ(k.Content(aside[a]), leftA);
       EXPECT_TRUE(u.log.Mentions("left where it is", aside[a]));
     }
+  }
+}
+
+// What the log says of a replaced file's earlier content is what happened
+// to it: the move's own error, and nothing when there was nothing to keep.
+TEST(Uninstall, TheLineOnAReplacedFilesEarlierContentTellsWhatHappened) {
+  const std::string a = std::string(kFolder) + "\\a.txt", z = std::string(kFolder) + "\\z.txt";
+  const struct {
+    const char* what;
+    bool held;  // else removed by someone just before its turn
+    std::string line;
+  } cases[] = {
+      {"held by a program", true,
+       "previous content not kept (error 32: The process cannot access the file because it is being used by "
+       "another process.): " + z},
+      {"gone before its turn", false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\app\\z.txt", "z");
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    Install(m);
+    m.AddFile("D:\\dist\\app\\a.txt", "a2");
+    m.elevated = true;  // a held file is replaced at the restart
+    if (c.held) m.heldFiles.insert(UpperCase(z));
+    Lines log;
+    Install(m, {}, kFolder, [&](RunState&) {
+      if (!c.held && m.Content(a) == "a2" && m.IsFile(z)) m.DeleteOneFile(z);
+    }, {}, 0, nullptr, &log);
+    EXPECT_EQ(log.HasStart("previous content not kept"), !c.line.empty());
+    EXPECT_TRUE(c.line.empty() || log.Has(c.line));
   }
 }
 

@@ -320,6 +320,45 @@ TEST(Uninstall, AFileInUseGoesAtTheNextRestartWhenElevatedElseWaitsForAnotherRun
   }
 }
 
+// The shell reading a shortcut's icon holds a file for a moment: such
+// files are tried again for a short while, all together, before one held
+// for long is left to the next restart.
+TEST(Uninstall, AFileHeldForAMomentIsTriedAgainBeforeItIsLeftToTheRestart) {
+  const struct {
+    const char* what;
+    std::optional<unsigned> heldMs;  // none: for good
+    int exitCode;
+  } cases[] = {
+      {"held for a moment", 120, kExitOk},
+      {"held for good", std::nullopt, kExitRestartNeeded},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\app\\z.txt", "z");
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    Install(m);
+    m.elevated = true;
+    const std::vector<std::string> held = {std::string(kFolder) + "\\a.txt", std::string(kFolder) + "\\z.txt"};
+    for (const std::string& h : held) {
+      if (c.heldMs) m.heldUntil[UpperCase(h)] = m.paused + *c.heldMs;
+      else m.heldFiles.insert(UpperCase(h));
+    }
+    const unsigned before = m.paused;
+    Uninstalled u;
+    Uninstall(m, u);
+    ASSERT_TRUE(u.loaded);
+    EXPECT_EQ(ExitCodeOf(u.report, false), c.exitCode);
+    for (const std::string& h : held) {
+      EXPECT_EQ(m.IsFile(h), !c.heldMs) << h;
+      EXPECT_EQ(std::count(m.restartRemovals.begin(), m.restartRemovals.end(), h), c.heldMs ? 0 : 1) << h;
+      EXPECT_EQ(u.log.Has("in use: " + h + ", removed at the next restart"), !c.heldMs) << h;
+    }
+    // A short while, however many files are held.
+    EXPECT_LE(m.paused - before, 500u);
+  }
+}
+
 TEST(Uninstall, AnUninstallerThatCannotMoveItselfAwayGoesAfterItHasEnded) {
   const struct {
     bool watcherStarts, elevated;

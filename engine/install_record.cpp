@@ -105,6 +105,7 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
     case RecordEntry::Kind::RunEnd: return {""};
     case RecordEntry::Kind::Aside:
     case RecordEntry::Kind::Waiting: return {e.path, e.name};
+    case RecordEntry::Kind::MovedAside: return {e.path, e.name, n(e.size), n(e.modified)};
     case RecordEntry::Kind::Before: {
       std::string hex;
       for (const char c : e.data) {
@@ -131,6 +132,7 @@ std::size_t FieldCount(char kind) {
     case 'R': return 1;
     case 'E': return 1;
     case 'A': return 2;
+    case 'M': return 4;
     case 'W': return 2;
     case 'B': return 6;
     case 'N': return 2;
@@ -217,6 +219,15 @@ bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
       e.path = f[0];
       e.name = f[1];
       return PlainFullPath(e.name);
+    case Kind::MovedAside: {
+      const std::optional<std::uint64_t> size = Number(f[2]), modified = Number(f[3]);
+      if (!size || !modified) return false;
+      e.path = f[0];
+      e.name = f[1];
+      e.size = *size;
+      e.modified = *modified;
+      return PlainFullPath(e.name);
+    }
     case Kind::Text:
       e.name = f[0];
       e.data = f[1];
@@ -258,6 +269,7 @@ bool NamesPlainPaths(const RecordEntry& e) {
     case Kind::File:
     case Kind::Unwritten:
     case Kind::Aside:
+    case Kind::MovedAside:
     case Kind::Waiting: return PlainFullPath(e.path);
     case Kind::RunStart: return e.path.empty() || PlainFullPath(e.path);
     default: return true;

@@ -65,7 +65,8 @@ struct RecordEntry {
     // What only an undo needs, ignored by an uninstall:
     RunStart = 'R',    // a run begins; path: the folder whose record it carries on, if any
     RunEnd = 'E',      // the run went to its end: nothing of it is undone
-    Aside = 'A',       // a file's previous content, kept at `name` until the run ends
+    Aside = 'A',       // a file's previous content is to go to `name` (a name, nothing moved yet)
+    MovedAside = 'M',  // it went there, and is kept until the run ends: its size and time there
     Waiting = 'W',     // a file's new content, waiting at `name` for the next restart
     Before = 'B',      // a registry value as it was before the run (`existed`, `type`, `data`)
     Registered = 'N',  // a registration the run created: root, key

@@ -56,7 +56,7 @@ void InstallRecorder::Seal(const RecordSeal::Mark& before, const RecordSeal::Mar
   if (!WriteSeal(quiet_, product_, {before, now})) CannotWrite();
 }
 
-void InstallRecorder::Commit() {
+void InstallRecorder::Commit(bool cached) {
   if (!file_ || pending_.empty()) return;
   // The seal first: a line on disk that the seal does not cover is
   // somebody else's.
@@ -64,7 +64,7 @@ void InstallRecorder::Commit() {
   next.Update(pending_);
   const RecordSeal::Mark now{sealed_.length + pending_.size(), next.Peek()};
   Seal(sealed_, now);
-  if (!file_->Append(pending_)) CannotWrite();
+  if (!(cached ? file_->AppendCached(pending_) : file_->Append(pending_))) CannotWrite();
   hash_ = next;
   sealed_ = now;
   pending_.clear();
@@ -92,14 +92,35 @@ std::string InstallRecorder::AsideName(const std::string& path) {
 
 void InstallRecorder::MoveAside(const std::string& path, std::string aside) {
   for (int attempt = 0;; ++attempt) {
-    if (Inner().MoveOneFile(path, aside)) return;
-    if (attempt == 3 || Inner().Attributes(aside) == kNoAttributes) break;
+    if (Inner().MoveOneFile(path, aside)) {
+      // Said once it is done, with what tells the file there apart: a name
+      // alone never makes an undo move anything back. Not flushed, one
+      // flush a file would double a reinstallation's time: a killed run
+      // still leaves the line, and one lost to a power cut leaves the file
+      // where it is, which is the safe side.
+      if (const std::optional<FileStamp> stamp = Inner().Stamp(aside)) {
+        Add({.kind = RecordEntry::Kind::MovedAside,
+             .path = path,
+             .name = aside,
+             .size = stamp->size,
+             .modified = stamp->modified});
+        Commit(true);
+      }
+      return;
+    }
+    // The move's own error, before another call leaves its own.
+    const Error why = Inner().LastError();
+    if (why.code == kErrorFileNotFound) return;  // gone since it was looked at: nothing to keep
+    if (attempt == 3 || Inner().Attributes(aside) == kNoAttributes) {
+      Log("previous content not kept (error " + std::to_string(why.code) +
+          (why.message.empty() ? "" : ": " + why.message) + "): " + path);
+      return;
+    }
     // Somebody's file has that name: the record names the next one first.
     aside = AsideName(path);
     Add({.kind = RecordEntry::Kind::Aside, .path = path, .name = aside});
     Commit();
   }
-  Log("previous content not kept (error " + std::to_string(Inner().LastError().code) + "): " + path);
 }
 
 void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {

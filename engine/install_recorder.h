@@ -57,8 +57,9 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
 
  private:
   void Add(RecordEntry entry);
-  // Writes what is pending to the record; throws when it cannot.
-  void Commit();
+  // Writes what is pending to the record; throws when it cannot. Cached:
+  // as far as the system's cache (see AppendFile::AppendCached).
+  void Commit(bool cached = false);
   [[noreturn]] void CannotWrite();
   // Records a file before it is written; then the write, then its stamp.
   template <typename Write>

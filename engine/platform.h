@@ -133,6 +133,9 @@ class AppendFile {
  public:
   virtual ~AppendFile() = default;
   virtual bool Append(std::string_view bytes) = 0;
+  // Only as far as the system's cache: it outlives this process being
+  // killed, not a power cut, until the next Append takes it to the disk.
+  virtual bool AppendCached(std::string_view bytes) = 0;
 };
 
 // The folders the system names for a package's places, each for this user

@@ -30,6 +30,11 @@ class Steps {
     ++failures;
     Log(what + " (error " + std::to_string(platform_.LastError().code) + ")");
   }
+  // A step not done for a reason of ours, not the system's.
+  void Count(const std::string& what) {
+    ++failures;
+    Log(what);
+  }
   bool Exists(const std::string& path) { return platform_.Attributes(path) != kNoAttributes; }
   int failures = 0;
 
@@ -55,11 +60,17 @@ bool PutBack(Platform& platform, const RecordEntry& before) {
 }
 
 // Files the run created go where unchanged; those it replaced get their
-// earlier content back from where it was set aside.
+// earlier content back from where the run moved it, when it is still as
+// moved. A name the run only gave (it was killed before the move, or the
+// record is from before moves were confirmed) may hold anybody's file:
+// that stays where it is.
 void UndoFiles(Platform& platform, Steps& steps, const std::vector<RecordEntry>& run, const RemovalPlan& plan) {
-  std::map<std::string, std::string> aside, waiting;  // by file, the last of each
+  std::map<std::string, std::string> waiting;        // by file, the last
+  std::map<std::string, RecordEntry> moved;          // by file, the last
+  std::map<std::string, std::vector<std::string>> named;  // by file, every name given
   for (const RecordEntry& e : run) {
-    if (e.kind == RecordEntry::Kind::Aside) aside[FileNameKey(e.path)] = e.name;
+    if (e.kind == RecordEntry::Kind::Aside) named[FileNameKey(e.path)].push_back(e.name);
+    if (e.kind == RecordEntry::Kind::MovedAside) moved[FileNameKey(e.path)] = e;
     if (e.kind == RecordEntry::Kind::Waiting) waiting[FileNameKey(e.path)] = e.name;
   }
   for (const RemovalPlan::File& f : plan.files) {
@@ -70,17 +81,26 @@ void UndoFiles(Platform& platform, Steps& steps, const std::vector<RecordEntry>&
       else steps.Failed("still replaced at the restart: " + f.path);
     }
     if (f.existed) {
-      const auto a = aside.find(FileNameKey(f.path));
-      // No previous content kept, or put back already by an undo cut short.
-      if (a == aside.end() || !steps.Exists(a->second)) {
-        if (f.written && a == aside.end()) steps.Log("not put back (its earlier content was not kept): " + f.path);
+      const auto m = moved.find(FileNameKey(f.path));
+      for (const std::string& name : named[FileNameKey(f.path)])
+        if ((m == moved.end() || !SameFileName(name, m->second.name)) && steps.Exists(name))
+          steps.Log("left where it is, not known to be the earlier content of " + f.path + ": " + name);
+      if (m == moved.end()) {
+        if (f.written) steps.Log("not put back (its earlier content was not kept): " + f.path);
+        continue;
+      }
+      const RecordEntry& kept = m->second;
+      const std::optional<FileStamp> now = platform.Stamp(kept.name);
+      if (!now) continue;  // put back already, by an undo cut short
+      if (!(*now == FileStamp{kept.size, kept.modified})) {
+        steps.Count("not put back, " + kept.name + " changed since it was set aside (left where it is): " + f.path);
         continue;
       }
       if (steps.Exists(f.path) && !platform.DeleteOneFile(f.path)) {
         steps.Failed("not put back: " + f.path);
         continue;
       }
-      if (platform.MoveOneFile(a->second, f.path)) steps.Log("put back: " + f.path);
+      if (platform.MoveOneFile(kept.name, f.path)) steps.Log("put back: " + f.path);
       else steps.Failed("not put back: " + f.path);
       continue;
     }
@@ -160,7 +180,8 @@ void DropAsides(Platform& platform, const std::vector<RecordEntry>& run, RunLog*
   std::unique_ptr<FolderHold> hold;
   std::string held;
   for (const RecordEntry& e : run) {
-    if (e.kind != RecordEntry::Kind::Aside) continue;
+    // Only what the run moved: a name it only gave may be anybody's file.
+    if (e.kind != RecordEntry::Kind::MovedAside) continue;
     const std::string folder = FileNameKey(FolderPart(e.name));
     if (folder != held) {
       hold.reset();

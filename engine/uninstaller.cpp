@@ -204,7 +204,7 @@ void Uninstaller::FinishEarlierRuns() {
   while (last > 0 && finished_[last - 1].kind != RecordEntry::Kind::RunStart) --last;
   const std::vector<RecordEntry> lastRun(finished_.begin() + static_cast<std::ptrdiff_t>(last), finished_.end());
   const auto lastAside = std::find_if(lastRun.rbegin(), lastRun.rend(),
-                                      [](const RecordEntry& e) { return e.kind == RecordEntry::Kind::Aside; });
+                                      [](const RecordEntry& e) { return e.kind == RecordEntry::Kind::MovedAside; });
   if (lastAside != lastRun.rend() && platform_.Attributes(lastAside->name) != kNoAttributes)
     DropAsides(platform_, lastRun, log_);
 }
@@ -288,7 +288,7 @@ void Uninstaller::RemoveFiles() {
       continue;
     }
     if (!f.cutShort && !(*now == FileStamp{f.size, f.modified})) {
-      ++report_.failures;
+      // The person's own now: keeping it is the uninstall done right.
       note("kept (changed since the installation): " + f.path);
       continue;
     }
@@ -298,14 +298,37 @@ void Uninstaller::RemoveFiles() {
       held = FileNameKey(FolderPart(f.path));
       hold = platform_.HoldFolder(FolderPart(f.path));
     }
-    platform_.StartDelete(f.path, [this, &f](bool deleted) { Removed(f, deleted); });
+    platform_.StartDelete(f.path, [this, &f](bool deleted) { Removed(f, deleted, false); });
   }
   platform_.Settle();
   hold.reset();
+  TryHeldAgain();
   for (const std::string& folder : shortcutFolders_) platform_.Announce(Change::Folder, folder);
 }
 
-void Uninstaller::Removed(const RemovalPlan::File& f, bool deleted) {
+void Uninstaller::TryHeldAgain() {
+  // Held for a moment (the shell reading a shortcut's icon, a virus
+  // scanner): free again soon. All of them wait together, so the wait is
+  // the same however many there are.
+  constexpr int kTries = 5;
+  constexpr unsigned kPauseMs = 60;
+  for (int tried = 1; !held_.empty(); ++tried) {
+    platform_.Pause(kPauseMs);
+    std::vector<const RemovalPlan::File*> still;
+    for (const RemovalPlan::File* f : held_) {
+      const bool deleted = platform_.DeleteOneFile(f->path);
+      if (!deleted && tried < kTries && platform_.LastError().code == kErrorInUse) still.push_back(f);
+      else Removed(*f, deleted, true);
+    }
+    held_.swap(still);
+  }
+}
+
+void Uninstaller::Removed(const RemovalPlan::File& f, bool deleted, bool tried) {
+  if (!deleted && !tried && platform_.LastError().code == kErrorInUse) {
+    held_.push_back(&f);
+    return;
+  }
   if (deleted) {
     // A file a run stopped writing is ours whatever it holds.
     Log((f.cutShort ? "removed (its writing was cut short): " : "removed: ") + f.path);

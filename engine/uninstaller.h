@@ -59,8 +59,12 @@ class Uninstaller {
   // run set aside but had no time to remove.
   void FinishEarlierRuns();
   void RemoveFiles();
-  // What a file's delete came to: logged, or kept for another run.
-  void Removed(const RemovalPlan::File& f, bool deleted);
+  // What a file's delete came to: logged, or kept for another run. One in
+  // use, not yet tried again, waits in held_ for TryHeldAgain.
+  void Removed(const RemovalPlan::File& f, bool deleted, bool tried);
+  // Deletes the files in use again a few times over a short while; those
+  // still held are left to the restart (or another run).
+  void TryHeldAgain();
   // A file's size and time as its folder's listing gives them.
   std::optional<FileStamp> StampOf(const std::string& path);
   void RemoveRegistry();
@@ -96,6 +100,7 @@ class Uninstaller {
   std::set<std::string> listed_;                // folders listed, upper case
   std::map<std::string, FileStamp> stamps_;     // their files, upper case
   std::vector<std::string> shortcutFolders_;    // told to the shell after the files, each once
+  std::vector<const RemovalPlan::File*> held_;  // in use when first deleted, into plan_.files
   Throttle pumps_;
 };
 

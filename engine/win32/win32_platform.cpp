@@ -674,11 +674,14 @@ class Win32Append : public AppendFile {
  public:
   explicit Win32Append(HANDLE file) : file_(file) {}
   bool Append(std::string_view bytes) override {
-    DWORD written = 0;
     // Flushed at once: the record must hold each line before the action it
     // names happens, power failure or not.
+    return AppendCached(bytes) && ::FlushFileBuffers(file_.Get());
+  }
+  bool AppendCached(std::string_view bytes) override {
+    DWORD written = 0;
     return ::WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size() && ::FlushFileBuffers(file_.Get());
+           written == bytes.size();
   }
 
  private:

@@ -106,6 +106,17 @@ std::uint32_t FakePlatform::AttributesOf(const std::string& path) const {
   return it == nodes_.end() ? kNoAttributes : it->second.attributes;
 }
 
+std::uint32_t FakePlatform::Attributes(const std::string& path) {
+  const std::uint32_t attributes = AttributesOf(path);
+  if (attributes == kNoAttributes) lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
+  return attributes;
+}
+
+bool FakePlatform::Held(const std::string& key) const {
+  const auto moment = heldUntil.find(key);
+  return heldFiles.count(key) || (moment != heldUntil.end() && paused < moment->second);
+}
+
 std::uint64_t FakePlatform::ModifiedOf(const std::string& path) const {
   auto it = nodes_.find(Key(path));
   return it == nodes_.end() ? 0 : it->second.modified;
@@ -158,8 +169,11 @@ std::unique_ptr<FindHandle> FakePlatform::FindFirst(const std::string& pattern, 
 bool FakePlatform::CopyOneFile(const std::string& from, const std::string& to) {
   events.push_back("copy " + from + " > " + to);
   waiting.erase(Key(to));
-  if (failingCopies.count(Key(from)) || !IsFile(from) || !IsFolder(FolderPart(to)) || IsFolder(to))
+  if (failingCopies.count(Key(from))) {
+    lastError = {kErrorAccessDenied, "Access is denied."};
     return false;
+  }
+  if (!IsFile(from) || !IsFolder(FolderPart(to)) || IsFolder(to)) return false;
   const Node& src = nodes_.at(Key(from));
   const std::optional<std::string> at = PlaceFor(to);
   if (!at) return false;
@@ -168,7 +182,7 @@ bool FakePlatform::CopyOneFile(const std::string& from, const std::string& to) {
 }
 
 std::optional<std::string> FakePlatform::PlaceFor(const std::string& to) {
-  if (!heldFiles.count(Key(to))) return to;
+  if (!Held(Key(to))) return to;
   if (!elevated) {
     lastError = {kErrorInUse, "The process cannot access the file because it is being used by another process."};
     return std::nullopt;
@@ -241,7 +255,7 @@ bool FakePlatform::RemoveTree(const std::string& folder) {
   events.push_back("rmtree " + folder);
   const std::vector<std::string> tree = Tree(folder);
   for (const std::string& k : tree)
-    if (heldFiles.count(k)) {
+    if (Held(k)) {
       lastError = {32, "The process cannot access the file because it is being used by another process."};
       return false;
     }
@@ -363,7 +377,7 @@ std::optional<FileStamp> FakePlatform::Stamp(const std::string& path) {
 
 bool FakePlatform::DeleteOneFile(const std::string& path) {
   events.push_back("delete " + path);
-  if (heldFiles.count(Key(path))) {
+  if (Held(Key(path))) {
     lastError = {32, "The process cannot access the file because it is being used by another process."};
     return false;
   }
@@ -391,8 +405,26 @@ bool FakePlatform::RemoveFolder(const std::string& path) {
 
 bool FakePlatform::MoveOneFile(const std::string& from, const std::string& to) {
   events.push_back("move " + from + " > " + to);
-  if (otherVolume) return false;
-  if (!IsFile(from) || nodes_.count(Key(to)) || !IsFolder(FolderPart(to))) return false;
+  if (otherVolume) {
+    lastError = {17, "The system cannot move the file to a different disk drive."};
+    return false;
+  }
+  if (!IsFile(from)) {
+    lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
+    return false;
+  }
+  if (Held(Key(from))) {
+    lastError = {kErrorInUse, "The process cannot access the file because it is being used by another process."};
+    return false;
+  }
+  if (!IsFolder(FolderPart(to))) {
+    lastError = {kErrorPathNotFound, "The system cannot find the path specified."};
+    return false;
+  }
+  if (nodes_.count(Key(to))) {
+    lastError = {183, "Cannot create a file when that file already exists."};
+    return false;
+  }
   Node n = nodes_.at(Key(from));
   n.name = to.substr(to.find_last_of('\\') + 1);
   nodes_.erase(Key(from));
@@ -408,6 +440,7 @@ class FakeAppend : public AppendFile {
     machine_.nodes_.at(FakePlatform::Key(path_)).content.append(bytes);
     return true;
   }
+  bool AppendCached(std::string_view bytes) override { return Append(bytes); }
 
  private:
   FakePlatform& machine_;

@@ -40,6 +40,8 @@ class FakePlatform : public Platform {
   std::set<std::string> failingCopies;   // CopyOneFile fails for these sources
   std::set<std::string> failingSearches;  // FindFirst cannot search these patterns (upper case)
   std::set<std::string> heldFiles;        // open elsewhere: RemoveTree leaves their folder (upper case)
+  // Open elsewhere for a moment: until `paused` reaches the number (upper case).
+  std::map<std::string, unsigned> heldUntil;
   std::size_t diskSpace = static_cast<std::size_t>(-1);  // bytes WriteFileFrom may write per file
   // The fake machine keeps ANSI bytes as they are unless a test says how.
   std::function<std::string(unsigned, std::string_view)> decode;
@@ -76,7 +78,8 @@ class FakePlatform : public Platform {
                                      const std::string& name) override;
   bool DeleteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name) override;
   bool DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) override;
-  std::uint32_t Attributes(const std::string& path) override { return AttributesOf(path); }
+  // As the machine does, a name that is not there leaves its error behind.
+  std::uint32_t Attributes(const std::string& path) override;
   std::optional<FileStamp> Stamp(const std::string& path) override;
   bool DeleteOneFile(const std::string& path) override;
   bool RemoveFolder(const std::string& path) override;
@@ -189,6 +192,7 @@ class FakePlatform : public Platform {
     std::uint64_t modified = 0;
   };
   static std::string Key(std::string path);
+  bool Held(const std::string& key) const;
   // Where a file written to `to` goes: none when a held file cannot be replaced.
   std::optional<std::string> PlaceFor(const std::string& to);
   friend class FakeAppend;

@@ -38,17 +38,32 @@ Snapshot Take(test::FakePlatform& m) {
   return s;
 }
 
+struct Lines : RunLog {
+  std::vector<std::string> lines;
+  void Line(const std::string& t) override { lines.push_back(t); }
+  bool Has(const std::string& line) const { return std::count(lines.begin(), lines.end(), line) > 0; }
+  bool HasStart(const std::string& prefix) const {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+  }
+  // A line that says both.
+  bool Mentions(const std::string& one, const std::string& other) const {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+      return l.find(one) != std::string::npos && l.find(other) != std::string::npos;
+    });
+  }
+};
+
 void Install(test::FakePlatform& machine, const std::vector<std::string>& args = {},
              const std::optional<std::string>& folder = kFolder,
              const std::function<void(RunState&)>& onPump = nullptr, const Placement& placement = {},
-             int failures = 0, test::RecordingWindow* shown = nullptr) {
+             int failures = 0, test::RecordingWindow* shown = nullptr, RunLog* log = nullptr) {
   test::RecordingWindow own;
   test::RecordingWindow& window = shown ? *shown : own;
   RunState state;
   FolderValues folders;
   RunReport report;
-  LoggingPlatform logged(machine, nullptr, report);
-  InstallRecorder recorder(logged, machine, nullptr);
+  LoggingPlatform logged(machine, log, report);
+  InstallRecorder recorder(logged, machine, log);
   recorder.SetUninstallerWriter(
       [](Platform& p, const std::string& to) { return p.CopyOneFile(kProgram, to); });
   SetupEngine engine(recorder, window, state, folders, kProgram);
@@ -66,12 +81,14 @@ struct Uninstalled {
   RunReport report;
   bool loaded = false;
   test::RecordingWindow window;
+  Lines log;
 };
 
 void Uninstall(test::FakePlatform& machine, Uninstalled& u, const std::string& program = kUninstaller) {
   RunState state;
   state.visible = false;
   Uninstaller uninstaller(machine, u.window, state, u.report, program);
+  uninstaller.SetLog(&u.log);
   u.loaded = uninstaller.Read() == Uninstaller::Loaded::Yes && uninstaller.Load() == Uninstaller::Loaded::Yes;
   if (u.loaded) uninstaller.Run();
 }
@@ -116,7 +133,9 @@ TEST(Uninstall, TakesAwayWhatTheInstallationsAddedAndNothingElse) {
   Uninstalled u;
   Uninstall(m, u);
   ASSERT_TRUE(u.loaded);
-  EXPECT_EQ(u.report.failures, 1);  // the changed file, kept
+  // The changed file is the person's: kept and named, and the uninstall succeeded.
+  EXPECT_EQ(ExitCodeOf(u.report, false), kExitOk);
+  EXPECT_TRUE(u.log.Has("kept (changed since the installation): C:\\Program Files\\Demo\\a.txt"));
   Snapshot expected = before;
   expected.files["C:\\WINDOWS\\FONTS\\FONT.TTF"] = "new font";
   expected.values[{kHKCU, "SOFTWARE\\SHARED", "MODE"}] = {'n', 'e', 'w', 0};
@@ -353,6 +372,45 @@ TEST(Uninstall, AFileInUseGoesAtTheNextRestartWhenElevatedElseWaitsForAnotherRun
     EXPECT_EQ(ExitCodeOf(again.report, false), kExitOk);
     EXPECT_FALSE(m.IsFolder(kFolder));
     EXPECT_FALSE(m.FindRegistryValue(kHKLM, std::string(kRegistrationKey) + "Demo", "").key);
+  }
+}
+
+// The shell reading a shortcut's icon holds a file for a moment: such
+// files are tried again for a short while, all together, before one held
+// for long is left to the next restart.
+TEST(Uninstall, AFileHeldForAMomentIsTriedAgainBeforeItIsLeftToTheRestart) {
+  const struct {
+    const char* what;
+    std::optional<unsigned> heldMs;  // none: for good
+    int exitCode;
+  } cases[] = {
+      {"held for a moment", 120, kExitOk},
+      {"held for good", std::nullopt, kExitRestartNeeded},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\app\\z.txt", "z");
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    Install(m);
+    m.elevated = true;
+    const std::vector<std::string> held = {std::string(kFolder) + "\\a.txt", std::string(kFolder) + "\\z.txt"};
+    for (const std::string& h : held) {
+      if (c.heldMs) m.heldUntil[UpperCase(h)] = m.paused + *c.heldMs;
+      else m.heldFiles.insert(UpperCase(h));
+    }
+    const unsigned before = m.paused;
+    Uninstalled u;
+    Uninstall(m, u);
+    ASSERT_TRUE(u.loaded);
+    EXPECT_EQ(ExitCodeOf(u.report, false), c.exitCode);
+    for (const std::string& h : held) {
+      EXPECT_EQ(m.IsFile(h), !c.heldMs) << h;
+      EXPECT_EQ(std::count(m.restartRemovals.begin(), m.restartRemovals.end(), h), c.heldMs ? 0 : 1) << h;
+      EXPECT_EQ(u.log.Has("in use: " + h + ", removed at the next restart"), !c.heldMs) << h;
+    }
+    // A short while, however many files are held.
+    EXPECT_LE(m.paused - before, 500u);
   }
 }
 
@@ -666,6 +724,120 @@ TEST(Uninstall, AnUninstallerStartedByAnotherNameOfItsFolderRemovesTheInstallati
   ASSERT_TRUE(u.loaded);
   EXPECT_FALSE(m.IsFile(std::string(kFolder) + "\\a.txt"));
   EXPECT_FALSE(m.FindRegistryValue(kHKLM, std::string(kRegistrationKey) + "Demo", "UninstallString").value);
+}
+
+// A reinstallation killed halfway had named where each file of a folder
+// would go aside before it moved any. Its undo puts back only what it
+// moved there, as it was moved; whatever else has such a name stays where
+// it is and is named in the log.
+TEST(Uninstall, AKilledRunsUndoPutsBackOnlyWhatItMovedAside) {
+  enum class Tamper { StrangersFile, OlderRecord, AsideChanged };
+  const struct {
+    const char* what;
+    Tamper tamper;
+    bool putBack;  // a.txt's earlier content, moved aside before the kill
+    int failures;
+  } cases[] = {
+      {"a stranger's file under a name the run never moved to", Tamper::StrangersFile, true, 0},
+      // Lines from before moves were confirmed: none is known to have been moved.
+      {"a record from before moves were confirmed", Tamper::OlderRecord, false, 0},
+      {"what was moved aside changed since", Tamper::AsideChanged, false, 1},
+  };
+  const std::string a = std::string(kFolder) + "\\a.txt", z = std::string(kFolder) + "\\z.txt";
+  const std::string record = std::string(kFolder) + "\\uninstall.dat";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\app\\z.txt", "z");
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    Install(m);
+    m.AddFile("D:\\dist\\app\\a.txt", "a2");
+    m.AddFile("D:\\dist\\app\\z.txt", "z2");
+    std::optional<test::FakePlatform> killed;
+    Install(m, {}, kFolder, [&](RunState& state) {
+      if (killed || m.Content(a) != "a2") return;
+      killed = m;
+      killed->heldProducts.clear();  // a killed run's claims go with it
+      state.finished = true;
+    });
+    ASSERT_TRUE(killed);
+    test::FakePlatform& k = *killed;
+    const std::optional<std::vector<RecordEntry>> entries = ParseRecord(k.Content(record));
+    ASSERT_TRUE(entries);
+    std::map<std::string, std::string> aside;  // the names the record gave
+    for (const RecordEntry& e : *entries)
+      if (e.kind == RecordEntry::Kind::Aside) aside[e.path] = e.name;
+    ASSERT_TRUE(aside.count(a) && aside.count(z));
+    ASSERT_EQ(k.Content(aside[a]), "a");
+    ASSERT_FALSE(k.IsFile(aside[z]));
+    // Anybody who may create files in the folder.
+    k.AddFile(aside[z], "planted");
+    if (c.tamper == Tamper::OlderRecord) {
+      std::string older;
+      const std::string bytes = k.Content(record);
+      for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t end = bytes.find("\r\n", at) + 2;
+        const std::string line = bytes.substr(at, end - at);
+        if (line.compare(9, 2, "M\t") != 0) older += line;
+        at = end;
+      }
+      k.AddFile(record, older);
+      Seal(k, older, older);
+    }
+    if (c.tamper == Tamper::AsideChanged) k.AddFile(aside[a], "tampered", kAttrArchive, k.ModifiedOf(aside[a]));
+    const std::string leftA = k.Content(aside[a]);
+
+    Uninstalled u;
+    Uninstall(k, u);
+    ASSERT_TRUE(u.loaded);
+    EXPECT_EQ(u.report.failures, c.failures);
+    EXPECT_EQ(u.log.Has("undo: put back: " + a), c.putBack);
+    EXPECT_FALSE(u.log.Has("undo: put back: " + z));
+    // The earlier installation's z.txt, untouched by the killed run, goes.
+    EXPECT_FALSE(k.IsFile(z));
+    EXPECT_EQ(k.Content(aside[z]), "planted");
+    EXPECT_TRUE(u.log.Mentions("left where it is", aside[z]));
+    if (c.putBack) {
+      EXPECT_FALSE(k.IsFile(a));  // put back, then uninstalled with the earlier installation
+      EXPECT_FALSE(k.IsFile(aside[a]));
+    } else {
+      EXPECT_EQ(k.Content(a), "a2");
+      EXPECT_EQ(k.Content(aside[a]), leftA);
+      EXPECT_TRUE(u.log.Mentions("left where it is", aside[a]));
+    }
+  }
+}
+
+// What the log says of a replaced file's earlier content is what happened
+// to it: the move's own error, and nothing when there was nothing to keep.
+TEST(Uninstall, TheLineOnAReplacedFilesEarlierContentTellsWhatHappened) {
+  const std::string a = std::string(kFolder) + "\\a.txt", z = std::string(kFolder) + "\\z.txt";
+  const struct {
+    const char* what;
+    bool held;  // else removed by someone just before its turn
+    std::string line;
+  } cases[] = {
+      {"held by a program", true,
+       "previous content not kept (error 32: The process cannot access the file because it is being used by "
+       "another process.): " + z},
+      {"gone before its turn", false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\app\\z.txt", "z");
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    Install(m);
+    m.AddFile("D:\\dist\\app\\a.txt", "a2");
+    m.elevated = true;  // a held file is replaced at the restart
+    if (c.held) m.heldFiles.insert(UpperCase(z));
+    Lines log;
+    Install(m, {}, kFolder, [&](RunState&) {
+      if (!c.held && m.Content(a) == "a2" && m.IsFile(z)) m.DeleteOneFile(z);
+    }, {}, 0, nullptr, &log);
+    EXPECT_EQ(log.HasStart("previous content not kept"), !c.line.empty());
+    EXPECT_TRUE(c.line.empty() || log.Has(c.line));
+  }
 }
 
 TEST(Uninstall, FieldsOfAnyKindReadBackAsWritten) {

@@ -17,16 +17,19 @@ const char* ScopeName(Placement::For f) {
   return "as the machine lets it";
 }
 
+RightsDecision Refused(RightsDecision d, int code, std::string why) {
+  d.next = RightsDecision::Next::Refuse;
+  d.exitCode = code;
+  d.why = std::move(why);
+  return d;
+}
+
 // One person's installation in an elevated run of a split account: its
 // record in HKCU would be one that no elevated run may trust.
 RightsDecision Unelevate(RightsDecision d, const CommandLineOptions& options) {
-  if (!options.limitedRestart) {
-    d.next = RightsDecision::Next::Unelevate;
-    return d;
-  }
-  d.next = RightsDecision::Next::Refuse;
-  d.exitCode = kExitNoRights;
-  d.why = "still elevated after starting again without administrator rights";
+  if (options.limitedRestart)
+    return Refused(d, kExitNoRights, "still elevated after starting again without administrator rights");
+  d.next = RightsDecision::Next::Unelevate;
   return d;
 }
 
@@ -52,12 +55,7 @@ SetupSection ReadSetupSection(const ScriptReader& script) {
 RightsDecision DecideRights(const SetupSection& setup, const CommandLineOptions& options, const RunRights& rights) {
   RightsDecision d;
   d.placement.architecture = setup.architecture;
-  const auto refuse = [&d](int code, std::string why) {
-    d.next = RightsDecision::Next::Refuse;
-    d.exitCode = code;
-    d.why = std::move(why);
-    return d;
-  };
+  const auto refuse = [&d](int code, std::string why) { return Refused(d, code, std::move(why)); };
   if (setup.architecture == Architecture::X64 && !rights.windows64)
     return refuse(kExitNeeds64Bit, "this program needs 64-bit Windows");
   if (options.allUsers && options.currentUser) return refuse(kExitBadCommandLine, "/ALLUSERS and /CURRENTUSER together");
@@ -118,10 +116,8 @@ RightsDecision UninstallRights(std::uint32_t registrationRoot, bool native64, co
     d.next = RightsDecision::Next::Elevate;
     return d;
   }
-  d.next = RightsDecision::Next::Refuse;
-  d.exitCode = kExitNoRights;
-  d.why = "administrator rights were not given: an installation for all users needs them to be removed";
-  return d;
+  return Refused(d, kExitNoRights,
+                 "administrator rights were not given: an installation for all users needs them to be removed");
 }
 
 std::optional<int> ActOnRights(Platform& platform, const RightsDecision& decision,

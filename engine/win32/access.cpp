@@ -227,12 +227,14 @@ bool OnlyOurs(HANDLE file, Grants what) {
 
 namespace {
 
-bool LimitedToken(HANDLE token) {
-  TOKEN_ELEVATION_TYPE type{};
+TOKEN_ELEVATION_TYPE TypeOf(HANDLE token) {
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
   DWORD size = 0;
-  return ::GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
-         type == TokenElevationTypeLimited;
+  return ::GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) ? type
+                                                                                      : TokenElevationTypeDefault;
 }
+
+bool LimitedToken(HANDLE token) { return TypeOf(token) == TokenElevationTypeLimited; }
 
 std::vector<std::uint8_t> UserOf(HANDLE token) {
   DWORD size = 0;
@@ -281,6 +283,12 @@ std::wstring AdministratorsSecret() {
 }
 
 }  // namespace
+
+TOKEN_ELEVATION_TYPE ElevationType() {
+  UniqueHandle own;
+  return ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, own.Receive()) ? TypeOf(own.Get())
+                                                                               : TokenElevationTypeDefault;
+}
 
 UniqueHandle LimitedHalfToken() {
   UniqueHandle own;

@@ -60,6 +60,10 @@ class Lock {
   UniqueHandle mutex_;
 };
 
+// This run's token: an administrator's elevated one with a limited half
+// (full), that half (limited), or one without halves (default).
+TOKEN_ELEVATION_TYPE ElevationType();
+
 // A primary token of this account without its administrator rights: the
 // limited half of this elevated run's token where the system hands it out
 // so, else the shell's own when the shell runs as this account without

@@ -828,12 +828,7 @@ bool Win32Platform::Elevated() {
 bool Win32Platform::LimitedAdministrator() {
   // A question, as Elevated is.
   const DWORD error = ::GetLastError();
-  UniqueHandle token;
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-  DWORD size = 0;
-  const bool limited = ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive()) &&
-                       ::GetTokenInformation(token.Get(), TokenElevationType, &type, sizeof type, &size) &&
-                       type == TokenElevationTypeLimited;
+  const bool limited = access::ElevationType() == TokenElevationTypeLimited;
   ::SetLastError(error);
   return limited;
 }
@@ -841,12 +836,7 @@ bool Win32Platform::LimitedAdministrator() {
 bool Win32Platform::LimitedHalf() {
   // A question, as Elevated is.
   const DWORD error = ::GetLastError();
-  UniqueHandle token;
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-  DWORD size = 0;
-  const bool split = ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive()) &&
-                     ::GetTokenInformation(token.Get(), TokenElevationType, &type, sizeof type, &size) &&
-                     type == TokenElevationTypeFull;
+  const bool split = access::ElevationType() == TokenElevationTypeFull;
   ::SetLastError(error);
   return split;
 }

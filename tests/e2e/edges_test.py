@@ -9,19 +9,17 @@ decided by code the host tests drive.
     edges_test.py path/to/qvSetup.exe path/to/holder.exe path/to/limited.exe
 """
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
+import in_use_test
 import window_test as w
 
 PREFIX = os.environ["WINEPREFIX"]
 DRIVE_C = os.path.join(PREFIX, "drive_c")
 PROGRAM_FILES = os.path.join(DRIVE_C, "Program Files (x86)")
 UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-HOLDER = None
 LIMITED = None
 
 
@@ -44,23 +42,6 @@ def unix(windows_path):
     return subprocess.run(["winepath", "-u", windows_path], capture_output=True, text=True).stdout.strip()
 
 
-class Held:
-    """holder.exe (started as given) keeping a file or a mutex until released."""
-
-    def __init__(self, what, *before):
-        self.marker = os.path.join(tempfile.mkdtemp(prefix="qv_edge_"), "held")
-        self.proc = subprocess.Popen(["wine", *before, HOLDER, what, "Z:" + self.marker.replace("/", "\\")],
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not w.wait_for(lambda: os.path.exists(self.marker)):
-            raise RuntimeError("holder.exe did not take " + what)
-
-    def release(self):
-        if os.path.exists(self.marker):
-            os.remove(self.marker)
-        self.proc.wait(timeout=20)
-        shutil.rmtree(os.path.dirname(self.marker), ignore_errors=True)
-
-
 class EdgesTest(unittest.TestCase):
     def package(self, ini, files=None):
         pkg = w.Package(ini, files)
@@ -68,7 +49,7 @@ class EdgesTest(unittest.TestCase):
         return pkg
 
     def held(self, what, *before):
-        h = Held(what, *before)
+        h = in_use_test.Held(what, *before)
         self.addCleanup(h.release)
         return h
 
@@ -153,6 +134,6 @@ class EdgesTest(unittest.TestCase):
 
 if __name__ == "__main__":
     w.EXE = sys.argv.pop(1)
-    HOLDER = sys.argv.pop(1)
+    in_use_test.HOLDER = sys.argv.pop(1)
     LIMITED = sys.argv.pop(1)
     unittest.main(verbosity=2)

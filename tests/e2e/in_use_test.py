@@ -48,11 +48,13 @@ def pending_renames():
 
 
 class Held:
-    """holder.exe keeping a file open, shared with nobody, until released."""
+    """holder.exe keeping a file open, shared with nobody (or a named mutex,
+    given "mutex:NAME"), until released; started behind `before` (a program
+    that starts it) when given."""
 
-    def __init__(self, path):
+    def __init__(self, path, *before):
         self.marker = os.path.join(tempfile.mkdtemp(prefix="qv_held_"), "held")
-        self.proc = subprocess.Popen(["wine", HOLDER, path, "Z:" + self.marker.replace("/", "\\")],
+        self.proc = subprocess.Popen(["wine", *before, HOLDER, path, "Z:" + self.marker.replace("/", "\\")],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not w.wait_for(lambda: os.path.exists(self.marker)):
             raise RuntimeError("holder.exe did not take " + path)

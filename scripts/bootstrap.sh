@@ -16,10 +16,10 @@ apt_update_once() {
     # A mirror caught mid-sync fails one index for a minute or so: try
     # again before going on with what was read.
     local n
-    for n in 1 2 3 4 5; do
+    for n in 1 2 3; do
       as_root apt-get update -qq && break
-      say "apt-get update failed (try $n of 5)"
-      [ "$n" -lt 5 ] && sleep 20
+      say "apt-get update failed (try $n of 3)"
+      [ "$n" -lt 3 ] && sleep 15
     done
     apt_updated=1
   fi

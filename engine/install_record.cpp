@@ -295,6 +295,11 @@ std::optional<RecordEntry> ParseLine(std::string_view line) {
 
 }  // namespace
 
+bool ReadsBack(const RecordEntry& entry) {
+  const std::string line = EncodeRecordEntry(entry);
+  return line.size() > 2 && ParseLine(std::string_view(line).substr(0, line.size() - 2)).has_value();
+}
+
 std::string RecordedPath(const std::string& path) {
   if (path.rfind("\\\\?\\UNC\\", 0) == 0) return "\\" + path.substr(7);
   if (path.rfind("\\\\?\\", 0) == 0 && IsDrivePath(std::string_view(path).substr(4))) return path.substr(4);

@@ -112,6 +112,10 @@ std::string RecordedPath(const std::string& path);
 
 // One line, with its end of line.
 std::string EncodeRecordEntry(const RecordEntry& entry);
+// The reader takes the entry's line back as it was written: a path it
+// would refuse (a stream, a name of dots) must never be recorded, or the
+// whole record would be refused and nothing could be removed.
+bool ReadsBack(const RecordEntry& entry);
 
 // The entries of a record's bytes; none when the record is damaged.
 std::optional<std::vector<RecordEntry>> ParseRecord(std::string_view bytes);

@@ -31,12 +31,23 @@ std::string WithBackslash(std::string folder) {
 
 }  // namespace
 
-void InstallRecorder::Add(RecordEntry entry) {
+namespace {
+
+RecordEntry AsRecorded(RecordEntry entry) {
   if (entry.kind != RecordEntry::Kind::Key && entry.kind != RecordEntry::Kind::Value &&
       entry.kind != RecordEntry::Kind::Before && entry.kind != RecordEntry::Kind::Registered) {
     entry.path = RecordedPath(entry.path);
     entry.name = RecordedPath(entry.name);
   }
+  // What the record cannot name could never be removed: not done at all.
+  if (!ReadsBack(entry)) throw EngineError("The uninstall record cannot name " + entry.path + ": not a plain path");
+  return entry;
+}
+
+}  // namespace
+
+void InstallRecorder::Add(RecordEntry entry) {
+  entry = AsRecorded(std::move(entry));
   pending_ += EncodeRecordEntry(entry);
   all_.push_back(std::move(entry));
 }
@@ -73,13 +84,10 @@ void InstallRecorder::Commit(bool cached) {
 bool InstallRecorder::MakeFolder(const std::string& path) {
   if (!recording_) return Inner().MakeFolder(path);
   Commit();
+  // Recorded once made, so named first.
+  RecordEntry e = AsRecorded({.kind = RecordEntry::Kind::Folder, .path = path});
   const bool made = Inner().MakeFolder(path);
-  if (made) {
-    RecordEntry e;
-    e.kind = RecordEntry::Kind::Folder;
-    e.path = path;
-    Add(std::move(e));
-  }
+  if (made) Add(std::move(e));
   return made;
 }
 
@@ -472,6 +480,7 @@ std::vector<RecordEntry> InstallRecorder::RunLines() const {
 
 void InstallRecorder::Open(const std::string& folder, Product product) {
   folder_ = WithBackslash(RecordedPath(folder));
+  AsRecorded({.kind = RecordEntry::Kind::Folder, .path = folder_});
   product_ = std::move(product);
   if (!FolderExists(*this, folder_) && !CreateFolderPath(*this, folder_))
     throw EngineError("The folder for the uninstall record cannot be made: " + folder_);

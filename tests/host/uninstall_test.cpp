@@ -690,6 +690,20 @@ TEST(Uninstall, OnlyTheRecordTheInstallationSealedIsFollowed) {
   }
 }
 
+// A path the record cannot name (a stream, a name of dots) is never
+// written to: the run stops before it and leaves the machine as it was,
+// rather than leave an installation whose uninstaller refuses its record.
+TEST(Uninstall, WhatTheRecordCannotNameIsNeverWritten) {
+  for (const char* folder : {"C:\\Out\\a.txt:hidden", "C:\\Out\\...\\App"}) {
+    SCOPED_TRACE(folder);
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    const Snapshot before = Take(m);
+    EXPECT_THROW(Install(m, {}, std::string(folder)), EngineError);
+    EXPECT_EQ(Take(m), before);
+  }
+}
+
 // A refused record is told in the installation's language, as what it is:
 // the record is there and whole, only not to be trusted.
 TEST(Uninstall, ARefusedRecordIsToldInTheInstallationsLanguage) {

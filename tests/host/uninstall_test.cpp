@@ -93,6 +93,17 @@ void Uninstall(test::FakePlatform& machine, Uninstalled& u, const std::string& p
   if (u.loaded) uninstaller.Run();
 }
 
+// What an uninstall leaves: the machine, but for the uninstaller's copies of
+// itself, which go once it has ended.
+Snapshot TakeLeft(test::FakePlatform& m) {
+  Snapshot after = Take(m);
+  for (const std::string& aside : m.privateFolders) {
+    after.files.erase(aside + "\\UNINSTALL.EXE");
+    after.files.erase(aside);
+  }
+  return after;
+}
+
 test::FakePlatform Machine() {
   test::FakePlatform m;
   m.AddFolder("C:\\Program Files");
@@ -193,11 +204,7 @@ TEST(Uninstall, WhereAnInstallationGoesFollowsItsScope) {
     Uninstall(m, u, std::string(c.folder) + "\\uninstall.exe");
     ASSERT_TRUE(u.loaded);
     EXPECT_EQ(m.nativeView, c.architecture == Architecture::X64);
-    Snapshot after = Take(m);
-    for (const std::string& aside : m.privateFolders) {
-      after.files.erase(aside + "\\UNINSTALL.EXE");
-      after.files.erase(aside);
-    }
+    Snapshot after = TakeLeft(m);
     EXPECT_EQ(after.values, before.values);
     EXPECT_EQ(after.keys, before.keys);
   }
@@ -306,11 +313,7 @@ TEST(Uninstall, PathsAreReadAsTheSystemReadsThemBeforeTheyAreCheckedOrRecorded) 
     Uninstall(m, u, c.uninstaller);
     ASSERT_TRUE(u.loaded);
     EXPECT_EQ(ExitCodeOf(u.report, false), kExitOk);
-    Snapshot after = Take(m);
-    for (const std::string& aside : m.privateFolders) {
-      after.files.erase(aside + "\\UNINSTALL.EXE");
-      after.files.erase(aside);
-    }
+    Snapshot after = TakeLeft(m);
     EXPECT_EQ(after.files, before.files);
     EXPECT_EQ(after.values, before.values);
   }
@@ -476,11 +479,7 @@ TEST(Uninstall, InstallingAgainElsewhereMovesTheRecordWithEverythingItNames) {
   Uninstall(m, u, "C:\\Apps\\Demo\\uninstall.exe");
   ASSERT_TRUE(u.loaded);
   EXPECT_EQ(u.report.failures, 0);
-  Snapshot after = Take(m);
-  for (const std::string& aside : m.privateFolders) {
-    after.files.erase(aside + "\\UNINSTALL.EXE");
-    after.files.erase(aside);
-  }
+  Snapshot after = TakeLeft(m);
   Snapshot expected = before;
   expected.files["C:\\WINDOWS\\FONTS\\FONT.TTF"] = "new font";
   expected.values[{kHKCU, "SOFTWARE\\SHARED", "MODE"}] = {'n', 'e', 'w', 0};

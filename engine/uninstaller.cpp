@@ -47,6 +47,7 @@ Uninstaller::Loaded Uninstaller::Read() {
     Log("record damaged: " + record);
     return Loaded::Damaged;
   }
+  bytes_ = std::move(*bytes);
   plan_.product = PlanRemoval(*entries).product;
   // Its language only: a record not yet trusted puts no words of its own
   // in the person's mouth.
@@ -60,9 +61,11 @@ Uninstaller::Loaded Uninstaller::Load() {
   const Product product = plan_.product;
   // Before its registration is looked at: that is in the same view.
   if (product.native64) platform_.UseNativeView();
-  UseRegisteredName(product);
+  // Read again by the registered name: that file is the one vouched for.
+  const bool renamed = UseRegisteredName(product);
   const std::string record = folder_ + RecordNameFor(NamePart(programFile_));
-  const std::optional<std::string> bytes = platform_.ReadWholeFile(record);
+  std::optional<std::string> bytes = std::move(bytes_);
+  if (renamed) bytes = platform_.ReadWholeFile(record);
   const std::optional<std::vector<RecordEntry>> entries = bytes ? ParseRecord(*bytes) : std::nullopt;
   if (!entries) {
     Log("record damaged: " + record);
@@ -110,20 +113,21 @@ Uninstaller::Loaded Uninstaller::Load() {
   return Loaded::Yes;
 }
 
-void Uninstaller::UseRegisteredName(const Product& product) {
-  if (product.registrationRoot != kHKLM && product.registrationRoot != kHKCU) return;
+bool Uninstaller::UseRegisteredName(const Product& product) {
+  if (product.registrationRoot != kHKLM && product.registrationRoot != kHKCU) return false;
   const RegistryText location =
       platform_.ReadRegistryText(product.registrationRoot, kRegistrationKey + product.id, "InstallLocation");
-  if (location.status != RegistryText::Status::Text || location.text.empty()) return;
+  if (location.status != RegistryText::Status::Text || location.text.empty()) return false;
   std::string registered = location.text;
   if (registered.back() != '\\') registered += '\\';
   // Started by another name of its folder (a second drive letter for it,
   // a share of a local disk, a junction): the same folder by its identity,
   // then known by the name its registration gives it.
-  if (SameFileName(registered, folder_) || !platform_.SameFolder(registered, folder_)) return;
+  if (SameFileName(registered, folder_) || !platform_.SameFolder(registered, folder_)) return false;
   Log("started as " + programFile_ + ", in the folder registered as " + registered);
   programFile_ = registered + NamePart(programFile_);
   folder_ = registered;
+  return true;
 }
 
 void Uninstaller::Run() {

@@ -50,8 +50,8 @@ class Uninstaller {
 
  private:
   // Started by another name of the folder its registration names: that
-  // name from now on.
-  void UseRegisteredName(const Product& product);
+  // name from now on (true when it changed).
+  bool UseRegisteredName(const Product& product);
   // Shows the window and asks first when shown; false when the person
   // declines or a quit message comes.
   bool ShowAndConfirm();
@@ -91,6 +91,7 @@ class Uninstaller {
   RunReport& report_;
   std::string programFile_;
   std::string folder_;  // the program's, ending in a backslash
+  std::string bytes_;   // the record as Read found it, until Load vouches for it
   RunLog* log_ = nullptr;
   RemovalPlan plan_;
   std::vector<RecordEntry> unfinished_;  // a killed run's lines, undone first

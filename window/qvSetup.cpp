@@ -116,8 +116,7 @@ class Program {
       Log("program file not readable (error " + std::to_string(::GetLastError()) + "): " + programFile);
       return false;
     }
-    const std::optional<std::uint64_t> start =
-        programBytes_ ? qv::pack::OverlayStart(*programBytes_) : std::nullopt;
+    const std::optional<std::uint64_t> start = qv::pack::OverlayStart(*programBytes_);
     // Where the program's own PE ends: a package, a signature or an
     // uninstaller's mark may follow.
     programEnd_ = start.value_or(0);

@@ -74,7 +74,7 @@ void InstallWithRecord(qv::Platform& machine, const std::string& program, const 
   qv::RunReport report;
   qv::LoggingPlatform logged(machine, nullptr, report);
   qv::InstallRecorder recorder(logged, machine, nullptr);
-  recorder.SetUninstallerWriter([&](qv::Platform& p, const std::string& path) { return p.CopyOneFile(program, path); });
+  recorder.SetUninstallerWriter([&](qv::Platform& p, const std::string& path) { return p.files.CopyOneFile(program, path); });
   NullWindow window;
   qv::RunState state;
   state.visible = false;

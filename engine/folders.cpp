@@ -6,13 +6,13 @@
 namespace qv {
 
 void InitFolderValues(Platform& platform, FolderValues& folders, bool allUsers, bool native64) {
-  folders.windows = platform.WindowsFolder();
-  folders.system = platform.SystemFolder();
-  folders.temp = platform.TempPath();
+  folders.windows = platform.system.WindowsFolder();
+  folders.system = platform.system.SystemFolder();
+  folders.temp = platform.system.TempPath();
   if (!folders.temp.empty()) folders.temp.pop_back();
 
   folders.programFiles.clear();
-  RegistryText r = platform.ReadRegistryText(kHKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+  RegistryText r = platform.registry.ReadRegistryText(kHKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                                              "ProgramFilesDir");
   if (r.status == RegistryText::Status::NotText)
     throw EngineError("Invalid data type for 'ProgramFilesDir'");
@@ -23,10 +23,10 @@ void InitFolderValues(Platform& platform, FolderValues& folders, bool allUsers, 
     folders.programFiles = std::string(1, drive) + ":\\Program Files";
   }
   if (native64) {
-    const std::string native = platform.KnownFolderPath(KnownFolder::ProgramFilesNative);
+    const std::string native = platform.system.KnownFolderPath(KnownFolder::ProgramFilesNative);
     if (!native.empty()) folders.programFiles = native;
   }
-  const auto known = [&platform](KnownFolder k) { return platform.KnownFolderPath(k); };
+  const auto known = [&platform](KnownFolder k) { return platform.system.KnownFolderPath(k); };
   using K = KnownFolder;
   // For all users the per-user places are the shared ones, so that what a
   // package puts there reaches everyone (as under a deployment tool's
@@ -110,7 +110,7 @@ void ExpandMacros(const FolderValues& folders, std::string& text, std::vector<st
 
 bool FolderExists(Platform& platform, const std::string& path) {
   if (path.empty()) return false;
-  const std::uint32_t a = platform.Attributes(path);
+  const std::uint32_t a = platform.files.Attributes(path);
   return a != kNoAttributes && (a & kAttrDirectory) != 0;
 }
 
@@ -121,12 +121,12 @@ bool CreateFolderPath(Platform& platform, const std::string& path) {
   if (dir.size() < 3 || FolderExists(platform, dir)) return true;
   // Its parents would be made for nothing, as far down as the file system
   // lets them: the folder's own creation fails at once and says why.
-  if (platform.LastError().code == kErrorPathTooLong) return platform.MakeFolder(dir);
+  if (platform.system.LastError().code == kErrorPathTooLong) return platform.files.MakeFolder(dir);
   const std::string parent = FolderPart(dir);
   if (parent == dir) return true;
   // A bare relative name has no parent of its own to create.
   if (!parent.empty() && !CreateFolderPath(platform, parent)) return false;
-  return platform.MakeFolder(dir);
+  return platform.files.MakeFolder(dir);
 }
 
 }  // namespace qv

@@ -53,13 +53,13 @@ void InstallRecorder::Add(RecordEntry entry) {
 }
 
 void InstallRecorder::CannotWrite() {
-  const Error e = Inner().LastError();
+  const Error e = Inner().system.LastError();
   throw EngineError("The uninstall record cannot be written: " + folder_ + kRecordName + " (error " +
                     std::to_string(e.code) + ")");
 }
 
 bool WriteSeal(Platform& platform, const Product& product, const RecordSeal& seal) {
-  return platform.WriteRegistryValue(product.registrationRoot, kRegistrationKey + product.id, kSealValue,
+  return platform.registry.WriteRegistryValue(product.registrationRoot, kRegistrationKey + product.id, kSealValue,
                                      RegType::Text, TextData(EncodeSeal(seal))) == RegWrite::Written;
 }
 
@@ -81,12 +81,12 @@ void InstallRecorder::Commit(bool cached) {
   pending_.clear();
 }
 
-bool InstallRecorder::MakeFolder(const std::string& path) {
-  if (!recording_) return Inner().MakeFolder(path);
+bool InstallRecorder::MakeFolder(const Path& path) {
+  if (!recording_) return Inner().files.MakeFolder(path);
   Commit();
   // Recorded once made, so named first.
   RecordEntry e = AsRecorded({.kind = RecordEntry::Kind::Folder, .path = path});
-  const bool made = Inner().MakeFolder(path);
+  const bool made = Inner().files.MakeFolder(path);
   if (made) Add(std::move(e));
   return made;
 }
@@ -94,19 +94,19 @@ bool InstallRecorder::MakeFolder(const std::string& path) {
 std::string InstallRecorder::AsideName(const std::string& path) {
   // Short, in the file's own folder (a move, never a copy), and new: a
   // name that is taken makes the move fail, and another one is tried.
-  return FolderPart(path) + "~qv" + std::to_string(Inner().Ticks() % 100000) + "-" + std::to_string(++asides_) +
+  return FolderPart(path) + "~qv" + std::to_string(Inner().system.Ticks() % 100000) + "-" + std::to_string(++asides_) +
          ".old";
 }
 
 void InstallRecorder::MoveAside(const std::string& path, std::string aside) {
   for (int attempt = 0;; ++attempt) {
-    if (Inner().MoveOneFile(path, aside)) {
+    if (Inner().files.MoveOneFile(path, aside)) {
       // Said once it is done, with what tells the file there apart: a name
       // alone never makes an undo move anything back. Not flushed, one
       // flush a file would double a reinstallation's time: a killed run
       // still leaves the line, and one lost to a power cut leaves the file
       // where it is, which is the safe side.
-      if (const std::optional<FileStamp> stamp = Inner().Stamp(aside)) {
+      if (const std::optional<FileStamp> stamp = Inner().files.Stamp(aside)) {
         Add({.kind = RecordEntry::Kind::MovedAside,
              .path = path,
              .name = aside,
@@ -117,9 +117,9 @@ void InstallRecorder::MoveAside(const std::string& path, std::string aside) {
       return;
     }
     // The move's own error, before another call leaves its own.
-    const Error why = Inner().LastError();
+    const Error why = Inner().system.LastError();
     if (why.code == kErrorFileNotFound) return;  // gone since it was looked at: nothing to keep
-    if (attempt == 3 || Inner().Attributes(aside) == kNoAttributes) {
+    if (attempt == 3 || Inner().files.Attributes(aside) == kNoAttributes) {
       Log("previous content not kept (error " + std::to_string(why.code) +
           (why.message.empty() ? "" : ": " + why.message) + "): " + path);
       return;
@@ -137,7 +137,7 @@ void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {
     RecordEntry e;
     e.kind = RecordEntry::Kind::FileStart;
     e.path = path;
-    e.existed = Inner().Attributes(path) != kNoAttributes;
+    e.existed = Inner().files.Attributes(path) != kNoAttributes;
     Announced& a = announced_[FileNameKey(path)] = {path, e.existed, {}};
     Add(std::move(e));
     if (a.existed) {
@@ -149,7 +149,7 @@ void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {
 }
 
 template <typename Write>
-bool InstallRecorder::RecordFile(const std::string& to, Write write) {
+bool InstallRecorder::RecordFile(const Path& to, Write write) {
   if (!recording_) return write();
   RecordEntry e;
   e.path = to;
@@ -161,7 +161,7 @@ bool InstallRecorder::RecordFile(const std::string& to, Write write) {
     announced_.erase(announced);
   } else {
     e.kind = RecordEntry::Kind::FileStart;
-    e.existed = Inner().Attributes(to) != kNoAttributes;
+    e.existed = Inner().files.Attributes(to) != kNoAttributes;
     Add(e);
     if (e.existed) {
       aside = AsideName(to);
@@ -181,9 +181,9 @@ bool InstallRecorder::RecordFile(const std::string& to, Write write) {
 void InstallRecorder::Written(RecordEntry e, bool written) {
   // A file in use is replaced at the restart: the new one's stamp is what
   // will be there, and an undo removes it before it gets there.
-  const std::optional<std::string> waiting = written ? Inner().WaitingBeside(e.path) : std::nullopt;
+  const std::optional<std::string> waiting = written ? Inner().files.WaitingBeside(e.path) : std::nullopt;
   if (waiting) Add({.kind = RecordEntry::Kind::Waiting, .path = e.path, .name = *waiting});
-  const std::optional<FileStamp> stamp = written ? Inner().Stamp(waiting ? *waiting : e.path) : std::nullopt;
+  const std::optional<FileStamp> stamp = written ? Inner().files.Stamp(waiting ? *waiting : e.path) : std::nullopt;
   e.kind = stamp ? RecordEntry::Kind::File : RecordEntry::Kind::Unwritten;
   if (stamp) {
     e.size = stamp->size;
@@ -192,41 +192,41 @@ void InstallRecorder::Written(RecordEntry e, bool written) {
   Add(std::move(e));
 }
 
-void InstallRecorder::StartCopy(const std::string& from, const std::string& to, FileDone done) {
-  if (!recording_) return Inner().StartCopy(from, to, std::move(done));
+void InstallRecorder::StartCopy(const Path& from, const Path& to, FileDone done) {
+  if (!recording_) return Inner().files.StartCopy(from, to, std::move(done));
   // Only a new file the record named beforehand adds no line before it is
   // written; any other adds lines now, and waits for those before it.
   const auto announced = announced_.find(FileNameKey(to));
   if (announced == announced_.end() || announced->second.existed) {
-    Settle();
+    inner_.files.Settle();
     done(CopyOneFile(from, to));
     return;
   }
   RecordEntry e;
   e.path = to;
   announced_.erase(announced);
-  Inner().StartCopy(from, to, [this, e = std::move(e), done = std::move(done)](bool written) mutable {
+  Inner().files.StartCopy(from, to, [this, e = std::move(e), done = std::move(done)](bool written) mutable {
     Written(std::move(e), written);
     done(written);
   });
 }
 
-bool InstallRecorder::CopyOneFile(const std::string& from, const std::string& to) {
-  return RecordFile(to, [&] { return Inner().CopyOneFile(from, to); });
+bool InstallRecorder::CopyOneFile(const Path& from, const Path& to) {
+  return RecordFile(to, [&] { return Inner().files.CopyOneFile(from, to); });
 }
 
 bool InstallRecorder::MakeShortcut(const Shortcut& shortcut) {
   // A shortcut is a file like any other: replaced ones kept aside, its
   // stamp kept, so that one the person changed since stays.
-  return RecordFile(shortcut.file, [&] { return Inner().MakeShortcut(shortcut); });
+  return RecordFile(shortcut.file, [&] { return Inner().shell.MakeShortcut(shortcut); });
 }
 
 PathEdit InstallRecorder::AddToPath(std::uint32_t root, const std::string& entry) {
   if (!recording_) return qv::AddToPath(Inner(), root, entry);
-  const RegistryText now = Inner().ReadRegistryText(root, EnvironmentKey(root), "Path");
+  const RegistryText now = Inner().registry.ReadRegistryText(root, EnvironmentKey(root), "Path");
   const std::string value = now.status == RegistryText::Status::Text ? now.text : std::string();
   if (now.status != RegistryText::Status::NotText &&
-      !WithEntry(value, entry, [this](const std::string& t) { return Inner().ExpandEnvironment(t); }))
+      !WithEntry(value, entry, [this](const std::string& t) { return Inner().system.ExpandEnvironment(t); }))
     return PathEdit::Unchanged;
   // Named before it is added: a run killed in between is undone with it.
   RecordEntry e;
@@ -237,15 +237,15 @@ PathEdit InstallRecorder::AddToPath(std::uint32_t root, const std::string& entry
   return qv::AddToPath(Inner(), root, entry);
 }
 
-bool InstallRecorder::WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+bool InstallRecorder::WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
                                     const FileProducer& produce) {
-  return RecordFile(to, [&] { return Inner().WriteFileFrom(to, attributes, modified, produce); });
+  return RecordFile(to, [&] { return Inner().files.WriteFileFrom(to, attributes, modified, produce); });
 }
 
 RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name,
                                              RegType type, const std::vector<std::uint8_t>& data) {
-  if (!recording_ || root == 0) return Inner().WriteRegistryValue(root, subkey, name, type, data);
-  const RegistryPresence before = Inner().FindRegistryValue(root, subkey, name);
+  if (!recording_ || root == 0) return Inner().registry.WriteRegistryValue(root, subkey, name, type, data);
+  const RegistryPresence before = Inner().registry.FindRegistryValue(root, subkey, name);
   // The keys the write will create, from the top down.
   std::vector<std::string> created;
   if (!before.key && !subkey.empty()) {
@@ -255,7 +255,7 @@ RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::stri
       const std::size_t cut = key.rfind('\\');
       if (cut == std::string::npos || cut == 0) break;
       key.resize(cut);
-      if (Inner().FindRegistryValue(root, key, "").key) break;
+      if (Inner().registry.FindRegistryValue(root, key, "").key) break;
     }
     std::reverse(created.begin(), created.end());
   }
@@ -268,7 +268,7 @@ RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::stri
   }
   // What it held, for an undo to put back.
   if (before.value) {
-    if (const std::optional<StoredValue> old = Inner().ReadStoredValue(root, subkey, name))
+    if (const std::optional<StoredValue> old = Inner().registry.ReadStoredValue(root, subkey, name))
       Add({.kind = RecordEntry::Kind::Before,
            .path = subkey,
            .root = root,
@@ -285,7 +285,7 @@ RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::stri
   e.existed = before.value;
   Add(std::move(e));
   Commit();
-  return Inner().WriteRegistryValue(root, subkey, name, type, data);
+  return Inner().registry.WriteRegistryValue(root, subkey, name, type, data);
 }
 
 std::optional<std::string_view> VouchedPart(Platform& platform, const std::string& record, std::uint32_t root,
@@ -297,24 +297,24 @@ std::optional<std::string_view> VouchedPart(Platform& platform, const std::strin
   }
   // Where the account has no unelevated half (the system, an administrator
   // without the consent prompt) nobody with less rights can write its HKCU.
-  if (root != kHKLM && platform.Elevated() && platform.LimitedHalf()) {
+  if (root != kHKLM && platform.rights.Elevated() && platform.rights.LimitedHalf()) {
     why = "registered for one user (HKCU), which an elevated run does not trust: run it without administrator rights";
     return std::nullopt;
   }
-  const RegistryText location = platform.ReadRegistryText(root, key, "InstallLocation");
+  const RegistryText location = platform.registry.ReadRegistryText(root, key, "InstallLocation");
   if (location.status != RegistryText::Status::Text ||
       !SameFileName(WithBackslash(location.text), FolderPart(record))) {
     why = "not the folder " + RootName(root) + "\\" + key + " names";
     return std::nullopt;
   }
-  const RegistryText sealText = platform.ReadRegistryText(root, key, kSealValue);
+  const RegistryText sealText = platform.registry.ReadRegistryText(root, key, kSealValue);
   const std::optional<RecordSeal> seal =
       sealText.status == RegistryText::Status::Text ? DecodeSeal(sealText.text) : std::nullopt;
   if (!seal) {
     why = "no seal in " + RootName(root) + "\\" + key;
     return std::nullopt;
   }
-  if (!platform.OnlyOursCanChange(record)) {
+  if (!platform.rights.OnlyOursCanChange(record)) {
     why = "another account could have changed it";
     return std::nullopt;
   }
@@ -325,7 +325,7 @@ std::optional<std::string_view> VouchedPart(Platform& platform, const std::strin
 
 std::string InstallRecorder::RegisteredUninstaller() {
   const RegistryText text =
-      Inner().ReadRegistryText(product_.registrationRoot, kRegistrationKey + product_.id, "UninstallString");
+      Inner().registry.ReadRegistryText(product_.registrationRoot, kRegistrationKey + product_.id, "UninstallString");
   if (text.status != RegistryText::Status::Text) return {};
   std::string path = Trim(text.text);
   if (path.size() > 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
@@ -339,8 +339,8 @@ std::string InstallRecorder::UninstallerName() {
   const std::string registered = RegisteredUninstaller();
   if (!registered.empty() && SameFileName(FolderPart(registered), folder_)) return registered.substr(folder_.size());
   // The first name, unless it holds the record of another product.
-  if (Inner().Attributes(folder_ + kRecordName) == kNoAttributes) return kUninstallerName;
-  const std::optional<std::string> bytes = Inner().ReadWholeFile(folder_ + kRecordName);
+  if (Inner().files.Attributes(folder_ + kRecordName) == kNoAttributes) return kUninstallerName;
+  const std::optional<std::string> bytes = Inner().files.ReadWholeFile(folder_ + kRecordName);
   const std::optional<std::vector<RecordEntry>> entries = bytes ? ParseRecord(*bytes) : std::nullopt;
   const std::string owner = entries ? PlanRemoval(*entries).product.id : std::string();
   return owner.empty() || SameText(owner, product_.id) ? kUninstallerName : OwnUninstallerName(product_.id);
@@ -352,21 +352,21 @@ std::vector<RecordEntry> InstallRecorder::EarlierRecord(std::string& from, std::
     // Only the registration this run writes: an elevated run never follows
     // what a user could have written under HKCU.
     const RegistryText location =
-        Inner().ReadRegistryText(product_.registrationRoot, kRegistrationKey + product_.id, "InstallLocation");
+        Inner().registry.ReadRegistryText(product_.registrationRoot, kRegistrationKey + product_.id, "InstallLocation");
     from = location.status == RegistryText::Status::Text && !location.text.empty() ? WithBackslash(location.text)
                                                                                    : folder_;
     const bool here = SameFileName(from, folder_);
     const std::string registered = RegisteredUninstaller();
     const std::string record = here ? folder_ + recordName_ : RegisteredRecord(from, registered);
-    if (Inner().Attributes(record) == kNoAttributes) {
+    if (Inner().files.Attributes(record) == kNoAttributes) {
       // Moved from nowhere: a record is looked for here too.
-      if (here || Inner().Attributes(folder_ + recordName_) == kNoAttributes) return {};
+      if (here || Inner().files.Attributes(folder_ + recordName_) == kNoAttributes) return {};
       Log("earlier record not carried on (not the folder the registration names): " + folder_ + recordName_);
       from = folder_;
       return {};
     }
     std::string why;
-    const std::optional<std::string> bytes = Inner().ReadWholeFile(record);
+    const std::optional<std::string> bytes = Inner().files.ReadWholeFile(record);
     const std::optional<std::string_view> vouched =
         bytes ? VouchedPart(Inner(), record, product_.registrationRoot, product_.id, *bytes, why) : std::nullopt;
     std::optional<std::vector<RecordEntry>> entries = vouched ? ParseRecord(*vouched) : std::nullopt;
@@ -401,22 +401,22 @@ std::string InstallRecorder::RegisteredRecord(const std::string& folder, const s
 
 void InstallRecorder::Start(const std::string& id) {
   // Two runs for one product would undo and redo each other's work.
-  hold_ = Inner().HoldProduct(id);
+  hold_ = Inner().rights.HoldProduct(id);
   if (!hold_) throw EngineError("Another installation or uninstallation of " + id + " is going on");
   recording_ = true;
   // Where a killed run of the product registered its record: undone there
   // before anything of this run happens. Only what an elevated run trusts.
   product_.id = id;
   for (const std::uint32_t root : {kHKLM, kHKCU}) {
-    if (root == kHKCU && Inner().Elevated() && Inner().LimitedHalf()) break;
+    if (root == kHKCU && Inner().rights.Elevated() && Inner().rights.LimitedHalf()) break;
     product_.registrationRoot = root;
-    const RegistryText location = Inner().ReadRegistryText(root, kRegistrationKey + id, "InstallLocation");
+    const RegistryText location = Inner().registry.ReadRegistryText(root, kRegistrationKey + id, "InstallLocation");
     if (location.status != RegistryText::Status::Text || location.text.empty()) continue;
     const std::string folder = WithBackslash(location.text);
     const std::string registered = RegisteredUninstaller();
     const std::string record = RegisteredRecord(folder, registered);
     std::string why;
-    const std::optional<std::string> bytes = Inner().ReadWholeFile(record);
+    const std::optional<std::string> bytes = Inner().files.ReadWholeFile(record);
     const std::optional<std::string_view> vouched =
         bytes ? VouchedPart(Inner(), record, root, id, *bytes, why) : std::nullopt;
     const std::optional<std::vector<RecordEntry>> entries = vouched ? ParseRecord(*vouched) : std::nullopt;
@@ -441,27 +441,27 @@ void InstallRecorder::UndoUnfinished(const std::string& folder, const std::strin
     const std::string_view earlier = BeforeLastRun(bytes);
     const RecordSeal::Mark was{earlier.size(), Sha256Of(earlier)}, is{bytes.size(), Sha256Of(bytes)};
     if (!WriteSeal(quiet_, product_, {was, is}) ||
-        !Inner().WriteFileFrom(record, kAttrArchive, 0,
+        !Inner().files.WriteFileFrom(record, kAttrArchive, 0,
                                [&](pack::ByteSink& out) { return out.Write(earlier.data(), earlier.size()); }))
       CannotWrite();
-    Inner().Protect(record);
+    Inner().rights.Protect(record);
   } else {
-    Inner().DeleteOneFile(record);
-    Inner().DeleteOneFile(uninstaller);
-    for (const std::string& f : PlanRemoval(run).folders) Inner().RemoveFolder(f);
+    Inner().files.DeleteOneFile(record);
+    Inner().files.DeleteOneFile(uninstaller);
+    for (const std::string& f : PlanRemoval(run).folders) Inner().files.RemoveFolder(f);
   }
   UndoRegistration(quiet_, run, log_);
 }
 
 std::vector<RecordEntry> InstallRecorder::RegistrationNow(std::uint32_t root) {
   const std::string key = kRegistrationKey + product_.id;
-  if (!Inner().FindRegistryValue(root, key, "").key)
+  if (!Inner().registry.FindRegistryValue(root, key, "").key)
     return {{.kind = RecordEntry::Kind::Registered, .path = key, .root = root}};
   std::vector<RecordEntry> values;
   for (const char* name : {"DisplayName", "DisplayVersion", "Publisher", "InstallLocation", "DisplayIcon",
                            "UninstallString", "QuietUninstallString", "EstimatedSize", "InstallDate", "NoModify",
                            "NoRepair", kSealValue}) {
-    const std::optional<StoredValue> v = Inner().ReadStoredValue(root, key, name);
+    const std::optional<StoredValue> v = Inner().registry.ReadStoredValue(root, key, name);
     values.push_back({.kind = RecordEntry::Kind::Before,
                       .path = key,
                       .root = root,
@@ -537,20 +537,20 @@ void InstallRecorder::WriteRecord(const std::string& record, const RecordSeal::M
   // its registration vouches for.
   WriteRegistration("InstallLocation", RegType::Text, TextData(WithoutBackslash(folder_)));
   Seal(before, sealed_);
-  if (!Inner().WriteFileFrom(record, kAttrArchive, 0,
+  if (!Inner().files.WriteFileFrom(record, kAttrArchive, 0,
                              [this](pack::ByteSink& out) { return out.Write(pending_.data(), pending_.size()); }))
     CannotWrite();
   recordWritten_ = true;
   pending_.clear();
-  Inner().Protect(record);
-  file_ = Inner().OpenAppend(record);
+  Inner().rights.Protect(record);
+  file_ = Inner().files.OpenAppend(record);
   if (!file_) CannotWrite();
   Log("record: " + record);
   const std::string uninstaller = folder_ + uninstallerName_;
   if (writeUninstaller_ && writeUninstaller_(Inner(), uninstaller)) {
     uninstallerWritten_ = true;
-    Inner().Protect(uninstaller);
-    if (const std::optional<FileStamp> stamp = Inner().Stamp(uninstaller)) ownBytes_ = stamp->size;
+    Inner().rights.Protect(uninstaller);
+    if (const std::optional<FileStamp> stamp = Inner().files.Stamp(uninstaller)) ownBytes_ = stamp->size;
   }
 }
 
@@ -568,8 +568,8 @@ void InstallRecorder::Complete() {
   DropAsides(Inner(), RunLines(), log_);
   if (!movedRecord_.empty()) {
     // Its lines live on here; the old record and uninstaller are ours.
-    Inner().DeleteOneFile(movedRecord_);
-    Inner().DeleteOneFile(movedUninstaller_);
+    Inner().files.DeleteOneFile(movedRecord_);
+    Inner().files.DeleteOneFile(movedUninstaller_);
   }
 }
 
@@ -585,20 +585,20 @@ void InstallRecorder::Undo() {
     // Back to the earlier record, sealed as either while it is rewritten.
     const RecordSeal::Mark was{earlier_.size(), Sha256Of(earlier_)};
     if (WriteSeal(quiet_, product_, {was, sealed_}) &&
-        Inner().WriteFileFrom(record, kAttrArchive, 0,
+        Inner().files.WriteFileFrom(record, kAttrArchive, 0,
                               [this](pack::ByteSink& out) { return out.Write(earlier_.data(), earlier_.size()); })) {
-      Inner().Protect(record);
+      Inner().rights.Protect(record);
       Log("undo: record put back: " + record);
     } else {
-      Log("undo: record not put back: " + record + " (error " + std::to_string(Inner().LastError().code) + ")");
+      Log("undo: record not put back: " + record + " (error " + std::to_string(Inner().system.LastError().code) + ")");
     }
   } else if (recordWritten_) {
-    if (Inner().DeleteOneFile(record)) Log("undo: removed: " + record);
-    if (uninstallerWritten_ && Inner().DeleteOneFile(folder_ + uninstallerName_))
+    if (Inner().files.DeleteOneFile(record)) Log("undo: removed: " + record);
+    if (uninstallerWritten_ && Inner().files.DeleteOneFile(folder_ + uninstallerName_))
       Log("undo: removed: " + folder_ + uninstallerName_);
     // The folder the record made it keep.
     for (const std::string& f : PlanRemoval(run).folders)
-      if (Inner().RemoveFolder(f)) Log("undo: removed: " + f);
+      if (Inner().files.RemoveFolder(f)) Log("undo: removed: " + f);
   }
   UndoRegistration(quiet_, run, log_);
   pending_.clear();
@@ -609,7 +609,7 @@ std::uint32_t InstallRecorder::RegistrationRoot() {
   if (product_.registrationRoot) return product_.registrationRoot;  // the scope's
   // Where the machine lets us, for every user; else for this user only.
   const std::string key = kRegistrationKey + product_.id;
-  if (quiet_.WriteRegistryValue(kHKLM, key, "DisplayName", RegType::Text, TextData(product_.name)) ==
+  if (quiet_.registry.WriteRegistryValue(kHKLM, key, "DisplayName", RegType::Text, TextData(product_.name)) ==
       RegWrite::Written)
     return kHKLM;
   Log("registration: HKLM refused, HKCU instead");
@@ -617,7 +617,7 @@ std::uint32_t InstallRecorder::RegistrationRoot() {
 }
 
 void InstallRecorder::WriteRegistration(const std::string& name, RegType type, const std::vector<std::uint8_t>& data) {
-  Inner().WriteRegistryValue(product_.registrationRoot, kRegistrationKey + product_.id, name, type, data);
+  Inner().registry.WriteRegistryValue(product_.registrationRoot, kRegistrationKey + product_.id, name, type, data);
 }
 
 void InstallRecorder::Register() {
@@ -630,7 +630,7 @@ void InstallRecorder::Register() {
   WriteRegistration("UninstallString", RegType::Text, TextData("\"" + uninstaller + "\""));
   WriteRegistration("QuietUninstallString", RegType::Text, TextData("\"" + uninstaller + "\" /S"));
   WriteRegistration("EstimatedSize", RegType::Dword, DwordData(Kilobytes()));
-  WriteRegistration("InstallDate", RegType::Text, TextData(Inner().Today()));
+  WriteRegistration("InstallDate", RegType::Text, TextData(Inner().system.Today()));
   WriteRegistration("NoModify", RegType::Dword, DwordData(1));
   WriteRegistration("NoRepair", RegType::Dword, DwordData(1));
 }
@@ -660,5 +660,34 @@ std::uint32_t InstallRecorder::Kilobytes() const {
   const std::uint64_t kb = EstimatedKilobytes(PlanRemoval(all_)) + (ownBytes_ + 1023) / 1024;
   return kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kb);
 }
+
+void InstallRecorder::StartWrite(const Path& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
+                                 const FileProducer& produce, FileDone done) {
+  if (!recording_) return inner_.files.StartWrite(to, attributes, modified, size, produce, std::move(done));
+  // Its lines go before it, in order: written here, once the others are.
+  inner_.files.Settle();
+  done(WriteFileFrom(to, attributes, modified, produce));
+}
+
+static_assert(ChangesBothForms<RecordingFiles>());
+
+bool RecordingFiles::MakeFolder(const Path& path) { return recorder_.MakeFolder(path); }
+bool RecordingFiles::CopyOneFile(const Path& from, const Path& to) { return recorder_.CopyOneFile(from, to); }
+void RecordingFiles::StartCopy(const Path& from, const Path& to, FileDone done) {
+  recorder_.StartCopy(from, to, std::move(done));
+}
+bool RecordingFiles::WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
+                                   const FileProducer& produce) {
+  return recorder_.WriteFileFrom(to, attributes, modified, produce);
+}
+void RecordingFiles::StartWrite(const Path& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
+                                const FileProducer& produce, FileDone done) {
+  recorder_.StartWrite(to, attributes, modified, size, produce, std::move(done));
+}
+RegWrite RecordingRegistry::WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name,
+                                               RegType type, const std::vector<std::uint8_t>& data) {
+  return recorder_.WriteRegistryValue(root, subkey, name, type, data);
+}
+bool RecordingShell::MakeShortcut(const Shortcut& shortcut) { return recorder_.MakeShortcut(shortcut); }
 
 }  // namespace qv

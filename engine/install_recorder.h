@@ -19,14 +19,53 @@
 
 namespace qv {
 
-class InstallRecorder : public PlatformDecorator, public RecordKeeper {
+class InstallRecorder;
+
+// The parts a record changes: files written and folders made, registry
+// values set and shortcuts made are recorded; all else is handed on.
+class RecordingFiles : public FileSystemDecorator {
+ public:
+  RecordingFiles(FileSystem& inner, InstallRecorder& recorder) : FileSystemDecorator(inner), recorder_(recorder) {}
+  bool MakeFolder(const Path& path) override;
+  bool CopyOneFile(const Path& from, const Path& to) override;
+  void StartCopy(const Path& from, const Path& to, FileDone done) override;
+  bool WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
+                     const FileProducer& produce) override;
+  void StartWrite(const Path& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
+                  const FileProducer& produce, FileDone done) override;
+
+ private:
+  InstallRecorder& recorder_;
+};
+
+class RecordingRegistry : public RegistryDecorator {
+ public:
+  RecordingRegistry(Registry& inner, InstallRecorder& recorder) : RegistryDecorator(inner), recorder_(recorder) {}
+  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
+                              const std::vector<std::uint8_t>& data) override;
+
+ private:
+  InstallRecorder& recorder_;
+};
+
+class RecordingShell : public ShellDecorator {
+ public:
+  RecordingShell(Shell& inner, InstallRecorder& recorder) : ShellDecorator(inner), recorder_(recorder) {}
+  bool MakeShortcut(const Shortcut& shortcut) override;
+
+ private:
+  InstallRecorder& recorder_;
+};
+
+class InstallRecorder : public Platform, public RecordKeeper {
  public:
   // Writes the uninstaller program to a path through a platform.
   using UninstallerWriter = std::function<bool(Platform& platform, const std::string& to)>;
 
   // quiet: the same machine without the log, to try a registry root that
   // may refuse us without counting a failure.
-  InstallRecorder(Platform& inner, Platform& quiet, RunLog* log) : PlatformDecorator(inner), quiet_(quiet), log_(log) {}
+  InstallRecorder(Platform& inner, Platform& quiet, RunLog* log)
+      : Platform{files_, registry_, shell_, inner.rights, inner.system}, inner_(inner), quiet_(quiet), log_(log) {}
 
   void SetUninstallerWriter(UninstallerWriter writer) { writeUninstaller_ = std::move(writer); }
   void SetLog(RunLog* log) { log_ = log; }
@@ -46,16 +85,24 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   // a run that neither completed nor was undone yet is undone first.
   void Finish();
 
-  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
-                              const std::vector<std::uint8_t>& data) override;
-  bool MakeFolder(const std::string& path) override;
-  bool CopyOneFile(const std::string& from, const std::string& to) override;
-  void StartCopy(const std::string& from, const std::string& to, FileDone done) override;
-  bool MakeShortcut(const Shortcut& shortcut) override;
-  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
-                     const FileProducer& produce) override;
-
  private:
+  friend class RecordingFiles;
+  friend class RecordingRegistry;
+  friend class RecordingShell;
+
+  // What the parts change, recorded.
+  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
+                              const std::vector<std::uint8_t>& data);
+  bool MakeFolder(const Path& path);
+  bool CopyOneFile(const Path& from, const Path& to);
+  void StartCopy(const Path& from, const Path& to, FileDone done);
+  bool MakeShortcut(const Shortcut& shortcut);
+  bool WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified, const FileProducer& produce);
+  void StartWrite(const Path& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
+                  const FileProducer& produce, FileDone done);
+  // The machine the record's own work goes to, unrecorded.
+  Platform& Inner() { return inner_; }
+
   void Add(RecordEntry entry);
   // Writes what is pending to the record; throws when it cannot. Cached:
   // as far as the system's cache (see AppendFile::AppendCached).
@@ -63,7 +110,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   [[noreturn]] void CannotWrite();
   // Records a file before it is written; then the write, then its stamp.
   template <typename Write>
-  bool RecordFile(const std::string& to, Write write);
+  bool RecordFile(const Path& to, Write write);
   // The line a file gets once written, or not.
   void Written(RecordEntry e, bool written);
   // The earlier record of the product to carry on, as its bytes: the one in
@@ -104,6 +151,7 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
     if (log_) log_->Line(line);
   }
 
+  Platform& inner_;
   Platform& quiet_;
   RunLog* log_;
   UninstallerWriter writeUninstaller_;
@@ -132,6 +180,9 @@ class InstallRecorder : public PlatformDecorator, public RecordKeeper {
   std::string movedRecord_, movedUninstaller_;  // an earlier place's, removed at the end
   unsigned asides_ = 0;
   std::unique_ptr<ProductHold> hold_;
+  RecordingFiles files_{inner_.files, *this};
+  RecordingRegistry registry_{inner_.registry, *this};
+  RecordingShell shell_{inner_.shell, *this};
 };
 
 // What of a record's bytes (the file `record`) the registration

@@ -1,7 +1,8 @@
 #include "engine/logging_platform.h"
 
-
 namespace qv {
+
+static_assert(ChangesBothForms<LoggingFiles>());
 
 namespace {
 
@@ -16,105 +17,120 @@ const char* TypeName(RegType t) {
 
 }  // namespace
 
-std::string LoggingPlatform::Failure() {
-  const Error e = inner_.LastError();
+std::string ActionLog::Failure() {
+  const System::Error e = system_.LastError();
   ++report_.failures;
   return " (error " + std::to_string(e.code) + (e.message.empty() ? "" : ": " + e.message) + ")";
 }
 
-bool LoggingPlatform::MakeFolder(const std::string& path) {
+bool LoggingFiles::MakeFolder(const Path& path) {
   const bool ok = inner_.MakeFolder(path);
-  Write(ok ? "folder created: " + path : "folder not created: " + path + Failure());
+  log_.Write(ok ? "folder created: " + path.Text() : "folder not created: " + path.Text() + log_.Failure());
   return ok;
 }
 
-std::unique_ptr<FindHandle> LoggingPlatform::FindFirst(const std::string& pattern, FindEntry& first) {
+std::unique_ptr<FindHandle> LoggingFiles::FindFirst(const Path& pattern, FindEntry& first) {
   std::unique_ptr<FindHandle> found = inner_.FindFirst(pattern, first);
   if (found) return found;
-  const std::uint32_t code = inner_.LastError().code;
+  const std::uint32_t code = log_.Machine().LastError().code;
   // A search that could not look (a name too long, a folder that cannot be
   // read) is no empty folder: what it would have found is not installed.
   if (code != kErrorFileNotFound && code != kErrorPathNotFound && failedSearches_.insert(pattern).second)
-    Write("not searched: " + pattern + Failure());
+    log_.Write("not searched: " + pattern.Text() + log_.Failure());
   return found;
 }
 
-void LoggingPlatform::NoteWaiting(const std::string& to) {
+void LoggingFiles::NoteWaiting(const Path& to) {
   if (const std::optional<std::string> waiting = inner_.WaitingBeside(to)) {
-    report_.restartNeeded = true;
-    Write("in use: " + to + ", replaced at the next restart by " + *waiting);
+    log_.Report().restartNeeded = true;
+    log_.Write("in use: " + to.Text() + ", replaced at the next restart by " + *waiting);
   }
 }
 
-bool LoggingPlatform::CopyOneFile(const std::string& from, const std::string& to) {
-  const bool ok = inner_.CopyOneFile(from, to);
-  const std::string shown = inner_.ShownName(from);
-  Write(ok ? "copied: " + shown + " -> " + to : "not copied: " + shown + " -> " + to + Failure());
+void LoggingFiles::Copied(bool ok, const std::string& from, const Path& to) {
+  log_.Write(ok ? "copied: " + from + " -> " + to.Text() : "not copied: " + from + " -> " + to.Text() + log_.Failure());
   if (ok) NoteWaiting(to);
+}
+
+void LoggingFiles::Written(bool ok, const Path& to) {
+  log_.Write(ok ? "written: " + to.Text() : "not written: " + to.Text() + log_.Failure());
+  if (ok) NoteWaiting(to);
+}
+
+bool LoggingFiles::CopyOneFile(const Path& from, const Path& to) {
+  const bool ok = inner_.CopyOneFile(from, to);
+  Copied(ok, inner_.ShownName(from), to);
   return ok;
 }
 
-void LoggingPlatform::StartCopy(const std::string& from, const std::string& to, FileDone done) {
+void LoggingFiles::StartCopy(const Path& from, const Path& to, FileDone done) {
   // Logged as it ends: the lines come in the order the copies started.
   inner_.StartCopy(from, to, [this, from = inner_.ShownName(from), to, done = std::move(done)](bool ok) {
-    Write(ok ? "copied: " + from + " -> " + to : "not copied: " + from + " -> " + to + Failure());
-    if (ok) NoteWaiting(to);
+    Copied(ok, from, to);
     done(ok);
   });
 }
 
-bool LoggingPlatform::WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
-                                    const FileProducer& produce) {
+bool LoggingFiles::WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
+                                 const FileProducer& produce) {
   const bool ok = inner_.WriteFileFrom(to, attributes, modified, produce);
-  Write(ok ? "written: " + to : "not written: " + to + Failure());
-  if (ok) NoteWaiting(to);
+  Written(ok, to);
   return ok;
 }
 
-bool LoggingPlatform::MakeShortcut(const Shortcut& shortcut) {
-  const bool ok = inner_.MakeShortcut(shortcut);
-  const std::string what = shortcut.file + " -> " + shortcut.target;
-  Write(ok ? "shortcut made: " + what : "shortcut not made: " + what + Failure());
-  return ok;
+void LoggingFiles::StartWrite(const Path& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
+                              const FileProducer& produce, FileDone done) {
+  inner_.StartWrite(to, attributes, modified, size, produce, [this, to, done = std::move(done)](bool ok) {
+    Written(ok, to);
+    done(ok);
+  });
 }
 
-std::optional<std::string> LoggingPlatform::MakePrivateFolder(const std::string& prefix) {
+std::optional<std::string> LoggingFiles::MakePrivateFolder(const std::string& prefix) {
   std::optional<std::string> made = inner_.MakePrivateFolder(prefix);
-  Write(made ? "private folder created: " + *made : "private folder not created: " + prefix + Failure());
+  log_.Write(made ? "private folder created: " + *made : "private folder not created: " + prefix + log_.Failure());
   return made;
 }
 
-bool LoggingPlatform::RemoveTree(const std::string& folder) {
+bool LoggingFiles::RemoveTree(const Path& folder) {
   // Tidying up is no entry of the script: a folder still in use is no failure.
   const bool ok = inner_.RemoveTree(folder);
-  if (ok) Write("removed: " + folder);
-  else if (inner_.LastError().code == kErrorAccessDenied) Write("not removed (not a private folder of ours): " + folder);
-  else Write("not removed (in use): " + folder);
+  if (ok) log_.Write("removed: " + folder.Text());
+  else if (log_.Machine().LastError().code == kErrorAccessDenied)
+    log_.Write("not removed (not a private folder of ours): " + folder.Text());
+  else log_.Write("not removed (in use): " + folder.Text());
   return ok;
 }
 
-RegWrite LoggingPlatform::WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name,
+RegWrite LoggingRegistry::WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name,
                                              RegType type, const std::vector<std::uint8_t>& data) {
   const std::string what = RootName(root) + "\\" + subkey + " value \"" + name + "\" " + TypeName(type);
   if (root == 0) {
-    ++report_.failures;
-    Write("registry value not written: unknown root; " + subkey + " value \"" + name + "\"");
+    ++log_.Report().failures;
+    log_.Write("registry value not written: unknown root; " + subkey + " value \"" + name + "\"");
     return RegWrite::KeyNotOpened;
   }
   const RegWrite r = inner_.WriteRegistryValue(root, subkey, name, type, data);
   switch (r) {
-    case RegWrite::Written: Write("registry value written: " + what); break;
-    case RegWrite::KeyNotOpened: Write("registry key not opened: " + what + Failure()); break;
-    case RegWrite::WriteFailed: Write("registry value not written: " + what + Failure()); break;
+    case RegWrite::Written: log_.Write("registry value written: " + what); break;
+    case RegWrite::KeyNotOpened: log_.Write("registry key not opened: " + what + log_.Failure()); break;
+    case RegWrite::WriteFailed: log_.Write("registry value not written: " + what + log_.Failure()); break;
   }
   return r;
 }
 
-bool LoggingPlatform::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
+bool LoggingShell::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
   const bool ok = inner_.StartProgram(commandLine, showCode, workingFolder);
   const std::string what = commandLine + " (show " + std::to_string(showCode) + ")" +
                            (workingFolder.empty() ? "" : " in " + workingFolder);
-  Write(ok ? "started: " + what : "not started: " + what + Failure());
+  log_.Write(ok ? "started: " + what : "not started: " + what + log_.Failure());
+  return ok;
+}
+
+bool LoggingShell::MakeShortcut(const Shortcut& shortcut) {
+  const bool ok = inner_.MakeShortcut(shortcut);
+  const std::string what = shortcut.file + " -> " + shortcut.target;
+  log_.Write(ok ? "shortcut made: " + what : "shortcut not made: " + what + log_.Failure());
   return ok;
 }
 

@@ -1,5 +1,6 @@
-// Wraps the platform so that every action that changes the machine is
-// written to the run's log and every failure is counted.
+// Wraps the machine so that every action that changes it is written to the
+// run's log and every failure is counted: its files, registry and shell;
+// its rights and system part are handed on as they are.
 #pragma once
 
 #include <set>
@@ -11,44 +12,88 @@
 
 namespace qv {
 
-class LoggingPlatform : public PlatformDecorator {
+// Where the logging parts write, and how a failure reads.
+class ActionLog {
  public:
-  // log may be null: failures are counted all the same.
-  LoggingPlatform(Platform& inner, RunLog* log, RunReport& report)
-      : PlatformDecorator(inner), log_(log), report_(report) {}
-
-  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
-                              const std::vector<std::uint8_t>& data) override;
-  bool MakeFolder(const std::string& path) override;
-  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
-  bool CopyOneFile(const std::string& from, const std::string& to) override;
-  void StartCopy(const std::string& from, const std::string& to, FileDone done) override;
-  // Removing is not logged here: passed on as it is.
-  void StartDelete(const std::string& path, FileDone done) override { Inner().StartDelete(path, std::move(done)); }
-  void StartRemoveFolder(const std::string& path, FileDone done) override {
-    Inner().StartRemoveFolder(path, std::move(done));
-  }
-  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
-                     const FileProducer& produce) override;
-  std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
-  bool RemoveTree(const std::string& folder) override;
-  bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
-  bool MakeShortcut(const Shortcut& shortcut) override;
-
+  ActionLog(RunLog* log, RunReport& report, System& system) : log_(log), report_(report), system_(system) {}
   void Write(const std::string& line) {
     if (log_) log_->Line(line);
   }
+  // " (error N: message)" for the last call, counted as a failure.
+  std::string Failure();
+  RunReport& Report() { return report_; }
+  System& Machine() { return system_; }
 
  private:
-  std::string Failure();
-  // A file written that waits for the next restart to take its place.
-  void NoteWaiting(const std::string& to);
-
   RunLog* log_;
   RunReport& report_;
+  System& system_;
+};
+
+class LoggingFiles : public FileSystemDecorator {
+ public:
+  LoggingFiles(FileSystem& inner, ActionLog& log) : FileSystemDecorator(inner), log_(log) {}
+
+  bool MakeFolder(const Path& path) override;
+  std::unique_ptr<FindHandle> FindFirst(const Path& pattern, FindEntry& first) override;
+  bool CopyOneFile(const Path& from, const Path& to) override;
+  void StartCopy(const Path& from, const Path& to, FileDone done) override;
+  bool WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
+                     const FileProducer& produce) override;
+  void StartWrite(const Path& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
+                  const FileProducer& produce, FileDone done) override;
+  std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
+  bool RemoveTree(const Path& folder) override;
+
+ private:
+  // A file written that waits for the next restart to take its place.
+  void NoteWaiting(const Path& to);
+  void Copied(bool ok, const std::string& from, const Path& to);
+  void Written(bool ok, const Path& to);
+
+  ActionLog& log_;
   // Each folder is searched once to count and once to copy; a search that
   // fails is one failure.
   std::set<std::string> failedSearches_;
+};
+
+class LoggingRegistry : public RegistryDecorator {
+ public:
+  LoggingRegistry(Registry& inner, ActionLog& log) : RegistryDecorator(inner), log_(log) {}
+  RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
+                              const std::vector<std::uint8_t>& data) override;
+
+ private:
+  ActionLog& log_;
+};
+
+class LoggingShell : public ShellDecorator {
+ public:
+  LoggingShell(Shell& inner, ActionLog& log) : ShellDecorator(inner), log_(log) {}
+  bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
+  bool MakeShortcut(const Shortcut& shortcut) override;
+
+ private:
+  ActionLog& log_;
+};
+
+class LoggingPlatform : public Platform {
+ public:
+  // log may be null: failures are counted all the same.
+  LoggingPlatform(Platform& inner, RunLog* log, RunReport& report)
+      : Platform{files_, registry_, shell_, inner.rights, inner.system},
+        log_(log, report, inner.system),
+        files_(inner.files, log_),
+        registry_(inner.registry, log_),
+        shell_(inner.shell, log_) {}
+
+  void Write(const std::string& line) { log_.Write(line); }
+
+ private:
+  ActionLog log_;
+  LoggingFiles files_;
+  LoggingRegistry registry_;
+  LoggingShell shell_;
 };
 
 }  // namespace qv

@@ -53,20 +53,6 @@ std::string ParentOf(const std::string& path) {
   return at == std::string::npos ? std::string() : path.substr(0, at);
 }
 
-class ListFind : public FindHandle {
- public:
-  explicit ListFind(std::vector<FindEntry> rest) : rest_(std::move(rest)) {}
-  bool Next(FindEntry& e) override {
-    if (at_ >= rest_.size()) return false;
-    e = rest_[at_++];
-    return true;
-  }
-
- private:
-  std::vector<FindEntry> rest_;
-  std::size_t at_ = 0;
-};
-
 class StringSink : public pack::ByteSink {
  public:
   bool Write(const void* data, std::size_t n) override {
@@ -82,7 +68,7 @@ constexpr std::uint64_t kLargestScript = 64u << 20;
 }  // namespace
 
 PackagedPlatform::PackagedPlatform(Platform& inner, pack::Reader& package, std::string programFolder)
-    : PlatformDecorator(inner), package_(package), programFolder_(std::move(programFolder)) {
+    : Platform{files_, registry_, shell_, rights_, system_}, inner_(inner), package_(package), programFolder_(std::move(programFolder)) {
   std::set<std::string> listed;
   for (const pack::Entry& e : package_.Entries()) listed.insert(FileNameKey(e.path));
   std::set<std::string> implied;
@@ -126,25 +112,25 @@ bool PackagedPlatform::IsPackageFolder(const std::string& relative) const {
   return children_.count(FileNameKey(relative)) != 0;
 }
 
-std::string PackagedPlatform::ShownName(const std::string& path) {
+std::string PackagedPlatform::ShownName(const Path& path) {
   if (const pack::Entry* e = EntryAt(path)) return e->path + " (in the package)";
   const std::optional<std::string> rel = Relative(path);
   if (rel && !rel->empty() && IsPackageFolder(*rel)) return *rel + "\\ (in the package)";
-  return Inner().ShownName(path);
+  return Machine().files.ShownName(path);
 }
 
-std::uint32_t PackagedPlatform::Attributes(const std::string& path) {
+std::uint32_t PackagedPlatform::Attributes(const Path& path) {
   if (const pack::Entry* e = EntryAt(path)) return e->attributes;
   const std::optional<std::string> rel = Relative(path);
   if (rel && !rel->empty() && IsPackageFolder(*rel)) return kAttrDirectory;
-  return Inner().Attributes(path);
+  return Machine().files.Attributes(path);
 }
 
-std::unique_ptr<FindHandle> PackagedPlatform::FindFirst(const std::string& pattern, FindEntry& first) {
+std::unique_ptr<FindHandle> PackagedPlatform::FindFirst(const Path& pattern, FindEntry& first) {
   const std::string folder = FolderPart(pattern);
-  const std::string mask = pattern.substr(folder.size());
+  const std::string mask = pattern.Text().substr(folder.size());
   const std::optional<std::string> rel = Relative(folder);
-  if (!rel || !IsPackageFolder(*rel) || mask.empty()) return Inner().FindFirst(pattern, first);
+  if (!rel || !IsPackageFolder(*rel) || mask.empty()) return Machine().files.FindFirst(pattern, first);
   std::vector<FindEntry> found;
   if (mask.find_first_of("*?") == std::string::npos) {
     // One name: the packed file if there is one, else whatever is on disk
@@ -155,7 +141,7 @@ std::unique_ptr<FindHandle> PackagedPlatform::FindFirst(const std::string& patte
     else if (named && !named->empty() && IsPackageFolder(*named))
       found.push_back({LastPart(*named), kAttrDirectory});  // a folder only its files imply
     else
-      return Inner().FindFirst(pattern, first);
+      return Machine().files.FindFirst(pattern, first);
   } else {
     // A drive's top folder has no "." and "..", any other folder has.
     const bool driveTop = rel->empty() && programFolder_.size() <= 3;
@@ -173,36 +159,36 @@ std::unique_ptr<FindHandle> PackagedPlatform::FindFirst(const std::string& patte
   ownError_.reset();
   first = found.front();
   found.erase(found.begin());
-  return std::make_unique<ListFind>(std::move(found));
+  return std::make_unique<ListedFind>(std::move(found));
 }
 
-bool PackagedPlatform::CopyOneFile(const std::string& from, const std::string& to) {
+bool PackagedPlatform::CopyOneFile(const Path& from, const Path& to) {
   const pack::Entry* e = EntryAt(from);
-  if (!e || e->IsFolder()) return Inner().CopyOneFile(from, to);
+  if (!e || e->IsFolder()) return Machine().files.CopyOneFile(from, to);
   // Straight from the package into the destination; a damaged file is
   // refused by the reader and the machine keeps nothing of it.
-  return Inner().WriteFileFrom(to, e->attributes, e->modified, [this, e](pack::ByteSink& out) {
+  return Machine().files.WriteFileFrom(to, e->attributes, e->modified, [this, e](pack::ByteSink& out) {
     return package_.Extract(*e, out);
   });
 }
 
-void PackagedPlatform::StartCopy(const std::string& from, const std::string& to, FileDone done) {
+void PackagedPlatform::StartCopy(const Path& from, const Path& to, FileDone done) {
   // The machine's error is the one to tell when it ends.
   FileDone machines = [this, done = std::move(done)](bool ok) {
     ownError_.reset();
     done(ok);
   };
   const pack::Entry* e = EntryAt(from);
-  if (!e || e->IsFolder()) return Inner().StartCopy(from, to, std::move(machines));
+  if (!e || e->IsFolder()) return Machine().files.StartCopy(from, to, std::move(machines));
   // The package is read here, in its order; only the writing goes elsewhere.
-  Inner().StartWrite(
+  Machine().files.StartWrite(
       to, e->attributes, e->modified, e->size, [this, e](pack::ByteSink& out) { return package_.Extract(*e, out); },
       std::move(machines));
 }
 
-std::optional<std::string> PackagedPlatform::ReadWholeFile(const std::string& path) {
+std::optional<std::string> PackagedPlatform::ReadWholeFile(const Path& path) {
   const pack::Entry* e = EntryAt(path);
-  if (!e) return Inner().ReadWholeFile(path);
+  if (!e) return Machine().files.ReadWholeFile(path);
   // The engine reads its script again for every value, and the face and
   // the script take turns; a package does not change under them, so each
   // is unpacked once.
@@ -229,10 +215,10 @@ const pack::Entry* PackagedPlatform::ProgramEntry(const std::string& program) {
   if (IsBareProgramName(program)) {
     // As the machine looks: a system program of that name comes first.
     const bool bare = program.find('.') == std::string::npos;
-    for (const std::string& folder : {inner_.SystemFolder(), inner_.WindowsFolder()}) {
+    for (const std::string& folder : {inner_.system.SystemFolder(), inner_.system.WindowsFolder()}) {
       if (folder.empty()) continue;
-      if (inner_.Attributes(folder + "\\" + program) != kNoAttributes ||
-          (bare && inner_.Attributes(folder + "\\" + program + ".exe") != kNoAttributes))
+      if (inner_.files.Attributes(folder + "\\" + program) != kNoAttributes ||
+          (bare && inner_.files.Attributes(folder + "\\" + program + ".exe") != kNoAttributes))
         return nullptr;
     }
     path = programFolder_ + program;
@@ -252,9 +238,9 @@ const pack::Entry* PackagedPlatform::ProgramEntry(const std::string& program) {
 
 std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program) {
   if (!private_) {
-    private_ = inner_.MakePrivateFolder(kPrivateFolderPrefix);
+    private_ = inner_.files.MakePrivateFolder(kPrivateFolderPrefix);
     if (!private_) {
-      Log("private folder not created: " + inner_.LastError().message);
+      Log("private folder not created: " + inner_.system.LastError().message);
       return std::nullopt;
     }
     Log("private folder: " + *private_);
@@ -265,7 +251,7 @@ std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program
     // The program's folder with everything under it; at the top only the
     // files beside the program, not the trees the script installs.
     bool ok = true;
-    int files = 0;
+    int writtenFiles = 0;
     for (const pack::Entry& e : package_.Entries()) {
       if (FileNameKey(e.path).compare(0, key.size(), key) != 0) continue;
       if (key.empty() && e.path.find('\\') != std::string::npos) continue;
@@ -276,14 +262,14 @@ std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program
       }
       const std::string parent = FolderPart(target);
       if (!FolderExists(inner_, parent)) ok = CreateFolderPath(inner_, parent) && ok;
-      const bool written = inner_.WriteFileFrom(target, e.attributes, e.modified, [this, &e](pack::ByteSink& out) {
+      const bool written = inner_.files.WriteFileFrom(target, e.attributes, e.modified, [this, &e](pack::ByteSink& out) {
         return package_.Extract(e, out);
       });
-      if (!written) Log("not written out: " + e.path + " (error " + std::to_string(inner_.LastError().code) + ")");
+      if (!written) Log("not written out: " + e.path + " (error " + std::to_string(inner_.system.LastError().code) + ")");
       ok = written && ok;
-      files += written;
+      writtenFiles += written;
     }
-    Log("written out for a command: " + std::to_string(files) + " files of " + (folder.empty() ? "\\" : folder) +
+    Log("written out for a command: " + std::to_string(writtenFiles) + " files of " + (folder.empty() ? "\\" : folder) +
         (ok ? "" : ", not all"));
     if (!ok) writtenOut_.erase(key);
   }
@@ -293,15 +279,15 @@ std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program
 bool PackagedPlatform::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
   const ProgramToken t = SplitProgram(commandLine);
   const pack::Entry* e = t.program.empty() ? nullptr : ProgramEntry(t.program);
-  if (!e) return Inner().StartProgram(commandLine, showCode, workingFolder);
+  if (!e) return Machine().shell.StartProgram(commandLine, showCode, workingFolder);
   const std::optional<std::string> path = WriteOut(*e);
-  if (!path) return Fail(inner_.LastError().code, inner_.LastError().message);
+  if (!path) return Fail(inner_.system.LastError().code, inner_.system.LastError().message);
   // Its own folder as working folder, not the setup's: a DLL dropped beside
   // a downloaded setup would be found there before the system's.
-  return Inner().StartProgram("\"" + *path + "\"" + t.rest, showCode, FolderPart(*path));
+  return Machine().shell.StartProgram("\"" + *path + "\"" + t.rest, showCode, FolderPart(*path));
 }
 
-void PackagedPlatform::RemoveLeftovers() { RemoveLeftoverFolders(Inner(), log_); }
+void PackagedPlatform::RemoveLeftovers() { RemoveLeftoverFolders(Machine(), log_); }
 
 void PackagedPlatform::Finish() {
   if (finished_) return;
@@ -310,13 +296,37 @@ void PackagedPlatform::Finish() {
   // A helper usually ends within moments of being started; one that runs
   // on keeps the folder it runs from.
   for (int attempt = 0; attempt < 20; ++attempt) {
-    if (inner_.RemoveTree(*private_)) {
+    if (inner_.files.RemoveTree(*private_)) {
       Log("private folder removed: " + *private_);
       return;
     }
-    inner_.Pause(100);
+    inner_.system.Pause(100);
   }
   Log("private folder kept (in use): " + *private_);
 }
+
+std::uint32_t PackagedFiles::Attributes(const Path& path) { return package_.Attributes(path); }
+std::unique_ptr<FindHandle> PackagedFiles::FindFirst(const Path& pattern, FindEntry& first) {
+  return package_.FindFirst(pattern, first);
+}
+bool PackagedFiles::CopyOneFile(const Path& from, const Path& to) { return package_.CopyOneFile(from, to); }
+void PackagedFiles::StartCopy(const Path& from, const Path& to, FileDone done) {
+  package_.StartCopy(from, to, std::move(done));
+}
+std::optional<std::string> PackagedFiles::ReadWholeFile(const Path& path) { return package_.ReadWholeFile(path); }
+std::string PackagedFiles::ShownName(const Path& path) { return package_.ShownName(path); }
+FileSystem& PackagedFiles::Inner() { return package_.Machine().files; }
+
+bool PackagedShell::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
+  return package_.StartProgram(commandLine, showCode, workingFolder);
+}
+Shell& PackagedShell::Inner() { return package_.Machine().shell; }
+
+System::Error PackagedSystem::LastError() {
+  return package_.ownError_ ? *package_.ownError_ : inner_.LastError();
+}
+System& PackagedSystem::Inner() { return package_.Machine().system; }
+Registry& PackagedRegistry::Inner() { return package_.Machine().registry; }
+Rights& PackagedRights::Inner() { return package_.Machine().rights; }
 
 }  // namespace qv

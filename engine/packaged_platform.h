@@ -20,12 +20,71 @@
 
 namespace qv {
 
-class PackagedPlatform : public PlatformDecorator {
+class PackagedPlatform;
+
+// The parts the package changes: files and programs are answered from it
+// where it holds them, and the machine's error gives way to the package's
+// own for a call the package answered. Every call the package does not
+// answer goes to the machine and clears that error.
+class PackagedFiles : public FileSystemDecorator {
+ public:
+  PackagedFiles(FileSystem& inner, PackagedPlatform& package) : FileSystemDecorator(inner), package_(package) {}
+  std::uint32_t Attributes(const Path& path) override;
+  std::unique_ptr<FindHandle> FindFirst(const Path& pattern, FindEntry& first) override;
+  bool CopyOneFile(const Path& from, const Path& to) override;
+  void StartCopy(const Path& from, const Path& to, FileDone done) override;
+  std::optional<std::string> ReadWholeFile(const Path& path) override;
+  std::string ShownName(const Path& path) override;
+
+ private:
+  FileSystem& Inner() override;
+  PackagedPlatform& package_;
+};
+
+class PackagedShell : public ShellDecorator {
+ public:
+  PackagedShell(Shell& inner, PackagedPlatform& package) : ShellDecorator(inner), package_(package) {}
+  bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
+
+ private:
+  Shell& Inner() override;
+  PackagedPlatform& package_;
+};
+
+class PackagedSystem : public SystemDecorator {
+ public:
+  PackagedSystem(System& inner, PackagedPlatform& package) : SystemDecorator(inner), package_(package) {}
+  Error LastError() override;
+
+ private:
+  System& Inner() override;
+  PackagedPlatform& package_;
+};
+
+class PackagedRegistry : public RegistryDecorator {
+ public:
+  PackagedRegistry(Registry& inner, PackagedPlatform& package) : RegistryDecorator(inner), package_(package) {}
+
+ private:
+  Registry& Inner() override;
+  PackagedPlatform& package_;
+};
+
+class PackagedRights : public RightsDecorator {
+ public:
+  PackagedRights(Rights& inner, PackagedPlatform& package) : RightsDecorator(inner), package_(package) {}
+
+ private:
+  Rights& Inner() override;
+  PackagedPlatform& package_;
+};
+
+class PackagedPlatform : public Platform {
  public:
   // programFolder ends in a backslash; the package must stay open (and
   // verified) while this lives.
   PackagedPlatform(Platform& inner, pack::Reader& package, std::string programFolder);
-  ~PackagedPlatform() override;
+  ~PackagedPlatform();
 
   // The path the engine looks for as the program's own script (its name
   // with .ini): the packed script answers it, whatever the program is called.
@@ -45,18 +104,23 @@ class PackagedPlatform : public PlatformDecorator {
   // The private folder, once a command needed it.
   const std::optional<std::string>& PrivateFolder() const { return private_; }
 
-  std::uint32_t Attributes(const std::string& path) override;
-  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
-  bool CopyOneFile(const std::string& from, const std::string& to) override;
-  void StartCopy(const std::string& from, const std::string& to, FileDone done) override;
-  std::optional<std::string> ReadWholeFile(const std::string& path) override;
-  std::string ShownName(const std::string& path) override;
-  bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
-  Error LastError() override { return ownError_ ? *ownError_ : inner_.LastError(); }
-
  private:
+  friend class PackagedFiles;
+  friend class PackagedShell;
+  friend class PackagedSystem;
+  friend class PackagedRegistry;
+  friend class PackagedRights;
+
+  std::uint32_t Attributes(const Path& path);
+  std::unique_ptr<FindHandle> FindFirst(const Path& pattern, FindEntry& first);
+  bool CopyOneFile(const Path& from, const Path& to);
+  void StartCopy(const Path& from, const Path& to, FileDone done);
+  std::optional<std::string> ReadWholeFile(const Path& path);
+  std::string ShownName(const Path& path);
+  bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder);
+
   // The machine, for a call whose failure it explains itself.
-  Platform& Inner() override {
+  Platform& Machine() {
     ownError_.reset();
     return inner_;
   }
@@ -79,6 +143,7 @@ class PackagedPlatform : public PlatformDecorator {
     if (log_) log_->Line(line);
   }
 
+  Platform& inner_;
   pack::Reader& package_;
   std::string programFolder_;
   std::string ownScript_;  // its FileNameKey
@@ -92,6 +157,11 @@ class PackagedPlatform : public PlatformDecorator {
   // Package files read whole (the script, the face), and their texts.
   std::map<const pack::Entry*, std::string> read_;
   bool finished_ = false;
+  PackagedFiles files_{inner_.files, *this};
+  PackagedShell shell_{inner_.shell, *this};
+  PackagedSystem system_{inner_.system, *this};
+  PackagedRegistry registry_{inner_.registry, *this};
+  PackagedRights rights_{inner_.rights, *this};
 };
 
 }  // namespace qv

@@ -35,13 +35,13 @@ std::vector<std::uint8_t> TextData(const std::string& text) {
 PathEdit Edit(Platform& platform, std::uint32_t root,
               const std::function<std::optional<std::string>(const std::string&)>& change) {
   const char* key = EnvironmentKey(root);
-  const RegistryText now = platform.ReadRegistryText(root, key, "Path");
+  const RegistryText now = platform.registry.ReadRegistryText(root, key, "Path");
   if (now.status == RegistryText::Status::NotText) return PathEdit::Failed;
   const bool there = now.status == RegistryText::Status::Text;
   const std::optional<std::string> next = change(there ? now.text : std::string());
   if (!next) return PathEdit::Unchanged;
   const RegType type = !there || now.expandable ? RegType::ExpandText : RegType::Text;
-  return platform.WriteRegistryValue(root, key, "Path", type, TextData(*next)) == RegWrite::Written
+  return platform.registry.WriteRegistryValue(root, key, "Path", type, TextData(*next)) == RegWrite::Written
              ? PathEdit::Changed
              : PathEdit::Failed;
 }
@@ -82,7 +82,7 @@ std::optional<std::string> WithoutEntry(const std::string& value, const std::str
 
 PathEdit AddToPath(Platform& platform, std::uint32_t root, const std::string& entry) {
   return Edit(platform, root, [&](const std::string& value) {
-    return WithEntry(value, entry, [&platform](const std::string& t) { return platform.ExpandEnvironment(t); });
+    return WithEntry(value, entry, [&platform](const std::string& t) { return platform.system.ExpandEnvironment(t); });
   });
 }
 
@@ -94,7 +94,7 @@ PathEdit RemoveFromPath(Platform& platform, std::uint32_t root, const std::strin
     return next;
   });
   // Ours was all it held: it goes, as it came.
-  if (edit == PathEdit::Changed && emptied) platform.DeleteRegistryValue(root, EnvironmentKey(root), "Path");
+  if (edit == PathEdit::Changed && emptied) platform.registry.DeleteRegistryValue(root, EnvironmentKey(root), "Path");
   return edit;
 }
 

@@ -1,18 +1,81 @@
-// A platform that hands every call to another one; decorators override
-// only what they change.
+// Parts of the machine that hand every call to another one; a decorator
+// overrides only what it changes, of only the parts it changes.
 #pragma once
 
 #include "engine/platform.h"
 
 namespace qv {
 
-class PlatformDecorator : public Platform {
+class FileSystemDecorator : public FileSystem {
  public:
-  explicit PlatformDecorator(Platform& inner) : inner_(inner) {}
+  explicit FileSystemDecorator(FileSystem& inner) : inner_(inner) {}
 
-  std::string WindowsFolder() override { return Inner().WindowsFolder(); }
-  std::string SystemFolder() override { return Inner().SystemFolder(); }
-  std::string TempPath() override { return Inner().TempPath(); }
+  std::uint32_t Attributes(const Path& path) override { return Inner().Attributes(path); }
+  std::optional<FileStamp> Stamp(const Path& path) override { return Inner().Stamp(path); }
+  std::unique_ptr<FindHandle> FindFirst(const Path& pattern, FindEntry& first) override {
+    return Inner().FindFirst(pattern, first);
+  }
+  std::optional<std::string> ReadWholeFile(const Path& path) override { return Inner().ReadWholeFile(path); }
+  bool SameFolder(const Path& a, const Path& b) override { return Inner().SameFolder(a, b); }
+  std::string ShownName(const Path& path) override { return Inner().ShownName(path); }
+  bool MakeFolder(const Path& path) override { return Inner().MakeFolder(path); }
+  bool CopyOneFile(const Path& from, const Path& to) override { return Inner().CopyOneFile(from, to); }
+  bool WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
+                     const FileProducer& produce) override {
+    return Inner().WriteFileFrom(to, attributes, modified, produce);
+  }
+  bool DeleteOneFile(const Path& path) override { return Inner().DeleteOneFile(path); }
+  bool RemoveFolder(const Path& path) override { return Inner().RemoveFolder(path); }
+  bool MoveOneFile(const Path& from, const Path& to) override { return Inner().MoveOneFile(from, to); }
+  bool RemoveAtRestart(const Path& path) override { return Inner().RemoveAtRestart(path); }
+  std::unique_ptr<AppendFile> OpenAppend(const Path& path) override { return Inner().OpenAppend(path); }
+  std::unique_ptr<FolderHold> HoldFolder(const Path& folder) override { return Inner().HoldFolder(folder); }
+  std::optional<std::string> WaitingBeside(const Path& path) override { return Inner().WaitingBeside(path); }
+  std::optional<std::string> MakePrivateFolder(const std::string& prefix) override {
+    return Inner().MakePrivateFolder(prefix);
+  }
+  bool RemoveTree(const Path& folder) override { return Inner().RemoveTree(folder); }
+  // Started calls are handed on as started: the file work stays on the
+  // inner part's threads. A decorator that changes a plain call changes
+  // its started form too (ChangesBothForms says so at compile time).
+  void StartCopy(const Path& from, const Path& to, FileDone done) override {
+    Inner().StartCopy(from, to, std::move(done));
+  }
+  void StartWrite(const Path& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
+                  const FileProducer& produce, FileDone done) override {
+    Inner().StartWrite(to, attributes, modified, size, produce, std::move(done));
+  }
+  void StartDelete(const Path& path, FileDone done) override { Inner().StartDelete(path, std::move(done)); }
+  void StartRemoveFolder(const Path& path, FileDone done) override {
+    Inner().StartRemoveFolder(path, std::move(done));
+  }
+  void Settle() override { Inner().Settle(); }
+
+ protected:
+  // The part a forwarded call goes to.
+  virtual FileSystem& Inner() { return inner_; }
+  FileSystem& inner_;
+};
+
+// Whether D declares its own `member` rather than taking the forwarding one.
+#define QV_DECLARES(D, member) (!std::is_same_v<decltype(&D::member), decltype(&FileSystemDecorator::member)>)
+
+// A file decorator that changes a call changes its started form as well,
+// or started calls would pass it by unseen.
+template <typename D>
+constexpr bool ChangesBothForms() {
+  return QV_DECLARES(D, CopyOneFile) == QV_DECLARES(D, StartCopy) &&
+         QV_DECLARES(D, WriteFileFrom) == QV_DECLARES(D, StartWrite) &&
+         QV_DECLARES(D, DeleteOneFile) == QV_DECLARES(D, StartDelete) &&
+         QV_DECLARES(D, RemoveFolder) == QV_DECLARES(D, StartRemoveFolder);
+}
+
+#undef QV_DECLARES
+
+class RegistryDecorator : public Registry {
+ public:
+  explicit RegistryDecorator(Registry& inner) : inner_(inner) {}
+
   RegistryText ReadRegistryText(std::uint32_t root, const std::string& subkey, const std::string& name) override {
     return Inner().ReadRegistryText(root, subkey, name);
   }
@@ -38,66 +101,70 @@ class PlatformDecorator : public Platform {
   bool DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) override {
     return Inner().DeleteRegistryKey(root, subkey, whole);
   }
-  std::uint32_t Attributes(const std::string& path) override { return Inner().Attributes(path); }
-  std::optional<FileStamp> Stamp(const std::string& path) override { return Inner().Stamp(path); }
-  bool DeleteOneFile(const std::string& path) override { return Inner().DeleteOneFile(path); }
-  bool RemoveFolder(const std::string& path) override { return Inner().RemoveFolder(path); }
-  std::unique_ptr<FolderHold> HoldFolder(const std::string& folder) override { return Inner().HoldFolder(folder); }
-  std::unique_ptr<ProductHold> HoldProduct(const std::string& id) override { return Inner().HoldProduct(id); }
-  bool MoveOneFile(const std::string& from, const std::string& to) override { return Inner().MoveOneFile(from, to); }
-  bool RemoveAtRestart(const std::string& path) override { return Inner().RemoveAtRestart(path); }
-  std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override { return Inner().OpenAppend(path); }
-  bool MakeFolder(const std::string& path) override { return Inner().MakeFolder(path); }
-  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override {
-    return Inner().FindFirst(pattern, first);
-  }
-  bool CopyOneFile(const std::string& from, const std::string& to) override { return Inner().CopyOneFile(from, to); }
-  std::optional<std::string> ReadWholeFile(const std::string& path) override { return Inner().ReadWholeFile(path); }
-  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
-                     const FileProducer& produce) override {
-    return Inner().WriteFileFrom(to, attributes, modified, produce);
-  }
-  // The Start calls are not passed on: a decorator that changes a call
-  // takes part in its started form itself, else it is done at once here.
-  void Settle() override { Inner().Settle(); }
-  std::optional<std::string> WaitingBeside(const std::string& path) override { return Inner().WaitingBeside(path); }
-  std::optional<std::string> MakePrivateFolder(const std::string& prefix) override {
-    return Inner().MakePrivateFolder(prefix);
-  }
-  bool RemoveTree(const std::string& folder) override { return Inner().RemoveTree(folder); }
-  bool Elevated() override { return Inner().Elevated(); }
-  bool MakeShortcut(const Shortcut& shortcut) override { return Inner().MakeShortcut(shortcut); }
-  std::string ExpandEnvironment(const std::string& text) override { return Inner().ExpandEnvironment(text); }
-  void Announce(Change change, const std::string& folder) override { Inner().Announce(change, folder); }
-  bool LimitedAdministrator() override { return Inner().LimitedAdministrator(); }
-  bool LimitedHalf() override { return Inner().LimitedHalf(); }
-  bool Windows64() override { return Inner().Windows64(); }
-  void UseNativeView() override { Inner().UseNativeView(); }
-  std::string KnownFolderPath(KnownFolder which) override { return Inner().KnownFolderPath(which); }
-  std::optional<int> RunElevated(const std::vector<std::string>& args) override { return Inner().RunElevated(args); }
-  std::optional<int> RunAsLimitedHalf(const std::vector<std::string>& args) override {
-    return Inner().RunAsLimitedHalf(args);
-  }
-  bool OnlyOursCanChange(const std::string& path) override { return Inner().OnlyOursCanChange(path); }
-  bool SameFolder(const std::string& a, const std::string& b) override { return Inner().SameFolder(a, b); }
-  std::string ShownName(const std::string& path) override { return Inner().ShownName(path); }
-  bool Protect(const std::string& path) override { return Inner().Protect(path); }
+
+ protected:
+  virtual Registry& Inner() { return inner_; }
+  Registry& inner_;
+};
+
+class ShellDecorator : public Shell {
+ public:
+  explicit ShellDecorator(Shell& inner) : inner_(inner) {}
+
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override {
     return Inner().StartProgram(commandLine, showCode, workingFolder);
   }
   bool StartWatcher(const std::string& commandLine) override { return Inner().StartWatcher(commandLine); }
-  std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
-    return inner_.FromCodePage(codePage, bytes);
+  std::optional<int> RunElevated(const std::vector<std::string>& args) override { return Inner().RunElevated(args); }
+  std::optional<int> RunAsLimitedHalf(const std::vector<std::string>& args) override {
+    return Inner().RunAsLimitedHalf(args);
   }
-  void Pause(unsigned milliseconds) override { inner_.Pause(milliseconds); }
-  std::string Today() override { return inner_.Today(); }
-  std::uint32_t Ticks() override { return inner_.Ticks(); }
-  Error LastError() override { return inner_.LastError(); }
+  bool MakeShortcut(const Shortcut& shortcut) override { return Inner().MakeShortcut(shortcut); }
+  void Announce(Change change, const std::string& folder) override { Inner().Announce(change, folder); }
 
  protected:
-  // The platform a forwarded call goes to.
-  virtual Platform& Inner() { return inner_; }
-  Platform& inner_;
+  virtual Shell& Inner() { return inner_; }
+  Shell& inner_;
+};
+
+class RightsDecorator : public Rights {
+ public:
+  explicit RightsDecorator(Rights& inner) : inner_(inner) {}
+
+  bool Elevated() override { return Inner().Elevated(); }
+  bool LimitedAdministrator() override { return Inner().LimitedAdministrator(); }
+  bool LimitedHalf() override { return Inner().LimitedHalf(); }
+  bool OnlyOursCanChange(const Path& path) override { return Inner().OnlyOursCanChange(path); }
+  bool Protect(const Path& path) override { return Inner().Protect(path); }
+  std::unique_ptr<ProductHold> HoldProduct(const std::string& id) override { return Inner().HoldProduct(id); }
+
+ protected:
+  virtual Rights& Inner() { return inner_; }
+  Rights& inner_;
+};
+
+class SystemDecorator : public System {
+ public:
+  explicit SystemDecorator(System& inner) : inner_(inner) {}
+
+  std::string WindowsFolder() override { return Inner().WindowsFolder(); }
+  std::string SystemFolder() override { return Inner().SystemFolder(); }
+  std::string TempPath() override { return Inner().TempPath(); }
+  std::string KnownFolderPath(KnownFolder which) override { return Inner().KnownFolderPath(which); }
+  bool Windows64() override { return Inner().Windows64(); }
+  void UseNativeView() override { Inner().UseNativeView(); }
+  std::string ExpandEnvironment(const std::string& text) override { return Inner().ExpandEnvironment(text); }
+  std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
+    return Inner().FromCodePage(codePage, bytes);
+  }
+  void Pause(unsigned milliseconds) override { Inner().Pause(milliseconds); }
+  std::string Today() override { return Inner().Today(); }
+  std::uint32_t Ticks() override { return Inner().Ticks(); }
+  Error LastError() override { return Inner().LastError(); }
+
+ protected:
+  virtual System& Inner() { return inner_; }
+  System& inner_;
 };
 
 }  // namespace qv

@@ -8,10 +8,10 @@
 namespace qv {
 
 void RemoveLeftoverFolders(Platform& platform, RunLog* log) {
-  const std::string temp = platform.TempPath();
+  const std::string temp = platform.system.TempPath();
   if (temp.empty()) return;
   FindEntry e;
-  std::unique_ptr<FindHandle> find = platform.FindFirst(temp + kPrivateFolderPrefix + "*", e);
+  std::unique_ptr<FindHandle> find = platform.files.FindFirst(temp + kPrivateFolderPrefix + "*", e);
   if (!find) return;
   std::vector<std::string> found;
   const std::size_t prefix = sizeof kPrivateFolderPrefix - 1;
@@ -25,10 +25,10 @@ void RemoveLeftoverFolders(Platform& platform, RunLog* log) {
   } while (find->Next(e));
   find.reset();
   for (const std::string& f : found) {
-    const bool removed = platform.RemoveTree(f);
+    const bool removed = platform.files.RemoveTree(f);
     if (!log) continue;
     if (removed) log->Line("removed an earlier run's folder: " + f);
-    else if (platform.LastError().code == kErrorAccessDenied) log->Line("left alone (not a folder of ours): " + f);
+    else if (platform.system.LastError().code == kErrorAccessDenied) log->Line("left alone (not a folder of ours): " + f);
     else log->Line("kept an earlier run's folder (in use): " + f);
   }
 }

@@ -137,11 +137,11 @@ std::optional<int> ActOnRights(Platform& platform, const RightsDecision& decisio
     std::vector<std::string> again{kLimitedSwitch};
     again.insert(again.end(), args.begin(), args.end());
     say("rights: one person's installation, done by this account without its administrator rights");
-    if (const std::optional<int> code = platform.RunAsLimitedHalf(again)) {
+    if (const std::optional<int> code = platform.shell.RunAsLimitedHalf(again)) {
       say("run without administrator rights ended with exit code " + std::to_string(*code));
       return *code;
     }
-    const Platform::Error e = platform.LastError();
+    const Platform::Error e = platform.system.LastError();
     say("refused: could not start again without administrator rights (error " + std::to_string(e.code) + ": " +
         e.message + "); run it without administrator rights");
     if (refused) *refused = true;
@@ -150,12 +150,12 @@ std::optional<int> ActOnRights(Platform& platform, const RightsDecision& decisio
   std::vector<std::string> again{kElevatedSwitch};
   again.insert(again.end(), args.begin(), args.end());
   say("rights: administrator rights needed, asking through the elevation prompt");
-  const std::optional<int> code = platform.RunElevated(again);
+  const std::optional<int> code = platform.shell.RunElevated(again);
   if (code) {
     say("elevated run ended with exit code " + std::to_string(*code));
     return *code;
   }
-  const Platform::Error e = platform.LastError();
+  const Platform::Error e = platform.system.LastError();
   if (e.code == kErrorCancelled) {
     say("user: declined the elevation prompt");
     return kExitUserQuit;

@@ -119,7 +119,7 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
 void SetupEngine::UndoUnlessComplete() {
   // Files still being written are finished and recorded first: the undo
   // takes them back too.
-  platform_.Settle();
+  platform_.files.Settle();
   if (complete_ || !uninstall_) return;
   window_.SetStatusText(texts::Say(texts::Setup::Undoing));
   window_.RepaintStatus();
@@ -134,18 +134,18 @@ bool SetupEngine::Stopped() {
 void SetupEngine::RunScript(const std::vector<std::string>& args) {
   state_.finished = false;
   state_.awaitingPath = false;
-  InitFolderValues(platform_, folders_, placement_.AllUsers(platform_.Elevated()),
+  InitFolderValues(platform_, folders_, placement_.AllUsers(platform_.rights.Elevated()),
                    placement_.architecture == Architecture::X64);
   Log("folders: PROGRAMFILESDIR=" + folders_.programFiles + " SYSTEMDIR=" + folders_.system +
       " WINDOWSDIR=" + folders_.windows + " TEMPDIR=" + folders_.temp);
 
   const std::string scriptName = ScriptFileName(programFile_, args);
-  const std::uint32_t attributes = platform_.Attributes(scriptName);
+  const std::uint32_t attributes = platform_.files.Attributes(scriptName);
   scriptFound_ = attributes != kNoAttributes && !(attributes & kAttrDirectory);
-  Log((scriptFound_ ? "script: " : "script not found: ") + platform_.ShownName(scriptName));
+  Log((scriptFound_ ? "script: " : "script not found: ") + platform_.files.ShownName(scriptName));
   const ScriptReader script(
-      scriptName, [this](const std::string& f) { return platform_.ReadWholeFile(f); },
-      [this](unsigned codePage, std::string_view bytes) { return platform_.FromCodePage(codePage, bytes); });
+      scriptName, [this](const std::string& f) { return platform_.files.ReadWholeFile(f); },
+      [this](unsigned codePage, std::string_view bytes) { return platform_.system.FromCodePage(codePage, bytes); });
 
   const std::string title = ShowWindow(script);
   ReadSetupSection(script);  // a value it does not know ends the run here
@@ -212,9 +212,9 @@ bool SetupEngine::WriteRegistry(const ScriptReader& script) {
     const Fields f = SplitField(script.ReadString("REGISTRY", entries[i], ""), ',', true);
     WriteRegistryEntry(f.head, f.tail);
     window_.SetMainPosition(static_cast<int>(i + 1));
-    platform_.Pause(50);
+    platform_.system.Pause(50);
   }
-  if (fileTypesChanged_) platform_.Announce(Change::Associations, "");
+  if (fileTypesChanged_) platform_.shell.Announce(Change::Associations, "");
   return true;
 }
 
@@ -243,20 +243,20 @@ bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
     } else {
       const std::string folder = WithoutBackslash(FolderPart(s->file));
       if (!FolderExists(platform_, folder)) CreateFolderPath(platform_, folder);
-      if (platform_.MakeShortcut(*s) &&
+      if (platform_.shell.MakeShortcut(*s) &&
           std::none_of(folders.begin(), folders.end(), [&](const std::string& f) { return SameFileName(f, folder); }))
         folders.push_back(folder);
     }
     window_.SetMainPosition(static_cast<int>(i + 1));
   }
-  for (const std::string& folder : folders) platform_.Announce(Change::Folder, folder);
+  for (const std::string& folder : folders) platform_.shell.Announce(Change::Folder, folder);
   return true;
 }
 
 bool SetupEngine::AddPathEntries(const ScriptReader& script) {
   const std::vector<std::string> entries = StartSection(script, "PATH", texts::Say(texts::Setup::AddToPath));
   if (entries.empty()) return true;
-  const std::uint32_t root = placement_.AllUsers(platform_.Elevated()) ? kHKLM : kHKCU;
+  const std::uint32_t root = placement_.AllUsers(platform_.rights.Elevated()) ? kHKLM : kHKCU;
   bool changed = false;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (Stopped()) return false;
@@ -279,7 +279,7 @@ bool SetupEngine::AddPathEntries(const ScriptReader& script) {
     }
     window_.SetMainPosition(static_cast<int>(i + 1));
   }
-  if (changed) platform_.Announce(Change::Environment, "");
+  if (changed) platform_.shell.Announce(Change::Environment, "");
   return true;
 }
 
@@ -387,7 +387,7 @@ void SetupEngine::PromptForPath() {
 }
 
 void SetupEngine::PumpWhileBusy() {
-  const std::uint32_t now = platform_.Ticks();
+  const std::uint32_t now = platform_.system.Ticks();
   if (pumps_.Due(now)) PumpNow(now);
 }
 
@@ -395,7 +395,7 @@ void SetupEngine::PumpNow(std::uint32_t now) {
   pumps_.Mark(now);
   // A question asked or a quit seen there comes after every file started
   // is known written or not.
-  platform_.Settle();
+  platform_.files.Settle();
   window_.ProcessMessages();
 }
 
@@ -433,12 +433,12 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
   const int n = CopyMatches(source, destination, false);
   // A click made in the last moments of a pass is answered before the
   // next step starts, not after it.
-  PumpNow(platform_.Ticks());
+  PumpNow(platform_.system.Ticks());
   if (state_.finished) return;
   window_.SetMainMax(n);
   window_.UpdateMain();
   CopyMatches(source, destination, true);
-  PumpNow(platform_.Ticks());
+  PumpNow(platform_.system.Ticks());
 }
 
 int SetupEngine::CopyMatches(const std::string& pattern, const std::string& destination,
@@ -448,7 +448,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
   if (copy && !FolderExists(platform_, destination) && !CreateFolderPath(platform_, destination))
     return 0;
   FindEntry e;
-  std::unique_ptr<FindHandle> find = platform_.FindFirst(pattern, e);
+  std::unique_ptr<FindHandle> find = platform_.files.FindFirst(pattern, e);
   if (!find) return 0;
   const std::string folder = FolderPart(pattern);
   int count = 0;
@@ -456,7 +456,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     if (x.attributes & kAttrDirectory) {
       if (x.name == "." || x.name == "..") return;
       // The folder's files are logged and recorded before the next folder is made.
-      if (copy) platform_.Settle();
+      if (copy) platform_.files.Settle();
       count += CopyMatches(folder + x.name + "\\*.*", destination + x.name + "\\", copy);
       return;
     }
@@ -470,8 +470,8 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
       // with it) and settles before anything that depends on them: another
       // folder, the window's questions and the quit, the end of the entry.
       const std::string to = destination + x.name;
-      platform_.StartCopy(folder + x.name, to, [this, to](bool copied) {
-        if (copied && platform_.WaitingBeside(to)) restartNeeded_ = true;
+      platform_.files.StartCopy(folder + x.name, to, [this, to](bool copied) {
+        if (copied && platform_.files.WaitingBeside(to)) restartNeeded_ = true;
       });
       window_.StepMain();
       window_.UpdateMain();
@@ -482,7 +482,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
       if (state_.finished) break;
       visit(e);
     } while (find->Next(e));
-    if (copy) platform_.Settle();
+    if (copy) platform_.files.Settle();
     return count;
   }
   // The record names the folder's files before any is written, in one go.
@@ -498,7 +498,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     if (state_.finished) break;
     visit(x);
   }
-  platform_.Settle();
+  platform_.files.Settle();
   return count;
 }
 
@@ -506,14 +506,14 @@ void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::stri
   const RegistryEntry e = ParseRegistryEntry(folders_, keyPath, valueText);
   fileTypesChanged_ = fileTypesChanged_ || NamesFileTypes(e.root, e.subkey);
   // An unknown root (0) opens no key; the platform says so.
-  if (platform_.WriteRegistryValue(e.root, e.subkey, e.valueName, e.type, e.data) ==
+  if (platform_.registry.WriteRegistryValue(e.root, e.subkey, e.valueName, e.type, e.data) ==
       RegWrite::WriteFailed)
     throw EngineError("Failed to set data for '" + e.valueName + "'");
 }
 
 void SetupEngine::RunCommand(const std::string& value) {
   const CommandEntry c = ParseCommandEntry(folders_, value);
-  platform_.StartProgram(c.commandLine, c.showCode, {});
+  platform_.shell.StartProgram(c.commandLine, c.showCode, {});
 }
 
 }  // namespace qv

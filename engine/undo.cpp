@@ -28,14 +28,14 @@ class Steps {
   }
   void Failed(const std::string& what) {
     ++failures;
-    Log(what + " (error " + std::to_string(platform_.LastError().code) + ")");
+    Log(what + " (error " + std::to_string(platform_.system.LastError().code) + ")");
   }
   // A step not done for a reason of ours, not the system's.
   void Count(const std::string& what) {
     ++failures;
     Log(what);
   }
-  bool Exists(const std::string& path) { return platform_.Attributes(path) != kNoAttributes; }
+  bool Exists(const std::string& path) { return platform_.files.Attributes(path) != kNoAttributes; }
   int failures = 0;
 
  private:
@@ -53,10 +53,10 @@ std::map<ValueKey, RecordEntry> ValuesBefore(const std::vector<RecordEntry>& run
 
 bool PutBack(Platform& platform, const RecordEntry& before) {
   if (before.existed)
-    return platform.WriteStoredValue(before.root, before.path, before.name,
+    return platform.registry.WriteStoredValue(before.root, before.path, before.name,
                                      {before.type, std::vector<std::uint8_t>(before.data.begin(), before.data.end())});
-  return !platform.FindRegistryValue(before.root, before.path, before.name).value ||
-         platform.DeleteRegistryValue(before.root, before.path, before.name);
+  return !platform.registry.FindRegistryValue(before.root, before.path, before.name).value ||
+         platform.registry.DeleteRegistryValue(before.root, before.path, before.name);
 }
 
 // Files the run created go where unchanged; those it replaced get their
@@ -77,7 +77,7 @@ void UndoFiles(Platform& platform, Steps& steps, const std::vector<RecordEntry>&
     const auto w = waiting.find(FileNameKey(f.path));
     if (w != waiting.end() && steps.Exists(w->second)) {
       // What waits for the restart to replace the file goes; the file stays.
-      if (platform.DeleteOneFile(w->second)) steps.Log("no longer replaced at the restart: " + f.path);
+      if (platform.files.DeleteOneFile(w->second)) steps.Log("no longer replaced at the restart: " + f.path);
       else steps.Failed("still replaced at the restart: " + f.path);
     }
     if (f.existed) {
@@ -90,28 +90,28 @@ void UndoFiles(Platform& platform, Steps& steps, const std::vector<RecordEntry>&
         continue;
       }
       const RecordEntry& kept = m->second;
-      const std::optional<FileStamp> now = platform.Stamp(kept.name);
+      const std::optional<FileStamp> now = platform.files.Stamp(kept.name);
       if (!now) continue;  // put back already, by an undo cut short
       if (!(*now == FileStamp{kept.size, kept.modified})) {
         steps.Count("not put back, " + kept.name + " changed since it was set aside (left where it is): " + f.path);
         continue;
       }
-      if (steps.Exists(f.path) && !platform.DeleteOneFile(f.path)) {
+      if (steps.Exists(f.path) && !platform.files.DeleteOneFile(f.path)) {
         steps.Failed("not put back: " + f.path);
         continue;
       }
-      if (platform.MoveOneFile(kept.name, f.path)) steps.Log("put back: " + f.path);
+      if (platform.files.MoveOneFile(kept.name, f.path)) steps.Log("put back: " + f.path);
       else steps.Failed("not put back: " + f.path);
       continue;
     }
     if (!f.written && !f.cutShort) continue;
-    const std::optional<FileStamp> now = platform.Stamp(f.path);
+    const std::optional<FileStamp> now = platform.files.Stamp(f.path);
     if (!now) continue;
     if (!f.cutShort && !(*now == FileStamp{f.size, f.modified})) {
       steps.Log("kept (changed since it was written): " + f.path);
       continue;
     }
-    if (platform.DeleteOneFile(f.path)) steps.Log("removed: " + f.path);
+    if (platform.files.DeleteOneFile(f.path)) steps.Log("removed: " + f.path);
     else steps.Failed("not removed: " + f.path);
   }
 }
@@ -128,8 +128,8 @@ void UndoValues(Platform& platform, Steps& steps, const std::vector<RecordEntry>
     } else if (v.existed) {
       if (PutBack(platform, b->second)) steps.Log("put back: " + what);
       else steps.Failed("not put back: " + what);
-    } else if (platform.FindRegistryValue(v.root, v.subkey, v.name).value) {
-      if (platform.DeleteRegistryValue(v.root, v.subkey, v.name)) steps.Log("removed: " + what);
+    } else if (platform.registry.FindRegistryValue(v.root, v.subkey, v.name).value) {
+      if (platform.registry.DeleteRegistryValue(v.root, v.subkey, v.name)) steps.Log("removed: " + what);
       else steps.Failed("not removed: " + what);
     }
   }
@@ -144,14 +144,14 @@ int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog*
     if (RemoveFromPath(platform, root, entry) == PathEdit::Failed) steps.Failed("not taken out of PATH: " + entry);
     else steps.Log("taken out of PATH: " + entry);
   }
-  if (!plan.pathEntries.empty()) platform.Announce(Change::Environment, "");
+  if (!plan.pathEntries.empty()) platform.shell.Announce(Change::Environment, "");
   UndoFiles(platform, steps, run, plan);
   UndoValues(platform, steps, run, plan);
   for (const auto& [root, key] : plan.keys) {
-    if (platform.DeleteRegistryKey(root, key, false)) steps.Log("removed: " + RootName(root) + "\\" + key);
+    if (platform.registry.DeleteRegistryKey(root, key, false)) steps.Log("removed: " + RootName(root) + "\\" + key);
   }
   for (const std::string& folder : plan.folders) {
-    if (platform.RemoveFolder(folder)) steps.Log("removed: " + folder);
+    if (platform.files.RemoveFolder(folder)) steps.Log("removed: " + folder);
   }
   return steps.failures;
 }
@@ -167,8 +167,8 @@ int UndoRegistration(Platform& platform, const std::vector<RecordEntry>& run, Ru
   }
   for (const RecordEntry& e : run) {
     if (e.kind != RecordEntry::Kind::Registered) continue;
-    if (platform.DeleteRegistryKey(e.root, e.path, true)) steps.Log("registration removed: " + RootName(e.root) + "\\" + e.path);
-    else if (platform.LastError().code != kErrorFileNotFound)
+    if (platform.registry.DeleteRegistryKey(e.root, e.path, true)) steps.Log("registration removed: " + RootName(e.root) + "\\" + e.path);
+    else if (platform.system.LastError().code != kErrorFileNotFound)
       steps.Failed("registration not removed: " + RootName(e.root) + "\\" + e.path);
   }
   return steps.failures;
@@ -186,11 +186,11 @@ void DropAsides(Platform& platform, const std::vector<RecordEntry>& run, RunLog*
     if (folder != held) {
       hold.reset();
       held = folder;
-      hold = platform.HoldFolder(FolderPart(e.name));
+      hold = platform.files.HoldFolder(FolderPart(e.name));
     }
-    if (platform.DeleteOneFile(e.name) || platform.LastError().code == kErrorFileNotFound) continue;
+    if (platform.files.DeleteOneFile(e.name) || platform.system.LastError().code == kErrorFileNotFound) continue;
     // A program still running from the old file: it goes at the restart.
-    if (platform.Elevated() && platform.RemoveAtRestart(e.name)) {
+    if (platform.rights.Elevated() && platform.files.RemoveAtRestart(e.name)) {
       if (log) log->Line("previous content of " + e.path + " left until the next restart: " + e.name);
     } else if (log) {
       log->Line("previous content of " + e.path + " not removed: " + e.name);

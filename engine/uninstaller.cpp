@@ -37,7 +37,7 @@ Uninstaller::Uninstaller(Platform& platform, SetupWindow& window, RunState& stat
 
 Uninstaller::Loaded Uninstaller::Read() {
   const std::string record = folder_ + RecordNameFor(NamePart(programFile_));
-  const std::optional<std::string> bytes = platform_.ReadWholeFile(record);
+  const std::optional<std::string> bytes = platform_.files.ReadWholeFile(record);
   if (!bytes) {
     Log("record missing: " + record);
     return Loaded::Missing;
@@ -60,12 +60,12 @@ Uninstaller::Loaded Uninstaller::Load() {
   // registration, may say what an uninstaller (elevated, perhaps) removes.
   const Product product = plan_.product;
   // Before its registration is looked at: that is in the same view.
-  if (product.native64) platform_.UseNativeView();
+  if (product.native64) platform_.system.UseNativeView();
   // Read again by the registered name: that file is the one vouched for.
   const bool renamed = UseRegisteredName(product);
   const std::string record = folder_ + RecordNameFor(NamePart(programFile_));
   std::optional<std::string> bytes = std::move(bytes_);
-  if (renamed) bytes = platform_.ReadWholeFile(record);
+  if (renamed) bytes = platform_.files.ReadWholeFile(record);
   const std::optional<std::vector<RecordEntry>> entries = bytes ? ParseRecord(*bytes) : std::nullopt;
   if (!entries) {
     Log("record damaged: " + record);
@@ -116,14 +116,14 @@ Uninstaller::Loaded Uninstaller::Load() {
 bool Uninstaller::UseRegisteredName(const Product& product) {
   if (product.registrationRoot != kHKLM && product.registrationRoot != kHKCU) return false;
   const RegistryText location =
-      platform_.ReadRegistryText(product.registrationRoot, kRegistrationKey + product.id, "InstallLocation");
+      platform_.registry.ReadRegistryText(product.registrationRoot, kRegistrationKey + product.id, "InstallLocation");
   if (location.status != RegistryText::Status::Text || location.text.empty()) return false;
   std::string registered = location.text;
   if (registered.back() != '\\') registered += '\\';
   // Started by another name of its folder (a second drive letter for it,
   // a share of a local disk, a junction): the same folder by its identity,
   // then known by the name its registration gives it.
-  if (SameFileName(registered, folder_) || !platform_.SameFolder(registered, folder_)) return false;
+  if (SameFileName(registered, folder_) || !platform_.files.SameFolder(registered, folder_)) return false;
   Log("started as " + programFile_ + ", in the folder registered as " + registered);
   programFile_ = registered + NamePart(programFile_);
   folder_ = registered;
@@ -132,7 +132,7 @@ bool Uninstaller::UseRegisteredName(const Product& product) {
 
 void Uninstaller::Run() {
   if (!ShowAndConfirm()) return;
-  const std::unique_ptr<ProductHold> hold = platform_.HoldProduct(plan_.product.id);
+  const std::unique_ptr<ProductHold> hold = platform_.rights.HoldProduct(plan_.product.id);
   if (!hold) {
     // An installation of it still going: its record is not finished.
     Log("error: another installation or uninstallation of " + plan_.product.id + " is going on");
@@ -209,20 +209,20 @@ void Uninstaller::FinishEarlierRuns() {
   const std::vector<RecordEntry> lastRun(finished_.begin() + static_cast<std::ptrdiff_t>(last), finished_.end());
   const auto lastAside = std::find_if(lastRun.rbegin(), lastRun.rend(),
                                       [](const RecordEntry& e) { return e.kind == RecordEntry::Kind::MovedAside; });
-  if (lastAside != lastRun.rend() && platform_.Attributes(lastAside->name) != kNoAttributes)
+  if (lastAside != lastRun.rend() && platform_.files.Attributes(lastAside->name) != kNoAttributes)
     DropAsides(platform_, lastRun, log_);
 }
 
 void Uninstaller::Failed(const std::string& what) {
-  const Platform::Error e = platform_.LastError();
+  const Platform::Error e = platform_.system.LastError();
   ++report_.failures;
   Log(what + " (error " + std::to_string(e.code) + (e.message.empty() ? "" : ": " + e.message) + ")");
 }
 
 void Uninstaller::Pump() {
-  if (!pumps_.Due(platform_.Ticks())) return;
+  if (!pumps_.Due(platform_.system.Ticks())) return;
   // The quit question comes after every file started is known removed or not.
-  platform_.Settle();
+  platform_.files.Settle();
   window_.ProcessMessages();
 }
 
@@ -243,9 +243,9 @@ std::optional<FileStamp> Uninstaller::StampOf(const std::string& path) {
   // loop, where opening each file to look would double its cost.
   const std::string folder = FileNameKey(FolderPart(path));
   if (listed_.insert(folder).second) {
-    platform_.Settle();  // a search that fails is logged
+    platform_.files.Settle();  // a search that fails is logged
     FindEntry e;
-    if (std::unique_ptr<FindHandle> find = platform_.FindFirst(FolderPart(path) + "*", e)) {
+    if (std::unique_ptr<FindHandle> find = platform_.files.FindFirst(FolderPart(path) + "*", e)) {
       do {
         if (!(e.attributes & kAttrDirectory)) stamps_[folder + FileNameKey(e.name)] = {e.size, e.modified};
       } while (find->Next(e));
@@ -275,7 +275,7 @@ void Uninstaller::RemoveFiles() {
   // result comes back in order and is logged then. A line logged at once
   // waits for those before it, and the folder's hold for its deletes.
   const auto note = [this](const std::string& line) {
-    platform_.Settle();
+    platform_.files.Settle();
     Log(line);
   };
   for (int i = 0; i < n && !Stopped(); ++i) {
@@ -297,17 +297,17 @@ void Uninstaller::RemoveFiles() {
       continue;
     }
     if (FileNameKey(FolderPart(f.path)) != held) {
-      platform_.Settle();
+      platform_.files.Settle();
       hold.reset();
       held = FileNameKey(FolderPart(f.path));
-      hold = platform_.HoldFolder(FolderPart(f.path));
+      hold = platform_.files.HoldFolder(FolderPart(f.path));
     }
-    platform_.StartDelete(f.path, [this, &f](bool deleted) { Removed(f, deleted, false); });
+    platform_.files.StartDelete(f.path, [this, &f](bool deleted) { Removed(f, deleted, false); });
   }
-  platform_.Settle();
+  platform_.files.Settle();
   hold.reset();
   TryHeldAgain();
-  for (const std::string& folder : shortcutFolders_) platform_.Announce(Change::Folder, folder);
+  for (const std::string& folder : shortcutFolders_) platform_.shell.Announce(Change::Folder, folder);
 }
 
 void Uninstaller::TryHeldAgain() {
@@ -317,11 +317,11 @@ void Uninstaller::TryHeldAgain() {
   constexpr int kTries = 5;
   constexpr unsigned kPauseMs = 60;
   for (int tried = 1; !held_.empty(); ++tried) {
-    platform_.Pause(kPauseMs);
+    platform_.system.Pause(kPauseMs);
     std::vector<const RemovalPlan::File*> still;
     for (const RemovalPlan::File* f : held_) {
-      const bool deleted = platform_.DeleteOneFile(f->path);
-      if (!deleted && tried < kTries && platform_.LastError().code == kErrorInUse) still.push_back(f);
+      const bool deleted = platform_.files.DeleteOneFile(f->path);
+      if (!deleted && tried < kTries && platform_.system.LastError().code == kErrorInUse) still.push_back(f);
       else Removed(*f, deleted, true);
     }
     held_.swap(still);
@@ -329,7 +329,7 @@ void Uninstaller::TryHeldAgain() {
 }
 
 void Uninstaller::Removed(const RemovalPlan::File& f, bool deleted, bool tried) {
-  if (!deleted && !tried && platform_.LastError().code == kErrorInUse) {
+  if (!deleted && !tried && platform_.system.LastError().code == kErrorInUse) {
     held_.push_back(&f);
     return;
   }
@@ -340,7 +340,7 @@ void Uninstaller::Removed(const RemovalPlan::File& f, bool deleted, bool tried) 
     if (EndsWithLnk(f.path) && std::none_of(shortcutFolders_.begin(), shortcutFolders_.end(),
                                             [&](const std::string& x) { return SameFileName(x, folder); }))
       shortcutFolders_.push_back(folder);
-  } else if (platform_.LastError().code == kErrorInUse && platform_.Elevated() && platform_.RemoveAtRestart(f.path)) {
+  } else if (platform_.system.LastError().code == kErrorInUse && platform_.rights.Elevated() && platform_.files.RemoveAtRestart(f.path)) {
     // A running program's file goes when the program can no longer hold it.
     report_.restartNeeded = true;
     Log("in use: " + f.path + ", removed at the next restart");
@@ -364,8 +364,8 @@ void Uninstaller::RemoveRegistry() {
     const std::string what = ValueName(v.root, v.subkey, v.name);
     if (v.existed)
       Log("kept (it was there before the installation): " + what);
-    else if (platform_.FindRegistryValue(v.root, v.subkey, v.name).value) {
-      if (platform_.DeleteRegistryValue(v.root, v.subkey, v.name)) {
+    else if (platform_.registry.FindRegistryValue(v.root, v.subkey, v.name).value) {
+      if (platform_.registry.DeleteRegistryValue(v.root, v.subkey, v.name)) {
         Log("removed: " + what);
       } else {
         Failed("not removed: " + what);
@@ -378,10 +378,10 @@ void Uninstaller::RemoveRegistry() {
   for (const auto& [root, key] : plan_.keys) {
     if (Stopped()) return;
     const std::string what = RootName(root) + "\\" + key;
-    if (platform_.DeleteRegistryKey(root, key, false)) {
+    if (platform_.registry.DeleteRegistryKey(root, key, false)) {
       Log("removed: " + what);
     } else {
-      const std::uint32_t code = platform_.LastError().code;
+      const std::uint32_t code = platform_.system.LastError().code;
       if (code == kErrorKeyHasChildren) Log("kept (not empty): " + what);
       else if (code != kErrorFileNotFound && code != kErrorPathNotFound) Failed("not removed: " + what);
     }
@@ -393,7 +393,7 @@ void Uninstaller::RemoveRegistry() {
                   [](const RemovalPlan::Value& v) { return !v.existed && NamesFileTypes(v.root, v.subkey); }) ||
       std::any_of(plan_.keys.begin(), plan_.keys.end(),
                   [](const auto& k) { return NamesFileTypes(k.first, k.second); }))
-    platform_.Announce(Change::Associations, "");
+    platform_.shell.Announce(Change::Associations, "");
 }
 
 void Uninstaller::RemovePathEntries() {
@@ -408,15 +408,15 @@ void Uninstaller::RemovePathEntries() {
         break;
     }
   }
-  platform_.Announce(Change::Environment, "");
+  platform_.shell.Announce(Change::Environment, "");
 }
 
 void Uninstaller::Unregister() {
   for (const auto& [root, id] : plan_.registrations) {
     const std::string key = kRegistrationKey + id;
-    if (platform_.DeleteRegistryKey(root, key, true))
+    if (platform_.registry.DeleteRegistryKey(root, key, true))
       Log("registration removed: " + RootName(root) + "\\" + key);
-    else if (platform_.LastError().code != kErrorFileNotFound)
+    else if (platform_.system.LastError().code != kErrorFileNotFound)
       Failed("registration not removed: " + RootName(root) + "\\" + key);
   }
 }
@@ -448,12 +448,12 @@ void Uninstaller::KeepForAnotherRun() {
   for (auto it = retry_.rbegin(); it != retry_.rend(); ++it) record += EncodeRecordEntry(*it);
   const std::string path = folder_ + RecordNameFor(NamePart(programFile_));
   // Sealed as it is and as it will be, then rewritten in one step.
-  const std::optional<FileStamp> old = platform_.Stamp(path);
+  const std::optional<FileStamp> old = platform_.files.Stamp(path);
   const bool written =
       WriteSeal(platform_, plan_.product, {recordMark_, {record.size(), Sha256Of(record)}}) &&
-      platform_.WriteFileFrom(path, kAttrArchive, old ? old->modified : 0,
+      platform_.files.WriteFileFrom(path, kAttrArchive, old ? old->modified : 0,
                               [&](pack::ByteSink& out) { return out.Write(record.data(), record.size()); }) &&
-      platform_.Protect(path);
+      platform_.rights.Protect(path);
   if (written)
     Log("kept for another run: " + path + " names the " + std::to_string(retry_.size()) + " things still in use");
   else
@@ -462,17 +462,17 @@ void Uninstaller::KeepForAnotherRun() {
 
 void Uninstaller::RemoveOwnFiles() {
   const std::string record = folder_ + RecordNameFor(NamePart(programFile_));
-  if (platform_.DeleteOneFile(record)) Log("removed: " + record);
+  if (platform_.files.DeleteOneFile(record)) Log("removed: " + record);
   else Failed("not removed: " + record);
   // A running program's file cannot be deleted, but it can be moved: into a
   // private folder, which the next uninstaller or packed setup run removes
   // and the next restart too, where the system lets us ask for that.
-  const std::optional<std::string> aside = platform_.MakePrivateFolder(kPrivateFolderPrefix);
+  const std::optional<std::string> aside = platform_.files.MakePrivateFolder(kPrivateFolderPrefix);
   const std::string moved = aside ? *aside + kUninstallerName : std::string();
-  if (aside && platform_.MoveOneFile(programFile_, moved)) {
+  if (aside && platform_.files.MoveOneFile(programFile_, moved)) {
     Log("moved out of its folder: " + programFile_ + " -> " + moved);
-    platform_.RemoveAtRestart(moved);
-    platform_.RemoveAtRestart(aside->substr(0, aside->size() - 1));
+    platform_.files.RemoveAtRestart(moved);
+    platform_.files.RemoveAtRestart(aside->substr(0, aside->size() - 1));
     return;
   }
   // The folders that stay only because the file is still in them.
@@ -483,16 +483,16 @@ void Uninstaller::RemoveOwnFiles() {
   // removes the file and those folders once this run has ended.
   std::string sweep = "\"" + moved + "\" " + kSweepSwitch + " \"" + programFile_ + "\"";
   for (const std::string& f : holding) sweep += " \"" + f + "\"";
-  if (aside && platform_.CopyOneFile(programFile_, moved) && platform_.StartWatcher(sweep)) {
+  if (aside && platform_.files.CopyOneFile(programFile_, moved) && platform_.shell.StartWatcher(sweep)) {
     Log("left to the uninstaller's copy " + moved + ", which removes it once this run has ended: " + programFile_);
-    platform_.RemoveAtRestart(moved);
-    platform_.RemoveAtRestart(aside->substr(0, aside->size() - 1));
+    platform_.files.RemoveAtRestart(moved);
+    platform_.files.RemoveAtRestart(aside->substr(0, aside->size() - 1));
     return;
   }
-  const Platform::Error why = platform_.LastError();
-  if (aside) platform_.RemoveTree(*aside);
-  bool queued = platform_.RemoveAtRestart(programFile_);
-  for (const std::string& f : holding) queued = platform_.RemoveAtRestart(f) && queued;
+  const Platform::Error why = platform_.system.LastError();
+  if (aside) platform_.files.RemoveTree(*aside);
+  bool queued = platform_.files.RemoveAtRestart(programFile_);
+  for (const std::string& f : holding) queued = platform_.files.RemoveAtRestart(f) && queued;
   if (queued) {
     report_.restartNeeded = true;
     Log("removed at the next restart: " + programFile_ + " (error " + std::to_string(why.code) + ": " + why.message +
@@ -506,15 +506,15 @@ void SweepAfter(Platform& platform, const std::string& file, const std::vector<s
   // The system may hold an ended program's file for a moment more.
   bool gone = false;
   for (int attempt = 0; attempt < 50 && !gone; ++attempt) {
-    gone = platform.DeleteOneFile(file) || platform.LastError().code == kErrorFileNotFound;
-    if (!gone) platform.Pause(100);
+    gone = platform.files.DeleteOneFile(file) || platform.system.LastError().code == kErrorFileNotFound;
+    if (!gone) platform.system.Pause(100);
   }
-  if (!gone) platform.RemoveAtRestart(file);
+  if (!gone) platform.files.RemoveAtRestart(file);
   std::vector<std::string> deepestFirst = folders;
   std::sort(deepestFirst.begin(), deepestFirst.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   for (const std::string& f : deepestFirst)
-    if (!platform.RemoveFolder(f) && !gone) platform.RemoveAtRestart(f);
+    if (!platform.files.RemoveFolder(f) && !gone) platform.files.RemoveAtRestart(f);
 }
 
 void Uninstaller::RemoveFolders() {
@@ -525,21 +525,21 @@ void Uninstaller::RemoveFolders() {
     if (Stopped()) break;
     const std::string key = FileNameKey(WithoutBackslash(folder)) + "\\";
     if (std::any_of(started.begin(), started.end(), [&](const std::string& s) { return s.rfind(key, 0) == 0; })) {
-      platform_.Settle();
+      platform_.files.Settle();
       started.clear();
     }
     started.push_back(key);
-    platform_.StartRemoveFolder(folder, [this, folder](bool removed) {
+    platform_.files.StartRemoveFolder(folder, [this, folder](bool removed) {
       if (removed) {
         Log("removed: " + folder);
         return;
       }
-      const std::uint32_t code = platform_.LastError().code;
+      const std::uint32_t code = platform_.system.LastError().code;
       if (code == kErrorDirNotEmpty) Log("kept (not empty): " + folder);
       else if (code != kErrorFileNotFound && code != kErrorPathNotFound) Failed("not removed: " + folder);
     });
   }
-  platform_.Settle();
+  platform_.files.Settle();
 }
 
 }  // namespace qv

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/text_conv.h"
+#include "framework/windows_paths.h"
 
 namespace qv {
 
@@ -13,14 +14,8 @@ TApplication* g_app = nullptr;
 TApplication::TApplication() {
   g_app = this;
   // Until the program names itself, its title is its file name, read wide
-  // so that a name outside the system's code page survives. The buffer
-  // grows for a program deeper than MAX_PATH.
-  std::wstring path(MAX_PATH, L'\0');
-  DWORD n;
-  while ((n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size() &&
-         path.size() < 32768)
-    path.resize(path.size() * 2);
-  path.resize(std::min<std::size_t>(n, path.size()));
+  // so that a name outside the system's code page survives.
+  const std::wstring path = ModulePath();
   std::string name = WideToUtf8(path);
   name = name.substr(name.find_last_of("\\:") + 1);
   Title = name.substr(0, name.rfind('.'));

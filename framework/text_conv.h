@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,12 +21,5 @@ constexpr std::size_t kMaxPathUnits = 32767;
 // True when a path of this many units reaches the system whole; otherwise
 // false, with the last error at ERROR_FILENAME_EXCED_RANGE.
 bool FitsSystem(std::size_t units);
-
-// A file system path for the W functions. A path too long for the classic
-// limit is made absolute and given the \\?\ form, which lifts the limit; a
-// short one is passed as it is, so relative paths keep their meaning. None
-// for a path beyond kMaxPathUnits, with the last error at
-// ERROR_FILENAME_EXCED_RANGE.
-std::optional<std::wstring> WidePath(std::string_view utf8);
 
 }  // namespace qv

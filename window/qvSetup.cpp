@@ -72,7 +72,7 @@ class Program {
       Log("exit code " + std::to_string(*code));
       return *code;
     }
-    if (rights.placement.architecture == qv::Architecture::X64) system_.UseNativeView();
+    if (rights.placement.architecture == qv::Architecture::X64) system_.system.UseNativeView();
     placement_ = rights.placement;
     logging_ = std::make_unique<qv::LoggingPlatform>(machine, log_.get(), report_);
     recorder_ = std::make_unique<qv::InstallRecorder>(*logging_, machine, log_.get());
@@ -151,8 +151,8 @@ class Program {
     try {
       const qv::ScriptReader script(
           qv::ScriptFileName(programFile, options_.scriptArgs),
-          [&machine](const std::string& f) { return machine.ReadWholeFile(f); },
-          [&machine](unsigned codePage, std::string_view bytes) { return machine.FromCodePage(codePage, bytes); });
+          [&machine](const std::string& f) { return machine.files.ReadWholeFile(f); },
+          [&machine](unsigned codePage, std::string_view bytes) { return machine.system.FromCodePage(codePage, bytes); });
       setup = qv::ReadSetupSection(script);
       // The window is made after this: it speaks the script's language.
       const bool chinese = PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_CHINESE;
@@ -162,7 +162,7 @@ class Program {
       Log(std::string("language: ") + qv::LanguageName(language));
       if (!setup.face.empty()) {
         const std::string file = qv::ResolvePath(qv::FolderPart(programFile), setup.face);
-        face_ = machine.ReadWholeFile(file).value_or(std::string());
+        face_ = machine.files.ReadWholeFile(file).value_or(std::string());
         Log((face_.empty() ? "face not read: " : "face: ") + file);
       }
     } catch (const qv::EngineError&) {
@@ -171,7 +171,7 @@ class Program {
   }
 
   qv::RunRights Rights() {
-    return {system_.Elevated(), system_.LimitedAdministrator(), system_.Windows64(), system_.LimitedHalf()};
+    return {system_.rights.Elevated(), system_.rights.LimitedAdministrator(), system_.Windows64(), system_.rights.LimitedHalf()};
   }
 
   static std::string RefusalText(const qv::RightsDecision& refused) {
@@ -215,7 +215,7 @@ class Program {
       return qv::kExitBadCommandLine;
     }
     // Not from the folder it is about to remove: a working folder is in use.
-    ::SetCurrentDirectoryW(qv::Utf8ToWide(system_.SystemFolder()).c_str());
+    ::SetCurrentDirectoryW(qv::Utf8ToWide(system_.system.SystemFolder()).c_str());
     logging_ = std::make_unique<qv::LoggingPlatform>(system_, log_.get(), report_);
     std::unique_ptr<qv::TForm1> form = MakeWindow();
     qv::NoWindow noWindow;
@@ -279,8 +279,8 @@ class Program {
   // put behind it (a package, a signature), and the uninstaller's mark.
   bool WriteUninstaller(qv::Platform& platform, const std::string& programFile, const std::string& to) {
     if (!programBytes_ || programEnd_ == 0) return false;
-    const std::optional<qv::FileStamp> stamp = system_.Stamp(programFile);
-    return platform.WriteFileFrom(to, qv::kAttrArchive, stamp ? stamp->modified : 0, [this](qv::pack::ByteSink& out) {
+    const std::optional<qv::FileStamp> stamp = system_.files.Stamp(programFile);
+    return platform.files.WriteFileFrom(to, qv::kAttrArchive, stamp ? stamp->modified : 0, [this](qv::pack::ByteSink& out) {
       std::vector<char> buffer(1 << 16);
       for (std::uint64_t at = 0; at < programEnd_;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), programEnd_ - at));

@@ -26,19 +26,6 @@ bool Matches(const std::string& mask, const std::string& name) {
   return m == mask.size();
 }
 
-class FakeFind : public FindHandle {
- public:
-  explicit FakeFind(std::vector<FindEntry> rest) : rest_(std::move(rest)) {}
-  bool Next(FindEntry& e) override {
-    if (at_ >= rest_.size()) return false;
-    e = rest_[at_++];
-    return true;
-  }
-
- private:
-  std::vector<FindEntry> rest_;
-  std::size_t at_ = 0;
-};
 
 }  // namespace
 
@@ -106,7 +93,7 @@ std::uint32_t FakePlatform::AttributesOf(const std::string& path) const {
   return it == nodes_.end() ? kNoAttributes : it->second.attributes;
 }
 
-std::uint32_t FakePlatform::Attributes(const std::string& path) {
+std::uint32_t FakePlatform::Attributes(const Path& path) {
   const std::uint32_t attributes = AttributesOf(path);
   if (attributes == kNoAttributes) lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
   return attributes;
@@ -130,7 +117,7 @@ std::vector<std::string> FakePlatform::Tree(const std::string& folder) const {
   return r;
 }
 
-bool FakePlatform::MakeFolder(const std::string& path) {
+bool FakePlatform::MakeFolder(const Path& path) {
   events.push_back("mkdir " + path);
   const std::string k = Key(path);
   if (failingFolders.count(k) || nodes_.count(k) || !IsFolder(FolderPart(k))) return false;
@@ -138,9 +125,9 @@ bool FakePlatform::MakeFolder(const std::string& path) {
   return true;
 }
 
-std::unique_ptr<FindHandle> FakePlatform::FindFirst(const std::string& pattern, FindEntry& first) {
+std::unique_ptr<FindHandle> FakePlatform::FindFirst(const Path& pattern, FindEntry& first) {
   const std::string folder = Key(FolderPart(pattern));
-  const std::string mask = pattern.substr(FolderPart(pattern).size());
+  const std::string mask = pattern.Text().substr(FolderPart(pattern).size());
   if (failingSearches.count(Key(pattern))) {
     lastError = {5, "Access is denied."};
     return nullptr;
@@ -163,10 +150,10 @@ std::unique_ptr<FindHandle> FakePlatform::FindFirst(const std::string& pattern, 
   }
   first = found.front();
   found.erase(found.begin());
-  return std::make_unique<FakeFind>(std::move(found));
+  return std::make_unique<ListedFind>(std::move(found));
 }
 
-bool FakePlatform::CopyOneFile(const std::string& from, const std::string& to) {
+bool FakePlatform::CopyOneFile(const Path& from, const Path& to) {
   events.push_back("copy " + from + " > " + to);
   waiting.erase(Key(to));
   if (failingCopies.count(Key(from))) {
@@ -192,7 +179,7 @@ std::optional<std::string> FakePlatform::PlaceFor(const std::string& to) {
   return waiting[Key(to)] = beside;
 }
 
-std::optional<std::string> FakePlatform::WaitingBeside(const std::string& path) {
+std::optional<std::string> FakePlatform::WaitingBeside(const Path& path) {
   const auto it = waiting.find(Key(path));
   if (it == waiting.end()) return std::nullopt;
   return it->second;
@@ -220,7 +207,7 @@ class StringOutput : public pack::ByteSink {
 
 }  // namespace
 
-bool FakePlatform::WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+bool FakePlatform::WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
                                  const FileProducer& produce) {
   events.push_back("write " + to);
   waiting.erase(Key(to));
@@ -251,7 +238,7 @@ std::optional<std::string> FakePlatform::MakePrivateFolder(const std::string& pr
   return path + "\\";
 }
 
-bool FakePlatform::RemoveTree(const std::string& folder) {
+bool FakePlatform::RemoveTree(const Path& folder) {
   events.push_back("rmtree " + folder);
   const std::vector<std::string> tree = Tree(folder);
   for (const std::string& k : tree)
@@ -263,7 +250,7 @@ bool FakePlatform::RemoveTree(const std::string& folder) {
   return !tree.empty();
 }
 
-std::optional<std::string> FakePlatform::ReadWholeFile(const std::string& path) {
+std::optional<std::string> FakePlatform::ReadWholeFile(const Path& path) {
   if (!IsFile(path)) return std::nullopt;
   return Content(path);
 }
@@ -369,13 +356,13 @@ bool FakePlatform::DeleteRegistryKey(std::uint32_t root, const std::string& subk
   return true;
 }
 
-std::optional<FileStamp> FakePlatform::Stamp(const std::string& path) {
+std::optional<FileStamp> FakePlatform::Stamp(const Path& path) {
   if (!IsFile(path)) return std::nullopt;
   const Node& n = nodes_.at(Key(path));
   return FileStamp{n.content.size(), n.modified};
 }
 
-bool FakePlatform::DeleteOneFile(const std::string& path) {
+bool FakePlatform::DeleteOneFile(const Path& path) {
   events.push_back("delete " + path);
   if (Held(Key(path))) {
     lastError = {32, "The process cannot access the file because it is being used by another process."};
@@ -389,7 +376,7 @@ bool FakePlatform::DeleteOneFile(const std::string& path) {
   return true;
 }
 
-bool FakePlatform::RemoveFolder(const std::string& path) {
+bool FakePlatform::RemoveFolder(const Path& path) {
   events.push_back("rmdir " + path);
   if (!IsFolder(path)) {
     lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
@@ -403,7 +390,7 @@ bool FakePlatform::RemoveFolder(const std::string& path) {
   return true;
 }
 
-bool FakePlatform::MoveOneFile(const std::string& from, const std::string& to) {
+bool FakePlatform::MoveOneFile(const Path& from, const Path& to) {
   events.push_back("move " + from + " > " + to);
   if (otherVolume) {
     lastError = {17, "The system cannot move the file to a different disk drive."};
@@ -426,7 +413,7 @@ bool FakePlatform::MoveOneFile(const std::string& from, const std::string& to) {
     return false;
   }
   Node n = nodes_.at(Key(from));
-  n.name = to.substr(to.find_last_of('\\') + 1);
+  n.name = to.Text().substr(to.Text().find_last_of('\\') + 1);
   nodes_.erase(Key(from));
   nodes_[Key(to)] = std::move(n);
   return true;
@@ -447,7 +434,7 @@ class FakeAppend : public AppendFile {
   std::string path_;
 };
 
-std::unique_ptr<AppendFile> FakePlatform::OpenAppend(const std::string& path) {
+std::unique_ptr<AppendFile> FakePlatform::OpenAppend(const Path& path) {
   if (!IsFolder(FolderPart(path)) || IsFolder(path)) return nullptr;
   if (!IsFile(path)) AddFile(path, "");
   return std::make_unique<FakeAppend>(*this, path);

@@ -15,9 +15,15 @@
 
 namespace qv::test {
 
-class FakePlatform : public Platform {
+class FakePlatform : public FileSystem, public Registry, public Shell, public Rights, public System {
  public:
   FakePlatform();
+  // The machine as the engine takes it: every part of it is this one.
+  operator Platform&() { return AsPlatform(); }  // NOLINT
+  Platform& AsPlatform() {
+    if (!self_.platform) self_.platform = std::make_unique<Platform>(Platform{*this, *this, *this, *this, *this});
+    return *self_.platform;
+  }
 
   // Set-up helpers; paths are full Windows paths.
   void AddFolder(const std::string& path, std::uint32_t attributes = kAttrDirectory);
@@ -79,18 +85,18 @@ class FakePlatform : public Platform {
   bool DeleteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name) override;
   bool DeleteRegistryKey(std::uint32_t root, const std::string& subkey, bool whole) override;
   // As the machine does, a name that is not there leaves its error behind.
-  std::uint32_t Attributes(const std::string& path) override;
-  std::optional<FileStamp> Stamp(const std::string& path) override;
-  bool DeleteOneFile(const std::string& path) override;
-  bool RemoveFolder(const std::string& path) override;
-  bool MoveOneFile(const std::string& from, const std::string& to) override;
-  bool RemoveAtRestart(const std::string& path) override {
+  std::uint32_t Attributes(const Path& path) override;
+  std::optional<FileStamp> Stamp(const Path& path) override;
+  bool DeleteOneFile(const Path& path) override;
+  bool RemoveFolder(const Path& path) override;
+  bool MoveOneFile(const Path& from, const Path& to) override;
+  bool RemoveAtRestart(const Path& path) override {
     if (!elevated) return false;
     restartRemovals.push_back(path);
     return true;
   }
   bool otherVolume = false;  // no file moves to another folder
-  std::unique_ptr<AppendFile> OpenAppend(const std::string& path) override;
+  std::unique_ptr<AppendFile> OpenAppend(const Path& path) override;
   std::string Today() override { return "20261208"; }
   bool Elevated() override { return elevated; }
   bool LimitedAdministrator() override { return limitedAdministrator; }
@@ -131,20 +137,20 @@ class FakePlatform : public Platform {
   std::optional<int> elevatedExit;
   Error elevationFailure{kErrorCancelled, "The operation was canceled by the user."};
   std::vector<std::vector<std::string>> elevatedRuns;
-  std::unique_ptr<FolderHold> HoldFolder(const std::string&) override { return nullptr; }
+  std::unique_ptr<FolderHold> HoldFolder(const Path&) override { return nullptr; }
   std::unique_ptr<ProductHold> HoldProduct(const std::string& id) override;
   std::set<std::string> heldProducts;  // claimed by a run (upper case)
-  bool OnlyOursCanChange(const std::string& path) override { return !foreignFiles.count(UpperCase(path)); }
+  bool OnlyOursCanChange(const Path& path) override { return !foreignFiles.count(UpperCase(path)); }
   // Another name for a folder (both ending in a backslash): alias -> folder.
   std::map<std::string, std::string> folderAliases;
-  bool SameFolder(const std::string& a, const std::string& b) override {
+  bool SameFolder(const Path& a, const Path& b) override {
     const auto real = [this](const std::string& p) {
       const auto alias = folderAliases.find(UpperCase(p));
       return alias == folderAliases.end() ? UpperCase(p) : UpperCase(alias->second);
     };
     return real(a) == real(b);
   }
-  bool Protect(const std::string& path) override {
+  bool Protect(const Path& path) override {
     protectedFiles.insert(UpperCase(path));
     foreignFiles.erase(UpperCase(path));
     return true;
@@ -153,18 +159,18 @@ class FakePlatform : public Platform {
   // Keys that exist (root, upper-case path); writing a value makes its key
   // and every key above it.
   std::set<std::pair<std::uint32_t, std::string>> keys;
-  bool MakeFolder(const std::string& path) override;
-  std::unique_ptr<FindHandle> FindFirst(const std::string& pattern, FindEntry& first) override;
-  bool CopyOneFile(const std::string& from, const std::string& to) override;
-  std::optional<std::string> ReadWholeFile(const std::string& path) override;
-  bool WriteFileFrom(const std::string& to, std::uint32_t attributes, std::uint64_t modified,
+  bool MakeFolder(const Path& path) override;
+  std::unique_ptr<FindHandle> FindFirst(const Path& pattern, FindEntry& first) override;
+  bool CopyOneFile(const Path& from, const Path& to) override;
+  std::optional<std::string> ReadWholeFile(const Path& path) override;
+  bool WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
                      const FileProducer& produce) override;
   // A held file written or copied over: elevated, the new file waits beside
   // it (a file of its own) and is named here; else it fails in use.
-  std::optional<std::string> WaitingBeside(const std::string& path) override;
+  std::optional<std::string> WaitingBeside(const Path& path) override;
   std::map<std::string, std::string> waiting;  // upper case -> the waiting file
   std::optional<std::string> MakePrivateFolder(const std::string& prefix) override;
-  bool RemoveTree(const std::string& folder) override;
+  bool RemoveTree(const Path& folder) override;
   std::set<std::string> privateFolders;  // as made, upper case
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
   bool StartWatcher(const std::string& commandLine) override {
@@ -197,6 +203,13 @@ class FakePlatform : public Platform {
   std::optional<std::string> PlaceFor(const std::string& to);
   friend class FakeAppend;
   std::map<std::string, Node> nodes_;
+  // Made anew for each fake: a copy of one is a machine of its own.
+  struct Self {
+    Self() = default;
+    Self(const Self&) {}
+    Self& operator=(const Self&) { return *this; }
+    std::unique_ptr<Platform> platform;
+  } self_;
 };
 
 class RecordingWindow : public SetupWindow {

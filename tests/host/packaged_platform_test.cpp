@@ -228,19 +228,19 @@ TEST(PackagedPlatform, SearchesThePackageAsTheMachineSearchesAFolder) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern);
     FindEntry e;
-    std::unique_ptr<FindHandle> find = rig.platform->FindFirst(kFolder + c.pattern, e);
+    std::unique_ptr<FindHandle> find = rig.platform->files.FindFirst(kFolder + c.pattern, e);
     std::vector<std::string> got;
     if (find) do
         got.push_back(e.name + ":" + std::to_string(e.attributes));
       while (find->Next(e));
     EXPECT_EQ(got, c.found);
     if (!find) {
-      EXPECT_EQ(rig.platform->LastError().code, c.error);
+      EXPECT_EQ(rig.platform->system.LastError().code, c.error);
     }
   }
-  EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("more")), kAttrDirectory);
-  EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("files\\B.txt")), kAttrHidden | kAttrSystem);
-  EXPECT_EQ(rig.platform->Attributes(kFolder + std::string("setup.exe")), kAttrArchive);  // the disk's
+  EXPECT_EQ(rig.platform->files.Attributes(kFolder + std::string("more")), kAttrDirectory);
+  EXPECT_EQ(rig.platform->files.Attributes(kFolder + std::string("files\\B.txt")), kAttrHidden | kAttrSystem);
+  EXPECT_EQ(rig.platform->files.Attributes(kFolder + std::string("setup.exe")), kAttrArchive);  // the disk's
 }
 
 // Names the machine takes for one: letters of any script in either case,
@@ -264,15 +264,15 @@ TEST(PackagedPlatform, NamesMatchAsTheFileSystemComparesThem) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern);
     FindEntry e;
-    std::unique_ptr<FindHandle> find = rig.platform->FindFirst(c.pattern, e);
+    std::unique_ptr<FindHandle> find = rig.platform->files.FindFirst(c.pattern, e);
     std::vector<std::string> got;
     if (find) do
         got.push_back(e.name);
       while (find->Next(e));
     EXPECT_EQ(got, c.found);
   }
-  EXPECT_EQ(rig.platform->Attributes(upper + "DONNÉES"), kAttrDirectory);
-  EXPECT_EQ(rig.platform->Attributes(upper + "SETUP.INI"), kAttrArchive);  // the packed script, by its own name
+  EXPECT_EQ(rig.platform->files.Attributes(upper + "DONNÉES"), kAttrDirectory);
+  EXPECT_EQ(rig.platform->files.Attributes(upper + "SETUP.INI"), kAttrArchive);  // the packed script, by its own name
 }
 
 TEST(PackagedPlatform, APackedScriptIsUnpackedOnceAndNotTakenForAnEmptyOne) {
@@ -323,7 +323,7 @@ TEST(PackagedPlatform, ACopyIsWholeOrNothing) {
       ASSERT_NE(at, std::string::npos);
       rig.file.bytes[at + 5] ^= 0x40;
     }
-    const bool ok = rig.platform->CopyOneFile(kFolder + std::string("big.bin"), target);
+    const bool ok = rig.platform->files.CopyOneFile(kFolder + std::string("big.bin"), target);
     const bool good = !c.damage && c.diskSpace > noise.size();
     EXPECT_EQ(ok, good);
     if (good) {
@@ -338,7 +338,7 @@ TEST(PackagedPlatform, ACopyIsWholeOrNothing) {
     }
     EXPECT_EQ(rig.machine.Tree("C:\\App").size(), c.existing || good ? 2u : 1u);
     if (!ok) {
-      EXPECT_EQ(rig.platform->LastError().code, c.damage ? kErrorDamagedData : 112u);
+      EXPECT_EQ(rig.platform->system.LastError().code, c.damage ? kErrorDamagedData : 112u);
     }
   }
 }
@@ -372,7 +372,7 @@ TEST(PackagedPlatform, PackedCommandsRunFromAPrivateFolderRemovedAtTheEnd) {
     PackedRig rig(sample);
     rig.machine.AddFolder("C:\\TEMP");
     rig.machine.AddFile("C:\\WINDOWS\\system32\\cmd.exe", "system");
-    EXPECT_TRUE(rig.platform->StartProgram(c.command, 1, {}));
+    EXPECT_TRUE(rig.platform->shell.StartProgram(c.command, 1, {}));
     ASSERT_EQ(rig.machine.started.size(), 1u);
     EXPECT_EQ(rig.machine.started[0].first, c.started.empty() ? c.command : c.started);
     // A packed program runs in its own folder, never the setup's.
@@ -389,7 +389,7 @@ TEST(PackagedPlatform, PackedCommandsRunFromAPrivateFolderRemovedAtTheEnd) {
           EXPECT_EQ(rig.machine.ModifiedOf(priv + f.path), f.modified) << f.path;
         }
       // A second command from the same folder finds it written already.
-      rig.platform->StartProgram(c.command, 1, {});
+      rig.platform->shell.StartProgram(c.command, 1, {});
       EXPECT_EQ(std::count_if(rig.machine.events.begin(), rig.machine.events.end(),
                               [](const std::string& e) { return e.rfind("private", 0) == 0; }),
                 1);
@@ -417,7 +417,7 @@ TEST(PackagedPlatform, PrivateFoldersInUseAreKeptAndLeftOversRemovedAtTheNextSta
     EXPECT_TRUE(rig.machine.IsFile(notOurs + "\\keep.txt"));
 
     // This run's helper is still running when the run ends.
-    ASSERT_TRUE(rig.platform->StartProgram("redist\\helper.exe", 1, {}));
+    ASSERT_TRUE(rig.platform->shell.StartProgram("redist\\helper.exe", 1, {}));
     const std::string helper = *rig.platform->PrivateFolder() + "redist\\helper.exe";
     rig.machine.heldFiles.insert(UpperCase(helper));
     const unsigned pausedBefore = rig.machine.paused;

@@ -65,7 +65,7 @@ void Install(test::FakePlatform& machine, const std::vector<std::string>& args =
   LoggingPlatform logged(machine, log, report);
   InstallRecorder recorder(logged, machine, log);
   recorder.SetUninstallerWriter(
-      [](Platform& p, const std::string& to) { return p.CopyOneFile(kProgram, to); });
+      [](Platform& p, const std::string& to) { return p.files.CopyOneFile(kProgram, to); });
   SetupEngine engine(recorder, window, state, folders, kProgram);
   engine.SetRecordKeeper(&recorder);
   engine.SetPlacement(placement);

@@ -54,4 +54,12 @@ class TRegistry {
   UniqueKey key_;
 };
 
+// A registry opened at a root key given by its handle value (HKLM's
+// 0x80000002 and so on), with this access in this view (a KEY_WOW64 flag, or 0).
+inline TRegistry OpenRoot(std::uint32_t root, REGSAM access, REGSAM view) {
+  TRegistry reg(access | view);
+  reg.SetRootKey(reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(root)));
+  return reg;
+}
+
 }  // namespace qv

@@ -171,7 +171,7 @@ class Program {
   }
 
   qv::RunRights Rights() {
-    return {system_.rights.Elevated(), system_.rights.LimitedAdministrator(), system_.Windows64(), system_.rights.LimitedHalf()};
+    return {system_.rights.Elevated(), system_.rights.LimitedAdministrator(), system_.system.Windows64(), system_.rights.LimitedHalf()};
   }
 
   static std::string RefusalText(const qv::RightsDecision& refused) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/text_conv.h"
+#include "framework/windows_paths.h"
 
 namespace qv::e2e {
 

@@ -8,6 +8,7 @@
 
 #include "framework/handles.h"
 #include "framework/text_conv.h"
+#include "framework/windows_paths.h"
 #include "tests/e2e/package_fixture.h"
 
 namespace qv::e2e {

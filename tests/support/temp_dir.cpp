@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "framework/text_conv.h"
+#include "framework/windows_paths.h"
 
 namespace qv::test {
 

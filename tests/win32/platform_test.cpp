@@ -121,7 +121,7 @@ TEST(Win32Platform, AProgramStartsInAFolderDeeperThanTheClassicLimit) {
   ASSERT_GT(deep.size(), 300u);
   ASSERT_TRUE(CreateFolderPath(p, deep));
   const std::string marker = dir / "cwd.txt";
-  ASSERT_TRUE(p.StartProgram("cmd.exe /c cd > \"" + marker + "\"", 0, deep)) << p.LastError().message;
+  ASSERT_TRUE(p.shell.StartProgram("cmd.exe /c cd > \"" + marker + "\"", 0, deep)) << p.system.LastError().message;
   std::string said;
   for (int i = 0; i < 300 && said.find('\n') == std::string::npos; ++i, ::Sleep(50))
     if (test::IsFile(marker)) said = test::ReadTextFile(marker);
@@ -143,13 +143,13 @@ TEST(Win32Platform, FindSeesHiddenAndSystemEntries) {
   test::MakeFolders(dir / "sub");
   FindEntry e;
   std::vector<std::string> names;
-  auto find = p.FindFirst(dir / "*.*", e);
+  auto find = p.files.FindFirst(dir / "*.*", e);
   ASSERT_TRUE(find);
   do names.push_back(e.name + ((e.attributes & kAttrDirectory) ? "/" : ""));
   while (find->Next(e));
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"../", "./", "h.txt", "s.txt", "sub/"}));
-  EXPECT_FALSE(p.FindFirst(dir / "*.none", e));
+  EXPECT_FALSE(p.files.FindFirst(dir / "*.none", e));
 }
 
 // UTF-8 with its terminating zero, as text crosses the platform.
@@ -179,7 +179,7 @@ TEST(Win32Platform, RegistryValuesKeepTheirTypesAndBytes) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(p.WriteRegistryValue(kHKCU, c.subkey, c.name, c.type, c.data), RegWrite::Written);
+    ASSERT_EQ(p.registry.WriteRegistryValue(kHKCU, c.subkey, c.name, c.type, c.data), RegWrite::Written);
     UniqueKey k;
     ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, Utf8ToWide(c.openAs).c_str(), 0, KEY_READ, k.Receive()), ERROR_SUCCESS);
     const std::wstring name = Utf8ToWide(c.name);
@@ -196,20 +196,20 @@ TEST(Win32Platform, RegistryValuesKeepTheirTypesAndBytes) {
     const auto* units = reinterpret_cast<const std::uint8_t*>(wide.data());
     EXPECT_EQ(got, text ? std::vector<std::uint8_t>(units, units + wide.size() * sizeof(wchar_t)) : c.data);
     if (text) {
-      const RegistryText read = p.ReadRegistryText(kHKCU, c.subkey, c.name);
+      const RegistryText read = p.registry.ReadRegistryText(kHKCU, c.subkey, c.name);
       EXPECT_EQ(read.status, RegistryText::Status::Text);
       EXPECT_EQ(read.text, utf8.substr(0, utf8.size() - 1));  // as stored, not expanded
       EXPECT_EQ(read.expandable, c.type == RegType::ExpandText);
     }
   }
   // A text value replaces a number of the same name.
-  ASSERT_EQ(p.WriteRegistryValue(kHKCU, kTestKey, "Dword", RegType::Text, {'t', 0}), RegWrite::Written);
-  EXPECT_EQ(p.ReadRegistryText(kHKCU, kTestKey, "Dword").text, "t");
-  EXPECT_EQ(p.ReadRegistryText(kHKCU, kTestKey, "Bin").status, RegistryText::Status::NotText);
-  EXPECT_EQ(p.ReadRegistryText(kHKCU, kTestKey, "None").status, RegistryText::Status::Absent);
-  EXPECT_EQ(p.ReadRegistryText(kHKCU, "Software\\qvSetupNoSuchKey", "x").status,
+  ASSERT_EQ(p.registry.WriteRegistryValue(kHKCU, kTestKey, "Dword", RegType::Text, {'t', 0}), RegWrite::Written);
+  EXPECT_EQ(p.registry.ReadRegistryText(kHKCU, kTestKey, "Dword").text, "t");
+  EXPECT_EQ(p.registry.ReadRegistryText(kHKCU, kTestKey, "Bin").status, RegistryText::Status::NotText);
+  EXPECT_EQ(p.registry.ReadRegistryText(kHKCU, kTestKey, "None").status, RegistryText::Status::Absent);
+  EXPECT_EQ(p.registry.ReadRegistryText(kHKCU, "Software\\qvSetupNoSuchKey", "x").status,
             RegistryText::Status::KeyNotOpened);
-  EXPECT_EQ(p.WriteRegistryValue(0, "Software\\X", "x", RegType::Text, {0}), RegWrite::KeyNotOpened);
+  EXPECT_EQ(p.registry.WriteRegistryValue(0, "Software\\X", "x", RegType::Text, {0}), RegWrite::KeyNotOpened);
   ::RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
 }
 
@@ -255,7 +255,7 @@ TEST(Win32Platform, ShortcutsAreTheShellsOwnAndReplaceTheirFile) {
   full.iconIndex = 3;
   full.workingFolder = dir.Path().substr(0, dir.Path().size() - 1);
   full.description = "Starts the \xC3\xA9" "diteur";
-  ASSERT_TRUE(p.MakeShortcut(full)) << p.LastError().message;
+  ASSERT_TRUE(p.shell.MakeShortcut(full)) << p.system.LastError().message;
   EXPECT_EQ(Fields(ReadShortcut(full.file)), Fields(full));
 
   // Made again with the target alone, it replaces the file: nothing of the
@@ -263,30 +263,30 @@ TEST(Win32Platform, ShortcutsAreTheShellsOwnAndReplaceTheirFile) {
   Shortcut bare;
   bare.file = full.file;
   bare.target = full.target;
-  ASSERT_TRUE(p.MakeShortcut(bare)) << p.LastError().message;
+  ASSERT_TRUE(p.shell.MakeShortcut(bare)) << p.system.LastError().message;
   EXPECT_EQ(Fields(ReadShortcut(bare.file)), Fields(bare));
 
   // In the native view the .lnk's own path reaches the 64-bit folders, but
   // what it points at stays as the script named it: the shell knows no
   // Sysnative.
-  p.UseNativeView();
+  p.system.UseNativeView();
   Shortcut system;
   system.file = dir / "system.lnk";
-  system.target = p.SystemFolder() + "\\cmd.exe";
-  system.workingFolder = p.SystemFolder();
-  ASSERT_TRUE(p.MakeShortcut(system)) << p.LastError().message;
+  system.target = p.system.SystemFolder() + "\\cmd.exe";
+  system.workingFolder = p.system.SystemFolder();
+  ASSERT_TRUE(p.shell.MakeShortcut(system)) << p.system.LastError().message;
   EXPECT_EQ(Fields(ReadShortcut(system.file)), Fields(system));
 
   Shortcut nowhere = bare;
   nowhere.file = dir / "missing\\x.lnk";
-  EXPECT_FALSE(p.MakeShortcut(nowhere));
-  EXPECT_EQ(p.LastError().code, static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND)) << p.LastError().message;
+  EXPECT_FALSE(p.shell.MakeShortcut(nowhere));
+  EXPECT_EQ(p.system.LastError().code, static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND)) << p.system.LastError().message;
   EXPECT_FALSE(test::IsFile(nowhere.file));
 }
 
 TEST(Win32Platform, ExpandEnvironmentAsTheSystemDoes) {
   Win32Platform p;
-  const std::string windows = p.WindowsFolder();
+  const std::string windows = p.system.WindowsFolder();
   const std::string longer(5000, 'l');
   // Beyond the 32K units the system expands in one piece, with an unknown
   // name right where the text's middle is: as the system does in the short
@@ -308,7 +308,7 @@ TEST(Win32Platform, ExpandEnvironmentAsTheSystemDoes) {
       {"", ""},
   };
   for (const auto& c : cases) {
-    const std::string expanded = p.ExpandEnvironment(c.text);
+    const std::string expanded = p.system.ExpandEnvironment(c.text);
     EXPECT_EQ(expanded.size(), c.expanded.size()) << c.text.substr(0, 40);
     EXPECT_TRUE(expanded == c.expanded) << c.text.substr(0, 40) << " -> " << expanded.substr(0, 40);
   }
@@ -319,12 +319,12 @@ TEST(Win32Platform, ReadWholeFileAndCopy) {
   test::TempDir dir("copy");
   const std::string bytes("a\0b\r\n\xB0\xB2", 7);
   test::WriteTextFile(dir / "src.bin", bytes);
-  EXPECT_EQ(p.ReadWholeFile(dir / "src.bin"), bytes);
-  EXPECT_FALSE(p.ReadWholeFile(dir / "missing"));
+  EXPECT_EQ(p.files.ReadWholeFile(dir / "src.bin"), bytes);
+  EXPECT_FALSE(p.files.ReadWholeFile(dir / "missing"));
   test::WriteTextFile(dir / "dst.bin", "old and longer");
-  EXPECT_TRUE(p.CopyOneFile(dir / "src.bin", dir / "dst.bin"));
+  EXPECT_TRUE(p.files.CopyOneFile(dir / "src.bin", dir / "dst.bin"));
   EXPECT_EQ(test::ReadTextFile(dir / "dst.bin"), bytes);
-  EXPECT_FALSE(p.CopyOneFile(dir / "missing", dir / "x"));
+  EXPECT_FALSE(p.files.CopyOneFile(dir / "missing", dir / "x"));
 }
 
 
@@ -359,7 +359,7 @@ TEST(Win32Platform, WriteFileFromIsWholeOrNothing) {
     SCOPED_TRACE(c.name);
     const std::string target = dir / (std::string(c.name) + ".bin");
     if (c.existing) test::WriteTextFile(target, "old");
-    const bool ok = p.WriteFileFrom(target, attributes, time, Pieces("new content", c.fail));
+    const bool ok = p.files.WriteFileFrom(target, attributes, time, Pieces("new content", c.fail));
     EXPECT_EQ(ok, !c.fail);
     if (!ok) {
       EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_CRC));
@@ -404,19 +404,19 @@ TEST(Win32Platform, PathsLongerThanTheSystemTakesAreRefusedNotCutShort) {
     const char* call;
     std::function<bool()> succeeds;
   } cases[] = {
-      {"Attributes", [&] { return p.Attributes(deep + "a.txt") != kNoAttributes; }},
-      {"MakeFolder", [&] { return p.MakeFolder(deep + "x"); }},
-      {"FindFirst", [&] { return p.FindFirst(deep + "*", found) != nullptr; }},
-      {"CopyOneFile", [&] { return p.CopyOneFile(dir / "a.txt", deep + "a.txt"); }},
-      {"WriteFileFrom", [&] { return p.WriteFileFrom(deep + "a.txt", 0, 0, Pieces("a", false)); }},
-      {"OpenAppend", [&] { return p.OpenAppend(deep + "a.txt") != nullptr; }},
-      {"MoveOneFile", [&] { return p.MoveOneFile(dir / "a.txt", deep + "a.txt"); }},
-      {"WriteRegistryValue", [&] { return p.WriteRegistryValue(kHKCU, key, "v", RegType::Text, {'x', 0}) != RegWrite::KeyNotOpened; }},
-      {"DeleteRegistryKey", [&] { return p.DeleteRegistryKey(kHKCU, key, true); }},
+      {"Attributes", [&] { return p.files.Attributes(deep + "a.txt") != kNoAttributes; }},
+      {"MakeFolder", [&] { return p.files.MakeFolder(deep + "x"); }},
+      {"FindFirst", [&] { return p.files.FindFirst(deep + "*", found) != nullptr; }},
+      {"CopyOneFile", [&] { return p.files.CopyOneFile(dir / "a.txt", deep + "a.txt"); }},
+      {"WriteFileFrom", [&] { return p.files.WriteFileFrom(deep + "a.txt", 0, 0, Pieces("a", false)); }},
+      {"OpenAppend", [&] { return p.files.OpenAppend(deep + "a.txt") != nullptr; }},
+      {"MoveOneFile", [&] { return p.files.MoveOneFile(dir / "a.txt", deep + "a.txt"); }},
+      {"WriteRegistryValue", [&] { return p.registry.WriteRegistryValue(kHKCU, key, "v", RegType::Text, {'x', 0}) != RegWrite::KeyNotOpened; }},
+      {"DeleteRegistryKey", [&] { return p.registry.DeleteRegistryKey(kHKCU, key, true); }},
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(c.succeeds()) << c.call;
-    EXPECT_EQ(p.LastError().code, static_cast<std::uint32_t>(ERROR_FILENAME_EXCED_RANGE)) << c.call;
+    EXPECT_EQ(p.system.LastError().code, static_cast<std::uint32_t>(ERROR_FILENAME_EXCED_RANGE)) << c.call;
   }
   // Nothing was made or moved anywhere on the way.
   std::vector<std::string> names;
@@ -434,10 +434,10 @@ TEST(Win32Platform, PathsLongerThanTheSystemTakesAreRefusedNotCutShort) {
 
 TEST(Win32Platform, PrivateFoldersAreNewUnguessableAndOwnedByTheUser) {
   Win32Platform p;
-  const std::optional<std::string> a = p.MakePrivateFolder("qvTest-"), b = p.MakePrivateFolder("qvTest-");
+  const std::optional<std::string> a = p.files.MakePrivateFolder("qvTest-"), b = p.files.MakePrivateFolder("qvTest-");
   ASSERT_TRUE(a && b);
   EXPECT_NE(*a, *b);
-  const std::string name = a->substr(p.TempPath().size());
+  const std::string name = a->substr(p.system.TempPath().size());
   EXPECT_EQ(name.size(), 7u + 32u + 1u) << name;
   EXPECT_EQ(name.find_first_not_of("0123456789abcdef", 7), name.size() - 1) << name;
   // Only the owner and the system are let in; nothing comes from above.
@@ -456,14 +456,14 @@ TEST(Win32Platform, PrivateFoldersAreNewUnguessableAndOwnedByTheUser) {
   EXPECT_EQ(sddl.find("ID;"), std::string::npos) << sddl;
   EXPECT_EQ(std::count(sddl.begin(), sddl.end(), '('), 2) << sddl;
   EXPECT_NE(sddl.find(";;;SY)"), std::string::npos) << sddl;
-  EXPECT_TRUE(p.RemoveTree(*a));
-  EXPECT_TRUE(p.RemoveTree(*b));
+  EXPECT_TRUE(p.files.RemoveTree(*a));
+  EXPECT_TRUE(p.files.RemoveTree(*b));
   EXPECT_FALSE(test::IsFolder(*a));
 }
 
 TEST(Win32Platform, RemoveTreeTakesOnlyPrivateFoldersAndLeavesOneSomethingHolds) {
   Win32Platform p;
-  const std::optional<std::string> priv = p.MakePrivateFolder("qvTreeTest-");
+  const std::optional<std::string> priv = p.files.MakePrivateFolder("qvTreeTest-");
   ASSERT_TRUE(priv);
   const std::string tree = priv->substr(0, priv->size() - 1);
   test::WriteTextFile(tree + "\\a\\b\\deep.txt", "d");
@@ -475,21 +475,21 @@ TEST(Win32Platform, RemoveTreeTakesOnlyPrivateFoldersAndLeavesOneSomethingHolds)
     UniqueFile held(::CreateFileW(WidePath(tree + "\\a\\b\\deep.txt").value().c_str(), GENERIC_READ, FILE_SHARE_READ,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
-    EXPECT_FALSE(p.RemoveTree(tree));
+    EXPECT_FALSE(p.files.RemoveTree(tree));
     EXPECT_TRUE(test::IsFile(tree + "\\ro.dll"));
     EXPECT_TRUE(test::IsFolder(tree + "\\empty"));
   }
   // Not ours: a folder anybody may read, and a link to one of ours.
   test::TempDir dir("tree");
   test::WriteTextFile(dir / "plain\\keep.txt", "k");
-  EXPECT_FALSE(p.RemoveTree(dir / "plain"));
+  EXPECT_FALSE(p.files.RemoveTree(dir / "plain"));
   EXPECT_TRUE(test::IsFile(dir / "plain\\keep.txt"));
   if (::CreateSymbolicLinkW(WidePath(dir / "link").value().c_str(), WidePath(tree).value().c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
-    EXPECT_FALSE(p.RemoveTree(dir / "link"));
+    EXPECT_FALSE(p.files.RemoveTree(dir / "link"));
     EXPECT_TRUE(test::IsFile(tree + "\\ro.dll"));
     ::RemoveDirectoryW(WidePath(dir / "link").value().c_str());
   }
-  EXPECT_TRUE(p.RemoveTree(*priv));
+  EXPECT_TRUE(p.files.RemoveTree(*priv));
   EXPECT_FALSE(test::IsFolder(tree));
 }
 
@@ -503,8 +503,8 @@ std::optional<std::string> ViewText(REGSAM view, const std::string& key, const s
 
 TEST(Win32Platform, TheNativeViewReachesThe64BitRegistryAndSystemFolder) {
   Win32Platform p;
-  ASSERT_TRUE(p.Windows64()) << "the tests run in a 64-bit prefix";
-  p.UseNativeView();
+  ASSERT_TRUE(p.system.Windows64()) << "the tests run in a 64-bit prefix";
+  p.system.UseNativeView();
   // HKLM\Software is one key for each view (HKCU\Software one for both).
   // The same key in the 32-bit view must stay as it is.
   const std::string key = "Software\\qvSetupNativeTest";
@@ -512,22 +512,22 @@ TEST(Win32Platform, TheNativeViewReachesThe64BitRegistryAndSystemFolder) {
   other.SetRootKey(HKEY_LOCAL_MACHINE);
   ASSERT_TRUE(other.OpenKey(key + "\\Sub", true));
   ASSERT_TRUE(other.WriteText("v", std::wstring(L"32", 3)));
-  ASSERT_EQ(p.WriteRegistryValue(kHKLM, key + "\\Sub", "v", RegType::Text, {'6', '4', 0}), RegWrite::Written);
+  ASSERT_EQ(p.registry.WriteRegistryValue(kHKLM, key + "\\Sub", "v", RegType::Text, {'6', '4', 0}), RegWrite::Written);
   EXPECT_EQ(ViewText(KEY_WOW64_64KEY, key + "\\Sub", "v"), "64");
   EXPECT_EQ(ViewText(KEY_WOW64_32KEY, key + "\\Sub", "v"), "32");
-  EXPECT_EQ(p.ReadRegistryText(kHKLM, key + "\\Sub", "v").text, "64");
-  EXPECT_TRUE(p.DeleteRegistryKey(kHKLM, key, true)) << p.LastError().message;
+  EXPECT_EQ(p.registry.ReadRegistryText(kHKLM, key + "\\Sub", "v").text, "64");
+  EXPECT_TRUE(p.registry.DeleteRegistryKey(kHKLM, key, true)) << p.system.LastError().message;
   EXPECT_FALSE(ViewText(KEY_WOW64_64KEY, key + "\\Sub", "v"));
   EXPECT_EQ(ViewText(KEY_WOW64_32KEY, key + "\\Sub", "v"), "32");
   EXPECT_TRUE(other.DeleteKey(key, true));
 
   // A file of the system folder's is the 64-bit folder's, however the path
   // spells it; one of the same name in SysWOW64 is not touched.
-  const std::string system = p.SystemFolder(), windows = p.WindowsFolder();
+  const std::string system = p.system.SystemFolder(), windows = p.system.WindowsFolder();
   const std::string name = "qvNativeTest" + std::to_string(::GetCurrentProcessId()) + ".txt";
   const std::string wow64 = windows + "\\SysWOW64\\" + name, native = windows + "\\Sysnative\\" + name;
   test::WriteTextFile(wow64, "32");
-  ASSERT_TRUE(p.WriteFileFrom(system + "\\" + name, 0, 0, Pieces("64", false))) << p.LastError().message;
+  ASSERT_TRUE(p.files.WriteFileFrom(system + "\\" + name, 0, 0, Pieces("64", false))) << p.system.LastError().message;
   EXPECT_EQ(test::ReadTextFile(native), "64");
   EXPECT_EQ(test::ReadTextFile(wow64), "32");
   std::string upper = system;
@@ -535,8 +535,8 @@ TEST(Win32Platform, TheNativeViewReachesThe64BitRegistryAndSystemFolder) {
   std::string slashed = system + "/../" + system.substr(system.rfind('\\') + 1) + "/" + name;
   std::replace(slashed.begin(), slashed.end(), '\\', '/');
   for (const std::string& path : {"\\\\?\\" + upper + "\\" + name, slashed})
-    EXPECT_EQ(p.ReadWholeFile(path), std::optional<std::string>("64")) << path;
-  EXPECT_TRUE(p.DeleteOneFile(system + "\\" + name)) << p.LastError().message;
+    EXPECT_EQ(p.files.ReadWholeFile(path), std::optional<std::string>("64")) << path;
+  EXPECT_TRUE(p.files.DeleteOneFile(system + "\\" + name)) << p.system.LastError().message;
   EXPECT_FALSE(test::IsFile(native));
   EXPECT_EQ(test::ReadTextFile(wow64), "32");
   ::DeleteFileW(WidePath(wow64).value().c_str());
@@ -551,7 +551,7 @@ TEST(Win32Platform, KnownFoldersAreFullPathsAndTheNativeProgramFilesIs64Bit) {
       KnownFolder::CommonDesktop, KnownFolder::CommonStartup, KnownFolder::ProgramFilesNative,
       KnownFolder::CommonFiles,   KnownFolder::CommonFilesNative, KnownFolder::Fonts};
   for (const KnownFolder which : all) {
-    const std::string path = p.KnownFolderPath(which);
+    const std::string path = p.system.KnownFolderPath(which);
     ASSERT_GT(path.size(), 3u) << static_cast<int>(which);
     EXPECT_EQ(path.substr(1, 2), ":\\") << path;
     EXPECT_NE(path.back(), '\\') << path;
@@ -563,11 +563,11 @@ TEST(Win32Platform, KnownFoldersAreFullPathsAndTheNativeProgramFilesIs64Bit) {
   const ShellMemory<wchar_t> owned(shell);
   ASSERT_EQ(hr, S_OK);
   const std::string x86 = WideToUtf8(shell);
-  const std::string native = p.KnownFolderPath(KnownFolder::ProgramFilesNative);
+  const std::string native = p.system.KnownFolderPath(KnownFolder::ProgramFilesNative);
   EXPECT_NE(FileNameKey(native), FileNameKey(x86));
   EXPECT_TRUE(test::IsFolder(native)) << native;
-  EXPECT_EQ(FileNameKey(FolderPart(p.KnownFolderPath(KnownFolder::CommonFilesNative))), FileNameKey(native + "\\"));
-  EXPECT_EQ(FileNameKey(FolderPart(p.KnownFolderPath(KnownFolder::CommonFiles))), FileNameKey(x86 + "\\"));
+  EXPECT_EQ(FileNameKey(FolderPart(p.system.KnownFolderPath(KnownFolder::CommonFilesNative))), FileNameKey(native + "\\"));
+  EXPECT_EQ(FileNameKey(FolderPart(p.system.KnownFolderPath(KnownFolder::CommonFiles))), FileNameKey(x86 + "\\"));
 }
 
 // The table the package and the packed run compare names by is the one the
@@ -578,8 +578,8 @@ TEST(Win32Platform, OnlyFilesNobodyElseMayChangeAreOurs) {
   test::TempDir dir("ours");
   const std::string file = dir / "uninstall.dat";
   test::WriteTextFile(file, "record");
-  ASSERT_TRUE(p.Protect(file));
-  EXPECT_TRUE(p.OnlyOursCanChange(file));
+  ASSERT_TRUE(p.rights.Protect(file));
+  EXPECT_TRUE(p.rights.OnlyOursCanChange(file));
   // Everybody may write it, as a file in a shared folder may be.
   const UniqueLocal open = access::Descriptor(L"D:(A;;FA;;;WD)");
   PACL dacl = nullptr;
@@ -589,8 +589,8 @@ TEST(Win32Platform, OnlyFilesNobodyElseMayChangeAreOurs) {
   ASSERT_EQ(::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
                                     nullptr),
             static_cast<DWORD>(ERROR_SUCCESS));
-  EXPECT_FALSE(p.OnlyOursCanChange(file));
-  EXPECT_FALSE(p.OnlyOursCanChange(dir / "missing.dat"));
+  EXPECT_FALSE(p.rights.OnlyOursCanChange(file));
+  EXPECT_FALSE(p.rights.OnlyOursCanChange(dir / "missing.dat"));
 }
 
 TEST(FileNameCase, IsTheSystems) {

@@ -5,6 +5,7 @@
 
 #include "framework/handles.h"
 #include "framework/text_conv.h"
+#include "framework/windows_paths.h"
 #include "package/win32/file_bytes.h"
 #include "tools/qvpack/files.h"
 
@@ -26,14 +27,7 @@ FILETIME ToFileTime(std::uint64_t v) {
 // Empty for a path too long for the system.
 std::wstring FullPath(const std::string& path) {
   const std::optional<std::wstring> checked = WidePath(path);
-  if (!checked) return {};
-  const std::wstring& wide = *checked;
-  const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (n == 0) return wide;
-  std::wstring full(n, L'\0');
-  const DWORD m = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
-  full.resize(m);
-  return full;
+  return checked ? qv::FullPath(*checked) : std::wstring();
 }
 
 DWORD Attributes(const std::string& path) {
@@ -213,21 +207,14 @@ std::string SetFileDetails(const std::string& path, std::uint32_t attributes, st
 
 std::string LastErrorText() {
   const DWORD code = ::GetLastError();
-  wchar_t* text = nullptr;
-  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string s = n ? WideToUtf8(std::wstring_view(text, n)) : "error " + std::to_string(code);
-  if (text) ::LocalFree(text);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+  std::string s = SystemMessage(code);
+  if (s.empty()) return "error " + std::to_string(code);
+  while (!s.empty() && s.back() == '.') s.pop_back();
   return s;
 }
 
 std::string ProgramFolder() {
-  std::wstring path(32768, L'\0');
-  const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n);
-  const std::string self = WideToUtf8(path);
+  const std::string self = WideToUtf8(ModulePath());
   const std::size_t cut = self.find_last_of('\\');
   return cut == std::string::npos ? std::string() : self.substr(0, cut);
 }

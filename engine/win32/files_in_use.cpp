@@ -1,0 +1,86 @@
+#include "engine/win32/files_in_use.h"
+
+#include <windows.h>
+#include <restartmanager.h>
+
+#include <vector>
+
+#include "framework/dll_safety.h"
+#include "framework/handles.h"
+#include "framework/text_conv.h"
+
+namespace qv {
+
+// The programs that hold a file, as the system's Restart Manager names them
+// (none where it cannot tell).
+std::string HoldersOf(const std::wstring& path) {
+  // Looked up, not imported: a DLL that is no known one would be looked for
+  // beside the program first.
+  using Start = DWORD(WINAPI*)(DWORD*, DWORD, WCHAR*);
+  using Register = DWORD(WINAPI*)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT, LPCWSTR*);
+  using List = DWORD(WINAPI*)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*);
+  using End = DWORD(WINAPI*)(DWORD);
+  const auto start = SystemFunction<Start>(L"rstrtmgr.dll", "RmStartSession");
+  const auto add = SystemFunction<Register>(L"rstrtmgr.dll", "RmRegisterResources");
+  const auto list = SystemFunction<List>(L"rstrtmgr.dll", "RmGetList");
+  const auto end = SystemFunction<End>(L"rstrtmgr.dll", "RmEndSession");
+  DWORD session = 0;
+  WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+  if (!start || !add || !list || !end || start(&session, 0, key) != ERROR_SUCCESS) return {};
+  std::string names;
+  LPCWSTR file = path.c_str();
+  UINT needed = 0, count = 0;
+  DWORD reasons = 0;
+  std::vector<RM_PROCESS_INFO> found;
+  if (add(session, 1, &file, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
+      list(session, &needed, &count, nullptr, &reasons) == ERROR_MORE_DATA && needed > 0) {
+    found.resize(needed);
+    count = needed;
+    if (list(session, &needed, &count, found.data(), &reasons) != ERROR_SUCCESS) count = 0;
+  }
+  end(session);
+  const DWORD error = ::GetLastError();
+  for (UINT i = 0; i < count && i < found.size(); ++i)
+    names += (names.empty() ? "" : ", ") + WideToUtf8(found[i].strAppName) + " (process " +
+             std::to_string(found[i].Process.dwProcessId) + ")";
+  ::SetLastError(error);
+  return names;
+}
+
+namespace {
+
+// A refusal that came from a running program holding the file. Windows
+// refuses to replace a running program's own file as access denied, and
+// Wine any file another program opened unshared. The Restart Manager is
+// asked by the file's system name.
+bool HeldElsewhere(const std::wstring& path, const std::wstring& systemName, DWORD error) {
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+  if (error != ERROR_ACCESS_DENIED) return false;
+  // Asking only to delete, shared with everybody: only a holder refuses that.
+  const UniqueFile probe(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!probe) return ::GetLastError() == ERROR_SHARING_VIOLATION;
+  return !HoldersOf(systemName).empty();
+}
+
+}  // namespace
+
+bool FilesInUse::NoteIfHeld(const std::wstring& path, const std::wstring& named) {
+  const DWORD error = ::GetLastError();
+  if (!HeldElsewhere(path, named, error)) {
+    ::SetLastError(error);
+    return false;
+  }
+  heldBy_ = HoldersOf(named);
+  ::SetLastError(ERROR_SHARING_VIOLATION);
+  return true;
+}
+
+std::optional<std::string> FilesInUse::WaitingFor(const Path& file) const {
+  if (waiting_.empty()) return std::nullopt;
+  const auto it = waiting_.find(file.Key());
+  if (it == waiting_.end()) return std::nullopt;
+  return it->second;
+}
+
+}  // namespace qv

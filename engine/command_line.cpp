@@ -1,5 +1,7 @@
 #include "engine/command_line.h"
 
+#include <algorithm>
+
 #include "engine/text.h"
 
 namespace qv {
@@ -38,6 +40,46 @@ CommandLineOptions ParseOptions(const std::vector<std::string>& args) {
     }
   }
   return o;
+}
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+  std::vector<std::string> args;
+  std::size_t i = 0;
+  const std::size_t n = commandLine.size();
+  for (;;) {
+    while (i < n && static_cast<unsigned char>(commandLine[i]) <= ' ') ++i;
+    if (i >= n) break;
+    std::string arg;
+    bool quoted = false;
+    for (; i < n && (quoted || static_cast<unsigned char>(commandLine[i]) > ' '); ++i) {
+      if (commandLine[i] == '"')
+        quoted = !quoted;
+      else
+        arg += commandLine[i];
+    }
+    args.push_back(std::move(arg));
+  }
+  return args;
+}
+
+std::optional<std::string> JoinCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) {
+    if (arg.find('"') != std::string::npos) return std::nullopt;
+    if (!line.empty()) line += ' ';
+    const bool blanks = arg.empty() || std::any_of(arg.begin(), arg.end(), [](char c) {
+                          return static_cast<unsigned char>(c) <= ' ';
+                        });
+    if (!blanks) {
+      line += arg;
+      continue;
+    }
+    // Backslashes at the end stay outside the quotes: the system's rules
+    // would read them before a quote as escapes, ours would not.
+    const std::size_t body = arg.find_last_not_of('\\') + 1;
+    line += '"' + arg.substr(0, body) + '"' + arg.substr(body);
+  }
+  return line;
 }
 
 }  // namespace qv

@@ -1,7 +1,8 @@
-// The options a deployment tool passes: /S (hidden), /D=folder (the
-// installation folder for every "?" entry), /LOG=file, /ALLUSERS and
-// /CURRENTUSER (for whom a package installs). Options may stand anywhere
-// and are case-blind; the first other argument names the script.
+// Command lines: split into arguments and joined back, and the options a
+// deployment tool passes: /S (hidden), /D=folder (the installation folder
+// for every "?" entry), /LOG=file, /ALLUSERS and /CURRENTUSER (for whom a
+// package installs). Options may stand anywhere and are case-blind; the
+// first other argument names the script.
 #pragma once
 
 #include <optional>
@@ -33,5 +34,13 @@ inline constexpr char kLimitedSwitch[] = "/qvLimited";
 
 // args without the program itself.
 CommandLineOptions ParseOptions(const std::vector<std::string>& args);
+
+// Splits a command line into arguments: blanks separate them, double quotes
+// group blanks into one and are dropped. The first is the program.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+// Arguments as a command line that both SplitCommandLine and the system's
+// own rules split back into them; none when one holds a double quote, which
+// SplitCommandLine never gives.
+std::optional<std::string> JoinCommandLine(const std::vector<std::string>& args);
 
 }  // namespace qv

@@ -1,4 +1,5 @@
-// Parsing of REGISTRY and COMMAND entries: pure, no platform calls.
+// Parsing of REGISTRY and COMMAND entries, and of the program a command
+// line starts: pure, no calls to the machine.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include <vector>
 
 #include "engine/folders.h"
-#include "engine/platform.h"
+#include "engine/registry.h"
 
 namespace qv {
 
@@ -30,14 +31,6 @@ RegistryEntry ParseRegistryEntry(const FolderValues& folders, const std::string&
 // Where the system keeps file types and their programs (HKCR, or
 // Software\Classes under a root): the shell must be told of changes there.
 bool NamesFileTypes(std::uint32_t root, const std::string& subkey);
-
-// A SHORTCUTS line: its key the shortcut's name (sub-folders allowed), its
-// value "target,place[,arguments[,icon file[,icon index[,working folder
-// [,description]]]]]", place STARTMENU, DESKTOP, STARTUP or a folder. None
-// when it names no target or no place, or a name that leaves its place.
-// An empty working folder is the target's own.
-std::optional<Shortcut> ParseShortcutEntry(const FolderValues& folders, const std::string& name,
-                                           const std::string& value);
 
 // HIDE 0, MAXIMIZE 3, MINIMIZE 6, anything else 1 (show normal).
 int ShowModeFromName(const std::string& word);

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/path.h"
 #include "engine/path_list.h"
 #include "engine/sha256.h"
 
@@ -94,7 +95,7 @@ class RecordKeeper {
   virtual void Open(const std::string& folder, Product product) = 0;
   // The files the run is about to write, named in one go: one trip to the
   // disk for them all instead of one each.
-  virtual void WillWrite(const std::vector<std::string>& paths) = 0;
+  virtual void WillWrite(const std::vector<Path>& paths) = 0;
   // Adds a folder to the PATH under root (HKLM or HKCU) and keeps that it
   // did: an uninstall takes exactly that entry out again.
   virtual PathEdit AddToPath(std::uint32_t root, const std::string& entry) = 0;

@@ -131,14 +131,14 @@ void InstallRecorder::MoveAside(const std::string& path, std::string aside) {
   }
 }
 
-void InstallRecorder::WillWrite(const std::vector<std::string>& paths) {
+void InstallRecorder::WillWrite(const std::vector<Path>& paths) {
   if (!recording_) return;
-  for (const std::string& path : paths) {
+  for (const Path& path : paths) {
     RecordEntry e;
     e.kind = RecordEntry::Kind::FileStart;
     e.path = path;
     e.existed = Inner().files.Attributes(path) != kNoAttributes;
-    Announced& a = announced_[FileNameKey(path)] = {path, e.existed, {}};
+    Announced& a = announced_[path.Key()] = {path, e.existed, {}};
     Add(std::move(e));
     if (a.existed) {
       a.aside = AsideName(path);
@@ -154,7 +154,7 @@ bool InstallRecorder::RecordFile(const Path& to, Write write) {
   RecordEntry e;
   e.path = to;
   std::string aside;
-  const auto announced = announced_.find(FileNameKey(to));
+  const auto announced = announced_.find(to.Key());
   if (announced != announced_.end()) {
     e.existed = announced->second.existed;
     aside = announced->second.aside;
@@ -174,16 +174,16 @@ bool InstallRecorder::RecordFile(const Path& to, Write write) {
   // The previous content stays until the run ends, for an undo to put back.
   if (!aside.empty()) MoveAside(to, aside);
   const bool written = write();
-  Written(std::move(e), written);
+  Written(std::move(e), to, written);
   return written;
 }
 
-void InstallRecorder::Written(RecordEntry e, bool written) {
+void InstallRecorder::Written(RecordEntry e, const Path& to, bool written) {
   // A file in use is replaced at the restart: the new one's stamp is what
   // will be there, and an undo removes it before it gets there.
-  const std::optional<std::string> waiting = written ? Inner().files.WaitingBeside(e.path) : std::nullopt;
+  const std::optional<std::string> waiting = written ? Inner().files.WaitingBeside(to) : std::nullopt;
   if (waiting) Add({.kind = RecordEntry::Kind::Waiting, .path = e.path, .name = *waiting});
-  const std::optional<FileStamp> stamp = written ? Inner().files.Stamp(waiting ? *waiting : e.path) : std::nullopt;
+  const std::optional<FileStamp> stamp = written ? Inner().files.Stamp(waiting ? Path(*waiting) : to) : std::nullopt;
   e.kind = stamp ? RecordEntry::Kind::File : RecordEntry::Kind::Unwritten;
   if (stamp) {
     e.size = stamp->size;
@@ -196,7 +196,7 @@ void InstallRecorder::StartCopy(const Path& from, const Path& to, FileDone done)
   if (!recording_) return Inner().files.StartCopy(from, to, std::move(done));
   // Only a new file the record named beforehand adds no line before it is
   // written; any other adds lines now, and waits for those before it.
-  const auto announced = announced_.find(FileNameKey(to));
+  const auto announced = announced_.find(to.Key());
   if (announced == announced_.end() || announced->second.existed) {
     inner_.files.Settle();
     done(CopyOneFile(from, to));
@@ -205,8 +205,8 @@ void InstallRecorder::StartCopy(const Path& from, const Path& to, FileDone done)
   RecordEntry e;
   e.path = to;
   announced_.erase(announced);
-  Inner().files.StartCopy(from, to, [this, e = std::move(e), done = std::move(done)](bool written) mutable {
-    Written(std::move(e), written);
+  Inner().files.StartCopy(from, to, [this, e = std::move(e), to, done = std::move(done)](bool written) mutable {
+    Written(std::move(e), to, written);
     done(written);
   });
 }

@@ -77,7 +77,7 @@ class InstallRecorder : public Platform, public RecordKeeper {
   // record of the same product, then writes the uninstaller and registers
   // the product. Throws EngineError when the record cannot be written.
   void Open(const std::string& folder, Product product) override;
-  void WillWrite(const std::vector<std::string>& paths) override;
+  void WillWrite(const std::vector<Path>& paths) override;
   PathEdit AddToPath(std::uint32_t root, const std::string& entry) override;
   void Complete() override;
   void Undo() override;
@@ -112,7 +112,7 @@ class InstallRecorder : public Platform, public RecordKeeper {
   template <typename Write>
   bool RecordFile(const Path& to, Write write);
   // The line a file gets once written, or not.
-  void Written(RecordEntry e, bool written);
+  void Written(RecordEntry e, const Path& to, bool written);
   // The earlier record of the product to carry on, as its bytes: the one in
   // this folder or, failing that, the one its registration names elsewhere
   // (that folder in `from`). Only records the registration's seal vouches

@@ -3,7 +3,6 @@
 #include "engine/errors.h"
 #include "engine/run_report.h"
 #include "engine/text.h"
-#include "framework/portable/messages.h"
 
 namespace qv {
 namespace {
@@ -34,23 +33,6 @@ RightsDecision Unelevate(RightsDecision d, const CommandLineOptions& options) {
 }
 
 }  // namespace
-
-SetupSection ReadSetupSection(const ScriptReader& script) {
-  SetupSection s;
-  const std::string scope = UpperCase(script.ReadString("SETUP", "Scope", ""));
-  if (scope == "MACHINE") s.scope = Scope::Machine;
-  else if (scope == "USER") s.scope = Scope::User;
-  else if (scope == "AUTO") s.scope = Scope::Auto;
-  else if (!scope.empty()) throw EngineError("[SETUP] Scope must be machine, user or auto, not " + scope);
-  const std::string architecture = UpperCase(script.ReadString("SETUP", "Architecture", ""));
-  if (architecture == "X64") s.architecture = Architecture::X64;
-  else if (!architecture.empty() && architecture != "X86")
-    throw EngineError("[SETUP] Architecture must be x86 or x64, not " + architecture);
-  s.face = script.ReadString("SETUP", "Face", "");
-  s.language = script.ReadString("SETUP", "Language", "");
-  if (!LanguageFor(s.language, false)) throw EngineError("[SETUP] Language must be zh, en or auto, not " + s.language);
-  return s;
-}
 
 RightsDecision DecideRights(const SetupSection& setup, const CommandLineOptions& options, const RunRights& rights) {
   RightsDecision d;

@@ -10,22 +10,10 @@
 #include "engine/command_line.h"
 #include "engine/platform.h"
 #include "engine/script.h"
+#include "engine/setup_section.h"
 #include "engine/setup_window.h"
 
 namespace qv {
-
-enum class Scope { Unset, Machine, User, Auto };
-enum class Architecture { X86, X64 };
-
-// What a script's [SETUP] section asks for.
-struct SetupSection {
-  Scope scope = Scope::Unset;
-  Architecture architecture = Architecture::X86;
-  std::string language{};  // zh (or empty), en or auto: checked
-  std::string face{};  // a picture file for the window's face, as written
-};
-// Throws EngineError for a value it does not know.
-SetupSection ReadSetupSection(const ScriptReader& script);
 
 // Where this run's pieces go.
 struct Placement {

@@ -7,6 +7,7 @@
 #include "engine/path_list.h"
 #include "engine/script.h"
 #include "engine/setup_texts.h"
+#include "engine/shortcuts.h"
 #include "engine/text.h"
 #include "framework/portable/file_name_case.h"
 #include "framework/portable/texts.h"
@@ -45,46 +46,6 @@ bool AsksForFolder(const ScriptReader& script, const std::vector<std::string>& e
 }
 
 }  // namespace
-
-std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
-  std::vector<std::string> args;
-  std::size_t i = 0;
-  const std::size_t n = commandLine.size();
-  for (;;) {
-    while (i < n && static_cast<unsigned char>(commandLine[i]) <= ' ') ++i;
-    if (i >= n) break;
-    std::string arg;
-    bool quoted = false;
-    for (; i < n && (quoted || static_cast<unsigned char>(commandLine[i]) > ' '); ++i) {
-      if (commandLine[i] == '"')
-        quoted = !quoted;
-      else
-        arg += commandLine[i];
-    }
-    args.push_back(std::move(arg));
-  }
-  return args;
-}
-
-std::optional<std::string> JoinCommandLine(const std::vector<std::string>& args) {
-  std::string line;
-  for (const std::string& arg : args) {
-    if (arg.find('"') != std::string::npos) return std::nullopt;
-    if (!line.empty()) line += ' ';
-    const bool blanks = arg.empty() || std::any_of(arg.begin(), arg.end(), [](char c) {
-                          return static_cast<unsigned char>(c) <= ' ';
-                        });
-    if (!blanks) {
-      line += arg;
-      continue;
-    }
-    // Backslashes at the end stay outside the quotes: the system's rules
-    // would read them before a quote as escapes, ours would not.
-    const std::size_t body = arg.find_last_not_of('\\') + 1;
-    line += '"' + arg.substr(0, body) + '"' + arg.substr(body);
-  }
-  return line;
-}
 
 std::string ScriptFileName(const std::string& programFile, const std::vector<std::string>& args) {
   if (args.empty()) {
@@ -212,6 +173,8 @@ bool SetupEngine::WriteRegistry(const ScriptReader& script) {
     const Fields f = SplitField(script.ReadString("REGISTRY", entries[i], ""), ',', true);
     WriteRegistryEntry(f.head, f.tail);
     window_.SetMainPosition(static_cast<int>(i + 1));
+    // The installer has always paused this long after each value, and only
+    // here: the bar visibly steps, and scripts timed around it still fit.
     platform_.system.Pause(50);
   }
   if (fileTypesChanged_) platform_.shell.Announce(Change::Associations, "");
@@ -231,25 +194,19 @@ std::vector<std::string> SetupEngine::StartSection(const ScriptReader& script, c
 
 bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
   const std::vector<std::string> entries = StartSection(script, "SHORTCUTS", texts::Say(texts::Setup::Shortcuts));
-  std::vector<std::string> folders;  // each once, for the shell
+  ShortcutMaker maker(platform_);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (Stopped()) return false;
     const std::string name = script.NameForMachine(entries[i]);
     const std::string value = script.ReadString("SHORTCUTS", entries[i], "");
     RequireValues(folders_, "SHORTCUTS", name, value);
-    const std::optional<Shortcut> s = ParseShortcutEntry(folders_, name, value);
-    if (!s) {
+    if (const std::optional<Shortcut> s = ParseShortcutEntry(folders_, name, value))
+      maker.Make(*s);
+    else
       FailedEntry("shortcut not made: " + name + " (it needs a target and a place, and a name inside the place)");
-    } else {
-      const std::string folder = WithoutBackslash(FolderPart(s->file));
-      if (!FolderExists(platform_, folder)) CreateFolderPath(platform_, folder);
-      if (platform_.shell.MakeShortcut(*s) &&
-          std::none_of(folders.begin(), folders.end(), [&](const std::string& f) { return SameFileName(f, folder); }))
-        folders.push_back(folder);
-    }
     window_.SetMainPosition(static_cast<int>(i + 1));
   }
-  for (const std::string& folder : folders) platform_.shell.Announce(Change::Folder, folder);
+  maker.Announce();
   return true;
 }
 
@@ -452,7 +409,9 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
   if (!find) return 0;
   const std::string folder = FolderPart(pattern);
   int count = 0;
-  const auto visit = [&](const FindEntry& x) {
+  // `to`: the file's destination, made once for the record and the copy
+  // alike, so that its forms for the machine are made once too.
+  const auto visit = [&](const FindEntry& x, Path to) {
     if (x.attributes & kAttrDirectory) {
       if (x.name == "." || x.name == "..") return;
       // The folder's files are logged and recorded before the next folder is made.
@@ -469,7 +428,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
       // engine hears of each in order (the log's and the record's lines
       // with it) and settles before anything that depends on them: another
       // folder, the window's questions and the quit, the end of the entry.
-      const std::string to = destination + x.name;
+      if (to.empty()) to = destination + x.name;
       platform_.files.StartCopy(folder + x.name, to, [this, to](bool copied) {
         if (copied && platform_.files.WaitingBeside(to)) restartNeeded_ = true;
       });
@@ -480,7 +439,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
   if (!(copy && recordOpen_)) {
     do {
       if (state_.finished) break;
-      visit(e);
+      visit(e, {});
     } while (find->Next(e));
     if (copy) platform_.files.Settle();
     return count;
@@ -490,13 +449,14 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
   do entries.push_back(e);
   while (find->Next(e));
   find.reset();
-  std::vector<std::string> files;
+  std::vector<Path> files;
   for (const FindEntry& x : entries)
     if (!(x.attributes & kAttrDirectory)) files.push_back(destination + x.name);
   keeper_->WillWrite(files);
+  std::size_t next = 0;
   for (const FindEntry& x : entries) {
     if (state_.finished) break;
-    visit(x);
+    visit(x, x.attributes & kAttrDirectory ? Path() : files[next++]);
   }
   platform_.files.Settle();
   return count;

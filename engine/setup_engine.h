@@ -1,11 +1,15 @@
-// The run driver: finds the setup script and carries out its GUI, INSTALL,
-// REGISTRY and COMMAND sections through the platform and the window.
+// The run driver: finds the setup script and carries out its sections in
+// order (GUI, INSTALL, REGISTRY, SHORTCUTS, PATH, COMMAND) through the
+// machine's parts and the window; with an UNINSTALL section, a record
+// keeper writes down each change for the uninstaller and undoes the run
+// when it ends before its end.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/command_line.h"
 #include "engine/folders.h"
 #include "engine/install_record.h"
 #include "engine/platform.h"
@@ -16,14 +20,6 @@
 namespace qv {
 
 class ScriptReader;
-
-// Splits a command line into arguments: blanks separate them, double quotes
-// group blanks into one and are dropped. The first is the program.
-std::vector<std::string> SplitCommandLine(const std::string& commandLine);
-// Arguments as a command line that both SplitCommandLine and the system's
-// own rules split back into them; none when one holds a double quote, which
-// SplitCommandLine never gives.
-std::optional<std::string> JoinCommandLine(const std::vector<std::string>& args);
 
 // The script named by the first argument (relative to the program folder
 // unless it has a drive), or the program's own name with ".ini".

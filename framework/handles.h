@@ -225,4 +225,19 @@ class PaintScope {
   HDC dc_;  // the system's, released by EndPaint
 };
 
+// Keeps the thread's last error across what it lives over: a question
+// asked after a failure, or the clean-up after one, must not change what
+// the failure reports.
+class KeepLastError {
+ public:
+  KeepLastError() : error_(::GetLastError()) {}
+  ~KeepLastError() { ::SetLastError(error_); }
+  KeepLastError(const KeepLastError&) = delete;
+  KeepLastError& operator=(const KeepLastError&) = delete;
+  DWORD Error() const { return error_; }
+
+ private:
+  DWORD error_;
+};
+
 }  // namespace qv

@@ -39,11 +39,10 @@ std::string HoldersOf(const std::wstring& path) {
     if (list(session, &needed, &count, found.data(), &reasons) != ERROR_SUCCESS) count = 0;
   }
   end(session);
-  const DWORD error = ::GetLastError();
+  const KeepLastError kept;
   for (UINT i = 0; i < count && i < found.size(); ++i)
     names += (names.empty() ? "" : ", ") + WideToUtf8(found[i].strAppName) + " (process " +
              std::to_string(found[i].Process.dwProcessId) + ")";
-  ::SetLastError(error);
   return names;
 }
 

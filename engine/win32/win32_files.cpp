@@ -48,10 +48,9 @@ class Win32Find : public FindHandle {
 
 // Removes what a failed copy may have left, keeping the error to report.
 bool FailAndRemove(const std::wstring& partial) {
-  const DWORD error = ::GetLastError();
+  const KeepLastError kept;
   ::SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
   ::DeleteFileW(partial.c_str());
-  ::SetLastError(error);
   return false;
 }
 
@@ -158,9 +157,10 @@ bool FinishNew(UniqueFile& file, const std::wstring& path, std::uint32_t attribu
   // Closing flushes what is buffered: a full disk may only show there.
   if (::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic) && ::CloseHandle(file.Release()))
     return true;
-  const DWORD error = ::GetLastError();
-  file.Reset();  // an open file cannot be removed
-  ::SetLastError(error);
+  {
+    const KeepLastError kept;
+    file.Reset();  // an open file cannot be removed
+  }
   return FailAndRemove(path);
 }
 
@@ -495,9 +495,8 @@ bool Win32Files::DeleteByName(const std::wstring& wide) {
     return false;
   ::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (::DeleteFileW(wide.c_str())) return true;
-  const DWORD again = ::GetLastError();
+  const KeepLastError kept;
   ::SetFileAttributesW(wide.c_str(), attributes);
-  ::SetLastError(again);
   return false;
 }
 
@@ -545,12 +544,11 @@ bool Win32Files::DeleteOpened(const std::wstring& wide, const std::wstring& syst
   }
   FILE_DISPOSITION_INFO dispose{TRUE};
   if (::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &dispose, sizeof dispose)) return true;
-  const DWORD error = ::GetLastError();
+  const KeepLastError kept;
   if (readOnly) {
     basic.FileAttributes = attributes;
     ::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic);
   }
-  ::SetLastError(error);
   return false;
 }
 

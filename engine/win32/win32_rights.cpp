@@ -13,26 +13,20 @@ namespace qv {
 
 bool Win32Rights::Elevated() {
   // A question: the error of the call before stays to be reported.
-  const DWORD error = ::GetLastError();
-  const bool elevated = access::Elevated();
-  ::SetLastError(error);
-  return elevated;
+  const KeepLastError kept;
+  return access::Elevated();
 }
 
 bool Win32Rights::LimitedAdministrator() {
   // A question, as Elevated is.
-  const DWORD error = ::GetLastError();
-  const bool limited = access::ElevationType() == TokenElevationTypeLimited;
-  ::SetLastError(error);
-  return limited;
+  const KeepLastError kept;
+  return access::ElevationType() == TokenElevationTypeLimited;
 }
 
 bool Win32Rights::LimitedHalf() {
   // A question, as Elevated is.
-  const DWORD error = ::GetLastError();
-  const bool split = access::ElevationType() == TokenElevationTypeFull;
-  ::SetLastError(error);
-  return split;
+  const KeepLastError kept;
+  return access::ElevationType() == TokenElevationTypeFull;
 }
 
 bool Win32Rights::OnlyOursCanChange(const Path& path) {

@@ -207,42 +207,9 @@ std::optional<int> Win32Shell::RunAsLimitedHalf(const std::vector<std::string>& 
   return static_cast<int>(code);
 }
 
-namespace {
-
-// The system's code an HRESULT carries, for LastError; a general failure
-// where it carries none.
-DWORD CodeOf(HRESULT hr) { return HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : ERROR_GEN_FAILURE; }
-
-}  // namespace
-
-bool Win32Shell::MakeShortcut(const Shortcut& shortcut) {
-  // Only the .lnk's own path goes through the native view: what is written
-  // inside is read by the shell, which knows no Sysnative.
-  const std::optional<std::wstring> file = view_.Of(shortcut.file);
-  if (!file) return false;
-  const ComInit com;  // before the objects, so it ends after them
-  ComPtr<IShellLinkW> link;
-  ComPtr<IPersistFile> persist;
-  HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.ReceiveVoid());
-  if (SUCCEEDED(hr)) hr = link->SetPath(Utf8ToWide(shortcut.target).c_str());
-  if (SUCCEEDED(hr)) hr = link->SetArguments(Utf8ToWide(shortcut.arguments).c_str());
-  // Left unset, the shell shows the target's own icon and starts it in the
-  // caller's folder.
-  if (SUCCEEDED(hr) && !shortcut.iconFile.empty())
-    hr = link->SetIconLocation(Utf8ToWide(shortcut.iconFile).c_str(), shortcut.iconIndex);
-  if (SUCCEEDED(hr) && !shortcut.workingFolder.empty())
-    hr = link->SetWorkingDirectory(Utf8ToWide(shortcut.workingFolder).c_str());
-  if (SUCCEEDED(hr) && !shortcut.description.empty()) hr = link->SetDescription(Utf8ToWide(shortcut.description).c_str());
-  if (SUCCEEDED(hr)) hr = link->QueryInterface(IID_IPersistFile, persist.ReceiveVoid());
-  if (SUCCEEDED(hr)) hr = persist->Save(file->c_str(), TRUE);
-  if (SUCCEEDED(hr)) return true;
-  ::SetLastError(CodeOf(hr));
-  return false;
-}
-
 void Win32Shell::Announce(Change change, const std::string& folder) {
   // Nothing to answer: the error of the call before stays to be reported.
-  const DWORD error = ::GetLastError();
+  const KeepLastError kept;
   switch (change) {
     // Both start the shell's delivery and return at once: a hung shell
     // cannot hold the run.
@@ -264,7 +231,6 @@ void Win32Shell::Announce(Change change, const std::string& folder) {
       break;
     }
   }
-  ::SetLastError(error);
 }
 
 }  // namespace qv

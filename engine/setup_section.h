@@ -1,0 +1,24 @@
+// The [SETUP] section of a script: for whom and for which processor a
+// package installs, in which language it speaks and which face it shows.
+#pragma once
+
+#include <string>
+
+#include "engine/script.h"
+
+namespace qv {
+
+enum class Scope { Unset, Machine, User, Auto };
+enum class Architecture { X86, X64 };
+
+// What a script's [SETUP] section asks for.
+struct SetupSection {
+  Scope scope = Scope::Unset;
+  Architecture architecture = Architecture::X86;
+  std::string language{};  // zh (or empty), en or auto: checked
+  std::string face{};  // a picture file for the window's face, as written
+};
+// Throws EngineError for a value it does not know.
+SetupSection ReadSetupSection(const ScriptReader& script);
+
+}  // namespace qv

@@ -178,7 +178,8 @@ std::optional<std::string> HexBytes(std::string_view hex) {
 }
 
 // The entry's fields from a line's, as many as its kind has; false when one
-// is not what its kind needs.
+// is not what its kind needs. Long, but one flat case per kind of line, each
+// reading only its own fields: split, the kinds would be read in two places.
 bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
   using Kind = RecordEntry::Kind;
   switch (e.kind) {

@@ -398,19 +398,15 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
   PumpNow(platform_.system.Ticks());
 }
 
-int SetupEngine::CopyMatches(const std::string& pattern, const std::string& destination,
-                             bool copy) {
-  // The destination is made before searching, so it exists even when
-  // nothing matches.
-  if (copy && !FolderExists(platform_, destination) && !CreateFolderPath(platform_, destination))
-    return 0;
+int SetupEngine::CopyMatches(const std::string& pattern, const std::string& destination, bool copy) {
+  // Made before searching: it exists even when nothing matches.
+  if (copy && !FolderExists(platform_, destination) && !CreateFolderPath(platform_, destination)) return 0;
   FindEntry e;
   std::unique_ptr<FindHandle> find = platform_.files.FindFirst(pattern, e);
   if (!find) return 0;
   const std::string folder = FolderPart(pattern);
   int count = 0;
-  // `to`: the file's destination, made once for the record and the copy
-  // alike, so that its forms for the machine are made once too.
+  // `to`: the file's destination, one Path for the record and the copy.
   const auto visit = [&](const FindEntry& x, Path to) {
     if (x.attributes & kAttrDirectory) {
       if (x.name == "." || x.name == "..") return;
@@ -424,10 +420,9 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     if (copy) {
       window_.SetStatusText(Fill(texts::Say(texts::Setup::Decompressing), {{"FILE", x.name}}));
       window_.UpdateStatus();
-      // Files are started here and finish on the platform's threads; the
-      // engine hears of each in order (the log's and the record's lines
-      // with it) and settles before anything that depends on them: another
-      // folder, the window's questions and the quit, the end of the entry.
+      // Started here, finished on the platform's threads; heard of in order
+      // (log and record lines with it), settled before anything that
+      // depends on them: another folder, a question, the quit, the end.
       if (to.empty()) to = destination + x.name;
       platform_.files.StartCopy(folder + x.name, to, [this, to](bool copied) {
         if (copied && platform_.files.WaitingBeside(to)) restartNeeded_ = true;

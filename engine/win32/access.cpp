@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/text_conv.h"
+#include "framework/windows_paths.h"
 
 namespace qv::access {
 
@@ -78,21 +79,8 @@ std::wstring Strip(std::wstring path) {
 // What the system calls a path: "." and ".." resolved, and short names
 // made long where there may be one (a lookup per name, so only then).
 std::wstring Canonical(const std::wstring& path) {
-  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-  if (full.empty()) return path;
-  full.resize(::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
-  if (full.find(L'~') == std::wstring::npos) return full;
-  std::wstring longer(::GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
-  if (longer.empty()) return full;
-  longer.resize(::GetLongPathNameW(full.c_str(), longer.data(), static_cast<DWORD>(longer.size())));
-  return longer;
-}
-
-// A path without the \\?\ prefix that lets it pass MAX_PATH.
-std::wstring Plain(std::wstring path) {
-  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + path.substr(7);
-  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
-  return path;
+  const std::wstring full = FullPath(path);
+  return full.find(L'~') == std::wstring::npos ? full : LongNames(full);
 }
 
 // How much of a full path names its volume: "C:" or "\\server\share".
@@ -181,7 +169,7 @@ bool Protect(const std::wstring& path) {
 bool ReachedDirectly(HANDLE file, const std::wstring& path) {
   // The path the handle has against the one asked for: a link anywhere on
   // the way makes them differ.
-  const std::wstring wanted = Strip(Plain(Canonical(path)));
+  const std::wstring wanted = Strip(WithoutPrefix(Canonical(path)));
   // Below a drive letter, the path from the volume's top is enough and
   // quick to have; a drive's DOS name costs the mount manager a question.
   const std::wstring below = FinalPath(file, VOLUME_NAME_NONE);
@@ -189,7 +177,7 @@ bool ReachedDirectly(HANDLE file, const std::wstring& path) {
     return true;
   const std::wstring final = FinalPath(file, VOLUME_NAME_DOS);
   if (final.empty()) return false;
-  if (SameName(Strip(Plain(final)), wanted)) return true;
+  if (SameName(Strip(WithoutPrefix(final)), wanted)) return true;
   // A share reached by another name (a DFS namespace) has another name for
   // its top: compare from there down. Only from the path's own top: a
   // volume mounted in a folder on the way is a link like any other.

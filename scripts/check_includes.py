@@ -11,7 +11,7 @@ import re
 import sys
 
 PORTABLE = ("framework/portable/",)
-WIN32_BASE = ("framework/handles.h", "framework/text_conv.h", "framework/read_at.h",
+WIN32_BASE = ("framework/handles.h", "framework/text_conv.h", "framework/windows_paths.h", "framework/read_at.h",
               "framework/registry.h", "framework/dll_safety.h")
 # The uninstall library: what an uninstall.exe needs and no more.
 UNINSTALL = ("engine/install_record", "engine/install_recorder", "engine/sha256", "engine/undo",

@@ -530,6 +530,13 @@ TEST(Win32Platform, TheNativeViewReachesThe64BitRegistryAndSystemFolder) {
   ASSERT_TRUE(p.files.WriteFileFrom(system + "\\" + name, 0, 0, Pieces("64", false))) << p.system.LastError().message;
   EXPECT_EQ(test::ReadTextFile(native), "64");
   EXPECT_EQ(test::ReadTextFile(wow64), "32");
+  // A path keeps the form it was given for the view it was used in, never
+  // for another: read in the 32-bit view and again in the native one.
+  Win32Platform later;
+  const Path kept = system + "\\" + name;
+  EXPECT_EQ(later.files.ReadWholeFile(kept), std::optional<std::string>("32"));
+  later.system.UseNativeView();
+  EXPECT_EQ(later.files.ReadWholeFile(kept), std::optional<std::string>("64"));
   std::string upper = system;
   std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return std::toupper(c); });
   std::string slashed = system + "/../" + system.substr(system.rfind('\\') + 1) + "/" + name;

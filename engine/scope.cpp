@@ -3,7 +3,7 @@
 #include "engine/errors.h"
 #include "engine/run_report.h"
 #include "engine/text.h"
-#include "framework/portable/messages.h"
+#include "framework/portable/texts.h"
 
 namespace qv {
 namespace {

@@ -1,7 +1,7 @@
 #include "engine/setup_texts.h"
 
 #include "engine/script.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 
 namespace qv::texts {
 

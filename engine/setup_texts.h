@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/portable/messages.h"
+#include "framework/portable/texts.h"
 
 namespace qv {
 class ScriptReader;

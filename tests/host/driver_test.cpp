@@ -6,7 +6,7 @@
 #include "engine/errors.h"
 #include "engine/setup_engine.h"
 #include "engine/setup_texts.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "tests/host/fakes.h"
 
 namespace qv {

@@ -2,7 +2,7 @@
 
 #include "engine/setup_engine.h"
 #include "engine/setup_texts.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "tests/host/fakes.h"
 
 namespace qv {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "skin/message_dialog_rules.h"
 #include "tests/host/skin_printers.h"
 

@@ -12,7 +12,7 @@
 #include "engine/setup_texts.h"
 #include "framework/application.h"
 #include "framework/handles.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "framework/text_conv.h"
 #include "skin/qvInfoDlg.h"
 

@@ -23,7 +23,8 @@ inline constexpr char kDialogCaption[] = "对话框";
 // The compiler must not have turned the literals into another code page.
 static_assert(sizeof kOk == 7 && static_cast<unsigned char>(kOk[0]) == 0xE7, "messages.h must compile as UTF-8");
 
-enum class Dialog { Ok, Cancel, Abort, Retry, Ignore, Yes, No, Close, Caption };
+// Count names no text: it is how many there are.
+enum class Dialog { Ok, Cancel, Abort, Retry, Ignore, Yes, No, Close, Caption, Count };
 MessageTable& DialogTexts();
 inline const std::string& Say(Dialog id) { return DialogTexts()[static_cast<std::size_t>(id)]; }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/setup_engine.h"
 #include "engine/setup_texts.h"
 #include "framework/portable/messages.h"
@@ -75,6 +77,29 @@ TEST(Install, AFolderWithExtraAttributesIsWalkedAsAFolder) {
   rig.engine.InstallEntry("files\\", "D:\\App");
   EXPECT_TRUE(rig.platform.IsFolder("D:\\App\\odd"));
   EXPECT_EQ(rig.platform.Content("D:\\App\\odd\\x.dll"), "x");
+}
+
+// A source's last part is read as the system's search reads it: its
+// trailing dots go, and letters of any alphabet compare case-blind.
+TEST(Install, PatternsFindWhatTheSystemsSearchFinds) {
+  const std::vector<std::string> names = {"README", "x", "été.txt"};
+  const struct {
+    const char* source;
+    std::vector<std::string> installed;
+  } cases[] = {
+      {"names\\*.", names},
+      {"names\\x.", {"x"}},
+      {"names\\ÉTÉ.TXT", {"été.txt"}},
+  };
+  for (const auto& c : cases) {
+    Rig rig;
+    for (const std::string& name : names) rig.platform.AddFile("D:\\dist\\names\\" + name, name);
+    rig.engine.InstallEntry(c.source, "D:\\App");
+    for (const std::string& name : names) {
+      const bool wanted = std::find(c.installed.begin(), c.installed.end(), name) != c.installed.end();
+      EXPECT_EQ(rig.platform.IsFile("D:\\App\\" + name), wanted) << c.source << " " << name;
+    }
+  }
 }
 
 TEST(Install, StatusAndBarPerFile) {

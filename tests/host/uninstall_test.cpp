@@ -164,6 +164,23 @@ TEST(Uninstall, TakesAwayWhatTheInstallationsAddedAndNothingElse) {
   EXPECT_EQ(after.keys, expected.keys);
 }
 
+// A file the person changed since the installation is his and stays, also
+// when his edit kept its size: the uninstaller sees its time too.
+TEST(Uninstall, AFileEditedToTheSameSizeSinceTheInstallationStays) {
+  constexpr std::uint64_t kInstalled = 134000000000000000, kSavedLater = kInstalled + 600000000;
+  const std::string a = std::string(kFolder) + "\\a.txt";
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  m.AddFile("D:\\dist\\app\\a.txt", "a", kAttrArchive, kInstalled);
+  Install(m);
+  ASSERT_EQ(m.ModifiedOf(a), kInstalled);
+  m.AddFile(a, "A", kAttrArchive, kSavedLater);
+  Uninstalled u;
+  Uninstall(m, u);
+  ASSERT_TRUE(u.loaded);
+  EXPECT_EQ(m.Content(a), "A");
+}
+
 // A hidden run without a folder: the scope says where it goes, where the
 // Start menu is and where it registers; its uninstaller finds it there.
 TEST(Uninstall, WhereAnInstallationGoesFollowsItsScope) {

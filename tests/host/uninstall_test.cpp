@@ -560,6 +560,41 @@ TEST(Uninstall, ARunEndedHalfwayLeavesTheMachineAsItWas) {
       }
 }
 
+// A run killed while it writes a file leaves the file cut short; the undo
+// of that run, by the product's next run or by its uninstaller, takes it
+// away with the rest.
+TEST(Uninstall, AFileAKilledRunWasWritingGoesWithItsUndo) {
+  const std::string a = std::string(kFolder) + "\\a.txt";
+  const std::string record = std::string(kFolder) + "\\uninstall.dat";
+  for (const bool byUninstaller : {false, true}) {
+    SCOPED_TRACE(byUninstaller ? "the uninstaller" : "the next run");
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    m.AddFile("D:\\dist\\next.ini", "[INSTALL]\r\nMore=second.txt,?\r\n[UNINSTALL]\r\nName=Demo\r\n");
+    const Snapshot pristine = Take(m);
+    std::optional<test::FakePlatform> killed;
+    Install(m, {}, kFolder, [&](RunState& state) {
+      // The record names the file before it is written.
+      if (killed || m.IsFile(a) || !m.IsFile(record) || m.Content(record).find(a) == std::string::npos) return;
+      killed = m;
+      killed->heldProducts.clear();  // a killed run's claims go with it
+      killed->AddFile(a, "a, cut");
+      state.finished = true;
+    });
+    ASSERT_TRUE(killed) << "the run never came to the file";
+    if (byUninstaller) {
+      Uninstalled u;
+      Uninstall(*killed, u);
+      ASSERT_TRUE(u.loaded);
+      EXPECT_EQ(TakeLeft(*killed), pristine);
+    } else {
+      Install(*killed, {"next.ini"});
+      EXPECT_EQ(killed->Content(std::string(kFolder) + "\\second.txt"), "2");
+      EXPECT_FALSE(killed->IsFile(a));
+    }
+  }
+}
+
 // Another product installed into the same folder keeps its own record and
 // uninstaller: uninstalling either takes away only what it installed.
 TEST(Uninstall, TwoProductsInOneFolderEachTakeOnlyTheirOwn) {

@@ -115,7 +115,8 @@ TEST(Folders, EachKnownFolderMacroIsThePlaceForTheRunsScope) {
       {"USERPROFILE", "C:\\Users\\Ann", "C:\\Users\\Ann"},
   };
   std::string script = "[REGISTRY]\n";
-  for (const auto& c : cases) script += std::string(c.macro) + "=HKCU\\Software\\T\\" + c.macro + ",%" + c.macro + "%\n";
+  for (const auto& c : cases)
+    script += std::string(c.macro) + "=HKCU\\Software\\T\\" + c.macro + ",%" + c.macro + "%\n";
   for (const Placement::For scope : {Placement::For::User, Placement::For::Machine}) {
     const bool allUsers = scope == Placement::For::Machine;
     SCOPED_TRACE(allUsers ? "for all users" : "for one person");

@@ -10,7 +10,7 @@
 #include "engine/shortcuts.h"
 #include "engine/text.h"
 #include "framework/portable/file_name_case.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 
 namespace qv {
 

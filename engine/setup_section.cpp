@@ -2,7 +2,7 @@
 
 #include "engine/errors.h"
 #include "engine/text.h"
-#include "framework/portable/messages.h"
+#include "framework/portable/texts.h"
 
 namespace qv {
 

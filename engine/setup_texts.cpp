@@ -1,49 +1,66 @@
 #include "engine/setup_texts.h"
 
 #include "engine/script.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 
 namespace qv::texts {
 
+namespace {
+
+// The Chinese are the program's texts of old, joined where a name or a
+// file stood between two of them.
+constexpr auto kPrompt = Join(kPromptBefore, "%ENTRY%", kPromptAfter);
+constexpr auto kDecompressingFile = Join(kDecompressing, "%FILE% ...");
+constexpr auto kVisitUrl = Join(kVisitSite, "%URL%");
+constexpr auto kBadOptionNamed = Join(kBadOption, "%OPTION%");
+constexpr auto kUninstallQuestion = Join(kUninstallQuestionBefore, "%NAME%", kUninstallQuestionAfter);
+constexpr auto kRemovingFile = Join(kRemoving, "%FILE% ...");
+
+constexpr TextRow<Setup> kRows[] = {
+    {Setup::DefaultTitle, "DefaultTitle", kDefaultTitle, "Setup"},
+    {Setup::Register, "Register", kRegister, "Writing to the registry ..."},
+    {Setup::Execute, "Execute", kExecute, "Running commands ..."},
+    {Setup::Shortcuts, "Shortcuts", kShortcuts, "Creating shortcuts ..."},
+    {Setup::AddToPath, "AddToPath", kAddToPath, "Adding to PATH ..."},
+    {Setup::Undoing, "Undoing", kUndoing, "Undoing the installation ..."},
+    {Setup::Finished, "Finished", kFinished, "Setup is complete."},
+    {Setup::FinishedRestart, "FinishedRestart", kFinishedRestart, "Setup is complete. Restart to finish."},
+    {Setup::Prompt, "Prompt", kPrompt.data(), "Install %ENTRY% to:", "%ENTRY%"},
+    {Setup::Decompressing, "Decompressing", kDecompressingFile.data(), "Unpacking %FILE% ...", "%FILE%"},
+    {Setup::Warning, "Warning", kWarning, "Warning"},
+    {Setup::EmptyPath, "EmptyPath", kEmptyPath, "Please enter an installation folder."},
+    {Setup::QuitQuestion, "QuitQuestion", kQuitQuestion, "Setup is not finished. Quit now?"},
+    {Setup::NotFinished, "NotFinished", kNotFinished, "Setup is not finished"},
+    {Setup::AboutCaption, "AboutCaption", kAboutCaption, "About..."},
+    {Setup::AboutText, "AboutText", kAboutText, kAboutText},
+    {Setup::BrowseTitle, "BrowseTitle", kBrowseTitle, "Choose the installation folder"},
+    {Setup::VisitSite, "VisitSite", kVisitUrl.data(), "Visit %URL%", "%URL%"},
+    {Setup::BadOption, "BadOption", kBadOptionNamed.data(), "Invalid command-line option: %OPTION%", "%OPTION%"},
+    {Setup::PackageDamaged, "PackageDamaged", kPackageDamaged, "This setup file is damaged. Please download it again."},
+    {Setup::UninstallQuestion, "UninstallQuestion", kUninstallQuestion.data(), "Do you want to uninstall %NAME%?",
+     "%NAME%"},
+    {Setup::Removing, "Removing", kRemovingFile.data(), "Removing %FILE% ...", "%FILE%"},
+    {Setup::Unregister, "Unregister", kUnregister, "Removing registry entries ..."},
+    {Setup::Uninstalled, "Uninstalled", kUninstalled, "Uninstall is complete."},
+    {Setup::UninstallQuitQuestion, "UninstallQuitQuestion", kUninstallQuitQuestion,
+     "Uninstall is not finished. Quit now?"},
+    {Setup::RecordDamaged, "RecordDamaged", kRecordDamaged,
+     "The uninstall record is missing or damaged: nothing can be removed."},
+    {Setup::Needs64Bit, "Needs64Bit", kNeeds64Bit, "This program needs 64-bit Windows and cannot be installed here."},
+    {Setup::NeedsAdministrator, "NeedsAdministrator", kNeedsAdministrator,
+     "Installing for all users needs administrator rights."},
+    {Setup::RecordNotTrusted, "RecordNotTrusted", kRecordNotTrusted,
+     "The uninstall record cannot be trusted, so nothing was removed. Install the program again, then uninstall "
+     "it."},
+    {Setup::RunWithoutAdministrator, "RunWithoutAdministrator", kRunWithoutAdministrator,
+     "This program is installed for the current user only. Run this without administrator rights."},
+};
+static_assert(EachIdInItsRow(kRows), "each Setup text needs its row, in the enum's order");
+
+}  // namespace
+
 MessageTable& SetupTexts() {
-  // In the order of Setup. The Chinese are the program's texts of old,
-  // joined where a name or a file stood between two of them.
-  static MessageTable table({
-      {"DefaultTitle", kDefaultTitle, "Setup"},
-      {"Register", kRegister, "Writing to the registry ..."},
-      {"Execute", kExecute, "Running commands ..."},
-      {"Shortcuts", kShortcuts, "Creating shortcuts ..."},
-      {"AddToPath", kAddToPath, "Adding to PATH ..."},
-      {"Undoing", kUndoing, "Undoing the installation ..."},
-      {"Finished", kFinished, "Setup is complete."},
-      {"FinishedRestart", kFinishedRestart, "Setup is complete. Restart to finish."},
-      {"Prompt", std::string(kPromptBefore) + "%ENTRY%" + kPromptAfter, "Install %ENTRY% to:", "%ENTRY%"},
-      {"Decompressing", std::string(kDecompressing) + "%FILE% ...", "Unpacking %FILE% ...", "%FILE%"},
-      {"Warning", kWarning, "Warning"},
-      {"EmptyPath", kEmptyPath, "Please enter an installation folder."},
-      {"QuitQuestion", kQuitQuestion, "Setup is not finished. Quit now?"},
-      {"NotFinished", kNotFinished, "Setup is not finished"},
-      {"AboutCaption", kAboutCaption, "About..."},
-      {"AboutText", kAboutText, kAboutText},
-      {"BrowseTitle", kBrowseTitle, "Choose the installation folder"},
-      {"VisitSite", std::string(kVisitSite) + "%URL%", "Visit %URL%", "%URL%"},
-      {"BadOption", std::string(kBadOption) + "%OPTION%", "Invalid command-line option: %OPTION%", "%OPTION%"},
-      {"PackageDamaged", kPackageDamaged, "This setup file is damaged. Please download it again."},
-      {"UninstallQuestion", std::string(kUninstallQuestionBefore) + "%NAME%" + kUninstallQuestionAfter,
-       "Do you want to uninstall %NAME%?", "%NAME%"},
-      {"Removing", std::string(kRemoving) + "%FILE% ...", "Removing %FILE% ...", "%FILE%"},
-      {"Unregister", kUnregister, "Removing registry entries ..."},
-      {"Uninstalled", kUninstalled, "Uninstall is complete."},
-      {"UninstallQuitQuestion", kUninstallQuitQuestion, "Uninstall is not finished. Quit now?"},
-      {"RecordDamaged", kRecordDamaged, "The uninstall record is missing or damaged: nothing can be removed."},
-      {"Needs64Bit", kNeeds64Bit, "This program needs 64-bit Windows and cannot be installed here."},
-      {"NeedsAdministrator", kNeedsAdministrator, "Installing for all users needs administrator rights."},
-      {"RecordNotTrusted", kRecordNotTrusted,
-       "The uninstall record cannot be trusted, so nothing was removed. Install the program again, then uninstall "
-       "it."},
-      {"RunWithoutAdministrator", kRunWithoutAdministrator,
-       "This program is installed for the current user only. Run this without administrator rights."},
-  });
+  static MessageTable table(kRows);
   return table;
 }
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/portable/messages.h"
+#include "framework/portable/texts.h"
 
 namespace qv {
 class ScriptReader;
@@ -51,12 +51,13 @@ inline constexpr char kRecordNotTrusted[] = "卸载记录不可信，未删除�
 inline constexpr char kRunWithoutAdministrator[] = "此程序仅为当前用户安装，请不要以管理员身份运行。";
 
 // What the run shows, by name: the Chinese above, or English, or what a
-// script's [MESSAGES] section puts in their place.
+// script's [MESSAGES] section puts in their place. Count names no text: it
+// is how many there are.
 enum class Setup {
   DefaultTitle, Register, Execute, Shortcuts, AddToPath, Undoing, Finished, FinishedRestart, Prompt,
   Decompressing, Warning, EmptyPath, QuitQuestion, NotFinished, AboutCaption, AboutText, BrowseTitle, VisitSite,
   BadOption, PackageDamaged, UninstallQuestion, Removing, Unregister, Uninstalled, UninstallQuitQuestion,
-  RecordDamaged, Needs64Bit, NeedsAdministrator, RecordNotTrusted, RunWithoutAdministrator,
+  RecordDamaged, Needs64Bit, NeedsAdministrator, RecordNotTrusted, RunWithoutAdministrator, Count,
 };
 MessageTable& SetupTexts();
 inline const std::string& Say(Setup id) { return SetupTexts()[static_cast<std::size_t>(id)]; }

@@ -1,5 +1,7 @@
-// Byte-wise text rules shared by the whole engine. Strings are ANSI code
-// page bytes (GBK on Chinese systems); a double-byte character counts as two.
+// Byte-wise text rules shared by the whole engine. Its texts are UTF-8, and
+// a multi-byte character counts as its bytes; only the names of an ANSI
+// script are still the code page's bytes, where UpperCaseName and SameText
+// never take a double-byte character's second byte for a letter.
 #pragma once
 
 #include <cstdint>

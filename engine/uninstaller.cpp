@@ -9,7 +9,7 @@
 #include "engine/text.h"
 #include "engine/undo.h"
 #include "framework/portable/file_name_case.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 
 namespace qv {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 
 namespace qv::skin {
 namespace {

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "framework/application.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "framework/text_conv.h"
 #include "skin/message_dialog_rules.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "framework/controls.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "framework/stdctrls.h"
 #include "skin/QVButton.h"
 #include "skin/message_dialog_rules.h"

@@ -5,7 +5,7 @@
 #include "browse/BrowseDir.h"
 #include "engine/setup_texts.h"
 #include "engine/text.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "framework/text_conv.h"
 #include "skin/qvInfoDlg.h"
 #include "skin/skin_types.h"

@@ -1,6 +1,11 @@
-// qvSetup: reads setup.ini beside itself (or the script named on the command
-// line), installs what it lists, and ends when the user closes the window or
-// at once after a hidden run. Deployment tools read its exit code and log.
+// qvSetup: the setup program, and the uninstaller an installation leaves
+// (the same program, marked so in its own file). The setup program reads its
+// script (sealed into itself with the files, or beside it: named like the
+// program or on the command line), settles for whom and for which processor
+// it installs and asks for rights or gives them up as that needs, installs
+// what the script lists, and ends when the user closes the window or at once
+// after a hidden run. The uninstaller takes away what its record names.
+// Deployment tools read the exit code and the log.
 #include <windows.h>
 
 #include <cstdlib>

@@ -1,49 +1,31 @@
-// Texts a person reads, in Chinese (the default, as the program always
-// spoke) or English, each with a name by which a script may replace it.
-// Each part of the program keeps its own table; a run picks the language
-// once, before its window is made.
+// The framework's own texts: the message dialog's captions and buttons.
+// UTF-8, as every text the program keeps; the source file is UTF-8 and the
+// compilers' execution character set is UTF-8 too. The constants are the
+// Chinese texts; what a window shows comes from Say, in the run's language.
 #pragma once
 
-#include <initializer_list>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
 
-namespace qv {
+#include "framework/portable/texts.h"
 
-enum class Language { Chinese, English };
+namespace qv::texts {
 
-// `setting` as a script gives it: "zh" (or nothing), "en" or "auto" (the
-// person's display language: Chinese for Chinese, English otherwise),
-// case-blind; none for anything else.
-std::optional<Language> LanguageFor(std::string_view setting, bool personReadsChinese);
-const char* LanguageName(Language language);  // "zh" or "en"
+inline constexpr char kOk[] = "确定";
+inline constexpr char kCancel[] = "取消";
+inline constexpr char kAbort[] = "终止";
+inline constexpr char kRetry[] = "重试";
+inline constexpr char kIgnore[] = "忽略";
+inline constexpr char kYes[] = "是";
+inline constexpr char kNo[] = "否";
+inline constexpr char kClose[] = "关闭";
+inline constexpr char kDialogCaption[] = "对话框";
 
-struct Message {
-  const char* name;
-  std::string chinese;
-  const char* english;
-  const char* macros = "";  // the %NAME% parts it takes, for the README
-};
+// The compiler must not have turned the literals into another code page.
+static_assert(sizeof kOk == 7 && static_cast<unsigned char>(kOk[0]) == 0xE7, "messages.h must compile as UTF-8");
 
-class MessageTable {
- public:
-  explicit MessageTable(std::vector<Message> messages);
-  // Back to the language's own texts, every replacement dropped.
-  void Use(Language language);
-  // Replaces the text of a name (case-blind); false for a name it has not.
-  bool Replace(std::string_view name, std::string text);
-  const std::string& operator[](std::size_t id) const { return current_[id]; }
-  const std::vector<Message>& Messages() const { return messages_; }
+// Count names no text: it is how many there are.
+enum class Dialog { Ok, Cancel, Abort, Retry, Ignore, Yes, No, Close, Caption, Count };
+MessageTable& DialogTexts();
+inline const std::string& Say(Dialog id) { return DialogTexts()[static_cast<std::size_t>(id)]; }
 
- private:
-  std::vector<Message> messages_;
-  std::vector<std::string> current_;
-};
-
-// The text with each %NAME% given replaced by its value.
-std::string Fill(std::string text, std::initializer_list<std::pair<const char*, std::string>> values);
-
-}  // namespace qv
+}  // namespace qv::texts

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "engine/setup_texts.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "framework/text_conv.h"
 #include "tests/e2e/package_fixture.h"
 

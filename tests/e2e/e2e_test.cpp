@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "framework/text_conv.h"
 #include "tests/e2e/package_fixture.h"
 

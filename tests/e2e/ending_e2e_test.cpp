@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "engine/setup_texts.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "framework/text_conv.h"
 #include "tests/e2e/package_fixture.h"
 

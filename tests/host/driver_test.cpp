@@ -6,7 +6,7 @@
 #include "engine/errors.h"
 #include "engine/setup_engine.h"
 #include "engine/setup_texts.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "tests/host/fakes.h"
 
 namespace qv {
@@ -134,6 +134,13 @@ TEST(Driver, PhasesRunInOrderWithTheirBarsAndPauses) {
       "[REGISTRY]\nr1=HKCU\\Software\\T\\A,x\nr2=HKCU\\Software\\T\\B,DWORD:2\nr3=HKCU\\Software\\T\\C,HEX:3\n"
       "[INSTALL]\nApp=files\\,C:\\App\n");
   rig.platform.AddFile("D:\\dist\\files\\a.txt", "a");
+  // The bar's registry step and how long the run had waited, at each pump
+  // (with a clock this slow, before each value).
+  std::vector<std::pair<int, unsigned>> registrySteps;
+  rig.window.onPump = [&] {
+    if (rig.window.screen.status == texts::kRegister)
+      registrySteps.emplace_back(rig.window.screen.mainPos, rig.platform.paused);
+  };
   rig.engine.Run({});
 
   EXPECT_EQ(rig.platform.events,
@@ -142,7 +149,14 @@ TEST(Driver, PhasesRunInOrderWithTheirBarsAndPauses) {
                                       "start first.exe", "start C:\\WINDOWS\\second.exe a"}));
   EXPECT_EQ(rig.platform.started[0].second, 0);
   EXPECT_EQ(rig.platform.started[1].second, 1);  // "b" is no show word
-  EXPECT_EQ(rig.platform.paused, 150u);
+  // Each value's step stays on the bar for a moment: the run waits before
+  // the next one.
+  ASSERT_EQ(registrySteps.size(), 3u);
+  for (std::size_t i = 1; i < registrySteps.size(); ++i) {
+    EXPECT_EQ(registrySteps[i].first, static_cast<int>(i));
+    EXPECT_GT(registrySteps[i].second, registrySteps[i - 1].second) << "no wait on step " << i;
+  }
+  EXPECT_GT(rig.platform.paused, registrySteps.back().second) << "no wait on the last step";
   EXPECT_EQ(rig.window.Calls("thin"), (std::vector<std::string>{"thinMax 1", "thinPos 1"}));
   // After the install entry: registry sets 3 and walks 1..3, commands set 2.
   std::vector<std::string> bars = rig.window.Calls("main");
@@ -210,7 +224,7 @@ TEST(Driver, QuittingDuringInstallSkipsEverythingAfter) {
   rig.platform.AddFile("D:\\dist\\files\\1.txt", "1");
   rig.platform.AddFile("D:\\dist\\files\\2.txt", "2");
   rig.window.onPump = [&] {
-    if (rig.window.pumps == 4) rig.state.finished = true;  // first file of the copy pass
+    if (rig.platform.IsFolder("C:\\A")) rig.state.finished = true;  // the copy pass has begun
   };
   rig.engine.Run({});
   EXPECT_EQ(rig.platform.events, (std::vector<std::string>{"mkdir C:\\A", "copy D:\\dist\\files\\1.txt > C:\\A\\1.txt"}));

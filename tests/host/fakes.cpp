@@ -1,30 +1,10 @@
 #include "tests/host/fakes.h"
 
+#include "framework/portable/wildcard.h"
+
 namespace qv::test {
 
 namespace {
-
-// Wildcard match, case-blind; "*.*" matches every name as Windows does.
-bool Matches(const std::string& mask, const std::string& name) {
-  if (mask == "*.*") return true;
-  std::size_t m = 0, n = 0, star = std::string::npos, back = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || UpperCase(mask.substr(m, 1)) == UpperCase(name.substr(n, 1)))) {
-      ++m;
-      ++n;
-    } else if (m < mask.size() && mask[m] == '*') {
-      star = m++;
-      back = n;
-    } else if (star != std::string::npos) {
-      m = star + 1;
-      n = ++back;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
 
 
 }  // namespace
@@ -136,13 +116,15 @@ std::unique_ptr<FindHandle> FakePlatform::FindFirst(const Path& pattern, FindEnt
     lastError = {kErrorPathNotFound, "The system cannot find the path specified."};
     return nullptr;
   }
+  // Matched as the system's search matches: the program's own matcher,
+  // which the wildcard table holds to Wine's search.
   std::vector<FindEntry> found;
   if (folder.size() > 2) {  // not a drive root
-    if (Matches(mask, ".")) found.push_back({".", kAttrDirectory});
-    if (Matches(mask, "..")) found.push_back({"..", kAttrDirectory});
+    if (MatchesWildcard(".", mask)) found.push_back({".", kAttrDirectory});
+    if (MatchesWildcard("..", mask)) found.push_back({"..", kAttrDirectory});
   }
   for (const auto& [k, node] : nodes_)
-    if (k != folder && Key(FolderPart(k)) == folder && Matches(mask, node.name))
+    if (k != folder && Key(FolderPart(k)) == folder && MatchesWildcard(node.name, mask))
       found.push_back({node.name, node.attributes, node.content.size(), node.modified});
   if (found.empty()) {
     lastError = {kErrorFileNotFound, "The system cannot find the file specified."};

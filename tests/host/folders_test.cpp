@@ -2,6 +2,8 @@
 
 #include "engine/errors.h"
 #include "engine/folders.h"
+#include "engine/scope.h"
+#include "engine/setup_engine.h"
 #include "tests/host/fakes.h"
 
 namespace qv {
@@ -91,6 +93,49 @@ TEST(Folders, ProgramFilesOfAnotherTypeIsAnError) {
     FAIL() << "no error";
   } catch (const EngineError& e) {
     EXPECT_STREQ(e.what(), "Invalid data type for 'ProgramFilesDir'");
+  }
+}
+
+// Every macro of a place the system names reaches that place, one person's
+// or all users' as the run's scope says, wherever a script writes it.
+TEST(Folders, EachKnownFolderMacroIsThePlaceForTheRunsScope) {
+  const struct {
+    const char* macro;
+    const char* user;  // the fake machine's places
+    const char* machine;
+  } cases[] = {
+      {"LOCALAPPDATA", "C:\\Users\\Ann\\AppData\\Local", "C:\\ProgramData"},
+      {"APPDATA", "C:\\Users\\Ann\\AppData\\Roaming", "C:\\ProgramData"},
+      {"COMMONAPPDATA", "C:\\ProgramData", "C:\\ProgramData"},
+      {"COMMONFILESDIR", "C:\\Program Files\\Common Files", "C:\\Program Files\\Common Files"},
+      {"STARTMENU", "C:\\Users\\Ann\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs",
+       "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"},
+      {"DESKTOP", "C:\\Users\\Ann\\Desktop", "C:\\Users\\Public\\Desktop"},
+      {"FONTSDIR", "C:\\WINDOWS\\Fonts", "C:\\WINDOWS\\Fonts"},
+      {"USERPROFILE", "C:\\Users\\Ann", "C:\\Users\\Ann"},
+  };
+  std::string script = "[REGISTRY]\n";
+  for (const auto& c : cases)
+    script += std::string(c.macro) + "=HKCU\\Software\\T\\" + c.macro + ",%" + c.macro + "%\n";
+  for (const Placement::For scope : {Placement::For::User, Placement::For::Machine}) {
+    const bool allUsers = scope == Placement::For::Machine;
+    SCOPED_TRACE(allUsers ? "for all users" : "for one person");
+    test::FakePlatform platform;
+    platform.elevated = allUsers;
+    platform.AddFile("D:\\dist\\setup.ini", script);
+    test::RecordingWindow window;
+    RunState state;
+    FolderValues folders;
+    SetupEngine engine(platform, window, state, folders, "D:\\dist\\setup.exe");
+    engine.SetPlacement({.forWhom = scope});
+    engine.Run({});
+    for (const auto& c : cases) {
+      const auto value = platform.registry.find({kHKCU, "SOFTWARE\\T", c.macro});
+      ASSERT_NE(value, platform.registry.end()) << c.macro;
+      EXPECT_EQ(std::string(value->second.data.begin(), value->second.data.end()),
+                std::string(allUsers ? c.machine : c.user) + '\0')
+          << c.macro;
+    }
   }
 }
 

@@ -3,8 +3,9 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "skin/message_dialog_rules.h"
 #include "tests/host/skin_printers.h"
 
@@ -119,58 +120,58 @@ TEST(MessageDialog, IconChoice) {
   }
 }
 
-TEST(MessageDialog, FittedSize) {
-  struct Case {
-    Size text, title;
-    int icon;
-    bool button3;
-    Size want;
-  } cases[] = {
-      {{100, 12}, {30, 15}, 70, false, {280, 112}},  // the minimum width wins
-      {{200, 12}, {30, 15}, 70, false, {290, 112}},
-      {{100, 36}, {30, 15}, 70, false, {280, 136}},  // three lines of 12
-      {{300, 12}, {30, 15}, 0, false, {320, 112}},
-      {{100, 12}, {10, 15}, 0, false, {260, 112}},
-      {{100, 12}, {10, 15}, 0, true, {300, 112}},
-      {{100, 12}, {80, 15}, 0, true, {330, 112}},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(FitDialog(c.text, c.title, c.icon, c.button3), c.want) << c.text.cx << " " << c.title.cx;
-  EXPECT_EQ(DialogMinWidth({30, 15}), 280);
+bool Overlap(const Rect& a, const Rect& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
-TEST(MessageDialog, ArrangementOfTheWorkedSizes) {
+// Whatever the text and the title measure, the dialog fitted to them holds
+// every part inside it and none over another: the whole text clear of the
+// buttons, the icon, the title and the close button.
+TEST(MessageDialog, TheFittedDialogHoldsEveryPartApart) {
+  constexpr int kIconSide = 32;  // our icon bitmaps, centred in their area
+  const std::array<std::string, 4> four{"A", "B", "C", "D"};
   struct Case {
-    Size dialog, text;
-    int icon;
-    Rect textRect;
+    Size text, title;
+    bool icon;
+    std::uint32_t style;  // which buttons show
   } cases[] = {
-      {{280, 112}, {100, 12}, 70, {90, 45, 190, 57}},  // centred
-      {{290, 112}, {200, 12}, 70, {70, 45, 270, 57}},  // beside the icon area
-      {{280, 136}, {100, 36}, 70, {90, 45, 190, 81}},
-      {{320, 112}, {300, 12}, 0, {10, 45, 310, 57}},
-      {{260, 112}, {250, 12}, 0, {5, 45, 255, 57}},
+      {{100, 12}, {30, 15}, true, kMbOk},
+      {{200, 12}, {30, 15}, true, kMbAbortRetryIgnore},
+      {{100, 36}, {30, 15}, true, kMbYesNoCancel},  // three lines
+      {{300, 12}, {30, 15}, false, kMbOk},
+      {{1, 12}, {1, 15}, false, kMbOk},
+      {{10, 12}, {10, 15}, false, 6},  // four buttons of the caller's
+      {{10, 12}, {10, 15}, true, 6},
+      {{100, 12}, {400, 15}, true, kMbOkCancel},  // a long title
+      {{600, 120}, {30, 15}, true, kMbYesNo},     // a long text
   };
   for (const auto& c : cases) {
-    DialogArrangement a = ArrangeDialog(c.dialog, c.text, {30, 15}, c.icon);
-    EXPECT_EQ(a.text, c.textRect) << c.dialog.cx;
-    const int w = c.dialog.cx, h = c.dialog.cy;
-    EXPECT_EQ(a.title, (Rect{(w - 30) / 2, 8, (w - 30) / 2 + 30, 23}));
-    EXPECT_EQ(a.iconArea, (Rect{5, 30, 5 + c.icon, h - 40}));
-    EXPECT_EQ(a.closeButton, (Rect{w - 22, 8, w - 10, 20}));
-    for (std::size_t k = 0; k < 4; ++k) {
-      // right edge 20 + 65k from the dialog's, 40 above its bottom
-      EXPECT_EQ(a.buttons[k].right, w - 20 - 65 * static_cast<int>(k));
-      EXPECT_EQ(a.buttons[k].Width(), 60);
-      EXPECT_EQ(a.buttons[k].top, h - 40);
-      EXPECT_EQ(a.buttons[k].Height(), 25);
+    SCOPED_TRACE(::testing::Message() << "text " << c.text.cx << "x" << c.text.cy << ", title " << c.title.cx
+                                      << ", style " << c.style << (c.icon ? ", icon" : ""));
+    const DialogButtons set = DialogButtonSet(c.style, four);
+    const int column = ChooseDialogIcon(c.icon ? kMbIconExclamation : 0, false).columnWidth;
+    const Size size = FitDialog(c.text, c.title, column, set.buttons[3].visible);
+    const DialogArrangement a = ArrangeDialog(size, c.text, c.title, column);
+    const auto inside = [&](const Rect& r) {
+      return r.left >= 0 && r.top >= 0 && r.right <= size.cx && r.bottom <= size.cy;
+    };
+    std::vector<Rect> parts{a.title, a.closeButton};
+    if (c.icon) {
+      const int left = a.iconArea.left + (a.iconArea.Width() - kIconSide) / 2;
+      const int top = a.iconArea.top + (a.iconArea.Height() - kIconSide) / 2;
+      parts.push_back({left, top, left + kIconSide, top + kIconSide});
     }
-    EXPECT_EQ(a.buttons[1].right + 5, a.buttons[0].left);
+    for (std::size_t k = 0; k < 4; ++k)
+      if (set.buttons[k].visible) parts.push_back(a.buttons[k]);
+    EXPECT_EQ((Size{a.text.Width(), a.text.Height()}), c.text) << "the text is cut";
+    EXPECT_TRUE(inside(a.text)) << a.text;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      EXPECT_TRUE(inside(parts[i])) << parts[i];
+      EXPECT_FALSE(Overlap(a.text, parts[i])) << a.text << " over " << parts[i];
+      for (std::size_t j = i + 1; j < parts.size(); ++j)
+        EXPECT_FALSE(Overlap(parts[i], parts[j])) << parts[i] << " over " << parts[j];
+    }
   }
-  DialogArrangement a = ArrangeDialog({280, 112}, {100, 12}, {30, 15}, 70);
-  EXPECT_EQ(a.buttons[0], (Rect{200, 72, 260, 97}));
-  EXPECT_EQ(a.buttons[3], (Rect{5, 72, 65, 97}));
-  EXPECT_EQ(a.title.left, 125);
 }
 
 }  // namespace

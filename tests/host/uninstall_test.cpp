@@ -164,6 +164,23 @@ TEST(Uninstall, TakesAwayWhatTheInstallationsAddedAndNothingElse) {
   EXPECT_EQ(after.keys, expected.keys);
 }
 
+// A file the person changed since the installation is his and stays, also
+// when his edit kept its size: the uninstaller sees its time too.
+TEST(Uninstall, AFileEditedToTheSameSizeSinceTheInstallationStays) {
+  constexpr std::uint64_t kInstalled = 134000000000000000, kSavedLater = kInstalled + 600000000;
+  const std::string a = std::string(kFolder) + "\\a.txt";
+  test::FakePlatform m = Machine();
+  m.AddFile("D:\\dist\\setup.ini", kScript);
+  m.AddFile("D:\\dist\\app\\a.txt", "a", kAttrArchive, kInstalled);
+  Install(m);
+  ASSERT_EQ(m.ModifiedOf(a), kInstalled);
+  m.AddFile(a, "A", kAttrArchive, kSavedLater);
+  Uninstalled u;
+  Uninstall(m, u);
+  ASSERT_TRUE(u.loaded);
+  EXPECT_EQ(m.Content(a), "A");
+}
+
 // A hidden run without a folder: the scope says where it goes, where the
 // Start menu is and where it registers; its uninstaller finds it there.
 TEST(Uninstall, WhereAnInstallationGoesFollowsItsScope) {
@@ -541,6 +558,41 @@ TEST(Uninstall, ARunEndedHalfwayLeavesTheMachineAsItWas) {
         }
         EXPECT_EQ(after, pristine);
       }
+}
+
+// A run killed while it writes a file leaves the file cut short; the undo
+// of that run, by the product's next run or by its uninstaller, takes it
+// away with the rest.
+TEST(Uninstall, AFileAKilledRunWasWritingGoesWithItsUndo) {
+  const std::string a = std::string(kFolder) + "\\a.txt";
+  const std::string record = std::string(kFolder) + "\\uninstall.dat";
+  for (const bool byUninstaller : {false, true}) {
+    SCOPED_TRACE(byUninstaller ? "the uninstaller" : "the next run");
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\setup.ini", kScript);
+    m.AddFile("D:\\dist\\next.ini", "[INSTALL]\r\nMore=second.txt,?\r\n[UNINSTALL]\r\nName=Demo\r\n");
+    const Snapshot pristine = Take(m);
+    std::optional<test::FakePlatform> killed;
+    Install(m, {}, kFolder, [&](RunState& state) {
+      // The record names the file before it is written.
+      if (killed || m.IsFile(a) || !m.IsFile(record) || m.Content(record).find(a) == std::string::npos) return;
+      killed = m;
+      killed->heldProducts.clear();  // a killed run's claims go with it
+      killed->AddFile(a, "a, cut");
+      state.finished = true;
+    });
+    ASSERT_TRUE(killed) << "the run never came to the file";
+    if (byUninstaller) {
+      Uninstalled u;
+      Uninstall(*killed, u);
+      ASSERT_TRUE(u.loaded);
+      EXPECT_EQ(TakeLeft(*killed), pristine);
+    } else {
+      Install(*killed, {"next.ini"});
+      EXPECT_EQ(killed->Content(std::string(kFolder) + "\\second.txt"), "2");
+      EXPECT_FALSE(killed->IsFile(a));
+    }
+  }
 }
 
 // Another product installed into the same folder keeps its own record and

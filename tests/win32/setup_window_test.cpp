@@ -3,7 +3,7 @@
 
 #include "engine/setup_texts.h"
 #include "framework/application.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "window/Unit1.h"
 
 namespace qv {

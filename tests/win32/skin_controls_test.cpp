@@ -7,7 +7,7 @@
 
 #include "framework/application.h"
 #include "framework/controls.h"
-#include "framework/portable/texts.h"
+#include "framework/portable/messages.h"
 #include "skin/QVButton.h"
 #include "skin/QVLabel.h"
 #include "skin/skin_types.h"

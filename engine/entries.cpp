@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/text.h"
+#include "framework/portable/little_endian.h"
 
 namespace qv {
 
@@ -44,7 +45,7 @@ RegistryEntry ParseRegistryEntry(const FolderValues& folders, const std::string&
   } else if (copy.size() >= 6 && copy.compare(0, 6, "DWORD:") == 0) {
     e.type = RegType::Dword;
     const std::uint32_t v = HexToInt(std::string_view(copy).substr(6)).value;
-    for (int i = 0; i < 4; ++i) e.data.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    AppendLe(e.data, v, 4);
   } else {
     e.type = RegType::Text;
     ExpandMacros(folders, valueText);

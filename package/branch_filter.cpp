@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "framework/portable/little_endian.h"
+
 namespace qv::pack {
 
 bool IsMachineCode(const unsigned char* head, std::size_t n) {
@@ -40,14 +42,11 @@ std::size_t FilterBranches(unsigned char* data, std::size_t n, std::uint64_t pos
     // the byte this decision was made on.
     i += 5;
     if (top != 0x00 && top != 0xFF) continue;
-    std::uint32_t v = data[i - 4] | data[i - 3] << 8 | std::uint32_t(data[i - 2]) << 16 | std::uint32_t(top) << 24;
+    std::uint32_t v = LoadLe32(data + i - 4);
     const auto next = std::uint32_t(position + i);
     v = (encode ? v + next : v - next) & kMask;
     if (v & kSign) v |= ~kMask;  // back to 00 or FF on top
-    data[i - 4] = static_cast<unsigned char>(v);
-    data[i - 3] = static_cast<unsigned char>(v >> 8);
-    data[i - 2] = static_cast<unsigned char>(v >> 16);
-    data[i - 1] = static_cast<unsigned char>(v >> 24);
+    StoreLe(data + i - 4, v, 4);
   }
   // Fewer than five bytes left: final only at the file's end.
   return last ? n : i;

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "framework/portable/little_endian.h"
 #include "framework/portable/utf8.h"
 
 namespace qv::pack {
@@ -17,17 +18,6 @@ constexpr std::uint32_t kIcon = 3, kGroupIcon = 14, kVersion = 16;
 constexpr std::uint32_t kHighBit = 0x80000000u;
 constexpr std::uint16_t kEnglishUs = 0x0409;
 
-std::uint64_t Get(const std::string& b, std::uint64_t at, int n) {
-  std::uint64_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-  return v;
-}
-void Set(std::string& b, std::uint64_t at, std::uint64_t v, int n) {
-  for (int i = 0; i < n; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
-}
-void Put(std::string& b, std::uint64_t v, int n) {
-  for (int i = 0; i < n; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
-}
 std::uint64_t AlignUp(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
 void PadTo(std::string& b, std::size_t a) { b.resize(AlignUp(b.size(), a), '\0'); }
 
@@ -90,22 +80,23 @@ class TreeReader {
   std::string Directory(std::uint64_t offset, int level, Visit visit) {
     const std::optional<std::uint64_t> head = Inside(offset, 16);
     if (!head) return "a resource directory lies outside the resources";
-    const std::uint64_t count = Get(file_, *head + 12, 2) + Get(file_, *head + 14, 2);
+    const std::uint64_t count = LoadLe16(file_.data() + *head + 12) + LoadLe16(file_.data() + *head + 14);
     const std::optional<std::uint64_t> entries = Inside(offset + 16, 8 * count);
     if (!entries) return "a resource directory lies outside the resources";
     // Directories shared between entries could make a small file a huge tree.
     visited_ += count;
     if (visited_ > size_ / 8) return "the resource directories refer to each other";
     for (std::uint64_t i = 0; i < count; ++i) {
-      const std::uint64_t nameField = Get(file_, *entries + 8 * i, 4), target = Get(file_, *entries + 8 * i + 4, 4);
+      const char* entry = file_.data() + *entries + 8 * i;
+      const std::uint64_t nameField = LoadLe32(entry), target = LoadLe32(entry + 4);
       Key key = Id(static_cast<std::uint32_t>(nameField));
       if (nameField & kHighBit) {
         const std::optional<std::uint64_t> length = Inside(nameField & ~kHighBit, 2);
-        const std::uint64_t units = length ? Get(file_, *length, 2) : 0;
+        const std::uint64_t units = length ? LoadLe16(file_.data() + *length) : 0;
         const std::optional<std::uint64_t> text = Inside((nameField & ~kHighBit) + 2, 2 * units);
         if (!text) return "a resource name lies outside the resources";
         key.named = true;
-        for (std::uint64_t u = 0; u < units; ++u) key.name.push_back(static_cast<char16_t>(Get(file_, *text + 2 * u, 2)));
+        for (std::uint64_t u = 0; u < units; ++u) key.name.push_back(LoadLe16(file_.data() + *text + 2 * u));
       }
       // Types and names lead to directories, languages to data.
       if (((target & kHighBit) != 0) != (level < 2)) return "the resource tree is not three levels deep";
@@ -118,12 +109,12 @@ class TreeReader {
   std::string Data(std::uint64_t offset, Leaf& leaf) {
     const std::optional<std::uint64_t> entry = Inside(offset, 16);
     if (!entry) return "a resource data entry lies outside the resources";
-    const std::uint64_t rva = Get(file_, *entry, 4), size = Get(file_, *entry + 4, 4);
+    const std::uint64_t rva = LoadLe32(file_.data() + *entry), size = LoadLe32(file_.data() + *entry + 4);
     const std::optional<std::uint64_t> at = FileOffset(rva, size);
     copied_ += size;
     if (!at || copied_ > (1u << 30)) return "resource data lies outside the program's sections";
     leaf.data = file_.substr(*at, size);
-    leaf.codePage = static_cast<std::uint32_t>(Get(file_, *entry + 8, 4));
+    leaf.codePage = static_cast<std::uint32_t>(LoadLe32(file_.data() + *entry + 8));
     return {};
   }
 
@@ -154,8 +145,8 @@ std::string LayOut(const Tree& tree, std::uint64_t va) {
   const auto nameField = [&](const Key& k) -> std::uint64_t {
     if (!k.named) return k.id;
     const std::uint64_t at = nextName;
-    Set(out, at, k.name.size(), 2);
-    for (std::size_t i = 0; i < k.name.size(); ++i) Set(out, at + 2 + 2 * i, k.name[i], 2);
+    StoreLe(out.data() + at, k.name.size(), 2);
+    for (std::size_t i = 0; i < k.name.size(); ++i) StoreLe(out.data() + at + 2 + 2 * i, k.name[i], 2);
     nextName += nameSize(k);
     return at | kHighBit;
   };
@@ -163,8 +154,8 @@ std::string LayOut(const Tree& tree, std::uint64_t va) {
   const auto header = [&](std::uint64_t at, const auto& map) {
     std::size_t named = 0;
     for (const auto& each : map) named += each.first.named;
-    Set(out, at + 12, named, 2);
-    Set(out, at + 14, map.size() - named, 2);
+    StoreLe(out.data() + at + 12, named, 2);
+    StoreLe(out.data() + at + 14, map.size() - named, 2);
   };
 
   std::uint64_t root = nextDir;
@@ -174,8 +165,8 @@ std::string LayOut(const Tree& tree, std::uint64_t va) {
   // The level below each directory is placed when the level above it is written.
   std::vector<std::pair<std::uint64_t, const Names*>> typeDirs;
   for (const auto& [type, byName] : tree) {
-    Set(out, root + 16 + 8 * t, nameField(type), 4);
-    Set(out, root + 16 + 8 * t + 4, nextDir | kHighBit, 4);
+    StoreLe(out.data() + root + 16 + 8 * t, nameField(type), 4);
+    StoreLe(out.data() + root + 16 + 8 * t + 4, nextDir | kHighBit, 4);
     typeDirs.push_back({nextDir, &byName});
     nextDir += dirSize(byName.size());
     ++t;
@@ -185,8 +176,8 @@ std::string LayOut(const Tree& tree, std::uint64_t va) {
     header(at, *byName);
     std::size_t n = 0;
     for (const auto& [name, byLanguage] : *byName) {
-      Set(out, at + 16 + 8 * n, nameField(name), 4);
-      Set(out, at + 16 + 8 * n + 4, nextDir | kHighBit, 4);
+      StoreLe(out.data() + at + 16 + 8 * n, nameField(name), 4);
+      StoreLe(out.data() + at + 16 + 8 * n + 4, nextDir | kHighBit, 4);
       nameDirs.push_back({nextDir, &byLanguage});
       nextDir += dirSize(byLanguage.size());
       ++n;
@@ -196,11 +187,11 @@ std::string LayOut(const Tree& tree, std::uint64_t va) {
     header(at, *byLanguage);
     std::size_t l = 0;
     for (const auto& [language, leaf] : *byLanguage) {
-      Set(out, at + 16 + 8 * l, nameField(language), 4);
-      Set(out, at + 16 + 8 * l + 4, nextEntry, 4);
-      Set(out, nextEntry, va + nextData, 4);
-      Set(out, nextEntry + 4, leaf.data.size(), 4);
-      Set(out, nextEntry + 8, leaf.codePage, 4);
+      StoreLe(out.data() + at + 16 + 8 * l, nameField(language), 4);
+      StoreLe(out.data() + at + 16 + 8 * l + 4, nextEntry, 4);
+      StoreLe(out.data() + nextEntry, va + nextData, 4);
+      StoreLe(out.data() + nextEntry + 4, leaf.data.size(), 4);
+      StoreLe(out.data() + nextEntry + 8, leaf.codePage, 4);
       nextEntry += 16;
       nextData = AlignUp(nextData + leaf.data.size(), 8);
       ++l;
@@ -217,9 +208,9 @@ std::string LayOut(const Tree& tree, std::uint64_t va) {
 // The icon ids a group's directory names.
 std::vector<std::uint32_t> GroupIds(const std::string& group) {
   std::vector<std::uint32_t> ids;
-  const std::uint64_t count = group.size() >= 6 ? Get(group, 4, 2) : 0;
+  const std::uint64_t count = group.size() >= 6 ? LoadLe16(group.data() + 4) : 0;
   for (std::uint64_t i = 0; i < count && 6 + 14 * (i + 1) <= group.size(); ++i)
-    ids.push_back(static_cast<std::uint32_t>(Get(group, 6 + 14 * i + 12, 2)));
+    ids.push_back(static_cast<std::uint32_t>(LoadLe16(group.data() + 6 + 14 * i + 12)));
   return ids;
 }
 
@@ -244,18 +235,19 @@ void ReplaceIcon(Tree& tree, const std::string& ico) {
     for (std::uint32_t id : GroupIds(each.second.data))
       if (!kept.count(id)) icons.erase(Id(id));
 
-  const std::uint64_t count = Get(ico, 4, 2);
+  const std::uint64_t count = LoadLe16(ico.data() + 4);
   std::string group;
-  Put(group, 0, 2);
-  Put(group, 1, 2);
-  Put(group, count, 2);
+  AppendLe(group, 0, 2);
+  AppendLe(group, 1, 2);
+  AppendLe(group, count, 2);
   std::uint32_t id = 1;
   for (std::uint64_t i = 0; i < count; ++i) {
     while (icons.count(Id(id))) ++id;
     const std::uint64_t entry = 6 + 16 * i;
     group += ico.substr(entry, 12);
-    Put(group, id, 2);
-    icons[Id(id)][languages.begin()->first] = {ico.substr(Get(ico, entry + 12, 4), Get(ico, entry + 8, 4)), 0};
+    AppendLe(group, id, 2);
+    const std::string image = ico.substr(LoadLe32(ico.data() + entry + 12), LoadLe32(ico.data() + entry + 8));
+    icons[Id(id)][languages.begin()->first] = {image, 0};
   }
   for (auto& each : languages) each.second = {group, 0};
   groups[groupName] = languages;
@@ -266,17 +258,17 @@ void ReplaceIcon(Tree& tree, const std::string& ico) {
 std::string Block(const std::u16string& key, bool text, const std::string& value, std::uint16_t valueLength,
                   const std::vector<std::string>& children) {
   std::string b(6, '\0');
-  for (char16_t c : key) Put(b, c, 2);
-  Put(b, 0, 2);
+  for (char16_t c : key) AppendLe(b, c, 2);
+  AppendLe(b, 0, 2);
   PadTo(b, 4);
   b += value;
   for (const std::string& child : children) {
     PadTo(b, 4);
     b += child;
   }
-  Set(b, 0, b.size(), 2);
-  Set(b, 2, valueLength, 2);
-  Set(b, 4, text ? 1 : 0, 2);
+  StoreLe(b.data(), b.size(), 2);
+  StoreLe(b.data() + 2, valueLength, 2);
+  StoreLe(b.data() + 4, text ? 1 : 0, 2);
   return b;
 }
 
@@ -284,7 +276,7 @@ std::uint64_t Checksum(const std::string& b, std::uint64_t field) {
   std::uint64_t sum = 0;
   for (std::uint64_t i = 0; i < b.size(); i += 2) {
     if (i == field || i == field + 2) continue;
-    sum += static_cast<unsigned char>(b[i]) | (i + 1 < b.size() ? static_cast<unsigned char>(b[i + 1]) << 8 : 0);
+    sum += LoadLe(b.data() + i, i + 1 < b.size() ? 2 : 1);  // an odd last byte alone
     sum = (sum & 0xFFFF) + (sum >> 16);
   }
   sum = (sum & 0xFFFF) + (sum >> 16);
@@ -315,14 +307,14 @@ std::optional<std::array<std::uint16_t, 4>> ParseVersionNumbers(std::string_view
 }
 
 std::string IcoProblem(std::string_view ico) {
-  const std::string b(ico);
-  if (b.size() < 6 || Get(b, 0, 2) != 0 || Get(b, 2, 2) != 1) return "no .ico file";
-  const std::uint64_t count = Get(b, 4, 2);
+  if (ico.size() < 6 || LoadLe16(ico.data()) != 0 || LoadLe16(ico.data() + 2) != 1) return "no .ico file";
+  const std::uint64_t count = LoadLe16(ico.data() + 4);
   if (count == 0) return "an .ico file without images";
-  if (b.size() < 6 + 16 * count) return "an .ico file cut short";
+  if (ico.size() < 6 + 16 * count) return "an .ico file cut short";
   for (std::uint64_t i = 0; i < count; ++i) {
-    const std::uint64_t size = Get(b, 6 + 16 * i + 8, 4), offset = Get(b, 6 + 16 * i + 12, 4);
-    if (size == 0 || offset > b.size() || b.size() - offset < size) return "an .ico file cut short";
+    const char* entry = ico.data() + 6 + 16 * i;
+    const std::uint64_t size = LoadLe32(entry + 8), offset = LoadLe32(entry + 12);
+    if (size == 0 || offset > ico.size() || ico.size() - offset < size) return "an .ico file cut short";
   }
   return {};
 }
@@ -331,19 +323,19 @@ std::string VersionResource(const VersionTexts& texts) {
   const auto file = ParseVersionNumbers(texts.fileVersion), product = ParseVersionNumbers(texts.productVersion);
   std::string fixed;
   const auto pair = [&](const std::array<std::uint16_t, 4>& v) {
-    Put(fixed, (std::uint32_t{v[0]} << 16) | v[1], 4);
-    Put(fixed, (std::uint32_t{v[2]} << 16) | v[3], 4);
+    AppendLe(fixed, (std::uint32_t{v[0]} << 16) | v[1], 4);
+    AppendLe(fixed, (std::uint32_t{v[2]} << 16) | v[3], 4);
   };
-  Put(fixed, 0xFEEF04BD, 4);  // signature
-  Put(fixed, 0x00010000, 4);  // structure version
+  AppendLe(fixed, 0xFEEF04BD, 4);  // signature
+  AppendLe(fixed, 0x00010000, 4);  // structure version
   pair(file.value_or(std::array<std::uint16_t, 4>{}));
   pair(product.value_or(std::array<std::uint16_t, 4>{}));
-  Put(fixed, 0x3F, 4);        // flags mask
-  Put(fixed, 0, 4);           // flags
-  Put(fixed, 0x00040004, 4);  // VOS_NT_WINDOWS32
-  Put(fixed, 1, 4);           // VFT_APP
-  Put(fixed, 0, 4);           // subtype
-  Put(fixed, 0, 8);           // no date: the same inputs give the same bytes
+  AppendLe(fixed, 0x3F, 4);        // flags mask
+  AppendLe(fixed, 0, 4);           // flags
+  AppendLe(fixed, 0x00040004, 4);  // VOS_NT_WINDOWS32
+  AppendLe(fixed, 1, 4);           // VFT_APP
+  AppendLe(fixed, 0, 4);           // subtype
+  AppendLe(fixed, 0, 8);           // no date: the same inputs give the same bytes
 
   const std::pair<const char16_t*, const std::string*> fields[] = {
       {u"CompanyName", &texts.companyName},       {u"FileDescription", &texts.fileDescription},
@@ -355,13 +347,13 @@ std::string VersionResource(const VersionTexts& texts) {
     if (value->empty()) continue;
     const std::u16string units = Utf8ToUtf16(*value);
     std::string v;
-    for (char16_t c : units) Put(v, c, 2);
-    Put(v, 0, 2);
+    for (char16_t c : units) AppendLe(v, c, 2);
+    AppendLe(v, 0, 2);
     strings.push_back(Block(name, true, v, static_cast<std::uint16_t>(units.size() + 1), {}));
   }
   std::string translation;
-  Put(translation, kEnglishUs, 2);
-  Put(translation, 0x04B0, 2);  // Unicode
+  AppendLe(translation, kEnglishUs, 2);
+  AppendLe(translation, 0x04B0, 2);  // Unicode
   const std::string stringInfo = Block(u"StringFileInfo", true, {}, 0, {Block(u"040904B0", true, {}, 0, strings)});
   const std::string varInfo = Block(u"VarFileInfo", true, {}, 0, {Block(u"Translation", false, translation, 4, {})});
   return Block(u"VS_VERSION_INFO", false, fixed, static_cast<std::uint16_t>(fixed.size()), {stringInfo, varInfo});
@@ -378,22 +370,22 @@ std::string ReplaceResources(const std::string& pe, const Identity& identity, st
 
   const std::string notPe = "the setup program is no PE program";
   if (pe.size() < 64 || pe[0] != 'M' || pe[1] != 'Z') return notPe;
-  const std::uint64_t peAt = Get(pe, 0x3C, 4);
+  const std::uint64_t peAt = LoadLe32(pe.data() + 0x3C);
   if (peAt > pe.size() || pe.size() - peAt < 24 || pe.compare(peAt, 4, std::string("PE\0\0", 4)) != 0) return notPe;
   const std::uint64_t coff = peAt + 4, opt = coff + 20;
-  const std::uint64_t sectionCount = Get(pe, coff + 2, 2), optSize = Get(pe, coff + 16, 2);
+  const std::uint64_t sectionCount = LoadLe16(pe.data() + coff + 2), optSize = LoadLe16(pe.data() + coff + 16);
   if (pe.size() < opt + 2) return notPe;
-  const std::uint64_t magic = Get(pe, opt, 2);
+  const std::uint64_t magic = LoadLe16(pe.data() + opt);
   if (magic != 0x10B && magic != 0x20B) return notPe;
   const std::uint64_t countAt = opt + (magic == 0x10B ? 92 : 108), directories = countAt + 4;
   if (optSize < directories - opt + 4 || pe.size() < opt + optSize) return notPe;
-  const std::uint64_t directoryCount = Get(pe, countAt, 4);
+  const std::uint64_t directoryCount = LoadLe32(pe.data() + countAt);
   if (directoryCount < 3 || optSize < directories - opt + 8 * directoryCount)
     return "the setup program has no place for a resource directory";
-  if (directoryCount > 4 && Get(pe, directories + 4 * 8 + 4, 4) != 0)
+  if (directoryCount > 4 && LoadLe32(pe.data() + directories + 4 * 8 + 4) != 0)
     return "the setup program is signed: sign it after packing";
-  const std::uint64_t sectionAlign = Get(pe, opt + 32, 4), fileAlign = Get(pe, opt + 36, 4);
-  const std::uint64_t headersSize = Get(pe, opt + 60, 4);
+  const std::uint64_t sectionAlign = LoadLe32(pe.data() + opt + 32), fileAlign = LoadLe32(pe.data() + opt + 36);
+  const std::uint64_t headersSize = LoadLe32(pe.data() + opt + 60);
   if (!PowerOfTwo(sectionAlign) || !PowerOfTwo(fileAlign)) return notPe;
 
   const std::uint64_t table = opt + optSize, tableEnd = table + 40 * sectionCount;
@@ -402,7 +394,8 @@ std::string ReplaceResources(const std::string& pe, const Identity& identity, st
   std::uint64_t rawEnd = tableEnd, virtualEnd = 0, firstRaw = pe.size();
   for (std::uint64_t i = 0; i < sectionCount; ++i) {
     const std::uint64_t s = table + 40 * i;
-    Section section{s, Get(pe, s + 12, 4), Get(pe, s + 8, 4), Get(pe, s + 16, 4), Get(pe, s + 20, 4)};
+    const char* h = pe.data() + s;
+    Section section{s, LoadLe32(h + 12), LoadLe32(h + 8), LoadLe32(h + 16), LoadLe32(h + 20)};
     if (section.rawSize != 0) {
       if (section.rawPointer > pe.size() || pe.size() - section.rawPointer < section.rawSize)
         return "a section of the setup program lies outside the file";
@@ -413,7 +406,8 @@ std::string ReplaceResources(const std::string& pe, const Identity& identity, st
     sections.push_back(section);
   }
 
-  const std::uint64_t resourceRva = Get(pe, directories + 16, 4), resourceSize = Get(pe, directories + 20, 4);
+  const std::uint64_t resourceRva = LoadLe32(pe.data() + directories + 16);
+  const std::uint64_t resourceSize = LoadLe32(pe.data() + directories + 20);
   Tree tree;
   if (resourceSize != 0) {
     const std::string error = TreeReader(pe, sections, resourceRva, resourceSize).Read(tree);
@@ -439,8 +433,8 @@ std::string ReplaceResources(const std::string& pe, const Identity& identity, st
     va = AlignUp(virtualEnd, sectionAlign);
     rawPointer = AlignUp(rawEnd, fileAlign);
     out.replace(header, 8, std::string(".rsrc\0\0\0", 8));
-    Set(out, header + 36, 0x40000040, 4);  // initialized data, readable
-    Set(out, coff + 2, sectionCount + 1, 2);
+    StoreLe(out.data() + header + 36, 0x40000040, 4);  // initialized data, readable
+    StoreLe(out.data() + coff + 2, sectionCount + 1, 2);
   }
   const std::string resources = LayOut(tree, va);
   const std::uint64_t rawSize = AlignUp(resources.size(), fileAlign);
@@ -452,14 +446,14 @@ std::string ReplaceResources(const std::string& pe, const Identity& identity, st
   out.resize(rawPointer, '\0');
   out += section + trailing;
 
-  Set(out, header + 8, resources.size(), 4);
-  Set(out, header + 12, va, 4);
-  Set(out, header + 16, rawSize, 4);
-  Set(out, header + 20, rawPointer, 4);
-  Set(out, directories + 16, va, 4);
-  Set(out, directories + 20, resources.size(), 4);
-  Set(out, opt + 56, AlignUp(va + resources.size(), sectionAlign), 4);
-  Set(out, opt + 64, Checksum(out, opt + 64), 4);
+  StoreLe(out.data() + header + 8, resources.size(), 4);
+  StoreLe(out.data() + header + 12, va, 4);
+  StoreLe(out.data() + header + 16, rawSize, 4);
+  StoreLe(out.data() + header + 20, rawPointer, 4);
+  StoreLe(out.data() + directories + 16, va, 4);
+  StoreLe(out.data() + directories + 20, resources.size(), 4);
+  StoreLe(out.data() + opt + 56, AlignUp(va + resources.size(), sectionAlign), 4);
+  StoreLe(out.data() + opt + 64, Checksum(out, opt + 64), 4);
   return {};
 }
 

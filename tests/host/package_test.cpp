@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/portable/little_endian.h"
 #include "package/format.h"
 #include "package/package.h"
 #include "package/writer.h"
@@ -253,7 +254,7 @@ Layout Parse(const Bytes& b, std::uint64_t start) {
   Layout l;
   std::uint64_t pos = start + format::kLeadSize;
   while (true) {
-    const auto kind = format::Get(&b[pos], 4), length = format::Get(&b[pos + 4], 8);
+    const std::uint64_t kind = LoadLe32(&b[pos]), length = LoadLe(&b[pos + 4], 8);
     if (kind == format::kBlock) {
       if (l.firstBlock == 0) l.firstBlock = pos + format::kRecordHead;
       l.lastBlock = pos + format::kRecordHead;
@@ -272,9 +273,9 @@ Layout Parse(const Bytes& b, std::uint64_t start) {
 // Puts right both checksums after a test changed the index on purpose.
 void Reseal(Bytes& b, const Layout& l) {
   const std::uint32_t indexCrc = Crc32(0, &b[l.index + 4], std::size_t(l.indexSize - 4));
-  for (int i = 0; i < 4; ++i) b[l.index + i] = static_cast<unsigned char>(indexCrc >> (8 * i));
+  StoreLe(&b[l.index], indexCrc, 4);
   const std::uint32_t crc = Crc32(0, b.data(), std::size_t(l.end + format::kRecordHead));
-  for (int i = 0; i < 4; ++i) b[l.end + format::kRecordHead + i] = static_cast<unsigned char>(crc >> (8 * i));
+  StoreLe(&b[l.end + format::kRecordHead], crc, 4);
 }
 
 bool ExtractsAll(Reader& reader) {
@@ -371,9 +372,7 @@ TEST(Package, OpenRefusesAnIndexThatLies) {
 // window log it is one segment whose window is its declared size.
 Bytes RawFrame(const Bytes& content, int windowLog = 0, std::uint64_t declared = ~0ull) {
   Bytes f = {0x28, 0xB5, 0x2F, 0xFD};
-  const auto put = [&f](std::uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) f.push_back(static_cast<unsigned char>(v >> (8 * i)));
-  };
+  const auto put = [&f](std::uint64_t v, int n) { AppendLe(f, v, n); };
   if (windowLog == 0) {
     put(0xA0, 1);  // one segment, a 4-byte content size
     put(declared == ~0ull ? content.size() : declared, 4);
@@ -405,48 +404,48 @@ struct Crafted {
     Bytes all, out(format::kMagic, format::kMagic + sizeof format::kMagic);
     for (const File& f : files) all.insert(all.end(), f.content.begin(), f.content.end());
     std::string lead, index;
-    format::Put(lead, format::kFirstVersion, 4);  // entries without a filter
-    format::Put(lead, format::kMinWindowLog, 4);  // small windows: Verify checks blocks side by side
-    format::Put(lead, blockSize, 4);
-    format::Put(lead, 0, 4);
+    AppendLe(lead, format::kFirstVersion, 4);  // entries without a filter
+    AppendLe(lead, format::kMinWindowLog, 4);  // small windows: Verify checks blocks side by side
+    AppendLe(lead, blockSize, 4);
+    AppendLe(lead, 0, 4);
     out.insert(out.end(), lead.begin(), lead.end());
     for (std::size_t at = 0; at < all.size(); at += blockSize) {
       const std::size_t end = std::min<std::size_t>(all.size(), at + blockSize);
       const Bytes frameBytes = frame(std::uint32_t(at / blockSize),
                                      Bytes(all.begin() + std::ptrdiff_t(at), all.begin() + std::ptrdiff_t(end)));
       std::string head;
-      format::Put(head, format::kBlock, 4);
-      format::Put(head, frameBytes.size(), 8);
+      AppendLe(head, format::kBlock, 4);
+      AppendLe(head, frameBytes.size(), 8);
       out.insert(out.end(), head.begin(), head.end());
       out.insert(out.end(), frameBytes.begin(), frameBytes.end());
     }
-    format::Put(index, all.size(), 8);
-    format::Put(index, files.size(), 4);
-    format::Put(index, files[0].path.size(), 2);
+    AppendLe(index, all.size(), 8);
+    AppendLe(index, files.size(), 4);
+    AppendLe(index, files[0].path.size(), 2);
     index += files[0].path;
     std::uint64_t position = 0;
     for (const File& f : files) {
       const bool content = !f.content.empty();
-      format::Put(index, f.path.size(), 2);
+      AppendLe(index, f.path.size(), 2);
       index += f.path;
-      format::Put(index, f.attributes, 4);
-      format::Put(index, 0x01D9000000000000ull, 8);
-      format::Put(index, f.content.size(), 8);
-      format::Put(index, content ? Crc32(0, f.content.data(), f.content.size()) + f.crcOffBy : 0, 4);
-      format::Put(index, content ? position / blockSize : 0, 4);
-      format::Put(index, content ? position % blockSize : 0, 8);
+      AppendLe(index, f.attributes, 4);
+      AppendLe(index, 0x01D9000000000000ull, 8);
+      AppendLe(index, f.content.size(), 8);
+      AppendLe(index, content ? Crc32(0, f.content.data(), f.content.size()) + f.crcOffBy : 0, 4);
+      AppendLe(index, content ? position / blockSize : 0, 4);
+      AppendLe(index, content ? position % blockSize : 0, 8);
       position += f.content.size();
     }
     std::string tail;
-    format::Put(tail, format::kIndex, 4);
-    format::Put(tail, index.size() + 4, 8);
-    format::Put(tail, Crc32(0, index.data(), index.size()), 4);
+    AppendLe(tail, format::kIndex, 4);
+    AppendLe(tail, index.size() + 4, 8);
+    AppendLe(tail, Crc32(0, index.data(), index.size()), 4);
     tail += index;
-    format::Put(tail, format::kEnd, 4);
-    format::Put(tail, 4, 8);
+    AppendLe(tail, format::kEnd, 4);
+    AppendLe(tail, 4, 8);
     out.insert(out.end(), tail.begin(), tail.end());
     std::string crc;
-    format::Put(crc, Crc32(0, out.data(), out.size()), 4);
+    AppendLe(crc, Crc32(0, out.data(), out.size()), 4);
     out.insert(out.end(), crc.begin(), crc.end());
     return out;
   }
@@ -586,9 +585,7 @@ TEST(Package, Crc32IsTheZipOneInAnyPieces) {
 Bytes TinyPe(std::uint16_t sections = 2, std::uint32_t lfanew = 0x80) {
   Bytes b(0x600, 0);
   b[0] = 'M', b[1] = 'Z';
-  const auto put = [&b](std::size_t at, std::uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
-  };
+  const auto put = [&b](std::size_t at, std::uint32_t v, int n) { StoreLe(&b[at], v, n); };
   put(0x3C, lfanew, 4);
   if (std::uint64_t{lfanew} + 24 + 0xE0 + 40 * 2 > b.size()) return b;
   std::memcpy(&b[lfanew], "PE\0\0", 4);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/portable/little_endian.h"
 #include "tools/qvpack/files.h"
 #include "tools/qvpack/script_check.h"
 
@@ -315,10 +316,7 @@ TEST_F(PackageFolder, UnicodeScriptsKeepTheirLineNumbers) {
   for (unsigned char c : std::string("[INSTALL]\nAll=*.*,C:\\T\n"))
     utf16 += std::string{static_cast<char>(c), '\0'};
   // "[REGISTRY]\n" then a key in Chinese.
-  for (char16_t c : std::u16string(u"[REGISTRY]\n值=HKCX\\S\\N,1\n")) {
-    utf16 += static_cast<char>(c & 0xFF);
-    utf16 += static_cast<char>(c >> 8);
-  }
+  for (char16_t c : std::u16string(u"[REGISTRY]\n值=HKCX\\S\\N,1\n")) AppendLe(utf16, c, 2);
   Write("setup.ini", utf16);
   EXPECT_EQ(Check(), std::vector<std::string>{"setup.ini:4: error: unknown registry root 'HKCX'"});
   Write("setup.ini", "\xEF\xBB\xBF" + std::string(kAll) + "[REGISTRY]\n值=HKCX\\S\\N,1\n");

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 
+#include "framework/portable/little_endian.h"
 #include "framework/portable/utf8.h"
 #include "package/pe_resources.h"
 
@@ -31,15 +32,11 @@ std::string Output(const std::string& command) {
   return out;
 }
 
-std::uint32_t U(const std::string& b, std::size_t at, int n) {
-  std::uint32_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-  return v;
-}
+std::uint32_t U(const std::string& b, std::size_t at, int n) { return std::uint32_t(LoadLe(b.data() + at, n)); }
 
 std::string Utf16(const std::string& text) {
   std::string b;
-  for (char16_t c : Utf8ToUtf16(text)) b += {static_cast<char>(c), static_cast<char>(c >> 8)};
+  for (char16_t c : Utf8ToUtf16(text)) AppendLe(b, c, 2);
   return b;
 }
 

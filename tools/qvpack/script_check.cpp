@@ -192,19 +192,11 @@ bool IsKnownSection(const std::string& header, bool unicode) {
 // the program reads it (upper-cased, trimmed, fields cut at commas); empty
 // when it is fine.
 std::string NumberProblem(const RegistryEntry& entry, const std::string& valueText) {
-  const std::string copy = UpperCase(Trim(valueText));
-  if (entry.type == RegType::Binary) {
-    std::string data = copy.substr(4);
-    const std::size_t n = 1 + static_cast<std::size_t>(std::count(data.begin(), data.end(), ','));
-    for (std::size_t i = 0; i < n; ++i) {
-      Fields f = SplitField(data, ',', true);
-      const HexValue v = HexToInt(f.head);
-      if (f.head.empty() || !v.valid || v.value > 0xFF)
-        return "HEX: byte " + Quoted(f.head) + " is no hexadecimal number from 00 to FF";
-      data = std::move(f.tail);
-    }
+  if (const std::optional<std::vector<HexByte>> bytes = ParseHexValue(valueText)) {
+    for (const HexByte& byte : *bytes)
+      if (!byte.exact) return "HEX: byte " + Quoted(byte.field) + " is no hexadecimal number from 00 to FF";
   } else if (entry.type == RegType::Dword) {
-    const std::string digits = copy.substr(6);
+    const std::string digits = UpperCase(Trim(valueText)).substr(6);
     const HexValue v = HexToInt(digits);
     const std::size_t lead = digits.find_first_not_of('0');
     const std::size_t significant = lead == std::string::npos ? 0 : digits.size() - lead;

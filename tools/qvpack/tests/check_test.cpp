@@ -91,6 +91,9 @@ TEST_F(PackageFolder, EachProblemOnItsLineWithItsSeverity) {
        {"setup.ini:4: error: HEX: byte ' 02' is no hexadecimal number from 00 to FF"}},
       {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\Blob,HEX:100\r\n",
        {"setup.ini:4: error: HEX: byte '100' is no hexadecimal number from 00 to FF"}},
+      // Nine digits wrap round to FF where the program reads them.
+      {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\Blob,HEX:000FF,1000000FF\r\n",
+       {"setup.ini:4: error: HEX: byte '1000000FF' is no hexadecimal number from 00 to FF"}},
       {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\N,DWORD:0x1F\r\n",
        {"setup.ini:4: error: DWORD: value '0X1F' is no hexadecimal number of at most 8 digits"}},
       {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\N,DWORD:123456789\r\n",

@@ -9,6 +9,7 @@
 
 #include "framework/portable/little_endian.h"
 #include "package/format.h"
+#include "package/memory_bytes.h"
 #include "package/package.h"
 #include "package/writer.h"
 
@@ -17,30 +18,9 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-class MemorySource : public ByteSource {
- public:
-  // `base`: where the first byte lies, to pretend a file far beyond 4 GiB.
-  explicit MemorySource(const Bytes& bytes, std::uint64_t base = 0) : bytes_(bytes), base_(base) {}
-  std::uint64_t Size() const override { return base_ + bytes_.size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    if (offset < base_ || offset - base_ > bytes_.size() || n > bytes_.size() - (offset - base_)) return false;
-    if (n > 0) std::memcpy(buffer, bytes_.data() + (offset - base_), n);
-    return true;
-  }
-
- private:
-  const Bytes& bytes_;
-  std::uint64_t base_;
-};
-
-class MemorySink : public ByteSink {
- public:
-  bool Write(const void* data, std::size_t n) override {
-    bytes.insert(bytes.end(), static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + n);
-    return true;
-  }
-  Bytes bytes;
-};
+// The bytes as the package's memory source and sink keep them.
+std::string AsString(const Bytes& b) { return {b.begin(), b.end()}; }
+Bytes AsBytes(const std::string& s) { return {s.begin(), s.end()}; }
 
 // Content that compresses somewhat, different for every seed.
 Bytes Content(std::size_t size, std::uint32_t seed) {
@@ -89,15 +69,15 @@ struct Tree {
   Opener Open() const {
     return [this](const std::string& path) -> std::unique_ptr<ByteSource> {
       const auto it = disk.find(path);
-      return it == disk.end() ? nullptr : std::make_unique<MemorySource>(it->second);
+      return it == disk.end() ? nullptr : std::make_unique<MemorySource>(AsString(it->second));
     };
   }
   Bytes Pack(WriteOptions options, const Bytes& stub = {}) const {
-    MemorySource stubSource(stub);
+    MemorySource stubSource(AsString(stub));
     MemorySink out;
     const std::string error = WritePackage(stubSource, "setup.ini", inputs, Open(), out, options);
     EXPECT_EQ(error, "");
-    return out.bytes;
+    return AsBytes(out.bytes);
   }
 };
 
@@ -126,29 +106,21 @@ Tree SampleTree() {
   return t;
 }
 
-struct Counter : ByteSink {
-  bool Write(const void* data, std::size_t n) override {
-    bytes.insert(bytes.end(), static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + n);
-    return true;
-  }
-  Bytes bytes;
-};
-
 // Extracts the entries in the given order and compares with the tree.
 void ExpectContents(Reader& reader, const Tree& tree, const std::vector<std::size_t>& order) {
   for (std::size_t i : order) {
     const Entry& e = reader.Entries()[i];
     if (e.IsFolder()) continue;
-    Counter sink;
+    MemorySink sink;
     ASSERT_TRUE(reader.Extract(e, sink)) << e.path;
-    EXPECT_EQ(sink.bytes, tree.disk.at(tree.inputs[i].diskPath)) << e.path;
+    EXPECT_EQ(AsBytes(sink.bytes), tree.disk.at(tree.inputs[i].diskPath)) << e.path;
   }
 }
 
 TEST(Package, RoundTripKeepsEverythingInAnyOrder) {
   const Tree tree = SampleTree();
   const Bytes packed = tree.Pack(Small());
-  MemorySource file(packed);
+  MemorySource file(AsString(packed));
   Reader reader;
   ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
   EXPECT_TRUE(reader.Verify());
@@ -189,22 +161,13 @@ TEST(Package, UnpacksAheadAndStartsAgainAfterARefusal) {
   WriteOptions options = Small();
   options.blockSize = 3u << 20;
   const Bytes packed = tree.Pack(options);
-  MemorySource file(packed);
+  MemorySource file(AsString(packed));
   Reader reader;
   ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
   ASSERT_GE(reader.Entries().back().block, 2u);
 
-  struct Refusing : ByteSink {
-    std::uint64_t room = 0;
-    bool Write(const void*, std::size_t n) override {
-      if (n > room) return false;
-      room -= n;
-      return true;
-    }
-  };
-  for (std::uint64_t room : {std::uint64_t(0), std::uint64_t(1u << 20), std::uint64_t(4u << 20)}) {
-    Refusing refusing;
-    refusing.room = room;
+  for (std::size_t room : {std::size_t(0), std::size_t(1u << 20), std::size_t(4u << 20)}) {
+    MemorySink refusing(room);
     EXPECT_FALSE(reader.Extract(reader.Entries()[1], refusing)) << room;
     std::vector<std::size_t> order(tree.inputs.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -212,8 +175,7 @@ TEST(Package, UnpacksAheadAndStartsAgainAfterARefusal) {
     ExpectContents(reader, tree, order);
   }
   // Left halfway through a file, unpacking ahead: the reader ends cleanly.
-  Refusing refusing;
-  refusing.room = 50000;
+  MemorySink refusing(50000);
   EXPECT_FALSE(reader.Extract(reader.Entries()[5], refusing));
   ExpectContents(reader, tree, {1, 2});
 }
@@ -237,8 +199,7 @@ TEST(Package, WriterRefusesWhatTheReaderWould) {
       {"file that cannot be opened", {{{"setup.ini", 0x20, 0, 5}, "nowhere"}}},
   };
   for (const auto& c : cases) {
-    Bytes none;
-    MemorySource stub(none);
+    MemorySource stub("");
     MemorySink out;
     const Opener open = [](const std::string&) { return std::unique_ptr<ByteSource>(); };
     EXPECT_NE(WritePackage(stub, "setup.ini", c.inputs, open, out, Small()), "") << c.what;
@@ -281,7 +242,7 @@ void Reseal(Bytes& b, const Layout& l) {
 bool ExtractsAll(Reader& reader) {
   bool all = true;
   for (const Entry& e : reader.Entries()) {
-    Counter sink;
+    MemorySink sink;
     if (!e.IsFolder()) all = reader.Extract(e, sink) && all;
   }
   return all;
@@ -308,7 +269,7 @@ TEST(Package, DamageIsFoundInEveryPart) {
   for (const auto& f : flips) {
     Bytes bad = good;
     bad[std::size_t(f.at)] ^= 0x20;
-    MemorySource file(bad);
+    MemorySource file(AsString(bad));
     Reader reader;
     const OpenStatus status = reader.Open(file, 0);
     if (f.inContent) {
@@ -319,7 +280,7 @@ TEST(Package, DamageIsFoundInEveryPart) {
   }
   for (std::size_t keep : {good.size() - 1, good.size() / 2, std::size_t(10)}) {
     const Bytes cut(good.begin(), good.begin() + std::ptrdiff_t(keep));
-    MemorySource file(cut);
+    MemorySource file(AsString(cut));
     Reader reader;
     EXPECT_EQ(reader.Open(file, 0), OpenStatus::Damaged) << keep;
   }
@@ -358,7 +319,7 @@ TEST(Package, OpenRefusesAnIndexThatLies) {
     Bytes bad = good;
     std::copy(lie.bytes.begin(), lie.bytes.end(), bad.begin() + std::ptrdiff_t(lie.at));
     Reseal(bad, l);
-    MemorySource file(bad);
+    MemorySource file(AsString(bad));
     Reader reader;
     EXPECT_EQ(reader.Open(file, 0), OpenStatus::Damaged) << lie.what;
   }
@@ -465,7 +426,7 @@ Crafted ThreeBlocks() {
 TEST(Package, VerifyFindsWhatTheChecksumsHide) {
   {
     const Bytes honest = ThreeBlocks().Build();
-    MemorySource file(honest);
+    MemorySource file(AsString(honest));
     Reader reader;
     ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
     ASSERT_EQ(reader.Entries().back().block, 2u);
@@ -499,7 +460,7 @@ TEST(Package, VerifyFindsWhatTheChecksumsHide) {
     if (c.file < crafted.files.size()) crafted.files[c.file].crcOffBy = 1;
     if (c.frame) crafted.frame = c.frame;
     const Bytes bytes = crafted.Build();
-    MemorySource file(bytes);
+    MemorySource file(AsString(bytes));
     Reader reader;
     ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok) << c.what;
     EXPECT_FALSE(reader.Verify()) << c.what;
@@ -539,11 +500,10 @@ TEST(Package, NamesWindowsTakesForOneAreOne) {
         tree.File(path, {'y'});
     }
     const Bytes bytes = crafted.Build();
-    MemorySource file(bytes);
+    MemorySource file(AsString(bytes));
     Reader reader;
     EXPECT_EQ(reader.Open(file, 0), c.clash ? OpenStatus::Damaged : OpenStatus::Ok);
-    Bytes none;
-    MemorySource stub(none);
+    MemorySource stub("");
     MemorySink out;
     EXPECT_EQ(WritePackage(stub, "SETUP.INI", tree.inputs, tree.Open(), out, Small()) != "", c.clash);
   }
@@ -551,7 +511,7 @@ TEST(Package, NamesWindowsTakesForOneAreOne) {
   Crafted crafted;
   crafted.files = {{"setup.ini", {'x'}}, {"données\\été.txt", {'y'}}};
   const Bytes bytes = crafted.Build();
-  MemorySource file(bytes);
+  MemorySource file(AsString(bytes));
   Reader reader;
   ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
   EXPECT_EQ(reader.Find("DONNÉES\\ÉTÉ.TXT"), &reader.Entries()[1]);
@@ -600,7 +560,7 @@ Bytes TinyPe(std::uint16_t sections = 2, std::uint32_t lfanew = 0x80) {
 
 TEST(Package, FoundBehindARealProgramWhateverFollows) {
   const Bytes stub = TinyPe();
-  MemorySource stubSource(stub);
+  MemorySource stubSource(AsString(stub));
   ASSERT_EQ(OverlayStart(stubSource), stub.size());
   Reader none;
   EXPECT_EQ(none.Open(stubSource, stub.size()), OpenStatus::NoPackage);
@@ -612,7 +572,7 @@ TEST(Package, FoundBehindARealProgramWhateverFollows) {
   packed.resize((packed.size() + 7) / 8 * 8, 0);
   const Bytes certificate = Content(4000, 77);
   packed.insert(packed.end(), certificate.begin(), certificate.end());
-  MemorySource file(packed);
+  MemorySource file(AsString(packed));
   const auto start = OverlayStart(file);
   ASSERT_EQ(start, stub.size());
   Reader reader;
@@ -623,14 +583,14 @@ TEST(Package, FoundBehindARealProgramWhateverFollows) {
   // A signed program without a package: a certificate but no package.
   Bytes signedStub = stub;
   signedStub.insert(signedStub.end(), certificate.begin(), certificate.end());
-  MemorySource signedSource(signedStub);
+  MemorySource signedSource(AsString(signedStub));
   EXPECT_EQ(none.Open(signedSource, stub.size()), OpenStatus::NoPackage);
   // The packer will not put a package where it would never be found.
   MemorySink out;
   EXPECT_NE(WritePackage(signedSource, "setup.ini", tree.inputs, tree.Open(), out, Small()), "");
   // A download cut inside the program.
   const Bytes cut(packed.begin(), packed.begin() + 0x500);
-  MemorySource cutSource(cut);
+  MemorySource cutSource(AsString(cut));
   const auto cutStart = OverlayStart(cutSource);
   ASSERT_TRUE(cutStart.has_value());
   EXPECT_EQ(none.Open(cutSource, *cutStart), OpenStatus::Damaged);
@@ -652,7 +612,7 @@ TEST(Package, OverlayStartRefusesWhatIsNoProgram) {
       {"too short", Bytes(10, 'M')},
   };
   for (const auto& c : cases) {
-    MemorySource file(c.file);
+    MemorySource file(AsString(c.file));
     EXPECT_FALSE(OverlayStart(file).has_value()) << c.what;
   }
 }
@@ -661,7 +621,7 @@ TEST(Package, OffsetsBeyondFourGiBKeepTheirHighBits) {
   const Tree tree = SampleTree();
   const Bytes packed = tree.Pack(Small());
   const std::uint64_t base = (5ull << 32) + 12345;  // every read must come from above it
-  MemorySource far(packed, base);
+  MemorySource far(AsString(packed), base);
   Reader reader;
   ASSERT_EQ(reader.Open(far, base), OpenStatus::Ok);
   EXPECT_TRUE(reader.Verify());

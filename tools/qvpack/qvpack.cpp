@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "package/memory_bytes.h"
 #include "package/package.h"
 #include "package/pe_resources.h"
 #include "package/writer.h"
@@ -110,20 +111,6 @@ bool ReportProblems(const std::vector<Problem>& scanProblems, const Plan& plan, 
   return false;
 }
 
-class MemorySource : public pack::ByteSource {
- public:
-  explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
-  std::uint64_t Size() const override { return bytes_.size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    if (offset > bytes_.size() || bytes_.size() - offset < n) return false;
-    bytes_.copy(static_cast<char*>(buffer), n, offset);
-    return true;
-  }
-
- private:
-  std::string bytes_;
-};
-
 // The setup program wearing the package's icon and version details; the
 // program untouched when the script names none and no --icon is given.
 // Prints why not and gives null.
@@ -157,7 +144,7 @@ std::unique_ptr<pack::ByteSource> DressStub(std::unique_ptr<pack::ByteSource> st
     Error("cannot give " + stubPath + " the package's icon and version: " + failure);
     return nullptr;
   }
-  return std::make_unique<MemorySource>(std::move(dressed));
+  return std::make_unique<pack::MemorySource>(std::move(dressed));
 }
 
 // The package's entries in the order the program installs them.

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -10,6 +9,7 @@
 #include "framework/portable/little_endian.h"
 #include "package/format.h"
 #include "package/memory_bytes.h"
+#include "package/pe.h"
 #include "package/package.h"
 #include "package/writer.h"
 
@@ -543,18 +543,21 @@ TEST(Package, Crc32IsTheZipOneInAnyPieces) {
 // A PE program of two sections, as a linker lays one out; the table may
 // then be made to lie.
 Bytes TinyPe(std::uint16_t sections = 2, std::uint32_t lfanew = 0x80) {
+  using namespace pe;
+  constexpr std::size_t kOptionalSize = 0xE0;  // a PE32 one with 16 directories
   Bytes b(0x600, 0);
   b[0] = 'M', b[1] = 'Z';
-  const auto put = [&b](std::size_t at, std::uint32_t v, int n) { StoreLe(&b[at], v, n); };
-  put(0x3C, lfanew, 4);
-  if (std::uint64_t{lfanew} + 24 + 0xE0 + 40 * 2 > b.size()) return b;
-  std::memcpy(&b[lfanew], "PE\0\0", 4);
-  put(lfanew + 4, 0x14C, 2);           // i386
-  put(lfanew + 4 + 2, sections, 2);    // NumberOfSections
-  put(lfanew + 4 + 16, 0xE0, 2);       // SizeOfOptionalHeader (PE32)
-  const std::size_t table = lfanew + 24 + 0xE0;
-  put(table + 16, 0x200, 4), put(table + 20, 0x400, 4);       // .text: 0x400..0x600
-  put(table + 40 + 16, 0x200, 4), put(table + 40 + 20, 0x200, 4);  // .data before it
+  const auto put = [&b](std::uint64_t at, std::uint32_t v, int n) { StoreLe(&b[at], v, n); };
+  put(kSignatureOffset, lfanew, 4);
+  const std::uint64_t file = std::uint64_t{lfanew} + kSignatureSize, table = file + kFileHeaderSize + kOptionalSize;
+  if (table + 2 * kSectionHeaderSize > b.size()) return b;
+  std::copy(kSignature, kSignature + kSignatureSize, &b[lfanew]);
+  put(file + kMachine, kI386, 2);
+  put(file + kSectionCount, sections, 2);
+  put(file + kOptionalHeaderSize, kOptionalSize, 2);
+  put(table + kRawSize, 0x200, 4), put(table + kRawPointer, 0x400, 4);  // .text: 0x400..0x600
+  put(table + kSectionHeaderSize + kRawSize, 0x200, 4);                 // .data before it
+  put(table + kSectionHeaderSize + kRawPointer, 0x200, 4);
   return b;
 }
 

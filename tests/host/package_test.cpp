@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/sha256.h"
+#include "framework/portable/hex.h"
 #include "framework/portable/little_endian.h"
 #include "package/format.h"
 #include "package/memory_bytes.h"
@@ -631,6 +633,30 @@ TEST(Package, OffsetsBeyondFourGiBKeepTheirHighBits) {
   std::vector<std::size_t> order(tree.inputs.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[order.size() - 1 - i] = i;
   ExpectContents(reader, tree, order);
+}
+
+// The uninstall record's seal: the standard's examples, each message fed
+// whole and in uneven pieces, so that blocks and padding fall everywhere.
+TEST(Sha256, GivesTheStandardsDigests) {
+  const struct {
+    std::string message;
+    const char* digest;
+  } kCases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& c : kCases) {
+    std::string whole;
+    for (const std::uint8_t b : Sha256Of(c.message)) AppendHex(whole, b, true);
+    EXPECT_EQ(whole, c.digest) << c.message.size() << " bytes";
+    Sha256 pieces;
+    for (std::size_t at = 0, n = 1; at < c.message.size(); at += n, n = n * 7 % 131 + 1)
+      pieces.Update(std::string_view(c.message).substr(at, n));
+    EXPECT_EQ(pieces.Peek(), Sha256Of(c.message)) << c.message.size() << " bytes";
+  }
 }
 
 }  // namespace

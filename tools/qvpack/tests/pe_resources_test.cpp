@@ -84,11 +84,11 @@ TEST_F(PeResourcesTest, RealProgramsWearTheNewIconAndVersionAndKeepTheRest) {
     fs::path program;
     std::string group;  // the icon group's listing after, without where it lies
   } kPrograms[] = {
-      {QVPACK_DEFAULT_STUB, "--type=14 --name='MAINICON' --language=1033"},  // resources before .reloc
+      // Resources before .reloc, as in the setup program.
+      {fs::path(TEST_PROGRAMS) / "stub.exe", "--type=14 --name='MAINICON' --language=1033"},
       {fs::path(TEST_PROGRAMS) / "languages.exe", "--type=14 --name=1 --language=0"},  // resources last, 2 languages
       {fs::path(TEST_PROGRAMS) / "bare.exe", "--type=14 --name=1 --language=0"},       // no resources
   };
-  if (!fs::exists(QVPACK_DEFAULT_STUB)) GTEST_SKIP() << "no setup program built at " << QVPACK_DEFAULT_STUB;
   Identity identity;
   identity.icon = TestIcon();
   VersionTexts& v = identity.version.emplace();
@@ -158,8 +158,7 @@ TEST_F(PeResourcesTest, RealProgramsWearTheNewIconAndVersionAndKeepTheRest) {
 }
 
 TEST_F(PeResourcesTest, RefusesWhatIsNoSoundProgram) {
-  if (!fs::exists(QVPACK_DEFAULT_STUB)) GTEST_SKIP() << "no setup program built at " << QVPACK_DEFAULT_STUB;
-  const std::string stub = ReadBytes(QVPACK_DEFAULT_STUB);
+  const std::string stub = ReadBytes(fs::path(TEST_PROGRAMS) / "stub.exe");
   MemorySource source(stub);
   const pe::Headers h = *pe::ReadHeaders(source);
   const pe::OptionalHeader o = *pe::ReadOptionalHeader(source, h);

@@ -1,20 +1,12 @@
 #include "package/pe.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "framework/portable/little_endian.h"
 #include "package/package.h"
 
 namespace qv::pack {
 namespace pe {
-
-std::optional<std::uint32_t> SignatureAt(const unsigned char* dos) {
-  if (dos[0] != 'M' || dos[1] != 'Z') return std::nullopt;
-  return LoadLe32(dos + kSignatureOffset);
-}
-
-bool IsSignature(const unsigned char* p) { return std::memcmp(p, kSignature, kSignatureSize) == 0; }
 
 std::optional<Headers> ReadHeaders(ByteSource& file) {
   const std::uint64_t size = file.Size();

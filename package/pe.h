@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <vector>
 
+#include "framework/portable/little_endian.h"
 #include "package/bytes.h"
 
 namespace qv::pack::pe {
@@ -45,9 +47,12 @@ inline constexpr std::size_t kSectionName = 0, kVirtualSize = 8, kVirtualAddress
 
 // Where "PE\0\0" should lie, when the DOS header (kDosHeaderSize bytes at
 // `dos`) starts "MZ".
-std::optional<std::uint32_t> SignatureAt(const unsigned char* dos);
+inline std::optional<std::uint32_t> SignatureAt(const unsigned char* dos) {
+  if (dos[0] != 'M' || dos[1] != 'Z') return std::nullopt;
+  return LoadLe32(dos + kSignatureOffset);
+}
 // Whether the four bytes at p are "PE\0\0".
-bool IsSignature(const unsigned char* p);
+inline bool IsSignature(const unsigned char* p) { return std::memcmp(p, kSignature, kSignatureSize) == 0; }
 
 // What the file header says, and where the headers after it lie.
 struct Headers {

@@ -40,12 +40,11 @@ Bytes Content(std::size_t size, std::uint32_t seed) {
 // the end.
 Bytes Program(std::size_t size, std::uint32_t seed) {
   Bytes b = Content(size, seed);
-  const unsigned char head[] = {'M', 'Z'};
-  std::copy(head, head + 2, b.begin());
-  b[0x3C] = 0x80;
-  b[0x3D] = b[0x3E] = b[0x3F] = 0;
-  const unsigned char pe[] = {'P', 'E', 0, 0, 0x4C, 0x01};
-  std::copy(pe, pe + sizeof pe, b.begin() + 0x80);
+  constexpr std::uint32_t kSignatureAt = 0x80;
+  b[0] = 'M', b[1] = 'Z';
+  StoreLe(&b[pe::kSignatureOffset], kSignatureAt, 4);
+  std::copy(pe::kSignature, pe::kSignature + pe::kSignatureSize, b.begin() + kSignatureAt);
+  StoreLe(&b[kSignatureAt + pe::kSignatureSize + pe::kMachine], pe::kI386, 2);
   std::uint32_t x = seed;
   for (std::size_t i = 0x200; i + 1 < size; i += 3 + (x >> 28)) {
     x = x * 1664525u + 1013904223u;

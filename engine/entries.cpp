@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/text.h"
+#include "framework/portable/little_endian.h"
 
 namespace qv {
 
@@ -32,19 +33,13 @@ RegistryEntry ParseRegistryEntry(const FolderValues& folders, const std::string&
   e.valueName = rest.tail;
 
   const std::string copy = UpperCase(Trim(valueText));
-  if (copy.size() >= 4 && copy.compare(0, 4, "HEX:") == 0) {
+  if (const std::optional<std::vector<HexByte>> bytes = ParseHexValue(valueText)) {
     e.type = RegType::Binary;
-    std::string data = copy.substr(4);
-    const std::size_t n = 1 + static_cast<std::size_t>(std::count(data.begin(), data.end(), ','));
-    for (std::size_t i = 0; i < n; ++i) {
-      Fields f = SplitField(data, ',', true);
-      e.data.push_back(static_cast<std::uint8_t>(HexToInt(f.head).value & 0xFF));
-      data = std::move(f.tail);
-    }
+    for (const HexByte& b : *bytes) e.data.push_back(b.value);
   } else if (copy.size() >= 6 && copy.compare(0, 6, "DWORD:") == 0) {
     e.type = RegType::Dword;
     const std::uint32_t v = HexToInt(std::string_view(copy).substr(6)).value;
-    for (int i = 0; i < 4; ++i) e.data.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    AppendLe(e.data, v, 4);
   } else {
     e.type = RegType::Text;
     ExpandMacros(folders, valueText);
@@ -52,6 +47,24 @@ RegistryEntry ParseRegistryEntry(const FolderValues& folders, const std::string&
     e.data.push_back(0);
   }
   return e;
+}
+
+std::optional<std::vector<HexByte>> ParseHexValue(const std::string& valueText) {
+  const std::string copy = UpperCase(Trim(valueText));
+  if (copy.size() < 4 || copy.compare(0, 4, "HEX:") != 0) return std::nullopt;
+  std::vector<HexByte> bytes;
+  std::string data = copy.substr(4);
+  const std::size_t n = 1 + static_cast<std::size_t>(std::count(data.begin(), data.end(), ','));
+  for (std::size_t i = 0; i < n; ++i) {
+    Fields f = SplitField(data, ',', true);
+    const HexValue v = HexToInt(f.head);
+    // The value keeps 32 bits: nine digits and more may wrap round to a byte.
+    const std::size_t lead = f.head.find_first_not_of('0');
+    const bool fits = lead == std::string::npos || f.head.size() - lead <= 2;
+    bytes.push_back({f.head, static_cast<std::uint8_t>(v.value & 0xFF), !f.head.empty() && v.valid && fits});
+    data = std::move(f.tail);
+  }
+  return bytes;
 }
 
 int ShowModeFromName(const std::string& word) {

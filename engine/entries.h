@@ -28,6 +28,18 @@ struct RegistryEntry {
 RegistryEntry ParseRegistryEntry(const FolderValues& folders, const std::string& keyPath,
                                  std::string valueText);
 
+// One byte of a HEX: value: the field it is read from (upper case, cut at
+// commas, not trimmed) and what the program stores for it, which is what
+// the field says only when `exact`: hexadecimal digits of 00 to FF.
+struct HexByte {
+  std::string field;
+  std::uint8_t value = 0;
+  bool exact = false;
+};
+// A HEX: value's bytes as the program stores them; nothing for a value of
+// another type. qvpack checks the same bytes.
+std::optional<std::vector<HexByte>> ParseHexValue(const std::string& valueText);
+
 // Where the system keeps file types and their programs (HKCR, or
 // Software\Classes under a root): the shell must be told of changes there.
 bool NamesFileTypes(std::uint32_t root, const std::string& subkey);

@@ -34,10 +34,9 @@ std::optional<std::string> Unescape(std::string_view field) {
       out += field[i];
       continue;
     }
-    if (i + 2 >= field.size()) return std::nullopt;
-    const int hi = HexDigitValue(field[i + 1]), lo = HexDigitValue(field[i + 2]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out += static_cast<char>(hi * 16 + lo);
+    unsigned char byte = 0;
+    if (!DecodeHex(field.substr(i + 1, 2), &byte, 1)) return std::nullopt;
+    out += static_cast<char>(byte);
     i += 2;
   }
   return out;
@@ -167,13 +166,8 @@ std::optional<std::uint32_t> Number32(const std::string& s) {
 }
 
 std::optional<std::string> HexBytes(std::string_view hex) {
-  if (hex.size() % 2 != 0) return std::nullopt;
-  std::string bytes;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexDigitValue(hex[i]), lo = HexDigitValue(hex[i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    bytes += static_cast<char>(hi * 16 + lo);
-  }
+  std::string bytes(hex.size() / 2, '\0');
+  if (!DecodeHex(hex, reinterpret_cast<unsigned char*>(bytes.data()), bytes.size())) return std::nullopt;
   return bytes;
 }
 
@@ -475,16 +469,6 @@ void PutHex(std::string& out, const std::uint8_t* bytes, std::size_t n) {
   }
 }
 
-bool GetHex(std::string_view text, std::uint8_t* bytes, std::size_t n) {
-  if (text.size() != 2 * n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    const int hi = HexDigitValue(text[2 * i]), lo = HexDigitValue(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
-  }
-  return true;
-}
-
 constexpr std::size_t kMarkText = 16 + 64;
 
 }  // namespace
@@ -505,7 +489,8 @@ std::optional<RecordSeal> DecodeSeal(std::string_view text) {
   RecordSeal seal;
   for (RecordSeal::Mark* m : {&seal.before, &seal.now}) {
     std::uint8_t length[8];
-    if (!GetHex(text.substr(0, 16), length, 8) || !GetHex(text.substr(16, 64), m->digest.data(), m->digest.size()))
+    if (!DecodeHex(text.substr(0, 16), length, 8) ||
+        !DecodeHex(text.substr(16, 64), m->digest.data(), m->digest.size()))
       return std::nullopt;
     m->length = 0;
     for (const std::uint8_t b : length) m->length = (m->length << 8) | b;

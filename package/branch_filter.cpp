@@ -1,15 +1,19 @@
 #include "package/branch_filter.h"
 
-#include <cstring>
+#include "framework/portable/little_endian.h"
+#include "package/pe.h"
 
 namespace qv::pack {
 
 bool IsMachineCode(const unsigned char* head, std::size_t n) {
-  if (n < 0x40 || head[0] != 'M' || head[1] != 'Z') return false;
-  const std::uint32_t pe = head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | std::uint32_t(head[0x3F]) << 24;
-  if (pe > n - 6 || std::memcmp(head + pe, "PE\0\0", 4) != 0) return false;
-  const unsigned machine = head[pe + 4] | head[pe + 5] << 8;
-  return machine == 0x14C || machine == 0x8664;
+  if (n < pe::kDosHeaderSize) return false;
+  const std::optional<std::uint32_t> at = pe::SignatureAt(head);
+  // The signature and the machine are enough: the rest of the file header
+  // may lie beyond the bytes looked at.
+  const std::size_t machineEnd = pe::kSignatureSize + pe::kMachine + 2;
+  if (!at || *at > n - machineEnd || !pe::IsSignature(head + *at)) return false;
+  const std::uint16_t machine = LoadLe16(head + *at + pe::kSignatureSize + pe::kMachine);
+  return machine == pe::kI386 || machine == pe::kAmd64;
 }
 
 namespace {
@@ -17,9 +21,7 @@ namespace {
 // Whether any of the four bytes at p is E8 or E9: with the low bit set in
 // each, a byte of E9 becomes zero after the xor, found by the usual trick.
 bool HasCallOrJump(const unsigned char* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  v = (v | 0x01010101u) ^ 0xE9E9E9E9u;
+  const std::uint32_t v = (LoadLe32(p) | 0x01010101u) ^ 0xE9E9E9E9u;
   return ((v - 0x01010101u) & ~v & 0x80808080u) != 0;
 }
 
@@ -40,14 +42,11 @@ std::size_t FilterBranches(unsigned char* data, std::size_t n, std::uint64_t pos
     // the byte this decision was made on.
     i += 5;
     if (top != 0x00 && top != 0xFF) continue;
-    std::uint32_t v = data[i - 4] | data[i - 3] << 8 | std::uint32_t(data[i - 2]) << 16 | std::uint32_t(top) << 24;
+    std::uint32_t v = LoadLe32(data + i - 4);
     const auto next = std::uint32_t(position + i);
     v = (encode ? v + next : v - next) & kMask;
     if (v & kSign) v |= ~kMask;  // back to 00 or FF on top
-    data[i - 4] = static_cast<unsigned char>(v);
-    data[i - 3] = static_cast<unsigned char>(v >> 8);
-    data[i - 2] = static_cast<unsigned char>(v >> 16);
-    data[i - 1] = static_cast<unsigned char>(v >> 24);
+    StoreLe(data + i - 4, v, 4);
   }
   // Fewer than five bytes left: final only at the file's end.
   return last ? n : i;

@@ -5,7 +5,6 @@
 #include "framework/portable/crc32.h"
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace qv::pack::format {
 
@@ -28,16 +27,6 @@ inline constexpr std::uint32_t kMaxBlockSize = 1u << 30;
 inline constexpr std::uint32_t kMaxBlocks = 1u << 20;
 inline constexpr std::uint64_t kMaxIndexSize = 256u << 20;
 inline constexpr std::size_t kEntryFixed = 2 + 4 + 8 + 8 + 4 + 4 + 8;  // all but the path's bytes (version 1)
-
-inline void Put(std::string& out, std::uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
-
-inline std::uint64_t Get(const unsigned char* p, int bytes) {
-  std::uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
 
 using ::qv::Crc32Combine;
 

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "framework/portable/file_name_case.h"
+#include "framework/portable/little_endian.h"
 #include "package/format.h"
 #include "package/package.h"
 #include "package/path_index.h"
@@ -17,8 +18,6 @@
 
 namespace qv::pack {
 namespace {
-
-using format::Get;
 
 constexpr std::size_t kReadChunk = 1u << 20;
 // Unpacked content goes to the caller in pieces of this size, a few of them
@@ -42,7 +41,7 @@ class Fields {
   explicit Fields(std::string_view bytes) : bytes_(bytes) {}
   std::uint64_t Number(int size) {
     if (!Need(std::size_t(size))) return 0;
-    const auto v = Get(reinterpret_cast<const unsigned char*>(bytes_.data()) + at_, size);
+    const auto v = LoadLe(bytes_.data() + at_, size);
     at_ += std::size_t(size);
     return v;
   }
@@ -345,11 +344,11 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
   for (std::size_t i = 0; i < seen; ++i) wrong += lead[i] != static_cast<unsigned char>(format::kMagic[i]);
   if (wrong > 1) return OpenStatus::NoPackage;
   if (wrong != 0 || room < sizeof lead) return OpenStatus::Damaged;
-  const auto version = Get(lead + 8, 4);
-  windowLog = Get(lead + 12, 4);
-  blockSize = std::uint32_t(Get(lead + 16, 4));
+  const auto version = LoadLe32(lead + 8);
+  windowLog = LoadLe32(lead + 12);
+  blockSize = LoadLe32(lead + 16);
   if (version < format::kFirstVersion || version > format::kVersion || windowLog > std::uint64_t(format::kMaxWindowLog) ||
-      blockSize < format::kMinBlockSize || blockSize > format::kMaxBlockSize || Get(lead + 20, 4) != 0)
+      blockSize < format::kMinBlockSize || blockSize > format::kMaxBlockSize || LoadLe32(lead + 20) != 0)
     return OpenStatus::Damaged;
 
   // Blocks one after another, then the index, then the end record.
@@ -358,7 +357,7 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
   while (true) {
     unsigned char record[kRecordHead];
     if (size - pos < kRecordHead || !file->ReadAt(pos, record, kRecordHead)) return OpenStatus::Damaged;
-    const auto kind = Get(record, 4), length = Get(record + 4, 8);
+    const std::uint64_t kind = LoadLe32(record), length = LoadLe(record + 4, 8);
     pos += kRecordHead;
     if (length > size - pos) return OpenStatus::Damaged;
     if (kind == format::kBlock) {
@@ -377,7 +376,7 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
     }
     pos += length;
   }
-  const auto stored = std::uint32_t(Get(reinterpret_cast<const unsigned char*>(index.data()), 4));
+  const std::uint32_t stored = LoadLe32(index.data());
   if (Crc32(0, index.data() + 4, index.size() - 4) != stored) return OpenStatus::Damaged;
   if (!ReadIndex(std::string_view(index).substr(4), version)) return OpenStatus::Damaged;
   start = at;
@@ -502,7 +501,7 @@ bool Reader::State::ChecksumMatches() {
     pos += n;
   }
   unsigned char stored[4];
-  return file->ReadAt(crcAt, stored, 4) && Get(stored, 4) == crc;
+  return file->ReadAt(crcAt, stored, 4) && LoadLe32(stored) == crc;
 }
 
 // Every block's frame asks for no more window than the lead allows and, when

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "framework/portable/file_name_case.h"
+#include "framework/portable/little_endian.h"
 #include "package/branch_filter.h"
 #include "package/format.h"
 #include "package/path_index.h"
@@ -250,8 +251,8 @@ class Packer {
       results_[b] = {};
     }
     std::string head;
-    format::Put(head, format::kBlock, 4);
-    format::Put(head, packed.size, 8);
+    AppendLe(head, format::kBlock, 4);
+    AppendLe(head, packed.size, 8);
     bool ok = out.Write(head);
     for (const std::string& chunk : packed.chunks) ok = ok && out.Write(chunk);
     for (const Piece& p : packed.pieces) {
@@ -332,10 +333,10 @@ std::string WritePackage(ByteSource& stub, const std::string& script, const std:
   Packer packer(inputs, open, options);
   PackageSink sink(out);
   std::string lead(format::kMagic, sizeof format::kMagic);
-  format::Put(lead, format::kVersion, 4);
-  format::Put(lead, options.windowLog, 4);
-  format::Put(lead, packer.BlockSize(), 4);
-  format::Put(lead, 0, 4);
+  AppendLe(lead, format::kVersion, 4);
+  AppendLe(lead, options.windowLog, 4);
+  AppendLe(lead, packer.BlockSize(), 4);
+  AppendLe(lead, 0, 4);
   if (!sink.Write(lead)) return "cannot write the package";
 
   std::vector<std::uint32_t> crcs(inputs.size(), 0);
@@ -343,36 +344,36 @@ std::string WritePackage(ByteSource& stub, const std::string& script, const std:
   if (std::string error = packer.Run(sink, crcs, filters); !error.empty()) return error;
 
   std::string index;
-  format::Put(index, packer.Total(), 8);
-  format::Put(index, inputs.size(), 4);
-  format::Put(index, script.size(), 2);
+  AppendLe(index, packer.Total(), 8);
+  AppendLe(index, inputs.size(), 4);
+  AppendLe(index, script.size(), 2);
   index += script;
   std::uint64_t position = 0;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const Entry& e = inputs[i].entry;
     const bool content = e.size != 0;
-    format::Put(index, e.path.size(), 2);
+    AppendLe(index, e.path.size(), 2);
     index += e.path;
-    format::Put(index, e.attributes & kKeptAttributes, 4);
-    format::Put(index, e.modified, 8);
-    format::Put(index, e.size, 8);
-    format::Put(index, crcs[i], 4);
-    format::Put(index, std::uint8_t(filters[i]), 1);
-    format::Put(index, content ? position / packer.BlockSize() : 0, 4);
-    format::Put(index, content ? position % packer.BlockSize() : 0, 8);
+    AppendLe(index, e.attributes & kKeptAttributes, 4);
+    AppendLe(index, e.modified, 8);
+    AppendLe(index, e.size, 8);
+    AppendLe(index, crcs[i], 4);
+    AppendLe(index, std::uint8_t(filters[i]), 1);
+    AppendLe(index, content ? position / packer.BlockSize() : 0, 4);
+    AppendLe(index, content ? position % packer.BlockSize() : 0, 8);
     position += e.size;
   }
   if (index.size() + 4 > format::kMaxIndexSize) return "too many files for one package";
   std::string record;
-  format::Put(record, format::kIndex, 4);
-  format::Put(record, index.size() + 4, 8);
-  format::Put(record, Crc32(0, index.data(), index.size()), 4);
+  AppendLe(record, format::kIndex, 4);
+  AppendLe(record, index.size() + 4, 8);
+  AppendLe(record, Crc32(0, index.data(), index.size()), 4);
   std::string end;
-  format::Put(end, format::kEnd, 4);
-  format::Put(end, 4, 8);
+  AppendLe(end, format::kEnd, 4);
+  AppendLe(end, 4, 8);
   if (!sink.Write(record) || !sink.Write(index) || !sink.Write(end)) return "cannot write the package";
   std::string crc;
-  format::Put(crc, sink.Crc(), 4);
+  AppendLe(crc, sink.Crc(), 4);
   return out.Write(crc.data(), crc.size()) ? "" : "cannot write the package";
 }
 

@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "framework/portable/little_endian.h"
+
 namespace qv {
 namespace {
 
@@ -25,12 +27,11 @@ class Reader {
   }
   std::uint16_t U16(std::size_t offset, const char* what) const {
     Need(offset, 2, what);
-    return static_cast<std::uint16_t>(data_[offset] | data_[offset + 1] << 8);
+    return LoadLe16(data_.data() + offset);
   }
   std::uint32_t U32(std::size_t offset, const char* what) const {
     Need(offset, 4, what);
-    return std::uint32_t{data_[offset]} | std::uint32_t{data_[offset + 1]} << 8 |
-           std::uint32_t{data_[offset + 2]} << 16 | std::uint32_t{data_[offset + 3]} << 24;
+    return LoadLe32(data_.data() + offset);
   }
   const std::uint8_t* At(std::size_t offset) const { return data_.data() + offset; }
 
@@ -149,14 +150,6 @@ struct Channel {
     return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
   }
 };
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
 
 }  // namespace
 
@@ -303,24 +296,24 @@ std::vector<std::uint8_t> EncodeBmp(const BmpImage& image) {
   out.reserve(offBits + bytes);
   out.push_back('B');
   out.push_back('M');
-  Put32(out, static_cast<std::uint32_t>(offBits + bytes));
-  Put32(out, 0);
-  Put32(out, offBits);
-  Put32(out, kInfoHeader);
-  Put32(out, static_cast<std::uint32_t>(image.width));
-  Put32(out, static_cast<std::uint32_t>(image.height));  // positive: bottom-up
-  Put16(out, 1);
-  Put16(out, static_cast<std::uint16_t>(image.bitCount));
-  Put32(out, fields ? kBitFields : kRgb);
-  Put32(out, static_cast<std::uint32_t>(bytes));
-  Put32(out, 0);
-  Put32(out, 0);
-  Put32(out, colors);
-  Put32(out, 0);
+  AppendLe(out, static_cast<std::uint32_t>(offBits + bytes), 4);
+  AppendLe(out, 0, 4);
+  AppendLe(out, offBits, 4);
+  AppendLe(out, kInfoHeader, 4);
+  AppendLe(out, static_cast<std::uint32_t>(image.width), 4);
+  AppendLe(out, static_cast<std::uint32_t>(image.height), 4);  // positive: bottom-up
+  AppendLe(out, 1, 2);
+  AppendLe(out, static_cast<std::uint16_t>(image.bitCount), 2);
+  AppendLe(out, fields ? kBitFields : kRgb, 4);
+  AppendLe(out, static_cast<std::uint32_t>(bytes), 4);
+  AppendLe(out, 0, 4);
+  AppendLe(out, 0, 4);
+  AppendLe(out, colors, 4);
+  AppendLe(out, 0, 4);
   if (fields) {
-    Put32(out, image.redMask);
-    Put32(out, image.greenMask);
-    Put32(out, image.blueMask);
+    AppendLe(out, image.redMask, 4);
+    AppendLe(out, image.greenMask, 4);
+    AppendLe(out, image.blueMask, 4);
   }
   for (std::uint32_t i = 0; i < colors; ++i) {
     const auto& c = image.colors[i];
@@ -365,9 +358,7 @@ void ToTopDown24(const BmpImage& image, std::uint8_t* out, int outStride) {
         std::memcpy(q, in + 3 * x, 3);
       } else {
         const std::uint8_t* p = in + (depth / 8) * x;
-        const std::uint32_t v = depth == 16 ? std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8
-                                            : std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
-                                                  std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+        const std::uint32_t v = depth == 16 ? LoadLe16(p) : LoadLe32(p);
         q[0] = blue(v);
         q[1] = green(v);
         q[2] = red(v);

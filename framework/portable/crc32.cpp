@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "framework/portable/crc32.h"
+#include "framework/portable/little_endian.h"
 
 namespace qv {
 namespace {
@@ -27,10 +28,6 @@ const Table* MakeTables() {
   return t;
 }
 
-std::uint32_t Load32(const unsigned char* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
 // a * b modulo the polynomial, both as reflected bit strings.
 std::uint32_t MultiplyModP(std::uint32_t a, std::uint32_t b) {
   std::uint32_t product = 0;
@@ -48,7 +45,7 @@ std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t n) {
   auto p = static_cast<const unsigned char*>(data);
   std::uint32_t c = ~crc;
   for (; n >= 8; p += 8, n -= 8) {
-    const std::uint32_t lo = Load32(p) ^ c, hi = Load32(p + 4);
+    const std::uint32_t lo = LoadLe32(p) ^ c, hi = LoadLe32(p + 4);
     c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
         t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
   }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace qv {
 
@@ -20,6 +21,18 @@ inline int HexDigitValue(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
+}
+
+// The `n` bytes that exactly 2n digits spell, into `out`; false for any
+// other count or anything but digits.
+inline bool DecodeHex(std::string_view hex, unsigned char* out, std::size_t n) {
+  if (hex.size() != 2 * n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int high = HexDigitValue(hex[2 * i]), low = HexDigitValue(hex[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    out[i] = static_cast<unsigned char>(high * 16 + low);
+  }
+  return true;
 }
 
 // Decimal digits into a fixed place of a text, by hand: a printf would bring

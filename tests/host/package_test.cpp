@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "engine/sha256.h"
+#include "framework/portable/hex.h"
+#include "framework/portable/little_endian.h"
 #include "package/format.h"
+#include "package/memory_bytes.h"
+#include "package/pe.h"
 #include "package/package.h"
 #include "package/writer.h"
 
@@ -16,30 +20,9 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-class MemorySource : public ByteSource {
- public:
-  // `base`: where the first byte lies, to pretend a file far beyond 4 GiB.
-  explicit MemorySource(const Bytes& bytes, std::uint64_t base = 0) : bytes_(bytes), base_(base) {}
-  std::uint64_t Size() const override { return base_ + bytes_.size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    if (offset < base_ || offset - base_ > bytes_.size() || n > bytes_.size() - (offset - base_)) return false;
-    if (n > 0) std::memcpy(buffer, bytes_.data() + (offset - base_), n);
-    return true;
-  }
-
- private:
-  const Bytes& bytes_;
-  std::uint64_t base_;
-};
-
-class MemorySink : public ByteSink {
- public:
-  bool Write(const void* data, std::size_t n) override {
-    bytes.insert(bytes.end(), static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + n);
-    return true;
-  }
-  Bytes bytes;
-};
+// The bytes as the package's memory source and sink keep them.
+std::string AsString(const Bytes& b) { return {b.begin(), b.end()}; }
+Bytes AsBytes(const std::string& s) { return {s.begin(), s.end()}; }
 
 // Content that compresses somewhat, different for every seed.
 Bytes Content(std::size_t size, std::uint32_t seed) {
@@ -57,12 +40,11 @@ Bytes Content(std::size_t size, std::uint32_t seed) {
 // the end.
 Bytes Program(std::size_t size, std::uint32_t seed) {
   Bytes b = Content(size, seed);
-  const unsigned char head[] = {'M', 'Z'};
-  std::copy(head, head + 2, b.begin());
-  b[0x3C] = 0x80;
-  b[0x3D] = b[0x3E] = b[0x3F] = 0;
-  const unsigned char pe[] = {'P', 'E', 0, 0, 0x4C, 0x01};
-  std::copy(pe, pe + sizeof pe, b.begin() + 0x80);
+  constexpr std::uint32_t kSignatureAt = 0x80;
+  b[0] = 'M', b[1] = 'Z';
+  StoreLe(&b[pe::kSignatureOffset], kSignatureAt, 4);
+  std::copy(pe::kSignature, pe::kSignature + pe::kSignatureSize, b.begin() + kSignatureAt);
+  StoreLe(&b[kSignatureAt + pe::kSignatureSize + pe::kMachine], pe::kI386, 2);
   std::uint32_t x = seed;
   for (std::size_t i = 0x200; i + 1 < size; i += 3 + (x >> 28)) {
     x = x * 1664525u + 1013904223u;
@@ -88,15 +70,15 @@ struct Tree {
   Opener Open() const {
     return [this](const std::string& path) -> std::unique_ptr<ByteSource> {
       const auto it = disk.find(path);
-      return it == disk.end() ? nullptr : std::make_unique<MemorySource>(it->second);
+      return it == disk.end() ? nullptr : std::make_unique<MemorySource>(AsString(it->second));
     };
   }
   Bytes Pack(WriteOptions options, const Bytes& stub = {}) const {
-    MemorySource stubSource(stub);
+    MemorySource stubSource(AsString(stub));
     MemorySink out;
     const std::string error = WritePackage(stubSource, "setup.ini", inputs, Open(), out, options);
     EXPECT_EQ(error, "");
-    return out.bytes;
+    return AsBytes(out.bytes);
   }
 };
 
@@ -125,29 +107,21 @@ Tree SampleTree() {
   return t;
 }
 
-struct Counter : ByteSink {
-  bool Write(const void* data, std::size_t n) override {
-    bytes.insert(bytes.end(), static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + n);
-    return true;
-  }
-  Bytes bytes;
-};
-
 // Extracts the entries in the given order and compares with the tree.
 void ExpectContents(Reader& reader, const Tree& tree, const std::vector<std::size_t>& order) {
   for (std::size_t i : order) {
     const Entry& e = reader.Entries()[i];
     if (e.IsFolder()) continue;
-    Counter sink;
+    MemorySink sink;
     ASSERT_TRUE(reader.Extract(e, sink)) << e.path;
-    EXPECT_EQ(sink.bytes, tree.disk.at(tree.inputs[i].diskPath)) << e.path;
+    EXPECT_EQ(AsBytes(sink.bytes), tree.disk.at(tree.inputs[i].diskPath)) << e.path;
   }
 }
 
 TEST(Package, RoundTripKeepsEverythingInAnyOrder) {
   const Tree tree = SampleTree();
   const Bytes packed = tree.Pack(Small());
-  MemorySource file(packed);
+  MemorySource file(AsString(packed));
   Reader reader;
   ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
   EXPECT_TRUE(reader.Verify());
@@ -188,22 +162,13 @@ TEST(Package, UnpacksAheadAndStartsAgainAfterARefusal) {
   WriteOptions options = Small();
   options.blockSize = 3u << 20;
   const Bytes packed = tree.Pack(options);
-  MemorySource file(packed);
+  MemorySource file(AsString(packed));
   Reader reader;
   ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
   ASSERT_GE(reader.Entries().back().block, 2u);
 
-  struct Refusing : ByteSink {
-    std::uint64_t room = 0;
-    bool Write(const void*, std::size_t n) override {
-      if (n > room) return false;
-      room -= n;
-      return true;
-    }
-  };
-  for (std::uint64_t room : {std::uint64_t(0), std::uint64_t(1u << 20), std::uint64_t(4u << 20)}) {
-    Refusing refusing;
-    refusing.room = room;
+  for (std::size_t room : {std::size_t(0), std::size_t(1u << 20), std::size_t(4u << 20)}) {
+    MemorySink refusing(room);
     EXPECT_FALSE(reader.Extract(reader.Entries()[1], refusing)) << room;
     std::vector<std::size_t> order(tree.inputs.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -211,8 +176,7 @@ TEST(Package, UnpacksAheadAndStartsAgainAfterARefusal) {
     ExpectContents(reader, tree, order);
   }
   // Left halfway through a file, unpacking ahead: the reader ends cleanly.
-  Refusing refusing;
-  refusing.room = 50000;
+  MemorySink refusing(50000);
   EXPECT_FALSE(reader.Extract(reader.Entries()[5], refusing));
   ExpectContents(reader, tree, {1, 2});
 }
@@ -236,8 +200,7 @@ TEST(Package, WriterRefusesWhatTheReaderWould) {
       {"file that cannot be opened", {{{"setup.ini", 0x20, 0, 5}, "nowhere"}}},
   };
   for (const auto& c : cases) {
-    Bytes none;
-    MemorySource stub(none);
+    MemorySource stub("");
     MemorySink out;
     const Opener open = [](const std::string&) { return std::unique_ptr<ByteSource>(); };
     EXPECT_NE(WritePackage(stub, "setup.ini", c.inputs, open, out, Small()), "") << c.what;
@@ -253,7 +216,7 @@ Layout Parse(const Bytes& b, std::uint64_t start) {
   Layout l;
   std::uint64_t pos = start + format::kLeadSize;
   while (true) {
-    const auto kind = format::Get(&b[pos], 4), length = format::Get(&b[pos + 4], 8);
+    const std::uint64_t kind = LoadLe32(&b[pos]), length = LoadLe(&b[pos + 4], 8);
     if (kind == format::kBlock) {
       if (l.firstBlock == 0) l.firstBlock = pos + format::kRecordHead;
       l.lastBlock = pos + format::kRecordHead;
@@ -272,15 +235,15 @@ Layout Parse(const Bytes& b, std::uint64_t start) {
 // Puts right both checksums after a test changed the index on purpose.
 void Reseal(Bytes& b, const Layout& l) {
   const std::uint32_t indexCrc = Crc32(0, &b[l.index + 4], std::size_t(l.indexSize - 4));
-  for (int i = 0; i < 4; ++i) b[l.index + i] = static_cast<unsigned char>(indexCrc >> (8 * i));
+  StoreLe(&b[l.index], indexCrc, 4);
   const std::uint32_t crc = Crc32(0, b.data(), std::size_t(l.end + format::kRecordHead));
-  for (int i = 0; i < 4; ++i) b[l.end + format::kRecordHead + i] = static_cast<unsigned char>(crc >> (8 * i));
+  StoreLe(&b[l.end + format::kRecordHead], crc, 4);
 }
 
 bool ExtractsAll(Reader& reader) {
   bool all = true;
   for (const Entry& e : reader.Entries()) {
-    Counter sink;
+    MemorySink sink;
     if (!e.IsFolder()) all = reader.Extract(e, sink) && all;
   }
   return all;
@@ -307,7 +270,7 @@ TEST(Package, DamageIsFoundInEveryPart) {
   for (const auto& f : flips) {
     Bytes bad = good;
     bad[std::size_t(f.at)] ^= 0x20;
-    MemorySource file(bad);
+    MemorySource file(AsString(bad));
     Reader reader;
     const OpenStatus status = reader.Open(file, 0);
     if (f.inContent) {
@@ -318,7 +281,7 @@ TEST(Package, DamageIsFoundInEveryPart) {
   }
   for (std::size_t keep : {good.size() - 1, good.size() / 2, std::size_t(10)}) {
     const Bytes cut(good.begin(), good.begin() + std::ptrdiff_t(keep));
-    MemorySource file(cut);
+    MemorySource file(AsString(cut));
     Reader reader;
     EXPECT_EQ(reader.Open(file, 0), OpenStatus::Damaged) << keep;
   }
@@ -357,7 +320,7 @@ TEST(Package, OpenRefusesAnIndexThatLies) {
     Bytes bad = good;
     std::copy(lie.bytes.begin(), lie.bytes.end(), bad.begin() + std::ptrdiff_t(lie.at));
     Reseal(bad, l);
-    MemorySource file(bad);
+    MemorySource file(AsString(bad));
     Reader reader;
     EXPECT_EQ(reader.Open(file, 0), OpenStatus::Damaged) << lie.what;
   }
@@ -371,9 +334,7 @@ TEST(Package, OpenRefusesAnIndexThatLies) {
 // window log it is one segment whose window is its declared size.
 Bytes RawFrame(const Bytes& content, int windowLog = 0, std::uint64_t declared = ~0ull) {
   Bytes f = {0x28, 0xB5, 0x2F, 0xFD};
-  const auto put = [&f](std::uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) f.push_back(static_cast<unsigned char>(v >> (8 * i)));
-  };
+  const auto put = [&f](std::uint64_t v, int n) { AppendLe(f, v, n); };
   if (windowLog == 0) {
     put(0xA0, 1);  // one segment, a 4-byte content size
     put(declared == ~0ull ? content.size() : declared, 4);
@@ -405,48 +366,48 @@ struct Crafted {
     Bytes all, out(format::kMagic, format::kMagic + sizeof format::kMagic);
     for (const File& f : files) all.insert(all.end(), f.content.begin(), f.content.end());
     std::string lead, index;
-    format::Put(lead, format::kFirstVersion, 4);  // entries without a filter
-    format::Put(lead, format::kMinWindowLog, 4);  // small windows: Verify checks blocks side by side
-    format::Put(lead, blockSize, 4);
-    format::Put(lead, 0, 4);
+    AppendLe(lead, format::kFirstVersion, 4);  // entries without a filter
+    AppendLe(lead, format::kMinWindowLog, 4);  // small windows: Verify checks blocks side by side
+    AppendLe(lead, blockSize, 4);
+    AppendLe(lead, 0, 4);
     out.insert(out.end(), lead.begin(), lead.end());
     for (std::size_t at = 0; at < all.size(); at += blockSize) {
       const std::size_t end = std::min<std::size_t>(all.size(), at + blockSize);
       const Bytes frameBytes = frame(std::uint32_t(at / blockSize),
                                      Bytes(all.begin() + std::ptrdiff_t(at), all.begin() + std::ptrdiff_t(end)));
       std::string head;
-      format::Put(head, format::kBlock, 4);
-      format::Put(head, frameBytes.size(), 8);
+      AppendLe(head, format::kBlock, 4);
+      AppendLe(head, frameBytes.size(), 8);
       out.insert(out.end(), head.begin(), head.end());
       out.insert(out.end(), frameBytes.begin(), frameBytes.end());
     }
-    format::Put(index, all.size(), 8);
-    format::Put(index, files.size(), 4);
-    format::Put(index, files[0].path.size(), 2);
+    AppendLe(index, all.size(), 8);
+    AppendLe(index, files.size(), 4);
+    AppendLe(index, files[0].path.size(), 2);
     index += files[0].path;
     std::uint64_t position = 0;
     for (const File& f : files) {
       const bool content = !f.content.empty();
-      format::Put(index, f.path.size(), 2);
+      AppendLe(index, f.path.size(), 2);
       index += f.path;
-      format::Put(index, f.attributes, 4);
-      format::Put(index, 0x01D9000000000000ull, 8);
-      format::Put(index, f.content.size(), 8);
-      format::Put(index, content ? Crc32(0, f.content.data(), f.content.size()) + f.crcOffBy : 0, 4);
-      format::Put(index, content ? position / blockSize : 0, 4);
-      format::Put(index, content ? position % blockSize : 0, 8);
+      AppendLe(index, f.attributes, 4);
+      AppendLe(index, 0x01D9000000000000ull, 8);
+      AppendLe(index, f.content.size(), 8);
+      AppendLe(index, content ? Crc32(0, f.content.data(), f.content.size()) + f.crcOffBy : 0, 4);
+      AppendLe(index, content ? position / blockSize : 0, 4);
+      AppendLe(index, content ? position % blockSize : 0, 8);
       position += f.content.size();
     }
     std::string tail;
-    format::Put(tail, format::kIndex, 4);
-    format::Put(tail, index.size() + 4, 8);
-    format::Put(tail, Crc32(0, index.data(), index.size()), 4);
+    AppendLe(tail, format::kIndex, 4);
+    AppendLe(tail, index.size() + 4, 8);
+    AppendLe(tail, Crc32(0, index.data(), index.size()), 4);
     tail += index;
-    format::Put(tail, format::kEnd, 4);
-    format::Put(tail, 4, 8);
+    AppendLe(tail, format::kEnd, 4);
+    AppendLe(tail, 4, 8);
     out.insert(out.end(), tail.begin(), tail.end());
     std::string crc;
-    format::Put(crc, Crc32(0, out.data(), out.size()), 4);
+    AppendLe(crc, Crc32(0, out.data(), out.size()), 4);
     out.insert(out.end(), crc.begin(), crc.end());
     return out;
   }
@@ -466,7 +427,7 @@ Crafted ThreeBlocks() {
 TEST(Package, VerifyFindsWhatTheChecksumsHide) {
   {
     const Bytes honest = ThreeBlocks().Build();
-    MemorySource file(honest);
+    MemorySource file(AsString(honest));
     Reader reader;
     ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
     ASSERT_EQ(reader.Entries().back().block, 2u);
@@ -500,7 +461,7 @@ TEST(Package, VerifyFindsWhatTheChecksumsHide) {
     if (c.file < crafted.files.size()) crafted.files[c.file].crcOffBy = 1;
     if (c.frame) crafted.frame = c.frame;
     const Bytes bytes = crafted.Build();
-    MemorySource file(bytes);
+    MemorySource file(AsString(bytes));
     Reader reader;
     ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok) << c.what;
     EXPECT_FALSE(reader.Verify()) << c.what;
@@ -540,11 +501,10 @@ TEST(Package, NamesWindowsTakesForOneAreOne) {
         tree.File(path, {'y'});
     }
     const Bytes bytes = crafted.Build();
-    MemorySource file(bytes);
+    MemorySource file(AsString(bytes));
     Reader reader;
     EXPECT_EQ(reader.Open(file, 0), c.clash ? OpenStatus::Damaged : OpenStatus::Ok);
-    Bytes none;
-    MemorySource stub(none);
+    MemorySource stub("");
     MemorySink out;
     EXPECT_EQ(WritePackage(stub, "SETUP.INI", tree.inputs, tree.Open(), out, Small()) != "", c.clash);
   }
@@ -552,7 +512,7 @@ TEST(Package, NamesWindowsTakesForOneAreOne) {
   Crafted crafted;
   crafted.files = {{"setup.ini", {'x'}}, {"données\\été.txt", {'y'}}};
   const Bytes bytes = crafted.Build();
-  MemorySource file(bytes);
+  MemorySource file(AsString(bytes));
   Reader reader;
   ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok);
   EXPECT_EQ(reader.Find("DONNÉES\\ÉTÉ.TXT"), &reader.Entries()[1]);
@@ -584,26 +544,27 @@ TEST(Package, Crc32IsTheZipOneInAnyPieces) {
 // A PE program of two sections, as a linker lays one out; the table may
 // then be made to lie.
 Bytes TinyPe(std::uint16_t sections = 2, std::uint32_t lfanew = 0x80) {
+  using namespace pe;
+  constexpr std::size_t kOptionalSize = 0xE0;  // a PE32 one with 16 directories
   Bytes b(0x600, 0);
   b[0] = 'M', b[1] = 'Z';
-  const auto put = [&b](std::size_t at, std::uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
-  };
-  put(0x3C, lfanew, 4);
-  if (std::uint64_t{lfanew} + 24 + 0xE0 + 40 * 2 > b.size()) return b;
-  std::memcpy(&b[lfanew], "PE\0\0", 4);
-  put(lfanew + 4, 0x14C, 2);           // i386
-  put(lfanew + 4 + 2, sections, 2);    // NumberOfSections
-  put(lfanew + 4 + 16, 0xE0, 2);       // SizeOfOptionalHeader (PE32)
-  const std::size_t table = lfanew + 24 + 0xE0;
-  put(table + 16, 0x200, 4), put(table + 20, 0x400, 4);       // .text: 0x400..0x600
-  put(table + 40 + 16, 0x200, 4), put(table + 40 + 20, 0x200, 4);  // .data before it
+  const auto put = [&b](std::uint64_t at, std::uint32_t v, int n) { StoreLe(&b[at], v, n); };
+  put(kSignatureOffset, lfanew, 4);
+  const std::uint64_t file = std::uint64_t{lfanew} + kSignatureSize, table = file + kFileHeaderSize + kOptionalSize;
+  if (table + 2 * kSectionHeaderSize > b.size()) return b;
+  std::copy(kSignature, kSignature + kSignatureSize, &b[lfanew]);
+  put(file + kMachine, kI386, 2);
+  put(file + kSectionCount, sections, 2);
+  put(file + kOptionalHeaderSize, kOptionalSize, 2);
+  put(table + kRawSize, 0x200, 4), put(table + kRawPointer, 0x400, 4);  // .text: 0x400..0x600
+  put(table + kSectionHeaderSize + kRawSize, 0x200, 4);                 // .data before it
+  put(table + kSectionHeaderSize + kRawPointer, 0x200, 4);
   return b;
 }
 
 TEST(Package, FoundBehindARealProgramWhateverFollows) {
   const Bytes stub = TinyPe();
-  MemorySource stubSource(stub);
+  MemorySource stubSource(AsString(stub));
   ASSERT_EQ(OverlayStart(stubSource), stub.size());
   Reader none;
   EXPECT_EQ(none.Open(stubSource, stub.size()), OpenStatus::NoPackage);
@@ -615,7 +576,7 @@ TEST(Package, FoundBehindARealProgramWhateverFollows) {
   packed.resize((packed.size() + 7) / 8 * 8, 0);
   const Bytes certificate = Content(4000, 77);
   packed.insert(packed.end(), certificate.begin(), certificate.end());
-  MemorySource file(packed);
+  MemorySource file(AsString(packed));
   const auto start = OverlayStart(file);
   ASSERT_EQ(start, stub.size());
   Reader reader;
@@ -626,14 +587,14 @@ TEST(Package, FoundBehindARealProgramWhateverFollows) {
   // A signed program without a package: a certificate but no package.
   Bytes signedStub = stub;
   signedStub.insert(signedStub.end(), certificate.begin(), certificate.end());
-  MemorySource signedSource(signedStub);
+  MemorySource signedSource(AsString(signedStub));
   EXPECT_EQ(none.Open(signedSource, stub.size()), OpenStatus::NoPackage);
   // The packer will not put a package where it would never be found.
   MemorySink out;
   EXPECT_NE(WritePackage(signedSource, "setup.ini", tree.inputs, tree.Open(), out, Small()), "");
   // A download cut inside the program.
   const Bytes cut(packed.begin(), packed.begin() + 0x500);
-  MemorySource cutSource(cut);
+  MemorySource cutSource(AsString(cut));
   const auto cutStart = OverlayStart(cutSource);
   ASSERT_TRUE(cutStart.has_value());
   EXPECT_EQ(none.Open(cutSource, *cutStart), OpenStatus::Damaged);
@@ -655,7 +616,7 @@ TEST(Package, OverlayStartRefusesWhatIsNoProgram) {
       {"too short", Bytes(10, 'M')},
   };
   for (const auto& c : cases) {
-    MemorySource file(c.file);
+    MemorySource file(AsString(c.file));
     EXPECT_FALSE(OverlayStart(file).has_value()) << c.what;
   }
 }
@@ -664,13 +625,37 @@ TEST(Package, OffsetsBeyondFourGiBKeepTheirHighBits) {
   const Tree tree = SampleTree();
   const Bytes packed = tree.Pack(Small());
   const std::uint64_t base = (5ull << 32) + 12345;  // every read must come from above it
-  MemorySource far(packed, base);
+  MemorySource far(AsString(packed), base);
   Reader reader;
   ASSERT_EQ(reader.Open(far, base), OpenStatus::Ok);
   EXPECT_TRUE(reader.Verify());
   std::vector<std::size_t> order(tree.inputs.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[order.size() - 1 - i] = i;
   ExpectContents(reader, tree, order);
+}
+
+// The uninstall record's seal: the standard's examples, each message fed
+// whole and in uneven pieces, so that blocks and padding fall everywhere.
+TEST(Sha256, GivesTheStandardsDigests) {
+  const struct {
+    std::string message;
+    const char* digest;
+  } kCases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& c : kCases) {
+    std::string whole;
+    for (const std::uint8_t b : Sha256Of(c.message)) AppendHex(whole, b, true);
+    EXPECT_EQ(whole, c.digest) << c.message.size() << " bytes";
+    Sha256 pieces;
+    for (std::size_t at = 0, n = 1; at < c.message.size(); at += n, n = n * 7 % 131 + 1)
+      pieces.Update(std::string_view(c.message).substr(at, n));
+    EXPECT_EQ(pieces.Peek(), Sha256Of(c.message)) << c.message.size() << " bytes";
+  }
 }
 
 }  // namespace

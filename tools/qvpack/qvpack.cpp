@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "package/memory_bytes.h"
 #include "package/package.h"
 #include "package/pe_resources.h"
 #include "package/writer.h"
@@ -110,20 +111,6 @@ bool ReportProblems(const std::vector<Problem>& scanProblems, const Plan& plan, 
   return false;
 }
 
-class MemorySource : public pack::ByteSource {
- public:
-  explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
-  std::uint64_t Size() const override { return bytes_.size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) override {
-    if (offset > bytes_.size() || bytes_.size() - offset < n) return false;
-    bytes_.copy(static_cast<char*>(buffer), n, offset);
-    return true;
-  }
-
- private:
-  std::string bytes_;
-};
-
 // The setup program wearing the package's icon and version details; the
 // program untouched when the script names none and no --icon is given.
 // Prints why not and gives null.
@@ -157,7 +144,7 @@ std::unique_ptr<pack::ByteSource> DressStub(std::unique_ptr<pack::ByteSource> st
     Error("cannot give " + stubPath + " the package's icon and version: " + failure);
     return nullptr;
   }
-  return std::make_unique<MemorySource>(std::move(dressed));
+  return std::make_unique<pack::MemorySource>(std::move(dressed));
 }
 
 // The package's entries in the order the program installs them.
@@ -338,7 +325,6 @@ int Extract(const std::string& path, const std::string& folder) {
   return 0;
 }
 
-// "--name value" or "--name=value".
 // The window's power of two for a --window value in MiB.
 std::optional<int> WindowLog(const std::string& mib) {
   for (int log = 23; log <= 27; ++log)
@@ -346,6 +332,7 @@ std::optional<int> WindowLog(const std::string& mib) {
   return std::nullopt;
 }
 
+// "--name value" or "--name=value".
 bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name, std::string& value,
                bool& missing) {
   const std::string& a = args[i];
@@ -362,6 +349,71 @@ bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::
     return true;
   }
   return false;
+}
+
+// One of pack's options at args[i], with its value; false when args[i] is
+// none of them. A usage error sets `error`.
+bool TakePackOption(const std::vector<std::string>& args, std::size_t& i, PackArguments& pack, std::string& error) {
+  const std::string& a = args[i];
+  bool missing = false;
+  std::string window;
+  if (TakeValue(args, i, "--window", window, missing)) {
+    const std::optional<int> log = missing ? std::nullopt : WindowLog(window);
+    if (missing)
+      error = "option " + a + " needs a value";
+    else if (!log)
+      error = "--window takes 8, 16, 32, 64 or 128";
+    else
+      pack.windowLog = *log;
+    return true;
+  }
+  if (TakeValue(args, i, "-o", pack.output, missing) || TakeValue(args, i, "--output", pack.output, missing) ||
+      TakeValue(args, i, "--script", pack.script, missing) || TakeValue(args, i, "--stub", pack.stub, missing) ||
+      TakeValue(args, i, "--icon", pack.icon, missing)) {
+    if (missing) error = "option " + a + " needs a value";
+    return true;
+  }
+  if (a != "--best" && a != "--force") return false;
+  (a == "--best" ? pack.best : pack.force) = true;
+  return true;
+}
+
+// The options and operands after the command. Gives the exit code when
+// they end the run (help asked for, a usage error), nothing otherwise.
+std::optional<int> ReadArguments(const std::vector<std::string>& args, PackArguments& pack,
+                                 std::vector<std::string>& operands) {
+  const std::string& command = args[0];
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      Print(Stream::Out, kUsage);
+      return 0;
+    }
+    std::string error;
+    if (command == "pack" && TakePackOption(args, i, pack, error)) {
+      if (!error.empty()) return UsageError(error);
+      continue;
+    }
+    if (a.size() > 1 && a[0] == '-') return UsageError("unknown option '" + a + "' for " + command);
+    operands.push_back(a);
+  }
+  return std::nullopt;
+}
+
+int RunCommand(const std::string& command, PackArguments& pack, const std::vector<std::string>& operands) {
+  if (command == "pack") {
+    if (operands.size() != 1) return UsageError("pack takes one FOLDER");
+    if (pack.output.empty()) return UsageError("pack needs -o OUT.exe");
+    if (pack.script.empty()) return UsageError("--script needs a name");
+    pack.folder = operands[0];
+    return Pack(pack);
+  }
+  if (command == "list") {
+    if (operands.size() != 1) return UsageError("list takes one packed file");
+    return List(operands[0]);
+  }
+  if (operands.size() != 2) return UsageError("extract takes a packed file and a folder");
+  return Extract(operands[0], operands[1]);
 }
 
 }  // namespace
@@ -382,57 +434,10 @@ int Main(const std::vector<std::string>& args) {
   }
   if (command != "pack" && command != "list" && command != "extract")
     return UsageError("unknown command '" + command + "'");
-
   PackArguments pack;
   std::vector<std::string> operands;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    bool missing = false;
-    if (a == "--help" || a == "-h") {
-      Print(Stream::Out, kUsage);
-      return 0;
-    }
-    if (command == "pack") {
-      std::string window;
-      if (TakeValue(args, i, "--window", window, missing)) {
-        if (missing) return UsageError("option " + a + " needs a value");
-        const std::optional<int> log = WindowLog(window);
-        if (!log) return UsageError("--window takes 8, 16, 32, 64 or 128");
-        pack.windowLog = *log;
-        continue;
-      }
-      if (TakeValue(args, i, "-o", pack.output, missing) || TakeValue(args, i, "--output", pack.output, missing) ||
-          TakeValue(args, i, "--script", pack.script, missing) || TakeValue(args, i, "--stub", pack.stub, missing) ||
-          TakeValue(args, i, "--icon", pack.icon, missing)) {
-        if (missing) return UsageError("option " + a + " needs a value");
-        continue;
-      }
-      if (a == "--best") {
-        pack.best = true;
-        continue;
-      }
-      if (a == "--force") {
-        pack.force = true;
-        continue;
-      }
-    }
-    if (a.size() > 1 && a[0] == '-') return UsageError("unknown option '" + a + "' for " + command);
-    operands.push_back(a);
-  }
-
-  if (command == "pack") {
-    if (operands.size() != 1) return UsageError("pack takes one FOLDER");
-    if (pack.output.empty()) return UsageError("pack needs -o OUT.exe");
-    if (pack.script.empty()) return UsageError("--script needs a name");
-    pack.folder = operands[0];
-    return Pack(pack);
-  }
-  if (command == "list") {
-    if (operands.size() != 1) return UsageError("list takes one packed file");
-    return List(operands[0]);
-  }
-  if (operands.size() != 2) return UsageError("extract takes a packed file and a folder");
-  return Extract(operands[0], operands[1]);
+  if (const std::optional<int> done = ReadArguments(args, pack, operands)) return *done;
+  return RunCommand(command, pack, operands);
 }
 
 }  // namespace qv::qvpack

@@ -192,19 +192,11 @@ bool IsKnownSection(const std::string& header, bool unicode) {
 // the program reads it (upper-cased, trimmed, fields cut at commas); empty
 // when it is fine.
 std::string NumberProblem(const RegistryEntry& entry, const std::string& valueText) {
-  const std::string copy = UpperCase(Trim(valueText));
-  if (entry.type == RegType::Binary) {
-    std::string data = copy.substr(4);
-    const std::size_t n = 1 + static_cast<std::size_t>(std::count(data.begin(), data.end(), ','));
-    for (std::size_t i = 0; i < n; ++i) {
-      Fields f = SplitField(data, ',', true);
-      const HexValue v = HexToInt(f.head);
-      if (f.head.empty() || !v.valid || v.value > 0xFF)
-        return "HEX: byte " + Quoted(f.head) + " is no hexadecimal number from 00 to FF";
-      data = std::move(f.tail);
-    }
+  if (const std::optional<std::vector<HexByte>> bytes = ParseHexValue(valueText)) {
+    for (const HexByte& byte : *bytes)
+      if (!byte.exact) return "HEX: byte " + Quoted(byte.field) + " is no hexadecimal number from 00 to FF";
   } else if (entry.type == RegType::Dword) {
-    const std::string digits = copy.substr(6);
+    const std::string digits = UpperCase(Trim(valueText)).substr(6);
     const HexValue v = HexToInt(digits);
     const std::size_t lead = digits.find_first_not_of('0');
     const std::size_t significant = lead == std::string::npos ? 0 : digits.size() - lead;
@@ -758,6 +750,58 @@ class Checker {
   std::vector<std::string> destinations_, files_, anything_;
 };
 
+// Names no package may hold, and names Windows takes for another's: left
+// out, each with an error.
+void ExcludeUnpackable(const std::vector<Item>& items, const SafePath& safe, Planner& planner,
+                       std::vector<Problem>& general) {
+  for (std::size_t i = 0; i < items.size(); ++i)
+    if (!safe(items[i].path)) {
+      planner.Exclude(i);
+      general.push_back({0, Severity::Error, Quoted(items[i].path) + " cannot be packed: a package may not hold that name"});
+    }
+  for (std::size_t i : planner.Tree().CaseClashes())
+    if (planner.Packable(i)) {
+      planner.Exclude(i);
+      general.push_back({0, Severity::Error,
+                         Quoted(items[i].path) + " differs from another name only in letter case: on Windows they are one file"});
+    }
+}
+
+// Every section of a script the program reads, read as it reads them.
+void CheckScript(Plan& plan, Planner& planner, const std::vector<Item>& items,
+                 const std::optional<std::string>& bytes, const ItemLoader& load,
+                 const ScriptReader::Decoder& decode) {
+  const ScriptReader reader(items[*plan.script].path, [&bytes](const std::string&) { return bytes; }, decode);
+  Checker checker(plan, planner, reader, *bytes, load, items);
+  checker.CheckSetup();
+  checker.CheckIdentity();
+  checker.CheckMessages();
+  checker.CheckInstall();
+  checker.CheckRegistry();
+  checker.CheckShortcuts();
+  checker.CheckPath();
+  checker.CheckCommands();
+  checker.CheckUninstall();
+}
+
+// The folder's own setup program beside the script: the packed file takes
+// its place, so it stays out unless an entry installs it.
+void LeaveOutOwnSetupProgram(const std::string& script, const std::vector<Item>& items, Planner& planner) {
+  const std::size_t cut = script.find_last_of('\\') + 1;
+  const std::size_t dot = script.find_last_of('.');
+  const std::string program = script.substr(0, dot == std::string::npos || dot < cut ? script.size() : dot) + ".exe";
+  const std::optional<std::size_t> setup = FindPath(planner.Tree(), program);
+  if (setup && !items[*setup].IsFolder() && !planner.Used(*setup)) planner.Exclude(*setup);
+}
+
+void WarnUnused(const Plan& plan, const std::vector<Item>& items, const Planner& planner,
+                std::vector<Problem>& general) {
+  for (std::size_t i = 0; i < items.size(); ++i)
+    if (!items[i].IsFolder() && !planner.Used(i) && planner.Packable(i) && i != plan.script && i != plan.icon &&
+        i != plan.face)
+      general.push_back({0, Severity::Warning, Quoted(items[i].path) + " is installed by no entry"});
+}
+
 }  // namespace
 
 bool Plan::HasErrors() const {
@@ -769,24 +813,12 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
                  const ScriptReader::Decoder& decode, const SafePath& safe) {
   Plan plan;
   Planner planner(items, plan);
-  const FolderTree& tree = planner.Tree();
   std::vector<Problem> general;
-
-  for (std::size_t i = 0; i < items.size(); ++i)
-    if (!safe(items[i].path)) {
-      planner.Exclude(i);
-      general.push_back({0, Severity::Error, Quoted(items[i].path) + " cannot be packed: a package may not hold that name"});
-    }
-  for (std::size_t i : tree.CaseClashes())
-    if (planner.Packable(i)) {
-      planner.Exclude(i);
-      general.push_back({0, Severity::Error,
-                         Quoted(items[i].path) + " differs from another name only in letter case: on Windows they are one file"});
-    }
+  ExcludeUnpackable(items, safe, planner, general);
 
   std::string script = scriptPath;
   std::replace(script.begin(), script.end(), '/', '\\');
-  plan.script = FindPath(tree, script);
+  plan.script = FindPath(planner.Tree(), script);
   if (plan.script && (items[*plan.script].IsFolder() || !planner.Packable(*plan.script))) plan.script.reset();
   std::optional<std::string> bytes;
   if (plan.script) bytes = load(items[*plan.script]);
@@ -802,35 +834,15 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
     // The program refuses such a script whole: nothing in it is read.
     plan.problems.push_back({fault->line, Severity::Error, fault->what + ": the program refuses the script"});
   } else {
-    const ScriptReader reader(items[*plan.script].path, [&bytes](const std::string&) { return bytes; }, decode);
-    Checker checker(plan, planner, reader, *bytes, load, items);
-    checker.CheckSetup();
-    checker.CheckIdentity();
-    checker.CheckMessages();
-    checker.CheckInstall();
-    checker.CheckRegistry();
-    checker.CheckShortcuts();
-    checker.CheckPath();
-    checker.CheckCommands();
-    checker.CheckUninstall();
+    CheckScript(plan, planner, items, bytes, load, decode);
   }
 
   if (plan.script) {
     planner.Place(*plan.script);
-    // The folder's own setup program beside the script: the packed file
-    // takes its place, so it stays out unless an entry installs it.
-    const std::size_t cut = script.find_last_of('\\') + 1;
-    const std::size_t dot = script.find_last_of('.');
-    const std::string program =
-        script.substr(0, dot == std::string::npos || dot < cut ? script.size() : dot) + ".exe";
-    const std::optional<std::size_t> setup = FindPath(tree, program);
-    if (setup && !items[*setup].IsFolder() && !planner.Used(*setup)) planner.Exclude(*setup);
+    LeaveOutOwnSetupProgram(script, items, planner);
   }
   // Without a script every file would be unused: that says nothing more.
-  for (std::size_t i = 0; bytes && !fault && i < items.size(); ++i)
-    if (!items[i].IsFolder() && !planner.Used(i) && planner.Packable(i) && i != plan.script && i != plan.icon &&
-        i != plan.face)
-      general.push_back({0, Severity::Warning, Quoted(items[i].path) + " is installed by no entry"});
+  if (bytes && !fault) WarnUnused(plan, items, planner, general);
   planner.PlaceContents(FolderTree::kRoot, false);
 
   std::stable_sort(plan.problems.begin(), plan.problems.end(),

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/portable/little_endian.h"
 #include "tools/qvpack/files.h"
 #include "tools/qvpack/script_check.h"
 
@@ -90,6 +91,9 @@ TEST_F(PackageFolder, EachProblemOnItsLineWithItsSeverity) {
        {"setup.ini:4: error: HEX: byte ' 02' is no hexadecimal number from 00 to FF"}},
       {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\Blob,HEX:100\r\n",
        {"setup.ini:4: error: HEX: byte '100' is no hexadecimal number from 00 to FF"}},
+      // Nine digits wrap round to FF where the program reads them.
+      {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\Blob,HEX:000FF,1000000FF\r\n",
+       {"setup.ini:4: error: HEX: byte '1000000FF' is no hexadecimal number from 00 to FF"}},
       {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\N,DWORD:0x1F\r\n",
        {"setup.ini:4: error: DWORD: value '0X1F' is no hexadecimal number of at most 8 digits"}},
       {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\N,DWORD:123456789\r\n",
@@ -315,10 +319,7 @@ TEST_F(PackageFolder, UnicodeScriptsKeepTheirLineNumbers) {
   for (unsigned char c : std::string("[INSTALL]\nAll=*.*,C:\\T\n"))
     utf16 += std::string{static_cast<char>(c), '\0'};
   // "[REGISTRY]\n" then a key in Chinese.
-  for (char16_t c : std::u16string(u"[REGISTRY]\n值=HKCX\\S\\N,1\n")) {
-    utf16 += static_cast<char>(c & 0xFF);
-    utf16 += static_cast<char>(c >> 8);
-  }
+  for (char16_t c : std::u16string(u"[REGISTRY]\n值=HKCX\\S\\N,1\n")) AppendLe(utf16, c, 2);
   Write("setup.ini", utf16);
   EXPECT_EQ(Check(), std::vector<std::string>{"setup.ini:4: error: unknown registry root 'HKCX'"});
   Write("setup.ini", "\xEF\xBB\xBF" + std::string(kAll) + "[REGISTRY]\n值=HKCX\\S\\N,1\n");

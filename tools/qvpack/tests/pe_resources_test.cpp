@@ -9,7 +9,10 @@
 #include <iterator>
 #include <string>
 
+#include "framework/portable/little_endian.h"
 #include "framework/portable/utf8.h"
+#include "package/memory_bytes.h"
+#include "package/pe.h"
 #include "package/pe_resources.h"
 
 namespace qv::pack {
@@ -31,15 +34,11 @@ std::string Output(const std::string& command) {
   return out;
 }
 
-std::uint32_t U(const std::string& b, std::size_t at, int n) {
-  std::uint32_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-  return v;
-}
+std::uint32_t U(const std::string& b, std::size_t at, int n) { return std::uint32_t(LoadLe(b.data() + at, n)); }
 
 std::string Utf16(const std::string& text) {
   std::string b;
-  for (char16_t c : Utf8ToUtf16(text)) b += {static_cast<char>(c), static_cast<char>(c >> 8)};
+  for (char16_t c : Utf8ToUtf16(text)) AppendLe(b, c, 2);
   return b;
 }
 
@@ -85,11 +84,11 @@ TEST_F(PeResourcesTest, RealProgramsWearTheNewIconAndVersionAndKeepTheRest) {
     fs::path program;
     std::string group;  // the icon group's listing after, without where it lies
   } kPrograms[] = {
-      {QVPACK_DEFAULT_STUB, "--type=14 --name='MAINICON' --language=1033"},  // resources before .reloc
+      // Resources before .reloc, as in the setup program.
+      {fs::path(TEST_PROGRAMS) / "stub.exe", "--type=14 --name='MAINICON' --language=1033"},
       {fs::path(TEST_PROGRAMS) / "languages.exe", "--type=14 --name=1 --language=0"},  // resources last, 2 languages
       {fs::path(TEST_PROGRAMS) / "bare.exe", "--type=14 --name=1 --language=0"},       // no resources
   };
-  if (!fs::exists(QVPACK_DEFAULT_STUB)) GTEST_SKIP() << "no setup program built at " << QVPACK_DEFAULT_STUB;
   Identity identity;
   identity.icon = TestIcon();
   VersionTexts& v = identity.version.emplace();
@@ -134,41 +133,55 @@ TEST_F(PeResourcesTest, RealProgramsWearTheNewIconAndVersionAndKeepTheRest) {
     EXPECT_EQ(version.find(Utf16("LegalCopyright")), std::string::npos);
 
     // Every byte outside the headers' touched fields and the resources is as it was.
-    const std::uint32_t pe = U(in, 0x3C, 4), opt = pe + 24, optSize = U(in, pe + 20, 2), sections = U(in, pe + 6, 2);
-    const std::uint32_t table = opt + optSize, resourceRva = U(out, opt + 96 + 16, 4);
-    std::string masked = out.substr(0, table), original = in.substr(0, table);
-    for (const auto& [at, n] : {std::pair{pe + 6, 2}, {opt + 56, 4}, {opt + 64, 4}, {opt + 96 + 16, 8}}) {
+    MemorySource source(in);
+    const pe::Headers h = *pe::ReadHeaders(source);
+    const pe::OptionalHeader o = *pe::ReadOptionalHeader(source, h);
+    const std::vector<pe::Section> sections = *pe::ReadSections(source, h);
+    const std::uint64_t count = h.fileHeader + pe::kSectionCount, resources = o.Directory(pe::kResourceDirectory);
+    const std::uint32_t resourceRva = U(out, resources + pe::kDirectoryAddress, 4);
+    std::string masked = out.substr(0, h.SectionTable()), original = in.substr(0, h.SectionTable());
+    for (const auto& [at, n] : {std::pair{count, std::size_t(2)},
+                                {o.at + pe::kImageSize, 4},
+                                {o.at + pe::kChecksum, 4},
+                                {resources, pe::kDirectorySize}}) {
       masked.replace(at, n, n, '\0');
       original.replace(at, n, n, '\0');
     }
     EXPECT_EQ(masked, original);
-    EXPECT_EQ(U(out, pe + 6, 2), sections + (U(in, table + 40 * (sections - 1) + 12, 4) != resourceRva));
-    for (std::uint32_t s = table; s < table + 40 * sections; s += 40) {
-      if (U(in, s + 12, 4) == resourceRva) continue;  // rewritten in place
-      EXPECT_EQ(out.substr(s, 40), in.substr(s, 40));
-      EXPECT_EQ(out.substr(U(in, s + 20, 4), U(in, s + 16, 4)), in.substr(U(in, s + 20, 4), U(in, s + 16, 4)));
+    EXPECT_EQ(U(out, count, 2), sections.size() + (sections.back().va != resourceRva));
+    for (const pe::Section& s : sections) {
+      if (s.va == resourceRva) continue;  // rewritten in place
+      EXPECT_EQ(out.substr(s.header, pe::kSectionHeaderSize), in.substr(s.header, pe::kSectionHeaderSize));
+      EXPECT_EQ(out.substr(s.rawPointer, s.rawSize), in.substr(s.rawPointer, s.rawSize));
     }
   }
 }
 
 TEST_F(PeResourcesTest, RefusesWhatIsNoSoundProgram) {
-  if (!fs::exists(QVPACK_DEFAULT_STUB)) GTEST_SKIP() << "no setup program built at " << QVPACK_DEFAULT_STUB;
-  const std::string stub = ReadBytes(QVPACK_DEFAULT_STUB);
-  const std::uint32_t pe = U(stub, 0x3C, 4), resources = pe + 24 + 96 + 16;
+  const std::string stub = ReadBytes(fs::path(TEST_PROGRAMS) / "stub.exe");
+  MemorySource source(stub);
+  const pe::Headers h = *pe::ReadHeaders(source);
+  const pe::OptionalHeader o = *pe::ReadOptionalHeader(source, h);
+  const std::uint64_t resources = o.Directory(pe::kResourceDirectory);
   std::string badIcon = TestIcon();
   badIcon[6 + 12] = '\x7F';  // the first image beyond the file's end
   std::string farResources = stub;
-  farResources[resources + 3] = '\x70';
+  farResources[resources + pe::kDirectoryAddress + 3] = '\x70';
   std::string sizedResources = stub;
-  sizedResources.replace(resources + 4, 4, std::string("\x08\0\0\0", 4));  // not even the root directory
+  StoreLe(&sizedResources[resources + pe::kDirectoryLength], 8, 4);  // not even the root directory
+  // A certificate table appended, as signing leaves the program.
+  std::string signedStub = stub + std::string(8, '\0');
+  StoreLe(&signedStub[o.Directory(pe::kCertificateDirectory) + pe::kDirectoryAddress], stub.size(), 4);
+  StoreLe(&signedStub[o.Directory(pe::kCertificateDirectory) + pe::kDirectoryLength], 8, 4);
   const struct {
     std::string program, icon, version, error;
   } kCases[] = {
       {"", TestIcon(), "1", "the setup program is no PE program"},
-      {stub.substr(0, pe + 30), TestIcon(), "1", "the setup program is no PE program"},
+      {stub.substr(0, h.OptionalHeader() + 6), TestIcon(), "1", "the setup program is no PE program"},
       {stub.substr(0, stub.size() - 1), TestIcon(), "1", "a section of the setup program lies outside the file"},
       {farResources, TestIcon(), "1", "the setup program's resources are damaged: a resource directory lies outside the resources"},
       {sizedResources, TestIcon(), "1", "the setup program's resources are damaged: a resource directory lies outside the resources"},
+      {signedStub, TestIcon(), "1", "the setup program is signed: sign it after packing"},
       {stub, badIcon, "1", "the icon is an .ico file cut short"},
       {stub, "not an icon", "1", "the icon is no .ico file"},
       {stub, TestIcon(), "1.2.x", "a version is not numbers a.b.c.d"},

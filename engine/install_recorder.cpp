@@ -8,6 +8,7 @@
 #include "engine/text.h"
 #include "engine/undo.h"
 #include "framework/portable/file_name_case.h"
+#include "framework/portable/little_endian.h"
 
 namespace qv {
 
@@ -20,8 +21,9 @@ std::vector<std::uint8_t> TextData(const std::string& text) {
 }
 
 std::vector<std::uint8_t> DwordData(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
-          static_cast<std::uint8_t>(v >> 24)};
+  std::vector<std::uint8_t> data;
+  AppendLe(data, v, 4);
+  return data;
 }
 
 std::string WithBackslash(std::string folder) {

@@ -1,5 +1,7 @@
 #include "engine/packaged_platform.h"
 
+#include "package/memory_bytes.h"
+
 #include "engine/entries.h"
 #include "engine/folders.h"
 #include "engine/text.h"
@@ -52,15 +54,6 @@ std::string ParentOf(const std::string& path) {
   const std::size_t at = path.rfind('\\');
   return at == std::string::npos ? std::string() : path.substr(0, at);
 }
-
-class StringSink : public pack::ByteSink {
- public:
-  bool Write(const void* data, std::size_t n) override {
-    text.append(static_cast<const char*>(data), n);
-    return true;
-  }
-  std::string text;
-};
 
 // As much as a script may be (the machine's reader refuses more).
 constexpr std::uint64_t kLargestScript = 64u << 20;
@@ -194,12 +187,12 @@ std::optional<std::string> PackagedPlatform::ReadWholeFile(const Path& path) {
   // is unpacked once.
   auto known = read_.find(e);
   if (known == read_.end()) {
-    StringSink sink;
+    pack::MemorySink sink;
     if (e->IsFolder() || e->size > kLargestScript || !package_.Extract(*e, sink)) {
       Fail(kErrorDamagedData, "Data error (cyclic redundancy check).");
       return std::nullopt;
     }
-    known = read_.emplace(e, std::move(sink.text)).first;
+    known = read_.emplace(e, std::move(sink.bytes)).first;
   }
   ownError_.reset();
   return known->second;

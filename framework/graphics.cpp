@@ -8,6 +8,7 @@
 #include "framework/portable/bmp_codec.h"
 #include "framework/portable/stride.h"
 #include "framework/text_conv.h"
+#include "framework/portable/little_endian.h"
 
 namespace qv {
 
@@ -371,13 +372,13 @@ void TBitmap::LoadFromResourceName(HINSTANCE instance, const wchar_t* name) {
   file[0] = 'B';
   file[1] = 'M';
   const std::uint32_t total = static_cast<std::uint32_t>(file.size());
-  std::memcpy(&file[2], &total, 4);
+  StoreLe(&file[2], total, 4);
   const auto* info = reinterpret_cast<const BITMAPINFOHEADER*>(dib);
   std::uint32_t colors = info->biClrUsed;
   if (!colors && info->biBitCount <= 8) colors = 1u << info->biBitCount;
   const std::uint32_t masks = info->biCompression == BI_BITFIELDS && info->biSize == 40 ? 12 : 0;
   const std::uint32_t offset = 14 + info->biSize + masks + 4 * colors;
-  std::memcpy(&file[10], &offset, 4);
+  StoreLe(&file[10], offset, 4);
   std::memcpy(&file[14], dib, size);
   TMemoryStream m(std::move(file));
   LoadFromStream(m);

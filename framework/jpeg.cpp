@@ -7,6 +7,7 @@
 #include "framework/handles.h"
 #include "framework/portable/jpeg_frame.h"
 #include "framework/portable/stride.h"
+#include "framework/portable/little_endian.h"
 
 namespace qv {
 
@@ -120,7 +121,7 @@ void TJPEGImage::SaveToStream(TStream& stream) { stream.Write(file_.data(), file
 void TJPEGImage::ReadData(TStream& stream) {
   std::uint8_t raw[4];
   stream.ReadBuffer(raw, 4);
-  const std::uint32_t size = raw[0] | (raw[1] << 8) | (raw[2] << 16) | (static_cast<std::uint32_t>(raw[3]) << 24);
+  const std::uint32_t size = LoadLe32(raw);
   if (size > stream.Size() - stream.Position()) throw EStreamError("Stream read error");
   std::vector<std::uint8_t> bytes(size);
   if (size) stream.ReadBuffer(bytes.data(), size);
@@ -129,8 +130,8 @@ void TJPEGImage::ReadData(TStream& stream) {
 
 void TJPEGImage::WriteData(TStream& stream) {
   const auto size = static_cast<std::uint32_t>(file_.size());
-  const std::uint8_t raw[4] = {static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
-                               static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
+  std::uint8_t raw[4];
+  StoreLe(raw, size, 4);
   stream.Write(raw, 4);
   stream.Write(file_.data(), file_.size());
 }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "framework/text_conv.h"
+#include "framework/portable/little_endian.h"
 
 namespace qv {
 
@@ -49,8 +50,8 @@ void TIcon::LoadFromStream(TStream& stream) {
   // An .ico file: the system reads it from its bytes.
   std::vector<std::uint8_t> bytes = stream.ReadRest();
   if (bytes.size() < 22) throw EStreamError("Invalid icon");
-  const std::uint32_t size = bytes[14] | (bytes[15] << 8) | (bytes[16] << 16) | (static_cast<std::uint32_t>(bytes[17]) << 24);
-  const std::uint32_t offset = bytes[18] | (bytes[19] << 8) | (bytes[20] << 16) | (static_cast<std::uint32_t>(bytes[21]) << 24);
+  const std::uint32_t size = LoadLe32(&bytes[14]);
+  const std::uint32_t offset = LoadLe32(&bytes[18]);
   if (offset > bytes.size() || size > bytes.size() - offset) throw EStreamError("Invalid icon");
   UniqueIcon icon(::CreateIconFromResourceEx(bytes.data() + offset, size, TRUE, 0x00030000, 0, 0, LR_DEFAULTCOLOR));
   if (!icon) throw EStreamError("Invalid icon");

@@ -25,7 +25,7 @@ RULES = [
     ("framework/", ("framework/",), True),
     ("package/win32/", ("package/",) + WIN32_BASE + PORTABLE, True),
     ("package/", ("package/",) + PORTABLE, False),
-    ("engine/win32/", ("engine/", "package/bytes.h", "package/win32/") + WIN32_BASE + PORTABLE, True),
+    ("engine/win32/", ("engine/", "package/bytes.h", "package/memory_bytes.h", "package/win32/") + WIN32_BASE + PORTABLE, True),
     ("engine/packaged_platform", ("engine/", "package/") + PORTABLE, False),
     ("engine/", ("engine/", "package/bytes.h") + PORTABLE, False),
     ("skin/pixel_kernels", ("skin/pixel_kernels", "skin/skin_types.h") + PORTABLE, False),

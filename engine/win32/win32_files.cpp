@@ -11,6 +11,7 @@
 #include "framework/portable/file_name_case.h"
 #include "framework/portable/hex.h"
 #include "framework/text_conv.h"
+#include "package/memory_bytes.h"
 #include "package/win32/file_bytes.h"
 
 namespace qv {
@@ -189,18 +190,6 @@ DWORD WriteBuffered(const std::wstring& path, std::uint32_t attributes, std::uin
 // is read, on the engine's thread.
 constexpr std::uint64_t kLargestBuffered = 1u << 20;
 
-class StringSink : public pack::ByteSink {
- public:
-  explicit StringSink(std::string& text) : text_(text) {}
-  bool Write(const void* data, std::size_t n) override {
-    text_.append(static_cast<const char*>(data), n);
-    return true;
-  }
-
- private:
-  std::string& text_;
-};
-
 }  // namespace
 
 bool Win32Files::WriteNew(const std::wstring& path, std::uint32_t attributes, std::uint64_t modified,
@@ -281,12 +270,12 @@ void Win32Files::StartWrite(const Path& to, std::uint32_t attributes, std::uint6
     done(WriteFileFrom(to, attributes, modified, produce));
     return;
   }
-  auto content = std::make_shared<std::string>();
-  content->reserve(static_cast<std::size_t>(size));
-  StringSink sink(*content);
+  pack::MemorySink sink;
+  sink.bytes.reserve(static_cast<std::size_t>(size));
   // Content that cannot be had fails the plain way: the same error, the
   // same file left, whatever was there.
   const bool had = produce(sink);
+  const auto content = std::make_shared<std::string>(std::move(sink.bytes));
   const auto replay = [content, had](pack::ByteSink& out) { return had && out.Write(content->data(), content->size()); };
   if (!had) {
     Settle();

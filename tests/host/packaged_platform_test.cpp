@@ -7,7 +7,9 @@
 
 #include "engine/packaged_platform.h"
 #include "engine/setup_engine.h"
+#include "package/memory_bytes.h"
 #include "package/package.h"
+#include "package/pe.h"
 #include "package/writer.h"
 #include "tests/host/fakes.h"
 
@@ -29,34 +31,26 @@ class StringBytes : public pack::ByteSource {
   bool unreadable = false;  // a disk that stops answering
 };
 
-class StringOut : public pack::ByteSink {
- public:
-  bool Write(const void* data, std::size_t n) override {
-    bytes.append(static_cast<const char*>(data), n);
-    return true;
-  }
-  std::string bytes;
-};
-
 // The smallest program a package can be sealed behind: one section ending
 // at 0x400.
 std::string StubProgram() {
+  using namespace pack::pe;
   std::string pe(0x400, '\0');
-  auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(&pe[at], &v, 2); };
-  auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&pe[at], &v, 4); };
+  const auto put = [&](std::size_t at, std::uint32_t v, int n) { StoreLe(&pe[at], v, n); };
   pe[0] = 'M';
   pe[1] = 'Z';
-  put32(0x3C, 0x40);
-  std::memcpy(&pe[0x40], "PE\0\0", 4);
-  put16(0x44, 0x14C);  // i386
-  put16(0x46, 1);      // sections
-  put16(0x54, 0xE0);   // optional header size
-  put16(0x56, 0x0102);
-  put16(0x58, 0x10B);  // PE32
-  const std::size_t section = 0x58 + 0xE0;
-  std::memcpy(&pe[section], ".text", 5);
-  put32(section + 16, 0x200);  // size of raw data
-  put32(section + 20, 0x200);  // pointer to raw data
+  const std::size_t signature = kDosHeaderSize, file = signature + kSignatureSize, optional = file + kFileHeaderSize;
+  put(kSignatureOffset, signature, 4);
+  std::memcpy(&pe[signature], kSignature, kSignatureSize);
+  put(file + kMachine, kI386, 2);
+  put(file + kSectionCount, 1, 2);
+  put(file + kOptionalHeaderSize, 0xE0, 2);
+  put(file + kOptionalHeaderSize + 2, 0x0102, 2);  // characteristics: an executable for 32 bits
+  put(optional + kMagic, kPe32, 2);
+  const std::size_t section = optional + 0xE0;
+  std::memcpy(&pe[section + kSectionName], ".text", 5);
+  put(section + kRawSize, 0x200, 4);
+  put(section + kRawPointer, 0x200, 4);
   return pe;
 }
 
@@ -91,7 +85,7 @@ struct Sample {
       contents[f.path] = f.content;
     }
     StringBytes stub(StubProgram());
-    StringOut out;
+    pack::MemorySink out;
     const std::string error = pack::WritePackage(
         stub, "setup.ini", inputs,
         [&](const std::string& p) { return std::make_unique<StringBytes>(contents.at(p)); }, out, {});

@@ -158,29 +158,4 @@ std::string_view BeforeLastRun(std::string_view record);
 // Kilobytes the files the record names as its own take, rounded up.
 std::uint32_t EstimatedKilobytes(const RemovalPlan& plan);
 
-// The record's seal, kept as a text value of the product's registration,
-// where only the account that installed (administrators, for a machine-wide
-// registration) may write: the record's length and SHA-256 now, and before
-// the last piece was appended. The seal is written before each append, so a
-// run killed while appending still checks out; a line added by anybody else
-// does not. CRCs tell damage, not forgery.
-inline constexpr char kSealValue[] = "qvSetupRecordSeal";
-
-struct RecordSeal {
-  struct Mark {
-    std::uint64_t length = 0;
-    Digest digest{};
-    bool operator==(const Mark& o) const { return length == o.length && digest == o.digest; }
-  };
-  Mark before, now;
-};
-
-std::string EncodeSeal(const RecordSeal& seal);
-std::optional<RecordSeal> DecodeSeal(std::string_view text);
-
-// What of a record's bytes its seal vouches for: all of it, or the part
-// before an append that was cut short; none when the bytes are not the
-// ones the installation wrote.
-std::optional<std::string_view> SealedPart(std::string_view record, const RecordSeal& seal);
-
 }  // namespace qv

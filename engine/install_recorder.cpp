@@ -14,21 +14,10 @@ namespace qv {
 
 namespace {
 
-std::vector<std::uint8_t> TextData(const std::string& text) {
-  std::vector<std::uint8_t> data(text.begin(), text.end());
-  data.push_back(0);
-  return data;
-}
-
 std::vector<std::uint8_t> DwordData(std::uint32_t v) {
   std::vector<std::uint8_t> data;
   AppendLe(data, v, 4);
   return data;
-}
-
-std::string WithBackslash(std::string folder) {
-  if (!folder.empty() && folder.back() != '\\') folder += '\\';
-  return folder;
 }
 
 }  // namespace
@@ -60,10 +49,6 @@ void InstallRecorder::CannotWrite() {
                     std::to_string(e.code) + ")");
 }
 
-bool WriteSeal(Platform& platform, const Product& product, const RecordSeal& seal) {
-  return platform.registry.WriteRegistryValue(product.registrationRoot, kRegistrationKey + product.id, kSealValue,
-                                     RegType::Text, TextData(EncodeSeal(seal))) == RegWrite::Written;
-}
 
 void InstallRecorder::Seal(const RecordSeal::Mark& before, const RecordSeal::Mark& now) {
   if (!WriteSeal(quiet_, product_, {before, now})) CannotWrite();
@@ -290,40 +275,6 @@ RegWrite InstallRecorder::WriteRegistryValue(std::uint32_t root, const std::stri
   return Inner().registry.WriteRegistryValue(root, subkey, name, type, data);
 }
 
-std::optional<std::string_view> VouchedPart(Platform& platform, const std::string& record, std::uint32_t root,
-                                            const std::string& id, std::string_view bytes, std::string& why) {
-  const std::string key = kRegistrationKey + id;
-  if (root != kHKLM && root != kHKCU) {
-    why = "no registration";
-    return std::nullopt;
-  }
-  // Where the account has no unelevated half (the system, an administrator
-  // without the consent prompt) nobody with less rights can write its HKCU.
-  if (root != kHKLM && platform.rights.Elevated() && platform.rights.LimitedHalf()) {
-    why = "registered for one user (HKCU), which an elevated run does not trust: run it without administrator rights";
-    return std::nullopt;
-  }
-  const RegistryText location = platform.registry.ReadRegistryText(root, key, "InstallLocation");
-  if (location.status != RegistryText::Status::Text ||
-      !SameFileName(WithBackslash(location.text), FolderPart(record))) {
-    why = "not the folder " + RootName(root) + "\\" + key + " names";
-    return std::nullopt;
-  }
-  const RegistryText sealText = platform.registry.ReadRegistryText(root, key, kSealValue);
-  const std::optional<RecordSeal> seal =
-      sealText.status == RegistryText::Status::Text ? DecodeSeal(sealText.text) : std::nullopt;
-  if (!seal) {
-    why = "no seal in " + RootName(root) + "\\" + key;
-    return std::nullopt;
-  }
-  if (!platform.rights.OnlyOursCanChange(record)) {
-    why = "another account could have changed it";
-    return std::nullopt;
-  }
-  const std::optional<std::string_view> sealed = SealedPart(bytes, *seal);
-  if (!sealed) why = "changed since it was written: its seal does not match";
-  return sealed;
-}
 
 std::string InstallRecorder::RegisteredUninstaller() {
   const RegistryText text =

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/install_record.h"
+#include "engine/record_seal.h"
 #include "engine/platform_decorator.h"
 #include "engine/setup_window.h"
 
@@ -184,16 +185,5 @@ class InstallRecorder : public Platform, public RecordKeeper {
   RecordingRegistry registry_{inner_.registry, *this};
   RecordingShell shell_{inner_.shell, *this};
 };
-
-// What of a record's bytes (the file `record`) the registration
-// root\id vouches for: the part its seal covers, when the registration
-// names its folder and only we can change the record; else none, and
-// `why` says which failed. An elevated run trusts no registration a user
-// could have written (HKCU).
-std::optional<std::string_view> VouchedPart(Platform& platform, const std::string& record, std::uint32_t root,
-                                            const std::string& id, std::string_view bytes, std::string& why);
-
-// Writes a record's seal into the product's registration.
-bool WriteSeal(Platform& platform, const Product& product, const RecordSeal& seal);
 
 }  // namespace qv

@@ -26,12 +26,6 @@ std::string Key(std::string folder) {
   return FileNameKey(folder);
 }
 
-std::vector<std::uint8_t> TextData(const std::string& text) {
-  std::vector<std::uint8_t> data(text.begin(), text.end());
-  data.push_back(0);
-  return data;
-}
-
 PathEdit Edit(Platform& platform, std::uint32_t root,
               const std::function<std::optional<std::string>(const std::string&)>& change) {
   const char* key = EnvironmentKey(root);

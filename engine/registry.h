@@ -45,6 +45,13 @@ struct RegistryPresence {
   bool value = false;
 };
 
+// A text value's data: its bytes with the terminating zero.
+inline std::vector<std::uint8_t> TextData(const std::string& text) {
+  std::vector<std::uint8_t> data(text.begin(), text.end());
+  data.push_back(0);
+  return data;
+}
+
 // Names and texts are UTF-8. A text value's data is UTF-8 with its
 // terminating zero; the machine stores it in its own form.
 class Registry {

@@ -163,6 +163,11 @@ std::string FolderPart(std::string_view path) {
   return at == std::string_view::npos ? std::string() : std::string(path.substr(0, at + 1));
 }
 
+std::string WithBackslash(std::string folder) {
+  if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  return folder;
+}
+
 std::string WithoutBackslash(std::string folder) {
   if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
   return folder;

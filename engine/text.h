@@ -75,6 +75,8 @@ std::string ResolvePath(std::string_view programFolder, std::string_view path);
 
 // Everything up to and including the last backslash or colon.
 std::string FolderPart(std::string_view path);
+// A folder with a trailing backslash (none added to an empty one).
+std::string WithBackslash(std::string folder);
 // A folder without its trailing backslash; a drive's root keeps it.
 std::string WithoutBackslash(std::string folder);
 

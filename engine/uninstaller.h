@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/install_record.h"
+#include "engine/record_seal.h"
 #include "engine/platform.h"
 #include "engine/run_report.h"
 #include "engine/setup_window.h"

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/install_record.h"
+#include "engine/record_seal.h"
 #include "engine/text.h"
 #include "framework/portable/file_name_case.h"
 #include "tests/fuzz/fuzz_check.h"

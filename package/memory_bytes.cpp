@@ -9,7 +9,10 @@ bool MemorySource::ReadAt(std::uint64_t offset, void* buffer, std::size_t n) {
 }
 
 bool MemorySink::Write(const void* data, std::size_t n) {
-  if (n > room_ - bytes.size()) return false;
+  if (n > room_ - bytes.size()) {
+    full_ = true;
+    return false;
+  }
   bytes.append(static_cast<const char*>(data), n);
   return true;
 }

@@ -31,10 +31,13 @@ class MemorySink : public ByteSink {
  public:
   explicit MemorySink(std::size_t room = std::numeric_limits<std::size_t>::max()) : room_(room) {}
   bool Write(const void* data, std::size_t n) override;
+  // A write was refused for want of room.
+  bool Full() const { return full_; }
   std::string bytes;
 
  private:
   std::size_t room_;
+  bool full_ = false;
 };
 
 }  // namespace qv::pack

@@ -1,6 +1,7 @@
 #include "tests/host/fakes.h"
 
 #include "framework/portable/wildcard.h"
+#include "package/memory_bytes.h"
 
 namespace qv::test {
 
@@ -167,28 +168,6 @@ std::optional<std::string> FakePlatform::WaitingBeside(const Path& path) {
   return it->second;
 }
 
-namespace {
-
-class StringOutput : public pack::ByteSink {
- public:
-  explicit StringOutput(std::size_t room) : room_(room) {}
-  bool Write(const void* data, std::size_t n) override {
-    if (n > room_ - text.size()) {
-      full = true;
-      return false;
-    }
-    text.append(static_cast<const char*>(data), n);
-    return true;
-  }
-  std::string text;
-  bool full = false;
-
- private:
-  std::size_t room_;
-};
-
-}  // namespace
-
 bool FakePlatform::WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
                                  const FileProducer& produce) {
   events.push_back("write " + to);
@@ -197,17 +176,17 @@ bool FakePlatform::WriteFileFrom(const Path& to, std::uint32_t attributes, std::
     lastError = {kErrorPathNotFound, "The system cannot find the path specified."};
     return false;
   }
-  StringOutput out(diskSpace);
+  pack::MemorySink out(diskSpace);
   if (!produce(out)) {
     // As the machine does: a write that did not fit is a full disk, anything
     // else the producer's own damage. The target is untouched either way.
-    lastError = out.full ? Error{112, "There is not enough space on the disk."}
+    lastError = out.Full() ? Error{112, "There is not enough space on the disk."}
                                              : Error{kErrorDamagedData, "Data error (cyclic redundancy check)."};
     return false;
   }
   const std::optional<std::string> at = PlaceFor(to);
   if (!at) return false;
-  nodes_[Key(*at)] = Node{at->substr(at->find_last_of('\\') + 1), attributes, std::move(out.text), modified};
+  nodes_[Key(*at)] = Node{at->substr(at->find_last_of('\\') + 1), attributes, std::move(out.bytes), modified};
   return true;
 }
 

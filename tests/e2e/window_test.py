@@ -268,7 +268,12 @@ class SetupWindowTest(unittest.TestCase):
                 else:
                     click(win, w // 2, 50)
                     keys("alt+F4")
-                self.assertTrue(find_window("\u8b66\u544a", 10), "no quit question")
+                question = find_window("\u8b66\u544a", 10)
+                self.assertTrue(question, "no quit question")
+                if how == "close button" and os.environ.get("QV_SHOTS"):
+                    time.sleep(0.5)
+                    subprocess.run(["import", "-window", question,
+                                    os.path.join(os.environ["QV_SHOTS"], "quit_question.png")])
                 keys("Tab", "Return")  # from No to Yes
                 self.assertTrue(pkg.ended(10))
                 self.assertEqual(pkg.proc.returncode, 1)

@@ -82,9 +82,22 @@ void UndoFiles(Platform& platform, Steps& steps, const std::vector<RecordEntry>&
     }
     if (f.existed) {
       const auto m = moved.find(FileNameKey(f.path));
-      for (const std::string& name : named[FileNameKey(f.path)])
-        if ((m == moved.end() || !SameFileName(name, m->second.name)) && steps.Exists(name))
+      const std::vector<std::string>& names = named[FileNameKey(f.path)];
+      // Killed between moving the file aside and saying so: its place is
+      // empty and the name given last holds it (a name found taken gets
+      // another). Only an empty place is filled so, which whoever could
+      // have made that file could fill himself: nothing is replaced.
+      const bool movedUnsaid = m == moved.end() && !f.written && !names.empty() && !steps.Exists(f.path) &&
+                               steps.Exists(names.back());
+      for (const std::string& name : names)
+        if ((m == moved.end() || !SameFileName(name, m->second.name)) && !(movedUnsaid && name == names.back()) &&
+            steps.Exists(name))
           steps.Log("left where it is, not known to be the earlier content of " + f.path + ": " + name);
+      if (movedUnsaid) {
+        if (platform.files.MoveOneFile(names.back(), f.path)) steps.Log("put back: " + f.path);
+        else steps.Failed("not put back: " + f.path);
+        continue;
+      }
       if (m == moved.end()) {
         if (f.written) steps.Log("not put back (its earlier content was not kept): " + f.path);
         continue;

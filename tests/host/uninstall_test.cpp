@@ -796,7 +796,7 @@ TEST(Uninstall, AnUninstallerStartedByAnotherNameOfItsFolderRemovesTheInstallati
 // moved there, as it was moved; whatever else has such a name stays where
 // it is and is named in the log.
 TEST(Uninstall, AKilledRunsUndoPutsBackOnlyWhatItMovedAside) {
-  enum class Tamper { StrangersFile, OlderRecord, AsideChanged };
+  enum class Tamper { StrangersFile, OlderRecord, AsideChanged, KilledBeforeItsLine };
   const struct {
     const char* what;
     Tamper tamper;
@@ -807,6 +807,8 @@ TEST(Uninstall, AKilledRunsUndoPutsBackOnlyWhatItMovedAside) {
       // Lines from before moves were confirmed: none is known to have been moved.
       {"a record from before moves were confirmed", Tamper::OlderRecord, false, 0},
       {"what was moved aside changed since", Tamper::AsideChanged, false, 1},
+      // Killed between moving a.txt aside and its line: its place is empty.
+      {"a file moved aside just before the kill", Tamper::KilledBeforeItsLine, true, 0},
   };
   const std::string a = std::string(kFolder) + "\\a.txt", z = std::string(kFolder) + "\\z.txt";
   const std::string record = std::string(kFolder) + "\\uninstall.dat";
@@ -850,6 +852,15 @@ TEST(Uninstall, AKilledRunsUndoPutsBackOnlyWhatItMovedAside) {
       Seal(k, older, older);
     }
     if (c.tamper == Tamper::AsideChanged) k.AddFile(aside[a], "tampered", kAttrArchive, k.ModifiedOf(aside[a]));
+    if (c.tamper == Tamper::KilledBeforeItsLine) {
+      // The record as it was the moment a.txt went aside: up to its M line.
+      const std::string bytes = k.Content(record);
+      const std::size_t line = bytes.rfind("\r\n", bytes.find("M\t" + a + "\t")) + 2;
+      const std::string cut = bytes.substr(0, line);
+      k.AddFile(record, cut);
+      Seal(k, cut, cut);
+      ASSERT_TRUE(k.DeleteOneFile(a));
+    }
     const std::string leftA = k.Content(aside[a]);
 
     Uninstalled u;

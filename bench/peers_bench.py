@@ -200,7 +200,7 @@ def build(tool, payload, tree, work, exe, qvpack):
     if tool == QV:
         folder = qv_folder(os.path.join(work, "folder-" + tag), exe, tree, qv_script(name))
         out = os.path.join(out_dir, "setup.exe")
-        took, _ = run([qvpack, "pack", folder, "-o", out])
+        took, _ = run([qvpack, "pack", folder, "-o", out, "--stub", exe])
         shutil.rmtree(folder)
     elif tool in (LZMA, ZLIB):
         out = os.path.join(out_dir, "setup.exe")
@@ -520,7 +520,7 @@ def many_entries(res, work, exe, qvpack, tree):
     packed_dir = os.path.join(work, "many_packed")
     os.makedirs(packed_dir)
     packed = os.path.join(packed_dir, "setup.exe")
-    run([qvpack, "pack", folder, "-o", packed])
+    run([qvpack, "pack", folder, "-o", packed, "--stub", exe])
     runs = {"folder": [], "packed": []}
     exes = {"folder": os.path.join(folder, "setup.exe"), "packed": packed}
     for r in range(res.rounds):
@@ -555,7 +555,7 @@ def window_curve(res, work, exe, qvpack, tree):
             out_dir = os.path.join(work, "window_%d" % mib)
             os.makedirs(out_dir)
             packed = os.path.join(out_dir, "setup.exe")
-            result = subprocess.run([qvpack, "pack", folder, "-o", packed, "--window", str(mib)],
+            result = subprocess.run([qvpack, "pack", folder, "-o", packed, "--window", str(mib), "--stub", exe],
                                     stdin=subprocess.DEVNULL, capture_output=True, text=True)
             if result.returncode != 0:
                 why = (result.stderr.strip().splitlines() or ["exit code %d" % result.returncode])[0]

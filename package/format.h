@@ -9,11 +9,15 @@
 namespace qv::pack::format {
 
 inline constexpr char kMagic[8] = {'q', 'v', 'P', 'a', 'c', 'k', '\x1a', '\n'};
-// Version 2 added each entry's filter; a program reading version 1 alone
-// refuses it as damage before writing anything.
-inline constexpr std::uint32_t kVersion = 2;
+// Version 2 added each entry's filter, version 3 each block's sum and the
+// codec; a program reading an older version alone refuses a newer one as
+// damage before writing anything.
+inline constexpr std::uint32_t kVersion = 3;
 inline constexpr std::uint32_t kFirstVersion = 1;
-inline constexpr std::size_t kLeadSize = 24;    // magic, version, window log, block size, zero
+inline constexpr std::uint32_t kSummedVersion = 3;
+inline constexpr std::size_t kLeadSize = 24;    // magic, version, window log, block size, codec
+// How the blocks are packed (zero before version 3).
+enum class Codec : std::uint32_t { kZstd = 0, kLzma2 = 1 };
 inline constexpr std::size_t kRecordHead = 12;  // kind u32, length u64
 inline constexpr std::size_t kEndSize = kRecordHead + 4;
 enum Kind : std::uint32_t { kBlock = 1, kIndex = 2, kEnd = 3 };

@@ -9,8 +9,9 @@
 // sizes and offsets 64-bit (packages over 4 GiB work), all paths UTF-8 with
 // backslashes, relative to the package folder.
 //
-//   lead    "qvPack\x1A\n", version 2 (u32), window log (u32, 20 to 27),
-//           block size (u32, 64 KiB to 1 GiB), zero (u32)
+//   lead    "qvPack\x1A\n", version 3 (u32), window log (u32, 20 to 27),
+//           block size (u32, 64 KiB to 1 GiB), codec (u32: 0 zstd; zero
+//           before version 3)
 //   block*  record kind 1 (u32), length (u64), one zstd frame: the next
 //           block-size bytes of the files' contents laid end to end in
 //           entry order (the last block holds the rest)
@@ -18,9 +19,11 @@
 //           content size (u64), entry count (u32), script (u16 length + bytes),
 //           per entry: path (u16 length + bytes), attributes (u32),
 //           modified (u64), size (u64), CRC-32 (u32), filter (u8, not in
-//           version 1), block (u32), offset (u64)
-//   end     record kind 3 (u32), length 4 (u64), CRC-32 of the whole package
-//           before it (u32)
+//           version 1), block (u32), offset (u64); then per block (from
+//           version 3): XXH64 of its packed bytes (u64)
+//   end     record kind 3 (u32), length 4 (u64), CRC-32 (u32) of the whole
+//           package before it; from version 3 of all but the blocks' packed
+//           bytes, which their own sums cover
 //
 // The writer cannot seek back, so nothing before a block says how long the
 // blocks are: Open steps from record to record (a few per GiB). Blocks are
@@ -85,11 +88,17 @@ class Reader {
   // Windows takes for one name, a path inside a file), and when `start`
   // lies beyond the file's end.
   OpenStatus Open(ByteSource& file, std::uint64_t start);
-  // Everything Extract would meet, checked before the first file is
-  // written: the checksum over the whole package, every block's frame header
-  // (the window it asks for, the size it says it holds), then every file
-  // unpacked against its size and CRC. Memory stays as Extract's.
+  // What was downloaded, checked before the first file is written by
+  // reading the package once, unpacking nothing: the checksums over its
+  // bytes (each block's sum, or one over the whole of an older package) and
+  // every block's frame header (the window it asks for, the size it says it
+  // holds). A damaged or cut-short download fails here; content that is
+  // not what the index says (only a crafted package or a decoder fault)
+  // fails its file's Extract.
   bool Verify();
+  // An Extract met content that is not what the index says (not a sink
+  // that refused): the package cannot be trusted for the rest of the run.
+  bool Damaged() const;
 
   // The script the package was sealed with (e.g. "setup.ini").
   const std::string& Script() const;
@@ -99,7 +108,7 @@ class Reader {
   // null if absent.
   const Entry* Find(std::string_view path) const;
   // Unpacks one file's content into `sink`, checking its size and CRC as it
-  // goes; false when the data is damaged or the sink refuses. Files taken in
+  // goes; false when the data is damaged (see Damaged) or the sink refuses. Files taken in
   // packed order stream through each block once, unpacked a few MiB ahead
   // on a second thread while the sink writes; memory stays bounded (the
   // matching window, at most 128 MiB, plus small buffers).

@@ -11,6 +11,7 @@
 
 #include "framework/portable/file_name_case.h"
 #include "framework/portable/little_endian.h"
+#include "framework/portable/xxh64.h"
 #include "package/format.h"
 #include "package/package.h"
 #include "package/path_index.h"
@@ -26,12 +27,10 @@ constexpr std::size_t kReadChunk = 1u << 20;
 // processor on a busy machine.
 constexpr std::size_t kPieceSize = 4u << 20;
 constexpr std::size_t kPieces = 4;
-// Verify checks blocks on as many threads as windows fit in this (one at
-// least): memory stays near what one run of Extract holds.
-constexpr std::uint64_t kCheckMemory = 128u << 20;
 
 struct Block {
   std::uint64_t packedAt = 0, packedSize = 0;  // in the file
+  std::uint64_t sum = 0;                       // XXH64 of those bytes (version 3)
 };
 
 // Reads fields off the index one after another; any read past its end
@@ -287,6 +286,8 @@ class Unpacker {
 struct Reader::State {
   ByteSource* file = nullptr;
   std::uint64_t start = 0, crcAt = 0;  // where the package and its checksum lie
+  std::uint64_t version = 0;
+  bool damaged = false;
   std::uint32_t blockSize = 0;
   std::uint64_t windowLog = 0;  // the most any block's frame may ask for
   std::uint64_t contentSize = 0;
@@ -307,17 +308,12 @@ struct Reader::State {
 
 
   OpenStatus Open(std::uint64_t at);
-  bool ReadIndex(std::string_view body, std::uint64_t version);
-  bool ChecksumMatches();
+  bool ReadIndex(std::string_view body);
+  bool ChecksumsMatch();
   bool FramesFit();
   std::uint64_t Unpacked(std::uint32_t b) const {
     return std::min<std::uint64_t>(blockSize, contentSize - std::uint64_t(b) * blockSize);
   }
-  // Each block's parts of files, in order: their CRCs, once checked.
-  std::vector<std::vector<std::uint32_t>> partCrcs;
-  bool CheckBlocks();
-  bool CheckBlock(BlockFrame& frame, std::uint32_t b, std::size_t first, const std::vector<std::uint64_t>& starts,
-                  std::vector<unsigned char>& out, std::vector<unsigned char>& stage);
   bool StartAt(std::uint32_t b);
   bool Take();
   bool PassBlockEnd();
@@ -344,11 +340,12 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
   for (std::size_t i = 0; i < seen; ++i) wrong += lead[i] != static_cast<unsigned char>(format::kMagic[i]);
   if (wrong > 1) return OpenStatus::NoPackage;
   if (wrong != 0 || room < sizeof lead) return OpenStatus::Damaged;
-  const auto version = LoadLe32(lead + 8);
+  version = LoadLe32(lead + 8);
   windowLog = LoadLe32(lead + 12);
   blockSize = LoadLe32(lead + 16);
+  const auto codec = static_cast<format::Codec>(LoadLe32(lead + 20));
   if (version < format::kFirstVersion || version > format::kVersion || windowLog > std::uint64_t(format::kMaxWindowLog) ||
-      blockSize < format::kMinBlockSize || blockSize > format::kMaxBlockSize || LoadLe32(lead + 20) != 0)
+      blockSize < format::kMinBlockSize || blockSize > format::kMaxBlockSize || codec != format::Codec::kZstd)
     return OpenStatus::Damaged;
 
   // Blocks one after another, then the index, then the end record.
@@ -378,12 +375,12 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
   }
   const std::uint32_t stored = LoadLe32(index.data());
   if (Crc32(0, index.data() + 4, index.size() - 4) != stored) return OpenStatus::Damaged;
-  if (!ReadIndex(std::string_view(index).substr(4), version)) return OpenStatus::Damaged;
+  if (!ReadIndex(std::string_view(index).substr(4))) return OpenStatus::Damaged;
   start = at;
   return OpenStatus::Ok;
 }
 
-bool Reader::State::ReadIndex(std::string_view body, std::uint64_t version) {
+bool Reader::State::ReadIndex(std::string_view body) {
   const bool filters = version >= 2;
   Fields f(body);
   contentSize = f.Number(8);
@@ -421,6 +418,10 @@ bool Reader::State::ReadIndex(std::string_view body, std::uint64_t version) {
       position += e.size;
     }
     entries.push_back(std::move(e));
+  }
+  if (version >= format::kSummedVersion) {
+    if (f.Left() != blocks.size() * std::size_t(8)) return false;
+    for (Block& b : blocks) b.sum = f.Number(8);
   }
   if (!f.AtEnd() || position != contentSize) return false;
   // Paths the file system takes for one would overwrite each other; a path
@@ -490,15 +491,29 @@ OpenStatus Reader::Open(ByteSource& file, std::uint64_t start) {
   return status;
 }
 
-// The checksum over the package as it lies in the file.
-bool Reader::State::ChecksumMatches() {
+// The checksums over the package as it lies in the file, read once: from
+// version 3 each block's sum and one CRC over the rest, before that one CRC
+// over everything.
+bool Reader::State::ChecksumsMatch() {
+  const bool summed = version >= format::kSummedVersion;
   std::vector<unsigned char> buffer(kReadChunk);
   std::uint32_t crc = 0;
+  std::size_t b = 0;  // the next block
   for (std::uint64_t pos = start; pos < crcAt;) {
-    const auto n = std::size_t(std::min<std::uint64_t>(buffer.size(), crcAt - pos));
-    if (!file->ReadAt(pos, buffer.data(), n)) return false;
-    crc = Crc32(crc, buffer.data(), n);
-    pos += n;
+    // A block's bytes are summed on their own, up to its end.
+    const bool blockBytes = summed && b < blocks.size() && pos >= blocks[b].packedAt;
+    const std::uint64_t until = !summed ? crcAt : blockBytes ? blocks[b].packedAt + blocks[b].packedSize
+                                : b < blocks.size()   ? blocks[b].packedAt
+                                                      : crcAt;
+    Xxh64 sum;
+    while (pos < until) {
+      const auto n = std::size_t(std::min<std::uint64_t>(buffer.size(), until - pos));
+      if (!file->ReadAt(pos, buffer.data(), n)) return false;
+      if (blockBytes) sum.Update(buffer.data(), n);
+      else crc = Crc32(crc, buffer.data(), n);
+      pos += n;
+    }
+    if (blockBytes && sum.Digest() != blocks[b++].sum) return false;
   }
   unsigned char stored[4];
   return file->ReadAt(crcAt, stored, 4) && LoadLe32(stored) == crc;
@@ -520,110 +535,12 @@ bool Reader::State::FramesFit() {
   return true;
 }
 
-// Every block unpacked, its files' parts unfiltered and summed; the sums
-// are combined per file in Verify. Blocks are independent frames, so a few
-// threads take one each, every thread with a window of its own.
-bool Reader::State::CheckBlocks() {
-  // Where each block's first part begins among the entries.
-  std::vector<std::size_t> firstEntry(blocks.size(), entries.size());
-  std::vector<std::uint64_t> starts(entries.size());
-  for (std::size_t i = entries.size(); i-- > 0;) {
-    if (entries[i].size == 0) continue;
-    starts[i] = std::uint64_t(entries[i].block) * blockSize + entries[i].offset;
-    const std::uint64_t end = starts[i] + entries[i].size;
-    for (std::uint64_t b = starts[i] / blockSize; b <= (end - 1) / blockSize; ++b) firstEntry[std::size_t(b)] = i;
-  }
-  partCrcs.assign(blocks.size(), {});
-  std::atomic<std::uint32_t> next{0};
-  std::atomic<bool> failed{false};
-  const auto work = [&] {
-    BlockFrame frame(*file);
-    std::vector<unsigned char> out, stage;
-    if (!frame.Ready()) {
-      failed = true;
-      return;
-    }
-    out.resize(kReadChunk);
-    for (std::uint32_t b = next++; b < blocks.size() && !failed; b = next++)
-      if (!CheckBlock(frame, b, firstEntry[b], starts, out, stage)) failed = true;
-  };
-  // A window each: as many threads as the memory the reader allows itself
-  // holds windows, at least one.
-  const unsigned threads = std::clamp<unsigned>(unsigned(kCheckMemory >> windowLog), 1u,
-                                                std::min(Thread::Processors(), std::max<unsigned>(1, blocks.size())));
-  std::vector<std::unique_ptr<Thread>> helpers;
-  for (unsigned t = 1; t < threads; ++t)
-    if (auto thread = Thread::Start(work)) helpers.push_back(std::move(thread));
-  work();
-  helpers.clear();  // waits for them
-  return !failed;
-}
-
-bool Reader::State::CheckBlock(BlockFrame& frame, std::uint32_t b, std::size_t first,
-                               const std::vector<std::uint64_t>& starts, std::vector<unsigned char>& out,
-                               std::vector<unsigned char>& stage) {
-  const std::uint64_t begin = std::uint64_t(b) * blockSize, end = begin + Unpacked(b);
-  frame.Start(blocks[b], end - begin);
-  std::vector<std::uint32_t>& crcs = partCrcs[b];
-  std::size_t e = first;
-  std::uint64_t at = begin;  // where the next unpacked byte belongs
-  std::optional<FileOutput> output;
-  std::uint32_t crc = 0;
-  const auto sum = [&crc](const unsigned char* p, std::size_t n) {
-    crc = Crc32(crc, p, n);
-    return true;
-  };
-  while (true) {
-    const std::optional<std::size_t> got = frame.Next(out.data(), out.size());
-    if (!got) return false;
-    if (*got == 0) return at == end;
-    for (std::size_t used = 0; used < *got;) {
-      while (e < entries.size() && (entries[e].size == 0 || starts[e] + entries[e].size <= at)) ++e;
-      if (e == entries.size()) return false;
-      if (!output) {
-        output.emplace(entries[e].filter, at - starts[e], stage);
-        crc = 0;
-      }
-      const std::uint64_t partEnd = std::min(end, starts[e] + entries[e].size);
-      const auto n = std::size_t(std::min<std::uint64_t>(*got - used, partEnd - at));
-      output->Take(out.data() + used, n, at + n == partEnd, sum);
-      used += n;
-      at += n;
-      if (at == partEnd) {
-        crcs.push_back(crc);
-        output.reset();
-      }
-    }
-  }
-}
-
 bool Reader::Verify() {
   State& s = *state_;
-  if (!s.file) return false;
-  s.Stop();  // the blocks are checked by threads of their own
-  if (!s.ChecksumMatches() || !s.FramesFit()) return false;
-  // A package crafted with every checksum right may still hold content that
-  // is not what its index says: every file is unpacked now and checked
-  // against its size and CRC before the first one is written.
-  if (!s.CheckBlocks()) return false;
-  std::vector<std::size_t> used(s.blocks.size(), 0);
-  for (const Entry& e : s.entries) {
-    if (e.size == 0) continue;
-    std::uint32_t crc = 0;
-    std::uint64_t at = std::uint64_t(e.block) * s.blockSize + e.offset, left = e.size;
-    while (left > 0) {
-      const auto b = std::size_t(at / s.blockSize);
-      const std::uint64_t n = std::min(left, (b + 1) * std::uint64_t(s.blockSize) - at);
-      if (used[b] >= s.partCrcs[b].size()) return false;
-      crc = Crc32Combine(crc, s.partCrcs[b][used[b]++], n);
-      at += n;
-      left -= n;
-    }
-    if (crc != e.crc) return false;
-  }
-  s.partCrcs.clear();
-  return true;
+  return s.file && s.ChecksumsMatch() && s.FramesFit();
 }
+
+bool Reader::Damaged() const { return state_->damaged; }
 
 const std::string& Reader::Script() const { return state_->script; }
 const std::vector<Entry>& Reader::Entries() const { return state_->entries; }
@@ -641,16 +558,20 @@ bool Reader::Extract(const Entry& entry, ByteSink& sink) {
   const std::uint64_t at = std::uint64_t(entry.block) * s.blockSize + entry.offset;
   if (at > s.contentSize || entry.size > s.contentSize - at) return false;
   // A failure leaves the unpacker anywhere: the next file starts afresh.
-  const auto fail = [&s] {
+  // Unless the sink refused, the content is not what the index says.
+  bool refused = false;
+  const auto fail = [&s, &refused] {
     s.Stop();
+    s.damaged = s.damaged || !refused;
     return false;
   };
   if (!s.SkipTo(entry.block, entry.offset)) return fail();
   std::uint32_t crc = 0;
   FileOutput output(entry.filter, 0, s.staged);
-  const auto emit = [&crc, &sink](const unsigned char* p, std::size_t n) {
+  const auto emit = [&crc, &sink, &refused](const unsigned char* p, std::size_t n) {
     crc = Crc32(crc, p, n);
-    return sink.Write(p, n);
+    refused = !sink.Write(p, n);
+    return !refused;
   };
   for (std::uint64_t left = entry.size; left > 0;) {
     if (s.inBlock == s.Unpacked(s.block) && !s.PassBlockEnd()) return fail();

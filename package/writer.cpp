@@ -16,6 +16,7 @@
 
 #include "framework/portable/file_name_case.h"
 #include "framework/portable/little_endian.h"
+#include "framework/portable/xxh64.h"
 #include "package/branch_filter.h"
 #include "package/format.h"
 #include "package/path_index.h"
@@ -48,7 +49,8 @@ struct PackedBlock {
   bool ready = false;
 };
 
-// Counts and checksums what goes out after the stub.
+// Checksums what goes out after the stub: a block's packed bytes by their
+// own sum, all else by one CRC.
 class PackageSink {
  public:
   explicit PackageSink(ByteSink& out) : out_(out) {}
@@ -57,6 +59,13 @@ class PackageSink {
     return out_.Write(data, n);
   }
   bool Write(const std::string& bytes) { return Write(bytes.data(), bytes.size()); }
+  bool WriteBlock(const std::vector<std::string>& chunks, Xxh64& sum) {
+    for (const std::string& chunk : chunks) {
+      sum.Update(chunk.data(), chunk.size());
+      if (!out_.Write(chunk.data(), chunk.size())) return false;
+    }
+    return true;
+  }
   std::uint32_t Crc() const { return crc_; }
 
  private:
@@ -79,12 +88,15 @@ class Packer {
   }
 
   std::uint64_t Total() const { return total_; }
+  // Each block's XXH64, once Run has written it.
+  const std::vector<std::uint64_t>& Sums() const { return sums_; }
   std::uint32_t BlockSize() const { return blockSize_; }
 
   // Packs every block and writes each as a record as soon as it and all
   // before it are done; fills in each file's CRC.
   std::string Run(PackageSink& out, std::vector<std::uint32_t>& crcs, std::vector<Filter>& filters) {
     results_.resize(blocks_);
+    sums_.assign(blocks_, 0);
     unsigned threads = options_.threads > 0 ? unsigned(options_.threads) : std::thread::hardware_concurrency();
     // Each compressor keeps a 128 MiB window and larger tables (some 250 MiB
     // at the default level, 900 MiB at the best): a 32-bit program's 2 GiB
@@ -253,8 +265,9 @@ class Packer {
     std::string head;
     AppendLe(head, format::kBlock, 4);
     AppendLe(head, packed.size, 8);
-    bool ok = out.Write(head);
-    for (const std::string& chunk : packed.chunks) ok = ok && out.Write(chunk);
+    Xxh64 sum;
+    const bool ok = out.Write(head) && out.WriteBlock(packed.chunks, sum);
+    sums_[b] = sum.Digest();
     for (const Piece& p : packed.pieces) {
       crcs[p.input] = format::Crc32Combine(crcs[p.input], p.crc, p.length);
       filters[p.input] = p.filter;
@@ -279,6 +292,7 @@ class Packer {
   std::mutex openMutex_, mutex_;
   std::condition_variable changed_;
   std::vector<PackedBlock> results_;
+  std::vector<std::uint64_t> sums_;
   std::uint32_t next_ = 0, written_ = 0;
   bool stop_ = false;
   std::string error_;
@@ -336,7 +350,7 @@ std::string WritePackage(ByteSource& stub, const std::string& script, const std:
   AppendLe(lead, format::kVersion, 4);
   AppendLe(lead, options.windowLog, 4);
   AppendLe(lead, packer.BlockSize(), 4);
-  AppendLe(lead, 0, 4);
+  AppendLe(lead, std::uint32_t(format::Codec::kZstd), 4);
   if (!sink.Write(lead)) return "cannot write the package";
 
   std::vector<std::uint32_t> crcs(inputs.size(), 0);
@@ -363,6 +377,7 @@ std::string WritePackage(ByteSource& stub, const std::string& script, const std:
     AppendLe(index, content ? position % packer.BlockSize() : 0, 8);
     position += e.size;
   }
+  for (const std::uint64_t sum : packer.Sums()) AppendLe(index, sum, 8);
   if (index.size() + 4 > format::kMaxIndexSize) return "too many files for one package";
   std::string record;
   AppendLe(record, format::kIndex, 4);

@@ -179,6 +179,7 @@ TEST(Package, UnpacksAheadAndStartsAgainAfterARefusal) {
   MemorySink refusing(50000);
   EXPECT_FALSE(reader.Extract(reader.Entries()[5], refusing));
   ExpectContents(reader, tree, {1, 2});
+  EXPECT_FALSE(reader.Damaged());  // a sink that refuses is no damage
 }
 
 TEST(Package, SameInputsGiveSameBytesWhateverTheThreads) {
@@ -210,6 +211,7 @@ TEST(Package, WriterRefusesWhatTheReaderWould) {
 // Where the parts of a packed file lie, found by walking its records.
 struct Layout {
   std::uint64_t firstBlock = 0, lastBlock = 0, lastBlockSize = 0, index = 0, indexSize = 0, end = 0;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> blocks;  // packed bytes: where, how many
 };
 
 Layout Parse(const Bytes& b, std::uint64_t start) {
@@ -221,6 +223,7 @@ Layout Parse(const Bytes& b, std::uint64_t start) {
       if (l.firstBlock == 0) l.firstBlock = pos + format::kRecordHead;
       l.lastBlock = pos + format::kRecordHead;
       l.lastBlockSize = length;
+      l.blocks.emplace_back(l.lastBlock, length);
     } else if (kind == format::kIndex) {
       l.index = pos + format::kRecordHead;
       l.indexSize = length;
@@ -236,7 +239,14 @@ Layout Parse(const Bytes& b, std::uint64_t start) {
 void Reseal(Bytes& b, const Layout& l) {
   const std::uint32_t indexCrc = Crc32(0, &b[l.index + 4], std::size_t(l.indexSize - 4));
   StoreLe(&b[l.index], indexCrc, 4);
-  const std::uint32_t crc = Crc32(0, b.data(), std::size_t(l.end + format::kRecordHead));
+  // The end's CRC covers all but the blocks' packed bytes.
+  std::uint32_t crc = 0;
+  std::uint64_t at = 0;
+  for (const auto& [where, size] : l.blocks) {
+    crc = Crc32(crc, &b[at], std::size_t(where - at));
+    at = where + size;
+  }
+  crc = Crc32(crc, &b[at], std::size_t(l.end + format::kRecordHead - at));
   StoreLe(&b[l.end + format::kRecordHead], crc, 4);
 }
 
@@ -424,7 +434,9 @@ Crafted ThreeBlocks() {
   return c;
 }
 
-TEST(Package, VerifyFindsWhatTheChecksumsHide) {
+// Verify checks what was downloaded; content crafted behind right checksums
+// is refused as its file is unpacked, and marks the package damaged.
+TEST(Package, CraftedContentIsRefusedWhereVerifyCannotSeeIt) {
   {
     const Bytes honest = ThreeBlocks().Build();
     MemorySource file(AsString(honest));
@@ -433,28 +445,32 @@ TEST(Package, VerifyFindsWhatTheChecksumsHide) {
     ASSERT_EQ(reader.Entries().back().block, 2u);
     EXPECT_TRUE(reader.Verify());
     EXPECT_TRUE(ExtractsAll(reader));
+    EXPECT_FALSE(reader.Damaged());
   }
   const struct {
     const char* what;
     std::size_t file;  // whose CRC is wrong, 0: none
     std::function<Bytes(std::uint32_t, const Bytes&)> frame;
+    bool verifies;  // the frame headers do not show it
   } cases[] = {
-      {"the script's CRC", 0, nullptr},
-      {"a CRC in the last block", 4, nullptr},
+      {"the script's CRC", 0, nullptr, true},
+      {"a CRC in the last block", 4, nullptr, true},
       {"block 2 asks for a window above the cap", 99,
-       [](std::uint32_t b, const Bytes& c) { return RawFrame(c, b == 2 ? format::kMaxWindowLog + 1 : 0); }},
+       [](std::uint32_t b, const Bytes& c) { return RawFrame(c, b == 2 ? format::kMaxWindowLog + 1 : 0); }, false},
       {"block 0 says it holds more than it does", 99,
-       [](std::uint32_t b, const Bytes& c) { return RawFrame(c, 0, c.size() + (b == 0)); }},
-      {"block 1 says it holds less, and does", 99,
+       [](std::uint32_t b, const Bytes& c) { return RawFrame(c, 0, c.size() + (b == 0)); }, false},
+      {"block 1 holds less than the index says, without saying so", 99,
        [](std::uint32_t b, const Bytes& c) {
-         return RawFrame(b == 1 ? Bytes(c.begin(), c.end() - 1) : c);
-       }},
+         return RawFrame(b == 1 ? Bytes(c.begin(), c.end() - 1) : c, format::kMinWindowLog);
+       },
+       true},
       {"bytes after block 1's frame", 99,
        [](std::uint32_t b, const Bytes& c) {
          Bytes f = RawFrame(c);
          if (b == 1) f.push_back(0);
          return f;
-       }},
+       },
+       true},
   };
   for (const auto& c : cases) {
     Crafted crafted = ThreeBlocks();
@@ -464,7 +480,10 @@ TEST(Package, VerifyFindsWhatTheChecksumsHide) {
     MemorySource file(AsString(bytes));
     Reader reader;
     ASSERT_EQ(reader.Open(file, 0), OpenStatus::Ok) << c.what;
-    EXPECT_FALSE(reader.Verify()) << c.what;
+    EXPECT_EQ(reader.Verify(), c.verifies) << c.what;
+    if (!c.verifies) continue;
+    EXPECT_FALSE(ExtractsAll(reader)) << c.what;
+    EXPECT_TRUE(reader.Damaged()) << c.what;
   }
 }
 

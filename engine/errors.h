@@ -11,4 +11,11 @@ class EngineError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A packed file is not what the package's index says: the run stops and
+// what it did is taken back.
+class PackageDamagedError : public EngineError {
+ public:
+  using EngineError::EngineError;
+};
+
 }  // namespace qv

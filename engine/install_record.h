@@ -24,6 +24,8 @@
 namespace qv {
 
 inline constexpr char kRecordName[] = "uninstall.dat";
+// A run without a record keeps its journal under this name in its private folder.
+inline constexpr char kJournalName[] = "journal.dat";
 inline constexpr char kUninstallerName[] = "uninstall.exe";
 // Each product installed into a folder keeps its own record and
 // uninstaller there: the first one uninstall.exe and uninstall.dat, any
@@ -91,6 +93,11 @@ class RecordKeeper {
   // A run of the product (its id) that was killed before its end is
   // undone first, before this run changes anything.
   virtual void Start(const std::string& id) = 0;
+  // The script keeps no record: every action is still kept, in a journal of
+  // this run's own, so that a package found damaged halfway can be undone.
+  // False when this run keeps none (it installs from a folder, or the
+  // journal cannot be made); nothing is kept then.
+  virtual bool StartJournal() = 0;
   // The record's folder is known: the record is written there from now on.
   virtual void Open(const std::string& folder, Product product) = 0;
   // The files the run is about to write, named in one go: one trip to the

@@ -45,8 +45,9 @@ void InstallRecorder::Add(RecordEntry entry) {
 
 void InstallRecorder::CannotWrite() {
   const Error e = Inner().system.LastError();
-  throw EngineError("The uninstall record cannot be written: " + folder_ + kRecordName + " (error " +
-                    std::to_string(e.code) + ")");
+  throw EngineError((journal_ ? "The run's journal cannot be written: " + journalPath_
+                               : "The uninstall record cannot be written: " + folder_ + kRecordName) +
+                    " (error " + std::to_string(e.code) + ")");
 }
 
 
@@ -56,6 +57,13 @@ void InstallRecorder::Seal(const RecordSeal::Mark& before, const RecordSeal::Mar
 
 void InstallRecorder::Commit(bool cached) {
   if (!file_ || pending_.empty()) return;
+  // A journal serves this run's own undo alone: nobody reads it after a
+  // kill, so nothing needs to reach the disk before the next action.
+  if (journal_) {
+    if (!file_->AppendCached(pending_)) CannotWrite();
+    pending_.clear();
+    return;
+  }
   // The seal first: a line on disk that the seal does not cover is
   // somebody else's.
   Sha256 next = hash_;
@@ -406,6 +414,26 @@ void InstallRecorder::UndoUnfinished(const std::string& folder, const std::strin
   UndoRegistration(quiet_, run, log_);
 }
 
+bool InstallRecorder::StartJournal() {
+  if (!journalFolder_) return false;
+  const std::optional<std::string> folder = journalFolder_();
+  if (!folder) {
+    Log("no journal of the run (no private folder): a damaged package found halfway is not undone");
+    return false;
+  }
+  journalPath_ = WithBackslash(*folder) + kJournalName;
+  file_ = Inner().files.OpenAppend(journalPath_);
+  if (!file_) {
+    Log("no journal of the run (error " + std::to_string(Inner().system.LastError().code) + "): " + journalPath_);
+    return false;
+  }
+  folder_ = WithBackslash(*folder);
+  recording_ = journal_ = true;
+  pending_ = kRecordHeader;
+  Log("journal: " + journalPath_);
+  return true;
+}
+
 std::vector<RecordEntry> InstallRecorder::RegistrationNow(std::uint32_t root) {
   const std::string key = kRegistrationKey + product_.id;
   if (!Inner().registry.FindRegistryValue(root, key, "").key)
@@ -589,6 +617,15 @@ void InstallRecorder::Register() {
 }
 
 void InstallRecorder::Finish() {
+  if (journal_) {
+    // Not undone: the run keeps what it did, as a run without a record
+    // always has, and what it replaced goes.
+    if (!undone_) DropAsides(Inner(), RunLines(), log_);
+    file_.reset();
+    Inner().files.DeleteOneFile(journalPath_);
+    journal_ = recording_ = false;
+    return;
+  }
   Undo();
   if (undone_) return;
   // Announced and never written (the run was quit): not the installation's.
@@ -617,9 +654,22 @@ std::uint32_t InstallRecorder::Kilobytes() const {
 void InstallRecorder::StartWrite(const Path& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
                                  const FileProducer& produce, FileDone done) {
   if (!recording_) return inner_.files.StartWrite(to, attributes, modified, size, produce, std::move(done));
-  // Its lines go before it, in order: written here, once the others are.
-  inner_.files.Settle();
-  done(WriteFileFrom(to, attributes, modified, produce));
+  // As a copy: only a new file the record named beforehand goes on
+  // without waiting for those before it.
+  const auto announced = announced_.find(to.Key());
+  if (announced == announced_.end() || announced->second.existed) {
+    inner_.files.Settle();
+    done(WriteFileFrom(to, attributes, modified, produce));
+    return;
+  }
+  RecordEntry e;
+  e.path = to;
+  announced_.erase(announced);
+  Inner().files.StartWrite(to, attributes, modified, size, produce,
+                           [this, e = std::move(e), to, done = std::move(done)](bool written) mutable {
+                             Written(std::move(e), to, written);
+                             done(written);
+                           });
 }
 
 static_assert(ChangesBothForms<RecordingFiles>());

@@ -69,9 +69,14 @@ class InstallRecorder : public Platform, public RecordKeeper {
       : Platform{files_, registry_, shell_, inner.rights, inner.system}, inner_(inner), quiet_(quiet), log_(log) {}
 
   void SetUninstallerWriter(UninstallerWriter writer) { writeUninstaller_ = std::move(writer); }
+  // A run without a record keeps its journal in the folder this gives
+  // (made when first asked for); without it such a run keeps none.
+  using JournalFolder = std::function<std::optional<std::string>()>;
+  void KeepJournalIn(JournalFolder folder) { journalFolder_ = std::move(folder); }
   void SetLog(RunLog* log) { log_ = log; }
 
   void Start(const std::string& id) override;
+  bool StartJournal() override;
   bool Recording() const { return recording_; }
   bool Opened() const { return static_cast<bool>(file_); }
   // Opens the record in folder (made when missing), carrying on an earlier
@@ -156,7 +161,10 @@ class InstallRecorder : public Platform, public RecordKeeper {
   Platform& quiet_;
   RunLog* log_;
   UninstallerWriter writeUninstaller_;
+  JournalFolder journalFolder_;
   bool recording_ = false;
+  bool journal_ = false;  // recording into a journal: no record, no seal
+  std::string journalPath_;
   std::unique_ptr<AppendFile> file_;
   std::string pending_;
   Sha256 hash_;              // of the record's bytes on disk

@@ -162,14 +162,19 @@ bool PackagedPlatform::CopyOneFile(const Path& from, const Path& to) {
   // refused by the reader and the machine keeps nothing of it.
   return Machine().files.WriteFileFrom(to, e->attributes, e->modified, [this, e](pack::ByteSink& out) {
     return package_.Extract(*e, out);
-  });
+  }) || FailIfDamaged();
+}
+
+bool PackagedPlatform::FailIfDamaged() {
+  if (package_.Damaged()) Fail(kErrorPackageDamaged, "The setup file is damaged: a packed file is not what its index says.");
+  return false;
 }
 
 void PackagedPlatform::StartCopy(const Path& from, const Path& to, FileDone done) {
   // The machine's error is the one to tell when it ends.
   FileDone machines = [this, done = std::move(done)](bool ok) {
     ownError_.reset();
-    done(ok);
+    done(ok || FailIfDamaged());
   };
   const pack::Entry* e = EntryAt(from);
   if (!e || e->IsFolder()) return Machine().files.StartCopy(from, to, std::move(machines));
@@ -229,7 +234,7 @@ const pack::Entry* PackagedPlatform::ProgramEntry(const std::string& program) {
   return e && !e->IsFolder() ? e : nullptr;
 }
 
-std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program) {
+std::optional<std::string> PackagedPlatform::MadePrivateFolder() {
   if (!private_) {
     private_ = inner_.files.MakePrivateFolder(kPrivateFolderPrefix);
     if (!private_) {
@@ -238,6 +243,11 @@ std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program
     }
     Log("private folder: " + *private_);
   }
+  return private_;
+}
+
+std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program) {
+  if (!MadePrivateFolder()) return std::nullopt;
   const std::string folder = FolderPart(program.path);  // "" or "redist\"
   const std::string key = FileNameKey(folder);
   if (writtenOut_.insert(key).second) {
@@ -265,6 +275,7 @@ std::optional<std::string> PackagedPlatform::WriteOut(const pack::Entry& program
     Log("written out for a command: " + std::to_string(writtenFiles) + " files of " + (folder.empty() ? "\\" : folder) +
         (ok ? "" : ", not all"));
     if (!ok) writtenOut_.erase(key);
+    if (package_.Damaged()) return std::nullopt;
   }
   return *private_ + program.path;
 }
@@ -274,6 +285,7 @@ bool PackagedPlatform::StartProgram(const std::string& commandLine, int showCode
   const pack::Entry* e = t.program.empty() ? nullptr : ProgramEntry(t.program);
   if (!e) return Machine().shell.StartProgram(commandLine, showCode, workingFolder);
   const std::optional<std::string> path = WriteOut(*e);
+  if (!path && package_.Damaged()) return FailIfDamaged();
   if (!path) return Fail(inner_.system.LastError().code, inner_.system.LastError().message);
   // Its own folder as working folder, not the setup's: a DLL dropped beside
   // a downloaded setup would be found there before the system's.

@@ -101,8 +101,10 @@ class PackagedPlatform : public Platform {
   // moment to end first; one still running keeps it (RemoveLeftovers takes
   // it at a later start).
   void Finish();
-  // The private folder, once a command needed it.
+  // The private folder, once a command or the run's journal needed it.
   const std::optional<std::string>& PrivateFolder() const { return private_; }
+  // The private folder, made now if it is not yet; nothing when it cannot be.
+  std::optional<std::string> MadePrivateFolder();
 
  private:
   friend class PackagedFiles;
@@ -119,6 +121,8 @@ class PackagedPlatform : public Platform {
   std::string ShownName(const Path& path);
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder);
 
+  // A call failed: when for a damaged package, that is its error. False.
+  bool FailIfDamaged();
   // The machine, for a call whose failure it explains itself.
   Platform& Machine() {
     ownError_.reset();

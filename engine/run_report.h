@@ -12,6 +12,7 @@ struct RunReport {
   int failures = 0;            // entries or parts of entries that did not happen
   bool error = false;          // a hard error ended the run
   bool restartNeeded = false;  // a file in use is replaced or removed at the next restart
+  bool packageDamaged = false;  // a packed file turned out not to be what the package says
 };
 
 enum ExitCode : int {

@@ -81,7 +81,9 @@ void SetupEngine::UndoUnlessComplete() {
   // Files still being written are finished and recorded first: the undo
   // takes them back too.
   platform_.files.Settle();
-  if (complete_ || !uninstall_) return;
+  // A run without a record keeps what it did, unless the package it came
+  // from turned out damaged.
+  if (complete_ || !(uninstall_ || (journal_ && damaged_))) return;
   window_.SetStatusText(texts::Say(texts::Setup::Undoing));
   window_.RepaintStatus();
   keeper_->Undo();
@@ -271,7 +273,11 @@ void SetupEngine::EndRun() {
 }
 
 void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& title) {
-  if (!keeper_ || !script.HasSection("UNINSTALL")) return;
+  if (!keeper_) return;
+  if (!script.HasSection("UNINSTALL")) {
+    journal_ = keeper_->StartJournal();
+    return;
+  }
   UninstallValues v;
   // The name is shown, in the window and in the list of programs; the rest
   // names things on the machine.
@@ -353,7 +359,20 @@ void SetupEngine::PumpNow(std::uint32_t now) {
   // A question asked or a quit seen there comes after every file started
   // is known written or not.
   platform_.files.Settle();
+  StopIfDamaged();
   window_.ProcessMessages();
+}
+
+void SetupEngine::NoteDamage(const std::string& path) {
+  if (platform_.system.LastError().code != kErrorPackageDamaged) return;
+  if (!damaged_) Log("package damaged: " + path + " is not what the package says; the run stops");
+  damaged_ = true;
+}
+
+void SetupEngine::StopIfDamaged() {
+  if (!damaged_) return;
+  if (report_) report_->packageDamaged = true;
+  throw PackageDamagedError(texts::Say(texts::Setup::PackageDamaged));
 }
 
 void SetupEngine::InstallEntry(std::string source, std::string destination) {
@@ -425,18 +444,21 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
       // depends on them: another folder, a question, the quit, the end.
       if (to.empty()) to = destination + x.name;
       platform_.files.StartCopy(folder + x.name, to, [this, to](bool copied) {
-        if (copied && platform_.files.WaitingBeside(to)) restartNeeded_ = true;
+        if (!copied) NoteDamage(to);
+        else if (platform_.files.WaitingBeside(to)) restartNeeded_ = true;
       });
+      StopIfDamaged();
       window_.StepMain();
       window_.UpdateMain();
     }
   };
-  if (!(copy && recordOpen_)) {
+  if (!(copy && Keeping())) {
     do {
       if (state_.finished) break;
       visit(e, {});
     } while (find->Next(e));
     if (copy) platform_.files.Settle();
+    StopIfDamaged();
     return count;
   }
   // The record names the folder's files before any is written, in one go.
@@ -454,6 +476,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     visit(x, x.attributes & kAttrDirectory ? Path() : files[next++]);
   }
   platform_.files.Settle();
+  StopIfDamaged();
   return count;
 }
 
@@ -468,7 +491,10 @@ void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::stri
 
 void SetupEngine::RunCommand(const std::string& value) {
   const CommandEntry c = ParseCommandEntry(folders_, value);
-  platform_.shell.StartProgram(c.commandLine, c.showCode, {});
+  if (!platform_.shell.StartProgram(c.commandLine, c.showCode, {})) {
+    NoteDamage(c.commandLine);
+    StopIfDamaged();
+  }
 }
 
 }  // namespace qv

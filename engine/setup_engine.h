@@ -91,6 +91,12 @@ class SetupEngine {
   void OpenRecord();
   void PumpWhileBusy();
   void PumpNow(std::uint32_t now);
+  // A file that failed because the package is damaged; the run stops at
+  // the next StopIfDamaged, and is undone.
+  void NoteDamage(const std::string& path);
+  void StopIfDamaged();
+  // Files are announced to the keeper before they are written.
+  bool Keeping() const { return recordOpen_ || journal_; }
 
   Platform& platform_;
   SetupWindow& window_;
@@ -112,6 +118,8 @@ class SetupEngine {
   RecordKeeper* keeper_ = nullptr;
   std::optional<UninstallValues> uninstall_;
   bool recordOpen_ = false;
+  bool journal_ = false;  // no record, but a journal of the run
+  bool damaged_ = false;
   bool complete_ = false;
   Throttle pumps_;
 };

@@ -15,6 +15,9 @@ enum : std::uint32_t { kErrorFileNotFound = 2, kErrorPathNotFound = 3 };
 enum : std::uint32_t { kErrorDirNotEmpty = 145, kErrorKeyHasChildren = 1020 };
 // A file's content turned out damaged while it was written (ERROR_CRC).
 enum : std::uint32_t { kErrorDamagedData = 23 };
+// Ours (the customer bit set): a packed file is not what the package says,
+// so nothing more of the package can be trusted.
+enum : std::uint32_t { kErrorPackageDamaged = 0x20000006 };
 // Refused: what is asked for is not ours to do (ERROR_ACCESS_DENIED).
 enum : std::uint32_t { kErrorAccessDenied = 5 };
 // The person declined the elevation prompt (ERROR_CANCELLED).

@@ -83,6 +83,8 @@ class Program {
     recorder_ = std::make_unique<qv::InstallRecorder>(*logging_, machine, log_.get());
     recorder_->SetUninstallerWriter(
         [this, programFile](qv::Platform& platform, const std::string& to) { return WriteUninstaller(platform, programFile, to); });
+    // A packed file found damaged halfway is undone also without a record.
+    if (packaged_) recorder_->KeepJournalIn([this] { return packaged_->MadePrivateFolder(); });
     std::unique_ptr<qv::TForm1> form = MakeWindow();
     if (!form) {
       if (!options_.silent) return Finish(false);

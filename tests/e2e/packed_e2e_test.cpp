@@ -84,14 +84,24 @@ std::string WithWrongCrc(std::string bytes, std::size_t start, const std::string
     for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
     return static_cast<std::size_t>(v);
   };
+  // The CRC of the bytes from `from` to `to` but the blocks' packed bytes.
+  std::vector<std::pair<std::size_t, std::size_t>> blocks;
   const auto seal = [&](std::size_t at, std::size_t from, std::size_t to) {
-    const DWORD crc = crc32(0, reinterpret_cast<const BYTE*>(bytes.data() + from), static_cast<INT>(to - from));
+    DWORD crc = 0;
+    for (const auto& [where, size] : blocks) {
+      if (where < from || where >= to) continue;
+      crc = crc32(crc, reinterpret_cast<const BYTE*>(bytes.data() + from), static_cast<INT>(where - from));
+      from = where + size;
+    }
+    crc = crc32(crc, reinterpret_cast<const BYTE*>(bytes.data() + from), static_cast<INT>(to - from));
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(crc >> (8 * i));
   };
   // Records after the 24-byte lead: blocks (1), the index (2), the end (3).
   std::size_t pos = start + 24, index = 0;
-  for (; get(pos, 4) != 3; pos += 12 + get(pos + 4, 8))
+  for (; get(pos, 4) != 3; pos += 12 + get(pos + 4, 8)) {
+    if (get(pos, 4) == 1) blocks.emplace_back(pos + 12, get(pos + 4, 8));
     if (get(pos, 4) == 2) index = pos + 12;
+  }
   // The index: its CRC, content size, count, the script's name, then entries.
   const std::size_t entries = index + 16 + 2 + get(index + 16, 2);
   const std::size_t at = bytes.find(std::string{static_cast<char>(path.size()), '\0'} + path, entries);
@@ -267,12 +277,19 @@ TEST(Packed, ADamagedOrCutShortFileInstallsNothing) {
   // script, and the last file the entry installs.
   damaged.emplace_back("the script's CRC", WithWrongCrc(good, start, "setup.ini"));
   damaged.emplace_back("the last file's CRC", WithWrongCrc(good, start, "files\\sub\\deep\\c.bin"));
+  // A file of the person's where the package puts its own: it stays his,
+  // also when the damage is found only after it was replaced.
+  test::MakeFolders(work / "out");
   for (const auto& [what, bytes] : damaged) {
     SCOPED_TRACE(what);
     test::WriteTextFile(work / "setup.exe", bytes);
+    test::WriteTextFile(work / "out\\a.txt", "mine");
     const std::string log = work / "setup.log";
     EXPECT_EQ(RunProgram("\"" + (work / "setup.exe") + "\" /S \"/D=" + work.Path() + "out\" \"/LOG=" + log + "\""), 6);
-    EXPECT_FALSE(test::IsFolder(work / "out"));
+    Outcome left;
+    ReadTree(work / "out\\", "", left);
+    ASSERT_EQ(left.files.size(), 1u);
+    EXPECT_EQ(std::get<0>(left.files["a.txt"]), "mine");
     HKEY key = nullptr;
     EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
     EXPECT_NE(test::ReadTextFile(log).find("package damaged"), std::string::npos);

@@ -50,6 +50,8 @@ TEST(Options, ExitCodes) {
       // Done but for a restart: success, unless anything else is to be said.
       {{true, 0, false, true}, false, kExitRestartNeeded}, {{true, 1, false, true}, false, kExitEntryFailed},
       {{true, 0, false, true}, true, kExitUserQuit},       {{true, 0, true, true}, false, kExitError},
+      // A damaged package says so before anything else.
+      {{true, 2, true, true, true}, true, kExitPackageDamaged},
   };
   for (const auto& c : cases) EXPECT_EQ(ExitCodeOf(c.report, c.quit), c.code);
 }

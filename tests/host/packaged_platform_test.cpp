@@ -332,7 +332,7 @@ TEST(PackagedPlatform, ACopyIsWholeOrNothing) {
     }
     EXPECT_EQ(rig.machine.Tree("C:\\App").size(), c.existing || good ? 2u : 1u);
     if (!ok) {
-      EXPECT_EQ(rig.platform->system.LastError().code, c.damage ? kErrorDamagedData : 112u);
+      EXPECT_EQ(rig.platform->system.LastError().code, c.damage ? kErrorPackageDamaged : 112u);
     }
   }
 }

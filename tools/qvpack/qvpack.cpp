@@ -246,7 +246,7 @@ std::unique_ptr<OpenPackage> Open(const std::string& path) {
       return nullptr;
     }
   if (!p->reader.Verify()) {
-    Error(path + ": the package is damaged (a checksum does not match, or a file is not what its index says)");
+    Error(path + ": the package is damaged (a checksum or a block's header does not match)");
     return nullptr;
   }
   return p;

@@ -82,7 +82,10 @@ bool InstallRecorder::MakeFolder(const Path& path) {
   // Recorded once made, so named first.
   RecordEntry e = AsRecorded({.kind = RecordEntry::Kind::Folder, .path = path});
   const bool made = Inner().files.MakeFolder(path);
-  if (made) Add(std::move(e));
+  if (made) {
+    Add(std::move(e));
+    madeFolders_.insert(FileNameKey(WithoutBackslash(path)));
+  }
   return made;
 }
 
@@ -132,7 +135,10 @@ void InstallRecorder::WillWrite(const std::vector<Path>& paths) {
     RecordEntry e;
     e.kind = RecordEntry::Kind::FileStart;
     e.path = path;
-    e.existed = Inner().files.Attributes(path) != kNoAttributes;
+    // In a folder this run made, nothing was there before it: no look,
+    // which costs as much as writing a small file.
+    e.existed = !madeFolders_.count(FileNameKey(WithoutBackslash(FolderPart(path)))) &&
+                Inner().files.Attributes(path) != kNoAttributes;
     Announced& a = announced_[path.Key()] = {path, e.existed, {}};
     Add(std::move(e));
     if (a.existed) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,7 @@ class InstallRecorder : public Platform, public RecordKeeper {
     std::string aside;  // where its previous content goes
   };
   std::map<std::string, Announced> announced_;  // by upper-case path
+  std::set<std::string> madeFolders_;           // by key, without the last backslash
   Product product_;
   std::uint64_t ownBytes_ = 0;  // the uninstaller's size
   std::string uninstallerName_ = kUninstallerName, recordName_ = kRecordName;

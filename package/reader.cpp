@@ -66,84 +66,126 @@ class Fields {
 };
 
 
+// One block's packed bytes taken in by a codec's decoder, in steps.
+class Decoder {
+ public:
+  enum class Step { kMore, kEnded, kDamaged };
+  virtual ~Decoder() = default;
+  // For the next block: forgets everything of the last one.
+  virtual bool Reset() = 0;
+  // Takes what it can of `in` from inPos and gives what it can into `out`
+  // from outPos; kEnded once the block's stream has ended.
+  virtual Step Decode(const unsigned char* in, std::size_t inSize, std::size_t& inPos, unsigned char* out,
+                      std::size_t outSize, std::size_t& outPos) = 0;
+};
+
 struct DctxFree {
   void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
 };
 
-// One block's frame unpacked in order into the caller's buffers. A frame
-// that ends before or after the block's bytes do, leaves bytes after it or
+class ZstdDecoder : public Decoder {
+ public:
+  bool Ready() {
+    dctx_.reset(ZSTD_createDCtx());
+    return dctx_ && !ZSTD_isError(ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, format::kMaxWindowLog));
+  }
+  bool Reset() override { return !ZSTD_isError(ZSTD_DCtx_reset(dctx_.get(), ZSTD_reset_session_only)); }
+  Step Decode(const unsigned char* in, std::size_t inSize, std::size_t& inPos, unsigned char* out,
+              std::size_t outSize, std::size_t& outPos) override {
+    ZSTD_inBuffer i{in, inSize, inPos};
+    ZSTD_outBuffer o{out, outSize, outPos};
+    const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &i);
+    inPos = i.pos;
+    outPos = o.pos;
+    return ZSTD_isError(r) ? Step::kDamaged : r == 0 ? Step::kEnded : Step::kMore;
+  }
+
+ private:
+  std::unique_ptr<ZSTD_DCtx, DctxFree> dctx_;
+};
+
+std::unique_ptr<Decoder> MakeDecoder(format::Codec codec) {
+  if (codec != format::Codec::kZstd) return nullptr;
+  auto zstd = std::make_unique<ZstdDecoder>();
+  return zstd->Ready() ? std::move(zstd) : nullptr;
+}
+
+// One block unpacked in order into the caller's buffers. A stream that
+// ends before or after the block's bytes do, leaves bytes after it or
 // holds more or less than the block should is damage.
 class BlockFrame {
  public:
-  explicit BlockFrame(ByteSource& file) : file_(file) {}
+  BlockFrame(ByteSource& file, format::Codec codec) : file_(file), codec_(codec) {}
   bool Ready() {
-    if (dctx_) return true;
-    dctx_.reset(ZSTD_createDCtx());
-    if (!dctx_ || ZSTD_isError(ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, format::kMaxWindowLog)))
-      return false;
+    if (decoder_) return true;
+    decoder_ = MakeDecoder(codec_);
+    if (!decoder_) return false;
     in_.resize(kReadChunk);
     return true;
   }
   void Start(const Block& block, std::uint64_t unpacked) {
-    ZSTD_DCtx_reset(dctx_.get(), ZSTD_reset_session_only);
     inNext_ = block.packedAt;
     packedEnd_ = block.packedAt + block.packedSize;
-    inBuf_ = {in_.data(), 0, 0};
+    inSize_ = inPos_ = 0;
     left_ = unpacked;
-    frameEnded_ = damaged_ = false;
+    frameEnded_ = false;
+    damaged_ = !decoder_->Reset();
   }
   // Fills up to `room` bytes; gives how many, 0 once the block has ended
   // as it should, nothing on damage (after the bytes good before it).
   std::optional<std::size_t> Next(unsigned char* out, std::size_t room) {
     if (damaged_) return std::nullopt;
     if (left_ == 0) return Ends() ? std::optional<std::size_t>(0) : std::nullopt;
-    ZSTD_outBuffer o{out, std::size_t(std::min<std::uint64_t>(room, left_)), 0};
-    while (o.pos < o.size) {
-      // A frame ending early holds less than the block should.
+    const auto size = std::size_t(std::min<std::uint64_t>(room, left_));
+    std::size_t pos = 0;
+    while (pos < size) {
+      // A stream ending early holds less than the block should.
       if (frameEnded_ || !Refill()) {
         damaged_ = true;
         break;
       }
-      const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &inBuf_);
-      if (ZSTD_isError(r)) {
+      const Decoder::Step step = decoder_->Decode(in_.data(), inSize_, inPos_, out, size, pos);
+      if (step == Decoder::Step::kDamaged) {
         damaged_ = true;
         break;
       }
-      frameEnded_ = r == 0;
+      frameEnded_ = step == Decoder::Step::kEnded;
     }
-    left_ -= o.pos;
-    if (damaged_ && o.pos == 0) return std::nullopt;
-    return o.pos;
+    left_ -= pos;
+    if (damaged_ && pos == 0) return std::nullopt;
+    return pos;
   }
 
  private:
   // More packed bytes of the block when those in hand are used up.
   bool Refill() {
-    if (inBuf_.pos < inBuf_.size) return true;
+    if (inPos_ < inSize_) return true;
     const auto n = std::size_t(std::min<std::uint64_t>(in_.size(), packedEnd_ - inNext_));
     if (n == 0 || !file_.ReadAt(inNext_, in_.data(), n)) return false;
     inNext_ += n;
-    inBuf_ = {in_.data(), n, 0};
+    inSize_ = n;
+    inPos_ = 0;
     return true;
   }
-  // The frame must end where the block's bytes do, with nothing left over
+  // The stream must end where the block's bytes do, with nothing left over
   // and nothing more to give.
   bool Ends() {
     while (!frameEnded_) {
       unsigned char spare[64];
-      ZSTD_outBuffer o{spare, sizeof spare, 0};
+      std::size_t got = 0;
       if (!Refill()) return false;
-      const std::size_t r = ZSTD_decompressStream(dctx_.get(), &o, &inBuf_);
-      if (ZSTD_isError(r) || o.pos != 0) return false;
-      frameEnded_ = r == 0;
+      const Decoder::Step step = decoder_->Decode(in_.data(), inSize_, inPos_, spare, sizeof spare, got);
+      if (step == Decoder::Step::kDamaged || got != 0) return false;
+      frameEnded_ = step == Decoder::Step::kEnded;
     }
-    return inBuf_.pos == inBuf_.size && inNext_ == packedEnd_;
+    return inPos_ == inSize_ && inNext_ == packedEnd_;
   }
 
   ByteSource& file_;
-  std::unique_ptr<ZSTD_DCtx, DctxFree> dctx_;
+  const format::Codec codec_;
+  std::unique_ptr<Decoder> decoder_;
   std::vector<unsigned char> in_;
-  ZSTD_inBuffer inBuf_{};
+  std::size_t inSize_ = 0, inPos_ = 0;
   std::uint64_t inNext_ = 0, packedEnd_ = 0, left_ = 0;
   bool frameEnded_ = false, damaged_ = false;
 };
@@ -187,29 +229,46 @@ class FileOutput {
 // Unpacked content, or what the unpacker met instead of it.
 struct Piece {
   enum Kind { kData, kBlockEnd, kDamaged } kind = kData;
-  std::vector<unsigned char> bytes;  // kPieceSize
-  std::size_t size = 0;              // of them in use
+  const unsigned char* data = nullptr;
+  std::size_t size = 0;
 };
 
-// Unpacks the blocks from a given one onwards, in order, on a thread of its
-// own, at most kPieces pieces ahead of the caller: writing one file
-// overlaps unpacking the next. Damage ends the run with a kDamaged piece at
-// the place it was met; a block's frame ending cleanly where the block's
-// bytes do gives a kBlockEnd piece.
-class Unpacker {
+// The content in packed order from the start of a given block, a piece at a
+// time, unpacked ahead of the caller on threads of its own. Damage ends it
+// with a kDamaged piece at the place it was met; a block's stream ending
+// cleanly where the block's bytes do gives a kBlockEnd piece, and nothing
+// lies beyond the content.
+class Unpacking {
  public:
-  Unpacker(ByteSource& file, const std::vector<Block>& blocks, std::uint32_t blockSize, std::uint64_t contentSize)
-      : frame_(file), blocks_(blocks), blockSize_(blockSize), contentSize_(contentSize) {}
-  ~Unpacker() { Stop(); }
+  virtual ~Unpacking() = default;
+  // Starts afresh at the beginning of block b.
+  virtual bool Start(std::uint32_t b) = 0;
+  virtual void Stop() = 0;
+  // The next piece, once there; the caller keeps it until Release.
+  virtual const Piece& Next() = 0;
+  virtual void Release() = 0;
+};
+
+// One thread unpacks the blocks in order, at most kPieces pieces ahead of
+// the caller: writing one file overlaps unpacking the next. For a codec
+// that unpacks faster than files are written.
+class Unpacker : public Unpacking {
+ public:
+  Unpacker(ByteSource& file, format::Codec codec, const std::vector<Block>& blocks, std::uint32_t blockSize,
+           std::uint64_t contentSize)
+      : frame_(file, codec), blocks_(blocks), blockSize_(blockSize), contentSize_(contentSize) {}
+  ~Unpacker() override { Stop(); }
   Unpacker(const Unpacker&) = delete;
   Unpacker& operator=(const Unpacker&) = delete;
 
-  // Starts afresh at the beginning of block b.
-  bool Start(std::uint32_t b) {
+  bool Start(std::uint32_t b) override {
     Stop();
-    if (pieces_[0].bytes.empty()) {
+    if (buffers_[0].empty()) {
       if (!frame_.Ready()) return false;
-      for (Piece& p : pieces_) p.bytes.resize(kPieceSize);
+      for (std::size_t i = 0; i < kPieces; ++i) {
+        buffers_[i].resize(kPieceSize);
+        pieces_[i].data = buffers_[i].data();
+      }
     }
     made_ = taken_ = 0;
     stop_ = false;
@@ -218,18 +277,17 @@ class Unpacker {
     if (free_ && filled_) thread_ = Thread::Start([this, b] { Run(b); });
     return thread_ != nullptr;
   }
-  void Stop() {
+  void Stop() override {
     if (!thread_) return;
     stop_ = true;
     free_->Release();  // wakes it if it waits for room
     thread_.reset();
   }
-  // The next piece, once there; the caller keeps it until Release.
-  const Piece& Next() {
+  const Piece& Next() override {
     filled_->Acquire();
     return pieces_[taken_ % kPieces];
   }
-  void Release() {
+  void Release() override {
     ++taken_;
     free_->Release();
   }
@@ -238,7 +296,6 @@ class Unpacker {
   void Run(std::uint32_t first) {
     for (std::uint32_t b = first; b < blocks_.size(); ++b)
       if (!Unpack(b)) return;
-    // Nothing lies beyond the content.
     if (Piece* p = Free()) Publish(*p, Piece::kDamaged, 0);
   }
   // A piece the caller does not hold; null when told to stop.
@@ -256,7 +313,7 @@ class Unpacker {
   bool Unpack(std::uint32_t b) {
     frame_.Start(blocks_[b], std::min<std::uint64_t>(blockSize_, contentSize_ - std::uint64_t(b) * blockSize_));
     while (Piece* p = Free()) {
-      const std::optional<std::size_t> n = frame_.Next(p->bytes.data(), p->bytes.size());
+      const std::optional<std::size_t> n = frame_.Next(buffers_[made_ % kPieces].data(), kPieceSize);
       if (!n) {
         Publish(*p, Piece::kDamaged, 0);
         return false;
@@ -274,6 +331,7 @@ class Unpacker {
 
   // The semaphores count the pieces free and those filled; each side
   // keeps its own count of the pieces it has been through.
+  std::array<std::vector<unsigned char>, kPieces> buffers_;
   std::array<Piece, kPieces> pieces_;
   std::unique_ptr<Semaphore> free_, filled_;
   std::uint64_t made_ = 0, taken_ = 0;
@@ -298,7 +356,8 @@ struct Reader::State {
 
   // The content in packed order, unpacked ahead on its own thread; the
   // caller stands at (block, inBlock) of it, `piece` in hand.
-  std::unique_ptr<Unpacker> unpacker;
+  format::Codec codec = format::Codec::kZstd;
+  std::unique_ptr<Unpacking> unpacker;
   static constexpr std::uint32_t kNone = ~0u;
   std::uint32_t block = kNone;
   std::uint64_t inBlock = 0;
@@ -343,7 +402,7 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
   version = LoadLe32(lead + 8);
   windowLog = LoadLe32(lead + 12);
   blockSize = LoadLe32(lead + 16);
-  const auto codec = static_cast<format::Codec>(LoadLe32(lead + 20));
+  codec = static_cast<format::Codec>(LoadLe32(lead + 20));
   if (version < format::kFirstVersion || version > format::kVersion || windowLog > std::uint64_t(format::kMaxWindowLog) ||
       blockSize < format::kMinBlockSize || blockSize > format::kMaxBlockSize || codec != format::Codec::kZstd)
     return OpenStatus::Damaged;
@@ -436,7 +495,7 @@ bool Reader::State::ReadIndex(std::string_view body) {
 bool Reader::State::StartAt(std::uint32_t b) {
   Stop();
   if (b >= blocks.size()) return false;
-  if (!unpacker) unpacker = std::make_unique<Unpacker>(*file, blocks, blockSize, contentSize);
+  if (!unpacker) unpacker = std::make_unique<Unpacker>(*file, codec, blocks, blockSize, contentSize);
   if (!unpacker->Start(b)) return false;
   block = b;
   inBlock = 0;
@@ -578,7 +637,7 @@ bool Reader::Extract(const Entry& entry, ByteSink& sink) {
     if ((!s.piece || s.head == s.piece->size) && !s.Take()) return fail();
     const auto n = std::size_t(std::min<std::uint64_t>(s.piece->size - s.head, left));
     const bool partEnds = n == left || s.inBlock + n == s.Unpacked(s.block);
-    if (!output.Take(s.piece->bytes.data() + s.head, n, partEnds, emit)) return fail();
+    if (!output.Take(s.piece->data + s.head, n, partEnds, emit)) return fail();
     s.head += n;
     s.inBlock += n;
     left -= n;

@@ -55,10 +55,11 @@ class Decoder {
   // range or memory is short; Step then gives Damaged.
   bool Start(unsigned dictLog);
 
-  // Unpacks what it can. More: give more input or more room. Ended: the
-  // end marker was read and it closes the input marked last. Damaged
-  // (for good, until Start): bytes no encoder writes, a stream that ends
-  // before or after the last input does. Reads only data[pos, size).
+  // Unpacks what it can. More: give more input or more room (the end
+  // marker is read with no room left). Ended: the end marker was read and
+  // it closes the input marked last. Damaged (for good, until Start):
+  // bytes no encoder writes, a stream that ends before or after the last
+  // input does. Reads only data[pos, size).
   Status Step(In& in, Out& out);
 
  private:

@@ -183,6 +183,19 @@ TEST(LzmaBlock, RoundTripsAndRefusesWhatNoEncoderWrote) {
     EXPECT_EQ(d.Step(in, out), s);
     EXPECT_EQ(in.pos + out.pos, 0u);
   }
+  // The end marker comes after the last byte has filled the room: read
+  // with no room left.
+  {
+    Bytes room(small.size());
+    Decoder::In in{smallPacked.data(), smallPacked.size() - 1, 0, false};
+    Decoder::Out out{room.data(), room.size(), 0};
+    ASSERT_TRUE(d.Start(20));
+    EXPECT_EQ(d.Step(in, out), Decoder::Status::More);
+    EXPECT_EQ(out.pos, out.size);
+    in = {smallPacked.data() + in.size, 1, 0, true};
+    EXPECT_EQ(d.Step(in, out), Decoder::Status::Ended);
+    EXPECT_TRUE(room == small);
+  }
   Bytes out = {1, 2};
   EXPECT_FALSE(Compress(small.data(), small.size(), kMaxDictLog + 1, out));
   EXPECT_FALSE(Compress(small.data(), small.size(), kMinDictLog - 1, out));

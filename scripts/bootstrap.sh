@@ -35,7 +35,7 @@ fi
 pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
       binutils-mingw-w64-i686 xvfb xauth x11-utils xdotool imagemagick
       fonts-wqy-zenhei cmake ninja-build googletest libbenchmark-dev
-      dpkg-dev clang libclang-rt-14-dev python3 libjpeg-turbo-progs libzstd-dev osslsigncode openssl
+      dpkg-dev clang libclang-rt-14-dev python3 libjpeg-turbo-progs libzstd-dev liblzma-dev osslsigncode openssl
       icoutils)
 missing=()
 for p in "${pkgs[@]}"; do
@@ -89,6 +89,34 @@ if [ ! -f "$deps/lib/libzstd_d.a" ] || [ ! -f "$deps/lib/libzstd.a" ] || [ ! -f 
   cp "$work/zd/lib/libzstd.a" "$deps/lib/libzstd_d.a"
   cp "$work/zs/lib/libzstd.a" "$deps/lib/libzstd.a"
   cp "$work/zs/lib/zstd.h" "$work/zs/lib/zstd_errors.h" "$deps/include/"
+  rm -rf "$work"; trap - EXIT
+fi
+
+# --- liblzma for i686, static, from Debian's source package ---------------
+# One archive for both programs: the setup program calls the decoder alone,
+# so the linker takes only its objects; qvpack.exe takes the encoder too.
+# LZMA2 (and LZMA1, which it is built on) only: the decoder's filter table
+# would otherwise pull every branch filter into the setup program. Threads
+# stay on (native ones on i686): turning them off saves nothing in the
+# setup program and leaves liblzma's one-time set-up unguarded. Pinned to
+# bookworm's 5.4.1, with Debian's fixes applied.
+if [ ! -f "$deps/lib/liblzma.a" ] || [ ! -f "$deps/include/lzma.h" ]; then
+  say "building liblzma (static, i686) into build/deps"
+  ensure_deb_src
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  (cd "$work" && apt-get source -qq --download-only xz-utils=5.4.1-1+deb12u1 >/dev/null 2>&1 \
+     && dpkg-source -x xz-utils_*.dsc xz >/dev/null 2>&1)
+  (cd "$work/xz" && ./configure -q --host=i686-w64-mingw32 CC=i686-w64-mingw32-gcc-posix \
+     AR=i686-w64-mingw32-ar RANLIB=i686-w64-mingw32-ranlib \
+     CFLAGS="-O2 -msse2 -ffunction-sections -fdata-sections" \
+     --enable-static --disable-shared --enable-encoders=lzma1,lzma2 --enable-decoders=lzma1,lzma2 \
+     --disable-lzip-decoder --disable-microlzma --disable-xz --disable-xzdec --disable-lzmadec \
+     --disable-lzmainfo --disable-lzma-links --disable-scripts --disable-doc --disable-nls >/dev/null)
+  make -s -C "$work/xz/src/liblzma" >/dev/null
+  mkdir -p "$deps/lib" "$deps/include"
+  cp "$work/xz/src/liblzma/.libs/liblzma.a" "$deps/lib/"
+  cp -r "$work/xz/src/liblzma/api/lzma.h" "$work/xz/src/liblzma/api/lzma" "$deps/include/"
   rm -rf "$work"; trap - EXIT
 fi
 

@@ -13,6 +13,7 @@
 #include "framework/portable/little_endian.h"
 #include "framework/portable/xxh64.h"
 #include "package/format.h"
+#include "package/lzma_block.h"
 #include "package/package.h"
 #include "package/path_index.h"
 #include "package/threads.h"
@@ -74,8 +75,9 @@ class Decoder {
   // For the next block: forgets everything of the last one.
   virtual bool Reset() = 0;
   // Takes what it can of `in` from inPos and gives what it can into `out`
-  // from outPos; kEnded once the block's stream has ended.
-  virtual Step Decode(const unsigned char* in, std::size_t inSize, std::size_t& inPos, unsigned char* out,
+  // from outPos; kEnded once the block's stream has ended. `last`: `in`
+  // runs to the end of the block's bytes.
+  virtual Step Decode(const unsigned char* in, std::size_t inSize, std::size_t& inPos, bool last, unsigned char* out,
                       std::size_t outSize, std::size_t& outPos) = 0;
 };
 
@@ -90,7 +92,7 @@ class ZstdDecoder : public Decoder {
     return dctx_ && !ZSTD_isError(ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, format::kMaxWindowLog));
   }
   bool Reset() override { return !ZSTD_isError(ZSTD_DCtx_reset(dctx_.get(), ZSTD_reset_session_only)); }
-  Step Decode(const unsigned char* in, std::size_t inSize, std::size_t& inPos, unsigned char* out,
+  Step Decode(const unsigned char* in, std::size_t inSize, std::size_t& inPos, bool, unsigned char* out,
               std::size_t outSize, std::size_t& outPos) override {
     ZSTD_inBuffer i{in, inSize, inPos};
     ZSTD_outBuffer o{out, outSize, outPos};
@@ -104,8 +106,29 @@ class ZstdDecoder : public Decoder {
   std::unique_ptr<ZSTD_DCtx, DctxFree> dctx_;
 };
 
-std::unique_ptr<Decoder> MakeDecoder(format::Codec codec) {
-  if (codec != format::Codec::kZstd) return nullptr;
+class LzmaDecoder : public Decoder {
+ public:
+  explicit LzmaDecoder(unsigned dictLog) : dictLog_(dictLog) {}
+  bool Reset() override { return decoder_.Start(dictLog_); }
+  Step Decode(const unsigned char* in, std::size_t inSize, std::size_t& inPos, bool last, unsigned char* out,
+              std::size_t outSize, std::size_t& outPos) override {
+    lzma::Decoder::In i{in, inSize, inPos, last};
+    lzma::Decoder::Out o{out, outSize, outPos};
+    const lzma::Decoder::Status status = decoder_.Step(i, o);
+    inPos = i.pos;
+    outPos = o.pos;
+    return status == lzma::Decoder::Status::Damaged ? Step::kDamaged
+           : status == lzma::Decoder::Status::Ended ? Step::kEnded
+                                                    : Step::kMore;
+  }
+
+ private:
+  const unsigned dictLog_;
+  lzma::Decoder decoder_;
+};
+
+std::unique_ptr<Decoder> MakeDecoder(format::Codec codec, unsigned windowLog) {
+  if (codec == format::Codec::kLzma2) return std::make_unique<LzmaDecoder>(windowLog);
   auto zstd = std::make_unique<ZstdDecoder>();
   return zstd->Ready() ? std::move(zstd) : nullptr;
 }
@@ -115,10 +138,11 @@ std::unique_ptr<Decoder> MakeDecoder(format::Codec codec) {
 // holds more or less than the block should is damage.
 class BlockFrame {
  public:
-  BlockFrame(ByteSource& file, format::Codec codec) : file_(file), codec_(codec) {}
+  BlockFrame(ByteSource& file, format::Codec codec, unsigned windowLog)
+      : file_(file), codec_(codec), windowLog_(windowLog) {}
   bool Ready() {
     if (decoder_) return true;
-    decoder_ = MakeDecoder(codec_);
+    decoder_ = MakeDecoder(codec_, windowLog_);
     if (!decoder_) return false;
     in_.resize(kReadChunk);
     return true;
@@ -144,7 +168,7 @@ class BlockFrame {
         damaged_ = true;
         break;
       }
-      const Decoder::Step step = decoder_->Decode(in_.data(), inSize_, inPos_, out, size, pos);
+      const Decoder::Step step = decoder_->Decode(in_.data(), inSize_, inPos_, inNext_ == packedEnd_, out, size, pos);
       if (step == Decoder::Step::kDamaged) {
         damaged_ = true;
         break;
@@ -174,7 +198,8 @@ class BlockFrame {
       unsigned char spare[64];
       std::size_t got = 0;
       if (!Refill()) return false;
-      const Decoder::Step step = decoder_->Decode(in_.data(), inSize_, inPos_, spare, sizeof spare, got);
+      const Decoder::Step step =
+          decoder_->Decode(in_.data(), inSize_, inPos_, inNext_ == packedEnd_, spare, sizeof spare, got);
       if (step == Decoder::Step::kDamaged || got != 0) return false;
       frameEnded_ = step == Decoder::Step::kEnded;
     }
@@ -183,6 +208,7 @@ class BlockFrame {
 
   ByteSource& file_;
   const format::Codec codec_;
+  const unsigned windowLog_;
   std::unique_ptr<Decoder> decoder_;
   std::vector<unsigned char> in_;
   std::size_t inSize_ = 0, inPos_ = 0;
@@ -254,9 +280,8 @@ class Unpacking {
 // that unpacks faster than files are written.
 class Unpacker : public Unpacking {
  public:
-  Unpacker(ByteSource& file, format::Codec codec, const std::vector<Block>& blocks, std::uint32_t blockSize,
-           std::uint64_t contentSize)
-      : frame_(file, codec), blocks_(blocks), blockSize_(blockSize), contentSize_(contentSize) {}
+  Unpacker(BlockFrame frame, const std::vector<Block>& blocks, std::uint32_t blockSize, std::uint64_t contentSize)
+      : frame_(std::move(frame)), blocks_(blocks), blockSize_(blockSize), contentSize_(contentSize) {}
   ~Unpacker() override { Stop(); }
   Unpacker(const Unpacker&) = delete;
   Unpacker& operator=(const Unpacker&) = delete;
@@ -339,6 +364,129 @@ class Unpacker : public Unpacking {
   std::unique_ptr<Thread> thread_;  // last: ends before the rest goes
 };
 
+// Whole blocks unpacked side by side, for a codec slower to unpack than
+// files are written: worker k of n unpacks the blocks k, k + n, k + 2n...
+// counted from the first, each into one of its slots, and the caller takes
+// them in order. Memory: a decoder and kSlots blocks per worker.
+class ParallelUnpacker : public Unpacking {
+ public:
+  static constexpr unsigned kSlots = 2;
+
+  ParallelUnpacker(std::function<BlockFrame()> frame, const std::vector<Block>& blocks, std::uint32_t blockSize,
+                   std::uint64_t contentSize, unsigned workers)
+      : makeFrame_(std::move(frame)), blocks_(blocks), blockSize_(blockSize), contentSize_(contentSize) {
+    workers_.resize(std::max(1u, workers));
+  }
+  ~ParallelUnpacker() override { Stop(); }
+  ParallelUnpacker(const ParallelUnpacker&) = delete;
+  ParallelUnpacker& operator=(const ParallelUnpacker&) = delete;
+
+  bool Start(std::uint32_t b) override {
+    Stop();
+    first_ = b;
+    taken_ = 0;
+    at_ = 0;
+    holding_ = false;
+    stop_ = false;
+    const std::size_t n = std::min<std::size_t>(workers_.size(), std::max<std::size_t>(1, blocks_.size() - b));
+    for (std::size_t k = 0; k < workers_.size(); ++k) {
+      Worker& w = workers_[k];
+      w.free = Semaphore::Make(kSlots);
+      w.filled = Semaphore::Make(0);
+      if (!w.free || !w.filled) return false;
+      if (k >= n) continue;
+      if (!w.frame) w.frame = std::make_unique<BlockFrame>(makeFrame_());
+      if (!w.frame->Ready()) return false;
+      w.thread = Thread::Start([this, k, n] { Run(k, n); });
+      if (!w.thread) return false;
+    }
+    running_ = n;
+    return true;
+  }
+  void Stop() override {
+    stop_ = true;
+    for (Worker& w : workers_) {
+      if (!w.thread) continue;
+      for (unsigned i = 0; i < kSlots; ++i) w.free->Release();  // wakes it if it waits for a slot
+      w.thread.reset();
+    }
+  }
+  const Piece& Next() override {
+    const std::uint64_t t = taken_;
+    if (first_ + t >= blocks_.size()) return piece_ = {Piece::kDamaged, nullptr, 0};
+    Worker& w = workers_[t % running_];
+    Slot& slot = w.slots[(t / running_) % kSlots];
+    if (!holding_) {
+      w.filled->Acquire();
+      holding_ = true;
+    }
+    if (slot.damaged) return piece_ = {Piece::kDamaged, nullptr, 0};
+    if (at_ == slot.size) return piece_ = {Piece::kBlockEnd, nullptr, 0};
+    return piece_ = {Piece::kData, slot.bytes.data() + at_, std::min(kPieceSize, slot.size - at_)};
+  }
+  void Release() override {
+    if (piece_.kind == Piece::kData) {
+      at_ += piece_.size;
+    } else if (piece_.kind == Piece::kBlockEnd) {
+      workers_[taken_ % running_].free->Release();
+      ++taken_;
+      at_ = 0;
+      holding_ = false;
+    }
+  }
+
+ private:
+  struct Slot {
+    std::vector<unsigned char> bytes;
+    std::size_t size = 0;
+    bool damaged = false;
+  };
+  struct Worker {
+    std::unique_ptr<BlockFrame> frame;
+    std::array<Slot, kSlots> slots;
+    std::unique_ptr<Semaphore> free, filled;
+    std::unique_ptr<Thread> thread;  // last: ends before the rest goes
+  };
+
+  void Run(std::size_t k, std::size_t n) {
+    Worker& w = workers_[k];
+    for (std::uint64_t i = 0;; ++i) {
+      const std::uint64_t b = first_ + k + i * n;
+      if (b >= blocks_.size()) return;
+      w.free->Acquire();
+      if (stop_) return;
+      Slot& slot = w.slots[i % kSlots];
+      const auto unpacked = std::size_t(std::min<std::uint64_t>(blockSize_, contentSize_ - b * blockSize_));
+      if (slot.bytes.size() < unpacked) slot.bytes.resize(unpacked);
+      w.frame->Start(blocks_[std::size_t(b)], unpacked);
+      slot.size = 0;
+      slot.damaged = false;
+      // In steps, so that a stop is heard within one.
+      while (!stop_) {
+        const std::optional<std::size_t> got =
+            w.frame->Next(slot.bytes.data() + slot.size, std::min(kReadChunk, unpacked - slot.size));
+        if (!got) slot.damaged = true;
+        if (!got || *got == 0) break;
+        slot.size += *got;
+      }
+      w.filled->Release();
+      if (slot.damaged) return;
+    }
+  }
+
+  const std::function<BlockFrame()> makeFrame_;
+  const std::vector<Block>& blocks_;
+  const std::uint32_t blockSize_;
+  const std::uint64_t contentSize_;
+  std::vector<Worker> workers_;
+  std::size_t running_ = 1;
+  std::uint64_t first_ = 0, taken_ = 0;  // the block started at, and blocks taken since
+  std::size_t at_ = 0;                   // in the block being taken
+  bool holding_ = false;                 // its slot is in hand
+  Piece piece_;
+  std::atomic<bool> stop_{false};
+};
+
 }  // namespace
 
 struct Reader::State {
@@ -404,7 +552,8 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
   blockSize = LoadLe32(lead + 16);
   codec = static_cast<format::Codec>(LoadLe32(lead + 20));
   if (version < format::kFirstVersion || version > format::kVersion || windowLog > std::uint64_t(format::kMaxWindowLog) ||
-      blockSize < format::kMinBlockSize || blockSize > format::kMaxBlockSize || codec != format::Codec::kZstd)
+      blockSize < format::kMinBlockSize || blockSize > format::kMaxBlockSize ||
+      (codec != format::Codec::kZstd && (version < format::kSummedVersion || codec != format::Codec::kLzma2)))
     return OpenStatus::Damaged;
 
   // Blocks one after another, then the index, then the end record.
@@ -495,7 +644,14 @@ bool Reader::State::ReadIndex(std::string_view body) {
 bool Reader::State::StartAt(std::uint32_t b) {
   Stop();
   if (b >= blocks.size()) return false;
-  if (!unpacker) unpacker = std::make_unique<Unpacker>(*file, codec, blocks, blockSize, contentSize);
+  if (!unpacker) {
+    const auto frame = [this] { return BlockFrame(*file, codec, unsigned(windowLog)); };
+    // LZMA2 unpacks at a tenth of Zstandard's speed: a block per processor.
+    if (codec == format::Codec::kLzma2)
+      unpacker = std::make_unique<ParallelUnpacker>(frame, blocks, blockSize, contentSize, Thread::Processors());
+    else
+      unpacker = std::make_unique<Unpacker>(frame(), blocks, blockSize, contentSize);
+  }
   if (!unpacker->Start(b)) return false;
   block = b;
   inBlock = 0;
@@ -585,8 +741,13 @@ bool Reader::State::FramesFit() {
   for (std::uint32_t b = 0; b < blocks.size(); ++b) {
     unsigned char frame[ZSTD_FRAMEHEADERSIZE_MAX];
     const auto n = std::size_t(std::min<std::uint64_t>(sizeof frame, blocks[b].packedSize));
+    if (!file->ReadAt(blocks[b].packedAt, frame, n)) return false;
+    if (codec == format::Codec::kLzma2) {
+      if (!lzma::HeaderFits(frame, n, unsigned(windowLog))) return false;
+      continue;
+    }
     ZSTD_frameHeader h;
-    if (!file->ReadAt(blocks[b].packedAt, frame, n) || ZSTD_getFrameHeader(&h, frame, n) != 0) return false;
+    if (ZSTD_getFrameHeader(&h, frame, n) != 0) return false;
     if (h.frameType != ZSTD_frame || h.dictID != 0 || h.windowSize > (std::uint64_t(1) << windowLog) ||
         (h.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN && h.frameContentSize != Unpacked(b)))
       return false;

@@ -19,6 +19,7 @@
 #include "framework/portable/xxh64.h"
 #include "package/branch_filter.h"
 #include "package/format.h"
+#include "package/lzma_block.h"
 #include "package/path_index.h"
 
 namespace qv::pack {
@@ -122,8 +123,9 @@ class Packer {
 
  private:
   void Work(unsigned threads) {
-    Cctx cctx(ZSTD_createCCtx());
-    std::string error = cctx ? Configure(cctx.get()) : "out of memory";
+    const bool zstd = options_.codec == format::Codec::kZstd;
+    Cctx cctx(zstd ? ZSTD_createCCtx() : nullptr);
+    std::string error = !zstd ? "" : cctx ? Configure(cctx.get()) : "out of memory";
     while (true) {
       std::uint32_t b;
       {
@@ -161,8 +163,14 @@ class Packer {
 
   std::string Compress(ZSTD_CCtx* c, std::uint32_t b, PackedBlock& packed) {
     const std::uint64_t begin = std::uint64_t(b) * blockSize_, end = std::min(begin + blockSize_, total_);
-    ZSTD_CCtx_reset(c, ZSTD_reset_session_only);
-    ZSTD_CCtx_setPledgedSrcSize(c, end - begin);
+    // LZMA2 packs the block whole, once its bytes are together.
+    std::vector<unsigned char> whole;
+    if (c) {
+      ZSTD_CCtx_reset(c, ZSTD_reset_session_only);
+      ZSTD_CCtx_setPledgedSrcSize(c, end - begin);
+    } else {
+      whole.reserve(std::size_t(end - begin));
+    }
     std::vector<unsigned char> buffer(kReadChunk);
     // The first file whose content reaches into this block.
     std::size_t f = std::size_t(std::upper_bound(starts_.begin(), starts_.end(), begin) - starts_.begin()) - 1;
@@ -198,12 +206,21 @@ class Packer {
                 ? FilterBranches(buffer.data(), held, from + done - held, true, done == piece.length)
                 : held;
         ZSTD_inBuffer in{buffer.data(), ready, 0};
-        if (!Feed(c, in, ZSTD_e_continue, packed)) return "the compressor failed";
+        if (!c) whole.insert(whole.end(), buffer.data(), buffer.data() + ready);
+        else if (!Feed(c, in, ZSTD_e_continue, packed)) return "the compressor failed";
         waiting = held - ready;
         std::memmove(buffer.data(), buffer.data() + ready, waiting);
       }
       packed.pieces.push_back(piece);
       pos += piece.length;
+    }
+    if (!c) {
+      std::vector<unsigned char> out;
+      if (!lzma::Compress(whole.data(), whole.size(), unsigned(options_.windowLog), out))
+        return "the compressor failed";
+      packed.chunks.emplace_back(out.begin(), out.end());
+      packed.size = out.size();
+      return "";
     }
     ZSTD_inBuffer none{nullptr, 0, 0};
     return Feed(c, none, ZSTD_e_end, packed) ? "" : "the compressor failed";
@@ -350,7 +367,7 @@ std::string WritePackage(ByteSource& stub, const std::string& script, const std:
   AppendLe(lead, format::kVersion, 4);
   AppendLe(lead, options.windowLog, 4);
   AppendLe(lead, packer.BlockSize(), 4);
-  AppendLe(lead, std::uint32_t(format::Codec::kZstd), 4);
+  AppendLe(lead, std::uint32_t(options.codec), 4);
   if (!sink.Write(lead)) return "cannot write the package";
 
   std::vector<std::uint32_t> crcs(inputs.size(), 0);

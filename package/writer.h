@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "package/format.h"
 #include "package/package.h"
 
 namespace qv::pack {
@@ -19,13 +20,17 @@ struct Input {
 };
 
 struct WriteOptions {
+  // Zstandard unpacks fastest; LZMA2 packs smaller, and its blocks are
+  // unpacked side by side (keep them small: each thread holds two).
+  format::Codec codec = format::Codec::kZstd;
   int level = 19;     // zstd level of the default
   bool best = false;  // the strongest setting, slower to pack
   // Unpacked bytes per solid block: bigger packs smaller, smaller packs in
   // more threads and unpacks a file taken out of order sooner.
   std::uint32_t blockSize = 256u << 20;
   // The matching window as a power of two (23: 8 MiB to 27: 128 MiB): the
-  // setup program keeps one window in memory while it unpacks.
+  // setup program keeps one window in memory while it unpacks (LZMA2: one
+  // per processor).
   int windowLog = 27;
   // Branch targets in Windows programs made absolute (branch_filter.h).
   bool filter = true;

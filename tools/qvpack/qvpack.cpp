@@ -25,12 +25,15 @@ namespace qv::qvpack {
 namespace {
 
 constexpr int kFailed = 1;
+// --xz's blocks and dictionaries: 16 MiB.
+constexpr int kXzBlockLog = 24;
+constexpr int kDefaultWindowLog = 27;
 constexpr int kBadUsage = 2;
 
 const char kUsage[] =
     "Usage:\n"
     "  qvpack pack FOLDER -o OUT.exe [--script NAME] [--stub FILE] [--icon FILE]\n"
-    "              [--best] [--window MIB] [--force]\n"
+    "              [--best | --xz] [--window MIB] [--force]\n"
     "  qvpack list OUT.exe\n"
     "  qvpack extract OUT.exe DIR\n"
     "  qvpack --help | --version\n"
@@ -45,6 +48,8 @@ const char kUsage[] =
     "                        beside qvpack, else " QVPACK_DEFAULT_STUB ")\n"
     "  --icon FILE           the packed file's icon, a .ico (default: [SETUP] Icon=)\n"
     "  --best                the strongest compression: smaller, slower to pack\n"
+    "  --xz                  LZMA2 (xz's): smaller still, slower to pack and to\n"
+    "                        install; unpacked on every processor at once\n"
     "  --window MIB          how far back the compressor looks for repeats: 8, 16,\n"
     "                        32, 64 or 128 (default); the setup program holds this\n"
     "                        much in memory while it installs\n"
@@ -87,8 +92,8 @@ std::string AttributeText(std::uint32_t a) {
 
 struct PackArguments {
   std::string folder, output, script = "setup.ini", stub, icon;
-  bool best = false, force = false;
-  int windowLog = 27;
+  bool best = false, force = false, xz = false;
+  int windowLog = kDefaultWindowLog;
 };
 
 std::string DefaultStub() {
@@ -166,6 +171,10 @@ std::vector<pack::Input> InputsOf(const std::vector<Item>& items, const Plan& pl
 }
 
 int Pack(const PackArguments& a) {
+  if (a.xz && (a.best || a.windowLog != kDefaultWindowLog)) {
+    Error("--xz takes neither --best nor --window: its blocks and dictionaries are fixed");
+    return kBadUsage;
+  }
   if (!IsFolder(a.folder)) {
     Error(a.folder + " is no folder");
     return kFailed;
@@ -201,6 +210,13 @@ int Pack(const PackArguments& a) {
   pack::WriteOptions options;
   options.best = a.best;
   options.windowLog = a.windowLog;
+  if (a.xz) {
+    // Small blocks, each its own dictionary: the setup program unpacks one
+    // per processor and holds two of them per processor.
+    options.codec = pack::format::Codec::kLzma2;
+    options.windowLog = kXzBlockLog;
+    options.blockSize = 1u << kXzBlockLog;
+  }
   options.progress = [&bar](std::uint64_t done, std::uint64_t total) { bar.Update(done, total); };
   const std::string failure = pack::WritePackage(*stub, scriptName, inputs, OpenFileSource, *out, options);
   bar.Finish();
@@ -371,6 +387,10 @@ bool TakePackOption(const std::vector<std::string>& args, std::size_t& i, PackAr
       TakeValue(args, i, "--script", pack.script, missing) || TakeValue(args, i, "--stub", pack.stub, missing) ||
       TakeValue(args, i, "--icon", pack.icon, missing)) {
     if (missing) error = "option " + a + " needs a value";
+    return true;
+  }
+  if (a == "--xz") {
+    pack.xz = true;
     return true;
   }
   if (a != "--best" && a != "--force") return false;

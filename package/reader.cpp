@@ -24,10 +24,10 @@ namespace {
 constexpr std::size_t kReadChunk = 1u << 20;
 // Unpacked content goes to the caller in pieces of this size, a few of them
 // ahead: enough to keep unpacking while the caller creates and closes files,
-// and few handovers between the threads, each of which may wait for a
-// processor on a busy machine.
-constexpr std::size_t kPieceSize = 4u << 20;
-constexpr std::size_t kPieces = 4;
+// few handovers between the threads (each may wait for a processor on a
+// busy machine), and little memory next to the 128 MiB window.
+constexpr std::size_t kPieceSize = 1u << 20;
+constexpr std::size_t kPieces = 6;
 
 struct Block {
   std::uint64_t packedAt = 0, packedSize = 0;  // in the file
@@ -367,10 +367,12 @@ class Unpacker : public Unpacking {
 // Whole blocks unpacked side by side, for a codec slower to unpack than
 // files are written: worker k of n unpacks the blocks k, k + n, k + 2n...
 // counted from the first, each into one of its slots, and the caller takes
-// them in order. Memory: a decoder and kSlots blocks per worker.
+// them in order. Memory: a decoder and kSlots blocks per worker. One slot
+// each is enough while the caller takes a block faster than a worker
+// unpacks one.
 class ParallelUnpacker : public Unpacking {
  public:
-  static constexpr unsigned kSlots = 2;
+  static constexpr unsigned kSlots = 1;
 
   ParallelUnpacker(std::function<BlockFrame()> frame, const std::vector<Block>& blocks, std::uint32_t blockSize,
                    std::uint64_t contentSize, unsigned workers)

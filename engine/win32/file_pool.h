@@ -25,7 +25,7 @@ class FilePool {
   // Enough to keep the workers busy, few enough that a quit or an error
   // waits for little.
   static constexpr std::size_t kMostTasks = 32;
-  static constexpr std::size_t kMostBytes = 16u << 20;
+  static constexpr std::size_t kMostBytes = 8u << 20;
 
   FilePool() = default;
   // Lets the workers do what was handed in, and finishes none of it.

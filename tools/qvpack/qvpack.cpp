@@ -25,8 +25,8 @@ namespace qv::qvpack {
 namespace {
 
 constexpr int kFailed = 1;
-// --xz's blocks and dictionaries: 16 MiB.
-constexpr int kXzBlockLog = 24;
+// --xz's blocks and dictionaries: 32 MiB.
+constexpr int kXzBlockLog = 25;
 constexpr int kDefaultWindowLog = 27;
 constexpr int kBadUsage = 2;
 

@@ -28,6 +28,8 @@ constexpr std::size_t kReadChunk = 1u << 20;
 // busy machine), and little memory next to the 128 MiB window.
 constexpr std::size_t kPieceSize = 1u << 20;
 constexpr std::size_t kPieces = 6;
+// What the unpacking threads may hold: windows and whole blocks.
+constexpr std::uint64_t kUnpackMemory = 128u << 20;
 
 struct Block {
   std::uint64_t packedAt = 0, packedSize = 0;  // in the file
@@ -648,9 +650,14 @@ bool Reader::State::StartAt(std::uint32_t b) {
   if (b >= blocks.size()) return false;
   if (!unpacker) {
     const auto frame = [this] { return BlockFrame(*file, codec, unsigned(windowLog)); };
-    // LZMA2 unpacks at a tenth of Zstandard's speed: a block per processor.
-    if (codec == format::Codec::kLzma2)
-      unpacker = std::make_unique<ParallelUnpacker>(frame, blocks, blockSize, contentSize, Thread::Processors());
+    // A block per processor where a window and a block each fit in the
+    // memory allowed: one thread of Zstandard does not keep up with the
+    // writing, and LZMA2 is several times slower still. Larger windows go
+    // through one, streaming.
+    const auto workers = unsigned(std::min<std::uint64_t>(Thread::Processors(),
+                                                          kUnpackMemory / ((std::uint64_t(1) << windowLog) + blockSize)));
+    if (workers >= 2 || codec == format::Codec::kLzma2)
+      unpacker = std::make_unique<ParallelUnpacker>(frame, blocks, blockSize, contentSize, std::max(workers, 1u));
     else
       unpacker = std::make_unique<Unpacker>(frame(), blocks, blockSize, contentSize);
   }

@@ -27,11 +27,11 @@ struct WriteOptions {
   bool best = false;  // the strongest setting, slower to pack
   // Unpacked bytes per solid block: bigger packs smaller, smaller packs in
   // more threads and unpacks a file taken out of order sooner.
-  std::uint32_t blockSize = 256u << 20;
+  std::uint32_t blockSize = 32u << 20;
   // The matching window as a power of two (23: 8 MiB to 27: 128 MiB): the
   // setup program keeps one window in memory while it unpacks (LZMA2: one
   // per processor).
-  int windowLog = 27;
+  int windowLog = 25;
   // Branch targets in Windows programs made absolute (branch_filter.h).
   bool filter = true;
   // Blocks packed at once (each thread needs some 250 MiB at the default

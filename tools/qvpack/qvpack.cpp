@@ -27,7 +27,7 @@ namespace {
 constexpr int kFailed = 1;
 // --xz's blocks and dictionaries: 32 MiB.
 constexpr int kXzBlockLog = 25;
-constexpr int kDefaultWindowLog = 27;
+constexpr int kDefaultWindowLog = 25;
 constexpr int kBadUsage = 2;
 
 const char kUsage[] =
@@ -51,8 +51,9 @@ const char kUsage[] =
     "  --xz                  LZMA2 (xz's): smaller still, slower to pack and to\n"
     "                        install; unpacked on every processor at once\n"
     "  --window MIB          how far back the compressor looks for repeats: 8, 16,\n"
-    "                        32, 64 or 128 (default); the setup program holds this\n"
-    "                        much in memory while it installs\n"
+    "                        32 (default), 64 or 128; the setup program holds this\n"
+    "                        much in memory while it installs (up to 32: one, and\n"
+    "                        a 32 MiB block, per processor, unpacking side by side)\n"
     "  --force               pack despite errors\n"
     "list     prints each file and folder inside: attributes, size, path.\n"
     "         Attributes: A archive, D folder, S system, H hidden, T temporary,\n"
@@ -210,6 +211,10 @@ int Pack(const PackArguments& a) {
   pack::WriteOptions options;
   options.best = a.best;
   options.windowLog = a.windowLog;
+  // Blocks of 32 MiB are unpacked side by side, a window and a block per
+  // processor; with a larger window, in blocks of twice the window, one
+  // thread unpacks them in turn.
+  options.blockSize = a.windowLog <= kDefaultWindowLog ? 1u << kDefaultWindowLog : 2u << a.windowLog;
   if (a.xz) {
     // Small blocks, each its own dictionary: the setup program unpacks one
     // per processor and holds two of them per processor.

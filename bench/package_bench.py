@@ -4,12 +4,10 @@
     default level and at --best against `xz -9` over a tar of the tree
     (targets 1.10 and 1.05);
   - packing time at the default level against `xz -9 -T2` (target 1.00);
-  - a silent install from the packed file against one from the folder it was
-    packed from, alternating, best of the rounds, for the real tree and for
-    5,000 files of 4 KiB in 50 folders (target 1.5);
-  - the setup program's size (target 500 KB) and its peak memory while
-    installing each packed tree (target 192 MiB, not growing with the tree).
-    package_bench.py qvpack qvSetup.exe [rounds]
+  - the setup program's size (target 500 KB).
+The install from the packed file against the folder and the installer's
+peak memory are measured by peers_bench.py.
+    package_bench.py qvpack qvSetup.exe
 """
 import os
 import random
@@ -69,66 +67,33 @@ def pack(qvpack, folder, out, *extra):
     return took, os.path.getsize(out)
 
 
-def peak_memory_kib(cmd):
-    result = subprocess.run(["/usr/bin/time", "-f", "%M", *cmd], stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    return int(result.stderr.decode().strip().splitlines()[-1])
-
-
-def install_rounds(folder, packed, rounds):
-    """Best times of silent installs from the folder and from the packed file."""
-    runs = {"folder": [], "packed": []}
-    exes = {"folder": os.path.join(folder, "setup.exe"), "packed": packed}
-    for r in range(rounds):
-        for kind in (("folder", "packed") if r % 2 == 0 else ("packed", "folder")):
-            out = os.path.join(os.path.dirname(exes[kind]), "out")
-            shutil.rmtree(out, ignore_errors=True)
-            runs[kind].append(timed(["wine", exes[kind], "/S"]))
-            shutil.rmtree(out, ignore_errors=True)
-    return min(runs["folder"]), min(runs["packed"])
-
-
 def main():
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
     qvpack, exe = sys.argv[1], sys.argv[2]
-    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
     stub = os.path.getsize(exe)
     print("setup program: %d bytes (%.0f KB; target 500 KB: %s)"
           % (stub, stub / 1000, verdict(stub, 500_000)))
+    if not os.path.isdir(REAL_TREE):
+        print("(no %s: the real tree is skipped)" % REAL_TREE)
+        return
     root = tempfile.mkdtemp(prefix="qv_pbench_", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
     try:
-        trees = [("small files", small_tree(root))]
-        if os.path.isdir(REAL_TREE):
-            trees.insert(0, ("real tree", REAL_TREE))
-        else:
-            print("(no %s: the real tree is skipped)" % REAL_TREE)
-
-        for label, tree in trees:
-            folder = make_folder(root, label.replace(" ", "_"), exe, tree)
-            packed_dir = os.path.join(root, label.replace(" ", "_") + "_packed")
-            os.makedirs(packed_dir)
-            packed = os.path.join(packed_dir, "app.exe")
-            pack_time, packed_size = pack(qvpack, folder, packed)
-            print("== %s" % label)
-            if tree == REAL_TREE:
-                xz = os.path.join(root, "tree.tar.xz")
-                xz_time = timed(["sh", "-c", 'tar cf - -C "%s" . | xz -9 -T2 > "%s"' % (tree, xz)])
-                xz_size = os.path.getsize(xz)
-                best = os.path.join(root, "best.exe")
-                _, best_size = pack(qvpack, folder, best, "--best")
-                for name, size, target in (("default", packed_size, 1.10), ("--best", best_size, 1.05)):
-                    ratio = (size - stub) / xz_size
-                    print("size %-8s package %d bytes, xz -9 %d bytes, ratio %.3f (target %.2f: %s)"
-                          % (name, size - stub, xz_size, ratio, target, verdict(ratio, target)))
-                print("packing time: qvpack %.1f s, xz -9 -T2 %.1f s, ratio %.2f (target 1.00: %s)"
-                      % (pack_time, xz_time, pack_time / xz_time, verdict(pack_time / xz_time, 1.0)))
-                os.remove(best)
-            f, p = install_rounds(folder, packed, rounds)
-            print("install: folder %.2f s, packed %.2f s, ratio %.2f (target 1.50: %s)"
-                  % (f, p, p / f, verdict(p / f, 1.5)))
-            peak = peak_memory_kib(["wine", packed, "/S"])
-            shutil.rmtree(os.path.join(packed_dir, "out"), ignore_errors=True)
-            print("peak memory installing the packed file: %.0f MiB (target 192 MiB: %s)"
-                  % (peak / 1024, verdict(peak, 192 * 1024)))
+        folder = make_folder(root, "real_tree", exe, REAL_TREE)
+        packed = os.path.join(root, "app.exe")
+        pack_time, packed_size = pack(qvpack, folder, packed)
+        xz = os.path.join(root, "tree.tar.xz")
+        xz_time = timed(["sh", "-c", 'tar cf - -C "%s" . | xz -9 -T2 > "%s"' % (REAL_TREE, xz)])
+        xz_size = os.path.getsize(xz)
+        best = os.path.join(root, "best.exe")
+        _, best_size = pack(qvpack, folder, best, "--best")
+        print("== real tree")
+        for name, size, target in (("default", packed_size, 1.10), ("--best", best_size, 1.05)):
+            ratio = (size - stub) / xz_size
+            print("size %-8s package %d bytes, xz -9 %d bytes, ratio %.3f (target %.2f: %s)"
+                  % (name, size - stub, xz_size, ratio, target, verdict(ratio, target)))
+        print("packing time: qvpack %.1f s, xz -9 -T2 %.1f s, ratio %.2f (target 1.00: %s)"
+              % (pack_time, xz_time, pack_time / xz_time, verdict(pack_time / xz_time, 1.0)))
     finally:
         shutil.rmtree(root, ignore_errors=True)
 

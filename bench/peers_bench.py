@@ -37,13 +37,14 @@ import concurrent.futures
 import datetime
 import os
 import platform
+import shlex
 import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
-import shlex
 
 sys.dont_write_bytecode = True  # no __pycache__ beside the benchmarks
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -369,7 +370,33 @@ def verdict(value, target):
     return "n/a" if value is None else ("met" if value <= target else "missed")
 
 
-def machine_line(load_start, load_end):
+class LoadSampler:
+    """The 1-minute load average every few seconds, per phase of the run: the
+    machine may be shared, and the figures mean more with it."""
+
+    def __init__(self):
+        self.samples = {}  # phase -> [load]
+        self.phase = "start"
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self.loop, daemon=True)
+        self.thread.start()
+
+    def loop(self):
+        while True:
+            self.samples.setdefault(self.phase, []).append(os.getloadavg()[0])
+            if self.stop.wait(10):
+                return
+
+    def enter(self, phase):
+        self.phase = phase
+        self.samples.setdefault(phase, []).append(os.getloadavg()[0])
+
+    def text(self):
+        return "; ".join("%s %.1f (mean; highest %.1f)" % (phase, statistics.mean(v), max(v))
+                         for phase, v in self.samples.items() if phase != "start")
+
+
+def machine_line(load):
     cpu = "unknown processor"
     try:
         with open("/proc/cpuinfo") as f:
@@ -382,11 +409,10 @@ def machine_line(load_start, load_end):
     except OSError:
         mem = 0
     wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-    return ("Measured on %s, %d cores, %.0f GiB of memory, %s, %s, under %s; load average %.1f at the start "
-            "and %.1f at the end (a machine shared with other work)."
+    return ("Measured on %s, %d cores, %.0f GiB of memory, %s, %s, under %s; load average (1 minute, this run's "
+            "own work included: some 2 while packing, 1 while installing): %s (a machine shared with other work)."
             % (cpu, os.cpu_count() or 0, mem, platform.system() + " " + platform.release(),
-               datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"), wine,
-               load_start, load_end))
+               datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"), wine, load.text()))
 
 
 def packed_against_folder(res):
@@ -677,7 +703,7 @@ def main():
         sys.exit(__doc__)
     qvpack, exe = os.path.abspath(args[0]), os.path.abspath(args[1])
     rounds = int(args[2]) if len(args) > 2 else 3
-    load_start = os.getloadavg()[0]
+    load = LoadSampler()
     res = Results(rounds)
     res.stub = os.path.getsize(exe)
     print("setup program: %s bytes (%s)" % ("{:,}".format(res.stub), fmt_size(res.stub)))
@@ -718,6 +744,7 @@ def main():
             print("(%s)" % res.notes[-1])
 
         print("== packing: %d payloads, %d packers at once" % (len(payloads), PACKERS))
+        load.enter("packing")
         jobs = [(COST.get((payload, tool), 0), payload, tool,
                  lambda t=tool, p=payload, tree=tree: build(t, p, tree, work, exe, qvpack, folders[p]))
                 for payload, tree in payloads for tool in tools]
@@ -730,6 +757,7 @@ def main():
                          lambda: (many[1], run([qvpack, "pack", folder, "-o", many[1], "--stub", exe])[2])))
         made = pack_all(res, jobs)
         print("  (packing: %.0f s)" % (time.perf_counter() - began))
+        load.enter("installing")
 
         for payload, tree in payloads:
             if payload == ONE:
@@ -751,6 +779,7 @@ def main():
                 res.notes.append("the %d-entry install failed: %s" % (res.entries, str(e).splitlines()[0]))
                 print("  failed: %s" % e)
         if "--window-curve" in flags and os.path.isdir(os.path.join(work, "real")):
+            load.enter("window curve")
             try:
                 window_curve(res, work, exe, qvpack, os.path.join(work, "real"))
             except (Failed, OSError) as e:
@@ -771,7 +800,9 @@ def main():
     out_dir = os.path.join(ROOT, "build", "bench")
     os.makedirs(out_dir, exist_ok=True)
     chart = svg_chart(res)
-    machine = machine_line(load_start, os.getloadavg()[0])
+    load.stop.set()
+    machine = machine_line(load)
+    print(machine.split("; ", 1)[1])
     with open(os.path.join(out_dir, "bench.svg"), "w") as f:
         f.write(chart)
     with open(os.path.join(out_dir, "bench.md"), "w") as f:

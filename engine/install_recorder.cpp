@@ -193,23 +193,30 @@ void InstallRecorder::Written(RecordEntry e, const Path& to, bool written) {
   Add(std::move(e));
 }
 
-void InstallRecorder::StartCopy(const Path& from, const Path& to, FileDone done) {
-  if (!recording_) return Inner().files.StartCopy(from, to, std::move(done));
+template <typename Plain, typename Started>
+void InstallRecorder::StartFile(const Path& to, FileDone done, Plain plain, Started started) {
   // Only a new file the record named beforehand adds no line before it is
   // written; any other adds lines now, and waits for those before it.
   const auto announced = announced_.find(to.Key());
   if (announced == announced_.end() || announced->second.existed) {
     inner_.files.Settle();
-    done(CopyOneFile(from, to));
+    done(plain());
     return;
   }
   RecordEntry e;
   e.path = to;
   announced_.erase(announced);
-  Inner().files.StartCopy(from, to, [this, e = std::move(e), to, done = std::move(done)](bool written) mutable {
+  started([this, e = std::move(e), to, done = std::move(done)](bool written) mutable {
     Written(std::move(e), to, written);
     done(written);
   });
+}
+
+void InstallRecorder::StartCopy(const Path& from, const Path& to, FileDone done) {
+  if (!recording_) return Inner().files.StartCopy(from, to, std::move(done));
+  StartFile(
+      to, std::move(done), [&] { return CopyOneFile(from, to); },
+      [&](FileDone recorded) { Inner().files.StartCopy(from, to, std::move(recorded)); });
 }
 
 bool InstallRecorder::CopyOneFile(const Path& from, const Path& to) {
@@ -660,22 +667,9 @@ std::uint32_t InstallRecorder::Kilobytes() const {
 void InstallRecorder::StartWrite(const Path& to, std::uint32_t attributes, std::uint64_t modified, std::uint64_t size,
                                  const FileProducer& produce, FileDone done) {
   if (!recording_) return inner_.files.StartWrite(to, attributes, modified, size, produce, std::move(done));
-  // As a copy: only a new file the record named beforehand goes on
-  // without waiting for those before it.
-  const auto announced = announced_.find(to.Key());
-  if (announced == announced_.end() || announced->second.existed) {
-    inner_.files.Settle();
-    done(WriteFileFrom(to, attributes, modified, produce));
-    return;
-  }
-  RecordEntry e;
-  e.path = to;
-  announced_.erase(announced);
-  Inner().files.StartWrite(to, attributes, modified, size, produce,
-                           [this, e = std::move(e), to, done = std::move(done)](bool written) mutable {
-                             Written(std::move(e), to, written);
-                             done(written);
-                           });
+  StartFile(
+      to, std::move(done), [&] { return WriteFileFrom(to, attributes, modified, produce); },
+      [&](FileDone recorded) { Inner().files.StartWrite(to, attributes, modified, size, produce, std::move(recorded)); });
 }
 
 static_assert(ChangesBothForms<RecordingFiles>());

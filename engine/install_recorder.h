@@ -118,6 +118,10 @@ class InstallRecorder : public Platform, public RecordKeeper {
   // Records a file before it is written; then the write, then its stamp.
   template <typename Write>
   bool RecordFile(const Path& to, Write write);
+  // A started copy or write: written behind the engine when the record
+  // named it beforehand as new, else the plain way once the others are.
+  template <typename Plain, typename Started>
+  void StartFile(const Path& to, FileDone done, Plain plain, Started started);
   // The line a file gets once written, or not.
   void Written(RecordEntry e, const Path& to, bool written);
   // The earlier record of the product to carry on, as its bytes: the one in

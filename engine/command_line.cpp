@@ -35,6 +35,12 @@ CommandLineOptions ParseOptions(const std::vector<std::string>& args) {
       o.allUsers = true;
     } else if (upper == "/CURRENTUSER") {
       o.currentUser = true;
+    } else if (upper == "/ALLOWDOWNGRADE") {
+      o.allowDowngrade = true;
+    } else if (upper == "/CLOSEAPPLICATIONS") {
+      o.closeApplications = CommandLineOptions::Close::Always;
+    } else if (upper == "/NOCLOSEAPPLICATIONS") {
+      o.closeApplications = CommandLineOptions::Close::Never;
     } else if (o.badOption.empty()) {
       o.badOption = a;
     }

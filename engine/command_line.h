@@ -1,7 +1,9 @@
 // Command lines: split into arguments and joined back, and the options a
 // deployment tool passes: /S (hidden), /D=folder (the installation folder
 // for every "?" entry), /LOG=file, /ALLUSERS and /CURRENTUSER (for whom a
-// package installs). Options may stand anywhere and are case-blind; the
+// package installs), /ALLOWDOWNGRADE (an older version over a newer one),
+// /CLOSEAPPLICATIONS and /NOCLOSEAPPLICATIONS (whether a hidden run closes
+// the programs that hold files it replaces). Options may stand anywhere and are case-blind; the
 // first other argument names the script.
 #pragma once
 
@@ -17,6 +19,8 @@ struct CommandLineOptions {
   std::optional<std::string> logFile;
   bool allUsers = false;
   bool currentUser = false;
+  bool allowDowngrade = false;
+  enum class Close { Ask, Always, Never } closeApplications = Close::Ask;
   // Started again through the elevation prompt by a run without the rights
   // it needed: never asks again.
   bool elevatedRestart = false;

@@ -18,4 +18,11 @@ class PackageDamagedError : public EngineError {
   using EngineError::EngineError;
 };
 
+// The product is installed in a newer version than the run's: the run
+// stops before it writes anything.
+class NewerInstalledError : public EngineError {
+ public:
+  using EngineError::EngineError;
+};
+
 }  // namespace qv

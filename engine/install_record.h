@@ -85,6 +85,16 @@ struct RecordEntry {
   std::string data{};      // and its bytes
 };
 
+// A product as its registration says it is installed.
+struct Installation {
+  std::uint32_t root = 0;  // HKLM: for every user; HKCU: for this user
+  std::string folder;      // where its record is (InstallLocation)
+  std::string version;     // DisplayVersion
+  // Read where an elevated run may follow it: HKLM, or HKCU when no other
+  // program of the account could have written it.
+  bool trusted = false;
+};
+
 // What the run driver asks of whoever keeps the record.
 class RecordKeeper {
  public:
@@ -93,6 +103,9 @@ class RecordKeeper {
   // A run of the product (its id) that was killed before its end is
   // undone first, before this run changes anything.
   virtual void Start(const std::string& id) = 0;
+  // Where the product (its id) is installed: for every user first, then
+  // for this user. After Start, so that a killed run is undone first.
+  virtual std::vector<Installation> Installations(const std::string& id) = 0;
   // The script keeps no record: every action is still kept, in a journal of
   // this run's own, so that a package found damaged halfway can be undone.
   // False when this run keeps none (it installs from a folder, or the

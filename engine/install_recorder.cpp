@@ -427,6 +427,21 @@ void InstallRecorder::UndoUnfinished(const std::string& folder, const std::strin
   UndoRegistration(quiet_, run, log_);
 }
 
+std::vector<Installation> InstallRecorder::Installations(const std::string& id) {
+  std::vector<Installation> found;
+  for (const std::uint32_t root : {kHKLM, kHKCU}) {
+    const std::string key = kRegistrationKey + id;
+    const RegistryText location = Inner().registry.ReadRegistryText(root, key, "InstallLocation");
+    if (location.status != RegistryText::Status::Text || Trim(location.text).empty()) continue;
+    const RegistryText version = Inner().registry.ReadRegistryText(root, key, "DisplayVersion");
+    found.push_back({.root = root,
+                     .folder = WithoutBackslash(Trim(location.text)),
+                     .version = version.status == RegistryText::Status::Text ? Trim(version.text) : std::string(),
+                     .trusted = root == kHKLM || !(Inner().rights.Elevated() && Inner().rights.LimitedHalf())});
+  }
+  return found;
+}
+
 bool InstallRecorder::StartJournal() {
   if (!journalFolder_) return false;
   const std::optional<std::string> folder = journalFolder_();
@@ -570,6 +585,7 @@ void InstallRecorder::Complete() {
 void InstallRecorder::Undo() {
   if (!recording_ || complete_ || undone_) return;
   undone_ = true;
+  if (all_.empty() && !recordWritten_) return;  // nothing done yet
   Log("undoing the installation");
   const std::vector<RecordEntry> run = RunLines();
   UndoChanges(Inner(), run, log_);

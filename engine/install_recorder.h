@@ -77,6 +77,7 @@ class InstallRecorder : public Platform, public RecordKeeper {
   void SetLog(RunLog* log) { log_ = log; }
 
   void Start(const std::string& id) override;
+  std::vector<Installation> Installations(const std::string& id) override;
   bool StartJournal() override;
   bool Recording() const { return recording_; }
   bool Opened() const { return static_cast<bool>(file_); }

@@ -13,6 +13,7 @@ struct RunReport {
   bool error = false;          // a hard error ended the run
   bool restartNeeded = false;  // a file in use is replaced or removed at the next restart
   bool packageDamaged = false;  // a packed file turned out not to be what the package says
+  bool newerInstalled = false;  // a newer version of the product is installed: nothing was done
 };
 
 enum ExitCode : int {
@@ -26,6 +27,7 @@ enum ExitCode : int {
   kExitRecordDamaged = 7,   // the uninstaller's record is missing or damaged
   kExitNeeds64Bit = 8,      // a 64-bit program's package on 32-bit Windows
   kExitNoRights = 9,        // an installation for all users without administrator rights
+  kExitNewerInstalled = 10,  // a newer version of the product is installed, and no downgrade was allowed
   kExitRestartNeeded = 3010,
 };
 

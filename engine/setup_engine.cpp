@@ -39,6 +39,22 @@ void RequireValues(const FolderValues& folders, const std::string& section, cons
                                           : ""));
 }
 
+// The installation folder that gives the record's folder (the [UNINSTALL]
+// Folder as written) the registered `location`: none when that folder does
+// not follow from the installation folder.
+std::optional<std::string> InstallFolderFor(FolderValues folders, const std::string& recordFolder,
+                                            const std::string& location) {
+  folders.install = "\x01";
+  std::string expanded = recordFolder;
+  ExpandMacros(folders, expanded);
+  expanded = Trim(expanded);
+  if (expanded.empty() || expanded[0] != '\x01' || expanded.find('\x01', 1) != std::string::npos) return std::nullopt;
+  const std::string rest = WithoutBackslash(expanded.substr(1));
+  const std::string at = WithoutBackslash(location);
+  if (rest.size() >= at.size() || !SameFileName(at.substr(at.size() - rest.size()), rest)) return std::nullopt;
+  return at.substr(0, at.size() - rest.size());
+}
+
 bool AsksForFolder(const ScriptReader& script, const std::vector<std::string>& entries) {
   for (const std::string& e : entries)
     if (Trim(SplitField(script.ReadString("INSTALL", e, ""), ',', true).tail) == "?") return true;
@@ -111,7 +127,8 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
       [this](unsigned codePage, std::string_view bytes) { return platform_.system.FromCodePage(codePage, bytes); });
 
   const std::string title = ShowWindow(script);
-  ReadSetupSection(script);  // a value it does not know ends the run here
+  // A value it does not know ends the run here.
+  allowDowngrade_ = ReadSetupSection(script).allowDowngrade || allowDowngrade_;
   CheckMacros(script);
   if (!InstallFiles(script, title) || !WriteRegistry(script) || !MakeShortcuts(script) ||
       !AddPathEntries(script) || !RunCommands(script))
@@ -148,6 +165,7 @@ std::string SetupEngine::ShowWindow(const ScriptReader& script) {
 bool SetupEngine::InstallFiles(const ScriptReader& script, const std::string& title) {
   const std::vector<std::string> entries = script.ReadSection("INSTALL");
   ReadUninstall(script, title);
+  if (state_.finished) return false;  // the person said no before anything was done
   // Without a folder to ask for, the record's folder is known now.
   if (uninstall_ && !AsksForFolder(script, entries)) OpenRecord();
   if (!entries.empty()) window_.SetThinMax(static_cast<int>(entries.size()));
@@ -295,8 +313,70 @@ void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& t
     throw EngineError("[UNINSTALL] keeps its record in %INSTALLDIR%, which a hidden run learns only from /D= or /S");
   std::string id = v.id.empty() ? v.name : v.id;
   ExpandMacros(folders_, id);
-  uninstall_ = std::move(v);
   keeper_->Start(Trim(id));
+  LookForInstalled(v, Trim(id));
+  uninstall_ = std::move(v);
+}
+
+void SetupEngine::LookForInstalled(const UninstallValues& v, const std::string& id) {
+  const auto expanded = [this](std::string text) {
+    ExpandMacros(folders_, text);
+    return Trim(text);
+  };
+  const std::uint32_t scopeRoot = placement_.forWhom == Placement::For::Machine ? std::uint32_t{kHKLM}
+                                  : placement_.forWhom == Placement::For::User  ? std::uint32_t{kHKCU}
+                                                                                : std::uint32_t{0};
+  const auto whom = [](std::uint32_t root) { return root == kHKLM ? "for all users" : "for this user"; };
+  std::optional<Installation> here, other;
+  for (const Installation& i : keeper_->Installations(id)) {
+    if (scopeRoot == 0 || i.root == scopeRoot) {
+      if (here) continue;
+      // What another program of the person's could have written steers no elevated run.
+      if (i.trusted) here = i;
+      else Log("registration not followed (an elevated run does not trust it): " + RootName(i.root) + " " + id);
+    } else if (!other) {
+      other = i;
+    }
+  }
+  const std::string name = expanded(v.name);
+  if (other) {
+    // Installations for each scope are separate: this one goes beside the other.
+    Log("installed " + std::string(whom(other->root)) + " too: " + name + " " + other->version + " in " +
+        other->folder + "; this run installs " + whom(scopeRoot) + " beside it");
+    if (state_.visible) {
+      const std::optional<bool> yes =
+          window_.Confirm(Fill(texts::Say(other->root == kHKLM ? texts::Setup::InstalledForAll : texts::Setup::InstalledForYou),
+                               {{"NAME", name}, {"FOLDER", other->folder}}));
+      if (!yes.value_or(false)) {
+        Log(yes ? "user: no second installation" : "quit message: the run stops");
+        state_.finished = true;
+        state_.userQuit = true;
+        window_.Terminate();
+        return;
+      }
+      Log("user: a second installation");
+    }
+  }
+  if (!here) {
+    Log("not installed yet: " + id);
+    return;
+  }
+  const std::string version = expanded(v.version);
+  const std::string is = name + " " + here->version + " is installed " + whom(here->root) + " in " + here->folder;
+  const int order = version.empty() || here->version.empty() ? 1 : CompareVersions(version, here->version);
+  if (version.empty() || here->version.empty()) {
+    Log(is + "; versions not compared (one has none)");
+  } else if (order < 0 && !allowDowngrade_) {
+    Log(is + ", newer than this run's " + version + ": nothing is changed (/ALLOWDOWNGRADE allows it)");
+    if (report_) report_->newerInstalled = true;
+    throw NewerInstalledError(
+        Fill(texts::Say(texts::Setup::NewerInstalled), {{"INSTALLED", here->version}, {"VERSION", version}}));
+  } else {
+    Log(is + (order > 0    ? "; this run updates it to " + version
+              : order == 0 ? "; this run repairs it with the same version"
+                           : "; this run replaces it with the older " + version + " (downgrade allowed)"));
+  }
+  installedDir_ = InstallFolderFor(folders_, v.folder, here->folder);
 }
 
 void SetupEngine::OpenRecord() {
@@ -332,12 +412,12 @@ std::string SetupEngine::SuggestedFolder() const {
   return (ownPrograms ? folders_.userPrograms : folders_.programFiles) + "\\" + state_.entryName;
 }
 
-void SetupEngine::PromptForPath() {
+void SetupEngine::PromptForPath(const std::string& suggested) {
   window_.SetStatusText(Fill(texts::Say(texts::Setup::Prompt), {{"ENTRY", state_.entryLabel}}));
   window_.SetButtonCaption(texts::Say(texts::Dialog::Ok));
   state_.awaitingPath = true;
   window_.ShowPathBox(true);
-  window_.SetPathText(SuggestedFolder());
+  window_.SetPathText(suggested);
   window_.ShowProgressBars(false);
   while (!state_.finished && state_.awaitingPath) {
     window_.ProcessMessages();
@@ -381,21 +461,26 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
   if (source.empty() || destination.empty()) return;
 
   const bool asked = destination == "?";
+  // The first "?" entry makes the record's folder: an installed product's
+  // is where it goes again.
+  const std::optional<std::string> installed = asked && !recordOpen_ ? installedDir_ : std::nullopt;
+  const std::string there = installed ? " (installed in " + *installed + ")" : "";
   if (asked && installDir_) {
     folders_.install = *installDir_;
     destination = folders_.install;
-    Log("install folder for " + state_.entryName + " from the command line: " + destination);
+    Log("install folder for " + state_.entryName + " from the command line: " + destination + there);
   } else if (destination == "?" && state_.visible) {
-    PromptForPath();
+    PromptForPath(installed.value_or(SuggestedFolder()));
     // Quitting at the prompt refuses the installation: nothing may be made.
     if (state_.finished) return;
     destination = folders_.install;
-    Log("install folder for " + state_.entryName + ": " + destination);
+    Log("install folder for " + state_.entryName + ": " + destination + (installed ? " (suggested: where it is installed)" : ""));
   } else if (asked && forceHidden_) {
     // A silent run takes the folder the prompt would have suggested.
-    folders_.install = SuggestedFolder();
+    folders_.install = installed.value_or(SuggestedFolder());
     destination = folders_.install;
-    Log("install folder for " + state_.entryName + " as suggested: " + destination);
+    Log("install folder for " + state_.entryName + (installed ? " where it is installed: " : " as suggested: ") +
+        destination);
   }
   if (asked && uninstall_ && !recordOpen_) OpenRecord();
   ExpandMacros(folders_, source);

@@ -50,6 +50,8 @@ class SetupEngine {
     forceHidden_ = forceHidden;
     installDir_ = std::move(installDir);
   }
+  // An older version of the product may replace a newer one.
+  void AllowDowngrade(bool allow) { allowDowngrade_ = allow; }
   void SetLog(RunLog* log) { log_ = log; }
   // Where failed entries that reach no platform call are counted.
   void SetReport(RunReport* report) { report_ = report; }
@@ -80,7 +82,7 @@ class SetupEngine {
   void UndoUnlessComplete();
   // Handles window events between two entries; true when the run stops.
   bool Stopped();
-  void PromptForPath();
+  void PromptForPath(const std::string& suggested);
   // The folder the prompt suggests for the entry being processed.
   std::string SuggestedFolder() const;
   // The [UNINSTALL] section's values, as written.
@@ -88,6 +90,9 @@ class SetupEngine {
     std::string name, version, publisher, folder, id;
   };
   void ReadUninstall(const ScriptReader& script, const std::string& title);
+  // Where and in which version the product is installed: an update goes
+  // there, and an older version stops here unless allowed.
+  void LookForInstalled(const UninstallValues& v, const std::string& id);
   void OpenRecord();
   void PumpWhileBusy();
   void PumpNow(std::uint32_t now);
@@ -112,6 +117,10 @@ class SetupEngine {
   RunReport* report_ = nullptr;
   bool fileTypesChanged_ = false;  // a REGISTRY entry under Software\Classes
   std::optional<std::string> installDir_;
+  bool allowDowngrade_ = false;
+  // The installation folder of the product installed already, for the
+  // first "?" entry (the one that makes the record's folder).
+  std::optional<std::string> installedDir_;
   RunLog* log_ = nullptr;
   bool scriptFound_ = true;
   bool restartNeeded_ = false;  // a file in use waits for the next restart

@@ -17,6 +17,7 @@ struct SetupSection {
   Architecture architecture = Architecture::X86;
   std::string language{};  // zh (or empty), en or auto: checked
   std::string face{};  // a picture file for the window's face, as written
+  bool allowDowngrade = false;  // an older version may replace a newer one
 };
 // Throws EngineError for a value it does not know.
 SetupSection ReadSetupSection(const ScriptReader& script);

@@ -54,6 +54,13 @@ constexpr TextRow<Setup> kRows[] = {
      "it."},
     {Setup::RunWithoutAdministrator, "RunWithoutAdministrator", kRunWithoutAdministrator,
      "This program is installed for the current user only. Run this without administrator rights."},
+    {Setup::NewerInstalled, "NewerInstalled", kNewerInstalled,
+     "A newer version (%INSTALLED%) is already installed; this setup holds %VERSION%. Nothing was changed.",
+     "%INSTALLED% %VERSION%"},
+    {Setup::InstalledForAll, "InstalledForAll", kInstalledForAll,
+     "%NAME% is already installed for all users in %FOLDER%. Install a copy for yourself as well?", "%NAME% %FOLDER%"},
+    {Setup::InstalledForYou, "InstalledForYou", kInstalledForYou,
+     "%NAME% is already installed for you alone in %FOLDER%. Install it for all users as well?", "%NAME% %FOLDER%"},
 };
 static_assert(EachIdInItsRow(kRows), "each Setup text needs its row, in the enum's order");
 

@@ -49,6 +49,9 @@ inline constexpr char kNeeds64Bit[] = "此程序需要 64 位 Windows，无法�
 inline constexpr char kNeedsAdministrator[] = "为所有用户安装需要管理员权限。";
 inline constexpr char kRecordNotTrusted[] = "卸载记录不可信，未删除任何内容。请重新安装此程序后再卸载。";
 inline constexpr char kRunWithoutAdministrator[] = "此程序仅为当前用户安装，请不要以管理员身份运行。";
+inline constexpr char kNewerInstalled[] = "已安装较新的版本 %INSTALLED%，此安装程序为 %VERSION%，未做任何更改。";
+inline constexpr char kInstalledForAll[] = "%NAME% 已为所有用户安装在 %FOLDER%。是否再为您自己安装一份？";
+inline constexpr char kInstalledForYou[] = "%NAME% 已仅为您安装在 %FOLDER%。是否再为所有用户安装？";
 
 // What the run shows, by name: the Chinese above, or English, or what a
 // script's [MESSAGES] section puts in their place. Count names no text: it
@@ -57,7 +60,8 @@ enum class Setup {
   DefaultTitle, Register, Execute, Shortcuts, AddToPath, Undoing, Finished, FinishedRestart, Prompt,
   Decompressing, Warning, EmptyPath, QuitQuestion, NotFinished, AboutCaption, AboutText, BrowseTitle, VisitSite,
   BadOption, PackageDamaged, UninstallQuestion, Removing, Unregister, Uninstalled, UninstallQuitQuestion,
-  RecordDamaged, Needs64Bit, NeedsAdministrator, RecordNotTrusted, RunWithoutAdministrator, Count,
+  RecordDamaged, Needs64Bit, NeedsAdministrator, RecordNotTrusted, RunWithoutAdministrator,
+  NewerInstalled, InstalledForAll, InstalledForYou, Count,
 };
 MessageTable& SetupTexts();
 inline const std::string& Say(Setup id) { return SetupTexts()[static_cast<std::size_t>(id)]; }

@@ -173,4 +173,25 @@ std::string WithoutBackslash(std::string folder) {
   return folder;
 }
 
+int CompareVersions(std::string_view a, std::string_view b) {
+  // Each part as its digits, leading zeros dropped: compared by length,
+  // then by digit, so no part is too long for a number.
+  const auto part = [](std::string_view& v) {
+    const std::size_t dot = v.find('.');
+    std::string_view p = v.substr(0, dot);
+    v = dot == std::string_view::npos ? std::string_view() : v.substr(dot + 1);
+    std::size_t digits = 0;
+    while (digits < p.size() && p[digits] >= '0' && p[digits] <= '9') ++digits;
+    p = p.substr(0, digits);
+    while (!p.empty() && p.front() == '0') p.remove_prefix(1);
+    return p;
+  };
+  while (!a.empty() || !b.empty()) {
+    const std::string_view x = part(a), y = part(b);
+    if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
+    if (const int c = x.compare(y)) return c < 0 ? -1 : 1;
+  }
+  return 0;
+}
+
 }  // namespace qv

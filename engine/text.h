@@ -48,6 +48,11 @@ HexValue HexToInt(std::string_view text);
 // no integer.
 std::optional<std::int32_t> ParseInt32(std::string_view text);
 
+// Orders two product versions by their numeric parts ("1.10" after "1.9",
+// "2" the same as "2.0.0"): below, equal to or above zero. What follows a
+// part's digits ("1.2beta") is not compared.
+int CompareVersions(std::string_view a, std::string_view b);
+
 // A path as the system reads it, for every path that enters the program:
 // '/' separates names as a backslash does, and in a full path "." and ".." names
 // and doubled separators are resolved as the system resolves them, never

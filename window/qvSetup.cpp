@@ -305,6 +305,7 @@ class Program {
     engine_ = std::make_unique<qv::SetupEngine>(platform, window, state, folders_, programFile);
     engine_->SetLog(log_.get());
     engine_->SetOptions(options_.silent, options_.installDir);
+    engine_->AllowDowngrade(options_.allowDowngrade);
     engine_->SetRecordKeeper(recorder_.get());
     engine_->SetPlacement(placement_);
     engine_->SetReport(&report_);

@@ -371,6 +371,8 @@ class Checker {
         CheckIcon(line, value);
       } else if (OneOf(key, kIdentityKeys)) {
         plan_.identity = true;
+      } else if (SameText(key, "AllowDowngrade")) {
+        // Read as a number, as the program reads it.
       } else {
         Report(line, Severity::Warning,
                "unknown key " + Quoted(reader_.NameForMachine(key)) + " in [SETUP]: the program never reads it");

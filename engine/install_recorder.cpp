@@ -234,8 +234,15 @@ PathEdit InstallRecorder::AddToPath(std::uint32_t root, const std::string& entry
   const RegistryText now = Inner().registry.ReadRegistryText(root, EnvironmentKey(root), "Path");
   const std::string value = now.status == RegistryText::Status::Text ? now.text : std::string();
   if (now.status != RegistryText::Status::NotText &&
-      !WithEntry(value, entry, [this](const std::string& t) { return Inner().system.ExpandEnvironment(t); }))
+      !WithEntry(value, entry, [this](const std::string& t) { return Inner().system.ExpandEnvironment(t); })) {
+    // There already because an earlier version added it: still the installation's.
+    const auto earlier = all_.begin() + static_cast<std::ptrdiff_t>(runOpened_ ? runStart_ : 0);
+    if (std::any_of(all_.begin(), earlier, [&](const RecordEntry& e) {
+          return e.kind == RecordEntry::Kind::PathEntry && e.root == root && SameFileName(e.name, entry);
+        }))
+      Add({.kind = RecordEntry::Kind::PathEntry, .root = root, .name = entry});
     return PathEdit::Unchanged;
+  }
   // Named before it is added: a run killed in between is undone with it.
   RecordEntry e;
   e.kind = RecordEntry::Kind::PathEntry;
@@ -580,6 +587,40 @@ void InstallRecorder::Complete() {
     Inner().files.DeleteOneFile(movedRecord_);
     Inner().files.DeleteOneFile(movedUninstaller_);
   }
+  DropEarlierVersions();
+}
+
+void InstallRecorder::DropEarlierVersions() {
+  if (!runOpened_ || runStart_ == 0 || journal_ || !pending_.empty() || !file_) return;
+  const std::vector<RecordEntry> earlier(all_.begin(), all_.begin() + static_cast<std::ptrdiff_t>(runStart_));
+  std::vector<RecordEntry> run(all_.begin() + static_cast<std::ptrdiff_t>(runStart_), all_.end());
+  const std::vector<RecordEntry> kept = SweepStale(Inner(), earlier, run, log_);
+  // The record names this version alone from now on, with what of the
+  // earlier ones is still there; sealed as it was and as it will be while
+  // it is rewritten in one step. Killed before, it names them all: the
+  // uninstaller still takes everything away.
+  std::string bytes = kRecordHeader;
+  for (const RecordEntry& e : kept) bytes += EncodeRecordEntry(e);
+  for (const RecordEntry& e : run) bytes += EncodeRecordEntry(e);
+  const std::string record = folder_ + recordName_;
+  const RecordSeal::Mark now{bytes.size(), Sha256Of(bytes)};
+  file_.reset();
+  if (WriteSeal(quiet_, product_, {sealed_, now}) &&
+      Inner().files.WriteFileFrom(record, kAttrArchive, 0,
+                                  [&](pack::ByteSink& out) { return out.Write(bytes.data(), bytes.size()); })) {
+    Inner().rights.Protect(record);
+    hash_ = Sha256();
+    hash_.Update(bytes);
+    sealed_ = now;
+    all_ = kept;
+    runStart_ = all_.size();
+    all_.insert(all_.end(), run.begin(), run.end());
+    Log("record: this version's alone: " + record);
+  } else {
+    Log("record not rewritten (error " + std::to_string(Inner().system.LastError().code) +
+        "): it names the earlier versions too, for the uninstaller");
+  }
+  file_ = Inner().files.OpenAppend(record);
 }
 
 void InstallRecorder::Undo() {

@@ -150,6 +150,10 @@ class InstallRecorder : public Platform, public RecordKeeper {
   // taken; logs when its previous content cannot be kept.
   void MoveAside(const std::string& path, std::string aside);
   std::vector<RecordEntry> RunLines() const;
+  // A run over an earlier installation went to its end: what the earlier
+  // versions installed and this one did not goes, and the record names
+  // this version alone.
+  void DropEarlierVersions();
   // Seals what is in the record and is about to be appended.
   void Seal(const RecordSeal::Mark& before, const RecordSeal::Mark& now);
   // Registers the folder, seals the record's new lines over `before`, writes

@@ -44,11 +44,11 @@ void RequireValues(const FolderValues& folders, const std::string& section, cons
 // not follow from the installation folder.
 std::optional<std::string> InstallFolderFor(FolderValues folders, const std::string& recordFolder,
                                             const std::string& location) {
-  folders.install = "\x01";
+  folders.install = "|";  // no path holds it
   std::string expanded = recordFolder;
   ExpandMacros(folders, expanded);
   expanded = Trim(expanded);
-  if (expanded.empty() || expanded[0] != '\x01' || expanded.find('\x01', 1) != std::string::npos) return std::nullopt;
+  if (expanded.empty() || expanded[0] != '|' || expanded.find('|', 1) != std::string::npos) return std::nullopt;
   const std::string rest = WithoutBackslash(expanded.substr(1));
   const std::string at = WithoutBackslash(location);
   if (rest.size() >= at.size() || !SameFileName(at.substr(at.size() - rest.size()), rest)) return std::nullopt;

@@ -1,9 +1,11 @@
 #include "engine/undo.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <tuple>
 
+#include "engine/path_list.h"
 #include "engine/run_report.h"
 #include "engine/text.h"
 #include "framework/portable/file_name_case.h"
@@ -209,6 +211,140 @@ void DropAsides(Platform& platform, const std::vector<RecordEntry>& run, RunLog*
       log->Line("previous content of " + e.path + " not removed: " + e.name);
     }
   }
+}
+
+std::vector<RecordEntry> SweepStale(Platform& platform, const std::vector<RecordEntry>& earlier,
+                                    std::vector<RecordEntry>& run, RunLog* log) {
+  const auto say = [log](const std::string& line) {
+    if (log) log->Line("update: " + line);
+  };
+  const RemovalPlan was = PlanRemoval(earlier);
+  std::set<std::string> files, folders;
+  std::set<ValueKey> values;
+  std::set<std::pair<std::uint32_t, std::string>> keys, pathEntries;
+  std::vector<std::pair<std::uint32_t, std::string>> valueKeys;  // where this run's values are
+  for (const RecordEntry& e : run) {
+    switch (e.kind) {
+      case RecordEntry::Kind::FileStart:
+      case RecordEntry::Kind::File:
+      case RecordEntry::Kind::Unwritten: files.insert(FileNameKey(e.path)); break;
+      case RecordEntry::Kind::Folder: folders.insert(FileNameKey(WithoutBackslash(e.path))); break;
+      case RecordEntry::Kind::Value:
+        values.insert(KeyOf(e));
+        valueKeys.emplace_back(e.root, FileNameKey(e.path));
+        break;
+      case RecordEntry::Kind::Key: keys.insert({e.root, FileNameKey(e.path)}); break;
+      case RecordEntry::Kind::PathEntry: pathEntries.insert({e.root, FileNameKey(e.name)}); break;
+      default: break;
+    }
+  }
+  // What the installation put there stays its own, though this run found
+  // it there: an uninstall takes it away.
+  std::set<std::string> ownFiles;
+  std::set<ValueKey> ownValues;
+  for (const RemovalPlan::File& f : was.files)
+    if (!f.existed) ownFiles.insert(FileNameKey(f.path));
+  for (const RemovalPlan::Value& v : was.values)
+    if (!v.existed) ownValues.insert({v.root, FileNameKey(v.subkey), FileNameKey(v.name)});
+  for (RecordEntry& e : run) {
+    if ((e.kind == RecordEntry::Kind::FileStart || e.kind == RecordEntry::Kind::File ||
+         e.kind == RecordEntry::Kind::Unwritten) &&
+        ownFiles.count(FileNameKey(e.path)))
+      e.existed = false;
+    if (e.kind == RecordEntry::Kind::Value && ownValues.count(KeyOf(e))) e.existed = false;
+  }
+
+  std::vector<RecordEntry> kept;
+  // Oldest first in the record: what the plan gives latest first goes back reversed.
+  std::vector<RecordEntry> keptFiles, keptValues, keptKeys, keptFolders, keptPath;
+  std::vector<std::string> shortcutFolders;
+  for (const RemovalPlan::File& f : was.files) {
+    if (files.count(FileNameKey(f.path)) || f.existed || (!f.written && !f.cutShort)) continue;
+    const std::optional<FileStamp> now = platform.files.Stamp(f.path);
+    if (!now) continue;
+    if (!f.cutShort && !(*now == FileStamp{f.size, f.modified})) {
+      say("kept (changed since the installation): " + f.path);
+      continue;
+    }
+    if (platform.files.DeleteOneFile(f.path)) {
+      say("removed (no longer installed): " + f.path);
+      const std::string folder = WithoutBackslash(FolderPart(f.path));
+      if (f.path.size() > 4 && FileNameKey(f.path.substr(f.path.size() - 4)) == ".LNK" &&
+          std::find(shortcutFolders.begin(), shortcutFolders.end(), folder) == shortcutFolders.end())
+        shortcutFolders.push_back(folder);
+      continue;
+    }
+    say("not removed (error " + std::to_string(platform.system.LastError().code) + "), left to the uninstaller: " +
+        f.path);
+    keptFiles.push_back({.kind = f.cutShort ? RecordEntry::Kind::FileStart : RecordEntry::Kind::File,
+                         .path = f.path,
+                         .size = f.size,
+                         .modified = f.modified});
+  }
+  for (const std::string& folder : shortcutFolders) platform.shell.Announce(Change::Folder, folder);
+  for (const RemovalPlan::Value& v : was.values) {
+    if (values.count({v.root, FileNameKey(v.subkey), FileNameKey(v.name)}) || v.existed) continue;
+    const std::string what = ValueName(v.root, v.subkey, v.name);
+    if (!platform.registry.FindRegistryValue(v.root, v.subkey, v.name).value) continue;
+    if (platform.registry.DeleteRegistryValue(v.root, v.subkey, v.name)) {
+      say("removed (no longer installed): " + what);
+    } else {
+      say("not removed, left to the uninstaller: " + what);
+      keptValues.push_back({.kind = RecordEntry::Kind::Value, .path = v.subkey, .root = v.root, .name = v.name});
+    }
+  }
+  bool pathChanged = false;
+  for (const auto& [root, entry] : was.pathEntries) {
+    if (pathEntries.count({root, FileNameKey(entry)})) continue;
+    switch (RemoveFromPath(platform, root, entry)) {
+      case PathEdit::Changed:
+        pathChanged = true;
+        say("taken out of " + RootName(root) + " PATH (no longer installed): " + entry);
+        break;
+      case PathEdit::Unchanged: break;
+      case PathEdit::Failed:
+        say("not taken out of " + RootName(root) + " PATH, left to the uninstaller: " + entry);
+        keptPath.push_back({.kind = RecordEntry::Kind::PathEntry, .root = root, .name = entry});
+        break;
+    }
+  }
+  if (pathChanged) platform.shell.Announce(Change::Environment, "");
+  for (const auto& [root, key] : was.keys) {
+    if (keys.count({root, FileNameKey(key)})) continue;
+    // A key still holding a value of this run stays, and stays the installation's.
+    const std::string k = FileNameKey(key);
+    const bool used = std::any_of(valueKeys.begin(), valueKeys.end(), [&](const auto& v) {
+      return v.first == root && (v.second == k || v.second.rfind(k + "\\", 0) == 0);
+    });
+    if (!used && platform.registry.DeleteRegistryKey(root, key, false)) {
+      say("removed (no longer installed): " + RootName(root) + "\\" + key);
+      continue;
+    }
+    const std::uint32_t code = platform.system.LastError().code;
+    if (!used && (code == kErrorFileNotFound || code == kErrorPathNotFound)) continue;
+    keptKeys.push_back({.kind = RecordEntry::Kind::Key, .path = key, .root = root});
+  }
+  for (const std::string& folder : was.folders) {
+    if (folders.count(FileNameKey(WithoutBackslash(folder)))) continue;
+    if (platform.files.RemoveFolder(folder)) {
+      say("removed (emptied): " + folder);
+      continue;
+    }
+    const std::uint32_t code = platform.system.LastError().code;
+    if (code == kErrorFileNotFound || code == kErrorPathNotFound) continue;
+    keptFolders.push_back({.kind = RecordEntry::Kind::Folder, .path = folder});
+  }
+  // Other registrations of the product (another root): left to its uninstall.
+  RecordEntry product;
+  for (const RecordEntry& e : run)
+    if (e.kind == RecordEntry::Kind::Product) product = e;
+  for (const RecordEntry& e : earlier)
+    if (e.kind == RecordEntry::Kind::Product && (e.product.registrationRoot != product.product.registrationRoot ||
+                                                 !SameText(e.product.id, product.product.id)))
+      kept.push_back(e);
+  for (auto* part : {&keptFolders, &keptKeys, &keptFiles, &keptValues, &keptPath})
+    kept.insert(kept.end(), part->rbegin(), part->rend());
+  return kept;
 }
 
 }  // namespace qv

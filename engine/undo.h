@@ -24,4 +24,15 @@ int UndoRegistration(Platform& platform, const std::vector<RecordEntry>& run, Ru
 // A file something still holds is left to the next restart where allowed.
 void DropAsides(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log);
 
+// After a run over an earlier installation went to its end: removes what
+// the earlier runs (`earlier`, their lines) installed and this run (`run`)
+// did not install again, by the uninstaller's rules (a file the person
+// changed since stays, and is named in the log; what was there before the
+// installation stays). Gives the earlier lines the record still needs:
+// what could not go now, and the folders, keys and other registrations
+// that remain. `run` comes back with what was there before this run but
+// was the installation's own marked as such.
+std::vector<RecordEntry> SweepStale(Platform& platform, const std::vector<RecordEntry>& earlier,
+                                    std::vector<RecordEntry>& run, RunLog* log);
+
 }  // namespace qv

@@ -13,6 +13,7 @@
 #include "engine/setup_texts.h"
 #include "engine/setup_engine.h"
 #include "engine/uninstaller.h"
+#include "framework/portable/file_name_case.h"
 #include "tests/host/fakes.h"
 
 namespace qv {
@@ -940,6 +941,169 @@ TEST(Uninstall, FieldsOfAnyKindReadBackAsWritten) {
   EXPECT_TRUE((*parsed)[0].existed);
   EXPECT_EQ((*parsed)[1].path, file.path);
   EXPECT_EQ((*parsed)[1].size, file.size);
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+// One run of a package over whatever the machine holds, as a person (shown,
+// taking the folder suggested) or a deployment tool (/S, no /D=) starts it.
+struct SetupRun {
+  RunReport report;
+  test::RecordingWindow window;
+  Lines log;
+  std::string suggested;  // what the folder prompt showed
+  int exitCode = -1;
+};
+
+void RunSetup(test::FakePlatform& m, SetupRun& r, bool shown, const std::optional<std::string>& folder = std::nullopt,
+              bool allowDowngrade = false) {
+  RunState state;
+  FolderValues folders;
+  LoggingPlatform logged(m, &r.log, r.report);
+  InstallRecorder recorder(logged, m, &r.log);
+  recorder.SetUninstallerWriter([](Platform& p, const std::string& to) { return p.files.CopyOneFile(kProgram, to); });
+  SetupEngine engine(recorder, r.window, state, folders, kProgram);
+  engine.SetRecordKeeper(&recorder);
+  engine.SetPlacement({Placement::For::User, Architecture::X86});
+  engine.SetReport(&r.report);
+  engine.SetLog(&r.log);
+  engine.SetOptions(!shown, folder);
+  engine.AllowDowngrade(allowDowngrade);
+  r.window.onPump = [&] {
+    if (!state.awaitingPath) return;
+    r.suggested = r.window.pathText;
+    state.awaitingPath = false;
+  };
+  try {
+    engine.Run({});
+  } catch (const EngineError& e) {
+    r.log.Line(std::string("error: ") + e.what());
+    r.report.error = true;
+  }
+  recorder.Finish();
+  r.exitCode = ExitCodeOf(r.report, state.userQuit);
+}
+
+constexpr char kCustom[] = "C:\\Custom\\Demo";
+constexpr char kDesktop[] = "C:\\Users\\Ann\\Desktop";
+
+std::string Release(const std::string& version, bool first) {
+  return std::string("[INSTALL]\r\nApp=app\\,?\r\n[REGISTRY]\r\n1=HKCU\\Software\\Demo\\Keep,1\r\n") +
+         (first ? "2=HKCU\\Software\\Demo\\Old\\Gone,1\r\n" : "") + "[SHORTCUTS]\r\nDemo=%INSTALLDIR%\\a.txt,Desktop\r\n" +
+         (first ? "Old=%INSTALLDIR%\\obsolete.txt,Desktop\r\n" : "") + "[PATH]\r\nBin=%INSTALLDIR%\\bin\r\n" +
+         (first ? "Old=%INSTALLDIR%\\old\r\n" : "") + "[UNINSTALL]\r\nName=Demo\r\nId=Demo\r\nVersion=" + version + "\r\n";
+}
+
+// The package folder of version 1.0 or 1.1.
+void Ship(test::FakePlatform& m, const std::string& version) {
+  const bool first = version == "1.0";
+  m.AddFile("D:\\dist\\setup.ini", Release(version, first));
+  m.AddFile("D:\\dist\\app\\a.txt", first ? "a" : "a2", kAttrArchive, first ? 1 : 2);
+  if (first) {
+    m.DeleteOneFile("D:\\dist\\app\\new.txt");
+    m.AddFile("D:\\dist\\app\\obsolete.txt", "o");
+    m.AddFile("D:\\dist\\app\\mine.txt", "m");
+    m.AddFile("D:\\dist\\app\\old\\x.txt", "x");
+  } else {
+    m.DeleteOneFile("D:\\dist\\app\\obsolete.txt");
+    m.DeleteOneFile("D:\\dist\\app\\mine.txt");
+    m.DeleteOneFile("D:\\dist\\app\\old\\x.txt");
+    m.RemoveFolder("D:\\dist\\app\\old");
+    m.AddFile("D:\\dist\\app\\new.txt", "n");
+  }
+}
+
+// The machine but for what differs between two installations of the same
+// files by nature: the record's lines and its seal.
+Snapshot Installed(test::FakePlatform& m) {
+  Snapshot s = Take(m);
+  std::erase_if(s.files, [](const auto& f) { return f.first.ends_with("\\UNINSTALL.DAT"); });
+  std::erase_if(s.values, [](const auto& v) { return std::get<2>(v.first) == FileNameKey(kSealValue); });
+  return s;
+}
+
+// Version 1.1 over 1.0 in a folder of the person's choosing: it lands
+// there, shown or silent, and leaves the machine as a fresh installation
+// of 1.1 would, but for the file the person changed; its uninstaller then
+// leaves nothing of either. An older version stops before writing
+// anything, unless allowed; the same version again repairs.
+TEST(Update, LandsWhereTheProductIsAndLeavesNothingOfTheEarlierVersion) {
+  for (const bool shown : {false, true}) {
+    SCOPED_TRACE(shown ? "shown" : "silent");
+    test::FakePlatform m = Machine();
+    m.AddFolder(kDesktop);
+    const Snapshot pristine = Take(m);
+    Ship(m, "1.0");
+    SetupRun first;
+    RunSetup(m, first, false, kCustom);
+    ASSERT_EQ(first.exitCode, kExitOk);
+    ASSERT_TRUE(m.IsFile(std::string(kCustom) + "\\obsolete.txt"));
+    ASSERT_TRUE(m.IsFile(std::string(kDesktop) + "\\Old.lnk"));
+    m.AddFile(std::string(kCustom) + "\\mine.txt", "the person's", kAttrArchive, 99);
+
+    Ship(m, "1.1");
+    SetupRun update;
+    RunSetup(m, update, shown);
+    EXPECT_EQ(update.exitCode, kExitOk);
+    EXPECT_EQ(update.suggested, shown ? kCustom : "");
+    EXPECT_TRUE(update.log.HasStart("update: kept (changed since the installation): " + std::string(kCustom)));
+    Snapshot updated = Installed(m);
+
+    // The same 1.1, installed fresh where 1.0 was.
+    test::FakePlatform fresh = Machine();
+    fresh.AddFolder(kDesktop);
+    Ship(fresh, "1.0");
+    Ship(fresh, "1.1");
+    SetupRun clean;
+    RunSetup(fresh, clean, false, kCustom);
+    fresh.AddFile(std::string(kCustom) + "\\mine.txt", "the person's", kAttrArchive, 99);
+    Snapshot expected = Installed(fresh);
+    for (const auto& [path, content] : Take(m).files)
+      if (path.starts_with("D:")) expected.files[path] = content;
+    EXPECT_EQ(updated.files, expected.files);
+    EXPECT_EQ(updated.values, expected.values);
+    EXPECT_EQ(updated.keys, expected.keys);
+
+    // An older version: refused before anything is written, unless allowed.
+    Ship(m, "1.0");
+    const Snapshot before = Take(m);
+    SetupRun older;
+    RunSetup(m, older, shown);
+    EXPECT_EQ(older.exitCode, kExitNewerInstalled);
+    EXPECT_EQ(Take(m), before);
+    SetupRun allowed;
+    RunSetup(m, allowed, false, std::nullopt, true);
+    EXPECT_EQ(allowed.exitCode, kExitOk);
+    EXPECT_EQ(m.ReadRegistryText(kHKCU, std::string(kRegistrationKey) + "Demo", "DisplayVersion").text, "1.0");
+    EXPECT_TRUE(m.IsFile(std::string(kCustom) + "\\obsolete.txt"));
+    EXPECT_FALSE(m.IsFile(std::string(kCustom) + "\\new.txt"));
+
+    // The same version again puts back what went missing.
+    m.DeleteOneFile(std::string(kCustom) + "\\a.txt");
+    SetupRun repair;
+    RunSetup(m, repair, false);
+    EXPECT_EQ(repair.exitCode, kExitOk);
+    EXPECT_EQ(m.Content(std::string(kCustom) + "\\a.txt"), "a");
+
+    Uninstalled u;
+    Uninstall(m, u, std::string(kCustom) + "\\uninstall.exe");
+    ASSERT_TRUE(u.loaded);
+    EXPECT_EQ(u.report.failures, 0);
+    Snapshot left = TakeLeft(m);
+    std::erase_if(left.files, [](const auto& f) { return f.first.starts_with("D:"); });
+    Snapshot expectedLeft = pristine;
+    std::erase_if(expectedLeft.files, [](const auto& f) { return f.first.starts_with("D:"); });
+    expectedLeft.files["C:\\CUSTOM"] = "<dir>";
+    expectedLeft.files["C:\\CUSTOM\\DEMO"] = "<dir>";
+    // 1.0 again put its own over the person's file, which was there before it.
+    expectedLeft.files["C:\\CUSTOM\\DEMO\\MINE.TXT"] = "m";
+    EXPECT_EQ(left.files, expectedLeft.files);
+    EXPECT_EQ(left.values, expectedLeft.values);
+  }
 }
 
 }  // namespace

@@ -161,6 +161,11 @@ class SystemDecorator : public System {
   std::string Today() override { return Inner().Today(); }
   std::uint32_t Ticks() override { return Inner().Ticks(); }
   Error LastError() override { return Inner().LastError(); }
+  std::vector<RunningProgram> ProgramsHolding(const std::vector<std::string>& files) override {
+    return Inner().ProgramsHolding(files);
+  }
+  bool CloseHolders() override { return Inner().CloseHolders(); }
+  void RestartClosed() override { Inner().RestartClosed(); }
 
  protected:
   virtual System& Inner() { return inner_; }

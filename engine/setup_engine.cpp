@@ -84,13 +84,22 @@ SetupEngine::SetupEngine(Platform& platform, SetupWindow& window, RunState& stat
 
 void SetupEngine::Run(const std::vector<std::string>& args) {
   complete_ = false;
+  // Programs closed for the run start again however it ends.
+  const auto restart = [this] {
+    if (!closedPrograms_) return;
+    closedPrograms_ = false;
+    platform_.system.RestartClosed();
+    Log("closed programs started again (those registered for it)");
+  };
   try {
     RunScript(args);
   } catch (...) {
     UndoUnlessComplete();
+    restart();
     throw;
   }
   UndoUnlessComplete();
+  restart();
 }
 
 void SetupEngine::UndoUnlessComplete() {
@@ -429,6 +438,40 @@ void SetupEngine::PromptForPath(const std::string& suggested) {
   window_.SetButtonCaption(texts::Say(texts::Dialog::Cancel));
 }
 
+void SetupEngine::CloseHolders() {
+  if (replacing_.empty()) return;
+  const std::vector<RunningProgram> holders = platform_.system.ProgramsHolding(replacing_);
+  replacing_.clear();
+  if (holders.empty()) return;
+  std::string names;
+  for (const RunningProgram& p : holders)
+    names += (names.empty() ? "" : ", ") + p.name + " (process " + std::to_string(p.process) + ")";
+  Log("in use by running programs: " + names);
+  bool close = close_ == CommandLineOptions::Close::Always;
+  if (close_ == CommandLineOptions::Close::Ask && state_.visible) {
+    if (!closeAnswer_) {
+      std::string list;
+      for (const RunningProgram& p : holders) list += (list.empty() ? "" : "\r\n") + p.name;
+      const std::optional<bool> yes =
+          window_.Confirm(Fill(texts::Say(texts::Setup::CloseApplications), {{"PROGRAMS", list}}));
+      closeAnswer_ = yes.value_or(false);
+      Log(yes ? (*yes ? "user: close them" : "user: leave them running") : "quit message: the run stops");
+      if (!yes) {
+        state_.finished = true;
+        return;
+      }
+    }
+    close = *closeAnswer_;
+  }
+  if (!close) {
+    Log("not closed: the files they hold are replaced at the next restart");
+    return;
+  }
+  closedPrograms_ = true;
+  if (platform_.system.CloseHolders()) Log("closed: " + names);
+  else Log("not all closed: the files still held are replaced at the next restart");
+}
+
 void SetupEngine::PumpWhileBusy() {
   const std::uint32_t now = platform_.system.Ticks();
   if (pumps_.Due(now)) PumpNow(now);
@@ -491,10 +534,13 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
   if (destination.back() != '\\') destination += '\\';
 
   window_.SetMainPosition(0);
+  replacing_.clear();
   const int n = CopyMatches(source, destination, false);
   // A click made in the last moments of a pass is answered before the
   // next step starts, not after it.
   PumpNow(platform_.system.Ticks());
+  if (state_.finished) return;
+  CloseHolders();
   if (state_.finished) return;
   window_.SetMainMax(n);
   window_.UpdateMain();
@@ -505,6 +551,9 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
 int SetupEngine::CopyMatches(const std::string& pattern, const std::string& destination, bool copy) {
   // Made before searching: it exists even when nothing matches.
   if (copy && !FolderExists(platform_, destination) && !CreateFolderPath(platform_, destination)) return 0;
+  // The files it will replace, for the programs that may hold them: only
+  // in a folder that is there.
+  const bool replaces = !copy && FolderExists(platform_, destination);
   FindEntry e;
   std::unique_ptr<FindHandle> find = platform_.files.FindFirst(pattern, e);
   if (!find) return 0;
@@ -521,6 +570,8 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     }
     ++count;
     PumpWhileBusy();
+    if (replaces && platform_.files.Attributes(destination + x.name) != kNoAttributes)
+      replacing_.push_back(destination + x.name);
     if (copy) {
       window_.SetStatusText(Fill(texts::Say(texts::Setup::Decompressing), {{"FILE", x.name}}));
       window_.UpdateStatus();

@@ -52,6 +52,9 @@ class SetupEngine {
   }
   // An older version of the product may replace a newer one.
   void AllowDowngrade(bool allow) { allowDowngrade_ = allow; }
+  // Whether running programs that hold files the run replaces are closed
+  // (and started again at the end): asked in a shown run, else not.
+  void SetCloseApplications(CommandLineOptions::Close close) { close_ = close; }
   void SetLog(RunLog* log) { log_ = log; }
   // Where failed entries that reach no platform call are counted.
   void SetReport(RunReport* report) { report_ = report; }
@@ -94,6 +97,8 @@ class SetupEngine {
   // there, and an older version stops here unless allowed.
   void LookForInstalled(const UninstallValues& v, const std::string& id);
   void OpenRecord();
+  // Closes, as the run may, the programs that hold files of `replacing_`.
+  void CloseHolders();
   void PumpWhileBusy();
   void PumpNow(std::uint32_t now);
   // A file that failed because the package is damaged; the run stops at
@@ -118,6 +123,10 @@ class SetupEngine {
   bool fileTypesChanged_ = false;  // a REGISTRY entry under Software\Classes
   std::optional<std::string> installDir_;
   bool allowDowngrade_ = false;
+  CommandLineOptions::Close close_ = CommandLineOptions::Close::Ask;
+  std::optional<bool> closeAnswer_;  // the person's, asked once a run
+  std::vector<std::string> replacing_;  // files of the entry that are there already
+  bool closedPrograms_ = false;
   // The installation folder of the product installed already, for the
   // first "?" entry (the one that makes the record's folder).
   std::optional<std::string> installedDir_;

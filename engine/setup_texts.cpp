@@ -61,6 +61,10 @@ constexpr TextRow<Setup> kRows[] = {
      "%NAME% is already installed for all users in %FOLDER%. Install a copy for yourself as well?", "%NAME% %FOLDER%"},
     {Setup::InstalledForYou, "InstalledForYou", kInstalledForYou,
      "%NAME% is already installed for you alone in %FOLDER%. Install it for all users as well?", "%NAME% %FOLDER%"},
+    {Setup::CloseApplications, "CloseApplications", kCloseApplications,
+     "These running programs use files that setup must replace:\r\n%PROGRAMS%\r\nClose them now? They are started "
+     "again when setup is done.",
+     "%PROGRAMS%"},
 };
 static_assert(EachIdInItsRow(kRows), "each Setup text needs its row, in the enum's order");
 

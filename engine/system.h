@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace qv {
@@ -51,6 +52,14 @@ enum class KnownFolder {
   Fonts,
 };
 
+// A running program that holds files a run must replace, as the system's
+// Restart Manager names it.
+struct RunningProgram {
+  std::string name;
+  std::uint32_t process = 0;
+  bool restartable = false;  // it registered to be started again after being closed
+};
+
 class System {
  public:
   virtual ~System() = default;
@@ -85,6 +94,15 @@ class System {
     std::string message;
   };
   virtual Error LastError() = 0;
+
+  // The programs that hold any of these files (none where the system
+  // cannot tell). They are what CloseHolders closes.
+  virtual std::vector<RunningProgram> ProgramsHolding(const std::vector<std::string>& files) = 0;
+  // Asks the programs last found to close; false when any of them still
+  // runs (what it holds is then replaced at the next restart).
+  virtual bool CloseHolders() = 0;
+  // Starts again the programs closed that registered for it.
+  virtual void RestartClosed() = 0;
 };
 
 }  // namespace qv

@@ -306,6 +306,7 @@ class Program {
     engine_->SetLog(log_.get());
     engine_->SetOptions(options_.silent, options_.installDir);
     engine_->AllowDowngrade(options_.allowDowngrade);
+    engine_->SetCloseApplications(options_.closeApplications);
     engine_->SetRecordKeeper(recorder_.get());
     engine_->SetPlacement(placement_);
     engine_->SetReport(&report_);

@@ -2,11 +2,14 @@
 // files that wait beside theirs for the next restart to take their place.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/path.h"
+#include "engine/system.h"
 
 namespace qv {
 
@@ -16,6 +19,24 @@ inline constexpr char kWaitingSuffix[] = ".replaces-at-restart";
 // The programs that hold a file, as the system's Restart Manager names them
 // (none where it cannot tell).
 std::string HoldersOf(const std::wstring& path);
+
+// One Restart Manager session for the run: the files it must replace are
+// registered, the programs holding them listed, closed and started again.
+class RestartSession {
+ public:
+  RestartSession() = default;
+  RestartSession(const RestartSession&) = delete;
+  RestartSession& operator=(const RestartSession&) = delete;
+  ~RestartSession();
+  std::vector<RunningProgram> Holding(const std::vector<std::string>& files);
+  bool Close();
+  void Restart();
+
+ private:
+  bool Open();
+  std::uint32_t session_ = 0;
+  bool open_ = false, closed_ = false;
+};
 
 class FilesInUse {
  public:

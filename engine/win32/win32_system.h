@@ -23,10 +23,16 @@ class Win32System : public System {
   std::string Today() override;
   std::uint32_t Ticks() override;
   Error LastError() override;
+  std::vector<RunningProgram> ProgramsHolding(const std::vector<std::string>& files) override {
+    return restart_.Holding(files);
+  }
+  bool CloseHolders() override { return restart_.Close(); }
+  void RestartClosed() override { restart_.Restart(); }
 
  private:
   NativeView& view_;
   const FilesInUse& inUse_;
+  RestartSession restart_;
 };
 
 }  // namespace qv

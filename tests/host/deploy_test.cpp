@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/command_line.h"
 #include "engine/logging_platform.h"
 #include "engine/setup_engine.h"
@@ -26,6 +28,7 @@ TEST(Options, ParsedAnywhereAndCaseBlind) {
       {{"/Q", "/S", "/help"}, true, std::nullopt, std::nullopt, {}, "/Q"},
       {{"/D="}, false, std::nullopt, std::nullopt, {}, "/D="},
       {{"/SILENT"}, false, std::nullopt, std::nullopt, {}, "/SILENT"},
+      {{"/allowdowngrade", "/CloseApplications", "/NOCLOSEAPPLICATIONS"}, false, std::nullopt, std::nullopt, {}, ""},
   };
   for (const auto& c : cases) {
     const CommandLineOptions o = ParseOptions(c.args);
@@ -52,6 +55,8 @@ TEST(Options, ExitCodes) {
       {{true, 0, false, true}, true, kExitUserQuit},       {{true, 0, true, true}, false, kExitError},
       // A damaged package says so before anything else.
       {{true, 2, true, true, true}, true, kExitPackageDamaged},
+      // A newer version installed: nothing was done, whatever else.
+      {{true, 0, true, false, false, true}, true, kExitNewerInstalled},
   };
   for (const auto& c : cases) EXPECT_EQ(ExitCodeOf(c.report, c.quit), c.code);
 }
@@ -141,6 +146,50 @@ TEST(Log, AFileInUseIsReplacedAtTheNextRestartOnlyWithAdministratorRights) {
     const std::vector<std::string> status = run.window.Calls("status OK");
     ASSERT_FALSE(status.empty());
     EXPECT_EQ(status.back(), std::string("status ") + (elevated ? texts::kFinishedRestart : texts::kFinished));
+  }
+}
+
+// A running program that holds a file the run replaces: closed when the
+// person agrees (shown) or /CLOSEAPPLICATIONS says so, and started again at
+// the end when it registered for that; otherwise the file waits for the
+// restart, as it always has.
+TEST(Log, AProgramHoldingAFileIsClosedOnlyWhenAllowedAndStartedAgain) {
+  using Close = CommandLineOptions::Close;
+  struct Case {
+    const char* what;
+    bool shown;
+    Close close;
+    bool answer, staysOpen;
+    bool closed;
+  } cases[] = {
+      {"hidden", false, Close::Ask, true, false, false},
+      {"hidden, /CLOSEAPPLICATIONS", false, Close::Always, true, false, true},
+      {"hidden, /CLOSEAPPLICATIONS, refuses to close", false, Close::Always, true, true, false},
+      {"shown, yes", true, Close::Ask, true, false, true},
+      {"shown, no", true, Close::Ask, false, false, false},
+      {"shown, /NOCLOSEAPPLICATIONS", true, Close::Never, true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LoggedRun run;
+    test::FakePlatform& fake = run.fake;
+    fake.elevated = true;
+    fake.AddFile("C:\\App\\app.exe", "old");
+    fake.heldFiles.insert("C:\\APP\\APP.EXE");
+    fake.programs["C:\\APP\\APP.EXE"] = {"Demo App", 42, true};
+    if (c.staysOpen) fake.staysOpen.insert(42);
+    fake.AddFile("D:\\dist\\setup.ini", std::string("[GUI]\nVisible=") + (c.shown ? "1" : "0") +
+                                            "\n[INSTALL]\nA=files\\,C:\\App\n");
+    fake.AddFile("D:\\dist\\files\\app.exe", "new");
+    run.window.answer = c.answer;
+    run.engine.SetCloseApplications(c.close);
+    run.engine.Run({});
+    EXPECT_EQ(run.window.Calls("ask ").size(), c.shown && c.close == Close::Ask ? 1u : 0u);
+    EXPECT_EQ(fake.Content("C:\\App\\app.exe"), c.closed ? "new" : "old");
+    EXPECT_EQ(ExitCodeOf(run.report, run.state.userQuit), c.closed ? kExitOk : kExitRestartNeeded);
+    const bool restarted = std::count(fake.events.begin(), fake.events.end(), "restart Demo App") == 1;
+    EXPECT_EQ(restarted, c.closed);
+    EXPECT_TRUE(run.log.Has("in use by running programs: Demo App (process 42)"));
   }
 }
 

@@ -1,5 +1,7 @@
 #include "tests/host/fakes.h"
 
+#include <algorithm>
+
 #include "framework/portable/wildcard.h"
 #include "package/memory_bytes.h"
 
@@ -160,6 +162,39 @@ std::optional<std::string> FakePlatform::PlaceFor(const std::string& to) {
   const std::string beside = FolderPart(to) + "~waiting" + std::to_string(waiting.size() + 1);
   events.push_back("at restart " + beside + " > " + to);
   return waiting[Key(to)] = beside;
+}
+
+std::vector<RunningProgram> FakePlatform::ProgramsHolding(const std::vector<std::string>& files) {
+  holding.clear();
+  for (const std::string& f : files) {
+    const auto p = programs.find(Key(f));
+    if (p == programs.end() || !heldFiles.count(Key(f))) continue;
+    if (std::none_of(holding.begin(), holding.end(), [&](const RunningProgram& x) { return x.process == p->second.process; }))
+      holding.push_back(p->second);
+  }
+  return holding;
+}
+
+bool FakePlatform::CloseHolders() {
+  bool all = true;
+  for (const RunningProgram& p : holding) {
+    if (staysOpen.count(p.process)) {
+      all = false;
+      continue;
+    }
+    events.push_back("close " + p.name);
+    closed.push_back(p);
+    for (const auto& [file, holder] : programs)
+      if (holder.process == p.process) heldFiles.erase(file);
+  }
+  holding.clear();
+  return all;
+}
+
+void FakePlatform::RestartClosed() {
+  for (const RunningProgram& p : closed)
+    if (p.restartable) events.push_back("restart " + p.name);
+  closed.clear();
 }
 
 std::optional<std::string> FakePlatform::WaitingBeside(const Path& path) {

@@ -187,6 +187,14 @@ class FakePlatform : public FileSystem, public Registry, public Shell, public Ri
   std::uint32_t Ticks() override { return clock += tickStep; }
   std::uint32_t clock = 0;
   Error LastError() override { return lastError; }
+  // Running programs, by the files they hold (upper case; the files are
+  // held while the program runs); those in `staysOpen` refuse to close.
+  std::map<std::string, RunningProgram> programs;
+  std::set<std::uint32_t> staysOpen;
+  std::vector<RunningProgram> holding, closed;
+  std::vector<RunningProgram> ProgramsHolding(const std::vector<std::string>& files) override;
+  bool CloseHolders() override;
+  void RestartClosed() override;
   Error lastError{5, "Access is denied."};
   std::uint32_t tickStep = 1000;
 

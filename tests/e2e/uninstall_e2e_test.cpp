@@ -4,11 +4,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/install_record.h"
+#include "engine/run_report.h"
 #include "tests/e2e/package_fixture.h"
 
 namespace qv::e2e {
@@ -170,6 +172,60 @@ TEST(Uninstall, ManySmallFilesAreLoggedAndRecordedInOrderAroundOneThatFails) {
     }
   }
   EXPECT_FALSE(test::IsFolder(target + "\\dir0"));
+}
+
+// Seals a package folder into one file beside it, as a packager does.
+std::string Sealed(const Package& pkg) {
+  const std::string folder = pkg.Dir().substr(0, pkg.Dir().size() - 1);
+  const std::string out = pkg / "out\\Setup.exe";
+  test::MakeFolders(pkg / "out");
+  return RunProgram(Quoted(g_qvpackExe) + " pack " + Quoted(folder) + " -o " + Quoted(out) + " --stub " +
+                    Quoted(g_setupExe)) == 0
+             ? out
+             : std::string();
+}
+
+// A product's version as a one-file package: 1.0 has a file 1.1 no longer has.
+std::unique_ptr<Package> Release(const std::string& version) {
+  auto pkg = std::make_unique<Package>("update_" + version);
+  pkg->Script("[INSTALL]\r\nqvUpdateE2eApp=app\\,?\r\n[UNINSTALL]\r\nName=qvUpdateE2e\r\nId=qvUpdateE2e\r\nVersion=" +
+              version + "\r\n");
+  pkg->File("app\\a.txt", "a" + version);
+  pkg->File(version == "1.0" ? "app\\obsolete.txt" : "app\\new.txt", version);
+  return pkg;
+}
+
+// 1.1 run silently without /D= goes where 1.0 was installed with /D=, and
+// leaves nothing of 1.0; 1.0 again is refused with its own exit code, then
+// allowed; the uninstaller leaves nothing of either.
+TEST(Update, ANewVersionLandsWhereTheOldOneIsAndLeavesNothingOfIt) {
+  const std::unique_ptr<Package> first = Release("1.0"), second = Release("1.1");
+  const std::string v1 = Sealed(*first), v2 = Sealed(*second);
+  ASSERT_TRUE(!v1.empty() && !v2.empty());
+  Package place("update_place");
+  const std::string target = place / "custom";
+  char programFiles[MAX_PATH] = {};
+  ::GetEnvironmentVariableA("ProgramFiles", programFiles, MAX_PATH);
+  const std::string suggested = std::string(programFiles) + "\\qvUpdateE2eApp";
+  ASSERT_EQ(RunProgram(Quoted(v1) + " /S " + Quoted("/D=" + target)), 0);
+  ASSERT_TRUE(test::IsFile(target + "\\obsolete.txt"));
+
+  const std::string log = place / "update.log";
+  EXPECT_EQ(RunProgram(Quoted(v2) + " /S " + Quoted("/LOG=" + log)), 0) << test::ReadTextFile(log);
+  EXPECT_EQ(test::ReadTextFile(target + "\\a.txt"), "a1.1");
+  EXPECT_EQ(test::ReadTextFile(target + "\\new.txt"), "1.1");
+  EXPECT_FALSE(test::IsFile(target + "\\obsolete.txt"));
+  EXPECT_FALSE(test::IsFolder(suggested));
+
+  EXPECT_EQ(RunProgram(Quoted(v1) + " /S"), kExitNewerInstalled);
+  EXPECT_EQ(test::ReadTextFile(target + "\\a.txt"), "a1.1");
+  EXPECT_EQ(RunProgram(Quoted(v1) + " /S /ALLOWDOWNGRADE"), 0);
+  EXPECT_EQ(test::ReadTextFile(target + "\\a.txt"), "a1.0");
+  EXPECT_TRUE(test::IsFile(target + "\\obsolete.txt"));
+  EXPECT_FALSE(test::IsFile(target + "\\new.txt"));
+
+  EXPECT_EQ(RunProgram(Quoted(target + "\\uninstall.exe") + " /S"), 0);
+  EXPECT_FALSE(test::IsFolder(target));
 }
 
 }  // namespace

@@ -25,4 +25,11 @@ class NewerInstalledError : public EngineError {
   using EngineError::EngineError;
 };
 
+// An update package run over anything but the installation it updates:
+// stops before it writes anything.
+class NotTheBaseError : public EngineError {
+ public:
+  using EngineError::EngineError;
+};
+
 }  // namespace qv

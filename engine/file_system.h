@@ -87,6 +87,8 @@ class FileSystem {
   // kErrorPathNotFound mean there is nothing there).
   virtual std::unique_ptr<FindHandle> FindFirst(const Path& pattern, FindEntry& first) = 0;
   virtual std::optional<std::string> ReadWholeFile(const Path& path) = 0;
+  // A file to read in parts, of any size; null when it cannot be opened.
+  virtual std::unique_ptr<pack::ByteSource> OpenRead(const Path& path) = 0;
   // Two paths lead to one folder, by its identity (volume and file number)
   // rather than its names: another drive letter for it, a share of a local
   // disk, a junction.

@@ -116,6 +116,9 @@ class RecordKeeper {
   // The files the run is about to write, named in one go: one trip to the
   // disk for them all instead of one each.
   virtual void WillWrite(const std::vector<Path>& paths) = 0;
+  // A file the run installs that is there as it must be already (an
+  // update's unchanged file): recorded as written, not written.
+  virtual void Kept(const Path& path) = 0;
   // Adds a folder to the PATH under root (HKLM or HKCU) and keeps that it
   // did: an uninstall takes exactly that entry out again.
   virtual PathEdit AddToPath(std::uint32_t root, const std::string& entry) = 0;

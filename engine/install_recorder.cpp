@@ -149,6 +149,20 @@ void InstallRecorder::WillWrite(const std::vector<Path>& paths) {
   Commit();
 }
 
+void InstallRecorder::Kept(const Path& path) {
+  if (!recording_) return;
+  RecordEntry e;
+  e.path = path;
+  e.existed = true;
+  const std::optional<FileStamp> stamp = Inner().files.Stamp(path);
+  e.kind = stamp ? RecordEntry::Kind::File : RecordEntry::Kind::Unwritten;
+  if (stamp) {
+    e.size = stamp->size;
+    e.modified = stamp->modified;
+  }
+  Add(std::move(e));
+}
+
 template <typename Write>
 bool InstallRecorder::RecordFile(const Path& to, Write write) {
   if (!recording_) return write();

@@ -86,6 +86,7 @@ class InstallRecorder : public Platform, public RecordKeeper {
   // the product. Throws EngineError when the record cannot be written.
   void Open(const std::string& folder, Product product) override;
   void WillWrite(const std::vector<Path>& paths) override;
+  void Kept(const Path& path) override;
   PathEdit AddToPath(std::uint32_t root, const std::string& entry) override;
   void Complete() override;
   void Undo() override;

@@ -16,6 +16,7 @@ class FileSystemDecorator : public FileSystem {
     return Inner().FindFirst(pattern, first);
   }
   std::optional<std::string> ReadWholeFile(const Path& path) override { return Inner().ReadWholeFile(path); }
+  std::unique_ptr<pack::ByteSource> OpenRead(const Path& path) override { return Inner().OpenRead(path); }
   bool SameFolder(const Path& a, const Path& b) override { return Inner().SameFolder(a, b); }
   std::string ShownName(const Path& path) override { return Inner().ShownName(path); }
   bool MakeFolder(const Path& path) override { return Inner().MakeFolder(path); }

@@ -7,6 +7,7 @@ namespace qv {
 int ExitCodeOf(const RunReport& report, bool userQuit) {
   if (report.packageDamaged) return kExitPackageDamaged;
   if (report.newerInstalled) return kExitNewerInstalled;
+  if (report.notTheBase) return kExitNotTheBase;
   if (report.error) return kExitError;
   if (userQuit) return kExitUserQuit;
   if (!report.scriptFound) return kExitNoScript;

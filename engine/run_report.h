@@ -14,6 +14,7 @@ struct RunReport {
   bool restartNeeded = false;  // a file in use is replaced or removed at the next restart
   bool packageDamaged = false;  // a packed file turned out not to be what the package says
   bool newerInstalled = false;  // a newer version of the product is installed: nothing was done
+  bool notTheBase = false;  // an update run where its base is not installed: nothing was done
 };
 
 enum ExitCode : int {
@@ -28,6 +29,7 @@ enum ExitCode : int {
   kExitNeeds64Bit = 8,      // a 64-bit program's package on 32-bit Windows
   kExitNoRights = 9,        // an installation for all users without administrator rights
   kExitNewerInstalled = 10,  // a newer version of the product is installed, and no downgrade was allowed
+  kExitNotTheBase = 11,      // an update package, and the version it updates is not what is installed
   kExitRestartNeeded = 3010,
 };
 

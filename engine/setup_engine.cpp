@@ -1,6 +1,7 @@
 #include "engine/setup_engine.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "engine/entries.h"
 #include "engine/errors.h"
@@ -175,6 +176,7 @@ bool SetupEngine::InstallFiles(const ScriptReader& script, const std::string& ti
   const std::vector<std::string> entries = script.ReadSection("INSTALL");
   ReadUninstall(script, title);
   if (state_.finished) return false;  // the person said no before anything was done
+  if (update_) CheckBases(script, entries);
   // Without a folder to ask for, the record's folder is known now.
   if (uninstall_ && !AsksForFolder(script, entries)) OpenRecord();
   if (!entries.empty()) window_.SetThinMax(static_cast<int>(entries.size()));
@@ -347,7 +349,7 @@ void SetupEngine::LookForInstalled(const UninstallValues& v, const std::string& 
       other = i;
     }
   }
-  const std::string name = expanded(v.name);
+  const std::string name = productName_ = expanded(v.name);
   if (other) {
     // Installations for each scope are separate: this one goes beside the other.
     Log("installed " + std::string(whom(other->root)) + " too: " + name + " " + other->version + " in " +
@@ -364,6 +366,18 @@ void SetupEngine::LookForInstalled(const UninstallValues& v, const std::string& 
         return;
       }
       Log("user: a second installation");
+    }
+  }
+  if (update_) {
+    const std::string base = update_->BaseVersion();
+    const bool fits = here && SameText(id, update_->BaseId()) &&
+                      (here->version == base || (!base.empty() && CompareVersions(here->version, base) == 0));
+    if (!fits) {
+      Log("an update of " + update_->BaseId() + " " + base + ", and " +
+          (here ? name + " " + here->version + " is installed" : std::string("that is not installed")) +
+          ": nothing is changed (the full setup installs it)");
+      if (report_) report_->notTheBase = true;
+      throw NotTheBaseError(Fill(texts::Say(texts::Setup::NotTheBase), {{"NAME", name}, {"VERSION", base}}));
     }
   }
   if (!here) {
@@ -386,6 +400,49 @@ void SetupEngine::LookForInstalled(const UninstallValues& v, const std::string& 
                            : "; this run replaces it with the older " + version + " (downgrade allowed)"));
   }
   installedDir_ = InstallFolderFor(folders_, v.folder, here->folder);
+  if (!update_ || !installedDir_) return;
+  // An update's files go over its base's: every "?" entry goes there.
+  if (installDir_ && !SameFileName(WithoutBackslash(*installDir_), *installedDir_)) {
+    Log("an update, and /D= names another folder than " + *installedDir_ + ": nothing is changed");
+    if (report_) report_->notTheBase = true;
+    throw NotTheBaseError(Fill(texts::Say(texts::Setup::NotTheBase), {{"NAME", name}, {"VERSION", here->version}}));
+  }
+  installDir_ = installedDir_;
+  Log("an update: every \"?\" entry installs where it is installed, " + *installedDir_);
+}
+
+std::pair<std::string, std::string> SetupEngine::Resolved(std::string source, std::string destination) const {
+  ExpandMacros(folders_, source);
+  ExpandMacros(folders_, destination);
+  source = ResolvePath(programFolder_, source);
+  if (source.back() == '\\') source += "*.*";
+  destination = ResolvePath(programFolder_, destination);
+  if (destination.back() != '\\') destination += '\\';
+  return {source, destination};
+}
+
+void SetupEngine::CheckBases(const ScriptReader& script, const std::vector<std::string>& entries) {
+  if (installDir_) folders_.install = *installDir_;
+  checkingBases_ = true;
+  for (const std::string& entry : entries) {
+    const Fields f = SplitField(script.ReadString("INSTALL", entry, ""), ',', true);
+    std::string destination = Trim(f.tail);
+    if (Trim(f.head).empty() || destination.empty()) continue;
+    if (destination == "?") {
+      if (!installDir_) continue;
+      destination = *installDir_;
+    }
+    const auto [source, folder] = Resolved(Trim(f.head), destination);
+    CopyMatches(source, folder, false);
+    if (!notTheBase_.empty()) break;
+  }
+  checkingBases_ = false;
+  replacing_.clear();
+  if (notTheBase_.empty()) return;
+  Log("an update, and " + notTheBase_ + " is not the file it was made against: nothing is changed");
+  if (report_) report_->notTheBase = true;
+  throw NotTheBaseError(
+      Fill(texts::Say(texts::Setup::NotTheBase), {{"NAME", productName_}, {"VERSION", update_->BaseVersion()}}));
 }
 
 void SetupEngine::OpenRecord() {
@@ -526,12 +583,7 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
         destination);
   }
   if (asked && uninstall_ && !recordOpen_) OpenRecord();
-  ExpandMacros(folders_, source);
-  ExpandMacros(folders_, destination);
-  source = ResolvePath(programFolder_, source);
-  if (source.back() == '\\') source += "*.*";
-  destination = ResolvePath(programFolder_, destination);
-  if (destination.back() != '\\') destination += '\\';
+  std::tie(source, destination) = Resolved(source, destination);
 
   window_.SetMainPosition(0);
   replacing_.clear();
@@ -572,6 +624,28 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     PumpWhileBusy();
     if (replaces && platform_.files.Attributes(destination + x.name) != kNoAttributes)
       replacing_.push_back(destination + x.name);
+    if (checkingBases_ && update_->BaseOf(folder + x.name) != FromBase::No) {
+      switch (update_->TakeBase(folder + x.name, destination + x.name)) {
+        case BaseCheck::Ok: break;
+        case BaseCheck::NotTheBase:
+          if (notTheBase_.empty()) notTheBase_ = destination + x.name;
+          break;
+        case BaseCheck::Failed:
+          NoteDamage(destination + x.name);
+          StopIfDamaged();
+          throw EngineError("The update cannot make " + destination + x.name + " (error " +
+                            std::to_string(platform_.system.LastError().code) + ")");
+      }
+    }
+    if (copy && update_ && update_->BaseOf(folder + x.name) == FromBase::Kept) {
+      // There as this version has it: recorded, not written again.
+      if (to.empty()) to = destination + x.name;
+      if (keeper_) keeper_->Kept(to);
+      Log("kept as installed: " + to.Text());
+      window_.StepMain();
+      window_.UpdateMain();
+      return;
+    }
     if (copy) {
       window_.SetStatusText(Fill(texts::Say(texts::Setup::Decompressing), {{"FILE", x.name}}));
       window_.UpdateStatus();
@@ -603,9 +677,13 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
   while (find->Next(e));
   find.reset();
   std::vector<Path> files;
-  for (const FindEntry& x : entries)
-    if (!(x.attributes & kAttrDirectory)) files.push_back(destination + x.name);
-  keeper_->WillWrite(files);
+  std::vector<Path> written;  // the files to write: an update's kept ones are not
+  for (const FindEntry& x : entries) {
+    if (x.attributes & kAttrDirectory) continue;
+    files.push_back(destination + x.name);
+    if (!update_ || update_->BaseOf(folder + x.name) != FromBase::Kept) written.push_back(files.back());
+  }
+  keeper_->WillWrite(written);
   std::size_t next = 0;
   for (const FindEntry& x : entries) {
     if (state_.finished) break;

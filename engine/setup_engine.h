@@ -16,6 +16,7 @@
 #include "engine/run_report.h"
 #include "engine/scope.h"
 #include "engine/setup_window.h"
+#include "engine/update.h"
 
 namespace qv {
 
@@ -55,6 +56,8 @@ class SetupEngine {
   // Whether running programs that hold files the run replaces are closed
   // (and started again at the end): asked in a shown run, else not.
   void SetCloseApplications(CommandLineOptions::Close close) { close_ = close; }
+  // The run installs an update package: only over its base's installation.
+  void SetUpdate(UpdateSource* update) { update_ = update; }
   void SetLog(RunLog* log) { log_ = log; }
   // Where failed entries that reach no platform call are counted.
   void SetReport(RunReport* report) { report_ = report; }
@@ -97,6 +100,12 @@ class SetupEngine {
   // there, and an older version stops here unless allowed.
   void LookForInstalled(const UninstallValues& v, const std::string& id);
   void OpenRecord();
+  // An update's files that come from its base are checked against the
+  // installed ones (and patched ones made) before anything is written.
+  void CheckBases(const ScriptReader& script, const std::vector<std::string>& entries);
+  // An entry's source pattern and destination folder (with its backslash),
+  // macros expanded and resolved from the program's folder.
+  std::pair<std::string, std::string> Resolved(std::string source, std::string destination) const;
   // Closes, as the run may, the programs that hold files of `replacing_`.
   void CloseHolders();
   void PumpWhileBusy();
@@ -127,6 +136,10 @@ class SetupEngine {
   std::optional<bool> closeAnswer_;  // the person's, asked once a run
   std::vector<std::string> replacing_;  // files of the entry that are there already
   bool closedPrograms_ = false;
+  UpdateSource* update_ = nullptr;
+  bool checkingBases_ = false;
+  std::string notTheBase_;  // the first installed file an update was not made against
+  std::string productName_;
   // The installation folder of the product installed already, for the
   // first "?" entry (the one that makes the record's folder).
   std::optional<std::string> installedDir_;

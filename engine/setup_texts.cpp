@@ -65,6 +65,10 @@ constexpr TextRow<Setup> kRows[] = {
      "These running programs use files that setup must replace:\r\n%PROGRAMS%\r\nClose them now? They are started "
      "again when setup is done.",
      "%PROGRAMS%"},
+    {Setup::NotTheBase, "NotTheBase", kNotTheBase,
+     "This update installs only over %NAME% %VERSION% as it was installed, which this computer does not have. "
+     "Nothing was changed: use the full setup instead.",
+     "%NAME% %VERSION%"},
 };
 static_assert(EachIdInItsRow(kRows), "each Setup text needs its row, in the enum's order");
 

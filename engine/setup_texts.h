@@ -53,6 +53,8 @@ inline constexpr char kNewerInstalled[] = "已安装较新的版本 %INSTALLED%�
 inline constexpr char kInstalledForAll[] = "%NAME% 已为所有用户安装在 %FOLDER%。是否再为您自己安装一份？";
 inline constexpr char kCloseApplications[] =
     "以下正在运行的程序正在使用安装程序需要替换的文件：\r\n%PROGRAMS%\r\n是否立即关闭它们？安装完成后会重新启动它们。";
+inline constexpr char kNotTheBase[] =
+    "此更新包只能安装在已安装的 %NAME% %VERSION% 上，本机不符合，未做任何更改。请使用完整的安装程序。";
 inline constexpr char kInstalledForYou[] = "%NAME% 已仅为您安装在 %FOLDER%。是否再为所有用户安装？";
 
 // What the run shows, by name: the Chinese above, or English, or what a
@@ -63,7 +65,7 @@ enum class Setup {
   Decompressing, Warning, EmptyPath, QuitQuestion, NotFinished, AboutCaption, AboutText, BrowseTitle, VisitSite,
   BadOption, PackageDamaged, UninstallQuestion, Removing, Unregister, Uninstalled, UninstallQuitQuestion,
   RecordDamaged, Needs64Bit, NeedsAdministrator, RecordNotTrusted, RunWithoutAdministrator,
-  NewerInstalled, InstalledForAll, InstalledForYou, CloseApplications, Count,
+  NewerInstalled, InstalledForAll, InstalledForYou, CloseApplications, NotTheBase, Count,
 };
 MessageTable& SetupTexts();
 inline const std::string& Say(Setup id) { return SetupTexts()[static_cast<std::size_t>(id)]; }

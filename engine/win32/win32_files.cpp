@@ -624,4 +624,11 @@ std::optional<std::string> Win32Files::ReadWholeFile(const Path& path) {
   return bytes;
 }
 
+std::unique_ptr<pack::ByteSource> Win32Files::OpenRead(const Path& path) {
+  const std::optional<std::wstring> wide = view_.Of(path);
+  if (!wide) return nullptr;
+  return pack::FileBytes(UniqueFile(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
+}
+
 }  // namespace qv

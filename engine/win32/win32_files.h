@@ -24,6 +24,7 @@ class Win32Files : public FileSystem {
   std::optional<FileStamp> Stamp(const Path& path) override;
   std::unique_ptr<FindHandle> FindFirst(const Path& pattern, FindEntry& first) override;
   std::optional<std::string> ReadWholeFile(const Path& path) override;
+  std::unique_ptr<pack::ByteSource> OpenRead(const Path& path) override;
   bool SameFolder(const Path& a, const Path& b) override;
   bool MakeFolder(const Path& path) override;
   bool CopyOneFile(const Path& from, const Path& to) override;

@@ -197,6 +197,12 @@ void FakePlatform::RestartClosed() {
   closed.clear();
 }
 
+std::unique_ptr<pack::ByteSource> FakePlatform::OpenRead(const Path& path) {
+  const std::optional<std::string> bytes = ReadWholeFile(path);
+  if (!bytes) return nullptr;
+  return std::make_unique<pack::MemorySource>(*bytes);
+}
+
 std::optional<std::string> FakePlatform::WaitingBeside(const Path& path) {
   const auto it = waiting.find(Key(path));
   if (it == waiting.end()) return std::nullopt;

@@ -163,6 +163,7 @@ class FakePlatform : public FileSystem, public Registry, public Shell, public Ri
   std::unique_ptr<FindHandle> FindFirst(const Path& pattern, FindEntry& first) override;
   bool CopyOneFile(const Path& from, const Path& to) override;
   std::optional<std::string> ReadWholeFile(const Path& path) override;
+  std::unique_ptr<pack::ByteSource> OpenRead(const Path& path) override;
   bool WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
                      const FileProducer& produce) override;
   // A held file written or copied over: elevated, the new file waits beside

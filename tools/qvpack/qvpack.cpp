@@ -327,7 +327,8 @@ int List(const std::string& path) {
   for (const pack::Entry& e : p->reader.Entries()) {
     std::string size = std::to_string(e.size);
     if (size.size() < 12) size.insert(0, 12 - size.size(), ' ');
-    const char* source = e.source == pack::Source::kKept      ? "kept     "
+    const char* source = e.IsFolder()                         ? "         "
+                         : e.source == pack::Source::kKept    ? "kept     "
                          : e.source == pack::Source::kPatched ? "patched  "
                                                               : "packed   ";
     text += AttributeText(e.attributes) + " " + size + "  " + (update ? source : "") + e.path + "\n";

@@ -678,6 +678,24 @@ struct Release {
   Bytes packed;
 };
 
+// Machine code as a linker lays it out: every 16 bytes a call to one of the
+// functions in its first half (at every 64th slot). `grown` more bytes at
+// slot `at` move what follows, so the calls after it change their
+// displacements, as a function grown by a rebuild does to them.
+Bytes Linked(std::size_t slots, std::size_t at, std::size_t grown) {
+  const std::size_t begin = 0x200, cut = begin + at * 16;
+  const auto moved = [&](std::size_t p) { return p >= cut ? p + grown : p; };
+  Bytes b = Program(begin + slots * 16 + grown, 1);  // the headers
+  const Bytes filler = Content(b.size(), 2);
+  std::copy(filler.begin() + begin, filler.end(), b.begin() + begin);
+  for (std::size_t s = 0; s < slots; ++s) {
+    const std::size_t call = moved(begin + s * 16 + 11), target = begin + (s * 7919 % (slots / 2)) / 64 * 64 * 16;
+    b[call] = 0xE8;
+    StoreLe(&b[call + 1], std::uint32_t(moved(target) - (call + 5)), 4);
+  }
+  return b;
+}
+
 std::string Script(const std::string& uninstall) { return "[INSTALL]\r\nApp=app\\,?\r\n[UNINSTALL]\r\n" + uninstall; }
 
 Bytes Sealed(const Tree& tree, const Bytes& signature = {}) {
@@ -694,6 +712,7 @@ Release Version1(const std::string& uninstall = "Id=qvTest\r\nVersion=1.0\r\n") 
   r.tree.File("app\\same.txt", Content(40000, 1));
   r.tree.File("app\\program.exe", Program(300000, 2));
   r.tree.File("app\\gone.txt", Content(5000, 3));
+  r.tree.File("app\\linked.dll", Linked(16000, 12000, 0));
   r.packed = Sealed(r.tree);
   return r;
 }
@@ -713,6 +732,7 @@ Release Version2(const Release& v1, const std::string& uninstall = "Id=qvTest\r\
   const Bytes more = Program(6000, 7);
   program.insert(program.end(), more.begin() + 0x200, more.end());
   r.tree.File("app\\program.exe", program);
+  r.tree.File("app\\linked.dll", Linked(16000, 12000, 48));
   r.tree.File("app\\added.txt", Content(3000, 4));
   r.packed = Sealed(r.tree, Content(900, 5));  // signed: the update leaves the signature
   return r;
@@ -751,7 +771,8 @@ TEST(Update, TurnsTheOldInstallationIntoTheNewOneCarryingLittle) {
 
   const std::map<std::string, Source> sources = {{"setup.ini", Source::kPatched},      {"app", Source::kPacked},
                                                  {"APP\\Same.TXT", Source::kKept},      {"app\\program.exe", Source::kPatched},
-                                                 {"app\\added.txt", Source::kPacked}};
+                                                 {"app\\added.txt", Source::kPacked},
+                                                 {"app\\linked.dll", Source::kPatched}};
   std::map<std::string, Bytes> installed = Installed(v1.tree);
   ASSERT_EQ(reader.Entries().size(), v2.tree.inputs.size());
   for (std::size_t i = 0; i < v2.tree.inputs.size(); ++i) {
@@ -778,6 +799,8 @@ TEST(Update, TurnsTheOldInstallationIntoTheNewOneCarryingLittle) {
     EXPECT_EQ(AsBytes(sink.bytes), v2.tree.disk.at(v2.tree.inputs[i].diskPath));
   }
   EXPECT_FALSE(reader.Damaged());
+  // Calls that moved patch smaller with their targets made absolute.
+  EXPECT_EQ(reader.Find("app\\linked.dll")->filter, Filter::kBranches);
 
   // A base that is not the one: one byte off is caught by its sum before
   // anything is written; forced past the sum, by the result's CRC.

@@ -126,9 +126,9 @@ class Reader {
   OpenStatus Open(ByteSource& file, std::uint64_t start);
   // What was downloaded, checked before the first file is written by
   // reading the package once, unpacking nothing: the checksums over its
-  // bytes (each block's sum, or one over the whole of an older package) and
-  // every block's frame header (the window it asks for, the size it says it
-  // holds). A damaged or cut-short download fails here; content that is
+  // bytes (each block's and patch record's sum, or one over the whole of an
+  // older package) and every block's and patch's frame header (the window
+  // it asks for, the size it says it holds). A damaged or cut-short download fails here; content that is
   // not what the index says (only a crafted package or a decoder fault)
   // fails its file's Extract.
   bool Verify();

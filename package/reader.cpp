@@ -36,6 +36,12 @@ struct Block {
   std::uint64_t sum = 0;                       // XXH64 of those bytes (version 3)
 };
 
+// An update's patched file: its record and how much it unpacks to.
+struct Patch {
+  Block record;
+  std::uint64_t size = 0;
+};
+
 // Reads fields off the index one after another; any read past its end
 // leaves it failed for good.
 class Fields {
@@ -76,6 +82,8 @@ class Decoder {
   virtual ~Decoder() = default;
   // For the next block: forgets everything of the last one.
   virtual bool Reset() = 0;
+  // After Reset: the next frame refers to these bytes as coming before it.
+  virtual bool Refer(const void*, std::size_t n) { return n == 0; }
   // Takes what it can of `in` from inPos and gives what it can into `out`
   // from outPos; kEnded once the block's stream has ended. `last`: `in`
   // runs to the end of the block's bytes.
@@ -94,6 +102,9 @@ class ZstdDecoder : public Decoder {
     return dctx_ && !ZSTD_isError(ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, format::kMaxWindowLog));
   }
   bool Reset() override { return !ZSTD_isError(ZSTD_DCtx_reset(dctx_.get(), ZSTD_reset_session_only)); }
+  bool Refer(const void* prefix, std::size_t n) override {
+    return !ZSTD_isError(ZSTD_DCtx_refPrefix(dctx_.get(), prefix, n));
+  }
   Step Decode(const unsigned char* in, std::size_t inSize, std::size_t& inPos, bool, unsigned char* out,
               std::size_t outSize, std::size_t& outPos) override {
     ZSTD_inBuffer i{in, inSize, inPos};
@@ -156,6 +167,11 @@ class BlockFrame {
     left_ = unpacked;
     frameEnded_ = false;
     damaged_ = !decoder_->Reset();
+  }
+  // Starts a patch record's frame, `prefix` its base (kept by the caller).
+  void Start(const Block& record, std::uint64_t unpacked, const std::vector<unsigned char>& prefix) {
+    Start(record, unpacked);
+    damaged_ = damaged_ || !decoder_->Refer(prefix.data(), prefix.size());
   }
   // Fills up to `room` bytes; gives how many, 0 once the block has ended
   // as it should, nothing on damage (after the bytes good before it).
@@ -502,7 +518,8 @@ struct Reader::State {
   std::uint64_t windowLog = 0;  // the most any block's frame may ask for
   std::uint64_t contentSize = 0;
   std::vector<Block> blocks;
-  std::string script;
+  std::vector<Patch> patches;  // an update's
+  std::string script, baseId, baseVersion;
   std::vector<Entry> entries;
   std::unordered_map<std::string, std::size_t> byPath;  // FileNameKey of a path -> entry
 
@@ -555,9 +572,11 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
   windowLog = LoadLe32(lead + 12);
   blockSize = LoadLe32(lead + 16);
   codec = static_cast<format::Codec>(LoadLe32(lead + 20));
-  if (version < format::kFirstVersion || version > format::kVersion || windowLog > std::uint64_t(format::kMaxWindowLog) ||
-      blockSize < format::kMinBlockSize || blockSize > format::kMaxBlockSize ||
-      (codec != format::Codec::kZstd && (version < format::kSummedVersion || codec != format::Codec::kLzma2)))
+  if (version < format::kFirstVersion || version > format::kLastVersion ||
+      windowLog > std::uint64_t(format::kMaxWindowLog) || blockSize < format::kMinBlockSize ||
+      blockSize > format::kMaxBlockSize ||
+      (codec != format::Codec::kZstd && (version < format::kSummedVersion || version >= format::kUpdateVersion ||
+                                         codec != format::Codec::kLzma2)))
     return OpenStatus::Damaged;
 
   // Blocks one after another, then the index, then the end record.
@@ -570,8 +589,13 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
     pos += kRecordHead;
     if (length > size - pos) return OpenStatus::Damaged;
     if (kind == format::kBlock) {
-      if (!index.empty() || length == 0 || blocks.size() >= format::kMaxBlocks) return OpenStatus::Damaged;
+      if (!index.empty() || !patches.empty() || length == 0 || blocks.size() >= format::kMaxBlocks)
+        return OpenStatus::Damaged;
       blocks.push_back({pos, length});
+    } else if (kind == format::kPatch) {
+      if (version < format::kUpdateVersion || !index.empty() || length == 0 || patches.size() >= format::kMaxBlocks)
+        return OpenStatus::Damaged;
+      patches.push_back({{pos, length}});
     } else if (kind == format::kIndex) {
       if (!index.empty() || length < 4 || length > format::kMaxIndexSize) return OpenStatus::Damaged;
       index.resize(std::size_t(length));
@@ -593,19 +617,28 @@ OpenStatus Reader::State::Open(std::uint64_t at) {
 }
 
 bool Reader::State::ReadIndex(std::string_view body) {
-  const bool filters = version >= 2;
+  const bool filters = version >= 2, update = version >= format::kUpdateVersion;
   Fields f(body);
   contentSize = f.Number(8);
   const auto count = f.Number(4);
   script = f.Text();
+  if (update) {
+    baseId = f.Text();
+    baseVersion = f.Text();
+    if (baseId.empty()) return false;
+  }
   // Every entry takes kEntryFixed bytes at least: no reserve beyond the index.
-  if (!f.Ok() || count > f.Left() / (format::kEntryFixed + filters)) return false;
+  if (!f.Ok() || count > f.Left() / (format::kEntryFixed + filters + (update ? format::kEntrySource : 0)))
+    return false;
   // Content no larger than the blocks can hold (also keeps the sums below from overflowing).
   if (contentSize > std::uint64_t(blocks.size()) * blockSize ||
       (contentSize + blockSize - 1) / blockSize != blocks.size())
     return false;
   entries.reserve(std::size_t(count));
   std::uint64_t position = 0;  // where the next file's content begins
+  std::size_t patched = 0;
+  // A patched file and its base, both held while it is unpacked.
+  constexpr std::uint64_t kPatchRoom = std::uint64_t(1) << format::kMaxWindowLog;
   for (std::uint64_t i = 0; i < count; ++i) {
     Entry e;
     e.path = f.Text();
@@ -617,10 +650,26 @@ bool Reader::State::ReadIndex(std::string_view body) {
     e.filter = static_cast<Filter>(filter);
     e.block = std::uint32_t(f.Number(4));
     e.offset = f.Number(8);
+    const auto source = update ? f.Number(1) : 0;
+    e.source = static_cast<Source>(source);
+    e.baseSize = update ? f.Number(8) : 0;
+    e.baseHash = update ? f.Number(8) : 0;
     if (!f.Ok() || !IsSafePath(e.path) || (e.attributes & ~kKeptAttributes) != 0 ||
-        filter > std::uint64_t(Filter::kBranches))
+        filter > std::uint64_t(Filter::kBranches) || source > std::uint64_t(Source::kPatched))
       return false;
-    if (e.size == 0) {
+    if (e.source != Source::kPacked) {
+      // Content that comes from the base: a file's, never in the blocks.
+      if (e.IsFolder() || e.size == 0 || e.offset != 0) return false;
+      if (e.source == Source::kKept && (e.block != 0 || filter != 0 || e.baseSize != e.size)) return false;
+      if (e.source == Source::kPatched) {
+        if (e.block != patched || patched >= patches.size() || e.baseSize > kPatchRoom ||
+            e.size > kPatchRoom - e.baseSize)
+          return false;
+        patches[patched++].size = e.size;
+      }
+    } else if (e.baseSize != 0 || e.baseHash != 0) {
+      return false;
+    } else if (e.size == 0) {
       if (e.crc != 0 || e.block != 0 || e.offset != 0 || filter != 0) return false;
     } else {
       // Contents follow one another in entry order: each file's place is known.
@@ -632,8 +681,9 @@ bool Reader::State::ReadIndex(std::string_view body) {
     entries.push_back(std::move(e));
   }
   if (version >= format::kSummedVersion) {
-    if (f.Left() != blocks.size() * std::size_t(8)) return false;
+    if (patched != patches.size() || f.Left() != (blocks.size() + patches.size()) * std::size_t(8)) return false;
     for (Block& b : blocks) b.sum = f.Number(8);
+    for (Patch& p : patches) p.record.sum = f.Number(8);
   }
   if (!f.AtEnd() || position != contentSize) return false;
   // Paths the file system takes for one would overwrite each other; a path
@@ -720,14 +770,17 @@ OpenStatus Reader::Open(ByteSource& file, std::uint64_t start) {
 // over everything.
 bool Reader::State::ChecksumsMatch() {
   const bool summed = version >= format::kSummedVersion;
+  // An update's patch records follow the blocks and are summed alike.
+  std::vector<Block> records = blocks;
+  for (const Patch& p : patches) records.push_back(p.record);
   std::vector<unsigned char> buffer(kReadChunk);
   std::uint32_t crc = 0;
   std::size_t b = 0;  // the next block
   for (std::uint64_t pos = start; pos < crcAt;) {
     // A block's bytes are summed on their own, up to its end.
-    const bool blockBytes = summed && b < blocks.size() && pos >= blocks[b].packedAt;
-    const std::uint64_t until = !summed ? crcAt : blockBytes ? blocks[b].packedAt + blocks[b].packedSize
-                                : b < blocks.size()   ? blocks[b].packedAt
+    const bool blockBytes = summed && b < records.size() && pos >= records[b].packedAt;
+    const std::uint64_t until = !summed ? crcAt : blockBytes ? records[b].packedAt + records[b].packedSize
+                                : b < records.size()   ? records[b].packedAt
                                                       : crcAt;
     Xxh64 sum;
     while (pos < until) {
@@ -737,7 +790,7 @@ bool Reader::State::ChecksumsMatch() {
       else crc = Crc32(crc, buffer.data(), n);
       pos += n;
     }
-    if (blockBytes && sum.Digest() != blocks[b++].sum) return false;
+    if (blockBytes && sum.Digest() != records[b++].sum) return false;
   }
   unsigned char stored[4];
   return file->ReadAt(crcAt, stored, 4) && LoadLe32(stored) == crc;
@@ -761,6 +814,16 @@ bool Reader::State::FramesFit() {
         (h.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN && h.frameContentSize != Unpacked(b)))
       return false;
   }
+  // A patch's frame may take the largest window, and says what it holds.
+  for (const Patch& p : patches) {
+    unsigned char frame[ZSTD_FRAMEHEADERSIZE_MAX];
+    const auto n = std::size_t(std::min<std::uint64_t>(sizeof frame, p.record.packedSize));
+    ZSTD_frameHeader h;
+    if (!file->ReadAt(p.record.packedAt, frame, n) || ZSTD_getFrameHeader(&h, frame, n) != 0) return false;
+    if (h.frameType != ZSTD_frame || h.dictID != 0 || h.windowSize > (std::uint64_t(1) << format::kMaxWindowLog) ||
+        h.frameContentSize != p.size)
+      return false;
+  }
   return true;
 }
 
@@ -772,6 +835,8 @@ bool Reader::Verify() {
 bool Reader::Damaged() const { return state_->damaged; }
 
 const std::string& Reader::Script() const { return state_->script; }
+const std::string& Reader::BaseId() const { return state_->baseId; }
+const std::string& Reader::BaseVersion() const { return state_->baseVersion; }
 const std::vector<Entry>& Reader::Entries() const { return state_->entries; }
 
 const Entry* Reader::Find(std::string_view path) const {
@@ -781,7 +846,7 @@ const Entry* Reader::Find(std::string_view path) const {
 
 bool Reader::Extract(const Entry& entry, ByteSink& sink) {
   State& s = *state_;
-  if (!s.file || entry.IsFolder()) return false;
+  if (!s.file || entry.IsFolder() || entry.source != Source::kPacked) return false;
   if (entry.size == 0) return entry.crc == 0;
   if (entry.block >= s.blocks.size() || entry.offset >= s.blockSize) return false;
   const std::uint64_t at = std::uint64_t(entry.block) * s.blockSize + entry.offset;
@@ -814,6 +879,69 @@ bool Reader::Extract(const Entry& entry, ByteSink& sink) {
   }
   if (s.inBlock == s.Unpacked(s.block) && !s.PassBlockEnd()) return fail();
   return crc == entry.crc ? true : fail();
+}
+
+namespace {
+
+// Reads a base file whole into `into` while summing it; false when it is not
+// the entry's base (or cannot be read).
+bool ReadBase(const Entry& entry, ByteSource& installed, std::vector<unsigned char>* into) {
+  const std::uint64_t size = installed.Size();
+  if (size != entry.baseSize) return false;
+  Xxh64 sum;
+  std::vector<unsigned char> chunk(into ? 0 : std::size_t(std::min<std::uint64_t>(size, kReadChunk)));
+  if (into) into->resize(std::size_t(size));
+  for (std::uint64_t pos = 0; pos < size;) {
+    const auto n = std::size_t(std::min<std::uint64_t>(kReadChunk, size - pos));
+    unsigned char* at = into ? into->data() + pos : chunk.data();
+    if (!installed.ReadAt(pos, at, n)) return false;
+    sum.Update(at, n);
+    pos += n;
+  }
+  return sum.Digest() == entry.baseHash;
+}
+
+}  // namespace
+
+bool MatchesBase(const Entry& entry, ByteSource& installed) {
+  return entry.source != Source::kPacked && ReadBase(entry, installed, nullptr);
+}
+
+PatchStatus Reader::ExtractPatched(const Entry& entry, ByteSource& base, ByteSink& sink) {
+  State& s = *state_;
+  if (!s.file || entry.source != Source::kPatched || entry.block >= s.patches.size() ||
+      entry.baseSize > (std::uint64_t(1) << format::kMaxWindowLog))
+    return PatchStatus::Failed;
+  // The frame refers back into its base: the whole of it, filtered as it was packed.
+  std::vector<unsigned char> prefix;
+  if (!ReadBase(entry, base, &prefix)) return PatchStatus::WrongBase;
+  if (entry.filter == Filter::kBranches) FilterBranches(prefix.data(), prefix.size(), 0, true, true);
+
+  BlockFrame frame(*s.file, format::Codec::kZstd, format::kMaxWindowLog);
+  if (!frame.Ready()) return PatchStatus::Failed;
+  frame.Start(s.patches[entry.block].record, entry.size, prefix);
+  std::vector<unsigned char> out(std::size_t(std::min<std::uint64_t>(entry.size, kPieceSize)));
+  std::vector<unsigned char> stage;
+  FileOutput output(entry.filter, 0, stage);
+  std::uint32_t crc = 0;
+  bool refused = false;
+  const auto emit = [&crc, &sink, &refused](const unsigned char* p, std::size_t n) {
+    crc = Crc32(crc, p, n);
+    refused = !sink.Write(p, n);
+    return !refused;
+  };
+  for (std::uint64_t left = entry.size;;) {
+    const std::optional<std::size_t> n = frame.Next(out.data(), out.size());
+    if (!n) break;
+    if (*n == 0) {
+      if (left == 0 && crc == entry.crc) return PatchStatus::Ok;
+      break;
+    }
+    left -= *n;
+    if (!output.Take(out.data(), *n, left == 0, emit)) break;
+  }
+  s.damaged = s.damaged || !refused;
+  return PatchStatus::Failed;
 }
 
 }  // namespace qv::pack

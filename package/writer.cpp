@@ -60,12 +60,17 @@ class PackageSink {
     return out_.Write(data, n);
   }
   bool Write(const std::string& bytes) { return Write(bytes.data(), bytes.size()); }
+  // Bytes summed on their own, left out of the CRC.
   bool WriteBlock(const std::vector<std::string>& chunks, Xxh64& sum) {
     for (const std::string& chunk : chunks) {
       sum.Update(chunk.data(), chunk.size());
       if (!out_.Write(chunk.data(), chunk.size())) return false;
     }
     return true;
+  }
+  bool WriteSummed(const std::string& bytes, Xxh64& sum) {
+    sum.Update(bytes.data(), bytes.size());
+    return out_.Write(bytes.data(), bytes.size());
   }
   std::uint32_t Crc() const { return crc_; }
 
@@ -79,7 +84,8 @@ class Packer {
   Packer(const std::vector<Input>& inputs, const Opener& open, const WriteOptions& options)
       : inputs_(inputs), open_(open), options_(options) {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-      if (inputs[i].entry.size == 0) continue;
+      // An update's kept and patched files come from elsewhere.
+      if (inputs[i].entry.size == 0 || inputs[i].entry.source != Source::kPacked) continue;
       files_.push_back(i);
       starts_.push_back(total_);
       total_ += inputs[i].entry.size;
@@ -355,16 +361,29 @@ std::string CopyStub(ByteSource& stub, ByteSink& out) {
   return "";
 }
 
-}  // namespace
-
-std::string WritePackage(ByteSource& stub, const std::string& script, const std::vector<Input>& inputs,
-                         const Opener& open, ByteSink& out, const WriteOptions& options) {
+// A full package (version 3), or an update (version 4) given `update`.
+std::string Write(ByteSource& stub, const std::string& script, const std::vector<Input>& inputs,
+                  const Update* update, const Opener& open, ByteSink& out, const WriteOptions& options) {
   if (std::string error = CheckInputs(script, inputs, options); !error.empty()) return error;
+  std::vector<std::uint64_t> patchSums;
+  if (update) {
+    if (update->baseId.empty()) return "an update without its base's Id";
+    if (options.codec != format::Codec::kZstd) return "an update is packed with zstd";
+    std::size_t patched = 0;
+    for (const Input& input : inputs) {
+      const Entry& e = input.entry;
+      if (e.source != Source::kPacked && (e.size == 0 || e.IsFolder())) return "nothing to take from the base: " + e.path;
+      patched += e.source == Source::kPatched;
+    }
+    if (patched != update->patches.size()) return "a patched file without its frame, or a frame too many";
+  } else if (std::any_of(inputs.begin(), inputs.end(), [](const Input& i) { return i.entry.source != Source::kPacked; })) {
+    return "a full package holds all its files";
+  }
   if (std::string error = CopyStub(stub, out); !error.empty()) return error;
   Packer packer(inputs, open, options);
   PackageSink sink(out);
   std::string lead(format::kMagic, sizeof format::kMagic);
-  AppendLe(lead, format::kVersion, 4);
+  AppendLe(lead, update ? format::kUpdateVersion : format::kVersion, 4);
   AppendLe(lead, options.windowLog, 4);
   AppendLe(lead, packer.BlockSize(), 4);
   AppendLe(lead, std::uint32_t(options.codec), 4);
@@ -373,28 +392,50 @@ std::string WritePackage(ByteSource& stub, const std::string& script, const std:
   std::vector<std::uint32_t> crcs(inputs.size(), 0);
   std::vector<Filter> filters(inputs.size(), Filter::kNone);
   if (std::string error = packer.Run(sink, crcs, filters); !error.empty()) return error;
+  if (update)
+    for (const std::string& frame : update->patches) {
+      std::string head;
+      AppendLe(head, format::kPatch, 4);
+      AppendLe(head, frame.size(), 8);
+      Xxh64 sum;
+      if (!sink.Write(head) || !sink.WriteSummed(frame, sum)) return "cannot write the package";
+      patchSums.push_back(sum.Digest());
+    }
 
   std::string index;
   AppendLe(index, packer.Total(), 8);
   AppendLe(index, inputs.size(), 4);
   AppendLe(index, script.size(), 2);
   index += script;
+  if (update) {
+    AppendLe(index, update->baseId.size(), 2);
+    index += update->baseId;
+    AppendLe(index, update->baseVersion.size(), 2);
+    index += update->baseVersion;
+  }
   std::uint64_t position = 0;
+  std::uint32_t patch = 0;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const Entry& e = inputs[i].entry;
-    const bool content = e.size != 0;
+    const bool packed = e.source == Source::kPacked, content = packed && e.size != 0;
     AppendLe(index, e.path.size(), 2);
     index += e.path;
     AppendLe(index, e.attributes & kKeptAttributes, 4);
     AppendLe(index, e.modified, 8);
     AppendLe(index, e.size, 8);
-    AppendLe(index, crcs[i], 4);
-    AppendLe(index, std::uint8_t(filters[i]), 1);
-    AppendLe(index, content ? position / packer.BlockSize() : 0, 4);
+    AppendLe(index, packed ? crcs[i] : e.crc, 4);
+    AppendLe(index, std::uint8_t(packed ? filters[i] : e.source == Source::kPatched ? e.filter : Filter::kNone), 1);
+    AppendLe(index, content ? position / packer.BlockSize() : e.source == Source::kPatched ? patch++ : 0, 4);
     AppendLe(index, content ? position % packer.BlockSize() : 0, 8);
-    position += e.size;
+    if (update) {
+      AppendLe(index, std::uint8_t(e.source), 1);
+      AppendLe(index, packed ? 0 : e.baseSize, 8);
+      AppendLe(index, packed ? 0 : e.baseHash, 8);
+    }
+    if (packed) position += e.size;
   }
   for (const std::uint64_t sum : packer.Sums()) AppendLe(index, sum, 8);
+  for (const std::uint64_t sum : patchSums) AppendLe(index, sum, 8);
   if (index.size() + 4 > format::kMaxIndexSize) return "too many files for one package";
   std::string record;
   AppendLe(record, format::kIndex, 4);
@@ -407,6 +448,18 @@ std::string WritePackage(ByteSource& stub, const std::string& script, const std:
   std::string crc;
   AppendLe(crc, sink.Crc(), 4);
   return out.Write(crc.data(), crc.size()) ? "" : "cannot write the package";
+}
+
+}  // namespace
+
+std::string WritePackage(ByteSource& stub, const std::string& script, const std::vector<Input>& inputs,
+                         const Opener& open, ByteSink& out, const WriteOptions& options) {
+  return Write(stub, script, inputs, nullptr, open, out, options);
+}
+
+std::string WriteUpdate(ByteSource& stub, const std::string& script, const std::vector<Input>& inputs,
+                        const Update& update, const Opener& open, ByteSink& out, const WriteOptions& options) {
+  return Write(stub, script, inputs, &update, open, out, options);
 }
 
 }  // namespace qv::pack

@@ -53,4 +53,16 @@ using Opener = std::function<std::unique_ptr<ByteSource>(const std::string& disk
 std::string WritePackage(ByteSource& stub, const std::string& script, const std::vector<Input>& inputs,
                          const Opener& open, ByteSink& out, const WriteOptions& options);
 
+// What makes a package an update (format version 4, see package.h): its
+// kept and patched inputs carry their crc, filter, baseSize and baseHash,
+// and the writer reads none of their content.
+struct Update {
+  std::string baseId, baseVersion;  // as the base's script has them
+  std::vector<std::string> patches;  // each patched input's frame, in input order
+};
+
+// As WritePackage, for an update; always zstd.
+std::string WriteUpdate(ByteSource& stub, const std::string& script, const std::vector<Input>& inputs,
+                        const Update& update, const Opener& open, ByteSink& out, const WriteOptions& options);
+
 }  // namespace qv::pack

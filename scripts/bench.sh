@@ -10,8 +10,9 @@
 # --full: the slower extras too: pixel effects (host), the install benchmark
 # on a memory file system (drive Q:) and in the Wine temp folder, the
 # uninstall benchmark, the window benchmark, one-file packages against xz
-# (with qvpack --best), the compression window curve and the system calls
-# per installed file (bench/calls_bench.py).
+# (with qvpack --best), an update against the full package (qvpack patch),
+# the compression window curve and the system calls per installed file
+# (bench/calls_bench.py).
 # --update-readme: the peers' table and chart replace README.md's performance
 # section (between its bench markers) and docs/bench.svg.
 set -euo pipefail
@@ -76,6 +77,9 @@ if [ "$full" = 1 ]; then
   took
   echo "== one-file packages: size and packing time against xz"
   python3 bench/package_bench.py "$qvpack" "$setup"
+  took
+  echo "== updates: qvpack patch against the full package"
+  python3 bench/delta_bench.py "$qvpack" "$setup"
   took
   echo "== system calls per installed file"
   python3 bench/calls_bench.py "$qvpack" "$setup"

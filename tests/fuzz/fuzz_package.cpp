@@ -9,6 +9,8 @@
 #include <string>
 
 #include "framework/portable/file_name_case.h"
+#include "framework/portable/xxh64.h"
+#include "package/memory_bytes.h"
 #include "package/package.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -41,6 +43,23 @@ struct Counter : qv::pack::ByteSink {
   std::uint32_t crc = 0;
 };
 
+// A patched file against a base of the right size and sum (the sum taken
+// as the entry's, so any base gets to the decoder), and against another.
+void Patch(qv::pack::Reader& reader, const qv::pack::Entry& e) {
+  std::string base(std::size_t(e.baseSize), '\x5A');
+  for (std::size_t i = 0; i < base.size(); i += 7) base[i] = char(i);
+  qv::pack::MemorySource source(base), other(base + "x");
+  Counter sink;
+  Require(reader.ExtractPatched(e, other, sink) == qv::pack::PatchStatus::WrongBase && sink.count == 0,
+          "a wrong base was used");
+  qv::pack::Entry forced = e;
+  forced.baseHash = qv::Xxh64Of(base.data(), base.size());
+  const qv::pack::PatchStatus status = reader.ExtractPatched(forced, source, sink);
+  Require(sink.count <= e.size, "more bytes than the entry's size");
+  if (status == qv::pack::PatchStatus::Ok) Require(sink.count == e.size && sink.crc == e.crc, "success with the wrong content");
+  Require(status == qv::pack::PatchStatus::Ok || reader.Damaged(), "a failed patch was not taken for damage");
+}
+
 void Check(qv::pack::ByteSource& file, std::uint64_t start) {
   qv::pack::Reader reader;
   if (reader.Open(file, start) != qv::pack::OpenStatus::Ok) {
@@ -64,6 +83,11 @@ void Check(qv::pack::ByteSource& file, std::uint64_t start) {
     for (std::size_t k = 0; k < entries.size(); ++k) {
       const auto& e = entries[pass == 0 ? k : entries.size() - 1 - k];
       Counter sink;
+      if (e.source != qv::pack::Source::kPacked) {
+        Require(!reader.Extract(e, sink) && sink.count == 0, "a file of the base was unpacked from the update");
+        if (pass == 0 && e.source == qv::pack::Source::kPatched) Patch(reader, e);
+        continue;
+      }
       const bool ok = reader.Extract(e, sink);
       Require(sink.count <= e.size, "more bytes than the entry's size");
       if (ok) Require(sink.count == e.size && sink.crc == e.crc, "success with the wrong content");

@@ -7,13 +7,16 @@
 #include <vector>
 
 #include "engine/sha256.h"
+#include "framework/portable/file_name_case.h"
 #include "framework/portable/hex.h"
 #include "framework/portable/little_endian.h"
+#include "framework/portable/xxh64.h"
 #include "package/format.h"
 #include "package/memory_bytes.h"
 #include "package/pe.h"
 #include "package/package.h"
 #include "package/writer.h"
+#include "tools/qvpack/patch.h"
 
 namespace qv::pack {
 namespace {
@@ -666,6 +669,202 @@ TEST(Package, OffsetsBeyondFourGiBKeepTheirHighBits) {
   std::vector<std::size_t> order(tree.inputs.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[order.size() - 1 - i] = i;
   ExpectContents(reader, tree, order);
+}
+
+// A product's two versions as one-file packages behind one program: the
+// script names the product and its version; `changes` makes the newer one.
+struct Release {
+  Tree tree;
+  Bytes packed;
+};
+
+// Machine code as a linker lays it out: every 16 bytes a call to one of the
+// functions in its first half (at every 64th slot). `grown` more bytes at
+// slot `at` move what follows, so the calls after it change their
+// displacements, as a function grown by a rebuild does to them.
+Bytes Linked(std::size_t slots, std::size_t at, std::size_t grown) {
+  const std::size_t begin = 0x200, cut = begin + at * 16;
+  const auto moved = [&](std::size_t p) { return p >= cut ? p + grown : p; };
+  Bytes b = Program(begin + slots * 16 + grown, 1);  // the headers
+  const Bytes filler = Content(b.size(), 2);
+  std::copy(filler.begin() + begin, filler.end(), b.begin() + begin);
+  for (std::size_t s = 0; s < slots; ++s) {
+    const std::size_t call = moved(begin + s * 16 + 11), target = begin + (s * 7919 % (slots / 2)) / 64 * 64 * 16;
+    b[call] = 0xE8;
+    StoreLe(&b[call + 1], std::uint32_t(moved(target) - (call + 5)), 4);
+  }
+  return b;
+}
+
+std::string Script(const std::string& uninstall) { return "[INSTALL]\r\nApp=app\\,?\r\n[UNINSTALL]\r\n" + uninstall; }
+
+Bytes Sealed(const Tree& tree, const Bytes& signature = {}) {
+  Bytes packed = tree.Pack(Small(), TinyPe());
+  packed.insert(packed.end(), signature.begin(), signature.end());
+  return packed;
+}
+
+Release Version1(const std::string& uninstall = "Id=qvTest\r\nVersion=1.0\r\n") {
+  Release r;
+  const std::string script = Script(uninstall);
+  r.tree.File("setup.ini", Bytes(script.begin(), script.end()));
+  r.tree.Folder("app");
+  r.tree.File("app\\same.txt", Content(40000, 1));
+  r.tree.File("app\\program.exe", Program(300000, 2));
+  r.tree.File("app\\gone.txt", Content(5000, 3));
+  r.tree.File("app\\linked.dll", Linked(16000, 12000, 0));
+  r.packed = Sealed(r.tree);
+  return r;
+}
+
+// A program rebuilt: a few hundred bytes changed in three places of its
+// code and a few KiB more at its end; a file added, one removed, one kept
+// under a name Windows takes for the same.
+Release Version2(const Release& v1, const std::string& uninstall = "Id=qvTest\r\nVersion=1.1\r\n") {
+  Release r;
+  const std::string script = Script(uninstall);
+  r.tree.File("setup.ini", Bytes(script.begin(), script.end()));
+  r.tree.Folder("app", 0x10 | 0x2);
+  r.tree.File("APP\\Same.TXT", v1.tree.disk.at(v1.tree.inputs[2].diskPath), 0x21);
+  Bytes program = v1.tree.disk.at(v1.tree.inputs[3].diskPath);
+  for (std::size_t at : {0x3000u, 0x11000u, 0x30000u})
+    for (std::size_t i = 0; i < 300; ++i) program[at + i] ^= static_cast<unsigned char>(i * 13 + 1);
+  const Bytes more = Program(6000, 7);
+  program.insert(program.end(), more.begin() + 0x200, more.end());
+  r.tree.File("app\\program.exe", program);
+  r.tree.File("app\\linked.dll", Linked(16000, 12000, 48));
+  r.tree.File("app\\added.txt", Content(3000, 4));
+  r.packed = Sealed(r.tree, Content(900, 5));  // signed: the update leaves the signature
+  return r;
+}
+
+Bytes MakeUpdate(const Bytes& before, const Bytes& after, std::string& error) {
+  MemorySource old(AsString(before)), now(AsString(after));
+  MemorySink out;
+  error = qvpack::MakePatch({"1.exe", old}, {"2.exe", now}, out, Small());
+  return AsBytes(out.bytes);
+}
+
+// An installation of the first version, by path as Windows compares them.
+std::map<std::string, Bytes> Installed(const Tree& tree) {
+  std::map<std::string, Bytes> files;
+  for (const Input& in : tree.inputs)
+    if (!in.entry.IsFolder()) files[FileNameKey(in.entry.path)] = tree.disk.at(in.diskPath);
+  return files;
+}
+
+TEST(Update, TurnsTheOldInstallationIntoTheNewOneCarryingLittle) {
+  const Release v1 = Version1(), v2 = Version2(v1);
+  std::string error;
+  const Bytes update = MakeUpdate(v1.packed, v2.packed, error);
+  ASSERT_EQ(error, "");
+  const Bytes stub = TinyPe();
+  ASSERT_TRUE(std::equal(stub.begin(), stub.end(), update.begin()));  // the newer program
+  MemorySource file(AsString(update));
+  Reader reader;
+  ASSERT_EQ(reader.Open(file, stub.size()), OpenStatus::Ok);
+  ASSERT_TRUE(reader.Verify());
+  EXPECT_EQ(reader.BaseId(), "qvTest");
+  EXPECT_EQ(reader.BaseVersion(), "1.0");
+  // Far smaller than the newer package, signature left out.
+  EXPECT_LT((update.size() - stub.size()) * 4, v2.packed.size() - stub.size() - 900);
+
+  const std::map<std::string, Source> sources = {{"setup.ini", Source::kPatched},      {"app", Source::kPacked},
+                                                 {"APP\\Same.TXT", Source::kKept},      {"app\\program.exe", Source::kPatched},
+                                                 {"app\\added.txt", Source::kPacked},
+                                                 {"app\\linked.dll", Source::kPatched}};
+  std::map<std::string, Bytes> installed = Installed(v1.tree);
+  ASSERT_EQ(reader.Entries().size(), v2.tree.inputs.size());
+  for (std::size_t i = 0; i < v2.tree.inputs.size(); ++i) {
+    const Entry &e = reader.Entries()[i], &want = v2.tree.inputs[i].entry;
+    SCOPED_TRACE(want.path);
+    EXPECT_EQ(e.path, want.path);
+    EXPECT_EQ(e.attributes, want.attributes);
+    EXPECT_EQ(e.modified, want.modified);
+    EXPECT_EQ(e.source, sources.at(e.path));
+    if (e.IsFolder()) continue;
+    MemorySink sink;
+    MemorySource base(AsString(installed[FileNameKey(e.path)]));
+    if (e.source == Source::kPacked) {
+      EXPECT_TRUE(reader.Extract(e, sink));
+    }
+    if (e.source == Source::kKept) {
+      EXPECT_TRUE(MatchesBase(e, base));
+      EXPECT_FALSE(reader.Extract(e, sink));
+      sink.bytes = AsString(installed[FileNameKey(e.path)]);
+    }
+    if (e.source == Source::kPatched) {
+      EXPECT_EQ(reader.ExtractPatched(e, base, sink), PatchStatus::Ok);
+    }
+    EXPECT_EQ(AsBytes(sink.bytes), v2.tree.disk.at(v2.tree.inputs[i].diskPath));
+  }
+  EXPECT_FALSE(reader.Damaged());
+  // Calls that moved patch smaller with their targets made absolute.
+  EXPECT_EQ(reader.Find("app\\linked.dll")->filter, Filter::kBranches);
+
+  // A base that is not the one: one byte off is caught by its sum before
+  // anything is written; forced past the sum, by the result's CRC.
+  const Entry& program = *reader.Find("app\\program.exe");
+  const Entry& kept = *reader.Find("app\\same.txt");
+  for (const Entry* e : {&program, &kept}) {
+    Bytes wrong = installed[FileNameKey(e->path)];
+    wrong[wrong.size() / 3] ^= 1;
+    MemorySource base(AsString(wrong));
+    EXPECT_FALSE(MatchesBase(*e, base)) << e->path;
+  }
+  Bytes wrong = installed[FileNameKey(program.path)];
+  wrong[0x20000] ^= 1;  // where the newer file has the same bytes
+  MemorySource wrongBase(AsString(wrong));
+  MemorySink nothing;
+  EXPECT_EQ(reader.ExtractPatched(program, wrongBase, nothing), PatchStatus::WrongBase);
+  EXPECT_EQ(nothing.bytes, "");
+  EXPECT_FALSE(reader.Damaged());
+  Entry forced = program;
+  forced.baseHash = Xxh64Of(wrong.data(), wrong.size());
+  EXPECT_EQ(reader.ExtractPatched(forced, wrongBase, nothing), PatchStatus::Failed);
+  EXPECT_TRUE(reader.Damaged());
+
+  // A damaged patch record fails Verify, and its file as it is unpacked.
+  const Layout l = Parse(update, stub.size());
+  std::uint64_t patchAt = l.blocks.back().first + l.blocks.back().second;
+  ASSERT_EQ(LoadLe32(&update[patchAt]), std::uint32_t(format::kPatch));
+  Bytes damaged = update;
+  damaged[patchAt + format::kRecordHead + 40] ^= 0x10;
+  MemorySource damagedFile(AsString(damaged));
+  Reader again;
+  ASSERT_EQ(again.Open(damagedFile, stub.size()), OpenStatus::Ok);
+  EXPECT_FALSE(again.Verify());
+  MemorySource base(AsString(installed[FileNameKey(program.path)]));
+  EXPECT_EQ(again.ExtractPatched(*again.Find(program.path), base, nothing), PatchStatus::Failed);
+  EXPECT_TRUE(again.Damaged());
+}
+
+TEST(Update, IsMadeOnlyFromTwoVersionsOfOneProduct) {
+  const Release v1 = Version1();
+  std::string error;
+  const Bytes update = MakeUpdate(v1.packed, Version2(v1).packed, error);
+  ASSERT_EQ(error, "");
+  const struct {
+    const char* what;
+    Bytes before, after;
+    const char* says;  // in the error; null: made
+  } cases[] = {
+      {"another product", v1.packed, Version2(v1, "Id=other\r\nVersion=1.1\r\n").packed, "not one product"},
+      {"no Id in the old", Version1("Version=1.0\r\n").packed, Version2(v1).packed, "1.exe: its script has no"},
+      {"no Id in the new", v1.packed, Version2(v1, "Version=1.1\r\n").packed, "2.exe: its script has no"},
+      {"the same version", v1.packed, Version2(v1, "ID = qvTest\r\nversion=1.0\r\n").packed, "both packages are"},
+      {"no version either side", Version1("Id=qvTest\r\n").packed, Version2(v1, "Id=qvTest\r\n").packed, "both"},
+      {"an update as the old", update, Version2(v1).packed, "an update itself"},
+      {"no package", TinyPe(), Version2(v1).packed, "holds no package"},
+      {"names as the engine reads them", v1.packed, Version2(v1, "id=\"qvTest\"\r\nVersion=2\r\n").packed, nullptr},
+  };
+  for (const auto& c : cases) {
+    MakeUpdate(c.before, c.after, error);
+    if (c.says)
+      EXPECT_NE(error.find(c.says), std::string::npos) << c.what << ": " << error;
+    else
+      EXPECT_EQ(error, "") << c.what;
+  }
 }
 
 // The uninstall record's seal: the standard's examples, each message fed

@@ -10,6 +10,7 @@
 #include "package/memory_bytes.h"
 #include "package/package.h"
 #include "package/pe_resources.h"
+#include "tools/qvpack/patch.h"
 #include "package/writer.h"
 #include "resources/version.h"
 #include "tools/qvpack/files.h"
@@ -34,6 +35,7 @@ const char kUsage[] =
     "Usage:\n"
     "  qvpack pack FOLDER -o OUT.exe [--script NAME] [--stub FILE] [--icon FILE]\n"
     "              [--best | --xz] [--window MIB] [--force]\n"
+    "  qvpack patch OLD.exe NEW.exe -o UPDATE.exe [--best]\n"
     "  qvpack list OUT.exe\n"
     "  qvpack extract OUT.exe DIR\n"
     "  qvpack --help | --version\n"
@@ -55,11 +57,18 @@ const char kUsage[] =
     "                        much in memory while it installs (up to 32: one, and\n"
     "                        a 32 MiB block, per processor, unpacking side by side)\n"
     "  --force               pack despite errors\n"
-    "list     prints each file and folder inside: attributes, size, path.\n"
+    "patch    makes an update from two packed files of one product: NEW.exe's\n"
+    "         setup program and files, carrying only what differs from OLD.exe's.\n"
+    "         It installs only over an installation of exactly OLD.exe. Their\n"
+    "         scripts' [UNINSTALL] Id must be the same and their Version not.\n"
+    "list     prints each file and folder inside: attributes, size, path; for an\n"
+    "         update also the version it applies to and where each file comes\n"
+    "         from (packed, kept from the old installation, patched against it).\n"
     "         Attributes: A archive, D folder, S system, H hidden, T temporary,\n"
     "         R read-only.\n"
     "extract  writes the packed folder into DIR (new or empty) with the same bytes,\n"
-    "         attributes and modification times.\n"
+    "         attributes and modification times; not an update, which holds only\n"
+    "         part of its files.\n"
     "\n"
     "Packing the same folder twice gives the same bytes. A progress bar shows on\n"
     "stderr when it is a terminal. Exit codes: 0 done, 1 failed (errors in the\n"
@@ -238,6 +247,42 @@ int Pack(const PackArguments& a) {
   return 0;
 }
 
+int Patch(const PackArguments& a, const std::string& before, const std::string& after) {
+  std::unique_ptr<pack::ByteSource> old = OpenFileSource(before), now = OpenFileSource(after);
+  if (!old || !now) {
+    Error("cannot read " + (old ? after : before) + ": " + LastErrorText());
+    return kFailed;
+  }
+  std::unique_ptr<OutputFile> out = CreateOutputFile(a.output, true);
+  if (!out) {
+    Error("cannot write " + a.output + ": " + LastErrorText());
+    return kFailed;
+  }
+  std::uint64_t written = 0;
+  out->written = [&written](std::size_t n) { written += n; };
+  ProgressBar bar = MakeProgressBar();
+  pack::WriteOptions options;
+  options.best = a.best;
+  options.blockSize = 1u << kDefaultWindowLog;
+  options.windowLog = kDefaultWindowLog;
+  options.progress = [&bar](std::uint64_t done, std::uint64_t total) { bar.Update(done, total); };
+  pack::PatchCounts counts;
+  const std::string failure = MakePatch({before, *old}, {after, *now}, *out, options, &counts);
+  bar.Finish();
+  if (!failure.empty()) {
+    Error("no update made: " + failure);
+    return kFailed;
+  }
+  if (!out->Commit()) {
+    Error("cannot write " + a.output + ": " + LastErrorText());
+    return kFailed;
+  }
+  Print(Stream::Out, a.output + ": " + std::to_string(counts.packed) + " files packed, " +
+                         std::to_string(counts.kept) + " kept, " + std::to_string(counts.patched) + " patched, " +
+                         std::to_string(written) + " bytes\n");
+  return 0;
+}
+
 // An opened, verified package; prints why not and gives null.
 struct OpenPackage {
   std::unique_ptr<pack::ByteSource> file;
@@ -277,10 +322,16 @@ int List(const std::string& path) {
   std::unique_ptr<OpenPackage> p = Open(path);
   if (!p) return kFailed;
   std::string text;
+  const bool update = !p->reader.BaseId().empty();
+  if (update) text = "update of " + p->reader.BaseId() + " version " + p->reader.BaseVersion() + "\n";
   for (const pack::Entry& e : p->reader.Entries()) {
     std::string size = std::to_string(e.size);
     if (size.size() < 12) size.insert(0, 12 - size.size(), ' ');
-    text += AttributeText(e.attributes) + " " + size + "  " + e.path + "\n";
+    const char* source = e.IsFolder()                         ? "         "
+                         : e.source == pack::Source::kKept    ? "kept     "
+                         : e.source == pack::Source::kPatched ? "patched  "
+                                                              : "packed   ";
+    text += AttributeText(e.attributes) + " " + size + "  " + (update ? source : "") + e.path + "\n";
   }
   Print(Stream::Out, text);
   return 0;
@@ -289,6 +340,11 @@ int List(const std::string& path) {
 int Extract(const std::string& path, const std::string& folder) {
   std::unique_ptr<OpenPackage> p = Open(path);
   if (!p) return kFailed;
+  if (!p->reader.BaseId().empty()) {
+    Error(path + " is an update of " + p->reader.BaseId() + " version " + p->reader.BaseVersion() +
+          ": its kept and patched files are in that installation, so it cannot be extracted on its own");
+    return kFailed;
+  }
   if (FolderHasEntries(folder)) {
     Error(folder + " is not empty: extract writes into a new or empty folder");
     return kFailed;
@@ -415,7 +471,7 @@ std::optional<int> ReadArguments(const std::vector<std::string>& args, PackArgum
       return 0;
     }
     std::string error;
-    if (command == "pack" && TakePackOption(args, i, pack, error)) {
+    if ((command == "pack" || command == "patch") && TakePackOption(args, i, pack, error)) {
       if (!error.empty()) return UsageError(error);
       continue;
     }
@@ -432,6 +488,15 @@ int RunCommand(const std::string& command, PackArguments& pack, const std::vecto
     if (pack.script.empty()) return UsageError("--script needs a name");
     pack.folder = operands[0];
     return Pack(pack);
+  }
+  if (command == "patch") {
+    if (operands.size() != 2) return UsageError("patch takes OLD.exe and NEW.exe");
+    if (pack.output.empty()) return UsageError("patch needs -o UPDATE.exe");
+    // An update is zstd, its files' own, behind NEW.exe's program.
+    if (pack.xz || pack.force || !pack.stub.empty() || !pack.icon.empty() || pack.script != "setup.ini" ||
+        pack.windowLog != kDefaultWindowLog)
+      return UsageError("patch takes -o and --best alone");
+    return Patch(pack, operands[0], operands[1]);
   }
   if (command == "list") {
     if (operands.size() != 1) return UsageError("list takes one packed file");
@@ -457,7 +522,7 @@ int Main(const std::vector<std::string>& args) {
     Print(Stream::Out, "qvpack " QV_VERSION_TEXT "\n");
     return 0;
   }
-  if (command != "pack" && command != "list" && command != "extract")
+  if (command != "pack" && command != "patch" && command != "list" && command != "extract")
     return UsageError("unknown command '" + command + "'");
   PackArguments pack;
   std::vector<std::string> operands;

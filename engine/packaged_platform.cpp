@@ -1,5 +1,7 @@
 #include "engine/packaged_platform.h"
 
+#include <algorithm>
+
 #include "package/memory_bytes.h"
 
 #include "engine/entries.h"
@@ -57,6 +59,19 @@ std::string ParentOf(const std::string& path) {
 
 // As much as a script may be (the machine's reader refuses more).
 constexpr std::uint64_t kLargestScript = 64u << 20;
+
+// A file's bytes into a sink, a piece at a time.
+bool CopyBytes(FileSystem& files, const std::string& path, pack::ByteSink& out) {
+  const std::unique_ptr<pack::ByteSource> in = files.OpenRead(path);
+  if (!in) return false;
+  std::vector<char> piece(1 << 20);
+  for (std::uint64_t at = 0; at < in->Size();) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), in->Size() - at));
+    if (!in->ReadAt(at, piece.data(), n) || !out.Write(piece.data(), n)) return false;
+    at += n;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -155,9 +170,63 @@ std::unique_ptr<FindHandle> PackagedPlatform::FindFirst(const Path& pattern, Fin
   return std::make_unique<ListedFind>(std::move(found));
 }
 
+FromBase PackagedPlatform::BaseOf(const std::string& from) {
+  const pack::Entry* e = EntryAt(from);
+  if (!e) return FromBase::No;
+  switch (e->source) {
+    case pack::Source::kKept: return FromBase::Kept;
+    case pack::Source::kPatched: return FromBase::Patched;
+    case pack::Source::kPacked: break;
+  }
+  return FromBase::No;
+}
+
+BaseCheck PackagedPlatform::TakeBase(const std::string& from, const std::string& installed) {
+  const pack::Entry* e = EntryAt(from);
+  if (!e || e->source == pack::Source::kPacked) return BaseCheck::Ok;
+  const std::unique_ptr<pack::ByteSource> base = inner_.files.OpenRead(installed);
+  if (!base) {
+    Log("update: no file it was made against: " + installed);
+    return BaseCheck::NotTheBase;
+  }
+  if (e->source == pack::Source::kKept) {
+    if (pack::MatchesBase(*e, *base)) return BaseCheck::Ok;
+    Log("update: not the file it was made against (changed since it was installed): " + installed);
+    return BaseCheck::NotTheBase;
+  }
+  if (!MadePrivateFolder()) return BaseCheck::Failed;
+  const std::string folder = *private_ + "update\\";
+  if (!FolderExists(inner_, folder) && !CreateFolderPath(inner_, folder)) return BaseCheck::Failed;
+  const std::string made = folder + std::to_string(patched_.size());
+  pack::PatchStatus status = pack::PatchStatus::Failed;
+  const bool written = inner_.files.WriteFileFrom(made, kAttrArchive, e->modified, [&](pack::ByteSink& out) {
+    status = package_.ExtractPatched(*e, *base, out);
+    return status == pack::PatchStatus::Ok;
+  });
+  if (status == pack::PatchStatus::WrongBase) {
+    Log("update: not the file it was made against (changed since it was installed): " + installed);
+    return BaseCheck::NotTheBase;
+  }
+  if (!written) {
+    FailIfDamaged();
+    return BaseCheck::Failed;
+  }
+  patched_[e] = made;
+  return BaseCheck::Ok;
+}
+
 bool PackagedPlatform::CopyOneFile(const Path& from, const Path& to) {
   const pack::Entry* e = EntryAt(from);
   if (!e || e->IsFolder()) return Machine().files.CopyOneFile(from, to);
+  if (e->source != pack::Source::kPacked) {
+    // Made from the installed file beforehand: written as the package has it.
+    const auto made = patched_.find(e);
+    if (made == patched_.end()) return Fail(kErrorFileNotFound, "An update's file was not made from its base.");
+    const std::string path = made->second;
+    return Machine().files.WriteFileFrom(to, e->attributes, e->modified, [this, path](pack::ByteSink& out) {
+      return CopyBytes(inner_.files, path, out);
+    });
+  }
   // Straight from the package into the destination; a damaged file is
   // refused by the reader and the machine keeps nothing of it.
   return Machine().files.WriteFileFrom(to, e->attributes, e->modified, [this, e](pack::ByteSink& out) {
@@ -178,6 +247,7 @@ void PackagedPlatform::StartCopy(const Path& from, const Path& to, FileDone done
   };
   const pack::Entry* e = EntryAt(from);
   if (!e || e->IsFolder()) return Machine().files.StartCopy(from, to, std::move(machines));
+  if (e->source != pack::Source::kPacked) return machines(CopyOneFile(from, to));
   // The package is read here, in its order; only the writing goes elsewhere.
   Machine().files.StartWrite(
       to, e->attributes, e->modified, e->size, [this, e](pack::ByteSink& out) { return package_.Extract(*e, out); },

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/platform_decorator.h"
+#include "engine/update.h"
 #include "engine/private_folders.h"
 #include "engine/setup_window.h"
 #include "package/package.h"
@@ -79,7 +80,7 @@ class PackagedRights : public RightsDecorator {
   PackagedPlatform& package_;
 };
 
-class PackagedPlatform : public Platform {
+class PackagedPlatform : public Platform, public UpdateSource {
  public:
   // programFolder ends in a backslash; the package must stay open (and
   // verified) while this lives.
@@ -105,6 +106,13 @@ class PackagedPlatform : public Platform {
   const std::optional<std::string>& PrivateFolder() const { return private_; }
   // The private folder, made now if it is not yet; nothing when it cannot be.
   std::optional<std::string> MadePrivateFolder();
+
+  // An update package's base, and its files that come from it.
+  bool IsUpdate() const { return !package_.BaseId().empty(); }
+  std::string BaseId() const override { return package_.BaseId(); }
+  std::string BaseVersion() const override { return package_.BaseVersion(); }
+  FromBase BaseOf(const std::string& from) override;
+  BaseCheck TakeBase(const std::string& from, const std::string& installed) override;
 
  private:
   friend class PackagedFiles;
@@ -160,6 +168,9 @@ class PackagedPlatform : public Platform {
   std::set<std::string> writtenOut_;  // package folders already in the private folder
   // Package files read whole (the script, the face), and their texts.
   std::map<const pack::Entry*, std::string> read_;
+  // An update's patched files, made before the run writes anything: where
+  // each waits in the private folder.
+  std::map<const pack::Entry*, std::string> patched_;
   bool finished_ = false;
   PackagedFiles files_{inner_.files, *this};
   PackagedShell shell_{inner_.shell, *this};

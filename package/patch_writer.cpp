@@ -113,8 +113,8 @@ class NextFiles {
 }  // namespace
 
 std::string WritePatch(Reader& base, Reader& next, ByteSource& stub, const std::string& baseId,
-                       const std::string& baseVersion, ByteSink& out, const WriteOptions& options,
-                       PatchCounts* counts) {
+                       const std::string& baseVersion, const std::function<bool(const Entry&)>& fromBase,
+                       ByteSink& out, const WriteOptions& options, PatchCounts* counts) {
   if (!base.BaseId().empty() || !next.BaseId().empty()) return "an update is made from two full packages";
   Update update{baseId, baseVersion, {}};
   std::vector<Input> inputs;
@@ -128,7 +128,7 @@ std::string WritePatch(Reader& base, Reader& next, ByteSource& stub, const std::
     if (options.progress) options.progress(done, total);
     done += e.size;
     const Entry* was = base.Find(e.path);
-    if (e.IsFolder() || e.size == 0 || !was || was->IsFolder() || was->size == 0) {
+    if (e.IsFolder() || e.size == 0 || !was || was->IsFolder() || was->size == 0 || !fromBase(e)) {
       inputs.push_back(std::move(input));
       tally.packed += !e.IsFolder();
       continue;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "package/package.h"
@@ -23,8 +24,11 @@ struct PatchCounts {
 // the update is always zstd (options.codec is not read). Gives an error
 // text, empty on success.
 // `baseId` and `baseVersion` are the base script's [UNINSTALL] values.
+// `fromBase` says which of next's files may be kept or patched: only what
+// both versions install where the base's installation has it (never what
+// the setup program reads from its own package, as the script).
 std::string WritePatch(Reader& base, Reader& next, ByteSource& stub, const std::string& baseId,
-                       const std::string& baseVersion, ByteSink& out, const WriteOptions& options,
-                       PatchCounts* counts = nullptr);
+                       const std::string& baseVersion, const std::function<bool(const Entry&)>& fromBase,
+                       ByteSink& out, const WriteOptions& options, PatchCounts* counts = nullptr);
 
 }  // namespace qv::pack

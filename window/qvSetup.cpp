@@ -307,6 +307,7 @@ class Program {
     engine_->SetOptions(options_.silent, options_.installDir);
     engine_->AllowDowngrade(options_.allowDowngrade);
     engine_->SetCloseApplications(options_.closeApplications);
+    if (packaged_ && packaged_->IsUpdate()) engine_->SetUpdate(packaged_.get());
     engine_->SetRecordKeeper(recorder_.get());
     engine_->SetPlacement(placement_);
     engine_->SetReport(&report_);

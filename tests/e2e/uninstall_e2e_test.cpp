@@ -185,37 +185,66 @@ std::string Sealed(const Package& pkg) {
              : std::string();
 }
 
-// A product's version as a one-file package: 1.0 has a file 1.1 no longer has.
+// A product's version as a one-file package: 1.0 has a file 1.1 no longer
+// has, a file both have alike, and a larger one 1.1 changes in a few places.
 std::unique_ptr<Package> Release(const std::string& version) {
   auto pkg = std::make_unique<Package>("update_" + version);
   pkg->Script("[INSTALL]\r\nqvUpdateE2eApp=app\\,?\r\n[UNINSTALL]\r\nName=qvUpdateE2e\r\nId=qvUpdateE2e\r\nVersion=" +
               version + "\r\n");
   pkg->File("app\\a.txt", "a" + version);
+  pkg->File("app\\same.txt", "the same in both");
+  std::string big(256 << 10, '\0');
+  std::uint32_t x = 12345;
+  for (char& c : big) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  if (version != "1.0")
+    for (std::size_t at = 1000; at < big.size(); at += 50000) big[at] = '!';
+  pkg->File("app\\big.bin", big);
   pkg->File(version == "1.0" ? "app\\obsolete.txt" : "app\\new.txt", version);
   return pkg;
 }
 
 // 1.1 run silently without /D= goes where 1.0 was installed with /D=, and
-// leaves nothing of 1.0; 1.0 again is refused with its own exit code, then
-// allowed; the uninstaller leaves nothing of either.
+// leaves nothing of 1.0; so does the update made from the two, which
+// refuses a changed file and any other version first; 1.0 again is refused
+// with its own exit code, then allowed; the uninstaller leaves nothing.
 TEST(Update, ANewVersionLandsWhereTheOldOneIsAndLeavesNothingOfIt) {
   const std::unique_ptr<Package> first = Release("1.0"), second = Release("1.1");
   const std::string v1 = Sealed(*first), v2 = Sealed(*second);
   ASSERT_TRUE(!v1.empty() && !v2.empty());
   Package place("update_place");
+  const std::string update = place / "Update.exe";
+  ASSERT_EQ(RunProgram(Quoted(g_qvpackExe) + " patch " + Quoted(v1) + " " + Quoted(v2) + " -o " + Quoted(update)), 0);
   const std::string target = place / "custom";
   char programFiles[MAX_PATH] = {};
   ::GetEnvironmentVariableA("ProgramFiles", programFiles, MAX_PATH);
   const std::string suggested = std::string(programFiles) + "\\qvUpdateE2eApp";
-  ASSERT_EQ(RunProgram(Quoted(v1) + " /S " + Quoted("/D=" + target)), 0);
-  ASSERT_TRUE(test::IsFile(target + "\\obsolete.txt"));
-
-  const std::string log = place / "update.log";
-  EXPECT_EQ(RunProgram(Quoted(v2) + " /S " + Quoted("/LOG=" + log)), 0) << test::ReadTextFile(log);
-  EXPECT_EQ(test::ReadTextFile(target + "\\a.txt"), "a1.1");
-  EXPECT_EQ(test::ReadTextFile(target + "\\new.txt"), "1.1");
-  EXPECT_FALSE(test::IsFile(target + "\\obsolete.txt"));
-  EXPECT_FALSE(test::IsFolder(suggested));
+  const auto isVersion11 = [&] {
+    EXPECT_EQ(test::ReadTextFile(target + "\\a.txt"), "a1.1");
+    EXPECT_EQ(test::ReadTextFile(target + "\\new.txt"), "1.1");
+    EXPECT_EQ(test::ReadTextFile(target + "\\big.bin"), test::ReadTextFile(second->Dir() + "app\\big.bin"));
+    EXPECT_EQ(test::ReadTextFile(target + "\\same.txt"), "the same in both");
+    EXPECT_FALSE(test::IsFile(target + "\\obsolete.txt"));
+    EXPECT_FALSE(test::IsFolder(suggested));
+  };
+  for (const bool delta : {false, true}) {
+    SCOPED_TRACE(delta ? "update package" : "full package");
+    ASSERT_EQ(RunProgram(Quoted(v1) + " /S /ALLOWDOWNGRADE " + Quoted("/D=" + target)), 0);
+    ASSERT_TRUE(test::IsFile(target + "\\obsolete.txt"));
+    const std::string log = place / "update.log";
+    if (delta) {
+      // A file it takes as installed, changed since: nothing is written.
+      test::WriteTextFile(target + "\\same.txt", "the person's");
+      EXPECT_EQ(RunProgram(Quoted(update) + " /S " + Quoted("/LOG=" + log)), kExitNotTheBase) << test::ReadTextFile(log);
+      EXPECT_EQ(test::ReadTextFile(target + "\\a.txt"), "a1.0");
+      test::WriteTextFile(target + "\\same.txt", "the same in both");
+    }
+    EXPECT_EQ(RunProgram(Quoted(delta ? update : v2) + " /S " + Quoted("/LOG=" + log)), 0) << test::ReadTextFile(log);
+    isVersion11();
+    // Over 1.1, the update has nothing to go by.
+    if (delta) {
+      EXPECT_EQ(RunProgram(Quoted(update) + " /S"), kExitNotTheBase);
+    }
+  }
 
   EXPECT_EQ(RunProgram(Quoted(v1) + " /S"), kExitNewerInstalled);
   EXPECT_EQ(test::ReadTextFile(target + "\\a.txt"), "a1.1");

@@ -4,8 +4,12 @@
 
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "engine/script.h"
+#include "framework/portable/file_name_case.h"
+#include "tools/qvpack/script_check.h"
 #include "package/memory_bytes.h"
 #include "package/package.h"
 
@@ -54,6 +58,25 @@ std::string Open(const PackedFile& file, Opened& opened) {
   return "";
 }
 
+// The files an installation of the package installs (their keys): the
+// only ones an installed base has. Never the script, which the setup
+// program reads from its package before anything is installed.
+std::set<std::string> InstalledFiles(pack::Reader& reader) {
+  std::vector<Item> items;
+  for (const pack::Entry& e : reader.Entries()) items.push_back({e.path, e.attributes, e.modified, e.size, ""});
+  const ItemLoader load = [&reader](const Item& item) -> std::optional<std::string> {
+    const pack::Entry* e = reader.Find(item.path);
+    pack::MemorySink bytes;
+    if (!e || !reader.Extract(*e, bytes)) return std::nullopt;
+    return std::move(bytes.bytes);
+  };
+  const Plan plan = PlanPackage(items, reader.Script(), load, nullptr, pack::IsSafePath);
+  std::set<std::string> installed;
+  for (std::size_t i = 0; i < items.size() && i < plan.installed.size(); ++i)
+    if (plan.installed[i] && !items[i].IsFolder() && i != plan.script) installed.insert(FileNameKey(items[i].path));
+  return installed;
+}
+
 }  // namespace
 
 std::string MakePatch(const PackedFile& before, const PackedFile& after, pack::ByteSink& out,
@@ -68,7 +91,12 @@ std::string MakePatch(const PackedFile& before, const PackedFile& after, pack::B
   if (version == next.version.value_or(""))
     return "both packages are version \"" + version + "\" ([UNINSTALL] Version): nothing to update";
   Head program(after.bytes, next.start);
-  return pack::WritePatch(base.reader, next.reader, program, *base.id, version, out, options, counts);
+  const std::set<std::string> was = InstalledFiles(base.reader), is = InstalledFiles(next.reader);
+  const auto fromBase = [&](const pack::Entry& e) {
+    const std::string key = FileNameKey(e.path);
+    return was.count(key) && is.count(key);
+  };
+  return pack::WritePatch(base.reader, next.reader, program, *base.id, version, fromBase, out, options, counts);
 }
 
 }  // namespace qv::qvpack

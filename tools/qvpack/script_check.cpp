@@ -218,6 +218,7 @@ class Planner {
   const std::string& Path(std::size_t i) const { return items_[i].path; }
   void Exclude(std::size_t i) { excluded_[i] = true; }
   bool Used(std::size_t i) const { return used_[i]; }
+  const std::vector<bool>& UsedAll() const { return used_; }
   // A file installed, with its path under the entry's destination.
   struct Installed {
     std::size_t item;
@@ -846,6 +847,7 @@ Plan PlanPackage(const std::vector<Item>& items, const std::string& scriptPath, 
   // Without a script every file would be unused: that says nothing more.
   if (bytes && !fault) WarnUnused(plan, items, planner, general);
   planner.PlaceContents(FolderTree::kRoot, false);
+  plan.installed = planner.UsedAll();
 
   std::stable_sort(plan.problems.begin(), plan.problems.end(),
                    [](const Problem& a, const Problem& b) { return a.line < b.line; });

@@ -39,6 +39,8 @@ struct Plan {
   bool identity = false;
   std::optional<std::size_t> icon;
   std::optional<std::size_t> face;  // the window's own face picture
+  // By item: some INSTALL entry copies it.
+  std::vector<bool> installed;
   std::string copyright, name, version, publisher;
   bool HasErrors() const;
 };

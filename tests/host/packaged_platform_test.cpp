@@ -5,6 +5,9 @@
 #include <cstring>
 #include <map>
 
+#include "engine/errors.h"
+#include "engine/install_recorder.h"
+#include "engine/logging_platform.h"
 #include "engine/packaged_platform.h"
 #include "engine/setup_engine.h"
 #include "package/memory_bytes.h"
@@ -12,6 +15,7 @@
 #include "package/pe.h"
 #include "package/writer.h"
 #include "tests/host/fakes.h"
+#include "tools/qvpack/patch.h"
 
 namespace qv {
 namespace {
@@ -419,6 +423,134 @@ TEST(PackagedPlatform, PrivateFoldersInUseAreKeptAndLeftOversRemovedAtTheNextSta
     EXPECT_TRUE(rig.machine.IsFile(helper)) << "the files of a running program were taken away";
     EXPECT_GT(rig.machine.paused, pausedBefore);  // it was given a moment
     EXPECT_LE(rig.machine.paused - pausedBefore, 3000u);
+  }
+}
+
+// A product's release sealed as one file: 1.0 and 1.1 share a file, change
+// a larger one in a few places and a small one whole, and each has one the
+// other has not.
+std::string ReleaseOf(const std::string& version) {
+  std::string big(60000, '\0');
+  std::uint32_t x = 7;
+  for (char& c : big) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  if (version != "1.0")
+    for (std::size_t at = 500; at < big.size(); at += 9000) big[at] ^= 0x5A;
+  Sample s{"[INSTALL]\nApp=app\\,?\n[UNINSTALL]\nName=Demo\nId=Demo\nVersion=" + version + "\n",
+           {{"app", "", kAttrDirectory},
+            {"app\\same.txt", "the same in both", kAttrArchive, 5},
+            {"app\\big.bin", big, kAttrArchive | kAttrReadOnly, version == "1.0" ? 6u : 7u},
+            {"app\\a.txt", "a" + version, kAttrArchive, 8},
+            {version == "1.0" ? "app\\old.txt" : "app\\new.txt", version}}};
+  return s.Sealed();
+}
+
+struct UpdateRun {
+  int exitCode = -1;
+  bool threw = false;
+};
+
+// One run of a sealed package on the machine, as qvSetup runs it: through
+// the package, the log, the recorder and the engine, hidden, with /D= or not.
+UpdateRun RunPackage(test::FakePlatform& machine, const std::string& bytes,
+                     const std::optional<std::string>& folder = std::nullopt) {
+  StringBytes file(bytes);
+  pack::Reader reader;
+  EXPECT_EQ(reader.Open(file, pack::OverlayStart(file).value_or(0)), pack::OpenStatus::Ok);
+  EXPECT_TRUE(reader.Verify());
+  const std::string program = std::string(kFolder) + "setup.exe";
+  PackagedPlatform packaged(machine, reader, kFolder);
+  packaged.SetOwnScript(ScriptFileName(program, {}));
+  RunReport report;
+  LoggingPlatform logged(packaged, nullptr, report);
+  InstallRecorder recorder(logged, packaged, nullptr);
+  recorder.SetUninstallerWriter([](Platform& p, const std::string& to) {
+    return p.files.WriteFileFrom(to, kAttrArchive, 0, [](pack::ByteSink& out) { return out.Write("MZ", 2); });
+  });
+  test::RecordingWindow window;
+  RunState state;
+  FolderValues folders;
+  SetupEngine engine(recorder, window, state, folders, program);
+  engine.SetRecordKeeper(&recorder);
+  engine.SetReport(&report);
+  engine.SetOptions(true, folder);
+  if (packaged.IsUpdate()) engine.SetUpdate(&packaged);
+  UpdateRun run;
+  try {
+    engine.Run({});
+  } catch (const EngineError& e) {
+    run.threw = true;
+    report.error = true;
+  }
+  recorder.Finish();
+  packaged.Finish();
+  run.exitCode = ExitCodeOf(report, state.userQuit);
+  return run;
+}
+
+// What an installation leaves: every file with its attributes, time and
+// content, and the registry, but for the record's own bytes and seal.
+Outcome Left(test::FakePlatform& machine) {
+  Outcome o;
+  for (const std::string& k : machine.Tree("C:\\"))
+    if (!k.ends_with("UNINSTALL.DAT") && k.find("\\QV") == std::string::npos)
+      o.files.emplace_back(k, machine.AttributesOf(k), machine.Content(k), machine.ModifiedOf(k));
+  for (const auto& [key, value] : machine.registry)
+    if (std::get<2>(key) != "QVSETUPRECORDSEAL") o.registry[key] = value.data;
+  return o;
+}
+
+// The update qvpack patch makes from 1.0 and 1.1 installs only over 1.0 as
+// it was installed: over 1.1, or over a 1.0 whose kept or patched file was
+// changed since, it writes nothing and exits with 11. Over 1.0 it leaves
+// the machine as 1.1's full package leaves it.
+TEST(PackagedPlatform, AnUpdateInstallsOnlyOverItsBaseAndLeavesWhatTheFullPackageLeaves) {
+  const std::string v1 = ReleaseOf("1.0"), v2 = ReleaseOf("1.1");
+  StringBytes before(v1), after(v2);
+  pack::MemorySink patched;
+  pack::PatchCounts counts;
+  ASSERT_EQ(qvpack::MakePatch({"1.exe", before}, {"2.exe", after}, patched, {}, &counts), "");
+  ASSERT_EQ(counts.kept, 1u);
+  ASSERT_EQ(counts.patched, 1u);
+  const std::string update = patched.bytes;
+
+  test::FakePlatform full;
+  full.AddFolder("C:\\Program Files");
+  full.AddFolder("C:\\TEMP");
+  ASSERT_EQ(RunPackage(full, v1, "C:\\App").exitCode, kExitOk);
+  ASSERT_EQ(RunPackage(full, v2).exitCode, kExitOk);
+
+  const struct {
+    const char* what;
+    std::function<void(test::FakePlatform&)> change;
+    int code;
+  } cases[] = {
+      {"over 1.0", [](test::FakePlatform&) {}, kExitOk},
+      {"over 1.1", [&](test::FakePlatform& m) { RunPackage(m, v2); }, kExitNotTheBase},
+      {"a kept file changed", [](test::FakePlatform& m) { m.AddFile("C:\\App\\same.txt", "the same in bot!", kAttrArchive, 5); },
+       kExitNotTheBase},
+      {"a patched file changed",
+       [](test::FakePlatform& m) {
+         std::string big = m.Content("C:\\App\\big.bin");
+         big[100] ^= 1;
+         m.AddFile("C:\\App\\big.bin", big, m.AttributesOf("C:\\App\\big.bin"), m.ModifiedOf("C:\\App\\big.bin"));
+       },
+       kExitNotTheBase},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FakePlatform m;
+    m.AddFolder("C:\\Program Files");
+    m.AddFolder("C:\\TEMP");
+    ASSERT_EQ(RunPackage(m, v1, "C:\\App").exitCode, kExitOk);
+    c.change(m);
+    const Outcome was = Left(m);
+    EXPECT_EQ(RunPackage(m, update).exitCode, c.code);
+    if (c.code != kExitOk) {
+      EXPECT_EQ(Left(m), was);
+      continue;
+    }
+    EXPECT_EQ(Left(m), Left(full));
+    EXPECT_EQ(m.Content("C:\\App\\uninstall.dat").empty(), false);
   }
 }
 

@@ -5,9 +5,10 @@
     programs rebuilt (a few hundred bytes changed in three places of the
     code, a few KiB appended), a few files added and a few removed; the
     update against the full 1.1 package (target 0.05).
-  - install time of the update against the full 1.1 install: comes with the
-    engine's side of updates (see install_update below).
-    delta_bench.py qvpack qvSetup.exe
+  - install time under Wine of the update over an installed 1.0 against the
+    full 1.1 package's over the same 1.0 (target 0.5), each from a fresh 1.0
+    installation, in turns, median and spread over the rounds.
+    delta_bench.py qvpack qvSetup.exe [rounds]
 """
 import os
 import random
@@ -18,7 +19,7 @@ import tempfile
 import time
 
 REAL_TREE = "/usr/lib/i386-linux-gnu/wine/i386-windows"
-SCRIPT = "[GUI]\r\nVisible=0\r\n[INSTALL]\r\nTree=files\\,out\r\n[UNINSTALL]\r\nId=qvBench\r\nVersion=%s\r\n"
+SCRIPT = "[GUI]\r\nVisible=0\r\n[INSTALL]\r\nTree=files\\,?\r\n[UNINSTALL]\r\nId=qvDeltaBench\r\nVersion=%s\r\n"
 CHANGED_SHARE = 0.02
 
 
@@ -106,16 +107,33 @@ def pack(qvpack, folder, out):
     return os.path.getsize(out)
 
 
-def install_update():
-    # The setup program installs updates once the engine reads them: then the
-    # update's install over 1.0 against the full 1.1 install goes here.
-    return None
+def win(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def install_update(root, old_exe, new_exe, update, rounds):
+    """Seconds of each kind of 1.1 install over a fresh 1.0, taken in turns."""
+    target = os.path.join(root, "installed")
+    times = {"full": [], "update": []}
+    for r in range(rounds):
+        order = [("full", new_exe), ("update", update)]
+        for kind, exe in order if r % 2 == 0 else reversed(order):
+            run(["wine", old_exe, "/S", "/D=" + win(target)])
+            times[kind].append(run(["wine", exe, "/S"]))
+            run(["wine", os.path.join(target, "uninstall.exe"), "/S"])
+    return times
+
+
+def spread(values):
+    ordered = sorted(values)
+    return "median %.2f s (%.2f to %.2f)" % (ordered[len(ordered) // 2], ordered[0], ordered[-1])
 
 
 def main():
     if len(sys.argv) < 3:
         sys.exit(__doc__)
     qvpack, exe = sys.argv[1], sys.argv[2]
+    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
     if not os.path.isdir(REAL_TREE):
         print("(no %s: the update benchmark is skipped)" % REAL_TREE)
         return
@@ -132,9 +150,11 @@ def main():
         ratio = size / full
         print("size: update %d bytes, full 1.1 package %d bytes, ratio %.4f (target 0.05: %s); made in %.1f s"
               % (size, full, ratio, verdict(ratio, 0.05), took))
-        timing = install_update()
-        print("install: update over 1.0 against the full 1.1: %s"
-              % ("not yet (the engine's side comes next)" if timing is None else timing))
+        times = install_update(root, old_exe, new_exe, update, rounds)
+        full_s, update_s = sorted(times["full"])[rounds // 2], sorted(times["update"])[rounds // 2]
+        ratio = update_s / full_s
+        print("install over 1.0 (%d rounds): full 1.1 %s; update %s; ratio %.2f (target 0.5: %s)"
+              % (rounds, spread(times["full"]), spread(times["update"]), ratio, verdict(ratio, 0.5)))
     finally:
         shutil.rmtree(root, ignore_errors=True)
 

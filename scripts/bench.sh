@@ -2,7 +2,9 @@
 # Benchmarks, each printing its ratio against a baseline measured in the same
 # run. By default: qvSetup against its peers (NSIS with lzma and with zlib,
 # an MSI made by wixl) on the same payloads, with the goals, written as a
-# table and a chart (bench/peers_bench.py); some 15 minutes on 2 cores.
+# table and a chart (bench/peers_bench.py), and an update made by qvpack
+# patch against the full package, in size and install time
+# (bench/delta_bench.py); some 20 minutes on 2 cores.
 #
 #   scripts/bench.sh [rounds] [--full] [--update-readme]
 #
@@ -10,8 +12,7 @@
 # --full: the slower extras too: pixel effects (host), the install benchmark
 # on a memory file system (drive Q:) and in the Wine temp folder, the
 # uninstall benchmark, the window benchmark, one-file packages against xz
-# (with qvpack --best), an update against the full package (qvpack patch),
-# the compression window curve and the system calls per installed file
+# (with qvpack --best), the compression window curve and the system calls per installed file
 # (bench/calls_bench.py).
 # --update-readme: the peers' table and chart replace README.md's performance
 # section (between its bench markers) and docs/bench.svg.
@@ -78,9 +79,6 @@ if [ "$full" = 1 ]; then
   echo "== one-file packages: size and packing time against xz"
   python3 bench/package_bench.py "$qvpack" "$setup"
   took
-  echo "== updates: qvpack patch against the full package"
-  python3 bench/delta_bench.py "$qvpack" "$setup"
-  took
   echo "== system calls per installed file"
   python3 bench/calls_bench.py "$qvpack" "$setup"
   took
@@ -88,5 +86,8 @@ fi
 echo "== qvSetup against NSIS (lzma, zlib) and an MSI (wixl): the same payloads, the same run"
 python3 bench/peers_bench.py "$qvpack" "$setup" "$rounds" "${update[@]}" \
   $([ "$full" = 1 ] && echo --window-curve)
+took
+echo "== updates: qvpack patch against the full package, in size and install time"
+python3 bench/delta_bench.py "$qvpack" "$setup" "$(( rounds < 3 ? 3 : rounds ))"
 took
 echo "bench: load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"

@@ -93,7 +93,8 @@ struct Entry {
 };
 
 // Whether `installed` is the base file a kept or patched entry was made
-// against: its size and XXH64 (it is read whole).
+// against, read whole: its size, and the CRC-32 of a kept file (the
+// entry's own) or the XXH64 of a patched one's base.
 bool MatchesBase(const Entry& entry, ByteSource& installed);
 
 enum class PatchStatus { Ok, WrongBase, Failed };

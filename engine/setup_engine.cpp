@@ -373,11 +373,8 @@ void SetupEngine::LookForInstalled(const UninstallValues& v, const std::string& 
     const bool fits = here && SameText(id, update_->BaseId()) &&
                       (here->version == base || (!base.empty() && CompareVersions(here->version, base) == 0));
     if (!fits) {
-      Log("an update of " + update_->BaseId() + " " + base + ", and " +
-          (here ? name + " " + here->version + " is installed" : std::string("that is not installed")) +
-          ": nothing is changed (the full setup installs it)");
-      if (report_) report_->notTheBase = true;
-      throw NotTheBaseError(Fill(texts::Say(texts::Setup::NotTheBase), {{"NAME", name}, {"VERSION", base}}));
+      RefuseUpdate("an update of " + update_->BaseId() + " " + base + ", and " +
+                   (here ? name + " " + here->version + " is installed" : std::string("that is not installed")));
     }
   }
   if (!here) {
@@ -403,9 +400,7 @@ void SetupEngine::LookForInstalled(const UninstallValues& v, const std::string& 
   if (!update_ || !installedDir_) return;
   // An update's files go over its base's: every "?" entry goes there.
   if (installDir_ && !SameFileName(WithoutBackslash(*installDir_), *installedDir_)) {
-    Log("an update, and /D= names another folder than " + *installedDir_ + ": nothing is changed");
-    if (report_) report_->notTheBase = true;
-    throw NotTheBaseError(Fill(texts::Say(texts::Setup::NotTheBase), {{"NAME", name}, {"VERSION", here->version}}));
+    RefuseUpdate("an update, and /D= names another folder than " + *installedDir_);
   }
   installDir_ = installedDir_;
   Log("an update: every \"?\" entry installs where it is installed, " + *installedDir_);
@@ -439,7 +434,11 @@ void SetupEngine::CheckBases(const ScriptReader& script, const std::vector<std::
   checkingBases_ = false;
   replacing_.clear();
   if (notTheBase_.empty()) return;
-  Log("an update, and " + notTheBase_ + " is not the file it was made against: nothing is changed");
+  RefuseUpdate("an update, and " + notTheBase_ + " is not the file it was made against");
+}
+
+void SetupEngine::RefuseUpdate(const std::string& why) {
+  Log(why + ": nothing is changed (the full setup installs it)");
   if (report_) report_->notTheBase = true;
   throw NotTheBaseError(
       Fill(texts::Say(texts::Setup::NotTheBase), {{"NAME", productName_}, {"VERSION", update_->BaseVersion()}}));

@@ -103,6 +103,9 @@ class SetupEngine {
   // An update's files that come from its base are checked against the
   // installed ones (and patched ones made) before anything is written.
   void CheckBases(const ScriptReader& script, const std::vector<std::string>& entries);
+  // The update does not fit what is installed: logged, and the run stops
+  // before anything is written.
+  [[noreturn]] void RefuseUpdate(const std::string& why);
   // An entry's source pattern and destination folder (with its backslash),
   // macros expanded and resolved from the program's folder.
   std::pair<std::string, std::string> Resolved(std::string source, std::string destination) const;

@@ -213,6 +213,10 @@ void DropAsides(Platform& platform, const std::vector<RecordEntry>& run, RunLog*
   }
 }
 
+bool IsShortcutFile(const std::string& path) {
+  return path.size() > 4 && FileNameKey(std::string_view(path).substr(path.size() - 4)) == ".LNK";
+}
+
 std::vector<RecordEntry> SweepStale(Platform& platform, const std::vector<RecordEntry>& earlier,
                                     std::vector<RecordEntry>& run, RunLog* log) {
   const auto say = [log](const std::string& line) {
@@ -269,8 +273,7 @@ std::vector<RecordEntry> SweepStale(Platform& platform, const std::vector<Record
     if (platform.files.DeleteOneFile(f.path)) {
       say("removed (no longer installed): " + f.path);
       const std::string folder = WithoutBackslash(FolderPart(f.path));
-      if (f.path.size() > 4 && FileNameKey(f.path.substr(f.path.size() - 4)) == ".LNK" &&
-          std::find(shortcutFolders.begin(), shortcutFolders.end(), folder) == shortcutFolders.end())
+      if (IsShortcutFile(f.path) && std::find(shortcutFolders.begin(), shortcutFolders.end(), folder) == shortcutFolders.end())
         shortcutFolders.push_back(folder);
       continue;
     }

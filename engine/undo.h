@@ -24,6 +24,9 @@ int UndoRegistration(Platform& platform, const std::vector<RecordEntry>& run, Ru
 // A file something still holds is left to the next restart where allowed.
 void DropAsides(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log);
 
+// A shortcut's file (".lnk"): its folder is told to the shell once it goes.
+bool IsShortcutFile(const std::string& path);
+
 // After a run over an earlier installation went to its end: removes what
 // the earlier runs (`earlier`, their lines) installed and this run (`run`)
 // did not install again, by the uninstaller's rules (a file the person

@@ -256,14 +256,6 @@ std::optional<FileStamp> Uninstaller::StampOf(const std::string& path) {
   return it->second;
 }
 
-namespace {
-
-bool EndsWithLnk(const std::string& path) {
-  return path.size() > 4 && FileNameKey(std::string_view(path).substr(path.size() - 4)) == ".LNK";
-}
-
-}  // namespace
-
 void Uninstaller::RemoveFiles() {
   // The folder of the files being removed stays in its place meanwhile, so
   // each file needs no look of its own for a link on the way.
@@ -337,7 +329,7 @@ void Uninstaller::Removed(const RemovalPlan::File& f, bool deleted, bool tried) 
     // A file a run stopped writing is ours whatever it holds.
     Log((f.cutShort ? "removed (its writing was cut short): " : "removed: ") + f.path);
     const std::string folder = WithoutBackslash(FolderPart(f.path));
-    if (EndsWithLnk(f.path) && std::none_of(shortcutFolders_.begin(), shortcutFolders_.end(),
+    if (IsShortcutFile(f.path) && std::none_of(shortcutFolders_.begin(), shortcutFolders_.end(),
                                             [&](const std::string& x) { return SameFileName(x, folder); }))
       shortcutFolders_.push_back(folder);
   } else if (platform_.system.LastError().code == kErrorInUse && platform_.rights.Elevated() && platform_.files.RemoveAtRestart(f.path)) {

@@ -115,6 +115,11 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
     case RecordEntry::Kind::Registered: return {n(e.root), e.path};
     case RecordEntry::Kind::PathEntry: return {n(e.root), e.name};
     case RecordEntry::Kind::Text: return {e.name, e.data};
+    case RecordEntry::Kind::Service: {
+      const ServiceConfig& c = e.service;
+      return {e.name, e.path, n(e.existed), c.command, c.displayName, n(e.existed ? static_cast<std::uint32_t>(c.start) : 0),
+              c.account, c.description};
+    }
   }
   return {};
 }
@@ -137,6 +142,7 @@ std::size_t FieldCount(char kind) {
     case 'N': return 2;
     case 'H': return 2;
     case 'T': return 2;
+    case 'S': return 8;
     default: return 0;
   }
 }
@@ -227,6 +233,19 @@ bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
       e.name = f[0];
       e.data = f[1];
       return !e.name.empty();
+    case Kind::Service: {
+      const std::optional<bool> existed = Flag(f[2]);
+      const std::optional<std::uint32_t> start = Number32(f[5]);
+      // A service name holds no slash of either kind.
+      if (f[0].empty() || f[0].find_first_of("\\/") != std::string::npos || f[1].empty() || !existed || !start)
+        return false;
+      if (*existed && (*start < 2 || *start > 4)) return false;
+      e.name = f[0];
+      e.path = f[1];
+      e.existed = *existed;
+      if (*existed) e.service = {f[3], f[4], static_cast<ServiceStart>(*start), f[6], f[7]};
+      return true;
+    }
     case Kind::PathEntry: {
       const std::optional<std::uint32_t> root = Number32(f[0]);
       if (!root || (*root != kHKLM && *root != kHKCU) || f[1].empty()) return false;
@@ -368,6 +387,7 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
   Placed<std::tuple<std::uint32_t, std::string, std::string>, RemovalPlan::Value> values(plan.values);
   Placed<std::pair<std::uint32_t, std::string>, std::pair<std::uint32_t, std::string>> keys(plan.keys);
   Placed<std::pair<std::uint32_t, std::string>, std::pair<std::uint32_t, std::string>> path(plan.pathEntries);
+  Placed<std::string, InstalledService> services(plan.services);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const RecordEntry& e = entries[i];
     switch (e.kind) {
@@ -404,9 +424,14 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
       case RecordEntry::Kind::PathEntry:
         path.At({e.root, FileNameKey(e.name)}, i, [&] { return std::make_pair(e.root, e.name); });
         break;
+      case RecordEntry::Kind::Service:
+        // The program of its last line: what the latest run set it to run.
+        services.At(UpperCase(e.name), i, [&] { return InstalledService{e.name, e.path}; }).program = e.path;
+        break;
       default: break;  // what only an undo needs
     }
   }
+  services.SortLatestFirst();
   path.SortLatestFirst();
   files.SortLatestFirst();
   folders.SortLatestFirst();

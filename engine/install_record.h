@@ -20,6 +20,7 @@
 #include "engine/path.h"
 #include "engine/path_list.h"
 #include "engine/sha256.h"
+#include "engine/system.h"
 
 namespace qv {
 
@@ -73,6 +74,10 @@ struct RecordEntry {
     Waiting = 'W',     // a file's new content, waiting at `name` for the next restart
     Before = 'B',      // a registry value as it was before the run (`existed`, `type`, `data`)
     Registered = 'N',  // a registration the run created: root, key
+    // A service the installation installed: `name`, the program it runs
+    // (`path`); `existed`: an earlier version's, reconfigured, and
+    // `service` its configuration before this run.
+    Service = 'S',
   };
   Kind kind = Kind::Folder;
   std::string path{};  // folder or file path; the subkey for keys and values
@@ -83,6 +88,7 @@ struct RecordEntry {
   Product product{};
   std::uint32_t type = 0;  // a value's registry type, as stored
   std::string data{};      // and its bytes
+  ServiceConfig service{};
 };
 
 // A product as its registration says it is installed.
@@ -93,6 +99,11 @@ struct Installation {
   // Read where an elevated run may follow it: HKLM, or HKCU when no other
   // program of the account could have written it.
   bool trusted = false;
+};
+
+// A service an installation installed, and the program it installed it to run.
+struct InstalledService {
+  std::string name, program;
 };
 
 // What the run driver asks of whoever keeps the record.
@@ -122,6 +133,10 @@ class RecordKeeper {
   // Adds a folder to the PATH under root (HKLM or HKCU) and keeps that it
   // did: an uninstall takes exactly that entry out again.
   virtual PathEdit AddToPath(std::uint32_t root, const std::string& entry) = 0;
+  // The services the installation's earlier runs installed (an update's):
+  // those of the same name this run may reconfigure, and stop while it
+  // replaces their programs.
+  virtual std::vector<InstalledService> EarlierServices() { return {}; }
   // The run went to its end: what it did stays.
   virtual void Complete() = 0;
   // The run ends before its end: what it did is taken back, latest first.
@@ -166,6 +181,7 @@ struct RemovalPlan {
   std::vector<Value> values;
   std::vector<std::pair<std::uint32_t, std::string>> keys;
   std::vector<std::pair<std::uint32_t, std::string>> pathEntries;  // root, entry; latest first
+  std::vector<InstalledService> services;  // latest first
   // Every registration the record's products made (root, id).
   std::vector<std::pair<std::uint32_t, std::string>> registrations;
 };

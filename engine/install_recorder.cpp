@@ -5,6 +5,7 @@
 #include "engine/errors.h"
 #include "engine/folders.h"
 #include "engine/run_report.h"
+#include "engine/services.h"
 #include "engine/text.h"
 #include "engine/undo.h"
 #include "framework/portable/file_name_case.h"
@@ -264,6 +265,39 @@ PathEdit InstallRecorder::AddToPath(std::uint32_t root, const std::string& entry
   e.name = entry;
   Add(std::move(e));
   return qv::AddToPath(Inner(), root, entry);
+}
+
+bool InstallRecorder::MakeService(const std::string& name, const ServiceConfig& config) {
+  if (!recording_) return Inner().system.MakeService(name, config);
+  Commit();
+  // Named once made, unlike a file: a name somebody else took meanwhile is
+  // never recorded as ours, for an undo to delete. A run killed in between
+  // leaves the service behind, which is the safe side.
+  const bool made = Inner().system.MakeService(name, config);
+  if (made) {
+    Add({.kind = RecordEntry::Kind::Service, .path = ServiceProgram(config.command), .name = name});
+    Commit();
+  }
+  return made;
+}
+
+bool InstallRecorder::ChangeService(const std::string& name, const ServiceConfig& config) {
+  if (!recording_) return Inner().system.ChangeService(name, config);
+  // An earlier version's: how it was, for an undo to put back (as it is
+  // now when it cannot be read).
+  const ServiceConfig before = Inner().system.FindService(name).value_or(config);
+  Add({.kind = RecordEntry::Kind::Service,
+       .path = ServiceProgram(config.command),
+       .name = name,
+       .existed = true,
+       .service = before});
+  Commit();
+  return Inner().system.ChangeService(name, config);
+}
+
+std::vector<InstalledService> InstallRecorder::EarlierServices() {
+  if (!runOpened_) return {};
+  return PlanRemoval({all_.begin(), all_.begin() + static_cast<std::ptrdiff_t>(runStart_)}).services;
 }
 
 bool InstallRecorder::WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,
@@ -763,5 +797,11 @@ RegWrite RecordingRegistry::WriteRegistryValue(std::uint32_t root, const std::st
   return recorder_.WriteRegistryValue(root, subkey, name, type, data);
 }
 bool RecordingShell::MakeShortcut(const Shortcut& shortcut) { return recorder_.MakeShortcut(shortcut); }
+bool RecordingSystem::MakeService(const std::string& name, const ServiceConfig& config) {
+  return recorder_.MakeService(name, config);
+}
+bool RecordingSystem::ChangeService(const std::string& name, const ServiceConfig& config) {
+  return recorder_.ChangeService(name, config);
+}
 
 }  // namespace qv

@@ -59,6 +59,17 @@ class RecordingShell : public ShellDecorator {
   InstallRecorder& recorder_;
 };
 
+// Services made or reconfigured are recorded.
+class RecordingSystem : public SystemDecorator {
+ public:
+  RecordingSystem(System& inner, InstallRecorder& recorder) : SystemDecorator(inner), recorder_(recorder) {}
+  bool MakeService(const std::string& name, const ServiceConfig& config) override;
+  bool ChangeService(const std::string& name, const ServiceConfig& config) override;
+
+ private:
+  InstallRecorder& recorder_;
+};
+
 class InstallRecorder : public Platform, public RecordKeeper {
  public:
   // Writes the uninstaller program to a path through a platform.
@@ -67,7 +78,7 @@ class InstallRecorder : public Platform, public RecordKeeper {
   // quiet: the same machine without the log, to try a registry root that
   // may refuse us without counting a failure.
   InstallRecorder(Platform& inner, Platform& quiet, RunLog* log)
-      : Platform{files_, registry_, shell_, inner.rights, inner.system}, inner_(inner), quiet_(quiet), log_(log) {}
+      : Platform{files_, registry_, shell_, inner.rights, system_}, inner_(inner), quiet_(quiet), log_(log) {}
 
   void SetUninstallerWriter(UninstallerWriter writer) { writeUninstaller_ = std::move(writer); }
   // A run without a record keeps its journal in the folder this gives
@@ -88,6 +99,7 @@ class InstallRecorder : public Platform, public RecordKeeper {
   void WillWrite(const std::vector<Path>& paths) override;
   void Kept(const Path& path) override;
   PathEdit AddToPath(std::uint32_t root, const std::string& entry) override;
+  std::vector<InstalledService> EarlierServices() override;
   void Complete() override;
   void Undo() override;
   // Brings the registration's size up to date and the last line to disk;
@@ -98,6 +110,9 @@ class InstallRecorder : public Platform, public RecordKeeper {
   friend class RecordingFiles;
   friend class RecordingRegistry;
   friend class RecordingShell;
+  friend class RecordingSystem;
+  bool MakeService(const std::string& name, const ServiceConfig& config);
+  bool ChangeService(const std::string& name, const ServiceConfig& config);
 
   // What the parts change, recorded.
   RegWrite WriteRegistryValue(std::uint32_t root, const std::string& subkey, const std::string& name, RegType type,
@@ -204,6 +219,7 @@ class InstallRecorder : public Platform, public RecordKeeper {
   RecordingFiles files_{inner_.files, *this};
   RecordingRegistry registry_{inner_.registry, *this};
   RecordingShell shell_{inner_.shell, *this};
+  RecordingSystem system_{inner_.system, *this};
 };
 
 }  // namespace qv

@@ -134,4 +134,41 @@ bool LoggingShell::MakeShortcut(const Shortcut& shortcut) {
   return ok;
 }
 
+namespace {
+
+const char* StartName(ServiceStart start) {
+  switch (start) {
+    case ServiceStart::Auto: return "auto";
+    case ServiceStart::Disabled: return "disabled";
+    default: return "demand";
+  }
+}
+
+std::string ServiceText(const std::string& name, const ServiceConfig& c) {
+  return name + " (" + c.command + ", " + StartName(c.start) + ", " +
+         (c.account.empty() ? std::string("LocalSystem") : c.account) + ")";
+}
+
+}  // namespace
+
+bool LoggingSystem::MakeService(const std::string& name, const ServiceConfig& config) {
+  const bool ok = inner_.MakeService(name, config);
+  log_.Write(ok ? "service installed: " + ServiceText(name, config)
+                : "service not installed: " + ServiceText(name, config) + log_.Failure());
+  return ok;
+}
+
+bool LoggingSystem::ChangeService(const std::string& name, const ServiceConfig& config) {
+  const bool ok = inner_.ChangeService(name, config);
+  log_.Write(ok ? "service configured: " + ServiceText(name, config)
+                : "service not configured: " + ServiceText(name, config) + log_.Failure());
+  return ok;
+}
+
+bool LoggingSystem::StartOneService(const std::string& name) {
+  const bool ok = inner_.StartOneService(name);
+  log_.Write(ok ? "service started: " + name : "service not started: " + name + log_.Failure());
+  return ok;
+}
+
 }  // namespace qv

@@ -1,6 +1,6 @@
 // Wraps the machine so that every action that changes it is written to the
-// run's log and every failure is counted: its files, registry and shell;
-// its rights and system part are handed on as they are.
+// run's log and every failure is counted: its files, registry, shell and
+// the services it makes; its rights are handed on as they are.
 #pragma once
 
 #include <set>
@@ -77,15 +77,29 @@ class LoggingShell : public ShellDecorator {
   ActionLog& log_;
 };
 
+// Services made, changed and started; stopping and deleting belong to an
+// undo or an uninstall, which say themselves what they did.
+class LoggingSystem : public SystemDecorator {
+ public:
+  LoggingSystem(System& inner, ActionLog& log) : SystemDecorator(inner), log_(log) {}
+  bool MakeService(const std::string& name, const ServiceConfig& config) override;
+  bool ChangeService(const std::string& name, const ServiceConfig& config) override;
+  bool StartOneService(const std::string& name) override;
+
+ private:
+  ActionLog& log_;
+};
+
 class LoggingPlatform : public Platform {
  public:
   // log may be null: failures are counted all the same.
   LoggingPlatform(Platform& inner, RunLog* log, RunReport& report)
-      : Platform{files_, registry_, shell_, inner.rights, inner.system},
+      : Platform{files_, registry_, shell_, inner.rights, system_},
         log_(log, report, inner.system),
         files_(inner.files, log_),
         registry_(inner.registry, log_),
-        shell_(inner.shell, log_) {}
+        shell_(inner.shell, log_),
+        system_(inner.system, log_) {}
 
   void Write(const std::string& line) { log_.Write(line); }
 
@@ -94,6 +108,7 @@ class LoggingPlatform : public Platform {
   LoggingFiles files_;
   LoggingRegistry registry_;
   LoggingShell shell_;
+  LoggingSystem system_;
 };
 
 }  // namespace qv

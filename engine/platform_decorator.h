@@ -167,6 +167,17 @@ class SystemDecorator : public System {
   }
   bool CloseHolders() override { return Inner().CloseHolders(); }
   void RestartClosed() override { Inner().RestartClosed(); }
+  std::optional<ServiceConfig> FindService(const std::string& name) override { return Inner().FindService(name); }
+  bool MakeService(const std::string& name, const ServiceConfig& config) override {
+    return Inner().MakeService(name, config);
+  }
+  bool ChangeService(const std::string& name, const ServiceConfig& config) override {
+    return Inner().ChangeService(name, config);
+  }
+  bool ServiceRunning(const std::string& name) override { return Inner().ServiceRunning(name); }
+  bool StartOneService(const std::string& name) override { return Inner().StartOneService(name); }
+  bool StopOneService(const std::string& name) override { return Inner().StopOneService(name); }
+  bool DeleteOneService(const std::string& name) override { return Inner().DeleteOneService(name); }
 
  protected:
   virtual System& Inner() { return inner_; }

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <tuple>
+#include <utility>
 
 #include "engine/entries.h"
 #include "engine/errors.h"
 #include "engine/path_list.h"
 #include "engine/script.h"
+#include "engine/services.h"
 #include "engine/setup_texts.h"
 #include "engine/shortcuts.h"
 #include "engine/text.h"
@@ -87,6 +89,7 @@ void SetupEngine::Run(const std::vector<std::string>& args) {
   complete_ = false;
   // Programs closed for the run start again however it ends.
   const auto restart = [this] {
+    StartStoppedServices();
     if (!closedPrograms_) return;
     closedPrograms_ = false;
     platform_.system.RestartClosed();
@@ -140,7 +143,7 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
   // A value it does not know ends the run here.
   allowDowngrade_ = ReadSetupSection(script).allowDowngrade || allowDowngrade_;
   CheckMacros(script);
-  if (!InstallFiles(script, title) || !WriteRegistry(script) || !MakeShortcuts(script) ||
+  if (!InstallFiles(script, title) || !WriteRegistry(script) || !InstallServices(script) || !MakeShortcuts(script) ||
       !AddPathEntries(script) || !RunCommands(script))
     return;
   EndRun();
@@ -153,7 +156,7 @@ void SetupEngine::CheckMacros(const ScriptReader& script) const {
   if (then.install.empty() && (state_.visible || forceHidden_ || installDir_) &&
       AsksForFolder(script, script.ReadSection("INSTALL")))
     then.install = "?";
-  for (const char* section : {"SHORTCUTS", "PATH"})
+  for (const char* section : {"SHORTCUTS", "PATH", "SERVICES"})
     for (const std::string& key : script.ReadSection(section))
       RequireValues(then, section, script.NameForMachine(key), script.ReadString(section, key, ""));
   if (!keeper_) return;  // nobody reads [UNINSTALL]
@@ -239,6 +242,81 @@ bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
   }
   maker.Announce();
   return true;
+}
+
+bool SetupEngine::InstallServices(const ScriptReader& script) {
+  const std::vector<std::string> entries = StartSection(script, "SERVICES", texts::Say(texts::Setup::Services));
+  // Only the system's own accounts may change services, and a service is
+  // every user's: a per-user installation installs none (its other
+  // entries stand).
+  const bool machine = placement_.forWhom != Placement::For::User && platform_.rights.Elevated();
+  const std::vector<InstalledService> ours = keeper_ ? keeper_->EarlierServices() : std::vector<InstalledService>();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (Stopped()) return false;
+    const std::string name = script.NameForMachine(entries[i]);
+    const std::string value = script.ReadString("SERVICES", entries[i], "");
+    std::string why;
+    const std::optional<ServiceEntry> e = ParseServiceEntry(folders_, name, value, why);
+    window_.SetMainPosition(static_cast<int>(i + 1));
+    if (!e) {
+      FailedEntry("service not installed: " + name + " (" + why + ")");
+      continue;
+    }
+    if (!machine) {
+      FailedEntry("service not installed: " + name + " (only an elevated installation for all users installs services)");
+      continue;
+    }
+    const std::uint32_t attributes = platform_.files.Attributes(e->program);
+    if (attributes == kNoAttributes || (attributes & kAttrDirectory)) {
+      FailedEntry("service not installed: " + name + " (its program is no file: " + e->program + ")");
+      continue;
+    }
+    const bool earlier = std::any_of(ours.begin(), ours.end(), [&](const InstalledService& s) { return SameText(s.name, name); });
+    bool done;
+    if (platform_.system.FindService(name)) {
+      if (!earlier) {
+        FailedEntry("service not installed: " + name + " (a service of that name is there, not installed by " +
+                    (productName_.empty() ? std::string("this product") : productName_) + "; left as it is)");
+        continue;
+      }
+      done = platform_.system.ChangeService(name, e->config);
+    } else if (platform_.system.LastError().code == kErrorNoService) {
+      done = platform_.system.MakeService(name, e->config);
+    } else {
+      FailedEntry("service not installed: " + name + " (it cannot be looked up, error " +
+                  std::to_string(platform_.system.LastError().code) + ")");
+      continue;
+    }
+    const auto stopped = std::find_if(stoppedServices_.begin(), stoppedServices_.end(),
+                                      [&](const std::string& s) { return SameText(s, name); });
+    const bool wasRunning = stopped != stoppedServices_.end();
+    if (wasRunning) stoppedServices_.erase(stopped);
+    // Started with the system, or running before the update stopped it.
+    if (done && (e->config.start == ServiceStart::Auto || (wasRunning && e->config.start != ServiceStart::Disabled)))
+      platform_.system.StartOneService(name);
+  }
+  // The run's files are in place: what was stopped for them runs again.
+  StartStoppedServices();
+  return true;
+}
+
+void SetupEngine::StopServicesOf(const std::vector<std::string>& files) {
+  if (!keeper_ || files.empty()) return;
+  for (const InstalledService& s : keeper_->EarlierServices()) {
+    const std::optional<ServiceConfig> now = platform_.system.FindService(s.name);
+    if (!now) continue;
+    const std::string program = ServiceProgram(now->command);
+    if (std::none_of(files.begin(), files.end(), [&](const std::string& f) { return SameFileName(f, program); }) ||
+        !platform_.system.ServiceRunning(s.name))
+      continue;
+    stoppedServices_.push_back(s.name);
+    if (platform_.system.StopOneService(s.name)) Log("service stopped while its program is replaced: " + s.name);
+    else Log("service not stopped (error " + std::to_string(platform_.system.LastError().code) + "): " + s.name);
+  }
+}
+
+void SetupEngine::StartStoppedServices() {
+  for (const std::string& name : std::exchange(stoppedServices_, {})) platform_.system.StartOneService(name);
 }
 
 bool SetupEngine::AddPathEntries(const ScriptReader& script) {
@@ -591,6 +669,7 @@ void SetupEngine::InstallEntry(std::string source, std::string destination) {
   // next step starts, not after it.
   PumpNow(platform_.system.Ticks());
   if (state_.finished) return;
+  StopServicesOf(replacing_);
   CloseHolders();
   if (state_.finished) return;
   window_.SetMainMax(n);

@@ -1,5 +1,5 @@
 // The run driver: finds the setup script and carries out its sections in
-// order (GUI, INSTALL, REGISTRY, SHORTCUTS, PATH, COMMAND) through the
+// order (GUI, INSTALL, REGISTRY, SERVICES, SHORTCUTS, PATH, COMMAND) through the
 // machine's parts and the window; with an UNINSTALL section, a record
 // keeper writes down each change for the uninstaller and undoes the run
 // when it ends before its end.
@@ -79,6 +79,14 @@ class SetupEngine {
   // An optional section's keys; when it has any, its status line shows and
   // the bar counts them.
   std::vector<std::string> StartSection(const ScriptReader& script, const char* section, const std::string& status);
+  // Installs (or, an earlier version's, reconfigures) each service and
+  // starts those that start with the system; a machine installation's only.
+  bool InstallServices(const ScriptReader& script);
+  // The product's running services whose programs are among `files` are
+  // stopped before those are replaced, and started again once the run's
+  // files are in place (StartStoppedServices), however it ends.
+  void StopServicesOf(const std::vector<std::string>& files);
+  void StartStoppedServices();
   bool MakeShortcuts(const ScriptReader& script);
   bool AddPathEntries(const ScriptReader& script);
   bool RunCommands(const ScriptReader& script);
@@ -139,6 +147,7 @@ class SetupEngine {
   std::optional<bool> closeAnswer_;  // the person's, asked once a run
   std::vector<std::string> replacing_;  // files of the entry that are there already
   bool closedPrograms_ = false;
+  std::vector<std::string> stoppedServices_;
   UpdateSource* update_ = nullptr;
   bool checkingBases_ = false;
   std::string notTheBase_;  // the first installed file an update was not made against

@@ -20,6 +20,7 @@ inline constexpr char kRegister[] = "Register...";
 inline constexpr char kExecute[] = "Execute command ...";
 inline constexpr char kShortcuts[] = "Create shortcuts ...";
 inline constexpr char kAddToPath[] = "Add to PATH ...";
+inline constexpr char kServices[] = "安装服务...";
 inline constexpr char kUndoing[] = "Undo installation ...";
 inline constexpr char kFinished[] = "OK...完成安装";
 inline constexpr char kFinishedRestart[] = "OK...完成安装，重新启动后生效";
@@ -65,7 +66,7 @@ enum class Setup {
   Decompressing, Warning, EmptyPath, QuitQuestion, NotFinished, AboutCaption, AboutText, BrowseTitle, VisitSite,
   BadOption, PackageDamaged, UninstallQuestion, Removing, Unregister, Uninstalled, UninstallQuitQuestion,
   RecordDamaged, Needs64Bit, NeedsAdministrator, RecordNotTrusted, RunWithoutAdministrator,
-  NewerInstalled, InstalledForAll, InstalledForYou, CloseApplications, NotTheBase, Count,
+  NewerInstalled, InstalledForAll, InstalledForYou, CloseApplications, NotTheBase, Services, Count,
 };
 MessageTable& SetupTexts();
 inline const std::string& Say(Setup id) { return SetupTexts()[static_cast<std::size_t>(id)]; }

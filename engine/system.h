@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 #include <string_view>
@@ -31,6 +32,22 @@ enum : std::uint32_t { kErrorPathTooLong = 206 };
 // A running program holds the file (ERROR_SHARING_VIOLATION), whichever
 // way the system refused it.
 enum : std::uint32_t { kErrorInUse = 32 };
+
+// No service of that name (ERROR_SERVICE_DOES_NOT_EXIST).
+enum : std::uint32_t { kErrorNoService = 1060 };
+
+// How the system starts a service (the Service Control Manager's numbers).
+enum class ServiceStart : std::uint32_t { Auto = 2, Demand = 3, Disabled = 4 };
+
+// A service as the Service Control Manager keeps it.
+struct ServiceConfig {
+  std::string command;  // its binary path: the program, quoted
+  std::string displayName;
+  ServiceStart start = ServiceStart::Demand;
+  std::string account;  // empty: LocalSystem
+  std::string description;
+  bool operator==(const ServiceConfig&) const = default;
+};
 
 // The folders the system names for a package's places, each for this user
 // or for all users.
@@ -103,6 +120,19 @@ class System {
   virtual bool CloseHolders() = 0;
   // Starts again the programs closed that registered for it.
   virtual void RestartClosed() = 0;
+
+  // The Service Control Manager's services, by name. None when there is
+  // no such service (kErrorNoService) or it cannot be read.
+  virtual std::optional<ServiceConfig> FindService(const std::string& name) = 0;
+  virtual bool MakeService(const std::string& name, const ServiceConfig& config) = 0;
+  virtual bool ChangeService(const std::string& name, const ServiceConfig& config) = 0;
+  virtual bool ServiceRunning(const std::string& name) = 0;
+  // Each waits a bounded time for the service to get there: true when it
+  // runs (is stopped), whether it did already or not.
+  virtual bool StartOneService(const std::string& name) = 0;
+  virtual bool StopOneService(const std::string& name) = 0;
+  // Marked for deletion: it goes once stopped and no longer open.
+  virtual bool DeleteOneService(const std::string& name) = 0;
 };
 
 }  // namespace qv

@@ -7,6 +7,7 @@
 
 #include "engine/path_list.h"
 #include "engine/run_report.h"
+#include "engine/services.h"
 #include "engine/text.h"
 #include "framework/portable/file_name_case.h"
 
@@ -150,6 +151,32 @@ void UndoValues(Platform& platform, Steps& steps, const std::vector<RecordEntry>
   }
 }
 
+// Services the run installed go; those it reconfigured (an earlier
+// version's) get their earlier configuration back. Before the files: a
+// running service holds its program.
+void UndoServices(Platform& platform, Steps& steps, const std::vector<RecordEntry>& run) {
+  std::set<std::string> done;
+  for (auto e = run.rbegin(); e != run.rend(); ++e) {
+    if (e->kind != RecordEntry::Kind::Service) continue;
+    // A service's first line in the run tells how it was before it.
+    const auto first = std::find_if(run.begin(), run.end(), [&](const RecordEntry& x) {
+      return x.kind == RecordEntry::Kind::Service && SameText(x.name, e->name);
+    });
+    if (!done.insert(UpperCase(e->name)).second) continue;
+    if (first->existed) {
+      if (platform.system.ChangeService(first->name, first->service)) steps.Log("put back: service " + first->name);
+      else steps.Failed("not put back: service " + first->name);
+      continue;
+    }
+    switch (RemoveService(platform.system, {e->name, e->path})) {
+      case ServiceRemoval::Removed: steps.Log("removed: service " + e->name); break;
+      case ServiceRemoval::Gone: break;
+      case ServiceRemoval::NotOurs: steps.Log("left (it runs another program now): service " + e->name); break;
+      case ServiceRemoval::Failed: steps.Failed("not removed: service " + e->name); break;
+    }
+  }
+}
+
 }  // namespace
 
 int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog* log) {
@@ -160,6 +187,7 @@ int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog*
     else steps.Log("taken out of PATH: " + entry);
   }
   if (!plan.pathEntries.empty()) platform.shell.Announce(Change::Environment, "");
+  UndoServices(platform, steps, run);
   UndoFiles(platform, steps, run, plan);
   UndoValues(platform, steps, run, plan);
   for (const auto& [root, key] : plan.keys) {
@@ -226,6 +254,7 @@ std::vector<RecordEntry> SweepStale(Platform& platform, const std::vector<Record
   std::set<std::string> files, folders;
   std::set<ValueKey> values;
   std::set<std::pair<std::uint32_t, std::string>> keys, pathEntries;
+  std::set<std::string> services;
   std::vector<std::pair<std::uint32_t, std::string>> valueKeys;  // where this run's values are
   for (const RecordEntry& e : run) {
     switch (e.kind) {
@@ -239,6 +268,7 @@ std::vector<RecordEntry> SweepStale(Platform& platform, const std::vector<Record
         break;
       case RecordEntry::Kind::Key: keys.insert({e.root, FileNameKey(e.path)}); break;
       case RecordEntry::Kind::PathEntry: pathEntries.insert({e.root, FileNameKey(e.name)}); break;
+      case RecordEntry::Kind::Service: services.insert(UpperCase(e.name)); break;
       default: break;
     }
   }
@@ -260,8 +290,22 @@ std::vector<RecordEntry> SweepStale(Platform& platform, const std::vector<Record
 
   std::vector<RecordEntry> kept;
   // Oldest first in the record: what the plan gives latest first goes back reversed.
-  std::vector<RecordEntry> keptFiles, keptValues, keptKeys, keptFolders, keptPath;
+  std::vector<RecordEntry> keptFiles, keptValues, keptKeys, keptFolders, keptPath, keptServices;
   std::vector<std::string> shortcutFolders;
+  // Services first: a running one holds its program, which may go next.
+  for (const InstalledService& s : was.services) {
+    if (services.count(UpperCase(s.name))) continue;
+    switch (RemoveService(platform.system, s)) {
+      case ServiceRemoval::Removed: say("service removed (no longer installed): " + s.name); break;
+      case ServiceRemoval::Gone: break;
+      case ServiceRemoval::NotOurs: say("service left (it runs another program now): " + s.name); break;
+      case ServiceRemoval::Failed:
+        say("service not removed (error " + std::to_string(platform.system.LastError().code) +
+            "), left to the uninstaller: " + s.name);
+        keptServices.push_back({.kind = RecordEntry::Kind::Service, .path = s.program, .name = s.name});
+        break;
+    }
+  }
   for (const RemovalPlan::File& f : was.files) {
     if (files.count(FileNameKey(f.path)) || f.existed || (!f.written && !f.cutShort)) continue;
     const std::optional<FileStamp> now = platform.files.Stamp(f.path);
@@ -345,7 +389,7 @@ std::vector<RecordEntry> SweepStale(Platform& platform, const std::vector<Record
     if (e.kind == RecordEntry::Kind::Product && (e.product.registrationRoot != product.product.registrationRoot ||
                                                  !SameText(e.product.id, product.product.id)))
       kept.push_back(e);
-  for (auto* part : {&keptFolders, &keptKeys, &keptFiles, &keptValues, &keptPath})
+  for (auto* part : {&keptFolders, &keptKeys, &keptFiles, &keptValues, &keptPath, &keptServices})
     kept.insert(kept.end(), part->rbegin(), part->rend());
   return kept;
 }

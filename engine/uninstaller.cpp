@@ -5,6 +5,7 @@
 #include "engine/entries.h"
 #include "engine/install_recorder.h"
 #include "engine/private_folders.h"
+#include "engine/services.h"
 #include "engine/setup_texts.h"
 #include "engine/text.h"
 #include "engine/undo.h"
@@ -143,6 +144,7 @@ void Uninstaller::Run() {
   }
   window_.SetThinMax(kSteps);
   FinishEarlierRuns();
+  RemoveServices();
   RemoveFiles();
   if (Stopped()) return;  // the user quit
   window_.SetThinPosition(1);
@@ -254,6 +256,20 @@ std::optional<FileStamp> Uninstaller::StampOf(const std::string& path) {
   const auto it = stamps_.find(FileNameKey(path));
   if (it == stamps_.end()) return std::nullopt;
   return it->second;
+}
+
+void Uninstaller::RemoveServices() {
+  for (const InstalledService& s : plan_.services) {
+    switch (RemoveService(platform_.system, s)) {
+      case ServiceRemoval::Removed: Log("service removed: " + s.name); break;
+      case ServiceRemoval::Gone: Log("service no longer there: " + s.name); break;
+      case ServiceRemoval::NotOurs: Log("service left (it runs another program now): " + s.name); break;
+      case ServiceRemoval::Failed:
+        Failed("service not removed: " + s.name);
+        Retry(RecordEntry::Kind::Service, s.program, 0, s.name, 0, 0);
+        break;
+    }
+  }
 }
 
 void Uninstaller::RemoveFiles() {

@@ -59,6 +59,8 @@ class Uninstaller {
   // Takes back a run killed halfway, and removes what the last finished
   // run set aside but had no time to remove.
   void FinishEarlierRuns();
+  // Stops and deletes the installation's services, before their programs go.
+  void RemoveServices();
   void RemoveFiles();
   // What a file's delete came to: logged, or kept for another run. One in
   // use, not yet tried again, waits in held_ for TryHeldAgain.

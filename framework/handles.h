@@ -85,6 +85,12 @@ struct LocalMemoryTraits {
   static void Close(HLOCAL h) { ::LocalFree(h); }
 };
 
+// The Service Control Manager's and its services' handles.
+struct ServiceHandleTraits {
+  static SC_HANDLE Invalid() { return nullptr; }
+  static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
+};
+
 using UniqueFile = ScopedHandle<HANDLE, KernelHandleTraits>;
 using UniqueHandle = ScopedHandle<HANDLE, NullableHandleTraits>;
 using UniqueFind = ScopedHandle<HANDLE, FindHandleTraits>;
@@ -98,6 +104,7 @@ using UniqueMemoryDC = ScopedHandle<HDC, MemoryDCTraits>;
 using UniqueWindow = ScopedHandle<HWND, WindowTraits>;
 using UniqueGlobal = ScopedHandle<HGLOBAL, GlobalMemoryTraits>;
 using UniqueLocal = ScopedHandle<HLOCAL, LocalMemoryTraits>;
+using UniqueService = ScopedHandle<SC_HANDLE, ServiceHandleTraits>;
 
 // A window's DC (GetDC), released to that window.
 class WindowDC {

@@ -28,6 +28,14 @@ class Win32System : public System {
   }
   bool CloseHolders() override { return restart_.Close(); }
   void RestartClosed() override { restart_.Restart(); }
+  // In win32_services.cpp.
+  std::optional<ServiceConfig> FindService(const std::string& name) override;
+  bool MakeService(const std::string& name, const ServiceConfig& config) override;
+  bool ChangeService(const std::string& name, const ServiceConfig& config) override;
+  bool ServiceRunning(const std::string& name) override;
+  bool StartOneService(const std::string& name) override;
+  bool StopOneService(const std::string& name) override;
+  bool DeleteOneService(const std::string& name) override;
 
  private:
   NativeView& view_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/services.h"
 #include "framework/portable/wildcard.h"
 #include "package/memory_bytes.h"
 
@@ -84,7 +85,80 @@ std::uint32_t FakePlatform::Attributes(const Path& path) {
 
 bool FakePlatform::Held(const std::string& key) const {
   const auto moment = heldUntil.find(key);
-  return heldFiles.count(key) || (moment != heldUntil.end() && paused < moment->second);
+  return heldFiles.count(key) || (moment != heldUntil.end() && paused < moment->second) ||
+         std::any_of(services.begin(), services.end(), [&](const auto& s) {
+           return s.second.running && Key(ServiceProgram(s.second.config.command)) == key;
+         });
+}
+
+std::optional<ServiceConfig> FakePlatform::FindService(const std::string& name) {
+  const auto s = services.find(UpperCase(name));
+  if (s != services.end()) return s->second.config;
+  lastError = {kErrorNoService, "The specified service does not exist as an installed service."};
+  return std::nullopt;
+}
+
+bool FakePlatform::MakeService(const std::string& name, const ServiceConfig& config) {
+  if (!elevated) {
+    lastError = {kErrorAccessDenied, "Access is denied."};
+    return false;
+  }
+  if (services.count(UpperCase(name))) {
+    lastError = {1073, "The specified service already exists."};
+    return false;
+  }
+  events.push_back("service create " + name);
+  services[UpperCase(name)] = {name, config, false};
+  return true;
+}
+
+bool FakePlatform::ChangeService(const std::string& name, const ServiceConfig& config) {
+  const auto s = services.find(UpperCase(name));
+  if (!elevated || s == services.end()) {
+    lastError = elevated ? Error{kErrorNoService, "no service"} : Error{kErrorAccessDenied, "Access is denied."};
+    return false;
+  }
+  events.push_back("service change " + name);
+  s->second.config = config;
+  return true;
+}
+
+bool FakePlatform::ServiceRunning(const std::string& name) {
+  const auto s = services.find(UpperCase(name));
+  return s != services.end() && s->second.running;
+}
+
+bool FakePlatform::StartOneService(const std::string& name) {
+  const auto s = services.find(UpperCase(name));
+  if (s == services.end() || failingServices.count(UpperCase(name)) || s->second.config.start == ServiceStart::Disabled) {
+    lastError = {1053, "The service did not respond to the start or control request in a timely fashion."};
+    return false;
+  }
+  events.push_back("service start " + name);
+  s->second.running = true;
+  return true;
+}
+
+bool FakePlatform::StopOneService(const std::string& name) {
+  const auto s = services.find(UpperCase(name));
+  if (s == services.end()) {
+    lastError = {kErrorNoService, "no service"};
+    return false;
+  }
+  if (s->second.running) events.push_back("service stop " + name);
+  s->second.running = false;
+  return true;
+}
+
+bool FakePlatform::DeleteOneService(const std::string& name) {
+  const auto s = services.find(UpperCase(name));
+  if (!elevated || s == services.end()) {
+    lastError = elevated ? Error{kErrorNoService, "no service"} : Error{kErrorAccessDenied, "Access is denied."};
+    return false;
+  }
+  events.push_back("service delete " + name);
+  services.erase(s);
+  return true;
 }
 
 std::uint64_t FakePlatform::ModifiedOf(const std::string& path) const {

@@ -199,6 +199,23 @@ class FakePlatform : public FileSystem, public Registry, public Shell, public Ri
   Error lastError{5, "Access is denied."};
   std::uint32_t tickStep = 1000;
 
+  // The Service Control Manager, by upper-case name: a running service
+  // holds its program. Only an elevated run changes services.
+  struct FakeService {
+    std::string name;
+    ServiceConfig config;
+    bool running = false;
+  };
+  std::map<std::string, FakeService> services;
+  std::set<std::string> failingServices;  // StartOneService fails for these (upper case)
+  std::optional<ServiceConfig> FindService(const std::string& name) override;
+  bool MakeService(const std::string& name, const ServiceConfig& config) override;
+  bool ChangeService(const std::string& name, const ServiceConfig& config) override;
+  bool ServiceRunning(const std::string& name) override;
+  bool StartOneService(const std::string& name) override;
+  bool StopOneService(const std::string& name) override;
+  bool DeleteOneService(const std::string& name) override;
+
  private:
   struct Node {
     std::string name;  // as created

@@ -296,8 +296,17 @@ bool InstallRecorder::ChangeService(const std::string& name, const ServiceConfig
 }
 
 std::vector<InstalledService> InstallRecorder::EarlierServices() {
-  if (!runOpened_) return {};
-  return PlanRemoval({all_.begin(), all_.begin() + static_cast<std::ptrdiff_t>(runStart_)}).services;
+  // Asked for each entry that replaces files: a look at the lines, no plan.
+  std::vector<InstalledService> found;
+  for (std::size_t i = 0; runOpened_ && i < runStart_; ++i) {
+    const RecordEntry& e = all_[i];
+    if (e.kind != RecordEntry::Kind::Service) continue;
+    const auto known = std::find_if(found.begin(), found.end(),
+                                    [&](const InstalledService& s) { return SameText(s.name, e.name); });
+    if (known != found.end()) known->program = e.path;
+    else found.push_back({e.name, e.path});
+  }
+  return found;
 }
 
 bool InstallRecorder::WriteFileFrom(const Path& to, std::uint32_t attributes, std::uint64_t modified,

@@ -152,9 +152,11 @@ void UndoValues(Platform& platform, Steps& steps, const std::vector<RecordEntry>
 }
 
 // Services the run installed go; those it reconfigured (an earlier
-// version's) get their earlier configuration back. Before the files: a
-// running service holds its program.
-void UndoServices(Platform& platform, Steps& steps, const std::vector<RecordEntry>& run) {
+// version's) get their earlier configuration back, stopped meanwhile: a
+// running service holds its program, which the undo puts back next. Gives
+// those it stopped, to start again then.
+std::vector<std::string> UndoServices(Platform& platform, Steps& steps, const std::vector<RecordEntry>& run) {
+  std::vector<std::string> stopped;
   std::set<std::string> done;
   for (auto e = run.rbegin(); e != run.rend(); ++e) {
     if (e->kind != RecordEntry::Kind::Service) continue;
@@ -164,6 +166,9 @@ void UndoServices(Platform& platform, Steps& steps, const std::vector<RecordEntr
     });
     if (!done.insert(UpperCase(e->name)).second) continue;
     if (first->existed) {
+      if (platform.system.ServiceRunning(first->name) && platform.system.StopOneService(first->name) &&
+          first->service.start != ServiceStart::Disabled)
+        stopped.push_back(first->name);
       if (platform.system.ChangeService(first->name, first->service)) steps.Log("put back: service " + first->name);
       else steps.Failed("not put back: service " + first->name);
       continue;
@@ -175,6 +180,7 @@ void UndoServices(Platform& platform, Steps& steps, const std::vector<RecordEntr
       case ServiceRemoval::Failed: steps.Failed("not removed: service " + e->name); break;
     }
   }
+  return stopped;
 }
 
 }  // namespace
@@ -187,9 +193,13 @@ int UndoChanges(Platform& platform, const std::vector<RecordEntry>& run, RunLog*
     else steps.Log("taken out of PATH: " + entry);
   }
   if (!plan.pathEntries.empty()) platform.shell.Announce(Change::Environment, "");
-  UndoServices(platform, steps, run);
+  const std::vector<std::string> stopped = UndoServices(platform, steps, run);
   UndoFiles(platform, steps, run, plan);
   UndoValues(platform, steps, run, plan);
+  for (const std::string& name : stopped) {
+    if (platform.system.StartOneService(name)) steps.Log("started again: service " + name);
+    else steps.Failed("not started again: service " + name);
+  }
   for (const auto& [root, key] : plan.keys) {
     if (platform.registry.DeleteRegistryKey(root, key, false)) steps.Log("removed: " + RootName(root) + "\\" + key);
   }

@@ -117,10 +117,25 @@ TEST(Services, LiveAndGoWithTheirInstallationAndNobodyElsesAreTouched) {
     EXPECT_FALSE(m.services.at("QVTOOL").running);
   }
 
-  // The update: the running service's program is replaced in its place
-  // (nothing waits for a restart), between its stop and its start.
+  // An update quit after its services: the service runs its earlier
+  // program again, as it was configured; the one it drops is still there.
   m.AddFile("D:\\dist\\app\\svc.exe", "svc 2");
   m.AddFile("D:\\dist\\setup.ini", Release(false));
+  const auto installed = m.services;
+  m.events.clear();
+  {
+    Lines quit;
+    EXPECT_EQ(Install(m, quit, [&](RunState& state) {
+                if (std::count(m.events.begin(), m.events.end(), "service start QvAuto")) state.finished = true;
+              }), 1);
+    EXPECT_EQ(m.Content(kSvc), "svc 1");
+    ASSERT_EQ(Names(m), (std::set<std::string>{"QvAuto", "QvTool", "Spooler"}));
+    EXPECT_EQ(m.services.at("QVAUTO").config, installed.at("QVAUTO").config);
+    EXPECT_TRUE(m.services.at("QVAUTO").running);
+  }
+
+  // The update: the running service's program is replaced in its place
+  // (nothing waits for a restart), between its stop and its start.
   m.events.clear();
   Lines log;
   EXPECT_EQ(Install(m, log), 1);

@@ -9,6 +9,7 @@
 #include "engine/entries.h"
 #include "engine/folders.h"
 #include "engine/install_record.h"
+#include "engine/services.h"
 #include "engine/setup_engine.h"
 #include "engine/text.h"
 #include "framework/portable/file_name_case.h"
@@ -26,7 +27,7 @@ namespace qv::qvpack {
 namespace {
 
 constexpr const char* kSections[] = {"GUI",  "INSTALL",  "REGISTRY", "SHORTCUTS", "PATH",
-                                     "COMMAND", "UNINSTALL", "SETUP", "MESSAGES"};
+                                     "COMMAND", "UNINSTALL", "SETUP", "MESSAGES", "SERVICES"};
 // What the packed file shows (Icon aside).
 constexpr const char* kIdentityKeys[] = {"Copyright", "Name", "Version", "Publisher"};
 constexpr const char* kUninstallKeys[] = {"Name", "Version", "Publisher", "Folder", "Id"};
@@ -529,6 +530,29 @@ class Checker {
     });
   }
 
+  // After CheckInstall: a service runs a file the installation installs.
+  void CheckServices() {
+    ForEachKey("SERVICES", [&](const std::string& key, int line, bool first) {
+      if (!first) return;
+      const std::string value = reader_.ReadString("SERVICES", key, "");
+      const std::string entry = "service " + Quoted(reader_.NameForMachine(key));
+      if (UnsetReported(line, entry, value)) return;
+      std::string why;
+      const std::optional<ServiceEntry> e = ParseServiceEntry(folders_, reader_.NameForMachine(key), value, why);
+      if (!e) {
+        Report(line, Severity::Error, entry + " is not installed: " + why);
+        return;
+      }
+      if (scope_ == Scope::User)
+        Report(line, Severity::Warning,
+               entry + " in a per-user installation: only an installation for all users by an administrator "
+                       "installs services");
+      if (!IsInstalled(e->program))
+        Report(line, Severity::Warning,
+               entry + " runs " + Quoted(Trim(SplitField(value, ',', true).head)) + ", which no INSTALL entry installs");
+    });
+  }
+
   void CheckPath() {
     ForEachKey("PATH", [&](const std::string& key, int line, bool first) {
       if (!first) return;
@@ -783,6 +807,7 @@ void CheckScript(Plan& plan, Planner& planner, const std::vector<Item>& items,
   checker.CheckRegistry();
   checker.CheckShortcuts();
   checker.CheckPath();
+  checker.CheckServices();
   checker.CheckCommands();
   checker.CheckUninstall();
 }

@@ -266,6 +266,14 @@ TEST_F(PackageFolder, ShortcutsAndPathOnTheirLine) {
         "setup.ini:13: error: entry '4' names no folder",
         "setup.ini:14: warning: folder 'C:\\Tools;D:\\More' of entry '5' holds ';': PATH takes it for more than one "
         "folder"}},
+      {kInstall + "[SERVICES]\r\nSync=%INSTALLDIR%\\app\\readme.txt,Sync,auto,LocalService,Syncs, hourly\r\n"
+                  "Gone=%INSTALLDIR%\\app\\missing.exe,,demand\r\nWhen=%INSTALLDIR%\\app\\readme.txt,,boot\r\n"
+                  "Who=%INSTALLDIR%\\app\\readme.txt,,auto,Administrator\r\nRel=app\\readme.txt,,auto\r\n",
+       {"setup.ini:6: warning: service 'Gone' runs '%INSTALLDIR%\\app\\missing.exe', which no INSTALL entry installs",
+        "setup.ini:7: error: service 'When' is not installed: its start type is auto, demand (manual) or disabled",
+        "setup.ini:8: error: service 'Who' is not installed: its account is LocalSystem (empty), LocalService or "
+        "NetworkService",
+        "setup.ini:9: error: service 'Rel' is not installed: its program must be a full path to a file"}},
       {"[SETUP]\nScope=user\n[INSTALL]\nAll=*.*,%LOCALAPPDATA%\\E\n[SHORTCUTS]\n"
        "Links=C:\\x.exe,%COMMONAPPDATA%\\Links\nRun=C:\\x.exe,STARTUP\n"
        "[PATH]\n1=%PROGRAMFILESDIR%\\Tool\\bin\n2=%APPDATA%\\E\n",

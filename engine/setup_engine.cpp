@@ -271,7 +271,16 @@ bool SetupEngine::InstallServices(const ScriptReader& script) {
       FailedEntry("service not installed: " + name + " (its program is no file: " + e->program + ")");
       continue;
     }
-    const bool earlier = std::any_of(ours.begin(), ours.end(), [&](const InstalledService& s) { return SameText(s.name, name); });
+    // The system runs it with rights others lack: what they could put in
+    // its place, or beside it for it to load, would run so.
+    if (!platform_.rights.OnlyOursCanChange(e->program) ||
+        !platform_.rights.OnlyOursCanChange(WithoutBackslash(FolderPart(e->program)))) {
+      FailedEntry("service not installed: " + name + " (other accounts can change " + e->program +
+                  " or its folder, and the service would run what they put there)");
+      continue;
+    }
+    const bool earlier =
+        std::any_of(ours.begin(), ours.end(), [&](const InstalledService& s) { return SameText(s.name, name); });
     bool done;
     if (platform_.system.FindService(name)) {
       if (!earlier) {

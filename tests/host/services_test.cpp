@@ -29,7 +29,8 @@ struct Lines : RunLog {
 
 // One run of the setup program over the machine, as the program puts it
 // together; gives the failed entries.
-int Install(test::FakePlatform& m, Lines& log, const std::function<void(RunState&)>& onPump = nullptr) {
+int Install(test::FakePlatform& m, Lines& log, const std::function<void(RunState&)>& onPump = nullptr,
+            const Placement& placement = {.forWhom = Placement::For::Machine}) {
   test::RecordingWindow window;
   RunState state;
   FolderValues folders;
@@ -39,7 +40,7 @@ int Install(test::FakePlatform& m, Lines& log, const std::function<void(RunState
   recorder.SetUninstallerWriter([](Platform& p, const std::string& to) { return p.files.CopyOneFile(kProgram, to); });
   SetupEngine engine(recorder, window, state, folders, kProgram);
   engine.SetRecordKeeper(&recorder);
-  engine.SetPlacement({.forWhom = Placement::For::Machine});
+  engine.SetPlacement(placement);
   engine.SetReport(&report);
   engine.SetLog(&log);
   if (onPump) window.onPump = [&] { onPump(state); };
@@ -168,6 +169,50 @@ TEST(Services, LiveAndGoWithTheirInstallationAndNobodyElsesAreTouched) {
   EXPECT_LT(At(m.events, "service stop QvAuto"), At(m.events, "service delete QvAuto"));
   EXPECT_LT(At(m.events, "service delete QvAuto"), At(m.events, "delete " + std::string(kSvc)));
   EXPECT_FALSE(m.IsFile(kSvc));
+}
+
+// What a service cannot be installed as is a failed entry, logged with its
+// reason, before anything is asked of the Service Control Manager; the
+// rest of the package is installed.
+TEST(Services, OneThatCannotBeInstalledAsWrittenIsAFailedEntry) {
+  const std::string kLoose = "C:\\Loose";
+  const struct {
+    const char* entry;
+    std::function<void(test::FakePlatform&)> arrange;
+    Placement placement;
+    const char* why;
+  } kCases[] = {
+      {"%INSTALLDIR%\\svc.exe,,auto", [](test::FakePlatform& m) { m.elevated = false; },
+       {.forWhom = Placement::For::User}, "only an elevated installation for all users"},
+      {"%INSTALLDIR%\\svc.exe,,auto", [](test::FakePlatform& m) { m.foreignFiles.insert(UpperCase(kSvc)); },
+       {}, "other accounts can change"},
+      {"C:\\Loose\\svc.exe,,auto",
+       [&](test::FakePlatform& m) {
+         m.AddFile(kLoose + "\\svc.exe", "svc");
+         m.foreignFiles.insert(UpperCase(kLoose));
+       },
+       {}, "other accounts can change"},
+      {"%INSTALLDIR%\\missing.exe,,auto", nullptr, {}, "its program is no file"},
+      {"%INSTALLDIR%\\svc.exe,,boot", nullptr, {}, "its start type is"},
+      {"%INSTALLDIR%\\svc.exe,,auto,.\\Administrator", nullptr, {}, "its account is"},
+      {"svc.exe,,auto", nullptr, {}, "must be a full path"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.entry);
+    test::FakePlatform m;
+    m.elevated = true;
+    m.AddFolder("C:\\Program Files");
+    m.AddFile(kProgram, "MZ setup");
+    m.AddFile("D:\\dist\\app\\svc.exe", "svc 1");
+    m.AddFile("D:\\dist\\setup.ini",
+              std::string("[INSTALL]\r\nApp=app\\,?\r\n[SERVICES]\r\nQvSvc=") + c.entry + "\r\n[UNINSTALL]\r\nName=Demo\r\n");
+    if (c.arrange) c.arrange(m);
+    Lines log;
+    EXPECT_EQ(Install(m, log, nullptr, c.placement), 1);
+    EXPECT_TRUE(log.Mentions("service not installed: QvSvc", c.why));
+    EXPECT_TRUE(m.services.empty());
+    EXPECT_TRUE(m.IsFile(kSvc));
+  }
 }
 
 }  // namespace

@@ -157,8 +157,9 @@ void SetupEngine::CheckMacros(const ScriptReader& script) const {
     for (const std::string& key : script.ReadSection(section))
       RequireValues(then, section, script.NameForMachine(key), script.ReadString(section, key, ""));
   if (!keeper_) return;  // nobody reads [UNINSTALL]
-  for (const char* key : {"Name", "Version", "Publisher", "Folder", "Id"})
+  for (const char* key : {"Name", "Version", "Publisher", "Folder", "Id", "DisplayIcon"})
     RequireValues(then, "UNINSTALL", key, script.ReadString("UNINSTALL", key, ""));
+  for (const char* key : kAboutValues) RequireValues(then, "UNINSTALL", key, script.ReadString("UNINSTALL", key, ""));
 }
 
 std::string SetupEngine::ShowWindow(const ScriptReader& script) {
@@ -244,7 +245,7 @@ bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
 bool SetupEngine::AddPathEntries(const ScriptReader& script) {
   const std::vector<std::string> entries = StartSection(script, "PATH", texts::Say(texts::Setup::AddToPath));
   if (entries.empty()) return true;
-  const std::uint32_t root = placement_.AllUsers(platform_.rights.Elevated()) ? kHKLM : kHKCU;
+  const std::uint32_t root = ScopeRoot();
   bool changed = false;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (Stopped()) return false;
@@ -310,9 +311,18 @@ void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& t
   UninstallValues v;
   // The name is shown, in the window and in the list of programs; the rest
   // names things on the machine.
-  v.name = script.ReadText("UNINSTALL", "Name", title);
-  v.version = script.ReadText("UNINSTALL", "Version", "");
-  v.publisher = script.ReadText("UNINSTALL", "Publisher", "");
+  // What [SETUP] says of the product (its file's version resource) serves
+  // where [UNINSTALL] is silent.
+  v.name = script.ReadText("UNINSTALL", "Name", script.ReadText("SETUP", "Name", title));
+  v.version = script.ReadText("UNINSTALL", "Version", script.ReadText("SETUP", "Version", ""));
+  v.publisher = script.ReadText("UNINSTALL", "Publisher", script.ReadText("SETUP", "Publisher", ""));
+  v.displayIcon = script.ReadString("UNINSTALL", "DisplayIcon", "");
+  for (const char* key : kAboutValues) {
+    // Links name places; the rest is shown.
+    const bool shown = std::string_view(key) == "Contact" || std::string_view(key) == "Comments";
+    std::string text = shown ? script.ReadText("UNINSTALL", key, "") : script.ReadString("UNINSTALL", key, "");
+    if (!Trim(text).empty()) v.about.emplace_back(key, std::move(text));
+  }
   v.folder = script.ReadString("UNINSTALL", "Folder", "");
   v.id = script.ReadString("UNINSTALL", "Id", "");
   if (v.folder.empty() && !AsksForFolder(script, script.ReadSection("INSTALL")))
@@ -456,6 +466,9 @@ void SetupEngine::OpenRecord() {
   p.publisher = expanded(uninstall_->publisher);
   p.id = expanded(uninstall_->id);
   if (p.id.empty()) p.id = p.name;
+  for (const auto& [key, text] : uninstall_->about) p.about.emplace_back(key, expanded(text));
+  if (!Trim(uninstall_->displayIcon).empty())
+    p.displayIcon = expanded(uninstall_->displayIcon);
   p.linkCaption = state_.linkCaption;
   p.linkTarget = state_.linkTarget;
   if (placement_.forWhom != Placement::For::Legacy)
@@ -470,6 +483,10 @@ void SetupEngine::OpenRecord() {
   // The id names a registry key: one level, no backslash.
   if (p.id.find('\\') != std::string::npos) throw EngineError("[UNINSTALL] Id may not hold a backslash: " + p.id);
   keeper_->Open(ResolvePath(programFolder_, folder), std::move(p));
+}
+
+std::uint32_t SetupEngine::ScopeRoot() const {
+  return placement_.AllUsers(platform_.rights.Elevated()) ? kHKLM : kHKCU;
 }
 
 std::string SetupEngine::SuggestedFolder() const {
@@ -694,7 +711,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
 }
 
 void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::string& valueText) {
-  const RegistryEntry e = ParseRegistryEntry(folders_, keyPath, valueText);
+  const RegistryEntry e = ParseRegistryEntry(folders_, keyPath, valueText, ScopeRoot());
   fileTypesChanged_ = fileTypesChanged_ || NamesFileTypes(e.root, e.subkey);
   // An unknown root (0) opens no key; the platform says so.
   if (platform_.registry.WriteRegistryValue(e.root, e.subkey, e.valueName, e.type, e.data) ==

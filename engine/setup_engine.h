@@ -89,11 +89,14 @@ class SetupEngine {
   // Handles window events between two entries; true when the run stops.
   bool Stopped();
   void PromptForPath(const std::string& suggested);
+  // The registry root of the run's scope: the PATH's and HKSCOPE's.
+  std::uint32_t ScopeRoot() const;
   // The folder the prompt suggests for the entry being processed.
   std::string SuggestedFolder() const;
   // The [UNINSTALL] section's values, as written.
   struct UninstallValues {
-    std::string name, version, publisher, folder, id;
+    std::string name, version, publisher, folder, id, displayIcon;
+    std::vector<std::pair<std::string, std::string>> about;  // kAboutValues given, as written
   };
   void ReadUninstall(const ScriptReader& script, const std::string& title);
   // Where and in which version the product is installed: an update goes

@@ -138,11 +138,18 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
 
   const std::string title = ShowWindow(script);
   // A value it does not know ends the run here.
-  allowDowngrade_ = ReadSetupSection(script).allowDowngrade || allowDowngrade_;
+  const SetupSection setup = ReadSetupSection(script);
+  allowDowngrade_ = setup.allowDowngrade || allowDowngrade_;
   CheckMacros(script);
   if (!InstallFiles(script, title) || !WriteRegistry(script) || !MakeShortcuts(script) ||
       !AddPathEntries(script) || !RunCommands(script))
     return;
+  if (state_.visible && !Trim(setup.runAfter).empty()) {
+    PlanRunAfter(script, setup.runAfter);
+    const std::string name = uninstall_ ? productName_ : script.ReadText("SETUP", "Name", title);
+    window_.OfferToStart(Fill(texts::Say(texts::Setup::StartNow), {{"NAME", name}}));
+    state_.startAfter = true;
+  }
   EndRun();
 }
 
@@ -300,6 +307,35 @@ void SetupEngine::EndRun() {
   window_.SetStatusRed();
   window_.SetButtonCaption(texts::Say(texts::Dialog::Ok));
   if (!state_.visible) window_.Terminate();
+}
+
+void SetupEngine::PlanRunAfter(const ScriptReader& script, const std::string& runAfter) {
+  std::string what = Trim(runAfter);
+  const std::string named = what;
+  ExpandMacros(folders_, what);
+  // A shortcut the run made starts what it starts, as its icon would.
+  for (const std::string& key : script.ReadSection("SHORTCUTS")) {
+    const std::string name = script.NameForMachine(key);
+    const std::optional<Shortcut> s = ParseShortcutEntry(folders_, name, script.ReadString("SHORTCUTS", key, ""));
+    if (!s || !(SameText(Trim(name), named) || SameFileName(s->file, what))) continue;
+    runAfter_ = {"\"" + s->target + "\"" + (s->arguments.empty() ? "" : " " + s->arguments), s->workingFolder};
+    return;
+  }
+  // A program's path holding blanks is one name, not a program and its arguments.
+  const std::uint32_t attributes = platform_.files.Attributes(what);
+  const bool oneFile = attributes != kNoAttributes && !(attributes & kAttrDirectory) && what.front() != '"';
+  runAfter_ = {oneFile ? "\"" + what + "\"" : what, ""};
+}
+
+void SetupEngine::StartChosen() {
+  if (!complete_ || !runAfter_) return;
+  if (!state_.startAfter) {
+    Log("user: not started after setup: " + runAfter_->commandLine);
+    return;
+  }
+  Log("started after setup: " + runAfter_->commandLine);
+  if (!platform_.shell.StartProgram(runAfter_->commandLine, 1, runAfter_->workingFolder))
+    Log("could not start " + runAfter_->commandLine + " (error " + std::to_string(platform_.system.LastError().code) + ")");
 }
 
 void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& title) {

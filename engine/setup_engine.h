@@ -66,6 +66,9 @@ class SetupEngine {
   // Who keeps the record for an uninstaller, when the script asks for one.
   void SetRecordKeeper(RecordKeeper* keeper) { keeper_ = keeper; }
   bool ScriptFound() const { return scriptFound_; }
+  // The finished window has closed: starts what it offered to, when the
+  // person kept it chosen.
+  void StartChosen();
 
  private:
   // The run's steps, in order; each but the last false when the run stops.
@@ -82,6 +85,8 @@ class SetupEngine {
   bool MakeShortcuts(const ScriptReader& script);
   bool AddPathEntries(const ScriptReader& script);
   bool RunCommands(const ScriptReader& script);
+  // What [SETUP] RunAfter starts, worked out once the run's folders are known.
+  void PlanRunAfter(const ScriptReader& script, const std::string& runAfter);
   // An entry that cannot be carried out as written: logged and counted.
   void FailedEntry(const std::string& line);
   void EndRun();
@@ -159,6 +164,10 @@ class SetupEngine {
   bool damaged_ = false;
   bool complete_ = false;
   Throttle pumps_;
+  struct Start {
+    std::string commandLine, workingFolder;
+  };
+  std::optional<Start> runAfter_;
 };
 
 }  // namespace qv

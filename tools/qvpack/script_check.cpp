@@ -928,6 +928,13 @@ class Checker {
     if (std::none_of(own.begin(), own.end(), [&](const std::string& f) { return key.rfind(f, 0) == 0; }) ||
         IsInstalled(path))
       return;
+    // The uninstaller the program leaves in [UNINSTALL] Folder.
+    if (reader_.HasSection("UNINSTALL")) {
+      std::string folder = reader_.ReadString("UNINSTALL", "Folder", "");
+      if (folder.empty()) folder = folders_.install;
+      ExpandMacros(folders_, folder);
+      if (key == FileNameKey(WithBackslash(WithBackslash(WindowsPath(folder)) + kUninstallerName))) return;
+    }
     Report(line, Severity::Warning, what + " " + Quoted(written) + ", which no INSTALL entry installs");
   }
 

@@ -278,7 +278,8 @@ TEST_F(QvpackTest, CheckReportsEachFindingWithItsExitCode) {
        "Tool Four,disabled,\n[UNINSTALLDELETE]\nLogs=%INSTALLDIR%\\logs\\*.log\nCache=%INSTALLDIR%\\cache\n"
        "Data=%COMMONAPPDATA%\\T\\*.db\n[UNINSTALL]\nName=T\nHelpLink=https://example.com/help\n"
        "URLInfoAbout=https://example.com/\nURLUpdateInfo=https://example.com/new\nContact=help@example.com\n"
-       "Comments=A tool\nDisplayIcon=%INSTALLDIR%\\bin\\tool.exe,0\n",
+       "Comments=A tool\nDisplayIcon=%INSTALLDIR%\\bin\\tool.exe,0\n[COMMAND]\n"
+       "4=\"%INSTALLDIR%\\Uninstall.exe\" /S,HIDE,UNINSTALL\n",
        {}, 0, 0},
       // HKSCOPE follows the scope: no mix with a per-user one.
       {kInstall + "[SETUP]\nScope=user\n[REGISTRY]\n1=HKSCOPE\\Software\\T\\V,DWORD:1\n", {}, 0, 0},
@@ -393,6 +394,8 @@ TEST_F(QvpackTest, CommandLine) {
       {"pack " + Q(pkg_) + " -o x.exe --fast", 2, ""},
       {"list", 2, ""},
       {"extract one", 2, ""},
+      {"check", 2, ""},
+      {"check " + Q(pkg_) + " --force", 2, ""},
       {"pack " + Q(dir_ / "missing") + " -o " + Q(dir_ / "x.exe"), 1, ""},
       {"pack " + Q(pkg_) + " -o " + Q(dir_ / "x.exe") + " --stub " + Q(dir_ / "nostub.exe"), 1, ""},
       {"list " + Q(dir_ / "missing.exe"), 1, ""},

@@ -79,7 +79,7 @@ const char kUsage[] =
     "Packing the same folder twice gives the same bytes. A progress bar shows on\n"
     "stderr when it is a terminal. Exit codes: 0 done, 1 failed (errors in the\n"
     "script, a damaged or unsafe package, a file that cannot be read or written),\n"
-    "2 bad usage.\n";
+    "2 bad usage; check's own are above.\n";
 
 void Error(const std::string& text) { Print(Stream::Err, "qvpack: " + text + "\n"); }
 

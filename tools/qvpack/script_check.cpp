@@ -625,7 +625,7 @@ class Checker {
         upper.size() < 9 || upper.compare(upper.size() - 9, 9, "\\COMMAND\\") != 0)
       return;
     const std::string written = Trim(text);
-    if (written[0] == '"') return;
+    if (written.empty() || written[0] == '"') return;
     // The program ends at its ".exe".
     const std::string shout = UpperCase(written);
     std::size_t end = 0;

@@ -66,6 +66,9 @@ class SetupEngine {
   // Who keeps the record for an uninstaller, when the script asks for one.
   void SetRecordKeeper(RecordKeeper* keeper) { keeper_ = keeper; }
   bool ScriptFound() const { return scriptFound_; }
+  // The finished window has closed: starts what it offered to, when the
+  // person kept it chosen.
+  void StartChosen();
 
  private:
   // The run's steps, in order; each but the last false when the run stops.
@@ -90,6 +93,8 @@ class SetupEngine {
   bool MakeShortcuts(const ScriptReader& script);
   bool AddPathEntries(const ScriptReader& script);
   bool RunCommands(const ScriptReader& script);
+  // What [SETUP] RunAfter starts, worked out once the run's folders are known.
+  void PlanRunAfter(const ScriptReader& script, const std::string& runAfter);
   // An entry that cannot be carried out as written: logged and counted.
   void FailedEntry(const std::string& line);
   void EndRun();
@@ -97,11 +102,14 @@ class SetupEngine {
   // Handles window events between two entries; true when the run stops.
   bool Stopped();
   void PromptForPath(const std::string& suggested);
+  // The registry root of the run's scope: the PATH's and HKSCOPE's.
+  std::uint32_t ScopeRoot() const;
   // The folder the prompt suggests for the entry being processed.
   std::string SuggestedFolder() const;
   // The [UNINSTALL] section's values, as written.
   struct UninstallValues {
-    std::string name, version, publisher, folder, id;
+    std::string name, version, publisher, folder, id, displayIcon;
+    std::vector<std::pair<std::string, std::string>> about;  // kAboutValues given, as written
   };
   void ReadUninstall(const ScriptReader& script, const std::string& title);
   // Where and in which version the product is installed: an update goes
@@ -165,6 +173,10 @@ class SetupEngine {
   bool damaged_ = false;
   bool complete_ = false;
   Throttle pumps_;
+  struct Start {
+    std::string commandLine, workingFolder;
+  };
+  std::optional<Start> runAfter_;
 };
 
 }  // namespace qv

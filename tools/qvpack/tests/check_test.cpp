@@ -99,7 +99,7 @@ TEST_F(PackageFolder, EachProblemOnItsLineWithItsSeverity) {
       {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\N,DWORD:123456789\r\n",
        {"setup.ini:4: error: DWORD: value '123456789' is no hexadecimal number of at most 8 digits"}},
       {std::string(kAll) + "[Instal]\r\nApp=app,C:\\T\r\n",
-       {"setup.ini:3: warning: unknown section [Instal]: the program never reads it"}},
+       {"setup.ini:3: error: unknown section [Instal]: the program never reads it (did you mean [INSTALL]?)"}},
       {std::string(kAll) + "[Uninstall]\r\nName=Demo\r\nIcon=x.ico\r\n",
        {"setup.ini:3: error: [UNINSTALL] names no Folder and no INSTALL entry asks for one: the run stops with an error",
         "setup.ini:5: warning: unknown key 'Icon' in [UNINSTALL]: the program never reads it"}},
@@ -173,7 +173,7 @@ TEST_F(PackageFolder, SetupAndScopeMixesOnTheirLine) {
         "setup.ini:7: error: icon 'docs/notes.txt' is no .ico file"}},
       // A source in a folder of the target machine is none of the package's.
       {"[SETUP]\nScope=auto\n[INSTALL]\nAll=*.*,%APPDATA%\\E\nOld=%LocalAppData%\\E\\*.*,%PROGRAMFILESDIR%\\E\n"
-       "[REGISTRY]\n1=HKCU\\S\\N,1\n2=HKLM\\S\\N,1\n",
+       "[REGISTRY]\n1=HKCU\\S\\N,1\n2=HKSCOPE\\S\\N,1\n",
        {}},
       // The window's own face: a picture of its size.
       {std::string(kAll) + "[SETUP]\r\nFace=app\\face.bmp\r\n", {}},
@@ -266,14 +266,6 @@ TEST_F(PackageFolder, ShortcutsAndPathOnTheirLine) {
         "setup.ini:13: error: entry '4' names no folder",
         "setup.ini:14: warning: folder 'C:\\Tools;D:\\More' of entry '5' holds ';': PATH takes it for more than one "
         "folder"}},
-      {kInstall + "[SERVICES]\r\nSync=%INSTALLDIR%\\app\\readme.txt,Sync,auto,LocalService,Syncs, hourly\r\n"
-                  "Gone=%INSTALLDIR%\\app\\missing.exe,,demand\r\nWhen=%INSTALLDIR%\\app\\readme.txt,,boot\r\n"
-                  "Who=%INSTALLDIR%\\app\\readme.txt,,auto,Administrator\r\nRel=app\\readme.txt,,auto\r\n",
-       {"setup.ini:6: warning: service 'Gone' runs '%INSTALLDIR%\\app\\missing.exe', which no INSTALL entry installs",
-        "setup.ini:7: error: service 'When' is not installed: its start type is auto, demand (manual) or disabled",
-        "setup.ini:8: error: service 'Who' is not installed: its account is LocalSystem (empty), LocalService or "
-        "NetworkService",
-        "setup.ini:9: error: service 'Rel' is not installed: its program must be a full path to a file"}},
       {"[SETUP]\nScope=user\n[INSTALL]\nAll=*.*,%LOCALAPPDATA%\\E\n[SHORTCUTS]\n"
        "Links=C:\\x.exe,%COMMONAPPDATA%\\Links\nRun=C:\\x.exe,STARTUP\n"
        "[PATH]\n1=%PROGRAMFILESDIR%\\Tool\\bin\n2=%APPDATA%\\E\n",

@@ -116,9 +116,10 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
     case RecordEntry::Kind::PathEntry: return {n(e.root), e.name};
     case RecordEntry::Kind::Text: return {e.name, e.data};
     case RecordEntry::Kind::Service: {
+      // The configuration before the run only where there was one.
       const ServiceConfig& c = e.service;
-      return {e.name, e.path, n(e.existed), c.command, c.displayName, n(e.existed ? static_cast<std::uint32_t>(c.start) : 0),
-              c.account, c.description};
+      const std::uint32_t start = e.existed ? static_cast<std::uint32_t>(c.start) : 0;
+      return {e.name, e.path, n(e.existed), c.command, c.displayName, n(start), c.account, c.description};
     }
   }
   return {};

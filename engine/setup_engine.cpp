@@ -271,7 +271,8 @@ bool SetupEngine::InstallServices(const ScriptReader& script) {
       continue;
     }
     if (!machine) {
-      FailedEntry("service not installed: " + name + " (only an elevated installation for all users installs services)");
+      FailedEntry("service not installed: " + name +
+                  " (only an elevated installation for all users installs services)");
       continue;
     }
     const std::uint32_t attributes = platform_.files.Attributes(e->program);

@@ -152,9 +152,10 @@ bool Win32System::StopOneService(const std::string& name) {
   // Its process, to see it end: until then it holds its program.
   const UniqueHandle running(process ? ::OpenProcess(SYNCHRONIZE, FALSE, process) : nullptr);
   SERVICE_STATUS plain{};
-  if (status->dwCurrentState != SERVICE_STOP_PENDING && !::ControlService(service.Get(), SERVICE_CONTROL_STOP, &plain) &&
-      ::GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
-    return false;
+  const bool asked = status->dwCurrentState == SERVICE_STOP_PENDING ||
+                     ::ControlService(service.Get(), SERVICE_CONTROL_STOP, &plain) ||
+                     ::GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
+  if (!asked) return false;
   status = WaitWhile(service.Get(), SERVICE_STOP_PENDING);
   if (!status) return false;
   if (status->dwCurrentState != SERVICE_STOPPED) {

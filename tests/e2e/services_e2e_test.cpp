@@ -60,8 +60,9 @@ struct Leftover {
 };
 
 std::string Release(const std::string& version) {
-  return "[INSTALL]\r\nApp=app\\,?\r\n[SERVICES]\r\nqvE2eService=%INSTALLDIR%\\qvservice.exe,qvSetup test service,auto,,"
-         "Installed by a test, started with the system\r\n[UNINSTALL]\r\nName=qvServicesE2e\r\nVersion=" +
+  return "[INSTALL]\r\nApp=app\\,?\r\n[SERVICES]\r\n"
+         "qvE2eService=%INSTALLDIR%\\qvservice.exe,qvSetup test service,auto,,Installed by a test, started with "
+         "the system\r\n[UNINSTALL]\r\nName=qvServicesE2e\r\nVersion=" +
          version + "\r\n";
 }
 

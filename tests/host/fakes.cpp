@@ -130,7 +130,8 @@ bool FakePlatform::ServiceRunning(const std::string& name) {
 
 bool FakePlatform::StartOneService(const std::string& name) {
   const auto s = services.find(UpperCase(name));
-  if (s == services.end() || failingServices.count(UpperCase(name)) || s->second.config.start == ServiceStart::Disabled) {
+  if (s == services.end() || failingServices.count(UpperCase(name)) ||
+      s->second.config.start == ServiceStart::Disabled) {
     lastError = {1053, "The service did not respond to the start or control request in a timely fashion."};
     return false;
   }

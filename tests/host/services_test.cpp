@@ -172,9 +172,10 @@ TEST(Services, LiveAndGoWithTheirInstallationAndNobodyElsesAreTouched) {
 }
 
 // What a service cannot be installed as is a failed entry, logged with its
-// reason, before anything is asked of the Service Control Manager; the
-// rest of the package is installed.
-TEST(Services, OneThatCannotBeInstalledAsWrittenIsAFailedEntry) {
+// reason, before anything is asked of the Service Control Manager; so is
+// one that will not start, with the system's error. The rest of the
+// package is installed.
+TEST(Services, OneThatCannotBeInstalledAsWrittenOrStartedIsAFailedEntry) {
   const std::string kLoose = "C:\\Loose";
   const struct {
     const char* entry;
@@ -196,6 +197,8 @@ TEST(Services, OneThatCannotBeInstalledAsWrittenIsAFailedEntry) {
       {"%INSTALLDIR%\\svc.exe,,boot", nullptr, {}, "its start type is"},
       {"%INSTALLDIR%\\svc.exe,,auto,.\\Administrator", nullptr, {}, "its account is"},
       {"svc.exe,,auto", nullptr, {}, "must be a full path"},
+      {"%INSTALLDIR%\\svc.exe,,auto", [](test::FakePlatform& m) { m.failingServices.insert("QVSVC"); }, {},
+       "(error 1053: The service did not respond"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.entry);
@@ -204,13 +207,15 @@ TEST(Services, OneThatCannotBeInstalledAsWrittenIsAFailedEntry) {
     m.AddFolder("C:\\Program Files");
     m.AddFile(kProgram, "MZ setup");
     m.AddFile("D:\\dist\\app\\svc.exe", "svc 1");
-    m.AddFile("D:\\dist\\setup.ini",
-              std::string("[INSTALL]\r\nApp=app\\,?\r\n[SERVICES]\r\nQvSvc=") + c.entry + "\r\n[UNINSTALL]\r\nName=Demo\r\n");
+    m.AddFile("D:\\dist\\setup.ini", std::string("[INSTALL]\r\nApp=app\\,?\r\n[SERVICES]\r\nQvSvc=") + c.entry +
+                                         "\r\n[UNINSTALL]\r\nName=Demo\r\n");
     if (c.arrange) c.arrange(m);
     Lines log;
     EXPECT_EQ(Install(m, log, nullptr, c.placement), 1);
-    EXPECT_TRUE(log.Mentions("service not installed: QvSvc", c.why));
-    EXPECT_TRUE(m.services.empty());
+    // Installed, not started: the record names it, for the uninstaller.
+    const bool made = !m.failingServices.empty();
+    EXPECT_TRUE(log.Mentions(made ? "service not started: QvSvc" : "service not installed: QvSvc", c.why));
+    EXPECT_EQ(m.services.size(), made ? 1u : 0u);
     EXPECT_TRUE(m.IsFile(kSvc));
   }
 }

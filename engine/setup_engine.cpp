@@ -291,11 +291,20 @@ bool SetupEngine::InstallServices(const ScriptReader& script) {
     const bool earlier =
         std::any_of(ours.begin(), ours.end(), [&](const InstalledService& s) { return SameText(s.name, name); });
     bool done;
-    if (platform_.system.FindService(name)) {
+    // Stopped while its program was replaced: started again here, or at
+    // the step's end when it is not reconfigured.
+    const auto sameName = [&](const std::string& s) { return SameText(s, name); };
+    bool wasRunning = std::any_of(stoppedServices_.begin(), stoppedServices_.end(), sameName);
+    if (const std::optional<ServiceConfig> now = platform_.system.FindService(name)) {
       if (!earlier) {
         FailedEntry("service not installed: " + name + " (a service of that name is there, not installed by " +
                     (productName_.empty() ? std::string("this product") : productName_) + "; left as it is)");
         continue;
+      }
+      // One that is to run another program runs it from now on, not at the next restart.
+      if (now->command != e->config.command && platform_.system.ServiceRunning(name)) {
+        wasRunning = true;
+        if (platform_.system.StopOneService(name)) Log("service stopped to run its new program: " + name);
       }
       done = platform_.system.ChangeService(name, e->config);
     } else if (platform_.system.LastError().code == kErrorNoService) {
@@ -305,12 +314,10 @@ bool SetupEngine::InstallServices(const ScriptReader& script) {
                   std::to_string(platform_.system.LastError().code) + ")");
       continue;
     }
-    const auto stopped = std::find_if(stoppedServices_.begin(), stoppedServices_.end(),
-                                      [&](const std::string& s) { return SameText(s, name); });
-    const bool wasRunning = stopped != stoppedServices_.end();
-    if (wasRunning) stoppedServices_.erase(stopped);
+    if (!done) continue;
+    std::erase_if(stoppedServices_, sameName);
     // Started with the system, or running before the update stopped it.
-    if (done && (e->config.start == ServiceStart::Auto || (wasRunning && e->config.start != ServiceStart::Disabled)))
+    if (e->config.start == ServiceStart::Auto || (wasRunning && e->config.start != ServiceStart::Disabled))
       platform_.system.StartOneService(name);
   }
   // The run's files are in place: what was stopped for them runs again.

@@ -111,11 +111,16 @@ bool Win32System::MakeService(const std::string& name, const ServiceConfig& conf
 }
 
 bool Win32System::ChangeService(const std::string& name, const ServiceConfig& config) {
+  // The account only when it changes: the same one keeps its password.
+  const std::optional<ServiceConfig> now = FindService(name);
+  if (!now) return false;
+  const bool sameAccount = UpperCase(now->account) == UpperCase(config.account);
   const UniqueService service = OpenOne(name, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG);
   if (!service) return false;
   const std::wstring account = config.account.empty() ? std::wstring(L"LocalSystem") : Utf8ToWide(config.account);
   if (!::ChangeServiceConfigW(service.Get(), SERVICE_NO_CHANGE, StartType(config.start), SERVICE_NO_CHANGE,
-                              Utf8ToWide(config.command).c_str(), nullptr, nullptr, nullptr, account.c_str(), L"",
+                              Utf8ToWide(config.command).c_str(), nullptr, nullptr, nullptr,
+                              sameAccount ? nullptr : account.c_str(), sameAccount ? nullptr : L"",
                               Utf8ToWide(config.displayName).c_str()))
     return false;
   return Describe(service.Get(), config.description);

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "engine/entries.h"
 #include "engine/errors.h"
 #include "engine/folders.h"
 #include "engine/run_report.h"
-#include "engine/services.h"
 #include "engine/text.h"
 #include "engine/undo.h"
 #include "framework/portable/file_name_case.h"
@@ -275,7 +275,7 @@ bool InstallRecorder::MakeService(const std::string& name, const ServiceConfig& 
   // leaves the service behind, which is the safe side.
   const bool made = Inner().system.MakeService(name, config);
   if (made) {
-    Add({.kind = RecordEntry::Kind::Service, .path = ServiceProgram(config.command), .name = name});
+    Add({.kind = RecordEntry::Kind::Service, .path = SplitProgram(config.command).program, .name = name});
     Commit();
   }
   return made;
@@ -287,7 +287,7 @@ bool InstallRecorder::ChangeService(const std::string& name, const ServiceConfig
   // now when it cannot be read).
   const ServiceConfig before = Inner().system.FindService(name).value_or(config);
   Add({.kind = RecordEntry::Kind::Service,
-       .path = ServiceProgram(config.command),
+       .path = SplitProgram(config.command).program,
        .name = name,
        .existed = true,
        .service = before});

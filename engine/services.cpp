@@ -1,5 +1,6 @@
 #include "engine/services.h"
 
+#include "engine/entries.h"
 #include "engine/text.h"
 #include "framework/portable/file_name_case.h"
 
@@ -71,19 +72,10 @@ std::optional<ServiceEntry> ParseServiceEntry(const FolderValues& folders, const
   return e;
 }
 
-std::string ServiceProgram(const std::string& command) {
-  const std::string c = Trim(command);
-  if (!c.empty() && c[0] == '"') {
-    const std::size_t close = c.find('"', 1);
-    return c.substr(1, close == std::string::npos ? close : close - 1);
-  }
-  return c.substr(0, c.find(' '));
-}
-
 ServiceRemoval RemoveService(System& system, const InstalledService& service) {
   const std::optional<ServiceConfig> now = system.FindService(service.name);
   if (!now) return system.LastError().code == kErrorNoService ? ServiceRemoval::Gone : ServiceRemoval::Failed;
-  if (!SameFileName(ServiceProgram(now->command), service.program)) return ServiceRemoval::NotOurs;
+  if (!SameFileName(SplitProgram(now->command).program, service.program)) return ServiceRemoval::NotOurs;
   // One that does not stop in time still goes, once it has stopped.
   system.StopOneService(service.name);
   return system.DeleteOneService(service.name) ? ServiceRemoval::Removed : ServiceRemoval::Failed;

@@ -22,9 +22,6 @@ struct ServiceEntry {
 std::optional<ServiceEntry> ParseServiceEntry(const FolderValues& folders, const std::string& name,
                                               const std::string& value, std::string& why);
 
-// The program a service's binary path runs: its first part, unquoted.
-std::string ServiceProgram(const std::string& command);
-
 enum class ServiceRemoval { Removed, Gone, NotOurs, Failed };
 // Stops (a bounded wait) and deletes a service an installation installed,
 // unless it runs another program by now: then it is somebody else's.

@@ -330,7 +330,7 @@ void SetupEngine::StopServicesOf(const std::vector<std::string>& files) {
   for (const InstalledService& s : keeper_->EarlierServices()) {
     const std::optional<ServiceConfig> now = platform_.system.FindService(s.name);
     if (!now) continue;
-    const std::string program = ServiceProgram(now->command);
+    const std::string program = SplitProgram(now->command).program;
     if (std::none_of(files.begin(), files.end(), [&](const std::string& f) { return SameFileName(f, program); }) ||
         !platform_.system.ServiceRunning(s.name))
       continue;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/services.h"
+#include "engine/entries.h"
 #include "framework/portable/wildcard.h"
 #include "package/memory_bytes.h"
 
@@ -87,7 +87,7 @@ bool FakePlatform::Held(const std::string& key) const {
   const auto moment = heldUntil.find(key);
   return heldFiles.count(key) || (moment != heldUntil.end() && paused < moment->second) ||
          std::any_of(services.begin(), services.end(), [&](const auto& s) {
-           return s.second.running && Key(ServiceProgram(s.second.config.command)) == key;
+           return s.second.running && Key(SplitProgram(s.second.config.command).program) == key;
          });
 }
 

@@ -65,6 +65,7 @@ struct RecordEntry {
     Value = 'V',     // a registry value the run wrote
     PathEntry = 'H', // a folder the run added to the PATH under `root`: name
     Text = 'T',      // a text the product's script replaced: name, and `data` the text
+    Command = 'U',   // a command the uninstaller runs first: `data`, a COMMAND value (expanded)
     // What only an undo needs, ignored by an uninstall:
     RunStart = 'R',    // a run begins; path: the folder whose record it carries on, if any
     RunEnd = 'E',      // the run went to its end: nothing of it is undone
@@ -122,6 +123,8 @@ class RecordKeeper {
   // Adds a folder to the PATH under root (HKLM or HKCU) and keeps that it
   // did: an uninstall takes exactly that entry out again.
   virtual PathEdit AddToPath(std::uint32_t root, const std::string& entry) = 0;
+  // A command (a COMMAND value, expanded) for the uninstaller to run.
+  virtual void KeepCommand(const std::string& value) = 0;
   // The run went to its end: what it did stays.
   virtual void Complete() = 0;
   // The run ends before its end: what it did is taken back, latest first.
@@ -166,6 +169,9 @@ struct RemovalPlan {
   std::vector<Value> values;
   std::vector<std::pair<std::uint32_t, std::string>> keys;
   std::vector<std::pair<std::uint32_t, std::string>> pathEntries;  // root, entry; latest first
+  // The commands the uninstaller runs before it removes anything: the
+  // latest run's alone, in order.
+  std::vector<std::string> commands;
   // Every registration the record's products made (root, id).
   std::vector<std::pair<std::uint32_t, std::string>> registrations;
 };

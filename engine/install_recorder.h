@@ -88,6 +88,7 @@ class InstallRecorder : public Platform, public RecordKeeper {
   void WillWrite(const std::vector<Path>& paths) override;
   void Kept(const Path& path) override;
   PathEdit AddToPath(std::uint32_t root, const std::string& entry) override;
+  void KeepCommand(const std::string& value) override;
   void Complete() override;
   void Undo() override;
   // Brings the registration's size up to date and the last line to disk;

@@ -702,12 +702,43 @@ void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::stri
     throw EngineError("Failed to set data for '" + e.valueName + "'");
 }
 
+CommandRunner& SetupEngine::Runner() const {
+  if (!runner_) runner_ = std::make_unique<CommandRunner>(platform_, log_, report_);
+  runner_->SetHandBack(handBack_);
+  return *runner_;
+}
+
 void SetupEngine::RunCommand(const std::string& value) {
   const CommandEntry c = ParseCommandEntry(folders_, value);
-  if (!platform_.shell.StartProgram(c.commandLine, c.showCode, {})) {
-    NoteDamage(c.commandLine);
-    StopIfDamaged();
+  if (c.uninstall) {
+    // For the uninstaller alone; an undo of this run never runs it.
+    if (!recordOpen_) {
+      Log("not kept (no uninstaller): UNINSTALL command " + c.commandLine);
+      return;
+    }
+    keeper_->KeepCommand(CommandValue(c));
+    Log("kept for the uninstaller: " + c.commandLine);
+    return;
   }
+  CommandRunner& runner = Runner();
+  runner.SetVisible(state_.visible);
+  runner.SetPump([this] {
+    PumpNow(platform_.system.Ticks());
+    return state_.finished;
+  });
+  switch (runner.Run(c)) {
+    case CommandRunner::Outcome::NotStarted:
+      NoteDamage(c.commandLine);
+      StopIfDamaged();
+      break;
+    case CommandRunner::Outcome::Restart: restartNeeded_ = true; break;
+    default: break;
+  }
+}
+
+bool SetupEngine::StartAsPerson(const std::string& commandLine, int showCode) {
+  const std::size_t handed = Runner().HandedBack().size();
+  return Runner().StartAsPerson(commandLine, showCode) != nullptr || Runner().HandedBack().size() > handed;
 }
 
 }  // namespace qv

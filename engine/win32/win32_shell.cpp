@@ -250,13 +250,13 @@ bool HandBack(const std::string& channel, const std::vector<HandedCommand>& comm
   if (commands.empty()) return true;
   // "<process>.<handle>": the pipe's writing end in the run that started us.
   const std::size_t dot = channel.find('.');
-  const std::optional<std::int32_t> pid = ParseInt32(channel.substr(0, dot));
-  const std::optional<std::int32_t> number =
-      dot == std::string::npos ? std::nullopt : ParseInt32(channel.substr(dot + 1));
-  if (!pid || !number || *pid <= 0 || *number <= 0) return false;
-  const UniqueHandle starter(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, static_cast<DWORD>(*pid)));
+  if (dot == std::string::npos) return false;
+  const std::int32_t pid = ParseInt32(channel.substr(0, dot)).value_or(0);
+  const std::int32_t number = ParseInt32(channel.substr(dot + 1)).value_or(0);
+  if (pid <= 0 || number <= 0) return false;
+  const UniqueHandle starter(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, static_cast<DWORD>(pid)));
   HANDLE raw = nullptr;
-  if (!starter || !::DuplicateHandle(starter.Get(), reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(*number)),
+  if (!starter || !::DuplicateHandle(starter.Get(), reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(number)),
                                      ::GetCurrentProcess(), &raw, GENERIC_WRITE, FALSE, 0))
     return false;
   const UniqueHandle pipe(raw);

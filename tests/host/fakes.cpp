@@ -474,11 +474,11 @@ class FakeStarted : public StartedProgram {
 
 std::unique_ptr<StartedProgram> FakePlatform::Launch(const std::string& commandLine, int showCode,
                                                      const std::string& workingFolder, StartAs as) {
-  events.push_back("launch " + commandLine + (as == StartAs::Person ? " as the person" : ""));
   if (as == StartAs::Person && !person) {
     lastError = {kErrorNoPerson, "A specified logon session does not exist."};
     return nullptr;
   }
+  events.push_back("launch " + commandLine + (as == StartAs::Person ? " as the person" : ""));
   if (commandLine.empty()) {
     lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
     return nullptr;

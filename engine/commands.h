@@ -41,9 +41,9 @@ class CommandRunner {
   Outcome Run(const CommandEntry& command);
 
   // Starts a command line as the person who started setup, never with
-  // administrator rights: as it is from a run without them, handed back
-  // to the first start from an elevated run started again, else with the
-  // desktop's person's account; none when started elsewhere or not at all.
+  // administrator rights: handed back to the first start from a run it
+  // started again for them, as it is from a run without them, else with
+  // the desktop's person's account; none when started elsewhere or not at all.
   std::unique_ptr<StartedProgram> StartAsPerson(const std::string& commandLine, int showCode);
   // What this run hands back to its first start, in order.
   const std::vector<HandedCommand>& HandedBack() const { return handedBack_; }

@@ -43,6 +43,8 @@ class Program {
     if (!args_.empty()) args_.erase(args_.begin());
     if (!args_.empty() && args_[0] == qv::kSweepSwitch) return Sweep(args_);
     options_ = qv::ParseOptions(args_);
+    // Our own channel, not the person's argument: passed on to no run.
+    if (options_.handBack) args_.erase(args_.begin() + 1);
     app_.Silent = options_.silent;
 
     std::string bad = options_.badOption;

@@ -17,17 +17,18 @@ std::string Seconds(std::uint32_t ms) {
 
 }  // namespace
 
-std::unique_ptr<StartedProgram> CommandRunner::StartAsPerson(const std::string& commandLine, int showCode) {
+std::unique_ptr<StartedProgram> CommandRunner::StartAsPerson(const std::string& commandLine, int showCode,
+                                                             const std::string& workingFolder) {
   if (handBack_) {
     // The run that asked for the rights is the person's own: it starts it
     // (whatever rights this run was given).
-    handedBack_.push_back({commandLine, showCode});
+    handedBack_.push_back({commandLine, showCode, workingFolder});
     Log("handed back: the run without administrator rights starts it as the person once this run ends: " +
         commandLine);
     return nullptr;
   }
-  if (!platform_.rights.Elevated()) return platform_.shell.Launch(commandLine, showCode, {}, StartAs::Run);
-  return platform_.shell.Launch(commandLine, showCode, {}, StartAs::Person);
+  return platform_.shell.Launch(commandLine, showCode, workingFolder,
+                                platform_.rights.Elevated() ? StartAs::Person : StartAs::Run);
 }
 
 CommandRunner::Outcome CommandRunner::Run(const CommandEntry& c) {

@@ -44,7 +44,8 @@ class CommandRunner {
   // administrator rights: handed back to the first start from a run it
   // started again for them, as it is from a run without them, else with
   // the desktop's person's account; none when started elsewhere or not at all.
-  std::unique_ptr<StartedProgram> StartAsPerson(const std::string& commandLine, int showCode);
+  std::unique_ptr<StartedProgram> StartAsPerson(const std::string& commandLine, int showCode,
+                                                const std::string& workingFolder = {});
   // What this run hands back to its first start, in order.
   const std::vector<HandedCommand>& HandedBack() const { return handedBack_; }
 

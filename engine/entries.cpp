@@ -7,7 +7,7 @@
 
 namespace qv {
 
-std::uint32_t RootKeyFromName(const std::string& name) {
+std::uint32_t RootKeyFromName(const std::string& name, std::uint32_t scopeRoot) {
   static const struct {
     const char* full;
     const char* brief;
@@ -18,17 +18,18 @@ std::uint32_t RootKeyFromName(const std::string& name) {
       {"HKEY_CURRENT_CONFIG", "HKCC", kHKCC}, {"HKEY_DYN_DATA", "HKDD", kHKDD},
   };
   const std::string n = UpperCase(Trim(name));
+  if (n == "HKSCOPE") return scopeRoot;
   for (const auto& r : kRoots)
     if (n == r.full || n == r.brief) return r.key;
   return 0;
 }
 
 RegistryEntry ParseRegistryEntry(const FolderValues& folders, const std::string& keyPath,
-                                 std::string valueText) {
+                                 std::string valueText, std::uint32_t scopeRoot) {
   RegistryEntry e;
   const Fields root = SplitField(keyPath, '\\', true);
   const Fields rest = SplitField(root.tail, '\\', false);
-  e.root = RootKeyFromName(root.head);
+  e.root = RootKeyFromName(root.head, scopeRoot);
   e.subkey = rest.head;
   e.valueName = rest.tail;
 

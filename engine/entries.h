@@ -13,7 +13,9 @@
 namespace qv {
 
 // The root key for HKLM, HKEY_LOCAL_MACHINE and the like; 0 for none.
-std::uint32_t RootKeyFromName(const std::string& name);
+// HKSCOPE is the run's own root (HKLM for all users, HKCU for this one),
+// `scopeRoot`: one script serves either scope.
+std::uint32_t RootKeyFromName(const std::string& name, std::uint32_t scopeRoot = 0);
 
 struct RegistryEntry {
   std::uint32_t root = 0;
@@ -26,7 +28,7 @@ struct RegistryEntry {
 // "ROOT\subkey path\value name" and a value text: HEX:, DWORD: or text
 // (folder macros expanded in text only).
 RegistryEntry ParseRegistryEntry(const FolderValues& folders, const std::string& keyPath,
-                                 std::string valueText);
+                                 std::string valueText, std::uint32_t scopeRoot = 0);
 
 // One byte of a HEX: value: the field it is read from (upper case, cut at
 // commas, not trimmed) and what the program stores for it, which is what

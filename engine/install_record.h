@@ -52,7 +52,15 @@ struct Product {
   std::string language{};  // the texts it showed: "zh" (or empty) or "en"
   // Texts the script put in place of the program's own (name, text).
   std::vector<std::pair<std::string, std::string>> texts{};
+  // What the list of programs shows besides (kAboutValues, name and text),
+  // and its icon when not the uninstaller's. The registration holds them;
+  // the record need not.
+  std::vector<std::pair<std::string, std::string>> about{};
+  std::string displayIcon{};
 };
+
+// The registration's optional values that [UNINSTALL] may give.
+inline constexpr const char* kAboutValues[] = {"HelpLink", "URLInfoAbout", "URLUpdateInfo", "Contact", "Comments"};
 
 struct RecordEntry {
   enum class Kind : char {

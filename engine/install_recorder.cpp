@@ -488,9 +488,11 @@ std::vector<RecordEntry> InstallRecorder::RegistrationNow(std::uint32_t root) {
   if (!Inner().registry.FindRegistryValue(root, key, "").key)
     return {{.kind = RecordEntry::Kind::Registered, .path = key, .root = root}};
   std::vector<RecordEntry> values;
-  for (const char* name : {"DisplayName", "DisplayVersion", "Publisher", "InstallLocation", "DisplayIcon",
-                           "UninstallString", "QuietUninstallString", "EstimatedSize", "InstallDate", "NoModify",
-                           "NoRepair", kSealValue}) {
+  std::vector<const char*> names = {"DisplayName", "DisplayVersion", "Publisher", "InstallLocation", "DisplayIcon",
+                                    "UninstallString", "QuietUninstallString", "EstimatedSize", "InstallDate",
+                                    "NoModify", "NoRepair", kSealValue};
+  names.insert(names.end(), std::begin(kAboutValues), std::end(kAboutValues));
+  for (const char* name : names) {
     const std::optional<StoredValue> v = Inner().registry.ReadStoredValue(root, key, name);
     values.push_back({.kind = RecordEntry::Kind::Before,
                       .path = key,
@@ -698,13 +700,20 @@ void InstallRecorder::Register() {
   if (!product_.version.empty()) WriteRegistration("DisplayVersion", RegType::Text, TextData(product_.version));
   if (!product_.publisher.empty()) WriteRegistration("Publisher", RegType::Text, TextData(product_.publisher));
   WriteRegistration("InstallLocation", RegType::Text, TextData(WithoutBackslash(folder_)));
-  WriteRegistration("DisplayIcon", RegType::Text, TextData(uninstaller));
+  WriteRegistration("DisplayIcon", RegType::Text, TextData(product_.displayIcon.empty() ? uninstaller : product_.displayIcon));
   WriteRegistration("UninstallString", RegType::Text, TextData("\"" + uninstaller + "\""));
   WriteRegistration("QuietUninstallString", RegType::Text, TextData("\"" + uninstaller + "\" /S"));
   WriteRegistration("EstimatedSize", RegType::Dword, DwordData(Kilobytes()));
   WriteRegistration("InstallDate", RegType::Text, TextData(Inner().system.Today()));
   WriteRegistration("NoModify", RegType::Dword, DwordData(1));
   WriteRegistration("NoRepair", RegType::Dword, DwordData(1));
+  // An earlier version's link this one no longer gives goes with it.
+  for (const char* name : kAboutValues) {
+    const auto given = std::find_if(product_.about.begin(), product_.about.end(),
+                                    [&](const auto& a) { return a.first == name; });
+    if (given != product_.about.end()) WriteRegistration(name, RegType::Text, TextData(given->second));
+    else Inner().registry.DeleteRegistryValue(product_.registrationRoot, kRegistrationKey + product_.id, name);
+  }
 }
 
 void InstallRecorder::Finish() {

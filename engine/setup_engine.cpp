@@ -138,11 +138,18 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
 
   const std::string title = ShowWindow(script);
   // A value it does not know ends the run here.
-  allowDowngrade_ = ReadSetupSection(script).allowDowngrade || allowDowngrade_;
+  const SetupSection setup = ReadSetupSection(script);
+  allowDowngrade_ = setup.allowDowngrade || allowDowngrade_;
   CheckMacros(script);
   if (!InstallFiles(script, title) || !WriteRegistry(script) || !MakeShortcuts(script) ||
       !AddPathEntries(script) || !RunCommands(script))
     return;
+  if (state_.visible && !Trim(setup.runAfter).empty()) {
+    PlanRunAfter(script, setup.runAfter);
+    const std::string name = uninstall_ ? productName_ : script.ReadText("SETUP", "Name", title);
+    window_.OfferToStart(Fill(texts::Say(texts::Setup::StartNow), {{"NAME", name}}));
+    state_.startAfter = true;
+  }
   EndRun();
 }
 
@@ -157,8 +164,9 @@ void SetupEngine::CheckMacros(const ScriptReader& script) const {
     for (const std::string& key : script.ReadSection(section))
       RequireValues(then, section, script.NameForMachine(key), script.ReadString(section, key, ""));
   if (!keeper_) return;  // nobody reads [UNINSTALL]
-  for (const char* key : {"Name", "Version", "Publisher", "Folder", "Id"})
+  for (const char* key : {"Name", "Version", "Publisher", "Folder", "Id", "DisplayIcon"})
     RequireValues(then, "UNINSTALL", key, script.ReadString("UNINSTALL", key, ""));
+  for (const char* key : kAboutValues) RequireValues(then, "UNINSTALL", key, script.ReadString("UNINSTALL", key, ""));
 }
 
 std::string SetupEngine::ShowWindow(const ScriptReader& script) {
@@ -244,7 +252,7 @@ bool SetupEngine::MakeShortcuts(const ScriptReader& script) {
 bool SetupEngine::AddPathEntries(const ScriptReader& script) {
   const std::vector<std::string> entries = StartSection(script, "PATH", texts::Say(texts::Setup::AddToPath));
   if (entries.empty()) return true;
-  const std::uint32_t root = placement_.AllUsers(platform_.rights.Elevated()) ? kHKLM : kHKCU;
+  const std::uint32_t root = ScopeRoot();
   bool changed = false;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (Stopped()) return false;
@@ -301,6 +309,35 @@ void SetupEngine::EndRun() {
   if (!state_.visible) window_.Terminate();
 }
 
+void SetupEngine::PlanRunAfter(const ScriptReader& script, const std::string& runAfter) {
+  std::string what = Trim(runAfter);
+  const std::string named = what;
+  ExpandMacros(folders_, what);
+  // A shortcut the run made starts what it starts, as its icon would.
+  for (const std::string& key : script.ReadSection("SHORTCUTS")) {
+    const std::string name = script.NameForMachine(key);
+    const std::optional<Shortcut> s = ParseShortcutEntry(folders_, name, script.ReadString("SHORTCUTS", key, ""));
+    if (!s || !(SameText(Trim(name), named) || SameFileName(s->file, what))) continue;
+    runAfter_ = {"\"" + s->target + "\"" + (s->arguments.empty() ? "" : " " + s->arguments), s->workingFolder};
+    return;
+  }
+  // A program's path holding blanks is one name, not a program and its arguments.
+  const std::uint32_t attributes = platform_.files.Attributes(what);
+  const bool oneFile = attributes != kNoAttributes && !(attributes & kAttrDirectory) && what.front() != '"';
+  runAfter_ = {oneFile ? "\"" + what + "\"" : what, ""};
+}
+
+void SetupEngine::StartChosen() {
+  if (!complete_ || !runAfter_) return;
+  if (!state_.startAfter) {
+    Log("user: not started after setup: " + runAfter_->commandLine);
+    return;
+  }
+  Log("started after setup: " + runAfter_->commandLine);
+  if (!platform_.shell.StartProgram(runAfter_->commandLine, 1, runAfter_->workingFolder))
+    Log("could not start " + runAfter_->commandLine + " (error " + std::to_string(platform_.system.LastError().code) + ")");
+}
+
 void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& title) {
   if (!keeper_) return;
   if (!script.HasSection("UNINSTALL")) {
@@ -310,9 +347,18 @@ void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& t
   UninstallValues v;
   // The name is shown, in the window and in the list of programs; the rest
   // names things on the machine.
-  v.name = script.ReadText("UNINSTALL", "Name", title);
-  v.version = script.ReadText("UNINSTALL", "Version", "");
-  v.publisher = script.ReadText("UNINSTALL", "Publisher", "");
+  // What [SETUP] says of the product (its file's version resource) serves
+  // where [UNINSTALL] is silent.
+  v.name = script.ReadText("UNINSTALL", "Name", script.ReadText("SETUP", "Name", title));
+  v.version = script.ReadText("UNINSTALL", "Version", script.ReadText("SETUP", "Version", ""));
+  v.publisher = script.ReadText("UNINSTALL", "Publisher", script.ReadText("SETUP", "Publisher", ""));
+  v.displayIcon = script.ReadString("UNINSTALL", "DisplayIcon", "");
+  for (const char* key : kAboutValues) {
+    // Links name places; the rest is shown.
+    const bool shown = std::string_view(key) == "Contact" || std::string_view(key) == "Comments";
+    std::string text = shown ? script.ReadText("UNINSTALL", key, "") : script.ReadString("UNINSTALL", key, "");
+    if (!Trim(text).empty()) v.about.emplace_back(key, std::move(text));
+  }
   v.folder = script.ReadString("UNINSTALL", "Folder", "");
   v.id = script.ReadString("UNINSTALL", "Id", "");
   if (v.folder.empty() && !AsksForFolder(script, script.ReadSection("INSTALL")))
@@ -456,6 +502,9 @@ void SetupEngine::OpenRecord() {
   p.publisher = expanded(uninstall_->publisher);
   p.id = expanded(uninstall_->id);
   if (p.id.empty()) p.id = p.name;
+  for (const auto& [key, text] : uninstall_->about) p.about.emplace_back(key, expanded(text));
+  if (!Trim(uninstall_->displayIcon).empty())
+    p.displayIcon = expanded(uninstall_->displayIcon);
   p.linkCaption = state_.linkCaption;
   p.linkTarget = state_.linkTarget;
   if (placement_.forWhom != Placement::For::Legacy)
@@ -470,6 +519,10 @@ void SetupEngine::OpenRecord() {
   // The id names a registry key: one level, no backslash.
   if (p.id.find('\\') != std::string::npos) throw EngineError("[UNINSTALL] Id may not hold a backslash: " + p.id);
   keeper_->Open(ResolvePath(programFolder_, folder), std::move(p));
+}
+
+std::uint32_t SetupEngine::ScopeRoot() const {
+  return placement_.AllUsers(platform_.rights.Elevated()) ? kHKLM : kHKCU;
 }
 
 std::string SetupEngine::SuggestedFolder() const {
@@ -694,7 +747,7 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
 }
 
 void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::string& valueText) {
-  const RegistryEntry e = ParseRegistryEntry(folders_, keyPath, valueText);
+  const RegistryEntry e = ParseRegistryEntry(folders_, keyPath, valueText, ScopeRoot());
   fileTypesChanged_ = fileTypesChanged_ || NamesFileTypes(e.root, e.subkey);
   // An unknown root (0) opens no key; the platform says so.
   if (platform_.registry.WriteRegistryValue(e.root, e.subkey, e.valueName, e.type, e.data) ==
@@ -736,9 +789,10 @@ void SetupEngine::RunCommand(const std::string& value) {
   }
 }
 
-bool SetupEngine::StartAsPerson(const std::string& commandLine, int showCode) {
+bool SetupEngine::StartAsPerson(const std::string& commandLine, int showCode, const std::string& workingFolder) {
   const std::size_t handed = Runner().HandedBack().size();
-  return Runner().StartAsPerson(commandLine, showCode) != nullptr || Runner().HandedBack().size() > handed;
+  return Runner().StartAsPerson(commandLine, showCode, workingFolder) != nullptr ||
+         Runner().HandedBack().size() > handed;
 }
 
 }  // namespace qv

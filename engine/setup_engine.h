@@ -74,9 +74,12 @@ class SetupEngine {
   // Starts a command line as the person who started setup, never with
   // administrator rights (as ASUSER does): for the finished window's
   // "start now". False when it was not started nor handed back.
-  bool StartAsPerson(const std::string& commandLine, int showCode = 1);
+  bool StartAsPerson(const std::string& commandLine, int showCode = 1, const std::string& workingFolder = {});
   // What this run hands back to its first start when it ends, in order.
   const std::vector<HandedCommand>& HandedBack() const { return Runner().HandedBack(); }
+  // The finished window has closed: starts what it offered to, when the
+  // person kept it chosen.
+  void StartChosen();
 
  private:
   // The run's steps, in order; each but the last false when the run stops.
@@ -96,6 +99,8 @@ class SetupEngine {
   // Carries out COMMAND entries (made when first needed: the log and the
   // report are set by then).
   CommandRunner& Runner() const;
+  // What [SETUP] RunAfter starts, worked out once the run's folders are known.
+  void PlanRunAfter(const ScriptReader& script, const std::string& runAfter);
   // An entry that cannot be carried out as written: logged and counted.
   void FailedEntry(const std::string& line);
   void EndRun();
@@ -103,11 +108,14 @@ class SetupEngine {
   // Handles window events between two entries; true when the run stops.
   bool Stopped();
   void PromptForPath(const std::string& suggested);
+  // The registry root of the run's scope: the PATH's and HKSCOPE's.
+  std::uint32_t ScopeRoot() const;
   // The folder the prompt suggests for the entry being processed.
   std::string SuggestedFolder() const;
   // The [UNINSTALL] section's values, as written.
   struct UninstallValues {
-    std::string name, version, publisher, folder, id;
+    std::string name, version, publisher, folder, id, displayIcon;
+    std::vector<std::pair<std::string, std::string>> about;  // kAboutValues given, as written
   };
   void ReadUninstall(const ScriptReader& script, const std::string& title);
   // Where and in which version the product is installed: an update goes
@@ -172,6 +180,10 @@ class SetupEngine {
   Throttle pumps_;
   bool handBack_ = false;
   mutable std::unique_ptr<CommandRunner> runner_;
+  struct Start {
+    std::string commandLine, workingFolder;
+  };
+  std::optional<Start> runAfter_;
 };
 
 }  // namespace qv

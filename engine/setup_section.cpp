@@ -19,6 +19,7 @@ SetupSection ReadSetupSection(const ScriptReader& script) {
     throw EngineError("[SETUP] Architecture must be x86 or x64, not " + architecture);
   s.face = script.ReadString("SETUP", "Face", "");
   s.allowDowngrade = script.ReadBool("SETUP", "AllowDowngrade", false);
+  s.runAfter = script.ReadString("SETUP", "RunAfter", "");
   s.language = script.ReadString("SETUP", "Language", "");
   if (!LanguageFor(s.language, false)) throw EngineError("[SETUP] Language must be zh, en or auto, not " + s.language);
   return s;

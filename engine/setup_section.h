@@ -18,6 +18,9 @@ struct SetupSection {
   std::string language{};  // zh (or empty), en or auto: checked
   std::string face{};  // a picture file for the window's face, as written
   bool allowDowngrade = false;  // an older version may replace a newer one
+  // What the finished window offers to start: a [SHORTCUTS] entry's name or
+  // the shortcut file it makes, or a command line; as written.
+  std::string runAfter{};
 };
 // Throws EngineError for a value it does not know.
 SetupSection ReadSetupSection(const ScriptReader& script);

@@ -69,6 +69,7 @@ constexpr TextRow<Setup> kRows[] = {
      "This update installs only over %NAME% %VERSION% as it was installed, which this computer does not have. "
      "Nothing was changed: use the full setup instead.",
      "%NAME% %VERSION%"},
+    {Setup::StartNow, "StartNow", kStartNow, "Start %NAME% now", "%NAME%"},
 };
 static_assert(EachIdInItsRow(kRows), "each Setup text needs its row, in the enum's order");
 

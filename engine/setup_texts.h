@@ -56,6 +56,7 @@ inline constexpr char kCloseApplications[] =
 inline constexpr char kNotTheBase[] =
     "此更新包只能安装在已安装的 %NAME% %VERSION% 上，本机不符合，未做任何更改。请使用完整的安装程序。";
 inline constexpr char kInstalledForYou[] = "%NAME% 已仅为您安装在 %FOLDER%。是否再为所有用户安装？";
+inline constexpr char kStartNow[] = "立即启动 %NAME%";
 
 // What the run shows, by name: the Chinese above, or English, or what a
 // script's [MESSAGES] section puts in their place. Count names no text: it
@@ -65,7 +66,7 @@ enum class Setup {
   Decompressing, Warning, EmptyPath, QuitQuestion, NotFinished, AboutCaption, AboutText, BrowseTitle, VisitSite,
   BadOption, PackageDamaged, UninstallQuestion, Removing, Unregister, Uninstalled, UninstallQuitQuestion,
   RecordDamaged, Needs64Bit, NeedsAdministrator, RecordNotTrusted, RunWithoutAdministrator,
-  NewerInstalled, InstalledForAll, InstalledForYou, CloseApplications, NotTheBase, Count,
+  NewerInstalled, InstalledForAll, InstalledForYou, CloseApplications, NotTheBase, StartNow, Count,
 };
 MessageTable& SetupTexts();
 inline const std::string& Say(Setup id) { return SetupTexts()[static_cast<std::size_t>(id)]; }

@@ -22,6 +22,9 @@ struct RunState {
   std::string linkTarget;
   bool userQuit = false;  // the user answered Yes to quitting
   std::string quitQuestion;  // asked before quitting a run; empty: the installer's
+  // The finished window offers to start the program, and the person keeps
+  // it chosen: it starts once the window closes.
+  bool startAfter = false;
 };
 
 // While the run works, window events are handled and progress is painted
@@ -85,6 +88,9 @@ class SetupWindow {
   // Asks a question with Yes and No; true for Yes, none when the program
   // is told to quit before anybody answered.
   virtual std::optional<bool> Confirm(const std::string& question) = 0;
+  // The finished window's check box, in place of the progress bars, ticked:
+  // it keeps RunState::startAfter.
+  virtual void OfferToStart(const std::string& caption) = 0;
 
   // Handles what is pending and returns at once.
   virtual void ProcessMessages() = 0;
@@ -116,6 +122,7 @@ class NoWindow : public SetupWindow {
   std::string PathText() override { return {}; }
   void SetButtonCaption(const std::string&) override {}
   std::optional<bool> Confirm(const std::string&) override { return true; }
+  void OfferToStart(const std::string&) override {}
   void ProcessMessages() override {}
   void WaitForEvent() override {}
   void Terminate() override {}

@@ -49,6 +49,7 @@ enum class StartAs { Run, Person };
 struct HandedCommand {
   std::string commandLine;
   int showCode = 1;
+  std::string workingFolder;  // empty: the first start's own
 };
 
 class Shell {

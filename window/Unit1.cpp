@@ -1,5 +1,7 @@
 #include "window/Unit1.h"
 
+#include <algorithm>
+
 #include <shellapi.h>
 
 #include "browse/BrowseDir.h"
@@ -326,6 +328,24 @@ std::optional<bool> TForm1::Confirm(const std::string& question) {
   const int answer = InfoDlg().MsgBox(question, Caption(), skin::kMbYesNo | skin::kMbIconQuestion);
   if (answer == skin::kIdNoAnswer) return std::nullopt;
   return answer == skin::kIdYes;
+}
+
+void TForm1::OfferToStart(const std::string& caption) {
+  ShowProgressBars(false);
+  StartBox = new TQVCheckBox(this);
+  StartBox->SetParent(this);
+  StartBox->SetCaption(caption);
+  StartBox->SetLeft(MainBar->Left());
+  StartBox->FitToCaption();
+  // Where the bars were, and never past their right edge.
+  StartBox->SetBounds(MainBar->Left(), MainBar->Top() + (MainBar->Height() - StartBox->Height()) / 2,
+                      std::min(StartBox->Width(), MainBar->Width()), StartBox->Height());
+  StartBox->SetChecked(true);
+  StartBox->Cursor = crHandPoint;
+  StartBox->OnChange = [this](bool checked) {
+    state_.startAfter = checked;
+    Log(checked ? "user: start after setup" : "user: do not start after setup");
+  };
 }
 
 void TForm1::ProcessMessages() {

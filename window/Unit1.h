@@ -15,6 +15,7 @@
 #include "framework/controls.h"
 #include "framework/stdctrls.h"
 #include "skin/QVButton.h"
+#include "skin/QVCheckBox.h"
 #include "skin/QVLabel.h"
 #include "skin/qvBtn.h"
 #include "skin/qvForm.h"
@@ -57,6 +58,7 @@ class TForm1 : public TForm, public SetupWindow {
   TLabel* StatusLabel = nullptr;
   TEdit* PathBox = nullptr;
   TSpeedButton* BrowseButton = nullptr;
+  TQVCheckBox* StartBox = nullptr;  // made when the finished window offers it
 
   // Handlers.
   void OnClick_Button_sys(TObject* sender);
@@ -89,6 +91,7 @@ class TForm1 : public TForm, public SetupWindow {
   std::string PathText() override;
   void SetButtonCaption(const std::string& caption) override;
   std::optional<bool> Confirm(const std::string& question) override;
+  void OfferToStart(const std::string& caption) override;
   void ProcessMessages() override;
   void WaitForEvent() override;
   void Terminate() override;

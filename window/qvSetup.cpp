@@ -94,6 +94,7 @@ class Program {
     }
     form->FormCreate(MakeEngine(*recorder_, *form, form->State(), programFile), options_.scriptArgs);
     app_.Run();
+    engine_->StartChosen();
     return Finish(*form);
   }
 

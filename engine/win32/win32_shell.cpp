@@ -229,7 +229,7 @@ bool Drain(HANDLE pipe, std::string& into) {
   return true;
 }
 
-// "show<TAB>command line" lines.
+// "show<TAB>working folder<TAB>command line" lines.
 std::vector<HandedCommand> HandedLines(const std::string& text) {
   std::vector<HandedCommand> commands;
   for (std::size_t at = 0; at < text.size();) {
@@ -238,8 +238,10 @@ std::vector<HandedCommand> HandedLines(const std::string& text) {
     const std::string line = text.substr(at, end - at);
     at = end + 1;
     const std::size_t tab = line.find('\t');
-    const std::optional<std::int32_t> show = tab == std::string::npos ? std::nullopt : ParseInt32(line.substr(0, tab));
-    if (show && tab + 1 < line.size()) commands.push_back({line.substr(tab + 1), *show});
+    const std::size_t second = tab == std::string::npos ? tab : line.find('\t', tab + 1);
+    if (second == std::string::npos || second + 1 >= line.size()) continue;
+    if (const std::optional<std::int32_t> show = ParseInt32(line.substr(0, tab)))
+      commands.push_back({line.substr(second + 1), *show, line.substr(tab + 1, second - tab - 1)});
   }
   return commands;
 }
@@ -264,8 +266,9 @@ bool HandBack(const std::string& channel, const std::vector<HandedCommand>& comm
   if (::GetFileType(pipe.Get()) != FILE_TYPE_PIPE) return false;
   std::string text;
   for (const HandedCommand& c : commands)
-    if (c.commandLine.find_first_of("\r\n") == std::string::npos)
-      text += std::to_string(c.showCode) + "\t" + c.commandLine + "\n";
+    if ((c.commandLine + c.workingFolder).find_first_of("\r\n") == std::string::npos &&
+        c.workingFolder.find('\t') == std::string::npos)
+      text += std::to_string(c.showCode) + "\t" + c.workingFolder + "\t" + c.commandLine + "\n";
   DWORD written = 0;
   return text.size() <= kHandBackLimit &&
          ::WriteFile(pipe.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&

@@ -59,7 +59,8 @@ class ScopeTest(unittest.TestCase):
             self.addCleanup(subprocess.run, ["rm", "-rf", path])
         ini = ("[SETUP]\nScope=machine\nArchitecture=x64\n"
                "[INSTALL]\nqvScope64=app\\,?\nSys=qv_scope64.txt,%SYSTEMDIR%\n"
-               "[REGISTRY]\n1=HKLM\\Software\\qvScope64\\Mode,on\n[UNINSTALL]\nName=Scope 64\n")
+               "[REGISTRY]\n1=HKLM\\Software\\qvScope64\\Mode,on\n2=HKSCOPE\\Software\\qvScope64\\Scoped,yes\n"
+               "[UNINSTALL]\nName=Scope 64\n")
         pkg = self.package(ini, {"app\\a.txt": "a", "qv_scope64.txt": "native"})
         self.addCleanup(run, ["reg", "delete", "HKLM\\Software\\qvScope64", "/f", "/reg:64"])
         self.addCleanup(run, ["reg", "delete", "HKLM\\" + UNINSTALL_KEY + "Scope 64", "/f", "/reg:64"])
@@ -72,6 +73,8 @@ class ScopeTest(unittest.TestCase):
         with open(in_system) as f:
             self.assertEqual(f.read(), "native")
         self.assertTrue(reg_has("HKLM\\Software\\qvScope64", 64, "Mode"))
+        self.assertTrue(reg_has("HKLM\\Software\\qvScope64", 64, "Scoped"))
+        self.assertFalse(reg_has("HKCU\\Software\\qvScope64", 64))
         self.assertFalse(reg_has("HKLM\\Software\\qvScope64", 32))
         self.assertTrue(reg_has("HKLM\\" + UNINSTALL_KEY + "Scope 64", 64, "UninstallString"))
         self.assertFalse(reg_has("HKLM\\" + UNINSTALL_KEY + "Scope 64", 32))
@@ -88,9 +91,11 @@ class ScopeTest(unittest.TestCase):
         subprocess.run(["rm", "-rf", target])
         self.addCleanup(subprocess.run, ["rm", "-rf", target])
         ini = ("[SETUP]\nScope=user\n[INSTALL]\nqvScopeUser=app\\,?\n"
-               "[REGISTRY]\n1=HKCU\\Software\\qvScopeUser\\Dir,%INSTALLDIR%\n[UNINSTALL]\nName=Scope User\n")
+               "[REGISTRY]\n1=HKCU\\Software\\qvScopeUser\\Dir,%INSTALLDIR%\n"
+               "2=HKSCOPE\\Software\\Classes\\.qvscopeuser\\,qvScopeUser.Document\n[UNINSTALL]\nName=Scope User\n")
         pkg = self.package(ini, {"app\\a.txt": "a"})
         self.addCleanup(run, ["reg", "delete", "HKCU\\Software\\qvScopeUser", "/f"])
+        self.addCleanup(run, ["reg", "delete", "HKCU\\Software\\Classes\\.qvscopeuser", "/f"])
         self.addCleanup(run, ["reg", "delete", "HKCU\\" + UNINSTALL_KEY + "Scope User", "/f"])
 
         # As the person runs it: without administrator rights, never asking
@@ -101,6 +106,9 @@ class ScopeTest(unittest.TestCase):
         self.assertNotIn("elevation prompt", log)
         self.assertTrue(os.path.exists(os.path.join(target, "a.txt")), log)
         self.assertTrue(reg_has("HKCU\\" + UNINSTALL_KEY + "Scope User", 32, "UninstallString"))
+        # HKSCOPE is the person's own root here: the file type is theirs alone.
+        self.assertTrue(reg_has("HKCU\\Software\\Classes\\.qvscopeuser", 32))
+        self.assertFalse(reg_has("HKLM\\Software\\Classes\\.qvscopeuser", 32))
         self.assertFalse(reg_has("HKLM\\" + UNINSTALL_KEY + "Scope User", 32))
         self.assertFalse(reg_has("HKLM\\" + UNINSTALL_KEY + "Scope User", 64))
         self.assertFalse(os.path.exists(os.path.join(DRIVE_C, "Program Files (x86)", "qvScopeUser")))
@@ -109,6 +117,7 @@ class ScopeTest(unittest.TestCase):
         self.assertEqual(run([LIMITED, uninstaller, "/S"]), 0)
         self.assertTrue(w.wait_for(lambda: not os.path.exists(target), 20), "the folder stayed")
         self.assertFalse(reg_has("HKCU\\" + UNINSTALL_KEY + "Scope User", 32))
+        self.assertFalse(reg_has("HKCU\\Software\\Classes\\.qvscopeuser", 32))
 
     def test_a_run_without_rights_starts_again_through_the_prompt(self):
         # Wine gives the program started again the same limited token (its

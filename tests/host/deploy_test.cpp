@@ -193,6 +193,44 @@ TEST(Log, AProgramHoldingAFileIsClosedOnlyWhenAllowedAndStartedAgain) {
   }
 }
 
+// The finished window offers to start the program, ticked; what it starts
+// when the window closes follows the shortcut it names, or the program.
+TEST(Log, TheFinishedWindowStartsTheProgramOnlyWhenThePersonKeepsItChosen) {
+  struct Case {
+    const char* runAfter;
+    bool shown, ticked;
+    const char* started;  // empty: nothing
+  } cases[] = {
+      {"Acme\\Notes", true, true, "\"C:\\Acme Notes\\notes.exe\" --welcome in C:\\Acme Notes\\data"},
+      {"%STARTMENU%\\Acme\\Notes.lnk", true, true, "\"C:\\Acme Notes\\notes.exe\" --welcome in C:\\Acme Notes\\data"},
+      {"%INSTALLDIR%\\notes.exe", true, true, "\"C:\\Acme Notes\\notes.exe\""},
+      {"Acme\\Notes", true, false, ""},
+      {"Acme\\Notes", false, true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.runAfter) + (c.shown ? " shown" : " hidden") + (c.ticked ? "" : " unticked"));
+    LoggedRun run;
+    test::FakePlatform& fake = run.fake;
+    fake.AddFile("D:\\dist\\setup.ini",
+                 std::string("[SETUP]\nName=Acme Notes\nRunAfter=") + c.runAfter + "\n[GUI]\nVisible=" + (c.shown ? "1" : "0") +
+                     "\n[INSTALL]\nNotes=files\\,?\n[SHORTCUTS]\n"
+                     "Acme\\Notes=%INSTALLDIR%\\notes.exe,STARTMENU,--welcome,,,%INSTALLDIR%\\data\n");
+    fake.AddFile("D:\\dist\\files\\notes.exe", "n");
+    run.engine.SetOptions(!c.shown, std::string("C:\\Acme Notes"));
+    run.engine.Run({});
+    EXPECT_EQ(run.window.Calls("offer ").size(), c.shown ? 1u : 0u);
+    if (c.shown) {
+      EXPECT_EQ(run.window.Calls("offer ")[0], "offer 立即启动 Acme Notes");
+    }
+    if (!c.ticked) run.state.startAfter = false;
+    fake.events.clear();
+    run.engine.StartChosen();
+    const std::vector<std::string> expected =
+        *c.started ? std::vector<std::string>{std::string("start ") + c.started} : std::vector<std::string>{};
+    EXPECT_EQ(fake.events, expected);
+  }
+}
+
 TEST(Log, AMissingScriptIsReported) {
   LoggedRun run;
   run.engine.Run({"other.ini"});

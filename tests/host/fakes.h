@@ -320,6 +320,10 @@ class RecordingWindow : public SetupWindow {
     Log("ask " + q);
     return answer;
   }
+  void OfferToStart(const std::string& caption) override {
+    screen.bars = false;
+    Log("offer " + caption);
+  }
   void ProcessMessages() override {
     ++pumps;
     if (onPump) onPump();

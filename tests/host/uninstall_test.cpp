@@ -995,7 +995,10 @@ std::string Release(const std::string& version, bool first) {
   return std::string("[INSTALL]\r\nApp=app\\,?\r\n[REGISTRY]\r\n1=HKCU\\Software\\Demo\\Keep,1\r\n") +
          (first ? "2=HKCU\\Software\\Demo\\Old\\Gone,1\r\n" : "") + "[SHORTCUTS]\r\nDemo=%INSTALLDIR%\\a.txt,Desktop\r\n" +
          (first ? "Old=%INSTALLDIR%\\obsolete.txt,Desktop\r\n" : "") + "[PATH]\r\nBin=%INSTALLDIR%\\bin\r\n" +
-         (first ? "Old=%INSTALLDIR%\\old\r\n" : "") + "[UNINSTALL]\r\nName=Demo\r\nId=Demo\r\nVersion=" + version + "\r\n";
+         (first ? "Old=%INSTALLDIR%\\old\r\n" : "") + "[SETUP]\r\nPublisher=Acme\r\n[UNINSTALL]\r\nName=Demo\r\nId=Demo\r\nVersion=" +
+         version + "\r\n" +
+         // Links an update drops go from the list of programs with it.
+         (first ? "HelpLink=https://acme.example/help\r\n" : "URLInfoAbout=https://acme.example\r\nDisplayIcon=%INSTALLDIR%\\a.txt,0\r\n");
 }
 
 // The package folder of version 1.0 or 1.1.
@@ -1052,6 +1055,11 @@ TEST(Update, LandsWhereTheProductIsAndLeavesNothingOfTheEarlierVersion) {
     EXPECT_EQ(update.suggested, shown ? kCustom : "");
     EXPECT_TRUE(update.log.HasStart("update: kept (changed since the installation): " + std::string(kCustom)));
     Snapshot updated = Installed(m);
+    const std::string registration = std::string(kRegistrationKey) + "Demo";
+    EXPECT_EQ(m.ReadRegistryText(kHKCU, registration, "Publisher").text, "Acme");
+    EXPECT_EQ(m.ReadRegistryText(kHKCU, registration, "URLInfoAbout").text, "https://acme.example");
+    EXPECT_EQ(m.ReadRegistryText(kHKCU, registration, "DisplayIcon").text, std::string(kCustom) + "\\a.txt,0");
+    EXPECT_FALSE(m.ReadStoredValue(kHKCU, registration, "HelpLink"));
 
     // The same 1.1, installed fresh where 1.0 was.
     test::FakePlatform fresh = Machine();

@@ -52,7 +52,9 @@ std::string Open(const PackedFile& file, Opened& opened) {
   const ScriptEncoding encoding = DetectEncoding(script.bytes);
   const IniText ini(ScriptText(script.bytes, encoding), encoding != ScriptEncoding::Ansi);
   opened.id = ini.Value("UNINSTALL", "Id");
+  // As the setup program registers it: [SETUP]'s where [UNINSTALL] has none.
   opened.version = ini.Value("UNINSTALL", "Version");
+  if (!opened.version) opened.version = ini.Value("SETUP", "Version");
   if (!opened.id || opened.id->empty())
     return file.name + ": its script has no [UNINSTALL] Id, which an update must name";
   return "";

@@ -1,5 +1,5 @@
-// qvpack: seals a package folder into one setup program, lists what a
-// sealed one holds and gives its folder back.
+// qvpack: checks a package folder's script, seals the folder into one
+// setup program, lists what a sealed one holds and gives its folder back.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -35,6 +35,7 @@ const char kUsage[] =
     "Usage:\n"
     "  qvpack pack FOLDER -o OUT.exe [--script NAME] [--stub FILE] [--icon FILE]\n"
     "              [--best | --xz] [--window MIB] [--force]\n"
+    "  qvpack check FOLDER [--script NAME] [--strict]\n"
     "  qvpack patch OLD.exe NEW.exe -o UPDATE.exe [--best]\n"
     "  qvpack list OUT.exe\n"
     "  qvpack extract OUT.exe DIR\n"
@@ -57,6 +58,11 @@ const char kUsage[] =
     "                        much in memory while it installs (up to 32: one, and\n"
     "                        a 32 MiB block, per processor, unpacking side by side)\n"
     "  --force               pack despite errors\n"
+    "check    reads FOLDER's script and files as pack does and shows the same\n"
+    "         problems, packing nothing. Exit codes: 0 no errors (warnings shown),\n"
+    "         1 warnings with --strict, 2 errors.\n"
+    "  --script NAME         as for pack\n"
+    "  --strict              warnings fail the check too\n"
     "patch    makes an update from two packed files of one product: NEW.exe's\n"
     "         setup program and files, carrying only what differs from OLD.exe's.\n"
     "         It installs only over an installation of exactly OLD.exe. Their\n"
@@ -73,7 +79,7 @@ const char kUsage[] =
     "Packing the same folder twice gives the same bytes. A progress bar shows on\n"
     "stderr when it is a terminal. Exit codes: 0 done, 1 failed (errors in the\n"
     "script, a damaged or unsafe package, a file that cannot be read or written),\n"
-    "2 bad usage.\n";
+    "2 bad usage; check's own are above.\n";
 
 void Error(const std::string& text) { Print(Stream::Err, "qvpack: " + text + "\n"); }
 
@@ -102,7 +108,7 @@ std::string AttributeText(std::uint32_t a) {
 
 struct PackArguments {
   std::string folder, output, script = "setup.ini", stub, icon;
-  bool best = false, force = false, xz = false;
+  bool best = false, force = false, xz = false, strict = false;
   int windowLog = kDefaultWindowLog;
 };
 
@@ -245,6 +251,34 @@ int Pack(const PackArguments& a) {
   Print(Stream::Out, a.output + ": " + std::to_string(files) + " files, " + std::to_string(folders) + " folders, " +
                          std::to_string(written) + " bytes\n");
   return 0;
+}
+
+// check's exit codes.
+constexpr int kCheckWarnings = 1;
+constexpr int kCheckErrors = 2;
+
+int Check(const PackArguments& a) {
+  if (!IsFolder(a.folder)) {
+    Error(a.folder + " is no folder");
+    return kCheckErrors;
+  }
+  std::vector<Problem> scanProblems;
+  const std::vector<Item> items = ScanFolder(a.folder, "", scanProblems);
+  const Plan plan = PlanPackage(
+      items, a.script, [](const Item& item) { return ReadWholeFile(item.diskPath); }, DecodeAnsi,
+      pack::IsSafePath);
+  const std::string scriptName = plan.script ? items[*plan.script].path : a.script;
+  int errors = 0, warnings = 0;
+  const std::vector<Problem>* lists[] = {&scanProblems, &plan.problems};
+  for (const std::vector<Problem>* list : lists)
+    for (const Problem& p : *list) {
+      Print(Stream::Err, FormatProblem(scriptName, p) + "\n");
+      (p.severity == Severity::Error ? errors : warnings) += 1;
+    }
+  if (errors + warnings > 0)
+    Error(std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") + std::to_string(warnings) +
+          (warnings == 1 ? " warning" : " warnings"));
+  return errors ? kCheckErrors : warnings && a.strict ? kCheckWarnings : 0;
 }
 
 int Patch(const PackArguments& a, const std::string& before, const std::string& after) {
@@ -475,6 +509,12 @@ std::optional<int> ReadArguments(const std::vector<std::string>& args, PackArgum
       if (!error.empty()) return UsageError(error);
       continue;
     }
+    bool missing = false;
+    if (command == "check" && (a == "--strict" || TakeValue(args, i, "--script", pack.script, missing))) {
+      if (missing) return UsageError("option " + a + " needs a value");
+      pack.strict = pack.strict || a == "--strict";
+      continue;
+    }
     if (a.size() > 1 && a[0] == '-') return UsageError("unknown option '" + a + "' for " + command);
     operands.push_back(a);
   }
@@ -488,6 +528,12 @@ int RunCommand(const std::string& command, PackArguments& pack, const std::vecto
     if (pack.script.empty()) return UsageError("--script needs a name");
     pack.folder = operands[0];
     return Pack(pack);
+  }
+  if (command == "check") {
+    if (operands.size() != 1) return UsageError("check takes one FOLDER");
+    if (pack.script.empty()) return UsageError("--script needs a name");
+    pack.folder = operands[0];
+    return Check(pack);
   }
   if (command == "patch") {
     if (operands.size() != 2) return UsageError("patch takes OLD.exe and NEW.exe");
@@ -522,7 +568,7 @@ int Main(const std::vector<std::string>& args) {
     Print(Stream::Out, "qvpack " QV_VERSION_TEXT "\n");
     return 0;
   }
-  if (command != "pack" && command != "patch" && command != "list" && command != "extract")
+  if (command != "pack" && command != "check" && command != "patch" && command != "list" && command != "extract")
     return UsageError("unknown command '" + command + "'");
   PackArguments pack;
   std::vector<std::string> operands;

@@ -25,14 +25,31 @@ namespace qv::qvpack {
 
 namespace {
 
-constexpr const char* kSections[] = {"GUI",  "INSTALL",  "REGISTRY", "SHORTCUTS", "PATH",
-                                     "COMMAND", "UNINSTALL", "SETUP", "MESSAGES"};
+constexpr const char* kSections[] = {"GUI",   "INSTALL",  "REGISTRY", "SHORTCUTS", "PATH",     "COMMAND",
+                                     "UNINSTALL", "SETUP", "MESSAGES", "SERVICES", "UNINSTALLDELETE"};
 // What the packed file shows (Icon aside).
 constexpr const char* kIdentityKeys[] = {"Copyright", "Name", "Version", "Publisher"};
-constexpr const char* kUninstallKeys[] = {"Name", "Version", "Publisher", "Folder", "Id"};
+constexpr const char* kUninstallKeys[] = {"Name",         "Version",       "Publisher", "Folder",   "Id",
+                                          "HelpLink",     "URLInfoAbout",  "URLUpdateInfo", "Contact", "Comments",
+                                          "DisplayIcon"};
 constexpr const char* kScopes[] = {"machine", "user", "auto"};
 constexpr const char* kArchitectures[] = {"x86", "x64"};
 constexpr const char* kPlaces[] = {"STARTMENU", "DESKTOP", "STARTUP"};
+constexpr const char* kStartTypes[] = {"auto", "demand", "manual", "disabled"};
+constexpr const char* kAccounts[] = {"LocalService", "NetworkService"};
+// The root that is HKLM for everyone and HKCU for one person.
+constexpr char kScopeRoot[] = "HKSCOPE";
+
+// The words that may follow a COMMAND's show word and an INSTALL
+// destination; `valued` ones are written WORD=value.
+struct Word {
+  const char* name;
+  bool valued;
+};
+constexpr Word kCommandWords[] = {{"WAIT", false},         {"OK", true},           {"RESTART", true},
+                                  {"SKIPIFSILENT", false}, {"ONLYIFSILENT", false}, {"ASUSER", false},
+                                  {"UNINSTALL", false}};
+constexpr Word kInstallFlags[] = {{"ONLYIFNEW", false}, {"KEEP", false}, {"IFNEWER", false}};
 
 // Folders of the account that runs the installation: a machine-wide one
 // started by someone else (a deployment tool runs as SYSTEM) fills theirs.
@@ -110,6 +127,91 @@ std::string OddName(std::string_view p) {
 }
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+// Edits (a letter added, dropped, changed, or two swapped) from a to b.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+// The word a trailing field is, if any (case-blind, blanks around it and
+// before a value's '=' ignored).
+template <std::size_t N>
+const Word* WordOf(std::string_view field, const Word (&words)[N]) {
+  const std::string f = Trim(field);
+  const std::size_t eq = f.find('=');
+  const std::string name = Trim(std::string_view(f).substr(0, eq));
+  for (const Word& w : words)
+    if (SameText(name, w.name) && w.valued == (eq != std::string::npos)) return &w;
+  return nullptr;
+}
+
+struct Trailing {
+  std::string head;                // the value without its words
+  std::vector<std::string> words;  // as written, last first
+};
+
+// Takes words off the end of a value while a field remains before the
+// one left last ("cmd,WAIT" keeps WAIT as its show word).
+template <std::size_t N>
+Trailing TakeWords(std::string value, const Word (&words)[N]) {
+  Trailing t;
+  for (;;) {
+    const std::size_t cut = value.rfind(',');
+    if (cut == std::string::npos || value.find(',') == cut || !WordOf(value.substr(cut + 1), words)) break;
+    t.words.push_back(Trim(std::string_view(value).substr(cut + 1)));
+    value.resize(cut);
+  }
+  t.head = std::move(value);
+  return t;
+}
+
+// The word a field that is none looks like a misspelling of, as it would
+// be written; empty when it looks like none.
+template <std::size_t N>
+std::string Misspelt(std::string_view field, const Word (&words)[N]) {
+  const std::string f = UpperCase(Trim(field));
+  const std::string name = Trim(std::string_view(f).substr(0, f.find('=')));
+  if (name.empty() || name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos) return {};
+  for (const Word& w : words) {
+    const std::size_t limit = std::strlen(w.name) <= 4 ? 1 : 2;
+    if (EditDistance(name, w.name) <= limit) return std::string(w.name) + (w.valued ? "=..." : "");
+  }
+  return {};
+}
+
+struct InstallFields {
+  std::string source, destination;
+};
+
+// An INSTALL value: source, destination and the flags after it.
+InstallFields SplitInstall(const std::string& value) {
+  const Fields f = SplitField(TakeWords(value, kInstallFlags).head, ',', true);
+  return {Trim(f.head), Trim(f.tail)};
+}
+
+// The known section nearest to a name, when it is near enough to be a
+// misspelling of it; empty otherwise.
+std::string NearestSection(const std::string& written) {
+  const std::string name = UpperCase(written);
+  std::string best;
+  std::size_t bestDistance = std::max<std::size_t>(1, name.size() / 3) + 1;
+  for (const char* s : kSections) {
+    const std::size_t d = EditDistance(name, s);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = s;
+    }
+  }
+  return best;
+}
 
 // Why a shortcut's name would not make a file within its place; empty when
 // it is fine. The program reads '/' in it as a backslash.
@@ -341,8 +443,14 @@ class Checker {
     keyLines_.emplace(MarkLines(lines_, true), unicode);
     valueLines_.emplace(MarkLines(lines_, false), unicode);
     for (std::size_t i = 0; i < lines_.size(); ++i)
-      if (!lines_[i].text.empty() && lines_[i].text[0] == '[' && !IsKnownSection(lines_[i].text, unicode))
-        Report(int(i + 1), Severity::Warning, "unknown section " + lines_[i].text + ": the program never reads it");
+      if (!lines_[i].text.empty() && lines_[i].text[0] == '[' && !IsKnownSection(lines_[i].text, unicode)) {
+        // Its entries would be dropped without a word: never what was meant.
+        const std::string& t = lines_[i].text;
+        const std::string nearest = NearestSection(Trim(std::string_view(t).substr(1, t.find(']', 1) - 1)));
+        Report(int(i + 1), Severity::Error,
+               "unknown section " + t + ": the program never reads it" +
+                   (nearest.empty() ? std::string() : " (did you mean [" + nearest + "]?)"));
+      }
   }
 
   // First: the other checks look at the scope.
@@ -358,10 +466,15 @@ class Checker {
           scope_ = Scope::Machine;
         else if (SameText(value, "user"))
           scope_ = Scope::User;
+        else
+          autoScope_ = true;
       } else if (SameText(key, "Architecture")) {
         if (!OneOf(value, kArchitectures))
           Report(line, Severity::Error,
                  "unknown Architecture value " + Quoted(value) + ": it must be " + Alternatives(kArchitectures));
+        x64_ = SameText(value, "x64");
+      } else if (SameText(key, "RunAfter")) {
+        runAfterLine_ = line;  // looked for once the installation is known
       } else if (SameText(key, "Language")) {
         if (!LanguageFor(value, false))
           Report(line, Severity::Error, "unknown Language value " + Quoted(value) + ": it must be zh, en or auto");
@@ -413,9 +526,9 @@ class Checker {
 
   void CheckInstall() {
     ForEachKey("INSTALL", [&](const std::string& key, int line, bool first) {
-      const Fields f = SplitField(reader_.ReadString("INSTALL", key, ""), ',', true);
-      std::string source = Trim(f.head);
-      const std::string destination = Trim(f.tail);
+      const InstallFields f = SplitInstall(reader_.ReadString("INSTALL", key, ""));
+      std::string source = f.source;
+      const std::string& destination = f.destination;
       const std::string name = Quoted(reader_.NameForMachine(key));
       if (source.empty() || destination.empty()) {
         if (first) Report(line, Severity::Warning, "entry " + name + " lacks a source or a destination: the program passes it over");
@@ -428,6 +541,13 @@ class Checker {
       const std::vector<Planner::Installed> installed = planner_.TakeInstalled();
       NoteInstalled(destination, reach, installed);
       if (!first) return;
+      const std::size_t cut = destination.rfind(',');
+      const std::string flag = cut == std::string::npos ? "" : Misspelt(destination.substr(cut + 1), kInstallFlags);
+      if (!flag.empty())
+        Report(line, Severity::Warning,
+               "[INSTALL] entry " + name + " ends in " + Quoted(Trim(destination.substr(cut + 1))) +
+                   ", which is no INSTALL flag (did you mean " + flag + "?): the program takes " +
+                   Quoted(destination) + " for the destination");
       CheckScope(line, "entry " + name, {}, destination);
       if (destination != "?") {
         std::string where = destination;
@@ -465,26 +585,173 @@ class Checker {
       if (!first) return;
       const Fields f = SplitField(reader_.ReadString("REGISTRY", key, ""), ',', true);
       const RegistryEntry e = ParseRegistryEntry(folders, f.head, f.tail);
-      if (e.root == 0) {
-        const std::string root = Trim(SplitField(f.head, '\\', true).head);
+      const std::string root = Trim(SplitField(f.head, '\\', true).head);
+      const bool scoped = SameText(root, kScopeRoot);
+      if (e.root == 0 && !scoped)
         Report(line, Severity::Error,
                root.empty() ? std::string("no registry root") : "unknown registry root " + Quoted(root));
-      }
       const std::string number = NumberProblem(e, f.tail);
       if (!number.empty()) Report(line, Severity::Error, number);
       // Only text values have their macros expanded.
-      CheckScope(line, "entry " + Quoted(reader_.NameForMachine(key)), f.head,
-                 e.type == RegType::Text ? f.tail : "");
+      const std::string entry = "entry " + Quoted(reader_.NameForMachine(key));
+      CheckScope(line, entry, f.head, e.type == RegType::Text ? f.tail : "");
+      if (autoScope_ && (e.root == kHKLM || e.root == kHKCR) && !scoped) {
+        const std::string rest = SplitField(f.head, '\\', true).tail;
+        Report(line, Severity::Warning,
+               "[REGISTRY] " + entry + " writes under " + root + " with Scope=auto: a run without administrator " +
+                   "rights installs for one person and cannot write there; write " + kScopeRoot +
+                   (e.root == kHKCR ? "\\Software\\Classes\\" : "\\") + rest +
+                   " (HKLM for everyone, HKCU for one person)");
+      }
+      CheckRegistryKey(line, "[REGISTRY] " + entry, f.head, e.type == RegType::Text ? f.tail : "");
     });
+  }
+
+  // What the key path and a text value say beyond their syntax.
+  void CheckRegistryKey(int line, const std::string& entry, const std::string& keyPath, const std::string& text) {
+    // The key without its value name.
+    const std::string key = SplitField(keyPath, '\\', false).head;
+    const std::string upper = UpperCase("\\" + key + "\\");
+    const std::size_t wow = upper.find("\\WOW6432NODE\\");
+    // Past the root: upper's first backslash is none of the key's.
+    if (x64_ && wow != std::string::npos && wow > 0)
+      Report(line, Severity::Warning,
+             entry + " writes under Wow6432Node in an x64 package: it writes the 64-bit view already, so this " +
+                 "is the 32-bit programs' key; write " + keyPath.substr(0, wow - 1) +
+                 keyPath.substr(wow - 1 + std::strlen("\\Wow6432Node")));
+    // A verb's command: Windows cuts an unquoted program path at its first
+    // blank and may start another program.
+    if (text.empty() || upper.find("\\SHELL\\") == std::string::npos ||
+        upper.size() < 9 || upper.compare(upper.size() - 9, 9, "\\COMMAND\\") != 0)
+      return;
+    const std::string written = Trim(text);
+    if (written.empty() || written[0] == '"') return;
+    // The program ends at its ".exe".
+    const std::string shout = UpperCase(written);
+    std::size_t end = 0;
+    for (std::size_t at = shout.find(".EXE"); at != std::string::npos; at = shout.find(".EXE", at + 1))
+      if (at + 4 == shout.size() || shout[at + 4] == ' ' || shout[at + 4] == '"') {
+        end = at + 4;
+        break;
+      }
+    if (end == 0) return;
+    std::string program = written.substr(0, end);
+    FolderValues folders = folders_;
+    if (folders.install.empty()) folders.install = kPromptedFolder;
+    ExpandMacros(folders, program);
+    if (program.find(' ') == std::string::npos) return;
+    Report(line, Severity::Warning,
+           entry + " starts a program whose path holds blanks, unquoted: Windows may start another program; write " +
+               "\"" + written.substr(0, end) + "\"" + written.substr(end));
   }
 
   void CheckCommands() {
     ForEachKey("COMMAND", [&](const std::string& key, int line, bool first) {
       if (!first) return;
-      // Only the command line, before the last comma, has its macros expanded.
-      const Fields f = SplitField(reader_.ReadString("COMMAND", key, ""), ',', false);
-      CheckScope(line, "entry " + Quoted(reader_.NameForMachine(key)), {}, f.head);
+      const std::string entry = "entry " + Quoted(reader_.NameForMachine(key));
+      // Only the command line, before the show word, has its macros expanded.
+      const Trailing t = TakeWords(reader_.ReadString("COMMAND", key, ""), kCommandWords);
+      const Fields f = SplitField(t.head, ',', false);
+      CheckScope(line, entry, {}, f.head);
+      // Only after a show word: "cmd,WAIT" has always shown normally.
+      const std::string word = f.head.find(',') == std::string::npos ? "" : Misspelt(f.tail, kCommandWords);
+      if (!word.empty())
+        Report(line, Severity::Warning,
+               "[COMMAND] " + entry + " ends in " + Quoted(Trim(f.tail)) + ", which is no COMMAND word (did you mean " +
+                   word + "?): the program runs " + Quoted(Trim(f.head)) + " as the command line, shown normally");
+      bool skip = false, only = false;
+      for (auto at = t.words.rbegin(); at != t.words.rend(); ++at) {
+        const std::string& w = *at;
+        const std::size_t eq = w.find('=');
+        skip = skip || SameText(w, "SKIPIFSILENT");
+        only = only || SameText(w, "ONLYIFSILENT");
+        if (eq == std::string::npos) continue;
+        const std::string name = UpperCase(Trim(w.substr(0, eq)));
+        std::vector<std::string> codes;
+        for (Fields c{{}, w.substr(eq + 1)}; !Trim(c.tail).empty();) {
+          c = SplitField(Trim(c.tail), ' ', true);
+          codes.push_back(Trim(c.head));
+        }
+        if (codes.empty())
+          Report(line, Severity::Error, name + "= of [COMMAND] " + entry + " names no exit code");
+        for (const std::string& code : codes)
+          if (!ParseInt32(code))
+            Report(line, Severity::Error,
+                   name + "= code " + Quoted(code) + " of [COMMAND] " + entry + " is no integer");
+      }
+      if (skip && only)
+        Report(line, Severity::Warning, "[COMMAND] " + entry + " has both SKIPIFSILENT and ONLYIFSILENT: it never runs");
+      if (IsBareProgramName(SplitProgram(Trim(f.head)).program)) return;
+      NotInstalled(line, "[COMMAND] " + entry + " runs", SplitProgram(Trim(f.head)).program);
     });
+  }
+
+  void CheckServices() {
+    ForEachKey("SERVICES", [&](const std::string& key, int line, bool first) {
+      if (!first) return;
+      const std::string entry = "[SERVICES] entry " + Quoted(reader_.NameForMachine(key));
+      // Program, display name, start type, account; the description is the rest.
+      std::vector<std::string> fields;
+      Fields f{{}, reader_.ReadString("SERVICES", key, "")};
+      while (fields.size() < 4) {
+        f = SplitField(f.tail, ',', true);
+        fields.push_back(Trim(f.head));
+      }
+      const std::string &program = fields[0], &start = fields[2], &account = fields[3];
+      const std::string name = Trim(reader_.NameForMachine(key));
+      if (name.find_first_of("\\/") != std::string::npos)
+        Report(line, Severity::Error, entry + ": a service name holds no '\\' or '/'");
+      if (program.empty()) Report(line, Severity::Error, entry + " names no program");
+      if (!OneOf(start, kStartTypes))
+        Report(line, Severity::Error,
+               "start type " + Quoted(start) + " of " + entry + " is unknown: it must be " +
+                   Alternatives(kStartTypes));
+      if (!account.empty() && !OneOf(account, kAccounts))
+        Report(line, Severity::Error,
+               "account " + Quoted(account) + " of " + entry + " is unknown: it must be empty (LocalSystem), " +
+                   Alternatives(kAccounts));
+      if (scope_ == Scope::User)
+        Report(line, Severity::Warning,
+               entry + " installs a service in a per-user installation: it needs administrator rights, which a " +
+                   "per-user installation does not ask for");
+      if (!program.empty()) NotInstalled(line, entry + " runs", SplitProgram(program).program);
+    });
+  }
+
+  // What the uninstaller removes besides what was installed: only ever
+  // within the installation's own folders.
+  void CheckUninstallDelete() {
+    ForEachKey("UNINSTALLDELETE", [&](const std::string& key, int line, bool first) {
+      if (!first) return;
+      const std::string entry = "[UNINSTALLDELETE] entry " + Quoted(reader_.NameForMachine(key));
+      const std::string written = reader_.ReadString("UNINSTALLDELETE", key, "");
+      if (written.empty()) {
+        Report(line, Severity::Error, entry + " names no path");
+        return;
+      }
+      if (UnsetReported(line, entry, written)) return;
+      std::string path = written;
+      ExpandMacros(folders_, path);
+      path = WindowsPath(path);
+      const std::string at = FileNameKey(path);
+      const std::vector<std::string> own = OwnFolders();
+      if (!IsFullPath(path) || std::none_of(own.begin(), own.end(), [&](const std::string& folder) {
+            return at.size() > folder.size() && at.rfind(folder, 0) == 0;
+          }))
+        Report(line, Severity::Error,
+               "path " + Quoted(written) + " of " + entry + " lies outside the installation: the uninstaller removes " +
+                   "only what is inside %INSTALLDIR% or another folder an INSTALL entry installs to");
+    });
+  }
+
+  // After CheckShortcuts: a shortcut of the script, or a program.
+  void CheckRunAfter() {
+    if (!runAfterLine_) return;
+    const std::string value = Trim(reader_.ReadString("SETUP", "RunAfter", ""));
+    const std::vector<std::string> shortcuts = reader_.ReadSection("SHORTCUTS");
+    if (std::any_of(shortcuts.begin(), shortcuts.end(), [&](const std::string& s) { return SameText(s, value); }))
+      return;
+    NotInstalled(runAfterLine_, "[SETUP] RunAfter starts", SplitProgram(value).program);
   }
 
   // After CheckInstall: a target in the installation is looked for among
@@ -548,13 +815,14 @@ class Checker {
                "folder " + Quoted(folder) + " of " + entry + " holds ';': PATH takes it for more than one folder");
       // Anyone may read a machine-wide folder: only the other way round fails.
       if (scope_ == Scope::Machine) CheckScope(line, entry, {}, folder);
+      NotInstalled(line, "[PATH] " + entry + " adds", folder);
     });
   }
 
   void CheckUninstall() {
     bool asks = false;
     for (const std::string& key : reader_.ReadSection("INSTALL"))
-      asks = asks || Trim(SplitField(reader_.ReadString("INSTALL", key, ""), ',', true).tail) == "?";
+      asks = asks || SplitInstall(reader_.ReadString("INSTALL", key, "")).destination == "?";
     int header = 0;
     for (std::size_t i = 0; i < lines_.size() && !header; ++i)
       if (!lines_[i].text.empty() && lines_[i].text[0] == '[' && IniText(lines_[i].text + "\n1=1\n", false).HasSection("UNINSTALL"))
@@ -594,7 +862,8 @@ class Checker {
     const bool machine = scope_ == Scope::Machine;
     std::vector<std::string> reaches;
     const std::string root = Trim(SplitField(keyPath, '\\', true).head);
-    const std::uint32_t r = RootKeyFromName(root);
+    // HKSCOPE follows the scope wherever it goes.
+    const std::uint32_t r = SameText(root, kScopeRoot) ? 0 : RootKeyFromName(root);
     // HKCR writes go to the machine's classes.
     if (machine ? r == kHKCU : r == kHKLM || r == kHKCR) reaches.push_back("writes under " + root);
     for (const std::string& name : ExpandTargetMacros(TargetFolders(), text)) {
@@ -626,6 +895,47 @@ class Checker {
     if (reach == Planner::Reach::Outside) anything_.push_back(folder);
     destinations_.push_back(folder);
     for (const Planner::Installed& file : installed) files_.push_back(FileNameKey(destination + file.path));
+  }
+
+  // The folders that are the installation's: %INSTALLDIR% and the entries'
+  // destinations, as FileNameKey has them with their backslash. A
+  // destination that is, or holds, one of the machine's own folders
+  // (%SYSTEMDIR%, a drive's root) is the machine's, not the installation's.
+  std::vector<std::string> OwnFolders() const {
+    std::vector<std::string> own;
+    if (!folders_.install.empty()) own.push_back(FileNameKey(WithBackslash(folders_.install)));
+    const FolderValues m = TargetFolders();
+    const std::string machine[] = {m.programFiles, m.system,      m.windows,   m.temp,    m.localAppData,
+                                   m.appData,      m.commonAppData, m.commonFiles, m.startMenu, m.desktop,
+                                   m.fonts,        m.userProfile};
+    for (const std::string& d : destinations_)
+      if (std::none_of(std::begin(machine), std::end(machine), [&](const std::string& folder) {
+            return FileNameKey(WithBackslash(folder)).rfind(d, 0) == 0;
+          }))
+        own.push_back(d);
+    return own;
+  }
+
+  // Warns when `written` (a file or folder, macros unexpanded) lies in the
+  // installation but no INSTALL entry makes it. `what` leads the text.
+  void NotInstalled(int line, const std::string& what, const std::string& written) {
+    std::string path = written;
+    ExpandMacros(folders_, path);
+    path = WindowsPath(path);
+    if (!IsFullPath(path)) return;
+    const std::string key = FileNameKey(WithBackslash(path));
+    const std::vector<std::string> own = OwnFolders();
+    if (std::none_of(own.begin(), own.end(), [&](const std::string& f) { return key.rfind(f, 0) == 0; }) ||
+        IsInstalled(path))
+      return;
+    // The uninstaller the program leaves in [UNINSTALL] Folder.
+    if (reader_.HasSection("UNINSTALL")) {
+      std::string folder = reader_.ReadString("UNINSTALL", "Folder", "");
+      if (folder.empty()) folder = folders_.install;
+      ExpandMacros(folders_, folder);
+      if (key == FileNameKey(WithBackslash(WithBackslash(WindowsPath(folder)) + kUninstallerName))) return;
+    }
+    Report(line, Severity::Warning, what + " " + Quoted(written) + ", which no INSTALL entry installs");
   }
 
   // Whether an INSTALL entry makes this file or folder.
@@ -746,6 +1056,8 @@ class Checker {
   std::vector<Line> lines_;
   std::optional<IniText> keyLines_, valueLines_;
   Scope scope_ = Scope::Any;
+  bool autoScope_ = false, x64_ = false;
+  int runAfterLine_ = 0;
   // The target machine's folders as the INSTALL entries leave them.
   FolderValues folders_ = TargetFolders();
   // Folders (with their backslash) and files the INSTALL entries make, as
@@ -784,6 +1096,9 @@ void CheckScript(Plan& plan, Planner& planner, const std::vector<Item>& items,
   checker.CheckShortcuts();
   checker.CheckPath();
   checker.CheckCommands();
+  checker.CheckServices();
+  checker.CheckUninstallDelete();
+  checker.CheckRunAfter();
   checker.CheckUninstall();
 }
 

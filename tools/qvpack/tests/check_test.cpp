@@ -99,7 +99,7 @@ TEST_F(PackageFolder, EachProblemOnItsLineWithItsSeverity) {
       {std::string(kAll) + "[REGISTRY]\r\n1=HKCU\\S\\N,DWORD:123456789\r\n",
        {"setup.ini:4: error: DWORD: value '123456789' is no hexadecimal number of at most 8 digits"}},
       {std::string(kAll) + "[Instal]\r\nApp=app,C:\\T\r\n",
-       {"setup.ini:3: warning: unknown section [Instal]: the program never reads it"}},
+       {"setup.ini:3: error: unknown section [Instal]: the program never reads it (did you mean [INSTALL]?)"}},
       {std::string(kAll) + "[Uninstall]\r\nName=Demo\r\nIcon=x.ico\r\n",
        {"setup.ini:3: error: [UNINSTALL] names no Folder and no INSTALL entry asks for one: the run stops with an error",
         "setup.ini:5: warning: unknown key 'Icon' in [UNINSTALL]: the program never reads it"}},
@@ -173,7 +173,7 @@ TEST_F(PackageFolder, SetupAndScopeMixesOnTheirLine) {
         "setup.ini:7: error: icon 'docs/notes.txt' is no .ico file"}},
       // A source in a folder of the target machine is none of the package's.
       {"[SETUP]\nScope=auto\n[INSTALL]\nAll=*.*,%APPDATA%\\E\nOld=%LocalAppData%\\E\\*.*,%PROGRAMFILESDIR%\\E\n"
-       "[REGISTRY]\n1=HKCU\\S\\N,1\n2=HKLM\\S\\N,1\n",
+       "[REGISTRY]\n1=HKCU\\S\\N,1\n2=HKSCOPE\\S\\N,1\n",
        {}},
       // The window's own face: a picture of its size.
       {std::string(kAll) + "[SETUP]\r\nFace=app\\face.bmp\r\n", {}},

@@ -253,6 +253,119 @@ TEST_F(QvpackTest, DamagedPackagesAreRefused) {
   }
 }
 
+// `qvpack check` over the words a script may use, each finding on its line,
+// and its exit codes with and without --strict.
+TEST_F(QvpackTest, CheckReportsEachFindingWithItsExitCode) {
+  Write("app/bin/tool.exe", "MZ");
+  // Everything goes to the prompted folder, which has a blank in it.
+  const std::string kInstall = "[INSTALL]\nApp=app\\,?\nDocs=docs,%INSTALLDIR%\n";
+  const struct {
+    std::string script;
+    std::vector<std::string> lines;
+    int code, strict;
+  } kCases[] = {
+      // Every new word, used as meant.
+      {"[INSTALL]\nApp=app\\,?,ONLYIFNEW,KEEP\nDocs=docs,%INSTALLDIR%,IFNEWER\nData=docs\\guide.txt,"
+       "%COMMONAPPDATA%\\T\n[SETUP]\nScope=auto\nArchitecture=x64\nRunAfter=Tool\n[SHORTCUTS]\n"
+       "Tool=%INSTALLDIR%\\bin\\tool.exe,STARTMENU\n[REGISTRY]\n"
+       "1=HKSCOPE\\Software\\Classes\\qvfile\\shell\\open\\command\\,\"%INSTALLDIR%\\bin\\tool.exe\" \"%1\"\n"
+       "2=HKSCOPE\\Software\\T\\Path,%INSTALLDIR%\n[PATH]\nBin=%INSTALLDIR%\\bin\n[COMMAND]\n"
+       "1=%INSTALLDIR%\\bin\\tool.exe /setup,HIDE,WAIT,OK=0 3010,RESTART=1641 3010,SKIPIFSILENT\n"
+       "2=cmd.exe /c echo,1,2,MINIMIZE,ASUSER,ONLYIFSILENT\n3=\"%INSTALLDIR%\\bin\\tool.exe\" /remove,HIDE,wait,"
+       "Uninstall\n[SERVICES]\nTool=%INSTALLDIR%\\bin\\tool.exe,Tool Service,auto,LocalService,Keeps, with "
+       "commas, the tool going\nTool2=\"%INSTALLDIR%\\bin\\tool.exe\" --two,Tool Two,demand\n"
+       "Tool3=%INSTALLDIR%\\bin\\tool.exe,Tool Three,Manual,NetworkService\nTool4=%INSTALLDIR%\\bin\\tool.exe,"
+       "Tool Four,disabled,\n[UNINSTALLDELETE]\nLogs=%INSTALLDIR%\\logs\\*.log\nCache=%INSTALLDIR%\\cache\n"
+       "Data=%COMMONAPPDATA%\\T\\*.db\n[UNINSTALL]\nName=T\nHelpLink=https://example.com/help\n"
+       "URLInfoAbout=https://example.com/\nURLUpdateInfo=https://example.com/new\nContact=help@example.com\n"
+       "Comments=A tool\nDisplayIcon=%INSTALLDIR%\\bin\\tool.exe,0\n[COMMAND]\n"
+       "4=\"%INSTALLDIR%\\Uninstall.exe\" /S,HIDE,UNINSTALL\n",
+       {}, 0, 0},
+      // HKSCOPE follows the scope: no mix with a per-user one.
+      {kInstall + "[SETUP]\nScope=user\n[REGISTRY]\n1=HKSCOPE\\Software\\T\\V,DWORD:1\n", {}, 0, 0},
+      {kInstall + "[PATH]\nLib=%INSTALLDIR%\\lib\n",
+       {"setup.ini:5: warning: [PATH] entry 'Lib' adds '%INSTALLDIR%\\lib', which no INSTALL entry installs"}, 0, 1},
+      {kInstall + "[COMMAND]\n1=\"%INSTALLDIR%\\bin\\setup2.exe\" /s,HIDE,WAIT\n",
+       {"setup.ini:5: warning: [COMMAND] entry '1' runs '%INSTALLDIR%\\bin\\setup2.exe', which no INSTALL entry "
+        "installs"},
+       0, 1},
+      {kInstall + "[SERVICES]\nSvc=%INSTALLDIR%\\svc.exe,Service,auto\n",
+       {"setup.ini:5: warning: [SERVICES] entry 'Svc' runs '%INSTALLDIR%\\svc.exe', which no INSTALL entry "
+        "installs"},
+       0, 1},
+      {kInstall + "[SETUP]\nRunAfter=%INSTALLDIR%\\start.exe\n",
+       {"setup.ini:5: warning: [SETUP] RunAfter starts '%INSTALLDIR%\\start.exe', which no INSTALL entry installs"},
+       0, 1},
+      {kInstall + "[SETUP]\nScope=auto\n[REGISTRY]\n1=HKLM\\Software\\T\\Path,%INSTALLDIR%\n2=HKCR\\.qv\\,qvfile\n"
+                  "3=HKSCOPE\\Software\\T\\V,1\n",
+       {"setup.ini:7: warning: [REGISTRY] entry '1' writes under HKLM with Scope=auto: a run without administrator "
+        "rights installs for one person and cannot write there; write HKSCOPE\\Software\\T\\Path (HKLM for "
+        "everyone, HKCU for one person)",
+        "setup.ini:8: warning: [REGISTRY] entry '2' writes under HKCR with Scope=auto: a run without administrator "
+        "rights installs for one person and cannot write there; write HKSCOPE\\Software\\Classes\\.qv\\ (HKLM for "
+        "everyone, HKCU for one person)"},
+       0, 1},
+      {kInstall + "[SETUP]\nArchitecture=x64\n[REGISTRY]\n1=HKLM\\SOFTWARE\\Wow6432Node\\T\\Path,%INSTALLDIR%\n",
+       {"setup.ini:7: warning: [REGISTRY] entry '1' writes under Wow6432Node in an x64 package: it writes the 64-bit "
+        "view already, so this is the 32-bit programs' key; write HKLM\\SOFTWARE\\T\\Path"},
+       0, 1},
+      {kInstall + "[REGISTRY]\n1=HKCU\\Software\\Classes\\qvfile\\Shell\\open\\Command\\,%INSTALLDIR%\\bin\\tool.exe "
+                  "\"%1\"\n2=HKCU\\Software\\Classes\\qvfile\\shell\\print\\command\\,notepad.exe /p \"%1\"\n",
+       {"setup.ini:5: warning: [REGISTRY] entry '1' starts a program whose path holds blanks, unquoted: Windows may "
+        "start another program; write \"%INSTALLDIR%\\bin\\tool.exe\" \"%1\""},
+       0, 1},
+      {kInstall + "[SHORTCUT]\nTool=%INSTALLDIR%\\bin\\tool.exe,DESKTOP\n[Registries]\n1=HKCU\\Software\\T\\V,1\n",
+       {"setup.ini:4: error: unknown section [SHORTCUT]: the program never reads it (did you mean [SHORTCUTS]?)",
+        "setup.ini:6: error: unknown section [Registries]: the program never reads it (did you mean [REGISTRY]?)"},
+       2, 2},
+      // A misspelt word is read as the program reads it: part of the entry.
+      {kInstall + "Guide=docs\\guide.txt,%INSTALLDIR%,KEPP\n[COMMAND]\n1=cmd.exe /c echo,HIDE,WIAT\n",
+       {"setup.ini:4: warning: [INSTALL] entry 'Guide' ends in 'KEPP', which is no INSTALL flag (did you mean "
+        "KEEP?): the program takes '%INSTALLDIR%,KEPP' for the destination",
+        "setup.ini:6: warning: [COMMAND] entry '1' ends in 'WIAT', which is no COMMAND word (did you mean WAIT?): "
+        "the program runs 'cmd.exe /c echo,HIDE' as the command line, shown normally"},
+       0, 1},
+      // Fields of the new words; the uninstaller deletes nothing outside
+      // the installation, a system folder an entry installs to included.
+      {kInstall + "Fonts=docs\\guide.txt,%WINDOWSDIR%\\Fonts\n[COMMAND]\n1=cmd.exe,HIDE,OK=0 x,RESTART=\n"
+                  "[SERVICES]\nSvc=%INSTALLDIR%\\bin\\tool.exe,Service,boot,LocalSystem\n[UNINSTALLDELETE]\n"
+                  "Fonts=%WINDOWSDIR%\\Fonts\\*.ttf\nUp=%INSTALLDIR%\\..\\*\nAll=%INSTALLDIR%\n",
+       {"setup.ini:6: error: OK= code 'x' of [COMMAND] entry '1' is no integer",
+        "setup.ini:6: error: RESTART= of [COMMAND] entry '1' names no exit code",
+        "setup.ini:8: error: start type 'boot' of [SERVICES] entry 'Svc' is unknown: it must be auto, demand, manual "
+        "or disabled",
+        "setup.ini:8: error: account 'LocalSystem' of [SERVICES] entry 'Svc' is unknown: it must be empty "
+        "(LocalSystem), LocalService or NetworkService",
+        "setup.ini:10: error: path '%WINDOWSDIR%\\Fonts\\*.ttf' of [UNINSTALLDELETE] entry 'Fonts' lies outside the "
+        "installation: the uninstaller removes only what is inside %INSTALLDIR% or another folder an INSTALL entry "
+        "installs to",
+        "setup.ini:11: error: path '%INSTALLDIR%\\..\\*' of [UNINSTALLDELETE] entry 'Up' lies outside the "
+        "installation: the uninstaller removes only what is inside %INSTALLDIR% or another folder an INSTALL entry "
+        "installs to",
+        "setup.ini:12: error: path '%INSTALLDIR%' of [UNINSTALLDELETE] entry 'All' lies outside the installation: "
+        "the uninstaller removes only what is inside %INSTALLDIR% or another folder an INSTALL entry installs to"},
+       2, 2},
+  };
+  for (const auto& c : kCases) {
+    Write("setup.ini", c.script);
+    std::string expected;
+    int errors = 0;
+    for (const std::string& line : c.lines) {
+      expected += line + "\n";
+      errors += line.find(": error: ") != std::string::npos;
+    }
+    const std::size_t warnings = c.lines.size() - static_cast<std::size_t>(errors);
+    if (!c.lines.empty())
+      expected += "qvpack: " + std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") +
+                  std::to_string(warnings) + (warnings == 1 ? " warning\n" : " warnings\n");
+    EXPECT_EQ(Run("check " + Q(pkg_)), c.code) << c.script;
+    EXPECT_EQ(err_, expected) << c.script;
+    EXPECT_EQ(out_, "");
+    EXPECT_EQ(Run("check --strict " + Q(pkg_)), c.strict) << c.script;
+  }
+  EXPECT_FALSE(fs::exists(pkg_ / "setup.exe"));
+}
+
 // Without --stub the setup program this build makes is sealed behind;
 // until it is made, packing says where it looked.
 TEST_F(QvpackTest, TheBuildsSetupProgramIsTheDefaultStub) {
@@ -281,6 +394,8 @@ TEST_F(QvpackTest, CommandLine) {
       {"pack " + Q(pkg_) + " -o x.exe --fast", 2, ""},
       {"list", 2, ""},
       {"extract one", 2, ""},
+      {"check", 2, ""},
+      {"check " + Q(pkg_) + " --force", 2, ""},
       {"pack " + Q(dir_ / "missing") + " -o " + Q(dir_ / "x.exe"), 1, ""},
       {"pack " + Q(pkg_) + " -o " + Q(dir_ / "x.exe") + " --stub " + Q(dir_ / "nostub.exe"), 1, ""},
       {"list " + Q(dir_ / "missing.exe"), 1, ""},

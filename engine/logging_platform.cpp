@@ -136,7 +136,7 @@ std::unique_ptr<StartedProgram> LoggingShell::Launch(const std::string& commandL
   if (started) log_.Write("started: " + what);
   // Nobody to start it for is no failure of the run: the command is skipped.
   else if (as == StartAs::Person && log_.Machine().LastError().code == kErrorNoPerson)
-    log_.Write("skipped (no person at the desktop to start it as): " + what);
+    log_.Write("skipped (no person at the desktop whose account runs without administrator rights): " + what);
   else log_.Write("not started: " + what + log_.Failure());
   return started;
 }

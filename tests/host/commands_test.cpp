@@ -129,7 +129,7 @@ TEST(CommandWords, WaitedForJudgedByTheirCodesSkippedOrStartedAsThePerson) {
       {"ASUSER in a run started elevated", "1=fix.exe,SHOW,ASUSER\n", 0, false, Who::Elevated, kExitOk,
        {"fix.exe as the person"}, {"started: fix.exe (show 1) as the person"}, {}},
       {"ASUSER under the system account without a person", "1=fix.exe,SHOW,ASUSER,WAIT\n2=next.exe,HIDE\n", 0,
-       false, Who::SystemWithoutPerson, kExitOk, {"next.exe"}, {"skipped", "no person", "fix.exe"}, {}},
+       false, Who::SystemWithoutPerson, kExitOk, {"next.exe"}, {"skipped", "no person at the desktop", "fix.exe"}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -65,14 +65,14 @@ CommandRunner::Outcome CommandRunner::WaitFor(const CommandEntry& c, StartedProg
   const std::uint32_t start = platform_.system.Ticks();
   while (!program.Wait(kWaitSliceMs)) {
     if (pump_ && pump_()) {
-      Log("stopped waiting after " + Seconds(platform_.system.Ticks() - start) + " (the run stops; the program runs on): " +
-          c.commandLine);
+      Log("stopped waiting after " + Seconds(platform_.system.Ticks() - start) +
+          " (the run stops; the program runs on): " + c.commandLine);
       return Outcome::Stopped;
     }
   }
   const std::uint32_t code = program.ExitCode();
-  const std::string ended =
-      "waited " + Seconds(platform_.system.Ticks() - start) + ", exit code " + std::to_string(code) + ": " + c.commandLine;
+  const std::string ended = "waited " + Seconds(platform_.system.Ticks() - start) + ", exit code " +
+                            std::to_string(code) + ": " + c.commandLine;
   if (RestartCode(c, code)) {
     Log(ended + " (a restart completes it)");
     if (report_) report_->restartNeeded = true;

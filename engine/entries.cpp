@@ -188,7 +188,8 @@ std::string CommandValue(const CommandEntry& e) {
 }
 
 bool RestartCode(const CommandEntry& e, std::uint32_t code) {
-  return code == 3010 || code == 1641 || std::find(e.restartCodes.begin(), e.restartCodes.end(), code) != e.restartCodes.end();
+  return code == 3010 || code == 1641 ||
+         std::find(e.restartCodes.begin(), e.restartCodes.end(), code) != e.restartCodes.end();
 }
 
 bool SuccessCode(const CommandEntry& e, std::uint32_t code) {

@@ -111,7 +111,9 @@ class Win32Started : public StartedProgram {
  public:
   explicit Win32Started(HANDLE process) : process_(process) {}
   // A wait that fails ends too: there is nothing more to wait for.
-  bool Wait(unsigned milliseconds) override { return ::WaitForSingleObject(process_.Get(), milliseconds) != WAIT_TIMEOUT; }
+  bool Wait(unsigned milliseconds) override {
+    return ::WaitForSingleObject(process_.Get(), milliseconds) != WAIT_TIMEOUT;
+  }
   std::uint32_t ExitCode() override {
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(process_.Get(), &code);
@@ -259,7 +261,7 @@ bool HandBack(const std::string& channel, const std::vector<HandedCommand>& comm
   const UniqueHandle starter(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, static_cast<DWORD>(pid)));
   HANDLE raw = nullptr;
   if (!starter || !::DuplicateHandle(starter.Get(), reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(number)),
-                                     ::GetCurrentProcess(), &raw, GENERIC_WRITE, FALSE, 0))
+                                     ::GetCurrentProcess(), &raw, 0, FALSE, DUPLICATE_SAME_ACCESS))
     return false;
   const UniqueHandle pipe(raw);
   // Only a pipe: nothing else of that process is written to.

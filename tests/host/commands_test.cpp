@@ -189,7 +189,8 @@ TEST(CommandWords, UninstallCommandsRunBeforeTheFilesGoNeverAtTheInstallationNor
   Uninstall(m, removed);
   EXPECT_EQ(Launched(m), std::vector<std::string>{"\"C:\\Program Files\\Demo\\unreg.exe\" /second"});
   // Waited for before the first file went; its failure did not stop the removal.
-  const auto launch = std::find(m.events.begin(), m.events.end(), "launch \"C:\\Program Files\\Demo\\unreg.exe\" /second");
+  const auto launch =
+      std::find(m.events.begin(), m.events.end(), "launch \"C:\\Program Files\\Demo\\unreg.exe\" /second");
   const auto firstDelete = std::find_if(m.events.begin(), m.events.end(),
                                         [](const std::string& e) { return e.rfind("delete ", 0) == 0; });
   EXPECT_LT(launch, firstDelete);

@@ -333,9 +333,9 @@ void SetupEngine::StartChosen() {
     Log("user: not started after setup: " + runAfter_->commandLine);
     return;
   }
-  Log("started after setup: " + runAfter_->commandLine);
-  if (!platform_.shell.StartProgram(runAfter_->commandLine, 1, runAfter_->workingFolder))
-    Log("could not start " + runAfter_->commandLine + " (error " + std::to_string(platform_.system.LastError().code) + ")");
+  // As the person: never with the rights this run may have been given.
+  if (StartAsPerson(runAfter_->commandLine, 1, runAfter_->workingFolder))
+    Log("started after setup: " + runAfter_->commandLine);
 }
 
 void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& title) {

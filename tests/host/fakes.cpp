@@ -478,7 +478,8 @@ std::unique_ptr<StartedProgram> FakePlatform::Launch(const std::string& commandL
     lastError = {kErrorNoPerson, "A specified logon session does not exist."};
     return nullptr;
   }
-  events.push_back("launch " + commandLine + (as == StartAs::Person ? " as the person" : ""));
+  events.push_back("launch " + commandLine + (workingFolder.empty() ? "" : " in " + workingFolder) +
+                   (as == StartAs::Person ? " as the person" : ""));
   if (commandLine.empty()) {
     lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
     return nullptr;

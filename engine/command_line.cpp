@@ -15,6 +15,11 @@ CommandLineOptions ParseOptions(const std::vector<std::string>& args) {
       o.elevatedRestart = true;
       continue;
     }
+    const std::size_t handBack = sizeof kHandBackSwitch - 1;
+    if (i == 1 && o.elevatedRestart && UpperCase(a.substr(0, handBack)) == UpperCase(kHandBackSwitch)) {
+      o.handBack = a.substr(handBack);
+      continue;
+    }
     if (i == 0 && UpperCase(a) == UpperCase(kLimitedSwitch)) {
       o.limitedRestart = true;
       continue;

@@ -27,12 +27,17 @@ struct CommandLineOptions {
   // Started again by an elevated run as the same account without its
   // administrator rights, for one person's installation: never drops again.
   bool limitedRestart = false;
+  // With elevatedRestart: where the run that asked for the rights takes
+  // back the commands it starts as the person once this one ends.
+  std::optional<std::string> handBack;
   std::vector<std::string> scriptArgs;  // the arguments that are no options
   std::string badOption;                // the first "/" argument we do not know
 };
 
 // The first argument of a run started again with administrator rights.
 inline constexpr char kElevatedSwitch[] = "/qvElevated";
+// The second argument of such a run, with the hand-back channel's name.
+inline constexpr char kHandBackSwitch[] = "/qvHandBack=";
 // The first argument of a run started again without them.
 inline constexpr char kLimitedSwitch[] = "/qvLimited";
 

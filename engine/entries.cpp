@@ -103,10 +103,97 @@ bool NamesFileTypes(std::uint32_t root, const std::string& subkey) {
   return key == "SOFTWARE\\CLASSES" || key.rfind("SOFTWARE\\CLASSES\\", 0) == 0;
 }
 
+namespace {
+
+// Exit codes separated by blanks: decimal, a negative one as the system
+// keeps it (two's complement); none for anything else.
+std::optional<std::vector<std::uint32_t>> ParseCodes(const std::string& text) {
+  std::vector<std::uint32_t> codes;
+  std::size_t at = 0;
+  for (;;) {
+    at = text.find_first_not_of(" \t", at);
+    if (at == std::string::npos) break;
+    const std::size_t end = std::min(text.find_first_of(" \t", at), text.size());
+    std::string_view word(text.data() + at, end - at);
+    const bool negative = word.front() == '-';
+    if (negative) word.remove_prefix(1);
+    if (word.empty() || word.size() > 10 || word.find_first_not_of("0123456789") != std::string_view::npos)
+      return std::nullopt;
+    const std::uint64_t v = std::stoull(std::string(word));
+    if (v > (negative ? 0x80000000ull : 0xFFFFFFFFull)) return std::nullopt;
+    codes.push_back(negative ? static_cast<std::uint32_t>(0x100000000ull - v) : static_cast<std::uint32_t>(v));
+    at = end;
+  }
+  if (codes.empty()) return std::nullopt;
+  return codes;
+}
+
+// Takes a trailing word into the entry; false when the field is none.
+bool TakeWord(CommandEntry& e, const std::string& field) {
+  const std::string w = UpperCase(Trim(field));
+  const auto codes = [&w](std::size_t skip) { return ParseCodes(w.substr(skip)); };
+  if (w == "WAIT") e.wait = true;
+  else if (w == "SKIPIFSILENT") e.skipIfSilent = true;
+  else if (w == "ONLYIFSILENT") e.onlyIfSilent = true;
+  else if (w == "ASUSER") e.asUser = true;
+  else if (w == "UNINSTALL") e.uninstall = true;
+  else if (w.rfind("OK=", 0) == 0 && codes(3)) e.okCodes = *codes(3);
+  else if (w.rfind("RESTART=", 0) == 0 && codes(8)) e.restartCodes = *codes(8);
+  else return false;
+  return true;
+}
+
+std::string CodesText(const std::vector<std::uint32_t>& codes) {
+  std::string text;
+  for (const std::uint32_t c : codes) text += (text.empty() ? "" : " ") + std::to_string(c);
+  return text;
+}
+
+}  // namespace
+
+CommandEntry ParseCommandValue(const std::string& value) {
+  CommandEntry e;
+  std::string rest = value;
+  for (;;) {
+    const std::size_t last = rest.rfind(',');
+    // A word needs a show field before it.
+    if (last == std::string::npos || rest.find(',') == last) break;
+    if (!TakeWord(e, rest.substr(last + 1))) break;
+    rest.resize(last);
+  }
+  const Fields f = SplitField(rest, ',', false);
+  e.commandLine = f.head;
+  e.showCode = ShowModeFromName(f.tail);
+  return e;
+}
+
 CommandEntry ParseCommandEntry(const FolderValues& folders, const std::string& value) {
-  Fields f = SplitField(value, ',', false);
-  ExpandMacros(folders, f.head);
-  return CommandEntry{Trim(f.head), ShowModeFromName(f.tail)};
+  CommandEntry e = ParseCommandValue(value);
+  ExpandMacros(folders, e.commandLine);
+  e.commandLine = Trim(e.commandLine);
+  return e;
+}
+
+std::string CommandValue(const CommandEntry& e) {
+  // The show code by its own name: no word of ours stands in for it.
+  const char* show = e.showCode == 0 ? "HIDE" : e.showCode == 3 ? "MAXIMIZE" : e.showCode == 6 ? "MINIMIZE" : "SHOW";
+  std::string value = e.commandLine + "," + show;
+  if (e.wait) value += ",WAIT";
+  value += ",OK=" + CodesText(e.okCodes);
+  if (!e.restartCodes.empty()) value += ",RESTART=" + CodesText(e.restartCodes);
+  if (e.skipIfSilent) value += ",SKIPIFSILENT";
+  if (e.onlyIfSilent) value += ",ONLYIFSILENT";
+  if (e.asUser) value += ",ASUSER";
+  return value;
+}
+
+bool RestartCode(const CommandEntry& e, std::uint32_t code) {
+  return code == 3010 || code == 1641 ||
+         std::find(e.restartCodes.begin(), e.restartCodes.end(), code) != e.restartCodes.end();
+}
+
+bool SuccessCode(const CommandEntry& e, std::uint32_t code) {
+  return RestartCode(e, code) || std::find(e.okCodes.begin(), e.okCodes.end(), code) != e.okCodes.end();
 }
 
 }  // namespace qv

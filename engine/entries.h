@@ -52,10 +52,28 @@ int ShowModeFromName(const std::string& word);
 struct CommandEntry {
   std::string commandLine;  // expanded and trimmed
   int showCode = 1;
+  // The words after the show word.
+  bool wait = false;                     // WAIT: its exit code is checked
+  std::vector<std::uint32_t> okCodes{0};  // OK=: taken for success
+  std::vector<std::uint32_t> restartCodes;  // RESTART=: success, once the machine restarts
+  bool skipIfSilent = false, onlyIfSilent = false;
+  bool asUser = false;     // ASUSER: as the person who started setup, never elevated
+  bool uninstall = false;  // UNINSTALL: run by the uninstaller, not now
 };
 
-// A COMMAND value is cut at its last comma: the command line may hold commas.
+// A COMMAND value: words are taken from its end while a show field remains
+// before them, and the rest is cut at its last comma (the command line may
+// hold commas). A value without words reads as it always did.
 CommandEntry ParseCommandEntry(const FolderValues& folders, const std::string& value);
+// The same, with the command line left as it is (already expanded).
+CommandEntry ParseCommandValue(const std::string& value);
+// The entry as a value ParseCommandValue reads back the same (command
+// line expanded), for the uninstaller's record.
+std::string CommandValue(const CommandEntry& entry);
+// Whether an exit code means success, and whether it asks for a restart
+// (3010, 1641, or one of RESTART=), which is success too.
+bool RestartCode(const CommandEntry& entry, std::uint32_t code);
+bool SuccessCode(const CommandEntry& entry, std::uint32_t code);
 
 // The program a command line starts and the rest of it: a quoted first
 // token, or everything up to the first blank.

@@ -115,6 +115,7 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
     case RecordEntry::Kind::Registered: return {n(e.root), e.path};
     case RecordEntry::Kind::PathEntry: return {n(e.root), e.name};
     case RecordEntry::Kind::Text: return {e.name, e.data};
+    case RecordEntry::Kind::Command: return {e.data};
     case RecordEntry::Kind::Service: {
       // The configuration before the run only where there was one.
       const ServiceConfig& c = e.service;
@@ -143,6 +144,7 @@ std::size_t FieldCount(char kind) {
     case 'N': return 2;
     case 'H': return 2;
     case 'T': return 2;
+    case 'U': return 1;
     case 'S': return 8;
     default: return 0;
   }
@@ -230,6 +232,9 @@ bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
       e.modified = *modified;
       return PlainFullPath(e.name);
     }
+    case Kind::Command:
+      e.data = f[0];
+      return !e.data.empty();
     case Kind::Text:
       e.name = f[0];
       e.data = f[1];
@@ -395,6 +400,9 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
       case RecordEntry::Kind::Text:
         plan.product.texts.emplace_back(e.name, e.data);
         break;
+      // A run's commands replace those of the runs before it.
+      case RecordEntry::Kind::RunStart: plan.commands.clear(); break;
+      case RecordEntry::Kind::Command: plan.commands.push_back(e.data); break;
       case RecordEntry::Kind::Product: {
         plan.product = e.product;
         const std::pair<std::uint32_t, std::string> r{e.product.registrationRoot, e.product.id};

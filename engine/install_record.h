@@ -74,6 +74,7 @@ struct RecordEntry {
     Value = 'V',     // a registry value the run wrote
     PathEntry = 'H', // a folder the run added to the PATH under `root`: name
     Text = 'T',      // a text the product's script replaced: name, and `data` the text
+    Command = 'U',   // a command the uninstaller runs first: `data`, a COMMAND value (expanded)
     // What only an undo needs, ignored by an uninstall:
     RunStart = 'R',    // a run begins; path: the folder whose record it carries on, if any
     RunEnd = 'E',      // the run went to its end: nothing of it is undone
@@ -141,6 +142,8 @@ class RecordKeeper {
   // Adds a folder to the PATH under root (HKLM or HKCU) and keeps that it
   // did: an uninstall takes exactly that entry out again.
   virtual PathEdit AddToPath(std::uint32_t root, const std::string& entry) = 0;
+  // A command (a COMMAND value, expanded) for the uninstaller to run.
+  virtual void KeepCommand(const std::string& value) = 0;
   // The services the installation's earlier runs installed (an update's):
   // those of the same name this run may reconfigure, and stop while it
   // replaces their programs.
@@ -189,6 +192,9 @@ struct RemovalPlan {
   std::vector<Value> values;
   std::vector<std::pair<std::uint32_t, std::string>> keys;
   std::vector<std::pair<std::uint32_t, std::string>> pathEntries;  // root, entry; latest first
+  // The commands the uninstaller runs before it removes anything: the
+  // latest run's alone, in order.
+  std::vector<std::string> commands;
   std::vector<InstalledService> services;  // latest first
   // Every registration the record's products made (root, id).
   std::vector<std::pair<std::uint32_t, std::string>> registrations;

@@ -629,6 +629,13 @@ void InstallRecorder::WriteRecord(const std::string& record, const RecordSeal::M
   }
 }
 
+void InstallRecorder::KeepCommand(const std::string& value) {
+  RecordEntry e;
+  e.kind = RecordEntry::Kind::Command;
+  e.data = value;
+  Add(std::move(e));
+}
+
 void InstallRecorder::Complete() {
   if (!recording_) return;
   complete_ = true;

@@ -99,6 +99,7 @@ class InstallRecorder : public Platform, public RecordKeeper {
   void WillWrite(const std::vector<Path>& paths) override;
   void Kept(const Path& path) override;
   PathEdit AddToPath(std::uint32_t root, const std::string& entry) override;
+  void KeepCommand(const std::string& value) override;
   std::vector<InstalledService> EarlierServices() override;
   void Complete() override;
   void Undo() override;

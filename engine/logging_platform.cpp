@@ -127,6 +127,20 @@ bool LoggingShell::StartProgram(const std::string& commandLine, int showCode, co
   return ok;
 }
 
+std::unique_ptr<StartedProgram> LoggingShell::Launch(const std::string& commandLine, int showCode,
+                                                     const std::string& workingFolder, StartAs as) {
+  std::unique_ptr<StartedProgram> started = inner_.Launch(commandLine, showCode, workingFolder, as);
+  const std::string what = commandLine + " (show " + std::to_string(showCode) + ")" +
+                           (workingFolder.empty() ? "" : " in " + workingFolder) +
+                           (as == StartAs::Person ? " as the person at the desktop" : "");
+  if (started) log_.Write("started: " + what);
+  // Nobody to start it for is no failure of the run: the command is skipped.
+  else if (as == StartAs::Person && log_.Machine().LastError().code == kErrorNoPerson)
+    log_.Write("skipped (no person at the desktop whose account runs without administrator rights): " + what);
+  else log_.Write("not started: " + what + log_.Failure());
+  return started;
+}
+
 bool LoggingShell::MakeShortcut(const Shortcut& shortcut) {
   const bool ok = inner_.MakeShortcut(shortcut);
   const std::string what = shortcut.file + " -> " + shortcut.target;

@@ -71,6 +71,8 @@ class LoggingShell : public ShellDecorator {
  public:
   LoggingShell(Shell& inner, ActionLog& log) : ShellDecorator(inner), log_(log) {}
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
+  std::unique_ptr<StartedProgram> Launch(const std::string& commandLine, int showCode, const std::string& workingFolder,
+                                         StartAs as) override;
   bool MakeShortcut(const Shortcut& shortcut) override;
 
  private:

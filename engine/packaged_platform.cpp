@@ -362,6 +362,23 @@ bool PackagedPlatform::StartProgram(const std::string& commandLine, int showCode
   return Machine().shell.StartProgram("\"" + *path + "\"" + t.rest, showCode, FolderPart(*path));
 }
 
+std::unique_ptr<StartedProgram> PackagedPlatform::Launch(const std::string& commandLine, int showCode,
+                                                         const std::string& workingFolder, StartAs as) {
+  const ProgramToken t = SplitProgram(commandLine);
+  const pack::Entry* e = t.program.empty() ? nullptr : ProgramEntry(t.program);
+  if (!e) return Machine().shell.Launch(commandLine, showCode, workingFolder, as);
+  const std::optional<std::string> path = WriteOut(*e);
+  if (!path && package_.Damaged()) {
+    FailIfDamaged();
+    return nullptr;
+  }
+  if (!path) {
+    Fail(inner_.system.LastError().code, inner_.system.LastError().message);
+    return nullptr;
+  }
+  return Machine().shell.Launch("\"" + *path + "\"" + t.rest, showCode, FolderPart(*path), as);
+}
+
 void PackagedPlatform::RemoveLeftovers() { RemoveLeftoverFolders(Machine(), log_); }
 
 void PackagedPlatform::Finish() {
@@ -394,6 +411,10 @@ FileSystem& PackagedFiles::Inner() { return package_.Machine().files; }
 
 bool PackagedShell::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
   return package_.StartProgram(commandLine, showCode, workingFolder);
+}
+std::unique_ptr<StartedProgram> PackagedShell::Launch(const std::string& commandLine, int showCode,
+                                                      const std::string& workingFolder, StartAs as) {
+  return package_.Launch(commandLine, showCode, workingFolder, as);
 }
 Shell& PackagedShell::Inner() { return package_.Machine().shell; }
 

@@ -46,6 +46,8 @@ class PackagedShell : public ShellDecorator {
  public:
   PackagedShell(Shell& inner, PackagedPlatform& package) : ShellDecorator(inner), package_(package) {}
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override;
+  std::unique_ptr<StartedProgram> Launch(const std::string& commandLine, int showCode, const std::string& workingFolder,
+                                         StartAs as) override;
 
  private:
   Shell& Inner() override;
@@ -128,6 +130,8 @@ class PackagedPlatform : public Platform, public UpdateSource {
   std::optional<std::string> ReadWholeFile(const Path& path);
   std::string ShownName(const Path& path);
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder);
+  std::unique_ptr<StartedProgram> Launch(const std::string& commandLine, int showCode, const std::string& workingFolder,
+                                         StartAs as);
 
   // A call failed: when for a damaged package, that is its error. False.
   bool FailIfDamaged();

@@ -115,6 +115,11 @@ class ShellDecorator : public Shell {
   bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) override {
     return Inner().StartProgram(commandLine, showCode, workingFolder);
   }
+  std::unique_ptr<StartedProgram> Launch(const std::string& commandLine, int showCode, const std::string& workingFolder,
+                                         StartAs as) override {
+    return Inner().Launch(commandLine, showCode, workingFolder, as);
+  }
+  std::vector<HandedCommand> TakeHandedBack() override { return Inner().TakeHandedBack(); }
   bool StartWatcher(const std::string& commandLine) override { return Inner().StartWatcher(commandLine); }
   std::optional<int> RunElevated(const std::vector<std::string>& args) override { return Inner().RunElevated(args); }
   std::optional<int> RunAsLimitedHalf(const std::vector<std::string>& args) override {

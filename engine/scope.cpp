@@ -135,6 +135,12 @@ std::optional<int> ActOnRights(Platform& platform, const RightsDecision& decisio
   const std::optional<int> code = platform.shell.RunElevated(again);
   if (code) {
     say("elevated run ended with exit code " + std::to_string(*code));
+    // Its ASUSER commands: this run is the person's own.
+    for (const HandedCommand& c : platform.shell.TakeHandedBack()) {
+      const bool started = platform.shell.StartProgram(c.commandLine, c.showCode, c.workingFolder);
+      say((started ? "started for the elevated run, as the person: " : "not started for the elevated run: ") +
+          c.commandLine);
+    }
     return *code;
   }
   const Platform::Error e = platform.system.LastError();

@@ -428,9 +428,9 @@ void SetupEngine::StartChosen() {
     Log("user: not started after setup: " + runAfter_->commandLine);
     return;
   }
-  Log("started after setup: " + runAfter_->commandLine);
-  if (!platform_.shell.StartProgram(runAfter_->commandLine, 1, runAfter_->workingFolder))
-    Log("could not start " + runAfter_->commandLine + " (error " + std::to_string(platform_.system.LastError().code) + ")");
+  // As the person: never with the rights this run may have been given.
+  if (StartAsPerson(runAfter_->commandLine, 1, runAfter_->workingFolder))
+    Log("started after setup: " + runAfter_->commandLine);
 }
 
 void SetupEngine::ReadUninstall(const ScriptReader& script, const std::string& title) {
@@ -851,12 +851,44 @@ void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::stri
     throw EngineError("Failed to set data for '" + e.valueName + "'");
 }
 
+CommandRunner& SetupEngine::Runner() const {
+  if (!runner_) runner_ = std::make_unique<CommandRunner>(platform_, log_, report_);
+  runner_->SetHandBack(handBack_);
+  return *runner_;
+}
+
 void SetupEngine::RunCommand(const std::string& value) {
   const CommandEntry c = ParseCommandEntry(folders_, value);
-  if (!platform_.shell.StartProgram(c.commandLine, c.showCode, {})) {
-    NoteDamage(c.commandLine);
-    StopIfDamaged();
+  if (c.uninstall) {
+    // For the uninstaller alone; an undo of this run never runs it.
+    if (!recordOpen_) {
+      Log("not kept (no uninstaller): UNINSTALL command " + c.commandLine);
+      return;
+    }
+    keeper_->KeepCommand(CommandValue(c));
+    Log("kept for the uninstaller: " + c.commandLine);
+    return;
   }
+  CommandRunner& runner = Runner();
+  runner.SetVisible(state_.visible);
+  runner.SetPump([this] {
+    PumpNow(platform_.system.Ticks());
+    return state_.finished;
+  });
+  switch (runner.Run(c)) {
+    case CommandRunner::Outcome::NotStarted:
+      NoteDamage(c.commandLine);
+      StopIfDamaged();
+      break;
+    case CommandRunner::Outcome::Restart: restartNeeded_ = true; break;
+    default: break;
+  }
+}
+
+bool SetupEngine::StartAsPerson(const std::string& commandLine, int showCode, const std::string& workingFolder) {
+  const std::size_t handed = Runner().HandedBack().size();
+  return Runner().StartAsPerson(commandLine, showCode, workingFolder) != nullptr ||
+         Runner().HandedBack().size() > handed;
 }
 
 }  // namespace qv

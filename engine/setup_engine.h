@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/command_line.h"
+#include "engine/commands.h"
 #include "engine/folders.h"
 #include "engine/install_record.h"
 #include "engine/platform.h"
@@ -66,6 +67,16 @@ class SetupEngine {
   // Who keeps the record for an uninstaller, when the script asks for one.
   void SetRecordKeeper(RecordKeeper* keeper) { keeper_ = keeper; }
   bool ScriptFound() const { return scriptFound_; }
+  // This elevated run was started again by a run without the rights: it
+  // hands ASUSER commands back to that run, which starts them as the
+  // person once this one ends.
+  void SetHandBack(bool handBack) { handBack_ = handBack; }
+  // Starts a command line as the person who started setup, never with
+  // administrator rights (as ASUSER does): for the finished window's
+  // "start now". False when it was not started nor handed back.
+  bool StartAsPerson(const std::string& commandLine, int showCode = 1, const std::string& workingFolder = {});
+  // What this run hands back to its first start when it ends, in order.
+  const std::vector<HandedCommand>& HandedBack() const { return Runner().HandedBack(); }
   // The finished window has closed: starts what it offered to, when the
   // person kept it chosen.
   void StartChosen();
@@ -93,6 +104,9 @@ class SetupEngine {
   bool MakeShortcuts(const ScriptReader& script);
   bool AddPathEntries(const ScriptReader& script);
   bool RunCommands(const ScriptReader& script);
+  // Carries out COMMAND entries (made when first needed: the log and the
+  // report are set by then).
+  CommandRunner& Runner() const;
   // What [SETUP] RunAfter starts, worked out once the run's folders are known.
   void PlanRunAfter(const ScriptReader& script, const std::string& runAfter);
   // An entry that cannot be carried out as written: logged and counted.
@@ -173,6 +187,8 @@ class SetupEngine {
   bool damaged_ = false;
   bool complete_ = false;
   Throttle pumps_;
+  bool handBack_ = false;
+  mutable std::unique_ptr<CommandRunner> runner_;
   struct Start {
     std::string commandLine, workingFolder;
   };

@@ -2,6 +2,8 @@
 // and what the shell is given: shortcuts and news of changes.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +29,29 @@ enum class Change {
   Environment,   // the environment variables kept in the registry
 };
 
+// A program started to be waited for. Letting go of it lets go of the
+// hold on it, never of the program: it runs on.
+class StartedProgram {
+ public:
+  virtual ~StartedProgram() = default;
+  // Waits at most this long for it to end: true once it has.
+  virtual bool Wait(unsigned milliseconds) = 0;
+  // What it ended with (once Wait said so).
+  virtual std::uint32_t ExitCode() = 0;
+};
+
+// Whose program: this run's account, or the person at the desktop without
+// administrator rights (never the system account).
+enum class StartAs { Run, Person };
+
+// A command an elevated run started again hands back to its first start,
+// which runs it as the person once that run has ended.
+struct HandedCommand {
+  std::string commandLine;
+  int showCode = 1;
+  std::string workingFolder;  // empty: the first start's own
+};
+
 class Shell {
  public:
   virtual ~Shell() = default;
@@ -34,6 +59,15 @@ class Shell {
   // Starts a program without waiting for it to end; with a working folder
   // when one is given, else in the caller's.
   virtual bool StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) = 0;
+  // Starts a program as StartProgram does, but without waiting for its
+  // first window, and holds on to it; null when it could not start. As
+  // the person from an elevated run: with the desktop shell's account, or
+  // under the system account the console's person's; null when there is
+  // none (LastError says why).
+  virtual std::unique_ptr<StartedProgram> Launch(const std::string& commandLine, int showCode,
+                                                 const std::string& workingFolder, StartAs as) = 0;
+  // What the last run started by RunElevated handed back (taken once).
+  virtual std::vector<HandedCommand> TakeHandedBack() { return {}; }
   // Starts a program that acts once this process has ended: it gets a
   // handle to this process, which it may wait on, and that handle's number
   // as the last word of its command line; nothing else of ours. It starts

@@ -29,6 +29,8 @@ enum : std::uint32_t { kErrorCancelled = 1223 };
 enum : std::uint32_t { kErrorReachedThroughLink = 1920 };
 // A path longer than the system takes (ERROR_FILENAME_EXCED_RANGE).
 enum : std::uint32_t { kErrorPathTooLong = 206 };
+// No person is there to start a program as (ERROR_NO_SUCH_LOGON_SESSION).
+enum : std::uint32_t { kErrorNoPerson = 1312 };
 // A running program holds the file (ERROR_SHARING_VIOLATION), whichever
 // way the system refused it.
 enum : std::uint32_t { kErrorInUse = 32 };

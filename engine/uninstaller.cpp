@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/commands.h"
 #include "engine/entries.h"
 #include "engine/install_recorder.h"
 #include "engine/private_folders.h"
@@ -144,6 +145,8 @@ void Uninstaller::Run() {
   }
   window_.SetThinMax(kSteps);
   FinishEarlierRuns();
+  RunCommands();
+  if (Stopped()) return;
   RemoveServices();
   RemoveFiles();
   if (Stopped()) return;  // the user quit
@@ -195,6 +198,27 @@ bool Uninstaller::ShowAndConfirm() {
     Log("user: confirmed the uninstall");
   }
   return true;
+}
+
+void Uninstaller::RunCommands() {
+  if (plan_.commands.empty()) return;
+  window_.SetStatusText(texts::Say(texts::Setup::Execute));
+  window_.RepaintStatus();
+  CommandRunner runner(platform_, log_, &report_);
+  runner.SetVisible(state_.visible);
+  runner.SetHandBack(handBack_);
+  runner.SetPump([this] {
+    platform_.files.Settle();
+    window_.ProcessMessages();
+    return Stopped();
+  });
+  for (const std::string& value : plan_.commands) {
+    if (Stopped()) return;
+    CommandEntry c = ParseCommandValue(value);
+    c.wait = true;  // its files go next
+    runner.Run(c);
+  }
+  handedBack_ = runner.HandedBack();
 }
 
 void Uninstaller::FinishEarlierRuns() {

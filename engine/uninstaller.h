@@ -48,8 +48,15 @@ class Uninstaller {
   const Product& InstalledProduct() const { return plan_.product; }
   // Builds the window, asks (a shown run), removes and shows the end.
   void Run();
+  // This elevated run was started again by a run without the rights: see
+  // SetupEngine::SetHandBack.
+  void SetHandBack(bool handBack) { handBack_ = handBack; }
+  const std::vector<HandedCommand>& HandedBack() const { return handedBack_; }
 
  private:
+  // The installation's UNINSTALL commands, waited for, before anything is
+  // removed; one that fails is logged and counted, and the removal goes on.
+  void RunCommands();
   // Started by another name of the folder its registration names: that
   // name from now on (true when it changed).
   bool UseRegisteredName(const Product& product);
@@ -96,6 +103,8 @@ class Uninstaller {
   std::string folder_;  // the program's, ending in a backslash
   std::string bytes_;   // the record as Read found it, until Load vouches for it
   RunLog* log_ = nullptr;
+  bool handBack_ = false;
+  std::vector<HandedCommand> handedBack_;
   RemovalPlan plan_;
   std::vector<RecordEntry> unfinished_;  // a killed run's lines, undone first
   std::vector<RecordEntry> finished_;    // the lines of runs that ended

@@ -43,6 +43,8 @@ class Program {
     if (!args_.empty()) args_.erase(args_.begin());
     if (!args_.empty() && args_[0] == qv::kSweepSwitch) return Sweep(args_);
     options_ = qv::ParseOptions(args_);
+    // Our own channel, not the person's argument: passed on to no run.
+    if (options_.handBack) args_.erase(args_.begin() + 1);
     app_.Silent = options_.silent;
 
     std::string bad = options_.badOption;
@@ -254,6 +256,7 @@ class Program {
       Log("exit code " + std::to_string(*code));
       return *code;
     }
+    uninstaller.SetHandBack(options_.handBack.has_value());
     if (!form) {
       try {
         uninstaller.Run();
@@ -261,10 +264,12 @@ class Program {
         Log(std::string("error: ") + e.what());
         report_.error = true;
       }
+      HandBack(uninstaller.HandedBack());
       return Finish(state.userQuit);
     }
     form->RunJob([&] { uninstaller.Run(); });
     app_.Run();
+    HandBack(uninstaller.HandedBack());
     return Finish(*form);
   }
 
@@ -312,6 +317,7 @@ class Program {
     engine_->SetRecordKeeper(recorder_.get());
     engine_->SetPlacement(placement_);
     engine_->SetReport(&report_);
+    engine_->SetHandBack(options_.handBack.has_value());
     return *engine_;
   }
 
@@ -326,12 +332,16 @@ class Program {
       report_.error = true;
     }
     report_.scriptFound = engine.ScriptFound();
+    HandBack(engine.HandedBack());
     engine_.reset();  // its window and state end here
     return Finish(state.userQuit);
   }
 
   int Finish(qv::TForm1& form) {
-    if (engine_) report_.scriptFound = engine_->ScriptFound();
+    if (engine_) {
+      report_.scriptFound = engine_->ScriptFound();
+      HandBack(engine_->HandedBack());
+    }
     report_.error = report_.error || form.ErrorEnded();
     return Finish(form.State().userQuit);
   }
@@ -343,6 +353,14 @@ class Program {
     const int code = qv::ExitCodeOf(report_, userQuit);
     Log("exit code " + std::to_string(code));
     return code;
+  }
+
+  // ASUSER commands of this elevated run, to the run that started it.
+  void HandBack(const std::vector<qv::HandedCommand>& commands) {
+    if (commands.empty() || !options_.handBack) return;
+    if (!qv::HandBack(*options_.handBack, commands))
+      Log("not handed back (error " + std::to_string(::GetLastError()) + "): " + std::to_string(commands.size()) +
+          " commands to start as the person");
   }
 
   static std::string BadOption(const std::string& option) {

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <ntsecapi.h>
 #include <sddl.h>
+#include <wtsapi32.h>
 
 #include <algorithm>
 #include <memory>
@@ -299,6 +300,45 @@ UniqueHandle LimitedHalfToken() {
   const std::vector<std::uint8_t> user = UserOf(token.Get()), self = UserOf(own.Get());
   if (user.empty() || user != self || !LimitedToken(token.Get())) return UniqueHandle();
   return PrimaryCopy(token.Get());
+}
+
+namespace {
+
+// Neither elevated nor the system account: a token a person's own
+// programs run with.
+bool PersonsToken(HANDLE token) {
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (!::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) || elevation.TokenIsElevated)
+    return false;
+  std::vector<std::uint8_t> user = UserOf(token), system = WellKnown(WinLocalSystemSid);
+  return !user.empty() && !system.empty() && !::EqualSid(user.data(), system.data());
+}
+
+}  // namespace
+
+UniqueHandle PersonToken() {
+  DWORD shellProcess = 0;
+  const HWND shell = ::GetShellWindow();
+  if (shell && ::GetWindowThreadProcessId(shell, &shellProcess)) {
+    const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcess));
+    UniqueHandle token;
+    if (process && ::OpenProcessToken(process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, token.Receive()) &&
+        PersonsToken(token.Get()))
+      return PrimaryCopy(token.Get());
+  }
+  // The system account in a session without a shell (a deployment tool's
+  // service): the person logged on at the console, if any.
+  const std::vector<std::uint8_t> self = TokenSid(TokenUser), system = WellKnown(WinLocalSystemSid);
+  if (!self.empty() && !system.empty() &&
+      ::EqualSid(const_cast<std::uint8_t*>(self.data()), const_cast<std::uint8_t*>(system.data()))) {
+    UniqueHandle token;
+    const DWORD session = ::WTSGetActiveConsoleSessionId();
+    if (session != 0xFFFFFFFF && ::WTSQueryUserToken(session, token.Receive()) && PersonsToken(token.Get()))
+      return token;
+  }
+  ::SetLastError(ERROR_NO_SUCH_LOGON_SESSION);
+  return UniqueHandle();
 }
 
 std::unique_ptr<Lock> Lock::Take(const std::wstring& name) {

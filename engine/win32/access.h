@@ -70,6 +70,12 @@ TOKEN_ELEVATION_TYPE ElevationType();
 // them. Null when there is none to have.
 UniqueHandle LimitedHalfToken();
 
+// A primary token of the person at the desktop, never elevated and never
+// the system account: the desktop shell's; under the system account
+// without a shell, the console session's person's. Null when there is
+// none (ERROR_NO_SUCH_LOGON_SESSION).
+UniqueHandle PersonToken();
+
 // Opens a path for a look at it (and for deleting it, with DELETE in
 // `access`), never following a link at its end.
 UniqueFile OpenNoFollow(const std::wstring& path, DWORD access);

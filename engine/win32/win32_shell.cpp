@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <userenv.h>
 
 #include "engine/command_line.h"
 #include "engine/entries.h"
+#include "engine/text.h"
 #include "engine/setup_engine.h"
 #include "engine/win32/access.h"
 #include "framework/handles.h"
@@ -68,12 +70,9 @@ std::optional<std::wstring> FolderToStartIn(const std::string& folder) {
 
 }  // namespace
 
-bool Win32Shell::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
-  // As the classic launcher does: the show code goes to the program's first
-  // window, and the call returns once the program waits for input, or after
-  // half a minute.
+std::optional<Win32Shell::Prepared> Win32Shell::Prepare(const std::string& commandLine,
+                                                        const std::string& workingFolder) {
   const std::string resolved = ResolveProgram(commandLine);
-  std::wstring command = Utf8ToWide(resolved);
   // The command line itself stays as written: the program reads its own
   // name from it.
   const std::optional<std::wstring> program = ProgramApart(SplitProgram(resolved).program);
@@ -81,18 +80,95 @@ bool Win32Shell::StartProgram(const std::string& commandLine, int showCode, cons
   // looks for it in its own view, and a 64-bit one has no such folder.
   const std::optional<std::wstring> folder =
       workingFolder.empty() ? std::optional<std::wstring>(std::wstring()) : FolderToStartIn(workingFolder);
-  if (!program || !folder) return false;
+  if (!program || !folder) return std::nullopt;
+  return Prepared{Utf8ToWide(resolved), *program, *folder};
+}
+
+bool Win32Shell::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
+  // As the classic launcher does: the show code goes to the program's first
+  // window, and the call returns once the program waits for input, or after
+  // half a minute.
+  std::optional<Prepared> p = Prepare(commandLine, workingFolder);
+  if (!p) return false;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showCode);
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(program->empty() ? nullptr : program->c_str(), command.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, folder->empty() ? nullptr : folder->c_str(), &startup, &started))
+  if (!::CreateProcessW(p->program.empty() ? nullptr : p->program.c_str(), p->command.data(), nullptr, nullptr, FALSE,
+                        0, nullptr, p->folder.empty() ? nullptr : p->folder.c_str(), &startup, &started))
     return false;
   const UniqueHandle process(started.hProcess), thread(started.hThread);
   ::WaitForInputIdle(process.Get(), 30000);
   return true;
+}
+
+namespace {
+
+// The hold on a started program: its handle, closed at the end (the
+// program runs on).
+class Win32Started : public StartedProgram {
+ public:
+  explicit Win32Started(HANDLE process) : process_(process) {}
+  // A wait that fails ends too: there is nothing more to wait for.
+  bool Wait(unsigned milliseconds) override {
+    return ::WaitForSingleObject(process_.Get(), milliseconds) != WAIT_TIMEOUT;
+  }
+  std::uint32_t ExitCode() override {
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(process_.Get(), &code);
+    return code;
+  }
+
+ private:
+  UniqueHandle process_;
+};
+
+// An environment block made for a token, freed at the end.
+struct Environment {
+  void* block = nullptr;
+  explicit Environment(HANDLE token) {
+    if (!::CreateEnvironmentBlock(&block, token, FALSE)) block = nullptr;
+  }
+  ~Environment() {
+    if (block) ::DestroyEnvironmentBlock(block);
+  }
+  Environment(const Environment&) = delete;
+  Environment& operator=(const Environment&) = delete;
+};
+
+}  // namespace
+
+std::unique_ptr<StartedProgram> Win32Shell::Launch(const std::string& commandLine, int showCode,
+                                                   const std::string& workingFolder, StartAs as) {
+  std::optional<Prepared> p = Prepare(commandLine, workingFolder);
+  if (!p) return nullptr;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(showCode);
+  PROCESS_INFORMATION started{};
+  const wchar_t* program = p->program.empty() ? nullptr : p->program.c_str();
+  const wchar_t* folder = p->folder.empty() ? nullptr : p->folder.c_str();
+  if (as == StartAs::Run) {
+    if (!::CreateProcessW(program, p->command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &started))
+      return nullptr;
+  } else {
+    const UniqueHandle token = access::PersonToken();
+    if (!token) return nullptr;
+    // The person's own environment (TEMP, the profile), not this run's.
+    const Environment environment(token.Get());
+    const DWORD flags = environment.block ? CREATE_UNICODE_ENVIRONMENT : 0;
+    // As in RunAsLimitedHalf: the first needs a right an administrator
+    // rarely has, the second the right to impersonate.
+    if (!::CreateProcessAsUserW(token.Get(), program, p->command.data(), nullptr, nullptr, FALSE, flags,
+                                environment.block, folder, &startup, &started) &&
+        !::CreateProcessWithTokenW(token.Get(), 0, program, p->command.data(), flags, environment.block, folder,
+                                   &startup, &started))
+      return nullptr;
+  }
+  ::CloseHandle(started.hThread);
+  return std::make_unique<Win32Started>(started.hProcess);
 }
 
 bool Win32Shell::StartWatcher(const std::string& commandLine) {
@@ -136,7 +212,81 @@ bool Win32Shell::StartWatcher(const std::string& commandLine) {
   return true;
 }
 
-std::optional<int> Win32Shell::RunElevated(const std::vector<std::string>& args) {
+namespace {
+
+// More than any script's commands: a run that hands back more is not ours.
+constexpr std::size_t kHandBackLimit = 1 << 20;
+
+// Reads what is in the pipe now, without waiting; false once it holds too much.
+bool Drain(HANDLE pipe, std::string& into) {
+  DWORD ready = 0;
+  while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &ready, nullptr) && ready > 0) {
+    char buffer[4096];
+    DWORD got = 0;
+    if (!::ReadFile(pipe, buffer, static_cast<DWORD>(std::min<DWORD>(ready, sizeof buffer)), &got, nullptr) || got == 0)
+      break;
+    into.append(buffer, got);
+    if (into.size() > kHandBackLimit) return false;
+  }
+  return true;
+}
+
+// "show<TAB>working folder<TAB>command line" lines.
+std::vector<HandedCommand> HandedLines(const std::string& text) {
+  std::vector<HandedCommand> commands;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;  // cut short: not a whole line
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const std::size_t tab = line.find('\t');
+    const std::size_t second = tab == std::string::npos ? tab : line.find('\t', tab + 1);
+    if (second == std::string::npos || second + 1 >= line.size()) continue;
+    if (const std::optional<std::int32_t> show = ParseInt32(line.substr(0, tab)))
+      commands.push_back({line.substr(second + 1), *show, line.substr(tab + 1, second - tab - 1)});
+  }
+  return commands;
+}
+
+}  // namespace
+
+bool HandBack(const std::string& channel, const std::vector<HandedCommand>& commands) {
+  if (commands.empty()) return true;
+  // "<process>.<handle>": the pipe's writing end in the run that started us.
+  const std::size_t dot = channel.find('.');
+  if (dot == std::string::npos) return false;
+  const std::int32_t pid = ParseInt32(channel.substr(0, dot)).value_or(0);
+  const std::int32_t number = ParseInt32(channel.substr(dot + 1)).value_or(0);
+  if (pid <= 0 || number <= 0) return false;
+  const UniqueHandle starter(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, static_cast<DWORD>(pid)));
+  HANDLE raw = nullptr;
+  if (!starter || !::DuplicateHandle(starter.Get(), reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(number)),
+                                     ::GetCurrentProcess(), &raw, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    return false;
+  const UniqueHandle pipe(raw);
+  // Only a pipe: nothing else of that process is written to.
+  if (::GetFileType(pipe.Get()) != FILE_TYPE_PIPE) return false;
+  std::string text;
+  for (const HandedCommand& c : commands)
+    if ((c.commandLine + c.workingFolder).find_first_of("\r\n") == std::string::npos &&
+        c.workingFolder.find('\t') == std::string::npos)
+      text += std::to_string(c.showCode) + "\t" + c.workingFolder + "\t" + c.commandLine + "\n";
+  DWORD written = 0;
+  return text.size() <= kHandBackLimit &&
+         ::WriteFile(pipe.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+         written == text.size();
+}
+
+std::optional<int> Win32Shell::RunElevated(const std::vector<std::string>& given) {
+  // A pipe whose writing end the elevated run takes from us: the commands
+  // it hands back come through nothing any other account can reach.
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  std::vector<std::string> args = given;
+  if (!::CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 16)) readEnd = writeEnd = nullptr;
+  const UniqueHandle reading(readEnd), writing(writeEnd);
+  if (writing && !args.empty() && args[0] == kElevatedSwitch)
+    args.insert(args.begin() + 1, kHandBackSwitch + std::to_string(::GetCurrentProcessId()) + "." +
+                                      std::to_string(reinterpret_cast<ULONG_PTR>(writeEnd)));
   const std::optional<std::string> line = JoinCommandLine(args);
   if (!line) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
@@ -170,8 +320,19 @@ std::optional<int> Win32Shell::RunElevated(const std::vector<std::string>& args)
     return std::nullopt;
   }
   DWORD code = 0;
-  if (::WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0 || !::GetExitCodeProcess(process.Get(), &code))
-    return std::nullopt;
+  std::string handed;
+  bool fits = true;
+  DWORD waited = WAIT_TIMEOUT;
+  // Read while it runs: a full pipe would hold it up.
+  while (waited == WAIT_TIMEOUT) {
+    waited = ::WaitForSingleObject(process.Get(), reading ? 100 : INFINITE);
+    if (reading && !Drain(reading.Get(), handed)) {
+      fits = false;
+      handed.clear();
+    }
+  }
+  if (waited != WAIT_OBJECT_0 || !::GetExitCodeProcess(process.Get(), &code)) return std::nullopt;
+  if (fits) handedBack_ = HandedLines(handed);
   return static_cast<int>(code);
 }
 

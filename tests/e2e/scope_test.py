@@ -123,14 +123,16 @@ class ScopeTest(unittest.TestCase):
         # Wine gives the program started again the same limited token (its
         # "runas" does not elevate): an installation for all users ends with
         # 9, one without a scope runs as the person, with the command line
-        # it was given.
+        # it was given. An ASUSER command of the run started again is handed
+        # back and started by the first run.
         target = os.path.join(DRIVE_C, "Program Files (x86)", "qv Scope Asked")
         subprocess.run(["rm", "-rf", target])
         self.addCleanup(subprocess.run, ["rm", "-rf", target])
         folder = "/D=C:\\Program Files (x86)\\qv Scope Asked"
         for scope, exit_code in (("machine", 9), ("", 0)):
             with self.subTest(scope=scope):
-                ini = ("[SETUP]\nScope=%s\n" % scope if scope else "") + "[INSTALL]\nAsked=app\\,?\n"
+                ini = (("[SETUP]\nScope=%s\n" % scope if scope else "") + "[INSTALL]\nAsked=app\\,?\n" +
+                       "[COMMAND]\n1=cmd /c echo person> \"%INSTALLDIR%\\asuser.txt\",HIDE,ASUSER\n")
                 pkg = self.package(ini, {"app\\a.txt": "a"})
                 args = ["/S", folder, "/LOG=" + pkg.win("run.log")]
                 self.assertEqual(run([LIMITED, pkg.win("setup.exe"), *args]), exit_code)
@@ -140,6 +142,10 @@ class ScopeTest(unittest.TestCase):
                               " ".join('"%s"' % a if " " in a else a for a in args), log)
                 self.assertIn("elevated run ended with exit code %d" % exit_code, log)
                 self.assertEqual(os.path.exists(os.path.join(target, "a.txt")), exit_code == 0, log)
+                if exit_code == 0:
+                    self.assertIn("handed back: the run without administrator rights starts it", log)
+                    self.assertIn("started for the elevated run, as the person: cmd /c echo person>", log)
+                    self.assertTrue(w.wait_for(lambda: os.path.exists(os.path.join(target, "asuser.txt")), 20), log)
 
 
 class LanguageTest(unittest.TestCase):

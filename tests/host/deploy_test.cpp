@@ -198,19 +198,23 @@ TEST(Log, AProgramHoldingAFileIsClosedOnlyWhenAllowedAndStartedAgain) {
 TEST(Log, TheFinishedWindowStartsTheProgramOnlyWhenThePersonKeepsItChosen) {
   struct Case {
     const char* runAfter;
-    bool shown, ticked;
+    bool shown, ticked, elevated;
     const char* started;  // empty: nothing
   } cases[] = {
-      {"Acme\\Notes", true, true, "\"C:\\Acme Notes\\notes.exe\" --welcome in C:\\Acme Notes\\data"},
-      {"%STARTMENU%\\Acme\\Notes.lnk", true, true, "\"C:\\Acme Notes\\notes.exe\" --welcome in C:\\Acme Notes\\data"},
-      {"%INSTALLDIR%\\notes.exe", true, true, "\"C:\\Acme Notes\\notes.exe\""},
-      {"Acme\\Notes", true, false, ""},
-      {"Acme\\Notes", false, true, ""},
+      {"Acme\\Notes", true, true, false, "\"C:\\Acme Notes\\notes.exe\" --welcome in C:\\Acme Notes\\data"},
+      {"%STARTMENU%\\Acme\\Notes.lnk", true, true, false,
+       "\"C:\\Acme Notes\\notes.exe\" --welcome in C:\\Acme Notes\\data"},
+      {"%INSTALLDIR%\\notes.exe", true, true, false, "\"C:\\Acme Notes\\notes.exe\""},
+      // Never with the rights the run was given.
+      {"%INSTALLDIR%\\notes.exe", true, true, true, "\"C:\\Acme Notes\\notes.exe\" as the person"},
+      {"Acme\\Notes", true, false, false, ""},
+      {"Acme\\Notes", false, true, false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.runAfter) + (c.shown ? " shown" : " hidden") + (c.ticked ? "" : " unticked"));
     LoggedRun run;
     test::FakePlatform& fake = run.fake;
+    fake.elevated = c.elevated;
     fake.AddFile("D:\\dist\\setup.ini",
                  std::string("[SETUP]\nName=Acme Notes\nRunAfter=") + c.runAfter + "\n[GUI]\nVisible=" + (c.shown ? "1" : "0") +
                      "\n[INSTALL]\nNotes=files\\,?\n[SHORTCUTS]\n"
@@ -226,7 +230,7 @@ TEST(Log, TheFinishedWindowStartsTheProgramOnlyWhenThePersonKeepsItChosen) {
     fake.events.clear();
     run.engine.StartChosen();
     const std::vector<std::string> expected =
-        *c.started ? std::vector<std::string>{std::string("start ") + c.started} : std::vector<std::string>{};
+        *c.started ? std::vector<std::string>{std::string("launch ") + c.started} : std::vector<std::string>{};
     EXPECT_EQ(fake.events, expected);
   }
 }

@@ -105,6 +105,39 @@ TEST(Commands, ShowWordsAndTheLastComma) {
   EXPECT_EQ(ParseCommandEntry(none, "%INSTALLDIR%\\a.exe").commandLine, "%INSTALLDIR%\\a.exe");
 }
 
+TEST(Commands, WordsAreTakenFromTheEndWhileAShowFieldRemains) {
+  FolderValues f;
+  f.install = "D:\\App";
+  struct Case {
+    const char* value;
+    const char* commandLine;
+    int show;
+    bool wait, asUser, uninstall;
+    std::vector<std::uint32_t> ok, restart;
+  } cases[] = {
+      {"%INSTALLDIR%\\vc.exe /q,HIDE,WAIT,OK=0 1638 3010", "D:\\App\\vc.exe /q", 0, true, false, false, {0, 1638, 3010}, {}},
+      {"a.exe x,y,MINIMIZE, asuser ,Uninstall,restart=7,ok=-1", "a.exe x,y", 6, false, true, true, {0xFFFFFFFF}, {7}},
+      // No show field before it: the old meaning.
+      {"a.exe,WAIT", "a.exe", 1, false, false, false, {0}, {}},
+      // Not a word: the value reads as before.
+      {"a.exe,HIDE,OK=zero", "a.exe,HIDE", 1, false, false, false, {0}, {}},
+      {"a.exe,HIDE,OK=", "a.exe,HIDE", 1, false, false, false, {0}, {}},
+  };
+  for (const auto& c : cases) {
+    const CommandEntry e = ParseCommandEntry(f, c.value);
+    EXPECT_EQ(e.commandLine, c.commandLine) << c.value;
+    EXPECT_EQ(e.showCode, c.show) << c.value;
+    EXPECT_EQ(std::make_tuple(e.wait, e.asUser, e.uninstall), std::make_tuple(c.wait, c.asUser, c.uninstall)) << c.value;
+    EXPECT_EQ(e.okCodes, c.ok) << c.value;
+    EXPECT_EQ(e.restartCodes, c.restart) << c.value;
+    // As the uninstaller's record keeps it, read back the same.
+    const CommandEntry back = ParseCommandValue(CommandValue(e));
+    EXPECT_EQ(std::make_tuple(back.commandLine, back.showCode, back.wait, back.asUser, back.okCodes, back.restartCodes),
+              std::make_tuple(e.commandLine, e.showCode, e.wait, e.asUser, e.okCodes, e.restartCodes))
+        << CommandValue(e);
+  }
+}
+
 }  // namespace
 }  // namespace qv
 

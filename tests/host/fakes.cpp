@@ -524,6 +524,48 @@ bool FakePlatform::StartProgram(const std::string& commandLine, int showCode, co
   return !commandLine.empty();
 }
 
+namespace {
+
+// Its wait moves the machine's clock on: as long as it runs, at most.
+class FakeStarted : public StartedProgram {
+ public:
+  FakeStarted(FakePlatform& machine, std::shared_ptr<FakePlatform::Launched> program)
+      : machine_(machine), program_(std::move(program)) {}
+  bool Wait(unsigned ms) override {
+    const std::uint32_t step = std::min<std::uint32_t>(ms, program_->left);
+    machine_.clock += step;
+    program_->left -= step;
+    return program_->left == 0;
+  }
+  std::uint32_t ExitCode() override { return program_->exitCode; }
+
+ private:
+  FakePlatform& machine_;
+  std::shared_ptr<FakePlatform::Launched> program_;
+};
+
+}  // namespace
+
+std::unique_ptr<StartedProgram> FakePlatform::Launch(const std::string& commandLine, int showCode,
+                                                     const std::string& workingFolder, StartAs as) {
+  if (as == StartAs::Person && !person) {
+    lastError = {kErrorNoPerson, "A specified logon session does not exist."};
+    return nullptr;
+  }
+  events.push_back("launch " + commandLine + (workingFolder.empty() ? "" : " in " + workingFolder) +
+                   (as == StartAs::Person ? " as the person" : ""));
+  if (commandLine.empty()) {
+    lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
+    return nullptr;
+  }
+  started.emplace_back(commandLine, showCode);
+  startedIn.push_back(workingFolder);
+  const auto b = behaviours.find(UpperCase(SplitProgram(commandLine).program));
+  const Behaviour how = b == behaviours.end() ? Behaviour{} : b->second;
+  launched.push_back(std::make_shared<Launched>(Launched{commandLine, as, how.runs, how.exitCode}));
+  return std::make_unique<FakeStarted>(*this, launched.back());
+}
+
 std::vector<std::string> RecordingWindow::Calls(const std::string& prefix) const {
   std::vector<std::string> r;
   for (const auto& c : calls)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <tuple>
@@ -180,6 +181,26 @@ class FakePlatform : public FileSystem, public Registry, public Shell, public Ri
   }
   std::vector<std::string> watchers;
   bool watcherStarts = true;
+  // Programs started to be waited for. How one behaves, by its program
+  // (upper case, as SplitProgram gives it): its exit code and how many of
+  // the fake's ticks it runs; others end at once with 0.
+  struct Behaviour {
+    std::uint32_t exitCode = 0;
+    std::uint32_t runs = 0;
+  };
+  std::map<std::string, Behaviour> behaviours;
+  struct Launched {
+    std::string commandLine;
+    StartAs as = StartAs::Run;
+    std::uint32_t left = 0;  // ticks until it ends
+    std::uint32_t exitCode = 0;
+  };
+  std::vector<std::shared_ptr<Launched>> launched;
+  // A person at the desktop whom a program can be started as (none under
+  // the system account without one).
+  bool person = true;
+  std::unique_ptr<StartedProgram> Launch(const std::string& commandLine, int showCode, const std::string& workingFolder,
+                                         StartAs as) override;
   std::string FromCodePage(unsigned codePage, std::string_view bytes) override {
     return decode ? decode(codePage, bytes) : std::string(bytes);
   }

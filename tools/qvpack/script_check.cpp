@@ -714,7 +714,15 @@ class Checker {
         Report(line, Severity::Warning,
                entry + " installs a service in a per-user installation: it needs administrator rights, which a " +
                    "per-user installation does not ask for");
-      if (!program.empty()) NotInstalled(line, entry + " runs", SplitProgram(program).program);
+      if (program.empty() || UnsetReported(line, entry, program)) return;
+      // The whole field is the program's path, as the program reads it.
+      std::string path = program;
+      ExpandMacros(folders_, path);
+      path = WindowsPath(Trim(path));
+      if (!IsFullPath(path) || path.find('"') != std::string::npos || path.back() == '\\')
+        Report(line, Severity::Error, entry + ": its program " + Quoted(program) + " must be a full path to a file, unquoted");
+      else
+        NotInstalled(line, entry + " runs", program);
     });
   }
 

@@ -273,7 +273,7 @@ TEST_F(QvpackTest, CheckReportsEachFindingWithItsExitCode) {
        "1=%INSTALLDIR%\\bin\\tool.exe /setup,HIDE,WAIT,OK=0 3010,RESTART=1641 3010,SKIPIFSILENT\n"
        "2=cmd.exe /c echo,1,2,MINIMIZE,ASUSER,ONLYIFSILENT\n3=\"%INSTALLDIR%\\bin\\tool.exe\" /remove,HIDE,wait,"
        "Uninstall\n[SERVICES]\nTool=%INSTALLDIR%\\bin\\tool.exe,Tool Service,auto,LocalService,Keeps, with "
-       "commas, the tool going\nTool2=\"%INSTALLDIR%\\bin\\tool.exe\" --two,Tool Two,demand\n"
+       "commas, the tool going\nTool2=%INSTALLDIR%\\bin\\tool.exe,Tool Two,demand\n"
        "Tool3=%INSTALLDIR%\\bin\\tool.exe,Tool Three,Manual,NetworkService\nTool4=%INSTALLDIR%\\bin\\tool.exe,"
        "Tool Four,disabled,\n[UNINSTALLDELETE]\nLogs=%INSTALLDIR%\\logs\\*.log\nCache=%INSTALLDIR%\\cache\n"
        "Data=%COMMONAPPDATA%\\T\\*.db\n[UNINSTALL]\nName=T\nHelpLink=https://example.com/help\n"
@@ -329,7 +329,8 @@ TEST_F(QvpackTest, CheckReportsEachFindingWithItsExitCode) {
       // the installation, a system folder an entry installs to included.
       {kInstall + "Fonts=docs\\guide.txt,%WINDOWSDIR%\\Fonts\n[COMMAND]\n1=cmd.exe,HIDE,OK=0 x,RESTART=\n"
                   "[SERVICES]\nSvc=%INSTALLDIR%\\bin\\tool.exe,Service,boot,LocalSystem\n[UNINSTALLDELETE]\n"
-                  "Fonts=%WINDOWSDIR%\\Fonts\\*.ttf\nUp=%INSTALLDIR%\\..\\*\nAll=%INSTALLDIR%\n",
+                  "Fonts=%WINDOWSDIR%\\Fonts\\*.ttf\nUp=%INSTALLDIR%\\..\\*\nAll=%INSTALLDIR%\n"
+                  "[SERVICES]\nArgs=\"%INSTALLDIR%\\bin\\tool.exe\" --service,Service,demand\n",
        {"setup.ini:6: error: OK= code 'x' of [COMMAND] entry '1' is no integer",
         "setup.ini:6: error: RESTART= of [COMMAND] entry '1' names no exit code",
         "setup.ini:8: error: start type 'boot' of [SERVICES] entry 'Svc' is unknown: it must be auto, demand, manual "
@@ -343,7 +344,9 @@ TEST_F(QvpackTest, CheckReportsEachFindingWithItsExitCode) {
         "installation: the uninstaller removes only what is inside %INSTALLDIR% or another folder an INSTALL entry "
         "installs to",
         "setup.ini:12: error: path '%INSTALLDIR%' of [UNINSTALLDELETE] entry 'All' lies outside the installation: "
-        "the uninstaller removes only what is inside %INSTALLDIR% or another folder an INSTALL entry installs to"},
+        "the uninstaller removes only what is inside %INSTALLDIR% or another folder an INSTALL entry installs to",
+        "setup.ini:14: error: [SERVICES] entry 'Args': its program '\"%INSTALLDIR%\\bin\\tool.exe\" --service' must be "
+        "a full path to a file, unquoted"},
        2, 2},
   };
   for (const auto& c : kCases) {

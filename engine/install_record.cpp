@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "engine/text.h"
@@ -79,6 +80,16 @@ bool PlainFullPath(std::string_view path) {
   }
 }
 
+// A full path whose last name may hold the wildcards * and ?.
+bool PlainPattern(std::string_view path) {
+  const std::size_t cut = path.rfind('\\');
+  if (cut == std::string_view::npos || cut + 1 == path.size()) return false;
+  std::string name(path.substr(cut + 1));
+  for (char& c : name)
+    if (c == '*' || c == '?') c = 'a';
+  return PlainName(name) && PlainFullPath(path.substr(0, cut));
+}
+
 std::string Crc(std::string_view text) {
   const std::uint32_t crc = Crc32(0, text.data(), text.size());
   std::string out;
@@ -122,6 +133,8 @@ std::vector<std::string> FieldsOf(const RecordEntry& e) {
       const std::uint32_t start = e.existed ? static_cast<std::uint32_t>(c.start) : 0;
       return {e.name, e.path, n(e.existed), c.command, c.displayName, n(start), c.account, c.description};
     }
+    case RecordEntry::Kind::Leave:
+    case RecordEntry::Kind::Generated: return {e.path};
   }
   return {};
 }
@@ -146,6 +159,8 @@ std::size_t FieldCount(char kind) {
     case 'T': return 2;
     case 'U': return 1;
     case 'S': return 8;
+    case 'L': return 1;
+    case 'G': return 1;
     default: return 0;
   }
 }
@@ -205,7 +220,9 @@ bool FillFields(RecordEntry& e, const std::vector<std::string>& f) {
     case Kind::Folder:
     case Kind::Unwritten:
     case Kind::RunStart:
-    case Kind::RunEnd: e.path = f[0]; return true;
+    case Kind::RunEnd:
+    case Kind::Leave:
+    case Kind::Generated: e.path = f[0]; return true;
     case Kind::FileStart:
     case Kind::File: {
       const std::optional<bool> existed = Flag(f[1]);
@@ -290,7 +307,9 @@ bool NamesPlainPaths(const RecordEntry& e) {
     case Kind::Unwritten:
     case Kind::Aside:
     case Kind::MovedAside:
-    case Kind::Waiting: return PlainFullPath(e.path);
+    case Kind::Waiting:
+    case Kind::Leave: return PlainFullPath(e.path);
+    case Kind::Generated: return PlainPattern(e.path);
     case Kind::RunStart: return e.path.empty() || PlainFullPath(e.path);
     default: return true;
   }
@@ -394,6 +413,7 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
   Placed<std::pair<std::uint32_t, std::string>, std::pair<std::uint32_t, std::string>> keys(plan.keys);
   Placed<std::pair<std::uint32_t, std::string>, std::pair<std::uint32_t, std::string>> path(plan.pathEntries);
   Placed<std::string, InstalledService> services(plan.services);
+  std::set<std::string> left, generated;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const RecordEntry& e = entries[i];
     switch (e.kind) {
@@ -430,6 +450,10 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
         values.At({e.root, FileNameKey(e.path), FileNameKey(e.name)}, i,
                   [&] { return RemovalPlan::Value{e.root, e.path, e.name, e.existed}; });
         break;
+      case RecordEntry::Kind::Leave: left.insert(FileNameKey(e.path)); break;
+      case RecordEntry::Kind::Generated:
+        if (generated.insert(FileNameKey(e.path)).second) plan.generated.push_back(e.path);
+        break;
       case RecordEntry::Kind::PathEntry:
         path.At({e.root, FileNameKey(e.name)}, i, [&] { return std::make_pair(e.root, e.name); });
         break;
@@ -441,12 +465,24 @@ RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries) {
     }
   }
   services.SortLatestFirst();
+  for (RemovalPlan::File& f : plan.files) f.left = left.count(FileNameKey(f.path)) > 0;
   path.SortLatestFirst();
   files.SortLatestFirst();
   folders.SortLatestFirst();
   values.SortLatestFirst();
   keys.SortLatestFirst();
   return plan;
+}
+
+bool GeneratedWithin(const std::string& pattern, const std::string& recordFolder,
+                     const std::vector<std::string>& madeFolders) {
+  if (!PlainPattern(pattern)) return false;
+  const std::string key = FileNameKey(pattern);
+  const auto inside = [&](const std::string& folder) {
+    const std::string k = FileNameKey(WithoutBackslash(folder)) + "\\";
+    return !folder.empty() && key.size() > k.size() && key.compare(0, k.size(), k) == 0;
+  };
+  return inside(recordFolder) || std::any_of(madeFolders.begin(), madeFolders.end(), inside);
 }
 
 std::string OwnUninstallerName(const std::string& id) {

@@ -75,6 +75,9 @@ struct RecordEntry {
     PathEntry = 'H', // a folder the run added to the PATH under `root`: name
     Text = 'T',      // a text the product's script replaced: name, and `data` the text
     Command = 'U',   // a command the uninstaller runs first: `data`, a COMMAND value (expanded)
+    Leave = 'L',     // a file the uninstaller leaves where it is (KEEP); an undo still takes it back
+    Generated = 'G', // what the program makes as it runs, removed by the uninstaller: a file,
+                     // a folder's tree, or a wildcard over one folder's files
     // What only an undo needs, ignored by an uninstall:
     RunStart = 'R',    // a run begins; path: the folder whose record it carries on, if any
     RunEnd = 'E',      // the run went to its end: nothing of it is undone
@@ -139,6 +142,15 @@ class RecordKeeper {
   // A file the run installs that is there as it must be already (an
   // update's unchanged file): recorded as written, not written.
   virtual void Kept(const Path& path) = 0;
+  // Files of a KEEP entry, written or found there: no uninstall removes them.
+  virtual void Leave(const std::vector<Path>& paths) = 0;
+  // A file found there and left as it is (ONLYIFNEW, IFNEWER): what an
+  // earlier run of the record said of it carries on, so the sweep of
+  // earlier versions does not take it for gone from this one.
+  virtual void Untouched(const Path& path) = 0;
+  // An [UNINSTALLDELETE] pattern, expanded: false, and nothing recorded,
+  // when it reaches outside the installation's own folders.
+  virtual bool RemoveOnUninstall(const std::string& pattern) = 0;
   // Adds a folder to the PATH under root (HKLM or HKCU) and keeps that it
   // did: an uninstall takes exactly that entry out again.
   virtual PathEdit AddToPath(std::uint32_t root, const std::string& entry) = 0;
@@ -181,6 +193,7 @@ struct RemovalPlan {
     bool written = false;   // a run wrote it: size and time are its last
     bool cutShort = false;  // the last run to start writing it stopped before it had
     std::uint64_t size = 0, modified = 0;
+    bool left = false;  // KEEP: an uninstall leaves it (an undo does not)
   };
   struct Value {
     std::uint32_t root = 0;
@@ -198,9 +211,17 @@ struct RemovalPlan {
   std::vector<InstalledService> services;  // latest first
   // Every registration the record's products made (root, id).
   std::vector<std::pair<std::uint32_t, std::string>> registrations;
+  // [UNINSTALLDELETE] patterns, each once, in the order recorded.
+  std::vector<std::string> generated;
 };
 
 RemovalPlan PlanRemoval(const std::vector<RecordEntry>& entries);
+
+// Whether an [UNINSTALLDELETE] pattern (a full path, a wildcard in its last
+// name only) lies strictly inside the record's folder or a folder the
+// installation made: nothing else is the installation's to remove.
+bool GeneratedWithin(const std::string& pattern, const std::string& recordFolder,
+                     const std::vector<std::string>& madeFolders);
 
 // Where the last run's lines begin (the index of its RunStart line) when
 // that run never reached its end: killed, or stopped before it could undo.

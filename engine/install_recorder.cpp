@@ -164,6 +164,37 @@ void InstallRecorder::Kept(const Path& path) {
   Add(std::move(e));
 }
 
+void InstallRecorder::Leave(const std::vector<Path>& paths) {
+  if (!recording_ || paths.empty()) return;
+  for (const Path& path : paths) Add({.kind = RecordEntry::Kind::Leave, .path = path});
+  Commit();
+}
+
+void InstallRecorder::Untouched(const Path& path) {
+  if (!recording_ || !runOpened_) return;
+  // Its stamp as last recorded: a file changed since stays the person's.
+  // There before this run, as a kept file is: its undo leaves it, and the
+  // sweep of earlier versions makes it the installation's own again.
+  const std::string key = FileNameKey(RecordedPath(path));
+  std::optional<RecordEntry> last;
+  for (std::size_t i = 0; i < runStart_ && i < all_.size(); ++i)
+    if (all_[i].kind == RecordEntry::Kind::File && FileNameKey(all_[i].path) == key) last = all_[i];
+  if (!last) return;  // not the installation's: nothing to carry on
+  Add({.kind = RecordEntry::Kind::File, .path = path, .existed = true, .size = last->size, .modified = last->modified});
+}
+
+bool InstallRecorder::RemoveOnUninstall(const std::string& pattern) {
+  if (!recording_ || journal_ || folder_.empty()) return false;
+  const std::string recorded = RecordedPath(pattern);
+  std::vector<std::string> made;
+  for (const RecordEntry& e : all_)
+    if (e.kind == RecordEntry::Kind::Folder) made.push_back(e.path);
+  if (!GeneratedWithin(recorded, folder_, made)) return false;
+  Add({.kind = RecordEntry::Kind::Generated, .path = recorded});
+  Commit();
+  return true;
+}
+
 template <typename Write>
 bool InstallRecorder::RecordFile(const Path& to, Write write) {
   if (!recording_) return write();

@@ -98,6 +98,9 @@ class InstallRecorder : public Platform, public RecordKeeper {
   void Open(const std::string& folder, Product product) override;
   void WillWrite(const std::vector<Path>& paths) override;
   void Kept(const Path& path) override;
+  void Leave(const std::vector<Path>& paths) override;
+  void Untouched(const Path& path) override;
+  bool RemoveOnUninstall(const std::string& pattern) override;
   PathEdit AddToPath(std::uint32_t root, const std::string& entry) override;
   void KeepCommand(const std::string& value) override;
   std::vector<InstalledService> EarlierServices() override;

@@ -6,6 +6,7 @@
 
 #include "engine/entries.h"
 #include "engine/errors.h"
+#include "engine/file_version.h"
 #include "engine/path_list.h"
 #include "engine/script.h"
 #include "engine/services.h"
@@ -60,7 +61,7 @@ std::optional<std::string> InstallFolderFor(FolderValues folders, const std::str
 
 bool AsksForFolder(const ScriptReader& script, const std::vector<std::string>& entries) {
   for (const std::string& e : entries)
-    if (Trim(SplitField(script.ReadString("INSTALL", e, ""), ',', true).tail) == "?") return true;
+    if (Trim(ParseInstallLine(script.ReadString("INSTALL", e, "")).destination) == "?") return true;
   return false;
 }
 
@@ -144,8 +145,8 @@ void SetupEngine::RunScript(const std::vector<std::string>& args) {
   const SetupSection setup = ReadSetupSection(script);
   allowDowngrade_ = setup.allowDowngrade || allowDowngrade_;
   CheckMacros(script);
-  if (!InstallFiles(script, title) || !WriteRegistry(script) || !InstallServices(script) || !MakeShortcuts(script) ||
-      !AddPathEntries(script) || !RunCommands(script))
+  if (!InstallFiles(script, title) || !RecordGenerated(script) || !WriteRegistry(script) || !InstallServices(script) ||
+      !MakeShortcuts(script) || !AddPathEntries(script) || !RunCommands(script))
     return;
   if (state_.visible && !Trim(setup.runAfter).empty()) {
     PlanRunAfter(script, setup.runAfter);
@@ -196,8 +197,8 @@ bool SetupEngine::InstallFiles(const ScriptReader& script, const std::string& ti
     if (state_.finished) return false;
     state_.entryName = script.NameForMachine(entries[i]);
     state_.entryLabel = script.NameForWindow(entries[i]);
-    const Fields f = SplitField(script.ReadString("INSTALL", entries[i], ""), ',', true);
-    InstallEntry(f.head, f.tail);
+    const InstallLine line = ParseInstallLine(script.ReadString("INSTALL", entries[i], ""));
+    InstallEntry(line.source, line.destination, line.flags);
     window_.SetThinPosition(static_cast<int>(i + 1));
   }
   if (Stopped()) return false;
@@ -561,18 +562,20 @@ void SetupEngine::CheckBases(const ScriptReader& script, const std::vector<std::
   if (installDir_) folders_.install = *installDir_;
   checkingBases_ = true;
   for (const std::string& entry : entries) {
-    const Fields f = SplitField(script.ReadString("INSTALL", entry, ""), ',', true);
-    std::string destination = Trim(f.tail);
-    if (Trim(f.head).empty() || destination.empty()) continue;
+    const InstallLine line = ParseInstallLine(script.ReadString("INSTALL", entry, ""));
+    std::string destination = Trim(line.destination);
+    if (Trim(line.source).empty() || destination.empty()) continue;
     if (destination == "?") {
       if (!installDir_) continue;
       destination = *installDir_;
     }
-    const auto [source, folder] = Resolved(Trim(f.head), destination);
+    const auto [source, folder] = Resolved(Trim(line.source), destination);
+    flags_ = line.flags;
     CopyMatches(source, folder, false);
     if (!notTheBase_.empty()) break;
   }
   checkingBases_ = false;
+  flags_ = {};
   replacing_.clear();
   if (notTheBase_.empty()) return;
   RefuseUpdate("an update, and " + notTheBase_ + " is not the file it was made against");
@@ -702,7 +705,9 @@ void SetupEngine::StopIfDamaged() {
   throw PackageDamagedError(texts::Say(texts::Setup::PackageDamaged));
 }
 
-void SetupEngine::InstallEntry(std::string source, std::string destination) {
+void SetupEngine::InstallEntry(std::string source, std::string destination, InstallFlags flags) {
+  flags_ = flags;
+  leaving_.clear();
   source = Trim(source);
   destination = Trim(destination);
   if (source.empty() || destination.empty()) return;
@@ -770,9 +775,19 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
     }
     ++count;
     PumpWhileBusy();
+    if (!copy && !checkingBases_ && LeaveExisting(folder + x.name, destination + x.name, x.modified)) {
+      leaving_.insert(FileNameKey(destination + x.name));
+      return;
+    }
     if (replaces && platform_.files.Attributes(destination + x.name) != kNoAttributes)
       replacing_.push_back(destination + x.name);
-    if (checkingBases_ && update_->BaseOf(folder + x.name) != FromBase::No) {
+    // A file an update takes from its base needs none when the entry
+    // leaves the one there: kept ones with either flag, patched ones with
+    // ONLYIFNEW (a patch is made against that very file, newer by making).
+    const FromBase base = checkingBases_ ? update_->BaseOf(folder + x.name) : FromBase::No;
+    const bool leaves = base == FromBase::Kept ? flags_.MayLeave() : flags_.onlyIfNew;
+    if (base != FromBase::No &&
+        !(leaves && platform_.files.Attributes(destination + x.name) != kNoAttributes)) {
       switch (update_->TakeBase(folder + x.name, destination + x.name)) {
         case BaseCheck::Ok: break;
         case BaseCheck::NotTheBase:
@@ -784,6 +799,14 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
           throw EngineError("The update cannot make " + destination + x.name + " (error " +
                             std::to_string(platform_.system.LastError().code) + ")");
       }
+    }
+    if (copy && leaving_.count(FileNameKey(destination + x.name))) {
+      // Not written: what an earlier run recorded of it stays.
+      if (to.empty()) to = destination + x.name;
+      if (keeper_) keeper_->Untouched(to);
+      window_.StepMain();
+      window_.UpdateMain();
+      return;
     }
     if (copy && update_ && update_->BaseOf(folder + x.name) == FromBase::Kept) {
       // There as this version has it: recorded, not written again.
@@ -829,8 +852,10 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
   for (const FindEntry& x : entries) {
     if (x.attributes & kAttrDirectory) continue;
     files.push_back(destination + x.name);
+    if (leaving_.count(FileNameKey(destination + x.name))) continue;
     if (!update_ || update_->BaseOf(folder + x.name) != FromBase::Kept) written.push_back(files.back());
   }
+  if (flags_.keep) keeper_->Leave(files);
   keeper_->WillWrite(written);
   std::size_t next = 0;
   for (const FindEntry& x : entries) {
@@ -840,6 +865,56 @@ int SetupEngine::CopyMatches(const std::string& pattern, const std::string& dest
   platform_.files.Settle();
   StopIfDamaged();
   return count;
+}
+
+bool SetupEngine::LeaveExisting(const std::string& from, const std::string& to, std::uint64_t modified) {
+  if (!flags_.MayLeave()) return false;
+  const std::uint32_t attributes = platform_.files.Attributes(to);
+  if (attributes == kNoAttributes || (attributes & kAttrDirectory)) return false;
+  const FromBase base = update_ ? update_->BaseOf(from) : FromBase::No;
+  if (flags_.onlyIfNew || base == FromBase::Kept) {
+    Log("kept: exists: " + to);
+    return true;
+  }
+  if (base == FromBase::Patched) return false;
+  const auto versionOf = [this](const std::string& path) -> std::optional<FileVersion> {
+    const std::unique_ptr<pack::ByteSource> in = platform_.files.OpenRead(path);
+    return in ? ReadFileVersion(*in) : std::nullopt;
+  };
+  const std::optional<FileVersion> ours = versionOf(from), theirs = versionOf(to);
+  if (ours && theirs) {
+    const bool newer = *ours > *theirs;
+    Log((newer ? "replaced: newer, version " : "kept: not newer, version ") + VersionText(*ours) + " against " +
+        VersionText(*theirs) + " installed: " + to);
+    return !newer;
+  }
+  const std::optional<FileStamp> there = platform_.files.Stamp(to);
+  const bool newer = !there || modified > there->modified;
+  Log((newer ? "replaced: newer, modified " : "kept: not newer, modified ") + std::to_string(modified) +
+      " against " + (there ? std::to_string(there->modified) : std::string("?")) + " installed: " + to);
+  return !newer;
+}
+
+bool SetupEngine::RecordGenerated(const ScriptReader& script) {
+  const std::vector<std::string> entries = script.ReadSection("UNINSTALLDELETE");
+  if (entries.empty()) return true;
+  if (!uninstall_) {
+    Log("[UNINSTALLDELETE] passed over: without [UNINSTALL] there is no uninstaller");
+    return true;
+  }
+  for (const std::string& key : entries) {
+    if (Stopped()) return false;
+    const std::string name = script.NameForMachine(key);
+    std::string pattern = script.ReadString("UNINSTALLDELETE", key, "");
+    ExpandMacros(folders_, pattern);
+    pattern = WindowsPath(Trim(pattern));
+    if (IsFullPath(pattern) && keeper_->RemoveOnUninstall(pattern))
+      Log("removed by the uninstaller: " + pattern);
+    else
+      FailedEntry("[UNINSTALLDELETE] " + name + " refused: " + pattern +
+                  " is not inside the installation's own folders");
+  }
+  return true;
 }
 
 void SetupEngine::WriteRegistryEntry(const std::string& keyPath, const std::string& valueText) {

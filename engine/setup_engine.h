@@ -6,12 +6,14 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/command_line.h"
 #include "engine/commands.h"
 #include "engine/folders.h"
+#include "engine/install_entry.h"
 #include "engine/install_record.h"
 #include "engine/platform.h"
 #include "engine/run_report.h"
@@ -37,7 +39,7 @@ class SetupEngine {
   // that ends before its end (quit, closed, an error) is undone first.
   void Run(const std::vector<std::string>& args);
 
-  void InstallEntry(std::string source, std::string destination);
+  void InstallEntry(std::string source, std::string destination, InstallFlags flags = {});
   // Counts (copy false) or copies (copy true) what matches a pattern into a
   // destination folder ending in a backslash; gives the number of files met.
   int CopyMatches(const std::string& pattern, const std::string& destination, bool copy);
@@ -89,6 +91,9 @@ class SetupEngine {
   // that would still have no value where a section of ours uses it.
   void CheckMacros(const ScriptReader& script) const;
   bool InstallFiles(const ScriptReader& script, const std::string& title);
+  // [UNINSTALLDELETE]: what the uninstaller removes besides what the run
+  // installs, recorded once checked to lie inside the installation.
+  bool RecordGenerated(const ScriptReader& script);
   bool WriteRegistry(const ScriptReader& script);
   // An optional section's keys; when it has any, its status line shows and
   // the bar counts them.
@@ -139,6 +144,9 @@ class SetupEngine {
   // An entry's source pattern and destination folder (with its backslash),
   // macros expanded and resolved from the program's folder.
   std::pair<std::string, std::string> Resolved(std::string source, std::string destination) const;
+  // Whether the entry's flags leave a file that is there as it is (logged
+  // with why); `modified`: the source's time.
+  bool LeaveExisting(const std::string& from, const std::string& to, std::uint64_t modified);
   // Closes, as the run may, the programs that hold files of `replacing_`.
   void CloseHolders();
   void PumpWhileBusy();
@@ -168,6 +176,8 @@ class SetupEngine {
   CommandLineOptions::Close close_ = CommandLineOptions::Close::Ask;
   std::optional<bool> closeAnswer_;  // the person's, asked once a run
   std::vector<std::string> replacing_;  // files of the entry that are there already
+  InstallFlags flags_;                  // the entry's
+  std::set<std::string> leaving_;       // its files left as they are (upper case)
   bool closedPrograms_ = false;
   std::vector<std::string> stoppedServices_;
   UpdateSource* update_ = nullptr;

@@ -318,6 +318,10 @@ std::vector<RecordEntry> SweepStale(Platform& platform, const std::vector<Record
   }
   for (const RemovalPlan::File& f : was.files) {
     if (files.count(FileNameKey(f.path)) || f.existed || (!f.written && !f.cutShort)) continue;
+    if (f.left) {
+      say("left (the installation leaves it), no longer named: " + f.path);
+      continue;
+    }
     const std::optional<FileStamp> now = platform.files.Stamp(f.path);
     if (!now) continue;
     if (!f.cutShort && !(*now == FileStamp{f.size, f.modified})) {
@@ -401,6 +405,12 @@ std::vector<RecordEntry> SweepStale(Platform& platform, const std::vector<Record
       kept.push_back(e);
   for (auto* part : {&keptFolders, &keptKeys, &keptFiles, &keptValues, &keptPath, &keptServices})
     kept.insert(kept.end(), part->rbegin(), part->rend());
+  // What earlier versions' programs made is still there for the uninstaller.
+  std::set<std::string> generated;
+  for (const RecordEntry& e : run)
+    if (e.kind == RecordEntry::Kind::Generated) generated.insert(FileNameKey(e.path));
+  for (const std::string& pattern : was.generated)
+    if (!generated.count(FileNameKey(pattern))) kept.push_back({.kind = RecordEntry::Kind::Generated, .path = pattern});
   return kept;
 }
 

@@ -148,6 +148,7 @@ void Uninstaller::Run() {
   RunCommands();
   if (Stopped()) return;
   RemoveServices();
+  RemoveGenerated();
   RemoveFiles();
   if (Stopped()) return;  // the user quit
   window_.SetThinPosition(1);
@@ -296,6 +297,74 @@ void Uninstaller::RemoveServices() {
   }
 }
 
+void Uninstaller::RemoveGenerated() {
+  for (const std::string& pattern : plan_.generated) {
+    if (Stopped()) return;
+    // Checked again here: only what lies inside the installation is ours,
+    // whatever the record says.
+    if (!GeneratedWithin(pattern, folder_, plan_.folders)) {
+      ++report_.failures;
+      Log("not removed (outside the installation's own folders): " + pattern);
+      continue;
+    }
+    const std::string name = NamePart(pattern);
+    if (name.find_first_of("*?") == std::string::npos) {
+      const std::uint32_t attributes = platform_.files.Attributes(pattern);
+      if (attributes != kNoAttributes) RemoveGeneratedPath(pattern, attributes);
+      continue;
+    }
+    // A wildcard: the files right in one folder, which is not a link.
+    const std::string folder = FolderPart(pattern);
+    const std::uint32_t attributes = platform_.files.Attributes(WithoutBackslash(folder));
+    if (attributes == kNoAttributes) continue;
+    if (attributes & kAttrReparsePoint) {
+      Log("not entered (a link): " + folder);
+      continue;
+    }
+    std::vector<FindEntry> found;
+    FindEntry e;
+    if (std::unique_ptr<FindHandle> find = platform_.files.FindFirst(pattern, e)) {
+      do found.push_back(e);
+      while (find->Next(e));
+    }
+    for (const FindEntry& f : found)
+      if (!(f.attributes & kAttrDirectory)) RemoveGeneratedPath(folder + f.name, f.attributes);
+  }
+}
+
+void Uninstaller::RemoveGeneratedPath(const std::string& path, std::uint32_t attributes) {
+  const std::string key = FileNameKey(path);
+  // Never the uninstaller, its record or a file the installation keeps.
+  if (key == FileNameKey(programFile_) || key == FileNameKey(folder_ + RecordNameFor(NamePart(programFile_))) ||
+      std::any_of(plan_.files.begin(), plan_.files.end(),
+                  [&](const RemovalPlan::File& f) { return f.left && FileNameKey(f.path) == key; })) {
+    Log("kept (the installation's own): " + path);
+    return;
+  }
+  const bool link = attributes & kAttrReparsePoint;
+  if (!(attributes & kAttrDirectory)) {
+    if (platform_.files.DeleteOneFile(path)) Log("removed: " + path);
+    else Failed("not removed: " + path);
+    return;
+  }
+  if (!link) {
+    std::vector<FindEntry> found;
+    FindEntry e;
+    if (std::unique_ptr<FindHandle> find = platform_.files.FindFirst(path + "\\*", e)) {
+      do found.push_back(e);
+      while (find->Next(e));
+    }
+    for (const FindEntry& f : found)
+      if (f.name != "." && f.name != "..") RemoveGeneratedPath(path + "\\" + f.name, f.attributes);
+  }
+  if (platform_.files.RemoveFolder(path)) {
+    Log(link ? "removed (a link, not entered): " + path : "removed: " + path);
+    return;
+  }
+  if (platform_.system.LastError().code == kErrorDirNotEmpty) Log("kept (not empty): " + path);
+  else Failed("not removed: " + path);
+}
+
 void Uninstaller::RemoveFiles() {
   // The folder of the files being removed stays in its place meanwhile, so
   // each file needs no look of its own for a link on the way.
@@ -315,6 +384,10 @@ void Uninstaller::RemoveFiles() {
     Step(i, n, Fill(texts::Say(texts::Setup::Removing), {{"FILE", NamePart(f.path)}}));
     if (f.existed) {
       note("kept (it was there before the installation): " + f.path);
+      continue;
+    }
+    if (f.left) {
+      note("kept (the installation leaves it): " + f.path);
       continue;
     }
     if (!f.written && !f.cutShort) continue;  // announced, never written
@@ -478,6 +551,8 @@ void Uninstaller::KeepForAnotherRun() {
   for (auto it = plan_.keys.rbegin(); it != plan_.keys.rend(); ++it)
     record += EncodeRecordEntry({.kind = RecordEntry::Kind::Key, .path = it->second, .root = it->first});
   for (auto it = retry_.rbegin(); it != retry_.rend(); ++it) record += EncodeRecordEntry(*it);
+  for (const std::string& pattern : plan_.generated)
+    record += EncodeRecordEntry({.kind = RecordEntry::Kind::Generated, .path = pattern});
   const std::string path = folder_ + RecordNameFor(NamePart(programFile_));
   // Sealed as it is and as it will be, then rewritten in one step.
   const std::optional<FileStamp> old = platform_.files.Stamp(path);

@@ -68,6 +68,12 @@ class Uninstaller {
   void FinishEarlierRuns();
   // Stops and deletes the installation's services, before their programs go.
   void RemoveServices();
+  // [UNINSTALLDELETE]: what the program made as it ran, before the
+  // installation's own files so that their folders can go too.
+  void RemoveGenerated();
+  // A file, or a folder with everything in it; a link is removed itself,
+  // never entered.
+  void RemoveGeneratedPath(const std::string& path, std::uint32_t attributes);
   void RemoveFiles();
   // What a file's delete came to: logged, or kept for another run. One in
   // use, not yet tried again, waits in held_ for TryHeldAgain.

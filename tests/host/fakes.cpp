@@ -57,6 +57,16 @@ void FakePlatform::AddFile(const std::string& path, const std::string& content,
   nodes_[Key(path)] = Node{path.substr(path.find_last_of("\\:") + 1), attributes, content, modified};
 }
 
+void FakePlatform::AddJunction(const std::string& link, const std::string& target) {
+  AddFolder(link, kAttrReparsePoint);
+  junctions[Key(link)] = Key(target);
+}
+
+bool FakePlatform::ThroughJunction(const std::string& key) const {
+  return std::any_of(junctions.begin(), junctions.end(),
+                     [&](const auto& j) { return key.rfind(j.first + "\\", 0) == 0; });
+}
+
 bool FakePlatform::IsFolder(const std::string& path) const {
   auto it = nodes_.find(Key(path));
   return it != nodes_.end() && (it->second.attributes & kAttrDirectory);
@@ -184,7 +194,10 @@ bool FakePlatform::MakeFolder(const Path& path) {
 }
 
 std::unique_ptr<FindHandle> FakePlatform::FindFirst(const Path& pattern, FindEntry& first) {
-  const std::string folder = Key(FolderPart(pattern));
+  std::string folder = Key(FolderPart(pattern));
+  // A search follows a junction, as the system's does.
+  for (const auto& [link, target] : junctions)
+    if (folder == link || folder.rfind(link + "\\", 0) == 0) folder = target + folder.substr(link.size());
   const std::string mask = pattern.Text().substr(FolderPart(pattern).size());
   if (failingSearches.count(Key(pattern))) {
     lastError = {5, "Access is denied."};
@@ -441,6 +454,10 @@ std::optional<FileStamp> FakePlatform::Stamp(const Path& path) {
 
 bool FakePlatform::DeleteOneFile(const Path& path) {
   events.push_back("delete " + path);
+  if (ThroughJunction(Key(path))) {
+    lastError = {kErrorReachedThroughLink, "reached through a link"};
+    return false;
+  }
   if (Held(Key(path))) {
     lastError = {32, "The process cannot access the file because it is being used by another process."};
     return false;
@@ -455,6 +472,14 @@ bool FakePlatform::DeleteOneFile(const Path& path) {
 
 bool FakePlatform::RemoveFolder(const Path& path) {
   events.push_back("rmdir " + path);
+  if (ThroughJunction(Key(path))) {
+    lastError = {kErrorReachedThroughLink, "reached through a link"};
+    return false;
+  }
+  if (junctions.erase(Key(path))) {
+    nodes_.erase(Key(path));
+    return true;
+  }
   if (!IsFolder(path)) {
     lastError = {kErrorFileNotFound, "The system cannot find the file specified."};
     return false;

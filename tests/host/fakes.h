@@ -30,6 +30,11 @@ class FakePlatform : public FileSystem, public Registry, public Shell, public Ri
   void AddFolder(const std::string& path, std::uint32_t attributes = kAttrDirectory);
   void AddFile(const std::string& path, const std::string& content,
                std::uint32_t attributes = kAttrArchive, std::uint64_t modified = 0);
+  // A junction at `link` to the folder `target`: a search in it lists the
+  // target's; a delete or folder removal through it fails as the machine's
+  // does (kErrorReachedThroughLink); removing the link itself leaves the target.
+  void AddJunction(const std::string& link, const std::string& target);
+  std::map<std::string, std::string> junctions;  // upper case: link -> target
   bool IsFolder(const std::string& path) const;
   bool IsFile(const std::string& path) const;
   std::string Content(const std::string& path) const;
@@ -245,6 +250,8 @@ class FakePlatform : public FileSystem, public Registry, public Shell, public Ri
     std::uint64_t modified = 0;
   };
   static std::string Key(std::string path);
+  // Whether a path goes through a junction before its last name.
+  bool ThroughJunction(const std::string& key) const;
   bool Held(const std::string& key) const;
   // Where a file written to `to` goes: none when a held file cannot be replaced.
   std::optional<std::string> PlaceFor(const std::string& to);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <optional>
 
@@ -14,6 +16,7 @@
 #include "engine/setup_engine.h"
 #include "engine/uninstaller.h"
 #include "framework/portable/file_name_case.h"
+#include "package/pe_resources.h"
 #include "tests/host/fakes.h"
 
 namespace qv {
@@ -71,6 +74,7 @@ void Install(test::FakePlatform& machine, const std::vector<std::string>& args =
   engine.SetRecordKeeper(&recorder);
   engine.SetPlacement(placement);
   engine.SetReport(&report);
+  engine.SetLog(log);
   if (onPump) window.onPump = [&] { onPump(state); };
   engine.SetOptions(true, folder);
   engine.Run(args);
@@ -1112,6 +1116,122 @@ TEST(Update, LandsWhereTheProductIsAndLeavesNothingOfTheEarlierVersion) {
     EXPECT_EQ(left.files, expectedLeft.files);
     EXPECT_EQ(left.values, expectedLeft.values);
   }
+}
+
+// A real program's bytes with its version resource's file version: the
+// stand-in as windres made it (1.0.0.0), or with qvpack's version resource.
+std::string ProgramOfVersion(const std::string& version) {
+  std::ifstream in(QV_STUB_PROGRAM, std::ios::binary);
+  const std::string stub((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (version == "1.0.0.0") return stub;
+  pack::Identity identity;
+  identity.version.emplace().fileVersion = version;
+  identity.version->productVersion = version;
+  std::string out;
+  EXPECT_EQ(pack::ReplaceResources(stub, identity, out), "");
+  return out;
+}
+
+TEST(Uninstall, EntryFlagsAndGeneratedFilesDecideWhatStaysAndWhatGoes) {
+  const std::string dir = kFolder;
+  const std::string v1 = ProgramOfVersion("1.0.0.0"), v2 = ProgramOfVersion("2.0.0.0"),
+                    v3 = ProgramOfVersion("3.0.0.0");
+  ASSERT_NE(v1, v2);
+  const std::string script =
+      "[INSTALL]\r\nApp=app\\,?\r\nConf=conf\\*.ini,%INSTALLDIR%\\conf,onlyifnew\r\n"
+      "Shared=shared.dat,%INSTALLDIR%\\shared,KEEP\r\nLib=lib\\,%INSTALLDIR%\\lib, IFNEWER ,KEEP\r\n"
+      "[UNINSTALLDELETE]\r\nCache=%INSTALLDIR%\\cache\r\nLogs=%INSTALLDIR%\\logs\\*.log\r\n"
+      "Outside=%INSTALLDIR%\\..\\Elsewhere\\*.*\r\nNothing=%INSTALLDIR%\\none\\*.tmp\r\n"
+      "[UNINSTALL]\r\nName=Demo\r\n";
+  const auto machine = [&] {
+    test::FakePlatform m = Machine();
+    m.AddFile("D:\\dist\\setup.ini", script);
+    m.AddFile("D:\\dist\\conf\\settings.ini", "shipped settings");
+    m.AddFile("D:\\dist\\conf\\defaults.ini", "defaults");
+    m.AddFile("D:\\dist\\shared.dat", "shared");
+    const struct {
+      const char* name;
+      std::string shipped, there;
+      std::uint64_t shippedTime, thereTime;
+    } lib[] = {
+        {"newer.dll", v2, v1, 10, 90},  // a newer version, though an older time
+        {"older.dll", v1, v3, 90, 10},  // an older one, though a newer time
+        {"same.dll", v2, v2, 90, 10},
+        {"later.txt", "later", "earlier", 90, 10},  // no version: by time
+        {"earlier.txt", "earlier", "later", 10, 90},
+        {"versionless.dll", "none", v3, 90, 10},  // a version on one side only: by time
+    };
+    for (const auto& f : lib) {
+      m.AddFile("D:\\dist\\lib\\" + std::string(f.name), f.shipped, kAttrArchive, f.shippedTime);
+      m.AddFile(dir + "\\lib\\" + f.name, f.there, kAttrArchive, f.thereTime);
+    }
+    m.AddFile(dir + "\\conf\\settings.ini", "edited settings");  // the person's
+    m.AddFile("C:\\Program Files\\Elsewhere\\mine.log", "not ours");
+    return m;
+  };
+
+  // Quit halfway: the undo takes back what the run wrote, KEEP or not.
+  {
+    test::FakePlatform m = machine();
+    const Snapshot before = Take(m);
+    Install(m, {}, kFolder, [&](RunState& state) {
+      if (m.IsFile(dir + "\\shared\\shared.dat")) state.finished = true;
+    });
+    EXPECT_EQ(Take(m), before);
+  }
+
+  test::FakePlatform m = machine();
+  Lines log;
+  Install(m, {}, kFolder, nullptr, {}, 1, nullptr, &log);
+  const struct {
+    std::string file, content;
+  } installed[] = {
+      {"conf\\settings.ini", "edited settings"}, {"conf\\defaults.ini", "defaults"},
+      {"shared\\shared.dat", "shared"},          {"lib\\newer.dll", v2},
+      {"lib\\older.dll", v3},                    {"lib\\same.dll", v2},
+      {"lib\\later.txt", "later"},               {"lib\\earlier.txt", "later"},
+      {"lib\\versionless.dll", "none"},
+  };
+  for (const auto& f : installed) EXPECT_EQ(m.Content(dir + "\\" + f.file), f.content) << f.file;
+  EXPECT_TRUE(log.Has("kept: exists: " + dir + "\\conf\\settings.ini"));
+  EXPECT_TRUE(log.Mentions("2.0.0.0 against 1.0.0.0", "newer.dll"));
+  EXPECT_TRUE(log.Mentions("kept: not newer, version 1.0.0.0 against 3.0.0.0", "older.dll"));
+  EXPECT_TRUE(log.Mentions("kept: not newer, modified 10 against 90", "earlier.txt"));
+  EXPECT_TRUE(log.Mentions("[UNINSTALLDELETE] Outside refused", "Elsewhere"));
+  // The left files are not written by the run, but counted on the bar.
+  EXPECT_EQ(std::count(m.events.begin(), m.events.end(), "copy D:\\dist\\lib\\newer.dll > " + dir + "\\lib\\newer.dll"), 1);
+  for (const char* left : {"conf\\settings.ini", "lib\\older.dll", "lib\\same.dll", "lib\\earlier.txt"})
+    EXPECT_EQ(std::count(m.events.begin(), m.events.end(), "copy D:\\dist\\" + std::string(left) + " > " + dir + "\\" + left), 0) << left;
+
+  // The same installation again: what it leaves stays the installation's.
+  Install(m, {}, kFolder, nullptr, {}, 1);
+  EXPECT_EQ(m.Content(dir + "\\conf\\defaults.ini"), "defaults");
+
+  // What the program made as it ran, a link among it to a folder outside.
+  m.AddFile(dir + "\\cache\\a\\b\\c.bin", "c");
+  m.AddFile(dir + "\\cache\\d.bin", "d");
+  m.AddFile("C:\\Precious\\keep.txt", "precious");
+  m.AddJunction(dir + "\\cache\\a\\link", "C:\\Precious");
+  m.AddFile(dir + "\\logs\\1.log", "1");
+  m.AddFile(dir + "\\logs\\2.log", "2");
+  m.AddJunction(dir + "\\logs\\3.log", "C:\\Precious");  // a folder link the wildcard matches: not a file
+  Uninstalled u;
+  Uninstall(m, u);
+  ASSERT_TRUE(u.loaded);
+  EXPECT_EQ(u.report.failures, 0);
+  EXPECT_FALSE(m.IsFolder(dir + "\\cache"));
+  EXPECT_TRUE(u.log.Mentions("removed (a link, not entered): " + dir + "\\cache\\", "\\link"));
+  EXPECT_EQ(m.Content("C:\\Precious\\keep.txt"), "precious");
+  EXPECT_FALSE(m.IsFile(dir + "\\logs\\1.log"));
+  EXPECT_FALSE(m.IsFile(dir + "\\logs\\2.log"));
+  EXPECT_EQ(m.Content("C:\\Program Files\\Elsewhere\\mine.log"), "not ours");
+  // Kept: KEEP files, and those there before; gone: what the run wrote.
+  EXPECT_EQ(m.Content(dir + "\\shared\\shared.dat"), "shared");
+  EXPECT_EQ(m.Content(dir + "\\lib\\later.txt"), "later");
+  EXPECT_EQ(m.Content(dir + "\\conf\\settings.ini"), "edited settings");
+  EXPECT_FALSE(m.IsFile(dir + "\\conf\\defaults.ini"));
+  EXPECT_FALSE(m.IsFile(dir + "\\a.txt"));
+  EXPECT_FALSE(m.IsFile(kUninstaller));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "engine/entries.h"
 #include "engine/folders.h"
+#include "engine/install_entry.h"
 #include "engine/install_record.h"
 #include "engine/setup_engine.h"
 #include "engine/text.h"
@@ -191,10 +192,11 @@ struct InstallFields {
   std::string source, destination;
 };
 
-// An INSTALL value: source, destination and the flags after it.
+// An INSTALL value: source, destination and the flags after it, as the
+// setup program reads them.
 InstallFields SplitInstall(const std::string& value) {
-  const Fields f = SplitField(TakeWords(value, kInstallFlags).head, ',', true);
-  return {Trim(f.head), Trim(f.tail)};
+  const InstallLine line = ParseInstallLine(value);
+  return {Trim(line.source), Trim(line.destination)};
 }
 
 // The known section nearest to a name, when it is near enough to be a

@@ -171,6 +171,9 @@ void SetupEngine::CheckMacros(const ScriptReader& script) const {
   for (const char* key : {"Name", "Version", "Publisher", "Folder", "Id", "DisplayIcon"})
     RequireValues(then, "UNINSTALL", key, script.ReadString("UNINSTALL", key, ""));
   for (const char* key : kAboutValues) RequireValues(then, "UNINSTALL", key, script.ReadString("UNINSTALL", key, ""));
+  if (!script.HasSection("UNINSTALL")) return;  // [UNINSTALLDELETE] is passed over
+  for (const std::string& key : script.ReadSection("UNINSTALLDELETE"))
+    RequireValues(then, "UNINSTALLDELETE", script.NameForMachine(key), script.ReadString("UNINSTALLDELETE", key, ""));
 }
 
 std::string SetupEngine::ShowWindow(const ScriptReader& script) {

@@ -11,6 +11,7 @@
 
 #include "engine/install_record.h"
 #include "engine/run_report.h"
+#include "framework/windows_paths.h"
 #include "tests/e2e/package_fixture.h"
 
 namespace qv::e2e {
@@ -255,6 +256,111 @@ TEST(Update, ANewVersionLandsWhereTheOldOneIsAndLeavesNothingOfIt) {
 
   EXPECT_EQ(RunProgram(Quoted(target + "\\uninstall.exe") + " /S"), 0);
   EXPECT_FALSE(test::IsFolder(target));
+}
+
+// A program's bytes with the file version of its version resource changed
+// in place: the resource windres made, other numbers.
+std::string WithFileVersion(std::string program, std::uint32_t ms, std::uint32_t ls) {
+  const std::size_t at = program.find(std::string("\xBD\x04\xEF\xFE", 4));
+  EXPECT_NE(at, std::string::npos) << "no VS_FIXEDFILEINFO";
+  if (at == std::string::npos) return program;
+  for (int i = 0; i < 4; ++i) {
+    program[at + 8 + i] = static_cast<char>(ms >> (8 * i));
+    program[at + 12 + i] = static_cast<char>(ls >> (8 * i));
+  }
+  return program;
+}
+
+// The file version as the system reads it.
+std::string FileVersionOf(const std::string& path) {
+  const std::wstring wide = WidePath(path).value();
+  DWORD ignored = 0;
+  std::vector<std::uint8_t> info(::GetFileVersionInfoSizeW(wide.c_str(), &ignored));
+  void* p = nullptr;
+  UINT length = 0;
+  if (info.empty() || !::GetFileVersionInfoW(wide.c_str(), 0, static_cast<DWORD>(info.size()), info.data()) ||
+      !::VerQueryValueW(info.data(), L"\\", &p, &length) || length < sizeof(VS_FIXEDFILEINFO))
+    return "none";
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(p);
+  return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+}
+
+void SetModified(const std::string& path, std::uint64_t ticks) {
+  HANDLE h = ::CreateFileW(WidePath(path).value().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
+  const FILETIME t{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  EXPECT_TRUE(::SetFileTime(h, nullptr, nullptr, &t));
+  ::CloseHandle(h);
+}
+
+TEST(Uninstall, EntryFlagsAndGeneratedFilesThroughTheRealProgram) {
+  Package pkg("flags");
+  pkg.Script(
+      "[INSTALL]\r\nApp=app\\,?\r\nConf=conf\\settings.ini,%INSTALLDIR%,ONLYIFNEW\r\n"
+      "Fresh=conf\\fresh.ini,%INSTALLDIR%,ONLYIFNEW\r\nShared=shared.dat,%INSTALLDIR%\\shared,KEEP,IFNEWER\r\n"
+      "Lib=lib\\,%INSTALLDIR%\\lib,ifnewer\r\n"
+      "[UNINSTALLDELETE]\r\nLogs=%INSTALLDIR%\\logs\\*.log\r\nCache=%INSTALLDIR%\\cache\r\n"
+      "Outside=%INSTALLDIR%\\..\\outside\\*.*\r\n[UNINSTALL]\r\nName=qvFlagsE2e\r\n");
+  const std::string program = test::ReadTextFile(g_setupExe);
+  const std::string old = WithFileVersion(program, 0, 1), newest = WithFileVersion(program, 99 << 16, 0);
+  const std::string ours = FileVersionOf(g_setupExe);
+  pkg.File("app\\a.txt", "a");
+  pkg.File("conf\\settings.ini", "shipped");
+  pkg.File("conf\\fresh.ini", "fresh");
+  pkg.File("shared.dat", "shared");
+  pkg.File("lib\\newer.exe", program);
+  pkg.File("lib\\older.exe", program);
+  pkg.File("lib\\later.txt", "package's");
+  pkg.File("lib\\earlier.txt", "package's");
+  const std::string target = pkg / "installed";
+  test::WriteTextFile(target + "\\settings.ini", "edited");
+  test::WriteTextFile(target + "\\lib\\newer.exe", old);
+  test::WriteTextFile(target + "\\lib\\older.exe", newest);
+  test::WriteTextFile(target + "\\lib\\later.txt", "installed");
+  test::WriteTextFile(target + "\\lib\\earlier.txt", "installed");
+  test::WriteTextFile(pkg / "outside\\mine.log", "not ours");
+  ASSERT_EQ(FileVersionOf(target + "\\lib\\newer.exe"), "0.0.0.1");
+  // 2001 and 2200: older and newer than the package's files.
+  SetModified(target + "\\lib\\later.txt", 126000000000000000ull);
+  SetModified(target + "\\lib\\earlier.txt", 189000000000000000ull);
+
+  const std::string log = pkg / "install.log";
+  EXPECT_EQ(pkg.Run("/S " + Quoted("/D=" + target) + " " + Quoted("/LOG=" + log)), 3) << test::ReadTextFile(log);
+  const std::string logged = test::ReadTextFile(log);
+  EXPECT_EQ(test::ReadTextFile(target + "\\settings.ini"), "edited");
+  EXPECT_EQ(test::ReadTextFile(target + "\\fresh.ini"), "fresh");
+  EXPECT_EQ(FileVersionOf(target + "\\lib\\newer.exe"), ours);
+  EXPECT_EQ(FileVersionOf(target + "\\lib\\older.exe"), "99.0.0.0");
+  EXPECT_EQ(test::ReadTextFile(target + "\\lib\\later.txt"), "package's");
+  EXPECT_EQ(test::ReadTextFile(target + "\\lib\\earlier.txt"), "installed");
+  EXPECT_NE(logged.find("kept: exists: " + target + "\\settings.ini"), std::string::npos) << logged;
+  EXPECT_NE(logged.find("replaced: newer, version " + ours + " against 0.0.0.1 installed: " + target), std::string::npos);
+  EXPECT_NE(logged.find("kept: not newer, version " + ours + " against 99.0.0.0 installed: " + target), std::string::npos);
+  EXPECT_NE(logged.find("[UNINSTALLDELETE] Outside refused"), std::string::npos);
+
+  // What the program makes as it runs, with a link to a folder outside.
+  test::WriteTextFile(target + "\\logs\\1.log", "1");
+  test::WriteTextFile(target + "\\logs\\note.txt", "the person's");
+  test::WriteTextFile(target + "\\cache\\deep\\x.bin", "x");
+  test::WriteTextFile(pkg / "precious\\keep.txt", "precious");
+  ASSERT_TRUE(::CreateSymbolicLinkW(WidePath(target + "\\cache\\link").value().c_str(),
+                                    WidePath(pkg / "precious").value().c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY));
+  ASSERT_TRUE(test::Attributes(target + "\\cache\\link") & FILE_ATTRIBUTE_REPARSE_POINT);
+
+  const std::string uninstallLog = pkg / "uninstall.log";
+  EXPECT_EQ(RunProgram(Quoted(target + "\\uninstall.exe") + " /S " + Quoted("/LOG=" + uninstallLog)), 0)
+      << test::ReadTextFile(uninstallLog);
+  EXPECT_FALSE(test::IsFolder(target + "\\cache"));
+  EXPECT_EQ(test::ReadTextFile(pkg / "precious\\keep.txt"), "precious");
+  EXPECT_FALSE(test::IsFile(target + "\\logs\\1.log"));
+  EXPECT_EQ(test::ReadTextFile(target + "\\logs\\note.txt"), "the person's");
+  EXPECT_EQ(test::ReadTextFile(pkg / "outside\\mine.log"), "not ours");
+  EXPECT_EQ(test::ReadTextFile(target + "\\shared\\shared.dat"), "shared");
+  EXPECT_EQ(test::ReadTextFile(target + "\\settings.ini"), "edited");
+  EXPECT_FALSE(test::IsFile(target + "\\fresh.ini"));
+  EXPECT_FALSE(test::IsFile(target + "\\a.txt"));
+  EXPECT_FALSE(test::IsFile(target + "\\uninstall.exe"));
 }
 
 }  // namespace

@@ -554,5 +554,72 @@ TEST(PackagedPlatform, AnUpdateInstallsOnlyOverItsBaseAndLeavesWhatTheFullPackag
   }
 }
 
+// An update's files from its base under ONLYIFNEW and IFNEWER: one there
+// is left as it is without its base, where the entry leaves it (a kept one
+// under either flag, a patched one under ONLYIFNEW); a missing one, and a
+// patched one under IFNEWER, still need their base.
+TEST(PackagedPlatform, AnUpdateLeavesWhatItsEntriesFlagsLeave) {
+  const auto release = [](const std::string& version) {
+    std::string big(60000, '\0');
+    std::uint32_t x = 11;
+    for (char& c : big) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    if (version != "1.0")
+      for (std::size_t at = 700; at < big.size(); at += 9000) big[at] ^= 0x33;
+    Sample s{"[INSTALL]\nApp=app\\,?\nConf=conf\\,%INSTALLDIR%\\conf,ONLYIFNEW\nLib=lib\\,%INSTALLDIR%\\lib,IFNEWER\n"
+             "[UNINSTALL]\nName=Demo\nId=Demo\nVersion=" + version + "\n",
+             {{"app", "", kAttrDirectory},
+              {"conf", "", kAttrDirectory},
+              {"lib", "", kAttrDirectory},
+              {"app\\a.txt", "a" + version, kAttrArchive, 8},
+              {"conf\\same.ini", "the same in both", kAttrArchive, 5},
+              {"conf\\big.cfg", big, kAttrArchive, version == "1.0" ? 6u : 7u},
+              {"lib\\same.dll", "the same dll", kAttrArchive, 5},
+              {"lib\\big.bin", big + "lib", kAttrArchive, version == "1.0" ? 6u : 7u}}};
+    return std::make_pair(s.Sealed(), big);
+  };
+  const auto [v1, big1] = release("1.0");
+  const auto [v2, big2] = release("1.1");
+  StringBytes before(v1), after(v2);
+  pack::MemorySink patched;
+  pack::PatchCounts counts;
+  ASSERT_EQ(qvpack::MakePatch({"1.exe", before}, {"2.exe", after}, patched, {}, &counts), "");
+  ASSERT_EQ(counts.kept, 2u);
+  ASSERT_EQ(counts.patched, 2u);
+
+  const struct {
+    const char* what;
+    std::function<void(test::FakePlatform&)> change;
+    int code;
+    std::map<std::string, std::string> after;  // below C:\App
+  } cases[] = {
+      {"changed where the flags leave them",
+       [](test::FakePlatform& m) {
+         m.AddFile("C:\\App\\conf\\same.ini", "edited");
+         m.AddFile("C:\\App\\conf\\big.cfg", "edited too");
+         m.AddFile("C:\\App\\lib\\same.dll", "another program's");
+       },
+       kExitOk,
+       {{"a.txt", "a1.1"},
+        {"conf\\same.ini", "edited"},
+        {"conf\\big.cfg", "edited too"},
+        {"lib\\same.dll", "another program's"},
+        {"lib\\big.bin", big2 + "lib"}}},
+      {"a kept one missing", [](test::FakePlatform& m) { m.DeleteOneFile("C:\\App\\conf\\same.ini"); },
+       kExitNotTheBase, {{"a.txt", "a1.0"}}},
+      {"a patched one of IFNEWER changed", [](test::FakePlatform& m) { m.AddFile("C:\\App\\lib\\big.bin", "changed"); },
+       kExitNotTheBase, {{"a.txt", "a1.0"}, {"lib\\big.bin", "changed"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FakePlatform m;
+    m.AddFolder("C:\\Program Files");
+    m.AddFolder("C:\\TEMP");
+    ASSERT_EQ(RunPackage(m, v1, "C:\\App").exitCode, kExitOk);
+    c.change(m);
+    EXPECT_EQ(RunPackage(m, patched.bytes).exitCode, c.code);
+    for (const auto& [file, content] : c.after) EXPECT_EQ(m.Content("C:\\App\\" + file), content) << file;
+  }
+}
+
 }  // namespace
 }  // namespace qv

@@ -12,6 +12,7 @@
 
 #include "engine/command_line.h"
 #include "engine/folders.h"
+#include "engine/install_entry.h"
 #include "engine/setup_engine.h"
 #include "engine/text.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -168,6 +169,19 @@ void CheckCommandLine(const std::string& text) {
 
 }  // namespace
 
+// Flags come off an INSTALL value's end only: without any it reads as it
+// always has, and with some it starts with its source and destination.
+void CheckInstallLine(const std::string& text) {
+  const qv::InstallLine line = qv::ParseInstallLine(text);
+  const qv::InstallFlags& f = line.flags;
+  if (!f.onlyIfNew && !f.keep && !f.ifNewer) {
+    const qv::Fields plain = qv::SplitField(text, ',', true);
+    Require(line.source == plain.head && line.destination == plain.tail, "an entry without flags read otherwise");
+  } else {
+    Require(text.rfind(line.source + "," + line.destination + ",", 0) == 0, "flags taken from inside an entry");
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   // The first byte is a separator; five folder values follow, then the text.
@@ -191,5 +205,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckInt(qv::Trim(text));
   CheckMacros(folders, text);
   CheckCommandLine(text);
+  CheckInstallLine(text);
   return 0;
 }

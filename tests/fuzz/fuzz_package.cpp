@@ -1,4 +1,4 @@
-// The package reader over arbitrary files: what Open accepts must be safe
+// The package reader, and the file-version reader, over arbitrary files: what Open accepts must be safe
 // to unpack, and unpacking any entry gives at most its size, exactly its
 // size and CRC when it says it succeeded; any other failure (the sink never
 // refuses) marks the package damaged.
@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "engine/file_version.h"
 #include "framework/portable/file_name_case.h"
 #include "framework/portable/xxh64.h"
 #include "package/memory_bytes.h"
@@ -100,6 +101,8 @@ void Check(qv::pack::ByteSource& file, std::uint64_t start) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Bytes file(data, size);
+  // A program's version is read from any file without reading past its end.
+  qv::ReadFileVersion(file);
   Check(file, 0);
   if (const auto start = qv::pack::OverlayStart(file)) Check(file, *start);
   return 0;

@@ -313,12 +313,13 @@ void Uninstaller::RemoveGenerated() {
       if (attributes != kNoAttributes) RemoveGeneratedPath(pattern, attributes);
       continue;
     }
-    // A wildcard: the files right in one folder, which is not a link.
+    // A wildcard: the files right in one folder, held while they go so that
+    // it cannot become a link meanwhile.
     const std::string folder = FolderPart(pattern);
-    const std::uint32_t attributes = platform_.files.Attributes(WithoutBackslash(folder));
-    if (attributes == kNoAttributes) continue;
-    if (attributes & kAttrReparsePoint) {
-      Log("not entered (a link): " + folder);
+    if (platform_.files.Attributes(WithoutBackslash(folder)) == kNoAttributes) continue;
+    const std::unique_ptr<FolderHold> hold = platform_.files.HoldFolder(folder);
+    if (!hold) {
+      Failed("not entered (reached through a link): " + folder);
       continue;
     }
     std::vector<FindEntry> found;
@@ -348,6 +349,11 @@ void Uninstaller::RemoveGeneratedPath(const std::string& path, std::uint32_t att
     return;
   }
   if (!link) {
+    const std::unique_ptr<FolderHold> hold = platform_.files.HoldFolder(path + "\\");
+    if (!hold) {
+      Failed("not entered (reached through a link): " + path);
+      return;
+    }
     std::vector<FindEntry> found;
     FindEntry e;
     if (std::unique_ptr<FindHandle> find = platform_.files.FindFirst(path + "\\*", e)) {

@@ -67,6 +67,12 @@ bool FakePlatform::ThroughJunction(const std::string& key) const {
                      [&](const auto& j) { return key.rfind(j.first + "\\", 0) == 0; });
 }
 
+std::unique_ptr<FolderHold> FakePlatform::HoldFolder(const Path& folder) {
+  const std::string k = Key(folder);
+  if (!IsFolder(k) || junctions.count(k) || ThroughJunction(k)) return nullptr;
+  return std::make_unique<FolderHold>();
+}
+
 bool FakePlatform::IsFolder(const std::string& path) const {
   auto it = nodes_.find(Key(path));
   return it != nodes_.end() && (it->second.attributes & kAttrDirectory);

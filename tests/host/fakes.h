@@ -143,7 +143,8 @@ class FakePlatform : public FileSystem, public Registry, public Shell, public Ri
   std::optional<int> elevatedExit;
   Error elevationFailure{kErrorCancelled, "The operation was canceled by the user."};
   std::vector<std::vector<std::string>> elevatedRuns;
-  std::unique_ptr<FolderHold> HoldFolder(const Path&) override { return nullptr; }
+  // A folder reached without a junction on the way (nothing is locked).
+  std::unique_ptr<FolderHold> HoldFolder(const Path& folder) override;
   std::unique_ptr<ProductHold> HoldProduct(const std::string& id) override;
   std::set<std::string> heldProducts;  // claimed by a run (upper case)
   bool OnlyOursCanChange(const Path& path) override { return !foreignFiles.count(UpperCase(path)); }

@@ -1142,6 +1142,7 @@ TEST(Uninstall, EntryFlagsAndGeneratedFilesDecideWhatStaysAndWhatGoes) {
       "Shared=shared.dat,%INSTALLDIR%\\shared,KEEP\r\nLib=lib\\,%INSTALLDIR%\\lib, IFNEWER ,KEEP\r\n"
       "[UNINSTALLDELETE]\r\nCache=%INSTALLDIR%\\cache\r\nLogs=%INSTALLDIR%\\logs\\*.log\r\n"
       "Outside=%INSTALLDIR%\\..\\Elsewhere\\*.*\r\nNothing=%INSTALLDIR%\\none\\*.tmp\r\n"
+      "Linked=%INSTALLDIR%\\linked\\*.log\r\n"
       "[UNINSTALL]\r\nName=Demo\r\n";
   const auto machine = [&] {
     test::FakePlatform m = Machine();
@@ -1215,10 +1216,14 @@ TEST(Uninstall, EntryFlagsAndGeneratedFilesDecideWhatStaysAndWhatGoes) {
   m.AddFile(dir + "\\logs\\1.log", "1");
   m.AddFile(dir + "\\logs\\2.log", "2");
   m.AddJunction(dir + "\\logs\\3.log", "C:\\Precious");  // a folder link the wildcard matches: not a file
+  m.AddFile("C:\\Precious\\p.log", "precious");
+  m.AddJunction(dir + "\\linked", "C:\\Precious");  // a wildcard's folder put there as a link
   Uninstalled u;
   Uninstall(m, u);
   ASSERT_TRUE(u.loaded);
-  EXPECT_EQ(u.report.failures, 0);
+  EXPECT_EQ(u.report.failures, 1);  // the linked folder, not entered
+  EXPECT_TRUE(u.log.HasStart("not entered (reached through a link): " + dir + "\\linked\\"));
+  EXPECT_EQ(m.Content("C:\\Precious\\p.log"), "precious");
   EXPECT_FALSE(m.IsFolder(dir + "\\cache"));
   EXPECT_TRUE(u.log.Mentions("removed (a link, not entered): " + dir + "\\cache\\", "\\link"));
   EXPECT_EQ(m.Content("C:\\Precious\\keep.txt"), "precious");

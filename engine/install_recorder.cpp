@@ -175,12 +175,15 @@ void InstallRecorder::Untouched(const Path& path) {
   // Its stamp as last recorded: a file changed since stays the person's.
   // There before this run, as a kept file is: its undo leaves it, and the
   // sweep of earlier versions makes it the installation's own again.
-  const std::string key = FileNameKey(RecordedPath(path));
-  std::optional<RecordEntry> last;
-  for (std::size_t i = 0; i < runStart_ && i < all_.size(); ++i)
-    if (all_[i].kind == RecordEntry::Kind::File && FileNameKey(all_[i].path) == key) last = all_[i];
-  if (!last) return;  // not the installation's: nothing to carry on
-  Add({.kind = RecordEntry::Kind::File, .path = path, .existed = true, .size = last->size, .modified = last->modified});
+  if (!earlierFiles_) {
+    earlierFiles_.emplace();
+    for (std::size_t i = 0; i < runStart_ && i < all_.size(); ++i)
+      if (all_[i].kind == RecordEntry::Kind::File) (*earlierFiles_)[FileNameKey(all_[i].path)] = i;
+  }
+  const auto last = earlierFiles_->find(FileNameKey(RecordedPath(path)));
+  if (last == earlierFiles_->end()) return;  // not the installation's: nothing to carry on
+  const RecordEntry& was = all_[last->second];
+  Add({.kind = RecordEntry::Kind::File, .path = path, .existed = true, .size = was.size, .modified = was.modified});
 }
 
 bool InstallRecorder::RemoveOnUninstall(const std::string& pattern) {

@@ -208,6 +208,8 @@ class InstallRecorder : public Platform, public RecordKeeper {
   };
   std::map<std::string, Announced> announced_;  // by upper-case path
   std::set<std::string> madeFolders_;           // by key, without the last backslash
+  // The earlier runs' last File line of each file (by key), once asked for.
+  std::optional<std::map<std::string, std::size_t>> earlierFiles_;
   Product product_;
   std::uint64_t ownBytes_ = 0;  // the uninstaller's size
   std::string uninstallerName_ = kUninstallerName, recordName_ = kRecordName;

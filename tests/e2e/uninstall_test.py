@@ -401,7 +401,9 @@ class AllOrNothingTest(unittest.TestCase):
                "[REGISTRY]\n1=HKCU\\Software\\qvAllOrNothing\\Version,%s\n2=HKCU\\Software\\qvShared\\Mode,%s\n"
                "3=HKCU\\Software\\qvAllOrNothing\\Deep\\%s\\Made,DWORD:1\n"
                "[UNINSTALL]\nName=All or Nothing\nId=qvAoN\nVersion=%s\n" % (version, version, version, version))
-        files = {"app\\f%03d.bin" % i: version * 20000 for i in range(150)}
+        # Many small files: a run killed at its first moved-aside one has not
+        # moved them all, however busy the machine.
+        files = {"app\\f%03d.bin" % i: version * 2000 for i in range(500)}
         files["app\\only-%s.txt" % version] = version
         files["qv_aon.txt"] = version
         pkg = w.Package(ini, files)

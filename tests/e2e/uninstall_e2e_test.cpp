@@ -344,6 +344,8 @@ TEST(Uninstall, EntryFlagsAndGeneratedFilesThroughTheRealProgram) {
   EXPECT_TRUE(logs("replaced: newer, version " + ours + " against 0.0.0.1 installed: " + target));
   EXPECT_TRUE(logs("kept: not newer, version " + ours + " against 99.0.0.0 installed: " + target));
   EXPECT_NE(logged.find("[UNINSTALLDELETE] Outside refused"), std::string::npos);
+  // qvpack.exe's check refuses that entry too, before anything is packed.
+  EXPECT_EQ(RunProgram(Quoted(g_qvpackExe) + " check " + Quoted(pkg.Dir().substr(0, pkg.Dir().size() - 1))), 2);
 
   // What the program makes as it runs. (Links: the host test; Wine 8 makes none.)
   test::WriteTextFile(target + "\\logs\\1.log", "1");

@@ -68,6 +68,15 @@ std::optional<std::wstring> FolderToStartIn(const std::string& folder) {
   return std::nullopt;
 }
 
+// The show code goes to the program's first window.
+STARTUPINFOW Showing(int showCode) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(showCode);
+  return startup;
+}
+
 }  // namespace
 
 std::optional<Win32Shell::Prepared> Win32Shell::Prepare(const std::string& commandLine,
@@ -85,15 +94,11 @@ std::optional<Win32Shell::Prepared> Win32Shell::Prepare(const std::string& comma
 }
 
 bool Win32Shell::StartProgram(const std::string& commandLine, int showCode, const std::string& workingFolder) {
-  // As the classic launcher does: the show code goes to the program's first
-  // window, and the call returns once the program waits for input, or after
-  // half a minute.
+  // As the classic launcher does: the call returns once the program waits
+  // for input, or after half a minute.
   std::optional<Prepared> p = Prepare(commandLine, workingFolder);
   if (!p) return false;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = static_cast<WORD>(showCode);
+  STARTUPINFOW startup = Showing(showCode);
   PROCESS_INFORMATION started{};
   if (!::CreateProcessW(p->program.empty() ? nullptr : p->program.c_str(), p->command.data(), nullptr, nullptr, FALSE,
                         0, nullptr, p->folder.empty() ? nullptr : p->folder.c_str(), &startup, &started))
@@ -143,10 +148,7 @@ std::unique_ptr<StartedProgram> Win32Shell::Launch(const std::string& commandLin
                                                    const std::string& workingFolder, StartAs as) {
   std::optional<Prepared> p = Prepare(commandLine, workingFolder);
   if (!p) return nullptr;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = static_cast<WORD>(showCode);
+  STARTUPINFOW startup = Showing(showCode);
   PROCESS_INFORMATION started{};
   const wchar_t* program = p->program.empty() ? nullptr : p->program.c_str();
   const wchar_t* folder = p->folder.empty() ? nullptr : p->folder.c_str();

@@ -73,7 +73,9 @@ void CheckSection(const qv::ScriptReader& reader, const qv::IniText& ini, const 
             "key lookup is not case-blind");
     reader.ReadBool(section, key, false);
   }
-  const std::string missing = "\x01no such key";
+  // No key of a script holds '=' (a line's key ends at its first one);
+  // a control character would be trimmed to a name a script may have.
+  const std::string missing = "no such=key";
   Require(reader.ReadString(section, missing, kAbsent) == kAbsent, "a missing key has a value");
   Require(reader.ReadBool(section, missing, true) && !reader.ReadBool(section, missing, false),
           "a missing key does not read as the default");
